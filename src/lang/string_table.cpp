@@ -1,0 +1,265 @@
+#include "lang/string_table.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <optional>
+
+namespace fetchora {
+namespace {
+
+// Sorted by id, so that a lookup is a binary search; the static_assert below
+// refuses an entry out of order or an id given twice.
+constexpr BuiltinString kStrings[] = {
+    {104, "Windows sockets initialization failed."},
+    {105, "Failed to initialize Object Linking and Embedding"},
+    {211, "Fetchora Offline Browser"},
+    {212, "Fetchora Site Explorer"},
+    {57344, "Fetchora"},
+    {61204, "Download"},
+    {61206, "Downloaded"},
+    {61210, "Connecting %1 [IP=%2]"},
+    {61211, "Connected."},
+    {61212, "Cannot resolve host name"},
+    {61213, "Connecting %1"},
+    {61214, "Closed."},
+    {61216, "Create or Open file error."},
+    {61217, "Invalid input."},
+    {61218, "Time out."},
+    {61219, "Wait %d second for retry"},
+    {61220, "Encountered maximum error.  This part job is halted."},
+    {61221, "Start Receiving Data!"},
+    {61224, "Can't move or delete special Category!"},
+    {61225, "Delete Category and all it's sub-categories?"},
+    {61226, "Can't move Category!"},
+    {61229, "Add new download"},
+    {61231, "Deleted"},
+    {61239, "Connecting proxy %1"},
+    {61241, "Error occured!"},
+    {61242, "Connecting proxy %1 [IP=%2]"},
+    {61243, "Socket connected, Waiting for welcome message."},
+    {61244, "Login Successful"},
+    {61245, "This site can resume broken downloads."},
+    {61246, "This site can't resume broken downloads."},
+    {61248, "Error Connected to %s , Port %d."},
+    {61249, "File Not Found."},
+    {61250, "Site doesn't support resume, download stopped"},
+    {61251, "URL now in download list."},
+    {61252, "File size unknown, can't start other parts."},
+    {61268, "Also move downloaded file?"},
+    {61269, "Fetchora - %1 file(s) in queue %2 file(s) downloading"},
+    {61270, "Fetchora - %1 file(s) in queue"},
+    {61272, "Write to file error!  Please use SCANDISK utility to fix this error."},
+    {61273, "Re-establish Connection"},
+    {61274, "(Fetchora Should Never Dial)"},
+    {61275, "Start dialing..."},
+    {61276, "Wait dialing..."},
+    {61277, "Dial-up Error: %1"},
+    {61281, "Redirect to %1"},
+    {61285, "Name,URL,Size,Date,Complete Time,Save as,Comment"},
+    {61287, "Schedule stop!"},
+    {61288, "Site does not support resume downloading.  This part job is halted."},
+    {61289, "Shutdown"},
+    {61290, "Fetchora will shutdown Windows in %d seconds."},
+    {61291, "HangUp"},
+    {61292, "Fetchora will hangup in %d seconds."},
+    {61293, "Destination file exists, auto rename"},
+    {61294, "Destination file exists, download job is halted."},
+    {61296, "Software,Game,Driver,Mp3"},
+    {61298, "The file on the server is newer, you should download it again."},
+    {61299, "Didn't receive any data within 99 tries, should stop."},
+    {61301, "Date,Information"},
+    {61307, "Direct Connection"},
+    {61313, "Error encountered.  Download again later."},
+    {61315, "Connected."},
+    {61316, "Disconnected"},
+    {61317, "Opening the port..."},
+    {61318, "Port has been opened successfully"},
+    {61319, "Connecting to the device..."},
+    {61320, "The device has connected successfully."},
+    {61321, "All devices in the device chain have been successfully connected."},
+    {61322, "Verifying the user name and password..."},
+    {61323, "An authentication event has occurred."},
+    {61324, "Requested another validation attempt with a new user."},
+    {61325, "Server has requested a callback number."},
+    {61326, "The client has requested you to change the password"},
+    {61327, "Registering your computer on the network..."},
+    {61328, "The link-speed calculation phase is starting..."},
+    {61329, "An authentication request is being acknowledged."},
+    {61330, "Re-authentication (after callback) is starting."},
+    {61331, "The client has successfully completed authentication."},
+    {61332, "The line is about to disconnect for callback."},
+    {61333, "Delaying to give the modem time to reset for callback."},
+    {61334, "Waiting for an incoming call from server."},
+    {61335, "Projection result information is available."},
+    {61336, "User authentication is being initiated or retried."},
+    {61337, "Client has been called back and is about to resume authentication."},
+    {61338, "Logging on to the network..."},
+    {61339, "Subentry has been connected"},
+    {61340, "Subentry has been disconnected"},
+    {61341, "Terminal state supported by RASPHONE.EXE."},
+    {61342, "Retry authentication state supported by RASPHONE.EXE."},
+    {61343, "Callback state supported by RASPHONE.EXE."},
+    {61344, "Change password state supported by RASPHONE.EXE."},
+    {61346, "File size already changed!"},
+    {61351, "Are you sure you really want to hangup?"},
+    {61355, "Doesn't include valid URL(s)!"},
+    {61360, "File size is different,can't download from this site."},
+    {61361, "No Response"},
+    {61362, "Start Ping."},
+    {61363, "Ping Done!"},
+    {61364, "Start Ftp Search."},
+    {61365, "Ftp search finished.  Total found %d mirror sites."},
+    {61366, "Download using Fetchora"},
+    {61367, "Download All by Fetchora"},
+    {61373, "Please put \"http://\" or \"ftp://\" before the address to tell what type of connection "
+            "to use."},
+    {61374, "Name,Type,Title,URL,Size,Modified,From"},
+    {61381, "The file '%1',already exists in your list.\r\n"
+            "('%2')\r\n"
+            "  Add this one as alternate(mirrored) URL?"},
+    {61388, "Fetchora will close in %d seconds."},
+    {61400, "Where the file is from {specific site}"},
+    {61401, "Where the filename extension is {specific string}"},
+    {61402, "Move it to the {specified} category"},
+    {61403, "New download rule"},
+    {61404, "Favourites"},
+    {61408, "Network is unreachable."},
+    {61409, "Connection reset by peer."},
+    {61410, "Connection refused."},
+    {61411, "Please read user manual for more information."},
+    {61425, "Reached max connections of this site"},
+    {61426, "Only can use one connection for each file in this site."},
+    {61427, "14.4K Modem,28.8K Modem,33.6K Modem,56K Modem/ISDN,128K ISDN,256K Cable/DSL,"
+            "300K Cable/DSL,512K Cable/DSL,T1,LAN 10M,Other"},
+    {61428, "Download database '%1' is corrupted, cannot find any backup database, please delete it "
+            "then restart Fetchora."},
+    {61429, "Restore download database"},
+    {61430, "Download database '%1' is corrupted, please select one backup database and restore it."},
+    {61431, "Download database '%1' is lost, please select one backup database and restore it."},
+    {62464, "Multi-Proxy"},
+};
+
+constexpr bool idsStrictlyAscending() {
+    for (std::size_t i = 1; i < std::size(kStrings); ++i) {
+        if (kStrings[i - 1].id >= kStrings[i].id) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(idsStrictlyAscending(), "kStrings must be sorted by id, each id once");
+
+// A hostile translation must not make us allocate gigabytes for "%2000000000d".
+constexpr std::size_t kMaxFieldWidth = 256;
+
+struct PrintfField {
+    std::size_t length = 0;  // characters from the "%" to the conversion letter, inclusive
+    std::size_t width = 0;
+    bool leftAlign = false;
+    bool zeroPad = false;
+};
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads "%[flags][width][.precision][length]conversion" at `start`, which
+// holds a "%"; nothing when the text there is no field.
+std::optional<PrintfField> parsePrintfField(std::string_view text, std::size_t start) {
+    PrintfField field;
+    std::size_t i = start + 1;
+    for (; i < text.size() && std::string_view("-+ #0").find(text[i]) != std::string_view::npos; ++i) {
+        field.leftAlign = field.leftAlign || text[i] == '-';
+        field.zeroPad = field.zeroPad || text[i] == '0';
+    }
+    for (; i < text.size() && isDigit(text[i]); ++i) {
+        field.width = std::min(kMaxFieldWidth, field.width * 10 + static_cast<std::size_t>(text[i] - '0'));
+    }
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && isDigit(text[i]); ++i) {
+        }
+    }
+    for (std::string_view length : {"I64", "I32", "hh", "ll", "h", "l", "L", "I"}) {
+        if (text.substr(i, length.size()) == length) {
+            i += length.size();
+            break;
+        }
+    }
+    if (i >= text.size() || std::string_view("diouxXcseEfgGaAp").find(text[i]) == std::string_view::npos) {
+        return std::nullopt;
+    }
+    field.length = i + 1 - start;
+    return field;
+}
+
+}  // namespace
+
+std::span<const BuiltinString> builtinStringTable() { return kStrings; }
+
+std::string_view builtinString(uint32_t id) {
+    const auto table = builtinStringTable();
+    const auto it = std::lower_bound(table.begin(), table.end(), id,
+                                     [](const BuiltinString& entry, uint32_t wanted) { return entry.id < wanted; });
+    if (it == table.end() || it->id != id) {
+        return {};
+    }
+    return it->text;
+}
+
+// One pass over the pattern only: text that an argument brings in is never
+// scanned again, so an argument holding "%1" stays as it is. A placeholder is
+// one digit, so "%10" is the first argument followed by "0".
+std::string formatMessage(std::string_view pattern, std::initializer_list<std::string_view> args) {
+    std::string out;
+    out.reserve(pattern.size());
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') {
+            const auto index = static_cast<std::size_t>(pattern[i + 1] - '1');
+            if (index < args.size()) {
+                out += args.begin()[index];
+                ++i;
+                continue;
+            }
+        }
+        out += pattern[i];
+    }
+    return out;
+}
+
+std::string fillPrintfFields(std::string_view pattern, std::initializer_list<std::string_view> args) {
+    std::string out;
+    out.reserve(pattern.size());
+    auto next = args.begin();
+    std::size_t i = 0;
+    while (i < pattern.size()) {
+        if (pattern[i] != '%') {
+            out += pattern[i++];
+            continue;
+        }
+        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+            out += '%';
+            i += 2;
+            continue;
+        }
+        const auto field = parsePrintfField(pattern, i);
+        if (!field || next == args.end()) {
+            out += pattern[i++];
+            continue;
+        }
+        const std::string_view value = *next++;
+        const std::size_t padding = field->width > value.size() ? field->width - value.size() : 0;
+        if (field->leftAlign) {
+            out += value;
+            out.append(padding, ' ');
+        } else if (field->zeroPad && !value.empty() && (value[0] == '-' || value[0] == '+')) {
+            out += value[0];
+            out.append(padding, '0');
+            out += value.substr(1);
+        } else {
+            out.append(padding, field->zeroPad ? '0' : ' ');
+            out += value;
+        }
+        i += field->length;
+    }
+    return out;
+}
+
+}  // namespace fetchora

@@ -1,0 +1,39 @@
+#pragma once
+// The built-in English string table: every user-visible message, looked up by
+// its numeric id, as language files will later override it.
+//
+// Thread: any; the functions are pure and the table is constant data.
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace fetchora {
+
+struct BuiltinString {
+    uint32_t id;
+    std::string_view text;
+};
+
+// The built-in text of a message id; empty for an unknown id.
+std::string_view builtinString(uint32_t id);
+
+// Fills "%1".."%9" placeholders of a message with the given arguments, in
+// order. A placeholder without an argument is left as it stands.
+std::string formatMessage(std::string_view pattern, std::initializer_list<std::string_view> args);
+
+// Every built-in entry, sorted by ascending id with no id twice; for writing
+// an English language file or checking a translation for missing ids.
+std::span<const BuiltinString> builtinStringTable();
+
+// Fills the printf-style fields ("%d", "%s", "%u", "%02d", "%I64d"...) that
+// some messages carry, each with the next argument, which the caller has
+// already turned into text; a width pads it ("%02d" of "5" gives "05", "%-4s"
+// pads on the right). "%%" gives "%". A field without an argument, or a "%"
+// that starts no field, is left as it stands. Unlike handing the message to
+// printf, a translated text with wrong or extra fields cannot read past the
+// arguments.
+std::string fillPrintfFields(std::string_view pattern, std::initializer_list<std::string_view> args);
+
+}  // namespace fetchora
