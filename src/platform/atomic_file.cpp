@@ -1,0 +1,97 @@
+#include "platform/atomic_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fetchora {
+
+namespace {
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+void syncFolder(const std::filesystem::path& folder)
+{
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes)
+{
+    std::string temporary = target.string() + ".tmp-XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    // Keep the permissions of the file we replace; a new one is private.
+    struct stat old {};
+    ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600);
+    ok = ::close(fd) == 0 && ok;
+    if (ok)
+        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncFolder(target.parent_path());
+    return true;
+}
+
+void removeStaleTemporaries(const std::filesystem::path& target)
+{
+    std::error_code error;
+    const std::string prefix = target.filename().string() + ".tmp-";
+    std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
+            std::filesystem::remove(entry.path(), error);
+    }
+}
+
+std::filesystem::path lockPathFor(const std::filesystem::path& file)
+{
+    return file.string() + ".lock";
+}
+
+FileLock::FileLock(const std::filesystem::path& lockFile)
+{
+    m_fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0)
+        return;
+    while (::flock(m_fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+    }
+}
+
+FileLock::~FileLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+}  // namespace fetchora

@@ -1,0 +1,36 @@
+#pragma once
+// Crash-safe file replacement and an advisory inter-process lock.
+//
+// writeFileAtomically writes the bytes to a temporary file beside the target,
+// syncs it, renames it over the target and syncs the folder, so that a crash
+// or kill at any moment leaves either the old file or the new one whole.
+#include <filesystem>
+#include <string_view>
+
+namespace fetchora {
+
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// Removes temporary files that writeFileAtomically left beside `target` when
+// its process died mid-write. Call it only while holding the target's lock.
+void removeStaleTemporaries(const std::filesystem::path& target);
+
+// The lock file that guards `file` against other processes.
+std::filesystem::path lockPathFor(const std::filesystem::path& file);
+
+// Holds an exclusive flock() on a lock file for its lifetime. Blocks until the
+// lock is granted; `locked()` is false when the lock file cannot be opened.
+class FileLock {
+public:
+    explicit FileLock(const std::filesystem::path& lockFile);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool locked() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace fetchora
