@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libssl-dev zlib1g-dev libgtest-dev libgmock-dev
   clang-format
+  nginx-light tinyproxy microsocks dante-server openssl
 )
 
 if [ "$(id -u)" -ne 0 ]; then
