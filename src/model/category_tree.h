@@ -82,10 +82,12 @@ private:
     size_t indexOf(const DownloadJob* node) const;  // npos when absent
     size_t subtreeEnd(size_t index) const;          // one past the node's subtree in m_nodes
     bool isInSubtree(const DownloadJob* node, const DownloadJob* root) const;
+    void collectSubtree(DownloadJob* node, std::vector<DownloadJob*>& out) const;
     void link(DownloadJob* parent, DownloadJob* node, DownloadJob* before);
     void unlink(DownloadJob* node);
-    void collectSubtree(DownloadJob* node, std::vector<DownloadJob*>& out) const;
-    void forgetSelection(const std::vector<DownloadJob*>& removed);
+    DownloadJob* insertAt(DownloadJob* parent, std::unique_ptr<DownloadJob> node, DownloadJob* before, bool keepIds);
+    std::unique_ptr<DownloadJob> takeOut(DownloadJob* node);
+    void forgetSelection();
 
     std::vector<DownloadJob*> m_nodes;
     DownloadJob* m_firstTop = nullptr;

@@ -14,7 +14,6 @@
 // ProxyEntry objects (owned by the application's proxy list) and the runner's
 // hidden CJobWnd.
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -163,14 +162,6 @@ struct JobDefaults {
     std::string defaultDownloadFolder;             // e.g. $XDG_DOWNLOAD_DIR
 };
 
-// What a proxy id names in the application's proxy list. A lookup gives an
-// empty choice for an id that names no entry.
-struct ProxyChoice {
-    const ProxyEntry* entry = nullptr;
-    uint16_t type = 0;
-};
-using ProxyLookup = std::function<ProxyChoice(uint16_t id)>;
-
 // The tree node. All node fields are 32-bit; links are kept private so that
 // only the tree changes them.
 class CComPtrNode {
@@ -250,7 +241,7 @@ public:
     // A job that is neither Completed nor Downloading becomes Ready.
     void SetStartMode(StartMode mode);
     // Completed also sets hasData; without notify nothing is posted.
-    void SetState(JobState state, bool notify = true);
+    void SetState(JobState newState, bool notify = true);
     // Posts WM_JOB_CHANGED with the mask when a notify window is set.
     void Notify(uint32_t mask) const;
 
@@ -284,17 +275,12 @@ public:
     // name is stored as fileName. True when it changed.
     bool SanitizeDisplayName();
 
-    // Fills httpProxy, ftpProxy and streamProxy for a run from the job's own
-    // proxy ids, or from the global defaults when useGlobalDefaults. Entries
-    // of type 0 are none; the HTTP proxy must be of type 3, 7, 8 or 9, the
-    // stream proxy of type 7, 8 or 9.
-    void ResolveProxies(bool useGlobalDefaults, uint16_t globalHttp, uint16_t globalFtp, uint16_t globalStream,
-                        const ProxyLookup& lookup);
-
-    // Download again from scratch: deletes the final and ".kx!" files, empties
-    // the ranges and the run figures, forgets size, time and resume ability,
-    // state Ready, a Manual job becomes Immediately; posts kChangeAll.
-    void ResetForRedownload();
+    // Download again from scratch: deletes the final and ".kx!" files when
+    // the job wrote them, empties the ranges and the run figures, forgets
+    // size, time and resume ability, state Ready, a Manual job becomes
+    // Immediately; posts kChangeAll. False (nothing done) while a runner
+    // exists: the engine stops the job first.
+    bool ResetForRedownload();
     // A completed job with a known size is checked against the server again:
     // kOptRecheck, state Ready, a Manual job becomes Immediately. False when
     // the job does not qualify.
@@ -306,7 +292,10 @@ public:
     // saveFolder is unchanged.
     bool MoveFilesTo(std::string_view folder);
 
-    // formatFlags as a stored record must carry them.
+    // formatFlags as a stored record must carry them: times, referer and
+    // alternates blocks always; stream ranges exactly for a stream job;
+    // 64-bit offsets when the known size is above 2147483646 or any range
+    // already lies beyond what 32 bits hold (a download of unknown size).
     uint32_t StorageFormatFlags() const;
 
     JobState GetState() const { return static_cast<JobState>(state & 0xFF); }
@@ -361,6 +350,7 @@ public:
     JobNotifySink* notifyWindow = nullptr;
     JobNotifySink* siteWindow = nullptr;  // set for site-explorer transfers
     CJobWnd* detailWindow = nullptr;      // the runner's hidden window while it runs
+    // Chosen for each run by the engine (ChooseJobProxies); none = direct.
     const ProxyEntry* httpProxy = nullptr;
     const ProxyEntry* ftpProxy = nullptr;
     const ProxyEntry* streamProxy = nullptr;

@@ -38,7 +38,8 @@ struct FolderProblem {
 
 class CZoviradDoc {
 public:
-    CZoviradDoc(JobLock& jobLock, StringLookup strings);
+    // Without a lookup (or where it has no text) the built-in English strings apply.
+    CZoviradDoc(JobLock& jobLock, StringLookup strings = {});
     ~CZoviradDoc();
     CZoviradDoc(const CZoviradDoc&) = delete;
     CZoviradDoc& operator=(const CZoviradDoc&) = delete;

@@ -1,0 +1,344 @@
+#include "model/download_job.h"
+
+#include <algorithm>
+#include <limits>
+#include <unistd.h>
+
+#include "model/category_tree.h"
+#include "net/url.h"
+
+namespace fetchora {
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+void setLowByte(uint32_t& word, uint32_t value)
+{
+    word = (word & ~0xFFu) | (value & 0xFFu);
+}
+
+}  // namespace
+
+// ---- CComPtrNode ------------------------------------------------------------------
+
+CComPtrNode::~CComPtrNode()
+{
+    // Gather every descendant first and free them leaf-first, without
+    // recursion: a damaged database may nest nodes arbitrarily deep.
+    std::vector<DownloadJob*> descendants;
+    for (DownloadJob* child = m_firstChild; child; child = child->m_nextSibling)
+        descendants.push_back(child);
+    for (size_t i = 0; i < descendants.size(); ++i) {
+        for (DownloadJob* child = descendants[i]->m_firstChild; child; child = child->m_nextSibling)
+            descendants.push_back(child);
+    }
+    for (DownloadJob* node : descendants)
+        node->m_firstChild = nullptr;
+    for (auto it = descendants.rbegin(); it != descendants.rend(); ++it)
+        delete *it;
+}
+
+DownloadJob* CComPtrNode::lastChild() const
+{
+    DownloadJob* child = m_firstChild;
+    while (child && child->m_nextSibling)
+        child = child->m_nextSibling;
+    return child;
+}
+
+void CComPtrNode::SetMarker(bool on)
+{
+    if (on)
+        nodeFlags |= kNodeMarker;
+    else
+        nodeFlags &= ~kNodeMarker;
+}
+
+// ---- DownloadJob ----------------------------------------------------------------
+
+DownloadJob::DownloadJob() = default;
+
+DownloadJob::~DownloadJob()
+{
+    if (reusedConnection >= 0)
+        ::close(reusedConnection);
+}
+
+void DownloadJob::ApplyDefaults(NodeKind nodeKind, const JobDefaults& defaults, const CComPtrTree* tree, int32_t now)
+{
+    categoryId = defaults.categoryId;
+    const int32_t maxSplit = std::clamp(defaults.maxParallelNum, 1, kMaxSplitCount);
+    splitCount = std::clamp(defaults.splitCount, 1, maxSplit);
+    httpProxyId = defaults.httpProxyId;
+    ftpProxyId = defaults.ftpProxyId;
+    streamProxyId = defaults.streamProxyId;
+    startMode = defaults.startMode;
+    userName = defaults.userName;
+    password = defaults.password;
+    referer = defaults.referer;
+
+    optionFlags = 0;
+    if ((defaults.login & 0xF) != 0)
+        optionFlags |= kOptUseLogin;
+    if (!defaults.findAlternateUrls)
+        optionFlags |= kOptNoMirrorSearch;
+    if (defaults.login & 0x10)
+        optionFlags |= kOptFtpSubdirectories;
+    if (defaults.login & 0x40)
+        optionFlags |= kOptFtpCreateSubdirectories;
+    if (defaults.login & 0x20)
+        optionFlags |= kOptCreateCategory;
+
+    state = static_cast<uint32_t>(JobState::Ready);
+    createTime = now;
+    completeTime = -1;
+    remoteFileTime = -1;
+    fileSize = -1;
+    formatFlags = kFmtNewRecord | (defaults.useTempFile ? kFmtTempFile : 0);
+
+    if (nodeKind == NodeKind::Category) {
+        nodeFlags |= kNodeCategory;
+        return;
+    }
+    nodeFlags &= ~kNodeCategory;
+    saveFolder = defaults.path;
+    if (saveFolder.empty() && tree) {
+        const DownloadJob* category = tree->FindById(categoryId);
+        if (!category || !category->IsCategory())
+            category = tree->FindCategory(CategoryKind::Downloaded);
+        if (category) {
+            categoryId = category->id;
+            saveFolder = category->saveFolder;
+        }
+    }
+    if (saveFolder.empty())
+        saveFolder = defaults.defaultDownloadFolder;
+}
+
+std::string DownloadJob::GetDisplayName() const
+{
+    if (IsCategory())
+        return name;
+    return fileName.empty() ? defaultName : fileName;
+}
+
+void DownloadJob::Notify(uint32_t mask) const
+{
+    if (notifyWindow)
+        notifyWindow->post(WM_JOB_CHANGED, reinterpret_cast<uintptr_t>(this), static_cast<intptr_t>(mask));
+}
+
+bool DownloadJob::SetUrl(std::string_view text)
+{
+    const std::optional<UrlEntry> entry = ParseUrl(text);
+    if (!entry || !IsTransferable(entry->service))
+        return false;
+    const bool hasLogin = !entry->userName.empty() || !entry->password.empty();
+    const bool trimmed = !text.empty() && (isBlank(text.front()) || isBlank(text.back()));
+    if (hasLogin) {
+        userName = entry->userName;
+        password = entry->password;
+        optionFlags |= kOptUseLogin;
+    }
+    // Credentials never stay in the stored URL; a text that needed trimming
+    // is stored as parsed so that an FTP name's trailing blanks survive.
+    url = (hasLogin || trimmed) ? UrlWithoutLogin(*entry) : std::string(text);
+    location.clear();
+    defaultName = DefaultNameFromUrl(url);
+    Notify(kChangeSetUrl);
+    return true;
+}
+
+void DownloadJob::SetSaveFolder(std::string_view folder)
+{
+    if (folder == saveFolder)
+        return;
+    saveFolder = folder;
+    if (!IsCategory())
+        Notify(kChangeName);
+}
+
+void DownloadJob::SetFileSize(int64_t size)
+{
+    fileSize = size;
+    optionFlags |= kOptSizeKnown;
+    Notify(kChangeInfo);
+}
+
+void DownloadJob::SetRemoteFileTime(int32_t time)
+{
+    remoteFileTime = time;
+    optionFlags |= kOptFileTimeKnown;
+    Notify(kChangeInfo);
+}
+
+void DownloadJob::SetResumable(bool yes)
+{
+    optionFlags |= kOptResumeKnown;
+    if (yes)
+        optionFlags |= kOptResumable;
+    else
+        optionFlags &= ~kOptResumable;
+    Notify(kChangeResume);
+}
+
+void DownloadJob::SetComment(std::string_view text)
+{
+    comment = text;
+    Notify(kChangeComment);
+}
+
+void DownloadJob::SetSplitCount(int32_t n, int32_t maxParallelNum)
+{
+    const int32_t maximum = std::clamp(maxParallelNum, 1, kMaxSplitCount);
+    splitCount = std::clamp(n, 1, maximum);
+    Notify(kChangeParts);
+}
+
+void DownloadJob::SetStartMode(StartMode mode)
+{
+    startMode = mode;
+    // A running job keeps running; only a waiting or failed one is re-armed.
+    const JobState current = GetState();
+    if (current != JobState::Completed && current != JobState::Downloading)
+        setLowByte(state, static_cast<uint32_t>(JobState::Ready));
+    Notify(kChangeState);
+}
+
+void DownloadJob::SetState(JobState newState, bool notify)
+{
+    setLowByte(state, static_cast<uint32_t>(newState));
+    if (newState == JobState::Completed)
+        hasData = true;
+    if (notify)
+        Notify(newState == JobState::Completed ? (kChangeState | kChangeCompleted) : kChangeState);
+}
+
+void DownloadJob::SetCompleted(int64_t bytes)
+{
+    completedRanges.clear();
+    if (bytes > 0)
+        completedRanges.push_back(CompletedRange{0, bytes, 0, 0});
+    RecomputeCompletedBytes();
+}
+
+void DownloadJob::RecomputeCompletedBytes()
+{
+    completedBytes = 0;
+    for (const CompletedRange& range : completedRanges)
+        completedBytes += range.length();
+}
+
+std::string DownloadJob::GetLocalPath() const
+{
+    return JoinPath(saveFolder, SanitizeFileName(GetDisplayName()));
+}
+
+std::string DownloadJob::GetTempPath() const
+{
+    return GetLocalPath() + std::string(kTempSuffix);
+}
+
+std::string DownloadJob::GetWorkingPath() const
+{
+    return ((formatFlags & kFmtTempFile) && !IsComplete()) ? GetTempPath() : GetLocalPath();
+}
+
+const UrlEntry* DownloadJob::GetUrl(size_t index) const
+{
+    return index < urlEntries.size() ? &urlEntries[index] : nullptr;
+}
+
+UrlEntry* DownloadJob::GetUrl(size_t index)
+{
+    return index < urlEntries.size() ? &urlEntries[index] : nullptr;
+}
+
+bool DownloadJob::RebuildUrlEntries()
+{
+    urlEntries.clear();
+    std::optional<UrlEntry> main = ParseUrl(url);
+    if (!main || !IsTransferable(main->service))
+        return false;
+    if ((optionFlags & kOptUseLogin) && main->userName.empty()) {
+        main->userName = userName;
+        main->password = password;
+    }
+    main->referer = referer;
+    urlEntries.push_back(std::move(*main));
+    for (const AlternateUrl& alternate : alternateUrls) {
+        std::optional<UrlEntry> entry = ParseUrl(alternate.url);
+        if (entry && IsTransferable(entry->service))
+            urlEntries.push_back(std::move(*entry));
+    }
+    return true;
+}
+
+DownloadJob* DownloadJob::GetCategory() const
+{
+    if (!tree())
+        return nullptr;
+    DownloadJob* category = tree()->FindById(categoryId);
+    return (category && category->IsCategory()) ? category : nullptr;
+}
+
+bool DownloadJob::SetCategory(int32_t id)
+{
+    if (!tree())
+        return false;
+    const DownloadJob* category = tree()->FindById(id);
+    if (!category || !category->IsCategory())
+        return false;
+    categoryId = id;
+    return true;
+}
+
+bool DownloadJob::SanitizeDisplayName()
+{
+    const std::string current = GetDisplayName();
+    const std::string safe = SanitizeFileName(current);
+    if (safe == current)
+        return false;
+    fileName = safe;
+    return true;
+}
+
+bool DownloadJob::MarkForRecheck()
+{
+    if (!IsComplete() || !IsSizeKnown())
+        return false;
+    optionFlags |= kOptRecheck;
+    setLowByte(state, static_cast<uint32_t>(JobState::Ready));
+    if (startMode == StartMode::Manual)
+        startMode = StartMode::Immediately;
+    Notify(kChangeState);
+    return true;
+}
+
+uint32_t DownloadJob::StorageFormatFlags() const
+{
+    uint32_t flags = (formatFlags | kFmtNewRecord) & ~(kFmtStreamRanges | kFmtRange64);
+    if (streamMarker != 0)
+        flags |= kFmtStreamRanges;
+    bool wide = IsSizeKnown() && fileSize > kLargestSize32;
+    // A download of unknown size can grow past what 32-bit offsets hold;
+    // writing its ranges narrow would corrupt them.
+    for (const CompletedRange& range : completedRanges) {
+        if (range.start > std::numeric_limits<int32_t>::max() || range.end > std::numeric_limits<int32_t>::max())
+            wide = true;
+    }
+    if (wide)
+        flags |= kFmtRange64;
+    return flags;
+}
+
+bool DownloadJob::IsQueued() const
+{
+    const JobState current = GetState();
+    return (current == JobState::Ready && startMode != StartMode::Manual) || current == JobState::Downloading;
+}
+
+}  // namespace fetchora
