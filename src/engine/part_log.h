@@ -80,6 +80,11 @@ bool logMessageOnJob(PartLog* firstPartLog, uint32_t messageId, std::time_t when
 // caller chooses.
 std::optional<LogKind> messageKind(uint32_t messageId);
 
+// The save dialog of a part's log.
+inline constexpr std::string_view kSaveLogTitle = "Save to log file";
+inline constexpr std::string_view kSaveLogFilter = "Log File (*.log)|*.log|All Files (*.*)|*.*||";
+inline constexpr std::string_view kSaveLogExtension = "log";
+
 // The date column of the log list: the entry's local time as
 // "%Y-%m-%d %H:%M:%S".
 std::string formatLogTime(std::time_t when);

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/tcp_connection_count.h"
@@ -35,6 +36,15 @@ enum class SpeedMode : uint32_t { Unlimited = 0, Manual = 1, Automatic = 2 };
 
 // Menu commands that choose a mode: kSpeedModeCommandBase + mode.
 inline constexpr uint32_t kSpeedModeCommandBase = 32907;
+
+// The mode a menu command (32907 "&Unlimited", 32908 "&Manual", 32909
+// "&Automatic") chooses; nothing for another command.
+constexpr std::optional<SpeedMode> speedModeFromCommand(uint32_t command)
+{
+    if (command < kSpeedModeCommandBase || command > kSpeedModeCommandBase + 2)
+        return std::nullopt;
+    return static_cast<SpeedMode>(command - kSpeedModeCommandBase);
+}
 
 // What one read may take in Unlimited mode. Workers wait on socket readiness
 // rather than sleeping per pass, so one pass takes a large block.

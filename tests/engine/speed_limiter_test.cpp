@@ -213,6 +213,15 @@ TEST_F(SpeedLimiterTest, ChoosingAModeResetsTheCountButChoosingTheSameDoesNothin
     EXPECT_EQ(limiter.Allowance(), 10000u);
 }
 
+TEST(SpeedModeCommandTest, MenuCommandsMapToModes)
+{
+    EXPECT_EQ(speedModeFromCommand(32907), SpeedMode::Unlimited);
+    EXPECT_EQ(speedModeFromCommand(32908), SpeedMode::Manual);
+    EXPECT_EQ(speedModeFromCommand(32909), SpeedMode::Automatic);
+    EXPECT_EQ(speedModeFromCommand(32906), std::nullopt);
+    EXPECT_EQ(speedModeFromCommand(32910), std::nullopt);
+}
+
 TEST_F(SpeedLimiterTest, TotalSpeedShowsTwoWindowsAndGoesStale)
 {
     SpeedLimiter limiter(clock, &monitor, manual10000());
