@@ -335,6 +335,38 @@ uint32_t DownloadJob::StorageFormatFlags() const
     return flags;
 }
 
+void DownloadJob::AfterLoad(int32_t maxParallelNum, bool startUnfinishedJobs)
+{
+    if (IsCategory())
+        return;
+    if (state & static_cast<uint32_t>(JobState::Downloading))
+        setLowByte(state, static_cast<uint32_t>(JobState::Ready));
+
+    std::erase_if(completedRanges, [](const CompletedRange& range) { return range.end <= range.start; });
+    std::stable_sort(completedRanges.begin(), completedRanges.end(),
+                     [](const CompletedRange& a, const CompletedRange& b) { return a.start < b.start; });
+    std::vector<CompletedRange> merged;
+    for (const CompletedRange& range : completedRanges) {
+        if (!merged.empty() && range.start <= merged.back().end) {
+            if (range.end > merged.back().end) {
+                merged.back().end = range.end;
+                merged.back().streamEnd = range.streamEnd;
+            }
+            continue;
+        }
+        merged.push_back(range);
+    }
+    completedRanges = std::move(merged);
+    RecomputeCompletedBytes();
+    hasData = completedBytes > 0;
+
+    if (startUnfinishedJobs && startMode == StartMode::Manual)
+        startMode = StartMode::Immediately;
+    else if (!startUnfinishedJobs && startMode == StartMode::Immediately)
+        startMode = StartMode::Manual;
+    splitCount = std::clamp(splitCount, 1, std::clamp(maxParallelNum, 1, kMaxSplitCount));
+}
+
 bool DownloadJob::IsQueued() const
 {
     const JobState current = GetState();

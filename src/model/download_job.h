@@ -292,6 +292,14 @@ public:
     // saveFolder is unchanged.
     bool MoveFilesTo(std::string_view folder);
 
+    // Brings a job record read from the database file into a usable state:
+    // a Downloading job comes back Ready; empty or inverted ranges are dropped
+    // and the rest sorted and merged (a damaged file must not break resuming);
+    // completedBytes and hasData follow the ranges; Manual and Immediately
+    // swap to match whether unfinished jobs start automatically; splitCount
+    // is kept within 1 and maxParallelNum. Categories are left alone.
+    void AfterLoad(int32_t maxParallelNum, bool startUnfinishedJobs);
+
     // formatFlags as a stored record must carry them: times, referer and
     // alternates blocks always; stream ranges exactly for a stream job;
     // 64-bit offsets when the known size is above 2147483646 or any range

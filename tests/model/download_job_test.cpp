@@ -293,6 +293,60 @@ TEST_F(DownloadJobTest, RecheckNeedsACompletedJobOfKnownSize)
     EXPECT_EQ(sink.masks(), (std::vector<intptr_t>{2048}));
 }
 
+TEST(DownloadJobAfterLoad, ADownloadingJobComesBackReady)
+{
+    DownloadJob job;
+    job.state = 0x1200 | static_cast<uint32_t>(JobState::Downloading);
+    job.AfterLoad(10, false);
+    EXPECT_EQ(job.state, 0x1200u | static_cast<uint32_t>(JobState::Ready));
+    job.SetState(JobState::Completed, false);
+    job.AfterLoad(10, false);
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+}
+
+TEST(DownloadJobAfterLoad, DamagedRangesAreCleanedAndCounted)
+{
+    DownloadJob job;
+    job.completedRanges = {{500, 600, 0, 0}, {0, 100, 0, 0}, {50, 150, 0, 0}, {150, 200, 0, 0},
+                           {300, 300, 0, 0}, {400, 350, 0, 0}, {520, 580, 0, 0}};
+    job.AfterLoad(10, false);
+    EXPECT_EQ(job.completedRanges, (std::vector<CompletedRange>{{0, 200, 0, 0}, {500, 600, 0, 0}}));
+    EXPECT_EQ(job.completedBytes, 300);
+    EXPECT_TRUE(job.hasData);
+
+    DownloadJob empty;
+    empty.completedRanges = {{7, 7, 0, 0}};
+    empty.AfterLoad(10, false);
+    EXPECT_TRUE(empty.completedRanges.empty());
+    EXPECT_FALSE(empty.hasData);
+}
+
+TEST(DownloadJobAfterLoad, StartModeFollowsTheAutomaticStartSettingAndSplitIsClamped)
+{
+    struct Case {
+        StartMode stored;
+        bool startUnfinished;
+        StartMode loaded;
+    };
+    const Case cases[] = {
+        {StartMode::Manual, true, StartMode::Immediately},     {StartMode::Immediately, false, StartMode::Manual},
+        {StartMode::Manual, false, StartMode::Manual},         {StartMode::Immediately, true, StartMode::Immediately},
+        {StartMode::Schedule, false, StartMode::Schedule},
+    };
+    for (const Case& c : cases) {
+        DownloadJob job;
+        job.startMode = c.stored;
+        job.splitCount = 20;
+        job.AfterLoad(10, c.startUnfinished);
+        EXPECT_EQ(job.startMode, c.loaded);
+        EXPECT_EQ(job.splitCount, 10);
+    }
+    DownloadJob zero;
+    zero.splitCount = 0;
+    zero.AfterLoad(10, false);
+    EXPECT_EQ(zero.splitCount, 1);
+}
+
 JobDefaults sampleDefaults()
 {
     JobDefaults d;
