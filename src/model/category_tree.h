@@ -19,7 +19,7 @@ namespace fetchora {
 class CComPtrTree {
 public:
     // Insert modes.
-    static constexpr uint32_t kInsertFirst = 1;   // (mode & 3) == 1: become the first child
+    static constexpr uint32_t kInsertFirst = 1;  // (mode & 3) == 1: become the first child
     static constexpr uint32_t kInsertKeepId = 8;  // keep the node's ids instead of allocating
 
     CComPtrTree() = default;
@@ -80,7 +80,7 @@ public:
 
 private:
     size_t indexOf(const DownloadJob* node) const;  // npos when absent
-    size_t subtreeEnd(size_t index) const;          // one past the node's subtree in m_nodes
+    size_t subtreeEnd(size_t index) const;  // one past the node's subtree in m_nodes
     bool isInSubtree(const DownloadJob* node, const DownloadJob* root) const;
     void collectSubtree(DownloadJob* node, std::vector<DownloadJob*>& out) const;
     void link(DownloadJob* parent, DownloadJob* node, DownloadJob* before);

@@ -75,7 +75,7 @@ inline constexpr int32_t kDownloadedCategoryId = 3;
 inline constexpr int32_t kDeletedCategoryId = 8;
 
 // DownloadJob::optionFlags
-inline constexpr uint32_t kOptResumable = 0x0001;       // valid when kOptResumeKnown is set
+inline constexpr uint32_t kOptResumable = 0x0001;  // valid when kOptResumeKnown is set
 inline constexpr uint32_t kOptResumeKnown = 0x0002;
 inline constexpr uint32_t kOptUseLogin = 0x0004;
 inline constexpr uint32_t kOptNoMirrorSearch = 0x0008;
@@ -108,8 +108,8 @@ inline constexpr uint32_t kChangeName = 0x0002;
 inline constexpr uint32_t kChangeInfo = 0x0004;  // size, remote time
 inline constexpr uint32_t kChangeResume = 0x0008;
 inline constexpr uint32_t kChangeProgress = 0x0010;  // a part was stopped for a stored-record flush, bytes
-inline constexpr uint32_t kChangeParts = 0x0020;     // a part started or stopped; split count
-inline constexpr uint32_t kChangeRefresh = 0x0200;   // everything changed
+inline constexpr uint32_t kChangeParts = 0x0020;  // a part started or stopped; split count
+inline constexpr uint32_t kChangeRefresh = 0x0200;  // everything changed
 inline constexpr uint32_t kChangeComment = 0x0400;
 inline constexpr uint32_t kChangeState = 0x0800;
 inline constexpr uint32_t kChangeRetry = 0x1000;
@@ -146,20 +146,20 @@ using JobRunnerPtr = std::unique_ptr<JobRunner, JobRunnerDeleter>;
 // record does not depend on the settings store.
 struct JobDefaults {
     int32_t categoryId = kDownloadedCategoryId;  // "Server"
-    int32_t splitCount = 2;                      // "Split"
-    int32_t maxParallelNum = 10;                 // "Max Parallel Num"
+    int32_t splitCount = 2;  // "Split"
+    int32_t maxParallelNum = 10;  // "Max Parallel Num"
     uint16_t httpProxyId = 0;
     uint16_t ftpProxyId = 0;
     uint16_t streamProxyId = 0;
     StartMode startMode = StartMode::Immediately;  // "Start"
-    std::string userName;                          // "UserName"
-    std::string password;                          // "Password"
-    std::string referer;                           // "Referer"
-    std::string path;                              // "Path"
-    uint32_t login = 0xFF0;                        // "Login"
-    bool findAlternateUrls = true;                 // "Flags1" bit 0x100
-    bool useTempFile = true;                       // "Flags" bit 0x400
-    std::string defaultDownloadFolder;             // e.g. $XDG_DOWNLOAD_DIR
+    std::string userName;  // "UserName"
+    std::string password;  // "Password"
+    std::string referer;  // "Referer"
+    std::string path;  // "Path"
+    uint32_t login = 0xFF0;  // "Login"
+    bool findAlternateUrls = true;  // "Flags1" bit 0x100
+    bool useTempFile = true;  // "Flags" bit 0x400
+    std::string defaultDownloadFolder;  // e.g. $XDG_DOWNLOAD_DIR
 };
 
 // The tree node. All node fields are 32-bit; links are kept private so that
@@ -186,7 +186,7 @@ public:
     void SetMarker(bool on);
     bool TestMarker() const { return (nodeFlags & kNodeMarker) != 0; }
 
-    int32_t id = 0;         // unique in the tree
+    int32_t id = 0;  // unique in the tree
     int32_t parentId = -1;  // only while the tree is stored or loaded
     int32_t imageIndex = kImageDefault;
     uint32_t nodeFlags = 0;
@@ -339,7 +339,7 @@ public:
     std::string fileName;  // empty: use defaultName
     std::vector<AlternateUrl> alternateUrls;
     std::vector<CompletedRange> completedRanges;  // sorted, never overlapping or touching
-    int32_t totalTime = 0;                        // seconds, over all runs
+    int32_t totalTime = 0;  // seconds, over all runs
 
     // ---- derived and runtime fields (never stored) --------------------------
     std::string defaultName;  // from the URL
@@ -357,7 +357,7 @@ public:
     int reusedConnection = -1;  // an FTP control connection to hand to the next part; owned
     JobNotifySink* notifyWindow = nullptr;
     JobNotifySink* siteWindow = nullptr;  // set for site-explorer transfers
-    CJobWnd* detailWindow = nullptr;      // the runner's hidden window while it runs
+    CJobWnd* detailWindow = nullptr;  // the runner's hidden window while it runs
     // Chosen for each run by the engine (ChooseJobProxies); none = direct.
     const ProxyEntry* httpProxy = nullptr;
     const ProxyEntry* ftpProxy = nullptr;

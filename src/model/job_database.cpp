@@ -38,8 +38,8 @@ std::vector<std::string> splitNames(std::string_view list)
     size_t from = 0;
     while (from <= list.size()) {
         const size_t comma = list.find(',', from);
-        const std::string name =
-            trimBlanks(list.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from));
+        const std::string name
+            = trimBlanks(list.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from));
         if (!name.empty())
             names.push_back(name);
         if (comma == std::string_view::npos)
@@ -68,16 +68,11 @@ std::string CZoviradDoc::lookup(uint32_t id) const
 std::string CZoviradDoc::specialName(CategoryKind kind) const
 {
     switch (kind) {
-    case CategoryKind::Root:
-        return lookup(kStrAppTitle);
-    case CategoryKind::Downloading:
-        return lookup(kStrDownloading);
-    case CategoryKind::Downloaded:
-        return lookup(kStrDownloaded);
-    case CategoryKind::Deleted:
-        return lookup(kStrDeleted);
-    case CategoryKind::User:
-        break;
+    case CategoryKind::Root: return lookup(kStrAppTitle);
+    case CategoryKind::Downloading: return lookup(kStrDownloading);
+    case CategoryKind::Downloaded: return lookup(kStrDownloaded);
+    case CategoryKind::Deleted: return lookup(kStrDeleted);
+    case CategoryKind::User: break;
     }
     return {};
 }
@@ -108,7 +103,8 @@ std::vector<FolderProblem> CZoviradDoc::CreateDefaultCategories(const std::strin
         return problems;
     DownloadJob* root = addSpecial(nullptr, CategoryKind::Root, kImageRoot, defaultDownloadFolder);
     addSpecial(root, CategoryKind::Downloading, kImageDownloading, defaultDownloadFolder);
-    DownloadJob* downloadedCategory = addSpecial(root, CategoryKind::Downloaded, kImageDownloaded, defaultDownloadFolder);
+    DownloadJob* downloadedCategory
+        = addSpecial(root, CategoryKind::Downloaded, kImageDownloaded, defaultDownloadFolder);
     if (defaultDownloadFolder.empty())
         problems.push_back({"", "no default download folder is set"});
     for (const std::string& name : splitNames(lookup(kStrDefaultCategories))) {

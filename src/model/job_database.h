@@ -21,11 +21,11 @@
 namespace fetchora {
 
 // String-table ids the document uses.
-inline constexpr uint32_t kStrAppTitle = 0xE000;           // "Fetchora"
-inline constexpr uint32_t kStrDownloading = 61204;         // "Download"
-inline constexpr uint32_t kStrDownloaded = 61206;          // "Downloaded"
-inline constexpr uint32_t kStrDeleted = 61231;             // "Deleted"
-inline constexpr uint32_t kStrDefaultCategories = 61296;   // "Software,Game,Driver,Mp3"
+inline constexpr uint32_t kStrAppTitle = 0xE000;  // "Fetchora"
+inline constexpr uint32_t kStrDownloading = 61204;  // "Download"
+inline constexpr uint32_t kStrDownloaded = 61206;  // "Downloaded"
+inline constexpr uint32_t kStrDeleted = 61231;  // "Deleted"
+inline constexpr uint32_t kStrDefaultCategories = 61296;  // "Software,Game,Driver,Mp3"
 
 // Looks a message up in the active language.
 using StringLookup = std::function<std::string(uint32_t id)>;

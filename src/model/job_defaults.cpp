@@ -9,7 +9,7 @@ namespace {
 
 class TreeCategoryFolders : public CategoryFolders {
 public:
-    explicit TreeCategoryFolders(const CComPtrTree& tree) : m_tree(tree) {}
+    explicit TreeCategoryFolders(const CComPtrTree& tree) : m_tree(tree) { }
 
     std::optional<std::string> categoryFolder(uint32_t id) const override
     {

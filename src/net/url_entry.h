@@ -29,13 +29,13 @@ struct SiteConnectionLimit;
 
 struct UrlEntry {
     ServiceCode service = ServiceCode::None;
-    std::string host;    // without brackets for an IPv6 literal ("::1")
-    uint16_t port = 0;   // always filled: the service's default when the text had none
+    std::string host;  // without brackets for an IPv6 literal ("::1")
+    uint16_t port = 0;  // always filled: the service's default when the text had none
     std::string object;  // path with query, as sent in a request line; at least "/"
     std::string userName;
     std::string password;
     std::string referer;
-    std::string cookie;           // from a redirect's Set-Cookie
+    std::string cookie;  // from a redirect's Set-Cookie
     std::string resolvedAddress;  // empty until the first successful look-up
     SiteConnectionLimit* siteLimit = nullptr;
     int32_t pingTime = -1;  // milliseconds; -1 = not pinged or no answer

@@ -1,8 +1,8 @@
 // Job operations that touch real files in a temporary folder.
 #include <chrono>
 #include <filesystem>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "model/download_job.h"
 #include "model/file_moves.h"
@@ -206,8 +206,8 @@ TEST(MoveFileNoReplace, MovesAndRefusesExistingTargets)
 TEST(MoveFileNoReplace, CopiesAcrossFileSystemsKeepingTheFileTime)
 {
     test::TempDir dir;
-    struct stat tmpStat {};
-    struct stat shmStat {};
+    struct stat tmpStat { };
+    struct stat shmStat { };
     if (::stat(dir.path().c_str(), &tmpStat) != 0 || ::stat("/dev/shm", &shmStat) != 0
         || tmpStat.st_dev == shmStat.st_dev)
         GTEST_SKIP() << "no second file system to move to";
@@ -215,7 +215,11 @@ TEST(MoveFileNoReplace, CopiesAcrossFileSystemsKeepingTheFileTime)
     fs::create_directories(other);
     struct Cleanup {
         fs::path path;
-        ~Cleanup() { std::error_code ignored; fs::remove_all(path, ignored); }
+        ~Cleanup()
+        {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
     } cleanup{other};
 
     const std::string from = (dir.path() / "file").string();

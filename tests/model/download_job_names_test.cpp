@@ -108,8 +108,8 @@ TEST(HostileNames, LocalPathStaysInsideTheJobFolder)
     test::TempDir dir;
     const fs::path folder = dir.path() / "jobs";
     const std::string hostile[] = {
-        "../../etc/passwd", "a/../../b", "..", ".", "/etc/passwd", "..\\..\\windows", "sub/dir/file",
-        std::string("x\0/../y", 7), "\r\n..", "C:\\evil.exe", "", "/",
+        "../../etc/passwd",         "a/../../b", "..",           ".", "/etc/passwd", "..\\..\\windows", "sub/dir/file",
+        std::string("x\0/../y", 7), "\r\n..",    "C:\\evil.exe", "",  "/",
     };
     for (const std::string& name : hostile) {
         DownloadJob fromUser;

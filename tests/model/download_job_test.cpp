@@ -128,8 +128,8 @@ TEST_F(DownloadJobTest, SplitCountIsClampedToOneAndTheParallelMaximum)
         int32_t maxParallel;
         int32_t stored;
     };
-    for (const Case& c : {Case{0, 10, 1}, Case{-4, 10, 1}, Case{50, 10, 10}, Case{7, 10, 7}, Case{50, 40, 30},
-                          Case{3, 0, 1}}) {
+    for (const Case& c :
+         {Case{0, 10, 1}, Case{-4, 10, 1}, Case{50, 10, 10}, Case{7, 10, 7}, Case{50, 40, 30}, Case{3, 0, 1}}) {
         job.SetSplitCount(c.n, c.maxParallel);
         EXPECT_EQ(job.splitCount, c.stored) << c.n << " max " << c.maxParallel;
     }
@@ -141,9 +141,9 @@ TEST_F(DownloadJobTest, StartModeRearmsOnlyWaitingOrFailedJobs)
         JobState before;
         JobState after;
     };
-    for (const Case& c : {Case{JobState::Failed, JobState::Ready}, Case{JobState::Ready, JobState::Ready},
-                          Case{JobState::Completed, JobState::Completed},
-                          Case{JobState::Downloading, JobState::Downloading}}) {
+    for (const Case& c :
+         {Case{JobState::Failed, JobState::Ready}, Case{JobState::Ready, JobState::Ready},
+          Case{JobState::Completed, JobState::Completed}, Case{JobState::Downloading, JobState::Downloading}}) {
         job.SetState(c.before, false);
         job.SetStartMode(StartMode::Immediately);
         EXPECT_EQ(job.GetState(), c.after);
@@ -159,8 +159,8 @@ TEST_F(DownloadJobTest, QueuedMeansReadyAndNotManualOrDownloading)
         bool queued;
     };
     const Case cases[] = {
-        {JobState::Ready, StartMode::Manual, false},       {JobState::Ready, StartMode::Immediately, true},
-        {JobState::Ready, StartMode::Schedule, true},      {JobState::Downloading, StartMode::Manual, true},
+        {JobState::Ready, StartMode::Manual, false},          {JobState::Ready, StartMode::Immediately, true},
+        {JobState::Ready, StartMode::Schedule, true},         {JobState::Downloading, StartMode::Manual, true},
         {JobState::Completed, StartMode::Immediately, false}, {JobState::Failed, StartMode::Immediately, false},
     };
     for (const Case& c : cases) {
@@ -255,8 +255,8 @@ TEST_F(DownloadJobTest, UrlEntriesHoldMainUrlWithLoginThenUsableAlternates)
 {
     job.SetUrl("ftp://bob:pw@main.example/f.iso");
     job.referer = "http://ref.example/";
-    job.alternateUrls = {{"http://mirror1/f.iso", 0}, {"garbage", 1}, {"pnm://x/f", 2},
-                         {"ftp://alice:x@mirror2:2121/f.iso", 3}};
+    job.alternateUrls
+        = {{"http://mirror1/f.iso", 0}, {"garbage", 1}, {"pnm://x/f", 2}, {"ftp://alice:x@mirror2:2121/f.iso", 3}};
     ASSERT_TRUE(job.RebuildUrlEntries());
     ASSERT_EQ(job.urlEntries.size(), 3u);
     EXPECT_EQ(job.GetUrl(0)->host, "main.example");
@@ -307,7 +307,7 @@ TEST(DownloadJobAfterLoad, ADownloadingJobComesBackReady)
 TEST(DownloadJobAfterLoad, DamagedRangesAreCleanedAndCounted)
 {
     DownloadJob job;
-    job.completedRanges = {{500, 600, 0, 0}, {0, 100, 0, 0}, {50, 150, 0, 0}, {150, 200, 0, 0},
+    job.completedRanges = {{500, 600, 0, 0}, {0, 100, 0, 0},   {50, 150, 0, 0}, {150, 200, 0, 0},
                            {300, 300, 0, 0}, {400, 350, 0, 0}, {520, 580, 0, 0}};
     job.AfterLoad(10, false);
     EXPECT_EQ(job.completedRanges, (std::vector<CompletedRange>{{0, 200, 0, 0}, {500, 600, 0, 0}}));
@@ -329,8 +329,8 @@ TEST(DownloadJobAfterLoad, StartModeFollowsTheAutomaticStartSettingAndSplitIsCla
         StartMode loaded;
     };
     const Case cases[] = {
-        {StartMode::Manual, true, StartMode::Immediately},     {StartMode::Immediately, false, StartMode::Manual},
-        {StartMode::Manual, false, StartMode::Manual},         {StartMode::Immediately, true, StartMode::Immediately},
+        {StartMode::Manual, true, StartMode::Immediately}, {StartMode::Immediately, false, StartMode::Manual},
+        {StartMode::Manual, false, StartMode::Manual},     {StartMode::Immediately, true, StartMode::Immediately},
         {StartMode::Schedule, false, StartMode::Schedule},
     };
     for (const Case& c : cases) {

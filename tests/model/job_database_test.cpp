@@ -114,8 +114,8 @@ TEST_F(JobDatabaseTest, SpecialCategoriesTakeTheirNamesFromTheActiveLanguage)
 {
     doc.OnNewDocument(folder.string());
     doc.downloading()->name = "stale name from a file";
-    std::map<uint32_t, std::string> german = {
-        {kStrAppTitle, "Fetchora DE"}, {kStrDownloading, "Herunterladen"}, {kStrDeleted, "Papierkorb"}};
+    std::map<uint32_t, std::string> german
+        = {{kStrAppTitle, "Fetchora DE"}, {kStrDownloading, "Herunterladen"}, {kStrDeleted, "Papierkorb"}};
     CZoviradDoc localized(lock, [&](uint32_t id) { return german.count(id) ? german[id] : std::string(); });
     localized.OnNewDocument(folder.string());
     EXPECT_EQ(localized.downloading()->name, "Herunterladen");

@@ -13,8 +13,9 @@ TEST(JobDefaultsFromSettings, CarriesTheDownloadDefaultValues)
 {
     test::TempDir dir;
     Registry registry;
-    AppSettings settings(registry, {"/opt/fetchora/bin/fetchora", "/opt/fetchora/share", "/home/u/Downloads",
-                                    (dir.path() / "tmp").string(), "en_US.UTF-8"});
+    AppSettings settings(registry,
+                         {"/opt/fetchora/bin/fetchora", "/opt/fetchora/share", "/home/u/Downloads",
+                          (dir.path() / "tmp").string(), "en_US.UTF-8"});
     settings.LoadSettings();
 
     const JobDefaults stock = JobDefaultsFromSettings(settings);

@@ -15,7 +15,7 @@ struct GoodUrl {
     const char* password;
 };
 
-class ParseUrlAccepts : public ::testing::TestWithParam<GoodUrl> {};
+class ParseUrlAccepts : public ::testing::TestWithParam<GoodUrl> { };
 
 TEST_P(ParseUrlAccepts, GivesServiceHostPortObjectAndLogin)
 {
@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         GoodUrl{"http://[::1]:8080/x", ServiceCode::Http, "::1", 8080, "/x", "", ""},
         GoodUrl{"http://[::1]/x", ServiceCode::Http, "::1", 80, "/x", "", ""},
         GoodUrl{"https://u:p@[fe80::1:2]:8443/y", ServiceCode::Https, "fe80::1:2", 8443, "/y", "u", "p"},
-        GoodUrl{"http://127.0.0.1:18080/files/small.txt", ServiceCode::Http, "127.0.0.1", 18080,
-                "/files/small.txt", "", ""},
+        GoodUrl{"http://127.0.0.1:18080/files/small.txt", ServiceCode::Http, "127.0.0.1", 18080, "/files/small.txt", "",
+                ""},
         GoodUrl{"mms://media.example.com/live", ServiceCode::Mms, "media.example.com", 1755, "/live", "", ""},
         GoodUrl{"MMST://m/x", ServiceCode::Mmst, "m", 1755, "/x", "", ""},
         GoodUrl{"rtsp://cam/stream", ServiceCode::Rtsp, "cam", 554, "/stream", "", ""},
@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         GoodUrl{"ftp://h/odd#name", ServiceCode::Ftp, "h", 21, "/odd#name", "", ""},
         GoodUrl{"http://h/a\xA1\xA4z", ServiceCode::Http, "h", 80, "/a%A1%A4z", "", ""}));
 
-class ParseUrlRefuses : public ::testing::TestWithParam<const char*> {};
+class ParseUrlRefuses : public ::testing::TestWithParam<const char*> { };
 
 TEST_P(ParseUrlRefuses, GarbageAndUnsupportedSchemes)
 {
@@ -70,12 +70,11 @@ TEST_P(ParseUrlRefuses, GarbageAndUnsupportedSchemes)
 
 INSTANTIATE_TEST_SUITE_P(Texts, ParseUrlRefuses,
                          ::testing::Values("", "   ", "www.example.com/file.zip", "gopher://h/", "file:///etc/passwd",
-                                           "javascript://alert(1)", "://h/", "http://", "http:///path",
-                                           "http:/h/x", "http://h:0/", "http://h:65536/", "http://h:12a/",
-                                           "http://h:-1/", "http://a:b:c/", "http://[::1/", "http://[zz]/",
-                                           "http://[::1]x/", "http://h\r\nHost: evil/", "http://h/x\r\nX: y",
-                                           "http://a b/", "http://h\\x/", "http://h%41/", "http://user@/x",
-                                           "http://h\x01/"));
+                                           "javascript://alert(1)", "://h/", "http://", "http:///path", "http:/h/x",
+                                           "http://h:0/", "http://h:65536/", "http://h:12a/", "http://h:-1/",
+                                           "http://a:b:c/", "http://[::1/", "http://[zz]/", "http://[::1]x/",
+                                           "http://h\r\nHost: evil/", "http://h/x\r\nX: y", "http://a b/",
+                                           "http://h\\x/", "http://h%41/", "http://user@/x", "http://h\x01/"));
 
 TEST(ParseUrl, MiddleDotAtTheVeryStartIsLeftAlone)
 {
@@ -134,10 +133,10 @@ TEST(ServiceTable, PrefixesPortsAndTransferability)
         bool transferable;
     };
     const Case cases[] = {
-        {ServiceCode::Ftp, 1, "ftp://", 21, true},        {ServiceCode::Http, 3, "http://", 80, true},
+        {ServiceCode::Ftp, 1, "ftp://", 21, true},         {ServiceCode::Http, 3, "http://", 80, true},
         {ServiceCode::Https, 4107, "https://", 443, true}, {ServiceCode::Mms, 4146, "mms://", 1755, true},
-        {ServiceCode::Mmst, 4147, "mmst://", 1755, true}, {ServiceCode::Rtsp, 4149, "rtsp://", 554, true},
-        {ServiceCode::Pnm, 4150, "pnm://", 7070, false},  {ServiceCode::None, 0, "", 0, false},
+        {ServiceCode::Mmst, 4147, "mmst://", 1755, true},  {ServiceCode::Rtsp, 4149, "rtsp://", 554, true},
+        {ServiceCode::Pnm, 4150, "pnm://", 7070, false},   {ServiceCode::None, 0, "", 0, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(static_cast<uint32_t>(c.service), c.number);
