@@ -65,7 +65,9 @@ bool Cycle::resolve(const std::string& host, std::string& address,
 {
     if (!address.empty())
         return true;
-    const LookupResult found = lookUpCounted(host, m_env.alive, m_env.pendingLookups, m_env.lookUp);
+    const bool literal = isIpv4Address(host) || isIpv6Address(host);
+    const LookupResult found = literal ? LookupResult{LookupStatus::Found, host}
+                                       : lookUpCounted(host, m_env.alive, m_env.pendingLookups, m_env.lookUp);
     if (found.status == LookupStatus::Stopped) {
         m_ended = stopped();
         return false;

@@ -61,6 +61,8 @@ struct ConnectionResult {
 
 // What the connection steps borrow from their worker.
 struct ConnectionEnvironment {
+    explicit ConnectionEnvironment(ConnectionLog& lineLog) : log(lineLog) {}
+
     ConnectionLog& log;
     AliveCheck alive;
     HostLookup lookUp;                           // empty: the system look-up
