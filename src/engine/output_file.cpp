@@ -1,0 +1,294 @@
+#include "engine/output_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "lang/string_table.h"
+#include "model/download_job.h"
+
+namespace fetchora {
+
+static_assert(sizeof(off_t) == 8, "output files need 64-bit offsets");
+
+namespace {
+
+constexpr int kMaxRenameCounter = 9999;
+
+std::string errorText(int error) { return std::system_category().message(error); }
+
+bool pathTaken(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    // A dangling symbolic link counts as taken: creating through it would
+    // write somewhere else.
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// A name that stays inside its folder.
+bool isPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::filesystem::path workingPath(const std::filesystem::path& folder, const std::string& name, bool temp)
+{
+    return folder / (temp ? name + std::string(kTempSuffix) : name);
+}
+
+OutputFileResult failure(OutputFileResult result, int error)
+{
+    result.ok = false;
+    if (error != 0)
+        result.systemError = errorText(error);
+    return result;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile()
+{
+    if (isOpen())
+        Close();
+}
+
+int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool readWrite)
+{
+    if (isOpen())
+        Close();
+    int flags = (readWrite ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOFOLLOW;
+    if (mode == OpenMode::Create)
+        flags |= O_CREAT | O_TRUNC;
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        m_lastError = errno;
+        return m_lastError;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        m_lastError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return m_lastError;
+    }
+    m_fd = fd;
+    m_path = path;
+    m_unwritten.clear();
+    m_lastError = 0;
+    return 0;
+}
+
+void OutputFile::useCache(size_t capacity) { m_cache = std::make_unique<WriteCache>(capacity); }
+
+bool OutputFile::writeDirect(int64_t position, std::span<const uint8_t> data)
+{
+    if (!isOpen()) {
+        m_lastError = EBADF;
+        return false;
+    }
+    size_t done = 0;
+    int failures = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done,
+                                   static_cast<off_t>(position + static_cast<int64_t>(done)));
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // One more try before the write counts as failed.
+        m_lastError = n < 0 ? errno : ENOSPC;
+        if (++failures >= 2)
+            return false;
+    }
+    return true;
+}
+
+bool OutputFile::Write(int64_t position, std::span<const uint8_t> data)
+{
+    if (m_cache) {
+        if (m_cache->append(position, data))
+            return true;
+        if (!Flush())
+            return false;
+    }
+    return writeDirect(position, data);
+}
+
+bool OutputFile::Flush()
+{
+    if (!m_cache)
+        return true;
+    if (m_cache->drain([this](int64_t position, std::span<const uint8_t> data) { return writeDirect(position, data); }))
+        return true;
+    m_unwritten = m_cache->pendingRanges();
+    return false;
+}
+
+bool OutputFile::Close(std::optional<std::time_t> fileTime)
+{
+    if (!isOpen())
+        return true;
+    bool ok = Flush();
+    if (!ok) {
+        m_unwritten = m_cache->pendingRanges();
+        m_cache->clear();
+    }
+    if (fileTime) {
+        const struct timespec times[2] = {{*fileTime, 0}, {*fileTime, 0}};
+        ::futimens(m_fd, times);
+    }
+    if (::close(m_fd) != 0) {
+        m_lastError = errno;
+        ok = false;
+    }
+    m_fd = -1;
+    m_cache.reset();
+    return ok;
+}
+
+bool OutputFile::allocate(int64_t size)
+{
+    if (!isOpen() || size <= 0)
+        return size == 0;
+    if (::fallocate(m_fd, 0, 0, static_cast<off_t>(size)) == 0)
+        return true;
+    const int error = errno;
+    if (error != EOPNOTSUPP && error != ENOSYS) {
+        m_lastError = error;
+        return false;
+    }
+    const uint8_t zero = 0;
+    return writeDirect(size - 1, std::span<const uint8_t>(&zero, 1));
+}
+
+bool OutputFile::setLength(int64_t size)
+{
+    if (!isOpen() || ::ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
+        m_lastError = isOpen() ? errno : EBADF;
+        return false;
+    }
+    return true;
+}
+
+int64_t OutputFile::length() const
+{
+    struct stat info {};
+    if (!isOpen() || ::fstat(m_fd, &info) != 0)
+        return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+std::string FreeFileName(const std::filesystem::path& folder, const std::string& name, bool alsoTemp)
+{
+    const size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0;
+    const std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot) : std::string();
+    for (int n = 1; n <= kMaxRenameCounter; ++n) {
+        std::string candidate = stem + "(" + std::to_string(n) + ")" + extension;
+        if (pathTaken(folder / candidate))
+            continue;
+        if (alsoTemp && pathTaken(workingPath(folder, candidate, true)))
+            continue;
+        return candidate;
+    }
+    return {};
+}
+
+OutputFileResult OpenOutputFile(OutputFile& file, const OutputFileRequest& request)
+{
+    OutputFileResult result;
+    result.fileName = request.fileName;
+    if (!isPlainName(request.fileName))
+        return failure(result, EINVAL);
+
+    const bool resume = request.completedBytes > 0;
+    const bool fresh = !request.hasData && !resume;
+
+    if (fresh && pathTaken(request.folder / request.fileName)) {
+        if (request.destination == DestinationPolicy::Stop) {
+            result.log.push_back({LogKind::Status, std::string(builtinString(kMsgDestinationExists))});
+            return failure(result, 0);
+        }
+        if (request.destination == DestinationPolicy::AutoRename) {
+            result.fileName = FreeFileName(request.folder, request.fileName, request.useTempName);
+            if (result.fileName.empty())
+                return failure(result, EEXIST);
+        }
+    }
+
+    result.path = workingPath(request.folder, result.fileName, request.useTempName);
+    if (resume) {
+        if (const int error = file.open(result.path, OutputFile::OpenMode::Existing, request.stream)) {
+            if (error == ENOENT)
+                result.log.push_back({LogKind::Error, kResumeFileMissing});
+            return failure(result, error);
+        }
+        result.existingLength = file.length();
+    } else {
+        std::error_code ec;
+        std::filesystem::create_directories(request.folder, ec);
+        if (ec)
+            return failure(result, ec.value());
+        if (const int error = file.open(result.path, OutputFile::OpenMode::Create, request.stream))
+            return failure(result, error);
+    }
+
+    if (fresh && request.sizeKnown && request.fileSize > 0 && request.preallocate) {
+        bool reserved;
+        if (request.stream) {
+            reserved = file.setLength(request.fileSize);
+        } else {
+            const bool notice = request.allocationNotice && request.fileSize > kAllocationNoticeSize;
+            if (notice && request.showAllocationNotice)
+                request.showAllocationNotice();
+            reserved = file.allocate(request.fileSize);
+            if (notice && request.hideAllocationNotice)
+                request.hideAllocationNotice();
+        }
+        if (!reserved) {
+            const int error = file.lastError();
+            // Give the space back: the file holds no data yet.
+            file.setLength(0);
+            file.Close();
+            return failure(result, error);
+        }
+    }
+
+    if (request.useCache && request.sizeKnown && request.fileSize > kCacheMinimumSize)
+        file.useCache(static_cast<size_t>(request.bufferSizeKb) * WriteCache::kBytesPerBufferKb);
+    result.ok = true;
+    return result;
+}
+
+JobWriteOutcome writeJobBlock(OutputFile& file, const std::function<OutputFileRequest()>& request,
+                              int64_t position, std::span<const uint8_t> data)
+{
+    JobWriteOutcome outcome;
+    if (!file.isOpen()) {
+        OutputFileResult opened = OpenOutputFile(file, request());
+        outcome.log = opened.log;
+        outcome.systemError = opened.systemError;
+        const bool ok = opened.ok;
+        outcome.open = std::move(opened);
+        if (!ok) {
+            outcome.log.push_back({LogKind::Error, std::string(builtinString(kMsgCreateFileError))});
+            return outcome;
+        }
+        outcome.opened = true;
+    }
+    if (!file.Write(position, data)) {
+        outcome.log.push_back({LogKind::Error, std::string(builtinString(kMsgWriteFileError))});
+        outcome.systemError = errorText(file.lastError());
+        return outcome;
+    }
+    outcome.ok = true;
+    return outcome;
+}
+
+}  // namespace fetchora
