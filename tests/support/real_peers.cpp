@@ -155,10 +155,8 @@ DantePeer::DantePeer(bool withLogin)
         ::chmod((dir / "shadow").c_str(), 0640);
         std::ofstream(dir / "passwd", std::ios::app)
             << kDanteUser << ":x:64001:65534:socks test user:/nonexistent:/usr/sbin/nologin\n";
-        if (runProgram({openssl, "passwd", "-6", "-out", (dir / "hash").string(), kDantePassword}, dir / "openssl.log")
-            != 0) {
-            throw std::runtime_error("openssl could not hash the SOCKS password: " + logTail(dir / "openssl.log"));
-        }
+        if (runProgram({openssl, "passwd", "-6", kDantePassword}, dir / "hash") != 0)
+            throw std::runtime_error("openssl could not hash the SOCKS password: " + logTail(dir / "hash"));
         std::string hash;
         std::getline(std::ifstream(dir / "hash"), hash);
         std::ofstream(dir / "shadow", std::ios::app) << kDanteUser << ":" << hash << ":19000:0:99999:7:::\n";
