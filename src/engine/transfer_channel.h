@@ -1,0 +1,104 @@
+#pragma once
+// The contract between a transfer thread and its job window.
+//
+// A transfer thread does only network input and output. Everything it learns
+// it reports through its PartChannel, whose implementation (the runner's)
+// sends the matching message to the job's CJobWnd and returns the handler's
+// answer; every decision is made there, on the loop thread, under the job
+// lock. A channel whose part was stopped or restarted answers as a dead
+// handle block would: alive() false, data() Stop, response() 0, error() 0.
+//
+// Thread: the methods are called on the transfer thread only. The channel is
+// owned by the thread's TransferTask and outlives every call.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "config/proxy_entry.h"
+#include "model/job_part.h"
+#include "net/connection_log.h"
+#include "net/response_info.h"
+#include "net/url_entry.h"
+
+namespace fetchora {
+
+class SpeedLimiter;
+class TlsClientContext;
+
+// Thread messages to CJobWnd (sent; the handler's result is returned).
+inline constexpr uint32_t WM_PART_RESOLVED = 0x0400 + 100;       // 1124
+inline constexpr uint32_t WM_PART_DATA = 0x0400 + 112;           // 1136
+inline constexpr uint32_t WM_PART_RESPONSE = 0x0400 + 113;       // 1137
+inline constexpr uint32_t WM_PART_CONNECT_EVENT = 0x0400 + 114;  // 1138
+inline constexpr uint32_t WM_PART_ERROR = 0x0400 + 115;          // 1139
+inline constexpr uint32_t WM_PART_DONE = 0x0400 + 116;           // 1140
+inline constexpr uint32_t WM_PART_EXIT = 0x0400 + 117;           // 1141
+inline constexpr uint32_t WM_PART_STREAM_DATA = 0x0400 + 122;    // 1146
+inline constexpr uint32_t WM_PART_PING_DONE = 0x0400 + 210;      // 1234
+inline constexpr uint32_t WM_PART_SEARCH_DONE = 0x0400 + 211;    // 1235
+
+class PartChannel : public ConnectionLog {
+public:
+    // False once the part was stopped or restarted: the thread ends quietly.
+    virtual bool alive() const = 0;
+
+    // WM_PART_RESPONSE. 0: end the thread; otherwise go on (the body follows).
+    virtual int response(const ResponseInfo& info, ProtocolKind kind) = 0;
+
+    // WM_PART_DATA: a block read at a file offset (see WriteAt).
+    virtual WriteResult data(int64_t position, std::span<const uint8_t> block) = 0;
+
+    // WM_PART_ERROR: the connection failed. True: wait the retry delay and
+    // try again (the job window has logged the wait); false: end the thread.
+    virtual bool error() = 0;
+
+    // WM_PART_DONE: the body ended on a job whose size is not known.
+    virtual void done() = 0;
+
+    // WM_PART_RESOLVED: a host address was learnt (remembered for the job).
+    virtual void resolved(const std::string& address, bool forProxy) = 0;
+
+    // Where the part is to read from now (its start plus what it received),
+    // and the job's known size (-1 when unknown), read under the job lock.
+    virtual int64_t rangeStart() const = 0;
+    virtual int64_t knownSize() const = 0;
+};
+
+// Settings a transfer reads, copied when the thread starts so that the
+// thread never reads the settings store.
+struct TransferSettings {
+    int connectTimeoutMs = 90000;  // "CT"
+    int dataTimeoutMs = 90000;     // "DT"
+    int retryDelaySeconds = 5;     // "WT"
+    uint32_t userAgentChoice = 4;  // "User-Agent" bits 0..7
+    std::string userAgentText;     // "User-Agent Text"
+    bool sendReferer = true;       // "User-Agent" bit 8 clear
+    bool sendCookies = true;       // "Flags1" 0x2
+    bool alwaysRange = false;      // "General" "AlwaysRange"
+    bool noCacheWithoutProxy = false;  // proxy entry 0 has the no-cache flag
+    int32_t rollback = 2048;           // "Rollback" of the proxy list
+    uint32_t bandwidth = 187500;       // "BandWidth", for pacing
+    std::string asciiTypes = ".txt";   // "AsciiMode" (FTP)
+    std::string anonymousPassword;     // "EMail" (FTP)
+};
+
+// Everything a transfer thread starts with (the ThreadStartBlock's content).
+struct TransferTask {
+    std::unique_ptr<PartChannel> channel;
+    UrlEntry url;                     // a copy of the part's URL entry
+    std::string referer;              // the job's referer
+    std::optional<ProxyEntry> proxy;  // the chosen proxy, none for direct
+    bool isRetry = false;             // started again after a failure
+    TransferSettings settings;
+    SpeedLimiter* limiter = nullptr;              // borrowed from the application
+    const TlsClientContext* tls = nullptr;        // borrowed from the application
+};
+
+// A thread procedure: runs one part's transfer to its end. 0 ended, 1
+// finished, 2 failed.
+using TransferProcedure = int (*)(TransferTask& task);
+
+}  // namespace fetchora
