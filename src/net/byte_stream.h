@@ -26,18 +26,18 @@ inline constexpr int kStopPollIntervalMs = 100;
 inline constexpr int kWaitForever = -1;
 
 enum class IoStatus {
-    Ok,        // bytes moved
+    Ok,  // bytes moved
     TimedOut,  // nothing moved within the time-out (at once for a time-out of 0)
-    Closed,    // the peer ended the stream in order
-    Stopped,   // the alive check said stop
-    Failed,    // a socket or TLS error; see socketError and detail
+    Closed,  // the peer ended the stream in order
+    Stopped,  // the alive check said stop
+    Failed,  // a socket or TLS error; see socketError and detail
 };
 
 struct IoResult {
     IoStatus status = IoStatus::Ok;
     std::size_t bytes = 0;
     uint32_t socketError = 0;  // the socket error code, 0 when none is known
-    std::string detail;        // why it failed, for the log; empty when the code says it
+    std::string detail;  // why it failed, for the log; empty when the code says it
 
     bool ok() const { return status == IoStatus::Ok; }
 };

@@ -15,14 +15,14 @@ namespace fetchora {
 enum class ConnectionLogKind : uint32_t { Status = 0, Sent = 1, Error = 2, Received = 3 };
 
 // Message ids of the lines the connection steps write.
-inline constexpr uint32_t kMsgConnectingWithAddress = 61210;       // "Connecting %1 [IP=%2]"
-inline constexpr uint32_t kMsgConnected = 61211;                   // "Connected."
-inline constexpr uint32_t kMsgCannotResolve = 61212;               // "Cannot resolve host name"
-inline constexpr uint32_t kMsgConnecting = 61213;                  // "Connecting %1"
-inline constexpr uint32_t kMsgTimeOut = 61218;                     // "Time out."
-inline constexpr uint32_t kMsgWaitForRetry = 61219;                // "Wait %d second for retry"
-inline constexpr uint32_t kMsgConnectingProxy = 61239;             // "Connecting proxy %1"
-inline constexpr uint32_t kMsgErrorOccured = 61241;                // "Error occured!"
+inline constexpr uint32_t kMsgConnectingWithAddress = 61210;  // "Connecting %1 [IP=%2]"
+inline constexpr uint32_t kMsgConnected = 61211;  // "Connected."
+inline constexpr uint32_t kMsgCannotResolve = 61212;  // "Cannot resolve host name"
+inline constexpr uint32_t kMsgConnecting = 61213;  // "Connecting %1"
+inline constexpr uint32_t kMsgTimeOut = 61218;  // "Time out."
+inline constexpr uint32_t kMsgWaitForRetry = 61219;  // "Wait %d second for retry"
+inline constexpr uint32_t kMsgConnectingProxy = 61239;  // "Connecting proxy %1"
+inline constexpr uint32_t kMsgErrorOccured = 61241;  // "Error occured!"
 inline constexpr uint32_t kMsgConnectingProxyWithAddress = 61242;  // "Connecting proxy %1 [IP=%2]"
 
 class ConnectionLog {

@@ -36,7 +36,9 @@ Handshake handshakeFor(const std::optional<ProxyEntry>& proxy, bool tlsTarget)
 class Cycle {
 public:
     Cycle(const ConnectionRequest& request, const ConnectionEnvironment& environment)
-        : m_request(request), m_env(environment), m_targetAddress(request.target.address),
+        : m_request(request),
+          m_env(environment),
+          m_targetAddress(request.target.address),
           m_proxyAddress(request.proxyAddress)
     {
     }
@@ -103,10 +105,8 @@ IoResult Cycle::runHandshake(ByteStream& stream, Handshake handshake)
     const ConnectionTarget& target = m_request.target;
     const int timeout = m_request.connectTimeoutMs;
     switch (handshake) {
-    case Handshake::Socks4:
-        return runSocks4Handshake(stream, proxy, m_targetAddress, target.port, timeout, m_env.log);
-    case Handshake::Socks5:
-        return runSocks5Handshake(stream, proxy, target.host, target.port, timeout, m_env.log);
+    case Handshake::Socks4: return runSocks4Handshake(stream, proxy, m_targetAddress, target.port, timeout, m_env.log);
+    case Handshake::Socks5: return runSocks5Handshake(stream, proxy, target.host, target.port, timeout, m_env.log);
     case Handshake::HttpConnect:
         return runHttpTunnelHandshake(stream, proxy, target.host, target.port, timeout, m_env.log);
     case Handshake::None: break;
@@ -158,8 +158,7 @@ ConnectionResult Cycle::run()
         peerPort = proxy->port;
     }
 
-    TcpConnectResult connected =
-        TcpConnection::connect(peerAddress, peerPort, m_request.connectTimeoutMs, m_env.alive);
+    TcpConnectResult connected = TcpConnection::connect(peerAddress, peerPort, m_request.connectTimeoutMs, m_env.alive);
     if (connected.result.status == IoStatus::TimedOut) {
         m_env.log.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
         return fail(0, {});
@@ -175,8 +174,8 @@ ConnectionResult Cycle::run()
     }
 
     if (target.tls) {
-        TlsStartResult secured =
-            TlsStream::start(*m_env.tls, std::move(stream), target.host, m_request.connectTimeoutMs);
+        TlsStartResult secured
+            = TlsStream::start(*m_env.tls, std::move(stream), target.host, m_request.connectTimeoutMs);
         if (secured.result.status == IoStatus::TimedOut) {
             m_env.log.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
             return fail(0, {});

@@ -27,46 +27,46 @@ struct ConnectionTarget {
     std::string host;
     uint16_t port = 0;
     std::string address;  // the host's remembered address; empty until the first look-up
-    bool tls = false;     // a secure target: TLS runs over the connection or tunnel
+    bool tls = false;  // a secure target: TLS runs over the connection or tunnel
 };
 
 struct ConnectionRequest {
     ConnectionTarget target;
     std::optional<ProxyEntry> proxy;  // none, or type 0: direct
-    std::string proxyAddress;         // the proxy server's remembered address; empty until known
-    int connectTimeoutMs = 90000;     // also how long a handshake peer may stay silent
+    std::string proxyAddress;  // the proxy server's remembered address; empty until known
+    int connectTimeoutMs = 90000;  // also how long a handshake peer may stay silent
 };
 
 // How requests on the opened connection are written.
 enum class RequestRoute {
-    Direct,     // to the target, directly or through a tunnel
+    Direct,  // to the target, directly or through a tunnel
     HttpProxy,  // to a plain HTTP proxy: absolute URL in the request line, plus ProxyAuthorizationLine
-    FtpProxy,   // to an FTP proxy: its login dialogue names the target
+    FtpProxy,  // to an FTP proxy: its login dialogue names the target
 };
 
 enum class ConnectOutcome {
     Open,
     ResolveFailed,  // "Cannot resolve host name" is logged; the cycle ends without the error step
-    Stopped,        // the alive check said stop
-    Failed,         // take the error step with socketError
+    Stopped,  // the alive check said stop
+    Failed,  // take the error step with socketError
 };
 
 struct ConnectionResult {
     ConnectOutcome outcome = ConnectOutcome::Failed;
     std::unique_ptr<ByteStream> stream;  // set when Open
     RequestRoute route = RequestRoute::Direct;
-    uint32_t socketError = 0;            // when Failed: the socket error code, 0 when none
-    std::string detail;                  // when Failed: the reason, already logged
+    uint32_t socketError = 0;  // when Failed: the socket error code, 0 when none
+    std::string detail;  // when Failed: the reason, already logged
 };
 
 // What the connection steps borrow from their worker.
 struct ConnectionEnvironment {
-    explicit ConnectionEnvironment(ConnectionLog& lineLog) : log(lineLog) {}
+    explicit ConnectionEnvironment(ConnectionLog& lineLog) : log(lineLog) { }
 
     ConnectionLog& log;
     AliveCheck alive;
-    HostLookup lookUp;                           // empty: the system look-up
-    const TlsClientContext* tls = nullptr;       // required for TLS targets
+    HostLookup lookUp;  // empty: the system look-up
+    const TlsClientContext* tls = nullptr;  // required for TLS targets
     std::atomic<int>* pendingLookups = nullptr;  // the application's count of running look-ups
     // Store a newly resolved address where later cycles find it (the job's
     // URL entry, the proxy list), under the job lock.

@@ -31,8 +31,8 @@ bool waitBeforeRetry(int32_t retryDelaySeconds, const AliveCheck& alive, Connect
 }
 
 ErrorStepResult runErrorStep(std::unique_ptr<ByteStream> stream, uint32_t socketError,
-                             const std::function<bool()>& askRetry, int32_t retryDelaySeconds,
-                             const AliveCheck& alive, ConnectionLog& log)
+                             const std::function<bool()>& askRetry, int32_t retryDelaySeconds, const AliveCheck& alive,
+                             ConnectionLog& log)
 {
     if (stream)
         stream->close();

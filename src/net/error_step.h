@@ -29,7 +29,7 @@ enum class ErrorStepResult { Retry, End, Stopped };
 // The whole error step. askRetry stands for the job window's answer to the
 // error message: true to wait and retry. stream may be null.
 ErrorStepResult runErrorStep(std::unique_ptr<ByteStream> stream, uint32_t socketError,
-                             const std::function<bool()>& askRetry, int32_t retryDelaySeconds,
-                             const AliveCheck& alive, ConnectionLog& log);
+                             const std::function<bool()>& askRetry, int32_t retryDelaySeconds, const AliveCheck& alive,
+                             ConnectionLog& log);
 
 }  // namespace fetchora

@@ -57,8 +57,8 @@ std::string maskedRequestLine(std::string_view line)
     return std::string(kProxyAuthorization) + std::string(scheme) + "********";
 }
 
-IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetHost,
-                                uint16_t port, int idleTimeoutMs, ConnectionLog& log)
+IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetHost, uint16_t port,
+                                int idleTimeoutMs, ConnectionLog& log)
 {
     if (targetHost.empty() || targetHost.find_first_of("\r\n ") != std::string_view::npos)
         return handshakeFailure("The tunnel target is not a host name: " + std::string(targetHost));

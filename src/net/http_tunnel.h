@@ -31,7 +31,7 @@ std::string maskedRequestLine(std::string_view line);
 // the status is 2xx; any other status, or an answer that is not HTTP, fails
 // with the status line as the reason. The proxy may stay silent at most
 // idleTimeoutMs at a time.
-IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetHost,
-                                uint16_t port, int idleTimeoutMs, ConnectionLog& log);
+IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetHost, uint16_t port,
+                                int idleTimeoutMs, ConnectionLog& log);
 
 }  // namespace fetchora

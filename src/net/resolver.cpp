@@ -150,4 +150,3 @@ std::string ResolveHostAddress(std::string_view host, std::string_view fallback,
 }
 
 }  // namespace fetchora
-

@@ -62,8 +62,8 @@ std::size_t BuildSocks4Request(std::span<uint8_t> buffer, const ProxyEntry& prox
     return length;
 }
 
-IoResult runSocks4Handshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetAddress,
-                            uint16_t port, int idleTimeoutMs, ConnectionLog& log)
+IoResult runSocks4Handshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetAddress, uint16_t port,
+                            int idleTimeoutMs, ConnectionLog& log)
 {
     std::array<uint8_t, kHandshakeBufferSize> buffer{};
     const std::size_t length = BuildSocks4Request(buffer, proxy, targetAddress, port);

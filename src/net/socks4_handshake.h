@@ -25,7 +25,7 @@ std::size_t BuildSocks4Request(std::span<uint8_t> buffer, const ProxyEntry& prox
 
 // Sends the request and reads the reply; Ok when the tunnel is open. The
 // proxy may stay silent at most idleTimeoutMs at a time.
-IoResult runSocks4Handshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetAddress,
-                            uint16_t port, int idleTimeoutMs, ConnectionLog& log);
+IoResult runSocks4Handshake(ByteStream& stream, const ProxyEntry& proxy, std::string_view targetAddress, uint16_t port,
+                            int idleTimeoutMs, ConnectionLog& log);
 
 }  // namespace fetchora

@@ -30,7 +30,7 @@ bool authenticates(const ProxyEntry& proxy)
 
 class Writer {
 public:
-    explicit Writer(std::span<uint8_t> buffer) : m_buffer(buffer) {}
+    explicit Writer(std::span<uint8_t> buffer) : m_buffer(buffer) { }
     void byte(uint8_t value)
     {
         if (m_at < m_buffer.size())

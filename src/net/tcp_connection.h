@@ -17,7 +17,7 @@ class TcpConnection;
 
 struct TcpConnectResult {
     std::unique_ptr<TcpConnection> connection;  // set when result is Ok
-    IoResult result;                            // Ok, TimedOut, Stopped or Failed with the socket error
+    IoResult result;  // Ok, TimedOut, Stopped or Failed with the socket error
 };
 
 class TcpConnection final : public ByteStream {

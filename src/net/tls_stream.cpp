@@ -106,8 +106,7 @@ std::unique_ptr<TlsClientContext> TlsClientContext::create(const TlsSettings& se
     return std::unique_ptr<TlsClientContext>(new TlsClientContext(context, method, settings.verifyPeer));
 }
 
-TlsStream::TlsStream(std::unique_ptr<ByteStream> lower, ssl_st* session)
-    : m_lower(std::move(lower)), m_session(session)
+TlsStream::TlsStream(std::unique_ptr<ByteStream> lower, ssl_st* session) : m_lower(std::move(lower)), m_session(session)
 {
 }
 
@@ -154,9 +153,10 @@ TlsStartResult TlsStream::start(const TlsClientContext& context, std::unique_ptr
             continue;
         const long verified = SSL_get_verify_result(session);
         if (verified != X509_V_OK && stream->m_lowerResult.ok()) {
-            return {nullptr, IoResult{IoStatus::Failed, 0, 0,
-                                      "TLS: the certificate of " + name + " is not trusted: "
-                                          + X509_verify_cert_error_string(verified) + "."}};
+            return {nullptr,
+                    IoResult{IoStatus::Failed, 0, 0,
+                             "TLS: the certificate of " + name
+                                 + " is not trusted: " + X509_verify_cert_error_string(verified) + "."}};
         }
         return {nullptr, stream->failureOf(result, "TLS handshake with " + name + " failed")};
     }

@@ -48,7 +48,7 @@ class TlsStream;
 
 struct TlsStartResult {
     std::unique_ptr<TlsStream> stream;  // set when result is Ok
-    IoResult result;                    // a failed check says so in detail
+    IoResult result;  // a failed check says so in detail
 };
 
 class TlsStream final : public ByteStream {

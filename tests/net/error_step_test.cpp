@@ -43,29 +43,34 @@ TEST(ErrorStep, RefusedConnectionLogsTheCodeAndItsTextThenWaitsTheRetryDelay)
     RecordingLog log;
     int asked = 0;
     const auto start = std::chrono::steady_clock::now();
-    const ErrorStepResult result = runErrorStep(nullptr, 10061, [&] { return ++asked, true; }, 1, [] { return true; }, log);
+    const ErrorStepResult result = runErrorStep(
+        nullptr, 10061, [&] { return ++asked, true; }, 1, [] { return true; }, log);
     const auto waited = std::chrono::steady_clock::now() - start;
 
     EXPECT_EQ(result, ErrorStepResult::Retry);
     EXPECT_EQ(asked, 1);
     EXPECT_GE(waited, Ms(950));
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"Error occured! Socket Error=10061 Connection refused. Please "
-                                                     "read user manual for more information.",
-                                                     "Wait 1 second for retry"}));
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{"Error occured! Socket Error=10061 Connection refused. Please "
+                                        "read user manual for more information.",
+                                        "Wait 1 second for retry"}));
     EXPECT_TRUE(log.has(ConnectionLogKind::Error, log.texts()[0]));
 }
 
 TEST(ErrorStep, WithoutASocketErrorLogsTheBareLineAndEndsWhenRetryIsRefused)
 {
     RecordingLog log;
-    EXPECT_EQ(runErrorStep(nullptr, 0, [] { return false; }, 5, {}, log), ErrorStepResult::End);
+    EXPECT_EQ(runErrorStep(
+                  nullptr, 0, [] { return false; }, 5, {}, log),
+              ErrorStepResult::End);
     EXPECT_EQ(log.texts(), std::vector<std::string>{"Error occured!"});
 }
 
 TEST(ErrorStep, UnknownCodeIsLoggedWithoutAText)
 {
     RecordingLog log;
-    runErrorStep(nullptr, 10022, [] { return false; }, 5, {}, log);
+    runErrorStep(
+        nullptr, 10022, [] { return false; }, 5, {}, log);
     EXPECT_EQ(log.texts(), std::vector<std::string>{"Error occured! Socket Error=10022"});
 }
 
@@ -85,7 +90,8 @@ TEST(RetryWait, StopsSoonAfterTheAliveFlagIsCleared)
         alive = false;
     });
     const auto start = std::chrono::steady_clock::now();
-    const ErrorStepResult result = runErrorStep(nullptr, 10054, [] { return true; }, 60, [&] { return alive.load(); }, log);
+    const ErrorStepResult result = runErrorStep(
+        nullptr, 10054, [] { return true; }, 60, [&] { return alive.load(); }, log);
     const auto waited = std::chrono::steady_clock::now() - start;
     stopper.join();
 

@@ -89,7 +89,8 @@ TEST(Socks4Handshake, TargetThatIsNoIpv4AddressFailsBeforeSendingAnything)
 
 TEST(Socks5Handshake, WithoutLoginSendsGreetingAndConnectRequest)
 {
-    ScriptedServer server(ServerScript().readBytes(3).send("\x05\x00"s).readBytes(10).send(kSocks5Granted + "SSH-2.0\r\n"));
+    ScriptedServer server(
+        ServerScript().readBytes(3).send("\x05\x00"s).readBytes(10).send(kSocks5Granted + "SSH-2.0\r\n"));
     auto stream = connectTo(server);
     RecordingLog log;
     const IoResult result = runSocks5Handshake(*stream, proxy(kProxySocks5), "127.0.0.1", 8080, kIdleMs, log);
@@ -110,11 +111,18 @@ TEST(Socks5Handshake, WithLoginSendsUserAndPasswordWhenTheProxyAsks)
                               .send("\x05\x00\x00\x03\x09localhost\x00\x50"s));
     auto stream = connectTo(server);
     RecordingLog log;
-    const IoResult result =
-        runSocks5Handshake(*stream, proxy(kProxySocks5, "bob", "secret"), "localhost", 80, kIdleMs, log);
+    const IoResult result
+        = runSocks5Handshake(*stream, proxy(kProxySocks5, "bob", "secret"), "localhost", 80, kIdleMs, log);
     ASSERT_TRUE(result.ok()) << result.detail;
-    EXPECT_EQ(server.received(), "\x05\x02\x00\x02"s + "\x01\x03" "bob" "\x06" "secret"s
-                                     + "\x05\x01\x00\x03\x09" "localhost" "\x00\x50"s);
+    EXPECT_EQ(server.received(),
+              "\x05\x02\x00\x02"s
+                  + "\x01\x03"
+                    "bob"
+                    "\x06"
+                    "secret"s
+                  + "\x05\x01\x00\x03\x09"
+                    "localhost"
+                    "\x00\x50"s);
     for (const std::string& line : log.texts())
         EXPECT_EQ(line.find("secret"), std::string::npos);
 }
@@ -125,7 +133,7 @@ struct Socks5Fault {
     const char* reason;
 };
 
-class Socks5Faults : public testing::TestWithParam<Socks5Fault> {};
+class Socks5Faults : public testing::TestWithParam<Socks5Fault> { };
 
 TEST_P(Socks5Faults, FailWithAClearReason)
 {
@@ -148,8 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
         Socks5Fault{"TargetRefused",
                     ServerScript().readBytes(4).send("\x05\x00"s).readBytes(10).send("\x05\x05\x00\x01\0\0\0\0\0\0"s),
                     "connection refused by the target"},
-        Socks5Fault{"HttpGarbage", ServerScript().readBytes(4).send("HTTP/1.1 400 Bad Request\r\n\r\n"),
-                    "not SOCKS5"},
+        Socks5Fault{"HttpGarbage", ServerScript().readBytes(4).send("HTTP/1.1 400 Bad Request\r\n\r\n"), "not SOCKS5"},
         Socks5Fault{"ClosedMidReply", ServerScript().readBytes(4).closeAfter("\x05\x00"s, 1),
                     "closed the connection during the handshake"},
         Socks5Fault{"UnknownAddressType",
@@ -194,15 +201,16 @@ TEST(HttpTunnel, SendsConnectAndOpensOn200LeavingLaterBytesInTheStream)
         "HTTP/1.0 200 Connection established\r\nProxy-agent: fake\r\n\r\n220 ftp ready\r\n"));
     auto stream = connectTo(server);
     RecordingLog log;
-    const IoResult result =
-        runHttpTunnelHandshake(*stream, proxy(kProxyHttpConnect, "user", "pass"), "127.0.0.1", 21, kIdleMs, log);
+    const IoResult result
+        = runHttpTunnelHandshake(*stream, proxy(kProxyHttpConnect, "user", "pass"), "127.0.0.1", 21, kIdleMs, log);
     ASSERT_TRUE(result.ok()) << result.detail;
     EXPECT_EQ(server.received(), "CONNECT 127.0.0.1:21 HTTP/1.0\r\nProxy-Authorization: Basic dXNlcjpwYXNz\r\n\r\n");
-    EXPECT_EQ(log.lines(), (std::vector<std::pair<ConnectionLogKind, std::string>>{
-                               {ConnectionLogKind::Sent, "CONNECT 127.0.0.1:21 HTTP/1.0"},
-                               {ConnectionLogKind::Sent, "Proxy-Authorization: Basic ********"},
-                               {ConnectionLogKind::Received, "HTTP/1.0 200 Connection established"},
-                               {ConnectionLogKind::Received, "Proxy-agent: fake"}}));
+    EXPECT_EQ(log.lines(),
+              (std::vector<std::pair<ConnectionLogKind, std::string>>{
+                  {ConnectionLogKind::Sent, "CONNECT 127.0.0.1:21 HTTP/1.0"},
+                  {ConnectionLogKind::Sent, "Proxy-Authorization: Basic ********"},
+                  {ConnectionLogKind::Received, "HTTP/1.0 200 Connection established"},
+                  {ConnectionLogKind::Received, "Proxy-agent: fake"}}));
     EXPECT_EQ(readAvailable(*stream), "220 ftp ready\r\n");
 }
 
@@ -240,7 +248,8 @@ TEST(HttpTunnel, AnswerThatIsNotHttpFailsAtOnce)
 
 TEST(HttpTunnel, EndlessAnswerFailsAfterTheHandshakeBuffer)
 {
-    ScriptedServer server(ServerScript().readRequestHead().send("HTTP/1.0 200 OK\r\n" + std::string(5000, 'x')).stall());
+    ScriptedServer server(
+        ServerScript().readRequestHead().send("HTTP/1.0 200 OK\r\n" + std::string(5000, 'x')).stall());
     auto stream = connectTo(server);
     RecordingLog log;
     const IoResult result = runHttpTunnelHandshake(*stream, proxy(kProxyHttpConnect), "localhost", 443, kIdleMs, log);
@@ -250,7 +259,8 @@ TEST(HttpTunnel, EndlessAnswerFailsAfterTheHandshakeBuffer)
 
 TEST(HttpTunnel, ProxyClosingMidAnswerFails)
 {
-    ScriptedServer server(ServerScript().readRequestHead().closeAfter("HTTP/1.0 200 Connection established\r\n\r\n", 20));
+    ScriptedServer server(
+        ServerScript().readRequestHead().closeAfter("HTTP/1.0 200 Connection established\r\n\r\n", 20));
     auto stream = connectTo(server);
     RecordingLog log;
     const IoResult result = runHttpTunnelHandshake(*stream, proxy(kProxyHttpConnect), "localhost", 443, kIdleMs, log);

@@ -42,8 +42,7 @@ Bytes socks5(const ProxyEntry& proxy, Socks5Stage stage, std::string_view host, 
 
 TEST(Socks4Request, CarriesPortHighByteFirstAndTheAddressInTextOrder)
 {
-    EXPECT_EQ(socks4(proxyWith(kProxySocks4, 0), "10.1.2.3", 8080),
-              (Bytes{0x04, 0x01, 0x1F, 0x90, 10, 1, 2, 3, 0x00}));
+    EXPECT_EQ(socks4(proxyWith(kProxySocks4, 0), "10.1.2.3", 8080), (Bytes{0x04, 0x01, 0x1F, 0x90, 10, 1, 2, 3, 0x00}));
 }
 
 TEST(Socks4Request, CarriesTheUserNameOnlyWhenTheProxyAuthenticates)
@@ -100,8 +99,7 @@ TEST(Socks5Message, ConnectRequestCarriesAnIpv6LiteralAsAddressTypeFour)
 
 TEST(Socks5Message, RefusesHostNamesLongerThan255Bytes)
 {
-    EXPECT_TRUE(
-        socks5(proxyWith(kProxySocks5, 0), Socks5Stage::ConnectRequest, std::string(256, 'a'), 80).empty());
+    EXPECT_TRUE(socks5(proxyWith(kProxySocks5, 0), Socks5Stage::ConnectRequest, std::string(256, 'a'), 80).empty());
     EXPECT_EQ(socks5(proxyWith(kProxySocks5, 0), Socks5Stage::ConnectRequest, std::string(255, 'a'), 80).size(),
               7u + 255u);
 }

@@ -145,8 +145,8 @@ TEST_F(RealPeerConnection, ConnectTunnelWithAndWithoutLogin)
 {
     TinyproxyPeer open;
     expectSmallFileThrough("127.0.0.1", false, proxyEntry(kProxyHttpConnect, open.port()));
-    EXPECT_TRUE(m_log.has(ConnectionLogKind::Sent, "CONNECT 127.0.0.1:" + std::to_string(m_nginx->httpPort())
-                                                       + " HTTP/1.0"));
+    EXPECT_TRUE(
+        m_log.has(ConnectionLogKind::Sent, "CONNECT 127.0.0.1:" + std::to_string(m_nginx->httpPort()) + " HTTP/1.0"));
 
     const ProxyLogin login{"user", "pass"};
     TinyproxyPeer guarded(login);
@@ -157,8 +157,8 @@ TEST_F(RealPeerConnection, ConnectTunnelWithAndWithoutLogin)
 TEST_F(RealPeerConnection, ConnectTunnelWithoutItsLoginFailsSayingSo)
 {
     TinyproxyPeer guarded({"user", "pass"});
-    const ConnectionResult result =
-        open("127.0.0.1", m_nginx->httpPort(), false, proxyEntry(kProxyHttpConnect, guarded.port()));
+    const ConnectionResult result
+        = open("127.0.0.1", m_nginx->httpPort(), false, proxyEntry(kProxyHttpConnect, guarded.port()));
     EXPECT_EQ(result.outcome, ConnectOutcome::Failed);
     EXPECT_EQ(result.detail, "The proxy refused the tunnel: HTTP/1.0 407 Proxy Authentication Required");
 }
@@ -189,8 +189,8 @@ TEST_F(RealPeerConnection, Socks5ThroughMicrosocksWithAndWithoutLogin)
 TEST_F(RealPeerConnection, Socks5WrongPasswordFailsSayingSo)
 {
     MicrosocksPeer guarded({"user", "pass"});
-    const ConnectionResult result = open("127.0.0.1", m_nginx->httpPort(), false,
-                                         proxyEntry(kProxySocks5, guarded.port(), {"user", "wrong"}));
+    const ConnectionResult result
+        = open("127.0.0.1", m_nginx->httpPort(), false, proxyEntry(kProxySocks5, guarded.port(), {"user", "wrong"}));
     EXPECT_EQ(result.outcome, ConnectOutcome::Failed);
     EXPECT_EQ(result.detail, "The SOCKS5 proxy rejected the user name or password.");
 }
@@ -201,15 +201,16 @@ TEST_F(RealPeerConnection, Socks5ThroughDanteWithAndWithoutLogin)
     expectSmallFileThrough("localhost", false, proxyEntry(kProxySocks5, open.port()));
 
     DantePeer guarded(true);
-    expectSmallFileThrough("127.0.0.1", false,
-                           proxyEntry(kProxySocks5, guarded.port(), {DantePeer::kDanteUser, DantePeer::kDantePassword}));
+    expectSmallFileThrough(
+        "127.0.0.1", false,
+        proxyEntry(kProxySocks5, guarded.port(), {DantePeer::kDanteUser, DantePeer::kDantePassword}));
 }
 
 TEST_F(RealPeerConnection, Socks5LoginRequiredButNotOfferedFailsSayingSo)
 {
     DantePeer guarded(true);
-    const ConnectionResult result =
-        open("127.0.0.1", m_nginx->httpPort(), false, proxyEntry(kProxySocks5, guarded.port()));
+    const ConnectionResult result
+        = open("127.0.0.1", m_nginx->httpPort(), false, proxyEntry(kProxySocks5, guarded.port()));
     EXPECT_EQ(result.outcome, ConnectOutcome::Failed);
     EXPECT_EQ(result.detail, "The SOCKS5 proxy accepts none of the offered login methods.");
 }

@@ -1,15 +1,12 @@
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 #include "net/socket_error.h"
 #include "net/tcp_connection.h"
+#include "support/loopback_sockets.h"
 #include "support/scripted_server.h"
 
 namespace fetchora {
@@ -19,51 +16,6 @@ using test::ScriptedServer;
 using test::ServerScript;
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
-
-// A loopback port that refuses connections: bound by nobody right after this.
-uint16_t closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// A loopback listener that never accepts, with its queue already full: the
-// next connect to it gets no answer at all, as from a host that is down.
-class FullBacklogListener {
-public:
-    FullBacklogListener()
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 0);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
-    ~FullBacklogListener()
-    {
-        ::close(m_filler);
-        ::close(m_listener);
-    }
-    uint16_t port() const { return m_port; }
-
-private:
-    int m_listener = -1;
-    int m_filler = -1;
-    uint16_t m_port = 0;
-};
 
 std::string readAll(ByteStream& stream)
 {
@@ -97,7 +49,7 @@ TEST(TcpConnection, ConnectsOverIpv6Loopback)
 
 TEST(TcpConnection, RefusedConnectionGivesCode10061)
 {
-    const TcpConnectResult connected = TcpConnection::connect("127.0.0.1", closedPort(), 2000, {});
+    const TcpConnectResult connected = TcpConnection::connect("127.0.0.1", test::refusedPort(), 2000, {});
     EXPECT_EQ(connected.result.status, IoStatus::Failed);
     EXPECT_EQ(connected.result.socketError, kWsaEconnrefused);
     EXPECT_EQ(connected.connection, nullptr);
@@ -112,7 +64,7 @@ TEST(TcpConnection, HostThatCannotBeLookedUpGivesCode10022)
 
 TEST(TcpConnection, UnansweredConnectTimesOutAfterTheConnectTimeOut)
 {
-    FullBacklogListener silent;
+    test::SilentListener silent;
     const auto start = Clock::now();
     const TcpConnectResult connected = TcpConnection::connect("127.0.0.1", silent.port(), 300, {});
     const auto took = Clock::now() - start;
@@ -123,7 +75,7 @@ TEST(TcpConnection, UnansweredConnectTimesOutAfterTheConnectTimeOut)
 
 TEST(TcpConnection, StopDuringConnectTakesEffectWithinAboutATenthOfASecond)
 {
-    FullBacklogListener silent;
+    test::SilentListener silent;
     std::atomic<bool> alive{true};
     std::atomic<Clock::time_point> stoppedAt{};
     std::thread stopper([&] {
@@ -131,8 +83,8 @@ TEST(TcpConnection, StopDuringConnectTakesEffectWithinAboutATenthOfASecond)
         stoppedAt = Clock::now();
         alive = false;
     });
-    const TcpConnectResult connected =
-        TcpConnection::connect("127.0.0.1", silent.port(), 30000, [&] { return alive.load(); });
+    const TcpConnectResult connected
+        = TcpConnection::connect("127.0.0.1", silent.port(), 30000, [&] { return alive.load(); });
     const auto reaction = Clock::now() - stoppedAt.load();
     stopper.join();
     EXPECT_EQ(connected.result.status, IoStatus::Stopped);
@@ -156,8 +108,7 @@ TEST(TcpConnection, StopDuringReadTakesEffectWithinAboutATenthOfASecond)
 {
     ScriptedServer server(ServerScript().stall());
     std::atomic<bool> alive{true};
-    TcpConnectResult connected =
-        TcpConnection::connect("127.0.0.1", server.port(), 2000, [&] { return alive.load(); });
+    TcpConnectResult connected = TcpConnection::connect("127.0.0.1", server.port(), 2000, [&] { return alive.load(); });
     ASSERT_TRUE(connected.result.ok());
     std::atomic<Clock::time_point> stoppedAt{};
     std::thread stopper([&] {

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -175,8 +175,7 @@ void PeerProcess::stop()
     if (m_pid > 0) {
         ::kill(m_pid, SIGKILL);
         int status = 0;
-        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) { }
         m_pid = -1;
     }
 }

@@ -33,8 +33,7 @@ void openFolder(const std::filesystem::path& folder)
 // Starts a peer on fresh ports until it accepts on every one: a port taken
 // between the pick and the peer's bind only costs another attempt.
 void startOnFreePorts(const std::string& name, PeerProcess& process, const std::filesystem::path& logFile,
-                      std::vector<uint16_t*> ports,
-                      const std::function<std::vector<std::string>()>& configure)
+                      std::vector<uint16_t*> ports, const std::function<std::vector<std::string>()>& configure)
 {
     std::string lastLog;
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
@@ -70,31 +69,48 @@ NginxPeer::NginxPeer(std::vector<std::string> certificateNames)
     std::string names;
     for (const std::string& name : certificateNames)
         names += (names.empty() ? "" : ",") + name;
-    const int made = runProgram({openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                 "-nodes", "-days", "2", "-subj", "/CN=fetchora test", "-addext",
-                                 "subjectAltName=" + names, "-keyout", (dir / "key.pem").string(), "-out",
-                                 (dir / "cert.pem").string()},
-                                dir / "openssl.log");
+    const int made
+        = runProgram({openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                      "-days", "2", "-subj", "/CN=fetchora test", "-addext", "subjectAltName=" + names, "-keyout",
+                      (dir / "key.pem").string(), "-out", (dir / "cert.pem").string()},
+                     dir / "openssl.log");
     if (made != 0)
         throw std::runtime_error("openssl could not make the test certificate: " + logTail(dir / "openssl.log"));
 
     const std::string d = dir.string();
     startOnFreePorts("nginx", m_process, dir / "nginx.out", {&m_httpPort, &m_httpsPort}, [&] {
         writeText(dir / "nginx.conf",
-                  "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d + "/error.log info;\n"
-                  "events { worker_connections 128; }\n"
-                  "http {\n  access_log " + d + "/access.log;\n"
-                  "  client_body_temp_path " + d + "/tmp/body; proxy_temp_path " + d + "/tmp/proxy;\n"
-                  "  fastcgi_temp_path " + d + "/tmp/fastcgi; uwsgi_temp_path " + d + "/tmp/uwsgi;\n"
-                  "  scgi_temp_path " + d + "/tmp/scgi;\n"
-                  "  types { text/plain txt; text/html html; application/octet-stream bin; }\n"
-                  "  default_type application/octet-stream;\n"
-                  "  server {\n"
-                  "    listen 127.0.0.1:" + std::to_string(m_httpPort) + ";\n"
-                  "    listen 127.0.0.1:" + std::to_string(m_httpsPort) + " ssl;\n"
-                  "    ssl_certificate " + d + "/cert.pem; ssl_certificate_key " + d + "/key.pem;\n"
-                  "    root " + d + "/www;\n"
-                  "  }\n}\n");
+                  "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d
+                      + "/error.log info;\n"
+                        "events { worker_connections 128; }\n"
+                        "http {\n  access_log "
+                      + d
+                      + "/access.log;\n"
+                        "  client_body_temp_path "
+                      + d + "/tmp/body; proxy_temp_path " + d
+                      + "/tmp/proxy;\n"
+                        "  fastcgi_temp_path "
+                      + d + "/tmp/fastcgi; uwsgi_temp_path " + d
+                      + "/tmp/uwsgi;\n"
+                        "  scgi_temp_path "
+                      + d
+                      + "/tmp/scgi;\n"
+                        "  types { text/plain txt; text/html html; application/octet-stream bin; }\n"
+                        "  default_type application/octet-stream;\n"
+                        "  server {\n"
+                        "    listen 127.0.0.1:"
+                      + std::to_string(m_httpPort)
+                      + ";\n"
+                        "    listen 127.0.0.1:"
+                      + std::to_string(m_httpsPort)
+                      + " ssl;\n"
+                        "    ssl_certificate "
+                      + d + "/cert.pem; ssl_certificate_key " + d
+                      + "/key.pem;\n"
+                        "    root "
+                      + d
+                      + "/www;\n"
+                        "  }\n}\n");
         return std::vector<std::string>{nginx, "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"};
     });
 }
@@ -115,10 +131,16 @@ TinyproxyPeer::TinyproxyPeer(ProxyLogin login)
     writeText(dir / "filter", "^127\\.0\\.0\\.1$\n^localhost$\n");
     const std::string d = dir.string();
     startOnFreePorts("tinyproxy", m_process, dir / "tinyproxy.out", {&m_port}, [&] {
-        std::string config = "Port " + std::to_string(m_port) + "\nListen 127.0.0.1\nTimeout 60\n"
-                             "LogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n"
-                             "PidFile \"" + d + "/tinyproxy.pid\"\nMaxClients 32\nAllow 127.0.0.1\n"
-                             "Filter \"" + d + "/filter\"\nFilterDefaultDeny Yes\nFilterType ere\n";
+        std::string config = "Port " + std::to_string(m_port)
+            + "\nListen 127.0.0.1\nTimeout 60\n"
+              "LogFile \""
+            + d
+            + "/tinyproxy.log\"\nLogLevel Info\n"
+              "PidFile \""
+            + d
+            + "/tinyproxy.pid\"\nMaxClients 32\nAllow 127.0.0.1\n"
+              "Filter \""
+            + d + "/filter\"\nFilterDefaultDeny Yes\nFilterType ere\n";
         if (!login.user.empty())
             config += "BasicAuth " + login.user + " " + login.password + "\n";
         writeText(dir / "tinyproxy.conf", config);
@@ -163,20 +185,32 @@ DantePeer::DantePeer(bool withLogin)
     }
     startOnFreePorts("danted", m_process, dir / "danted.out", {&m_port}, [&] {
         writeText(dir / "danted.conf",
-                  "logoutput: " + d + "/danted.log\n"
-                  "internal: 127.0.0.1 port = " + std::to_string(m_port) + "\n"
-                  "external: 127.0.0.1\n"
-                  "socksmethod: " + std::string(withLogin ? "username" : "none") + "\n"
-                  "clientmethod: none\nuser.privileged: root\nuser.unprivileged: nobody\n"
-                  "client pass {\n  from: 127.0.0.1/32 to: 0.0.0.0/0\n  log: error\n}\n"
-                  "socks pass {\n  from: 127.0.0.1/32 to: 127.0.0.1/32\n  command: connect\n"
-                  "  proxyprotocol: " + std::string(withLogin ? "socks_v5" : "socks_v4 socks_v5") + "\n"
-                  "  log: connect error\n}\n"
-                  "socks block {\n  from: 0.0.0.0/0 to: 0.0.0.0/0\n  log: connect error\n}\n");
+                  "logoutput: " + d
+                      + "/danted.log\n"
+                        "internal: 127.0.0.1 port = "
+                      + std::to_string(m_port)
+                      + "\n"
+                        "external: 127.0.0.1\n"
+                        "socksmethod: "
+                      + std::string(withLogin ? "username" : "none")
+                      + "\n"
+                        "clientmethod: none\nuser.privileged: root\nuser.unprivileged: nobody\n"
+                        "client pass {\n  from: 127.0.0.1/32 to: 0.0.0.0/0\n  log: error\n}\n"
+                        "socks pass {\n  from: 127.0.0.1/32 to: 127.0.0.1/32\n  command: connect\n"
+                        "  proxyprotocol: "
+                      + std::string(withLogin ? "socks_v5" : "socks_v4 socks_v5")
+                      + "\n"
+                        "  log: connect error\n}\n"
+                        "socks block {\n  from: 0.0.0.0/0 to: 0.0.0.0/0\n  log: connect error\n}\n");
         const std::string run = danted + " -f " + d + "/danted.conf -p " + d + "/danted.pid";
         if (!withLogin)
             return std::vector<std::string>{danted, "-f", d + "/danted.conf", "-p", d + "/danted.pid"};
-        return std::vector<std::string>{unshare, "--mount", "--propagation", "private", "sh", "-c",
+        return std::vector<std::string>{unshare,
+                                        "--mount",
+                                        "--propagation",
+                                        "private",
+                                        "sh",
+                                        "-c",
                                         "mount --bind " + d + "/passwd /etc/passwd && mount --bind " + d
                                             + "/shadow /etc/shadow && exec " + run};
     });

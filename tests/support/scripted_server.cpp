@@ -187,8 +187,7 @@ void ScriptedServer::serve(std::size_t index, const ServerScript& script)
         case ServerScript::Kind::Send: {
             std::size_t sent = 0;
             while (open && sent < step.bytes.size() && !m_stopping) {
-                const ssize_t done =
-                    ::send(socket, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL);
+                const ssize_t done = ::send(socket, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL);
                 if (done > 0) {
                     sent += static_cast<std::size_t>(done);
                 } else if (done < 0 && errno == EAGAIN) {
@@ -203,10 +202,11 @@ void ScriptedServer::serve(std::size_t index, const ServerScript& script)
         case ServerScript::Kind::Pause: {
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.count);
             while (open && std::chrono::steady_clock::now() < end) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      end - std::chrono::steady_clock::now())
-                                      .count();
-                open = receiveSome(index, static_cast<int>(std::max<long long>(0, std::min<long long>(left, kSliceMs))));
+                const auto left
+                    = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                          .count();
+                open
+                    = receiveSome(index, static_cast<int>(std::max<long long>(0, std::min<long long>(left, kSliceMs))));
             }
             break;
         }
@@ -247,9 +247,8 @@ std::string ScriptedServer::received(std::size_t connection) const
 bool ScriptedServer::waitUntilFinished(std::size_t connection, int timeoutMs) const
 {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return connection < m_connections.size() && m_connections[connection]->finished;
-    });
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return connection < m_connections.size() && m_connections[connection]->finished; });
 }
 
 }  // namespace fetchora::test
