@@ -190,6 +190,11 @@ ConnectionResult Cycle::run()
 
 }  // namespace
 
+ConnectionTarget connectionTargetFor(const UrlEntry& entry)
+{
+    return {entry.host, entry.port, entry.resolvedAddress, entry.service == ServiceCode::Https};
+}
+
 RequestRoute requestRouteFor(const std::optional<ProxyEntry>& proxy, bool tlsTarget)
 {
     if (isDirect(proxy))

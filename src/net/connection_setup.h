@@ -17,6 +17,7 @@
 #include "config/proxy_entry.h"
 #include "net/byte_stream.h"
 #include "net/resolver.h"
+#include "net/url_entry.h"
 
 namespace fetchora {
 
@@ -29,6 +30,10 @@ struct ConnectionTarget {
     std::string address;  // the host's remembered address; empty until the first look-up
     bool tls = false;  // a secure target: TLS runs over the connection or tunnel
 };
+
+// The target of a URL entry: its host, port and remembered address; secure
+// for "https://".
+ConnectionTarget connectionTargetFor(const UrlEntry& entry);
 
 struct ConnectionRequest {
     ConnectionTarget target;

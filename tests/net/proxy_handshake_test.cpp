@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -132,6 +133,11 @@ struct Socks5Fault {
     ServerScript script;
     const char* reason;
 };
+
+void PrintTo(const Socks5Fault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
 
 class Socks5Faults : public testing::TestWithParam<Socks5Fault> { };
 
