@@ -1,0 +1,103 @@
+#include "shell/application.h"
+
+#include <clocale>
+#include <unistd.h>
+
+namespace fetchora {
+
+namespace {
+
+std::string programFilePath()
+{
+    std::error_code error;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : path.string();
+}
+
+// The locale name the settings derive the country and language from, as the
+// C library resolves it from LC_ALL, LC_CTYPE and LANG.
+std::string localeNameFrom(const Environment& environment)
+{
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        auto value = environment(name);
+        if (value && !value->empty())
+            return *value;
+    }
+    return "C";
+}
+
+}  // namespace
+
+Application::Application(Environment environment)
+    : m_environment(std::move(environment))
+    , m_loop(m_clock)
+    , m_limiter(m_clock, &m_connections)
+    , m_registry(std::make_unique<Registry>())
+{
+}
+
+Application::~Application()
+{
+    stop();
+}
+
+bool Application::start(std::string& error)
+{
+    FolderResult profile = fetchora::profileFolder(m_environment);
+    if (!profile) {
+        error = "cannot use the profile folder: " + profile.error
+            + " (set FETCHORA_HOME to a writable folder)";
+        return false;
+    }
+    m_profileFolder = profile.path;
+
+    FolderResult temporary = fetchora::temporaryFolder(m_environment);
+    if (!temporary) {
+        error = "cannot create a private temporary folder: " + temporary.error + " (check TMPDIR)";
+        return false;
+    }
+    m_temporaryFolder = temporary.path;
+
+    m_registry = std::make_unique<Registry>(m_profileFolder / kSettingsFileName);
+    if (!m_registry->load()) {
+        error = "cannot read the settings file " + m_registry->file().string()
+            + " (check its permissions; the defaults are used until it can be read)";
+        m_registry = std::make_unique<Registry>();
+    }
+
+    SettingsEnvironment environment;
+    environment.programFile = programFilePath();
+    environment.programFolder = programFolder().string();
+    environment.defaultDownloadFolder = downloadFolder(m_environment).string();
+    environment.temporaryFolder = m_temporaryFolder.string();
+    environment.localeName = localeNameFrom(m_environment);
+    m_settings = std::make_unique<AppSettings>(*m_registry, environment);
+    m_settings->LoadSettings();
+    m_limiter.setSettings(speedSettingsFrom(*m_settings));
+    m_started = true;
+    return error.empty();
+}
+
+bool Application::saveSettings()
+{
+    return m_started && m_settings && m_settings->SaveSettings();
+}
+
+void Application::stop()
+{
+    if (!m_temporaryFolder.empty()) {
+        removeTemporaryFolder(m_temporaryFolder);
+        m_temporaryFolder.clear();
+    }
+}
+
+SpeedSettings speedSettingsFrom(const AppSettings& settings)
+{
+    SpeedSettings speed;
+    speed.manualLimit = static_cast<uint32_t>(settings.speedLimit());
+    speed.perConnection = static_cast<uint32_t>(settings.keepPerConnection());
+    speed.bandwidth = static_cast<uint32_t>(settings.connectionBandwidth());
+    return speed;
+}
+
+}  // namespace fetchora
