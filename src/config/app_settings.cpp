@@ -1,5 +1,6 @@
 #include "config/app_settings.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "config/mirror_country.h"
@@ -112,6 +113,25 @@ void AppSettings::setBackDate(int32_t dateCode) {
 
 void AppSettings::setCheckDate(int32_t dateCode) {
     writeGeneralIntNow("CheckDate", dateCode);
+}
+
+DropZoneSettings AppSettings::dropZone(int32_t screenWidth) const {
+    DropZoneSettings zone;
+    zone.show = readInt("DropZone", "Show", 1) != 0;
+    zone.x = readInt("DropZone", "Sx", screenWidth - 100);
+    zone.y = readInt("DropZone", "Sy", 30);
+    zone.transparent = readInt("DropZone", "Transparent", 1) != 0;
+    zone.opacity = std::clamp(readInt("DropZone", "TValue", 125), 0, 255);
+    return zone;
+}
+
+void AppSettings::setDropZone(const DropZoneSettings& zone) {
+    writeInt("DropZone", "Show", zone.show ? 1 : 0);
+    writeInt("DropZone", "Sx", zone.x);
+    writeInt("DropZone", "Sy", zone.y);
+    writeInt("DropZone", "Transparent", zone.transparent ? 1 : 0);
+    writeInt("DropZone", "TValue", std::clamp(zone.opacity, 0, 255));
+    m_registry.flush();
 }
 
 }  // namespace fetchora

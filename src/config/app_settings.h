@@ -46,6 +46,16 @@ public:
     virtual void scheduleTimesChanged() {}
 };
 
+// The drop zone window's stored state ("DropZone" section); the window reads
+// it when created and writes it when it moves or changes.
+struct DropZoneSettings {
+    bool show = true;
+    int32_t x = 0;  // default: screen width minus 100
+    int32_t y = 30;
+    bool transparent = true;
+    int32_t opacity = 125;  // 0..255
+};
+
 class AppSettings {
 public:
     AppSettings(Registry& registry, SettingsEnvironment environment);
@@ -130,6 +140,10 @@ public:
     void setBackDate(int32_t dateCode);
     int32_t checkDate() const { return readGeneralInt("CheckDate", 0); }
     void setCheckDate(int32_t dateCode);
+
+    DropZoneSettings dropZone(int32_t screenWidth) const;
+    // Written and flushed at once.
+    void setDropZone(const DropZoneSettings& dropZone);
 
 private:
     static constexpr IntRange kAnyValue{INT32_MIN, INT32_MAX};

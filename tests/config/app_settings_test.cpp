@@ -261,6 +261,27 @@ TEST_F(SettingsTest, ConnectionBandwidthComesFromTheTypeOrTheOtherField) {
     EXPECT_EQ(settings.connType(), 10);
 }
 
+TEST_F(SettingsTest, DropZoneStateDefaultsToTheScreensTopRightAndKeepsOpacityInRange) {
+    AppSettings settings(m_registry, environment());
+    settings.LoadSettings();
+    const DropZoneSettings fresh = settings.dropZone(1920);
+    EXPECT_TRUE(fresh.show);
+    EXPECT_EQ(fresh.x, 1820);
+    EXPECT_EQ(fresh.y, 30);
+    EXPECT_TRUE(fresh.transparent);
+    EXPECT_EQ(fresh.opacity, 125);
+
+    settings.setDropZone({false, 10, 20, false, 300});
+    const DropZoneSettings stored = settings.dropZone(1920);
+    EXPECT_FALSE(stored.show);
+    EXPECT_EQ(stored.x, 10);
+    EXPECT_EQ(stored.y, 20);
+    EXPECT_FALSE(stored.transparent);
+    EXPECT_EQ(stored.opacity, 255);
+    putDword("DropZone", "TValue", 0xFFFFFFFF);
+    EXPECT_EQ(settings.dropZone(1920).opacity, 0);
+}
+
 class MockObserver : public SettingsObserver {
 public:
     MOCK_METHOD(void, simJobsChanged, (), (override));
