@@ -151,7 +151,7 @@ TEST(NtlmReadChallenge, RejectsOtherSchemesAndGarbledMessagesWithoutTouchingTheC
     const auto valid = hex("4e 54 4c 4d 53 53 50 00 02 00 00 00 00 00 00 00 00 00 00 00 07 82 00 80"
                            "01 23 45 67 89 ab cd ef");
     auto shortMessage = valid;
-    shortMessage.pop_back();
+    shortMessage.resize(valid.size() - 1);
     auto wrongSignature = valid;
     wrongSignature[4] = 'X';
     auto wrongType = valid;
