@@ -18,7 +18,10 @@ namespace {
 
 constexpr int kMaxRenameCounter = 9999;
 
-std::string errorText(int error) { return std::system_category().message(error); }
+std::string errorText(int error)
+{
+    return std::system_category().message(error);
+}
 
 bool pathTaken(const std::filesystem::path& path)
 {
@@ -31,8 +34,8 @@ bool pathTaken(const std::filesystem::path& path)
 // A name that stays inside its folder.
 bool isPlainName(const std::string& name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+        && name.find('\0') == std::string::npos;
 }
 
 std::filesystem::path workingPath(const std::filesystem::path& folder, const std::string& name, bool temp)
@@ -68,7 +71,7 @@ int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool read
         m_lastError = errno;
         return m_lastError;
     }
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         m_lastError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
@@ -81,7 +84,10 @@ int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool read
     return 0;
 }
 
-void OutputFile::useCache(size_t capacity) { m_cache = std::make_unique<WriteCache>(capacity); }
+void OutputFile::useCache(size_t capacity)
+{
+    m_cache = std::make_unique<WriteCache>(capacity);
+}
 
 bool OutputFile::writeDirect(int64_t position, std::span<const uint8_t> data)
 {
@@ -177,7 +183,7 @@ bool OutputFile::setLength(int64_t size)
 
 int64_t OutputFile::length() const
 {
-    struct stat info {};
+    struct stat info { };
     if (!isOpen() || ::fstat(m_fd, &info) != 0)
         return -1;
     return static_cast<int64_t>(info.st_size);
@@ -266,8 +272,8 @@ OutputFileResult OpenOutputFile(OutputFile& file, const OutputFileRequest& reque
     return result;
 }
 
-JobWriteOutcome writeJobBlock(OutputFile& file, const std::function<OutputFileRequest()>& request,
-                              int64_t position, std::span<const uint8_t> data)
+JobWriteOutcome writeJobBlock(OutputFile& file, const std::function<OutputFileRequest()>& request, int64_t position,
+                              std::span<const uint8_t> data)
 {
     JobWriteOutcome outcome;
     if (!file.isOpen()) {

@@ -26,9 +26,9 @@
 namespace fetchora {
 
 // String-table ids of the file messages.
-inline constexpr uint32_t kMsgCreateFileError = 61216;      // "Create or Open file error."
-inline constexpr uint32_t kMsgWriteFileError = 61272;       // "Write to file error!  ..."
-inline constexpr uint32_t kMsgDestinationExists = 61294;    // "Destination file exists, download job is halted."
+inline constexpr uint32_t kMsgCreateFileError = 61216;  // "Create or Open file error."
+inline constexpr uint32_t kMsgWriteFileError = 61272;  // "Write to file error!  ..."
+inline constexpr uint32_t kMsgDestinationExists = 61294;  // "Destination file exists, download job is halted."
 inline constexpr const char* kResumeFileMissing = "Not find downloaded file, can't resume!";
 
 // Files larger than this show the allocation notice while space is reserved.
@@ -47,7 +47,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     enum class OpenMode {
-        Create,    // create, or truncate an existing file
+        Create,  // create, or truncate an existing file
         Existing,  // open an existing file as it is; fails when it is missing
     };
     // 0 on success, else the errno value. The last path component is never
@@ -95,18 +95,18 @@ private:
 
 struct OutputFileRequest {
     std::filesystem::path folder;
-    std::string fileName;        // the job's display name, already sanitised
-    bool useTempName = false;    // formatFlags bit 1: write "<name>.kx!"
-    bool stream = false;         // MMS and RTSP jobs open for reading too
-    bool hasData = false;        // the job has data (hasData, or completedBytes > 0)
+    std::string fileName;  // the job's display name, already sanitised
+    bool useTempName = false;  // formatFlags bit 1: write "<name>.kx!"
+    bool stream = false;  // MMS and RTSP jobs open for reading too
+    bool hasData = false;  // the job has data (hasData, or completedBytes > 0)
     int64_t completedBytes = 0;  // > 0: resume into the existing file
     bool sizeKnown = false;
     int64_t fileSize = -1;
     DestinationPolicy destination = DestinationPolicy::Overwrite;
-    bool preallocate = false;      // "Allocates disk space after get filesize"
+    bool preallocate = false;  // "Allocates disk space after get filesize"
     bool allocationNotice = true;  // "allocdiskpop" under "General"
-    bool useCache = false;         // bit 0x10000 of "Flags1"
-    uint32_t bufferSizeKb = 200;   // "BufferSize"
+    bool useCache = false;  // bit 0x10000 of "Flags1"
+    uint32_t bufferSizeKb = 200;  // "BufferSize"
     // Called around the reservation of space for a file above 100 MiB.
     std::function<void()> showAllocationNotice;
     std::function<void()> hideAllocationNotice;
@@ -119,11 +119,11 @@ struct FileLogLine {
 
 struct OutputFileResult {
     bool ok = false;
-    std::filesystem::path path;     // the file opened (the ".kx!" path or the final one)
-    std::string fileName;           // the name in use; differs from the request after an auto rename
-    int64_t existingLength = -1;    // length of a resumed file when it was opened
-    std::vector<FileLogLine> log;   // for the job's first part, in order
-    std::string systemError;        // why the system refused, when it did
+    std::filesystem::path path;  // the file opened (the ".kx!" path or the final one)
+    std::string fileName;  // the name in use; differs from the request after an auto rename
+    int64_t existingLength = -1;  // length of a resumed file when it was opened
+    std::vector<FileLogLine> log;  // for the job's first part, in order
+    std::string systemError;  // why the system refused, when it did
 };
 
 // Opens (creating the folder when needed) the job's output file. A failed
@@ -140,15 +140,15 @@ std::string FreeFileName(const std::filesystem::path& folder, const std::string&
 
 struct JobWriteOutcome {
     bool ok = false;
-    bool opened = false;              // this block opened the file (the database is saved next)
+    bool opened = false;  // this block opened the file (the database is saved next)
     std::optional<OutputFileResult> open;
-    std::vector<FileLogLine> log;     // for the job's first part; the job fails when !ok
+    std::vector<FileLogLine> log;  // for the job's first part; the job fails when !ok
     std::string systemError;
 };
 
 // The job write path for one block: open the file on the first block
 // (request is asked only then), then write through the cache.
-JobWriteOutcome writeJobBlock(OutputFile& file, const std::function<OutputFileRequest()>& request,
-                              int64_t position, std::span<const uint8_t> data);
+JobWriteOutcome writeJobBlock(OutputFile& file, const std::function<OutputFileRequest()>& request, int64_t position,
+                              std::span<const uint8_t> data);
 
 }  // namespace fetchora

@@ -22,7 +22,10 @@ RecordHeader readHeader(const uint8_t* at)
 
 }  // namespace
 
-WriteCache::WriteCache(size_t capacity) : m_capacity(capacity) { m_buffer.reserve(capacity); }
+WriteCache::WriteCache(size_t capacity) : m_capacity(capacity)
+{
+    m_buffer.reserve(capacity);
+}
 
 bool WriteCache::hasRoomFor(size_t length) const
 {

@@ -18,8 +18,8 @@ namespace fetchora {
 // What the bookkeeping needs to know about the job's file.
 struct RangeLimits {
     int64_t fileSize = -1;
-    bool sizeKnown = false;     // optionFlags 0x0200
-    bool stream = false;        // streamMarker non-zero: ranges carry stream positions
+    bool sizeKnown = false;  // optionFlags 0x0200
+    bool stream = false;  // streamMarker non-zero: ranges carry stream positions
     uint32_t streamLength = 0;  // stream position at the end of the file; 0 when not known
 };
 

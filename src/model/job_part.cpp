@@ -82,6 +82,8 @@ WriteResult WriteAt(JobRangeView& view, PartWriteHost& host, size_t partIndex, s
     }
     if (!part.isRunning())
         return WriteResult::Stop;
+    // The run counters measure what came over the network, dropped or not.
+    host.countReceived(static_cast<uint64_t>(length));
 
     WriteResult result = WriteResult::Continue;
     size_t offset = 0;
@@ -94,7 +96,6 @@ WriteResult WriteAt(JobRangeView& view, PartWriteHost& host, size_t partIndex, s
             if (!host.writeBlock(at, data.subspan(offset, static_cast<size_t>(count))))
                 return WriteResult::Stop;
             part.received += static_cast<uint64_t>(count);
-            host.countReceived(static_cast<uint64_t>(count));
             offset += static_cast<size_t>(count);
             const bool whole = offset == data.size() && count == length;
             const CompletedRange block{at, at + count, streamStart, whole ? streamEnd : streamStart};

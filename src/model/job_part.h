@@ -23,7 +23,7 @@ struct JobRangeView;
 
 // JobPart::flags
 inline constexpr uint32_t kPartRunning = 0x0001;
-inline constexpr uint32_t kPartFirst = 0x0002;         // the first part of a start
+inline constexpr uint32_t kPartFirst = 0x0002;  // the first part of a start
 inline constexpr uint32_t kPartMirrorPing = 0x0004;
 inline constexpr uint32_t kPartMirrorSearch = 0x0008;
 // The wait state (bits 0x0800-0xF800).
@@ -48,7 +48,7 @@ struct PartRange {
 
 class JobPart {
 public:
-    explicit JobPart(DownloadJob* owner = nullptr, uint32_t index = 0) : job(owner), log(index) {}
+    explicit JobPart(DownloadJob* owner = nullptr, uint32_t index = 0) : job(owner), log(index) { }
 
     // Stores the range and starts counting received bytes afresh.
     void SetRange(const PartRange& range);
@@ -83,8 +83,8 @@ using PartList = std::vector<std::unique_ptr<JobPart>>;
 
 // What a transfer thread does after handing over a block.
 enum class WriteResult : uint32_t {
-    Stop = 0,       // the part stopped (or the job ended): end the thread
-    Continue = 1,   // go on reading; also the answer to a duplicate stream packet
+    Stop = 0,  // the part stopped (or the job ended): end the thread
+    Continue = 1,  // go on reading; also the answer to a duplicate stream packet
     Reconnect = 2,  // the part has a new position: reconnect there
 };
 
@@ -96,7 +96,8 @@ public:
     // block. False when the job has failed (the host has logged it and
     // finished the job).
     virtual bool writeBlock(int64_t position, std::span<const uint8_t> data) = 0;
-    // Bytes accepted from the part, for the run counters.
+    // Bytes a part's thread handed over (whether written or dropped), for
+    // the run counters.
     virtual void countReceived(uint64_t length) = 0;
     // The runner's Stop of a part (handle block, log line, notification).
     // WriteAt marks the record stopped itself as well.

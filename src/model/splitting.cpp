@@ -8,7 +8,10 @@ namespace fetchora {
 
 namespace {
 
-int64_t lengthOf(const CompletedRange& gap) { return gap.end - gap.start; }
+int64_t lengthOf(const CompletedRange& gap)
+{
+    return gap.end - gap.start;
+}
 
 int64_t spanOf(const CompletedRange& gap)
 {
@@ -22,7 +25,10 @@ bool gapIsOwned(std::span<const PartCursor> running, const CompletedRange& gap)
     return IsRangeOwned(running, gap.start, gap.end - 1);
 }
 
-PartRange wholeGap(const CompletedRange& gap) { return {gap.start, gap.end - 1, gap.streamStart, gap.streamEnd}; }
+PartRange wholeGap(const CompletedRange& gap)
+{
+    return {gap.start, gap.end - 1, gap.streamStart, gap.streamEnd};
+}
 
 // Makes (or reuses) a part for a range, records its start so that the part
 // before it stops there, and marks it running.
@@ -90,8 +96,8 @@ std::vector<PartRange> pieceRanges(const JobRangeView& view, const CompletedRang
         const int64_t floor = !out.empty() ? out.back().start + 1 : (k == 0 ? gap.start : gap.start + 1);
         if (start < floor || start >= gap.end)
             break;
-        const auto streamStart =
-            view.limits.stream ? static_cast<uint32_t>(gap.streamStart + k * streamChunk) : uint32_t{0};
+        const auto streamStart
+            = view.limits.stream ? static_cast<uint32_t>(gap.streamStart + k * streamChunk) : uint32_t{0};
         out.push_back({start, gap.end - 1, streamStart, view.limits.stream ? gap.streamEnd : 0});
     }
     // Each piece ends where the next begins; the last one at the gap's end,
@@ -121,7 +127,10 @@ int64_t piecesOf(const JobRangeView& view, const CompletedRange& gap, int64_t ma
 
 using UrlChooser = uint32_t (*)(const JobRangeView&, uint32_t sameUrl, int64_t made);
 
-uint32_t sameUrl(const JobRangeView&, uint32_t url, int64_t) { return url; }
+uint32_t sameUrl(const JobRangeView&, uint32_t url, int64_t)
+{
+    return url;
+}
 
 uint32_t urlInTurn(const JobRangeView& view, uint32_t, int64_t made)
 {
@@ -132,8 +141,8 @@ uint32_t urlInTurn(const JobRangeView& view, uint32_t, int64_t made)
 // The division shared by the split after a first response and the split
 // after the size became known: one gap is cut into equal pieces, several gaps
 // are handed out whole and then by takeover.
-void divideGaps(JobRangeView& view, int64_t needed, UrlChooser chooseUrl, uint32_t url,
-                std::optional<size_t>& reuse, std::vector<size_t>& started)
+void divideGaps(JobRangeView& view, int64_t needed, UrlChooser chooseUrl, uint32_t url, std::optional<size_t>& reuse,
+                std::vector<size_t>& started)
 {
     if (needed <= 0)
         return;
@@ -319,7 +328,8 @@ std::vector<size_t> SplitAfterFirstResponse(JobRangeView& view, size_t partIndex
             other.SetRange(*range);
             other.urlIndex = url;
             other.markRunning();
-            AddCompletedRange(view.ranges, view.limits, {range->start, range->start, range->streamStart, range->streamStart});
+            AddCompletedRange(view.ranges, view.limits,
+                              {range->start, range->start, range->streamStart, range->streamStart});
             started.push_back(i);
         }
     }

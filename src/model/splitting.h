@@ -38,7 +38,9 @@ struct StreamLayout {
 // A running job as the range and split logic sees it. Borrows the job's
 // ranges and the runner's parts for the duration of one handler.
 struct JobRangeView {
-    JobRangeView(std::vector<CompletedRange>& jobRanges, PartList& runnerParts) : ranges(jobRanges), parts(runnerParts) {}
+    JobRangeView(std::vector<CompletedRange>& jobRanges, PartList& runnerParts) : ranges(jobRanges), parts(runnerParts)
+    {
+    }
 
     std::vector<CompletedRange>& ranges;
     PartList& parts;
@@ -47,10 +49,10 @@ struct JobRangeView {
     uint32_t splitCount = 1;
     size_t urlCount = 1;
     StreamLayout layout;
-    bool recheck = false;        // optionFlags 0x0400: one part from offset 0
+    bool recheck = false;  // optionFlags 0x0400: one part from offset 0
     int64_t completedBytes = 0;  // as last reported; WriteAt keeps it current
     DownloadJob* job = nullptr;  // handed to new parts
-    std::time_t now = 0;         // time of the log lines written here
+    std::time_t now = 0;  // time of the log lines written here
 
     // Every running part, except one when asked.
     std::vector<PartCursor> runningCursors(std::optional<size_t> except = std::nullopt) const;

@@ -81,10 +81,11 @@ TEST(OpenOutputFile, ResumeKeepsThePartialFileAndRefusesWhenItIsGone)
 
     fs::remove(dir / "data.bin.kx!");
     OutputFile again;
-    const JobWriteOutcome outcome = writeJobBlock(again, [&] { return req; }, 12, span("cd"));
+    const JobWriteOutcome outcome = writeJobBlock(
+        again, [&] { return req; }, 12, span("cd"));
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(texts(outcome.log), (std::vector<std::string>{"Not find downloaded file, can't resume!",
-                                                            std::string(builtinString(61216))}));
+    EXPECT_EQ(texts(outcome.log),
+              (std::vector<std::string>{"Not find downloaded file, can't resume!", std::string(builtinString(61216))}));
     EXPECT_EQ(outcome.log[0].kind, LogKind::Error);
     EXPECT_FALSE(fs::exists(dir / "data.bin.kx!"));
 }
@@ -99,7 +100,8 @@ TEST(OpenOutputFile, ExistingDestinationIsLeftAloneUnlessOverwriteIsChosen)
     stop.useTempName = false;
     stop.destination = DestinationPolicy::Stop;
     OutputFile file;
-    const JobWriteOutcome halted = writeJobBlock(file, [&] { return stop; }, 0, span("new"));
+    const JobWriteOutcome halted = writeJobBlock(
+        file, [&] { return stop; }, 0, span("new"));
     EXPECT_FALSE(halted.ok);
     ASSERT_EQ(halted.log.size(), 2u);
     EXPECT_EQ(halted.log[0].text, "Destination file exists, download job is halted.");
@@ -147,8 +149,8 @@ TEST(OpenOutputFile, UnwritableFolderOrHostileNameFailsWithTheCreateMessage)
     TempDir dir;
     writeFile(dir / "blocker", "a file where a folder should be");
     OutputFile file;
-    const JobWriteOutcome blocked =
-        writeJobBlock(file, [&] { return request(dir / "blocker" / "sub", "x.bin"); }, 0, span("data"));
+    const JobWriteOutcome blocked = writeJobBlock(
+        file, [&] { return request(dir / "blocker" / "sub", "x.bin"); }, 0, span("data"));
     EXPECT_FALSE(blocked.ok);
     EXPECT_EQ(texts(blocked.log), (std::vector<std::string>{"Create or Open file error."}));
     EXPECT_FALSE(blocked.systemError.empty());
@@ -156,8 +158,8 @@ TEST(OpenOutputFile, UnwritableFolderOrHostileNameFailsWithTheCreateMessage)
     if (::geteuid() != 0) {
         fs::create_directory(dir / "locked");
         fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-        const JobWriteOutcome locked =
-            writeJobBlock(file, [&] { return request(dir / "locked", "x.bin"); }, 0, span("data"));
+        const JobWriteOutcome locked = writeJobBlock(
+            file, [&] { return request(dir / "locked", "x.bin"); }, 0, span("data"));
         EXPECT_FALSE(locked.ok);
         EXPECT_EQ(texts(locked.log), (std::vector<std::string>{"Create or Open file error."}));
         fs::permissions(dir / "locked", fs::perms::owner_all);
@@ -233,7 +235,7 @@ TEST(OutputFile, WritesBeyondFourGibibytesInASparseFile)
     EXPECT_EQ(::pread(fd, buffer, 8, static_cast<off_t>(position)), 8);
     ::close(fd);
     EXPECT_EQ(std::string(buffer, 8), "far away");
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_LT(static_cast<int64_t>(info.st_blocks) * 512, 1 << 20);  // sparse
 }
@@ -266,7 +268,7 @@ TEST(OutputFile, CacheGathersSmallWritesAndFlushesThemInOrder)
     EXPECT_EQ(content.substr(100, 2), "BB");
     EXPECT_EQ(content.substr(200, 1000), big);
     EXPECT_EQ(content.substr(1300), "DD");
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat((dir / "cached.bin.kx!").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, 1000000000);
 
@@ -299,7 +301,7 @@ public:
     bool active() const { return m_active; }
 
 private:
-    struct rlimit m_old {};
+    struct rlimit m_old { };
     void (*m_oldHandler)(int) = nullptr;
     bool m_active = false;
 };
@@ -323,7 +325,8 @@ TEST(OutputFile, FailedWritesReportTheWriteMessageAndWhatDidNotReachTheDisk)
     EXPECT_EQ(file.unwrittenRanges(), (std::vector<CompletedRange>{{5000, 5004, 0, 0}}));
 
     const std::string big(300000, 'x');
-    const JobWriteOutcome outcome = writeJobBlock(file, [&] { return req; }, 6000, span(big));
+    const JobWriteOutcome outcome = writeJobBlock(
+        file, [&] { return req; }, 6000, span(big));
     EXPECT_FALSE(outcome.ok);
     EXPECT_FALSE(outcome.opened);
     EXPECT_EQ(texts(outcome.log),

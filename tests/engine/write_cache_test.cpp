@@ -8,7 +8,10 @@
 namespace fetchora {
 namespace {
 
-std::vector<uint8_t> bytes(std::initializer_list<uint8_t> list) { return list; }
+std::vector<uint8_t> bytes(std::initializer_list<uint8_t> list)
+{
+    return list;
+}
 
 TEST(WriteCache, RecordsArePositionLengthAndDataBackToBack)
 {

@@ -17,7 +17,10 @@ RangeLimits sized(int64_t size)
     return limits;
 }
 
-CompletedRange r(int64_t start, int64_t end) { return {start, end, 0, 0}; }
+CompletedRange r(int64_t start, int64_t end)
+{
+    return {start, end, 0, 0};
+}
 
 TEST(AddCompletedRange, AppendsMergesTouchingAndKeepsOrder)
 {

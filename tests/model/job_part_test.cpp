@@ -13,7 +13,10 @@ namespace {
 
 using Ranges = std::vector<CompletedRange>;
 
-CompletedRange r(int64_t start, int64_t end) { return {start, end, 0, 0}; }
+CompletedRange r(int64_t start, int64_t end)
+{
+    return {start, end, 0, 0};
+}
 
 class RecordingHost : public PartWriteHost {
 public:
@@ -139,7 +142,8 @@ TEST(WriteAt, LastBlockFinishesTheJob)
     EXPECT_EQ(job.write(a, 0, 600), WriteResult::Stop);
     EXPECT_EQ(job.host.finished, StopReason::Done);
     EXPECT_EQ(job.ranges, (Ranges{r(0, 1000)}));
-    EXPECT_EQ(job.host.received, 1000u);
+    // The 100 bytes A read beyond B's data count as received, not as written.
+    EXPECT_EQ(job.host.received, 1100u);
 }
 
 TEST(WriteAt, FailedWriteRecordsNothing)
@@ -164,14 +168,44 @@ TEST(WriteAt, StreamJoinWritesTheMarkerIntoTheHole)
     ASSERT_EQ(WriteAt(job.view, job.host, 1, std::span<const uint8_t>(job.data.data(), 1000), 500000, 3000, 3100),
               WriteResult::Continue);
 
-    const WriteResult result =
-        WriteAt(job.view, job.host, a, std::span<const uint8_t>(job.data.data(), 1000), 0, 0, 3050);
+    const WriteResult result
+        = WriteAt(job.view, job.host, a, std::span<const uint8_t>(job.data.data(), 1000), 0, 0, 3050);
     // The writer joined data that exists; the one gap left is part 1's and
     // spans no stream positions worth halving, so the writer stops.
     EXPECT_EQ(result, WriteResult::Stop);
     EXPECT_EQ(job.host.writes.back(), (std::pair<int64_t, int64_t>{1000, 8}));
     EXPECT_EQ(job.ranges.front(), (CompletedRange{0, 501000, 0, 3100}));
     EXPECT_TRUE(job.parts[1]->isRunning());
+}
+
+TEST(JobRangeView, TakesTheJobsRangesSizeSplitCountAndUrls)
+{
+    DownloadJob job;
+    job.fileSize = 5000;
+    job.optionFlags = kOptSizeKnown | kOptRecheck;
+    job.splitCount = 4;
+    job.completedRanges = {r(0, 100)};
+    job.completedBytes = 100;
+    job.urlEntries.resize(3);
+    job.streamMarker = 1;
+    PartList parts;
+    const JobRangeView view = makeRangeView(job, parts, 10240);
+    EXPECT_EQ(&view.ranges, &job.completedRanges);
+    EXPECT_TRUE(view.limits.sizeKnown);
+    EXPECT_EQ(view.limits.fileSize, 5000);
+    EXPECT_TRUE(view.limits.stream);
+    EXPECT_EQ(view.splitCount, 4u);
+    EXPECT_EQ(view.urlCount, 3u);
+    EXPECT_EQ(view.blockSize, 10240);
+    EXPECT_TRUE(view.recheck);
+    EXPECT_EQ(view.completedBytes, 100);
+    EXPECT_EQ(view.job, &job);
+
+    job.optionFlags = 0;
+    job.urlEntries.clear();
+    const JobRangeView unsized = makeRangeView(job, parts, 10240);
+    EXPECT_FALSE(unsized.limits.sizeKnown);
+    EXPECT_EQ(unsized.urlCount, 1u);
 }
 
 TEST(JobPart, SetRangeRestartsTheCountAndStopClearsWaitBits)

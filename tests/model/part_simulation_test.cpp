@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/output_file.h"
 #include "model/job_part.h"
 #include "model/splitting.h"
+#include "support/temp_dir.h"
 
 namespace fetchora {
 namespace {
@@ -23,7 +25,7 @@ namespace {
 // splitmix64: the same numbers on every platform and standard library.
 class Rng {
 public:
-    explicit Rng(uint64_t seed) : m_state(seed) {}
+    explicit Rng(uint64_t seed) : m_state(seed) { }
     uint64_t next()
     {
         uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
@@ -71,7 +73,10 @@ struct SimulationStats {
 
 class Simulation : public PartWriteHost {
 public:
-    explicit Simulation(uint64_t seed) : m_rng(seed)
+    // With a folder, blocks also go through the job write path into a real
+    // file with a small write cache, closed and resumed at every restart.
+    explicit Simulation(uint64_t seed, std::optional<std::filesystem::path> folder = std::nullopt)
+        : m_rng(seed), m_folder(std::move(folder))
     {
         m_size = m_rng.chance(25) ? m_rng.between(1, 5000) : m_rng.between(5000, 400000);
         m_source.resize(static_cast<size_t>(m_size));
@@ -124,21 +129,28 @@ public:
         for (size_t i = 0; i < m_parts.size(); ++i) {
             const int64_t other = m_parts[i]->position();
             if (i != m_writer && m_parts[i]->isRunning() && other >= position && other < position + length)
-                return fail("part " + std::to_string(m_writer) + " wrote over the position " + std::to_string(other) +
-                            " of running part " + std::to_string(i));
+                return fail("part " + std::to_string(m_writer) + " wrote over the position " + std::to_string(other)
+                            + " of running part " + std::to_string(i));
         }
         uint8_t* const first = m_written.data() + position;
         if (const void* again = std::memchr(first, 1, data.size()))
-            return fail("byte " + std::to_string(static_cast<const uint8_t*>(again) - m_written.data()) +
-                        " written twice");
+            return fail("byte " + std::to_string(static_cast<const uint8_t*>(again) - m_written.data())
+                        + " written twice");
         std::memset(first, 1, data.size());
+        if (m_folder) {
+            const JobWriteOutcome outcome = writeJobBlock(
+                m_disk, [this] { return diskRequest(); }, position, data);
+            if (!outcome.ok)
+                return fail("the output file refused a block: " + outcome.systemError);
+            m_hasData = true;
+        }
         m_writtenCount += length;
         m_bytesThisCall += length;
         std::memcpy(m_file.data() + position, data.data(), data.size());
         ++m_stats.writes;
         return true;
     }
-    void countReceived(uint64_t) override {}
+    void countReceived(uint64_t) override { }
     void stopPart(JobPart& part, StopReason) override
     {
         const size_t index = indexOf(part);
@@ -158,6 +170,7 @@ public:
         if (reason != StopReason::Done)
             fail("job finished with a reason other than done");
         m_finished = true;
+        closeDisk();
         for (size_t i = 0; i < m_parts.size(); ++i) {
             m_parts[i]->markStopped(StopReason::Done);
             m_threads[i].alive = false;
@@ -232,6 +245,7 @@ private:
     void restartJob()
     {
         ++m_stats.restarts;
+        closeDisk();
         for (const auto& part : m_parts)
             part->markStopped(StopReason::User);
         startJob();
@@ -276,15 +290,15 @@ private:
             if (m_parts[i]->isRunning() && !m_threads[i].alive)
                 fail("running part " + std::to_string(i) + " has no thread");
             for (size_t j = i + 1; j < m_parts.size(); ++j) {
-                if (m_parts[i]->isRunning() && m_parts[j]->isRunning() &&
-                    m_parts[i]->position() == m_parts[j]->position())
+                if (m_parts[i]->isRunning() && m_parts[j]->isRunning()
+                    && m_parts[i]->position() == m_parts[j]->position())
                     fail("two running parts at " + std::to_string(m_parts[i]->position()));
             }
         }
         // Only written data is ever recorded, and all of it.
         if (completedBytesOf(m_ranges) != m_writtenCount)
-            fail("completed ranges hold " + std::to_string(completedBytesOf(m_ranges)) + " bytes, " +
-                 std::to_string(m_writtenCount) + " were written");
+            fail("completed ranges hold " + std::to_string(completedBytesOf(m_ranges)) + " bytes, "
+                 + std::to_string(m_writtenCount) + " were written");
     }
 
     void deliver(size_t index, bool wrongPosition)
@@ -322,9 +336,9 @@ private:
         const int64_t writesBefore = m_stats.writes;
         m_bytesThisCall = 0;
         m_writer = index;
-        const WriteResult result =
-            WriteAt(m_view, *this, index, std::span<const uint8_t>(m_source.data() + position, static_cast<size_t>(length)),
-                    position);
+        const WriteResult result
+            = WriteAt(m_view, *this, index,
+                      std::span<const uint8_t>(m_source.data() + position, static_cast<size_t>(length)), position);
         m_writer = SIZE_MAX;
         if (wrongPosition && (result != WriteResult::Reconnect || m_stats.writes != writesBefore))
             fail("a block at the wrong position was not refused");
@@ -336,9 +350,7 @@ private:
             if (m_parts[index]->isRunning() && !m_finished)
                 fail("the thread was told to stop but its part still runs");
             break;
-        case WriteResult::Continue:
-            thread.next = position + length;
-            break;
+        case WriteResult::Continue: thread.next = position + length; break;
         case WriteResult::Reconnect:
             thread.next = m_parts[index]->position();
             respond(index, m_rng.chance(20));
@@ -377,8 +389,35 @@ private:
         }
     }
 
+    OutputFileRequest diskRequest() const
+    {
+        OutputFileRequest request;
+        request.folder = *m_folder;
+        request.fileName = "sim.bin";
+        request.useTempName = true;
+        request.hasData = m_hasData;
+        request.completedBytes = completedBytesOf(m_ranges);
+        request.sizeKnown = m_sizeKnown;
+        request.fileSize = m_sizeKnown ? m_size : -1;
+        request.preallocate = true;
+        request.useCache = true;
+        request.bufferSizeKb = 2;
+        return request;
+    }
+
+    void closeDisk()
+    {
+        if (m_folder && m_disk.isOpen() && !m_disk.Close())
+            fail("closing the output file failed");
+    }
+
     void checkResult()
     {
+        if (m_folder) {
+            closeDisk();
+            if (test::readFile(*m_folder / "sim.bin.kx!") != std::string(m_source.begin(), m_source.end()))
+                fail("the file on disk differs from the source");
+        }
         if (m_ranges != std::vector<CompletedRange>{{0, m_size, 0, 0}})
             fail("completed ranges are not [0, size)");
         if (const void* missing = std::memchr(m_written.data(), 0, m_written.size()))
@@ -388,6 +427,9 @@ private:
     }
 
     Rng m_rng;
+    std::optional<std::filesystem::path> m_folder;
+    OutputFile m_disk;
+    bool m_hasData = false;
     int64_t m_size = 0;
     int64_t m_maxBlock = 1;
     bool m_sizeKnown = true;
@@ -408,7 +450,7 @@ private:
 
 TEST(PartSimulation, RandomWritesCollisionsTakeoversAndRestartsAlwaysGiveTheWholeFile)
 {
-    constexpr uint64_t kSeeds = 1000;
+    constexpr uint64_t kSeeds = 500;
     const auto began = std::chrono::steady_clock::now();
     SimulationStats total;
     int failures = 0;
@@ -422,14 +464,13 @@ TEST(PartSimulation, RandomWritesCollisionsTakeoversAndRestartsAlwaysGiveTheWhol
         }
         total.add(simulation.stats());
     }
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
+    const auto elapsed
+        = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
     std::cout << "[ simulation ] " << kSeeds << " seeds in " << elapsed << " ms: " << total.writes << " writes, "
               << total.clippedBlocks << " clipped blocks, " << total.takeovers << " takeovers, " << total.overtaken
               << " parts overtaken, " << total.splitParts << " parts started, " << total.restarts << " job restarts, "
-              << total.unknownSizeStarts << " unsized starts, " << total.mirrorPartsReused
-              << " mirror parts reused, " << total.wrongPositions << " misplaced blocks, " << total.partErrors
-              << " part errors\n";
+              << total.unknownSizeStarts << " unsized starts, " << total.mirrorPartsReused << " mirror parts reused, "
+              << total.wrongPositions << " misplaced blocks, " << total.partErrors << " part errors\n";
 
     // The run must really have exercised each path.
     EXPECT_GT(total.clippedBlocks, 0);
@@ -439,6 +480,19 @@ TEST(PartSimulation, RandomWritesCollisionsTakeoversAndRestartsAlwaysGiveTheWhol
     EXPECT_GT(total.unknownSizeStarts, 0);
     EXPECT_GT(total.mirrorPartsReused, 0);
     EXPECT_GT(total.wrongPositions, 0);
+}
+
+TEST(PartSimulation, ThroughTheOutputFileAndItsCacheTheFileOnDiskEqualsTheSource)
+{
+    for (uint64_t seed = 5001; seed <= 5060; ++seed) {
+        test::TempDir dir;
+        Simulation simulation(seed, dir.path());
+        std::string failure;
+        if (!simulation.run(failure)) {
+            ADD_FAILURE() << "seed " << seed << " (" << simulation.describe() << "): " << failure;
+            break;
+        }
+    }
 }
 
 }  // namespace

@@ -12,7 +12,10 @@ using Ranges = std::vector<CompletedRange>;
 constexpr int64_t kMiB = 1048576;
 constexpr int64_t kBlock = 204800;
 
-CompletedRange r(int64_t start, int64_t end) { return {start, end, 0, 0}; }
+CompletedRange r(int64_t start, int64_t end)
+{
+    return {start, end, 0, 0};
+}
 
 // A job with its ranges and parts, as the runner holds them.
 struct Job {
@@ -42,7 +45,7 @@ struct Job {
     size_t runningCount() const { return view.runningCursors().size(); }
 };
 
-class FirstResponseSplit : public ::testing::TestWithParam<std::pair<uint32_t, size_t>> {};
+class FirstResponseSplit : public ::testing::TestWithParam<std::pair<uint32_t, size_t>> { };
 
 TEST_P(FirstResponseSplit, OneMebibyteWithBlockSize204800)
 {
