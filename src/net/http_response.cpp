@@ -1,0 +1,414 @@
+#include "net/http_response.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "net/connection_log.h"
+
+namespace fetchora {
+
+namespace {
+
+constexpr int64_t kMaxInt64 = std::numeric_limits<int64_t>::max();
+
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerCopy(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
+    return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trimBlanks(std::string_view text)
+{
+    while (!text.empty() && (isBlank(text.front()) || text.front() == '\r' || text.front() == '\n'))
+        text.remove_prefix(1);
+    while (!text.empty() && (isBlank(text.back()) || text.back() == '\r' || text.back() == '\n'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Decimal digits only, fitting 63 bits; at most 18 digits never overflow,
+// longer texts are checked digit by digit.
+std::optional<int64_t> parseDecimal(std::string_view text)
+{
+    if (text.empty())
+        return std::nullopt;
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const int digit = c - '0';
+        if (value > (kMaxInt64 - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// Removes the characters that have no place in a file name taken from a
+// header (control characters) and the blanks around it.
+std::string cleanName(std::string_view name)
+{
+    std::string out;
+    for (char c : trimBlanks(name)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F)
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string_view afterLastSeparator(std::string_view name)
+{
+    const std::size_t cut = name.find_last_of("/\\");
+    return cut == std::string_view::npos ? name : name.substr(cut + 1);
+}
+
+}  // namespace
+
+SplitStatus SplitHeaderLine(int& lineMode, std::string_view buffer, std::string& line, std::size_t& consumed)
+{
+    buffer = buffer.substr(0, kHeaderBufferSize);
+    for (std::size_t at = 0; at < buffer.size(); ++at) {
+        if (buffer[at] != '\n')
+            continue;
+        const bool crLf = at > 0 && buffer[at - 1] == '\r';
+        if (!crLf && lineMode >= kLineModeCrLf)
+            continue;
+        if (crLf)
+            lineMode = kLineModeCrLf;
+        line.assign(buffer.substr(0, crLf ? at - 1 : at));
+        consumed = at + 1;
+        return SplitStatus::Line;
+    }
+    return SplitStatus::NeedMore;
+}
+
+SplitStatus HeaderBuffer::nextLine(std::string& line)
+{
+    if (!m_started) {
+        std::size_t skip = 0;
+        while (skip < m_fill && (m_bytes[skip] == '\r' || m_bytes[skip] == '\n'))
+            ++skip;
+        // A lone CR may be the first half of a CR LF: keep it for now.
+        if (skip == m_fill && skip > 0 && m_bytes[skip - 1] == '\r')
+            --skip;
+        std::copy(m_bytes.begin() + skip, m_bytes.begin() + m_fill, m_bytes.begin());
+        m_fill -= skip;
+        if (m_fill == 0 || m_bytes[0] == '\r')
+            return SplitStatus::NeedMore;
+        m_started = true;
+    }
+    std::size_t consumed = 0;
+    const SplitStatus status = SplitHeaderLine(m_lineMode, {m_bytes.data(), m_fill}, line, consumed);
+    if (status == SplitStatus::Line) {
+        std::copy(m_bytes.begin() + consumed, m_bytes.begin() + m_fill, m_bytes.begin());
+        m_fill -= consumed;
+    }
+    return status;
+}
+
+std::span<uint8_t> HeaderBuffer::rest()
+{
+    return {reinterpret_cast<uint8_t*>(m_bytes.data()), m_fill};
+}
+
+std::optional<ContentRange> ParseContentRange(std::string_view value)
+{
+    value = trimBlanks(value);
+    if (value.size() < 6 || !equalsNoCase(value.substr(0, 5), "bytes") || !isBlank(value[5]))
+        return std::nullopt;
+    value = trimBlanks(value.substr(6));
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.rfind('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
+        return std::nullopt;
+    const std::string_view firstText = trimBlanks(value.substr(0, dash));
+    const std::optional<int64_t> first = parseDecimal(firstText);
+    const std::optional<int64_t> last = parseDecimal(trimBlanks(value.substr(dash + 1, slash - dash - 1)));
+    const std::string_view totalText = trimBlanks(value.substr(slash + 1));
+    if (!first || !last || *first > *last)
+        return std::nullopt;
+    ContentRange range{*first, *last, -1, firstText == "0"};
+    if (totalText != "*") {
+        const std::optional<int64_t> total = parseDecimal(totalText);
+        if (!total)
+            return std::nullopt;
+        range.total = *total;
+    }
+    return range;
+}
+
+std::optional<int64_t> ParseContentLength(std::string_view value)
+{
+    return parseDecimal(trimBlanks(value));
+}
+
+std::string NormaliseLastModified(std::string_view value)
+{
+    value = trimBlanks(value);
+    if (const std::size_t blank = value.find(' '); blank != std::string_view::npos)
+        value = trimBlanks(value.substr(blank + 1));
+    if (value.size() < 4)
+        return std::string(value);
+    const std::string_view tail = value.substr(value.size() - 4);
+    const std::string_view rest = trimBlanks(value.substr(0, value.size() - 4));
+    if (equalsNoCase(tail, " GMT"))
+        return std::string(rest);
+    return std::string(tail) + " " + std::string(rest);
+}
+
+std::string ContentDispositionFileName(std::string_view value)
+{
+    constexpr std::string_view kKey = "filename=";
+    std::size_t at = value.find(kKey);
+    if (at == std::string_view::npos)
+        at = lowerCopy(value).find(kKey);
+    if (at == std::string_view::npos)
+        return {};
+    std::string_view name = value.substr(at + kKey.size());
+    if (const std::size_t open = name.find('"'); open != std::string_view::npos) {
+        const std::size_t close = name.find('"', open + 1);
+        name = name.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+    } else {
+        // An unquoted name is a token: it ends at the next parameter.
+        name = name.substr(0, name.find(';'));
+    }
+    std::string cleaned = cleanName(afterLastSeparator(name));
+    if (cleaned == "." || cleaned == "..")
+        return {};
+    return cleaned;
+}
+
+void HttpResponseParser::fail(std::string why)
+{
+    if (m_error.empty())
+        m_error = std::move(why);
+}
+
+ResponseState HttpResponseParser::ParseResponseLine(std::string_view line, ConnectionLog* log)
+{
+    if (!m_error.empty() || m_state == ResponseState::Body)
+        return m_state;
+    if (!line.empty() && log)
+        log->logLine(ConnectionLogKind::Received, line);
+    if (++m_lines > kMaxHeaderLines) {
+        fail("The server's answer has more than " + std::to_string(kMaxHeaderLines) + " header lines.");
+        return m_state;
+    }
+    if (m_state == ResponseState::StatusLine) {
+        parseStatusLine(line);
+        m_state = ResponseState::Headers;
+        return m_state;
+    }
+    if (line.empty()) {
+        endOfHead();
+        return m_state;
+    }
+    if (!m_boundary.empty() && !m_inMultipart) {
+        // Lines before the first boundary (a preamble) carry nothing.
+        if (trimBlanks(line).starts_with(m_boundary))
+            m_inMultipart = true;
+        return m_state;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return m_state;
+    parseHeader(trimBlanks(line.substr(0, colon)), trimBlanks(line.substr(colon + 1)));
+    return m_state;
+}
+
+void HttpResponseParser::parseStatusLine(std::string_view line)
+{
+    while (!line.empty() && isBlank(line.front()))
+        line.remove_prefix(1);
+    const std::size_t blank = line.find(' ');
+    int code = 404;
+    char minor = '0';
+    if (blank != std::string_view::npos) {
+        minor = blank > 0 ? line[blank - 1] : '0';
+        const std::string_view codeText = line.substr(blank + 1, 3);
+        const std::optional<int64_t> parsed = codeText.size() == 3 ? parseDecimal(codeText) : std::nullopt;
+        code = parsed ? static_cast<int>(*parsed) : 0;
+    }
+    m_status = code;
+    switch (code) {
+    case 200:
+        m_info.outcome = ResponseOutcome::Success;
+        if (minor >= '1' && minor <= '9')
+            m_info.resume = ResumeInfo::Honoured;
+        break;
+    case 206:
+        m_info.outcome = ResponseOutcome::Success;
+        m_info.resume = ResumeInfo::Honoured;
+        break;
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+    case 308: m_info.outcome = ResponseOutcome::Redirect; break;
+    case 400:
+    case 401:
+    case 402:
+    case 404:
+    case 405:
+    case 406:
+    case 407: m_info.outcome = ResponseOutcome::NotFound; break;
+    default: m_info.outcome = ResponseOutcome::OtherError; break;
+    }
+}
+
+void HttpResponseParser::parseHeader(std::string_view name, std::string_view value)
+{
+    if (m_inMultipart) {
+        // Inside the first part only its own range counts.
+        if (equalsNoCase(name, "Content-Range"))
+            contentRange(value);
+        return;
+    }
+    if (equalsNoCase(name, "Content-Length")) {
+        contentLength(value);
+    } else if (equalsNoCase(name, "Content-Range")) {
+        contentRange(value);
+    } else if (equalsNoCase(name, "Location")) {
+        m_info.location = value;
+    } else if (equalsNoCase(name, "Last-modified")) {
+        m_info.lastModified = NormaliseLastModified(value);
+    } else if (equalsNoCase(name, "Content-Type")) {
+        constexpr std::string_view kKey = "boundary=";
+        const std::string lower = lowerCopy(value);
+        if (const std::size_t at = lower.find(kKey); at != std::string::npos && at > 0) {
+            std::string_view boundary = value.substr(at + kKey.size());
+            boundary = trimBlanks(boundary.substr(0, boundary.find(';')));
+            if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"')
+                boundary = boundary.substr(1, boundary.size() - 2);
+            if (!boundary.empty())
+                m_boundary = "--" + std::string(boundary);
+        }
+    } else if (equalsNoCase(name, "Transfer-Encoding")) {
+        if (lowerCopy(value).find("chunked") != std::string::npos)
+            m_chunked = true;
+    } else if (equalsNoCase(name, "Content-Disposition")) {
+        if (std::string fileName = ContentDispositionFileName(value); !fileName.empty())
+            m_info.fileName = std::move(fileName);
+    } else if (equalsNoCase(name, "Set-Cookie")) {
+        // Only a redirect's cookie is kept (for the request to the new
+        // place), and only its name and value: the attributes are not sent.
+        if (m_info.outcome == ResponseOutcome::Redirect) {
+            const std::string_view pair = trimBlanks(value.substr(0, value.find(';')));
+            if (!pair.empty())
+                m_info.cookie += (m_info.cookie.empty() ? "" : "; ") + std::string(pair);
+        }
+    }
+}
+
+void HttpResponseParser::contentLength(std::string_view value)
+{
+    const std::optional<int64_t> length = ParseContentLength(value);
+    if (!length) {
+        fail("The server sent a bad Content-Length: " + std::string(value));
+        return;
+    }
+    if (m_contentLength && *m_contentLength != *length) {
+        fail("The server sent two different Content-Length values.");
+        return;
+    }
+    m_contentLength = length;
+    if (*length <= 0)
+        return;
+    m_info.size = *length;
+    if (m_info.resume == ResumeInfo::NotHonoured)
+        return;
+    // A whole file in answer to a range, recognised by its size or by the
+    // plain 200 status: the range was ignored.
+    if (m_rangeStart != 0 && (*length == m_knownSize || m_status == 200)) {
+        m_info.resume = ResumeInfo::NotHonoured;
+        return;
+    }
+    if (*length > kMaxInt64 - m_rangeStart) {
+        fail("The server sent a Content-Length that does not fit: " + std::string(value));
+        return;
+    }
+    m_info.size = m_rangeStart + *length;
+}
+
+void HttpResponseParser::contentRange(std::string_view value)
+{
+    const std::optional<ContentRange> range = ParseContentRange(value);
+    if (!range) {
+        fail("The server sent a bad Content-Range: " + std::string(value));
+        return;
+    }
+    m_range = range;
+    m_info.resume = ResumeInfo::Honoured;
+    const int64_t total = range->total;
+    if (m_rangeStart != 0) {
+        if (total >= 0)
+            m_info.size = total;
+        if (range->first == 0 && range->firstIsZeroText) {
+            // The server started at the beginning after all.
+            if (m_knownSize >= 0)
+                m_info.size = m_knownSize;
+            m_info.resume = ResumeInfo::NotHonoured;
+        }
+        // A server that gives the remaining length as the total.
+        if (m_info.resume == ResumeInfo::Honoured && total >= 0 && m_knownSize >= 0 && total <= kMaxInt64 - m_rangeStart
+            && m_knownSize == m_rangeStart + total)
+            m_info.size = m_knownSize;
+    } else if (total > m_info.size) {
+        m_info.size = total;
+    }
+    if (m_info.size >= 0 && range->last >= m_info.size) {
+        fail("The server sent a range beyond the end of the file: " + std::string(value));
+        return;
+    }
+}
+
+void HttpResponseParser::endOfHead()
+{
+    if (!m_boundary.empty() && !m_inMultipart)
+        return;  // the first part's headers are still to come
+    m_state = ResponseState::Body;
+}
+
+int64_t HttpResponseParser::bodyOffset() const
+{
+    if (m_status == 206 && m_range)
+        return m_range->first;
+    if (m_status == 200 && m_rangeStart != 0)
+        return 0;
+    return m_rangeStart;
+}
+
+std::optional<int64_t> HttpResponseParser::bodyEnd() const
+{
+    std::optional<int64_t> end;
+    if (m_status == 206 && m_range)
+        end = m_range->last + 1;
+    // A multipart body's length counts its boundaries too; a chunked body
+    // ends with its last chunk.
+    if (m_contentLength && !m_chunked && m_boundary.empty()) {
+        const int64_t offset = bodyOffset();
+        const int64_t byLength = *m_contentLength > kMaxInt64 - offset ? kMaxInt64 : offset + *m_contentLength;
+        end = end ? std::min(*end, byLength) : byLength;
+    }
+    return end;
+}
+
+}  // namespace fetchora
