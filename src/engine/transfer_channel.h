@@ -25,6 +25,7 @@
 
 namespace fetchora {
 
+class CookieJar;
 class SpeedLimiter;
 class TlsClientContext;
 
@@ -95,6 +96,7 @@ struct TransferTask {
     TransferSettings settings;
     SpeedLimiter* limiter = nullptr;              // borrowed from the application
     const TlsClientContext* tls = nullptr;        // borrowed from the application
+    const CookieJar* cookies = nullptr;           // borrowed from the application; null: none
 };
 
 // A thread procedure: runs one part's transfer to its end. 0 ended, 1

@@ -1,0 +1,392 @@
+#include "net/http_transfer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/speed_limiter.h"
+#include "net/byte_stream.h"
+#include "net/connection_setup.h"
+#include "net/error_step.h"
+#include "net/http_body.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
+#include "platform/tick.h"
+
+namespace fetchora {
+
+namespace {
+
+constexpr int32_t kMinRollback = 1024;
+constexpr int32_t kMaxRollback = 8192;
+// Held-back bytes with no news for this long, when they complete the file,
+// mean the proxy has sent everything but not closed.
+constexpr uint32_t kHoldBackQuietMinMs = 5000;
+constexpr uint32_t kHoldBackQuietMaxMs = 10000;
+
+enum class CycleEnd {
+    Reconnect,  // begin a new cycle at once
+    ErrorStep,  // the error step: ask the job window, wait, begin again
+    Ended,  // the worker ends (stopped, or the job window said so)
+    Finished,  // the body of a job without a size ended
+    ResolveFailed,  // the host name could not be looked up
+};
+
+struct CycleResult {
+    CycleEnd end = CycleEnd::ErrorStep;
+    uint32_t socketError = 0;
+};
+
+bool usesProxy(const std::optional<ProxyEntry>& proxy)
+{
+    return proxy && proxy->type != kProxyDirect;
+}
+
+HttpRequestOptions requestOptions(const TransferSettings& settings)
+{
+    HttpRequestOptions options;
+    options.userAgentChoice = settings.userAgentChoice;
+    options.userAgentText = settings.userAgentText;
+    options.sendReferer = settings.sendReferer;
+    options.sendCookies = settings.sendCookies;
+    options.alwaysRange = settings.alwaysRange;
+    options.noCacheWithoutProxy = settings.noCacheWithoutProxy;
+    return options;
+}
+
+class HttpWorker {
+public:
+    explicit HttpWorker(TransferTask& task) : m_task(task), m_channel(*task.channel), m_bodyBuffer(kUnlimitedReadBytes)
+    {
+    }
+
+    int run();
+
+private:
+    CycleResult runCycle();
+    // Nothing when the request went out.
+    std::optional<CycleResult> sendRequest(ByteStream& stream, RequestRoute route, int64_t rangeStart);
+    CycleResult readAnswer(ByteStream& stream, int64_t rangeStart);
+    // Feeds received head bytes to the parser; the head's end hands over to
+    // the job window and sets up the body.
+    std::optional<CycleResult> takeHead(int64_t rangeStart);
+    std::optional<CycleResult> takeBody(std::span<uint8_t> bytes, int64_t rangeStart);
+    CycleResult endBody(int64_t rangeStart);
+    CycleResult reconnectOrRefuse(int64_t rangeStart);
+    CycleResult fail(std::string_view reason, uint32_t socketError = 0);
+    // The error step's wait, in steps that watch the alive flag. The job
+    // window has logged the wait when it allowed the retry.
+    bool waitForRetry();
+    bool alive() const { return m_channel.alive(); }
+
+    TransferTask& m_task;
+    PartChannel& m_channel;
+    std::string m_proxyAddress;
+    std::vector<uint8_t> m_bodyBuffer;  // one read's worth of body, allocated once
+    HeaderBuffer m_head;
+    std::optional<HttpResponseParser> m_parser;
+    std::optional<HttpBodyReader> m_body;
+    bool m_canResume = false;
+};
+
+int HttpWorker::run()
+{
+    const ServiceCode service = m_task.url.service;
+    if (service != ServiceCode::Http && service != ServiceCode::Https && service != ServiceCode::Ftp) {
+        m_channel.logLine(ConnectionLogKind::Error, "The HTTP worker cannot fetch this URL.");
+        return 2;
+    }
+    // A part started again after a failure waits first; the job window has
+    // logged the wait.
+    if (m_task.isRetry && !waitForRetry())
+        return 0;
+    for (;;) {
+        if (!alive())
+            return 0;
+        const CycleResult cycle = runCycle();
+        switch (cycle.end) {
+        case CycleEnd::Reconnect: continue;
+        case CycleEnd::Ended: return 0;
+        case CycleEnd::Finished: return 1;
+        case CycleEnd::ResolveFailed: {
+            // The host is unknown: the job window treats the URL as one that
+            // failed for good.
+            ResponseInfo failed;
+            failed.outcome = ResponseOutcome::NotFound;
+            m_channel.response(failed, ProtocolKind::Http);
+            return 2;
+        }
+        case CycleEnd::ErrorStep: break;
+        }
+        // A stopped part's connection fails as it is closed: nothing to report.
+        if (!alive())
+            return 0;
+        m_channel.logLine(ConnectionLogKind::Error, connectionErrorText(m_channel, cycle.socketError));
+        if (!m_channel.error())
+            return alive() ? 2 : 0;
+        if (!waitForRetry())
+            return 0;
+    }
+}
+
+bool HttpWorker::waitForRetry()
+{
+    const int32_t seconds = m_task.settings.retryDelaySeconds < 0 ? 1 : m_task.settings.retryDelaySeconds;
+    const int64_t steps = int64_t{seconds} * 1000 / kStopPollIntervalMs;
+    for (int64_t i = 0; i < steps; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollIntervalMs));
+        if (!alive())
+            return false;
+    }
+    return true;
+}
+
+CycleResult HttpWorker::fail(std::string_view reason, uint32_t socketError)
+{
+    if (!reason.empty())
+        m_channel.logLine(ConnectionLogKind::Error, reason);
+    return {CycleEnd::ErrorStep, socketError};
+}
+
+CycleResult HttpWorker::runCycle()
+{
+    UrlEntry& url = m_task.url;
+    ConnectionRequest request;
+    request.target = {url.host, url.port, url.resolvedAddress, url.service == ServiceCode::Https};
+    request.proxy = m_task.proxy;
+    request.proxyAddress = m_proxyAddress;
+    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
+
+    ConnectionEnvironment environment(m_channel);
+    environment.alive = [this] { return alive(); };
+    environment.tls = m_task.tls;
+    environment.rememberTargetAddress = [this, &url](const std::string& address) {
+        url.resolvedAddress = address;
+        m_channel.resolved(address, false);
+    };
+    environment.rememberProxyAddress = [this](const std::string& address) {
+        m_proxyAddress = address;
+        m_channel.resolved(address, true);
+    };
+
+    ConnectionResult connection = openConnection(request, environment);
+    switch (connection.outcome) {
+    case ConnectOutcome::Open: break;
+    case ConnectOutcome::Stopped: return {CycleEnd::Ended};
+    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed};
+    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError};
+    }
+    std::unique_ptr<ByteStream> stream = std::move(connection.stream);
+    const int64_t rangeStart = m_channel.rangeStart();
+    const std::optional<CycleResult> unsent = sendRequest(*stream, connection.route, rangeStart);
+    const CycleResult result = unsent ? *unsent : readAnswer(*stream, rangeStart);
+    stream->close();
+    return result;
+}
+
+std::optional<CycleResult> HttpWorker::sendRequest(ByteStream& stream, RequestRoute route, int64_t rangeStart)
+{
+    HttpRequestInput input;
+    input.url = &m_task.url;
+    input.referer = m_task.referer;
+    input.rangeStart = rangeStart;
+    input.proxy = m_task.proxy ? &*m_task.proxy : nullptr;
+    input.viaHttpProxy = route == RequestRoute::HttpProxy;
+    input.options = requestOptions(m_task.settings);
+    input.cookies = m_task.cookies;
+    input.log = &m_channel;
+    const std::string request = BuildHttpRequest(input);
+
+    const IoResult sent = writeAll(stream, request, std::max(m_task.settings.dataTimeoutMs, 0));
+    switch (sent.status) {
+    case IoStatus::Ok: return std::nullopt;
+    case IoStatus::Stopped: return CycleResult{CycleEnd::Ended};
+    case IoStatus::TimedOut:
+        m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
+        return CycleResult{CycleEnd::ErrorStep};
+    case IoStatus::Closed:
+    case IoStatus::Failed: break;
+    }
+    return fail(sent.detail, sent.socketError);
+}
+
+CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
+{
+    m_head = HeaderBuffer();
+    m_parser.emplace(rangeStart, m_channel.knownSize());
+    m_body.reset();
+    m_canResume = false;
+    const int dataTimeoutMs = std::max(m_task.settings.dataTimeoutMs, 0);
+    uint32_t lastData = tickNow();
+
+    for (;;) {
+        std::span<uint8_t> target;
+        if (m_body) {
+            target = m_bodyBuffer;
+        } else {
+            const std::span<char> room = m_head.room();
+            if (room.empty()) {
+                return fail("The server sent a header line longer than " + std::to_string(kHeaderBufferSize)
+                            + " bytes.");
+            }
+            target = {reinterpret_cast<uint8_t*>(room.data()), room.size()};
+        }
+
+        SpeedGrant grant;
+        std::size_t allowed = target.size();
+        int waitMs = kStopPollIntervalMs;
+        if (m_task.limiter) {
+            grant = m_task.limiter->acquire();
+            allowed = std::min<std::size_t>(allowed, grant.bytes());
+            if (m_task.limiter->mode() != SpeedMode::Unlimited)
+                waitMs = kLimitedReadWaitMs;
+        }
+        IoResult got;
+        got.status = IoStatus::TimedOut;
+        if (allowed > 0) {
+            got = stream.read(target.data(), allowed, waitMs);
+            grant.commit(got.ok() ? static_cast<uint32_t>(got.bytes) : 0);
+        } else {
+            grant = SpeedGrant();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLimitedReadWaitMs));
+            if (!alive())
+                return {CycleEnd::Ended};
+        }
+
+        switch (got.status) {
+        case IoStatus::Ok: {
+            lastData = tickNow();
+            std::optional<CycleResult> ended;
+            if (m_body) {
+                ended = takeBody(target.first(got.bytes), rangeStart);
+            } else {
+                m_head.added(got.bytes);
+                ended = takeHead(rangeStart);
+            }
+            if (ended)
+                return *ended;
+            continue;
+        }
+        case IoStatus::Stopped: return {CycleEnd::Ended};
+        case IoStatus::Failed: return fail(got.detail, got.socketError);
+        case IoStatus::Closed:
+            if (!m_body)
+                return fail("The server closed the connection before its answer's head was complete.");
+            return endBody(rangeStart);
+        case IoStatus::TimedOut: break;
+        }
+
+        const uint32_t idle = ticksSince(lastData, tickNow());
+        if (idle > static_cast<uint32_t>(dataTimeoutMs)
+            && (!m_canResume || idle > 2 * static_cast<uint32_t>(dataTimeoutMs))) {
+            m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
+            return {CycleEnd::ErrorStep};
+        }
+        if (m_body && m_body->held() > 0 && idle >= kHoldBackQuietMinMs && idle <= kHoldBackQuietMaxMs) {
+            const int64_t knownSize = m_channel.knownSize();
+            if (knownSize >= 0 && m_body->reached() >= knownSize - 1)
+                return endBody(rangeStart);
+        }
+    }
+}
+
+std::optional<CycleResult> HttpWorker::takeHead(int64_t rangeStart)
+{
+    HttpResponseParser& parser = *m_parser;
+    std::string line;
+    while (m_head.nextLine(line) == SplitStatus::Line) {
+        parser.ParseResponseLine(line, &m_channel);
+        if (!parser.error().empty())
+            return fail(parser.error());
+        if (parser.state() == ResponseState::Body)
+            break;
+    }
+    if (parser.state() != ResponseState::Body)
+        return std::nullopt;
+
+    const ResponseInfo& info = parser.info();
+    if (m_channel.response(info, ProtocolKind::Http) == 0)
+        return CycleResult{CycleEnd::Ended};
+    // The body of an error or a redirect is never data of the file: the job
+    // window has its answer, and a retry goes through the error step.
+    if (info.outcome != ResponseOutcome::Success)
+        return CycleResult{CycleEnd::ErrorStep};
+    m_canResume = info.resume == ResumeInfo::Honoured;
+
+    BodySetup setup;
+    setup.offset = parser.bodyOffset();
+    setup.end = parser.bodyEnd();
+    setup.chunked = parser.chunked();
+    if (usesProxy(m_task.proxy))
+        setup.holdBack = static_cast<std::size_t>(std::clamp(m_task.settings.rollback, kMinRollback, kMaxRollback));
+    m_body.emplace(setup);
+
+    const std::span<uint8_t> first = m_head.rest();
+    std::optional<CycleResult> ended = takeBody(first, rangeStart);
+    m_head.clear();
+    if (!ended && m_body->complete())
+        ended = endBody(rangeStart);
+    return ended;
+}
+
+std::optional<CycleResult> HttpWorker::takeBody(std::span<uint8_t> bytes, int64_t rangeStart)
+{
+    const BodySink sink
+        = [this](int64_t position, std::span<const uint8_t> block) { return m_channel.data(position, block); };
+    switch (m_body->take(bytes, sink)) {
+    case BodyStatus::Continue: break;
+    case BodyStatus::Stop: return CycleResult{CycleEnd::Ended};
+    case BodyStatus::Reconnect: return reconnectOrRefuse(rangeStart);
+    case BodyStatus::Error: return fail(m_body->error());
+    }
+    if (m_body->complete())
+        return endBody(rangeStart);
+    return std::nullopt;
+}
+
+CycleResult HttpWorker::reconnectOrRefuse(int64_t rangeStart)
+{
+    // The job window refused the first block because it does not start where
+    // the part asked: reconnecting at once would get the same answer again.
+    if (!m_body->accepted() && m_body->startOffset() != rangeStart) {
+        return fail("The server sent the data from byte " + std::to_string(m_body->startOffset()) + ", not from byte "
+                    + std::to_string(rangeStart) + " as asked.");
+    }
+    return {CycleEnd::Reconnect};
+}
+
+CycleResult HttpWorker::endBody(int64_t rangeStart)
+{
+    const BodyEndDecision decision = decideBodyEnd(*m_body, m_channel.knownSize());
+    if (decision.action == BodyEnd::Short)
+        return fail(decision.reason);
+    const BodySink sink
+        = [this](int64_t position, std::span<const uint8_t> block) { return m_channel.data(position, block); };
+    switch (m_body->flush(sink)) {
+    case BodyStatus::Continue: break;
+    case BodyStatus::Stop: return {CycleEnd::Ended};
+    case BodyStatus::Reconnect: return reconnectOrRefuse(rangeStart);
+    case BodyStatus::Error: return fail(m_body->error());
+    }
+    if (decision.action == BodyEnd::HandOverAndDone) {
+        m_channel.done();
+        return {CycleEnd::Finished};
+    }
+    // The file's end is reached but the part goes on: the job window decides
+    // in the error step.
+    return alive() ? CycleResult{CycleEnd::ErrorStep} : CycleResult{CycleEnd::Ended};
+}
+
+}  // namespace
+
+int HttpTransfer(TransferTask& task)
+{
+    if (!task.channel)
+        return 2;
+    return HttpWorker(task).run();
+}
+
+}  // namespace fetchora
