@@ -1,0 +1,305 @@
+// What the job window does with an answer: size checks on the first and on
+// later answers, what the job learns, redirects (relative places, cookies,
+// the login, loops) and failed URLs.
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/response_handling.h"
+#include "model/job_part.h"
+#include "net/url.h"
+
+namespace fetchora {
+namespace {
+
+class FakeHost final : public ResponseHost {
+public:
+    explicit FakeHost(const std::string& url)
+    {
+        record.SetUrl(url);
+        record.RebuildUrlEntries();
+        thePart = std::make_unique<JobPart>(&record, 0);
+        thePart->markRunning();
+    }
+
+    DownloadJob& job() override { return record; }
+    JobPart& part() override { return *thePart; }
+    bool isFirstPart() const override { return firstPart; }
+    void log(LogKind kind, std::string text) override { thePart->log.add(kind, std::move(text), 0); }
+    void logMessage(uint32_t messageId, std::initializer_list<std::string_view> args) override
+    {
+        thePart->log.addMessage(messageId, 0, nullptr, args);
+    }
+    bool firstAnswer() const override { return !answered; }
+    void markAnswered() override { answered = true; }
+    int& redirectCount() override { return redirects; }
+    bool hasOtherUrl() const override { return otherUrl; }
+    void noteUrlFailure(bool bad) override { failures.push_back(bad); }
+    bool moveToNextUrl() override
+    {
+        ++moves;
+        return otherUrl;
+    }
+    void restartPart(bool useSiteLimit) override { restarts.push_back(useSiteLimit); }
+    void restartPartFromZero() override { ++zeroRestarts; }
+    void stopPart(StopReason reason) override { stopped = reason; }
+    bool anyPartRunning() const override { return otherPartsRunning; }
+    void finishJob(StopReason reason) override { finished = reason; }
+    void startOver() override { ++startOvers; }
+    void startOtherParts() override { ++otherPartsStarted; }
+
+    bool logged(const std::string& text) const
+    {
+        for (const LogEntry& entry : thePart->log.entries()) {
+            if (entry.text == text)
+                return true;
+        }
+        return false;
+    }
+
+    DownloadJob record;
+    std::unique_ptr<JobPart> thePart;
+    bool firstPart = true;
+    bool answered = false;
+    int redirects = 0;
+    bool otherUrl = false;
+    bool otherPartsRunning = false;
+    std::vector<bool> failures;
+    int moves = 0;
+    std::vector<bool> restarts;
+    int zeroRestarts = 0;
+    std::optional<StopReason> stopped;
+    std::optional<StopReason> finished;
+    int startOvers = 0;
+    int otherPartsStarted = 0;
+};
+
+ResponseInfo success(int64_t size, ResumeInfo resume = ResumeInfo::Honoured)
+{
+    ResponseInfo info;
+    info.outcome = ResponseOutcome::Success;
+    info.size = size;
+    info.resume = resume;
+    return info;
+}
+
+ResponseInfo redirect(const std::string& location, const std::string& cookie = {})
+{
+    ResponseInfo info;
+    info.outcome = ResponseOutcome::Redirect;
+    info.location = location;
+    info.cookie = cookie;
+    return info;
+}
+
+TEST(HandleResponse, FirstAnswerLearnsSizeResumeDateAndName)
+{
+    FakeHost host("http://files.example/dl/a.zip");
+    ResponseInfo info = success(1234);
+    info.lastModified = "21 Oct 2015 07:28:00";
+    info.fileName = "re:port/x.zip";
+    EXPECT_EQ(HandleResponse(host, info, ProtocolKind::Http), 1);
+    EXPECT_EQ(host.record.fileSize, 1234);
+    EXPECT_TRUE(host.record.IsSizeKnown());
+    EXPECT_EQ(host.record.optionFlags & (kOptResumeKnown | kOptResumable), kOptResumeKnown | kOptResumable);
+    EXPECT_EQ(host.record.remoteFileTime, 1445412480);
+    // The server's name is kept to one safe path component.
+    EXPECT_EQ(host.record.fileName, "re_port_x.zip");
+    EXPECT_EQ(host.otherPartsStarted, 1);
+    EXPECT_TRUE(host.logged("Start Receiving Data!"));
+    EXPECT_TRUE(host.answered);
+}
+
+TEST(HandleResponse, ServerNameIsIgnoredOnceDataArrived)
+{
+    FakeHost host("http://files.example/dl/a.zip");
+    host.record.completedBytes = 10;
+    ResponseInfo info = success(1234);
+    info.fileName = "other.zip";
+    EXPECT_EQ(HandleResponse(host, info, ProtocolKind::Http), 1);
+    EXPECT_EQ(host.record.fileName, "");
+}
+
+TEST(HandleResponse, FirstAnswerWithAnotherSizeFailsTheUrl)
+{
+    for (bool firstPart : {true, false}) {
+        FakeHost host("http://files.example/a.zip");
+        host.firstPart = firstPart;
+        host.record.SetFileSize(5000);
+        EXPECT_EQ(HandleResponse(host, success(6000), ProtocolKind::Http), 0);
+        EXPECT_TRUE(host.logged(firstPart ? "File size already changed!"
+                                          : "File size is different,can't download from this site."));
+        EXPECT_EQ(host.failures, std::vector<bool>{true});
+        EXPECT_EQ(host.stopped, StopReason::Error);
+        EXPECT_EQ(host.finished, StopReason::Error);
+        EXPECT_EQ(host.record.fileSize, 5000);
+        EXPECT_EQ(host.otherPartsStarted, 0);
+    }
+}
+
+TEST(HandleResponse, LaterAnswerWithAnotherSizeStopsTheJob)
+{
+    FakeHost host("http://files.example/a.zip");
+    host.answered = true;
+    host.record.SetFileSize(5000);
+    EXPECT_EQ(HandleResponse(host, success(4000), ProtocolKind::Http), 0);
+    EXPECT_TRUE(host.logged("File size is different,can't download from this site."));
+    EXPECT_EQ(host.finished, StopReason::Error);
+}
+
+TEST(HandleResponse, PartPastZeroOnAUrlThatIgnoresRangesMovesOrStartsOver)
+{
+    FakeHost alone("http://files.example/a.zip");
+    alone.record.SetFileSize(5000);
+    alone.thePart->SetRange({1000, kOpenEnd});
+    EXPECT_EQ(HandleResponse(alone, success(5000, ResumeInfo::NotHonoured), ProtocolKind::Http), 0);
+    EXPECT_EQ(alone.zeroRestarts, 1);
+    EXPECT_FALSE(alone.record.optionFlags & kOptResumable);
+
+    FakeHost mirrored("http://files.example/a.zip");
+    mirrored.otherUrl = true;
+    mirrored.answered = true;  // not the first answer: the data would still start at 0
+    mirrored.record.SetFileSize(5000);
+    mirrored.thePart->SetRange({1000, kOpenEnd});
+    EXPECT_EQ(HandleResponse(mirrored, success(5000, ResumeInfo::Unknown), ProtocolKind::Http), 0);
+    EXPECT_EQ(mirrored.restarts, std::vector<bool>{true});
+    EXPECT_EQ(mirrored.zeroRestarts, 0);
+}
+
+TEST(HandleResponse, UnknownSizeMeansNoResume)
+{
+    FakeHost host("http://files.example/a.zip");
+    EXPECT_EQ(HandleResponse(host, success(-1), ProtocolKind::Http), 1);
+    EXPECT_FALSE(host.record.IsSizeKnown());
+    EXPECT_EQ(host.record.optionFlags & (kOptResumeKnown | kOptResumable), kOptResumeKnown);
+}
+
+TEST(HandleResponse, RecheckFindsANewerFileAndStartsOver)
+{
+    FakeHost host("http://files.example/a.zip");
+    host.record.SetFileSize(100);
+    host.record.SetRemoteFileTime(1000);
+    host.record.optionFlags |= kOptRecheck;
+    ResponseInfo info = success(100);
+    info.lastModified = "21 Oct 2015 07:28:00";
+    EXPECT_EQ(HandleResponse(host, info, ProtocolKind::Http), 0);
+    EXPECT_TRUE(host.logged("The file on the server is newer, you should download it again."));
+    EXPECT_EQ(host.startOvers, 1);
+}
+
+TEST(HandleResponse, RelativeRedirectStaysOnTheHostWithItsLoginAndCookie)
+{
+    FakeHost host("http://user:pw@files.example/a/b/f.zip?x=1");
+    EXPECT_EQ(HandleResponse(host, redirect("../c/g.zip", "sid=9"), ProtocolKind::Http), 0);
+    EXPECT_TRUE(host.logged("Redirect to ../c/g.zip"));
+    const UrlEntry& entry = host.record.urlEntries[0];
+    EXPECT_EQ(entry.host, "files.example");
+    EXPECT_EQ(entry.object, "/a/c/g.zip");
+    EXPECT_EQ(entry.userName, "user");
+    EXPECT_EQ(entry.cookie, "sid=9");
+    EXPECT_EQ(host.record.defaultName, "g.zip");
+    EXPECT_EQ(host.restarts, std::vector<bool>{false});
+    EXPECT_EQ(host.redirects, 1);
+}
+
+TEST(HandleResponse, RedirectToAnotherHostLeavesLoginAndCookieBehind)
+{
+    FakeHost host("http://user:pw@files.example/f.zip");
+    host.record.urlEntries[0].cookie = "old=1";
+    host.record.SetFileName("chosen.zip");
+    EXPECT_EQ(HandleResponse(host, redirect("26http://mirror.example:8080/f.zip"), ProtocolKind::Http), 0);
+    const UrlEntry& entry = host.record.urlEntries[0];
+    EXPECT_EQ(entry.host, "mirror.example");
+    EXPECT_EQ(entry.port, 8080);
+    EXPECT_EQ(entry.userName, "");
+    EXPECT_EQ(entry.cookie, "");
+    EXPECT_EQ(host.record.fileName, "chosen.zip");
+    EXPECT_EQ(host.restarts, std::vector<bool>{true});
+}
+
+TEST(HandleResponse, RedirectLoopEndsAfterTheLimit)
+{
+    FakeHost host("http://files.example/loop");
+    for (int i = 0; i < kRedirectLimit; ++i) {
+        ASSERT_EQ(HandleResponse(host, redirect("/loop"), ProtocolKind::Http), 0);
+        ASSERT_FALSE(host.stopped) << i;
+    }
+    EXPECT_EQ(HandleResponse(host, redirect("/loop"), ProtocolKind::Http), 0);
+    EXPECT_TRUE(host.logged("Too many redirects (more than 20)."));
+    EXPECT_EQ(host.stopped, StopReason::Error);
+    EXPECT_EQ(host.restarts.size(), static_cast<std::size_t>(kRedirectLimit));
+
+    // A success in between starts the count again.
+    FakeHost counted("http://files.example/loop");
+    counted.redirects = kRedirectLimit;
+    HandleResponse(counted, success(10), ProtocolKind::Http);
+    EXPECT_EQ(counted.redirects, 0);
+}
+
+TEST(HandleResponse, RedirectToNothingUsableFailsTheUrl)
+{
+    for (const char* location : {"", "mailto:a@b.c", "javascript:alert(1)", "pnm://h/f", "http://"}) {
+        FakeHost host("http://files.example/f");
+        EXPECT_EQ(HandleResponse(host, redirect(location), ProtocolKind::Http), 0) << location;
+        EXPECT_EQ(host.stopped, StopReason::Error) << location;
+        EXPECT_EQ(host.record.urlEntries[0].object, "/f") << location;
+    }
+}
+
+TEST(HandleResponse, FailedUrls)
+{
+    // May work later: the worker takes the error step, the retry decides.
+    FakeHost busy("http://files.example/f");
+    ResponseInfo info;
+    info.outcome = ResponseOutcome::OtherError;
+    EXPECT_EQ(HandleResponse(busy, info, ProtocolKind::Http), 1);
+    EXPECT_EQ(busy.failures, std::vector<bool>{false});
+    EXPECT_FALSE(busy.stopped);
+
+    // Not found with another URL to try counts as "may work later".
+    FakeHost mirrored("http://files.example/f");
+    mirrored.otherUrl = true;
+    info.outcome = ResponseOutcome::NotFound;
+    EXPECT_EQ(HandleResponse(mirrored, info, ProtocolKind::Http), 1);
+
+    // Not found from an FTP URL moves on to the next URL at once.
+    FakeHost ftp("ftp://files.example/f");
+    ftp.otherUrl = true;
+    EXPECT_EQ(HandleResponse(ftp, info, ProtocolKind::Ftp), 0);
+    EXPECT_EQ(ftp.failures, std::vector<bool>{true});
+    EXPECT_EQ(ftp.restarts, std::vector<bool>{true});
+
+    // Nothing left: the part stops, and with it the job when it was the last.
+    FakeHost last("http://files.example/f");
+    last.otherPartsRunning = true;
+    EXPECT_EQ(HandleResponse(last, info, ProtocolKind::Http), 0);
+    EXPECT_EQ(last.stopped, StopReason::Error);
+    EXPECT_FALSE(last.finished);
+}
+
+TEST(RedirectTargetUrl, RelativeAndAbsolutePlaces)
+{
+    const UrlEntry deep = ParseUrl("http://h.example/one/two/file.zip?q=1").value();
+    const std::pair<std::string, std::string> cases[] = {
+        {"../sibling/f.zip", "http://h.example/one/sibling/f.zip"},
+        {"../../../../f.zip", "http://h.example/f.zip"},
+        {"./here.zip", "http://h.example/one/two/here.zip"},
+        {"other.zip", "http://h.example/one/two/other.zip"},
+        {"/root.zip", "http://h.example/root.zip"},
+        {"\\win\\path.zip", "http://h.example/win/path.zip"},
+        {"?page=2", "http://h.example/one/two/file.zip?page=2"},
+        {"//cdn.example/x", "http://cdn.example/x"},
+        {"https://abs.example/y", "https://abs.example/y"},
+        {"26http://abs.example/z", "http://abs.example/z"},
+    };
+    for (const auto& [location, expected] : cases)
+        EXPECT_EQ(RedirectTargetUrl(deep, location), expected) << location;
+
+    const UrlEntry secure = ParseUrl("https://[::1]:8443/a/b").value();
+    EXPECT_EQ(RedirectTargetUrl(secure, "c"), "https://[::1]:8443/a/c");
+    EXPECT_EQ(RedirectTargetUrl(secure, "  "), std::nullopt);
+}
+
+}  // namespace
+}  // namespace fetchora
