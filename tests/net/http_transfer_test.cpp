@@ -268,6 +268,30 @@ TEST_F(HttpTransferTest, StopEndsTheWorkerQuicklyAndQuietly)
     EXPECT_FALSE(m_channel->loggedContaining("Error occured!")) << m_channel->dump();
 }
 
+TEST_F(HttpTransferTest, PartStartedAgainAfterAFailureWaitsTheRetryDelayFirst)
+{
+    ScriptedServer server(ServerScript().readRequestHead().send(okHead("Content-Length: 2\r\n") + "ok"));
+    TransferTask made = task(server, "/f");
+    made.isRetry = true;
+    made.settings.retryDelaySeconds = 1;
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(made), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, 950ms);
+    EXPECT_EQ(m_channel->file(), "ok");
+
+    // A stop during the wait ends the worker before it connects.
+    ScriptedServer unused(ServerScript().readRequestHead());
+    TransferTask stopped = task(unused, "/f");
+    stopped.isRetry = true;
+    stopped.settings.retryDelaySeconds = 30;
+    auto result = std::async(std::launch::async, [&stopped] { return HttpTransfer(stopped); });
+    std::this_thread::sleep_for(150ms);
+    m_channel->stop();
+    ASSERT_EQ(result.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(result.get(), 0);
+    EXPECT_EQ(unused.connectionCount(), 0u);
+}
+
 ProxyEntry fakeHttpProxy(const ScriptedServer& server)
 {
     ProxyEntry proxy;
