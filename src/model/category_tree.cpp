@@ -247,6 +247,49 @@ bool CComPtrTree::MoveToEnd(DownloadJob* node)
     return true;
 }
 
+void CComPtrTree::AdoptLoaded(std::vector<std::unique_ptr<DownloadJob>> records, const std::vector<size_t>& parents)
+{
+    Clear();
+    std::vector<DownloadJob*> nodes(records.size(), nullptr);
+    std::vector<DownloadJob*> lastChildOf(records.size(), nullptr);
+    DownloadJob* lastTop = nullptr;
+    for (size_t i = 0; i < records.size(); ++i) {
+        DownloadJob* node = records[i].release();
+        nodes[i] = node;
+        const size_t parentIndex = i < parents.size() ? parents[i] : kLoadTopLevel;
+        DownloadJob* parent = parentIndex < i ? nodes[parentIndex] : nullptr;
+        DownloadJob*& last = parent ? lastChildOf[parentIndex] : lastTop;
+        node->m_parent = parent;
+        node->parentId = parent ? parent->id : -1;
+        node->m_firstChild = nullptr;
+        node->m_prevSibling = last;
+        node->m_nextSibling = nullptr;
+        node->m_tree = this;
+        if (last)
+            last->m_nextSibling = node;
+        else if (parent)
+            parent->m_firstChild = node;
+        else
+            m_firstTop = node;
+        last = node;
+    }
+    // The flat list in tree order, which is the file order of a well-formed file.
+    m_nodes.reserve(nodes.size());
+    std::vector<DownloadJob*> pending;
+    for (DownloadJob* top = lastTop; top; top = top->m_prevSibling)
+        pending.push_back(top);
+    while (!pending.empty()) {
+        DownloadJob* node = pending.back();
+        pending.pop_back();
+        m_nodes.push_back(node);
+        DownloadJob* child = node->m_firstChild;
+        const size_t mark = pending.size();
+        for (; child; child = child->m_nextSibling)
+            pending.push_back(child);
+        std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(mark), pending.end());
+    }
+}
+
 DownloadJob* CComPtrTree::FindById(int32_t id) const
 {
     for (DownloadJob* node : m_nodes) {

@@ -54,6 +54,13 @@ public:
     // Makes the node the last of its siblings.
     bool MoveToEnd(DownloadJob* node);
 
+    // Loading: replaces the tree with records read in file order, keeping
+    // their ids. parents[i] is the index of an earlier record to link record
+    // i under as its last child, or kLoadTopLevel. Linear in the number of
+    // records, where one Insert per record would be quadratic.
+    static constexpr size_t kLoadTopLevel = static_cast<size_t>(-1);
+    void AdoptLoaded(std::vector<std::unique_ptr<DownloadJob>> records, const std::vector<size_t>& parents);
+
     DownloadJob* FindById(int32_t id) const;
     // The first Category (in flat order) of that kind.
     DownloadJob* FindCategory(CategoryKind kind) const;
