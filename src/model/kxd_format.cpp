@@ -1,0 +1,321 @@
+#include "model/kxd_format.h"
+
+#include <limits>
+#include <unordered_map>
+
+#include "model/category_tree.h"
+#include "model/job_database.h"
+
+namespace fetchora {
+namespace {
+
+constexpr size_t kAlternateMinBytes = 1 + 4;  // an empty URL and its tag
+
+bool fitsInt32(int64_t value)
+{
+    return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
+}
+
+// A range entry's size in the file for these format flags.
+size_t rangeBytes(uint32_t flags)
+{
+    const size_t offsets = (flags & kFmtRange64) ? 2 * 8 : 2 * 4;
+    return offsets + ((flags & kFmtStreamRanges) ? 2 * 4 : 0);
+}
+
+void storeOffset(KxdWriter& writer, int64_t value, bool wide)
+{
+    if (wide)
+        writer.writeI64(value);
+    else
+        writer.writeI32(static_cast<int32_t>(value));
+}
+
+int64_t loadOffset(KxdReader& reader, bool wide)
+{
+    return wide ? reader.readI64() : reader.readI32();
+}
+
+void storeJob(KxdWriter& writer, const DownloadJob& job, uint32_t flags)
+{
+    const bool wide = (flags & kFmtRange64) != 0;
+    writer.writeString(job.url);
+    writer.writeU32(job.optionFlags);
+    writer.writeString(job.userName);
+    writer.writeString(job.password);
+    writer.writeI32(job.categoryId);
+    writer.writeString(job.fileName);
+    writer.writeI32(job.splitCount);
+    writer.writeString(job.saveFolder);
+    writer.writeString(job.comment);
+    writer.writeU16(job.httpProxyId);
+    writer.writeU16(static_cast<uint16_t>(job.startMode));
+    writer.writeU32(job.state);
+    storeOffset(writer, job.fileSize, wide);
+    writer.writeString(job.location);
+    if (flags & kFmtTimes) {
+        writer.writeI32(job.remoteFileTime);
+        writer.writeI32(job.createTime);
+        writer.writeI32(job.completeTime);
+    }
+    if (flags & kFmtReferer) {
+        writer.writeString(job.referer);
+        writer.writeI32(job.totalTime);
+        writer.writeU16(static_cast<uint16_t>(((job.streamProxyId & 0xFF) << 8) | (job.ftpProxyId & 0xFF)));
+    }
+    if (flags & kFmtAlternates) {
+        writer.writeI32(static_cast<int32_t>(job.alternateUrls.size()));
+        for (const AlternateUrl& alternate : job.alternateUrls) {
+            writer.writeString(alternate.url);
+            writer.writeI32(alternate.tag);
+        }
+    }
+    const bool stream = (flags & kFmtStreamRanges) != 0;
+    // A stream job's count is written doubled; readers halve it.
+    writer.writeI32(static_cast<int32_t>(job.completedRanges.size() * (stream ? 2 : 1)));
+    for (const CompletedRange& range : job.completedRanges) {
+        storeOffset(writer, range.start, wide);
+        storeOffset(writer, range.end, wide);
+        if (stream) {
+            writer.writeU32(range.streamStart);
+            writer.writeU32(range.streamEnd);
+        }
+    }
+}
+
+void loadAlternates(KxdReader& reader, DownloadJob& job)
+{
+    const size_t countOffset = reader.offset();
+    const int32_t count = reader.readI32();
+    if (!reader.checkCount(count, kAlternateMinBytes, countOffset))
+        return;
+    job.alternateUrls.clear();
+    job.alternateUrls.reserve(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count && reader.ok(); ++i) {
+        AlternateUrl alternate;
+        alternate.url = reader.readString();
+        alternate.tag = reader.readI32();
+        job.alternateUrls.push_back(std::move(alternate));
+    }
+}
+
+void loadRanges(KxdReader& reader, DownloadJob& job, uint32_t flags)
+{
+    const bool wide = (flags & kFmtRange64) != 0;
+    const bool stream = (flags & kFmtStreamRanges) != 0;
+    const size_t countOffset = reader.offset();
+    int32_t count = reader.readI32();
+    if (stream && count >= 0)
+        count /= 2;
+    if (!reader.checkCount(count, rangeBytes(flags), countOffset))
+        return;
+    job.completedRanges.clear();
+    job.completedRanges.reserve(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count && reader.ok(); ++i) {
+        CompletedRange range;
+        range.start = loadOffset(reader, wide);
+        range.end = loadOffset(reader, wide);
+        if (stream) {
+            range.streamStart = reader.readU32();
+            range.streamEnd = reader.readU32();
+        }
+        // Empty ranges carry nothing. Inverted or negative ones only come
+        // from damage and would make a resume write at nonsense offsets.
+        if (range.start >= 0 && range.end > range.start)
+            job.completedRanges.push_back(range);
+    }
+}
+
+void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options)
+{
+    const uint32_t flags = job.formatFlags;
+    const bool wide = (flags & kFmtRange64) != 0;
+    const std::string storedUrl = reader.readString();
+    job.optionFlags = reader.readU32();
+    job.userName = reader.readString();
+    job.password = reader.readString();
+    job.categoryId = reader.readI32();
+    job.fileName = reader.readString();
+    job.splitCount = reader.readI32();
+    job.saveFolder = reader.readString();
+    job.comment = reader.readString();
+    job.httpProxyId = reader.readU16();
+    job.startMode = static_cast<StartMode>(reader.readU16());
+    job.state = reader.readU32();
+    job.fileSize = loadOffset(reader, wide);
+    std::string location = reader.readString();
+    if (flags & kFmtTimes) {
+        job.remoteFileTime = reader.readI32();
+        job.createTime = reader.readI32();
+        job.completeTime = reader.readI32();
+    } else {
+        job.remoteFileTime = -1;
+        job.createTime = -1;
+        job.completeTime = -1;
+    }
+    if (flags & kFmtReferer) {
+        job.referer = reader.readString();
+        job.totalTime = reader.readI32();
+        const uint16_t proxyPair = reader.readU16();
+        job.ftpProxyId = proxyPair & 0xFF;
+        job.streamProxyId = proxyPair >> 8;
+    } else {
+        job.totalTime = 0;
+        if (job.httpProxyId == 1)
+            job.ftpProxyId = options.defaults.ftpProxyId;
+    }
+    if (flags & kFmtAlternates)
+        loadAlternates(reader, job);
+    loadRanges(reader, job, flags);
+    if (!reader.ok())
+        return;
+
+    if ((flags & kFmtStreamRanges) && job.streamMarker == 0)
+        job.streamMarker = 0xFFFFFFFFu;
+    // SetUrl rebuilds defaultName and splits credentials off an old URL. A
+    // URL it refuses is kept as stored rather than lost.
+    if (!job.SetUrl(storedUrl)) {
+        job.url = storedUrl;
+        job.defaultName = DefaultNameFromUrl(storedUrl);
+    }
+    job.location = std::move(location);
+    job.AfterLoad(options.defaults.maxParallelNum, options.startUnfinishedJobs);
+}
+
+void markSelected(CComPtrTree& tree, DownloadJob* node)
+{
+    DownloadJob** first = node->IsCategory() ? &tree.selected1 : &tree.selected2;
+    DownloadJob** second = node->IsCategory() ? &tree.selected2 : &tree.selected1;
+    if (!*first)
+        *first = node;
+    else if (!*second)
+        *second = node;
+}
+
+}  // namespace
+
+uint32_t KxdFormatFlags(const DownloadJob& job)
+{
+    uint32_t flags = job.StorageFormatFlags();
+    if (!fitsInt32(job.fileSize))
+        flags |= kFmtRange64;
+    return flags;
+}
+
+void StoreNode(KxdWriter& writer, const DownloadJob& node, bool marked)
+{
+    const bool category = node.IsCategory();
+    const uint32_t flags = category ? node.formatFlags : KxdFormatFlags(node);
+    writer.writeI32((category ? kTagCategory : kTagJob) | (marked ? kTagMarked : 0));
+    writer.writeI32(node.id);
+    writer.writeI32(node.imageIndex);
+    writer.writeU32(node.nodeFlags);
+    writer.writeI32(node.parent() ? node.parent()->id : -1);
+    writer.writeU32(node.kind);
+    writer.writeU32(flags);
+    if (category) {
+        writer.writeString(node.name);
+        writer.writeString(node.saveFolder);
+        return;
+    }
+    storeJob(writer, node, flags);
+}
+
+int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options)
+{
+    record.id = reader.readI32();
+    record.imageIndex = reader.readI32();
+    record.nodeFlags = reader.readU32();
+    const int32_t parentId = reader.readI32();
+    record.kind = reader.readU32();
+    record.formatFlags = reader.readU32();
+    if (record.IsCategory()) {
+        record.name = reader.readString();
+        record.saveFolder = reader.readString();
+    } else {
+        loadJob(reader, record, options);
+    }
+    return parentId;
+}
+
+std::string StoreTree(const CComPtrTree& tree, bool* ok)
+{
+    KxdWriter writer;
+    writer.writeU8(kKxdSignature);
+    writer.writeI32(static_cast<int32_t>(tree.size()));
+    for (const DownloadJob* node : tree.nodes())
+        StoreNode(writer, *node, node == tree.selected1 || node == tree.selected2);
+    if (ok)
+        *ok = writer.ok();
+    return writer.ok() ? writer.take() : std::string();
+}
+
+KxdLoadReport LoadTree(std::string_view bytes, CZoviradDoc& doc, const KxdLoadOptions& options)
+{
+    KxdLoadReport report;
+    CComPtrTree& tree = doc.tree();
+    doc.DeleteContents();
+    if (bytes.empty() || static_cast<uint8_t>(bytes.front()) != kKxdSignature)
+        return report;
+    report.signature = true;
+
+    KxdReader reader(bytes);
+    reader.readU8();
+    const size_t countOffset = reader.offset();
+    const int32_t count = reader.readI32();
+    report.declaredNodes = count;
+    // The count is not checked against the file size: a file cut short
+    // still gives every record before the cut. Each pass either consumes a
+    // record or stops, so a huge count cannot make this spin.
+    if (reader.ok() && count < 0)
+        reader.fail(ArchiveError::BadCount, countOffset);
+
+    // Records are read first and linked in one pass afterwards; each one's
+    // parent is the first record read before it with its parent id.
+    std::vector<std::unique_ptr<DownloadJob>> records;
+    std::vector<size_t> parents;
+    std::vector<size_t> marked;
+    std::unordered_map<int32_t, size_t> firstWithId;
+    for (int32_t i = 0; i < count && reader.ok(); ++i) {
+        const size_t tagOffset = reader.offset();
+        const int32_t tag = reader.readI32();
+        const int32_t nodeKind = tag & 3;
+        if (reader.ok() && nodeKind != kTagCategory && nodeKind != kTagJob)
+            reader.fail(ArchiveError::BadTag, tagOffset);
+        if (!reader.ok())
+            break;
+        auto record = std::make_unique<DownloadJob>();
+        record->ApplyDefaults(nodeKind == kTagCategory ? NodeKind::Category : NodeKind::Job, options.defaults, nullptr,
+                              options.now);
+        const int32_t parentId = LoadNode(reader, *record, options);
+        if (!reader.ok())
+            break;
+        record->notifyWindow = doc.notifyWindow();
+        size_t parent = CComPtrTree::kLoadTopLevel;
+        if (parentId > 0) {
+            const auto found = firstWithId.find(parentId);
+            if (found != firstWithId.end())
+                parent = found->second;
+        }
+        firstWithId.emplace(record->id, records.size());
+        if (tag & kTagMarked)
+            marked.push_back(records.size());
+        records.push_back(std::move(record));
+        parents.push_back(parent);
+    }
+    std::vector<DownloadJob*> read;
+    read.reserve(records.size());
+    for (const auto& record : records)
+        read.push_back(record.get());
+    tree.AdoptLoaded(std::move(records), parents);
+    for (size_t index : marked)
+        markSelected(tree, read[index]);
+
+    report.nodesRead = read.size();
+    report.error = reader.error();
+    report.errorOffset = reader.errorOffset();
+    doc.RefreshSpecialNames();
+    return report;
+}
+
+}  // namespace fetchora
