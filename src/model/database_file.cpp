@@ -1,0 +1,380 @@
+#include "model/database_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+#include "config/app_settings.h"
+#include "lang/string_table.h"
+#include "model/category_tree.h"
+#include "platform/atomic_file.h"
+
+namespace fetchora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reads a whole regular file. False, with errno set, when it cannot.
+bool readWholeFile(const fs::path& path, std::string& bytes)
+{
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info { };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
+
+// A crash-safe copy that keeps the source's modification time.
+bool copyFileKeepingTime(const fs::path& from, const fs::path& to)
+{
+    std::string bytes;
+    if (!readWholeFile(from, bytes) || !writeFileAtomically(to, bytes))
+        return false;
+    std::error_code error;
+    const fs::file_time_type modified = fs::last_write_time(from, error);
+    if (!error)
+        fs::last_write_time(to, modified, error);
+    return true;
+}
+
+bool isFile(const fs::path& path)
+{
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+std::string lookup(const StringLookup& strings, uint32_t id)
+{
+    std::string text = strings ? strings(id) : std::string();
+    if (text.empty())
+        text = std::string(builtinString(id));
+    return text;
+}
+
+std::string databaseMessage(const StringLookup& strings, uint32_t id, const fs::path& path)
+{
+    return formatMessage(lookup(strings, id), {path.string()});
+}
+
+std::unique_ptr<DownloadJob> newSpecialCategory(CategoryKind kind, int32_t image, const std::string& folder,
+                                                JobNotifySink* notifyWindow)
+{
+    auto category = std::make_unique<DownloadJob>();
+    category->nodeFlags = kNodeCategory;
+    category->kind = static_cast<uint32_t>(kind);
+    category->imageIndex = image;
+    category->saveFolder = folder;
+    category->notifyWindow = notifyWindow;
+    return category;
+}
+
+// An id no node has. A damaged file may already hold the largest id there is.
+int32_t unusedId(const CComPtrTree& tree)
+{
+    const int32_t largest = tree.LargestId();
+    if (largest < std::numeric_limits<int32_t>::max())
+        return largest + 1;
+    std::unordered_set<int32_t> taken;
+    for (const DownloadJob* node : tree.nodes())
+        taken.insert(node->id);
+    int32_t id = 1;
+    while (taken.count(id))
+        ++id;
+    return id;
+}
+
+DownloadJob* insertSpecial(CComPtrTree& tree, DownloadJob* parent, std::unique_ptr<DownloadJob> category)
+{
+    category->id = unusedId(tree);
+    return tree.Insert(parent, std::move(category), CComPtrTree::kInsertKeepId);
+}
+
+// A damaged file can lose a special Category (a changed kind field reads
+// as a user Category). The rest of the program relies on all four, so the
+// missing ones come back; a new root adopts every top-level node.
+void addMissingSpecialCategories(CZoviradDoc& doc, const std::string& folder)
+{
+    CComPtrTree& tree = doc.tree();
+    DownloadJob* root = doc.root();
+    if (!root) {
+        std::vector<DownloadJob*> topLevel;
+        for (DownloadJob* node : tree.nodes()) {
+            if (!node->parent())
+                topLevel.push_back(node);
+        }
+        root = insertSpecial(tree, nullptr,
+                             newSpecialCategory(CategoryKind::Root, kImageRoot, folder, doc.notifyWindow()));
+        for (DownloadJob* node : topLevel)
+            tree.Move(root, node);
+    }
+    const struct {
+        CategoryKind kind;
+        int32_t image;
+    } wanted[] = {
+        {CategoryKind::Downloading, kImageDownloading},
+        {CategoryKind::Downloaded, kImageDownloaded},
+        {CategoryKind::Deleted, kImageDeleted},
+    };
+    for (const auto& special : wanted) {
+        if (!tree.FindCategory(special.kind))
+            insertSpecial(tree, root, newSpecialCategory(special.kind, special.image, folder, doc.notifyWindow()));
+    }
+    doc.RefreshSpecialNames();
+}
+
+// Headless choice: the newest backup that reads cleanly; failing that the
+// backup that gives the most records, if it gives more than the damaged
+// file did.
+std::optional<fs::path> pickBackup(const std::vector<BackupFile>& backups, size_t currentNodes,
+                                   const KxdLoadOptions& options)
+{
+    JobLock scratchLock;
+    CZoviradDoc scratch(scratchLock);
+    std::optional<fs::path> best;
+    size_t bestNodes = currentNodes;
+    for (const BackupFile& backup : backups) {
+        std::string bytes;
+        if (!readWholeFile(backup.path, bytes))
+            continue;
+        const KxdLoadReport report = LoadTree(bytes, scratch, options);
+        if (report.signature && !report.damaged())
+            return backup.path;
+        if (report.nodesRead > bestNodes) {
+            best = backup.path;
+            bestNodes = report.nodesRead;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+fs::path BakPathFor(const fs::path& database)
+{
+    return fs::path(database.string() + ".bak");
+}
+
+fs::path DailyBackupPathFor(const fs::path& database, int generation)
+{
+    fs::path backup = database;
+    backup.replace_extension(".bk" + std::to_string(generation));
+    return backup;
+}
+
+fs::path DamagedCopyPathFor(const fs::path& database)
+{
+    return fs::path(database.string() + ".damaged");
+}
+
+std::vector<BackupFile> ListBackups(const fs::path& database)
+{
+    std::vector<BackupFile> backups;
+    const fs::path candidates[] = {
+        BakPathFor(database),
+        DailyBackupPathFor(database, 1),
+        DailyBackupPathFor(database, 2),
+        DailyBackupPathFor(database, 3),
+    };
+    for (const fs::path& candidate : candidates) {
+        struct stat info { };
+        if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        BackupFile backup;
+        backup.path = candidate;
+        backup.name = candidate.filename().string();
+        backup.size = static_cast<uint64_t>(info.st_size);
+        backup.modified = info.st_mtime;
+        backups.push_back(std::move(backup));
+    }
+    return backups;
+}
+
+std::vector<BackupFile> NewestFirst(std::vector<BackupFile> backups)
+{
+    std::stable_sort(backups.begin(), backups.end(),
+                     [](const BackupFile& a, const BackupFile& b) { return a.modified > b.modified; });
+    return backups;
+}
+
+KxdLoadReport LoadDatabaseBytes(CZoviradDoc& doc, std::string_view bytes, const KxdLoadOptions& options,
+                                std::vector<FolderProblem>* folderProblems)
+{
+    JobLockGuard guard(doc.jobLock());
+    const KxdLoadReport report = LoadTree(bytes, doc, options);
+    std::vector<FolderProblem> problems;
+    if (doc.tree().empty())
+        problems = doc.CreateDefaultCategories(options.defaults.defaultDownloadFolder);
+    else
+        addMissingSpecialCategories(doc, options.defaults.defaultDownloadFolder);
+    if (folderProblems)
+        *folderProblems = std::move(problems);
+    return report;
+}
+
+SaveResult SaveDatabase(CZoviradDoc& doc, const fs::path& path, const FlushJobFile& flushJobFile)
+{
+    SaveResult result;
+    JobLockGuard guard(doc.jobLock());
+    if (flushJobFile) {
+        const std::vector<DownloadJob*> nodes = doc.tree().nodes();
+        for (DownloadJob* node : nodes) {
+            if (doc.tree().Contains(node) && !node->IsCategory() && node->runner)
+                flushJobFile(*node);
+        }
+    }
+    bool stored = false;
+    const std::string bytes = StoreTree(doc.tree(), &stored);
+    if (!stored) {
+        result.error = "A text of the database is too long to be stored.";
+        return result;
+    }
+
+    // Keeps another process's save from interleaving its ".bak" copy and
+    // rename with ours; proceeding without it is still crash-safe.
+    FileLock fileLock(lockPathFor(path));
+    if (fileLock.locked())
+        removeStaleTemporaries(path);
+    if (isFile(path))
+        result.backupWritten = copyFileKeepingTime(path, BakPathFor(path));
+    errno = 0;
+    if (!writeFileAtomically(path, bytes)) {
+        const int error = errno;
+        result.error = "Cannot write " + path.string() + ": " + (error ? std::strerror(error) : "write failed");
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+OpenResult OpenDatabase(CZoviradDoc& doc, const fs::path& path, const DatabaseOpenOptions& options)
+{
+    OpenResult result;
+    const std::vector<BackupFile> backups = NewestFirst(ListBackups(path));
+    const bool exists = isFile(path);
+    const std::string& defaultFolder = options.load.defaults.defaultDownloadFolder;
+
+    if (!exists && backups.empty()) {
+        result.folderProblems = doc.OnNewDocument(defaultFolder);
+        result.status = OpenStatus::Created;
+        return result;
+    }
+    if (exists) {
+        std::string bytes;
+        const bool readable = readWholeFile(path, bytes);
+        result.report = LoadDatabaseBytes(doc, bytes, options.load, &result.folderProblems);
+        const bool damaged = !readable || result.report.damaged() || (!result.report.signature && !backups.empty());
+        if (!damaged)
+            return result;
+    }
+
+    result.message = databaseMessage(options.strings, exists ? kStrDatabaseCorrupted : kStrDatabaseLost, path);
+    std::optional<fs::path> chosen;
+    if (options.chooseBackup) {
+        chosen = options.chooseBackup({lookup(options.strings, kStrRestoreDatabaseTitle), result.message, backups});
+    } else {
+        chosen = pickBackup(backups, exists ? result.report.nodesRead : 0, options.load);
+        if (!chosen && exists)
+            result.message = databaseMessage(options.strings, kStrDatabaseNoBackup, path);
+    }
+
+    std::string backupBytes;
+    if (chosen && !readWholeFile(*chosen, backupBytes))
+        chosen.reset();
+    if (exists && copyFileKeepingTime(path, DamagedCopyPathFor(path)))
+        result.damagedCopy = DamagedCopyPathFor(path);
+    if (!chosen) {
+        if (exists) {
+            result.status = OpenStatus::Damaged;
+        } else {
+            result.folderProblems = doc.OnNewDocument(defaultFolder);
+            result.status = OpenStatus::Created;
+        }
+        return result;
+    }
+    // The damaged file is kept aside, so the restored copy may replace it.
+    if (!exists || !result.damagedCopy.empty())
+        writeFileAtomically(path, backupBytes);
+    result.report = LoadDatabaseBytes(doc, backupBytes, options.load, &result.folderProblems);
+    result.status = OpenStatus::Restored;
+    result.restoredFrom = *chosen;
+    return result;
+}
+
+// ---- daily backups and automatic saving --------------------------------------
+
+int32_t BackupDateCode(std::time_t now)
+{
+    std::tm date{};
+    ::gmtime_r(&now, &date);
+    return (date.tm_year + 1900) * 10000 + (date.tm_mon + 1) * 100 + date.tm_mday;
+}
+
+bool RotateDailyBackups(const fs::path& database, JobLock& jobLock)
+{
+    JobLockGuard guard(jobLock);
+    if (!isFile(database))
+        return false;
+    for (int generation = 2; generation >= 1; --generation) {
+        const fs::path from = DailyBackupPathFor(database, generation);
+        if (isFile(from) && !copyFileKeepingTime(from, DailyBackupPathFor(database, generation + 1)))
+            return false;
+    }
+    return copyFileKeepingTime(database, DailyBackupPathFor(database, 1));
+}
+
+bool DailyBackupCheck::RunIfDue(AppSettings& settings, JobLock& jobLock, const fs::path& database, std::time_t now)
+{
+    const int32_t today = BackupDateCode(now);
+    if (!IsDue(settings.GetOption(OptionId::DailyBackup) != 0, today, settings.backDate()))
+        return false;
+    m_doneThisRun = true;
+    settings.setBackDate(today);
+    return RotateDailyBackups(database, jobLock);
+}
+
+bool AutoSaveClock::MinutePassed(bool enabled, int32_t autoSaveMinutes)
+{
+    if (!enabled) {
+        m_minutes = 0;
+        return false;
+    }
+    if (++m_minutes < std::max(autoSaveMinutes, 1))
+        return false;
+    m_minutes = 0;
+    return true;
+}
+
+bool AutoSaveClock::MinutePassed(const AppSettings& settings)
+{
+    return MinutePassed(settings.GetOption(OptionId::AutoSave) != 0, settings.GetOption(OptionId::AutoSaveTime));
+}
+
+}  // namespace fetchora
