@@ -1,0 +1,251 @@
+// How a run ends: the output file is closed (with the server's file time),
+// the ".kx!" file takes its final name without replacing anything unless the
+// settings say Overwrite, the parts stop, the job takes its new state and the
+// list window is told.
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+#include "config/app_settings.h"
+#include "engine/job_info_file.h"
+#include "engine/job_runner.h"
+#include "engine/job_window.h"
+#include "engine/small_file_check.h"
+#include "model/completed_range_ops.h"
+#include "model/file_moves.h"
+#include "platform/message_loop.h"
+
+namespace fetchora {
+
+namespace {
+
+bool pathTaken(const std::filesystem::path& path)
+{
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+}  // namespace
+
+void JobRunner::destroyWindow()
+{
+    if (!m_window)
+        return;
+    m_window->destroy();
+    if (m_job.detailWindow == m_window.get())
+        m_job.detailWindow = nullptr;
+    // The object itself may be the one whose handler is running now.
+    m_deadWindows.push_back(std::move(m_window));
+}
+
+bool JobRunner::nothingReceived() const
+{
+    return !m_job.hasData && m_job.completedBytes == 0 && !m_file.isOpen();
+}
+
+bool JobRunner::closeFile(StopReason reason)
+{
+    if (!m_file.isOpen()) {
+        if (reason != StopReason::Done || m_job.hasData || m_job.completedBytes > 0)
+            return true;
+        // An empty body: the job still ends with its (empty) file.
+        JobWriteOutcome outcome = writeJobBlock(m_file, [this] { return outputRequest(); }, 0, {});
+        for (FileLogLine& line : outcome.log)
+            logOnJob(line.kind, std::move(line.text));
+        if (!outcome.ok) {
+            if (!outcome.systemError.empty())
+                logOnJob(LogKind::Error, outcome.systemError);
+            return false;
+        }
+        m_job.hasData = true;
+    }
+    std::optional<std::time_t> fileTime;
+    if (reason == StopReason::Done && option(OptionId::FileTimeFromServer) > 0
+        && (m_job.optionFlags & kOptFileTimeKnown) != 0 && m_job.remoteFileTime != -1)
+        fileTime = m_job.remoteFileTime;
+    if (m_file.Close(fileTime))
+        return true;
+    // Cached blocks that never reached the disk are not done after all.
+    for (const CompletedRange& lost : m_file.unwrittenRanges())
+        RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
+    m_job.RecomputeCompletedBytes();
+    logMessageOnJob(kMsgWriteFileError);
+    logOnJob(LogKind::Error, std::error_code(m_file.lastError(), std::system_category()).message());
+    return false;
+}
+
+bool JobRunner::FlushForSave()
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    if (!m_file.isOpen() || m_file.Flush())
+        return true;
+    for (const CompletedRange& lost : m_file.unwrittenRanges())
+        RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
+    m_job.RecomputeCompletedBytes();
+    logMessageOnJob(kMsgWriteFileError);
+    logOnJob(LogKind::Error, std::error_code(m_file.lastError(), std::system_category()).message());
+    if (m_job.GetState() == JobState::Downloading)
+        Finish(StopReason::Error);
+    return false;
+}
+
+bool JobRunner::renameToFinal()
+{
+    std::filesystem::path from = m_job.GetTempPath();
+    if (!pathTaken(from) && !m_file.path().empty() && pathTaken(m_file.path()))
+        from = m_file.path();
+    const std::filesystem::path folder = m_job.saveFolder;
+    std::filesystem::path to = m_job.GetLocalPath();
+    if (from == to)
+        return true;
+
+    const auto policy = static_cast<DestinationPolicy>(std::clamp(option(OptionId::ExistingFileAction), 0, 2));
+    std::error_code error;
+    if (pathTaken(to) && policy == DestinationPolicy::Overwrite) {
+        std::filesystem::rename(from, to, error);
+        if (!error)
+            return true;
+    } else {
+        if (pathTaken(to)) {
+            const std::string name = FreeFileName(folder, m_job.GetDisplayName(), false);
+            if (name.empty()) {
+                logOnJob(LogKind::Error, std::error_code(EEXIST, std::system_category()).message());
+                return false;
+            }
+            logMessageOnJob(kMsgAutoRename);
+            m_job.fileName = name;
+            m_job.Notify(kChangeName);
+            to = m_job.GetLocalPath();
+        }
+        if (MoveFileNoReplace(from.string(), to.string(), error))
+            return true;
+    }
+    logOnJob(LogKind::Error, error.message());
+    // A name taken meanwhile, or a target the move cannot replace: one more
+    // try under a free name. The data stays in the ".kx!" file otherwise.
+    const std::string name = FreeFileName(folder, m_job.GetDisplayName(), false);
+    if (name.empty())
+        return false;
+    std::error_code second;
+    if (!MoveFileNoReplace(from.string(), (folder / name).string(), second)) {
+        logOnJob(LogKind::Error, second.message());
+        return false;
+    }
+    logMessageOnJob(kMsgAutoRename);
+    m_job.fileName = name;
+    m_job.Notify(kChangeName);
+    return true;
+}
+
+bool JobRunner::smallFileRestart()
+{
+    if (!m_ctx.smallFiles || m_job.completedBytes >= kSmallFileLimit)
+        return false;
+    const std::filesystem::path file = m_job.GetLocalPath();
+    const std::string link
+        = SmallFileRedirect(m_job, file, static_cast<uint32_t>(option(OptionId::MonitorFlags)), *m_ctx.smallFiles);
+    if (link.empty())
+        return false;
+    const std::string oldUrl = m_job.url;
+    if (!m_job.SetUrl(link))
+        return false;
+    // The page the job fetched is not the file it is for.
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    m_job.completedRanges.clear();
+    m_job.completedBytes = 0;
+    m_job.hasData = false;
+    m_job.optionFlags &= ~(kOptResumeKnown | kOptFileTimeKnown | kOptSizeKnown);
+    m_job.fileSize = -1;
+    m_job.remoteFileTime = -1;
+    m_job.completeTime = -1;
+    m_job.referer = oldUrl;
+    m_job.formatFlags |= kFmtReferer;
+    m_job.SetState(JobState::Ready);
+    if (m_job.startMode == StartMode::Manual)
+        m_job.startMode = StartMode::Immediately;
+    // Started again from the loop, once the handler that got here has returned.
+    m_restartPending = true;
+    if (!m_window || !m_window->post(WM_JOB_RESTART))
+        m_restartPending = false;
+    return true;
+}
+
+void JobRunner::Finish(StopReason reason, JobPart* trigger)
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    if (m_finishing)
+        return;
+    m_finishing = true;
+
+    m_job.totalTime += static_cast<int32_t>(m_figures.runSeconds(tick()));
+    if (!closeFile(reason) && reason == StopReason::Done)
+        reason = StopReason::Error;
+    if (reason == StopReason::Done && (m_job.formatFlags & kFmtTempFile) != 0 && !renameToFinal())
+        reason = StopReason::Error;
+
+    for (const auto& part : m_parts) {
+        if (part->isRunning())
+            StopPart(*part, reason);
+    }
+    if (reason != StopReason::MovedToEnd)
+        m_job.retryBase = 0;
+
+    JobState newState = JobState::Ready;
+    switch (reason) {
+    case StopReason::Done:
+        if (smallFileRestart()) {
+            m_figures.stop();
+            m_job.startTick = 0xFFFFFFFFu;
+            return;
+        }
+        m_job.completeTime = static_cast<int32_t>(now());
+        newState = JobState::Completed;
+        m_job.SetState(newState);
+        destroyWindow();
+        break;
+    case StopReason::User:
+        m_job.SetState(newState);
+        m_job.startMode = StartMode::Manual;
+        break;
+    case StopReason::Schedule:
+    case StopReason::MovedToEnd:
+    case StopReason::NoConnectionSlot: m_job.SetState(newState); break;
+    case StopReason::Silent:
+        m_job.SetState(newState, false);
+        m_figures.stop();
+        m_job.startTick = 0xFFFFFFFFu;
+        return;
+    default:
+        newState = JobState::Failed;
+        m_job.SetState(newState);
+        destroyWindow();
+        break;
+    }
+
+    m_figures.stop();
+    m_job.startTick = 0xFFFFFFFFu;
+
+    m_job.Notify(kChangeRefresh);
+    if (m_ctx.host)
+        m_ctx.host->jobEnded(m_job, reason);
+    if (reason == StopReason::Done && option(OptionId::SeparateLogFile) > 0) {
+        JobInfo info;
+        info.displayName = m_job.GetDisplayName();
+        info.url = m_job.url;
+        info.fileSize = m_job.IsSizeKnown() ? m_job.fileSize : -1;
+        info.completedBytes = m_job.completedBytes;
+        info.createTime = m_job.createTime;
+        info.completeTime = m_job.completeTime;
+        info.localPath = m_job.GetLocalPath();
+        info.comment = m_job.comment;
+        info.referer = m_job.referer;
+        info.sizesInBytes = option(OptionId::SizesInBytes) > 0;
+        writeJobInfoFile(info);
+    }
+    if (m_ctx.host)
+        m_ctx.host->jobStopped(m_job, trigger, newState);
+}
+
+}  // namespace fetchora

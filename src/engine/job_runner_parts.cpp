@@ -1,0 +1,379 @@
+// The part side of the job runner: starting a part's thread under the site's
+// connection limit, stopping it, its wait states and the retry decision.
+#include <algorithm>
+
+#include "config/app_settings.h"
+#include "config/proxy_list.h"
+#include "config/site_rules.h"
+#include "engine/job_queue.h"
+#include "engine/job_runner.h"
+#include "engine/job_window.h"
+#include "engine/site_connections.h"
+#include "engine/transfer_threads.h"
+#include "net/url.h"
+
+namespace fetchora {
+
+namespace {
+
+bool isStreamService(ServiceCode service)
+{
+    return service == ServiceCode::Mms || service == ServiceCode::Mmst || service == ServiceCode::Rtsp;
+}
+
+}  // namespace
+
+// ---- site limit and proxies ----------------------------------------------------------
+
+bool JobRunner::siteHasRoom(const UrlEntry& url) const
+{
+    if (m_job.noSiteLimit || !m_ctx.sites)
+        return true;
+    const SiteConnectionLimit* site = m_ctx.sites->lookup(url);
+    return site == nullptr || site->hasRoom();
+}
+
+std::optional<size_t> JobRunner::nextUsableUrl(const JobPart& part, bool skipBad) const
+{
+    const size_t count = m_job.urlEntries.size();
+    for (size_t step = 1; step < count; ++step) {
+        const size_t index = (part.urlIndex + step) % count;
+        if (skipBad && index < m_urlStates.size() && m_urlStates[index].bad)
+            continue;
+        const auto found = m_runtime.find(&part);
+        const SiteConnectionLimit* own = found != m_runtime.end() ? found->second.site : nullptr;
+        const SiteConnectionLimit* site
+            = m_job.noSiteLimit || !m_ctx.sites ? nullptr : m_ctx.sites->lookup(m_job.urlEntries[index]);
+        // The part's own connection is given back when it moves.
+        if (site == nullptr || site == own || site->hasRoom())
+            return index;
+    }
+    return std::nullopt;
+}
+
+bool JobRunner::applySiteLimit(JobPart& part, bool useSiteLimit)
+{
+    releaseSite(part);
+    if (m_job.noSiteLimit || !m_ctx.sites)
+        return true;
+    PartRuntime& runtime = m_runtime[&part];
+    SiteConnectionLimit* site = m_ctx.sites->lookup(m_job.urlEntries[part.urlIndex]);
+    if (site == nullptr)
+        return true;
+    if (!useSiteLimit) {
+        SiteConnectionTable::acquire(site);
+        runtime.site = site;
+        return true;
+    }
+    const auto connectedElsewhere = [&](const SiteConnectionLimit* record) {
+        for (const auto& other : m_parts) {
+            if (other.get() == &part || !other->isRunning())
+                continue;
+            const auto found = m_runtime.find(other.get());
+            if (found != m_runtime.end() && found->second.site == record)
+                return true;
+        }
+        return false;
+    };
+    const auto allowed = [&](const SiteConnectionLimit* record) {
+        return record->hasRoom() && !(record->onePerFile && connectedElsewhere(record));
+    };
+    if (allowed(site)) {
+        SiteConnectionTable::acquire(site);
+        runtime.site = site;
+        return true;
+    }
+    // Another URL of the job whose site has room.
+    for (size_t index = 0; index < m_job.urlEntries.size(); ++index) {
+        if (index == part.urlIndex || (index < m_urlStates.size() && m_urlStates[index].bad))
+            continue;
+        SiteConnectionLimit* other = m_ctx.sites->lookup(m_job.urlEntries[index]);
+        if (other == nullptr || allowed(other)) {
+            part.urlIndex = static_cast<uint32_t>(index);
+            SiteConnectionTable::acquire(other);
+            runtime.site = other;
+            return true;
+        }
+    }
+    retireBlock(part);
+    part.markStopped(StopReason::NoConnectionSlot);
+    m_job.Notify(kChangeParts);
+    if (site->onePerFile) {
+        logMessage(part, kMsgOnePerFile);
+        return false;
+    }
+    logMessage(part, kMsgSiteFull);
+    if (!anyPartRunning())
+        Finish(StopReason::NoConnectionSlot, &part);
+    return false;
+}
+
+const ProxyEntry* JobRunner::proxyFor(const JobPart& part, const UrlEntry& url) const
+{
+    int kind = kMultiProxyHttp;
+    const ProxyEntry* proxy = m_job.httpProxy;
+    if (url.service == ServiceCode::Ftp) {
+        kind = kMultiProxyFtp;
+        proxy = m_job.ftpProxy;
+    } else if (isStreamService(url.service)) {
+        kind = kMultiProxyStream;
+        proxy = m_job.streamProxy;
+    }
+    const std::optional<std::string> text = CanonicalUrl(url);
+    const SiteRule* rule = text ? m_ctx.settings->siteRules().FindSiteRule(*text) : nullptr;
+    if (rule && (rule->flags & kSiteMultiProxy) != 0) {
+        // Connection n of the job (counting from 1) takes the n-th proxy of the rotation.
+        int connection = 1;
+        for (const auto& other : m_parts) {
+            if (other.get() != &part && other->isRunning())
+                ++connection;
+        }
+        proxy = proxyForConnection(m_ctx.settings->proxies(), m_proxies, connection, kind);
+    }
+    return proxy && proxy->type != kProxyDirect ? proxy : nullptr;
+}
+
+TransferSettings JobRunner::transferSettings(const ProxyEntry*) const
+{
+    const AppSettings& settings = *m_ctx.settings;
+    TransferSettings out;
+    out.connectTimeoutMs = option(OptionId::ConnectTimeout) * 1000;
+    out.dataTimeoutMs = option(OptionId::DataTimeout) * 1000;
+    out.retryDelaySeconds = std::max(1, option(OptionId::RetryDelay));
+    out.userAgentChoice = static_cast<uint32_t>(option(OptionId::UserAgentChoice));
+    out.userAgentText = settings.GetOptionText(OptionId::UserAgentText);
+    out.sendReferer = option(OptionId::NoReferer) == 0;
+    out.sendCookies = option(OptionId::SendCookies) > 0;
+    out.alwaysRange = settings.alwaysRange();
+    const ProxyEntry* direct = settings.proxies().ProxyAt(0);
+    out.noCacheWithoutProxy = direct && (direct->flags & kProxyNoCache) != 0;
+    out.rollback = settings.proxies().rollback();
+    out.bandwidth = static_cast<uint32_t>(std::max(0, settings.bandWidth()));
+    out.asciiTypes = settings.GetOptionText(OptionId::AsciiModeTypes);
+    out.anonymousPassword = settings.GetOptionText(OptionId::AnonymousEMail);
+    return out;
+}
+
+// ---- threads ---------------------------------------------------------------------------
+
+bool JobRunner::startTransferThread(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, bool isRetry)
+{
+    if (!m_ctx.threads || !m_window)
+        return false;
+    const TransferProcedureFn* procedure = m_ctx.threads->procedureFor(url.service, proxy);
+    if (procedure == nullptr)
+        return false;
+    ThreadStartBlock start;
+    start.job = &m_job;
+    start.part = &part;
+    start.block = m_runtime[&part].block;
+    start.window = m_window->id();
+    start.value = isRetry ? 1 : 0;
+    if (proxy) {
+        start.flags |= kStartProxyChosen;
+        start.proxy = *proxy;
+    }
+    TransferTask task;
+    task.url = url;
+    task.referer = m_job.referer;
+    task.proxy = start.proxy;
+    task.isRetry = isRetry;
+    task.settings = transferSettings(proxy);
+    task.limiter = m_ctx.limiter;
+    task.tls = m_ctx.tls;
+    return m_ctx.threads->startTransfer(*procedure, start, std::move(task));
+}
+
+bool JobRunner::startMirrorThreads(JobPart& part)
+{
+    if (!m_ctx.threads || !m_window)
+        return false;
+    ThreadStartBlock start;
+    start.job = &m_job;
+    start.part = &part;
+    start.block = m_runtime[&part].block;
+    start.window = m_window->id();
+    const bool ping = (part.flags & kPartMirrorPing) != 0;
+    const auto makeTask = [this](size_t firstIndex) {
+        MirrorTask task;
+        task.urls = m_job.urlEntries;
+        task.urlCount = m_job.urlEntries.size();
+        task.firstIndex = firstIndex;
+        task.fileName = m_job.GetDisplayName();
+        task.fileSize = m_job.fileSize;
+        task.settings = transferSettings(m_job.httpProxy);
+        task.limiter = m_ctx.limiter;
+        if (m_job.httpProxy)
+            task.proxy = *m_job.httpProxy;
+        return task;
+    };
+    if (!ping) {
+        m_job.runFlags |= kRunSearching;
+        if (m_ctx.threads->startSearch(start, makeTask(0)))
+            return true;
+        m_job.runFlags &= ~kRunSearching;
+        return false;
+    }
+    logMessage(part, kMsgStartPing);
+    const size_t workers = std::min(kMaxPingThreads, m_job.urlEntries.size());
+    m_job.pingThreadCount = 0;
+    for (size_t index = 0; index < workers; ++index) {
+        start.value = static_cast<uint32_t>(m_job.urlEntries.size());
+        start.index = static_cast<uint32_t>(index);
+        if (m_ctx.threads->startPing(start, makeTask(index)))
+            ++m_job.pingThreadCount;
+    }
+    if (m_job.pingThreadCount == 0)
+        return false;
+    m_job.runFlags |= kRunPinging;
+    return true;
+}
+
+// ---- part operations -------------------------------------------------------------------
+
+bool JobRunner::StartPart(JobPart& part, bool isRetry, bool useSiteLimit)
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    if (m_finishing || !m_window)
+        return false;
+    const UrlEntry* url = m_job.GetUrl(part.urlIndex);
+    if (url == nullptr || url->host.empty()) {
+        retireBlock(part);
+        log(part, LogKind::Error, kUrlInvalid);
+        part.markStopped(StopReason::Error);
+        return false;
+    }
+    part.markRunning();
+    if (m_ctx.dialUp && m_ctx.dialUp->dialing()) {
+        logMessage(part, kMsgWaitDialing);
+        part.flags |= kPartWaitDialUp;
+        return true;
+    }
+    retireBlock(part);
+    m_runtime[&part].block = std::make_shared<ThreadHandleBlock>();
+
+    if ((part.flags & (kPartMirrorPing | kPartMirrorSearch)) != 0) {
+        if (startMirrorThreads(part)) {
+            m_job.Notify(kChangeParts);
+            return true;
+        }
+        // Without a mirror worker the job goes on as if the pass had found nothing.
+        retireBlock(part);
+        goOnAfterMirrors(part);
+        return false;
+    }
+
+    if (!applySiteLimit(part, useSiteLimit))
+        return false;
+    const UrlEntry& chosen = m_job.urlEntries[part.urlIndex];
+    if (!startTransferThread(part, chosen, proxyFor(part, chosen), isRetry)) {
+        log(part, LogKind::Error, kStartThreadError);
+        releaseSite(part);
+        retireBlock(part);
+        part.markStopped(StopReason::Error);
+        Finish(StopReason::Error, &part);
+        return false;
+    }
+    m_job.Notify(kChangeParts);
+    return true;
+}
+
+void JobRunner::StopPart(JobPart& part, StopReason reason)
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    const bool waitedForDialUp = (part.flags & kPartWaitDialUp) != 0;
+    part.stopReason = reason;
+    retireBlock(part);
+    releaseSite(part);
+    part.flags &= ~(kPartRunning | kPartWaitStateMask);
+    if (reason != StopReason::Silent)
+        m_job.Notify(kChangeParts);
+    switch (reason) {
+    case StopReason::Done: logMessage(part, kMsgClosed, LogKind::Status); break;
+    case StopReason::User: log(part, LogKind::Error, "User Cancel at " + std::to_string(part.position()) + "."); break;
+    case StopReason::MaxErrors: logMessage(part, kMsgMaximumError, LogKind::Error); break;
+    case StopReason::Error: logMessage(part, kMsgErrorOccured, LogKind::Error); break;
+    case StopReason::Schedule: logMessage(part, kMsgScheduleStop, LogKind::Error); break;
+    case StopReason::ResumeNotSupported: logMessage(part, kMsgResumeNotSupported, LogKind::Error); break;
+    case StopReason::DialUpError:
+        if (waitedForDialUp)
+            logMessage(part, kMsgDialUpError, LogKind::Error, {m_ctx.dialUp ? m_ctx.dialUp->errorText() : ""});
+        break;
+    default: break;
+    }
+}
+
+void JobRunner::WaitPart(JobPart& part, PartWait kind)
+{
+    switch (kind) {
+    case PartWait::Clear: part.flags &= ~kPartWaitStateMask; break;
+    case PartWait::Kind0: part.flags |= kPartWaitKind0; break;
+    case PartWait::Kind1: part.flags |= kPartWaitKind1; break;
+    case PartWait::DialUp: part.flags |= kPartWaitDialUp; break;
+    case PartWait::Retry:
+        // The retry check has allowed it (RetryCheck); the thread sleeps.
+        part.flags |= kPartWaitRetry;
+        logMessage(part, kMsgWaitForRetry, LogKind::Status,
+                   {std::to_string(std::max(1, option(OptionId::RetryDelay)))});
+        break;
+    }
+}
+
+bool JobRunner::RetryCheck(JobPart& part)
+{
+    const bool unlimited = option(OptionId::AlwaysRetry) > 0;
+    if (!unlimited) {
+        const int32_t limit
+            = m_job.siteWindow != nullptr ? option(OptionId::ExploreRetry) : option(OptionId::RetryCount);
+        if (m_job.retryCount >= limit) {
+            StopPart(part, StopReason::MaxErrors);
+            if (!anyPartRunning())
+                Finish(StopReason::MaxErrors, &part);
+            return false;
+        }
+    } else if (option(OptionId::StopAfterFruitlessTries) > 0 && m_job.retryCount >= kFruitlessTries
+               && m_figures.runBytes == 0) {
+        StopPart(part, StopReason::MaxErrors);
+        if (!anyPartRunning()) {
+            logMessageOnJob(kMsgNoDataInTries);
+            Finish(StopReason::MaxErrors, &part);
+        }
+        return false;
+    }
+    ++m_job.retryCount;
+    m_job.Notify(kChangeRetry);
+    return true;
+}
+
+int JobRunner::RetryDecision(JobPart& part)
+{
+    if (!RetryCheck(part))
+        return 0;
+    if (option(OptionId::MoveToBottomAfterRetries) > 0
+        && shouldMoveToEndAfterRetries(true, m_job.urlEntries.size(), m_job.retryCount) && m_ctx.host
+        && m_ctx.host->moveJobToEnd(m_job)) {
+        const int32_t retries = m_job.retryCount;
+        logMessage(part, kMsgDownloadLater);
+        Finish(StopReason::MovedToEnd, &part);
+        m_job.retryBase = retries;
+        return 0;
+    }
+    if (m_ctx.dialUp && m_ctx.dialUp->dialing()) {
+        logMessage(part, kMsgWaitDialing);
+        WaitPart(part, PartWait::DialUp);
+        return 0;
+    }
+    if (part.urlIndex < m_urlStates.size()) {
+        m_urlStates[part.urlIndex].failed = true;
+        m_urlStates[part.urlIndex].failTick = tick();
+    }
+    if (const std::optional<size_t> next = nextUsableUrl(part, true)) {
+        part.urlIndex = static_cast<uint32_t>(*next);
+        StartPart(part, false, true);
+        return 0;
+    }
+    WaitPart(part, PartWait::Retry);
+    return 1;
+}
+
+}  // namespace fetchora
