@@ -1,0 +1,137 @@
+// Whole downloads through the runner with scripted workers on real threads.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "engine/runner_fixture.h"
+
+namespace fetchora::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class JobRunnerDownloadTest : public RunnerTest {
+protected:
+    void SetUp() override
+    {
+        m_settings.SetOption(OptionId::BlockSize, 10240);
+        m_settings.SetOption(OptionId::BufferSize, 16);  // a small cache that is flushed often
+        m_settings.SetOption(OptionId::FileTimeFromServer, 1);
+    }
+
+    int64_t modificationTime(const fs::path& file) const
+    {
+        struct stat info { };
+        return ::stat(file.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_mtime) : -1;
+    }
+};
+
+TEST_F(JobRunnerDownloadTest, SplitDownloadWithBreaksAndRetriesEndsByteIdentical)
+{
+    const std::string source = randomBytes(300007, 1);
+    ServedFile file{&source, 1600000000, true, 5000, 0.01, 12};
+    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    for (int round = 0; round < 3; ++round) {
+        DownloadJob& job = makeJob("http://127.0.0.1:8080/round" + std::to_string(round) + ".bin", 4);
+        job.SetFileSize(static_cast<int64_t>(source.size()));
+        ASSERT_EQ(start(job), JobStartResult::Started);
+        ASSERT_TRUE(runUntilEnded(job)) << "round " << round;
+
+        EXPECT_EQ(job.GetState(), JobState::Completed);
+        const fs::path target = fs::path(job.saveFolder) / ("round" + std::to_string(round) + ".bin");
+        EXPECT_EQ(readFile(target), source);
+        EXPECT_FALSE(fs::exists(target.string() + ".kx!"));
+        EXPECT_EQ(modificationTime(target), 1600000000);
+        EXPECT_EQ(job.completedBytes, static_cast<int64_t>(source.size()));
+        ASSERT_EQ(job.completedRanges.size(), 1u);
+        EXPECT_EQ(job.completedRanges.front().end, static_cast<int64_t>(source.size()));
+        EXPECT_EQ(m_host.reasonOf(job), StopReason::Done);
+        // The split after the first answer made four parts.
+        EXPECT_EQ(runnerOf(job)->parts().size(), 4u);
+        EXPECT_EQ(job.detailWindow, nullptr);
+        ASSERT_TRUE(runUntilThreadsEnd());
+    }
+    EXPECT_GT(m_breaks.load(), 0);
+    EXPECT_GT(m_host.saves, 0u);
+}
+
+TEST_F(JobRunnerDownloadTest, UnsizedJobLearnsItsSizeSplitsAndCompletes)
+{
+    const std::string source = randomBytes(150001, 2);
+    ServedFile file{&source, -1, true, 3000, 0.0, 0};
+    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/unsized.bin", 3);
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(job.fileSize, static_cast<int64_t>(source.size()));
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "unsized.bin"), source);
+    EXPECT_EQ(runnerOf(job)->parts().size(), 3u);
+    EXPECT_TRUE(logged(job, "Start Receiving Data!"));
+}
+
+TEST_F(JobRunnerDownloadTest, BodyWithoutLengthEndsWithDoneAndSetsTheSize)
+{
+    const std::string source = randomBytes(40000, 3);
+    ServedFile file{&source, -1, false, 4096, 0.0, 0};
+    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/stream.txt", 4);
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(job.fileSize, 40000);
+    EXPECT_TRUE(job.IsSizeKnown());
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "stream.txt"), source);
+    // Without a size there is nothing to divide.
+    EXPECT_EQ(runnerOf(job)->parts().size(), 1u);
+}
+
+TEST_F(JobRunnerDownloadTest, ResumedJobFetchesOnlyWhatIsMissing)
+{
+    const std::string source = randomBytes(120000, 4);
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/resume.bin", 2);
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    fs::create_directories(job.saveFolder);
+    // The first 50000 bytes are on disk from an earlier run.
+    writeFile(job.GetTempPath(), source.substr(0, 50000));
+    job.completedRanges = {{0, 50000, 0, 0}};
+    job.RecomputeCompletedBytes();
+    job.hasData = true;
+
+    std::atomic<int64_t> lowestRequest{INT64_MAX};
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    m_worker = [&](TransferTask& task) {
+        const int64_t from = task.channel->rangeStart();
+        int64_t seen = lowestRequest.load();
+        while (from < seen && !lowestRequest.compare_exchange_weak(seen, from)) { }
+        return serve(task, file);
+    };
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "resume.bin"), source);
+    EXPECT_GE(lowestRequest.load(), 50000);
+}
+
+TEST_F(JobRunnerDownloadTest, ResumedJobWithEveryByteOnDiskCompletesWithoutAThread)
+{
+    const std::string source = randomBytes(30000, 5);
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/whole.bin", 2);
+    job.SetFileSize(30000);
+    fs::create_directories(job.saveFolder);
+    writeFile(job.GetTempPath(), source);
+    job.completedRanges = {{0, 30000, 0, 0}};
+    job.RecomputeCompletedBytes();
+    job.hasData = true;
+
+    EXPECT_EQ(start(job), JobStartResult::Started);
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "whole.bin"), source);
+    EXPECT_EQ(m_workersStarted.load(), 0);
+}
+
+}  // namespace
+}  // namespace fetchora::test

@@ -1,0 +1,176 @@
+// Per-site connection limits as the runner applies them, and redirects.
+#include <filesystem>
+
+#include "config/site_rules.h"
+#include "engine/response_handling.h"
+#include "engine/runner_fixture.h"
+
+namespace fetchora::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class JobRunnerSitesTest : public RunnerTest {
+protected:
+    void SetUp() override
+    {
+        m_settings.SetOption(OptionId::BlockSize, 10240);
+        SiteRule rule;
+        rule.urlMask = "http://127.0.0.1:8081/";
+        rule.flags = kSiteDefaultFlags & ~kSiteUnlimited;
+        rule.connection = 1;
+        m_settings.siteRules().AddSiteRule(rule);
+    }
+
+    // A worker that answers and then holds its connection until released.
+    std::function<int(TransferTask&)> holdingWorker(Gate& answered, Gate& release, int64_t size)
+    {
+        return [&answered, &release, size](TransferTask& task) {
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = size;
+            task.channel->response(info, ProtocolKind::Http);
+            answered.open();
+            release.wait();
+            return 0;
+        };
+    }
+};
+
+TEST_F(JobRunnerSitesTest, SiteAllowingOneConnectionGetsOnlyOneRunningPart)
+{
+    const std::string source = randomBytes(200000, 31);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    DownloadJob& job = makeJob("http://127.0.0.1:8081/one.bin", 4);
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "one.bin"), source);
+    EXPECT_EQ(m_maxActiveWorkers.load(), 1);
+    EXPECT_TRUE(logged(job, "Reached max connections of this site"));
+    EXPECT_EQ(m_sites.lookup(job)->used, 0);
+}
+
+TEST_F(JobRunnerSitesTest, SecondJobOnAFullSiteWaitsInTheQueue)
+{
+    Gate answered;
+    Gate release;
+    m_worker = holdingWorker(answered, release, 100000);
+    DownloadJob& first = makeJob("http://127.0.0.1:8081/a.bin");
+    DownloadJob& second = makeJob("http://127.0.0.1:8081/b.bin");
+    second.startMode = StartMode::Manual;
+    ASSERT_EQ(start(first), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return m_sites.full(second); }));
+
+    EXPECT_EQ(start(second), JobStartResult::WaitingForSite);
+    EXPECT_EQ(second.GetState(), JobState::Ready);
+    EXPECT_EQ(second.startMode, StartMode::Immediately);
+    EXPECT_EQ(runnerOf(second), nullptr);
+
+    JobRunner::Stop(first, StopReason::User);
+    EXPECT_FALSE(m_sites.full(second));
+    release.open();
+    ASSERT_TRUE(runUntilThreadsEnd());
+}
+
+TEST_F(JobRunnerSitesTest, RedirectIntoAFullSiteEndsTheJobWithReasonNine)
+{
+    Gate answered;
+    Gate release;
+    const auto hold = holdingWorker(answered, release, 100000);
+    m_worker = [&](TransferTask& task) {
+        if (task.url.host == "127.0.0.2") {
+            ResponseInfo info;
+            info.outcome = ResponseOutcome::Redirect;
+            info.location = "http://127.0.0.1:8081/c.bin";
+            task.channel->response(info, ProtocolKind::Http);
+            return 0;
+        }
+        return hold(task);
+    };
+    DownloadJob& holder = makeJob("http://127.0.0.1:8081/holder.bin");
+    ASSERT_EQ(start(holder), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return answered.isOpen(); }));
+
+    DownloadJob& job = makeJob("http://127.0.0.2:8082/c.bin");
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return job.GetState() != JobState::Downloading; }));
+
+    EXPECT_EQ(job.GetState(), JobState::Ready);
+    EXPECT_EQ(m_host.reasonOf(job), StopReason::NoConnectionSlot);
+    EXPECT_TRUE(logged(job, "Redirect to http://127.0.0.1:8081/c.bin"));
+    EXPECT_TRUE(logged(job, "Reached max connections of this site"));
+    EXPECT_EQ(job.urlEntries.front().host, "127.0.0.1");
+
+    JobRunner::Stop(holder, StopReason::User);
+    release.open();
+    ASSERT_TRUE(runUntilThreadsEnd());
+}
+
+TEST_F(JobRunnerSitesTest, OneConnectionPerFileRefusesASecondPartWithoutEndingTheJob)
+{
+    SiteRule rule;
+    rule.urlMask = "http://127.0.0.3:8083/";
+    rule.flags = kSiteDefaultFlags | kSiteOnePerFile;
+    m_settings.siteRules().AddSiteRule(rule);
+    const std::string source = randomBytes(100000, 32);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    DownloadJob& job = makeJob("http://127.0.0.3:8083/per-file.bin", 3);
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(m_maxActiveWorkers.load(), 1);
+    EXPECT_TRUE(logged(job, "Only can use one connection for each file in this site."));
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "per-file.bin"), source);
+}
+
+TEST_F(JobRunnerSitesTest, RedirectFollowsTheNewUrlAndItsFileName)
+{
+    const std::string source = randomBytes(9000, 33);
+    ServedFile file{&source, -1, true, 2000, 0.0, 0};
+    m_worker = [&](TransferTask& task) {
+        if (task.url.object == "/download?id=7") {
+            ResponseInfo info;
+            info.outcome = ResponseOutcome::Redirect;
+            info.location = "../files/real-name.tar.gz";
+            info.cookie = "session=1";
+            task.channel->response(info, ProtocolKind::Http);
+            return 0;
+        }
+        EXPECT_EQ(task.url.object, "/files/real-name.tar.gz");
+        EXPECT_EQ(task.url.cookie, "session=1");
+        return serve(task, file);
+    };
+    DownloadJob& job = makeJob("http://127.0.0.2:8080/download?id=7");
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "real-name.tar.gz"), source);
+}
+
+TEST_F(JobRunnerSitesTest, EndlessRedirectsEndInsteadOfLooping)
+{
+    std::atomic<int> answers{0};
+    m_worker = [&](TransferTask& task) {
+        ++answers;
+        ResponseInfo info;
+        info.outcome = ResponseOutcome::Redirect;
+        info.location = "/again";
+        task.channel->response(info, ProtocolKind::Http);
+        return 0;
+    };
+    DownloadJob& job = makeJob("http://127.0.0.2:8080/again");
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+    EXPECT_EQ(job.GetState(), JobState::Failed);
+    EXPECT_EQ(answers.load(), kRedirectLimit + 1);
+}
+
+}  // namespace
+}  // namespace fetchora::test
