@@ -1,0 +1,122 @@
+// The mirror passes the runner drives: a ping pass before the parts of a
+// start, and a search followed by a ping pass after the first answer.
+#include <filesystem>
+#include <set>
+
+#include "engine/runner_fixture.h"
+
+namespace fetchora::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class JobRunnerMirrorsTest : public RunnerTest {
+protected:
+    void SetUp() override
+    {
+        m_settings.SetOption(OptionId::BlockSize, 10240);
+        m_settings.SetOption(OptionId::MirrorSearch, 1);
+        m_settings.SetOption(OptionId::AutoSelectMirror, 1);
+        m_settings.SetOption(OptionId::FtpSearchMinSize, 1);
+        // Ping times by host: the third mirror answers fastest, the second never.
+        m_threads.registerPingProcedure([this](MirrorTask& task) {
+            ++m_pingWorkers;
+            for (size_t index = task.firstIndex; index < task.urls.size(); index += 10) {
+                const std::string& host = task.urls[index].host;
+                const int32_t ms = host == "127.0.0.3" ? 10 : host == "127.0.0.2" ? -1 : 40;
+                task.channel->logLine(ConnectionLogKind::Status, host + "  " + std::to_string(ms) + "ms");
+                task.channel->pingResult(index, ms, host);
+            }
+            return 0;
+        });
+    }
+
+    void recordHost(const TransferTask& task)
+    {
+        std::lock_guard lock(m_hostsMutex);
+        m_hosts.insert(task.url.host);
+    }
+
+    std::atomic<int> m_pingWorkers{0};
+    std::mutex m_hostsMutex;
+    std::set<std::string> m_hosts;
+};
+
+TEST_F(JobRunnerMirrorsTest, PingPassOrdersTheMirrorsBeforeThePartsStart)
+{
+    const std::string source = randomBytes(50000, 41);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    m_worker = [&](TransferTask& task) {
+        recordHost(task);
+        return serve(task, file);
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/mirrored.bin", 1);
+    job.alternateUrls = {{"http://127.0.0.2:8080/mirrored.bin", 0}, {"http://127.0.0.3:8080/mirrored.bin", 0}};
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "mirrored.bin"), source);
+    EXPECT_EQ(m_pingWorkers.load(), 3);
+    EXPECT_TRUE(logged(job, "Start Ping."));
+    EXPECT_TRUE(logged(job, "Ping Done!"));
+    EXPECT_TRUE(logged(job, "127.0.0.3  10ms"));
+    // The main URL stays first; the others follow by ping time, unanswered last.
+    ASSERT_EQ(job.urlEntries.size(), 3u);
+    EXPECT_EQ(job.urlEntries[0].host, "127.0.0.1");
+    EXPECT_EQ(job.urlEntries[1].host, "127.0.0.3");
+    EXPECT_EQ(job.urlEntries[2].host, "127.0.0.2");
+    EXPECT_EQ(job.urlEntries[1].pingTime, 10);
+    EXPECT_EQ(job.pingThreadCount, 0);
+}
+
+TEST_F(JobRunnerMirrorsTest, SearchAfterTheFirstAnswerAddsMirrorsThatTakeAPart)
+{
+    const std::string source = randomBytes(200000, 42);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    std::atomic<bool> searched{false};
+    m_threads.registerSearchProcedure([&](MirrorTask& task) {
+        task.channel->logLine(ConnectionLogKind::Status, "Start Ftp Search.");
+        task.channel->foundUrls(
+            {"http://127.0.0.2:8080/" + task.fileName, "http://127.0.0.3:8080/" + task.fileName, "not a url"});
+        searched = true;
+        return 0;
+    });
+    std::atomic<bool> firstAnswered{false};
+    m_worker = [&](TransferTask& task) {
+        recordHost(task);
+        if (!firstAnswered.exchange(true)) {
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = static_cast<int64_t>(source.size());
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            // The first part holds back until the mirrors are ranked, so that
+            // it cannot fetch the whole file alone first.
+            for (int i = 0; i < 10000 && m_pingWorkers.load() < 3; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return serve(task, file);
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/found.bin", 2);
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_TRUE(searched.load());
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "found.bin"), source);
+    ASSERT_EQ(job.alternateUrls.size(), 2u);
+    EXPECT_EQ(job.runFlags & (kRunSearching | kRunPinging), 0u);
+    EXPECT_TRUE(logged(job, "Start Ftp Search."));
+    EXPECT_TRUE(logged(job, "Ping Done!"));
+    // The search part became the second transfer part, on the fastest mirror.
+    ASSERT_EQ(runnerOf(job)->parts().size(), 2u);
+    EXPECT_EQ(job.urlEntries[runnerOf(job)->parts()[1]->urlIndex].host, "127.0.0.3");
+    ASSERT_TRUE(runUntilThreadsEnd());
+    std::lock_guard lock(m_hostsMutex);
+    EXPECT_TRUE(m_hosts.count("127.0.0.3"));
+}
+
+}  // namespace
+}  // namespace fetchora::test
