@@ -123,7 +123,10 @@ void JobRunner::ResponseHooks::startOtherParts(JobPart& part)
             return;
         JobRangeView view = m_runner.rangeView();
         indices = StartParts(view, false);
-    } else if (part.position() == 0) {
+    } else if (part.position() == 0 || (part.flags & kPartFirst) != 0) {
+        // A resumed job starts with one part per URL; its first answer
+        // spreads the rest of the file over the other connections, as a
+        // fresh start's does.
         JobRangeView view = m_runner.rangeView();
         indices = SplitAfterFirstResponse(view, m_runner.indexOf(part));
     } else {

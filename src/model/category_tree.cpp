@@ -1,5 +1,7 @@
 #include "model/category_tree.h"
 
+#include <climits>
+
 #include <algorithm>
 
 namespace fetchora {
@@ -145,9 +147,28 @@ DownloadJob* CComPtrTree::insertAt(DownloadJob* parent, std::unique_ptr<Download
     std::vector<DownloadJob*> subtree;
     collectSubtree(node, subtree);
     if (!keepIds) {
-        int32_t next = LargestId();
-        for (DownloadJob* member : subtree)
-            member->id = ++next;
+        int64_t next = LargestId();
+        std::vector<bool> used;  // filled only when the ids above the largest run out
+        int32_t freeCandidate = 1;
+        for (DownloadJob* member : subtree) {
+            if (next < INT32_MAX) {
+                member->id = static_cast<int32_t>(++next);
+                continue;
+            }
+            // A damaged database may hold the largest id there is: reuse the
+            // lowest free one instead of overflowing.
+            if (used.empty()) {
+                used.assign(m_nodes.size() + subtree.size() + 2, false);
+                for (const DownloadJob* existing : m_nodes) {
+                    if (existing->id > 0 && static_cast<size_t>(existing->id) < used.size())
+                        used[static_cast<size_t>(existing->id)] = true;
+                }
+            }
+            while (used[static_cast<size_t>(freeCandidate)])
+                ++freeCandidate;
+            used[static_cast<size_t>(freeCandidate)] = true;
+            member->id = freeCandidate;
+        }
     }
     link(parent, node, before);
     // A node's block goes right after its previous sibling's whole subtree,

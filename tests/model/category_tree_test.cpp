@@ -258,3 +258,23 @@ TEST(CategoryTree, ClearAndDestructionFreeEveryNode)
 
 }  // namespace
 }  // namespace fetchora
+
+namespace fetchora {
+namespace {
+
+TEST(CategoryTree, NewIdsNeverOverflowAfterTheLargestIdThereIs)
+{
+    CComPtrTree tree;
+    DownloadJob* root = tree.Insert(nullptr, makeCategory("root"), 0);
+    auto loaded = makeJob("damaged");
+    loaded->id = INT32_MAX;
+    tree.Insert(root, std::move(loaded), 8);
+    DownloadJob* added = tree.Insert(root, makeJob("new"), 0);
+    ASSERT_NE(added, nullptr);
+    EXPECT_GT(added->id, 0);
+    EXPECT_NE(added->id, root->id);
+    EXPECT_NE(added->id, INT32_MAX);
+}
+
+}  // namespace
+}  // namespace fetchora

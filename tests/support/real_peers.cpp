@@ -57,8 +57,10 @@ void startOnFreePorts(const std::string& name, PeerProcess& process, const std::
 
 }  // namespace
 
-NginxPeer::NginxPeer(std::vector<std::string> certificateNames)
+NginxPeer::NginxPeer(std::vector<std::string> certificateNames, std::string serverConfig)
 {
+    for (size_t at = serverConfig.find("$WWW"); at != std::string::npos; at = serverConfig.find("$WWW", at))
+        serverConfig.replace(at, 4, (m_dir.path() / "www").string());
     const std::string nginx = requireExecutable("nginx", "nginx-light");
     const std::string openssl = requireExecutable("openssl", "openssl");
     const std::filesystem::path& dir = m_dir.path();
@@ -109,8 +111,8 @@ NginxPeer::NginxPeer(std::vector<std::string> certificateNames)
                       + "/key.pem;\n"
                         "    root "
                       + d
-                      + "/www;\n"
-                        "  }\n}\n");
+                      + "/www;\n" + serverConfig
+                      + "\n  }\n}\n");
         return std::vector<std::string>{nginx, "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"};
     });
 }

@@ -27,7 +27,10 @@ inline constexpr const char* kSmallFileText = "0123456789abcdefghijklmnopqrstuvw
 class NginxPeer {
 public:
     // certificateNames: the subjectAltName entries of the server certificate.
-    explicit NginxPeer(std::vector<std::string> certificateNames = {"DNS:localhost", "IP:127.0.0.1"});
+    // serverConfig: more directives for the server block (locations), where
+    // "$WWW" stands for the document root.
+    explicit NginxPeer(std::vector<std::string> certificateNames = {"DNS:localhost", "IP:127.0.0.1"},
+                       std::string serverConfig = {});
 
     uint16_t httpPort() const { return m_httpPort; }
     uint16_t httpsPort() const { return m_httpsPort; }

@@ -1,0 +1,38 @@
+#include "cli/database_listing.h"
+
+#include "cli/job_json.h"
+#include "model/database_file.h"
+#include "model/job_database.h"
+#include "platform/job_lock.h"
+
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+namespace fetchora {
+
+int listDatabase(const std::string& file, std::ostream& out, std::ostream& err)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        err << "fetchora-cli: cannot open the database " << file << "\n";
+        return 1;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+
+    // Listing never writes: the file is read as it is, without the restore
+    // that opening a damaged database for work would do.
+    JobLock lock;
+    CZoviradDoc doc(lock);
+    KxdLoadReport report = LoadDatabaseBytes(doc, bytes.str(), KxdLoadOptions{});
+    for (const DownloadJob* node : doc.tree().nodes())
+        out << jobJsonLine(*node) << "\n";
+    if (report.damaged()) {
+        err << "fetchora-cli: the database " << file << " is damaged; the listing shows what could be read\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace fetchora

@@ -1,0 +1,386 @@
+#include "cli/download_session.h"
+
+#include "cli/progress_line.h"
+#include "config/app_settings.h"
+#include "engine/job_runner.h"
+#include "engine/part_log.h"
+#include "engine/runner_host_window.h"
+#include "engine/site_connections.h"
+#include "engine/thread_handle_block.h"
+#include "engine/transfer_threads.h"
+#include "model/database_file.h"
+#include "model/job_database.h"
+#include "model/job_defaults.h"
+#include "net/http_transfer.h"
+#include "net/tls_stream.h"
+#include "net/url.h"
+#include "shell/application.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <ostream>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace fetchora {
+
+namespace {
+
+constexpr uint32_t kStartNextMessage = kWmUser + 1;
+constexpr uint32_t kStopRequestMessage = kWmUser + 2;
+constexpr uint32_t kSaveMessage = kWmUser + 3;
+constexpr uint32_t kTickTimer = 1;
+constexpr uint32_t kTickMs = 1000;
+// The database is saved this often while jobs run, so that a kill loses at
+// most this much of the record of what is on disk (the data stays and is
+// fetched again).
+constexpr int kSaveEveryTicks = 2;
+
+size_t terminalWidth()
+{
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
+        return size.ws_col;
+    return 100;
+}
+
+const char* logKindName(LogKind kind)
+{
+    switch (kind) {
+    case LogKind::Status: return "status";
+    case LogKind::Sent: return "sent";
+    case LogKind::Error: return "error";
+    case LogKind::Received: return "received";
+    }
+    return "status";
+}
+
+std::string absoluteFolder(const std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::path path = folder.empty() ? std::filesystem::current_path(error) : std::filesystem::path(folder);
+    return std::filesystem::absolute(path, error).lexically_normal().string();
+}
+
+}  // namespace
+
+DownloadSession::DownloadSession(Application& app, CliOptions options, std::ostream& err)
+    : MessageWindow(app.loop())
+    , m_app(app)
+    , m_options(std::move(options))
+    , m_err(err)
+{
+    m_drawProgress = !m_options.quiet && ::isatty(STDERR_FILENO);
+}
+
+DownloadSession::~DownloadSession()
+{
+    destroy();
+}
+
+void DownloadSession::requestStop()
+{
+    loop().post(id(), kStopRequestMessage);
+}
+
+bool DownloadSession::openDatabase()
+{
+    AppSettings& settings = m_app.settings();
+    m_doc = std::make_unique<CZoviradDoc>(m_app.jobLock());
+    DatabaseOpenOptions open;
+    open.load.defaults = JobDefaultsFromSettings(settings);
+    open.load.now = static_cast<int32_t>(std::time(nullptr));
+    OpenResult result = OpenDatabase(*m_doc, m_app.defaultDatabasePath(), open);
+    if (!result.message.empty())
+        m_err << "fetchora-cli: " << result.message << "\n";
+    if (result.status == OpenStatus::Created)
+        m_doc->OnNewDocument(settings.GetOptionText(OptionId::DefaultDownloadFolder));
+    m_doc->SetNotifyWindow(this);
+    return true;
+}
+
+bool DownloadSession::addJobs()
+{
+    AppSettings& settings = m_app.settings();
+    JobDefaults defaults = JobDefaultsFromSettings(settings);
+    const std::string folder = absoluteFolder(m_options.folder);
+    defaults.path = folder;
+    if (m_options.split) {
+        defaults.maxParallelNum = std::clamp(*m_options.split, defaults.maxParallelNum, kMaxSplitCount);
+        defaults.splitCount = std::min(*m_options.split, defaults.maxParallelNum);
+    }
+    if (!m_options.referer.empty())
+        defaults.referer = m_options.referer;
+    defaults.startMode = StartMode::Immediately;
+
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+
+    JobLockGuard lock(m_app.jobLock());
+    const int32_t now = static_cast<int32_t>(std::time(nullptr));
+    for (const std::string& url : m_options.urls) {
+        std::unique_ptr<DownloadJob> fresh = m_doc->NewRecord(NodeKind::Job, defaults, now);
+        if (!fresh->SetUrl(url)) {
+            m_err << "fetchora-cli: not a URL fetchora can download: " << url
+                  << " (use http://, https:// or ftp://)\n";
+            return false;
+        }
+        if (!m_options.outputName.empty())
+            fresh->SetFileName(m_options.outputName);
+
+        // The unfinished job of an earlier run for the same URL and file
+        // resumes from the ranges it recorded.
+        DownloadJob* job = nullptr;
+        for (DownloadJob* node : m_doc->tree().nodes()) {
+            if (!node->IsCategory() && node->url == fresh->url && node->saveFolder == fresh->saveFolder
+                && node->GetDisplayName() == fresh->GetDisplayName() && !node->IsComplete()) {
+                job = node;
+                break;
+            }
+        }
+        if (job) {
+            job->SetSplitCount(defaults.splitCount, defaults.maxParallelNum);
+            if (!m_options.referer.empty())
+                job->referer = m_options.referer;
+            job->SetStartMode(StartMode::Immediately);
+        } else {
+            job = m_doc->AddJob(std::move(fresh));
+        }
+        if (job)
+            m_jobs.push_back({job, false, false});
+    }
+    return true;
+}
+
+int DownloadSession::run()
+{
+    if (id() == 0)
+        create();
+    AppSettings& settings = m_app.settings();
+    if (m_options.limit) {
+        SpeedSettings speed = m_app.limiter().settings();
+        speed.manualLimit = *m_options.limit;
+        m_app.limiter().setSettings(speed);
+        m_app.limiter().setMode(SpeedMode::Manual);
+    }
+
+    std::string tlsError;
+    TlsSettings tlsSettings;
+    if (const char* extra = std::getenv("FETCHORA_EXTRA_CA_FILE"))
+        tlsSettings.extraCaFile = extra;
+    m_tls = TlsClientContext::create(tlsSettings, &tlsError);
+    if (!m_tls)
+        m_err << "fetchora-cli: HTTPS is unavailable: " << tlsError << "\n";
+
+    m_sites = std::make_unique<SiteConnectionTable>(settings.siteRules());
+    m_threads = std::make_unique<TransferThreads>(m_app.loop(), m_app.jobLock());
+    m_threads->registerProcedure(ServiceCode::Http, HttpTransfer);
+    m_threads->registerProcedure(ServiceCode::Https, HttpTransfer);
+    m_retired = std::make_unique<RetiredHandleBlocks>(m_app.clock());
+    m_hostWindow = std::make_unique<RunnerHostWindow>(m_app.loop(), *this);
+    m_hostWindow->create();
+
+    m_context.settings = &settings;
+    m_context.sites = m_sites.get();
+    m_context.limiter = &m_app.limiter();
+    m_context.jobLock = &m_app.jobLock();
+    m_context.loop = &m_app.loop();
+    m_context.threads = m_threads.get();
+    m_context.retiredBlocks = m_retired.get();
+    m_context.host = this;
+    m_context.hostWindow = m_hostWindow->id();
+    m_context.clock = &m_app.clock();
+    m_context.tls = m_tls.get();
+
+    openDatabase();
+    if (!addJobs())
+        return 2;
+    m_simJobs = std::max(1, settings.GetOption(OptionId::SimJobs));
+    save();
+
+    startWaitingJobs();
+    setTimer(kTickTimer, kTickMs);
+    if (!allEnded())
+        loop().run();
+
+    // Threads blocked in a send to a job window get 0 once the loop has quit;
+    // they see their dead handle blocks and end.
+    m_threads->joinAll(std::chrono::seconds(10));
+    save();
+    drawProgress(true);
+    reportEnd();
+
+    bool allCompleted = !m_interrupted;
+    JobLockGuard lock(m_app.jobLock());
+    for (const Entry& entry : m_jobs)
+        allCompleted = allCompleted && entry.job->IsComplete();
+    return allCompleted ? 0 : 1;
+}
+
+void DownloadSession::startWaitingJobs()
+{
+    if (m_stopping)
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    auto running = std::count_if(m_jobs.begin(), m_jobs.end(), [](const Entry& e) { return e.started && !e.ended; });
+    for (Entry& entry : m_jobs) {
+        if (running >= m_simJobs)
+            break;
+        if (entry.started)
+            continue;
+        entry.started = true;
+        ++running;
+        JobStartResult result = JobRunner::Start(*entry.job, m_context);
+        if (result == JobStartResult::Failed) {
+            entry.ended = true;
+            --running;
+        }
+    }
+    if (allEnded())
+        loop().quit();
+}
+
+bool DownloadSession::allEnded() const
+{
+    return std::all_of(m_jobs.begin(), m_jobs.end(), [](const Entry& e) { return e.ended; });
+}
+
+void DownloadSession::stopAll()
+{
+    m_stopping = true;
+    m_interrupted = true;
+    JobLockGuard lock(m_app.jobLock());
+    for (Entry& entry : m_jobs) {
+        if (entry.started && !entry.ended && entry.job->runner)
+            JobRunner::Stop(*entry.job, StopReason::User);
+        entry.ended = true;
+    }
+}
+
+void DownloadSession::save()
+{
+    if (!m_doc)
+        return;
+    SaveResult result = SaveDatabase(*m_doc, m_app.defaultDatabasePath(), [](DownloadJob& job) {
+        if (job.runner)
+            job.runner->FlushForSave();
+    });
+    if (!result.ok)
+        m_err << "fetchora-cli: cannot save the job database: " << result.error << "\n";
+}
+
+void DownloadSession::drawProgress(bool final)
+{
+    if (!m_drawProgress)
+        return;
+    std::string text;
+    if (m_linesDrawn > 0)
+        text += "\x1b[" + std::to_string(m_linesDrawn) + "A";
+    size_t width = terminalWidth() - 1;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        for (const Entry& entry : m_jobs) {
+            const DownloadJob& job = *entry.job;
+            ProgressFigures figures;
+            figures.name = job.GetDisplayName();
+            figures.completedBytes = job.completedBytes;
+            figures.fileSize = job.IsSizeKnown() ? job.fileSize : -1;
+            if (job.runner) {
+                figures.bytesPerSecond = job.runner->figures().shortSpeed;
+                figures.secondsLeft = job.runner->figures().secondsLeft;
+                figures.connections = static_cast<uint32_t>(job.runner->runningParts());
+            }
+            if (job.IsComplete())
+                figures.state = "done";
+            else if (job.GetState() == JobState::Failed)
+                figures.state = "failed";
+            else if (!entry.started)
+                figures.state = "waiting";
+            else if (entry.ended)
+                figures.state = "stopped";
+            text += "\r" + progressLine(figures, width) + "\x1b[K\n";
+        }
+    }
+    m_linesDrawn = final ? 0 : m_jobs.size();
+    m_err << text << std::flush;
+}
+
+void DownloadSession::reportEnd()
+{
+    if (m_options.quiet)
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    for (const Entry& entry : m_jobs) {
+        const DownloadJob& job = *entry.job;
+        if (job.IsComplete())
+            continue;
+        m_err << "fetchora-cli: " << job.GetDisplayName() << ": "
+              << (job.GetState() == JobState::Failed ? "failed" : "stopped; run the same command again to resume")
+              << "\n";
+    }
+}
+
+void DownloadSession::partLogged(DownloadJob& job, JobPart& part, const LogEntry& entry)
+{
+    if (!m_options.verbose)
+        return;
+    m_err << job.GetDisplayName() << " #" << part.log.partIndex() << " " << logKindName(entry.kind) << " "
+          << entry.text << "\n";
+}
+
+void DownloadSession::partAdded(DownloadJob&, JobPart&) {}
+
+void DownloadSession::saveDatabase()
+{
+    save();
+}
+
+bool DownloadSession::moveJobToEnd(DownloadJob&)
+{
+    // Only this run's jobs are in the queue; there is nothing to move past.
+    return false;
+}
+
+void DownloadSession::jobEnded(DownloadJob&, StopReason) {}
+
+void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
+{
+    for (Entry& entry : m_jobs) {
+        if (entry.job == &job && (newState != JobState::Downloading))
+            entry.ended = true;
+    }
+    // Decisions about other jobs are taken after the runner's handler ends.
+    loop().post(id(), kStartNextMessage);
+}
+
+void DownloadSession::post(uint32_t, uintptr_t, intptr_t) {}
+
+intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
+{
+    switch (msg) {
+    case kStartNextMessage:
+        startWaitingJobs();
+        return 1;
+    case kStopRequestMessage:
+        stopAll();
+        loop().quit();
+        return 1;
+    case kSaveMessage:
+        save();
+        return 1;
+    }
+    return 0;
+}
+
+void DownloadSession::onTimer(uint32_t)
+{
+    static int ticks = 0;
+    drawProgress(false);
+    if (++ticks % kSaveEveryTicks == 0)
+        save();
+    if (allEnded())
+        loop().quit();
+}
+
+}  // namespace fetchora

@@ -1,0 +1,92 @@
+#pragma once
+// fetchora-cli's download mode: adds each URL as a job of the profile's job
+// database (or finds the unfinished job of an earlier run, which then resumes
+// from the ranges on disk), runs them headless until every one has ended,
+// draws a progress line per job on a terminal and saves the database as it
+// goes, so that a kill at any moment loses at most a few seconds of work.
+//
+// Thread: the loop thread (the one that calls run()). A helper thread waits
+// for SIGINT and SIGTERM and posts a stop request to the loop.
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "engine/engine_context.h"
+#include "model/job_notify.h"
+#include "platform/message_window.h"
+
+namespace fetchora {
+
+class Application;
+class CZoviradDoc;
+class RetiredHandleBlocks;
+class RunnerHostWindow;
+class SiteConnectionTable;
+class TlsClientContext;
+class TransferThreads;
+
+class DownloadSession final : public RunnerHost, public JobNotifySink, private MessageWindow {
+public:
+    DownloadSession(Application& app, CliOptions options, std::ostream& err);
+    ~DownloadSession() override;
+
+    // Runs every job to its end. 0 when all completed, 1 when any failed or
+    // the run was interrupted.
+    int run();
+
+    // Asks the session to stop every job and end (any thread).
+    void requestStop();
+
+private:
+    // RunnerHost
+    void partLogged(DownloadJob& job, JobPart& part, const LogEntry& entry) override;
+    void partAdded(DownloadJob& job, JobPart& part) override;
+    void saveDatabase() override;
+    bool moveJobToEnd(DownloadJob& job) override;
+    void jobEnded(DownloadJob& job, StopReason reason) override;
+    void jobStopped(DownloadJob& job, JobPart* trigger, JobState newState) override;
+
+    // JobNotifySink: change notices of the jobs (the progress lines poll instead).
+    void post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+
+    // MessageWindow
+    intptr_t handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+    void onTimer(uint32_t timerId) override;
+
+    bool openDatabase();
+    bool addJobs();
+    void startWaitingJobs();
+    void stopAll();
+    void save();
+    void drawProgress(bool final);
+    void reportEnd();
+    bool allEnded() const;
+
+    Application& m_app;
+    CliOptions m_options;
+    std::ostream& m_err;
+    bool m_drawProgress = false;
+    size_t m_linesDrawn = 0;
+    bool m_stopping = false;
+    bool m_interrupted = false;
+    int32_t m_simJobs = 3;
+
+    std::unique_ptr<CZoviradDoc> m_doc;
+    std::unique_ptr<TlsClientContext> m_tls;
+    std::unique_ptr<SiteConnectionTable> m_sites;
+    std::unique_ptr<TransferThreads> m_threads;
+    std::unique_ptr<RetiredHandleBlocks> m_retired;
+    std::unique_ptr<RunnerHostWindow> m_hostWindow;
+    EngineContext m_context;
+
+    struct Entry {
+        DownloadJob* job = nullptr;
+        bool started = false;
+        bool ended = false;
+    };
+    std::vector<Entry> m_jobs;
+};
+
+}  // namespace fetchora

@@ -1,0 +1,265 @@
+// End-to-end downloads: the fetchora-cli executable against real servers on
+// 127.0.0.1 (nginx, tinyproxy, microsocks, dante), its output compared byte
+// for byte with the source.
+#include "config/app_settings.h"
+#include "config/proxy_entry.h"
+#include "platform/registry.h"
+#include "shell/application.h"
+#include "support/cli_process.h"
+#include "support/real_peers.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <thread>
+
+namespace fetchora {
+namespace {
+
+using test::CliProcess;
+using test::TempDir;
+
+// The big files of these tests; FETCHORA_BIG_TEST_MIB makes them smaller on
+// slow machines.
+int64_t bigFileBytes()
+{
+    const char* mib = std::getenv("FETCHORA_BIG_TEST_MIB");
+    return (mib ? std::atoll(mib) : 1024) << 20;
+}
+
+// Writes `size` bytes of a fixed pseudo-random sequence.
+void writePseudoRandomFile(const std::filesystem::path& file, int64_t size, uint64_t seed)
+{
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    std::vector<uint64_t> block(1 << 17);
+    uint64_t state = seed * 0x9E3779B97F4A7C15ULL + 1;
+    for (int64_t written = 0; written < size;) {
+        for (uint64_t& word : block) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            word = state;
+        }
+        auto bytes = static_cast<std::streamsize>(std::min<int64_t>(size - written, block.size() * 8));
+        out.write(reinterpret_cast<const char*>(block.data()), bytes);
+        written += bytes;
+    }
+    std::filesystem::permissions(file, std::filesystem::perms::others_read | std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+}
+
+// True when both files hold the same bytes; says where they differ otherwise.
+testing::AssertionResult sameFiles(const std::filesystem::path& expected, const std::filesystem::path& actual)
+{
+    std::ifstream a(expected, std::ios::binary);
+    std::ifstream b(actual, std::ios::binary);
+    if (!b)
+        return testing::AssertionFailure() << actual << " does not exist";
+    std::vector<char> bufferA(1 << 20);
+    std::vector<char> bufferB(1 << 20);
+    for (int64_t offset = 0;; offset += static_cast<int64_t>(bufferA.size())) {
+        a.read(bufferA.data(), static_cast<std::streamsize>(bufferA.size()));
+        b.read(bufferB.data(), static_cast<std::streamsize>(bufferB.size()));
+        if (a.gcount() != b.gcount())
+            return testing::AssertionFailure() << "sizes differ near offset " << offset;
+        if (!std::equal(bufferA.begin(), bufferA.begin() + a.gcount(), bufferB.begin()))
+            return testing::AssertionFailure() << "contents differ in the MiB at offset " << offset;
+        if (a.gcount() == 0)
+            return testing::AssertionSuccess();
+    }
+}
+
+class CliDownload : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(m_dir / "home");
+        std::filesystem::create_directories(m_dir / "out");
+    }
+
+    std::map<std::string, std::string> environment() const
+    {
+        return {{"FETCHORA_HOME", (m_dir / "home").string()},
+                {"TMPDIR", m_dir.path().string()},
+                {"HOME", m_dir.path().string()},
+                {"FETCHORA_EXTRA_CA_FILE", m_nginx.certificateFile().string()}};
+    }
+
+    int download(const std::vector<std::string>& extra, const std::string& url, std::string* err = nullptr)
+    {
+        std::vector<std::string> arguments{"-q", "-d", (m_dir / "out").string()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments.push_back(url);
+        std::string errors;
+        int code = test::runCli(arguments, environment(), m_dir.path(), &errors);
+        if (err)
+            *err = errors;
+        if (code != 0)
+            std::cerr << "fetchora-cli said:\n" << errors;
+        return code;
+    }
+
+    // Makes every job of later runs go through this proxy.
+    void useProxy(const ProxyEntry& proxy)
+    {
+        Registry registry(m_dir / "home" / kSettingsFileName);
+        ASSERT_TRUE(registry.load());
+        SettingsEnvironment environment;
+        environment.temporaryFolder = (m_dir / "settings-tmp").string();
+        AppSettings settings(registry, environment);
+        settings.LoadSettings();
+        ASSERT_EQ(settings.proxies().AddProxy(proxy, false), 1);
+        auto index = static_cast<int32_t>(settings.proxies().ProxyCount() - 1);
+        settings.proxies().setDefaultIndex(ProxyDefault::Http, index);
+        settings.proxies().setDefaultIndex(ProxyDefault::Ftp, index);
+        settings.SetOption(OptionId::UseDefaultProxies, 1);
+        ASSERT_TRUE(settings.SaveSettings());
+    }
+
+    std::string listDatabase()
+    {
+        std::string out;
+        std::string err;
+        EXPECT_EQ(test::runCli({"--db", (m_dir / "home" / "Default.kxd").string(), "list"}, environment(),
+                               m_dir.path(), &err, &out),
+                  0)
+            << err;
+        return out;
+    }
+
+    TempDir m_dir;
+    test::NginxPeer m_nginx{{"DNS:localhost", "IP:127.0.0.1"},
+                            "location /missing-dir/ { return 404; }\n"
+                            "location = /moved { return 302 /files/small.txt; }\n"
+                            "location = /cookie-redirect { add_header Set-Cookie \"sid=abc123; Path=/\" always; "
+                            "return 302 /needcookie; }\n"
+                            "location = /needcookie { if ($cookie_sid != \"abc123\") { return 403; } "
+                            "alias $WWW/files/small.txt; }\n"
+                            "location = /cd { add_header Content-Disposition 'attachment; filename=\"../../evil "
+                            "name.txt\"'; alias $WWW/files/small.txt; }\n"
+                            "location /slow/ { alias $WWW/files/; limit_rate 4m; }\n"};
+};
+
+TEST_F(CliDownload, BigFileOverHttpAndHttpsWithEightConnectionsIsByteIdentical)
+{
+    const auto source = m_nginx.www() / "files" / "big.bin";
+    writePseudoRandomFile(source, bigFileBytes(), 1);
+
+    ASSERT_EQ(download({"-s", "8"}, "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/files/big.bin"), 0);
+    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "big.bin"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "big.bin.kx!"));
+
+    std::filesystem::create_directories(m_dir / "out" / "tls");
+    ASSERT_EQ(download({"-s", "8", "-d", (m_dir / "out" / "tls").string()},
+                       "https://127.0.0.1:" + std::to_string(m_nginx.httpsPort()) + "/files/big.bin"),
+              0);
+    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "tls" / "big.bin"));
+
+    std::string listing = listDatabase();
+    EXPECT_NE(listing.find("\"ranges\":[[0," + std::to_string(bigFileBytes()) + "]]"), std::string::npos) << listing;
+}
+
+TEST_F(CliDownload, DownloadsThroughEveryProxyType)
+{
+    const auto source = m_nginx.www() / "files" / "proxied.bin";
+    writePseudoRandomFile(source, 24 << 20, 2);
+    test::TinyproxyPeer tinyproxy;
+    test::TinyproxyPeer tinyproxyLogin(test::ProxyLogin{"puser", "ppass"});
+    test::MicrosocksPeer socks5(test::ProxyLogin{"suser", "spass"});
+    test::DantePeer dante;
+
+    struct Case {
+        const char* name;
+        ProxyEntry proxy;
+        bool https;
+    };
+    const std::vector<Case> cases = {
+        {"http-proxy", {"p", "127.0.0.1", "", "", tinyproxy.port(), 3, 6}, false},
+        {"http-proxy-login", {"p", "127.0.0.1", "puser", "ppass", tinyproxyLogin.port(), 3, 7}, false},
+        {"connect-tunnel", {"p", "127.0.0.1", "puser", "ppass", tinyproxyLogin.port(), 8, 7}, true},
+        {"socks5-login", {"p", "127.0.0.1", "suser", "spass", socks5.port(), 7, 7}, true},
+        {"socks4", {"p", "127.0.0.1", "", "", dante.port(), 9, 6}, false},
+        {"socks5", {"p", "127.0.0.1", "", "", dante.port(), 7, 6}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        useProxy(c.proxy);
+        const auto folder = m_dir / "out" / c.name;
+        std::filesystem::create_directories(folder);
+        std::string url = c.https ? "https://127.0.0.1:" + std::to_string(m_nginx.httpsPort())
+                                  : "http://127.0.0.1:" + std::to_string(m_nginx.httpPort());
+        ASSERT_EQ(download({"-s", "4", "-d", folder.string()}, url + "/files/proxied.bin"), 0);
+        EXPECT_TRUE(sameFiles(source, folder / "proxied.bin"));
+    }
+}
+
+TEST_F(CliDownload, KilledAtRandomMomentsResumesAndEndsByteIdentical)
+{
+    const auto source = m_nginx.www() / "files" / "resume.bin";
+    writePseudoRandomFile(source, 96 << 20, 3);
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/slow/resume.bin";
+    std::mt19937 random(20261208);
+    for (int kill = 0; kill < 3; ++kill) {
+        CliProcess cli({"-q", "-s", "4", "-d", (m_dir / "out").string(), url}, environment(), m_dir.path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300 + random() % 1500));
+        cli.signal(SIGKILL);
+        cli.wait();
+        // The database left by the killed run loads.
+        listDatabase();
+    }
+    std::string err;
+    ASSERT_EQ(download({"-s", "4"}, url, &err), 0) << err;
+    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "resume.bin"));
+}
+
+TEST_F(CliDownload, InterruptSavesTheRangesAndASecondRunResumes)
+{
+    const auto source = m_nginx.www() / "files" / "interrupted.bin";
+    writePseudoRandomFile(source, 48 << 20, 4);
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/slow/interrupted.bin";
+    {
+        CliProcess cli({"-q", "-s", "2", "-d", (m_dir / "out").string(), url}, environment(), m_dir.path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        cli.signal(SIGINT);
+        EXPECT_EQ(cli.wait(std::chrono::seconds(30)), 1) << cli.standardError();
+    }
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "out" / "interrupted.bin.kx!"));
+    std::string listing = listDatabase();
+    size_t job = listing.find("\"name\":\"interrupted.bin\"");
+    ASSERT_NE(job, std::string::npos) << listing;
+    std::string line = listing.substr(job, listing.find('\n', job) - job);
+    EXPECT_NE(line.find("\"ranges\":[[0,"), std::string::npos) << line;
+    EXPECT_EQ(line.find("\"completedBytes\":0,"), std::string::npos) << line;
+
+    ASSERT_EQ(download({"-s", "2"}, url), 0);
+    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "interrupted.bin"));
+}
+
+TEST_F(CliDownload, RedirectsCookiesServerNamesAndErrors)
+{
+    const std::string base = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort());
+    std::string err;
+    EXPECT_EQ(download({"-o", "followed.txt"}, base + "/cookie-redirect", &err), 0) << err;
+    EXPECT_EQ(test::readFile(m_dir / "out" / "followed.txt"), test::kSmallFileText);
+
+    // A server-given name "../../evil name.txt" never leaves the download folder.
+    EXPECT_EQ(download({}, base + "/cd"), 0);
+    EXPECT_EQ(test::readFile(m_dir / "out" / "evil name.txt"), test::kSmallFileText);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "evil name.txt"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.path().parent_path() / "evil name.txt"));
+
+    // A 404 fails the job and writes no file.
+    EXPECT_EQ(download({}, base + "/missing-dir/none.bin"), 1);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "none.bin"));
+
+    // Bad arguments exit with 2.
+    EXPECT_EQ(test::runCli({"-s", "zero", base + "/files/small.txt"}, environment(), m_dir.path()), 2);
+    EXPECT_EQ(test::runCli({"gopher://127.0.0.1/x"}, environment(), m_dir.path()), 2);
+}
+
+}  // namespace
+}  // namespace fetchora

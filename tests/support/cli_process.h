@@ -1,0 +1,42 @@
+#pragma once
+// Runs the fetchora-cli executable as a child process with its own profile
+// folder, for end-to-end tests.
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace fetchora::test {
+
+class CliProcess {
+public:
+    // Starts fetchora-cli with the arguments; environment entries are added
+    // to (or replace those of) the test's environment. Output goes to files
+    // in outputFolder.
+    CliProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+               const std::filesystem::path& outputFolder);
+    ~CliProcess();
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    // The exit code; -1 when it died of a signal, -2 when it did not end in time (it is then killed).
+    int wait(std::chrono::seconds timeout = std::chrono::seconds(600));
+    void signal(int number);
+
+    std::string standardOutput() const;
+    std::string standardError() const;
+
+private:
+    pid_t m_pid = -1;
+    std::filesystem::path m_out;
+    std::filesystem::path m_err;
+};
+
+// Runs fetchora-cli to its end and returns the exit code.
+int runCli(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+           const std::filesystem::path& outputFolder, std::string* standardError = nullptr,
+           std::string* standardOutput = nullptr);
+
+}  // namespace fetchora::test
