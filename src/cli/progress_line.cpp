@@ -48,7 +48,7 @@ std::string progressLine(const ProgressFigures& figures, size_t width)
     }
     std::string right = "  " + percent + "  " + amount + "  " + tail;
     std::string name = figures.name;
-    if (width > right.size() + 8 && name.size() + right.size() > width)
+    if (name.size() + right.size() > width && width >= right.size() + 4)
         name = name.substr(0, width - right.size() - 3) + "...";
     std::string line = name + right;
     if (line.size() > width)

@@ -59,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         GoodUrl{"http://h/a b.zip", ServiceCode::Http, "h", 80, "/a%20b.zip", "", ""},
         GoodUrl{"http://h/page#section", ServiceCode::Http, "h", 80, "/page", "", ""},
         GoodUrl{"ftp://h/odd#name", ServiceCode::Ftp, "h", 21, "/odd#name", "", ""},
-        GoodUrl{"http://h/a\xA1\xA4z", ServiceCode::Http, "h", 80, "/a%A1%A4z", "", ""}));
+        GoodUrl{"http://h/a\xA1\xA4z", ServiceCode::Http, "h", 80, "/a%A1%A4z", "", ""}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 class ParseUrlRefuses : public ::testing::TestWithParam<const char*> { };
 
@@ -74,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, ParseUrlRefuses,
                                            "http://h:0/", "http://h:65536/", "http://h:12a/", "http://h:-1/",
                                            "http://a:b:c/", "http://[::1/", "http://[zz]/", "http://[::1]x/",
                                            "http://h\r\nHost: evil/", "http://h/x\r\nX: y", "http://a b/",
-                                           "http://h\\x/", "http://h%41/", "http://user@/x", "http://h\x01/"));
+                                           "http://h\\x/", "http://h%41/", "http://user@/x", "http://h\x01/"),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(ParseUrl, MiddleDotAtTheVeryStartIsLeftAlone)
 {
