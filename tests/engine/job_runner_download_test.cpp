@@ -133,5 +133,38 @@ TEST_F(JobRunnerDownloadTest, ResumedJobWithEveryByteOnDiskCompletesWithoutAThre
     EXPECT_EQ(m_workersStarted.load(), 0);
 }
 
+TEST_F(JobRunnerDownloadTest, FlushForSaveWritesEveryRecordedRangeToDisk)
+{
+    m_settings.SetOption(OptionId::BufferSize, 200);  // room for every block of this test
+    const std::string source = randomBytes(300000, 6);
+    Gate hold;
+    m_worker = [&](TransferTask& task) {
+        PartChannel& channel = *task.channel;
+        ResponseInfo info;
+        info.resume = ResumeInfo::Honoured;
+        info.size = static_cast<int64_t>(source.size());
+        channel.response(info, ProtocolKind::Http);
+        const auto* data = reinterpret_cast<const uint8_t*>(source.data());
+        for (int64_t at = 0; at < 50000; at += 5000)
+            channel.data(at, {data + at, 5000});
+        hold.wait();
+        return 0;
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/cached.bin");
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return job.completedBytes == 50000; }));
+
+    const fs::path working = job.GetTempPath();
+    // The blocks wait in the write cache until a save asks for them.
+    EXPECT_NE(readFile(working).substr(0, 50000), source.substr(0, 50000));
+    EXPECT_TRUE(runnerOf(job)->FlushForSave());
+    EXPECT_EQ(readFile(working).substr(0, 50000), source.substr(0, 50000));
+
+    JobRunner::Stop(job, StopReason::User);
+    hold.open();
+    ASSERT_TRUE(runUntilThreadsEnd());
+}
+
 }  // namespace
 }  // namespace fetchora::test
