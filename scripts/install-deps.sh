@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libssl-dev zlib1g-dev libgtest-dev libgmock-dev
-  clang-format curl python3
+  clang-format curl python3 ccache
   nginx-light tinyproxy microsocks dante-server openssl
 )
 
