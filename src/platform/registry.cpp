@@ -306,15 +306,20 @@ std::optional<std::vector<uint8_t>> Registry::readBinary(Hive hive, std::string_
     return value->bytes;
 }
 
+void Registry::write(Hive hive, std::string_view key, std::string_view name, RegValue value)
+{
+    std::string path = keyPath(hive, key);
+    JournalEntry entry{JournalEntry::Op::Write, foldCase(path), path, std::string(name), std::move(value)};
+    apply(entry);
+    m_journal.push_back(std::move(entry));
+}
+
 void Registry::writeDword(Hive hive, std::string_view key, std::string_view name, uint32_t value)
 {
     RegValue data;
     data.type = RegType::Dword;
     data.dword = value;
-    std::string path = keyPath(hive, key);
-    JournalEntry entry{JournalEntry::Op::Write, foldCase(path), path, std::string(name), std::move(data)};
-    apply(entry);
-    m_journal.push_back(std::move(entry));
+    write(hive, key, name, std::move(data));
 }
 
 void Registry::writeString(Hive hive, std::string_view key, std::string_view name, std::string_view value)
@@ -322,10 +327,7 @@ void Registry::writeString(Hive hive, std::string_view key, std::string_view nam
     RegValue data;
     data.type = RegType::String;
     data.text = value;
-    std::string path = keyPath(hive, key);
-    JournalEntry entry{JournalEntry::Op::Write, foldCase(path), path, std::string(name), std::move(data)};
-    apply(entry);
-    m_journal.push_back(std::move(entry));
+    write(hive, key, name, std::move(data));
 }
 
 void Registry::writeBinary(Hive hive, std::string_view key, std::string_view name, const std::vector<uint8_t>& value)
@@ -333,10 +335,7 @@ void Registry::writeBinary(Hive hive, std::string_view key, std::string_view nam
     RegValue data;
     data.type = RegType::Binary;
     data.bytes = value;
-    std::string path = keyPath(hive, key);
-    JournalEntry entry{JournalEntry::Op::Write, foldCase(path), path, std::string(name), std::move(data)};
-    apply(entry);
-    m_journal.push_back(std::move(entry));
+    write(hive, key, name, std::move(data));
 }
 
 bool Registry::deleteValue(Hive hive, std::string_view key, std::string_view name)

@@ -92,6 +92,7 @@ private:
         RegValue value;
     };
 
+    void write(Hive hive, std::string_view key, std::string_view name, RegValue value);
     static std::string keyPath(Hive hive, std::string_view key);
     static std::string foldCase(std::string_view text);
     void apply(const JournalEntry& entry);
