@@ -11,7 +11,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-cli=${1:-$here/../build/fetchora-cli}
+cli=$(realpath "${1:-$here/../build/fetchora-cli}")
 size_mib=${SIZE_MIB:-1024}
 connections=8
 
