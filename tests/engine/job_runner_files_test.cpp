@@ -206,7 +206,7 @@ TEST_F(JobRunnerFilesTest, SmallHtmlPageForAZipUrlRestartsTheJobOnTheLinkedFile)
     m_worker = [&](TransferTask& task) { return serve(task, task.url.host == "127.0.0.2" ? archiveFile : pageFile); };
     DownloadJob& job = makeJob("http://127.0.0.1:8080/get/tool.zip");
     ASSERT_EQ(start(job), JobStartResult::Started);
-    ASSERT_TRUE(runUntil([&] { return job.GetState() == JobState::Completed; }));
+    ASSERT_TRUE(runUntil([&] { return job.GetState() == JobState::Completed && m_threads.running() == 0; }));
 
     EXPECT_EQ(job.url, "http://127.0.0.2:8080/dist/tool.zip");
     EXPECT_EQ(job.referer, "http://127.0.0.1:8080/get/tool.zip");

@@ -184,9 +184,11 @@ protected:
         return checked();
     }
 
+    // Until the job has ended and every worker thread is gone: workers use
+    // the test's own locals, which must outlive them.
     bool runUntilEnded(DownloadJob& job)
     {
-        return runUntil([&] { return job.GetState() != JobState::Downloading; });
+        return runUntil([&] { return job.GetState() != JobState::Downloading && m_threads.running() == 0; });
     }
 
     bool runUntilThreadsEnd()
