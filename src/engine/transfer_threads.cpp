@@ -280,33 +280,28 @@ bool TransferThreads::startTransfer(const TransferProcedureFn& procedure, const 
 
 bool TransferThreads::startPing(const ThreadStartBlock& start, MirrorTask task)
 {
-    if (!m_ping)
-        return false;
-    auto channel = std::make_unique<JobMirrorChannel>(m_loop, start);
-    JobMirrorChannel* done = channel.get();
-    task.channel = std::move(channel);
-    return spawn(start.block, [procedure = m_ping, task = std::move(task), done]() mutable {
-        try {
-            procedure(task);
-        } catch (...) {
-        }
-        done->finished(WM_PART_PING_DONE);
-    });
+    return startMirror(m_ping, WM_PART_PING_DONE, start, std::move(task));
 }
 
 bool TransferThreads::startSearch(const ThreadStartBlock& start, MirrorTask task)
 {
-    if (!m_search)
+    return startMirror(m_search, WM_PART_SEARCH_DONE, start, std::move(task));
+}
+
+bool TransferThreads::startMirror(const MirrorProcedureFn& procedure, uint32_t doneMessage,
+                                  const ThreadStartBlock& start, MirrorTask task)
+{
+    if (!procedure)
         return false;
     auto channel = std::make_unique<JobMirrorChannel>(m_loop, start);
     JobMirrorChannel* done = channel.get();
     task.channel = std::move(channel);
-    return spawn(start.block, [procedure = m_search, task = std::move(task), done]() mutable {
+    return spawn(start.block, [procedure, doneMessage, task = std::move(task), done]() mutable {
         try {
             procedure(task);
         } catch (...) {
         }
-        done->finished(WM_PART_SEARCH_DONE);
+        done->finished(doneMessage);
     });
 }
 

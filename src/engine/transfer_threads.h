@@ -176,6 +176,9 @@ private:
         std::thread thread;
         bool ended = false;
     };
+    // A ping or search thread; doneMessage is sent to the job window as it ends.
+    bool startMirror(const MirrorProcedureFn& procedure, uint32_t doneMessage, const ThreadStartBlock& start,
+                     MirrorTask task);
     template <typename Body> bool spawn(const HandleBlockPtr& block, Body body);
     void ended(Running* entry);
 
