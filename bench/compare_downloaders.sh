@@ -4,15 +4,19 @@
 #   (a) a 1 GiB file without limit;
 #   (b) the same file with nginx limit_rate 20m on each connection.
 #
-# Prints wall time, CPU time (user + system) and peak memory of each run, and
-# the ratios against our targets. Every download is checked by sha256.
+# Prints wall time, CPU time (user + system) and peak memory of each tool, and
+# the ratios against our targets. Every download is checked by sha256. Each
+# tool runs RUNS times (3 by default), the tools taking turns, and each figure
+# is the median of its runs; dirty pages are written out before every run so
+# that no tool pays for the previous one's writes.
 #
-# usage: bench/compare_downloaders.sh [path/to/fetchora-cli]   (SIZE_MIB=1024 by default)
+# usage: bench/compare_downloaders.sh [path/to/fetchora-cli]   (SIZE_MIB=1024, RUNS=3 by default)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 cli=$(realpath "${1:-$here/../build/fetchora-cli}")
 size_mib=${SIZE_MIB:-1024}
+runs=${RUNS:-3}
 connections=8
 
 need=()
@@ -72,6 +76,7 @@ until curl -sf -o /dev/null -r 0-0 "http://127.0.0.1:$port/free/big.bin"; do sle
 run() {
   local name=$1 case=$2; shift 2
   rm -rf "$work/out"/* "$work/home"/*
+  sync
   local stats="$work/time.txt"
   ( cd "$work/out" && /usr/bin/time -f '%e %U %S %M' -o "$stats" "$@" >/dev/null 2>"$work/stderr.txt" ) || {
     echo "$name ($case) failed:" >&2; tail -5 "$work/stderr.txt" >&2; return 1; }
@@ -82,17 +87,31 @@ run() {
   printf '%s %s %s\n' "$wall" "$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')" "$peak"
 }
 
+# median of the numbers given
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
 declare -A wall cpu peak
 for case in free limited; do
   url="http://127.0.0.1:$port/$case/big.bin"
+  declare -A walls=() cpus=() peaks=()
+  for ((i = 1; i <= runs; i++)); do
+    for tool in fetchora aria2c axel; do
+      echo "run $i of $runs: $tool ($case)" >&2
+      case $tool in
+        fetchora) result=$(run $tool $case env FETCHORA_HOME="$work/home" "$cli" -q -s $connections -d "$work/out" "$url") ;;
+        aria2c)   result=$(run $tool $case aria2c -q -x$connections -s$connections --file-allocation=none \
+                             --allow-overwrite=true -d "$work/out" -o big.bin "$url") ;;
+        axel)     result=$(run $tool $case axel -q -n $connections -o "$work/out/big.bin" "$url") ;;
+      esac
+      read -r w c p <<< "$result"
+      walls[$tool]+="$w "; cpus[$tool]+="$c "; peaks[$tool]+="$p "
+    done
+  done
   for tool in fetchora aria2c axel; do
-    case $tool in
-      fetchora) result=$(run $tool $case env FETCHORA_HOME="$work/home" "$cli" -q -s $connections -d "$work/out" "$url") ;;
-      aria2c)   result=$(run $tool $case aria2c -q -x$connections -s$connections --file-allocation=none \
-                           --allow-overwrite=true -d "$work/out" -o big.bin "$url") ;;
-      axel)     result=$(run $tool $case axel -q -n $connections -o "$work/out/big.bin" "$url") ;;
-    esac
-    read -r wall[$tool,$case] cpu[$tool,$case] peak[$tool,$case] <<< "$result"
+    # shellcheck disable=SC2086
+    wall[$tool,$case]=$(median ${walls[$tool]}); cpu[$tool,$case]=$(median ${cpus[$tool]})
+    # shellcheck disable=SC2086
+    peak[$tool,$case]=$(median ${peaks[$tool]})
   done
 done
 

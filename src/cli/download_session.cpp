@@ -11,10 +11,10 @@
 #include "model/database_file.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
-#include "net/http_transfer.h"
 #include "net/tls_stream.h"
 #include "net/url.h"
 #include "shell/application.h"
+#include "shell/transfer_procedures.h"
 
 #include <algorithm>
 #include <ctime>
@@ -175,8 +175,7 @@ int DownloadSession::run()
 
     m_sites = std::make_unique<SiteConnectionTable>(settings.siteRules());
     m_threads = std::make_unique<TransferThreads>(m_app.loop(), m_app.jobLock());
-    m_threads->registerProcedure(ServiceCode::Http, HttpTransfer);
-    m_threads->registerProcedure(ServiceCode::Https, HttpTransfer);
+    registerTransferProcedures(*m_threads);
     m_retired = std::make_unique<RetiredHandleBlocks>(m_app.clock());
     m_hostWindow = std::make_unique<RunnerHostWindow>(m_app.loop(), *this);
     m_hostWindow->create();
