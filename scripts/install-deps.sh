@@ -9,7 +9,12 @@ packages=(
   libssl-dev zlib1g-dev libgtest-dev libgmock-dev
   clang-format curl python3 ccache
   nginx-light tinyproxy microsocks dante-server openssl
+  python3-pyftpdlib vsftpd
 )
+
+# Packages whose install would start a system-wide server (vsftpd on port 21
+# of every interface); the tests run their own instances on loopback ports.
+system_services=(vsftpd)
 
 if [ "$(id -u)" -ne 0 ]; then
   exec sudo "$0" "$@"
@@ -21,6 +26,24 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  # Without a policy, the package scripts start every service they install.
+  # A temporary one that denies all starts covers the install and no longer.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' > "$policy"
+    chmod 755 "$policy"
+    trap 'rm -f "$policy"' EXIT
+  fi
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+# Keep those services from starting at boot (and stop them under systemd).
+for service in "${system_services[@]}"; do
+  if command -v systemctl >/dev/null; then
+    systemctl disable --now "$service" >/dev/null 2>&1 || systemctl disable "$service" >/dev/null 2>&1 || true
+  fi
+  if command -v update-rc.d >/dev/null && [ -e "/etc/init.d/$service" ]; then
+    update-rc.d "$service" disable >/dev/null 2>&1 || true
+  fi
+done
