@@ -1,9 +1,20 @@
 #include "support/real_peers.h"
 
+#include "support/support_files.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <functional>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fetchora::test {
@@ -53,6 +64,148 @@ void startOnFreePorts(const std::string& name, PeerProcess& process, const std::
         lastLog = logTail(logFile);
     }
     throw std::runtime_error(name + " did not start on 127.0.0.1: " + lastLog);
+}
+
+int connectLoopback(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool portIsFree(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+// The first of kFtpPassivePorts consecutive free ports in the same range as
+// pickFreePort, none of them `avoid`.
+uint16_t pickFreePortBlock(uint16_t avoid)
+{
+    static std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> range(20000, 32000 - kFtpPassivePorts);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto low = static_cast<uint16_t>(range(random));
+        bool free = avoid < low || avoid >= low + kFtpPassivePorts;
+        for (int offset = 0; free && offset < kFtpPassivePorts; ++offset)
+            free = portIsFree(static_cast<uint16_t>(low + offset));
+        if (free)
+            return low;
+    }
+    throw std::runtime_error("no block of free ports on 127.0.0.1 for FTP passive connections");
+}
+
+// True when a complete line of `text` ends a reply ("NNN " and the rest).
+bool holdsFinalReplyLine(const std::string& text, std::string* finalLine)
+{
+    size_t lineStart = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', lineStart)) {
+        const std::string line = text.substr(lineStart, end - lineStart);
+        if (line.size() >= 4 && line[3] == ' ') {
+            *finalLine = line;
+            return true;
+        }
+        lineStart = end + 1;
+    }
+    return false;
+}
+
+// The first reply of a new control connection, its last line in *finalLine.
+std::string readFtpWelcome(uint16_t port, std::string* finalLine)
+{
+    const int fd = connectLoopback(port);
+    if (fd < 0)
+        return "(no connection)";
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!holdsFinalReplyLine(text, finalLine) && std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, 100) <= 0)
+            continue;
+        char buffer[512];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+// A started FTP peer must greet with a 220 reply; anything else ("500 OOPS",
+// a closed connection) is a broken set-up, reported with what it said. A 421
+// is retried: the port probe's session may still count against a small
+// per-address limit.
+void requireFtpWelcome(const std::string& name, uint16_t port, const std::filesystem::path& logFile)
+{
+    std::string text;
+    std::string finalLine;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        finalLine.clear();
+        text = readFtpWelcome(port, &finalLine);
+        if (finalLine.rfind("421 ", 0) != 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (finalLine.rfind("220 ", 0) != 0)
+        throw std::runtime_error(name + " does not greet with 220: \"" + text + "\" " + logTail(logFile));
+}
+
+// The processes whose parent is `parent`, ended ones it has not reaped yet
+// included (a server counts a session until it reaps it).
+std::vector<pid_t> childProcesses(pid_t parent)
+{
+    std::vector<pid_t> children;
+    if (parent <= 0)
+        return children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text;
+        std::getline(stat, text);
+        // The command name in parentheses may hold blanks; the parent's id
+        // is the second field after it.
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(text.substr(close + 1));
+        std::string state;
+        pid_t parentId = 0;
+        fields >> state >> parentId;
+        if (parentId == parent)
+            children.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return children;
+}
+
+// Waits up to two seconds for `idle`. The start-up probes' sessions, all
+// accepted before the welcome check's, must be gone before a test counts
+// sessions or meets a session limit.
+void waitUntilIdle(const std::function<bool()>& idle)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!idle() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 }  // namespace
@@ -110,9 +263,7 @@ NginxPeer::NginxPeer(std::vector<std::string> certificateNames, std::string serv
                       + d + "/cert.pem; ssl_certificate_key " + d
                       + "/key.pem;\n"
                         "    root "
-                      + d
-                      + "/www;\n" + serverConfig
-                      + "\n  }\n}\n");
+                      + d + "/www;\n" + serverConfig + "\n  }\n}\n");
         return std::vector<std::string>{nginx, "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"};
     });
 }
@@ -216,6 +367,122 @@ DantePeer::DantePeer(bool withLogin)
                                         "mount --bind " + d + "/passwd /etc/passwd && mount --bind " + d
                                             + "/shadow /etc/shadow && exec " + run};
     });
+}
+
+PyftpdlibPeer::PyftpdlibPeer(FtpPeerOptions options)
+{
+    // The python on PATH may be another installation without the module.
+    const std::string python = "/usr/bin/python3";
+    if (::access(python.c_str(), X_OK) != 0)
+        throw std::runtime_error("test peer /usr/bin/python3 is missing (apt-get install python3-pyftpdlib)");
+    const std::string env = requireExecutable("env", "coreutils");
+    const std::filesystem::path script = supportFile("ftpd.py");
+    const std::filesystem::path& dir = m_dir.path();
+    openFolder(dir);
+    std::filesystem::create_directories(anonymousRoot());
+    std::filesystem::create_directories(userRoot());
+    if (runProgram({python, "-c", "import pyftpdlib"}, dir / "import.log") != 0)
+        throw std::runtime_error("test peer pyftpdlib is not installed (apt-get install python3-pyftpdlib): "
+                                 + logTail(dir / "import.log"));
+
+    std::string banner;
+    for (const std::string& line : options.banner)
+        banner += (banner.empty() ? "" : "|") + line;
+    startOnFreePorts("pyftpdlib", m_process, logFile(), {&m_port}, [&] {
+        m_passivePortLow = pickFreePortBlock(m_port);
+        return std::vector<std::string>{env,
+                                        "FTP_BANNER=" + banner,
+                                        "FTP_USER=" + std::string(kFtpUser),
+                                        "FTP_PASS=" + std::string(kFtpPassword),
+                                        "FTP_MAX_CONS_PER_IP=" + std::to_string(options.maxSessionsPerAddress),
+                                        "FTP_MAX_RATE=" + std::to_string(options.maxBytesPerSecond),
+                                        python,
+                                        script.string(),
+                                        std::to_string(m_port),
+                                        anonymousRoot().string(),
+                                        userRoot().string(),
+                                        std::to_string(m_passivePortLow),
+                                        std::to_string(m_passivePortLow + kFtpPassivePorts - 1),
+                                        (dir / "sessions").string()};
+    });
+    requireFtpWelcome("pyftpdlib", m_port, logFile());
+    waitUntilIdle([this] { return statistic("open") == 0; });
+}
+
+int PyftpdlibPeer::statistic(const std::string& name) const
+{
+    std::ifstream in(m_dir / "sessions");
+    std::string key;
+    int value = 0;
+    while (in >> key >> value) {
+        if (key == name)
+            return value;
+    }
+    throw std::runtime_error("the FTP peer wrote no '" + name + "' count");
+}
+
+int PyftpdlibPeer::peakSessions() const
+{
+    return statistic("peak");
+}
+
+int PyftpdlibPeer::refusedSessions() const
+{
+    return statistic("refused");
+}
+
+VsftpdPeer::VsftpdPeer(FtpPeerOptions options)
+{
+    const std::string vsftpd = requireExecutable("vsftpd", "vsftpd");
+    const std::filesystem::path& dir = m_dir.path();
+    openFolder(dir);
+    std::filesystem::create_directories(anonymousRoot());
+    openFolder(anonymousRoot());
+    // The server refuses to start sessions without an empty, unwritable
+    // folder of its own to change root into.
+    std::filesystem::create_directories(dir / "empty");
+    ::chmod((dir / "empty").c_str(), 0555);
+
+    std::string bannerLine;
+    if (options.banner.size() > 1) {
+        std::string text;
+        for (const std::string& line : options.banner)
+            text += line + "\n";
+        writeText(dir / "banner.txt", text);
+        bannerLine = "banner_file=" + (dir / "banner.txt").string() + "\n";
+    } else if (!options.banner.empty()) {
+        bannerLine = "ftpd_banner=" + options.banner.front() + "\n";
+    }
+    const std::string d = dir.string();
+    startOnFreePorts("vsftpd", m_process, dir / "vsftpd.out", {&m_port}, [&] {
+        m_passivePortLow = pickFreePortBlock(m_port);
+        writeText(dir / "vsftpd.conf",
+                  "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(m_port)
+                      + "\nbackground=NO\nanonymous_enable=YES\nno_anon_password=YES\nanon_root=" + d
+                      + "/anon\nlocal_enable=NO\nwrite_enable=NO\n" + bannerLine
+                      + "pasv_enable=YES\npasv_address=127.0.0.1\npasv_min_port=" + std::to_string(m_passivePortLow)
+                      + "\npasv_max_port=" + std::to_string(m_passivePortLow + kFtpPassivePorts - 1)
+                      + "\nsecure_chroot_dir=" + d
+                      + "/empty\nseccomp_sandbox=NO\nxferlog_enable=YES\nlog_ftp_protocol=YES\nvsftpd_log_file=" + d
+                      + "/vsftpd.log\nmax_clients=64\nmax_per_ip=" + std::to_string(options.maxSessionsPerAddress)
+                      + "\nanon_max_rate=" + std::to_string(options.maxBytesPerSecond) + "\n");
+        return std::vector<std::string>{vsftpd, d + "/vsftpd.conf"};
+    });
+    requireFtpWelcome("vsftpd", m_port, dir / "vsftpd.out");
+    waitUntilIdle([this] { return childProcesses(m_process.pid()).empty(); });
+}
+
+VsftpdPeer::~VsftpdPeer()
+{
+    killSessions();
+}
+
+void VsftpdPeer::killSessions()
+{
+    for (pid_t session : childProcesses(m_process.pid())) {
+        if (::kill(-session, SIGKILL) != 0)
+            ::kill(session, SIGKILL);
+    }
 }
 
 }  // namespace fetchora::test

@@ -9,8 +9,14 @@
 //   TinyproxyPeer   plain HTTP proxy and CONNECT, optionally with Basic login
 //   MicrosocksPeer  SOCKS5, optionally with user/password login
 //   DantePeer       SOCKS4 and SOCKS5, or SOCKS5 with user/password login
+//   PyftpdlibPeer   FTP: a read-only anonymous folder and a user/password
+//                   folder, multi-line welcome, per-address session limit,
+//                   per-connection rate limit, counts of sessions at once
+//   VsftpdPeer      FTP: a read-only anonymous folder, welcome, per-address
+//                   session limit, rate limit
 //
-// The proxies only reach 127.0.0.1 and localhost.
+// The proxies only reach 127.0.0.1 and localhost; the FTP servers listen and
+// open passive ports on 127.0.0.1 only.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -93,6 +99,78 @@ private:
     TempDir m_dir;
     PeerProcess m_process;
     uint16_t m_port = 0;
+};
+
+// What an FTP peer is started with.
+struct FtpPeerOptions {
+    // The welcome text, one entry per line ("220-" continuation lines, then
+    // "220 " with the last).
+    std::vector<std::string> banner{"Fetchora test FTP server ready"};
+    // Control connections allowed from one address at once; one more is
+    // refused with 421. 0: no limit.
+    int maxSessionsPerAddress = 0;
+    // Bytes per second per data connection. 0: no limit.
+    int64_t maxBytesPerSecond = 0;
+};
+
+// Passive data connections use kFtpPassivePorts consecutive ports starting at
+// passivePortLow(); they are free when the peer starts.
+inline constexpr int kFtpPassivePorts = 10;
+
+class PyftpdlibPeer {
+public:
+    explicit PyftpdlibPeer(FtpPeerOptions options = {});
+
+    uint16_t port() const { return m_port; }
+    uint16_t passivePortLow() const { return m_passivePortLow; }
+    // Served to "anonymous" (any password), read-only.
+    std::filesystem::path anonymousRoot() const { return m_dir / "anon"; }
+    // Served to kFtpUser with kFtpPassword, read-only.
+    std::filesystem::path userRoot() const { return m_dir / "user"; }
+    std::filesystem::path logFile() const { return m_dir / "ftpd.log"; }
+
+    // Most control connections that were open at the same moment, and how
+    // many were refused for the per-address limit, since the start.
+    int peakSessions() const;
+    int refusedSessions() const;
+
+    static constexpr const char* kFtpUser = "fetchuser";
+    static constexpr const char* kFtpPassword = "fetchpass";
+
+private:
+    int statistic(const std::string& name) const;
+
+    TempDir m_dir;
+    PeerProcess m_process;
+    uint16_t m_port = 0;
+    uint16_t m_passivePortLow = 0;
+};
+
+class VsftpdPeer {
+public:
+    // Only anonymous logins: a user account would need a system user.
+    explicit VsftpdPeer(FtpPeerOptions options = {});
+    // Live sessions are their own process groups and outlive the listener;
+    // they are killed first.
+    ~VsftpdPeer();
+    VsftpdPeer(const VsftpdPeer&) = delete;
+    VsftpdPeer& operator=(const VsftpdPeer&) = delete;
+
+    uint16_t port() const { return m_port; }
+    uint16_t passivePortLow() const { return m_passivePortLow; }
+    // Served to "anonymous", read-only. Files must be world-readable (the
+    // sessions run as the ftp user); the folder stays root-owned and closed
+    // to writes, as the server demands.
+    std::filesystem::path anonymousRoot() const { return m_dir / "anon"; }
+    std::filesystem::path logFile() const { return m_dir / "vsftpd.log"; }
+
+private:
+    void killSessions();
+
+    TempDir m_dir;
+    PeerProcess m_process;
+    uint16_t m_port = 0;
+    uint16_t m_passivePortLow = 0;
 };
 
 }  // namespace fetchora::test
