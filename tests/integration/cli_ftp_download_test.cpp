@@ -1,0 +1,324 @@
+// End-to-end FTP downloads: the fetchora-cli executable against real FTP
+// servers on 127.0.0.1 (pyftpdlib and vsftpd), directly and through SOCKS5
+// and CONNECT tunnels, its output compared byte for byte with the source.
+#include "config/app_settings.h"
+#include "config/proxy_entry.h"
+#include "platform/registry.h"
+#include "shell/application.h"
+#include "support/cli_process.h"
+#include "support/real_peers.h"
+#include "support/temp_dir.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <thread>
+
+namespace fetchora {
+namespace {
+
+using test::CliProcess;
+using test::FtpPeerOptions;
+using test::PyftpdlibPeer;
+using test::TempDir;
+using test::VsftpdPeer;
+
+constexpr auto kRunTimeout = std::chrono::seconds(120);
+
+// The files of a folder, for "nothing was left behind" checks.
+std::vector<std::string> folderEntries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// Bytes the pyftpdlib peer sent in RETR transfers logged from byte `from` of
+// its log on (each transfer's line ends in "bytes=N seconds=...").
+int64_t bytesRetrievedInLogFrom(const std::filesystem::path& log, std::streamoff from)
+{
+    std::ifstream in(log);
+    in.seekg(from);
+    static const std::regex transfer(R"( RETR .* completed=[01] bytes=(\d+) )");
+    int64_t total = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::smatch match;
+        if (std::regex_search(line, match, transfer))
+            total += std::stoll(match[1]);
+    }
+    return total;
+}
+
+class CliFtpDownload : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(m_dir / "home");
+        std::filesystem::create_directories(m_dir / "out");
+    }
+
+    std::map<std::string, std::string> environment() const
+    {
+        return {{"FETCHORA_HOME", (m_dir / "home").string()},
+                {"TMPDIR", m_dir.path().string()},
+                {"HOME", m_dir.path().string()}};
+    }
+
+    // Runs fetchora-cli -v to its end; its part logs land in *log.
+    int download(const std::filesystem::path& folder, const std::vector<std::string>& extra, const std::string& url,
+                 std::string* log = nullptr)
+    {
+        std::filesystem::create_directories(folder);
+        std::vector<std::string> arguments{"-q", "-v", "-d", folder.string()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments.push_back(url);
+        CliProcess cli(arguments, environment(), m_dir.path());
+        const int code = cli.wait(kRunTimeout);
+        if (log)
+            *log = cli.standardError();
+        return code;
+    }
+
+    void changeSettings(const std::function<void(AppSettings&)>& change)
+    {
+        Registry registry(m_dir / "home" / kSettingsFileName);
+        ASSERT_TRUE(registry.load());
+        SettingsEnvironment environment;
+        environment.temporaryFolder = (m_dir / "settings-tmp").string();
+        AppSettings settings(registry, environment);
+        settings.LoadSettings();
+        change(settings);
+        ASSERT_TRUE(settings.SaveSettings());
+    }
+
+    // Makes every later FTP job go through this proxy.
+    void useFtpProxy(const ProxyEntry& proxy)
+    {
+        changeSettings([&](AppSettings& settings) {
+            ASSERT_EQ(settings.proxies().AddProxy(proxy, false), 1);
+            auto index = static_cast<int32_t>(settings.proxies().ProxyCount() - 1);
+            settings.proxies().setDefaultIndex(ProxyDefault::Ftp, index);
+            settings.SetOption(OptionId::UseDefaultProxies, 1);
+        });
+    }
+
+    static std::string ftpUrl(uint16_t port, const std::string& path, const std::string& login = {})
+    {
+        return "ftp://" + login + (login.empty() ? "" : "@") + "127.0.0.1:" + std::to_string(port) + "/" + path;
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(CliFtpDownload, BigFileWithEightConnectionsFromPyftpdlibAndVsftpdIsByteIdentical)
+{
+    PyftpdlibPeer pyftpdlib;
+    VsftpdPeer vsftpd;
+    const int64_t size = test::bigTestFileBytes(64);
+    const auto source = pyftpdlib.anonymousRoot() / "big.bin";
+    test::writePseudoRandomFile(source, size, 31);
+    std::filesystem::create_hard_link(source, vsftpd.anonymousRoot() / "big.bin");
+
+    std::string log;
+    ASSERT_EQ(download(m_dir / "out" / "py", {"-s", "8"}, ftpUrl(pyftpdlib.port(), "big.bin"), &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "py" / "big.bin"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "py" / "big.bin.kx!"));
+    // The file was split: more than one connection fetched it at once.
+    EXPECT_GE(pyftpdlib.peakSessions(), 2) << log;
+    // An anonymous login never shows a password either.
+    EXPECT_NE(log.find("PASS ********"), std::string::npos) << log;
+
+    ASSERT_EQ(download(m_dir / "out" / "vs", {"-s", "8"}, ftpUrl(vsftpd.port(), "big.bin"), &log), 0)
+        << log << test::readFile(vsftpd.logFile());
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "vs" / "big.bin"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "vs" / "big.bin.kx!"));
+}
+
+TEST_F(CliFtpDownload, ActiveModeDownloadIsByteIdentical)
+{
+    PyftpdlibPeer pyftpdlib;
+    const auto source = pyftpdlib.anonymousRoot() / "active.bin";
+    test::writePseudoRandomFile(source, test::bigTestFileBytes(8), 32);
+    changeSettings([](AppSettings& settings) { settings.SetOption(OptionId::FtpPassive, 0); });
+
+    std::string log;
+    ASSERT_EQ(download(m_dir / "out", {"-s", "4"}, ftpUrl(pyftpdlib.port(), "active.bin"), &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "active.bin"));
+    EXPECT_NE(log.find("sent PORT 127,0,0,1,"), std::string::npos) << log;
+    EXPECT_EQ(log.find("sent PASV"), std::string::npos) << log;
+}
+
+TEST_F(CliFtpDownload, LoginFromTheUrlWorksAndAWrongPasswordFailsWithoutAFile)
+{
+    PyftpdlibPeer pyftpdlib;
+    const auto source = pyftpdlib.userRoot() / "private.bin";
+    test::writePseudoRandomFile(source, 3 << 20, 33);
+    const std::string login = std::string(PyftpdlibPeer::kFtpUser) + ":" + PyftpdlibPeer::kFtpPassword;
+
+    std::string log;
+    ASSERT_EQ(download(m_dir / "out", {"-s", "2"}, ftpUrl(pyftpdlib.port(), "private.bin", login), &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "private.bin"));
+    EXPECT_NE(log.find("sent USER " + std::string(PyftpdlibPeer::kFtpUser)), std::string::npos) << log;
+    EXPECT_NE(log.find("PASS ********"), std::string::npos) << log;
+    EXPECT_EQ(log.find(PyftpdlibPeer::kFtpPassword), std::string::npos) << log;
+
+    const auto wrong = m_dir / "out" / "wrong";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(download(wrong, {},
+                       ftpUrl(pyftpdlib.port(), "private.bin", std::string(PyftpdlibPeer::kFtpUser) + ":nope"), &log),
+              1)
+        << log;
+    // A refused login ends the job instead of retrying it for minutes.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_NE(log.find("received 530"), std::string::npos) << log;
+    EXPECT_EQ(log.find("nope"), std::string::npos) << log;
+    EXPECT_EQ(folderEntries(wrong), std::vector<std::string>{}) << log;
+}
+
+TEST_F(CliFtpDownload, MaxConnectionInTheWelcomeKeepsTheSiteAtTwoConnections)
+{
+    FtpPeerOptions options;
+    options.banner = {"Fetchora test FTP server", "fetchora: maxconnection=2"};
+    options.maxSessionsPerAddress = 2;
+    // Slow enough that eight parts would want eight connections at once.
+    options.maxBytesPerSecond = 6 << 20;
+    PyftpdlibPeer pyftpdlib(options);
+    const auto source = pyftpdlib.anonymousRoot() / "limited.bin";
+    test::writePseudoRandomFile(source, test::bigTestFileBytes(16), 34);
+
+    std::string log;
+    ASSERT_EQ(download(m_dir / "out" / "py", {"-s", "8"}, ftpUrl(pyftpdlib.port(), "limited.bin"), &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "py" / "limited.bin"));
+    EXPECT_LE(pyftpdlib.peakSessions(), 2) << log;
+    EXPECT_EQ(pyftpdlib.refusedSessions(), 0) << log;
+    // The limit caps the connections; it does not drop them to one.
+    EXPECT_EQ(pyftpdlib.peakSessions(), 2) << log;
+
+    // Upper case counts the same; vsftpd refuses a third session with 421.
+    FtpPeerOptions upper;
+    upper.banner = {"Welcome. FETCHORA: MAXCONNECTION=2"};
+    upper.maxSessionsPerAddress = 2;
+    upper.maxBytesPerSecond = 6 << 20;
+    VsftpdPeer vsftpd(upper);
+    std::filesystem::create_hard_link(source, vsftpd.anonymousRoot() / "limited.bin");
+    ASSERT_EQ(download(m_dir / "out" / "vs", {"-s", "8"}, ftpUrl(vsftpd.port(), "limited.bin"), &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "vs" / "limited.bin"));
+    EXPECT_EQ(log.find("received 421"), std::string::npos) << log;
+}
+
+TEST_F(CliFtpDownload, KilledMidDownloadResumesWithRestAndEndsByteIdentical)
+{
+    const int64_t size = test::bigTestFileBytes(32);
+    FtpPeerOptions options;
+    // Four connections take about two seconds for the whole file.
+    options.maxBytesPerSecond = std::max<int64_t>(size / 8, 64 << 10);
+    PyftpdlibPeer pyftpdlib(options);
+    const auto source = pyftpdlib.anonymousRoot() / "resume.bin";
+    test::writePseudoRandomFile(source, size, 35);
+    const std::string url = ftpUrl(pyftpdlib.port(), "resume.bin");
+    const auto partial = m_dir / "out" / "resume.bin.kx!";
+    {
+        CliProcess cli({"-q", "-s", "4", "-d", (m_dir / "out").string(), url}, environment(), m_dir.path());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        // Killed once a good part of the file is on disk, well before the end.
+        while (std::chrono::steady_clock::now() < deadline && bytesRetrievedInLogFrom(pyftpdlib.logFile(), 0) == 0
+               && (!std::filesystem::exists(partial) || std::filesystem::file_size(partial) == 0))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(900));
+        cli.signal(SIGKILL);
+        cli.wait();
+    }
+    ASSERT_TRUE(std::filesystem::exists(partial));
+    ASSERT_FALSE(std::filesystem::exists(m_dir / "out" / "resume.bin"));
+    // Let the server log the transfers the kill cut short.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto firstRunEnd = static_cast<std::streamoff>(std::filesystem::file_size(pyftpdlib.logFile()));
+    const int64_t firstRunBytes = bytesRetrievedInLogFrom(pyftpdlib.logFile(), 0);
+    ASSERT_GT(firstRunBytes, 0) << test::readFile(pyftpdlib.logFile());
+    ASSERT_LT(firstRunBytes, size) << "the first run was not cut short";
+
+    std::string log;
+    ASSERT_EQ(download(m_dir / "out", {"-s", "4"}, url, &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "resume.bin"));
+    // The second run fetched the rest, not the whole file again.
+    const int64_t secondRunBytes = bytesRetrievedInLogFrom(pyftpdlib.logFile(), firstRunEnd);
+    EXPECT_LT(secondRunBytes, size) << test::readFile(pyftpdlib.logFile());
+    // A part that resumes past its range start says where.
+    EXPECT_TRUE(std::regex_search(log, std::regex("sent REST [1-9][0-9]{3,}"))) << log;
+}
+
+TEST_F(CliFtpDownload, DownloadsThroughSocks5AndConnectTunnels)
+{
+    PyftpdlibPeer pyftpdlib;
+    const auto source = pyftpdlib.anonymousRoot() / "tunnelled.bin";
+    test::writePseudoRandomFile(source, test::bigTestFileBytes(8), 36);
+    test::MicrosocksPeer socks5(test::ProxyLogin{"suser", "spass"});
+    test::TinyproxyPeer tinyproxy(test::ProxyLogin{"puser", "ppass"});
+
+    struct Case {
+        const char* name;
+        ProxyEntry proxy;
+    };
+    const std::vector<Case> cases = {
+        {"socks5-login",
+         {"p", "127.0.0.1", "suser", "spass", socks5.port(), kProxySocks5, kProxyAuthenticate | kProxyPassive}},
+        {"connect-tunnel",
+         {"p", "127.0.0.1", "puser", "ppass", tinyproxy.port(), kProxyHttpConnect, kProxyAuthenticate | kProxyPassive}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        useFtpProxy(c.proxy);
+        const auto folder = m_dir / "out" / c.name;
+        std::string log;
+        ASSERT_EQ(download(folder, {"-s", "2"}, ftpUrl(pyftpdlib.port(), "tunnelled.bin"), &log), 0) << log;
+        EXPECT_TRUE(test::sameFileBytes(source, folder / "tunnelled.bin"));
+    }
+    // The CONNECT tunnel carried the control connection and the passive data
+    // connections alike.
+    const std::string proxyLog = test::readFile(tinyproxy.logFile());
+    bool controlTunnelled = false;
+    bool dataTunnelled = false;
+    static const std::regex connect(R"(CONNECT 127\.0\.0\.1:(\d+))");
+    for (auto match = std::sregex_iterator(proxyLog.begin(), proxyLog.end(), connect); match != std::sregex_iterator();
+         ++match) {
+        const int port = std::stoi((*match)[1]);
+        controlTunnelled = controlTunnelled || port == pyftpdlib.port();
+        dataTunnelled = dataTunnelled
+            || (port >= pyftpdlib.passivePortLow() && port < pyftpdlib.passivePortLow() + test::kFtpPassivePorts);
+    }
+    EXPECT_TRUE(controlTunnelled) << proxyLog;
+    EXPECT_TRUE(dataTunnelled) << proxyLog;
+}
+
+TEST_F(CliFtpDownload, MissingFileFailsAndEscapedNamesAreFound)
+{
+    PyftpdlibPeer pyftpdlib;
+    VsftpdPeer vsftpd;
+
+    for (uint16_t port : {pyftpdlib.port(), vsftpd.port()}) {
+        SCOPED_TRACE(port);
+        const auto folder = m_dir / "out" / std::to_string(port);
+        std::string log;
+        EXPECT_EQ(download(folder, {}, ftpUrl(port, "no/such-file.bin"), &log), 1) << log;
+        EXPECT_NE(log.find("received 550"), std::string::npos) << log;
+        EXPECT_EQ(folderEntries(folder), std::vector<std::string>{}) << log;
+    }
+
+    // A name with a blank, written escaped in the URL, is the server's name.
+    std::filesystem::create_directories(pyftpdlib.anonymousRoot() / "sub dir");
+    const auto source = pyftpdlib.anonymousRoot() / "sub dir" / "two words.txt";
+    test::writeFile(source, test::kSmallFileText);
+    std::string log;
+    EXPECT_EQ(download(m_dir / "out" / "escaped", {}, ftpUrl(pyftpdlib.port(), "sub%20dir/two%20words.txt"), &log), 0)
+        << log;
+    EXPECT_EQ(test::readFile(m_dir / "out" / "escaped" / "two words.txt"), test::kSmallFileText) << log;
+}
+
+}  // namespace
+}  // namespace fetchora
