@@ -229,6 +229,19 @@ void JobRunner::releaseSite(JobPart& part)
     found->second.site = nullptr;
 }
 
+void JobRunner::countSiteConnection(JobPart& part, SiteConnectionLimit* site)
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    if (m_job.noSiteLimit || site == nullptr)
+        return;
+    const auto found = m_runtime.find(&part);
+    if (found == m_runtime.end() || found->second.site == site)
+        return;
+    SiteConnectionTable::release(found->second.site);
+    SiteConnectionTable::acquire(site);
+    found->second.site = site;
+}
+
 void JobRunner::dropParts()
 {
     for (auto& part : m_parts) {

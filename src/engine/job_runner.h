@@ -104,6 +104,9 @@ public:
     bool RetryCheck(JobPart& part);
     // The answer to WM_PART_ERROR: 1 wait and reconnect, 0 the thread ends.
     int RetryDecision(JobPart& part);
+    // A server announced its site's limit while the part was connected: the
+    // part's connection counts against that record from now on.
+    void countSiteConnection(JobPart& part, SiteConnectionLimit* site);
 
     // ---- thread messages (CJobWnd, under the job lock) -----------------------
     // Marks a handler frame; old parts and windows are freed only when none

@@ -150,6 +150,7 @@ TransferSettings JobRunner::transferSettings(const ProxyEntry*) const
     out.rollback = settings.proxies().rollback();
     out.bandwidth = static_cast<uint32_t>(std::max(0, settings.bandWidth()));
     out.asciiTypes = settings.GetOptionText(OptionId::AsciiModeTypes);
+    out.ftpPassive = option(OptionId::FtpPassive) != 0;
     out.anonymousPassword = settings.GetOptionText(OptionId::AnonymousEMail);
     return out;
 }
@@ -169,6 +170,7 @@ bool JobRunner::startTransferThread(JobPart& part, const UrlEntry& url, const Pr
     start.block = m_runtime[&part].block;
     start.window = m_window->id();
     start.value = isRetry ? 1 : 0;
+    start.sites = m_ctx.sites;
     if (proxy) {
         start.flags |= kStartProxyChosen;
         start.proxy = *proxy;

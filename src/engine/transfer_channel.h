@@ -62,6 +62,21 @@ public:
     // WM_PART_RESOLVED: a host address was learnt (remembered for the job).
     virtual void resolved(const std::string& address, bool forProxy) = 0;
 
+    // The URL's own marks, kept with the job's URL entry: whether the site
+    // honours REST (learnt by the FTP probe), and that it refused the login
+    // (the job window may then stop the job or move to another URL).
+    virtual void markResumable(bool canResume) { (void)canResume; }
+    virtual void markLoginFailed() { }
+
+    // A server announced how many connections its site allows: the limit is
+    // recorded for the URL's host and port, attached to the job's URL entry
+    // and counted for this part. False when nothing was recorded.
+    virtual bool learnSiteLimit(int32_t limit)
+    {
+        (void)limit;
+        return false;
+    }
+
     // Where the part is to read from now (its start plus what it received),
     // and the job's known size (-1 when unknown), read under the job lock.
     virtual int64_t rangeStart() const = 0;
@@ -84,6 +99,7 @@ struct TransferSettings {
     uint32_t bandwidth = 187500;       // "BandWidth", for pacing
     std::string asciiTypes = ".txt";   // "AsciiMode" (FTP)
     std::string anonymousPassword;     // "EMail" (FTP)
+    bool ftpPassive = true;            // FTP passive mode: the flag of proxy entry 0
 };
 
 // Everything a transfer thread starts with (the ThreadStartBlock's content).

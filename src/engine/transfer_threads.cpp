@@ -1,5 +1,7 @@
 #include "engine/transfer_threads.h"
 
+#include "engine/job_runner.h"
+#include "engine/site_connections.h"
 #include "engine/speed_limiter.h"
 #include "model/download_job.h"
 #include "platform/message_loop.h"
@@ -70,7 +72,13 @@ private:
 // ---- JobPartChannel ---------------------------------------------------------------
 
 JobPartChannel::JobPartChannel(MessageLoop& loop, JobLock& lock, const ThreadStartBlock& start)
-    : m_loop(loop), m_lock(lock), m_window(start.window), m_block(start.block), m_job(start.job), m_part(start.part)
+    : m_loop(loop),
+      m_lock(lock),
+      m_window(start.window),
+      m_block(start.block),
+      m_job(start.job),
+      m_part(start.part),
+      m_sites(start.sites)
 {
 }
 
@@ -158,6 +166,40 @@ void JobPartChannel::logLine(ConnectionLogKind kind, std::string_view text)
     message.logKind = kind;
     message.text = text;
     sendMessage(WM_PART_LOG, message);
+}
+
+void JobPartChannel::markResumable(bool canResume)
+{
+    JobLockGuard guard(m_lock);
+    if (!m_block->alive())
+        return;
+    if (UrlEntry* url = m_job->GetUrl(m_part->urlIndex))
+        url->resumeProbe = canResume ? 1 : 2;
+}
+
+void JobPartChannel::markLoginFailed()
+{
+    JobLockGuard guard(m_lock);
+    if (!m_block->alive())
+        return;
+    if (UrlEntry* url = m_job->GetUrl(m_part->urlIndex))
+        url->loginFailed = true;
+}
+
+bool JobPartChannel::learnSiteLimit(int32_t limit)
+{
+    JobLockGuard guard(m_lock);
+    if (!m_block->alive() || m_sites == nullptr || limit <= 0)
+        return false;
+    UrlEntry* url = m_job->GetUrl(m_part->urlIndex);
+    if (url == nullptr || url->siteLimit != nullptr)
+        return false;
+    SiteConnectionLimit* record = m_sites->learnLimit(url->host, url->port, limit);
+    url->siteLimit = record;
+    // The connection this worker holds counts against the new limit.
+    if (JobRunner* runner = runnerOf(*m_job))
+        runner->countSiteConnection(*m_part, record);
+    return true;
 }
 
 void JobPartChannel::exited()

@@ -39,6 +39,7 @@ namespace fetchora {
 
 class DownloadJob;
 class MessageLoop;
+class SiteConnectionTable;
 
 // A transfer thread procedure (HTTP, FTP, HTTPS, MMS, RTSP): runs one part's
 // transfer to its end; 0 ended, 1 finished, 2 failed.
@@ -79,6 +80,7 @@ struct ThreadStartBlock {
     uint32_t index = 0;  // ping: the worker's first URL index
     uint32_t flags = 0;  // kStartProxyChosen
     std::optional<ProxyEntry> proxy;
+    SiteConnectionTable* sites = nullptr;  // where announced site limits are recorded; may be null
 };
 inline constexpr uint32_t kStartProxyChosen = 0x1;
 
@@ -124,6 +126,10 @@ public:
     int64_t rangeStart() const override;
     int64_t knownSize() const override;
     void logLine(ConnectionLogKind kind, std::string_view text) override;
+    // Under the job lock, on the job's URL entry of the part.
+    void markResumable(bool canResume) override;
+    void markLoginFailed() override;
+    bool learnSiteLimit(int32_t limit) override;
 
     // WM_PART_EXIT, sent by the thread wrapper as the thread ends.
     void exited();
@@ -137,6 +143,7 @@ private:
     HandleBlockPtr m_block;
     DownloadJob* m_job;
     JobPart* m_part;
+    SiteConnectionTable* m_sites;
 };
 
 class TransferThreads {

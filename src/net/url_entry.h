@@ -39,6 +39,10 @@ struct UrlEntry {
     std::string resolvedAddress;  // empty until the first successful look-up
     SiteConnectionLimit* siteLimit = nullptr;
     int32_t pingTime = -1;  // milliseconds; -1 = not pinged or no answer
+    // What an FTP server's REST probe showed: 0 not probed, 1 it can resume,
+    // 2 it cannot.
+    uint16_t resumeProbe = 0;
+    bool loginFailed = false;  // the server refused the login
 };
 
 }  // namespace fetchora

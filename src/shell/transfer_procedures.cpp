@@ -1,6 +1,7 @@
 #include "shell/transfer_procedures.h"
 
 #include "engine/transfer_threads.h"
+#include "net/ftp_transfer.h"
 #include "net/http_transfer.h"
 #include "net/url_entry.h"
 
@@ -10,6 +11,9 @@ void registerTransferProcedures(TransferThreads& threads)
 {
     threads.registerProcedure(ServiceCode::Http, HttpTransfer);
     threads.registerProcedure(ServiceCode::Https, HttpTransfer);
+    // FTP URLs whose proxy is a plain HTTP proxy go to the HTTP procedure
+    // (TransferThreads::procedureFor); FtpTransfer hands such a task over too.
+    threads.registerProcedure(ServiceCode::Ftp, FtpTransfer);
 }
 
 }  // namespace fetchora

@@ -1,0 +1,564 @@
+#include "net/ftp_control.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/transfer_channel.h"
+#include "net/ftp_data_address.h"
+#include "net/url.h"
+
+namespace fetchora {
+
+namespace {
+
+// Replies one control connection may give; a server that talks on and on
+// without the dialogue getting anywhere is cut off.
+constexpr int kMaxFtpReplies = 500;
+
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerCopy(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
+    return out;
+}
+
+bool hasLineBreakOrNul(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// The object without a ";type=" suffix.
+std::string_view withoutTypeSuffix(std::string_view object)
+{
+    const std::string lowered = lowerCopy(object);
+    const std::size_t at = lowered.rfind(";type=");
+    return at == std::string::npos ? object : object.substr(0, at);
+}
+
+bool isLoginRefusal(int code)
+{
+    switch (code) {
+    case 500:
+    case 501:
+    case 502:
+    case 504:
+    case 530:
+    case 550:
+    case 554:
+    case 555: return true;
+    default: return false;
+    }
+}
+
+// The user name and password sent to the site.
+std::string siteUser(const FtpSession& session)
+{
+    return session.user.empty() ? std::string("anonymous") : session.user;
+}
+
+std::string sitePassword(const FtpSession& session)
+{
+    if (!session.password.empty())
+        return session.password;
+    return session.user.empty() ? session.anonymousPassword : std::string();
+}
+
+FtpPumpResult fail(FtpControl& control, FtpPumpResult result, std::string why)
+{
+    control.channel.logLine(ConnectionLogKind::Error, why);
+    control.problem = std::move(why);
+    return result;
+}
+
+FtpPumpResult send(FtpControl& control, FtpCommand command, std::string_view argument = {})
+{
+    return SendFtpCommand(control, command, argument) ? FtpPumpResult::Nothing : FtpPumpResult::Error;
+}
+
+std::string unexpected(const FtpReply& reply)
+{
+    return "The server answered \"" + reply.last() + "\".";
+}
+
+// ---- login ------------------------------------------------------------------------------
+
+FtpPumpResult nameSite(FtpControl& control)
+{
+    const ProxyEntry& proxy = *control.session.ftpProxy;
+    const FtpSession& session = control.session;
+    if (proxy.type == kProxyFtpOpen || proxy.type == kProxyFtpSite) {
+        control.loginState = FtpLoginState::SiteNamed;
+        return send(control, FtpCommand::Raw, FtpProxySiteLine(proxy.type, session.host, session.port));
+    }
+    control.loginState = FtpLoginState::UserAtHostSent;
+    return send(control, FtpCommand::Raw, FtpProxyUserLine(proxy.type, siteUser(session), session.host, session.port));
+}
+
+FtpPumpResult loggedIn(FtpControl& control)
+{
+    control.channel.logMessage(ConnectionLogKind::Status, kMsgLoginSuccessful);
+    control.loginState = FtpLoginState::Done;
+    if (control.session.loginTestOnly)
+        return FtpPumpResult::LoggedIn;
+    control.probeStep = 0;
+    return send(control, FtpCommand::Rest, "100");
+}
+
+FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
+{
+    using S = FtpLoginState;
+    const S state = control.loginState;
+    switch (reply.code) {
+    case 220:
+        if (state == S::AwaitWelcome || state == S::SiteNamed) {
+            control.loginState = S::UserSent;
+            return send(control, FtpCommand::User, siteUser(control.session));
+        }
+        if (state == S::AwaitProxyAuthWelcome) {
+            control.loginState = S::ProxyUserSent;
+            return send(control, FtpCommand::User, control.session.ftpProxy->userName);
+        }
+        if (state == S::AwaitProxyWelcome)
+            return nameSite(control);
+        return FtpPumpResult::Nothing;
+    case 331:
+        if (state == S::ProxyUserSent) {
+            control.loginState = S::ProxyPassSent;
+            return send(control, FtpCommand::Pass, control.session.ftpProxy->password);
+        }
+        if (state == S::UserSent || state == S::UserAtHostSent) {
+            control.loginState = S::PassSent;
+            return send(control, FtpCommand::Pass, sitePassword(control.session));
+        }
+        return FtpPumpResult::Nothing;
+    case 230:
+        if (state == S::ProxyUserSent || state == S::ProxyPassSent) {
+            control.loginState = S::AwaitProxyWelcome;
+            return nameSite(control);
+        }
+        // A site that needs no password accepts the user@host line at once.
+        if (state == S::UserSent || state == S::PassSent || state == S::UserAtHostSent)
+            return loggedIn(control);
+        return FtpPumpResult::Nothing;
+    default: break;
+    }
+    const bool waitingForLogin = state == S::UserSent || state == S::PassSent || state == S::UserAtHostSent
+        || state == S::ProxyPassSent || state == S::ProxyUserSent;
+    if (isLoginRefusal(reply.code) && waitingForLogin) {
+        if (state == S::UserSent || state == S::PassSent)
+            control.channel.markLoginFailed();
+        return fail(control, FtpPumpResult::Error, "The login was refused.");
+    }
+    if (reply.code >= 400)
+        return fail(control, FtpPumpResult::Error, unexpected(reply));
+    return FtpPumpResult::Nothing;
+}
+
+// ---- REST probe -------------------------------------------------------------------------
+
+FtpPumpResult probeEnds(FtpControl& control, bool canResume)
+{
+    control.channel.logMessage(ConnectionLogKind::Status, canResume ? kMsgCanResume : kMsgCannotResume);
+    control.canResume = canResume;
+    control.channel.markResumable(canResume);
+    control.probeStep = 1;
+    return send(control, FtpCommand::Rest, "0");
+}
+
+FtpPumpResult actOnProbeReply(FtpControl& control, const FtpReply& reply)
+{
+    if (control.lastCommand == FtpCommand::Type) {
+        if (reply.code < 200)
+            return FtpPumpResult::Nothing;
+        if (reply.code == 200)
+            return send(control, FtpCommand::Rest, "100");
+        return probeEnds(control, false);
+    }
+    if (control.lastCommand != FtpCommand::Rest || reply.code < 200)
+        return FtpPumpResult::Nothing;
+    if (control.probeStep >= 1)
+        return FtpPumpResult::LoggedIn;
+    if (reply.code == 350)
+        return probeEnds(control, true);
+    // Some servers refuse REST until a binary type is set: ask once more then.
+    if (!control.typeSent && FtpUrlType(control.session.object) == 0) {
+        control.typeSent = true;
+        return send(control, FtpCommand::Type, "I");
+    }
+    return probeEnds(control, false);
+}
+
+// ---- size query -------------------------------------------------------------------------
+
+FtpPumpResult sizeQueryFailed(FtpControl& control)
+{
+    control.pathIndex = 0;
+    return FtpPumpResult::SizeQueryFailed;
+}
+
+FtpPumpResult actOnSizeReply(FtpControl& control, const FtpReply& reply)
+{
+    if (reply.code < 200)
+        return FtpPumpResult::Nothing;
+    if (control.lastCommand == FtpCommand::Type) {
+        if (reply.code != 200 || control.paths.empty())
+            return sizeQueryFailed(control);
+        return send(control, FtpCommand::Size, control.paths[control.pathIndex]);
+    }
+    if (control.lastCommand != FtpCommand::Size)
+        return FtpPumpResult::Nothing;
+    if (reply.code == 213) {
+        const std::optional<int64_t> size = ParseFtpNumber(reply.last().size() > 4 ? reply.last().substr(4) : "");
+        if (!size || *size > kMaxFtpFileSize) {
+            control.channel.logLine(ConnectionLogKind::Error, "The server's size is no usable number: " + reply.last());
+            return sizeQueryFailed(control);
+        }
+        control.size = *size;
+        return FtpPumpResult::SizeKnown;
+    }
+    if (reply.code == 550 && !control.sizeRetried && control.pathIndex + 1 < control.paths.size()) {
+        control.sizeRetried = true;
+        ++control.pathIndex;
+        return send(control, FtpCommand::Size, control.paths[control.pathIndex]);
+    }
+    return sizeQueryFailed(control);
+}
+
+// ---- transfer ---------------------------------------------------------------------------
+
+bool mentionsTooManyOrPassive(const FtpReply& reply)
+{
+    const std::string text = lowerCopy(reply.last());
+    return text.find("too many") != std::string::npos || text.find("passive") != std::string::npos;
+}
+
+FtpPumpResult sendPort(FtpControl& control)
+{
+    if (!control.session.activeAllowed)
+        return fail(control, FtpPumpResult::Error, "Active mode is not possible through this proxy.");
+    const std::string line = control.preparePort ? control.preparePort() : std::string();
+    if (line.empty())
+        return fail(control, FtpPumpResult::Error, "No listening socket for the data connection could be made.");
+    return send(control, FtpCommand::Port, line);
+}
+
+FtpPumpResult openData(FtpControl& control)
+{
+    if (control.mode == FtpDataMode::Passive)
+        return send(control, FtpCommand::Pasv);
+    return sendPort(control);
+}
+
+// Whether a refusal in passive mode may be answered by trying active mode.
+bool maySwitchToActive(const FtpControl& control)
+{
+    return control.mode == FtpDataMode::Passive && !control.session.ftpProxy && control.session.activeAllowed;
+}
+
+FtpPumpResult switchToActive(FtpControl& control)
+{
+    control.mode = FtpDataMode::Active;
+    control.channel.logLine(ConnectionLogKind::Status, "Passive mode refused; trying active mode (PORT).");
+    return sendPort(control);
+}
+
+FtpPumpResult retrieve(FtpControl& control)
+{
+    return send(control, FtpCommand::Retr, control.paths[control.pathIndex]);
+}
+
+FtpPumpResult startRetrieve(FtpControl& control)
+{
+    if (control.rangeStart != 0)
+        return send(control, FtpCommand::Rest, std::to_string(control.rangeStart));
+    return retrieve(control);
+}
+
+FtpPumpResult receiving(FtpControl& control, const FtpReply& reply)
+{
+    const std::optional<int64_t> announced = ParseFtpAnnouncedSize(reply.last());
+    if (!announced) {
+        // Many servers give no byte count: the size known from SIZE (or the
+        // end of the data) decides.
+        control.size = -1;
+        return FtpPumpResult::StartReceiving;
+    }
+    int64_t size = *announced;
+    if (size > kMaxFtpFileSize) {
+        control.channel.logLine(ConnectionLogKind::Error, "The announced byte count is ignored: " + reply.last());
+        control.size = -1;
+        return FtpPumpResult::StartReceiving;
+    }
+    const bool nothingLeft = control.knownSize >= 0 && control.rangeStart >= control.knownSize;
+    if (size == 0 && !nothingLeft)
+        return fail(control, FtpPumpResult::Failed, "The server announced a transfer of 0 bytes.");
+    // A server that counts only what is left after REST.
+    if (control.rangeStart != 0 && control.knownSize >= 0 && size <= control.knownSize
+        && control.rangeStart == control.knownSize - size)
+        size = control.knownSize;
+    control.size = size;
+    return FtpPumpResult::StartReceiving;
+}
+
+FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
+{
+    if (reply.code == 226 || reply.code == 250)
+        return FtpPumpResult::TransferComplete;
+    if (reply.code < 200 && reply.code != 150 && reply.code != 125)
+        return FtpPumpResult::Nothing;
+    switch (control.lastCommand) {
+    case FtpCommand::Pasv:
+        if (reply.code == 227) {
+            const std::optional<FtpHostPort> target = ParsePasvReply(reply.last());
+            if (!target)
+                return fail(control, FtpPumpResult::Error, "The passive-mode answer names no address: " + reply.last());
+            control.dataAddress = target->address;
+            control.dataPort = target->port;
+            return FtpPumpResult::OpenDataConnection;
+        }
+        if (maySwitchToActive(control)
+            && (reply.code == 451 || (reply.code >= 500 && reply.code <= 504) || reply.code == 530
+                || (reply.code == 550 && mentionsTooManyOrPassive(reply))))
+            return switchToActive(control);
+        break;
+    case FtpCommand::Port:
+        if (reply.code == 200)
+            return startRetrieve(control);
+        break;
+    case FtpCommand::Rest:
+        if (reply.code == 350)
+            return retrieve(control);
+        return fail(control, FtpPumpResult::Error,
+                    "The server refused to start at byte " + std::to_string(control.rangeStart) + ".");
+    case FtpCommand::Retr:
+        if (reply.code == 150 || reply.code == 125)
+            return receiving(control, reply);
+        if ((reply.code == 451 || reply.code == 550) && maySwitchToActive(control) && mentionsTooManyOrPassive(reply))
+            return switchToActive(control);
+        if (reply.code == 550) {
+            if (control.pathIndex + 1 < control.paths.size()) {
+                ++control.pathIndex;
+                return openData(control);
+            }
+            control.channel.logMessage(ConnectionLogKind::Error, kMsgFileNotFound);
+            control.problem = "File Not Found.";
+            return FtpPumpResult::Failed;
+        }
+        break;
+    default: return FtpPumpResult::Nothing;
+    }
+    if (reply.code >= 400)
+        return fail(control, FtpPumpResult::Error, unexpected(reply));
+    return FtpPumpResult::Nothing;
+}
+
+}  // namespace
+
+std::vector<std::string> FtpPathForms(std::string_view object)
+{
+    const std::string written(withoutTypeSuffix(object));
+    const std::string decoded = PercentDecode(written);
+    std::string relative = decoded;
+    while (!relative.empty() && relative.front() == '/')
+        relative.erase(relative.begin());
+    std::vector<std::string> forms;
+    for (const std::string& form : {decoded, written, relative}) {
+        if (form.empty() || hasLineBreakOrNul(form))
+            continue;
+        if (std::find(forms.begin(), forms.end(), form) == forms.end())
+            forms.push_back(form);
+    }
+    return forms;
+}
+
+char FtpUrlType(std::string_view object)
+{
+    const std::string lowered = lowerCopy(object);
+    const std::size_t at = lowered.rfind(";type=");
+    if (at == std::string::npos || at + 6 >= lowered.size())
+        return 0;
+    const char type = lowered[at + 6];
+    return type == 'a' ? 'A' : type == 'i' ? 'I' : 0;
+}
+
+bool IsAsciiType(std::string_view path, std::string_view asciiTypes)
+{
+    path = withoutTypeSuffix(path);
+    const std::string_view name = path.substr(path.rfind('/') + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot + 1 == name.size())
+        return false;
+    const std::string extension = lowerCopy(name.substr(dot + 1));
+    const std::string list = lowerCopy(asciiTypes);
+    std::size_t at = 0;
+    while (at < list.size()) {
+        const std::size_t end = std::min(list.find_first_of(" \t,;", at), list.size());
+        std::string_view entry = std::string_view(list).substr(at, end - at);
+        while (!entry.empty() && (entry.front() == '*' || entry.front() == '.'))
+            entry.remove_prefix(1);
+        if (!entry.empty() && entry == extension)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+std::string FtpCommandLine(FtpCommand command, std::string_view argument)
+{
+    const auto withOptional = [argument](std::string_view verb) {
+        return argument.empty() ? std::string(verb) : std::string(verb) + " " + std::string(argument);
+    };
+    const auto with = [argument](std::string_view verb) { return std::string(verb) + " " + std::string(argument); };
+    switch (command) {
+    case FtpCommand::User: return with("USER");
+    case FtpCommand::Pass: return with("PASS");
+    case FtpCommand::Cwd: return with("CWD");
+    case FtpCommand::Cdup: return "CDUP";
+    case FtpCommand::Raw:
+    case FtpCommand::Port: return std::string(argument);
+    case FtpCommand::Pasv: return "PASV";
+    case FtpCommand::Type: return with("TYPE");
+    case FtpCommand::Rest: return with("REST");
+    case FtpCommand::Stor: return withOptional("STOR");
+    case FtpCommand::Retr: return withOptional("RETR");
+    case FtpCommand::List: return withOptional("LIST");
+    case FtpCommand::Rnfr: return with("RNFR");
+    case FtpCommand::Rnto: return withOptional("RNTO");
+    case FtpCommand::Dele: return with("DELE");
+    case FtpCommand::Rmd: return with("RMD");
+    case FtpCommand::Mkd: return with("MKD");
+    case FtpCommand::Pwd: return "PWD";
+    case FtpCommand::Size: return with("SIZE");
+    case FtpCommand::None: break;
+    }
+    return {};
+}
+
+std::string FtpLoggedLine(std::string_view line)
+{
+    const std::string head = lowerCopy(line.substr(0, 5));
+    if (head == "pass" || head == "pass ")
+        return "PASS ********";
+    return std::string(line);
+}
+
+std::string FtpProxyUserLine(uint16_t proxyType, std::string_view user, std::string_view host, uint16_t port)
+{
+    std::string line = proxyType == kProxyFtpSiteUser ? "SITE " : "USER ";
+    line.append(user).append("@").append(host);
+    if (port != 21)
+        line += (proxyType == kProxyFtpUserSpace ? " " : ":") + std::to_string(port);
+    return line;
+}
+
+std::string FtpProxySiteLine(uint16_t proxyType, std::string_view host, uint16_t port)
+{
+    std::string line = proxyType == kProxyFtpSite ? "SITE " : "OPEN ";
+    line.append(host);
+    if (port != 21)
+        line += ":" + std::to_string(port);
+    return line;
+}
+
+FtpControl::FtpControl(FtpSession setup, PartChannel& partChannel) : session(std::move(setup)), channel(partChannel)
+{
+    if (!session.ftpProxy)
+        loginState = FtpLoginState::AwaitWelcome;
+    else if ((session.ftpProxy->flags & kProxyAuthenticate) != 0)
+        loginState = FtpLoginState::AwaitProxyAuthWelcome;
+    else
+        loginState = FtpLoginState::AwaitProxyWelcome;
+    mode = session.passive || !session.activeAllowed ? FtpDataMode::Passive : FtpDataMode::Active;
+    paths = FtpPathForms(session.object);
+}
+
+bool SendFtpCommand(FtpControl& control, FtpCommand command, std::string_view argument)
+{
+    control.lastCommand = command;
+    const std::string line = FtpCommandLine(command, argument);
+    if (hasLineBreakOrNul(line)) {
+        control.problem = "A command would carry a line break; it was not sent.";
+        control.channel.logLine(ConnectionLogKind::Error, control.problem);
+        return false;
+    }
+    control.channel.logLine(ConnectionLogKind::Sent, FtpLoggedLine(line));
+    if (!control.writer || !control.writer(line)) {
+        control.problem = "The command could not be sent.";
+        return false;
+    }
+    return true;
+}
+
+FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
+{
+    if (++control.replies > kMaxFtpReplies)
+        return fail(control, FtpPumpResult::Error, "The server sent too many replies.");
+    if (!control.session.siteLimitKnown) {
+        for (const std::string& line : reply.lines) {
+            if (const std::optional<int32_t> limit = ParseMaxConnectionHint(line)) {
+                control.channel.learnSiteLimit(*limit);
+                control.session.siteLimitKnown = true;
+                break;
+            }
+        }
+    }
+    if (reply.code == 421) {
+        if (control.phase == FtpPhase::Login
+            && (control.loginState == FtpLoginState::UserSent || control.loginState == FtpLoginState::PassSent))
+            control.channel.markLoginFailed();
+        return fail(control, FtpPumpResult::Error, "The server closed the session: " + reply.last());
+    }
+    switch (control.phase) {
+    case FtpPhase::Login:
+        if (control.loginState != FtpLoginState::Done)
+            return actOnLoginReply(control, reply);
+        return actOnProbeReply(control, reply);
+    case FtpPhase::SizeQuery: return actOnSizeReply(control, reply);
+    case FtpPhase::Transfer: return actOnTransferReply(control, reply);
+    case FtpPhase::Listing:
+    case FtpPhase::StatusQuery:
+        if (reply.code == 257) {
+            const std::string_view text = reply.text();
+            const std::size_t open = text.find('"');
+            const std::size_t close = open == std::string_view::npos ? open : text.find('"', open + 1);
+            if (close != std::string_view::npos)
+                control.currentDirectory = std::string(text.substr(open + 1, std::min<std::size_t>(close - open - 1, 255)));
+        }
+        return reply.code >= 400 ? FtpPumpResult::Error : FtpPumpResult::StatusAnswered;
+    }
+    return FtpPumpResult::Nothing;
+}
+
+FtpPumpResult BeginFtpSizeQuery(FtpControl& control)
+{
+    control.phase = FtpPhase::SizeQuery;
+    control.pathIndex = 0;
+    char type = FtpUrlType(control.session.object);
+    if (type == 0)
+        type = IsAsciiType(control.session.object, control.session.asciiTypes) ? 'A' : 'I';
+    control.typeSent = true;
+    return send(control, FtpCommand::Type, std::string(1, type));
+}
+
+FtpPumpResult BeginFtpTransfer(FtpControl& control, int64_t rangeStart, int64_t knownSize)
+{
+    control.phase = FtpPhase::Transfer;
+    control.rangeStart = rangeStart;
+    control.knownSize = knownSize;
+    control.size = -1;
+    if (control.paths.empty())
+        return fail(control, FtpPumpResult::Failed, "The URL names no file to fetch.");
+    return openData(control);
+}
+
+FtpPumpResult FtpDataConnected(FtpControl& control)
+{
+    return startRetrieve(control);
+}
+
+}  // namespace fetchora

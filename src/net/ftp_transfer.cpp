@@ -1,0 +1,513 @@
+#include "net/ftp_transfer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <thread>
+#include <vector>
+
+#include "config/settings_values.h"
+#include "engine/speed_limiter.h"
+#include "net/connection_setup.h"
+#include "net/error_step.h"
+#include "net/ftp_control.h"
+#include "net/ftp_data_address.h"
+#include "net/http_transfer.h"
+#include "net/tcp_connection.h"
+#include "platform/tick.h"
+
+namespace fetchora {
+
+namespace {
+
+enum class CycleEnd {
+    Reconnect,  // begin a new cycle at once
+    ErrorStep,  // the error step: ask the job window, wait, begin again
+    Ended,  // the worker ends (stopped, or the job window said so)
+    Finished,  // the data of a file without a size ended
+    Failed,  // the URL failed for good: outcome 2
+    ResolveFailed,  // the host name could not be looked up
+};
+
+struct CycleResult {
+    CycleEnd end = CycleEnd::ErrorStep;
+    uint32_t socketError = 0;
+};
+
+// How long one pass waits for either connection.
+constexpr int kPassWaitMs = 100;
+
+bool isTunnel(const std::optional<ProxyEntry>& proxy)
+{
+    return proxy && isTunnelProxyType(proxy->type);
+}
+
+bool isFtpProxy(const std::optional<ProxyEntry>& proxy)
+{
+    return proxy && isFtpProxyType(proxy->type);
+}
+
+int nativeHandleOf(ByteStream* stream)
+{
+    const auto* tcp = dynamic_cast<TcpConnection*>(stream);
+    return tcp ? tcp->nativeHandle() : -1;
+}
+
+class FtpWorker {
+public:
+    explicit FtpWorker(TransferTask& task) : m_task(task), m_channel(*task.channel), m_buffer(kUnlimitedReadBytes) { }
+
+    int run();
+
+private:
+    CycleResult runCycle();
+    CycleResult converse(FtpControl& control);
+    CycleResult transfer(FtpControl& control, FtpPumpResult first);
+    // Replies already received first, then one read of at most waitMs.
+    FtpPumpResult pump(FtpControl& control, int waitMs);
+    // Pumps until the dialogue has something for the worker, or the server
+    // stays silent past the data time-out.
+    FtpPumpResult pumpUntilResult(FtpControl& control);
+    CycleResult fromDialogue(FtpPumpResult result);
+    std::optional<CycleResult> openPassiveData(FtpControl& control);
+    // Reads one block of data; a result when the cycle ends.
+    std::optional<CycleResult> readData();
+    CycleResult dataEnded();
+    CycleResult fail(std::string_view reason, uint32_t socketError = 0);
+    bool waitForRetry();
+    bool alive() const { return m_channel.alive(); }
+    int dataTimeoutMs() const { return std::max(m_task.settings.dataTimeoutMs, 0); }
+    bool idleTooLong() const { return ticksSince(m_lastActivity, tickNow()) > static_cast<uint32_t>(dataTimeoutMs()); }
+    ConnectionEnvironment environment();
+
+    TransferTask& m_task;
+    PartChannel& m_channel;
+    std::string m_proxyAddress;
+    std::vector<uint8_t> m_buffer;  // one read's worth of data, allocated once
+
+    // One cycle's connections and state.
+    std::unique_ptr<ByteStream> m_control;
+    std::unique_ptr<ByteStream> m_data;
+    FtpDataListener m_listener;
+    std::string m_controlPeer;
+    FtpReplyReader m_reader;
+    std::optional<CycleResult> m_ioEnd;  // set when the control connection ended the cycle
+    uint32_t m_lastActivity = 0;
+    int64_t m_position = 0;  // file offset of the next data byte
+    bool m_dataClosed = false;
+};
+
+int FtpWorker::run()
+{
+    if (m_task.url.service != ServiceCode::Ftp) {
+        m_channel.logLine(ConnectionLogKind::Error, "The FTP worker cannot fetch this URL.");
+        return 2;
+    }
+    // A plain HTTP proxy fetches FTP URLs itself: the HTTP worker talks to it.
+    if (m_task.proxy && m_task.proxy->type == kProxyHttpGet)
+        return HttpTransfer(m_task);
+    if (m_task.isRetry && !waitForRetry())
+        return 0;
+    for (;;) {
+        if (!alive())
+            return 0;
+        const CycleResult cycle = runCycle();
+        switch (cycle.end) {
+        case CycleEnd::Reconnect: continue;
+        case CycleEnd::Ended: return 0;
+        case CycleEnd::Finished: return 1;
+        case CycleEnd::Failed:
+        case CycleEnd::ResolveFailed: {
+            ResponseInfo failed;
+            failed.outcome = ResponseOutcome::NotFound;
+            m_channel.response(failed, ProtocolKind::Ftp);
+            return 2;
+        }
+        case CycleEnd::ErrorStep: break;
+        }
+        if (!alive())
+            return 0;
+        m_channel.logLine(ConnectionLogKind::Error, connectionErrorText(m_channel, cycle.socketError));
+        if (!m_channel.error())
+            return alive() ? 2 : 0;
+        if (!waitForRetry())
+            return 0;
+    }
+}
+
+bool FtpWorker::waitForRetry()
+{
+    const int32_t seconds = m_task.settings.retryDelaySeconds < 0 ? 1 : m_task.settings.retryDelaySeconds;
+    const int64_t steps = int64_t{seconds} * 1000 / kStopPollIntervalMs;
+    for (int64_t i = 0; i < steps; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollIntervalMs));
+        if (!alive())
+            return false;
+    }
+    return true;
+}
+
+CycleResult FtpWorker::fail(std::string_view reason, uint32_t socketError)
+{
+    if (!reason.empty())
+        m_channel.logLine(ConnectionLogKind::Error, reason);
+    return {CycleEnd::ErrorStep, socketError};
+}
+
+ConnectionEnvironment FtpWorker::environment()
+{
+    ConnectionEnvironment env(m_channel);
+    env.alive = [this] { return alive(); };
+    env.rememberTargetAddress = [this](const std::string& address) {
+        m_task.url.resolvedAddress = address;
+        m_channel.resolved(address, false);
+    };
+    env.rememberProxyAddress = [this](const std::string& address) {
+        m_proxyAddress = address;
+        m_channel.resolved(address, true);
+    };
+    return env;
+}
+
+CycleResult FtpWorker::runCycle()
+{
+    const UrlEntry& url = m_task.url;
+    ConnectionRequest request;
+    request.target = {url.host, url.port, url.resolvedAddress, false};
+    request.proxy = m_task.proxy;
+    request.proxyAddress = m_proxyAddress;
+    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
+    ConnectionResult connection = openConnection(request, environment());
+    switch (connection.outcome) {
+    case ConnectOutcome::Open: break;
+    case ConnectOutcome::Stopped: return {CycleEnd::Ended};
+    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed};
+    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError};
+    }
+    m_control = std::move(connection.stream);
+    m_data.reset();
+    m_listener.close();
+    m_reader = FtpReplyReader();
+    m_ioEnd.reset();
+    m_dataClosed = false;
+    m_controlPeer = SocketPeerAddress(nativeHandleOf(m_control.get()));
+    m_channel.logMessage(ConnectionLogKind::Status, kMsgWaitingForWelcome);
+
+    FtpSession session;
+    session.host = url.host;
+    session.port = url.port;
+    session.user = url.userName;
+    session.password = url.password;
+    session.anonymousPassword = m_task.settings.anonymousPassword.empty()
+        ? std::string(kDefaultAnonymousEMail)
+        : m_task.settings.anonymousPassword;
+    session.object = url.object;
+    if (isFtpProxy(m_task.proxy)) {
+        session.ftpProxy = m_task.proxy;
+        session.passive = (m_task.proxy->flags & kProxyPassive) != 0;
+    } else {
+        session.passive = m_task.settings.ftpPassive;
+    }
+    // Through a tunnel the server cannot reach a listener of ours, and PORT
+    // cannot name an IPv6 address.
+    session.activeAllowed = !isTunnel(m_task.proxy) && m_controlPeer.find(':') == std::string::npos;
+    session.asciiTypes = m_task.settings.asciiTypes;
+    session.siteLimitKnown = url.siteLimit != nullptr;
+
+    FtpControl control(std::move(session), m_channel);
+    control.writer = [this](std::string_view line) {
+        const std::string bytes = std::string(line) + "\r\n";
+        return writeAll(*m_control, bytes, dataTimeoutMs()).ok();
+    };
+    control.preparePort = [this] {
+        m_data.reset();
+        return BuildPortCommand(nativeHandleOf(m_control.get()), m_listener);
+    };
+    const CycleResult result = converse(control);
+    m_data.reset();
+    m_listener.close();
+    m_control->close();
+    m_control.reset();
+    return result;
+}
+
+CycleResult FtpWorker::fromDialogue(FtpPumpResult result)
+{
+    if (m_ioEnd)
+        return *m_ioEnd;
+    switch (result) {
+    case FtpPumpResult::Failed: return {CycleEnd::Failed};
+    case FtpPumpResult::Error: return {CycleEnd::ErrorStep};
+    default: break;
+    }
+    return fail("The server's answer does not fit the dialogue.");
+}
+
+CycleResult FtpWorker::converse(FtpControl& control)
+{
+    m_lastActivity = tickNow();
+    FtpPumpResult result = pumpUntilResult(control);
+    if (result != FtpPumpResult::LoggedIn)
+        return fromDialogue(result);
+
+    result = BeginFtpSizeQuery(control);
+    if (result == FtpPumpResult::Nothing)
+        result = pumpUntilResult(control);
+    if (result != FtpPumpResult::SizeKnown && result != FtpPumpResult::SizeQueryFailed)
+        return fromDialogue(result);
+
+    ResponseInfo info;
+    info.outcome = ResponseOutcome::Success;
+    info.resume = control.canResume ? ResumeInfo::Honoured : ResumeInfo::NotHonoured;
+    info.size = result == FtpPumpResult::SizeKnown ? control.size : -1;
+    if (m_channel.response(info, ProtocolKind::Ftp) == 0)
+        return {CycleEnd::Ended};
+
+    // The job window may have moved the part while it took the answer.
+    m_position = m_channel.rangeStart();
+    return transfer(control, BeginFtpTransfer(control, m_position, m_channel.knownSize()));
+}
+
+FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
+{
+    std::string line;
+    FtpReply reply;
+    for (;;) {
+        const FtpReplyReader::Status status = m_reader.nextLine(line);
+        if (status == FtpReplyReader::Status::Broken) {
+            m_ioEnd = fail("The server sent a reply line longer than " + std::to_string(kFtpReplyBufferSize)
+                           + " bytes.");
+            return FtpPumpResult::Error;
+        }
+        if (status == FtpReplyReader::Status::NeedMore)
+            break;
+        m_channel.logLine(ConnectionLogKind::Received, line);
+        const bool complete = m_reader.gather(std::move(line), reply);
+        if (m_reader.broken()) {
+            m_ioEnd = fail("The server sent a reply of more than " + std::to_string(kMaxFtpReplyLines) + " lines.");
+            return FtpPumpResult::Error;
+        }
+        if (complete) {
+            const FtpPumpResult result = ActOnFtpReply(control, reply);
+            if (result != FtpPumpResult::Nothing)
+                return result;
+        }
+    }
+
+    const std::span<char> room = m_reader.room();
+    SpeedGrant grant;
+    std::size_t allowed = room.size();
+    if (m_task.limiter) {
+        grant = m_task.limiter->acquire();
+        allowed = std::min<std::size_t>(allowed, grant.bytes());
+    }
+    if (allowed == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLimitedReadWaitMs));
+        return FtpPumpResult::Nothing;
+    }
+    const IoResult got = m_control->read(room.data(), allowed, waitMs);
+    grant.commit(got.ok() ? static_cast<uint32_t>(got.bytes) : 0);
+    switch (got.status) {
+    case IoStatus::Ok:
+        m_reader.added(got.bytes);
+        m_lastActivity = tickNow();
+        return FtpPumpResult::Nothing;
+    case IoStatus::TimedOut: return FtpPumpResult::Nothing;
+    case IoStatus::Stopped: m_ioEnd = CycleResult{CycleEnd::Ended}; break;
+    case IoStatus::Closed: m_ioEnd = fail("The server closed the control connection."); break;
+    case IoStatus::Failed: m_ioEnd = fail(got.detail, got.socketError); break;
+    }
+    return FtpPumpResult::Error;
+}
+
+FtpPumpResult FtpWorker::pumpUntilResult(FtpControl& control)
+{
+    for (;;) {
+        const FtpPumpResult result = pump(control, kPassWaitMs);
+        if (result != FtpPumpResult::Nothing)
+            return result;
+        if (!alive()) {
+            m_ioEnd = CycleResult{CycleEnd::Ended};
+            return FtpPumpResult::Error;
+        }
+        if (idleTooLong()) {
+            m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
+            m_ioEnd = CycleResult{CycleEnd::ErrorStep};
+            return FtpPumpResult::Error;
+        }
+    }
+}
+
+std::optional<CycleResult> FtpWorker::openPassiveData(FtpControl& control)
+{
+    m_data.reset();
+    m_dataClosed = false;
+    ConnectionRequest request;
+    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
+    std::string address;
+    if (isTunnel(m_task.proxy)) {
+        // The proxy opens the data connection to the site, as it did the
+        // control connection.
+        request.target = {m_task.url.host, control.dataPort, m_task.url.resolvedAddress, false};
+        request.proxy = m_task.proxy;
+        request.proxyAddress = m_proxyAddress;
+        address = m_task.url.host;
+    } else {
+        // Only the peer of the control connection (the server, or the FTP
+        // proxy that relays it) is trusted with the data connection.
+        address = m_controlPeer.empty() ? control.dataAddress : m_controlPeer;
+        if (address != control.dataAddress) {
+            m_channel.logLine(ConnectionLogKind::Status, "The server named " + control.dataAddress
+                                                              + " for the data connection; " + address
+                                                              + " is used, the address of the control connection.");
+        }
+        request.target = {address, control.dataPort, address, false};
+    }
+    ConnectionResult connection = openConnection(request, environment());
+    switch (connection.outcome) {
+    case ConnectOutcome::Open: m_data = std::move(connection.stream); return std::nullopt;
+    case ConnectOutcome::Stopped: return CycleResult{CycleEnd::Ended};
+    case ConnectOutcome::ResolveFailed:
+    case ConnectOutcome::Failed: break;
+    }
+    m_channel.logMessage(ConnectionLogKind::Error, kMsgDataConnectError, {address, std::to_string(control.dataPort)});
+    return CycleResult{CycleEnd::ErrorStep, connection.socketError};
+}
+
+std::optional<CycleResult> FtpWorker::readData()
+{
+    SpeedGrant grant;
+    std::size_t allowed = m_buffer.size();
+    if (m_task.limiter) {
+        grant = m_task.limiter->acquire();
+        allowed = std::min<std::size_t>(allowed, grant.bytes());
+    }
+    if (allowed == 0) {
+        grant = SpeedGrant();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLimitedReadWaitMs));
+        return std::nullopt;
+    }
+    const IoResult got = m_data->read(m_buffer.data(), allowed, 0);
+    grant.commit(got.ok() ? static_cast<uint32_t>(got.bytes) : 0);
+    switch (got.status) {
+    case IoStatus::Ok: break;
+    case IoStatus::TimedOut: return std::nullopt;
+    case IoStatus::Stopped: return CycleResult{CycleEnd::Ended};
+    case IoStatus::Closed:
+        m_dataClosed = true;
+        m_data->close();
+        return std::nullopt;
+    case IoStatus::Failed: return fail(got.detail, got.socketError);
+    }
+    m_lastActivity = tickNow();
+    const std::span<const uint8_t> block(m_buffer.data(), got.bytes);
+    const WriteResult answer = m_channel.data(m_position, block);
+    switch (answer) {
+    case WriteResult::Continue: m_position += static_cast<int64_t>(got.bytes); return std::nullopt;
+    case WriteResult::Reconnect: return CycleResult{CycleEnd::Reconnect};
+    case WriteResult::Stop: break;
+    }
+    if (alive())
+        m_channel.logLine(ConnectionLogKind::Error, "Thread Save Data Error!");
+    return CycleResult{CycleEnd::Ended};
+}
+
+CycleResult FtpWorker::dataEnded()
+{
+    const int64_t knownSize = m_channel.knownSize();
+    if (knownSize < 0) {
+        m_channel.logLine(ConnectionLogKind::Error, "TEST UNKNOW SIZE!");
+        m_channel.done();
+        return {CycleEnd::Finished};
+    }
+    if (m_position < knownSize) {
+        return fail("The data connection ended at byte " + std::to_string(m_position) + ", before the file's end at "
+                    + std::to_string(knownSize) + ".");
+    }
+    // The file's end is reached but the part goes on: the job window decides
+    // in the error step.
+    return alive() ? CycleResult{CycleEnd::ErrorStep} : CycleResult{CycleEnd::Ended};
+}
+
+CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
+{
+    bool receiving = false;
+    bool complete = false;
+    m_lastActivity = tickNow();
+    for (;;) {
+        switch (result) {
+        case FtpPumpResult::Nothing: break;
+        case FtpPumpResult::OpenDataConnection:
+            if (const std::optional<CycleResult> ended = openPassiveData(control))
+                return *ended;
+            result = FtpDataConnected(control);
+            continue;
+        case FtpPumpResult::StartReceiving:
+            receiving = true;
+            m_lastActivity = tickNow();
+            break;
+        case FtpPumpResult::TransferComplete:
+            complete = true;
+            // Data without a 150 first: the 226 still means the file was sent.
+            receiving = true;
+            break;
+        default: return fromDialogue(result);
+        }
+
+        if (receiving && !m_data && m_listener.listening()) {
+            std::unique_ptr<TcpConnection> accepted;
+            std::string refused;
+            const IoResult taken = m_listener.accept(m_controlPeer, [this] { return alive(); }, accepted, refused);
+            if (!refused.empty())
+                m_channel.logLine(ConnectionLogKind::Error, refused);
+            if (taken.status == IoStatus::Failed)
+                return fail(taken.detail, taken.socketError);
+            if (taken.ok()) {
+                m_channel.logLine(ConnectionLogKind::Status, "Data connection accepted.");
+                m_data = std::move(accepted);
+                m_dataClosed = false;
+                m_listener.close();
+            }
+        }
+
+        if (receiving && m_dataClosed) {
+            // A file whose size the job knows needs no 226 to be judged.
+            if (complete || m_channel.knownSize() >= 0)
+                return dataEnded();
+        }
+
+        pollfd waits[2];
+        nfds_t count = 0;
+        waits[count++] = pollfd{nativeHandleOf(m_control.get()), POLLIN, 0};
+        if (receiving && m_data && !m_dataClosed)
+            waits[count++] = pollfd{nativeHandleOf(m_data.get()), POLLIN, 0};
+        else if (receiving && m_listener.listening())
+            waits[count++] = pollfd{m_listener.nativeHandle(), POLLIN, 0};
+        ::poll(waits, count, kPassWaitMs);
+        if (!alive())
+            return {CycleEnd::Ended};
+
+        if (receiving && m_data && !m_dataClosed) {
+            if (const std::optional<CycleResult> ended = readData())
+                return *ended;
+        }
+        result = pump(control, 0);
+        if (result == FtpPumpResult::Nothing && idleTooLong()) {
+            m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
+            return {CycleEnd::ErrorStep};
+        }
+    }
+}
+
+}  // namespace
+
+int FtpTransfer(TransferTask& task)
+{
+    if (!task.channel)
+        return 2;
+    return FtpWorker(task).run();
+}
+
+}  // namespace fetchora
