@@ -85,6 +85,11 @@ std::string unexpected(const FtpReply& reply)
     return "The server answered \"" + reply.last() + "\".";
 }
 
+bool mentionsTooMany(const FtpReply& reply)
+{
+    return lowerCopy(reply.last()).find("too many") != std::string::npos;
+}
+
 // ---- login ------------------------------------------------------------------------------
 
 FtpPumpResult nameSite(FtpControl& control)
@@ -150,9 +155,13 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
     const bool waitingForLogin = state == S::UserSent || state == S::PassSent || state == S::UserAtHostSent
         || state == S::ProxyPassSent || state == S::ProxyUserSent;
     if (isLoginRefusal(reply.code) && waitingForLogin) {
+        // A full server is worth another try later; a refused name or
+        // password is not, and the job window moves on or stops the job.
+        if (mentionsTooMany(reply))
+            return fail(control, FtpPumpResult::Error, "The server has no room for another login now.");
         if (state == S::UserSent || state == S::PassSent)
             control.channel.markLoginFailed();
-        return fail(control, FtpPumpResult::Error, "The login was refused.");
+        return fail(control, FtpPumpResult::Failed, "The login was refused.");
     }
     if (reply.code >= 400)
         return fail(control, FtpPumpResult::Error, unexpected(reply));
@@ -307,6 +316,11 @@ FtpPumpResult receiving(FtpControl& control, const FtpReply& reply)
 
 FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
 {
+    // The transfer was given up: whatever the server says about it ends it.
+    if (control.abandoning && reply.code >= 200) {
+        control.abandoning = false;
+        return FtpPumpResult::TransferComplete;
+    }
     if (reply.code == 226 || reply.code == 250)
         return FtpPumpResult::TransferComplete;
     if (reply.code < 200 && reply.code != 150 && reply.code != 125)
@@ -554,6 +568,11 @@ FtpPumpResult BeginFtpTransfer(FtpControl& control, int64_t rangeStart, int64_t 
     if (control.paths.empty())
         return fail(control, FtpPumpResult::Failed, "The URL names no file to fetch.");
     return openData(control);
+}
+
+void AbandonFtpTransfer(FtpControl& control)
+{
+    control.abandoning = true;
 }
 
 FtpPumpResult FtpDataConnected(FtpControl& control)

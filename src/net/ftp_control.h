@@ -160,6 +160,7 @@ struct FtpControl {
     bool sizeRetried = false;
     int64_t rangeStart = 0;  // where RETR is to begin
     int64_t knownSize = -1;  // the job's size when the transfer began
+    bool abandoning = false;  // the data connection was closed early on purpose
 
     // The address and port of the last 227 reply.
     std::string dataAddress;
@@ -185,5 +186,11 @@ FtpPumpResult BeginFtpTransfer(FtpControl& control, int64_t rangeStart, int64_t 
 
 // The worker has connected the passive data connection: REST or RETR.
 FtpPumpResult FtpDataConnected(FtpControl& control);
+
+// The worker closed the data connection before its end (the part's range
+// was complete): the next final reply to RETR, whatever its code, ends the
+// transfer as TransferComplete, so the control connection can serve the
+// part's next range.
+void AbandonFtpTransfer(FtpControl& control);
 
 }  // namespace fetchora

@@ -75,6 +75,9 @@ private:
     // Reads one block of data; a result when the cycle ends.
     std::optional<CycleResult> readData();
     CycleResult dataEnded();
+    // The part's range is complete and it was given a new one: the control
+    // connection is kept when the server ends the old transfer in time.
+    std::optional<CycleResult> nextRange(FtpControl& control, bool complete);
     CycleResult fail(std::string_view reason, uint32_t socketError = 0);
     bool waitForRetry();
     bool alive() const { return m_channel.alive(); }
@@ -96,6 +99,7 @@ private:
     std::optional<CycleResult> m_ioEnd;  // set when the control connection ended the cycle
     uint32_t m_lastActivity = 0;
     int64_t m_position = 0;  // file offset of the next data byte
+    bool m_blockTaken = false;  // the job window took a block of this transfer
     bool m_dataClosed = false;
 };
 
@@ -405,7 +409,10 @@ std::optional<CycleResult> FtpWorker::readData()
     const std::span<const uint8_t> block(m_buffer.data(), got.bytes);
     const WriteResult answer = m_channel.data(m_position, block);
     switch (answer) {
-    case WriteResult::Continue: m_position += static_cast<int64_t>(got.bytes); return std::nullopt;
+    case WriteResult::Continue:
+        m_position += static_cast<int64_t>(got.bytes);
+        m_blockTaken = true;
+        return std::nullopt;
     case WriteResult::Reconnect: return CycleResult{CycleEnd::Reconnect};
     case WriteResult::Stop: break;
     }
@@ -431,10 +438,39 @@ CycleResult FtpWorker::dataEnded()
     return alive() ? CycleResult{CycleEnd::ErrorStep} : CycleResult{CycleEnd::Ended};
 }
 
+std::optional<CycleResult> FtpWorker::nextRange(FtpControl& control, bool complete)
+{
+    m_data.reset();
+    m_listener.close();
+    m_dataClosed = false;
+    const int64_t next = m_channel.rangeStart();
+    if (!m_blockTaken && next == m_position) {
+        // Refused at the very place the part asked for: asking again would
+        // get the same answer.
+        return fail("The job window refused the data from byte " + std::to_string(m_position) + ".");
+    }
+    if (!complete) {
+        AbandonFtpTransfer(control);
+        m_lastActivity = tickNow();
+        if (pumpUntilResult(control) != FtpPumpResult::TransferComplete) {
+            if (m_ioEnd && m_ioEnd->end == CycleEnd::Ended)
+                return *m_ioEnd;
+            m_ioEnd.reset();
+            return CycleResult{CycleEnd::Reconnect};
+        }
+    }
+    if (!alive())
+        return CycleResult{CycleEnd::Ended};
+    m_position = m_channel.rangeStart();
+    m_blockTaken = false;
+    return std::nullopt;
+}
+
 CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
 {
     bool receiving = false;
     bool complete = false;
+    m_blockTaken = false;
     m_lastActivity = tickNow();
     for (;;) {
         switch (result) {
@@ -490,8 +526,17 @@ CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
             return {CycleEnd::Ended};
 
         if (receiving && m_data && !m_dataClosed) {
-            if (const std::optional<CycleResult> ended = readData())
-                return *ended;
+            if (const std::optional<CycleResult> ended = readData()) {
+                if (ended->end != CycleEnd::Reconnect)
+                    return *ended;
+                if (const std::optional<CycleResult> stop = nextRange(control, complete))
+                    return *stop;
+                receiving = false;
+                complete = false;
+                m_lastActivity = tickNow();
+                result = BeginFtpTransfer(control, m_position, m_channel.knownSize());
+                continue;
+            }
         }
         result = pump(control, 0);
         if (result == FtpPumpResult::Nothing && idleTooLong()) {
