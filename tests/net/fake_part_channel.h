@@ -68,6 +68,14 @@ public:
     }
 
     void done() override { ++m_done; }
+    void markResumable(bool canResume) override { m_resumeMark = canResume ? 1 : 2; }
+    void markLoginFailed() override { m_loginFailed = true; }
+    bool learnSiteLimit(int32_t limit) override
+    {
+        ++m_siteLimitCalls;
+        m_siteLimit = limit;
+        return true;
+    }
     void resolved(const std::string&, bool) override { }
 
     int64_t rangeStart() const override
@@ -103,6 +111,11 @@ public:
     int refused() const { return m_refused; }
     int blocks() const { return m_blocks; }
     int64_t position() const { return rangeStart(); }
+    // 0 never marked, 1 can resume, 2 cannot.
+    int resumeMark() const { return m_resumeMark; }
+    bool loginFailed() const { return m_loginFailed; }
+    int32_t siteLimit() const { return m_siteLimit; }
+    int siteLimitCalls() const { return m_siteLimitCalls; }
 
     bool logged(ConnectionLogKind kind, std::string_view text) const
     {
@@ -143,6 +156,10 @@ private:
     std::atomic<int> m_done{0};
     std::atomic<int> m_refused{0};
     std::atomic<int> m_blocks{0};
+    std::atomic<int> m_resumeMark{0};
+    std::atomic<bool> m_loginFailed{false};
+    std::atomic<int32_t> m_siteLimit{0};
+    std::atomic<int> m_siteLimitCalls{0};
 };
 
 }  // namespace fetchora::test
