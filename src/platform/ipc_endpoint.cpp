@@ -1,0 +1,460 @@
+#include "platform/ipc_endpoint.h"
+
+#include "platform/message_loop.h"
+#include "platform/message_window.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace fetchora {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using Deadline = SteadyClock::time_point;
+
+constexpr uint32_t kRequestMessage = kWmUser + 1;
+
+void appendLength(std::string& out, size_t length)
+{
+    const auto value = static_cast<uint32_t>(length);
+    out += static_cast<char>(value >> 24);
+    out += static_cast<char>(value >> 16);
+    out += static_cast<char>(value >> 8);
+    out += static_cast<char>(value);
+}
+
+uint32_t readLength(const unsigned char* bytes)
+{
+    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
+}
+
+std::string errnoText(const std::string& what, int error)
+{
+    return what + ": " + std::strerror(error);
+}
+
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    return std::ranges::equal(a, b, [](char x, char y) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+int msLeft(Deadline deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60000));
+}
+
+enum class Io { Done, TimedOut, Closed, Failed };
+
+// Waits until the socket is ready for `events` or the deadline passes.
+Io waitFor(int fd, short events, Deadline deadline)
+{
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, msLeft(deadline));
+        if (ready > 0)
+            return Io::Done;
+        if (ready == 0)
+            return Io::TimedOut;
+        if (errno != EINTR)
+            return Io::Failed;
+    }
+}
+
+Io readExact(int fd, void* buffer, size_t length, Deadline deadline)
+{
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::recv(fd, out + done, length - done, 0);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0)
+            return Io::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Io::Failed;
+        if (Io waited = waitFor(fd, POLLIN, deadline); waited != Io::Done)
+            return waited;
+    }
+    return Io::Done;
+}
+
+Io writeAll(int fd, std::string_view bytes, Deadline deadline)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n >= 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return errno == EPIPE || errno == ECONNRESET ? Io::Closed : Io::Failed;
+        if (Io waited = waitFor(fd, POLLOUT, deadline); waited != Io::Done)
+            return waited;
+    }
+    return Io::Done;
+}
+
+// Reads a length-prefixed field no longer than limit. Nothing when the
+// connection broke, timed out or announced too much.
+std::optional<std::string> readField(int fd, size_t limit, Deadline deadline)
+{
+    unsigned char header[4];
+    if (readExact(fd, header, sizeof header, deadline) != Io::Done)
+        return std::nullopt;
+    const uint32_t length = readLength(header);
+    if (length > limit)
+        return std::nullopt;
+    std::string text(length, '\0');
+    if (length > 0 && readExact(fd, text.data(), length, deadline) != Io::Done)
+        return std::nullopt;
+    return text;
+}
+
+bool socketAddressFor(const std::filesystem::path& path, sockaddr_un& address)
+{
+    const std::string& text = path.native();
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (text.empty() || text.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, text.data(), text.size());
+    return true;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+std::string encodeIpcRequest(std::string_view topic, std::string_view item)
+{
+    std::string out;
+    out.reserve(8 + topic.size() + item.size());
+    appendLength(out, topic.size());
+    out += topic;
+    appendLength(out, item.size());
+    out += item;
+    return out;
+}
+
+std::string encodeIpcReply(IpcStatus status, std::string_view text)
+{
+    std::string out;
+    out.reserve(5 + text.size());
+    out += static_cast<char>(status);
+    appendLength(out, text.size());
+    out += text;
+    return out;
+}
+
+bool fitsSocketAddress(const std::filesystem::path& path)
+{
+    sockaddr_un address;
+    return socketAddressFor(path, address);
+}
+
+// ---- server ------------------------------------------------------------------
+
+// A request on its way from the server thread to the handler; lives on the
+// server thread's stack for the duration of the send.
+struct IpcServer::Pending {
+    const std::string* topic = nullptr;
+    const std::string* item = nullptr;
+    std::optional<std::string> reply;
+};
+
+// Runs the handler on the loop thread.
+class IpcServer::Window final : public MessageWindow {
+public:
+    Window(MessageLoop& loop, const Handler& handler) : MessageWindow(loop), m_handler(handler) {}
+    ~Window() override { destroy(); }
+
+protected:
+    intptr_t handleMessage(uint32_t msg, uintptr_t wParam, intptr_t) override
+    {
+        if (msg != kRequestMessage)
+            return 0;
+        auto* pending = reinterpret_cast<Pending*>(wParam);
+        pending->reply = m_handler(*pending->topic, *pending->item);
+        return 1;
+    }
+
+private:
+    const Handler& m_handler;
+};
+
+IpcServer::IpcServer(MessageLoop& loop, std::vector<std::string> topics, Handler handler)
+    : m_loop(loop)
+    , m_topics(std::move(topics))
+    , m_handler(std::move(handler))
+{
+}
+
+IpcServer::~IpcServer()
+{
+    stop();
+}
+
+std::optional<std::string> IpcServer::canonicalTopic(std::string_view topic) const
+{
+    for (const std::string& served : m_topics) {
+        if (equalIgnoringAsciiCase(served, topic))
+            return served;
+    }
+    return std::nullopt;
+}
+
+bool IpcServer::listen(const std::filesystem::path& socketPath, std::string& error)
+{
+    if (listening()) {
+        error = "the service already listens at " + m_path.string();
+        return false;
+    }
+    sockaddr_un address;
+    if (!socketAddressFor(socketPath, address)) {
+        error = "the socket path " + socketPath.string() + " is longer than the "
+            + std::to_string(sizeof address.sun_path - 1)
+            + " bytes a socket address holds (set XDG_RUNTIME_DIR or TMPDIR to a shorter folder)";
+        return false;
+    }
+
+    struct stat existing;
+    if (::lstat(socketPath.c_str(), &existing) == 0) {
+        if (!S_ISSOCK(existing.st_mode)) {
+            error = socketPath.string() + " exists and is not a socket; remove it if it is not needed";
+            return false;
+        }
+        IpcReply probe = ipcRequest(socketPath, "", "", std::chrono::milliseconds(200));
+        if (probe.outcome != IpcReply::Outcome::NoServer) {
+            error = "another instance already serves " + socketPath.string();
+            return false;
+        }
+        // Left by an instance that died: nobody answers there any more.
+        ::unlink(socketPath.c_str());
+    }
+
+    FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (listener.get() < 0) {
+        error = errnoText("cannot create a socket", errno);
+        return false;
+    }
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error = errnoText("cannot bind " + socketPath.string(), errno);
+        return false;
+    }
+    struct stat bound;
+    if (::chmod(socketPath.c_str(), 0600) != 0 || ::lstat(socketPath.c_str(), &bound) != 0
+        || ::listen(listener.get(), 16) != 0) {
+        error = errnoText("cannot serve at " + socketPath.string(), errno);
+        ::unlink(socketPath.c_str());
+        return false;
+    }
+
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = errnoText("cannot create a pipe", errno);
+        ::unlink(socketPath.c_str());
+        return false;
+    }
+    m_wakeRead = wake[0];
+    m_wakeWrite = wake[1];
+    m_path = socketPath;
+    m_socketInode = bound.st_ino;
+    m_listenFd = listener.release();
+    m_window = std::make_unique<Window>(m_loop, m_handler);
+    m_window->create();
+    m_stopping = false;
+    m_thread = std::thread([this] { serve(); });
+    return true;
+}
+
+void IpcServer::stop()
+{
+    if (!m_thread.joinable())
+        return;
+    m_stopping = true;
+    // A request blocked in its send to the loop gets 0 and is answered
+    // "no data", so the join below never waits for this (the loop) thread.
+    m_window->destroy();
+    const char byte = 0;
+    [[maybe_unused]] ssize_t written = ::write(m_wakeWrite, &byte, 1);
+    m_thread.join();
+    m_window.reset();
+    ::close(m_listenFd);
+    ::close(m_wakeRead);
+    ::close(m_wakeWrite);
+    m_listenFd = m_wakeRead = m_wakeWrite = -1;
+    // Only our own socket file: another instance may have replaced it.
+    struct stat current;
+    if (::lstat(m_path.c_str(), &current) == 0 && current.st_ino == m_socketInode && S_ISSOCK(current.st_mode))
+        ::unlink(m_path.c_str());
+}
+
+void IpcServer::serve()
+{
+    while (!m_stopping) {
+        pollfd entries[2] = {{m_listenFd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+        const int ready = ::poll(entries, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (entries[1].revents != 0 || m_stopping)
+            return;
+        if ((entries[0].revents & POLLIN) == 0)
+            continue;
+        FileDescriptor connection(::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (connection.get() < 0)
+            continue;
+        // The socket file is 0600, but between bind and chmod it was not:
+        // only our own user is served.
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (::getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
+            continue;
+        answer(connection.get());
+    }
+}
+
+void IpcServer::answer(int connection)
+{
+    const Deadline readDeadline = SteadyClock::now() + kServerIoTimeout;
+    std::optional<std::string> topic = readField(connection, kMaxTopicBytes, readDeadline);
+    if (!topic)
+        return;
+    std::optional<std::string> item = readField(connection, kMaxItemBytes, readDeadline);
+    if (!item)
+        return;
+
+    std::string reply;
+    if (std::optional<std::string> served = canonicalTopic(*topic)) {
+        Pending pending;
+        pending.topic = &*served;
+        pending.item = &*item;
+        const WindowId window = m_window->id();
+        if (window != 0 && m_loop.send(window, kRequestMessage, reinterpret_cast<uintptr_t>(&pending)) != 0
+            && pending.reply) {
+            const std::string& text = *pending.reply;
+            reply = encodeIpcReply(IpcStatus::Data, std::string_view(text).substr(0, kMaxReplyBytes));
+        } else {
+            reply = encodeIpcReply(IpcStatus::NoData, {});
+        }
+    } else {
+        reply = encodeIpcReply(IpcStatus::Refused, {});
+    }
+    writeAll(connection, reply, SteadyClock::now() + kServerIoTimeout);
+}
+
+// ---- client ------------------------------------------------------------------
+
+IpcReply ipcRequest(const std::filesystem::path& socketPath, std::string_view topic, std::string_view item,
+                    std::chrono::milliseconds timeout)
+{
+    IpcReply reply;
+    const Deadline deadline = SteadyClock::now() + timeout;
+    sockaddr_un address;
+    if (!socketAddressFor(socketPath, address)) {
+        reply.error = "the socket path " + socketPath.string() + " is too long for a socket address";
+        return reply;
+    }
+    if (topic.size() > kMaxTopicBytes || item.size() > kMaxItemBytes) {
+        reply.error = "the request is too long";
+        return reply;
+    }
+    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (fd.get() < 0) {
+        reply.error = errnoText("cannot create a socket", errno);
+        return reply;
+    }
+    for (;;) {
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        if (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTDIR) {
+            reply.outcome = IpcReply::Outcome::NoServer;
+            reply.error = "no instance is running (nothing listens at " + socketPath.string() + ")";
+            return reply;
+        }
+        if (errno == EAGAIN) {
+            // The server's backlog is full: try again until the deadline.
+            if (msLeft(deadline) == 0) {
+                reply.error = "the running instance did not accept the connection in time";
+                return reply;
+            }
+            ::usleep(10000);
+            continue;
+        }
+        reply.error = errnoText("cannot connect to " + socketPath.string(), errno);
+        return reply;
+    }
+
+    switch (writeAll(fd.get(), encodeIpcRequest(topic, item), deadline)) {
+    case Io::Done: break;
+    case Io::TimedOut: reply.error = "the running instance did not take the request in time"; return reply;
+    default: reply.error = "the connection to the running instance broke"; return reply;
+    }
+
+    unsigned char header[5];
+    switch (readExact(fd.get(), header, sizeof header, deadline)) {
+    case Io::Done: break;
+    case Io::TimedOut:
+        reply.error = "no reply from the running instance within " + std::to_string(timeout.count()) + " ms";
+        return reply;
+    default: reply.error = "the running instance closed the connection without a reply"; return reply;
+    }
+    const uint32_t length = readLength(header + 1);
+    if (header[0] > static_cast<uint8_t>(IpcStatus::Refused) || length > kMaxReplyBytes) {
+        reply.error = "the running instance sent a malformed reply";
+        return reply;
+    }
+    std::string text(length, '\0');
+    if (length > 0 && readExact(fd.get(), text.data(), length, deadline) != Io::Done) {
+        reply.error = "the reply of the running instance was cut short";
+        return reply;
+    }
+    switch (static_cast<IpcStatus>(header[0])) {
+    case IpcStatus::Data: reply.outcome = IpcReply::Outcome::Data; break;
+    case IpcStatus::NoData: reply.outcome = IpcReply::Outcome::NoData; break;
+    case IpcStatus::Refused: reply.outcome = IpcReply::Outcome::Refused; break;
+    }
+    reply.text = std::move(text);
+    reply.error.clear();
+    return reply;
+}
+
+}  // namespace fetchora
