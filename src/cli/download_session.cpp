@@ -4,17 +4,12 @@
 #include "config/app_settings.h"
 #include "engine/job_runner.h"
 #include "engine/part_log.h"
-#include "engine/runner_host_window.h"
-#include "engine/site_connections.h"
-#include "engine/thread_handle_block.h"
-#include "engine/transfer_threads.h"
 #include "model/database_file.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
-#include "net/tls_stream.h"
 #include "net/url.h"
 #include "shell/application.h"
-#include "shell/transfer_procedures.h"
+#include "shell/engine_services.h"
 
 #include <algorithm>
 #include <ctime>
@@ -165,32 +160,9 @@ int DownloadSession::run()
         m_app.limiter().setMode(SpeedMode::Manual);
     }
 
-    std::string tlsError;
-    TlsSettings tlsSettings;
-    if (const char* extra = std::getenv("FETCHORA_EXTRA_CA_FILE"))
-        tlsSettings.extraCaFile = extra;
-    m_tls = TlsClientContext::create(tlsSettings, &tlsError);
-    if (!m_tls)
-        m_err << "fetchora-cli: HTTPS is unavailable: " << tlsError << "\n";
-
-    m_sites = std::make_unique<SiteConnectionTable>(settings.siteRules());
-    m_threads = std::make_unique<TransferThreads>(m_app.loop(), m_app.jobLock());
-    registerTransferProcedures(*m_threads);
-    m_retired = std::make_unique<RetiredHandleBlocks>(m_app.clock());
-    m_hostWindow = std::make_unique<RunnerHostWindow>(m_app.loop(), *this);
-    m_hostWindow->create();
-
-    m_context.settings = &settings;
-    m_context.sites = m_sites.get();
-    m_context.limiter = &m_app.limiter();
-    m_context.jobLock = &m_app.jobLock();
-    m_context.loop = &m_app.loop();
-    m_context.threads = m_threads.get();
-    m_context.retiredBlocks = m_retired.get();
-    m_context.host = this;
-    m_context.hostWindow = m_hostWindow->id();
-    m_context.clock = &m_app.clock();
-    m_context.tls = m_tls.get();
+    m_engine = std::make_unique<EngineServices>(m_app, *this);
+    if (!m_engine->tlsError().empty())
+        m_err << "fetchora-cli: HTTPS is unavailable: " << m_engine->tlsError() << "\n";
 
     openDatabase();
     if (!addJobs())
@@ -205,7 +177,7 @@ int DownloadSession::run()
 
     // Threads blocked in a send to a job window get 0 once the loop has quit;
     // they see their dead handle blocks and end.
-    m_threads->joinAll(std::chrono::seconds(10));
+    m_engine->joinThreads(std::chrono::seconds(10));
     save();
     drawProgress(true);
     reportEnd();
@@ -230,7 +202,7 @@ void DownloadSession::startWaitingJobs()
             continue;
         entry.started = true;
         ++running;
-        JobStartResult result = JobRunner::Start(*entry.job, m_context);
+        JobStartResult result = JobRunner::Start(*entry.job, m_engine->context());
         if (result == JobStartResult::Failed) {
             entry.ended = true;
             --running;
@@ -261,10 +233,7 @@ void DownloadSession::save()
 {
     if (!m_doc)
         return;
-    SaveResult result = SaveDatabase(*m_doc, m_app.defaultDatabasePath(), [](DownloadJob& job) {
-        if (job.runner)
-            job.runner->FlushForSave();
-    });
+    SaveResult result = SaveJobDatabase(*m_doc, m_app.defaultDatabasePath());
     if (!result.ok)
         m_err << "fetchora-cli: cannot save the job database: " << result.error << "\n";
 }

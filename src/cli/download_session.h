@@ -21,11 +21,7 @@ namespace fetchora {
 
 class Application;
 class CZoviradDoc;
-class RetiredHandleBlocks;
-class RunnerHostWindow;
-class SiteConnectionTable;
-class TlsClientContext;
-class TransferThreads;
+class EngineServices;
 
 class DownloadSession final : public RunnerHost, public JobNotifySink, private MessageWindow {
 public:
@@ -74,12 +70,7 @@ private:
     int32_t m_simJobs = 3;
 
     std::unique_ptr<CZoviradDoc> m_doc;
-    std::unique_ptr<TlsClientContext> m_tls;
-    std::unique_ptr<SiteConnectionTable> m_sites;
-    std::unique_ptr<TransferThreads> m_threads;
-    std::unique_ptr<RetiredHandleBlocks> m_retired;
-    std::unique_ptr<RunnerHostWindow> m_hostWindow;
-    EngineContext m_context;
+    std::unique_ptr<EngineServices> m_engine;
 
     struct Entry {
         DownloadJob* job = nullptr;

@@ -1,0 +1,61 @@
+#include "shell/engine_services.h"
+
+#include <cstdlib>
+
+#include "engine/job_runner.h"
+#include "engine/runner_host_window.h"
+#include "engine/site_connections.h"
+#include "engine/thread_handle_block.h"
+#include "engine/transfer_threads.h"
+#include "model/database_file.h"
+#include "net/tls_stream.h"
+#include "shell/application.h"
+#include "shell/transfer_procedures.h"
+
+namespace fetchora {
+
+EngineServices::EngineServices(Application& app, RunnerHost& host)
+{
+    TlsSettings tlsSettings;
+    // Tests and private set-ups trust their own authority besides the system's.
+    if (const char* extra = std::getenv("FETCHORA_EXTRA_CA_FILE"))
+        tlsSettings.extraCaFile = extra;
+    m_tls = TlsClientContext::create(tlsSettings, &m_tlsError);
+
+    AppSettings& settings = app.settings();
+    m_sites = std::make_unique<SiteConnectionTable>(settings.siteRules());
+    m_threads = std::make_unique<TransferThreads>(app.loop(), app.jobLock());
+    registerTransferProcedures(*m_threads);
+    m_retired = std::make_unique<RetiredHandleBlocks>(app.clock());
+    m_hostWindow = std::make_unique<RunnerHostWindow>(app.loop(), host);
+    m_hostWindow->create();
+
+    m_context.settings = &settings;
+    m_context.sites = m_sites.get();
+    m_context.limiter = &app.limiter();
+    m_context.jobLock = &app.jobLock();
+    m_context.loop = &app.loop();
+    m_context.threads = m_threads.get();
+    m_context.retiredBlocks = m_retired.get();
+    m_context.host = &host;
+    m_context.hostWindow = m_hostWindow->id();
+    m_context.clock = &app.clock();
+    m_context.tls = m_tls.get();
+}
+
+EngineServices::~EngineServices() = default;
+
+bool EngineServices::joinThreads(std::chrono::milliseconds timeout)
+{
+    return m_threads->joinAll(timeout);
+}
+
+SaveResult SaveJobDatabase(CZoviradDoc& doc, const std::filesystem::path& path)
+{
+    return SaveDatabase(doc, path, [](DownloadJob& job) {
+        if (job.runner)
+            job.runner->FlushForSave();
+    });
+}
+
+}  // namespace fetchora
