@@ -1,8 +1,13 @@
 // fetchora-cli: the headless front end. See cli_options.h for the command
-// line and download_session.h for what a download run does.
+// line, download_session.h for what a download run does, daemon_session.h
+// for the daemon and service_client.h for the requests to it.
 #include "cli/cli_options.h"
+#include "cli/daemon_session.h"
 #include "cli/database_listing.h"
 #include "cli/download_session.h"
+#include "cli/service_client.h"
+#include "platform/ipc_endpoint.h"
+#include "platform/single_instance.h"
 #include "shell/application.h"
 
 #include <csignal>
@@ -34,7 +39,8 @@ public:
             m_thread.join();
         }
     }
-    void forward(DownloadSession& session)
+    template <typename Session>
+    void forward(Session& session)
     {
         m_thread = std::thread([this, &session] {
             int signal = 0;
@@ -50,6 +56,43 @@ private:
     std::atomic<bool> m_done{false};
     std::thread m_thread;
 };
+
+int runDaemon()
+{
+    // The instance check comes before the application starts: a second
+    // instance must not touch the first one's folders, not even at its exit.
+    FolderResult folder = serviceFolder();
+    if (!folder) {
+        std::cerr << "fetchora-cli: " << folder.error << "\n";
+        return 1;
+    }
+    SingleInstance instance;
+    std::string error;
+    switch (instance.acquire(folder.path, error)) {
+    case SingleInstance::Result::First: break;
+    case SingleInstance::Result::AnotherRuns:
+        std::cerr << "fetchora-cli: another fetchora instance is already running (its service is "
+                  << (folder.path / kServiceName).string() << ")\n";
+        return 1;
+    case SingleInstance::Result::Failed: std::cerr << "fetchora-cli: " << error << "\n"; return 1;
+    }
+
+    StopSignals signals;
+    Application app;
+    if (!app.start(error)) {
+        std::cerr << "fetchora-cli: " << error << "\n";
+        return 1;
+    }
+    int result = 1;
+    {
+        DaemonSession session(app, std::cerr);
+        signals.forward(session);
+        result = session.run(folder.path / kServiceName);
+        signals.done();
+    }
+    app.stop();
+    return result;
+}
 
 }  // namespace
 
@@ -67,10 +110,12 @@ int main(int argc, char** argv)
     }
     if (options.mode == CliMode::ListDatabase)
         return listDatabase(options.database, std::cout, std::cerr);
-    if (options.mode != CliMode::Download) {
-        std::cerr << "fetchora-cli: this mode is not available yet in this build\n";
-        return 2;
-    }
+    if (options.mode == CliMode::Send)
+        return sendUrlToRunningInstance(options, std::cout, std::cerr);
+    if (options.mode == CliMode::Info)
+        return requestDownloadInfo(options, std::cout, std::cerr);
+    if (options.mode == CliMode::Daemon)
+        return runDaemon();
 
     StopSignals signals;
     Application app;

@@ -1,0 +1,164 @@
+// The daemon end to end: fetchora-cli --daemon serving its socket, URLs handed
+// over with --send and downloaded from nginx on 127.0.0.1, status lines read
+// with --info while a rate-limited download runs, and the job database left
+// behind after SIGTERM.
+#include "support/cli_process.h"
+#include "support/real_peers.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+#include <regex>
+#include <thread>
+
+namespace fetchora {
+namespace {
+
+using test::CliProcess;
+using test::TempDir;
+using namespace std::chrono_literals;
+
+std::string randomBytes(size_t size, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+class CliDaemon : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* folder : {"home", "run", "downloads"})
+            std::filesystem::create_directories(m_dir / folder);
+    }
+
+    std::map<std::string, std::string> environment() const
+    {
+        return {{"FETCHORA_HOME", (m_dir / "home").string()},
+                {"TMPDIR", m_dir.path().string()},
+                {"HOME", m_dir.path().string()},
+                {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
+                {"XDG_DOWNLOAD_DIR", (m_dir / "downloads").string()}};
+    }
+
+    int cli(const std::vector<std::string>& arguments, std::string* out = nullptr, std::string* err = nullptr)
+    {
+        return test::runCli(arguments, environment(), m_dir.path(), err, out);
+    }
+
+    std::string url(const std::string& path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + path;
+    }
+
+    // Polls until done() or the time is up.
+    static bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = 60s)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return done();
+    }
+
+    // The downloaded file of that name somewhere below the download folder.
+    std::filesystem::path findDownload(const std::string& name) const
+    {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir / "downloads")) {
+            if (entry.path().filename() == name)
+                return entry.path();
+        }
+        return {};
+    }
+
+    TempDir m_dir;
+    test::NginxPeer m_nginx{{"DNS:localhost", "IP:127.0.0.1"},
+                            "location /slow/ { alias $WWW/files/; limit_rate 64k; }\n"};
+};
+
+TEST_F(CliDaemon, HandsUrlsOverDownloadsThemReportsStatusAndKeepsTheJobsAfterSigterm)
+{
+    const std::string small = randomBytes(300 * 1024, 7);
+    const std::string slow = randomBytes(2 * 1024 * 1024, 8);
+    m_nginx.writeServedFile("files/small.bin", small);
+    m_nginx.writeServedFile("files/slow.bin", slow);
+
+    std::string out;
+    std::string err;
+    EXPECT_EQ(cli({"--info", "-1"}, &out, &err), 1);
+    EXPECT_NE(err.find("no fetchora instance is running"), std::string::npos) << err;
+
+    std::filesystem::create_directories(m_dir / "daemon");
+    CliProcess daemon({"--daemon"}, environment(), m_dir / "daemon");
+    ASSERT_TRUE(eventually([&] { return cli({"--info", "-1"}) == 0; }, 30s)) << daemon.standardError();
+
+    // One instance at a time.
+    EXPECT_EQ(cli({"--daemon"}, &out, &err), 1);
+    EXPECT_NE(err.find("already running"), std::string::npos) << err;
+
+    ASSERT_EQ(cli({"--send", url("/files/small.bin"), "http://127.0.0.1/page.html"}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "0\n");
+    std::filesystem::path smallFile;
+    ASSERT_TRUE(eventually([&] {
+        smallFile = findDownload("small.bin");
+        return !smallFile.empty() && !std::filesystem::exists(smallFile.string() + ".kx!")
+            && std::filesystem::file_size(smallFile) == small.size();
+    })) << daemon.standardError();
+    EXPECT_TRUE(test::readFile(smallFile) == small) << "the downloaded bytes differ from the served ones";
+
+    // The same URL again, and text that is no URL.
+    ASSERT_EQ(cli({"--send", url("/files/small.bin")}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "2\n");
+    ASSERT_EQ(cli({"--send", "not-a-url"}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "1\n");
+
+    ASSERT_EQ(cli({"--send", url("/slow/slow.bin")}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "0\n");
+    // While it runs: name, size, percent below 100 and an optional time left.
+    const std::regex line(R"(slow\.bin\|2097152\|([0-9]|[1-9][0-9])%\|([0-9][0-9]:[0-5][0-9]:[0-5][0-9])?\n)");
+    std::string info;
+    ASSERT_TRUE(eventually([&] {
+        info.clear();
+        return cli({"--info", "-1"}, &info) == 0 && std::regex_match(info, line);
+    })) << info << daemon.standardError();
+    std::string first;
+    EXPECT_EQ(cli({"--info", "1"}, &first), 0);
+    EXPECT_TRUE(std::regex_match(first, line)) << first;
+    for (const char* nothing : {"0", "2"}) {
+        SCOPED_TRACE(nothing);
+        out = "unchanged";
+        EXPECT_EQ(cli({"--info", nothing}, &out), 0);
+        EXPECT_EQ(out, "");
+    }
+    ASSERT_FALSE(std::filesystem::exists(findDownload("slow.bin")) && test::readFile(findDownload("slow.bin")) == slow)
+        << "the rate-limited download ended before it could be stopped";
+
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(std::chrono::seconds(30)), 0) << daemon.standardError();
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "run" / "Fetchora"));
+    EXPECT_EQ(cli({"--send", url("/files/small.bin")}, &out, &err), 1);
+    EXPECT_NE(err.find("no fetchora instance is running"), std::string::npos) << err;
+
+    std::string listing;
+    ASSERT_EQ(cli({"--db", (m_dir / "home" / "Default.kxd").string(), "list"}, &listing, &err), 0) << err;
+    const std::string smallUrl = "\"url\":\"" + url("/files/small.bin") + "\"";
+    const std::string slowUrl = "\"url\":\"" + url("/slow/slow.bin") + "\"";
+    EXPECT_NE(listing.find(smallUrl), std::string::npos) << listing;
+    EXPECT_NE(listing.find(slowUrl), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\"referer\":\"http://127.0.0.1/page.html\""), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\"ranges\":[[0," + std::to_string(small.size()) + "]]"), std::string::npos) << listing;
+    // The stopped download keeps the ranges it has on disk for a later resume.
+    std::smatch partial;
+    EXPECT_TRUE(std::regex_search(listing, partial, std::regex(R"(slow\.bin.*"completedBytes":([1-9][0-9]*))")))
+        << listing;
+}
+
+}  // namespace
+}  // namespace fetchora
