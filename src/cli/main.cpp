@@ -57,6 +57,15 @@ private:
     std::thread m_thread;
 };
 
+// Whether another process holds the instance lock (checked, not kept).
+bool daemonRuns()
+{
+    FolderResult folder = serviceFolder();
+    SingleInstance probe;
+    std::string error;
+    return folder && probe.acquire(folder.path, error) == SingleInstance::Result::AnotherRuns;
+}
+
 int runDaemon()
 {
     // The instance check comes before the application starts: a second
@@ -116,6 +125,12 @@ int main(int argc, char** argv)
         return requestDownloadInfo(options, std::cout, std::cerr);
     if (options.mode == CliMode::Daemon)
         return runDaemon();
+    if (daemonRuns()) {
+        // Both would save the same job database, each over the other's jobs.
+        std::cerr << "fetchora-cli: a fetchora daemon is running and owns the job database; hand URLs to it "
+                     "with fetchora-cli --send URL\n";
+        return 1;
+    }
 
     StopSignals signals;
     Application app;

@@ -99,9 +99,12 @@ TEST_F(CliDaemon, HandsUrlsOverDownloadsThemReportsStatusAndKeepsTheJobsAfterSig
     CliProcess daemon({"--daemon"}, environment(), m_dir / "daemon");
     ASSERT_TRUE(eventually([&] { return cli({"--info", "-1"}) == 0; }, 30s)) << daemon.standardError();
 
-    // One instance at a time.
+    // One instance at a time, and no download run beside it on the same database.
     EXPECT_EQ(cli({"--daemon"}, &out, &err), 1);
     EXPECT_NE(err.find("already running"), std::string::npos) << err;
+    EXPECT_EQ(cli({"-q", "-d", (m_dir / "downloads").string(), url("/files/small.bin")}, &out, &err), 1);
+    EXPECT_NE(err.find("--send"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "downloads" / "small.bin"));
 
     ASSERT_EQ(cli({"--send", url("/files/small.bin"), "http://127.0.0.1/page.html"}, &out, &err), 0) << err;
     EXPECT_EQ(out, "0\n");
