@@ -39,6 +39,9 @@ int32_t wallClock()
 
 DaemonSession::DaemonSession(Application& app, std::ostream& err) : MessageWindow(app.loop()), m_app(app), m_err(err)
 {
+    // At once, so that a stop requested while the database opens is queued,
+    // not lost.
+    create();
 }
 
 DaemonSession::~DaemonSession()
@@ -90,8 +93,6 @@ void DaemonSession::openDatabase()
 
 int DaemonSession::run(const std::filesystem::path& socketPath)
 {
-    if (id() == 0)
-        create();
     m_engine = std::make_unique<EngineServices>(m_app, *this);
     if (!m_engine->tlsError().empty())
         m_err << "fetchora-cli: HTTPS is unavailable: " << m_engine->tlsError() << "\n";
