@@ -20,11 +20,8 @@ int request(std::string_view topic, const std::string& item, std::ostream& out, 
     }
     IpcReply reply = ipcRequest(folder.path / kServiceName, topic, item);
     switch (reply.outcome) {
-    case IpcReply::Outcome::Data:
-        out << reply.text << "\n";
-        return 0;
-    case IpcReply::Outcome::NoData:
-        return 0;
+    case IpcReply::Outcome::Data: out << reply.text << "\n"; return 0;
+    case IpcReply::Outcome::NoData: return 0;
     case IpcReply::Outcome::Refused:
         err << "fetchora-cli: the running instance does not serve " << topic << "\n";
         return 1;
@@ -47,8 +44,7 @@ int sendUrlToRunningInstance(const CliOptions& options, std::ostream& out, std::
     return request(kTopicOpenUrl, item, out, err, environment);
 }
 
-int requestDownloadInfo(const CliOptions& options, std::ostream& out, std::ostream& err,
-                        const Environment& environment)
+int requestDownloadInfo(const CliOptions& options, std::ostream& out, std::ostream& err, const Environment& environment)
 {
     return request(kTopicDownloadInfo, std::to_string(options.infoItem), out, err, environment);
 }

@@ -142,7 +142,7 @@ bool socketAddressFor(const std::filesystem::path& path, sockaddr_un& address)
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) { }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -199,7 +199,7 @@ struct IpcServer::Pending {
 // Runs the handler on the loop thread.
 class IpcServer::Window final : public MessageWindow {
 public:
-    Window(MessageLoop& loop, const Handler& handler) : MessageWindow(loop), m_handler(handler) {}
+    Window(MessageLoop& loop, const Handler& handler) : MessageWindow(loop), m_handler(handler) { }
     ~Window() override { destroy(); }
 
 protected:
@@ -217,9 +217,7 @@ private:
 };
 
 IpcServer::IpcServer(MessageLoop& loop, std::vector<std::string> topics, Handler handler)
-    : m_loop(loop)
-    , m_topics(std::move(topics))
-    , m_handler(std::move(handler))
+    : m_loop(loop), m_topics(std::move(topics)), m_handler(std::move(handler))
 {
 }
 

@@ -25,7 +25,8 @@ OpenUrlItem SplitOpenUrlItem(std::string_view item)
     if (first == std::string_view::npos)
         return result;
     const size_t second = item.find(',', first + 1);
-    result.referer = std::string(item.substr(first + 1, second == std::string_view::npos ? second : second - first - 1));
+    result.referer
+        = std::string(item.substr(first + 1, second == std::string_view::npos ? second : second - first - 1));
     if (second != std::string_view::npos)
         result.comment = std::string(item.substr(second + 1));
     return result;
@@ -69,8 +70,8 @@ int32_t ReadDecimalItem(std::string_view text)
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         value = std::min<int64_t>(value * 10 + (text[i] - '0'), int64_t{1} << 32);
     value = negative ? -value : value;
-    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 std::optional<std::string> DownloadInfoReply(const std::vector<DownloadInfoEntry>& entries, std::string_view item)

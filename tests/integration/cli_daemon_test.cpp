@@ -130,7 +130,8 @@ TEST_F(CliDaemon, HandsUrlsOverDownloadsThemReportsStatusAndKeepsTheJobsAfterSig
     ASSERT_TRUE(eventually([&] {
         info.clear();
         return cli({"--info", "-1"}, &info) == 0 && std::regex_match(info, line);
-    })) << info << daemon.standardError();
+    })) << info
+        << daemon.standardError();
     std::string first;
     EXPECT_EQ(cli({"--info", "1"}, &first), 0);
     EXPECT_TRUE(std::regex_match(first, line)) << first;

@@ -59,7 +59,10 @@ public:
     }
     ~RawClient() { ::close(m_fd); }
     bool connected() const { return m_connected; }
-    void write(const std::string& bytes) { ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size())); }
+    void write(const std::string& bytes)
+    {
+        ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    }
     // Whether the server closed the connection (an end or a reset, when it
     // left our bytes unread) within 5 s, having sent nothing.
     testing::AssertionResult closedWithoutReply()

@@ -48,8 +48,8 @@ TEST(ServiceFolder, UsesTheRuntimeFolderElseAPrivateFolderBesideTheTemporaryOnes
     EXPECT_EQ(runtime.path, dir / "runtime");
 
     // A relative or missing runtime folder does not count.
-    FolderResult fallback = serviceFolder(
-        mapEnvironment({{"XDG_RUNTIME_DIR", "relative"}, {"TMPDIR", dir.path().string()}}));
+    FolderResult fallback
+        = serviceFolder(mapEnvironment({{"XDG_RUNTIME_DIR", "relative"}, {"TMPDIR", dir.path().string()}}));
     const auto expected = dir / ("fetchora-" + std::to_string(::geteuid()) + "-run");
     ASSERT_EQ(fallback.path, expected) << fallback.error;
     struct stat st;

@@ -18,8 +18,7 @@ TEST(KxdAssociation, ANormalStartWritesTheDocumentTypeAndClaimsAFreeExtension)
     WriteKxdAssociation(registry, RegistrationMode::Normal, "/opt/fetchora/bin/fetchora");
     EXPECT_EQ(defaultValue(registry, "Fetchora.Document"), "Fetchora Download Database");
     EXPECT_EQ(defaultValue(registry, "Fetchora.Document\\DefaultIcon"), "/opt/fetchora/bin/fetchora,1");
-    EXPECT_EQ(defaultValue(registry, "Fetchora.Document\\shell\\open\\command"),
-              "/opt/fetchora/bin/fetchora \"%1\"");
+    EXPECT_EQ(defaultValue(registry, "Fetchora.Document\\shell\\open\\command"), "/opt/fetchora/bin/fetchora \"%1\"");
     EXPECT_EQ(defaultValue(registry, ".kxd"), "Fetchora.Document");
 
     // A program path with a blank stays one word of the command.

@@ -33,8 +33,8 @@ TEST(StartupCommandLine, SwitchWordsSelectTheRegistrationModeInAnyCaseAfterDashO
 
 TEST(StartupCommandLine, AUrlWithAReferrerIsTheStartupUrlAndNoDocument)
 {
-    StartupCommandLine line =
-        ReadStartupCommandLine({"http://example.com/files/a.zip", "http://example.com/page.html", "extra"});
+    StartupCommandLine line
+        = ReadStartupCommandLine({"http://example.com/files/a.zip", "http://example.com/page.html", "extra"});
     EXPECT_EQ(line.mode, Mode::Normal);
     EXPECT_EQ(line.startupUrl, "http://example.com/files/a.zip");
     EXPECT_TRUE(line.hasReferer);
@@ -49,8 +49,8 @@ TEST(StartupCommandLine, AUrlWithAReferrerIsTheStartupUrlAndNoDocument)
 
 TEST(StartupCommandLine, AnythingElseIsADocumentWhoseTextStillGoesToTheAddPath)
 {
-    for (const std::string text : {"/home/user/jobs.kxd", "jobs.kxd", "http:///no-host", "pnm://host/stream",
-                                   "gopher://host/x"}) {
+    for (const std::string text :
+         {"/home/user/jobs.kxd", "jobs.kxd", "http:///no-host", "pnm://host/stream", "gopher://host/x"}) {
         SCOPED_TRACE(text);
         StartupCommandLine line = ReadStartupCommandLine({text, "http://example.com/"});
         EXPECT_EQ(line.mode, Mode::Normal);
