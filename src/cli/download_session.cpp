@@ -67,6 +67,8 @@ DownloadSession::DownloadSession(Application& app, CliOptions options, std::ostr
     , m_err(err)
 {
     m_drawProgress = !m_options.quiet && ::isatty(STDERR_FILENO);
+    // At once, so that a stop requested before run() is queued, not lost.
+    create();
 }
 
 DownloadSession::~DownloadSession()
