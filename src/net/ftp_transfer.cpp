@@ -11,7 +11,7 @@
 #include "config/settings_values.h"
 #include "engine/speed_limiter.h"
 #include "net/connection_setup.h"
-#include "net/error_step.h"
+#include "net/worker_cycles.h"
 #include "net/ftp_control.h"
 #include "net/ftp_data_address.h"
 #include "net/http_transfer.h"
@@ -21,20 +21,6 @@
 namespace fetchora {
 
 namespace {
-
-enum class CycleEnd {
-    Reconnect,  // begin a new cycle at once
-    ErrorStep,  // the error step: ask the job window, wait, begin again
-    Ended,  // the worker ends (stopped, or the job window said so)
-    Finished,  // the data of a file without a size ended
-    Failed,  // the URL failed for good: outcome 2
-    ResolveFailed,  // the host name could not be looked up
-};
-
-struct CycleResult {
-    CycleEnd end = CycleEnd::ErrorStep;
-    uint32_t socketError = 0;
-};
 
 // How long one pass waits for either connection.
 constexpr int kPassWaitMs = 100;
@@ -79,7 +65,6 @@ private:
     // connection is kept when the server ends the old transfer in time.
     std::optional<CycleResult> nextRange(FtpControl& control, bool complete);
     CycleResult fail(std::string_view reason, uint32_t socketError = 0);
-    bool waitForRetry();
     bool alive() const { return m_channel.alive(); }
     int dataTimeoutMs() const { return std::max(m_task.settings.dataTimeoutMs, 0); }
     bool idleTooLong() const { return ticksSince(m_lastActivity, tickNow()) > static_cast<uint32_t>(dataTimeoutMs()); }
@@ -112,45 +97,7 @@ int FtpWorker::run()
     // A plain HTTP proxy fetches FTP URLs itself: the HTTP worker talks to it.
     if (m_task.proxy && m_task.proxy->type == kProxyHttpGet)
         return HttpTransfer(m_task);
-    if (m_task.isRetry && !waitForRetry())
-        return 0;
-    for (;;) {
-        if (!alive())
-            return 0;
-        const CycleResult cycle = runCycle();
-        switch (cycle.end) {
-        case CycleEnd::Reconnect: continue;
-        case CycleEnd::Ended: return 0;
-        case CycleEnd::Finished: return 1;
-        case CycleEnd::Failed:
-        case CycleEnd::ResolveFailed: {
-            ResponseInfo failed;
-            failed.outcome = ResponseOutcome::NotFound;
-            m_channel.response(failed, ProtocolKind::Ftp);
-            return 2;
-        }
-        case CycleEnd::ErrorStep: break;
-        }
-        if (!alive())
-            return 0;
-        m_channel.logLine(ConnectionLogKind::Error, connectionErrorText(m_channel, cycle.socketError));
-        if (!m_channel.error())
-            return alive() ? 2 : 0;
-        if (!waitForRetry())
-            return 0;
-    }
-}
-
-bool FtpWorker::waitForRetry()
-{
-    const int32_t seconds = m_task.settings.retryDelaySeconds < 0 ? 1 : m_task.settings.retryDelaySeconds;
-    const int64_t steps = int64_t{seconds} * 1000 / kStopPollIntervalMs;
-    for (int64_t i = 0; i < steps; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollIntervalMs));
-        if (!alive())
-            return false;
-    }
-    return true;
+    return runWorkerCycles(m_task, ProtocolKind::Ftp, [this] { return runCycle(); });
 }
 
 CycleResult FtpWorker::fail(std::string_view reason, uint32_t socketError)

@@ -10,7 +10,7 @@
 #include "engine/speed_limiter.h"
 #include "net/byte_stream.h"
 #include "net/connection_setup.h"
-#include "net/error_step.h"
+#include "net/worker_cycles.h"
 #include "net/http_body.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
@@ -26,19 +26,6 @@ constexpr int32_t kMaxRollback = 8192;
 // mean the proxy has sent everything but not closed.
 constexpr uint32_t kHoldBackQuietMinMs = 5000;
 constexpr uint32_t kHoldBackQuietMaxMs = 10000;
-
-enum class CycleEnd {
-    Reconnect,  // begin a new cycle at once
-    ErrorStep,  // the error step: ask the job window, wait, begin again
-    Ended,  // the worker ends (stopped, or the job window said so)
-    Finished,  // the body of a job without a size ended
-    ResolveFailed,  // the host name could not be looked up
-};
-
-struct CycleResult {
-    CycleEnd end = CycleEnd::ErrorStep;
-    uint32_t socketError = 0;
-};
 
 bool usesProxy(const std::optional<ProxyEntry>& proxy)
 {
@@ -77,9 +64,6 @@ private:
     CycleResult endBody(int64_t rangeStart);
     CycleResult reconnectOrRefuse(int64_t rangeStart);
     CycleResult fail(std::string_view reason, uint32_t socketError = 0);
-    // The error step's wait, in steps that watch the alive flag. The job
-    // window has logged the wait when it allowed the retry.
-    bool waitForRetry();
     bool alive() const { return m_channel.alive(); }
 
     TransferTask& m_task;
@@ -99,49 +83,7 @@ int HttpWorker::run()
         m_channel.logLine(ConnectionLogKind::Error, "The HTTP worker cannot fetch this URL.");
         return 2;
     }
-    // A part started again after a failure waits first; the job window has
-    // logged the wait.
-    if (m_task.isRetry && !waitForRetry())
-        return 0;
-    for (;;) {
-        if (!alive())
-            return 0;
-        const CycleResult cycle = runCycle();
-        switch (cycle.end) {
-        case CycleEnd::Reconnect: continue;
-        case CycleEnd::Ended: return 0;
-        case CycleEnd::Finished: return 1;
-        case CycleEnd::ResolveFailed: {
-            // The host is unknown: the job window treats the URL as one that
-            // failed for good.
-            ResponseInfo failed;
-            failed.outcome = ResponseOutcome::NotFound;
-            m_channel.response(failed, ProtocolKind::Http);
-            return 2;
-        }
-        case CycleEnd::ErrorStep: break;
-        }
-        // A stopped part's connection fails as it is closed: nothing to report.
-        if (!alive())
-            return 0;
-        m_channel.logLine(ConnectionLogKind::Error, connectionErrorText(m_channel, cycle.socketError));
-        if (!m_channel.error())
-            return alive() ? 2 : 0;
-        if (!waitForRetry())
-            return 0;
-    }
-}
-
-bool HttpWorker::waitForRetry()
-{
-    const int32_t seconds = m_task.settings.retryDelaySeconds < 0 ? 1 : m_task.settings.retryDelaySeconds;
-    const int64_t steps = int64_t{seconds} * 1000 / kStopPollIntervalMs;
-    for (int64_t i = 0; i < steps; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollIntervalMs));
-        if (!alive())
-            return false;
-    }
-    return true;
+    return runWorkerCycles(m_task, ProtocolKind::Http, [this] { return runCycle(); });
 }
 
 CycleResult HttpWorker::fail(std::string_view reason, uint32_t socketError)
