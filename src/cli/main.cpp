@@ -57,13 +57,16 @@ private:
     std::thread m_thread;
 };
 
-// Whether another process holds the instance lock (checked, not kept).
+// Whether a daemon answers on the service socket. Asking, rather than
+// taking the instance lock for a moment, never mistakes another download
+// run's probe for a daemon.
 bool daemonRuns()
 {
     FolderResult folder = serviceFolder();
-    SingleInstance probe;
-    std::string error;
-    return folder && probe.acquire(folder.path, error) == SingleInstance::Result::AnotherRuns;
+    if (!folder)
+        return false;
+    const IpcReply reply = ipcRequest(folder.path / kServiceName, "DownloadInfo", "0");
+    return reply.outcome != IpcReply::Outcome::NoServer;
 }
 
 int runDaemon()
