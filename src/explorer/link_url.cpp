@@ -60,6 +60,9 @@ bool slashStandsAlone(std::string_view text, size_t i)
 bool IsAbsoluteLink(std::string_view link)
 {
     link = withoutUrlPrefix(link);
+    // Every scheme ends in ":" within its first 11 characters.
+    if (link.substr(0, 11).find(':') == std::string_view::npos)
+        return false;
     for (std::string_view scheme : kAbsoluteSchemes) {
         if (startsWithNoCase(link, scheme))
             return true;
