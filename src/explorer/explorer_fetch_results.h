@@ -1,0 +1,44 @@
+#pragma once
+// What the explorer does with a finished fetch: the entries of an FTP folder
+// listing and the links of a fetched page become nodes of the store.
+//
+// Thread: the explorer window's thread, under the job lock. Borrows the store.
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "explorer/explorer_node_store.h"
+#include "net/ftp_list.h"
+
+namespace fetchora {
+
+// The time a listing states ("Mar 3 2021", "Jan 10 12:00", "04-27-00
+// 09:09PM") as seconds since 1970, read as UTC so that it shows as listed;
+// -1 when it cannot be read. A date without a year is in the year of now, or
+// the year before when that would put it more than a day in the future.
+int64_t ListingTime(std::string_view date, std::time_t now);
+
+// A folder listing is ready: the folder of finalUrl (the job's URL after
+// redirection, "/" appended when missing) gets a node for every entry that is
+// not known yet, folders with a trailing "/". reportedPath, when not empty,
+// is the folder's path as the server reported it and replaces the URL's path.
+// Returns the folder's node, or null when the URL cannot be split.
+ExplorerNode* FolderListingReady(ExplorerNodeStore& store, std::string_view finalUrl, std::string_view reportedPath,
+                                 const std::deque<FtpListEntry>& entries, std::time_t now);
+
+// A page fetch ended. When it completed and the node of jobUrl is a page (or a
+// web folder or site, which fetch their index page), the links of the
+// downloaded file become nodes (titled with the link text, "from" the page)
+// and the link list is stored on the node. Returns the node, or null when
+// jobUrl has none.
+ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, bool completed,
+                             const std::filesystem::path& downloadedFile);
+
+// The log pane's line for an ended fetch: "Download success" or "Download
+// failure", a space and the URL.
+std::string FetchEndedLogLine(bool completed, std::string_view url);
+
+}  // namespace fetchora

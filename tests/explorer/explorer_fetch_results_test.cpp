@@ -1,0 +1,145 @@
+#include "explorer/explorer_fetch_results.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+namespace fetchora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// 2026-12-08 20:00:00 UTC.
+constexpr std::time_t kNow = 1796760000;
+
+TEST(ListingTime, ReadsUnixAndDosDatesAsListed)
+{
+    const std::pair<const char*, int64_t> cases[] = {
+        {"Mar 3 2021", 1614729600},  // 2021-03-03 00:00 UTC
+        {"mar  3  2021", 1614729600},
+        {"Dec 1 12:30", 1796128200},  // this year: 2026-12-01 12:30
+        {"Dec 9 19:00", 1796842800},  // tomorrow still counts as this year
+        {"Dec 25 10:00", 1766656800},  // weeks ahead: last year, 2025-12-25 10:00
+        {"04-27-00 09:09PM", 956869740},  // 2000-04-27 21:09
+        {"12-31-99 12:00AM", 946598400},  // 1999-12-31 00:00
+        {"01-02-2003 12:15PM", 1041509700},  // 2003-01-02 12:15
+        {"", -1},
+        {"Foo 3 2021", -1},
+        {"Mar x 2021", -1},
+        {"Mar 3 25:00", -1},
+        {"13-01-00 01:00AM", -1},
+        {"04/27/00 09:09PM", -1},
+    };
+    for (const auto& [date, seconds] : cases)
+        EXPECT_EQ(ListingTime(date, kNow), seconds) << date;
+}
+
+TEST(FolderListingReady, AddsEachNewEntryUnderTheFolderOfTheFinalUrl)
+{
+    ExplorerNodeStore store;
+    ExplorerNode* folder = store.addAddress("ftp://host/pub/");
+    ASSERT_NE(folder, nullptr);
+    store.addAddress("ftp://host/pub/known.zip")->size = 7;
+    const std::deque<FtpListEntry> entries = {
+        {"src", true, false, 0, "Jan 10 12:00"},
+        {"known.zip", false, false, 99, "Mar 3 2021"},
+        {"f.tar.gz", false, false, 123456, "Mar 3 2021"},
+    };
+    EXPECT_EQ(FolderListingReady(store, "ftp://host/pub", "", entries, kNow), folder);
+    ASSERT_EQ(folder->children.size(), 3u);
+    EXPECT_EQ(folder->children[1]->url, "ftp://host/pub/src/");
+    EXPECT_EQ(folder->children[1]->kind, ExplorerNodeKind::Folder);
+    EXPECT_EQ(folder->children[1]->displayName, "src");
+    const ExplorerNode* file = store.find("ftp://host/pub/f.tar.gz");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->kind, ExplorerNodeKind::File);
+    EXPECT_EQ(file->size, 123456);
+    EXPECT_EQ(file->modified, 1614729600);
+    EXPECT_EQ(file->parent, folder);
+    // A node known before keeps what it had.
+    EXPECT_EQ(store.find("ftp://host/pub/known.zip")->size, 7);
+    EXPECT_TRUE(folder->fetched);
+}
+
+TEST(FolderListingReady, TheReportedPathReplacesTheUrlPath)
+{
+    ExplorerNodeStore store;
+    const std::deque<FtpListEntry> entries = {{"a.txt", false, false, 1, ""}};
+    const ExplorerNode* folder = FolderListingReady(store, "ftp://u@host/~u", "/home/u", entries, kNow);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->url, "ftp://u@host/home/u/");
+    ASSERT_NE(store.find("ftp://u@host/home/u/a.txt"), nullptr);
+    EXPECT_EQ(store.find("ftp://u@host/home/u/a.txt")->modified, -1);
+    EXPECT_EQ(FolderListingReady(store, "not a url", "", entries, kNow), nullptr);
+}
+
+class PageFetchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_file = fs::temp_directory_path() / ("fetchora-page-" + std::to_string(::getpid()) + ".html");
+    }
+    void TearDown() override { fs::remove(m_file); }
+    void writePage(const std::string& text) { std::ofstream(m_file, std::ios::binary) << text; }
+
+    ExplorerNodeStore m_store;
+    fs::path m_file;
+};
+
+TEST_F(PageFetchTest, LinksOfACompletedPageBecomeNodesWithTitleAndFrom)
+{
+    ExplorerNode* page = m_store.addAddress("http://host/d/index.html");
+    ExplorerNode* known = m_store.addAddress("http://host/d/old.zip");
+    known->title = "old title";
+    writePage("<html><a href=f.zip>The file</a> <a href=\"old.zip\">again</a>"
+              "<a href=/other/>up</a><a href=mailto:x@y>m</a><a href=ftp://m/pub/g.zip>mirror</a></html>");
+    ASSERT_EQ(PageFetchEnded(m_store, "http://host/d/index.html", true, m_file), page);
+    ASSERT_EQ(page->links.size(), 4u);
+    const ExplorerNode* file = m_store.find("http://host/d/f.zip");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->title, "The file");
+    EXPECT_EQ(file->from, "http://host/d/index.html");
+    EXPECT_EQ(file->parent, page->parent);
+    EXPECT_EQ(known->title, "old title");
+    EXPECT_TRUE(known->from.empty());
+    ASSERT_NE(m_store.find("http://host/other/"), nullptr);
+    EXPECT_EQ(m_store.find("http://host/other/")->kind, ExplorerNodeKind::Folder);
+    ASSERT_NE(m_store.find("ftp://m/pub/g.zip"), nullptr);
+    EXPECT_EQ(m_store.find("ftp://m/pub/g.zip")->from, "http://host/d/index.html");
+    EXPECT_TRUE(page->fetched);
+}
+
+TEST_F(PageFetchTest, AFolderIsReadWithASlashAppendedToItsBase)
+{
+    ExplorerNode* folder = m_store.addAddress("http://host/d");
+    writePage("<a href=f.zip>f</a>");
+    ASSERT_EQ(PageFetchEnded(m_store, "http://host/d", true, m_file), folder);
+    EXPECT_NE(m_store.find("http://host/d/f.zip"), nullptr);
+}
+
+TEST_F(PageFetchTest, FailedFetchesFilesAndUnknownUrlsAddNothing)
+{
+    ExplorerNode* page = m_store.addAddress("http://host/p.html");
+    ExplorerNode* file = m_store.addAddress("http://host/f.zip");
+    writePage("<a href=new.zip>n</a>");
+    const size_t before = m_store.size();
+    EXPECT_EQ(PageFetchEnded(m_store, "http://host/p.html", false, m_file), page);
+    EXPECT_EQ(PageFetchEnded(m_store, "http://host/f.zip", true, m_file), file);
+    EXPECT_EQ(PageFetchEnded(m_store, "http://elsewhere/p.html", true, m_file), nullptr);
+    EXPECT_EQ(m_store.size(), before);
+    EXPECT_TRUE(page->links.empty());
+    EXPECT_FALSE(page->fetched);
+}
+
+TEST(FetchEndedLogLine, NamesTheOutcomeAndTheUrl)
+{
+    EXPECT_EQ(FetchEndedLogLine(true, "http://h/"), "Download success http://h/");
+    EXPECT_EQ(FetchEndedLogLine(false, "ftp://h/x/"), "Download failure ftp://h/x/");
+}
+
+}  // namespace
+}  // namespace fetchora
