@@ -8,10 +8,6 @@ namespace fetchora {
 
 namespace {
 
-// One page adds at most this many nodes: a hostile page of a million distinct
-// deep links must not fill the memory with tree items.
-constexpr size_t kMaxNewNodesPerPage = 50000;
-
 constexpr std::array<std::string_view, 12> kMonths
     = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
 
@@ -75,7 +71,10 @@ int64_t utcSeconds(int year, int month, int day, int hour, int minute)
 
 bool isWebNode(const ExplorerNode& node)
 {
-    return node.url.size() >= 4 && std::tolower(static_cast<unsigned char>(node.url[0])) == 'h';
+    std::string scheme = node.url.substr(0, node.url.find(':'));
+    for (char& c : scheme)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme == "http" || scheme == "https";
 }
 
 }  // namespace
@@ -151,9 +150,9 @@ ExplorerNode* FolderListingReady(ExplorerNodeStore& store, std::string_view fina
         if (entry.isDirectory)
             url += '/';
         bool created = false;
-        ExplorerNode* node = store.addChild(*folder, std::move(url), entry.name,
-                                            entry.isDirectory ? ExplorerNodeKind::Folder : ExplorerNodeKind::File,
-                                            &created);
+        ExplorerNode* node
+            = store.addChild(*folder, std::move(url), entry.name,
+                             entry.isDirectory ? ExplorerNodeKind::Folder : ExplorerNodeKind::File, &created);
         if (created) {
             node->size = entry.size;
             node->modified = ListingTime(entry.date, now);
@@ -174,8 +173,8 @@ ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, 
     }
     if (node == nullptr)
         return nullptr;
-    const bool page = node->kind == ExplorerNodeKind::Page
-        || (isWebNode(*node) && node->kind != ExplorerNodeKind::File);
+    const bool page
+        = node->kind == ExplorerNodeKind::Page || (isWebNode(*node) && node->kind != ExplorerNodeKind::File);
     if (!completed || !page)
         return node;
     std::vector<ExtractedLink> links = ExtractLinksFromFile(downloadedFile, base);

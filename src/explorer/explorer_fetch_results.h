@@ -15,6 +15,10 @@
 
 namespace fetchora {
 
+// One page adds at most this many nodes: a hostile page of a million distinct
+// deep links must not fill the memory with tree items.
+inline constexpr size_t kMaxNewNodesPerPage = 50000;
+
 // The time a listing states ("Mar 3 2021", "Jan 10 12:00", "04-27-00
 // 09:09PM") as seconds since 1970, read as UTC so that it shows as listed;
 // -1 when it cannot be read. A date without a year is in the year of now, or

@@ -18,10 +18,10 @@ struct LinkAttribute {
 };
 
 constexpr LinkAttribute kLinkAttributes[] = {
-    {"a", "href"},          {"img", "src"},         {"img", "href"},     {"body", "background"}, {"frame", "src"},
-    {"iframe", "src"},      {"fig", "src"},         {"overlay", "src"},  {"applet", "code"},     {"script", "src"},
-    {"embed", "src"},       {"bgsound", "src"},     {"area", "href"},    {"img", "lowsrc"},      {"input", "src"},
-    {"layer", "src"},       {"table", "background"}, {"th", "background"}, {"td", "background"}, {"base", "href"},
+    {"a", "href"},       {"img", "src"},          {"img", "href"},      {"body", "background"}, {"frame", "src"},
+    {"iframe", "src"},   {"fig", "src"},          {"overlay", "src"},   {"applet", "code"},     {"script", "src"},
+    {"embed", "src"},    {"bgsound", "src"},      {"area", "href"},     {"img", "lowsrc"},      {"input", "src"},
+    {"layer", "src"},    {"table", "background"}, {"th", "background"}, {"td", "background"},   {"base", "href"},
     {"meta", "content"},
 };
 
@@ -106,10 +106,10 @@ std::optional<std::string_view> refreshTarget(std::string_view content)
 class PageScanner {
 public:
     PageScanner(std::string_view text, std::string_view base)
-        : m_text(text)
-        , m_base(base)
-        , m_resultBudget(text.size() * 8 + (size_t{1} << 20))
-        , m_titleBudget(text.size() * 4 + (size_t{1} << 16))
+        : m_text(text),
+          m_base(base),
+          m_resultBudget(text.size() * 8 + (size_t{1} << 20)),
+          m_titleBudget(text.size() * 4 + (size_t{1} << 16))
     {
     }
 
@@ -210,11 +210,10 @@ private:
 
     void takeValue(std::string_view tag, std::string_view attribute, const Value& value, std::vector<Value>& anchors)
     {
-        const auto pair = std::find_if(std::begin(kLinkAttributes), std::end(kLinkAttributes),
-                                       [&](const LinkAttribute& entry) {
-                                           return equalsNoCase(entry.tag, tag)
-                                               && equalsNoCase(entry.attribute, attribute);
-                                       });
+        const auto pair
+            = std::find_if(std::begin(kLinkAttributes), std::end(kLinkAttributes), [&](const LinkAttribute& entry) {
+                  return equalsNoCase(entry.tag, tag) && equalsNoCase(entry.attribute, attribute);
+              });
         if (pair == std::end(kLinkAttributes))
             return;
         if (pair->tag == "base") {

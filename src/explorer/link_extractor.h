@@ -8,6 +8,9 @@
 // A hostile page is bounded: the source is read up to kMaxPageBytes, the
 // work spent on anchor titles and the memory of the result grow at most
 // linearly with the page, and links longer than kMaxLinkLength are dropped.
+//
+// Titles keep the page's bytes: pages are UTF-8 like the rest of the system,
+// so there is no code page to convert them to.
 #include <cstddef>
 #include <filesystem>
 #include <string>

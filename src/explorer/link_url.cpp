@@ -9,9 +9,9 @@ namespace {
 
 // Schemes that make a link absolute, tried in this order.
 constexpr std::array<std::string_view, 30> kAbsoluteSchemes = {
-    "cid:",    "clsid:", "file:", "finger:",  "ftp:",    "gopher:",  "hdl:",    "http:",    "https:",   "ilu:",
-    "ior:",    "irc:",   "java:", "javascript:", "lifn:", "mailto:", "mid:",    "news:",    "nntp:",    "path:",
-    "prospero:", "rlogin:", "service:", "shttp:", "snews:", "stanf:", "telnet:", "tn3270:", "wais:", "whois++:",
+    "cid:",      "clsid:",  "file:",    "finger:",     "ftp:",   "gopher:", "hdl:",    "http:",   "https:", "ilu:",
+    "ior:",      "irc:",    "java:",    "javascript:", "lifn:",  "mailto:", "mid:",    "news:",   "nntp:",  "path:",
+    "prospero:", "rlogin:", "service:", "shttp:",      "snews:", "stanf:",  "telnet:", "tn3270:", "wais:",  "whois++:",
 };
 
 bool isBlank(char c)

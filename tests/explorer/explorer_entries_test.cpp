@@ -57,8 +57,8 @@ TEST_F(ExplorerEntriesTest, CellsOfNodesAndBareLinks)
 
 TEST_F(ExplorerEntriesTest, SizesBelowAKilobyteOrUnknown)
 {
-    const std::pair<int64_t, const char*> cases[] = {{-1, ""}, {0, "0"}, {1023, "1023"}, {1024, "1KB"},
-                                                      {2047, "1KB"}, {int64_t{5} << 40, "5368709120KB"}};
+    const std::pair<int64_t, const char*> cases[]
+        = {{-1, ""}, {0, "0"}, {1023, "1023"}, {1024, "1KB"}, {2047, "1KB"}, {int64_t{5} << 40, "5368709120KB"}};
     for (const auto& [size, text] : cases) {
         m_file->size = size;
         EXPECT_EQ(EntryCellText({m_file, nullptr, m_page}, EntryColumn::Size, false), text) << size;
@@ -99,8 +99,8 @@ TEST(FilterPasses, MatchesExtensionPatternsWithWildcardsInAnyCase)
     const ExplorerFilter only{ExplorerFilterMode::ShowOnly, std::string(kDefaultExplorerFilter)};
     const ExplorerFilter except{ExplorerFilterMode::ShowAllExcept, std::string(kDefaultExplorerFilter)};
     const std::pair<const char*, bool> cases[] = {
-        {"a.zip", true}, {"A.ZIP", true}, {"x.a01", true}, {"x.a1", false}, {"x.ab1", false},
-        {"x.tar.gz", true}, {"readme", false}, {"x.z", true}, {"x.zz", false}, {"song.Mp3", true},
+        {"a.zip", true},    {"A.ZIP", true},   {"x.a01", true}, {"x.a1", false}, {"x.ab1", false},
+        {"x.tar.gz", true}, {"readme", false}, {"x.z", true},   {"x.zz", false}, {"song.Mp3", true},
     };
     for (const auto& [name, matches] : cases) {
         EXPECT_EQ(FilterPasses(only, name), matches) << name;

@@ -135,6 +135,21 @@ TEST_F(PageFetchTest, FailedFetchesFilesAndUnknownUrlsAddNothing)
     EXPECT_FALSE(page->fetched);
 }
 
+TEST_F(PageFetchTest, AHugePageAddsABoundedNumberOfNodes)
+{
+    ExplorerNode* page = m_store.addAddress("http://host/p.html");
+    std::string text = "<html>";
+    for (size_t i = 0; i < kMaxNewNodesPerPage + 5000; ++i)
+        text += "<a href=d" + std::to_string(i) + "/f.zip>x</a>";
+    writePage(text);
+    const size_t before = m_store.size();
+    ASSERT_EQ(PageFetchEnded(m_store, "http://host/p.html", true, m_file), page);
+    EXPECT_GE(m_store.size(), before + kMaxNewNodesPerPage - 2);
+    EXPECT_LE(m_store.size(), before + kMaxNewNodesPerPage + 2);
+    // The page still lists every link it holds.
+    EXPECT_EQ(page->links.size(), kMaxNewNodesPerPage + 5000);
+}
+
 TEST(FetchEndedLogLine, NamesTheOutcomeAndTheUrl)
 {
     EXPECT_EQ(FetchEndedLogLine(true, "http://h/"), "Download success http://h/");

@@ -17,10 +17,7 @@ namespace fs = std::filesystem;
 
 class SmallFileInspectorTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_file = fs::temp_directory_path() / ("fetchora-small-" + std::to_string(::getpid()));
-    }
+    void SetUp() override { m_file = fs::temp_directory_path() / ("fetchora-small-" + std::to_string(::getpid())); }
     void TearDown() override { fs::remove(m_file); }
     void write(const std::string& text) { std::ofstream(m_file, std::ios::binary) << text; }
 
