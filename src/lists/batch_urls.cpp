@@ -102,6 +102,13 @@ BatchValidation ValidateBatch(const BatchSeries& series)
         result.check = BatchCheck::TooLong;
         const std::string countText = count == UINT64_MAX ? "18446744073709551616" : std::to_string(count);
         result.message = fillPrintfFields(kTextBatchTooLong, {countText, std::to_string(kMaxBatchUrls)});
+        return result;
+    }
+    const uint64_t longest = std::max(BatchUrlAt(series, 0).size(), BatchUrlAt(series, count - 1).size());
+    if (longest * count > kMaxBatchTextBytes) {
+        result.check = BatchCheck::TooLong;
+        result.message = fillPrintfFields(kTextBatchTooLarge,
+                                          {std::to_string(longest * count), std::to_string(kMaxBatchTextBytes)});
     }
     return result;
 }

@@ -20,6 +20,9 @@ namespace fetchora {
 
 inline constexpr std::string_view kBatchMarker = "(*)";
 inline constexpr uint64_t kMaxBatchUrls = 100000;
+// The URLs of one series together; a long template with many markers could
+// otherwise need gigabytes within the count limit.
+inline constexpr uint64_t kMaxBatchTextBytes = 64u * 1024 * 1024;
 inline constexpr int kMinBatchWidth = 1;
 inline constexpr int kMaxBatchWidth = 20;
 inline constexpr std::string_view kBatchPreviewGap = "\r\n...\r\n";
@@ -27,6 +30,7 @@ inline constexpr std::string_view kBatchPreviewGap = "\r\n...\r\n";
 inline constexpr std::string_view kTextMustIncludeParenthesis = "Must include parenthesis in URL.";
 inline constexpr std::string_view kTextBadBatchWidth = "Wildcard bytes must lie between 1 and 20.";
 inline constexpr std::string_view kTextBatchTooLong = "The series has %s URLs; at most %s can be added at once.";
+inline constexpr std::string_view kTextBatchTooLarge = "The series' URLs would take %s bytes; at most %s are allowed.";
 
 enum class BatchKind { Numbers, Letters };
 
@@ -59,7 +63,8 @@ std::string BatchUrlAt(const BatchSeries& series, uint64_t index);
 std::string PaddedNumber(uint64_t value, int width);
 // What OK checks: the template (or, when a marker sits where a URL cannot
 // have parentheses, its first expansion) parses as a URL that can be
-// fetched and holds "(*)"; the width is in range; the series is not too long.
+// fetched and holds "(*)"; the width is in range; the series has at most
+// kMaxBatchUrls values and kMaxBatchTextBytes of URL text.
 BatchValidation ValidateBatch(const BatchSeries& series);
 // Every URL in order; empty when the series does not validate.
 std::vector<std::string> ExpandBatch(const BatchSeries& series);

@@ -34,14 +34,18 @@ TEST(BatchUrls, SeriesExpandInOrderInBothDirections)
         std::vector<std::string> expected;
     };
     const Case cases[] = {
-        {"descending numbers padded to width 3", numbers("http://h/f(*).zip", 10, 8, 3),
+        {"descending numbers padded to width 3",
+         numbers("http://h/f(*).zip", 10, 8, 3),
          {"http://h/f010.zip", "http://h/f009.zip", "http://h/f008.zip"}},
-        {"ascending numbers, width 1 never cuts", numbers("http://h/(*)", 9, 11, 1),
+        {"ascending numbers, width 1 never cuts",
+         numbers("http://h/(*)", 9, 11, 1),
          {"http://h/9", "http://h/10", "http://h/11"}},
         {"single value", numbers("http://h/(*)", 5, 5, 2), {"http://h/05"}},
-        {"letters descending, two markers", letters("http://h/(*)/(*).jpg", "z", "x"),
+        {"letters descending, two markers",
+         letters("http://h/(*)/(*).jpg", "z", "x"),
          {"http://h/z/z.jpg", "http://h/y/y.jpg", "http://h/x/x.jpg"}},
-        {"letters by character code, case kept", letters("http://h/(*)", "Y", "]"),
+        {"letters by character code, case kept",
+         letters("http://h/(*)", "Y", "]"),
          {"http://h/Y", "http://h/Z", "http://h/[", "http://h/\\", "http://h/]"}},
     };
     for (const Case& c : cases)
@@ -100,6 +104,19 @@ TEST(BatchUrls, AHugeSeriesIsRefusedWithoutExpandingIt)
     EXPECT_EQ(BatchCount(full), UINT64_MAX);
     EXPECT_EQ(ValidateBatch(full).check, BatchCheck::TooLong);
     EXPECT_EQ(BatchPreview(full), "http://h/00000000000000000000\r\n...\r\nhttp://h/18446744073709551615");
+}
+
+TEST(BatchUrls, ASeriesWhoseTextWouldBeHugeIsRefused)
+{
+    std::string manyMarkers = "http://h/";
+    for (int i = 0; i < 2000; ++i)
+        manyMarkers += "(*)";
+    const BatchSeries series = numbers(manyMarkers, 1, 90000, 5);
+    const BatchValidation check = ValidateBatch(series);
+    EXPECT_EQ(check.check, BatchCheck::TooLong);
+    EXPECT_NE(check.message.find("900810000"), std::string::npos) << check.message;
+    EXPECT_TRUE(ExpandBatch(series).empty());
+    EXPECT_EQ(ValidateBatch(numbers(manyMarkers, 1, 3, 5)).check, BatchCheck::Ok);
 }
 
 TEST(BatchUrls, PreviewShowsFirstAndLastOrNothing)
