@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -51,29 +52,31 @@ void fillFromFile(DownloadJob& job, const DiskFile& file)
 }
 
 // Moves the file into folder when asked; the folder the job is filed in.
-std::string placeFile(const DiskFile& file, const DownloadJob& category, bool moveFile, ImportResult& result)
+// Runs without the job lock: a move across file systems copies the whole
+// file, and transfer threads must not wait for that.
+std::string placeFile(const DiskFile& file, const std::string& categoryFolder, bool moveFile, ImportResult& result)
 {
     const std::string ownFolder = file.path.parent_path().string();
-    if (!moveFile || category.saveFolder.empty())
+    if (!moveFile || categoryFolder.empty())
         return ownFolder;
     std::error_code ec;
-    if (std::filesystem::equivalent(file.path.parent_path(), category.saveFolder, ec))
+    if (std::filesystem::equivalent(file.path.parent_path(), categoryFolder, ec))
         return ownFolder;
-    const std::string target = JoinPath(category.saveFolder, file.path.filename().string());
+    const std::string target = JoinPath(categoryFolder, file.path.filename().string());
     std::error_code moveError;
     if (!MoveFileNoReplace(file.path.string(), target, moveError)) {
         result.warning = file.path.string() + " stays where it is: " + moveError.message();
         return ownFolder;
     }
     result.moved = true;
-    return category.saveFolder;
+    return categoryFolder;
 }
 
 }  // namespace
 
 bool StatDiskFile(const std::filesystem::path& path, DiskFile& out, std::string* error)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0) {
         if (error)
             *error = path.string() + ": " + std::strerror(errno);
@@ -94,7 +97,7 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
                                 const ImportChoice& choice, std::unique_ptr<DownloadJob> loaded)
 {
     ImportResult result;
-    JobLockGuard lock(doc.jobLock());
+    std::unique_lock<JobLock> lock(doc.jobLock());
     DownloadJob* category = chosenCategory(doc, choice.category);
     if (!category) {
         result.error = "the database has no Category to add to";
@@ -120,7 +123,10 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
     }
     job->hasData = true;
     job->categoryId = category->id;
-    job->saveFolder = placeFile(file, *category, choice.moveFile, result);
+    const std::string categoryFolder = category->saveFolder;
+    lock.unlock();
+    job->saveFolder = placeFile(file, categoryFolder, choice.moveFile, result);
+    lock.lock();
     job->notifyWindow = doc.notifyWindow();
     result.job = doc.AddJob(std::move(job), category);
     if (!result.job)
@@ -137,7 +143,7 @@ ImportResult ImportBrokenDownload(CZoviradDoc& doc, const JobDefaults& defaults,
         result.error = "not a valid URL: " + choice.url;
         return result;
     }
-    JobLockGuard lock(doc.jobLock());
+    std::unique_lock<JobLock> lock(doc.jobLock());
     DownloadJob* queue = doc.downloading();
     if (!queue) {
         result.error = "the database has no \"Download\" Category";
@@ -160,7 +166,10 @@ ImportResult ImportBrokenDownload(CZoviradDoc& doc, const JobDefaults& defaults,
     job->SetState(JobState::Ready, false);
     const DownloadJob* chosen = choice.category ? chosenCategory(doc, choice.category) : nullptr;
     job->categoryId = chosen ? chosen->id : job->categoryId;
-    job->saveFolder = placeFile(file, chosen ? *chosen : *queue, choice.moveFile && chosen, result);
+    const std::string categoryFolder = chosen ? chosen->saveFolder : std::string();
+    lock.unlock();
+    job->saveFolder = placeFile(file, categoryFolder, choice.moveFile, result);
+    lock.lock();
     job->notifyWindow = doc.notifyWindow();
     result.job = doc.AddJob(std::move(job), queue);
     if (!result.job)

@@ -3,7 +3,8 @@
 // completed job, a whole folder of them, and a partial file left by another
 // program as a job that resumes where the file ends.
 //
-// Thread: loop thread. Jobs are added to the document under its job lock.
+// Thread: loop thread, which alone changes the tree. Jobs are built and added
+// under the document's job lock; files are moved outside it.
 // Borrows the document and the Categories it is given.
 #include <cstdint>
 #include <filesystem>
