@@ -21,23 +21,12 @@ std::string escapeHtml(std::string_view text)
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
         }
     }
     return out;
@@ -252,7 +241,8 @@ ExportResult ExportIndividualLogs(const DownloadJob& category, const ExportOptio
             continue;
         }
         if (result.error.empty())
-            result.error = jobInfoPath(info.localPath).string() + ": " + (errno ? std::strerror(errno) : "cannot be written");
+            result.error
+                = jobInfoPath(info.localPath).string() + ": " + (errno ? std::strerror(errno) : "cannot be written");
         ++result.filesFailed;
     }
     result.ok = result.filesFailed == 0;

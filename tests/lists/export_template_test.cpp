@@ -45,8 +45,7 @@ TEST(ExportTemplate, LongValuesAreCutAt2047BytesBeforeEnterIsReplaced)
 
     // A {F_ENTER} that straddles the cut is no longer a token.
     const std::string straddling = std::string(2040, 'a') + "{F_ENTER}";
-    EXPECT_EQ(ParseExportTemplate("[Format]\nF_END=" + straddling + "\n").fileEnd,
-              std::string(2040, 'a') + "{F_ENTE");
+    EXPECT_EQ(ParseExportTemplate("[Format]\nF_END=" + straddling + "\n").fileEnd, std::string(2040, 'a') + "{F_ENTE");
     const std::string before = std::string(2038, 'a') + "{F_ENTER}";
     EXPECT_EQ(ParseExportTemplate("[Format]\nF_END=" + before + "\n").fileEnd, std::string(2038, 'a') + "\r\n");
 

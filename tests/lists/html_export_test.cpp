@@ -91,8 +91,9 @@ TEST_F(HtmlExportTest, ItemTokensAreReplacedOnceAndValuesEscaped)
     j->referer = "http://ref/";
     j->comment = "<b>{F_URL}</b>";
     const std::string item = "{F_NAME}|{F_URL}|{F_REFERER}|{F_SIZE}|{F_COMPLETETIME}|{F_SAVEAS}|{F_COMMENT}|{F_X}";
-    EXPECT_EQ(ExpandItem(item, *j, false), "a.zip|http://h/a.zip?x=1&amp;y=2|http://ref/| 250 / 1000 |&nbsp;|"
-                                           "/data/a.zip|&lt;b&gt;{F_URL}&lt;/b&gt;|{F_X}");
+    EXPECT_EQ(ExpandItem(item, *j, false),
+              "a.zip|http://h/a.zip?x=1&amp;y=2|http://ref/| 250 / 1000 |&nbsp;|"
+              "/data/a.zip|&lt;b&gt;{F_URL}&lt;/b&gt;|{F_X}");
     j->comment.clear();
     j->completeTime = 86400 * 365;
     const std::string expanded = ExpandItem("{F_COMMENT}[{F_COMPLETETIME}]", *j, false);
