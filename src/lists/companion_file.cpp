@@ -57,7 +57,8 @@ CompanionRead LoadCompanionJob(std::string_view bytes, const KxdLoadOptions& opt
     job->ApplyDefaults(NodeKind::Job, options.defaults, nullptr, options.now);
     LoadNode(reader, *job, options);
     if (!reader.ok()) {
-        result.error = std::string(archiveErrorText(reader.error())) + " at byte " + std::to_string(reader.errorOffset());
+        result.error
+            = std::string(archiveErrorText(reader.error())) + " at byte " + std::to_string(reader.errorOffset());
         return result;
     }
     if (job->IsCategory()) {

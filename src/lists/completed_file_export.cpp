@@ -6,8 +6,7 @@
 
 namespace fetchora {
 
-FileExportResult ExportCompletedFiles(const std::vector<const DownloadJob*>& jobs,
-                                      const std::filesystem::path& folder)
+FileExportResult ExportCompletedFiles(const std::vector<const DownloadJob*>& jobs, const std::filesystem::path& folder)
 {
     FileExportResult result;
     for (const DownloadJob* job : jobs) {

@@ -25,7 +25,6 @@ struct FileExportResult {
 // For every completed job: its file is copied into folder under its name,
 // replacing a file of that name, and on success the companion file is
 // written next to the copy. A failure does not stop the others.
-FileExportResult ExportCompletedFiles(const std::vector<const DownloadJob*>& jobs,
-                                      const std::filesystem::path& folder);
+FileExportResult ExportCompletedFiles(const std::vector<const DownloadJob*>& jobs, const std::filesystem::path& folder);
 
 }  // namespace fetchora

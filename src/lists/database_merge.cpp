@@ -72,8 +72,8 @@ MergeLoadResult LoadMergeSource(const std::filesystem::path& file, CZoviradDoc& 
         return result;
     }
     if (report.damaged()) {
-        result.error = openErrorText(file, std::string(archiveErrorText(report.error)) + " at byte "
-                                               + std::to_string(report.errorOffset));
+        result.error = openErrorText(
+            file, std::string(archiveErrorText(report.error)) + " at byte " + std::to_string(report.errorOffset));
         return result;
     }
     for (const DownloadJob* node : source.tree().nodes()) {

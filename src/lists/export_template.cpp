@@ -109,8 +109,7 @@ TemplateReadResult ReadExportTemplate(const std::filesystem::path& file)
         return result;
     }
     if (size > kTemplateFileLimit) {
-        result.error = file.string() + ": the template is larger than " + std::to_string(kTemplateFileLimit)
-            + " bytes";
+        result.error = file.string() + ": the template is larger than " + std::to_string(kTemplateFileLimit) + " bytes";
         return result;
     }
     std::ifstream in(file, std::ios::binary);

@@ -49,9 +49,9 @@ TEST(LinkSelection, OnlyLinksWithBothHostAndExtensionTickedSurvive)
     selection.hosts().Toggle(1);  // b.com
     EXPECT_EQ(selection.SelectedLinks(), (std::vector<std::string>{"http://a.com/1.zip", "http://a.com/5.zip"}));
     selection.hosts().Toggle(1);
-    EXPECT_EQ(selection.SelectedLinks(),
-              (std::vector<std::string>{"http://a.com/1.zip", "http://b.com/3.zip", "http://b.com/4",
-                                        "http://a.com/5.zip"}));
+    EXPECT_EQ(
+        selection.SelectedLinks(),
+        (std::vector<std::string>{"http://a.com/1.zip", "http://b.com/3.zip", "http://b.com/4", "http://a.com/5.zip"}));
 }
 
 TEST(LinkSelection, AllBoxIsTriStateAndClickingItSetsEveryEntry)
