@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include "lang/string_table.h"
+#include "lists/url_list.h"
+
 namespace fetchora {
 
 namespace {
@@ -18,7 +21,8 @@ bool parseNumber(const std::string& text, Number& value)
 
 std::string cliUsage()
 {
-    return "usage: fetchora-cli [-d DIR] [-s N] [-o NAME] [--referer URL] [--limit BYTES_PER_S] [-q] [-v] URL...\n"
+    return "usage: fetchora-cli [-d DIR] [-s N] [-o NAME] [--referer URL] [--limit BYTES_PER_S] [-q] [-v] "
+           "[-i FILE] URL...\n"
            "       fetchora-cli --db FILE list\n"
            "       fetchora-cli --daemon\n"
            "       fetchora-cli --send URL [REFERER]\n"
@@ -58,6 +62,9 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
         } else if (argument == "-o" || argument == "--output") {
             if (!value(options.outputName) || options.outputName.empty())
                 return fail(argument + " needs a file name");
+        } else if (argument == "-i" || argument == "--input-file") {
+            if (!value(options.urlListFile) || options.urlListFile.empty())
+                return fail(argument + " needs a URL list file");
         } else if (argument == "--referer") {
             if (!value(options.referer))
                 return fail("--referer needs a URL");
@@ -88,6 +95,8 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
         }
     }
 
+    if (!options.urlListFile.empty() && options.mode != CliMode::Download && options.mode != CliMode::Help)
+        return fail("-i reads URLs for a download run only");
     switch (options.mode) {
     case CliMode::Help:
     case CliMode::Daemon:
@@ -105,13 +114,28 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             return fail("--send takes a URL and an optional referer");
         break;
     case CliMode::Download:
-        if (options.urls.empty())
+        if (options.urls.empty() && options.urlListFile.empty())
             return fail("no URL given");
         if (!options.outputName.empty() && options.urls.size() > 1)
             return fail("-o names one file; give a single URL with it");
         break;
     }
     return CliParse{std::move(options), {}};
+}
+
+std::string addUrlsFromList(CliOptions& options)
+{
+    if (options.urlListFile.empty())
+        return {};
+    const UrlListRead read = ReadUrlList(options.urlListFile);
+    if (!read.ok)
+        return read.error;
+    if (read.urls.empty())
+        return options.urlListFile + ": " + std::string(builtinString(kStrNoValidUrl));
+    options.urls.insert(options.urls.end(), read.urls.begin(), read.urls.end());
+    if (!options.outputName.empty() && options.urls.size() > 1)
+        return "-o names one file; give a single URL with it";
+    return {};
 }
 
 }  // namespace fetchora

@@ -19,6 +19,7 @@ struct CliOptions {
     std::optional<uint32_t> limit;   // --limit, bytes per second
     bool quiet = false;              // -q
     bool verbose = false;            // -v
+    std::string urlListFile;         // -i: a URL list file whose URLs are added to urls
     std::string database;            // --db
     int32_t infoItem = 0;            // --info N
 };
@@ -29,6 +30,11 @@ struct CliParse {
 };
 
 CliParse parseCliArguments(const std::vector<std::string>& arguments);
+
+// Appends the valid URLs of the -i file, in order, to options.urls. Returns
+// why that failed (the file cannot be read, holds no valid URL, or -o is
+// given with more than one URL); empty on success or without -i.
+std::string addUrlsFromList(CliOptions& options);
 
 std::string cliUsage();
 

@@ -128,6 +128,10 @@ int main(int argc, char** argv)
         return requestDownloadInfo(options, std::cout, std::cerr);
     if (options.mode == CliMode::Daemon)
         return runDaemon();
+    if (std::string listError = addUrlsFromList(options); !listError.empty()) {
+        std::cerr << "fetchora-cli: " << listError << "\n";
+        return 2;
+    }
     if (daemonRuns()) {
         // Both would save the same job database, each over the other's jobs.
         std::cerr << "fetchora-cli: a fetchora daemon is running and owns the job database; hand URLs to it "
