@@ -140,7 +140,8 @@ bool JobRunner::renameToFinal()
 
 bool JobRunner::smallFileRestart()
 {
-    if (!m_ctx.smallFiles || m_job.completedBytes >= kSmallFileLimit)
+    if (!m_ctx.smallFiles || m_job.completedBytes >= kSmallFileLimit
+        || m_job.smallFileRestarts >= kMaxSmallFileRestarts)
         return false;
     const std::filesystem::path file = m_job.GetLocalPath();
     const std::string link
@@ -150,6 +151,7 @@ bool JobRunner::smallFileRestart()
     const std::string oldUrl = m_job.url;
     if (!m_job.SetUrl(link))
         return false;
+    ++m_job.smallFileRestarts;
     // The page the job fetched is not the file it is for.
     std::error_code ignored;
     std::filesystem::remove(file, ignored);

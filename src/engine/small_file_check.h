@@ -24,6 +24,9 @@ inline constexpr std::string_view kLinkedFileTypes
     = ".ZIP;.EXE;.BIN;.GZ;.Z;.TAR;.ARJ;.LZH;.MP3;.A[0-9]?;.RAR;.R[0-9]?;.MPG;.MPEG;.rm";
 // URL file types that are play lists naming a media URL.
 inline constexpr std::string_view kPlayListTypes = ".smi;.smil;.asx;.rmvb;.ram;.rm";
+// A job follows small pages to linked URLs at most this often, so that pages
+// that link to each other never keep it restarting.
+inline constexpr int32_t kMaxSmallFileRestarts = 5;
 // "Monitor Flags" bit that turns the linked-file check on.
 inline constexpr uint32_t kMonitorLinkedFileCheck = 0x200;
 

@@ -348,6 +348,7 @@ public:
     uint32_t streamMarker = 0;  // non-zero: a stream job
     uint32_t runFlags = 0;
     int32_t pingThreadCount = 0;
+    int32_t smallFileRestarts = 0;  // restarts on a linked URL in this process
     int32_t noSiteLimit = 0;
     int32_t retryBase = 0;
     int32_t retryCount = 0;

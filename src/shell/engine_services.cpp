@@ -7,6 +7,7 @@
 #include "engine/site_connections.h"
 #include "engine/thread_handle_block.h"
 #include "engine/transfer_threads.h"
+#include "explorer/small_file_inspector.h"
 #include "model/database_file.h"
 #include "net/tls_stream.h"
 #include "shell/application.h"
@@ -28,6 +29,7 @@ EngineServices::EngineServices(Application& app, RunnerHost& host)
     registerTransferProcedures(*m_threads);
     m_retired = std::make_unique<RetiredHandleBlocks>(app.clock());
     m_hostWindow = std::make_unique<RunnerHostWindow>(app.loop(), host);
+    m_smallFiles = std::make_unique<LinkSmallFileInspector>();
     m_hostWindow->create();
 
     m_context.settings = &settings;
@@ -41,6 +43,7 @@ EngineServices::EngineServices(Application& app, RunnerHost& host)
     m_context.hostWindow = m_hostWindow->id();
     m_context.clock = &app.clock();
     m_context.tls = m_tls.get();
+    m_context.smallFiles = m_smallFiles.get();
 }
 
 EngineServices::~EngineServices() = default;

@@ -1,9 +1,9 @@
 #pragma once
 // What every front end builds before jobs can run: the TLS context, the
 // per-site connection table, the transfer threads with their procedures, the
-// retirement list of handle blocks, the window that delivers the runner's
-// posted messages to the host, and the EngineContext that points at all of
-// them. Also the database save that flushes running jobs first.
+// retirement list of handle blocks, the small-file check's link reader, the
+// window that delivers the runner's posted messages to the host, and the
+// EngineContext that points at all of them. Also the database save that flushes running jobs first.
 //
 // Thread: built, used and destroyed on the loop thread. Owns the objects
 // above; borrows the application (settings, loop, lock, limiter, clock) and
@@ -22,6 +22,7 @@ class Application;
 class CZoviradDoc;
 class RetiredHandleBlocks;
 class RunnerHostWindow;
+class SmallFileInspector;
 class SiteConnectionTable;
 class TlsClientContext;
 class TransferThreads;
@@ -49,6 +50,7 @@ private:
     std::unique_ptr<TransferThreads> m_threads;
     std::unique_ptr<RetiredHandleBlocks> m_retired;
     std::unique_ptr<RunnerHostWindow> m_hostWindow;
+    std::unique_ptr<SmallFileInspector> m_smallFiles;
     EngineContext m_context;
 };
 

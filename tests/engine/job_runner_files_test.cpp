@@ -216,6 +216,34 @@ TEST_F(JobRunnerFilesTest, SmallHtmlPageForAZipUrlRestartsTheJobOnTheLinkedFile)
     EXPECT_FALSE(fs::exists(folder() / "tool(1).zip"));
 }
 
+TEST_F(JobRunnerFilesTest, PagesThatLinkToEachOtherStopRestartingTheJob)
+{
+    // Two small pages, each naming the other as the real file.
+    class PingPongInspector final : public SmallFileInspector {
+    public:
+        std::string sameNameLink(const fs::path&, const std::string& pageUrl, const std::string&) override
+        {
+            ++calls;
+            return pageUrl.find("127.0.0.1") != std::string::npos ? "http://127.0.0.2:8080/a/tool.zip"
+                                                                  : "http://127.0.0.1:8080/b/tool.zip";
+        }
+        std::string playListMedia(const fs::path&, const std::string&) override { return {}; }
+        int calls = 0;
+    } inspector;
+    m_ctx.smallFiles = &inspector;
+    m_settings.SetOption(OptionId::MonitorFlags, 0x15F | static_cast<int32_t>(kMonitorLinkedFileCheck));
+    const std::string page = "<html><a href=\"tool.zip\">tool</a></html>";
+    ServedFile pageFile{&page, -1, true, 1000, 0.0, 0};
+    m_worker = [&](TransferTask& task) { return serve(task, pageFile); };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/get/tool.zip");
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return job.GetState() == JobState::Completed && m_threads.running() == 0; }));
+
+    EXPECT_EQ(job.smallFileRestarts, kMaxSmallFileRestarts);
+    EXPECT_EQ(inspector.calls, kMaxSmallFileRestarts);
+    EXPECT_EQ(readFile(folder() / "tool.zip"), page);
+}
+
 TEST_F(JobRunnerFilesTest, SmallFileWithoutALinkCompletesNormally)
 {
     LinkInspector inspector;
