@@ -8,6 +8,7 @@
 #include "support/cli_process.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -23,55 +24,13 @@ namespace {
 using test::CliProcess;
 using test::TempDir;
 
-// The big files of these tests; FETCHORA_BIG_TEST_MIB makes them smaller on
-// slow machines.
 int64_t bigFileBytes()
 {
-    const char* mib = std::getenv("FETCHORA_BIG_TEST_MIB");
-    return (mib ? std::atoll(mib) : 1024) << 20;
+    return test::bigTestFileBytes(1024);
 }
 
-// Writes `size` bytes of a fixed pseudo-random sequence.
-void writePseudoRandomFile(const std::filesystem::path& file, int64_t size, uint64_t seed)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    std::vector<uint64_t> block(1 << 17);
-    uint64_t state = seed * 0x9E3779B97F4A7C15ULL + 1;
-    for (int64_t written = 0; written < size;) {
-        for (uint64_t& word : block) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            word = state;
-        }
-        auto bytes = static_cast<std::streamsize>(std::min<int64_t>(size - written, block.size() * 8));
-        out.write(reinterpret_cast<const char*>(block.data()), bytes);
-        written += bytes;
-    }
-    std::filesystem::permissions(file, std::filesystem::perms::others_read | std::filesystem::perms::group_read,
-                                 std::filesystem::perm_options::add);
-}
-
-// True when both files hold the same bytes; says where they differ otherwise.
-testing::AssertionResult sameFiles(const std::filesystem::path& expected, const std::filesystem::path& actual)
-{
-    std::ifstream a(expected, std::ios::binary);
-    std::ifstream b(actual, std::ios::binary);
-    if (!b)
-        return testing::AssertionFailure() << actual << " does not exist";
-    std::vector<char> bufferA(1 << 20);
-    std::vector<char> bufferB(1 << 20);
-    for (int64_t offset = 0;; offset += static_cast<int64_t>(bufferA.size())) {
-        a.read(bufferA.data(), static_cast<std::streamsize>(bufferA.size()));
-        b.read(bufferB.data(), static_cast<std::streamsize>(bufferB.size()));
-        if (a.gcount() != b.gcount())
-            return testing::AssertionFailure() << "sizes differ near offset " << offset;
-        if (!std::equal(bufferA.begin(), bufferA.begin() + a.gcount(), bufferB.begin()))
-            return testing::AssertionFailure() << "contents differ in the MiB at offset " << offset;
-        if (a.gcount() == 0)
-            return testing::AssertionSuccess();
-    }
-}
+using test::sameFileBytes;
+using test::writePseudoRandomFile;
 
 class CliDownload : public testing::Test {
 protected:
@@ -152,14 +111,14 @@ TEST_F(CliDownload, BigFileOverHttpAndHttpsWithEightConnectionsIsByteIdentical)
     writePseudoRandomFile(source, bigFileBytes(), 1);
 
     ASSERT_EQ(download({"-s", "8"}, "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/files/big.bin"), 0);
-    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "big.bin"));
+    EXPECT_TRUE(sameFileBytes(source, m_dir / "out" / "big.bin"));
     EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "big.bin.kx!"));
 
     std::filesystem::create_directories(m_dir / "out" / "tls");
     ASSERT_EQ(download({"-s", "8", "-d", (m_dir / "out" / "tls").string()},
                        "https://127.0.0.1:" + std::to_string(m_nginx.httpsPort()) + "/files/big.bin"),
               0);
-    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "tls" / "big.bin"));
+    EXPECT_TRUE(sameFileBytes(source, m_dir / "out" / "tls" / "big.bin"));
 
     std::string listing = listDatabase();
     EXPECT_NE(listing.find("\"ranges\":[[0," + std::to_string(bigFileBytes()) + "]]"), std::string::npos) << listing;
@@ -195,7 +154,7 @@ TEST_F(CliDownload, DownloadsThroughEveryProxyType)
         std::string url = c.https ? "https://127.0.0.1:" + std::to_string(m_nginx.httpsPort())
                                   : "http://127.0.0.1:" + std::to_string(m_nginx.httpPort());
         ASSERT_EQ(download({"-s", "4", "-d", folder.string()}, url + "/files/proxied.bin"), 0);
-        EXPECT_TRUE(sameFiles(source, folder / "proxied.bin"));
+        EXPECT_TRUE(sameFileBytes(source, folder / "proxied.bin"));
     }
 }
 
@@ -215,7 +174,7 @@ TEST_F(CliDownload, KilledAtRandomMomentsResumesAndEndsByteIdentical)
     }
     std::string err;
     ASSERT_EQ(download({"-s", "4"}, url, &err), 0) << err;
-    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "resume.bin"));
+    EXPECT_TRUE(sameFileBytes(source, m_dir / "out" / "resume.bin"));
 }
 
 TEST_F(CliDownload, InterruptSavesTheRangesAndASecondRunResumes)
@@ -238,7 +197,7 @@ TEST_F(CliDownload, InterruptSavesTheRangesAndASecondRunResumes)
     EXPECT_EQ(line.find("\"completedBytes\":0,"), std::string::npos) << line;
 
     ASSERT_EQ(download({"-s", "2"}, url), 0);
-    EXPECT_TRUE(sameFiles(source, m_dir / "out" / "interrupted.bin"));
+    EXPECT_TRUE(sameFileBytes(source, m_dir / "out" / "interrupted.bin"));
 }
 
 TEST_F(CliDownload, RedirectsCookiesServerNamesAndErrors)
