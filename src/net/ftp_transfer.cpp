@@ -14,6 +14,7 @@
 #include "net/worker_cycles.h"
 #include "net/ftp_control.h"
 #include "net/ftp_data_address.h"
+#include "net/ftp_passive_data.h"
 #include "net/http_transfer.h"
 #include "net/tcp_connection.h"
 #include "platform/tick.h"
@@ -295,35 +296,20 @@ std::optional<CycleResult> FtpWorker::openPassiveData(FtpControl& control)
 {
     m_data.reset();
     m_dataClosed = false;
-    ConnectionRequest request;
-    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
-    std::string address;
-    if (isTunnel(m_task.proxy)) {
-        // The proxy opens the data connection to the site, as it did the
-        // control connection.
-        request.target = {m_task.url.host, control.dataPort, m_task.url.resolvedAddress, false};
-        request.proxy = m_task.proxy;
-        request.proxyAddress = m_proxyAddress;
-        address = m_task.url.host;
-    } else {
-        // Only the peer of the control connection (the server, or the FTP
-        // proxy that relays it) is trusted with the data connection.
-        address = m_controlPeer.empty() ? control.dataAddress : m_controlPeer;
-        if (address != control.dataAddress) {
-            m_channel.logLine(ConnectionLogKind::Status, "The server named " + control.dataAddress
-                                                              + " for the data connection; " + address
-                                                              + " is used, the address of the control connection.");
-        }
-        request.target = {address, control.dataPort, address, false};
-    }
-    ConnectionResult connection = openConnection(request, environment());
+    FtpPassiveRoute route;
+    route.siteHost = m_task.url.host;
+    route.siteAddress = m_task.url.resolvedAddress;
+    route.proxy = m_task.proxy;
+    route.proxyAddress = m_proxyAddress;
+    route.controlPeer = m_controlPeer;
+    route.connectTimeoutMs = m_task.settings.connectTimeoutMs;
+    ConnectionResult connection = OpenFtpPassiveData(route, control.dataAddress, control.dataPort, environment());
     switch (connection.outcome) {
     case ConnectOutcome::Open: m_data = std::move(connection.stream); return std::nullopt;
     case ConnectOutcome::Stopped: return CycleResult{CycleEnd::Ended};
     case ConnectOutcome::ResolveFailed:
     case ConnectOutcome::Failed: break;
     }
-    m_channel.logMessage(ConnectionLogKind::Error, kMsgDataConnectError, {address, std::to_string(control.dataPort)});
     return CycleResult{CycleEnd::ErrorStep, connection.socketError};
 }
 
