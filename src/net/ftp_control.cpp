@@ -283,6 +283,9 @@ FtpPumpResult retrieve(FtpControl& control)
 
 FtpPumpResult startRetrieve(FtpControl& control)
 {
+    // A listing runs in the folder the dialogue changed to: LIST alone.
+    if (control.phase == FtpPhase::Listing)
+        return send(control, FtpCommand::List);
     if (control.rangeStart != 0)
         return send(control, FtpCommand::Rest, std::to_string(control.rangeStart));
     return retrieve(control);
@@ -364,11 +367,107 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
             return FtpPumpResult::Failed;
         }
         break;
+    case FtpCommand::List:
+        if (reply.code == 150 || reply.code == 125) {
+            control.size = -1;
+            return FtpPumpResult::StartReceiving;
+        }
+        if ((reply.code == 451 || reply.code == 550) && maySwitchToActive(control) && mentionsTooManyOrPassive(reply))
+            return switchToActive(control);
+        if (reply.code >= 500)
+            return fail(control, FtpPumpResult::Failed, "The server refused to list the folder: " + reply.last());
+        break;
     default: return FtpPumpResult::Nothing;
     }
     if (reply.code >= 400)
         return fail(control, FtpPumpResult::Error, unexpected(reply));
     return FtpPumpResult::Nothing;
+}
+
+// ---- directory listing ------------------------------------------------------------------
+
+// The folder part of a path form: up to and with its last "/", without the
+// trailing "/" unless it is the root. Empty when the form names no folder.
+std::string folderOf(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return {};
+    if (slash == 0)
+        return "/";
+    return std::string(path.substr(0, slash));
+}
+
+FtpPumpResult changeFolder(FtpControl& control)
+{
+    while (control.pathIndex < control.paths.size()) {
+        const std::string folder = folderOf(control.paths[control.pathIndex]);
+        if (!folder.empty())
+            return send(control, FtpCommand::Cwd, folder);
+        ++control.pathIndex;
+    }
+    return fail(control, FtpPumpResult::Failed, "The folder was not found on the server.");
+}
+
+// The 257 answer: the path between the first pair of double quotes, where a
+// doubled quote stands for one; at most 255 bytes.
+void rememberDirectory(FtpControl& control, const FtpReply& reply)
+{
+    const std::string_view text = reply.text();
+    const std::size_t open = text.find('"');
+    if (open == std::string_view::npos)
+        return;
+    std::string directory;
+    for (std::size_t at = open + 1; at < text.size(); ++at) {
+        if (text[at] == '"') {
+            if (at + 1 < text.size() && text[at + 1] == '"') {
+                directory += '"';
+                ++at;
+                continue;
+            }
+            break;
+        }
+        directory += text[at];
+    }
+    if (directory.size() > 255)
+        directory.resize(255);
+    control.currentDirectory = std::move(directory);
+}
+
+FtpPumpResult actOnListingReply(FtpControl& control, const FtpReply& reply)
+{
+    if (reply.code < 200)
+        return actOnTransferReply(control, reply);
+    switch (control.lastCommand) {
+    case FtpCommand::Type:
+        if (reply.code >= 400)
+            return fail(control, FtpPumpResult::Error, unexpected(reply));
+        return send(control, FtpCommand::Pwd);
+    case FtpCommand::Pwd:
+        // Without a usable answer the listing still works; the URL's own
+        // path then names the folder.
+        if (reply.code == 257)
+            rememberDirectory(control, reply);
+        if (control.folderChanged || !control.wantsFolder)
+            return openData(control);
+        control.pathIndex = 0;
+        return changeFolder(control);
+    case FtpCommand::Cwd:
+        if (reply.code >= 200 && reply.code < 300) {
+            // Where the server put us is the folder's own path.
+            control.folderChanged = true;
+            control.currentDirectory.clear();
+            return send(control, FtpCommand::Pwd);
+        }
+        if (reply.code == 550 || reply.code == 501 || reply.code == 553) {
+            ++control.pathIndex;
+            if (control.pathIndex < control.paths.size())
+                return changeFolder(control);
+            return fail(control, FtpPumpResult::Failed, "The folder was not found on the server: " + reply.last());
+        }
+        return fail(control, FtpPumpResult::Error, unexpected(reply));
+    default: return actOnTransferReply(control, reply);
+    }
 }
 
 }  // namespace
@@ -534,7 +633,7 @@ FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
         return actOnProbeReply(control, reply);
     case FtpPhase::SizeQuery: return actOnSizeReply(control, reply);
     case FtpPhase::Transfer: return actOnTransferReply(control, reply);
-    case FtpPhase::Listing:
+    case FtpPhase::Listing: return actOnListingReply(control, reply);
     case FtpPhase::StatusQuery:
         if (reply.code == 257) {
             const std::string_view text = reply.text();
@@ -568,6 +667,19 @@ FtpPumpResult BeginFtpTransfer(FtpControl& control, int64_t rangeStart, int64_t 
     if (control.paths.empty())
         return fail(control, FtpPumpResult::Failed, "The URL names no file to fetch.");
     return openData(control);
+}
+
+FtpPumpResult BeginFtpListing(FtpControl& control)
+{
+    control.phase = FtpPhase::Listing;
+    control.pathIndex = 0;
+    control.folderChanged = false;
+    control.currentDirectory.clear();
+    control.wantsFolder = false;
+    for (const std::string& form : control.paths)
+        control.wantsFolder = control.wantsFolder || !folderOf(form).empty();
+    control.typeSent = true;
+    return send(control, FtpCommand::Type, "A");
 }
 
 void AbandonFtpTransfer(FtpControl& control)

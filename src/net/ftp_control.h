@@ -161,6 +161,8 @@ struct FtpControl {
     int64_t rangeStart = 0;  // where RETR is to begin
     int64_t knownSize = -1;  // the job's size when the transfer began
     bool abandoning = false;  // the data connection was closed early on purpose
+    bool wantsFolder = false;  // a listing changes to the URL's folder first
+    bool folderChanged = false;  // the listing's CWD was accepted
 
     // The address and port of the last 227 reply.
     std::string dataAddress;
@@ -184,7 +186,14 @@ FtpPumpResult BeginFtpSizeQuery(FtpControl& control);
 // size (-1 when not known).
 FtpPumpResult BeginFtpTransfer(FtpControl& control, int64_t rangeStart, int64_t knownSize);
 
-// The worker has connected the passive data connection: REST or RETR.
+// After the login: a listing of the URL's folder (phase 2): TYPE A, PWD,
+// CWD to the folder and PWD again when the URL names one, PASV or PORT, and
+// LIST alone. Ends in StartReceiving, then TransferComplete; currentDirectory
+// holds the folder's path as the server reported it (empty when it did not).
+FtpPumpResult BeginFtpListing(FtpControl& control);
+
+// The worker has connected the passive data connection: REST or RETR, or
+// LIST in a listing.
 FtpPumpResult FtpDataConnected(FtpControl& control);
 
 // The worker closed the data connection before its end (the part's range
