@@ -119,8 +119,8 @@ FtpSession FolderLister::session() const
     session.port = m_url.port;
     session.user = m_url.userName;
     session.password = m_url.password;
-    session.anonymousPassword =
-        m_settings.anonymousPassword.empty() ? std::string(kDefaultAnonymousEMail) : m_settings.anonymousPassword;
+    session.anonymousPassword
+        = m_settings.anonymousPassword.empty() ? std::string(kDefaultAnonymousEMail) : m_settings.anonymousPassword;
     session.object = m_url.object;
     if (m_proxy && isFtpProxyType(m_proxy->type)) {
         session.ftpProxy = m_proxy;
@@ -130,8 +130,8 @@ FtpSession FolderLister::session() const
     }
     // Through a tunnel the server cannot reach a listener of ours, and PORT
     // cannot name an IPv6 address.
-    session.activeAllowed = !(m_proxy && isTunnelProxyType(m_proxy->type))
-        && m_controlPeer.find(':') == std::string::npos;
+    session.activeAllowed
+        = !(m_proxy && isTunnelProxyType(m_proxy->type)) && m_controlPeer.find(':') == std::string::npos;
     // A listing never needs the site-limit hint: it is one short connection.
     session.siteLimitKnown = true;
     return session;
@@ -213,7 +213,8 @@ bool FolderLister::acceptData()
 {
     std::unique_ptr<TcpConnection> accepted;
     std::string refused;
-    const IoResult taken = m_listener.accept(m_controlPeer, [this] { return m_channel.alive(); }, accepted, refused);
+    const IoResult taken = m_listener.accept(
+        m_controlPeer, [this] { return m_channel.alive(); }, accepted, refused);
     if (!refused.empty())
         m_channel.logLine(ConnectionLogKind::Error, refused);
     if (taken.status == IoStatus::Failed)
@@ -262,7 +263,9 @@ FtpListing FolderLister::run()
     switch (connection.outcome) {
     case ConnectOutcome::Open: break;
     case ConnectOutcome::Stopped: stopFor("The listing was stopped."); return std::move(m_result);
-    case ConnectOutcome::ResolveFailed: stopFor("The host name " + m_url.host + " could not be resolved."); return std::move(m_result);
+    case ConnectOutcome::ResolveFailed:
+        stopFor("The host name " + m_url.host + " could not be resolved.");
+        return std::move(m_result);
     case ConnectOutcome::Failed:
         stopFor(connection.detail.empty() ? "The server could not be reached." : connection.detail);
         return std::move(m_result);
@@ -302,9 +305,7 @@ FtpListing FolderLister::run()
             receiving = true;
             complete = true;
             break;
-        default:
-            stopFor("The server's answer does not fit the listing.");
-            return std::move(m_result);
+        default: stopFor("The server's answer does not fit the listing."); return std::move(m_result);
         }
         if (receiving && !m_data && m_listener.listening() && !acceptData())
             return std::move(m_result);

@@ -23,9 +23,9 @@ ConnectionResult OpenFtpPassiveData(const FtpPassiveRoute& route, const std::str
         // proxy that relays it) is trusted with the data connection.
         address = route.controlPeer.empty() ? dataAddress : route.controlPeer;
         if (address != dataAddress) {
-            environment.log.logLine(ConnectionLogKind::Status, "The server named " + dataAddress
-                                                                   + " for the data connection; " + address
-                                                                   + " is used, the address of the control connection.");
+            environment.log.logLine(ConnectionLogKind::Status,
+                                    "The server named " + dataAddress + " for the data connection; " + address
+                                        + " is used, the address of the control connection.");
         }
         request.target = {address, dataPort, address, false};
     }

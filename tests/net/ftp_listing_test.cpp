@@ -176,7 +176,8 @@ protected:
     {
         const std::string url = "ftp://127.0.0.1:" + std::to_string(m_peer.port()) + path;
         auto result = std::async(std::launch::async, [&] {
-            return ListFtpDirectory(url, std::nullopt, settings, [this] { return m_alive.load(); }, m_log);
+            return ListFtpDirectory(
+                url, std::nullopt, settings, [this] { return m_alive.load(); }, m_log);
         });
         if (result.wait_for(15s) != std::future_status::ready) {
             ADD_FAILURE() << "the listing hung\n" << m_log.dump();
@@ -296,7 +297,8 @@ FtpListing listAsync(uint16_t port, const std::atomic<bool>& alive, FakePartChan
     settings.connectTimeoutMs = 3000;
     settings.dataTimeoutMs = 5000;
     const std::string url = "ftp://127.0.0.1:" + std::to_string(port) + "/";
-    return ListFtpDirectory(url, std::nullopt, settings, [&alive] { return alive.load(); }, log);
+    return ListFtpDirectory(
+        url, std::nullopt, settings, [&alive] { return alive.load(); }, log);
 }
 
 TEST(FtpListingScripted, ListingOfMoreLinesThanTheBoundIsRefusedWithAClearError)
@@ -340,14 +342,16 @@ TEST(FtpListingScripted, StopWhileTheDataIsAwaitedEndsWithinATenthOfASecond)
 TEST(FtpListingInput, NonFtpAddressesAndPlainHttpProxiesAreRefusedWithoutAConnection)
 {
     FakePartChannel log;
-    const FtpListing web = ListFtpDirectory("http://127.0.0.1/", std::nullopt, {}, [] { return true; }, log);
+    const FtpListing web = ListFtpDirectory(
+        "http://127.0.0.1/", std::nullopt, {}, [] { return true; }, log);
     EXPECT_FALSE(web.ok);
     EXPECT_FALSE(web.error.empty());
     ProxyEntry proxy;
     proxy.type = kProxyHttpGet;
     proxy.server = "127.0.0.1";
     proxy.port = 9;
-    const FtpListing viaHttp = ListFtpDirectory("ftp://127.0.0.1/pub/", proxy, {}, [] { return true; }, log);
+    const FtpListing viaHttp = ListFtpDirectory(
+        "ftp://127.0.0.1/pub/", proxy, {}, [] { return true; }, log);
     EXPECT_FALSE(viaHttp.ok);
     EXPECT_NE(viaHttp.error.find("HTTP proxy"), std::string::npos) << viaHttp.error;
 }
