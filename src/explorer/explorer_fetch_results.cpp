@@ -127,6 +127,28 @@ int64_t ListingTime(std::string_view date, std::time_t now)
     return utcSeconds(year, dosMonth - 1, dosDay, hour, minute);
 }
 
+// Listed names go into node URLs, which are fetched later: a raw "#" or "?"
+// would cut the path there, and a raw "%" would be decoded into another name.
+std::string EncodeListedName(std::string_view name, bool keepSlash)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = byte > 0x20 && byte < 0x7F
+            && std::string_view("\"#%<>?`{}|\\^").find(c) == std::string_view::npos && (keepSlash || c != '/');
+        if (plain) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
 ExplorerNode* FolderListingReady(ExplorerNodeStore& store, std::string_view finalUrl, std::string_view reportedPath,
                                  const std::deque<FtpListEntry>& entries, std::time_t now)
 {
@@ -137,7 +159,7 @@ ExplorerNode* FolderListingReady(ExplorerNodeStore& store, std::string_view fina
         if (const std::optional<SplitAddress> split = SplitExplorerAddress(folderUrl)) {
             folderUrl = split->siteRoot;
             folderUrl.pop_back();
-            folderUrl += reportedPath;
+            folderUrl += EncodeListedName(reportedPath, true);
             if (folderUrl.back() != '/')
                 folderUrl += '/';
         }
@@ -146,7 +168,7 @@ ExplorerNode* FolderListingReady(ExplorerNodeStore& store, std::string_view fina
     if (folder == nullptr)
         return nullptr;
     for (const FtpListEntry& entry : entries) {
-        std::string url = folder->url + entry.name;
+        std::string url = folder->url + EncodeListedName(entry.name, false);
         if (entry.isDirectory)
             url += '/';
         bool created = false;

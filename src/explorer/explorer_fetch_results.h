@@ -25,6 +25,10 @@ inline constexpr size_t kMaxNewNodesPerPage = 50000;
 // the year before when that would put it more than a day in the future.
 int64_t ListingTime(std::string_view date, std::time_t now);
 
+// A listed name (or, with keepSlash, a server path) as it is written in a
+// URL: blanks, "#", "?", "%", control and non-ASCII bytes as %XX.
+std::string EncodeListedName(std::string_view name, bool keepSlash);
+
 // A folder listing is ready: the folder of finalUrl (the job's URL after
 // redirection, "/" appended when missing) gets a node for every entry that is
 // not known yet, folders with a trailing "/". reportedPath, when not empty,

@@ -77,6 +77,26 @@ TEST(FolderListingReady, TheReportedPathReplacesTheUrlPath)
     EXPECT_EQ(FolderListingReady(store, "not a url", "", entries, kNow), nullptr);
 }
 
+TEST(FolderListingReady, NamesThatWouldChangeTheUrlAreEncoded)
+{
+    ExplorerNodeStore store;
+    const std::deque<FtpListEntry> entries = {
+        {"two words.txt", false, false, 1, ""},
+        {"100%#1?.bin", false, false, 2, ""},
+        {"caf\xC3\xA9", true, false, 0, ""},
+    };
+    const ExplorerNode* folder = FolderListingReady(store, "ftp://host/x/", "/pub dir", entries, kNow);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->url, "ftp://host/pub%20dir/");
+    const ExplorerNode* blank = store.find("ftp://host/pub%20dir/two%20words.txt");
+    ASSERT_NE(blank, nullptr);
+    EXPECT_EQ(blank->displayName, "two words.txt");
+    EXPECT_NE(store.find("ftp://host/pub%20dir/100%25%231%3F.bin"), nullptr);
+    EXPECT_NE(store.find("ftp://host/pub%20dir/caf%C3%A9/"), nullptr);
+    EXPECT_EQ(EncodeListedName("a/b", false), "a%2Fb");
+    EXPECT_EQ(EncodeListedName("a/b", true), "a/b");
+}
+
 class PageFetchTest : public ::testing::Test {
 protected:
     void SetUp() override
