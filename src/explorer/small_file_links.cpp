@@ -1,4 +1,4 @@
-#include "explorer/small_file_inspector.h"
+#include "explorer/small_file_links.h"
 
 #include "explorer/link_extractor.h"
 #include "model/download_job.h"

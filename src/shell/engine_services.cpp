@@ -7,7 +7,7 @@
 #include "engine/site_connections.h"
 #include "engine/thread_handle_block.h"
 #include "engine/transfer_threads.h"
-#include "explorer/small_file_inspector.h"
+#include "explorer/small_file_links.h"
 #include "model/database_file.h"
 #include "net/tls_stream.h"
 #include "shell/application.h"
