@@ -1,6 +1,7 @@
 #include "platform/ipc_endpoint.h"
 
 #include "platform/message_loop.h"
+#include "support/loop_thread.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,30 +20,7 @@ namespace {
 using test::TempDir;
 using Outcome = IpcReply::Outcome;
 
-class LoopThread {
-public:
-    explicit LoopThread(MessageLoop& loop) : m_loop(loop)
-    {
-        std::promise<void> bound;
-        auto ready = bound.get_future();
-        m_thread = std::thread([&] {
-            m_loop.processPending();
-            bound.set_value();
-            m_loop.run();
-        });
-        ready.wait();
-    }
-    ~LoopThread()
-    {
-        m_loop.quit();
-        m_thread.join();
-    }
-    std::thread::id id() const { return m_thread.get_id(); }
-
-private:
-    MessageLoop& m_loop;
-    std::thread m_thread;
-};
+using test::LoopThread;
 
 // A raw client that speaks whatever bytes a test gives it.
 class RawClient {

@@ -1,4 +1,5 @@
 #include "platform/message_loop.h"
+#include "support/loop_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -94,31 +95,7 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> m_timers;
 };
 
-// Runs `loop.run()` on its own thread, bound before anyone sends to it.
-class LoopThread {
-public:
-    explicit LoopThread(MessageLoop& loop) : m_loop(loop)
-    {
-        std::promise<void> bound;
-        auto ready = bound.get_future();
-        m_thread = std::thread([&] {
-            m_loop.processPending();
-            bound.set_value();
-            m_loop.run();
-        });
-        ready.wait();
-    }
-    ~LoopThread()
-    {
-        m_loop.quit();
-        m_thread.join();
-    }
-    std::thread::id id() const { return m_thread.get_id(); }
-
-private:
-    MessageLoop& m_loop;
-    std::thread m_thread;
-};
+using test::LoopThread;
 
 TEST(MessageLoop, PostsAreHandledInOrderAndOnlyWhenStepped)
 {

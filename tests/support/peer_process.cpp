@@ -24,20 +24,6 @@ namespace fetchora::test {
 
 namespace {
 
-bool canBind(uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return free;
-}
-
 bool accepts(uint16_t port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -89,13 +75,27 @@ std::string requireExecutable(const std::string& name, const std::string& packag
                              + ", or run scripts/install-deps.sh)");
 }
 
+bool portIsFree(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
 uint16_t pickFreePort()
 {
     static std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> range(20000, 32000);
     for (int attempt = 0; attempt < 200; ++attempt) {
         const auto port = static_cast<uint16_t>(range(random));
-        if (canBind(port))
+        if (portIsFree(port))
             return port;
     }
     throw std::runtime_error("no free port on 127.0.0.1 between 20000 and 32000");

@@ -19,6 +19,9 @@ std::string requireExecutable(const std::string& name, const std::string& packag
 // below the ephemeral range so client sockets never take it.
 uint16_t pickFreePort();
 
+// Whether a socket can bind 127.0.0.1:port right now.
+bool portIsFree(uint16_t port);
+
 // Runs a program to its end with output in logFile; its exit code (-1 when
 // it could not run or died of a signal).
 int runProgram(const std::vector<std::string>& argv, const std::filesystem::path& logFile);

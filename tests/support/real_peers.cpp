@@ -82,20 +82,6 @@ int connectLoopback(uint16_t port)
     return fd;
 }
 
-bool portIsFree(uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return free;
-}
-
 // The first of kFtpPassivePorts consecutive free ports in the same range as
 // pickFreePort, none of them `avoid`.
 uint16_t pickFreePortBlock(uint16_t avoid)
