@@ -259,14 +259,7 @@ const TransferProcedureFn* TransferThreads::procedureFor(ServiceCode service, co
 template <typename Body> bool TransferThreads::spawn(const HandleBlockPtr& block, Body body)
 {
     std::lock_guard lock(m_mutex);
-    for (auto it = m_threads.begin(); it != m_threads.end();) {
-        if (it->ended) {
-            it->thread.join();
-            it = m_threads.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    reapLocked();
     Running& entry = m_threads.emplace_back();
     try {
         // The new thread's first act that touches the entry (ended) waits for
@@ -359,6 +352,11 @@ size_t TransferThreads::running() const
 void TransferThreads::reap()
 {
     std::lock_guard lock(m_mutex);
+    reapLocked();
+}
+
+void TransferThreads::reapLocked()
+{
     for (auto it = m_threads.begin(); it != m_threads.end();) {
         if (it->ended) {
             it->thread.join();
@@ -379,14 +377,7 @@ bool TransferThreads::joinAll(std::chrono::milliseconds timeout)
         }
         return true;
     });
-    for (auto it = m_threads.begin(); it != m_threads.end();) {
-        if (it->ended) {
-            it->thread.join();
-            it = m_threads.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    reapLocked();
     return all;
 }
 

@@ -179,6 +179,8 @@ public:
     bool joinAll(std::chrono::milliseconds timeout);
 
 private:
+    // Joins and forgets the threads that have ended; m_mutex is held.
+    void reapLocked();
     struct Running {
         std::thread thread;
         bool ended = false;
