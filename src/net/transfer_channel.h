@@ -18,10 +18,10 @@
 #include <string_view>
 
 #include "config/proxy_entry.h"
-#include "model/job_part.h"
 #include "net/connection_log.h"
 #include "net/response_info.h"
 #include "net/url_entry.h"
+#include "net/write_result.h"
 
 namespace fetchora {
 
@@ -30,16 +30,16 @@ class SpeedLimiter;
 class TlsClientContext;
 
 // Thread messages to CJobWnd (sent; the handler's result is returned).
-inline constexpr uint32_t WM_PART_RESOLVED = 0x0400 + 100;       // 1124
-inline constexpr uint32_t WM_PART_DATA = 0x0400 + 112;           // 1136
-inline constexpr uint32_t WM_PART_RESPONSE = 0x0400 + 113;       // 1137
+inline constexpr uint32_t WM_PART_RESOLVED = 0x0400 + 100;  // 1124
+inline constexpr uint32_t WM_PART_DATA = 0x0400 + 112;  // 1136
+inline constexpr uint32_t WM_PART_RESPONSE = 0x0400 + 113;  // 1137
 inline constexpr uint32_t WM_PART_CONNECT_EVENT = 0x0400 + 114;  // 1138
-inline constexpr uint32_t WM_PART_ERROR = 0x0400 + 115;          // 1139
-inline constexpr uint32_t WM_PART_DONE = 0x0400 + 116;           // 1140
-inline constexpr uint32_t WM_PART_EXIT = 0x0400 + 117;           // 1141
-inline constexpr uint32_t WM_PART_STREAM_DATA = 0x0400 + 122;    // 1146
-inline constexpr uint32_t WM_PART_PING_DONE = 0x0400 + 210;      // 1234
-inline constexpr uint32_t WM_PART_SEARCH_DONE = 0x0400 + 211;    // 1235
+inline constexpr uint32_t WM_PART_ERROR = 0x0400 + 115;  // 1139
+inline constexpr uint32_t WM_PART_DONE = 0x0400 + 116;  // 1140
+inline constexpr uint32_t WM_PART_EXIT = 0x0400 + 117;  // 1141
+inline constexpr uint32_t WM_PART_STREAM_DATA = 0x0400 + 122;  // 1146
+inline constexpr uint32_t WM_PART_PING_DONE = 0x0400 + 210;  // 1234
+inline constexpr uint32_t WM_PART_SEARCH_DONE = 0x0400 + 211;  // 1235
 
 class PartChannel : public ConnectionLog {
 public:
@@ -87,32 +87,32 @@ public:
 // thread never reads the settings store.
 struct TransferSettings {
     int connectTimeoutMs = 90000;  // "CT"
-    int dataTimeoutMs = 90000;     // "DT"
-    int retryDelaySeconds = 5;     // "WT"
+    int dataTimeoutMs = 90000;  // "DT"
+    int retryDelaySeconds = 5;  // "WT"
     uint32_t userAgentChoice = 4;  // "User-Agent" bits 0..7
-    std::string userAgentText;     // "User-Agent Text"
-    bool sendReferer = true;       // "User-Agent" bit 8 clear
-    bool sendCookies = true;       // "Flags1" 0x2
-    bool alwaysRange = false;      // "General" "AlwaysRange"
+    std::string userAgentText;  // "User-Agent Text"
+    bool sendReferer = true;  // "User-Agent" bit 8 clear
+    bool sendCookies = true;  // "Flags1" 0x2
+    bool alwaysRange = false;  // "General" "AlwaysRange"
     bool noCacheWithoutProxy = false;  // proxy entry 0 has the no-cache flag
-    int32_t rollback = 2048;           // "Rollback" of the proxy list
-    uint32_t bandwidth = 187500;       // "BandWidth", for pacing
-    std::string asciiTypes = ".txt";   // "AsciiMode" (FTP)
-    std::string anonymousPassword;     // "EMail" (FTP)
-    bool ftpPassive = true;            // FTP passive mode: the flag of proxy entry 0
+    int32_t rollback = 2048;  // "Rollback" of the proxy list
+    uint32_t bandwidth = 187500;  // "BandWidth", for pacing
+    std::string asciiTypes = ".txt";  // "AsciiMode" (FTP)
+    std::string anonymousPassword;  // "EMail" (FTP)
+    bool ftpPassive = true;  // FTP passive mode: the flag of proxy entry 0
 };
 
 // Everything a transfer thread starts with (the ThreadStartBlock's content).
 struct TransferTask {
     std::unique_ptr<PartChannel> channel;
-    UrlEntry url;                     // a copy of the part's URL entry
-    std::string referer;              // the job's referer
+    UrlEntry url;  // a copy of the part's URL entry
+    std::string referer;  // the job's referer
     std::optional<ProxyEntry> proxy;  // the chosen proxy, none for direct
-    bool isRetry = false;             // started again after a failure
+    bool isRetry = false;  // started again after a failure
     TransferSettings settings;
-    SpeedLimiter* limiter = nullptr;              // borrowed from the application
-    const TlsClientContext* tls = nullptr;        // borrowed from the application
-    const CookieJar* cookies = nullptr;           // borrowed from the application; null: none
+    SpeedLimiter* limiter = nullptr;  // borrowed from the application
+    const TlsClientContext* tls = nullptr;  // borrowed from the application
+    const CookieJar* cookies = nullptr;  // borrowed from the application; null: none
 };
 
 // A thread procedure: runs one part's transfer to its end. 0 ended, 1
