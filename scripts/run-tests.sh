@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Builds Fetchora in Release and Debug with warnings as errors and runs the
-# whole test suite of each build with CTest.
+# whole test suite of each build with CTest. The Debug build is checked by
+# AddressSanitizer (with its leak checker) and UndefinedBehaviorSanitizer; any
+# finding, also in a program a test starts, fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_types=${FETCHORA_BUILD_TYPES:-"Release Debug"}
 jobs=${FETCHORA_JOBS:-$(nproc)}
+debug_sanitize=${FETCHORA_DEBUG_SANITIZE-address,undefined}
+# Sanitizer options the caller set come after ours and win.
+caller_asan_options=${ASAN_OPTIONS:-}
+caller_ubsan_options=${UBSAN_OPTIONS:-}
 
 # ccache keeps compiled objects between runs; a base folder makes them
 # reusable from any checkout of the project.
@@ -17,9 +23,33 @@ fi
 
 for type in $build_types; do
   dir="build-ci-${type,,}"
-  echo "== $type build in $dir"
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DFETCHORA_WERROR=ON "${launcher[@]}"
+  sanitize=""
+  [ "$type" = Debug ] && sanitize=$debug_sanitize
+  echo "== $type build in $dir${sanitize:+ (sanitizers: $sanitize)}"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DFETCHORA_WERROR=ON \
+    -DFETCHORA_SANITIZE="$sanitize" "${launcher[@]}"
+
+  # Reports go to files rather than stderr: the programs the tests start
+  # (fetchora-cli, the test helper) write their stderr where the tests read it,
+  # and a finding there must not pass unseen. Test discovery runs the test
+  # program at build time, so the options are set before building.
+  reports="$PWD/$dir/sanitizer-reports"
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1:log_path=$reports/asan${caller_asan_options:+:$caller_asan_options}"
+  export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan${caller_ubsan_options:+:$caller_ubsan_options}"
+
   cmake --build "$dir" -j "$jobs"
   echo "== $type tests"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+  status=0
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || status=$?
+  if [ -n "$(ls -A "$reports")" ]; then
+    echo "== sanitizer reports of the $type build:"
+    for report in "$reports"/*; do
+      echo "-- $report"
+      cat "$report"
+    done
+    status=1
+  fi
+  [ "$status" -eq 0 ] || exit "$status"
 done

@@ -69,8 +69,10 @@ private:
     bool m_interrupted = false;
     int32_t m_simJobs = 3;
 
-    std::unique_ptr<CZoviradDoc> m_doc;
+    // Declared first so that it goes last: the jobs' runners use it until
+    // the document is gone.
     std::unique_ptr<EngineServices> m_engine;
+    std::unique_ptr<CZoviradDoc> m_doc;
 
     struct Entry {
         DownloadJob* job = nullptr;
