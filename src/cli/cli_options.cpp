@@ -1,32 +1,118 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
+#include <filesystem>
 
+#include "cli/proxy_argument.h"
+#include "config/settings_values.h"
 #include "lang/string_table.h"
 #include "lists/url_list.h"
+#include "net/tls_stream.h"
 
 namespace fetchora {
 
 namespace {
 
-template <typename Number>
-bool parseNumber(const std::string& text, Number& value)
+template <typename Number> bool parseNumber(const std::string& text, Number& value)
 {
     const char* end = text.data() + text.size();
     auto [stop, error] = std::from_chars(text.data(), end, value);
     return error == std::errc() && stop == end;
 }
 
+constexpr std::string_view kDownload = "Download";
+constexpr std::string_view kConnection = "Connection (this run only; the settings file keeps its values)";
+constexpr std::string_view kOutput = "Output";
+constexpr std::string_view kModes = "Other modes";
+
+constexpr std::array kSpecs = {
+    CliOptionSpec{"-d", "--dir", "DIR", true, kDownload, "save into DIR (default: the current folder)"},
+    CliOptionSpec{"-o", "--output", "NAME", true, kDownload, "save the one URL given as NAME"},
+    CliOptionSpec{"-s", "--split", "N", true, kDownload, "fetch each file over up to N connections"},
+    CliOptionSpec{"-i", "--input-file", "FILE", true, kDownload,
+                  "also download the URLs of a URL list file, one a line"},
+    CliOptionSpec{"", "--referer", "URL", true, kDownload, "send URL as the page that links to the files"},
+    CliOptionSpec{"-x", "--proxy", "URL", true, kConnection,
+                  "go through SCHEME://[USER:PASS@]HOST[:PORT], SCHEME: http, https (CONNECT), socks4, socks5"},
+    CliOptionSpec{"", "--ca-file", "FILE", true, kConnection,
+                  "trust the PEM certificate authorities of FILE besides the system's"},
+    CliOptionSpec{"", "--retry", "N", true, kConnection, "retry a failing job at most N times (0 to 9999)"},
+    CliOptionSpec{"", "--timeout", "S", true, kConnection,
+                  "give up a connection attempt or a silent peer after S seconds (30 to 600)"},
+    CliOptionSpec{"", "--limit", "BYTES_PER_S", true, kConnection, "keep the total speed under BYTES_PER_S"},
+    CliOptionSpec{"-q", "--quiet", "", false, kOutput, "print no progress lines and no end messages"},
+    CliOptionSpec{"-v", "--verbose", "", false, kOutput, "print every part log line on standard error"},
+    CliOptionSpec{"", "--db", "FILE list", true, kModes, "print every node of a job database as one JSON line"},
+    CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
+    CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
+    CliOptionSpec{"", "--info", "N", true, kModes, "print the N-th waiting or running job of the daemon (-1: all)"},
+    CliOptionSpec{"-h", "--help", "", false, kModes, "print this help"},
+    CliOptionSpec{"", "--version", "", false, kModes, "print the version"},
+};
+
+const CliOptionSpec* findSpec(std::string_view name)
+{
+    auto spec = std::find_if(kSpecs.begin(), kSpecs.end(), [&](const CliOptionSpec& s) {
+        return name == s.longName || (!s.shortName.empty() && name == s.shortName);
+    });
+    return spec == kSpecs.end() ? nullptr : &*spec;
+}
+
+// Options that shape one download run and mean nothing to the other modes.
+bool downloadOnly(const CliOptions& options)
+{
+    return !options.urlListFile.empty() || options.proxy || !options.caFile.empty() || options.retries
+        || options.timeout;
+}
+
 }  // namespace
+
+std::span<const CliOptionSpec> cliOptionSpecs()
+{
+    return kSpecs;
+}
 
 std::string cliUsage()
 {
     return "usage: fetchora-cli [-d DIR] [-s N] [-o NAME] [--referer URL] [--limit BYTES_PER_S] [-q] [-v] "
-           "[-i FILE] URL...\n"
+           "[-i FILE]\n"
+           "                    [-x PROXY_URL] [--ca-file FILE] [--retry N] [--timeout S] URL...\n"
            "       fetchora-cli --db FILE list\n"
            "       fetchora-cli --daemon\n"
            "       fetchora-cli --send URL [REFERER]\n"
-           "       fetchora-cli --info N\n";
+           "       fetchora-cli --info N\n"
+           "       fetchora-cli --help | --version\n";
+}
+
+std::string cliHelp()
+{
+    std::string text = cliUsage();
+    text += "\nDownloads http://, https:// and ftp:// URLs into files, each over parallel connections; run the "
+            "same\ncommand again to resume an interrupted download. Exit status: 0 all completed, 1 any failed "
+            "or\ninterrupted, 2 bad arguments.\n";
+    constexpr size_t kColumn = 28;
+    std::string_view group;
+    for (const CliOptionSpec& spec : kSpecs) {
+        if (spec.group != group) {
+            group = spec.group;
+            text += "\n" + std::string(group) + ":\n";
+        }
+        std::string names = "  ";
+        names += spec.shortName.empty() ? std::string("    ") : std::string(spec.shortName) + ", ";
+        names += spec.longName;
+        if (!spec.arguments.empty())
+            names += " " + std::string(spec.arguments);
+        names.resize(std::max(names.size() + 1, kColumn), ' ');
+        text += names + std::string(spec.description) + "\n";
+    }
+    return text;
+}
+
+std::string cliVersion()
+{
+    return std::string("fetchora-cli ") + FETCHORA_VERSION + "\n";
 }
 
 CliParse parseCliArguments(const std::vector<std::string>& arguments)
@@ -37,68 +123,112 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
 
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= arguments.size())
-                return false;
-            out = arguments[++i];
-            return true;
-        };
         if (endOfOptions || argument.empty() || argument[0] != '-' || argument == "-") {
             options.urls.push_back(argument);
             continue;
         }
-        std::string text;
         if (argument == "--") {
             endOfOptions = true;
-        } else if (argument == "-h" || argument == "--help") {
+            continue;
+        }
+        // "--name=value" gives the value in the same argument.
+        std::string name = argument;
+        std::optional<std::string> inlineValue;
+        if (const size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            inlineValue = argument.substr(equals + 1);
+        }
+        const CliOptionSpec* spec = findSpec(name);
+        if (!spec)
+            return fail("unknown option " + name);
+        if (inlineValue && !spec->takesValue)
+            return fail(name + " takes no value");
+        std::string text;
+        if (spec->takesValue) {
+            if (inlineValue)
+                text = *inlineValue;
+            else if (i + 1 < arguments.size())
+                text = arguments[++i];
+            else
+                return fail(name + " needs " + std::string(spec->arguments));
+        }
+
+        const std::string_view option = spec->longName;
+        if (option == "--help") {
             options.mode = CliMode::Help;
-        } else if (argument == "-q" || argument == "--quiet") {
+        } else if (option == "--version") {
+            options.mode = CliMode::Version;
+        } else if (option == "--quiet") {
             options.quiet = true;
-        } else if (argument == "-v" || argument == "--verbose") {
+        } else if (option == "--verbose") {
             options.verbose = true;
-        } else if (argument == "-d" || argument == "--dir") {
-            if (!value(options.folder) || options.folder.empty())
-                return fail(argument + " needs a folder");
-        } else if (argument == "-o" || argument == "--output") {
-            if (!value(options.outputName) || options.outputName.empty())
-                return fail(argument + " needs a file name");
-        } else if (argument == "-i" || argument == "--input-file") {
-            if (!value(options.urlListFile) || options.urlListFile.empty())
-                return fail(argument + " needs a URL list file");
-        } else if (argument == "--referer") {
-            if (!value(options.referer))
-                return fail("--referer needs a URL");
-        } else if (argument == "-s" || argument == "--split") {
+        } else if (option == "--dir") {
+            if (text.empty())
+                return fail(name + " needs a folder");
+            options.folder = text;
+        } else if (option == "--output") {
+            if (text.empty())
+                return fail(name + " needs a file name");
+            options.outputName = text;
+        } else if (option == "--input-file") {
+            if (text.empty())
+                return fail(name + " needs a URL list file");
+            options.urlListFile = text;
+        } else if (option == "--referer") {
+            options.referer = text;
+        } else if (option == "--split") {
             int32_t split = 0;
-            if (!value(text) || !parseNumber(text, split) || split < 1)
-                return fail(argument + " needs a number of connections of at least 1");
+            if (!parseNumber(text, split) || split < 1)
+                return fail(name + " needs a number of connections of at least 1");
             options.split = split;
-        } else if (argument == "--limit") {
+        } else if (option == "--limit") {
             uint32_t limit = 0;
-            if (!value(text) || !parseNumber(text, limit) || limit == 0)
+            if (!parseNumber(text, limit) || limit == 0)
                 return fail("--limit needs a speed in bytes per second above 0");
             options.limit = limit;
-        } else if (argument == "--db") {
-            if (!value(options.database) || options.database.empty())
+        } else if (option == "--proxy") {
+            ProxyArgument proxy = parseProxyArgument(text);
+            if (!proxy.entry)
+                return fail(proxy.error);
+            options.proxy = std::move(proxy.entry);
+        } else if (option == "--ca-file") {
+            if (text.empty())
+                return fail("--ca-file needs a file of PEM certificate authorities");
+            options.caFile = text;
+        } else if (option == "--retry") {
+            int32_t retries = 0;
+            if (!parseNumber(text, retries) || !kRetryCountRange.contains(retries))
+                return fail("--retry needs a number of retries from " + std::to_string(kRetryCountRange.min) + " to "
+                            + std::to_string(kRetryCountRange.max));
+            options.retries = retries;
+        } else if (option == "--timeout") {
+            int32_t seconds = 0;
+            if (!parseNumber(text, seconds) || !kTimeoutRange.contains(seconds))
+                return fail("--timeout needs a number of seconds from " + std::to_string(kTimeoutRange.min) + " to "
+                            + std::to_string(kTimeoutRange.max));
+            options.timeout = seconds;
+        } else if (option == "--db") {
+            if (text.empty())
                 return fail("--db needs a database file");
+            options.database = text;
             options.mode = CliMode::ListDatabase;
-        } else if (argument == "--daemon") {
+        } else if (option == "--daemon") {
             options.mode = CliMode::Daemon;
-        } else if (argument == "--send") {
+        } else if (option == "--send") {
             options.mode = CliMode::Send;
-        } else if (argument == "--info") {
-            if (!value(text) || !parseNumber(text, options.infoItem))
+        } else if (option == "--info") {
+            if (!parseNumber(text, options.infoItem))
                 return fail("--info needs a number");
             options.mode = CliMode::Info;
-        } else {
-            return fail("unknown option " + argument);
         }
     }
 
-    if (!options.urlListFile.empty() && options.mode != CliMode::Download && options.mode != CliMode::Help)
-        return fail("-i reads URLs for a download run only");
+    if (downloadOnly(options) && options.mode != CliMode::Download && options.mode != CliMode::Help
+        && options.mode != CliMode::Version)
+        return fail("-i, -x, --ca-file, --retry and --timeout apply to a download run only");
     switch (options.mode) {
     case CliMode::Help:
+    case CliMode::Version:
     case CliMode::Daemon:
     case CliMode::Info:
         if (!options.urls.empty())
@@ -135,6 +265,21 @@ std::string addUrlsFromList(CliOptions& options)
     options.urls.insert(options.urls.end(), read.urls.begin(), read.urls.end());
     if (!options.outputName.empty() && options.urls.size() > 1)
         return "-o names one file; give a single URL with it";
+    return {};
+}
+
+std::string checkCaFile(const CliOptions& options)
+{
+    if (options.caFile.empty())
+        return {};
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(options.caFile, error))
+        return "--ca-file " + options.caFile + ": no such file";
+    TlsSettings settings;
+    settings.extraCaFile = options.caFile;
+    std::string why;
+    if (!TlsClientContext::create(settings, &why))
+        return "--ca-file " + options.caFile + ": " + why;
     return {};
 }
 

@@ -2,32 +2,54 @@
 // The command line of fetchora-cli, parsed into what the program is to do.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "config/proxy_entry.h"
 
 namespace fetchora {
 
-enum class CliMode { Download, ListDatabase, Daemon, Send, Info, Help };
+enum class CliMode { Download, ListDatabase, Daemon, Send, Info, Help, Version };
 
 struct CliOptions {
     CliMode mode = CliMode::Download;
-    std::vector<std::string> urls;   // Download: the URLs; Send: the URL and an optional referer
-    std::string folder;              // -d; empty: the current folder
-    std::optional<int32_t> split;    // -s
-    std::string outputName;          // -o (one URL only)
-    std::string referer;             // --referer
-    std::optional<uint32_t> limit;   // --limit, bytes per second
-    bool quiet = false;              // -q
-    bool verbose = false;            // -v
-    std::string urlListFile;         // -i: a URL list file whose URLs are added to urls
-    std::string database;            // --db
-    int32_t infoItem = 0;            // --info N
+    std::vector<std::string> urls;  // Download: the URLs; Send: the URL and an optional referer
+    std::string folder;  // -d; empty: the current folder
+    std::optional<int32_t> split;  // -s
+    std::string outputName;  // -o (one URL only)
+    std::string referer;  // --referer
+    std::optional<uint32_t> limit;  // --limit, bytes per second
+    bool quiet = false;  // -q
+    bool verbose = false;  // -v
+    std::string urlListFile;  // -i: a URL list file whose URLs are added to urls
+    std::string database;  // --db
+    int32_t infoItem = 0;  // --info N
+    // For this run only; the settings file keeps its own values.
+    std::optional<ProxyEntry> proxy;  // -x
+    std::string caFile;  // --ca-file
+    std::optional<int32_t> retries;  // --retry
+    std::optional<int32_t> timeout;  // --timeout, seconds
 };
 
 struct CliParse {
     std::optional<CliOptions> options;
     std::string error;  // why the arguments were refused
 };
+
+// One option of the command line, as --help shows it.
+struct CliOptionSpec {
+    std::string_view shortName;  // "-d", or empty
+    std::string_view longName;  // "--dir"
+    std::string_view arguments;  // what follows it in --help ("DIR"), or empty
+    bool takesValue = false;  // the next argument (or "=VALUE") is its value
+    std::string_view group;
+    std::string_view description;
+};
+
+// Every option the parser knows, in the order and groups of --help.
+std::span<const CliOptionSpec> cliOptionSpecs();
 
 CliParse parseCliArguments(const std::vector<std::string>& arguments);
 
@@ -36,6 +58,15 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments);
 // given with more than one URL); empty on success or without -i.
 std::string addUrlsFromList(CliOptions& options);
 
+// Why the --ca-file cannot be used (missing, not a file, not PEM
+// authorities); empty when it can or none is given.
+std::string checkCaFile(const CliOptions& options);
+
+// The short usage printed with an argument error.
 std::string cliUsage();
+// --help: the usage and every option with a one-line description, by group.
+std::string cliHelp();
+// --version: "fetchora-cli VERSION".
+std::string cliVersion();
 
 }  // namespace fetchora

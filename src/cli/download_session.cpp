@@ -162,7 +162,7 @@ int DownloadSession::run()
         m_app.limiter().setMode(SpeedMode::Manual);
     }
 
-    m_engine = std::make_unique<EngineServices>(m_app, *this);
+    m_engine = std::make_unique<EngineServices>(m_app, *this, m_options.caFile);
     if (!m_engine->tlsError().empty())
         m_err << "fetchora-cli: HTTPS is unavailable: " << m_engine->tlsError() << "\n";
 

@@ -5,6 +5,7 @@
 #include "cli/daemon_session.h"
 #include "cli/database_listing.h"
 #include "cli/download_session.h"
+#include "cli/run_settings.h"
 #include "cli/service_client.h"
 #include "platform/ipc_endpoint.h"
 #include "platform/single_instance.h"
@@ -117,7 +118,11 @@ int main(int argc, char** argv)
     }
     CliOptions options = *parse.options;
     if (options.mode == CliMode::Help) {
-        std::cout << cliUsage();
+        std::cout << cliHelp();
+        return 0;
+    }
+    if (options.mode == CliMode::Version) {
+        std::cout << cliVersion();
         return 0;
     }
     if (options.mode == CliMode::ListDatabase)
@@ -128,8 +133,11 @@ int main(int argc, char** argv)
         return requestDownloadInfo(options, std::cout, std::cerr);
     if (options.mode == CliMode::Daemon)
         return runDaemon();
-    if (std::string listError = addUrlsFromList(options); !listError.empty()) {
-        std::cerr << "fetchora-cli: " << listError << "\n";
+    std::string argumentError = addUrlsFromList(options);
+    if (argumentError.empty())
+        argumentError = checkCaFile(options);
+    if (!argumentError.empty()) {
+        std::cerr << "fetchora-cli: " << argumentError << "\n";
         return 2;
     }
     if (daemonRuns()) {
@@ -146,6 +154,7 @@ int main(int argc, char** argv)
         std::cerr << "fetchora-cli: " << error << "\n";
         return 1;
     }
+    applyRunSettings(options, app.settings());
     int result = 1;
     {
         DownloadSession session(app, options, std::cerr);

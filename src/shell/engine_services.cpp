@@ -15,11 +15,12 @@
 
 namespace fetchora {
 
-EngineServices::EngineServices(Application& app, RunnerHost& host)
+EngineServices::EngineServices(Application& app, RunnerHost& host, const std::string& extraCaFile)
 {
     TlsSettings tlsSettings;
     // Tests and private set-ups trust their own authority besides the system's.
-    if (const char* extra = std::getenv("FETCHORA_EXTRA_CA_FILE"))
+    tlsSettings.extraCaFile = extraCaFile;
+    if (const char* extra = std::getenv("FETCHORA_EXTRA_CA_FILE"); extra && extraCaFile.empty())
         tlsSettings.extraCaFile = extra;
     m_tls = TlsClientContext::create(tlsSettings, &m_tlsError);
 

@@ -30,7 +30,9 @@ struct SaveResult;
 
 class EngineServices {
 public:
-    EngineServices(Application& app, RunnerHost& host);
+    // extraCaFile: PEM authorities trusted besides the system's for this
+    // run; when empty, those named by $FETCHORA_EXTRA_CA_FILE.
+    EngineServices(Application& app, RunnerHost& host, const std::string& extraCaFile = {});
     ~EngineServices();
     EngineServices(const EngineServices&) = delete;
     EngineServices& operator=(const EngineServices&) = delete;

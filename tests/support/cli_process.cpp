@@ -18,7 +18,7 @@ namespace fetchora::test {
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments,
                        const std::map<std::string, std::string>& environment,
-                       const std::filesystem::path& outputFolder)
+                       const std::filesystem::path& outputFolder, const std::filesystem::path& workingFolder)
     : m_out(outputFolder / "cli.stdout")
     , m_err(outputFolder / "cli.stderr")
 {
@@ -51,6 +51,8 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!workingFolder.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
     int failed = posix_spawn(&m_pid, FETCHORA_CLI, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0)

@@ -14,9 +14,10 @@ class CliProcess {
 public:
     // Starts fetchora-cli with the arguments; environment entries are added
     // to (or replace those of) the test's environment. Output goes to files
-    // in outputFolder.
+    // in outputFolder. It runs in workingFolder, or the test's own folder
+    // when that is empty.
     CliProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
-               const std::filesystem::path& outputFolder);
+               const std::filesystem::path& outputFolder, const std::filesystem::path& workingFolder = {});
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
