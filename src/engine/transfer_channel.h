@@ -43,7 +43,7 @@ inline constexpr uint32_t WM_PART_SEARCH_DONE = 0x0400 + 211;    // 1235
 
 // What the job window learns of a failed connection cycle.
 struct PartFailure {
-    std::string cause;  // "HTTP 503 Service Unavailable", "connection refused"; empty when unknown
+    std::string cause{};  // "HTTP 503 Service Unavailable", "connection refused"; empty when unknown
     int32_t retryAfterSeconds = -1;  // how long the server asked the client to wait; -1: it did not say
 };
 

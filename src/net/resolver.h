@@ -23,7 +23,7 @@ enum class LookupStatus { Found, NotFound, Stopped, TryLater };
 struct LookupResult {
     LookupStatus status = LookupStatus::NotFound;
     std::string address;  // numeric text: "127.0.0.1", "::1"
-    std::string detail;  // the name service's reason when it failed
+    std::string detail{};  // the name service's reason when it failed
 };
 
 // How a getaddrinfo() result code reads (0 is Found).

@@ -28,7 +28,7 @@ struct CycleResult {
     uint32_t socketError = 0;
     // ErrorStep and Failed: why, in words the user can act on ("HTTP 404
     // Not Found"); empty when the socket error says it.
-    std::string cause;
+    std::string cause{};
     int32_t retryAfterSeconds = -1;  // ErrorStep: the server's Retry-After; -1 none
 };
 
