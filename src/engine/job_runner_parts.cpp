@@ -344,7 +344,11 @@ bool JobRunner::RetryCheck(JobPart& part)
                && m_figures.runBytes == 0) {
         StopPart(part, StopReason::MaxErrors);
         if (!anyPartRunning()) {
+            // The line restates why the job stops; the cause stays the last
+            // failure the server gave.
+            m_loggingStop = true;
             logMessageOnJob(kMsgNoDataInTries);
+            m_loggingStop = false;
             Finish(StopReason::MaxErrors, &part);
         }
         return false;

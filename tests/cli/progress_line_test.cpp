@@ -31,7 +31,7 @@ TEST(ProgressLine, UnknownSizeEndStatesAndNarrowTerminals)
 TEST(ProgressLine, AWaitingRetryReplacesSpeedAndServerNamesAreEscaped)
 {
     ProgressFigures figures{"f.bin", 0, -1, 0, -1, 1, "", retryText(2, 5, 4, "HTTP 503 Service Unavailable")};
-    EXPECT_EQ(progressLine(figures, 200), "f.bin      ?    0 B  retry 2/5 in 4 s: HTTP 503 Service Unavailable");
+    EXPECT_EQ(progressLine(figures, 200), "f.bin     ?    0 B  retry 2/5 in 4 s: HTTP 503 Service Unavailable");
     EXPECT_EQ(retryText(7, -1, 0, ""), "retry 7 in 0 s");
     ProgressFigures evil{"x\x1b[2Jy.bin", 1, 2, 1, 1, 1, "", ""};
     const std::string line = progressLine(evil, 200);

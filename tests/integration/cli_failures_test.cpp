@@ -144,7 +144,11 @@ TEST_F(CliFailures, TooManyRequestsWaitsWhatRetryAfterAsksInsteadOfTheConfigured
 TEST_F(CliFailures, RetriesThatRunOutNameTheLastCause)
 {
     setRetryDelay(0);
-    changeSettings([](AppSettings& settings) { settings.SetOption(OptionId::RetryCount, 2); });
+    changeSettings([](AppSettings& settings) {
+        // Retrying for ever is the default; a limit needs it off.
+        settings.SetOption(OptionId::AlwaysRetry, 0);
+        settings.SetOption(OptionId::RetryCount, 2);
+    });
     const std::string broken = "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     ScriptedServer server(answer(broken));
     const Run run = download("http://127.0.0.1:" + std::to_string(server.port()) + "/f.bin");

@@ -86,7 +86,7 @@ TEST(ParseResponseLine, StatusLineSetsOutcomeAndResume)
         {"HTTP/1.1 302 Found", ResponseOutcome::Redirect},   {"HTTP/1.1 303 Other", ResponseOutcome::Redirect},
         {"HTTP/1.1 307 Temp", ResponseOutcome::Redirect},    {"HTTP/1.1 404 NF", ResponseOutcome::NotFound},
         {"HTTP/1.1 401 Auth", ResponseOutcome::NotFound},    {"HTTP/1.1 407 Proxy", ResponseOutcome::NotFound},
-        {"HTTP/1.1 403 No", ResponseOutcome::OtherError},    {"HTTP/1.1 500 Oops", ResponseOutcome::OtherError},
+        {"HTTP/1.1 403 No", ResponseOutcome::NotFound},    {"HTTP/1.1 500 Oops", ResponseOutcome::OtherError},
         {"HTTP/1.1 416 Range", ResponseOutcome::OtherError}, {"garbage", ResponseOutcome::NotFound},
         {"HTTP/1.1 2x0 Odd", ResponseOutcome::OtherError},
     };
