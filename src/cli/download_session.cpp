@@ -1,6 +1,7 @@
 #include "cli/download_session.h"
 
 #include "cli/progress_line.h"
+#include "cli/terminal_text.h"
 #include "config/app_settings.h"
 #include "engine/job_runner.h"
 #include "model/database_file.h"
@@ -61,10 +62,7 @@ std::string absoluteFolder(const std::string& folder)
 }  // namespace
 
 DownloadSession::DownloadSession(Application& app, CliOptions options, std::ostream& err)
-    : MessageWindow(app.loop())
-    , m_app(app)
-    , m_options(std::move(options))
-    , m_err(err)
+    : MessageWindow(app.loop()), m_app(app), m_options(std::move(options)), m_err(err)
 {
     m_drawProgress = !m_options.quiet && ::isatty(STDERR_FILENO);
     // At once, so that a stop requested before run() is queued, not lost.
@@ -119,8 +117,7 @@ bool DownloadSession::addJobs()
     for (const std::string& url : m_options.urls) {
         std::unique_ptr<DownloadJob> fresh = m_doc->NewRecord(NodeKind::Job, defaults, now);
         if (!fresh->SetUrl(url)) {
-            m_err << "fetchora-cli: not a URL fetchora can download: " << url
-                  << " (use http://, https:// or ftp://)\n";
+            m_err << "fetchora-cli: not a URL fetchora can download: " << url << " (use http://, https:// or ftp://)\n";
             return false;
         }
         if (!m_options.outputName.empty())
@@ -145,7 +142,7 @@ bool DownloadSession::addJobs()
             job = m_doc->AddJob(std::move(fresh));
         }
         if (job)
-            m_jobs.push_back({job, false, false});
+            m_jobs.push_back({job, false, false, false, {}, 0});
     }
     return true;
 }
@@ -182,11 +179,10 @@ int DownloadSession::run()
     m_engine->joinThreads(std::chrono::seconds(10));
     save();
     drawProgress(true);
-    reportEnd();
 
     bool allCompleted = !m_interrupted;
     JobLockGuard lock(m_app.jobLock());
-    for (const Entry& entry : m_jobs)
+    for (const SessionEntry& entry : m_jobs)
         allCompleted = allCompleted && entry.job->IsComplete();
     return allCompleted ? 0 : 1;
 }
@@ -196,13 +192,16 @@ void DownloadSession::startWaitingJobs()
     if (m_stopping)
         return;
     JobLockGuard lock(m_app.jobLock());
-    auto running = std::count_if(m_jobs.begin(), m_jobs.end(), [](const Entry& e) { return e.started && !e.ended; });
-    for (Entry& entry : m_jobs) {
+    auto running
+        = std::count_if(m_jobs.begin(), m_jobs.end(), [](const SessionEntry& e) { return e.started && !e.ended; });
+    for (SessionEntry& entry : m_jobs) {
         if (running >= m_simJobs)
             break;
         if (entry.started)
             continue;
         entry.started = true;
+        entry.startedAt = std::chrono::steady_clock::now();
+        entry.bytesAtStart = entry.job->completedBytes;
         ++running;
         JobStartResult result = JobRunner::Start(*entry.job, m_engine->context());
         if (result == JobStartResult::Failed) {
@@ -216,7 +215,7 @@ void DownloadSession::startWaitingJobs()
 
 bool DownloadSession::allEnded() const
 {
-    return std::all_of(m_jobs.begin(), m_jobs.end(), [](const Entry& e) { return e.ended; });
+    return std::all_of(m_jobs.begin(), m_jobs.end(), [](const SessionEntry& e) { return e.ended; });
 }
 
 void DownloadSession::stopAll()
@@ -224,7 +223,7 @@ void DownloadSession::stopAll()
     m_stopping = true;
     m_interrupted = true;
     JobLockGuard lock(m_app.jobLock());
-    for (Entry& entry : m_jobs) {
+    for (SessionEntry& entry : m_jobs) {
         if (entry.started && !entry.ended && entry.job->runner)
             JobRunner::Stop(*entry.job, StopReason::User);
         entry.ended = true;
@@ -242,64 +241,83 @@ void DownloadSession::save()
 
 void DownloadSession::drawProgress(bool final)
 {
-    if (!m_drawProgress)
-        return;
     std::string text;
-    if (m_linesDrawn > 0)
+    if (m_drawProgress && m_linesDrawn > 0)
         text += "\x1b[" + std::to_string(m_linesDrawn) + "A";
+    const std::string lineStart = m_drawProgress ? "\r" : "";
+    const std::string lineEnd = m_drawProgress ? "\x1b[K\n" : "\n";
     size_t width = terminalWidth() - 1;
+    size_t progressLines = 0;
     {
         JobLockGuard lock(m_app.jobLock());
-        for (const Entry& entry : m_jobs) {
+        // Ended jobs leave the progress block as one summary line each.
+        for (SessionEntry& entry : m_jobs) {
+            if (!entry.ended || entry.reported)
+                continue;
+            entry.reported = true;
+            if (const std::string line = summaryOf(entry); !line.empty())
+                text += lineStart + line + lineEnd;
+        }
+        for (const SessionEntry& entry : m_jobs) {
+            if (!m_drawProgress || final || entry.reported)
+                continue;
             const DownloadJob& job = *entry.job;
             ProgressFigures figures;
             figures.name = job.GetDisplayName();
             figures.completedBytes = job.completedBytes;
             figures.fileSize = job.IsSizeKnown() ? job.fileSize : -1;
-            if (job.runner) {
+            if (!entry.started) {
+                figures.state = "waiting";
+            } else if (job.runner) {
                 figures.bytesPerSecond = job.runner->figures().shortSpeed;
                 figures.secondsLeft = job.runner->figures().secondsLeft;
                 figures.connections = static_cast<uint32_t>(job.runner->runningParts());
+                if (const std::optional<RetryWait> wait = job.runner->retryWait())
+                    figures.retry = retryText(wait->attempt, wait->limit, wait->secondsLeft, wait->cause);
             }
-            if (job.IsComplete())
-                figures.state = "done";
-            else if (job.GetState() == JobState::Failed)
-                figures.state = "failed";
-            else if (!entry.started)
-                figures.state = "waiting";
-            else if (entry.ended)
-                figures.state = "stopped";
             text += "\r" + progressLine(figures, width) + "\x1b[K\n";
+            ++progressLines;
         }
     }
-    m_linesDrawn = final ? 0 : m_jobs.size();
-    m_err << text << std::flush;
+    if (m_drawProgress && progressLines < m_linesDrawn)
+        text += "\x1b[J";
+    m_linesDrawn = progressLines;
+    if (!text.empty())
+        m_err << text << std::flush;
 }
 
-void DownloadSession::reportEnd()
+std::string DownloadSession::summaryOf(const SessionEntry& entry) const
 {
-    if (m_options.quiet)
-        return;
-    JobLockGuard lock(m_app.jobLock());
-    for (const Entry& entry : m_jobs) {
-        const DownloadJob& job = *entry.job;
-        if (job.IsComplete())
-            continue;
-        m_err << "fetchora-cli: " << job.GetDisplayName() << ": "
-              << (job.GetState() == JobState::Failed ? "failed" : "stopped; run the same command again to resume")
-              << "\n";
+    const DownloadJob& job = *entry.job;
+    JobSummary summary;
+    summary.name = job.GetDisplayName();
+    summary.completed = job.IsComplete();
+    summary.failed = !summary.completed && job.GetState() == JobState::Failed;
+    // A failure is told even with -q: a script has to learn why.
+    if (m_options.quiet && !summary.failed)
+        return {};
+    summary.fileSize = job.IsSizeKnown() ? job.fileSize : -1;
+    summary.completedBytes = job.completedBytes;
+    summary.bytesThisRun = std::max<int64_t>(0, job.completedBytes - entry.bytesAtStart);
+    if (entry.started) {
+        summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - entry.startedAt).count();
     }
+    summary.cause = job.lastError;
+    return summaryLine(summary);
 }
 
 void DownloadSession::partLogged(DownloadJob& job, JobPart& part, const LogEntry& entry)
 {
     if (!m_options.verbose)
         return;
-    m_err << job.GetDisplayName() << " #" << part.log.partIndex() << " " << logKindName(entry.kind) << " "
-          << entry.text << "\n";
+    // Log lines carry what servers sent: never raw to the terminal.
+    m_err << terminalSafe(job.GetDisplayName()) << " #" << part.log.partIndex() << " " << logKindName(entry.kind) << " "
+          << terminalSafe(entry.text) << "\n";
 }
 
-void DownloadSession::partAdded(DownloadJob&, JobPart&) {}
+void DownloadSession::partAdded(DownloadJob&, JobPart&)
+{
+}
 
 void DownloadSession::saveDatabase()
 {
@@ -312,11 +330,13 @@ bool DownloadSession::moveJobToEnd(DownloadJob&)
     return false;
 }
 
-void DownloadSession::jobEnded(DownloadJob&, StopReason) {}
+void DownloadSession::jobEnded(DownloadJob&, StopReason)
+{
+}
 
 void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
 {
-    for (Entry& entry : m_jobs) {
+    for (SessionEntry& entry : m_jobs) {
         if (entry.job == &job && (newState != JobState::Downloading))
             entry.ended = true;
     }
@@ -324,21 +344,19 @@ void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
     loop().post(id(), kStartNextMessage);
 }
 
-void DownloadSession::post(uint32_t, uintptr_t, intptr_t) {}
+void DownloadSession::post(uint32_t, uintptr_t, intptr_t)
+{
+}
 
 intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
 {
     switch (msg) {
-    case kStartNextMessage:
-        startWaitingJobs();
-        return 1;
+    case kStartNextMessage: startWaitingJobs(); return 1;
     case kStopRequestMessage:
         stopAll();
         loop().quit();
         return 1;
-    case kSaveMessage:
-        save();
-        return 1;
+    case kSaveMessage: save(); return 1;
     }
     return 0;
 }

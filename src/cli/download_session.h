@@ -7,6 +7,8 @@
 //
 // Thread: the loop thread (the one that calls run()). A helper thread waits
 // for SIGINT and SIGTERM and posts a stop request to the loop.
+#include <chrono>
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -22,6 +24,16 @@ namespace fetchora {
 class Application;
 class CZoviradDoc;
 class EngineServices;
+
+// One job of the session.
+struct SessionEntry {
+    DownloadJob* job = nullptr;
+    bool started = false;
+    bool ended = false;
+    bool reported = false;  // its summary line is out
+    std::chrono::steady_clock::time_point startedAt{};
+    int64_t bytesAtStart = 0;
+};
 
 class DownloadSession final : public RunnerHost, public JobNotifySink, private MessageWindow {
 public:
@@ -56,8 +68,11 @@ private:
     void startWaitingJobs();
     void stopAll();
     void save();
+    // Prints the summary line of every job that ended since the last call
+    // and, on a terminal, redraws the progress lines of the others.
     void drawProgress(bool final);
-    void reportEnd();
+    // The summary line of an ended job; empty when -q leaves it out.
+    std::string summaryOf(const SessionEntry& entry) const;
     bool allEnded() const;
 
     Application& m_app;
@@ -74,12 +89,7 @@ private:
     std::unique_ptr<EngineServices> m_engine;
     std::unique_ptr<CZoviradDoc> m_doc;
 
-    struct Entry {
-        DownloadJob* job = nullptr;
-        bool started = false;
-        bool ended = false;
-    };
-    std::vector<Entry> m_jobs;
+    std::vector<SessionEntry> m_jobs;
 };
 
 }  // namespace fetchora

@@ -113,6 +113,9 @@ std::string JobRunner::messageText(uint32_t messageId, std::initializer_list<std
 
 void JobRunner::log(JobPart& part, LogKind kind, std::string text)
 {
+    // The latest error is what the user is told when the job fails.
+    if (kind == LogKind::Error && !m_loggingStop && !text.empty())
+        m_job.lastError = text;
     part.log.add(kind, std::move(text), now(), this);
 }
 
@@ -171,6 +174,33 @@ size_t JobRunner::runningParts() const
 {
     return static_cast<size_t>(
         std::count_if(m_parts.begin(), m_parts.end(), [](const auto& part) { return part->isRunning(); }));
+}
+
+std::optional<RetryWait> JobRunner::retryWait() const
+{
+    std::optional<uint32_t> soonest;
+    const uint32_t nowTick = tick();
+    for (const auto& part : m_parts) {
+        if (!part->isRunning())
+            continue;
+        if ((part->flags & kPartWaitRetry) == 0)
+            return std::nullopt;
+        const auto found = m_runtime.find(part.get());
+        const uint32_t at = found == m_runtime.end() ? nowTick : found->second.retryAtTick;
+        // Wrap-safe: the time left, 0 once the moment has passed.
+        const auto left = static_cast<int32_t>(at - nowTick) > 0 ? at - nowTick : 0u;
+        soonest = soonest ? std::min(*soonest, left) : left;
+    }
+    if (!soonest)
+        return std::nullopt;
+    RetryWait wait;
+    wait.attempt = m_job.retryCount;
+    wait.limit = option(OptionId::AlwaysRetry) > 0
+        ? -1
+        : (m_job.siteWindow != nullptr ? option(OptionId::ExploreRetry) : option(OptionId::RetryCount));
+    wait.secondsLeft = static_cast<int32_t>((*soonest + 999) / 1000);
+    wait.cause = m_job.lastError;
+    return wait;
 }
 
 bool JobRunner::anyPartRunning() const
@@ -331,6 +361,7 @@ JobStartResult JobRunner::startJob()
     m_urlStates.assign(m_job.urlEntries.size(), UrlState{});
     chooseProxies();
     m_job.retryCount = m_job.retryBase;
+    m_job.lastError.clear();
     m_figures.reset();
     m_job.runBytes = 0;
     m_job.startTick = 0xFFFFFFFFu;
@@ -487,11 +518,13 @@ intptr_t JobRunner::onData(JobPart& part, const PartMessage& message)
     return static_cast<intptr_t>(result);
 }
 
-intptr_t JobRunner::onError(JobPart& part)
+intptr_t JobRunner::onError(JobPart& part, const PartMessage& message)
 {
     if (m_finishing || !part.isRunning())
         return 0;
-    return RetryDecision(part);
+    if (!message.text.empty())
+        m_job.lastError = std::string(message.text);
+    return RetryDecision(part, message.retryAfterSeconds);
 }
 
 intptr_t JobRunner::onDone(JobPart& part)

@@ -75,6 +75,15 @@ enum class JobStartResult : int {
 // JobPart Wait kinds.
 enum class PartWait : int { Clear = -1, Kind0 = 0, Kind1 = 1, Retry = 2, DialUp = 3 };
 
+// A job whose connections all wait to try again, as front ends show it
+// ("retry 2/5 in 4 s: HTTP 503").
+struct RetryWait {
+    int32_t attempt = 0;  // the retry being waited for, counted from 1
+    int32_t limit = -1;  // the most retries the job makes; -1 unlimited
+    int32_t secondsLeft = 0;  // until the soonest connection tries again
+    std::string cause;  // why the last attempt failed
+};
+
 class JobRunner final : public PartWriteHost, public PartLogSink {
 public:
     JobRunner(DownloadJob& job, EngineContext& context);
@@ -98,12 +107,14 @@ public:
     // ---- part operations -------------------------------------------------------
     bool StartPart(JobPart& part, bool isRetry, bool useSiteLimit);
     void StopPart(JobPart& part, StopReason reason);
-    void WaitPart(JobPart& part, PartWait kind);
+    // retryAfterSeconds: for a retry wait, how long the server asked for
+    // (-1: it did not say, the configured delay applies).
+    void WaitPart(JobPart& part, PartWait kind, int32_t retryAfterSeconds = -1);
     // Counts one retry; false (the part stopped, maybe the job failed) when
     // the limit is reached.
     bool RetryCheck(JobPart& part);
     // The answer to WM_PART_ERROR: 1 wait and reconnect, 0 the thread ends.
-    int RetryDecision(JobPart& part);
+    int RetryDecision(JobPart& part, int32_t retryAfterSeconds = -1);
     // A server announced its site's limit while the part was connected: the
     // part's connection counts against that record from now on.
     void countSiteConnection(JobPart& part, SiteConnectionLimit* site);
@@ -127,7 +138,7 @@ public:
     intptr_t onData(JobPart& part, const PartMessage& message);
     intptr_t onResponse(JobPart& part, const PartMessage& message);
     intptr_t onConnectEvent(int socket, uint32_t event);
-    intptr_t onError(JobPart& part);
+    intptr_t onError(JobPart& part, const PartMessage& message);
     intptr_t onDone(JobPart& part);
     intptr_t onExit(JobPart& part);
     intptr_t onPingDone(JobPart& part);
@@ -147,6 +158,8 @@ public:
     const OutputFile& file() const { return m_file; }
     CJobWnd* window() const { return m_window.get(); }
     size_t runningParts() const;
+    // Set while every running connection waits for its retry.
+    std::optional<RetryWait> retryWait() const;
     // The part's current handle block; none when it is stopped.
     const ThreadHandleBlock* blockOf(const JobPart& part) const;
 
@@ -176,6 +189,7 @@ private:
         HandleBlockPtr block;
         SiteConnectionLimit* site = nullptr;  // the connection counted for the part
         int redirects = 0;
+        uint32_t retryAtTick = 0;  // while the part waits to retry: when its thread tries again
     };
     struct UrlState {
         bool bad = false;  // not found or refused: never tried again this run
@@ -263,6 +277,9 @@ private:
     bool m_firstAnswerSeen = false;
     bool m_finishing = false;
     bool m_restartPending = false;
+    // Error lines logged while a part stops restate its reason; they never
+    // replace the cause of the failure.
+    bool m_loggingStop = false;
     size_t m_urlCountBeforeSearch = 0;
 };
 

@@ -221,6 +221,10 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
         return;
     default:
         newState = JobState::Failed;
+        if (m_job.lastError.empty())
+            m_job.lastError = "the download failed";
+        if (reason == StopReason::MaxErrors)
+            m_job.lastError += " (gave up after " + std::to_string(m_job.retryCount) + " retries)";
         m_job.SetState(newState);
         destroyWindow();
         break;

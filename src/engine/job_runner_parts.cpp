@@ -11,6 +11,7 @@
 #include "engine/site_connections.h"
 #include "engine/transfer_threads.h"
 #include "net/url.h"
+#include "net/worker_cycles.h"
 
 namespace fetchora {
 
@@ -290,6 +291,7 @@ void JobRunner::StopPart(JobPart& part, StopReason reason)
     part.flags &= ~(kPartRunning | kPartWaitStateMask);
     if (reason != StopReason::Silent)
         m_job.Notify(kChangeParts);
+    m_loggingStop = true;
     switch (reason) {
     case StopReason::Done: logMessage(part, kMsgClosed, LogKind::Status); break;
     case StopReason::User: log(part, LogKind::Error, "User Cancel at " + std::to_string(part.position()) + "."); break;
@@ -303,9 +305,10 @@ void JobRunner::StopPart(JobPart& part, StopReason reason)
         break;
     default: break;
     }
+    m_loggingStop = false;
 }
 
-void JobRunner::WaitPart(JobPart& part, PartWait kind)
+void JobRunner::WaitPart(JobPart& part, PartWait kind, int32_t retryAfterSeconds)
 {
     switch (kind) {
     case PartWait::Clear: part.flags &= ~kPartWaitStateMask; break;
@@ -314,10 +317,14 @@ void JobRunner::WaitPart(JobPart& part, PartWait kind)
     case PartWait::DialUp: part.flags |= kPartWaitDialUp; break;
     case PartWait::Retry:
         // The retry check has allowed it (RetryCheck); the thread sleeps.
-        part.flags |= kPartWaitRetry;
-        logMessage(part, kMsgWaitForRetry, LogKind::Status,
-                   {std::to_string(std::max(1, option(OptionId::RetryDelay)))});
-        break;
+        {
+            // The thread waits the same time (retryWaitSeconds) before it tries again.
+            part.flags |= kPartWaitRetry;
+            const int32_t seconds = retryWaitSeconds(option(OptionId::RetryDelay), retryAfterSeconds);
+            m_runtime[&part].retryAtTick = tick() + static_cast<uint32_t>(seconds) * 1000u;
+            logMessage(part, kMsgWaitForRetry, LogKind::Status, {std::to_string(std::max(1, seconds))});
+            break;
+        }
     }
 }
 
@@ -337,7 +344,11 @@ bool JobRunner::RetryCheck(JobPart& part)
                && m_figures.runBytes == 0) {
         StopPart(part, StopReason::MaxErrors);
         if (!anyPartRunning()) {
+            // The line restates why the job stops; the cause stays the last
+            // failure the server gave.
+            m_loggingStop = true;
             logMessageOnJob(kMsgNoDataInTries);
+            m_loggingStop = false;
             Finish(StopReason::MaxErrors, &part);
         }
         return false;
@@ -347,7 +358,7 @@ bool JobRunner::RetryCheck(JobPart& part)
     return true;
 }
 
-int JobRunner::RetryDecision(JobPart& part)
+int JobRunner::RetryDecision(JobPart& part, int32_t retryAfterSeconds)
 {
     if (!RetryCheck(part))
         return 0;
@@ -374,7 +385,7 @@ int JobRunner::RetryDecision(JobPart& part)
         StartPart(part, false, true);
         return 0;
     }
-    WaitPart(part, PartWait::Retry);
+    WaitPart(part, PartWait::Retry, retryAfterSeconds);
     return 1;
 }
 

@@ -53,7 +53,7 @@ intptr_t CJobWnd::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam)
     case WM_PART_DATA: return m_runner.onData(*part, *message);
     case WM_PART_STREAM_DATA: return m_runner.onData(*part, *message);
     case WM_PART_RESPONSE: return m_runner.onResponse(*part, *message);
-    case WM_PART_ERROR: return m_runner.onError(*part);
+    case WM_PART_ERROR: return m_runner.onError(*part, *message);
     case WM_PART_DONE: return m_runner.onDone(*part);
     case WM_PART_EXIT: return m_runner.onExit(*part);
     case WM_PART_PING_DONE: return m_runner.onPingDone(*part);

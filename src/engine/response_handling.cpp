@@ -70,21 +70,30 @@ int handleFailure(ResponseHost& host, ResponseOutcome outcome)
 }
 
 // The new URL entry after a redirect: the new place, with the job's login
-// and cookie only while the host stays the same (they were meant for it).
-std::optional<UrlEntry> redirectedEntry(const UrlEntry& current, const std::string& target, const std::string& cookie)
+// only while scheme, host and port stay the same (it was meant for that
+// server alone). A redirect's cookie goes along; one marked Secure only to
+// https, and an earlier cookie never leaves https for plain http.
+std::optional<UrlEntry> redirectedEntry(const UrlEntry& current, const std::string& target, const ResponseInfo& info)
 {
     std::optional<UrlEntry> next = ParseUrl(target);
     if (!next || !IsTransferable(next->service))
         return std::nullopt;
     const bool sameHost = next->host == current.host && next->port == current.port;
-    if (sameHost && next->userName.empty()) {
+    const bool sameServer = sameHost && next->service == current.service;
+    if (sameServer && next->userName.empty()) {
         next->userName = current.userName;
         next->password = current.password;
     }
     next->referer = current.referer;
     next->siteLimit = sameHost ? current.siteLimit : nullptr;
     next->resolvedAddress = next->host == current.host ? current.resolvedAddress : std::string();
-    next->cookie = !cookie.empty() ? cookie : (sameHost ? current.cookie : std::string());
+    const bool secureTarget = next->service == ServiceCode::Https;
+    std::string cookie = info.cookie;
+    if (secureTarget && !info.secureCookie.empty())
+        cookie += (cookie.empty() ? "" : "; ") + info.secureCookie;
+    if (cookie.empty() && sameHost && (secureTarget || current.service != ServiceCode::Https))
+        cookie = current.cookie;
+    next->cookie = std::move(cookie);
     return next;
 }
 
@@ -102,7 +111,7 @@ int handleRedirect(ResponseHost& host, const ResponseInfo& info)
         return handleFailure(host, ResponseOutcome::NotFound);
     }
     const std::optional<std::string> target = RedirectTargetUrl(*current, info.location);
-    std::optional<UrlEntry> next = target ? redirectedEntry(*current, *target, info.cookie) : std::nullopt;
+    std::optional<UrlEntry> next = target ? redirectedEntry(*current, *target, info) : std::nullopt;
     if (!next) {
         host.log(LogKind::Error, "The redirect does not lead to a usable URL.");
         return handleFailure(host, ResponseOutcome::NotFound);

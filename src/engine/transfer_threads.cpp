@@ -124,9 +124,11 @@ WriteResult JobPartChannel::streamData(int64_t position, std::span<const uint8_t
     return answer == 1 ? WriteResult::Continue : answer == 2 ? WriteResult::Reconnect : WriteResult::Stop;
 }
 
-bool JobPartChannel::error()
+bool JobPartChannel::error(const PartFailure& failure)
 {
     PartMessage message;
+    message.text = failure.cause;
+    message.retryAfterSeconds = failure.retryAfterSeconds;
     return sendMessage(WM_PART_ERROR, message) != 0;
 }
 

@@ -105,6 +105,7 @@ struct PartMessage {
     std::string_view text;  // log line, resolved address
     bool forProxy = false;
     uint32_t error = 0;  // host look-up error
+    int32_t retryAfterSeconds = -1;  // a failed cycle: the server's Retry-After
     size_t urlIndex = 0;
     int32_t pingMs = -1;
     const std::vector<std::string>* urls = nullptr;
@@ -121,7 +122,7 @@ public:
     WriteResult data(int64_t position, std::span<const uint8_t> block) override;
     // Message 1146: a stream block with its stream positions (MMS, RTSP).
     WriteResult streamData(int64_t position, std::span<const uint8_t> block, uint32_t streamStart, uint32_t streamEnd);
-    bool error() override;
+    bool error(const PartFailure& failure) override;
     void done() override;
     void resolved(const std::string& address, bool forProxy) override;
     int64_t rangeStart() const override;

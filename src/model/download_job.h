@@ -352,6 +352,9 @@ public:
     int32_t noSiteLimit = 0;
     int32_t retryBase = 0;
     int32_t retryCount = 0;
+    // Why the job's last run failed, or why it waits to retry ("HTTP 404 Not
+    // Found"), for every front end to show; cleared when a run starts.
+    std::string lastError;
     uint32_t startTick = 0xFFFFFFFFu;  // not running
     uint64_t runBytes = 0;
     uint32_t runCounter = 0;

@@ -74,9 +74,18 @@ bool Cycle::resolve(const std::string& host, std::string& address,
         m_ended = stopped();
         return false;
     }
+    if (found.status == LookupStatus::TryLater) {
+        // The name service itself failed: that may pass, so the error step
+        // retries.
+        m_ended = fail(0,
+                       "cannot look up the host name " + host + " now"
+                           + (found.detail.empty() ? std::string() : " (" + found.detail + ")"));
+        return false;
+    }
     if (found.status != LookupStatus::Found || found.address.empty()) {
         m_env.log.logMessage(ConnectionLogKind::Error, kMsgCannotResolve);
-        m_ended = {ConnectOutcome::ResolveFailed, nullptr, RequestRoute::Direct, 0, {}};
+        m_ended = {ConnectOutcome::ResolveFailed, nullptr, RequestRoute::Direct, 0,
+                   "the host name " + host + " does not exist"};
         return false;
     }
     address = found.address;
@@ -179,6 +188,10 @@ ConnectionResult Cycle::run()
         if (secured.result.status == IoStatus::TimedOut) {
             m_env.log.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
             return fail(0, {});
+        }
+        if (secured.certificateRejected) {
+            m_env.log.logLine(ConnectionLogKind::Error, secured.result.detail);
+            return {ConnectOutcome::Rejected, nullptr, RequestRoute::Direct, 0, secured.result.detail};
         }
         if (!secured.result.ok())
             return failWith(secured.result);

@@ -54,6 +54,7 @@ enum class ConnectOutcome {
     ResolveFailed,  // "Cannot resolve host name" is logged; the cycle ends without the error step
     Stopped,  // the alive check said stop
     Failed,  // take the error step with socketError
+    Rejected,  // the peer cannot be used as it is (its certificate is not trusted): no retry helps
 };
 
 struct ConnectionResult {
@@ -61,7 +62,7 @@ struct ConnectionResult {
     std::unique_ptr<ByteStream> stream;  // set when Open
     RequestRoute route = RequestRoute::Direct;
     uint32_t socketError = 0;  // when Failed: the socket error code, 0 when none
-    std::string detail;  // when Failed: the reason, already logged
+    std::string detail;  // when it did not open: the reason, already logged
 };
 
 // What the connection steps borrow from their worker.

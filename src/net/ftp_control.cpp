@@ -161,7 +161,7 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
             return fail(control, FtpPumpResult::Error, "The server has no room for another login now.");
         if (state == S::UserSent || state == S::PassSent)
             control.channel.markLoginFailed();
-        return fail(control, FtpPumpResult::Failed, "The login was refused.");
+        return fail(control, FtpPumpResult::Failed, "The login was refused: FTP " + reply.last());
     }
     if (reply.code >= 400)
         return fail(control, FtpPumpResult::Error, unexpected(reply));
@@ -363,7 +363,7 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
                 return openData(control);
             }
             control.channel.logMessage(ConnectionLogKind::Error, kMsgFileNotFound);
-            control.problem = "File Not Found.";
+            control.problem = "FTP " + reply.last();
             return FtpPumpResult::Failed;
         }
         break;

@@ -38,7 +38,7 @@ public:
     bool alive() const override { return !m_alive || m_alive(); }
     int response(const ResponseInfo&, ProtocolKind) override { return 0; }
     WriteResult data(int64_t, std::span<const uint8_t>) override { return WriteResult::Stop; }
-    bool error() override { return false; }
+    bool error(const PartFailure&) override { return false; }
     void done() override { }
     void resolved(const std::string&, bool) override { }
     int64_t rangeStart() const override { return 0; }
@@ -266,6 +266,7 @@ FtpListing FolderLister::run()
     case ConnectOutcome::ResolveFailed:
         stopFor("The host name " + m_url.host + " could not be resolved.");
         return std::move(m_result);
+    case ConnectOutcome::Rejected:
     case ConnectOutcome::Failed:
         stopFor(connection.detail.empty() ? "The server could not be reached." : connection.detail);
         return std::move(m_result);

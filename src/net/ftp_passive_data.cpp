@@ -30,7 +30,7 @@ ConnectionResult OpenFtpPassiveData(const FtpPassiveRoute& route, const std::str
         request.target = {address, dataPort, address, false};
     }
     ConnectionResult connection = openConnection(request, environment);
-    if (connection.outcome == ConnectOutcome::ResolveFailed || connection.outcome == ConnectOutcome::Failed)
+    if (connection.outcome != ConnectOutcome::Open && connection.outcome != ConnectOutcome::Stopped)
         environment.log.logMessage(ConnectionLogKind::Error, kMsgDataConnectError, {address, std::to_string(dataPort)});
     return connection;
 }

@@ -57,7 +57,7 @@ private:
     // Pumps until the dialogue has something for the worker, or the server
     // stays silent past the data time-out.
     FtpPumpResult pumpUntilResult(FtpControl& control);
-    CycleResult fromDialogue(FtpPumpResult result);
+    CycleResult fromDialogue(FtpPumpResult result, const FtpControl& control);
     std::optional<CycleResult> openPassiveData(FtpControl& control);
     // Reads one block of data; a result when the cycle ends.
     std::optional<CycleResult> readData();
@@ -105,7 +105,7 @@ CycleResult FtpWorker::fail(std::string_view reason, uint32_t socketError)
 {
     if (!reason.empty())
         m_channel.logLine(ConnectionLogKind::Error, reason);
-    return {CycleEnd::ErrorStep, socketError};
+    return {CycleEnd::ErrorStep, socketError, std::string(reason)};
 }
 
 ConnectionEnvironment FtpWorker::environment()
@@ -135,8 +135,9 @@ CycleResult FtpWorker::runCycle()
     switch (connection.outcome) {
     case ConnectOutcome::Open: break;
     case ConnectOutcome::Stopped: return {CycleEnd::Ended};
-    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed};
-    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError};
+    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed, 0, connection.detail};
+    case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
+    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
     }
     m_control = std::move(connection.stream);
     m_data.reset();
@@ -185,13 +186,13 @@ CycleResult FtpWorker::runCycle()
     return result;
 }
 
-CycleResult FtpWorker::fromDialogue(FtpPumpResult result)
+CycleResult FtpWorker::fromDialogue(FtpPumpResult result, const FtpControl& control)
 {
     if (m_ioEnd)
         return *m_ioEnd;
     switch (result) {
-    case FtpPumpResult::Failed: return {CycleEnd::Failed};
-    case FtpPumpResult::Error: return {CycleEnd::ErrorStep};
+    case FtpPumpResult::Failed: return {CycleEnd::Failed, 0, control.problem};
+    case FtpPumpResult::Error: return {CycleEnd::ErrorStep, 0, control.problem};
     default: break;
     }
     return fail("The server's answer does not fit the dialogue.");
@@ -202,13 +203,13 @@ CycleResult FtpWorker::converse(FtpControl& control)
     m_lastActivity = tickNow();
     FtpPumpResult result = pumpUntilResult(control);
     if (result != FtpPumpResult::LoggedIn)
-        return fromDialogue(result);
+        return fromDialogue(result, control);
 
     result = BeginFtpSizeQuery(control);
     if (result == FtpPumpResult::Nothing)
         result = pumpUntilResult(control);
     if (result != FtpPumpResult::SizeKnown && result != FtpPumpResult::SizeQueryFailed)
-        return fromDialogue(result);
+        return fromDialogue(result, control);
 
     ResponseInfo info;
     info.outcome = ResponseOutcome::Success;
@@ -308,9 +309,11 @@ std::optional<CycleResult> FtpWorker::openPassiveData(FtpControl& control)
     case ConnectOutcome::Open: m_data = std::move(connection.stream); return std::nullopt;
     case ConnectOutcome::Stopped: return CycleResult{CycleEnd::Ended};
     case ConnectOutcome::ResolveFailed:
+    case ConnectOutcome::Rejected:
     case ConnectOutcome::Failed: break;
     }
-    return CycleResult{CycleEnd::ErrorStep, connection.socketError};
+    return CycleResult{CycleEnd::ErrorStep, connection.socketError,
+                       connection.detail.empty() ? std::string("the data connection failed") : connection.detail};
 }
 
 std::optional<CycleResult> FtpWorker::readData()
@@ -422,7 +425,7 @@ CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
             // Data without a 150 first: the 226 still means the file was sent.
             receiving = true;
             break;
-        default: return fromDialogue(result);
+        default: return fromDialogue(result, control);
         }
 
         if (receiving && !m_data && m_listener.listening()) {

@@ -1,9 +1,11 @@
 #include "net/http_response.h"
 
 #include <algorithm>
+#include <ctime>
 #include <limits>
 
 #include "net/connection_log.h"
+#include "net/http_date.h"
 
 namespace fetchora {
 
@@ -78,6 +80,82 @@ std::string_view afterLastSeparator(std::string_view name)
 {
     const std::size_t cut = name.find_last_of("/\\");
     return cut == std::string_view::npos ? name : name.substr(cut + 1);
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = lowerAscii(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The value of a `filename*=` parameter: charset'language'percent-encoded
+// bytes. Nothing for a charset other than UTF-8 or ISO-8859-1, or a broken
+// encoding.
+std::optional<std::string> extendedValue(std::string_view value)
+{
+    const std::size_t firstQuote = value.find('\'');
+    const std::size_t secondQuote
+        = firstQuote == std::string_view::npos ? firstQuote : value.find('\'', firstQuote + 1);
+    if (secondQuote == std::string_view::npos)
+        return std::nullopt;
+    const std::string charset = lowerCopy(trimBlanks(value.substr(0, firstQuote)));
+    const bool latin1 = charset == "iso-8859-1";
+    if (charset != "utf-8" && !latin1)
+        return std::nullopt;
+    std::string_view encoded = value.substr(secondQuote + 1);
+    encoded = encoded.substr(0, encoded.find(';'));
+    encoded = trimBlanks(encoded);
+    std::string out;
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        unsigned char byte = static_cast<unsigned char>(encoded[i]);
+        if (byte == '%') {
+            if (i + 2 >= encoded.size())
+                return std::nullopt;
+            const int high = hexValue(encoded[i + 1]);
+            const int low = hexValue(encoded[i + 2]);
+            if (high < 0 || low < 0)
+                return std::nullopt;
+            byte = static_cast<unsigned char>(high * 16 + low);
+            i += 2;
+        }
+        if (latin1 && byte >= 0x80) {
+            out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+            out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(byte));
+        }
+    }
+    return out;
+}
+
+// Where a parameter's value starts: after "name=" at a parameter's start
+// (the value's start or after a ';'), whatever the case of the name.
+std::optional<std::size_t> parameterValueAt(std::string_view value, std::string_view name)
+{
+    const std::string lower = lowerCopy(value);
+    for (std::size_t at = lower.find(name); at != std::string::npos; at = lower.find(name, at + 1)) {
+        std::size_t before = at;
+        while (before > 0 && isBlank(lower[before - 1]))
+            --before;
+        if (before != 0 && lower[before - 1] != ';')
+            continue;
+        std::size_t after = at + name.size();
+        while (after < lower.size() && isBlank(lower[after]))
+            ++after;
+        if (after < lower.size() && lower[after] == '=')
+            return after + 1;
+    }
+    return std::nullopt;
+}
+
+std::string safeName(std::string_view name)
+{
+    std::string cleaned = cleanName(afterLastSeparator(name));
+    if (cleaned == "." || cleaned == "..")
+        return {};
+    return cleaned;
 }
 
 }  // namespace
@@ -176,13 +254,18 @@ std::string NormaliseLastModified(std::string_view value)
 
 std::string ContentDispositionFileName(std::string_view value)
 {
-    constexpr std::string_view kKey = "filename=";
-    std::size_t at = value.find(kKey);
-    if (at == std::string_view::npos)
-        at = lowerCopy(value).find(kKey);
-    if (at == std::string_view::npos)
+    // The extended form carries the name's real characters; browsers prefer
+    // it, and servers send the plain one only as a fallback for old clients.
+    if (const std::optional<std::size_t> extended = parameterValueAt(value, "filename*")) {
+        if (const std::optional<std::string> decoded = extendedValue(value.substr(*extended))) {
+            if (std::string name = safeName(*decoded); !name.empty())
+                return name;
+        }
+    }
+    const std::optional<std::size_t> at = parameterValueAt(value, "filename");
+    if (!at)
         return {};
-    std::string_view name = value.substr(at + kKey.size());
+    std::string_view name = trimBlanks(value.substr(*at));
     if (const std::size_t open = name.find('"'); open != std::string_view::npos) {
         const std::size_t close = name.find('"', open + 1);
         name = name.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
@@ -190,10 +273,18 @@ std::string ContentDispositionFileName(std::string_view value)
         // An unquoted name is a token: it ends at the next parameter.
         name = name.substr(0, name.find(';'));
     }
-    std::string cleaned = cleanName(afterLastSeparator(name));
-    if (cleaned == "." || cleaned == "..")
-        return {};
-    return cleaned;
+    return safeName(name);
+}
+
+std::optional<int32_t> ParseRetryAfter(std::string_view value, int64_t now)
+{
+    value = trimBlanks(value);
+    if (const std::optional<int64_t> seconds = parseDecimal(value))
+        return static_cast<int32_t>(std::min<int64_t>(*seconds, std::numeric_limits<int32_t>::max()));
+    const std::optional<int32_t> when = HttpDateSeconds(value);
+    if (!when)
+        return std::nullopt;
+    return static_cast<int32_t>(std::clamp<int64_t>(*when - now, 0, std::numeric_limits<int32_t>::max()));
 }
 
 void HttpResponseParser::fail(std::string why)
@@ -248,6 +339,13 @@ void HttpResponseParser::parseStatusLine(std::string_view line)
         code = parsed ? static_cast<int>(*parsed) : 0;
     }
     m_status = code;
+    if (code < 200 || code >= 400) {
+        // "HTTP 404 Not Found": the code and the server's own words for it.
+        std::string_view phrase
+            = blank != std::string_view::npos && line.size() > blank + 4 ? line.substr(blank + 4) : std::string_view();
+        phrase = trimBlanks(phrase.substr(0, 80));
+        m_info.cause = "HTTP " + std::to_string(code) + (phrase.empty() ? "" : " " + std::string(phrase));
+    }
     switch (code) {
     case 200:
         m_info.outcome = ResponseOutcome::Success;
@@ -263,13 +361,17 @@ void HttpResponseParser::parseStatusLine(std::string_view line)
     case 303:
     case 307:
     case 308: m_info.outcome = ResponseOutcome::Redirect; break;
+    // The client's own request or rights are wrong: asking again gets the
+    // same answer. (A login the URL carries was already sent with it.)
     case 400:
     case 401:
     case 402:
+    case 403:
     case 404:
     case 405:
     case 406:
-    case 407: m_info.outcome = ResponseOutcome::NotFound; break;
+    case 407:
+    case 410: m_info.outcome = ResponseOutcome::NotFound; break;
     default: m_info.outcome = ResponseOutcome::OtherError; break;
     }
 }
@@ -310,11 +412,23 @@ void HttpResponseParser::parseHeader(std::string_view name, std::string_view val
     } else if (equalsNoCase(name, "Set-Cookie")) {
         // Only a redirect's cookie is kept (for the request to the new
         // place), and only its name and value: the attributes are not sent.
+        // A Secure one is kept apart, so that it never goes out over plain
+        // http.
         if (m_info.outcome == ResponseOutcome::Redirect) {
             const std::string_view pair = trimBlanks(value.substr(0, value.find(';')));
+            bool secure = false;
+            for (std::size_t at = value.find(';'); at != std::string_view::npos; at = value.find(';', at + 1)) {
+                std::string_view attribute = value.substr(at + 1);
+                attribute = trimBlanks(attribute.substr(0, attribute.find(';')));
+                secure = secure || equalsNoCase(attribute, "Secure");
+            }
+            std::string& target = secure ? m_info.secureCookie : m_info.cookie;
             if (!pair.empty())
-                m_info.cookie += (m_info.cookie.empty() ? "" : "; ") + std::string(pair);
+                target += (target.empty() ? "" : "; ") + std::string(pair);
         }
+    } else if (equalsNoCase(name, "Retry-After")) {
+        if (const std::optional<int32_t> seconds = ParseRetryAfter(value, static_cast<int64_t>(std::time(nullptr))))
+            m_info.retryAfterSeconds = *seconds;
     }
 }
 

@@ -85,9 +85,15 @@ std::optional<int64_t> ParseContentLength(std::string_view value);
 // zone ("Sun Nov  6 08:49:37 1994") has its year moved to the front.
 std::string NormaliseLastModified(std::string_view value);
 
-// The file name of a Content-Disposition value ("" when none): the quoted
-// name without any folder part, or the unquoted token.
+// The file name of a Content-Disposition value ("" when none), without any
+// folder part: an extended `filename*=UTF-8''...` (or ISO-8859-1, turned
+// into UTF-8) wins over a plain `filename=`, the quoted name or the unquoted
+// token.
 std::string ContentDispositionFileName(std::string_view value);
+
+// Seconds a Retry-After value asks for: delta seconds, or an HTTP date less
+// now (0 when it lies in the past); nothing when the value is neither.
+std::optional<int32_t> ParseRetryAfter(std::string_view value, int64_t now);
 
 class HttpResponseParser {
 public:

@@ -90,7 +90,7 @@ CycleResult HttpWorker::fail(std::string_view reason, uint32_t socketError)
 {
     if (!reason.empty())
         m_channel.logLine(ConnectionLogKind::Error, reason);
-    return {CycleEnd::ErrorStep, socketError};
+    return {CycleEnd::ErrorStep, socketError, std::string(reason)};
 }
 
 CycleResult HttpWorker::runCycle()
@@ -118,8 +118,9 @@ CycleResult HttpWorker::runCycle()
     switch (connection.outcome) {
     case ConnectOutcome::Open: break;
     case ConnectOutcome::Stopped: return {CycleEnd::Ended};
-    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed};
-    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError};
+    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed, 0, connection.detail};
+    case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
+    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
     }
     std::unique_ptr<ByteStream> stream = std::move(connection.stream);
     const int64_t rangeStart = m_channel.rangeStart();
@@ -148,7 +149,7 @@ std::optional<CycleResult> HttpWorker::sendRequest(ByteStream& stream, RequestRo
     case IoStatus::Stopped: return CycleResult{CycleEnd::Ended};
     case IoStatus::TimedOut:
         m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-        return CycleResult{CycleEnd::ErrorStep};
+        return CycleResult{CycleEnd::ErrorStep, 0, "the server did not take the request in time"};
     case IoStatus::Closed:
     case IoStatus::Failed: break;
     }
@@ -225,7 +226,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         if (idle > static_cast<uint32_t>(dataTimeoutMs)
             && (!m_canResume || idle > 2 * static_cast<uint32_t>(dataTimeoutMs))) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-            return {CycleEnd::ErrorStep};
+            return {CycleEnd::ErrorStep, 0, "the server sent nothing for " + std::to_string(idle / 1000) + " s"};
         }
         if (m_body && m_body->held() > 0 && idle >= kHoldBackQuietMinMs && idle <= kHoldBackQuietMaxMs) {
             const int64_t knownSize = m_channel.knownSize();
@@ -255,7 +256,7 @@ std::optional<CycleResult> HttpWorker::takeHead(int64_t rangeStart)
     // The body of an error or a redirect is never data of the file: the job
     // window has its answer, and a retry goes through the error step.
     if (info.outcome != ResponseOutcome::Success)
-        return CycleResult{CycleEnd::ErrorStep};
+        return CycleResult{CycleEnd::ErrorStep, 0, info.cause, info.retryAfterSeconds};
     m_canResume = info.resume == ResumeInfo::Honoured;
 
     BodySetup setup;

@@ -23,14 +23,20 @@ std::string addressText(const sockaddr* address)
     return text;
 }
 
-std::string systemLookUp(const std::string& host)
+LookupResult systemLookUp(const std::string& host)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list)
-        return {};
+    const int code = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (code != 0 || !list) {
+        if (list)
+            ::freeaddrinfo(list);
+        return {code == 0 ? LookupStatus::NotFound : lookupStatusOfGaiError(code),
+                {},
+                code == 0 ? std::string("no address") : std::string(::gai_strerror(code))};
+    }
     std::string firstIpv6;
     std::string result;
     for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
@@ -42,7 +48,11 @@ std::string systemLookUp(const std::string& host)
             firstIpv6 = addressText(entry->ai_addr);
     }
     ::freeaddrinfo(list);
-    return result.empty() ? firstIpv6 : result;
+    if (result.empty())
+        result = firstIpv6;
+    if (result.empty())
+        return {LookupStatus::NotFound, {}, "no address"};
+    return {LookupStatus::Found, std::move(result), {}};
 }
 
 // Shared between the waiting worker and the look-up thread, which may outlive
@@ -51,7 +61,7 @@ struct PendingLookup {
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
-    std::string address;
+    LookupResult result;
 };
 
 class PendingCount {
@@ -74,6 +84,22 @@ private:
 };
 
 }  // namespace
+
+LookupStatus lookupStatusOfGaiError(int code)
+{
+    switch (code) {
+    case 0: return LookupStatus::Found;
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+        return LookupStatus::NotFound;
+    default: return LookupStatus::TryLater;
+    }
+}
 
 bool isIpv4Address(std::string_view text)
 {
@@ -115,9 +141,9 @@ LookupResult lookUpHostAddress(std::string_view host, const AliveCheck& alive)
 
     auto pending = std::make_shared<PendingLookup>();
     std::thread([pending, name = std::string(host)] {
-        std::string address = systemLookUp(name);
+        LookupResult result = systemLookUp(name);
         std::lock_guard lock(pending->mutex);
-        pending->address = std::move(address);
+        pending->result = std::move(result);
         pending->finished = true;
         pending->done.notify_all();
     }).detach();
@@ -128,9 +154,7 @@ LookupResult lookUpHostAddress(std::string_view host, const AliveCheck& alive)
         if (alive && !alive())
             return {LookupStatus::Stopped, {}};
     }
-    if (pending->address.empty())
-        return {};
-    return {LookupStatus::Found, pending->address};
+    return pending->result;
 }
 
 LookupResult lookUpCounted(std::string_view host, const AliveCheck& alive, std::atomic<int>* pendingLookups,

@@ -15,12 +15,19 @@
 
 namespace fetchora {
 
-enum class LookupStatus { Found, NotFound, Stopped };
+// NotFound: the name does not exist or has no address, which trying again
+// will not change. TryLater: the name service failed or could not be
+// reached, which may pass.
+enum class LookupStatus { Found, NotFound, Stopped, TryLater };
 
 struct LookupResult {
     LookupStatus status = LookupStatus::NotFound;
     std::string address;  // numeric text: "127.0.0.1", "::1"
+    std::string detail{};  // the name service's reason when it failed
 };
+
+// How a getaddrinfo() result code reads (0 is Found).
+LookupStatus lookupStatusOfGaiError(int code);
 
 // How the connection steps look names up; tests hand in their own.
 using HostLookup = std::function<LookupResult(std::string_view host, const AliveCheck& alive)>;

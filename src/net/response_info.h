@@ -23,6 +23,11 @@ struct ResponseInfo {
     std::string lastModified;  // normalised "Last-modified" text
     std::string fileName;      // from Content-Disposition
     std::string cookie;        // Set-Cookie of a redirect
+    // The Set-Cookie pairs of a redirect marked Secure: for https:// only.
+    std::string secureCookie{};
+    // A failure in words: "HTTP 404 Not Found", "FTP 530 Login incorrect.".
+    std::string cause{};
+    int32_t retryAfterSeconds = -1;  // the server's Retry-After; -1 none
 };
 
 }  // namespace fetchora

@@ -153,10 +153,12 @@ TlsStartResult TlsStream::start(const TlsClientContext& context, std::unique_ptr
             continue;
         const long verified = SSL_get_verify_result(session);
         if (verified != X509_V_OK && stream->m_lowerResult.ok()) {
-            return {nullptr,
-                    IoResult{IoStatus::Failed, 0, 0,
-                             "TLS: the certificate of " + name
-                                 + " is not trusted: " + X509_verify_cert_error_string(verified) + "."}};
+            const std::string reason = X509_verify_cert_error_string(verified);
+            const std::string text
+                = verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH
+                ? "the certificate is not valid for " + name + " (" + reason + ")"
+                : "the certificate of " + name + " is not trusted (" + reason + ")";
+            return {nullptr, IoResult{IoStatus::Failed, 0, 0, text}, true};
         }
         return {nullptr, stream->failureOf(result, "TLS handshake with " + name + " failed")};
     }

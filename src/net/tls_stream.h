@@ -49,6 +49,9 @@ class TlsStream;
 struct TlsStartResult {
     std::unique_ptr<TlsStream> stream;  // set when result is Ok
     IoResult result;  // a failed check says so in detail
+    // The peer's certificate is not trusted or not valid for the host: the
+    // same peer will fail the same way however often it is tried.
+    bool certificateRejected = false;
 };
 
 class TlsStream final : public ByteStream {

@@ -41,6 +41,12 @@ inline constexpr uint32_t WM_PART_STREAM_DATA = 0x0400 + 122;  // 1146
 inline constexpr uint32_t WM_PART_PING_DONE = 0x0400 + 210;  // 1234
 inline constexpr uint32_t WM_PART_SEARCH_DONE = 0x0400 + 211;  // 1235
 
+// What the job window learns of a failed connection cycle.
+struct PartFailure {
+    std::string cause{};  // "HTTP 503 Service Unavailable", "connection refused"; empty when unknown
+    int32_t retryAfterSeconds = -1;  // how long the server asked the client to wait; -1: it did not say
+};
+
 class PartChannel : public ConnectionLog {
 public:
     // False once the part was stopped or restarted: the thread ends quietly.
@@ -54,7 +60,7 @@ public:
 
     // WM_PART_ERROR: the connection failed. True: wait the retry delay and
     // try again (the job window has logged the wait); false: end the thread.
-    virtual bool error() = 0;
+    virtual bool error(const PartFailure& failure) = 0;
 
     // WM_PART_DONE: the body ended on a job whose size is not known.
     virtual void done() = 0;

@@ -1,15 +1,40 @@
 #include "net/worker_cycles.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "net/error_step.h"
+#include "net/socket_error.h"
 
 namespace fetchora {
 
-bool waitRetryDelay(const TransferTask& task)
+int32_t retryWaitSeconds(int32_t configuredSeconds, int32_t retryAfterSeconds)
 {
-    const int32_t seconds = task.settings.retryDelaySeconds < 0 ? 1 : task.settings.retryDelaySeconds;
+    if (retryAfterSeconds >= 0)
+        return std::min(retryAfterSeconds, kMaxRetryAfterSeconds);
+    return configuredSeconds < 0 ? 1 : configuredSeconds;
+}
+
+std::string cycleCause(const CycleResult& cycle)
+{
+    if (!cycle.cause.empty())
+        return cycle.cause;
+    switch (cycle.socketError) {
+    case 0: return "the connection failed";
+    case kWsaEconnrefused: return "connection refused";
+    case kWsaEconnreset: return "connection reset by the peer";
+    case kWsaEconnaborted: return "connection aborted";
+    case kWsaEtimedout: return "connection timed out";
+    case kWsaEnetunreach: return "network unreachable";
+    case kWsaEhostunreach: return "host unreachable";
+    default: return "socket error " + std::to_string(cycle.socketError);
+    }
+}
+
+bool waitRetryDelay(const TransferTask& task, int32_t retryAfterSeconds)
+{
+    const int32_t seconds = retryWaitSeconds(task.settings.retryDelaySeconds, retryAfterSeconds);
     const int64_t steps = int64_t{seconds} * 1000 / kStopPollIntervalMs;
     for (int64_t i = 0; i < steps; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollIntervalMs));
@@ -37,6 +62,7 @@ int runWorkerCycles(TransferTask& task, ProtocolKind kind, const std::function<C
             // The job window treats the URL as one that failed for good.
             ResponseInfo failed;
             failed.outcome = ResponseOutcome::NotFound;
+            failed.cause = cycleCause(cycle);
             channel.response(failed, kind);
             return 2;
         }
@@ -46,9 +72,9 @@ int runWorkerCycles(TransferTask& task, ProtocolKind kind, const std::function<C
         if (!channel.alive())
             return 0;
         channel.logLine(ConnectionLogKind::Error, connectionErrorText(channel, cycle.socketError));
-        if (!channel.error())
+        if (!channel.error({cycleCause(cycle), cycle.retryAfterSeconds}))
             return channel.alive() ? 2 : 0;
-        if (!waitRetryDelay(task))
+        if (!waitRetryDelay(task, cycle.retryAfterSeconds))
             return 0;
     }
 }

@@ -8,6 +8,7 @@
 // Thread: the worker thread.
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "net/transfer_channel.h"
 
@@ -25,12 +26,29 @@ enum class CycleEnd {
 struct CycleResult {
     CycleEnd end = CycleEnd::ErrorStep;
     uint32_t socketError = 0;
+    // ErrorStep and Failed: why, in words the user can act on ("HTTP 404
+    // Not Found"); empty when the socket error says it.
+    std::string cause{};
+    int32_t retryAfterSeconds = -1;  // ErrorStep: the server's Retry-After; -1 none
 };
 
-// The retry delay (a negative delay counts as 1 second) in steps of the stop
-// check, without a log line: the job window logged the wait when it allowed
-// the retry. False when the part was stopped meanwhile.
-bool waitRetryDelay(const TransferTask& task);
+// The longest wait a server's Retry-After may ask for; a longer one is cut
+// to this, so that a run never sits idle for hours on one answer.
+inline constexpr int32_t kMaxRetryAfterSeconds = 600;
+
+// Seconds to wait before a retry: what the server asked for when it said
+// (at most kMaxRetryAfterSeconds), else the configured delay (a negative
+// one counts as 1 second).
+int32_t retryWaitSeconds(int32_t configuredSeconds, int32_t retryAfterSeconds);
+
+// The cause of a failed cycle as the user reads it: its own cause, else the
+// socket error's text ("connection refused"), else "the connection failed".
+std::string cycleCause(const CycleResult& cycle);
+
+// The retry delay in steps of the stop check, without a log line: the job
+// window logged the wait when it allowed the retry. False when the part was
+// stopped meanwhile.
+bool waitRetryDelay(const TransferTask& task, int32_t retryAfterSeconds = -1);
 
 // Runs cycles to the worker's end and returns the thread procedure's result:
 // 0 ended, 1 finished, 2 failed. A part started again after a failure waits

@@ -169,7 +169,7 @@ TEST(TransferThreadsTest, ChannelOfADeadBlockAnswersStopWithoutSending)
     EXPECT_FALSE(channel.alive());
     EXPECT_EQ(channel.data(0, {&byte, 1}), WriteResult::Stop);
     EXPECT_EQ(channel.response(ResponseInfo{}, ProtocolKind::Http), 0);
-    EXPECT_FALSE(channel.error());
+    EXPECT_FALSE(channel.error({}));
     EXPECT_EQ(channel.knownSize(), -1);
 }
 

@@ -28,7 +28,7 @@ TEST_F(JobRunnerRetryTest, FourthFailureOfTheOnlyPartHaltsItAndFailsTheJob)
     m_worker = [&](TransferTask& task) {
         for (;;) {
             ++failures;
-            const bool again = task.channel->error();
+            const bool again = task.channel->error({});
             lastAnswer = again ? 1 : 0;
             if (!again)
                 return 2;
@@ -71,7 +71,7 @@ TEST_F(JobRunnerRetryTest, PartHaltedByMaximumErrorsLeavesTheOthersToFinishItsRa
         // The second half of the file fails four times, then is served.
         while (task.channel->rangeStart() >= 50000 && failures.load() < 4) {
             ++failures;
-            if (!task.channel->error())
+            if (!task.channel->error({}))
                 return 2;
         }
         return serve(task, file);
@@ -182,7 +182,7 @@ TEST_F(JobRunnerRetryTest, ErrorAnswerGoesThroughTheErrorStepAndCountsAgainstThe
             if (task.channel->response(info, ProtocolKind::Http) == 0)
                 return 0;
             ++errorSteps;
-            if (!task.channel->error())
+            if (!task.channel->error({}))
                 return 2;
         }
     };
@@ -232,7 +232,7 @@ TEST_F(JobRunnerRetryTest, NotFoundMovesThePartToTheAlternateUrl)
             // With another URL to try the answer counts as an error: the
             // worker takes the error step, which moves the part.
             if (task.channel->response(info, ProtocolKind::Http) != 0)
-                task.channel->error();
+                task.channel->error({});
             return 2;
         }
         return serve(task, file);
@@ -252,7 +252,7 @@ TEST_F(JobRunnerRetryTest, TenthRetryMovesTheJobToTheEndOfTheQueueWhenTheListAgr
     m_settings.SetOption(OptionId::MoveToBottomAfterRetries, 1);
     m_host.moveAnswer = true;
     m_worker = [&](TransferTask& task) {
-        while (task.channel->error()) { }
+        while (task.channel->error({})) { }
         return 2;
     };
     DownloadJob& job = makeJob("http://127.0.0.1:8080/later.bin");
@@ -275,7 +275,7 @@ TEST_F(JobRunnerRetryTest, UnlimitedRetriesWithoutAnyDataStopAfterAHundredTries)
     m_worker = [&](TransferTask& task) {
         do
             ++failures;
-        while (task.channel->error());
+        while (task.channel->error({}));
         return 2;
     };
     DownloadJob& job = makeJob("http://127.0.0.1:8080/fruitless.bin");

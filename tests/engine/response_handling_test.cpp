@@ -218,6 +218,33 @@ TEST(HandleResponse, RedirectToAnotherHostLeavesLoginAndCookieBehind)
     EXPECT_EQ(host.restarts, std::vector<bool>{true});
 }
 
+TEST(HandleResponse, LoginStaysBehindWhenTheSchemeChangesAndSecureCookiesNeverGoToPlainHttp)
+{
+    FakeHost toHttps("http://user:pw@files.example:8080/f.zip");
+    ResponseInfo upgrade = redirect("https://files.example:8080/f.zip", "plain=1");
+    upgrade.secureCookie = "token=s3";
+    EXPECT_EQ(HandleResponse(toHttps, upgrade, ProtocolKind::Http), 0);
+    EXPECT_EQ(toHttps.record.urlEntries[0].service, ServiceCode::Https);
+    EXPECT_EQ(toHttps.record.urlEntries[0].userName, "");
+    EXPECT_EQ(toHttps.record.urlEntries[0].password, "");
+    EXPECT_EQ(toHttps.record.urlEntries[0].cookie, "plain=1; token=s3");
+
+    FakeHost toHttp("https://user:pw@files.example/f.zip");
+    toHttp.record.urlEntries[0].cookie = "token=s3";
+    ResponseInfo downgrade = redirect("http://files.example/f.zip");
+    downgrade.secureCookie = "other=4";
+    EXPECT_EQ(HandleResponse(toHttp, downgrade, ProtocolKind::Http), 0);
+    EXPECT_EQ(toHttp.record.urlEntries[0].service, ServiceCode::Http);
+    EXPECT_EQ(toHttp.record.urlEntries[0].userName, "");
+    EXPECT_EQ(toHttp.record.urlEntries[0].cookie, "");
+
+    // Same scheme, host and port: the login goes along.
+    FakeHost same("https://user:pw@files.example/a/f.zip");
+    EXPECT_EQ(HandleResponse(same, redirect("/b/f.zip"), ProtocolKind::Http), 0);
+    EXPECT_EQ(same.record.urlEntries[0].userName, "user");
+    EXPECT_EQ(same.record.urlEntries[0].password, "pw");
+}
+
 TEST(HandleResponse, RedirectLoopEndsAfterTheLimit)
 {
     FakeHost host("http://files.example/loop");

@@ -265,7 +265,7 @@ protected:
             if (!channel.alive())
                 return 1;
             // A connection that closes while the part still wants data is an error.
-            if (!channel.error())
+            if (!channel.error({}))
                 return 2;
         }
     }

@@ -99,8 +99,23 @@ TEST_F(ConnectionSetupTest, NameThatCannotBeResolvedEndsTheCycleWithoutTheErrorS
 
     EXPECT_EQ(result.outcome, ConnectOutcome::ResolveFailed);
     EXPECT_EQ(result.stream, nullptr);
+    EXPECT_EQ(result.detail, "the host name nowhere.test does not exist");
     EXPECT_TRUE(m_log.has(ConnectionLogKind::Error, "Cannot resolve host name"));
     EXPECT_TRUE(m_rememberedTarget.empty());
+}
+
+TEST_F(ConnectionSetupTest, AFailingNameServiceTakesTheErrorStepInsteadOfFailingTheUrl)
+{
+    ConnectionEnvironment env = environment();
+    env.lookUp = [](std::string_view, const AliveCheck&) {
+        return LookupResult{LookupStatus::TryLater, {}, "Temporary failure in name resolution"};
+    };
+    ConnectionRequest request;
+    request.target = {"files.test", 80, {}, false};
+    const ConnectionResult result = openConnection(request, env);
+    EXPECT_EQ(result.outcome, ConnectOutcome::Failed);
+    EXPECT_EQ(result.detail, "cannot look up the host name files.test now (Temporary failure in name resolution)");
+    EXPECT_TRUE(m_log.has(ConnectionLogKind::Error, result.detail));
 }
 
 TEST_F(ConnectionSetupTest, ProxyIsResolvedAndRememberedInsteadOfTheTarget)

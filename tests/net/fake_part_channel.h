@@ -61,9 +61,11 @@ public:
         return WriteResult::Continue;
     }
 
-    bool error() override
+    bool error(const PartFailure& failure) override
     {
+        std::lock_guard lock(m_mutex);
         ++m_errors;
+        m_failures.push_back(failure);
         return m_errors <= retriesAllowed;
     }
 
@@ -107,6 +109,12 @@ public:
         return m_responses;
     }
     int errors() const { return m_errors; }
+    // What each error report said, in order.
+    std::vector<PartFailure> failures() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_failures;
+    }
     int doneCount() const { return m_done; }
     int refused() const { return m_refused; }
     int blocks() const { return m_blocks; }
@@ -151,6 +159,7 @@ private:
     int64_t m_size;
     std::vector<uint8_t> m_file;
     std::vector<ResponseInfo> m_responses;
+    std::vector<PartFailure> m_failures;
     std::vector<std::pair<ConnectionLogKind, std::string>> m_lines;
     std::atomic<int> m_errors{0};
     std::atomic<int> m_done{0};

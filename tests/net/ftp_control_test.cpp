@@ -405,6 +405,7 @@ TEST(FtpTransferDialogueTest, NotFoundTriesEveryPathFormWithANewDataConnection)
     EXPECT_EQ(dialogue.take(), (Lines{"PASV", "RETR /pub/a b.bin", "PASV", "RETR /pub/a%20b.bin", "PASV",
                                       "RETR pub/a b.bin"}));
     EXPECT_TRUE(dialogue.channel.logged(ConnectionLogKind::Error, "File Not Found."));
+    EXPECT_EQ(dialogue.control.problem, "FTP 550 No such file");
 }
 
 TEST(FtpTransferDialogueTest, AnAbandonedTransferEndsOnItsNextFinalReply)

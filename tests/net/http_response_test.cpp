@@ -86,7 +86,7 @@ TEST(ParseResponseLine, StatusLineSetsOutcomeAndResume)
         {"HTTP/1.1 302 Found", ResponseOutcome::Redirect},   {"HTTP/1.1 303 Other", ResponseOutcome::Redirect},
         {"HTTP/1.1 307 Temp", ResponseOutcome::Redirect},    {"HTTP/1.1 404 NF", ResponseOutcome::NotFound},
         {"HTTP/1.1 401 Auth", ResponseOutcome::NotFound},    {"HTTP/1.1 407 Proxy", ResponseOutcome::NotFound},
-        {"HTTP/1.1 403 No", ResponseOutcome::OtherError},    {"HTTP/1.1 500 Oops", ResponseOutcome::OtherError},
+        {"HTTP/1.1 403 No", ResponseOutcome::NotFound},    {"HTTP/1.1 500 Oops", ResponseOutcome::OtherError},
         {"HTTP/1.1 416 Range", ResponseOutcome::OtherError}, {"garbage", ResponseOutcome::NotFound},
         {"HTTP/1.1 2x0 Odd", ResponseOutcome::OtherError},
     };
@@ -208,6 +208,73 @@ TEST(ParseResponseLine, ContentDispositionNameNeverLeavesTheFolder)
     EXPECT_EQ(ContentDispositionFileName("attachment; filename=\"..\""), "");
     EXPECT_EQ(ContentDispositionFileName("attachment; filename=\"dir/..\""), "");
     EXPECT_EQ(ContentDispositionFileName("inline"), "");
+}
+
+TEST(ParseResponseLine, ExtendedContentDispositionNameWinsOverThePlainOne)
+{
+    EXPECT_EQ(ContentDispositionFileName("attachment; filename=\"fallback.txt\"; filename*=UTF-8''r%C3%A9sum%C3%A9.pdf"),
+              "r\xc3\xa9sum\xc3\xa9.pdf");
+    EXPECT_EQ(ContentDispositionFileName("attachment; FILENAME*=utf-8'en'%E2%82%AC%20rates.txt; filename=x.txt"),
+              "\xe2\x82\xac rates.txt");
+    EXPECT_EQ(ContentDispositionFileName("attachment; filename*=iso-8859-1''caf%E9.txt"), "caf\xc3\xa9.txt");
+    // The decoded name is held to the folder like the plain one.
+    EXPECT_EQ(ContentDispositionFileName("attachment; filename*=UTF-8''..%2F..%2Fevil.sh"), "evil.sh");
+    EXPECT_EQ(ContentDispositionFileName("attachment; filename*=UTF-8''a%01b.txt"), "ab.txt");
+    // A broken or unknown encoding falls back to the plain name.
+    EXPECT_EQ(ContentDispositionFileName("attachment; filename*=UTF-8''bad%2; filename=ok.txt"), "ok.txt");
+    EXPECT_EQ(ContentDispositionFileName("attachment; filename*=koi8-r''x.txt; filename=ok.txt"), "ok.txt");
+    // "filename" inside another parameter's value is no parameter.
+    EXPECT_EQ(ContentDispositionFileName("attachment; note=\"myfilename=x\"; filename=real.bin"), "real.bin");
+}
+
+TEST(ParseResponseLine, FailuresCarryTheirCauseAndPermanentOnesAreNotFound)
+{
+    struct Case {
+        const char* status;
+        ResponseOutcome outcome;
+        const char* cause;
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 404 Not Found", ResponseOutcome::NotFound, "HTTP 404 Not Found"},
+        {"HTTP/1.1 403 Forbidden", ResponseOutcome::NotFound, "HTTP 403 Forbidden"},
+        {"HTTP/1.1 410 Gone", ResponseOutcome::NotFound, "HTTP 410 Gone"},
+        {"HTTP/1.1 401 Unauthorized", ResponseOutcome::NotFound, "HTTP 401 Unauthorized"},
+        {"HTTP/1.0 503 Service Unavailable", ResponseOutcome::OtherError, "HTTP 503 Service Unavailable"},
+        {"HTTP/1.1 429 Too Many Requests", ResponseOutcome::OtherError, "HTTP 429 Too Many Requests"},
+        {"HTTP/1.1 500", ResponseOutcome::OtherError, "HTTP 500"},
+        {"HTTP/1.1 200 OK", ResponseOutcome::Success, ""},
+        {"HTTP/1.1 302 Found", ResponseOutcome::Redirect, ""},
+    };
+    for (const Case& c : cases) {
+        const HttpResponseParser parser = parse(std::string(c.status) + "\r\nContent-Length: 0\r\n\r\n");
+        EXPECT_EQ(parser.info().outcome, c.outcome) << c.status;
+        EXPECT_EQ(parser.info().cause, c.cause) << c.status;
+        EXPECT_EQ(parser.info().retryAfterSeconds, -1) << c.status;
+    }
+}
+
+TEST(ParseResponseLine, RetryAfterInSecondsOrAsADate)
+{
+    const HttpResponseParser busy = parse("HTTP/1.1 429 Too Many Requests\r\nRetry-After: 7\r\n\r\n");
+    EXPECT_EQ(busy.info().retryAfterSeconds, 7);
+    const HttpResponseParser junk = parse("HTTP/1.1 503 Service Unavailable\r\nRetry-After: soon\r\n\r\n");
+    EXPECT_EQ(junk.info().retryAfterSeconds, -1);
+
+    const int64_t now = *HttpDateSeconds("Wed, 21 Oct 2015 07:28:00 GMT");
+    EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:28:30 GMT", now), 30);
+    EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:00:00 GMT", now), 0);
+    EXPECT_EQ(ParseRetryAfter(" 120 ", now), 120);
+    EXPECT_EQ(ParseRetryAfter("99999999999999", now), 2147483647);
+    EXPECT_EQ(ParseRetryAfter("-5", now), std::nullopt);
+}
+
+TEST(ParseResponseLine, ASecureRedirectCookieIsKeptApart)
+{
+    const HttpResponseParser redirect = parse("HTTP/1.1 302 Found\r\nLocation: /next\r\n"
+                                              "Set-Cookie: plain=1; Path=/\r\n"
+                                              "Set-Cookie: token=s3; Path=/; secure; HttpOnly\r\n\r\n");
+    EXPECT_EQ(redirect.info().cookie, "plain=1");
+    EXPECT_EQ(redirect.info().secureCookie, "token=s3");
 }
 
 TEST(ParseResponseLine, CookiesLocationAndChunkedFlag)

@@ -232,16 +232,17 @@ TEST_F(RealPeerConnection, TlsDirectAndOverEveryTunnel)
     expectSmallFileThrough("localhost", true, proxyEntry(kProxySocks5, microsocks.port()));
 }
 
-TEST_F(RealPeerConnection, TlsToAnUntrustedServerFailsSayingTheCertificateIsNotTrusted)
+TEST_F(RealPeerConnection, TlsToAnUntrustedServerIsRejectedSayingTheCertificateIsNotTrusted)
 {
     const ConnectionResult result = open("127.0.0.1", m_nginx->httpsPort(), true, {}, false);
-    EXPECT_EQ(result.outcome, ConnectOutcome::Failed);
+    // Rejected, not Failed: trying the same peer again cannot help.
+    EXPECT_EQ(result.outcome, ConnectOutcome::Rejected);
     EXPECT_EQ(result.socketError, 0u);
-    EXPECT_EQ(result.detail, "TLS: the certificate of 127.0.0.1 is not trusted: self-signed certificate.");
+    EXPECT_EQ(result.detail, "the certificate of 127.0.0.1 is not trusted (self-signed certificate)");
     EXPECT_TRUE(m_log.has(ConnectionLogKind::Error, result.detail));
 }
 
-TEST_F(RealPeerConnection, TlsCertificateForAnotherNameFails)
+TEST_F(RealPeerConnection, TlsCertificateForAnotherNameIsRejected)
 {
     NginxPeer other({"DNS:other.test"});
     TlsSettings settings;
@@ -253,8 +254,8 @@ TEST_F(RealPeerConnection, TlsCertificateForAnotherNameFails)
     ConnectionRequest request;
     request.target = {"127.0.0.1", other.httpsPort(), {}, true};
     const ConnectionResult result = openConnection(request, environment);
-    EXPECT_EQ(result.outcome, ConnectOutcome::Failed);
-    EXPECT_NE(result.detail.find("not trusted"), std::string::npos) << result.detail;
+    EXPECT_EQ(result.outcome, ConnectOutcome::Rejected);
+    EXPECT_NE(result.detail.find("not valid for 127.0.0.1"), std::string::npos) << result.detail;
     EXPECT_NE(result.detail.find("mismatch"), std::string::npos) << result.detail;
 }
 

@@ -3,6 +3,8 @@
 
 #include "net/resolver.h"
 
+#include <netdb.h>
+
 namespace fetchora {
 namespace {
 
@@ -46,6 +48,17 @@ TEST(Resolver, ResolveGivesTheFallbackOnFailureAndCountsTheLookUpWhileItRuns)
     EXPECT_EQ(seenPending, 1);
     EXPECT_EQ(pending.load(), 0);
     EXPECT_EQ(ResolveHostAddress("nowhere.test", "", {}, nullptr, failing), "");
+}
+
+TEST(Resolver, ANameThatDoesNotExistFailsForGoodAndANameServiceFailureMayPass)
+{
+    // The resolver's answers are mapped without asking any name server.
+    EXPECT_EQ(lookupStatusOfGaiError(0), LookupStatus::Found);
+    EXPECT_EQ(lookupStatusOfGaiError(EAI_NONAME), LookupStatus::NotFound);
+    EXPECT_EQ(lookupStatusOfGaiError(EAI_NODATA), LookupStatus::NotFound);
+    EXPECT_EQ(lookupStatusOfGaiError(EAI_AGAIN), LookupStatus::TryLater);
+    EXPECT_EQ(lookupStatusOfGaiError(EAI_FAIL), LookupStatus::TryLater);
+    EXPECT_EQ(lookupStatusOfGaiError(EAI_SYSTEM), LookupStatus::TryLater);
 }
 
 }  // namespace
