@@ -90,9 +90,10 @@ public:
     // `Finish` of DownloadJob. trigger: the part whose report caused it.
     void Finish(StopReason reason, JobPart* trigger = nullptr);
 
-    // Writes the write cache out, so that a database saved now records only
-    // ranges that are on disk. False when that failed: the ranges that did not
-    // reach the disk are taken back and the job fails.
+    // Writes the write cache out and syncs the file's data to the disk, so
+    // that a database saved now records only ranges that are on disk. False
+    // when that failed: the ranges that may not have reached the disk are
+    // taken back and the job fails.
     bool FlushForSave();
 
     // ---- part operations -------------------------------------------------------

@@ -49,6 +49,8 @@ TEST_F(JobRunnerDownloadTest, SplitDownloadWithBreaksAndRetriesEndsByteIdentical
         // The split after the first answer made four parts.
         EXPECT_EQ(runnerOf(job)->parts().size(), 4u);
         EXPECT_EQ(job.detailWindow, nullptr);
+        // The finished file reached the disk before the job counted as done.
+        EXPECT_GE(runnerOf(job)->file().syncCount(), 1u);
         ASSERT_TRUE(runUntilThreadsEnd());
     }
     EXPECT_GT(m_breaks.load(), 0);
@@ -161,6 +163,11 @@ TEST_F(JobRunnerDownloadTest, FlushForSaveWritesEveryRecordedRangeToDisk)
     EXPECT_NE(readFile(working).substr(0, 50000), source.substr(0, 50000));
     EXPECT_TRUE(runnerOf(job)->FlushForSave());
     EXPECT_EQ(readFile(working).substr(0, 50000), source.substr(0, 50000));
+    // The data went to the disk before the ranges could be recorded, once;
+    // a second save with nothing new written does not sync again.
+    EXPECT_EQ(runnerOf(job)->file().syncCount(), 1u);
+    EXPECT_TRUE(runnerOf(job)->FlushForSave());
+    EXPECT_EQ(runnerOf(job)->file().syncCount(), 1u);
 
     JobRunner::Stop(job, StopReason::User);
     hold.open();
