@@ -188,6 +188,9 @@ private:
     bool startTransferThread(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, bool isRetry);
     bool startMirrorThreads(JobPart& part);
     bool applySiteLimit(JobPart& part, bool useSiteLimit);
+    // False (the part stopped) when the part has nothing left to fetch and
+    // no free gap to take over.
+    bool keepOnlyWithRangeLeft(JobPart& part);
     const ProxyEntry* proxyFor(const JobPart& part, const UrlEntry& url) const;
     std::optional<size_t> nextUsableUrl(const JobPart& part, bool skipBad) const;
     bool siteHasRoom(const UrlEntry& url) const;

@@ -41,6 +41,9 @@ inline constexpr uint32_t WM_PART_STREAM_DATA = 0x0400 + 122;    // 1146
 inline constexpr uint32_t WM_PART_PING_DONE = 0x0400 + 210;      // 1234
 inline constexpr uint32_t WM_PART_SEARCH_DONE = 0x0400 + 211;    // 1235
 
+// What rangeStart() answers for a part that has nothing to read.
+inline constexpr int64_t kNoRangeLeft = -1;
+
 class PartChannel : public ConnectionLog {
 public:
     // False once the part was stopped or restarted: the thread ends quietly.
@@ -79,6 +82,8 @@ public:
 
     // Where the part is to read from now (its start plus what it received),
     // and the job's known size (-1 when unknown), read under the job lock.
+    // kNoRangeLeft once the part has stopped: the thread ends without
+    // opening a connection.
     virtual int64_t rangeStart() const = 0;
     virtual int64_t knownSize() const = 0;
 };
