@@ -31,6 +31,7 @@
 #include "engine/job_progress.h"
 #include "engine/output_file.h"
 #include "engine/part_log.h"
+#include "engine/response_handling.h"
 #include "engine/thread_handle_block.h"
 #include "model/download_job.h"
 #include "model/job_part.h"
@@ -182,6 +183,7 @@ private:
         bool bad = false;  // not found or refused: never tried again this run
         bool failed = false;
         uint32_t failTick = 0;
+        int rangeRefusals = 0;  // reconnects answered without the range
     };
 
     JobStartResult startJob();
@@ -219,6 +221,10 @@ public:
         bool firstAnswer() const;
         void markAnswered();
         int& redirectCount(JobPart& part);
+        FileIdentity& runIdentity();
+        bool noteRangeRefused(JobPart& part);
+        bool otherPartRunning(const JobPart& part) const;
+        void retryLater(JobPart& part);
         bool hasOtherUrl(const JobPart& part) const;
         void noteUrlFailure(JobPart& part, bool bad);
         bool moveToNextUrl(JobPart& part);
@@ -265,6 +271,7 @@ private:
     int m_handlerDepth = 0;
     JobProxies m_proxies;
     bool m_firstAnswerSeen = false;
+    FileIdentity m_runIdentity;
     bool m_finishing = false;
     bool m_restartPending = false;
     size_t m_urlCountBeforeSearch = 0;
