@@ -119,6 +119,47 @@ TEST_F(JobRunnerDownloadTest, ResumedJobFetchesOnlyWhatIsMissing)
     EXPECT_GE(lowestRequest.load(), 50000);
 }
 
+TEST_F(JobRunnerDownloadTest, LaterAnswerWithoutTheRangeKeepsWhatIsOnDisk)
+{
+    const std::string source = randomBytes(100000, 10);
+    ServedFile file{&source, 1600000000, true, 4096, 0.0, 0};
+    std::mutex startsMutex;
+    std::vector<int64_t> starts;
+    std::atomic<bool> refused{false};
+    m_worker = [&](TransferTask& task) {
+        const int64_t from = task.channel->rangeStart();
+        if (from < 0)
+            return 0;
+        {
+            std::lock_guard lock(startsMutex);
+            starts.push_back(from);
+        }
+        if (from > 0 && !refused.exchange(true)) {
+            // The whole file, unchanged, instead of the range asked for.
+            ResponseInfo info;
+            info.resume = ResumeInfo::NotHonoured;
+            info.size = static_cast<int64_t>(source.size());
+            info.fileTime = 1600000000;
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            return 2;
+        }
+        return serve(task, file);
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/refused.bin", 2);
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_TRUE(refused.load());
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "refused.bin"), source);
+    // Nothing was fetched from byte 0 a second time.
+    std::lock_guard lock(startsMutex);
+    EXPECT_EQ(std::count(starts.begin(), starts.end(), 0), 1) << ::testing::PrintToString(starts);
+    EXPECT_TRUE(logged(job, "The server sent the whole file instead of the range from byte 50000."));
+}
+
 TEST_F(JobRunnerDownloadTest, ResumedJobWithEveryByteOnDiskCompletesWithoutAThread)
 {
     const std::string source = randomBytes(30000, 5);
