@@ -137,8 +137,15 @@ void JobRunner::ResponseHooks::restartFromZero(JobPart& part, bool newerFile)
         if (other.get() != &part && other->isRunning())
             m_runner.StopPart(*other, StopReason::Done);
     }
-    if (newerFile)
+    if (newerFile) {
         m_runner.m_job.optionFlags &= ~kOptRecheck;
+        // Nothing of the old file may outlive the restart: a smaller new file
+        // would otherwise end with the old one's tail.
+        if (m_runner.m_file.isOpen()) {
+            m_runner.m_file.Flush();
+            m_runner.m_file.setLength(0);
+        }
+    }
     m_runner.m_job.completedRanges.clear();
     m_runner.completedChanged(0);
     part.SetRange({0, kOpenEnd, 0, 0});

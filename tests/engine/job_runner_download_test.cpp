@@ -160,6 +160,66 @@ TEST_F(JobRunnerDownloadTest, LaterAnswerWithoutTheRangeKeepsWhatIsOnDisk)
     EXPECT_TRUE(logged(job, "The server sent the whole file instead of the range from byte 50000."));
 }
 
+TEST_F(JobRunnerDownloadTest, FileChangedOnTheServerStartsOverAndEndsAsTheNewFile)
+{
+    const std::string oldSource = randomBytes(100000, 11);
+    const std::string newSource = randomBytes(30000, 12);
+    ServedFile newFile{&newSource, 1700000000, true, 2048, 0.0, 0};
+    std::atomic<bool> changed{false};
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/changed.bin", 2);
+    job.SetFileSize(static_cast<int64_t>(oldSource.size()));
+    m_worker = [&](TransferTask& task) {
+        const int64_t from = task.channel->rangeStart();
+        if (from < 0)
+            return 0;
+        if (changed.load())
+            return serve(task, newFile);
+        if (from == 0) {
+            // 40000 bytes of the old file, then the first connection waits
+            // for the change.
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = static_cast<int64_t>(oldSource.size());
+            info.fileTime = 1600000000;
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            const auto* data = reinterpret_cast<const uint8_t*>(oldSource.data());
+            for (int64_t at = 0; at < 40000; at += 2000) {
+                if (task.channel->data(at, {data + at, 2000}) != WriteResult::Continue)
+                    return 0;
+            }
+            for (int i = 0; i < 5000 && task.channel->alive(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 0;
+        }
+        // The second connection finds another, smaller file once the first
+        // one has written more of the old file than the new one has.
+        for (int i = 0; i < 2000; ++i) {
+            {
+                JobLockGuard guard(m_lock);
+                if (!task.channel->alive() || job.completedBytes >= 40000)
+                    break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        changed = true;
+        ResponseInfo info;
+        info.resume = ResumeInfo::NotHonoured;
+        info.size = static_cast<int64_t>(newSource.size());
+        info.fileTime = 1700000000;
+        task.channel->response(info, ProtocolKind::Http);
+        return 0;
+    };
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_TRUE(changed.load());
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(job.fileSize, 30000);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "changed.bin"), newSource);
+    EXPECT_TRUE(logged(job, "The file on the server is newer, you should download it again."));
+}
+
 TEST_F(JobRunnerDownloadTest, ResumedJobWithEveryByteOnDiskCompletesWithoutAThread)
 {
     const std::string source = randomBytes(30000, 5);
