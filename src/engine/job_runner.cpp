@@ -367,6 +367,7 @@ JobStartResult JobRunner::startJob()
     m_job.startTick = 0xFFFFFFFFu;
     m_job.pingThreadCount = 0;
     m_firstAnswerSeen = false;
+    m_runIdentity = {};
     m_finishing = false;
     m_restartPending = false;
     if (m_ctx.threads)

@@ -30,6 +30,7 @@
 #include "engine/engine_context.h"
 #include "engine/job_progress.h"
 #include "engine/output_file.h"
+#include "engine/response_handling.h"
 #include "engine/thread_handle_block.h"
 #include "model/download_job.h"
 #include "model/job_part.h"
@@ -99,9 +100,10 @@ public:
     // `Finish` of DownloadJob. trigger: the part whose report caused it.
     void Finish(StopReason reason, JobPart* trigger = nullptr);
 
-    // Writes the write cache out, so that a database saved now records only
-    // ranges that are on disk. False when that failed: the ranges that did not
-    // reach the disk are taken back and the job fails.
+    // Writes the write cache out and syncs the file's data to the disk, so
+    // that a database saved now records only ranges that are on disk. False
+    // when that failed: the ranges that may not have reached the disk are
+    // taken back and the job fails.
     bool FlushForSave();
 
     // ---- part operations -------------------------------------------------------
@@ -195,12 +197,16 @@ private:
         bool bad = false;  // not found or refused: never tried again this run
         bool failed = false;
         uint32_t failTick = 0;
+        int rangeRefusals = 0;  // reconnects answered without the range
     };
 
     JobStartResult startJob();
     bool startTransferThread(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, bool isRetry);
     bool startMirrorThreads(JobPart& part);
     bool applySiteLimit(JobPart& part, bool useSiteLimit);
+    // False (the part stopped) when the part has nothing left to fetch and
+    // no free gap to take over.
+    bool keepOnlyWithRangeLeft(JobPart& part);
     const ProxyEntry* proxyFor(const JobPart& part, const UrlEntry& url) const;
     std::optional<size_t> nextUsableUrl(const JobPart& part, bool skipBad) const;
     bool siteHasRoom(const UrlEntry& url) const;
@@ -229,6 +235,10 @@ public:
         bool firstAnswer() const;
         void markAnswered();
         int& redirectCount(JobPart& part);
+        FileIdentity& runIdentity();
+        bool noteRangeRefused(JobPart& part);
+        bool otherPartRunning(const JobPart& part) const;
+        void retryLater(JobPart& part);
         bool hasOtherUrl(const JobPart& part) const;
         void noteUrlFailure(JobPart& part, bool bad);
         bool moveToNextUrl(JobPart& part);
@@ -275,6 +285,7 @@ private:
     int m_handlerDepth = 0;
     JobProxies m_proxies;
     bool m_firstAnswerSeen = false;
+    FileIdentity m_runIdentity;
     bool m_finishing = false;
     bool m_restartPending = false;
     // Error lines logged while a part stops restate its reason; they never

@@ -78,7 +78,9 @@ bool JobRunner::closeFile(StopReason reason)
 bool JobRunner::FlushForSave()
 {
     JobLockGuard guard(*m_ctx.jobLock);
-    if (!m_file.isOpen() || m_file.Flush())
+    // The file's data goes to the disk before the database records its
+    // ranges; a file unchanged since its last sync costs nothing.
+    if (!m_file.isOpen() || m_file.Sync())
         return true;
     for (const CompletedRange& lost : m_file.unwrittenRanges())
         RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
@@ -96,46 +98,43 @@ bool JobRunner::renameToFinal()
     if (!pathTaken(from) && !m_file.path().empty() && pathTaken(m_file.path()))
         from = m_file.path();
     const std::filesystem::path folder = m_job.saveFolder;
-    std::filesystem::path to = m_job.GetLocalPath();
+    const std::filesystem::path to = m_job.GetLocalPath();
     if (from == to)
         return true;
 
     const auto policy = static_cast<DestinationPolicy>(std::clamp(option(OptionId::ExistingFileAction), 0, 2));
+    const bool taken = pathTaken(to);
     std::error_code error;
-    if (pathTaken(to) && policy == DestinationPolicy::Overwrite) {
+    if (taken && policy == DestinationPolicy::Overwrite)
         std::filesystem::rename(from, to, error);
+    else if (!taken)
+        MoveFileNoReplace(from.string(), to.string(), error);
+    if (!taken || policy == DestinationPolicy::Overwrite) {
         if (!error)
             return true;
-    } else {
-        if (pathTaken(to)) {
-            const std::string name = FreeFileName(folder, m_job.GetDisplayName(), false);
-            if (name.empty()) {
-                logOnJob(LogKind::Error, std::error_code(EEXIST, std::system_category()).message());
-                return false;
-            }
+        logOnJob(LogKind::Error, error.message());
+    }
+    // A name taken (maybe meanwhile), or a target the move cannot replace:
+    // a free name, with one more try when that is taken as well. The record
+    // takes the new name only once the file has it, so that it never points
+    // at a ".kx!" file that does not exist; otherwise the data stays in the
+    // ".kx!" file the record names.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::string name = FreeFileName(folder, m_job.GetDisplayName(), false);
+        if (name.empty()) {
+            logOnJob(LogKind::Error, std::error_code(EEXIST, std::system_category()).message());
+            return false;
+        }
+        std::error_code moveError;
+        if (MoveFileNoReplace(from.string(), (folder / name).string(), moveError)) {
             logMessageOnJob(kMsgAutoRename);
             m_job.fileName = name;
             m_job.Notify(kChangeName);
-            to = m_job.GetLocalPath();
-        }
-        if (MoveFileNoReplace(from.string(), to.string(), error))
             return true;
+        }
+        logOnJob(LogKind::Error, moveError.message());
     }
-    logOnJob(LogKind::Error, error.message());
-    // A name taken meanwhile, or a target the move cannot replace: one more
-    // try under a free name. The data stays in the ".kx!" file otherwise.
-    const std::string name = FreeFileName(folder, m_job.GetDisplayName(), false);
-    if (name.empty())
-        return false;
-    std::error_code second;
-    if (!MoveFileNoReplace(from.string(), (folder / name).string(), second)) {
-        logOnJob(LogKind::Error, second.message());
-        return false;
-    }
-    logMessageOnJob(kMsgAutoRename);
-    m_job.fileName = name;
-    m_job.Notify(kChangeName);
-    return true;
+    return false;
 }
 
 bool JobRunner::smallFileRestart()

@@ -246,6 +246,9 @@ bool JobRunner::StartPart(JobPart& part, bool isRetry, bool useSiteLimit)
         part.markStopped(StopReason::Error);
         return false;
     }
+    const bool transfer = (part.flags & (kPartMirrorPing | kPartMirrorSearch)) == 0;
+    if (transfer && !keepOnlyWithRangeLeft(part))
+        return false;
     part.markRunning();
     if (m_ctx.dialUp && m_ctx.dialUp->dialing()) {
         logMessage(part, kMsgWaitDialing);
@@ -278,6 +281,25 @@ bool JobRunner::StartPart(JobPart& part, bool isRetry, bool useSiteLimit)
         return false;
     }
     m_job.Notify(kChangeParts);
+    return true;
+}
+
+bool JobRunner::keepOnlyWithRangeLeft(JobPart& part)
+{
+    JobRangeView view = rangeView();
+    // A re-check asks the server about data that is all on disk.
+    if (view.recheck || HasRangeLeft(view, part.position()))
+        return true;
+    // Nothing is left where the part stands: it takes over a gap no running
+    // part owns, or stops without opening a connection.
+    const std::optional<PartRange> range = FindTakeover(view, indexOf(part));
+    if (!range) {
+        StopPart(part, StopReason::Done);
+        return false;
+    }
+    part.SetRange(*range);
+    AddCompletedRange(view.ranges, view.limits, {range->start, range->start, range->streamStart, range->streamStart});
+    partMoved(part);
     return true;
 }
 
@@ -385,6 +407,9 @@ int JobRunner::RetryDecision(JobPart& part, int32_t retryAfterSeconds)
         StartPart(part, false, true);
         return 0;
     }
+    // The thread reconnects by itself: only for something left to fetch.
+    if (!keepOnlyWithRangeLeft(part))
+        return 0;
     WaitPart(part, PartWait::Retry, retryAfterSeconds);
     return 1;
 }

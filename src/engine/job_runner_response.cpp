@@ -36,6 +36,10 @@ public:
     bool firstAnswer() const override { return m_hooks.firstAnswer(); }
     void markAnswered() override { m_hooks.markAnswered(); }
     int& redirectCount() override { return m_hooks.redirectCount(m_part); }
+    FileIdentity& runIdentity() override { return m_hooks.runIdentity(); }
+    bool noteRangeRefused() override { return m_hooks.noteRangeRefused(m_part); }
+    bool otherPartRunning() const override { return m_hooks.otherPartRunning(m_part); }
+    void retryPartLater() override { m_hooks.retryLater(m_part); }
     bool hasOtherUrl() const override { return m_hooks.hasOtherUrl(m_part); }
     void noteUrlFailure(bool bad) override { m_hooks.noteUrlFailure(m_part, bad); }
     bool moveToNextUrl() override { return m_hooks.moveToNextUrl(m_part); }
@@ -70,6 +74,37 @@ int& JobRunner::ResponseHooks::redirectCount(JobPart& part)
     return m_runner.m_runtime[&part].redirects;
 }
 
+FileIdentity& JobRunner::ResponseHooks::runIdentity()
+{
+    return m_runner.m_runIdentity;
+}
+
+bool JobRunner::ResponseHooks::noteRangeRefused(JobPart& part)
+{
+    if (part.urlIndex >= m_runner.m_urlStates.size())
+        return false;
+    UrlState& state = m_runner.m_urlStates[part.urlIndex];
+    state.failed = true;
+    state.failTick = m_runner.tick();
+    if (++state.rangeRefusals >= kRangeRefusalLimit)
+        state.bad = true;
+    return state.bad;
+}
+
+bool JobRunner::ResponseHooks::otherPartRunning(const JobPart& part) const
+{
+    return std::any_of(m_runner.m_parts.begin(), m_runner.m_parts.end(),
+                       [&](const auto& other) { return other.get() != &part && other->isRunning(); });
+}
+
+void JobRunner::ResponseHooks::retryLater(JobPart& part)
+{
+    if (!m_runner.RetryCheck(part))
+        return;
+    m_runner.WaitPart(part, PartWait::Retry);
+    m_runner.StartPart(part, true, false);
+}
+
 bool JobRunner::ResponseHooks::hasOtherUrl(const JobPart& part) const
 {
     return m_runner.nextUsableUrl(part, true).has_value();
@@ -102,8 +137,15 @@ void JobRunner::ResponseHooks::restartFromZero(JobPart& part, bool newerFile)
         if (other.get() != &part && other->isRunning())
             m_runner.StopPart(*other, StopReason::Done);
     }
-    if (newerFile)
+    if (newerFile) {
         m_runner.m_job.optionFlags &= ~kOptRecheck;
+        // Nothing of the old file may outlive the restart: a smaller new file
+        // would otherwise end with the old one's tail.
+        if (m_runner.m_file.isOpen()) {
+            m_runner.m_file.Flush();
+            m_runner.m_file.setLength(0);
+        }
+    }
     m_runner.m_job.completedRanges.clear();
     m_runner.completedChanged(0);
     part.SetRange({0, kOpenEnd, 0, 0});

@@ -80,6 +80,8 @@ int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool read
     m_fd = fd;
     m_path = path;
     m_unwritten.clear();
+    m_unsynced.clear();
+    m_dirty = false;
     m_lastError = 0;
     return 0;
 }
@@ -111,7 +113,22 @@ bool OutputFile::writeDirect(int64_t position, std::span<const uint8_t> data)
         if (++failures >= 2)
             return false;
     }
+    noteWritten(position, static_cast<int64_t>(data.size()));
     return true;
+}
+
+void OutputFile::noteWritten(int64_t position, int64_t length)
+{
+    m_dirty = true;
+    if (length <= 0)
+        return;
+    for (CompletedRange& range : m_unsynced) {
+        if (range.end == position) {
+            range.end += length;
+            return;
+        }
+    }
+    m_unsynced.push_back({position, position + length, 0, 0});
 }
 
 bool OutputFile::Write(int64_t position, std::span<const uint8_t> data)
@@ -135,15 +152,36 @@ bool OutputFile::Flush()
     return false;
 }
 
+bool OutputFile::Sync()
+{
+    if (!isOpen())
+        return true;
+    // What did reach the file is synced even when the cache could not be
+    // written out; the cached rest is in unwrittenRanges then.
+    const bool flushed = Flush();
+    if (!m_dirty)
+        return flushed;
+    if (::fdatasync(m_fd) != 0) {
+        m_lastError = errno;
+        // The kernel may have dropped any page written since the last sync.
+        if (flushed)
+            m_unwritten.clear();
+        m_unwritten.insert(m_unwritten.end(), m_unsynced.begin(), m_unsynced.end());
+        return false;
+    }
+    ++m_syncs;
+    m_dirty = false;
+    m_unsynced.clear();
+    return flushed;
+}
+
 bool OutputFile::Close(std::optional<std::time_t> fileTime)
 {
     if (!isOpen())
         return true;
-    bool ok = Flush();
-    if (!ok) {
-        m_unwritten = m_cache->pendingRanges();
+    bool ok = Sync();
+    if (!ok && m_cache)
         m_cache->clear();
-    }
     if (fileTime) {
         const struct timespec times[2] = {{*fileTime, 0}, {*fileTime, 0}};
         ::futimens(m_fd, times);
@@ -154,6 +192,8 @@ bool OutputFile::Close(std::optional<std::time_t> fileTime)
     }
     m_fd = -1;
     m_cache.reset();
+    m_unsynced.clear();
+    m_dirty = false;
     return ok;
 }
 
@@ -161,8 +201,10 @@ bool OutputFile::allocate(int64_t size)
 {
     if (!isOpen() || size <= 0)
         return size == 0;
-    if (::fallocate(m_fd, 0, 0, static_cast<off_t>(size)) == 0)
+    if (::fallocate(m_fd, 0, 0, static_cast<off_t>(size)) == 0) {
+        m_dirty = true;
         return true;
+    }
     const int error = errno;
     if (error != EOPNOTSUPP && error != ENOSYS) {
         m_lastError = error;
@@ -178,6 +220,7 @@ bool OutputFile::setLength(int64_t size)
         m_lastError = isOpen() ? errno : EBADF;
         return false;
     }
+    m_dirty = true;
     return true;
 }
 

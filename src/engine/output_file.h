@@ -66,12 +66,19 @@ public:
     // Writes every cached record at its position, in the order they came.
     // On failure the records not written stay cached (see unwrittenRanges).
     bool Flush();
-    // Flushes, sets the modification time when given, closes and drops the
-    // cache. False when the flush or the close failed.
+    // Flushes the cache and then the file's data to the disk (fdatasync), so
+    // that a database saved next records only ranges that are on disk. A file
+    // with nothing written since its last sync is not synced again. On
+    // failure unwrittenRanges says what may not have reached the disk.
+    bool Sync();
+    // Syncs (as Sync), sets the modification time when given, closes and
+    // drops the cache. False when the flush, the sync or the close failed.
     bool Close(std::optional<std::time_t> fileTime = std::nullopt);
+    // How many times the file's data was synced to the disk.
+    uint64_t syncCount() const { return m_syncs; }
 
     // Byte ranges that were accepted by Write but are not on disk (after a
-    // failed Flush or Close). Their completed ranges must be taken back.
+    // failed Flush, Sync or Close). Their completed ranges must be taken back.
     const std::vector<CompletedRange>& unwrittenRanges() const { return m_unwritten; }
 
     // Reserves size bytes of disk space; falls back to writing one byte at
@@ -85,11 +92,17 @@ public:
 
 private:
     bool writeDirect(int64_t position, std::span<const uint8_t> data);
+    void noteWritten(int64_t position, int64_t length);
 
     int m_fd = -1;
     std::filesystem::path m_path;
     std::unique_ptr<WriteCache> m_cache;
     std::vector<CompletedRange> m_unwritten;
+    // What was written since the last sync, merged where blocks continue
+    // each other: one entry per part in the usual case.
+    std::vector<CompletedRange> m_unsynced;
+    bool m_dirty = false;  // written (or resized) since the last sync
+    uint64_t m_syncs = 0;
     int m_lastError = 0;
 };
 

@@ -143,11 +143,63 @@ int cannotResume(ResponseHost& host)
     return 0;
 }
 
+// Whether a later answer describes another file than the run's first one:
+// another size, date or entity tag, each compared only when both say.
+bool fileChanged(const DownloadJob& job, const FileIdentity& first, const ResponseInfo& info)
+{
+    const int64_t knownSize = job.IsSizeKnown() ? job.fileSize : first.size;
+    if (info.size > 0 && knownSize > 0 && info.size != knownSize)
+        return true;
+    const int32_t firstTime = first.fileTime != -1 ? first.fileTime : job.remoteFileTime;
+    const int32_t time = ResponseFileTime(info);
+    if (time != -1 && firstTime != -1 && time != firstTime)
+        return true;
+    return !info.etag.empty() && !first.etag.empty() && info.etag != first.etag;
+}
+
+// A reconnect of a running job got no range (a 200 where a 206 was asked
+// for). The data it would bring starts at 0; what the job has stays.
+int rangeRefusedOnReconnect(ResponseHost& host, const ResponseInfo& info)
+{
+    DownloadJob& job = host.job();
+    JobPart& part = host.part();
+    if (fileChanged(job, host.runIdentity(), info)) {
+        // Another file is on the server now: what is on disk is of no use.
+        host.logMessage(kMsgServerNewer);
+        if (info.size > 0)
+            job.SetFileSize(info.size);
+        if (const int32_t time = ResponseFileTime(info); time != -1)
+            job.SetRemoteFileTime(time);
+        host.runIdentity() = {true, info.size, ResponseFileTime(info), info.etag};
+        host.startOver();
+        return 0;
+    }
+    host.log(LogKind::Error,
+             "The server sent the whole file instead of the range from byte " + std::to_string(part.position()) + ".");
+    const bool urlGivenUp = host.noteRangeRefused();
+    if (host.moveToNextUrl()) {
+        host.restartPart(true);
+        return 0;
+    }
+    if (!urlGivenUp && !host.otherPartRunning()) {
+        // The last connection of the job: try again later rather than lose
+        // what is on disk.
+        host.retryPartLater();
+        return 0;
+    }
+    // The other parts take over this part's range when theirs are done.
+    host.stopPart(StopReason::Error);
+    if (!host.anyPartRunning())
+        host.finishJob(StopReason::Error);
+    return 0;
+}
+
 int handleSuccess(ResponseHost& host, ResponseInfo& info, ProtocolKind kind)
 {
     DownloadJob& job = host.job();
     JobPart& part = host.part();
     host.redirectCount() = 0;
+    const bool firstOfRun = host.firstAnswer();
 
     if (const std::optional<int64_t> expected = host.probeSize()) {
         if (info.size != *expected)
@@ -169,15 +221,22 @@ int handleSuccess(ResponseHost& host, ResponseInfo& info, ProtocolKind kind)
         }
     }
     host.markAnswered();
+    if (firstOfRun)
+        host.runIdentity() = {true, info.size, ResponseFileTime(info), info.etag};
 
     if (info.size == -1)
         info.resume = ResumeInfo::NotHonoured;
-    if (info.resume != ResumeInfo::Unknown)
-        job.SetResumable(info.resume == ResumeInfo::Honoured);
     // A part that starts past 0 gets nothing usable from a URL that ignores
     // ranges (the data would start at 0), whichever answer of the run it is.
     const bool byteJob = kind == ProtocolKind::Http || kind == ProtocolKind::Ftp;
-    if (part.position() > 0 && info.resume != ResumeInfo::Honoured && (firstOfKnownSize || byteJob))
+    const bool rangeRefused = part.position() > 0 && info.resume != ResumeInfo::Honoured;
+    // On a later answer of the run the ranges on disk came from this file:
+    // one refusal neither throws them away nor says the job cannot resume.
+    if (rangeRefused && byteJob && !firstOfRun)
+        return rangeRefusedOnReconnect(host, info);
+    if (info.resume != ResumeInfo::Unknown)
+        job.SetResumable(info.resume == ResumeInfo::Honoured);
+    if (rangeRefused && (firstOfKnownSize || byteJob))
         return cannotResume(host);
 
     if (job.IsSizeKnown()) {

@@ -32,6 +32,20 @@ inline constexpr uint32_t kMsgFileSizeDifferent = 61360;  // "File size is diffe
 
 // Redirects one part follows in a row; the next one counts as a failed URL.
 inline constexpr int kRedirectLimit = 20;
+// Reconnects of one run a URL may answer without the asked range before it
+// is not used again in that run.
+inline constexpr int kRangeRefusalLimit = 3;
+
+// What the first successful answer of a run said about the file, to tell a
+// file that changed on the server from a server that stopped honouring
+// ranges. The entity tag is not stored with the job: it is known for the
+// run only.
+struct FileIdentity {
+    bool known = false;
+    int64_t size = -1;
+    int32_t fileTime = -1;
+    std::string etag;
+};
 
 // The runner's side of the response handling, for one part of one job.
 class ResponseHost {
@@ -54,6 +68,8 @@ public:
     virtual void markAnswered() = 0;
     // The part's count of redirects followed in a row.
     virtual int& redirectCount() = 0;
+    // The file as the run's first answer described it.
+    virtual FileIdentity& runIdentity() = 0;
 
     // ---- the part's URL --------------------------------------------------------
     // The job has another URL the part could use (not marked bad).
@@ -63,6 +79,9 @@ public:
     virtual void noteUrlFailure(bool bad) = 0;
     // The part takes the job's next usable URL; false when there is none.
     virtual bool moveToNextUrl() = 0;
+    // The part's URL answered a reconnect without the asked range. True
+    // when it keeps doing so (kRangeRefusalLimit times): it is marked bad.
+    virtual bool noteRangeRefused() = 0;
 
     // ---- runner operations -------------------------------------------------
     // Starts the part's worker again at once (new handle block and thread);
@@ -73,6 +92,11 @@ public:
     virtual void restartPartFromZero() = 0;
     virtual void stopPart(StopReason reason) = 0;
     virtual bool anyPartRunning() const = 0;
+    // A part other than this one runs.
+    virtual bool otherPartRunning() const = 0;
+    // Counts a retry and starts the part again after the retry wait; the
+    // part stops instead when the retry limit is reached.
+    virtual void retryPartLater() = 0;
     virtual void finishJob(StopReason reason) = 0;
     // The file changed on the server: download it again from scratch.
     virtual void startOver() = 0;

@@ -150,8 +150,9 @@ int64_t JobPartChannel::rangeStart() const
 {
     JobLockGuard guard(m_lock);
     // A live block means the part and its job still exist: both are only
-    // freed after their blocks were retired, under this lock.
-    return m_block->alive() ? m_part->position() : 0;
+    // freed after their blocks were retired, under this lock. A stopped part
+    // has no place to read from.
+    return m_block->alive() ? m_part->position() : kNoRangeLeft;
 }
 
 int64_t JobPartChannel::knownSize() const

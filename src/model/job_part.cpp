@@ -64,6 +64,14 @@ WriteResult takeOver(JobRangeView& view, PartWriteHost& host, size_t partIndex)
 
 }  // namespace
 
+bool HasRangeLeft(const JobRangeView& view, int64_t position)
+{
+    const bool onData = std::any_of(view.ranges.begin(), view.ranges.end(), [&](const CompletedRange& range) {
+        return range.start <= position && position < range.end;
+    });
+    return !onData && writeLimit(view, position) > position;
+}
+
 WriteResult WriteAt(JobRangeView& view, PartWriteHost& host, size_t partIndex, std::span<const uint8_t> data,
                     int64_t position, uint32_t streamStart, uint32_t streamEnd)
 {

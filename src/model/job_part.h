@@ -104,6 +104,11 @@ public:
     virtual void finishJob(StopReason reason) = 0;
 };
 
+// Whether a part at `position` has any byte left to fetch: not at the end of
+// a known size, nor where data that is on disk (or another part's recorded
+// start) begins. A part with nothing left must not open a connection.
+bool HasRangeLeft(const JobRangeView& view, int64_t position);
+
 // Takes one block a part's thread read at `position`. A block that does not
 // continue the part's position is refused (Reconnect; for stream jobs a packet
 // one to three lengths behind is a harmless duplicate: Continue). A part

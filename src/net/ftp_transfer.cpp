@@ -220,6 +220,8 @@ CycleResult FtpWorker::converse(FtpControl& control)
 
     // The job window may have moved the part while it took the answer.
     m_position = m_channel.rangeStart();
+    if (m_position < 0)
+        return {CycleEnd::Ended};
     return transfer(control, BeginFtpTransfer(control, m_position, m_channel.knownSize()));
 }
 
@@ -395,9 +397,9 @@ std::optional<CycleResult> FtpWorker::nextRange(FtpControl& control, bool comple
             return CycleResult{CycleEnd::Reconnect};
         }
     }
-    if (!alive())
-        return CycleResult{CycleEnd::Ended};
     m_position = m_channel.rangeStart();
+    if (!alive() || m_position < 0)
+        return CycleResult{CycleEnd::Ended};
     m_blockTaken = false;
     return std::nullopt;
 }

@@ -392,6 +392,8 @@ void HttpResponseParser::parseHeader(std::string_view name, std::string_view val
         m_info.location = value;
     } else if (equalsNoCase(name, "Last-modified")) {
         m_info.lastModified = NormaliseLastModified(value);
+    } else if (equalsNoCase(name, "ETag")) {
+        m_info.etag = value;
     } else if (equalsNoCase(name, "Content-Type")) {
         constexpr std::string_view kKey = "boundary=";
         const std::string lower = lowerCopy(value);
@@ -498,6 +500,10 @@ void HttpResponseParser::endOfHead()
 {
     if (!m_boundary.empty() && !m_inMultipart)
         return;  // the first part's headers are still to come
+    // A 200 to a ranged request carries the file from byte 0 whatever its
+    // length says (a chunked one says nothing): the range was not honoured.
+    if (m_status == 200 && m_rangeStart != 0)
+        m_info.resume = ResumeInfo::NotHonoured;
     m_state = ResponseState::Body;
 }
 

@@ -114,6 +114,11 @@ CycleResult HttpWorker::runCycle()
         m_channel.resolved(address, true);
     };
 
+    // Where to start is known before connecting: a part that stopped
+    // meanwhile must not send a request without its range.
+    const int64_t rangeStart = m_channel.rangeStart();
+    if (rangeStart < 0)
+        return {CycleEnd::Ended};
     ConnectionResult connection = openConnection(request, environment);
     switch (connection.outcome) {
     case ConnectOutcome::Open: break;
@@ -123,7 +128,6 @@ CycleResult HttpWorker::runCycle()
     case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
     }
     std::unique_ptr<ByteStream> stream = std::move(connection.stream);
-    const int64_t rangeStart = m_channel.rangeStart();
     const std::optional<CycleResult> unsent = sendRequest(*stream, connection.route, rangeStart);
     const CycleResult result = unsent ? *unsent : readAnswer(*stream, rangeStart);
     stream->close();

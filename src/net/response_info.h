@@ -21,6 +21,7 @@ struct ResponseInfo {
     int32_t fileTime = -1;  // modification time, seconds since 1970; -1 none
     std::string location;
     std::string lastModified;  // normalised "Last-modified" text
+    std::string etag;          // the "ETag" value as sent; empty when none
     std::string fileName;      // from Content-Disposition
     std::string cookie;        // Set-Cookie of a redirect
     // The Set-Cookie pairs of a redirect marked Secure: for https:// only.

@@ -37,8 +37,12 @@ int bioWrite(BIO* bio, const char* data, size_t size, size_t* done)
     return result;
 }
 
-long bioControl(BIO*, int command, long, void*)
+long bioControl(BIO* bio, int command, long, void*)
 {
+    // Answering EOF lets OpenSSL tell a peer that dropped the connection
+    // (no close_notify) from one that ended the session in order.
+    if (command == BIO_CTRL_EOF)
+        return streamOf(bio)->lowerEnded() ? 1 : 0;
     return command == BIO_CTRL_FLUSH ? 1 : 0;
 }
 
@@ -83,7 +87,6 @@ std::unique_ptr<TlsClientContext> TlsClientContext::create(const TlsSettings& se
     if (!context)
         return fail("TLS cannot be set up: " + lastOpenSslError());
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_mode(context, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_AUTO_RETRY);
     SSL_CTX_set_verify(context, settings.verifyPeer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     if (settings.verifyPeer) {
@@ -187,6 +190,8 @@ int TlsStream::lowerRead(char* buffer, std::size_t size, std::size_t* done)
 {
     m_lowerCalled = true;
     m_lowerResult = m_lower->read(buffer, size, m_timeoutMs);
+    if (m_lowerResult.status == IoStatus::Closed)
+        m_lowerEnded = true;
     *done = m_lowerResult.bytes;
     if (m_lowerResult.ok())
         return 1;
@@ -222,10 +227,11 @@ IoResult TlsStream::read(void* buffer, std::size_t size, int timeoutMs)
                 continue;
             return m_lowerResult.status == IoStatus::Ok ? IoResult{IoStatus::TimedOut, 0, 0, {}} : m_lowerResult;
         }
-        if (error == SSL_ERROR_ZERO_RETURN
-            || (m_lowerResult.status == IoStatus::Closed && ERR_peek_last_error() == 0)) {
+        // Only close_notify ends the stream in order. A connection that
+        // ends without it may have cut the data short: a body delimited by
+        // the connection's end is then not whole.
+        if (error == SSL_ERROR_ZERO_RETURN)
             return IoResult{IoStatus::Closed, 0, 0, {}};
-        }
         return failureOf(result, "TLS read failed");
     }
 }

@@ -75,6 +75,8 @@ public:
     // The lower stream's side of OpenSSL's I/O; called from the BIO only.
     int lowerRead(char* buffer, std::size_t size, std::size_t* done);
     int lowerWrite(const char* data, std::size_t size, std::size_t* done);
+    // The lower stream has ended (its peer closed the connection).
+    bool lowerEnded() const { return m_lowerEnded; }
 
 private:
     TlsStream(std::unique_ptr<ByteStream> lower, ssl_st* session);
@@ -91,6 +93,7 @@ private:
     int m_timeoutMs = 0;
     IoResult m_lowerResult;  // what the last lower read or write gave
     bool m_lowerCalled = false;
+    bool m_lowerEnded = false;
 };
 
 }  // namespace fetchora

@@ -47,6 +47,9 @@ struct PartFailure {
     int32_t retryAfterSeconds = -1;  // how long the server asked the client to wait; -1: it did not say
 };
 
+// What rangeStart() answers for a part that has nothing to read.
+inline constexpr int64_t kNoRangeLeft = -1;
+
 class PartChannel : public ConnectionLog {
 public:
     // False once the part was stopped or restarted: the thread ends quietly.
@@ -85,6 +88,8 @@ public:
 
     // Where the part is to read from now (its start plus what it received),
     // and the job's known size (-1 when unknown), read under the job lock.
+    // kNoRangeLeft once the part has stopped: the thread ends without
+    // opening a connection.
     virtual int64_t rangeStart() const = 0;
     virtual int64_t knownSize() const = 0;
 };

@@ -50,7 +50,9 @@ int runWorkerCycles(TransferTask& task, ProtocolKind kind, const std::function<C
     if (task.isRetry && !waitRetryDelay(task))
         return 0;
     for (;;) {
-        if (!channel.alive())
+        // A part that stopped, or has nothing left to fetch, opens no
+        // connection.
+        if (!channel.alive() || channel.rangeStart() < 0)
             return 0;
         const CycleResult cycle = runCycle();
         switch (cycle.end) {

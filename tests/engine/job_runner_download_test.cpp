@@ -49,6 +49,8 @@ TEST_F(JobRunnerDownloadTest, SplitDownloadWithBreaksAndRetriesEndsByteIdentical
         // The split after the first answer made four parts.
         EXPECT_EQ(runnerOf(job)->parts().size(), 4u);
         EXPECT_EQ(job.detailWindow, nullptr);
+        // The finished file reached the disk before the job counted as done.
+        EXPECT_GE(runnerOf(job)->file().syncCount(), 1u);
         ASSERT_TRUE(runUntilThreadsEnd());
     }
     EXPECT_GT(m_breaks.load(), 0);
@@ -117,6 +119,107 @@ TEST_F(JobRunnerDownloadTest, ResumedJobFetchesOnlyWhatIsMissing)
     EXPECT_GE(lowestRequest.load(), 50000);
 }
 
+TEST_F(JobRunnerDownloadTest, LaterAnswerWithoutTheRangeKeepsWhatIsOnDisk)
+{
+    const std::string source = randomBytes(100000, 10);
+    ServedFile file{&source, 1600000000, true, 4096, 0.0, 0};
+    std::mutex startsMutex;
+    std::vector<int64_t> starts;
+    std::atomic<bool> refused{false};
+    m_worker = [&](TransferTask& task) {
+        const int64_t from = task.channel->rangeStart();
+        if (from < 0)
+            return 0;
+        {
+            std::lock_guard lock(startsMutex);
+            starts.push_back(from);
+        }
+        if (from > 0 && !refused.exchange(true)) {
+            // The whole file, unchanged, instead of the range asked for.
+            ResponseInfo info;
+            info.resume = ResumeInfo::NotHonoured;
+            info.size = static_cast<int64_t>(source.size());
+            info.fileTime = 1600000000;
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            return 2;
+        }
+        return serve(task, file);
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/refused.bin", 2);
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_TRUE(refused.load());
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "refused.bin"), source);
+    // Nothing was fetched from byte 0 a second time.
+    std::lock_guard lock(startsMutex);
+    EXPECT_EQ(std::count(starts.begin(), starts.end(), 0), 1) << ::testing::PrintToString(starts);
+    EXPECT_TRUE(logged(job, "The server sent the whole file instead of the range from byte 50000."));
+}
+
+TEST_F(JobRunnerDownloadTest, FileChangedOnTheServerStartsOverAndEndsAsTheNewFile)
+{
+    const std::string oldSource = randomBytes(100000, 11);
+    const std::string newSource = randomBytes(30000, 12);
+    ServedFile newFile{&newSource, 1700000000, true, 2048, 0.0, 0};
+    std::atomic<bool> changed{false};
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/changed.bin", 2);
+    job.SetFileSize(static_cast<int64_t>(oldSource.size()));
+    m_worker = [&](TransferTask& task) {
+        const int64_t from = task.channel->rangeStart();
+        if (from < 0)
+            return 0;
+        if (changed.load())
+            return serve(task, newFile);
+        if (from == 0) {
+            // 40000 bytes of the old file, then the first connection waits
+            // for the change.
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = static_cast<int64_t>(oldSource.size());
+            info.fileTime = 1600000000;
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            const auto* data = reinterpret_cast<const uint8_t*>(oldSource.data());
+            for (int64_t at = 0; at < 40000; at += 2000) {
+                if (task.channel->data(at, {data + at, 2000}) != WriteResult::Continue)
+                    return 0;
+            }
+            for (int i = 0; i < 5000 && task.channel->alive(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 0;
+        }
+        // The second connection finds another, smaller file once the first
+        // one has written more of the old file than the new one has.
+        for (int i = 0; i < 2000; ++i) {
+            {
+                JobLockGuard guard(m_lock);
+                if (!task.channel->alive() || job.completedBytes >= 40000)
+                    break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        changed = true;
+        ResponseInfo info;
+        info.resume = ResumeInfo::NotHonoured;
+        info.size = static_cast<int64_t>(newSource.size());
+        info.fileTime = 1700000000;
+        task.channel->response(info, ProtocolKind::Http);
+        return 0;
+    };
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_TRUE(changed.load());
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(job.fileSize, 30000);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "changed.bin"), newSource);
+    EXPECT_TRUE(logged(job, "The file on the server is newer, you should download it again."));
+}
+
 TEST_F(JobRunnerDownloadTest, ResumedJobWithEveryByteOnDiskCompletesWithoutAThread)
 {
     const std::string source = randomBytes(30000, 5);
@@ -161,6 +264,11 @@ TEST_F(JobRunnerDownloadTest, FlushForSaveWritesEveryRecordedRangeToDisk)
     EXPECT_NE(readFile(working).substr(0, 50000), source.substr(0, 50000));
     EXPECT_TRUE(runnerOf(job)->FlushForSave());
     EXPECT_EQ(readFile(working).substr(0, 50000), source.substr(0, 50000));
+    // The data went to the disk before the ranges could be recorded, once;
+    // a second save with nothing new written does not sync again.
+    EXPECT_EQ(runnerOf(job)->file().syncCount(), 1u);
+    EXPECT_TRUE(runnerOf(job)->FlushForSave());
+    EXPECT_EQ(runnerOf(job)->file().syncCount(), 1u);
 
     JobRunner::Stop(job, StopReason::User);
     hold.open();

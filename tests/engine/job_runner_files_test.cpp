@@ -1,6 +1,12 @@
 // The output file of a job: existing destinations, folders that cannot be
 // used, resumes whose file is gone, the final rename and the small-file check.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <optional>
 
 #include "engine/runner_fixture.h"
 #include "engine/small_file_check.h"
@@ -13,6 +19,48 @@ namespace fs = std::filesystem;
 constexpr int32_t kOverwrite = 0;
 constexpr int32_t kAutoRename = 1;
 constexpr int32_t kStop = 2;
+
+// Keeps every name in a folder as it is while it lives: nothing can be
+// renamed into or out of it. Read-only permissions for an ordinary user,
+// the immutable flag for root (who ignores permissions).
+class FrozenFolder {
+public:
+    explicit FrozenFolder(const fs::path& folder) : m_folder(folder)
+    {
+        if (::geteuid() != 0) {
+            fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+            m_frozen = true;
+            return;
+        }
+        m_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        if (m_fd >= 0 && ::ioctl(m_fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags |= FS_IMMUTABLE_FL;
+            m_frozen = ::ioctl(m_fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+    }
+    ~FrozenFolder()
+    {
+        if (m_fd >= 0) {
+            int flags = 0;
+            if (::ioctl(m_fd, FS_IOC_GETFLAGS, &flags) == 0) {
+                flags &= ~FS_IMMUTABLE_FL;
+                ::ioctl(m_fd, FS_IOC_SETFLAGS, &flags);
+            }
+            ::close(m_fd);
+        } else if (m_frozen) {
+            fs::permissions(m_folder, fs::perms::owner_all);
+        }
+    }
+    FrozenFolder(const FrozenFolder&) = delete;
+    FrozenFolder& operator=(const FrozenFolder&) = delete;
+    bool frozen() const { return m_frozen; }
+
+private:
+    fs::path m_folder;
+    int m_fd = -1;
+    bool m_frozen = false;
+};
 
 class JobRunnerFilesTest : public RunnerTest {
 protected:
@@ -83,6 +131,51 @@ TEST_F(JobRunnerFilesTest, TargetThatAppearsDuringTheDownloadIsNeverOverwritten)
         EXPECT_TRUE(logged(job, "Destination file exists, auto rename"));
         EXPECT_FALSE(fs::exists(folder() / (name + ".kx!")));
     }
+}
+
+TEST_F(JobRunnerFilesTest, FailedFinalMoveKeepsTheRecordOnTheFileThatHoldsTheData)
+{
+    m_settings.SetOption(OptionId::ExistingFileAction, kAutoRename);
+    Gate firstBlock;
+    Gate carryOn;
+    m_worker = [&](TransferTask& task) {
+        PartChannel& channel = *task.channel;
+        ResponseInfo info;
+        info.resume = ResumeInfo::Honoured;
+        info.size = static_cast<int64_t>(m_source.size());
+        channel.response(info, ProtocolKind::Http);
+        const auto* data = reinterpret_cast<const uint8_t*>(m_source.data());
+        channel.data(0, {data, 100});
+        firstBlock.open();
+        carryOn.wait();
+        channel.data(100, {data + 100, m_source.size() - 100});
+        return 1;
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/stuck.tar");
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return job.completedBytes == 100; }));
+    // The target name is taken, so the finish picks "stuck(1).tar", and the
+    // folder refuses every move.
+    writeFile(folder() / "stuck.tar", "someone else's");
+    std::optional<FrozenFolder> frozen(std::in_place, folder());
+    if (!frozen->frozen()) {
+        carryOn.open();
+        runUntilEnded(job);
+        GTEST_SKIP() << "this file system cannot keep a folder from changing";
+    }
+    carryOn.open();
+    ASSERT_TRUE(runUntilEnded(job));
+    ASSERT_TRUE(runUntilThreadsEnd());
+    frozen.reset();
+
+    EXPECT_EQ(job.GetState(), JobState::Failed);
+    EXPECT_EQ(m_host.reasonOf(job), StopReason::Error);
+    // The record still names the file the data is in.
+    EXPECT_EQ(job.GetDisplayName(), "stuck.tar");
+    EXPECT_EQ(readFile(job.GetTempPath()), m_source);
+    EXPECT_FALSE(fs::exists(folder() / "stuck(1).tar"));
+    EXPECT_FALSE(logged(job, "Destination file exists, auto rename"));
+    EXPECT_EQ(readFile(folder() / "stuck.tar"), "someone else's");
 }
 
 TEST_F(JobRunnerFilesTest, ExistingTargetWithStopHaltsTheJobAndTouchesNothing)

@@ -92,6 +92,70 @@ TEST_F(JobRunnerRetryTest, PartHaltedByMaximumErrorsLeavesTheOthersToFinishItsRa
                             [](const LogEntry& entry) { return entry.text == kMaximumError; }));
 }
 
+TEST_F(JobRunnerRetryTest, RetryOfAPartWhoseRangeIsGoneTakesAFreeGapInstead)
+{
+    const std::string source = randomBytes(40000, 9);
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/gaps.bin", 1);
+    job.SetFileSize(40000);
+    fs::create_directories(job.saveFolder);
+    std::string onDisk = source.substr(0, 30000);
+    std::fill(onDisk.begin() + 10000, onDisk.begin() + 20000, '\0');
+    writeFile(job.GetTempPath(), onDisk);
+    job.completedRanges = {{0, 10000, 0, 0}, {20000, 30000, 0, 0}};
+    job.RecomputeCompletedBytes();
+    job.hasData = true;
+
+    Gate answered;
+    Gate carryOn;
+    std::mutex requestsMutex;
+    std::vector<int64_t> requests;
+    m_worker = [&](TransferTask& task) {
+        PartChannel& channel = *task.channel;
+        for (int cycle = 0; cycle < 2; ++cycle) {
+            const int64_t from = channel.rangeStart();
+            if (from < 0)
+                return 0;
+            {
+                std::lock_guard lock(requestsMutex);
+                requests.push_back(from);
+            }
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = 40000;
+            if (channel.response(info, ProtocolKind::Http) == 0)
+                return 0;
+            if (cycle == 0) {
+                answered.open();
+                carryOn.wait();
+                if (!channel.error())
+                    return 2;
+                continue;
+            }
+            const auto* data = reinterpret_cast<const uint8_t*>(source.data());
+            channel.data(from, {data + from, source.size() - static_cast<size_t>(from)});
+        }
+        return 1;
+    };
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return answered.isOpen(); }));
+    {
+        // Meanwhile the part's own gap came to be on disk (as another part
+        // would have written it).
+        JobLockGuard guard(m_lock);
+        writeFile(job.GetTempPath(), source.substr(0, 30000));
+        job.completedRanges = {{0, 30000, 0, 0}};
+        job.RecomputeCompletedBytes();
+    }
+    carryOn.open();
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "gaps.bin"), source);
+    // The retry went to the gap that was left, never to the bytes on disk.
+    std::lock_guard lock(requestsMutex);
+    EXPECT_EQ(requests, (std::vector<int64_t>{10000, 30000}));
+}
+
 TEST_F(JobRunnerRetryTest, UserStopWhileTheThreadWaitsEndsTheThreadAtItsNextBlock)
 {
     const std::string source = randomBytes(100000, 8);

@@ -281,6 +281,48 @@ TEST(OutputFile, CacheGathersSmallWritesAndFlushesThemInOrder)
     EXPECT_EQ(smallFile.cache(), nullptr);
 }
 
+TEST(OutputFile, SyncWritesTheCacheOutAndSyncsOnlyWhatChangedSinceTheLastSync)
+{
+    TempDir dir;
+    OutputFileRequest req = request(dir.path(), "synced.bin");
+    req.fileSize = 200000;
+    req.useCache = true;
+    OutputFile file;
+    ASSERT_TRUE(OpenOutputFile(file, req).ok);
+    // A file nothing was written to has nothing to sync.
+    ASSERT_TRUE(file.Sync());
+    EXPECT_EQ(file.syncCount(), 0u);
+
+    ASSERT_TRUE(file.Write(0, span("first")));
+    ASSERT_TRUE(file.Write(5, span("second")));
+    EXPECT_EQ(fs::file_size(dir / "synced.bin.kx!"), 0u);  // still cached
+    ASSERT_TRUE(file.Sync());
+    EXPECT_EQ(file.syncCount(), 1u);
+    EXPECT_EQ(readFile(dir / "synced.bin.kx!"), "firstsecond");
+    EXPECT_TRUE(file.cache()->empty());
+
+    // Saves that find nothing new cost no sync.
+    ASSERT_TRUE(file.Sync());
+    ASSERT_TRUE(file.Sync());
+    EXPECT_EQ(file.syncCount(), 1u);
+
+    ASSERT_TRUE(file.Write(11, span("third")));
+    ASSERT_TRUE(file.Sync());
+    EXPECT_EQ(file.syncCount(), 2u);
+    // Closing a file synced since its last write syncs nothing more...
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(file.syncCount(), 2u);
+
+    // ...while closing one with new data syncs it once.
+    OutputFile other;
+    OutputFileRequest otherReq = request(dir.path(), "closed.bin");
+    ASSERT_TRUE(OpenOutputFile(other, otherReq).ok);
+    for (int64_t at = 0; at < 100; at += 10)
+        ASSERT_TRUE(other.Write(at, span("0123456789")));
+    ASSERT_TRUE(other.Close());
+    EXPECT_EQ(other.syncCount(), 1u);
+}
+
 // Holds the file-size limit of the process low for one test, so that writes
 // beyond it fail as on a full disk.
 class FileSizeLimit {

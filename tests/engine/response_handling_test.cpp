@@ -34,6 +34,10 @@ public:
     bool firstAnswer() const override { return !answered; }
     void markAnswered() override { answered = true; }
     int& redirectCount() override { return redirects; }
+    FileIdentity& runIdentity() override { return identity; }
+    bool noteRangeRefused() override { return ++rangeRefusals >= kRangeRefusalLimit; }
+    bool otherPartRunning() const override { return otherPartsRunning; }
+    void retryPartLater() override { ++laterRetries; }
     bool hasOtherUrl() const override { return otherUrl; }
     void noteUrlFailure(bool bad) override { failures.push_back(bad); }
     bool moveToNextUrl() override
@@ -73,6 +77,9 @@ public:
     std::optional<StopReason> finished;
     int startOvers = 0;
     int otherPartsStarted = 0;
+    FileIdentity identity;
+    int rangeRefusals = 0;
+    int laterRetries = 0;
 };
 
 ResponseInfo success(int64_t size, ResumeInfo resume = ResumeInfo::Honoured)
@@ -165,6 +172,111 @@ TEST(HandleResponse, PartPastZeroOnAUrlThatIgnoresRangesMovesOrStartsOver)
     EXPECT_EQ(HandleResponse(mirrored, success(5000, ResumeInfo::Unknown), ProtocolKind::Http), 0);
     EXPECT_EQ(mirrored.restarts, std::vector<bool>{true});
     EXPECT_EQ(mirrored.zeroRestarts, 0);
+}
+
+// A running job's reconnect that comes back without its range.
+class RangeRefusedOnReconnect : public testing::Test {
+protected:
+    RangeRefusedOnReconnect() : host("http://files.example/a.iso")
+    {
+        ResponseInfo first = success(50000);
+        first.lastModified = "21 Oct 2015 07:28:00";
+        first.etag = "\"v1\"";
+        EXPECT_EQ(HandleResponse(host, first, ProtocolKind::Http), 1);
+        host.record.completedRanges = {{0, 20000, 0, 0}, {30000, 40000, 0, 0}};
+        host.record.RecomputeCompletedBytes();
+        host.thePart->SetRange({20000, kOpenEnd});
+        host.thePart->received = 4000;
+        host.otherPartsStarted = 0;
+    }
+
+    ResponseInfo wholeFile() const
+    {
+        ResponseInfo info = success(50000, ResumeInfo::NotHonoured);
+        info.lastModified = "21 Oct 2015 07:28:00";
+        info.etag = "\"v1\"";
+        return info;
+    }
+
+    FakeHost host;
+};
+
+TEST_F(RangeRefusedOnReconnect, StopsOnlyThatPartWhileOthersRunAndKeepsTheRanges)
+{
+    host.otherPartsRunning = true;
+    EXPECT_EQ(HandleResponse(host, wholeFile(), ProtocolKind::Http), 0);
+    EXPECT_EQ(host.stopped, StopReason::Error);
+    EXPECT_EQ(host.finished, std::nullopt);
+    EXPECT_EQ(host.zeroRestarts, 0);
+    EXPECT_EQ(host.startOvers, 0);
+    EXPECT_EQ(host.record.completedBytes, 30000);
+    // One refusal does not make the job a job that cannot resume.
+    EXPECT_TRUE(host.record.optionFlags & kOptResumable);
+    EXPECT_TRUE(host.logged("The server sent the whole file instead of the range from byte 24000."));
+}
+
+TEST_F(RangeRefusedOnReconnect, LastPartTriesAgainLaterUntilTheUrlKeepsRefusing)
+{
+    for (int refusal = 1; refusal < kRangeRefusalLimit; ++refusal) {
+        EXPECT_EQ(HandleResponse(host, wholeFile(), ProtocolKind::Http), 0);
+        EXPECT_EQ(host.laterRetries, refusal);
+        EXPECT_EQ(host.stopped, std::nullopt);
+    }
+    // The URL keeps refusing: the part stops, the job fails with its data kept.
+    EXPECT_EQ(HandleResponse(host, wholeFile(), ProtocolKind::Http), 0);
+    EXPECT_EQ(host.laterRetries, kRangeRefusalLimit - 1);
+    EXPECT_EQ(host.stopped, StopReason::Error);
+    EXPECT_EQ(host.finished, StopReason::Error);
+    EXPECT_EQ(host.zeroRestarts + host.startOvers, 0);
+    EXPECT_EQ(host.record.completedBytes, 30000);
+}
+
+TEST_F(RangeRefusedOnReconnect, AnotherUrlTakesThePart)
+{
+    host.otherUrl = true;
+    EXPECT_EQ(HandleResponse(host, wholeFile(), ProtocolKind::Http), 0);
+    EXPECT_EQ(host.restarts, std::vector<bool>{true});
+    EXPECT_EQ(host.stopped, std::nullopt);
+    EXPECT_EQ(host.zeroRestarts + host.startOvers, 0);
+}
+
+TEST_F(RangeRefusedOnReconnect, ChangedFileStartsOverFromZero)
+{
+    struct Case {
+        const char* name;
+        int64_t size;
+        const char* lastModified;
+        const char* etag;
+    };
+    const Case cases[] = {
+        {"size", 60000, "21 Oct 2015 07:28:00", "\"v1\""},
+        {"date", 50000, "22 Oct 2015 07:28:00", "\"v1\""},
+        {"tag", 50000, "21 Oct 2015 07:28:00", "\"v2\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.startOvers = 0;
+        host.stopped.reset();
+        host.record.SetFileSize(50000);
+        host.record.SetRemoteFileTime(1445412480);
+        host.identity = {true, 50000, 1445412480, "\"v1\""};
+        host.otherPartsRunning = true;
+        ResponseInfo info = success(c.size, ResumeInfo::NotHonoured);
+        info.lastModified = c.lastModified;
+        info.etag = c.etag;
+        EXPECT_EQ(HandleResponse(host, info, ProtocolKind::Http), 0);
+        EXPECT_EQ(host.startOvers, 1);
+        EXPECT_EQ(host.stopped, std::nullopt);
+        EXPECT_EQ(host.record.fileSize, c.size);
+        EXPECT_TRUE(host.logged("The file on the server is newer, you should download it again."));
+    }
+    // Without a tag or date on the later answer only the size can tell.
+    host.startOvers = 0;
+    host.identity = {true, 50000, 1445412480, "\"v1\""};
+    host.record.SetRemoteFileTime(1445412480);
+    EXPECT_EQ(HandleResponse(host, success(50000, ResumeInfo::NotHonoured), ProtocolKind::Http), 0);
+    EXPECT_EQ(host.startOvers, 0);
+    EXPECT_EQ(host.stopped, StopReason::Error);
 }
 
 TEST(HandleResponse, UnknownSizeMeansNoResume)

@@ -226,6 +226,8 @@ protected:
             if (!channel.alive())
                 return 0;
             int64_t position = channel.rangeStart();
+            if (position < 0)
+                return 0;
             ResponseInfo info;
             info.resume = ResumeInfo::Honoured;
             info.size = file.announceSize ? size : -1;

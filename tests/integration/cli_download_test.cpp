@@ -122,6 +122,16 @@ TEST_F(CliDownload, BigFileOverHttpAndHttpsWithEightConnectionsIsByteIdentical)
 
     std::string listing = listDatabase();
     EXPECT_NE(listing.find("\"ranges\":[[0," + std::to_string(bigFileBytes()) + "]]"), std::string::npos) << listing;
+
+    // Each download asked for the whole file once, with its first request;
+    // every other connection asked for a range (206).
+    std::ifstream log(m_nginx.accessLogFile());
+    int wholeFile = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("\"GET /files/big.bin HTTP/1.1\" 200 ") != std::string::npos)
+            ++wholeFile;
+    }
+    EXPECT_EQ(wholeFile, 2);
 }
 
 TEST_F(CliDownload, DownloadsThroughEveryProxyType)

@@ -178,6 +178,27 @@ TEST(WriteAt, StreamJoinWritesTheMarkerIntoTheHole)
     EXPECT_TRUE(job.parts[1]->isRunning());
 }
 
+TEST(HasRangeLeft, NothingIsLeftAtTheEndOrWhereDataBegins)
+{
+    Job job(10000);
+    job.ranges = {r(0, 2000), r(5000, 5000), r(6000, 8000)};
+    EXPECT_TRUE(HasRangeLeft(job.view, 2000));
+    // A part's own recorded start is no data.
+    EXPECT_TRUE(HasRangeLeft(job.view, 5000));
+    EXPECT_TRUE(HasRangeLeft(job.view, 5999));
+    EXPECT_FALSE(HasRangeLeft(job.view, 6000));
+    EXPECT_FALSE(HasRangeLeft(job.view, 7000));
+    EXPECT_FALSE(HasRangeLeft(job.view, 1000));
+    EXPECT_TRUE(HasRangeLeft(job.view, 8000));
+    EXPECT_FALSE(HasRangeLeft(job.view, 10000));
+
+    // Without a size only data ahead can say so.
+    job.view.limits.sizeKnown = false;
+    job.view.limits.fileSize = -1;
+    EXPECT_TRUE(HasRangeLeft(job.view, 10000));
+    EXPECT_FALSE(HasRangeLeft(job.view, 6000));
+}
+
 TEST(JobRangeView, TakesTheJobsRangesSizeSplitCountAndUrls)
 {
     DownloadJob job;

@@ -25,6 +25,10 @@ public:
     int retriesAllowed = 0;
     // The part's range ends here (exclusive): data reaching it ends the part.
     int64_t rangeEnd = -1;
+    // The part has nothing left to fetch (another part has it, or it
+    // stopped), from the start or from its first error on.
+    std::atomic<bool> nothingLeft{false};
+    bool nothingLeftAfterError = false;
 
     bool alive() const override { return m_alive; }
     void stop() { m_alive = false; }
@@ -64,6 +68,8 @@ public:
     bool error(const PartFailure& failure) override
     {
         std::lock_guard lock(m_mutex);
+        if (nothingLeftAfterError)
+            nothingLeft = true;
         ++m_errors;
         m_failures.push_back(failure);
         return m_errors <= retriesAllowed;
@@ -83,7 +89,7 @@ public:
     int64_t rangeStart() const override
     {
         std::lock_guard lock(m_mutex);
-        return m_position;
+        return nothingLeft ? kNoRangeLeft : m_position;
     }
     int64_t knownSize() const override
     {
@@ -118,7 +124,11 @@ public:
     int doneCount() const { return m_done; }
     int refused() const { return m_refused; }
     int blocks() const { return m_blocks; }
-    int64_t position() const { return rangeStart(); }
+    int64_t position() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_position;
+    }
     // 0 never marked, 1 can resume, 2 cannot.
     int resumeMark() const { return m_resumeMark; }
     bool loginFailed() const { return m_loginFailed; }

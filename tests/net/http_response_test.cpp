@@ -112,6 +112,15 @@ TEST(ParseResponseLine, ContentLengthGivesSizeFromTheRangeStart)
     EXPECT_EQ(ignored.info().size, 3000);
     EXPECT_EQ(ignored.bodyOffset(), 0);
     EXPECT_EQ(ignored.bodyEnd(), 3000);
+
+    // So is a chunked 200 that gives no length at all.
+    const HttpResponseParser chunked
+        = parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nETag: \"v1-abc\"\r\n\r\n", 1000);
+    EXPECT_EQ(chunked.info().resume, ResumeInfo::NotHonoured);
+    EXPECT_EQ(chunked.bodyOffset(), 0);
+    EXPECT_EQ(chunked.info().etag, "\"v1-abc\"");
+    // From byte 0 a 200 is what was asked for.
+    EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n").info().resume, ResumeInfo::Honoured);
 }
 
 TEST(ParseResponseLine, ContentRangeRules)

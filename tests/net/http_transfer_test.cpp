@@ -238,6 +238,33 @@ TEST_F(HttpTransferTest, ShortBodyTakesTheErrorStepAndTheRetryResumes)
     EXPECT_NE(server.received(1).find("\r\nRange: bytes=4-\r\n"), std::string::npos) << server.received(1);
 }
 
+TEST_F(HttpTransferTest, PartWithNothingLeftOpensNoConnection)
+{
+    // From the start: not even a connection.
+    {
+        ScriptedServer server(ServerScript().readRequestHead().send(okHead("Content-Length: 10\r\n") + "0123456789"));
+        TransferTask made = task(server, "/f", 5000, 20000);
+        m_channel->nothingLeft = true;
+        EXPECT_EQ(run(made), 0);
+        EXPECT_EQ(server.connectionCount(), 0u);
+        EXPECT_TRUE(m_channel->responses().empty());
+    }
+    // After a failed connection whose retry finds the range gone: the retry
+    // is not made, so no request without the range ever goes out.
+    const std::string body = "0123456789";
+    ScriptedServer server(
+        {ServerScript().readRequestHead().send(okHead("Content-Length: 10\r\n") + body.substr(0, 4)).close(),
+         ServerScript().readRequestHead().send(okHead("Content-Length: 10\r\n") + body)});
+    TransferTask made = task(server, "/f");
+    m_channel->retriesAllowed = 1;
+    m_channel->nothingLeftAfterError = true;
+    EXPECT_EQ(run(made), 0);
+    EXPECT_EQ(m_channel->errors(), 1);
+    EXPECT_TRUE(server.waitUntilFinished(0));
+    EXPECT_EQ(server.connectionCount(), 1u);
+    EXPECT_EQ(m_channel->responses().size(), 1u);
+}
+
 TEST_F(HttpTransferTest, SilentServerTimesOut)
 {
     ScriptedServer server(ServerScript().readRequestHead().send(okHead("Content-Length: 10\r\n") + "ab").stall());

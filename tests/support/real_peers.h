@@ -42,6 +42,8 @@ public:
     uint16_t httpsPort() const { return m_httpsPort; }
     // The server's self-signed certificate: trust it to verify the server.
     std::filesystem::path certificateFile() const { return m_dir / "cert.pem"; }
+    // One line per request, in nginx's combined format.
+    std::filesystem::path accessLogFile() const { return m_dir / "access.log"; }
     // The document root; files written here must be world-readable (the
     // nginx workers run as nobody), as writeServedFile makes them.
     std::filesystem::path www() const { return m_dir / "www"; }
