@@ -2,6 +2,7 @@
 
 #include "cli/progress_line.h"
 #include "config/app_settings.h"
+#include "engine/job_queue.h"
 #include "engine/job_runner.h"
 #include "engine/part_log.h"
 #include "model/database_file.h"
@@ -320,6 +321,15 @@ void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
         if (entry.job == &job && (newState != JobState::Downloading))
             entry.ended = true;
     }
+    // The next job to start may take over the finished job's FTP connection;
+    // one nobody can use is closed now.
+    for (Entry& entry : m_jobs) {
+        if (!entry.started && entry.job != &job) {
+            OfferFtpConnection(job, *entry.job);
+            break;
+        }
+    }
+    job.reusedConnection.reset();
     // Decisions about other jobs are taken after the runner's handler ends.
     loop().post(id(), kStartNextMessage);
 }

@@ -43,6 +43,7 @@ class CJobWnd;
 struct PartMessage;
 struct SiteConnectionLimit;
 struct TransferSettings;
+struct TransferTask;
 
 // String-table ids the runner logs.
 inline constexpr uint32_t kMsgClosed = 61214;  // "Closed."
@@ -176,6 +177,8 @@ private:
         HandleBlockPtr block;
         SiteConnectionLimit* site = nullptr;  // the connection counted for the part
         int redirects = 0;
+        // Where the part's FTP worker leaves its connection for the next job.
+        std::shared_ptr<FtpHandover> handOn;
     };
     struct UrlState {
         bool bad = false;  // not found or refused: never tried again this run
@@ -185,6 +188,10 @@ private:
 
     JobStartResult startJob();
     bool startTransferThread(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, bool isRetry);
+    // "Reuse FTP connections": the part's FTP worker may take over the job
+    // before's connection and leaves its own for the job after.
+    void handOverFtpConnections(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task);
+    void keepFtpConnectionForNextJob();
     bool startMirrorThreads(JobPart& part);
     bool applySiteLimit(JobPart& part, bool useSiteLimit);
     const ProxyEntry* proxyFor(const JobPart& part, const UrlEntry& url) const;
