@@ -246,13 +246,7 @@ void DaemonSession::postFillQueue()
 
 void DaemonSession::offerConnection(DownloadJob& finished, DownloadJob& next)
 {
-    if (finished.reusedConnection < 0 || next.reusedConnection >= 0 || finished.urlEntries.empty())
-        return;
-    next.RebuildUrlEntries();
-    if (!next.urlEntries.empty()
-        && canReuseFtpConnection(finished.urlEntries.front(), finished.ftpProxy, next.urlEntries.front(),
-                                 next.ftpProxy))
-        next.reusedConnection = std::exchange(finished.reusedConnection, -1);
+    OfferFtpConnection(finished, next);
 }
 
 void DaemonSession::allDownloadsDone(bool) {}

@@ -3,6 +3,7 @@
 #include "cli/progress_line.h"
 #include "cli/terminal_text.h"
 #include "config/app_settings.h"
+#include "engine/job_queue.h"
 #include "engine/job_runner.h"
 #include "model/database_file.h"
 #include "model/job_database.h"
@@ -340,6 +341,15 @@ void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
         if (entry.job == &job && (newState != JobState::Downloading))
             entry.ended = true;
     }
+    // The next job to start may take over the finished job's FTP connection;
+    // one nobody can use is closed now.
+    for (Entry& entry : m_jobs) {
+        if (!entry.started && entry.job != &job) {
+            OfferFtpConnection(job, *entry.job);
+            break;
+        }
+    }
+    job.reusedConnection.reset();
     // Decisions about other jobs are taken after the runner's handler ends.
     loop().post(id(), kStartNextMessage);
 }

@@ -70,6 +70,14 @@ bool daemonRuns()
     return reply.outcome != IpcReply::Outcome::NoServer;
 }
 
+// The settings go back to the store as the program ends, like a main window
+// that closes; per-run options are overrides and stay out of it.
+void saveSettingsAtExit(Application& app)
+{
+    if (!app.saveSettings())
+        std::cerr << "fetchora-cli: cannot save the settings to " << app.registry().file().string() << "\n";
+}
+
 int runDaemon()
 {
     // The instance check comes before the application starts: a second
@@ -103,6 +111,7 @@ int runDaemon()
         result = session.run(folder.path / kServiceName);
         signals.done();
     }
+    saveSettingsAtExit(app);
     app.stop();
     return result;
 }
@@ -162,6 +171,7 @@ int main(int argc, char** argv)
         result = session.run();
         signals.done();
     }
+    saveSettingsAtExit(app);
     app.stop();
     return result;
 }

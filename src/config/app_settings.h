@@ -5,6 +5,12 @@
 // SetOptionText keyed by OptionId; only this class knows which stored value
 // or which bit of a flag word stands behind an identifier.
 //
+// Per-run values (options given for one run of a front end) are overrides:
+// GetOption answers them, while the stored value underneath stays what
+// SaveSettings writes. A front end changes settings for good with SetOption
+// and friends and then saves; it applies its per-run options with
+// SetRunOverride only, so that no save ever makes them permanent.
+//
 // Thread: loaded, saved and changed on the loop thread. Transfer threads may
 // read integer options through GetOption without a lock: each is one aligned
 // 32-bit value written only by the loop thread.
@@ -13,6 +19,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "config/download_rules.h"
 #include "config/option_id.h"
@@ -84,6 +92,14 @@ public:
     // range are clamped into it; a block size below 10240 is ignored.
     void SetOption(OptionId id, int32_t value);
     void SetOptionText(OptionId id, std::string_view text);
+
+    // A value for this run only (see above); a later SetOption changes the
+    // stored value and leaves the override in force. Set before transfers
+    // start. False, and nothing changed, for an unknown id and for options
+    // kept outside the plain values (proxy defaults, the passive flag,
+    // options written to the store at once).
+    bool SetRunOverride(OptionId id, int32_t value);
+    void ClearRunOverrides() { m_runOverrides.clear(); }
 
     ProxyList& proxies() { return m_proxies; }
     const ProxyList& proxies() const { return m_proxies; }
@@ -183,6 +199,8 @@ private:
     SiteRuleList m_siteRules;
     DownloadRuleList m_downloadRules;
     bool m_loaded = false;
+    // Answers of GetOption for this run, by id; never saved.
+    std::vector<std::pair<OptionId, int32_t>> m_runOverrides;
 };
 
 }  // namespace fetchora

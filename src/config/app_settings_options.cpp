@@ -256,8 +256,39 @@ int32_t AppSettings::GetOption(OptionId id) const {
         case O::CloseBoxExits: return readInt("General", "Scexit", 0);
         default: break;
     }
+    for (const auto& [overridden, value] : m_runOverrides) {
+        if (overridden == id) {
+            return value;
+        }
+    }
     const IntOption* option = findIntOption(id);
     return option != nullptr ? readOption(*option, m_values) : -1;
+}
+
+bool AppSettings::SetRunOverride(OptionId id, int32_t value) {
+    switch (id) {
+        case O::MonitorFlags:
+        case O::WatchClipboard:
+        case O::CloseBoxExits: return false;
+        default: break;
+    }
+    const IntOption* option = findIntOption(id);
+    if (option == nullptr) {
+        return false;
+    }
+    // The answer SetOption would give, worked out on a copy so that the
+    // stored values stay untouched.
+    SettingsValues scratch = m_values;
+    if (id == O::SimJobs) {
+        value = std::clamp(value, 1, scratch.maxSimJobs);
+    } else if (id == O::DefaultSplit) {
+        value = std::clamp(value, 1, scratch.maxParallelNum);
+    }
+    writeOption(*option, scratch, value);
+    const int32_t answer = readOption(*option, scratch);
+    std::erase_if(m_runOverrides, [id](const auto& entry) { return entry.first == id; });
+    m_runOverrides.emplace_back(id, answer);
+    return true;
 }
 
 void AppSettings::SetOption(OptionId id, int32_t value) {

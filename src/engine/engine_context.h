@@ -95,6 +95,9 @@ struct EngineContext {
     DialUpMonitor* dialUp = nullptr;
     SmallFileInspector* smallFiles = nullptr;  // the small-file check; skipped when null
     const TlsClientContext* tls = nullptr;
+    // A handed-over FTP control connection idle longer than this is closed
+    // and the next job logs in afresh.
+    uint32_t ftpReuseIdleMs = 30000;
 };
 
 }  // namespace fetchora

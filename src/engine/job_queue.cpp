@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include "net/url_entry.h"
 
@@ -102,6 +103,7 @@ void JobQueue::JobStopped(DownloadJob& finished)
     DownloadJob* next = NextJobToStart(false);
     if (next != nullptr && next != &finished)
         m_host.offerConnection(finished, *next);
+    finished.reusedConnection.reset();
     if (next != nullptr && m_host.hasSiteRecord(finished)) {
         // The site's connection count is released by the stop that is still
         // under way; starting now could find the site full.
@@ -147,6 +149,21 @@ bool canReuseFtpConnection(const UrlEntry& finished, const ProxyEntry* finishedP
     return finished.service == ServiceCode::Ftp && next.service == ServiceCode::Ftp
         && equalIgnoringAsciiCase(finished.host, next.host) && finished.port == next.port
         && finished.userName == next.userName && finishedProxy == nextProxy;
+}
+
+bool OfferFtpConnection(DownloadJob& finished, DownloadJob& next)
+{
+    if (!finished.reusedConnection || next.reusedConnection)
+        return false;
+    next.RebuildUrlEntries();
+    if (next.urlEntries.empty())
+        return false;
+    const FtpHandover& connection = *finished.reusedConnection;
+    // Same host, port and user; the proxy is judged by the runner.
+    if (!canReuseFtpConnection(connection.route(), nullptr, next.urlEntries.front(), nullptr))
+        return false;
+    next.reusedConnection = std::move(finished.reusedConnection);
+    return true;
 }
 
 }  // namespace fetchora

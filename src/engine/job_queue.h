@@ -85,7 +85,7 @@ public:
     bool MoveToEndOfQueue(DownloadJob& job);
 
     // After a job stopped (message 1229): the next job may take over the
-    // finished job's FTP connection; the next start runs at once, or at the
+    // finished job's FTP connection (a connection nobody takes is closed); the next start runs at once, or at the
     // view's next one-second tick when the finished job's site must first
     // release its connection. Reports when all downloads are done.
     void JobStopped(DownloadJob& finished);
@@ -115,5 +115,12 @@ bool shouldMoveToEndAfterRetries(bool optionOn, std::size_t urlCount, int32_t re
 // both direct).
 bool canReuseFtpConnection(const UrlEntry& finished, const ProxyEntry* finishedProxy, const UrlEntry& next,
                            const ProxyEntry* nextProxy);
+
+// Moves the finished job's FTP connection (its reusedConnection) to the next
+// job when the next job's main URL is on the same host and port with the
+// same user name and the next job holds none yet. The proxy is compared when
+// the next job's part takes the connection, once its proxy is chosen.
+// Loop thread, under the job lock. True when it was moved.
+bool OfferFtpConnection(DownloadJob& finished, DownloadJob& next);
 
 }  // namespace fetchora

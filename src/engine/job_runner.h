@@ -44,6 +44,7 @@ class CJobWnd;
 struct PartMessage;
 struct SiteConnectionLimit;
 struct TransferSettings;
+struct TransferTask;
 
 // String-table ids the runner logs.
 inline constexpr uint32_t kMsgClosed = 61214;  // "Closed."
@@ -192,6 +193,8 @@ private:
         SiteConnectionLimit* site = nullptr;  // the connection counted for the part
         int redirects = 0;
         uint32_t retryAtTick = 0;  // while the part waits to retry: when its thread tries again
+        // Where the part's FTP worker leaves its connection for the next job.
+        std::shared_ptr<FtpHandover> handOn;
     };
     struct UrlState {
         bool bad = false;  // not found or refused: never tried again this run
@@ -202,6 +205,10 @@ private:
 
     JobStartResult startJob();
     bool startTransferThread(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, bool isRetry);
+    // "Reuse FTP connections": the part's FTP worker may take over the job
+    // before's connection and leaves its own for the job after.
+    void handOverFtpConnections(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task);
+    void keepFtpConnectionForNextJob();
     bool startMirrorThreads(JobPart& part);
     bool applySiteLimit(JobPart& part, bool useSiteLimit);
     // False (the part stopped) when the part has nothing left to fetch and

@@ -186,6 +186,10 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
     if (reason == StopReason::Done && (m_job.formatFlags & kFmtTempFile) != 0 && !renameToFinal())
         reason = StopReason::Error;
 
+    // Before the parts stop, so that a worker sees that its connection is
+    // wanted as soon as it learns that its part has ended.
+    if (reason == StopReason::Done)
+        keepFtpConnectionForNextJob();
     for (const auto& part : m_parts) {
         if (part->isRunning())
             StopPart(*part, reason);

@@ -1,6 +1,7 @@
 // The part side of the job runner: starting a part's thread under the site's
 // connection limit, stopping it, its wait states and the retry decision.
 #include <algorithm>
+#include <utility>
 
 #include "config/app_settings.h"
 #include "config/proxy_list.h"
@@ -153,6 +154,7 @@ TransferSettings JobRunner::transferSettings(const ProxyEntry*) const
     out.asciiTypes = settings.GetOptionText(OptionId::AsciiModeTypes);
     out.ftpPassive = option(OptionId::FtpPassive) != 0;
     out.anonymousPassword = settings.GetOptionText(OptionId::AnonymousEMail);
+    out.ftpReuseIdleMs = m_ctx.ftpReuseIdleMs;
     return out;
 }
 
@@ -184,7 +186,41 @@ bool JobRunner::startTransferThread(JobPart& part, const UrlEntry& url, const Pr
     task.settings = transferSettings(proxy);
     task.limiter = m_ctx.limiter;
     task.tls = m_ctx.tls;
+    handOverFtpConnections(part, url, proxy, task);
     return m_ctx.threads->startTransfer(*procedure, start, std::move(task));
+}
+
+void JobRunner::handOverFtpConnections(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task)
+{
+    // The first part to start takes what the job before left; a connection
+    // to another route is dropped (and closed by its last holder).
+    std::shared_ptr<FtpHandover> offered = std::exchange(m_job.reusedConnection, nullptr);
+    std::shared_ptr<FtpHandover>& handOn = m_runtime[&part].handOn;
+    handOn.reset();
+    const bool ftpWorker = url.service == ServiceCode::Ftp && !(proxy && proxy->type == kProxyHttpGet);
+    if (!ftpWorker)
+        return;
+    if (offered && canReuseFtpConnection(offered->route(), offered->proxy(), url, proxy))
+        task.takeOver = std::move(offered);
+    if (option(OptionId::ReuseFtpConnections) == 0)
+        return;
+    handOn = std::make_shared<FtpHandover>(url, proxy);
+    task.handOn = handOn;
+}
+
+void JobRunner::keepFtpConnectionForNextJob()
+{
+    m_job.reusedConnection.reset();
+    if (option(OptionId::ReuseFtpConnections) == 0)
+        return;
+    // One connection goes on: the first whose worker has not ended without one.
+    for (const auto& part : m_parts) {
+        const auto found = m_runtime.find(part.get());
+        if (found != m_runtime.end() && found->second.handOn && found->second.handOn->want()) {
+            m_job.reusedConnection = found->second.handOn;
+            return;
+        }
+    }
 }
 
 bool JobRunner::startMirrorThreads(JobPart& part)

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <unistd.h>
 
 #include "model/category_tree.h"
 #include "net/url.h"
@@ -61,11 +60,7 @@ void CComPtrNode::SetMarker(bool on)
 
 DownloadJob::DownloadJob() = default;
 
-DownloadJob::~DownloadJob()
-{
-    if (reusedConnection >= 0)
-        ::close(reusedConnection);
-}
+DownloadJob::~DownloadJob() = default;
 
 void DownloadJob::ApplyDefaults(NodeKind nodeKind, const JobDefaults& defaults, const CComPtrTree* tree, int32_t now)
 {

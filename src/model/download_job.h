@@ -9,7 +9,7 @@
 //
 // Ownership: a node owns its children (the tree owns its top-level nodes).
 // A job owns its runtime JobRunner while it has an output file open, its
-// parsed urlEntries and the reusedConnection descriptor until it hands it on.
+// parsed urlEntries and its share of reusedConnection until it hands it on.
 // It borrows the notify window, the site-explorer window, the three resolved
 // ProxyEntry objects (owned by the application's proxy list) and the runner's
 // hidden CJobWnd.
@@ -21,6 +21,7 @@
 
 #include "model/completed_range.h"
 #include "model/job_notify.h"
+#include "net/ftp_handover.h"
 #include "net/url_entry.h"
 
 namespace fetchora {
@@ -358,7 +359,10 @@ public:
     uint32_t startTick = 0xFFFFFFFFu;  // not running
     uint64_t runBytes = 0;
     uint32_t runCounter = 0;
-    int reusedConnection = -1;  // an FTP control connection to hand to the next part; owned
+    // The logged-in FTP control connection of the job before (or, once this
+    // job has finished, its own for the next job), for the next FTP part
+    // that starts; the last holder of a connection nobody took closes it.
+    std::shared_ptr<FtpHandover> reusedConnection;
     JobNotifySink* notifyWindow = nullptr;
     JobNotifySink* siteWindow = nullptr;  // set for site-explorer transfers
     CJobWnd* detailWindow = nullptr;  // the runner's hidden window while it runs

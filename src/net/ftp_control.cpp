@@ -647,6 +647,14 @@ FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
     return FtpPumpResult::Nothing;
 }
 
+FtpPumpResult ResumeFtpLoggedIn(FtpControl& control)
+{
+    control.phase = FtpPhase::Login;
+    control.loginState = FtpLoginState::Done;
+    control.probeStep = 0;
+    return send(control, FtpCommand::Rest, "100");
+}
+
 FtpPumpResult BeginFtpSizeQuery(FtpControl& control)
 {
     control.phase = FtpPhase::SizeQuery;

@@ -178,6 +178,11 @@ bool SendFtpCommand(FtpControl& control, FtpCommand command, std::string_view ar
 // Acts on one complete reply in the current phase.
 FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply);
 
+// A control connection taken over from a finished job is logged in already:
+// the dialogue starts with the REST probe (which also shows that the server
+// still answers) and ends, like a login, in LoggedIn.
+FtpPumpResult ResumeFtpLoggedIn(FtpControl& control);
+
 // After the login: TYPE for the file, then SIZE (phase 11).
 FtpPumpResult BeginFtpSizeQuery(FtpControl& control);
 

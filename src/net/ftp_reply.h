@@ -69,6 +69,8 @@ public:
     // which is then moved to out. Broken replies (too many lines) set error.
     bool gather(std::string line, FtpReply& out);
     bool broken() const { return m_broken; }
+    // Nothing received is waiting to be read or gathered.
+    bool idle() const { return m_fill == 0 && m_pending.lines.empty(); }
 
 private:
     std::array<char, kFtpReplyBufferSize> m_bytes{};

@@ -6,12 +6,14 @@
 #include <optional>
 #include <poll.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/settings_values.h"
 #include "net/connection_setup.h"
 #include "net/ftp_control.h"
 #include "net/ftp_data_address.h"
+#include "net/ftp_handover.h"
 #include "net/ftp_passive_data.h"
 #include "net/http_transfer.h"
 #include "net/speed_limiter.h"
@@ -25,6 +27,11 @@ namespace {
 
 // How long one pass waits for either connection.
 constexpr int kPassWaitMs = 100;
+// How long a finished job's worker waits for the server's last reply before
+// it hands its connection on, and how long the next job's worker waits for
+// that hand-over before it logs in itself.
+constexpr uint32_t kHandOverDrainMs = 5000;
+constexpr int kTakeOverWaitMs = 10000;
 
 bool isTunnel(const std::optional<ProxyEntry>& proxy)
 {
@@ -50,6 +57,16 @@ public:
 
 private:
     CycleResult runCycle();
+    // One cycle's dialogue over an open control connection, fresh or taken
+    // over from the job before (already logged in).
+    CycleResult talk(std::unique_ptr<ByteStream> stream, bool reused);
+    FtpSession session() const;
+    // The connection handed over by the job before, when it is still fit for
+    // use; nothing (and a log line saying why) otherwise.
+    std::unique_ptr<ByteStream> takeHandedOver(FtpHandover& handover);
+    // Whether the connection can go to the next job: logged in, its last
+    // transfer answered (waited for a short while) and nothing unread.
+    bool readyToHandOn(FtpControl& control);
     CycleResult converse(FtpControl& control);
     CycleResult transfer(FtpControl& control, FtpPumpResult first);
     // Replies already received first, then one read of at most waitMs.
@@ -87,6 +104,11 @@ private:
     int64_t m_position = 0;  // file offset of the next data byte
     bool m_blockTaken = false;  // the job window took a block of this transfer
     bool m_dataClosed = false;
+    bool m_loggedIn = false;
+    bool m_receiving = false;  // RETR was answered with 150 or 125
+    bool m_complete = false;  // the final reply to RETR came
+    bool m_reported = false;  // the answer went to the job window
+    bool m_reusedFailed = false;  // the connection taken over did not serve
 };
 
 int FtpWorker::run()
@@ -98,7 +120,11 @@ int FtpWorker::run()
     // A plain HTTP proxy fetches FTP URLs itself: the HTTP worker talks to it.
     if (m_task.proxy && m_task.proxy->type == kProxyHttpGet)
         return HttpTransfer(m_task);
-    return runWorkerCycles(m_task, ProtocolKind::Ftp, [this] { return runCycle(); });
+    const int result = runWorkerCycles(m_task, ProtocolKind::Ftp, [this] { return runCycle(); });
+    // Whoever waits for this worker's connection waits no longer.
+    if (m_task.handOn)
+        m_task.handOn->decline();
+    return result;
 }
 
 CycleResult FtpWorker::fail(std::string_view reason, uint32_t socketError)
@@ -125,6 +151,17 @@ ConnectionEnvironment FtpWorker::environment()
 
 CycleResult FtpWorker::runCycle()
 {
+    if (std::shared_ptr<FtpHandover> handover = std::exchange(m_task.takeOver, nullptr)) {
+        if (std::unique_ptr<ByteStream> stream = takeHandedOver(*handover)) {
+            const CycleResult result = talk(std::move(stream), true);
+            if (!m_reusedFailed)
+                return result;
+            if (!alive())
+                return {CycleEnd::Ended};
+            m_channel.logLine(ConnectionLogKind::Status, "The connection taken over failed; logging in again.");
+        }
+    }
+
     const UrlEntry& url = m_task.url;
     ConnectionRequest request;
     request.target = {url.host, url.port, url.resolvedAddress, false};
@@ -139,15 +176,35 @@ CycleResult FtpWorker::runCycle()
     case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
     case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
     }
-    m_control = std::move(connection.stream);
-    m_data.reset();
-    m_listener.close();
-    m_reader = FtpReplyReader();
-    m_ioEnd.reset();
-    m_dataClosed = false;
-    m_controlPeer = SocketPeerAddress(nativeHandleOf(m_control.get()));
     m_channel.logMessage(ConnectionLogKind::Status, kMsgWaitingForWelcome);
+    return talk(std::move(connection.stream), false);
+}
 
+std::unique_ptr<ByteStream> FtpWorker::takeHandedOver(FtpHandover& handover)
+{
+    std::optional<FtpHandover::Taken> taken = handover.take(kTakeOverWaitMs, [this] { return alive(); });
+    if (!taken || !taken->stream)
+        return nullptr;
+    std::unique_ptr<ByteStream> stream = std::move(taken->stream);
+    if (ticksSince(taken->idleSince, tickNow()) > m_task.settings.ftpReuseIdleMs) {
+        m_channel.logLine(ConnectionLogKind::Status, "The connection of the job before was idle too long.");
+        stream->close();
+        return nullptr;
+    }
+    // An idle control connection has nothing to say: anything readable is
+    // the server's goodbye (a 421 or the end of the connection).
+    pollfd wait{nativeHandleOf(stream.get()), POLLIN, 0};
+    if (wait.fd < 0 || ::poll(&wait, 1, 0) != 0) {
+        m_channel.logLine(ConnectionLogKind::Status, "The server closed the connection of the job before.");
+        stream->close();
+        return nullptr;
+    }
+    return stream;
+}
+
+FtpSession FtpWorker::session() const
+{
+    const UrlEntry& url = m_task.url;
     FtpSession session;
     session.host = url.host;
     session.port = url.port;
@@ -168,8 +225,25 @@ CycleResult FtpWorker::runCycle()
     session.activeAllowed = !isTunnel(m_task.proxy) && m_controlPeer.find(':') == std::string::npos;
     session.asciiTypes = m_task.settings.asciiTypes;
     session.siteLimitKnown = url.siteLimit != nullptr;
+    return session;
+}
 
-    FtpControl control(std::move(session), m_channel);
+CycleResult FtpWorker::talk(std::unique_ptr<ByteStream> stream, bool reused)
+{
+    m_control = std::move(stream);
+    m_data.reset();
+    m_listener.close();
+    m_reader = FtpReplyReader();
+    m_ioEnd.reset();
+    m_dataClosed = false;
+    m_loggedIn = false;
+    m_receiving = false;
+    m_complete = false;
+    m_reported = false;
+    m_reusedFailed = false;
+    m_controlPeer = SocketPeerAddress(nativeHandleOf(m_control.get()));
+
+    FtpControl control(session(), m_channel);
     control.writer = [this](std::string_view line) {
         const std::string bytes = std::string(line) + "\r\n";
         return writeAll(*m_control, bytes, dataTimeoutMs()).ok();
@@ -178,12 +252,50 @@ CycleResult FtpWorker::runCycle()
         m_data.reset();
         return BuildPortCommand(nativeHandleOf(m_control.get()), m_listener);
     };
-    const CycleResult result = converse(control);
+    CycleResult result{CycleEnd::ErrorStep};
+    if (!reused) {
+        result = converse(control);
+    } else {
+        m_channel.logLine(ConnectionLogKind::Status, "Logged in already: the connection of the job before.");
+        m_lastActivity = tickNow();
+        if (ResumeFtpLoggedIn(control) != FtpPumpResult::Error)
+            result = converse(control);
+        // A connection that fails before the file's answer is no fault of
+        // the site: a fresh login follows at once.
+        m_reusedFailed = !m_reported && result.end == CycleEnd::ErrorStep;
+    }
     m_data.reset();
     m_listener.close();
-    m_control->close();
+    if (result.end == CycleEnd::Ended && m_task.handOn && m_task.handOn->wanted() && readyToHandOn(control)) {
+        m_task.handOn->deliver(std::move(m_control), m_lastActivity);
+    } else {
+        m_control->close();
+    }
     m_control.reset();
     return result;
+}
+
+bool FtpWorker::readyToHandOn(FtpControl& control)
+{
+    if (!m_loggedIn || (m_ioEnd && m_ioEnd->end != CycleEnd::Ended))
+        return false;
+    if (!m_complete) {
+        if (!m_receiving)
+            return false;
+        // The data connection is closed now; the server's reply to RETR
+        // (226, or 426 for what it could not send) frees the connection.
+        AbandonFtpTransfer(control);
+        m_ioEnd.reset();
+        const uint32_t started = tickNow();
+        for (;;) {
+            const FtpPumpResult result = pump(control, kPassWaitMs);
+            if (result == FtpPumpResult::TransferComplete)
+                break;
+            if (result != FtpPumpResult::Nothing || ticksSince(started, tickNow()) > kHandOverDrainMs)
+                return false;
+        }
+    }
+    return m_reader.idle();
 }
 
 CycleResult FtpWorker::fromDialogue(FtpPumpResult result, const FtpControl& control)
@@ -204,6 +316,7 @@ CycleResult FtpWorker::converse(FtpControl& control)
     FtpPumpResult result = pumpUntilResult(control);
     if (result != FtpPumpResult::LoggedIn)
         return fromDialogue(result, control);
+    m_loggedIn = true;
 
     result = BeginFtpSizeQuery(control);
     if (result == FtpPumpResult::Nothing)
@@ -215,6 +328,7 @@ CycleResult FtpWorker::converse(FtpControl& control)
     info.outcome = ResponseOutcome::Success;
     info.resume = control.canResume ? ResumeInfo::Honoured : ResumeInfo::NotHonoured;
     info.size = result == FtpPumpResult::SizeKnown ? control.size : -1;
+    m_reported = true;
     if (m_channel.response(info, ProtocolKind::Ftp) == 0)
         return {CycleEnd::Ended};
 
@@ -406,8 +520,10 @@ std::optional<CycleResult> FtpWorker::nextRange(FtpControl& control, bool comple
 
 CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
 {
-    bool receiving = false;
-    bool complete = false;
+    bool& receiving = m_receiving;
+    bool& complete = m_complete;
+    receiving = false;
+    complete = false;
     m_blockTaken = false;
     m_lastActivity = tickNow();
     for (;;) {

@@ -19,6 +19,7 @@
 
 #include "config/proxy_entry.h"
 #include "net/connection_log.h"
+#include "net/ftp_handover.h"
 #include "net/response_info.h"
 #include "net/url_entry.h"
 #include "net/write_result.h"
@@ -111,6 +112,9 @@ struct TransferSettings {
     std::string asciiTypes = ".txt";  // "AsciiMode" (FTP)
     std::string anonymousPassword;  // "EMail" (FTP)
     bool ftpPassive = true;  // FTP passive mode: the flag of proxy entry 0
+    // An FTP connection handed over after being idle this long is not used:
+    // servers drop idle sessions, and a fresh login is cheaper than a failure.
+    uint32_t ftpReuseIdleMs = 30000;
 };
 
 // Everything a transfer thread starts with (the ThreadStartBlock's content).
@@ -124,6 +128,11 @@ struct TransferTask {
     SpeedLimiter* limiter = nullptr;  // borrowed from the application
     const TlsClientContext* tls = nullptr;  // borrowed from the application
     const CookieJar* cookies = nullptr;  // borrowed from the application; null: none
+    // FTP ("Reuse FTP connections"): where this worker's logged-in control
+    // connection goes when its job finishes, and the connection of the job
+    // before that it may take over instead of logging in. Either may be null.
+    std::shared_ptr<FtpHandover> handOn;
+    std::shared_ptr<FtpHandover> takeOver;
 };
 
 // A thread procedure: runs one part's transfer to its end. 0 ended, 1

@@ -259,6 +259,18 @@ void Registry::apply(const JournalEntry& entry)
         std::erase_if(key->values, [&](const auto& named) { return foldCase(named.first) == folded; });
         break;
     }
+    case JournalEntry::Op::CreateKey: {
+        Key& key = m_keys[entry.keyId];
+        if (key.path.empty())
+            key.path = entry.keyPath;
+        break;
+    }
+    case JournalEntry::Op::DeleteKeyIfEmpty: {
+        auto it = m_keys.find(entry.keyId);
+        if (it != m_keys.end() && it->second.values.empty())
+            m_keys.erase(it);
+        break;
+    }
     case JournalEntry::Op::DeleteTree: {
         std::string childPrefix = entry.keyId + '\\';
         std::erase_if(m_keys, [&](const auto& item) {
@@ -309,9 +321,7 @@ std::optional<std::vector<uint8_t>> Registry::readBinary(Hive hive, std::string_
 void Registry::write(Hive hive, std::string_view key, std::string_view name, RegValue value)
 {
     std::string path = keyPath(hive, key);
-    JournalEntry entry{JournalEntry::Op::Write, foldCase(path), path, std::string(name), std::move(value)};
-    apply(entry);
-    m_journal.push_back(std::move(entry));
+    apply({JournalEntry::Op::Write, foldCase(path), path, std::string(name), std::move(value)});
 }
 
 void Registry::writeDword(Hive hive, std::string_view key, std::string_view name, uint32_t value)
@@ -343,9 +353,7 @@ bool Registry::deleteValue(Hive hive, std::string_view key, std::string_view nam
     if (!read(hive, key, name))
         return false;
     std::string path = keyPath(hive, key);
-    JournalEntry entry{JournalEntry::Op::DeleteValue, foldCase(path), path, std::string(name), {}};
-    apply(entry);
-    m_journal.push_back(std::move(entry));
+    apply({JournalEntry::Op::DeleteValue, foldCase(path), path, std::string(name), {}});
     return true;
 }
 
@@ -354,9 +362,7 @@ bool Registry::deleteKeyTree(Hive hive, std::string_view key)
     std::string path = keyPath(hive, key);
     if (!keyExists(hive, key))
         return false;
-    JournalEntry entry{JournalEntry::Op::DeleteTree, foldCase(path), path, {}, {}};
-    apply(entry);
-    m_journal.push_back(std::move(entry));
+    apply({JournalEntry::Op::DeleteTree, foldCase(path), path, {}, {}});
     return true;
 }
 
@@ -522,7 +528,7 @@ Registry Registry::fromText(std::string_view text)
 bool Registry::load()
 {
     m_keys.clear();
-    m_journal.clear();
+    m_baseline.clear();
     if (m_file.empty())
         return true;
     std::error_code error;
@@ -539,29 +545,90 @@ bool Registry::load()
     if (in.bad())
         return false;
     parseInto(content.str());
+    m_baseline = m_keys;
     return true;
+}
+
+namespace {
+
+const RegValue* findValue(const std::vector<std::pair<std::string, RegValue>>& values, std::string_view folded)
+{
+    for (const auto& [name, value] : values) {
+        if (name.size() == folded.size() && std::equal(name.begin(), name.end(), folded.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+            }))
+            return &value;
+    }
+    return nullptr;
+}
+
+bool sameValue(const RegValue& a, const RegValue& b)
+{
+    if (a.type != b.type)
+        return false;
+    switch (a.type) {
+    case RegType::Dword: return a.dword == b.dword;
+    case RegType::String: return a.text == b.text;
+    case RegType::Binary: return a.bytes == b.bytes;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<Registry::JournalEntry> Registry::changesSinceBaseline() const
+{
+    using Op = JournalEntry::Op;
+    std::vector<JournalEntry> changes;
+    // Removals first, so that a key deleted and written again ends up with
+    // exactly the values written.
+    for (const auto& [id, before] : m_baseline) {
+        const Key* now = findKey(id);
+        for (const auto& named : before.values) {
+            if (!now || !findValue(now->values, foldCase(named.first)))
+                changes.push_back({Op::DeleteValue, id, before.path, named.first, {}});
+        }
+        if (!now)
+            changes.push_back({Op::DeleteKeyIfEmpty, id, before.path, {}, {}});
+    }
+    for (const auto& [id, key] : m_keys) {
+        auto old = m_baseline.find(id);
+        const Key* before = old == m_baseline.end() ? nullptr : &old->second;
+        if (!before && key.values.empty())
+            changes.push_back({Op::CreateKey, id, key.path, {}, {}});
+        for (const auto& [name, value] : key.values) {
+            const RegValue* was = before ? findValue(before->values, foldCase(name)) : nullptr;
+            if (!was || !sameValue(*was, value))
+                changes.push_back({Op::Write, id, key.path, name, value});
+        }
+    }
+    return changes;
 }
 
 bool Registry::flush()
 {
-    if (m_file.empty() || m_journal.empty())
+    if (m_file.empty())
+        return true;
+    const std::vector<JournalEntry> changes = changesSinceBaseline();
+    if (changes.empty())
         return true;
     FileLock lock(lockPathFor(m_file));
     if (!lock.locked())
         return false;
 
     // Replay our changes over whatever is on disk now, so that values another
-    // process wrote since our load survive.
+    // process (or the user, with an editor) wrote since our load survive
+    // unless we changed the same value ourselves.
     Registry merged(m_file);
     if (!merged.load())
         return false;
-    for (const JournalEntry& entry : m_journal)
+    for (const JournalEntry& entry : changes)
         merged.apply(entry);
     removeStaleTemporaries(m_file);
     if (!writeFileAtomically(m_file, merged.toText()))
         return false;
     m_keys = std::move(merged.m_keys);
-    m_journal.clear();
+    m_baseline = m_keys;
     return true;
 }
 

@@ -7,13 +7,15 @@
 // first written with.
 //
 // The whole store lives in memory. `flush()` persists it as a text file in
-// the regedit export format ("Windows Registry Editor Version 5.00"). Changes
-// made since the last flush are kept as a journal: a flush takes an exclusive
-// file lock, re-reads the file, replays the journal on top of what another
-// process may have written meanwhile, and replaces the file atomically
-// (temporary file, fsync, rename). A crash at any moment leaves either the old
-// or the new file whole, and two processes flushing at once never lose each
-// other's values.
+// the regedit export format ("Windows Registry Editor Version 5.00"). A flush
+// writes only what differs from the store as last loaded or flushed: it takes
+// an exclusive file lock, re-reads the file, replays those differences on top
+// of what another process (or the user, with an editor) may have written
+// meanwhile, and replaces the file atomically (temporary file, fsync, rename).
+// Writing a value that equals the one held is therefore no change, so a save
+// of every setting never puts back values edited outside the program. A crash
+// at any moment leaves either the old or the new file whole, and two processes
+// flushing at once never lose each other's values.
 //
 // Thread: not thread-safe; the owner serialises access (the program touches
 // settings on its loop thread only).
@@ -48,7 +50,7 @@ public:
     // are skipped. Returns false only when the file exists but cannot be read.
     bool load();
 
-    // Persists the journal as described above. Returns true when there was
+    // Persists the changes since the last load or flush as described above. Returns true when there was
     // nothing to do or the file was replaced. A memory-only store always
     // succeeds.
     bool flush();
@@ -85,7 +87,7 @@ private:
         std::vector<std::pair<std::string, RegValue>> values;
     };
     struct JournalEntry {
-        enum class Op { Write, DeleteValue, DeleteTree } op;
+        enum class Op { Write, DeleteValue, DeleteTree, CreateKey, DeleteKeyIfEmpty } op;
         std::string keyId;
         std::string keyPath;
         std::string name;
@@ -96,6 +98,7 @@ private:
     static std::string keyPath(Hive hive, std::string_view key);
     static std::string foldCase(std::string_view text);
     void apply(const JournalEntry& entry);
+    std::vector<JournalEntry> changesSinceBaseline() const;
     void parseInto(std::string_view text);
     Key* findKey(const std::string& id);
     const Key* findKey(const std::string& id) const;
@@ -104,7 +107,8 @@ private:
     // Keyed by the case-folded full path; the map order gives parents before
     // children in the saved file.
     std::map<std::string, Key> m_keys;
-    std::vector<JournalEntry> m_journal;
+    // The keys as last loaded or flushed: what a flush compares with.
+    std::map<std::string, Key> m_baseline;
 };
 
 // The key below HKEY_CURRENT_USER where the program keeps its settings.

@@ -73,7 +73,12 @@ bool Application::start(std::string& error)
     environment.localeName = localeNameFrom(m_environment);
     m_settings = std::make_unique<AppSettings>(*m_registry, environment);
     m_settings->LoadSettings();
+    // Saved at once, so that the file holds every value (defaults and what
+    // the load converted) and later saves write only what this run changes:
+    // edits made to the file meanwhile are not undone by unchanged values.
+    m_settings->SaveSettings();
     m_limiter.setSettings(speedSettingsFrom(*m_settings));
+    m_limiter.setMode(startSpeedMode(*m_settings));
     m_started = true;
     return error.empty();
 }
@@ -81,6 +86,22 @@ bool Application::start(std::string& error)
 bool Application::saveSettings()
 {
     return m_started && m_settings && m_settings->SaveSettings();
+}
+
+bool Application::changeSettings(const std::function<void(AppSettings&)>& change)
+{
+    if (!m_started || !m_settings)
+        return false;
+    change(*m_settings);
+    m_limiter.setSettings(speedSettingsFrom(*m_settings));
+    return saveSettings();
+}
+
+void Application::chooseSpeedMode(SpeedMode mode)
+{
+    m_limiter.setMode(mode);
+    if (m_settings && static_cast<int32_t>(mode) != m_settings->speedMode())
+        changeSettings([mode](AppSettings& settings) { settings.setSpeedMode(static_cast<int32_t>(mode)); });
 }
 
 void Application::stop()
@@ -98,6 +119,14 @@ SpeedSettings speedSettingsFrom(const AppSettings& settings)
     speed.perConnection = static_cast<uint32_t>(settings.keepPerConnection());
     speed.bandwidth = static_cast<uint32_t>(settings.connectionBandwidth());
     return speed;
+}
+
+SpeedMode startSpeedMode(const AppSettings& settings)
+{
+    if (settings.GetOption(OptionId::RememberSpeedMode) == 0)
+        return SpeedMode::Unlimited;
+    const int32_t mode = settings.speedMode();
+    return mode >= 0 && mode <= 2 ? static_cast<SpeedMode>(mode) : SpeedMode::Unlimited;
 }
 
 }  // namespace fetchora

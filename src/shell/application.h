@@ -6,6 +6,7 @@
 //
 // Thread: created, started and stopped on the thread that runs the loop.
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,12 +33,27 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // Finds the folders, loads the settings store and the settings. False
-    // with a message saying what went wrong and what to do.
+    // Finds the folders, loads the settings store and the settings and saves
+    // them back at once (see saveSettings). False with a message saying what
+    // went wrong and what to do.
     bool start(std::string& error);
 
-    // Writes the settings back (only after a successful start).
+    // Writes the settings back (only after a successful start): at exit, and
+    // through changeSettings. Only values that differ from the ones saved at
+    // start (or at the last save) are written, so edits made to the file
+    // meanwhile stay unless the same value was changed here too. Per-run overrides are never written (see
+    // AppSettings::SetRunOverride).
     bool saveSettings();
+
+    // The front ends' way to change settings for good (an options page
+    // accepted, a job's settings saved as default): applies the change, hands
+    // the speed figures to the limiter and saves at once.
+    bool changeSettings(const std::function<void(AppSettings&)>& change);
+
+    // A speed-mode command: the limiter switches (choosing the current mode
+    // does nothing) and the mode is kept in the settings, where it is saved
+    // when "Remember" is on.
+    void chooseSpeedMode(SpeedMode mode);
 
     // Removes the temporary folder. Called once at exit.
     void stop();
@@ -69,5 +85,9 @@ private:
 
 // The speed settings of the limiter as the settings store holds them.
 SpeedSettings speedSettingsFrom(const AppSettings& settings);
+
+// The mode the limiter starts in: the remembered "SpeedMode" when "Remember"
+// is on, else Unlimited.
+SpeedMode startSpeedMode(const AppSettings& settings);
 
 }  // namespace fetchora

@@ -11,6 +11,7 @@
 #include "model/database_file.h"
 #include "net/tls_stream.h"
 #include "shell/application.h"
+#include "shell/speed_timer.h"
 #include "shell/transfer_procedures.h"
 
 namespace fetchora {
@@ -32,6 +33,7 @@ EngineServices::EngineServices(Application& app, RunnerHost& host, const std::st
     m_hostWindow = std::make_unique<RunnerHostWindow>(app.loop(), host);
     m_smallFiles = std::make_unique<LinkSmallFileInspector>();
     m_hostWindow->create();
+    m_speedTimer = std::make_unique<SpeedTimer>(app.loop(), app.limiter());
 
     m_context.settings = &settings;
     m_context.sites = m_sites.get();

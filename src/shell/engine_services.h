@@ -2,8 +2,9 @@
 // What every front end builds before jobs can run: the TLS context, the
 // per-site connection table, the transfer threads with their procedures, the
 // retirement list of handle blocks, the small-file check's link reader, the
-// window that delivers the runner's posted messages to the host, and the
-// EngineContext that points at all of them. Also the database save that flushes running jobs first.
+// window that delivers the runner's posted messages to the host, the speed
+// timer (the automatic limit, once a second), and the EngineContext that
+// points at all of them. Also the database save that flushes running jobs first.
 //
 // Thread: built, used and destroyed on the loop thread. Owns the objects
 // above; borrows the application (settings, loop, lock, limiter, clock) and
@@ -23,6 +24,7 @@ class CZoviradDoc;
 class RetiredHandleBlocks;
 class RunnerHostWindow;
 class SmallFileInspector;
+class SpeedTimer;
 class SiteConnectionTable;
 class TlsClientContext;
 class TransferThreads;
@@ -53,6 +55,7 @@ private:
     std::unique_ptr<RetiredHandleBlocks> m_retired;
     std::unique_ptr<RunnerHostWindow> m_hostWindow;
     std::unique_ptr<SmallFileInspector> m_smallFiles;
+    std::unique_ptr<SpeedTimer> m_speedTimer;
     EngineContext m_context;
 };
 

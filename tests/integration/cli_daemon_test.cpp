@@ -2,6 +2,8 @@
 // over with --send and downloaded from nginx on 127.0.0.1, status lines read
 // with --info while a rate-limited download runs, and the job database left
 // behind after SIGTERM.
+#include "config/settings_key.h"
+#include "platform/registry.h"
 #include "support/cli_process.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
@@ -162,6 +164,29 @@ TEST_F(CliDaemon, HandsUrlsOverDownloadsThemReportsStatusAndKeepsTheJobsAfterSig
     std::smatch partial;
     EXPECT_TRUE(std::regex_search(listing, partial, std::regex(R"(slow\.bin.*"completedBytes":([1-9][0-9]*))")))
         << listing;
+}
+
+TEST_F(CliDaemon, SavesItsSettingsAtExitWithoutUndoingEditsMadeWhileItRan)
+{
+    std::filesystem::create_directories(m_dir / "daemon");
+    CliProcess daemon({"--daemon"}, environment(), m_dir / "daemon");
+    ASSERT_TRUE(eventually([&] { return cli({"--info", "-1"}) == 0; }, 30s)) << daemon.standardError();
+
+    const std::filesystem::path file = m_dir / "home" / "settings.reg";
+    {
+        Registry editor(file);
+        ASSERT_TRUE(editor.load());
+        editor.writeDword(Hive::CurrentUser, settingsKey("Connection"), "CT", 33);
+        ASSERT_TRUE(editor.flush());
+    }
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(std::chrono::seconds(30)), 0) << daemon.standardError();
+
+    Registry saved(file);
+    ASSERT_TRUE(saved.load());
+    EXPECT_EQ(saved.readString(Hive::CurrentUser, settingsKey("General"), "Version"), "1.65");
+    EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "SimJobs"), 3u);
+    EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "CT"), 33u);
 }
 
 }  // namespace

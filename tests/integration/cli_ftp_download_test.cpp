@@ -3,6 +3,7 @@
 // and CONNECT tunnels, its output compared byte for byte with the source.
 #include "config/app_settings.h"
 #include "config/proxy_entry.h"
+#include "config/settings_key.h"
 #include "platform/registry.h"
 #include "shell/application.h"
 #include "support/cli_process.h"
@@ -158,6 +159,70 @@ TEST_F(CliFtpDownload, BigFileWithEightConnectionsFromPyftpdlibAndVsftpdIsByteId
         << log << test::readFile(vsftpd.logFile());
     EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "vs" / "big.bin"));
     EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "vs" / "big.bin.kx!"));
+}
+
+TEST_F(CliFtpDownload, TheNextJobForTheSameSiteTakesOverTheLoginOnlyWhenReuseIsOn)
+{
+    PyftpdlibPeer pyftpdlib;
+    const auto first = pyftpdlib.userRoot() / "first.bin";
+    const auto second = pyftpdlib.userRoot() / "second.bin";
+    test::writePseudoRandomFile(first, 3 << 20, 41);
+    test::writePseudoRandomFile(second, 2 << 20, 42);
+    const std::string login = std::string(PyftpdlibPeer::kFtpUser) + ":" + PyftpdlibPeer::kFtpPassword;
+    // One job at a time, so that the second starts when the first is done.
+    changeSettings([](AppSettings& settings) {
+        settings.SetOption(OptionId::SimJobs, 1);
+        settings.SetOption(OptionId::ReuseFtpConnections, 0);
+    });
+
+    const auto runBoth = [&](const std::filesystem::path& folder, std::string* log) {
+        std::filesystem::create_directories(folder);
+        CliProcess cli({"-q", "-v", "-s", "1", "-d", folder.string(), ftpUrl(pyftpdlib.port(), "first.bin", login),
+                        ftpUrl(pyftpdlib.port(), "second.bin", login)},
+                       environment(), m_dir.path());
+        const int code = cli.wait(kRunTimeout);
+        *log = cli.standardError();
+        return code;
+    };
+
+    std::string log;
+    ASSERT_EQ(runBoth(m_dir / "out" / "off", &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(first, m_dir / "out" / "off" / "first.bin"));
+    EXPECT_TRUE(test::sameFileBytes(second, m_dir / "out" / "off" / "second.bin"));
+    EXPECT_EQ(pyftpdlib.logins(), 2) << log;
+
+    changeSettings([](AppSettings& settings) { settings.SetOption(OptionId::ReuseFtpConnections, 1); });
+    ASSERT_EQ(runBoth(m_dir / "out" / "on", &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(first, m_dir / "out" / "on" / "first.bin"));
+    EXPECT_TRUE(test::sameFileBytes(second, m_dir / "out" / "on" / "second.bin"));
+    EXPECT_EQ(pyftpdlib.logins(), 3) << log;
+    EXPECT_NE(log.find("status Logged in already: the connection of the job before."), std::string::npos) << log;
+}
+
+TEST_F(CliFtpDownload, ADownloadRunSavesTheSettingsAtExitButNotItsOwnSpeedLimit)
+{
+    PyftpdlibPeer pyftpdlib;
+    const auto source = pyftpdlib.anonymousRoot() / "small.bin";
+    test::writePseudoRandomFile(source, 200000, 43);
+    const std::filesystem::path file = m_dir / "home" / kSettingsFileName;
+    {
+        // A settings file written by hand, with one value of its own.
+        Registry handMade(file);
+        handMade.writeDword(Hive::CurrentUser, settingsKey("Connection"), "CT", 77);
+        ASSERT_TRUE(handMade.flush());
+    }
+
+    std::string log;
+    ASSERT_EQ(download(m_dir / "out", {"--limit", "5000000"}, ftpUrl(pyftpdlib.port(), "small.bin"), &log), 0) << log;
+    EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "small.bin"));
+
+    Registry saved(file);
+    ASSERT_TRUE(saved.load());
+    EXPECT_EQ(saved.readString(Hive::CurrentUser, settingsKey("General"), "Version"), "1.65");
+    EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "CT"), 77u);
+    // --limit is for that run only.
+    EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "Speed Limit"), 25000u);
+    EXPECT_FALSE(saved.read(Hive::CurrentUser, settingsKey("General"), "SpeedMode").has_value());
 }
 
 TEST_F(CliFtpDownload, ActiveModeDownloadIsByteIdentical)

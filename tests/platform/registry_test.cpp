@@ -165,6 +165,67 @@ TEST(Registry, FlushKeepsValuesAnotherProcessWroteSinceOurLoad)
     EXPECT_EQ(first.readDword(Hive::CurrentUser, kKey, "B"), 2u);
 }
 
+TEST(Registry, RewritingHeldValuesLeavesValuesEditedOnDiskAlone)
+{
+    TempDir dir;
+    {
+        Registry setup(dir / "s.reg");
+        setup.writeDword(Hive::CurrentUser, kKey, "Kept", 1);
+        setup.writeString(Hive::CurrentUser, kKey, "Text", "old");
+        setup.writeDword(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Proxy\\0", "Port", 8080);
+        ASSERT_TRUE(setup.flush());
+    }
+    Registry program(dir / "s.reg");
+    ASSERT_TRUE(program.load());
+
+    // Someone edits the file while the program runs.
+    Registry editor(dir / "s.reg");
+    ASSERT_TRUE(editor.load());
+    editor.writeDword(Hive::CurrentUser, kKey, "Kept", 7);
+    editor.writeString(Hive::CurrentUser, kKey, "Text", "edited");
+    editor.writeDword(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Proxy\\0", "Port", 3128);
+    ASSERT_TRUE(editor.flush());
+
+    // The program saves everything it holds, as a settings save does: the
+    // same values, and a list section deleted and written back unchanged.
+    program.writeDword(Hive::CurrentUser, kKey, "Kept", 1);
+    program.writeString(Hive::CurrentUser, kKey, "Text", "old");
+    ASSERT_TRUE(program.deleteKeyTree(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Proxy"));
+    program.writeDword(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Proxy\\0", "Port", 8080);
+    program.writeDword(Hive::CurrentUser, kKey, "Changed", 5);
+    ASSERT_TRUE(program.flush());
+
+    Registry result(dir / "s.reg");
+    ASSERT_TRUE(result.load());
+    EXPECT_EQ(result.readDword(Hive::CurrentUser, kKey, "Kept"), 7u);
+    EXPECT_EQ(result.readString(Hive::CurrentUser, kKey, "Text"), "edited");
+    EXPECT_EQ(result.readDword(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Proxy\\0", "Port"), 3128u);
+    EXPECT_EQ(result.readDword(Hive::CurrentUser, kKey, "Changed"), 5u);
+}
+
+TEST(Registry, ValuesChangedOrRemovedInMemoryReachTheFile)
+{
+    TempDir dir;
+    Registry store(dir / "s.reg");
+    store.writeDword(Hive::CurrentUser, kKey, "A", 1);
+    store.writeDword(Hive::CurrentUser, kKey, "B", 2);
+    store.writeDword(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Gone", "C", 3);
+    ASSERT_TRUE(store.flush());
+    // A change and a change back is no change at all.
+    store.writeDword(Hive::CurrentUser, kKey, "B", 9);
+    store.writeDword(Hive::CurrentUser, kKey, "B", 2);
+    // Another type under the same name is a change.
+    store.writeString(Hive::CurrentUser, kKey, "A", "1");
+    ASSERT_TRUE(store.deleteKeyTree(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Gone"));
+    ASSERT_TRUE(store.flush());
+
+    Registry result(dir / "s.reg");
+    ASSERT_TRUE(result.load());
+    EXPECT_EQ(result.readString(Hive::CurrentUser, kKey, "A"), "1");
+    EXPECT_EQ(result.readDword(Hive::CurrentUser, kKey, "B"), 2u);
+    EXPECT_FALSE(result.keyExists(Hive::CurrentUser, "Software\\Korvex\\Korvex\\Gone"));
+}
+
 TEST(Registry, TwoProcessesSavingAtOnceLoseNothing)
 {
     TempDir dir;

@@ -1,5 +1,7 @@
 #include "shell/application.h"
 
+#include "config/settings_key.h"
+#include "platform/registry.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +37,113 @@ TEST(Application, StartsInTheProfileFolderAndSavesSettingsThere)
     std::string error;
     ASSERT_TRUE(again.start(error)) << error;
     EXPECT_EQ(again.settings().GetOption(OptionId::ConnectTimeout), 120);
+}
+
+Environment profileEnvironment(const TempDir& dir)
+{
+    return mapEnvironment({{"FETCHORA_HOME", (dir / "profile").string()},
+                           {"TMPDIR", dir.path().string()},
+                           {"HOME", dir.path().string()}});
+}
+
+TEST(Application, AChangeFromTheFrontEndIsSavedAtOnceAndEditsMadeMeanwhileSurviveTheExitSave)
+{
+    TempDir dir;
+    const Environment environment = profileEnvironment(dir);
+    {
+        Application app(environment);
+        std::string error;
+        ASSERT_TRUE(app.start(error)) << error;
+        ASSERT_TRUE(app.changeSettings([](AppSettings& settings) {
+            settings.SetOption(OptionId::SimJobs, 5);
+            settings.setSpeedLimit(40000);
+        }));
+        // The limiter follows at once.
+        EXPECT_EQ(app.limiter().settings().manualLimit, 40000u);
+
+        // The user edits the file while the program runs.
+        Registry editor(dir / "profile" / "settings.reg");
+        ASSERT_TRUE(editor.load());
+        editor.writeDword(Hive::CurrentUser, settingsKey("Connection"), "CT", 33);
+        editor.writeDword(Hive::CurrentUser, settingsKey("Connection"), "SimJobs", 2);
+        ASSERT_TRUE(editor.flush());
+
+        // A change after the edit wins over it; untouched values do not.
+        app.settings().SetOption(OptionId::SimJobs, 4);
+        ASSERT_TRUE(app.saveSettings());
+        app.stop();
+    }
+    Application again(environment);
+    std::string error;
+    ASSERT_TRUE(again.start(error)) << error;
+    EXPECT_EQ(again.settings().GetOption(OptionId::ConnectTimeout), 33);
+    EXPECT_EQ(again.settings().GetOption(OptionId::SimJobs), 4);
+    EXPECT_EQ(again.settings().speedLimit(), 40000);
+}
+
+TEST(Application, PerRunOverridesAreAnsweredButNeverSaved)
+{
+    TempDir dir;
+    const Environment environment = profileEnvironment(dir);
+    {
+        Application app(environment);
+        std::string error;
+        ASSERT_TRUE(app.start(error)) << error;
+        AppSettings& settings = app.settings();
+        ASSERT_TRUE(settings.SetRunOverride(OptionId::RetryCount, 3));
+        ASSERT_TRUE(settings.SetRunOverride(OptionId::ConnectTimeout, 120));
+        ASSERT_EQ(settings.GetOption(OptionId::AlwaysRetry), 0x1000);
+        ASSERT_TRUE(settings.SetRunOverride(OptionId::AlwaysRetry, 0));
+        EXPECT_EQ(settings.GetOption(OptionId::RetryCount), 3);
+        EXPECT_EQ(settings.GetOption(OptionId::ConnectTimeout), 120);
+        EXPECT_EQ(settings.GetOption(OptionId::AlwaysRetry), 0);
+        // Held to the option's range like a lasting value.
+        ASSERT_TRUE(settings.SetRunOverride(OptionId::SimJobs, 500));
+        EXPECT_EQ(settings.GetOption(OptionId::SimJobs), settings.GetOption(OptionId::MaxSimJobs));
+        // A lasting change underneath an override is kept for the save.
+        ASSERT_TRUE(app.changeSettings([](AppSettings& s) { s.SetOption(OptionId::ConnectTimeout, 45); }));
+        EXPECT_EQ(settings.GetOption(OptionId::ConnectTimeout), 120);
+        EXPECT_FALSE(settings.SetRunOverride(OptionId::FtpProxyDefault, 1));
+        ASSERT_TRUE(app.saveSettings());
+        app.stop();
+    }
+    Application again(environment);
+    std::string error;
+    ASSERT_TRUE(again.start(error)) << error;
+    EXPECT_EQ(again.settings().GetOption(OptionId::RetryCount), 99);
+    EXPECT_EQ(again.settings().GetOption(OptionId::ConnectTimeout), 45);
+    EXPECT_EQ(again.settings().GetOption(OptionId::AlwaysRetry), 0x1000);
+    EXPECT_EQ(again.settings().GetOption(OptionId::SimJobs), 3);
+}
+
+TEST(Application, TheRememberedSpeedModeIsAppliedAtStartOnlyWhenRememberIsOn)
+{
+    TempDir dir;
+    const Environment environment = profileEnvironment(dir);
+    {
+        Application app(environment);
+        std::string error;
+        ASSERT_TRUE(app.start(error)) << error;
+        EXPECT_EQ(app.limiter().mode(), SpeedMode::Unlimited);
+        ASSERT_TRUE(app.changeSettings([](AppSettings& s) { s.SetOption(OptionId::RememberSpeedMode, 1); }));
+        app.chooseSpeedMode(SpeedMode::Manual);
+        EXPECT_EQ(app.limiter().mode(), SpeedMode::Manual);
+        app.stop();
+    }
+    {
+        Application app(environment);
+        std::string error;
+        ASSERT_TRUE(app.start(error)) << error;
+        EXPECT_EQ(app.limiter().mode(), SpeedMode::Manual);
+        // Without "Remember" the mode is neither saved nor applied.
+        ASSERT_TRUE(app.changeSettings([](AppSettings& s) { s.SetOption(OptionId::RememberSpeedMode, 0); }));
+        app.chooseSpeedMode(SpeedMode::Automatic);
+        app.stop();
+    }
+    Application app(environment);
+    std::string error;
+    ASSERT_TRUE(app.start(error)) << error;
+    EXPECT_EQ(app.limiter().mode(), SpeedMode::Unlimited);
 }
 
 TEST(Application, AnUnusableProfileFolderStopsTheStartWithAHint)

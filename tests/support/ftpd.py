@@ -9,10 +9,13 @@
 #   FTP_MAX_CONS_PER_IP  sessions allowed from one address (0: no limit); one
 #                        more gets "421 Too many connections ..."
 #   FTP_MAX_RATE         bytes per second per data connection (0: no limit)
+#   FTP_IDLE_TIMEOUT     seconds a session may stay idle before the server
+#                        says 421 and closes it (0: the stock 300)
 #
 # STATS_FILE is rewritten whenever a session starts, ends or is refused, with
-# the lines "open N", "peak N" and "refused N", so that a test can tell how
-# many control connections were ever open at once.
+# the lines "open N", "peak N", "refused N" and "logins N", so that a test can
+# tell how many control connections were ever open at once and how many USER
+# commands the sessions sent.
 import logging
 import os
 import signal
@@ -28,13 +31,13 @@ stats_file = sys.argv[6]
 banner = os.environ.get("FTP_BANNER", "Fetchora test FTP server ready").split("|")
 max_rate = int(os.environ.get("FTP_MAX_RATE", "0"))
 
-stats = {"open": 0, "peak": 0, "refused": 0}
+stats = {"open": 0, "peak": 0, "refused": 0, "logins": 0}
 
 
 def write_stats():
     temporary = stats_file + ".new"
     with open(temporary, "w") as out:
-        for name in ("open", "peak", "refused"):
+        for name in ("open", "peak", "refused", "logins"):
             out.write("%s %d\n" % (name, stats[name]))
     os.replace(temporary, stats_file)
 
@@ -54,6 +57,11 @@ class Handler(FTPHandler):
             for line in banner[:-1]:
                 self.push("220-%s\r\n" % line)
             self.respond("220 %s" % banner[-1])
+
+    def ftp_USER(self, line):
+        stats["logins"] += 1
+        write_stats()
+        return FTPHandler.ftp_USER(self, line)
 
     def handle_max_cons_per_ip(self):
         stats["refused"] += 1
@@ -76,6 +84,8 @@ authorizer.add_user(os.environ.get("FTP_USER", "user"), os.environ.get("FTP_PASS
 Handler.authorizer = authorizer
 Handler.passive_ports = range(pasv_lo, pasv_hi + 1)
 Handler.auth_failed_timeout = 0
+if int(os.environ.get("FTP_IDLE_TIMEOUT", "0")) > 0:
+    Handler.timeout = int(os.environ["FTP_IDLE_TIMEOUT"])
 # The log shows where each transfer started, for resume checks.
 Handler.log_cmds_list = Handler.log_cmds_list + ["REST", "RETR", "SIZE", "PASV", "USER"]
 if max_rate > 0:

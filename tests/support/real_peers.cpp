@@ -382,6 +382,7 @@ PyftpdlibPeer::PyftpdlibPeer(FtpPeerOptions options)
                                         "FTP_PASS=" + std::string(kFtpPassword),
                                         "FTP_MAX_CONS_PER_IP=" + std::to_string(options.maxSessionsPerAddress),
                                         "FTP_MAX_RATE=" + std::to_string(options.maxBytesPerSecond),
+                                        "FTP_IDLE_TIMEOUT=" + std::to_string(options.idleTimeoutSeconds),
                                         python,
                                         script.string(),
                                         std::to_string(m_port),
@@ -415,6 +416,11 @@ int PyftpdlibPeer::peakSessions() const
 int PyftpdlibPeer::refusedSessions() const
 {
     return statistic("refused");
+}
+
+int PyftpdlibPeer::logins() const
+{
+    return statistic("logins");
 }
 
 VsftpdPeer::VsftpdPeer(FtpPeerOptions options)

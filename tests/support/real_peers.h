@@ -113,6 +113,9 @@ struct FtpPeerOptions {
     int maxSessionsPerAddress = 0;
     // Bytes per second per data connection. 0: no limit.
     int64_t maxBytesPerSecond = 0;
+    // Seconds an idle session lasts before the server closes it (pyftpdlib
+    // only). 0: the server's default.
+    int idleTimeoutSeconds = 0;
 };
 
 // Passive data connections use kFtpPassivePorts consecutive ports starting at
@@ -135,6 +138,8 @@ public:
     // many were refused for the per-address limit, since the start.
     int peakSessions() const;
     int refusedSessions() const;
+    // USER commands received since the start.
+    int logins() const;
 
     static constexpr const char* kFtpUser = "fetchuser";
     static constexpr const char* kFtpPassword = "fetchpass";
