@@ -248,7 +248,7 @@ void DaemonSession::offerConnection(DownloadJob& finished, DownloadJob& next)
 {
     if (finished.reusedConnection < 0 || next.reusedConnection >= 0 || finished.urlEntries.empty())
         return;
-    next.RebuildUrlEntries();
+    next.RebuildUrlEntries(&m_app.settings().siteRules());
     if (!next.urlEntries.empty()
         && canReuseFtpConnection(finished.urlEntries.front(), finished.ftpProxy, next.urlEntries.front(),
                                  next.ftpProxy))

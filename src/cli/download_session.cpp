@@ -123,6 +123,7 @@ bool DownloadSession::addJobs()
                   << " (use http://, https:// or ftp://)\n";
             return false;
         }
+        fresh->RebuildUrlEntries(&settings.siteRules());
         if (!m_options.outputName.empty())
             fresh->SetFileName(m_options.outputName);
 
