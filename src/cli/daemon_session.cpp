@@ -246,7 +246,7 @@ void DaemonSession::postFillQueue()
 
 void DaemonSession::offerConnection(DownloadJob& finished, DownloadJob& next)
 {
-    OfferFtpConnection(finished, next);
+    OfferFtpConnection(finished, next, &m_app.settings().siteRules());
 }
 
 void DaemonSession::allDownloadsDone(bool) {}

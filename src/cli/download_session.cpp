@@ -121,6 +121,7 @@ bool DownloadSession::addJobs()
             m_err << "fetchora-cli: not a URL fetchora can download: " << url << " (use http://, https:// or ftp://)\n";
             return false;
         }
+        fresh->RebuildUrlEntries(&settings.siteRules());
         if (!m_options.outputName.empty())
             fresh->SetFileName(m_options.outputName);
 

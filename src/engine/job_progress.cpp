@@ -109,13 +109,21 @@ std::string formatSizeCell(int64_t bytes, bool sizesInBytes)
     return digits + "KB";
 }
 
+int percentDone(int64_t completedBytes, int64_t fileSize)
+{
+    if (fileSize <= 0)
+        return 0;
+    const int64_t done = std::clamp<int64_t>(completedBytes, 0, fileSize);
+    // done / size * 100 without rounding and without overflow near the
+    // 64-bit limit: the remainder is scaled on its own.
+    return static_cast<int>(done / fileSize * 100 + static_cast<__int128>(done % fileSize) * 100 / fileSize);
+}
+
 std::string formatPercentCell(int64_t completedBytes, int64_t fileSize)
 {
-    if (fileSize < 0)
+    if (fileSize < 0 || completedBytes <= 0)
         return {};
-    // An empty file is whole as soon as it is known to be empty.
-    const int64_t percent = fileSize == 0 ? 100 : std::max<int64_t>(completedBytes, 0) * 100 / fileSize;
-    return printed("%d%c", static_cast<int>(std::min<int64_t>(percent, std::numeric_limits<int>::max())), '%');
+    return printed("%d%c", percentDone(completedBytes, fileSize), '%');
 }
 
 std::string formatSpeedCell(int64_t shortSpeed, bool sizesInBytes)

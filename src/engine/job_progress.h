@@ -65,7 +65,12 @@ std::string formatCompletedCell(int64_t completedBytes, bool sizesInBytes);
 // "Size" and other sizes in KB with thousands separators ("1,234KB"), or
 // "%I64d" below 1024 or in bytes.
 std::string formatSizeCell(int64_t bytes, bool sizesInBytes);
-// "Percent": "%d%%" when the size is known, else empty.
+// The share of the file received, in whole percent (truncated): 0 for a size
+// of 0 or less, never above 100 even when a damaged record claims more
+// bytes than the size. The list and the "DownloadInfo" lines both use it.
+int percentDone(int64_t completedBytes, int64_t fileSize);
+// "Percent": "%d%%" of percentDone; empty when the size is unknown or
+// nothing has been received.
 std::string formatPercentCell(int64_t completedBytes, int64_t fileSize);
 // "Speed": kilobytes per second as "%0.2f", or bytes as "%d"; empty when
 // there is no speed.

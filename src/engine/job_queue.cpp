@@ -151,11 +151,11 @@ bool canReuseFtpConnection(const UrlEntry& finished, const ProxyEntry* finishedP
         && finished.userName == next.userName && finishedProxy == nextProxy;
 }
 
-bool OfferFtpConnection(DownloadJob& finished, DownloadJob& next)
+bool OfferFtpConnection(DownloadJob& finished, DownloadJob& next, const SiteRuleList* siteRules)
 {
     if (!finished.reusedConnection || next.reusedConnection)
         return false;
-    next.RebuildUrlEntries();
+    next.RebuildUrlEntries(siteRules);
     if (next.urlEntries.empty())
         return false;
     const FtpHandover& connection = *finished.reusedConnection;

@@ -120,7 +120,8 @@ bool canReuseFtpConnection(const UrlEntry& finished, const ProxyEntry* finishedP
 // job when the next job's main URL is on the same host and port with the
 // same user name and the next job holds none yet. The proxy is compared when
 // the next job's part takes the connection, once its proxy is chosen.
-// Loop thread, under the job lock. True when it was moved.
-bool OfferFtpConnection(DownloadJob& finished, DownloadJob& next);
+// The next job's user name includes the login of its site rule when
+// siteRules is given. Loop thread, under the job lock. True when it was moved.
+bool OfferFtpConnection(DownloadJob& finished, DownloadJob& next, const SiteRuleList* siteRules = nullptr);
 
 }  // namespace fetchora

@@ -357,7 +357,7 @@ void JobRunner::chooseProxies()
 JobStartResult JobRunner::startJob()
 {
     dropParts();
-    m_job.RebuildUrlEntries();
+    m_job.RebuildUrlEntries(&m_ctx.settings->siteRules());
     m_urlStates.assign(m_job.urlEntries.size(), UrlState{});
     chooseProxies();
     m_job.retryCount = m_job.retryBase;

@@ -290,19 +290,17 @@ void JobRunner::goOnAfterMirrors(JobPart& mirrorPart)
     for (const auto& other : m_parts)
         transferRuns = transferRuns || (other.get() != &mirrorPart && other->isRunning());
     const size_t before = m_parts.size();
-    std::vector<size_t> indices;
-    if (!transferRuns) {
-        // The ping pass of a start: the real parts are made now.
+    // The mirror part becomes the first new transfer part, so that it is not
+    // left behind as a stopped part that the job's own log lines, its part
+    // count and the split would still count. With no transfer running this
+    // is the ping pass of a start: the real parts are made now.
+    if (!transferRuns)
         StopPart(mirrorPart, StopReason::Silent);
-        JobRangeView view = rangeView();
-        indices = StartParts(view, true);
-    } else {
-        mirrorPart.flags &= ~(kPartMirrorPing | kPartMirrorSearch);
-        JobRangeView view = rangeView();
-        indices = StartParts(view, false, mirrorIndex);
-        if (std::find(indices.begin(), indices.end(), mirrorIndex) == indices.end())
-            StopPart(mirrorPart, StopReason::Silent);
-    }
+    mirrorPart.flags &= ~(kPartMirrorPing | kPartMirrorSearch);
+    JobRangeView view = rangeView();
+    std::vector<size_t> indices = StartParts(view, !transferRuns, mirrorIndex);
+    if (transferRuns && std::find(indices.begin(), indices.end(), mirrorIndex) == indices.end())
+        StopPart(mirrorPart, StopReason::Silent);
     if (m_ctx.host) {
         for (size_t i = before; i < m_parts.size(); ++i)
             m_ctx.host->partAdded(m_job, *m_parts[i]);

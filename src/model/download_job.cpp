@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "config/site_rules.h"
 #include "model/category_tree.h"
 #include "net/url.h"
 
@@ -252,7 +253,25 @@ UrlEntry* DownloadJob::GetUrl(size_t index)
     return index < urlEntries.size() ? &urlEntries[index] : nullptr;
 }
 
-bool DownloadJob::RebuildUrlEntries()
+namespace {
+
+// A login written into the URL or onto the job wins; a site rule only fills
+// an entry that has none, and only when the rule says to log in.
+void takeSiteRuleLogin(UrlEntry& entry, const SiteRuleList& siteRules)
+{
+    if (!entry.userName.empty())
+        return;
+    const std::optional<std::string> text = CanonicalUrl(entry);
+    const SiteRule* rule = text ? siteRules.FindSiteRule(*text) : nullptr;
+    if (!rule || !(rule->flags & kSiteLogin) || rule->userName.empty())
+        return;
+    entry.userName = rule->userName;
+    entry.password = rule->password;
+}
+
+}  // namespace
+
+bool DownloadJob::RebuildUrlEntries(const SiteRuleList* siteRules)
 {
     urlEntries.clear();
     std::optional<UrlEntry> main = ParseUrl(url);
@@ -268,6 +287,10 @@ bool DownloadJob::RebuildUrlEntries()
         std::optional<UrlEntry> entry = ParseUrl(alternate.url);
         if (entry && IsTransferable(entry->service))
             urlEntries.push_back(std::move(*entry));
+    }
+    if (siteRules) {
+        for (UrlEntry& entry : urlEntries)
+            takeSiteRuleLogin(entry, *siteRules);
     }
     return true;
 }

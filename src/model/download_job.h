@@ -31,6 +31,7 @@ class CJobWnd;
 class DownloadJob;
 class JobRunner;
 struct ProxyEntry;
+class SiteRuleList;
 
 // The low byte of DownloadJob::state.
 enum class JobState : uint8_t { Ready = 1, Downloading = 2, Completed = 4, Failed = 8 };
@@ -262,10 +263,12 @@ public:
     const UrlEntry* GetUrl(size_t index) const;
     UrlEntry* GetUrl(size_t index);
     // Parses url and alternateUrls into urlEntries. The main entry carries
-    // the job's login (when kOptUseLogin is set) and referer. Alternates
-    // that do not parse or cannot be transferred are skipped. False when the
-    // main URL itself is unusable (urlEntries is then empty).
-    bool RebuildUrlEntries();
+    // the job's login (when kOptUseLogin is set) and referer. An entry still
+    // without a user name takes the login of its site rule when the rule has
+    // kSiteLogin set. Alternates that do not parse or cannot be transferred
+    // are skipped. False when the main URL itself is unusable (urlEntries is
+    // then empty).
+    bool RebuildUrlEntries(const SiteRuleList* siteRules = nullptr);
 
     DownloadJob* GetCategory() const;
     // Sets categoryId when the id names a Category of the job's tree.

@@ -184,11 +184,11 @@ void divideGaps(JobRangeView& view, int64_t needed, UrlChooser chooseUrl, uint32
     }
 }
 
-// A start or resume of a job whose size is known: one part per URL.
-std::vector<size_t> startKnownSize(JobRangeView& view)
+// A start or resume of a job whose size is known: one part per URL. The
+// first part placed reuses `reuse` when given.
+std::vector<size_t> startKnownSize(JobRangeView& view, std::optional<size_t> reuse)
 {
     std::vector<size_t> started;
-    std::optional<size_t> noReuse;
     const std::vector<CompletedRange> gaps = GetFreeRanges(view.ranges, view.limits);
     if (gaps.empty())
         return started;
@@ -201,7 +201,7 @@ std::vector<size_t> startKnownSize(JobRangeView& view)
             for (const PartRange& range : pieceRanges(view, gaps.front(), pieces, 0)) {
                 if (static_cast<int64_t>(started.size()) >= urls)
                     break;
-                started.push_back(placePart(view, range, static_cast<uint32_t>(started.size()), noReuse));
+                started.push_back(placePart(view, range, static_cast<uint32_t>(started.size()), reuse));
             }
         }
     } else if (gaps.size() > 1) {
@@ -210,19 +210,19 @@ std::vector<size_t> startKnownSize(JobRangeView& view)
                 break;
             if (gapIsOwned(view.runningCursors(), gap))
                 continue;
-            started.push_back(placePart(view, wholeGap(gap), static_cast<uint32_t>(started.size()), noReuse));
+            started.push_back(placePart(view, wholeGap(gap), static_cast<uint32_t>(started.size()), reuse));
         }
         while (static_cast<int64_t>(started.size()) < bound) {
             const std::optional<PartRange> range = FindTakeover(view);
             if (!range)
                 break;
-            const size_t index = placePart(view, *range, static_cast<uint32_t>(started.size()), noReuse);
+            const size_t index = placePart(view, *range, static_cast<uint32_t>(started.size()), reuse);
             logTakeover(view, *view.parts[index]);
             started.push_back(index);
         }
     }
     if (started.empty())
-        started.push_back(placePart(view, wholeGap(gaps.front()), 0, noReuse));
+        started.push_back(placePart(view, wholeGap(gaps.front()), 0, reuse));
     view.parts[started.front()]->flags |= kPartFirst;
     return started;
 }
@@ -352,7 +352,7 @@ std::vector<size_t> StartParts(JobRangeView& view, bool isStart, std::optional<s
         return {index};
     }
     if (isStart)
-        return startKnownSize(view);
+        return startKnownSize(view, reusePart);
     std::vector<size_t> started;
     divideGaps(view, static_cast<int64_t>(view.splitCount) - 1, &urlInTurn, 0, reusePart, started);
     return started;

@@ -79,10 +79,11 @@ std::optional<PartRange> FindTakeover(const JobRangeView& view, std::optional<si
 // made until splitCount parts exist. Returns the parts to start.
 std::vector<size_t> SplitAfterFirstResponse(JobRangeView& view, size_t partIndex);
 
-// isStart: the job starts or resumes and no part runs; parts are made one per
-// URL. Otherwise the first part runs and the job's size has just become known:
-// the remaining pieces get new parts, the first of them reusing `reusePart`
-// (the finished mirror-search part) when given. Returns the parts to start;
+// isStart: the job starts or resumes and no transfer part runs; parts are
+// made one per URL. Otherwise the first part runs and the job's size has just
+// become known: the remaining pieces get new parts. Either way the first new
+// part reuses `reusePart` (the finished mirror-search or ping part) when
+// given, so that part's log and place stay the job's first. Returns the parts to start;
 // none when nothing is left to fetch.
 std::vector<size_t> StartParts(JobRangeView& view, bool isStart, std::optional<size_t> reusePart = std::nullopt);
 

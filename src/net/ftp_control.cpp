@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "config/pattern_list.h"
 #include "net/ftp_data_address.h"
 #include "net/transfer_channel.h"
 #include "net/url.h"
@@ -502,23 +503,10 @@ char FtpUrlType(std::string_view object)
 bool IsAsciiType(std::string_view path, std::string_view asciiTypes)
 {
     path = withoutTypeSuffix(path);
-    const std::string_view name = path.substr(path.rfind('/') + 1);
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot + 1 == name.size())
-        return false;
-    const std::string extension = lowerCopy(name.substr(dot + 1));
-    const std::string list = lowerCopy(asciiTypes);
-    std::size_t at = 0;
-    while (at < list.size()) {
-        const std::size_t end = std::min(list.find_first_of(" \t,;", at), list.size());
-        std::string_view entry = std::string_view(list).substr(at, end - at);
-        while (!entry.empty() && (entry.front() == '*' || entry.front() == '.'))
-            entry.remove_prefix(1);
-        if (!entry.empty() && entry == extension)
-            return true;
-        at = end + 1;
-    }
-    return false;
+    const std::string_view extension = fileExtension(path.substr(path.rfind('/') + 1));
+    // The list is a file-type pattern list like every other one of the
+    // settings, so ".A[0-9]?" entries work here too.
+    return extension.size() > 1 && matchPatternList(asciiTypes, extension);
 }
 
 std::string FtpCommandLine(FtpCommand command, std::string_view argument)
@@ -640,7 +628,8 @@ FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
             const std::size_t open = text.find('"');
             const std::size_t close = open == std::string_view::npos ? open : text.find('"', open + 1);
             if (close != std::string_view::npos)
-                control.currentDirectory = std::string(text.substr(open + 1, std::min<std::size_t>(close - open - 1, 255)));
+                control.currentDirectory
+                    = std::string(text.substr(open + 1, std::min<std::size_t>(close - open - 1, 255)));
         }
         return reply.code >= 400 ? FtpPumpResult::Error : FtpPumpResult::StatusAnswered;
     }

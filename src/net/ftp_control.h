@@ -115,8 +115,7 @@ std::vector<std::string> FtpPathForms(std::string_view object);
 char FtpUrlType(std::string_view object);
 
 // Whether the file named by the path is fetched in ASCII mode: its extension
-// is in the list (blanks, commas or semicolons between entries; "txt",
-// ".txt" and "*.txt" all name the same type).
+// matches the ";"-separated file-type pattern list (".txt;.A[0-9]?").
 bool IsAsciiType(std::string_view path, std::string_view asciiTypes);
 
 // The command line of a code and argument, without CR LF.

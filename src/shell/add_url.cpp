@@ -14,6 +14,9 @@ AddUrlOutcome AddUrlToQueue(CZoviradDoc& doc, const AppSettings& settings, const
     std::unique_ptr<DownloadJob> fresh = doc.NewRecord(NodeKind::Job, JobDefaultsFromSettings(settings), now);
     if (!fresh->SetUrl(url))
         return outcome;
+    // The site rules are consulted at creation too, so that the new record
+    // already names the login it will use.
+    fresh->RebuildUrlEntries(&settings.siteRules());
     // An empty referrer keeps the one the defaults give.
     if (!referer.empty())
         fresh->referer = referer;

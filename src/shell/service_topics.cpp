@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "engine/job_progress.h"
 #include "engine/job_runner.h"
 #include "model/category_tree.h"
 #include "model/download_job.h"
@@ -41,13 +42,8 @@ std::string DownloadInfoLine(const DownloadInfoEntry& entry)
 {
     if (entry.fileSize < 0)
         return entry.fileName + "|||";
-    // A zero-byte file has nothing to divide by; a damaged record may claim
-    // more bytes than the size.
-    int64_t percent = 0;
-    if (entry.fileSize > 0 && entry.completedBytes > 0)
-        percent = entry.completedBytes >= entry.fileSize ? 100 : entry.completedBytes * 100 / entry.fileSize;
-    if (percent >= 100)
-        percent = 99;
+    // The list's figure; a file not yet finished never reads 100.
+    const int percent = std::min(percentDone(entry.completedBytes, entry.fileSize), 99);
     char time[32] = "";
     if (entry.secondsLeft >= 0 && entry.secondsLeft <= kDaySeconds) {
         const auto seconds = static_cast<int>(entry.secondsLeft);

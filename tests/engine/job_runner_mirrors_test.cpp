@@ -71,6 +71,37 @@ TEST_F(JobRunnerMirrorsTest, PingPassOrdersTheMirrorsBeforeThePartsStart)
     EXPECT_EQ(job.pingThreadCount, 0);
 }
 
+TEST_F(JobRunnerMirrorsTest, ThePingPartBecomesTheFirstTransferPart)
+{
+    const std::string source = randomBytes(60000, 43);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/two.bin", 2);
+    job.alternateUrls = {{"http://127.0.0.2:8080/two.bin", 0}, {"http://127.0.0.3:8080/two.bin", 0}};
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+    ASSERT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "two.bin"), source);
+
+    // No stopped ping part is left in front: the job has exactly its split
+    // count of parts, and the first of them carries the ping lines and then
+    // fetched the file from its start, so lines about the whole job land in
+    // the log of a part that transferred.
+    JobRunner* runner = runnerOf(job);
+    ASSERT_NE(runner, nullptr);
+    ASSERT_EQ(runner->parts().size(), 2u);
+    const JobPart& first = *runner->parts().front();
+    EXPECT_NE(first.flags & kPartFirst, 0u);
+    EXPECT_EQ(first.flags & kPartMirrorPing, 0u);
+    EXPECT_EQ(first.start, 0);
+    std::vector<std::string> firstLines;
+    for (const LogEntry& entry : first.log.entries())
+        firstLines.push_back(entry.text);
+    EXPECT_NE(std::find(firstLines.begin(), firstLines.end(), "Start Ping."), firstLines.end());
+    EXPECT_NE(std::find(firstLines.begin(), firstLines.end(), "Ping Done!"), firstLines.end());
+}
+
 TEST_F(JobRunnerMirrorsTest, SearchAfterTheFirstAnswerAddsMirrorsThatTakeAPart)
 {
     const std::string source = randomBytes(200000, 42);

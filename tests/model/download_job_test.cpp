@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/site_rules.h"
 #include "model/category_tree.h"
 #include "model/recording_sink.h"
 
@@ -276,6 +277,39 @@ TEST_F(DownloadJobTest, UrlEntriesHoldMainUrlWithLoginThenUsableAlternates)
     job.url = "broken";
     EXPECT_FALSE(job.RebuildUrlEntries());
     EXPECT_TRUE(job.urlEntries.empty());
+}
+
+TEST_F(DownloadJobTest, SiteRuleLoginsFillEntriesThatHaveNone)
+{
+    SiteRuleList rules;
+    SiteRule login;
+    login.urlMask = "HTTP://Mirror1/";
+    login.userName = "site-user";
+    login.password = "site-pw";
+    login.flags = kSiteDefaultFlags | kSiteLogin;
+    rules.AddSiteRule(login);
+    SiteRule withoutFlag = login;
+    withoutFlag.urlMask = "http://mirror3/";
+    withoutFlag.flags = kSiteDefaultFlags;
+    rules.AddSiteRule(withoutFlag);
+    SiteRule mainSite = login;
+    mainSite.urlMask = "ftp://main.example/";
+    rules.AddSiteRule(mainSite);
+
+    job.SetUrl("ftp://bob:pw@main.example/f.iso");
+    job.alternateUrls = {{"http://mirror1/f.iso", 0}, {"http://mirror3/f.iso", 1}, {"http://mirror1:8080/f", 2}};
+    ASSERT_TRUE(job.RebuildUrlEntries(&rules));
+    ASSERT_EQ(job.urlEntries.size(), 4u);
+    EXPECT_EQ(job.GetUrl(0)->userName, "bob") << "the job's own login wins over its site's";
+    EXPECT_EQ(job.GetUrl(1)->userName, "site-user");
+    EXPECT_EQ(job.GetUrl(1)->password, "site-pw");
+    EXPECT_EQ(job.GetUrl(2)->userName, "") << "a rule without the login flag keeps its login to itself";
+    EXPECT_EQ(job.GetUrl(3)->userName, "") << "another port is another site";
+
+    // Without a login of its own the main URL takes the site's.
+    job.optionFlags &= ~kOptUseLogin;
+    ASSERT_TRUE(job.RebuildUrlEntries(&rules));
+    EXPECT_EQ(job.GetUrl(0)->userName, "site-user");
 }
 
 TEST_F(DownloadJobTest, RecheckNeedsACompletedJobOfKnownSize)

@@ -300,12 +300,24 @@ TEST(FtpSizeTest, TextFilesAreFetchedInAsciiMode)
 {
     FtpSession session = siteSession();
     session.object = "/notes/README.TXT";
-    session.asciiTypes = "htm; *.txt";
+    session.asciiTypes = ".htm;.txt";
     Dialogue dialogue(session);
     ready(dialogue);
     BeginFtpSizeQuery(dialogue.control);
     EXPECT_EQ(dialogue.take(), Lines{"TYPE A"});
     EXPECT_FALSE(IsAsciiType("/notes/file.bin", ".txt"));
+}
+
+TEST(FtpSizeTest, AsciiTypesAreAFileTypePatternList)
+{
+    // "?" and "[...]" work as in every other file-type list.
+    EXPECT_TRUE(IsAsciiType("/logs/day.A07", ".txt;.A[0-9]?"));
+    EXPECT_TRUE(IsAsciiType("/logs/day.a07;type=i", ".txt;.A[0-9]?"));
+    EXPECT_FALSE(IsAsciiType("/logs/day.A7", ".txt;.A[0-9]?")) << "a pattern stands for exactly its length";
+    EXPECT_TRUE(IsAsciiType("/dir.v2/notes.TxT", ".txt"));
+    EXPECT_FALSE(IsAsciiType("/dir.txt/notes", ".txt")) << "a folder's extension is not the file's";
+    EXPECT_FALSE(IsAsciiType("/notes.", ".txt;."));
+    EXPECT_FALSE(IsAsciiType("/notes.txt", ""));
 }
 
 TEST(FtpSizeTest, NegativeOrGiantSizesAreNoSize)
@@ -402,8 +414,8 @@ TEST(FtpTransferDialogueTest, NotFoundTriesEveryPathFormWithANewDataConnection)
     EXPECT_EQ(dialogue.reply("227 (127,0,0,1,4,2)"), FtpPumpResult::OpenDataConnection);
     FtpDataConnected(dialogue.control);
     EXPECT_EQ(dialogue.reply("550 No such file"), FtpPumpResult::Failed);
-    EXPECT_EQ(dialogue.take(), (Lines{"PASV", "RETR /pub/a b.bin", "PASV", "RETR /pub/a%20b.bin", "PASV",
-                                      "RETR pub/a b.bin"}));
+    EXPECT_EQ(dialogue.take(),
+              (Lines{"PASV", "RETR /pub/a b.bin", "PASV", "RETR /pub/a%20b.bin", "PASV", "RETR pub/a b.bin"}));
     EXPECT_TRUE(dialogue.channel.logged(ConnectionLogKind::Error, "File Not Found."));
     EXPECT_EQ(dialogue.control.problem, "FTP 550 No such file");
 }

@@ -1,5 +1,6 @@
 #include "shell/service_topics.h"
 
+#include "engine/job_progress.h"
 #include "model/job_database.h"
 #include "support/temp_dir.h"
 
@@ -56,6 +57,21 @@ TEST(DownloadInfo, StatusLinesShowSizePercentAndTimeLeft)
     // divide by zero or pass 99.
     EXPECT_EQ(DownloadInfoLine({"h", 0, 0, -1}), "h|0|0%|");
     EXPECT_EQ(DownloadInfoLine({"i", 10, 20, -1}), "i|10|99%|");
+}
+
+TEST(DownloadInfo, ThePercentIsTheListsPercentBelowOneHundred)
+{
+    struct Case {
+        int64_t size;
+        int64_t done;
+    };
+    for (const Case c : {Case{0, 0}, Case{200, 1}, Case{200, 199}, Case{3, 2}, Case{7'000'000'000, 6'999'999'999}}) {
+        const std::string cell = formatPercentCell(c.done, c.size);
+        const std::string line = DownloadInfoLine({"x", c.size, c.done, -1});
+        // Nothing received reads 0 where the list leaves its cell empty.
+        const std::string expected = cell.empty() ? "0%" : cell;
+        EXPECT_EQ(line, "x|" + std::to_string(c.size) + "|" + expected + "|") << c.size << " " << c.done;
+    }
 }
 
 TEST(DownloadInfo, TheItemSelectsOneLineAllLinesOrNoData)
