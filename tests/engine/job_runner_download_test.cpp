@@ -144,6 +144,18 @@ TEST_F(JobRunnerDownloadTest, LaterAnswerWithoutTheRangeKeepsWhatIsOnDisk)
                 return 0;
             return 2;
         }
+        if (from == 0 && !refused.load()) {
+            // The first answer splits the job; the first connection then
+            // waits, so that it cannot overtake the second before its answer.
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = static_cast<int64_t>(source.size());
+            info.fileTime = 1600000000;
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            for (int i = 0; i < 5000 && !refused.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         return serve(task, file);
     };
     DownloadJob& job = makeJob("http://127.0.0.1:8080/refused.bin", 2);
