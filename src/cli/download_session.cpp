@@ -344,9 +344,9 @@ void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
     }
     // The next job to start may take over the finished job's FTP connection;
     // one nobody can use is closed now.
-    for (Entry& entry : m_jobs) {
+    for (SessionEntry& entry : m_jobs) {
         if (!entry.started && entry.job != &job) {
-            OfferFtpConnection(job, *entry.job);
+            OfferFtpConnection(job, *entry.job, &m_app.settings().siteRules());
             break;
         }
     }

@@ -127,7 +127,7 @@ TEST_F(JobRunnerRetryTest, RetryOfAPartWhoseRangeIsGoneTakesAFreeGapInstead)
             if (cycle == 0) {
                 answered.open();
                 carryOn.wait();
-                if (!channel.error())
+                if (!channel.error({}))
                     return 2;
                 continue;
             }
