@@ -30,10 +30,10 @@
 #include "engine/engine_context.h"
 #include "engine/job_progress.h"
 #include "engine/output_file.h"
-#include "engine/part_log.h"
 #include "engine/thread_handle_block.h"
 #include "model/download_job.h"
 #include "model/job_part.h"
+#include "model/part_log.h"
 #include "model/splitting.h"
 #include "net/response_info.h"
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/part_log.h"
 #include "engine/write_cache.h"
 #include "model/completed_range.h"
+#include "model/part_log.h"
 
 namespace fetchora {
 

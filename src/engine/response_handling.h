@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/part_log.h"
 #include "model/download_job.h"
+#include "model/part_log.h"
 #include "net/response_info.h"
 
 namespace fetchora {

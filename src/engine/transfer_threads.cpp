@@ -2,8 +2,8 @@
 
 #include "engine/job_runner.h"
 #include "engine/site_connections.h"
-#include "engine/speed_limiter.h"
 #include "model/download_job.h"
+#include "net/speed_limiter.h"
 #include "platform/message_loop.h"
 
 namespace fetchora {

@@ -31,7 +31,8 @@
 
 #include "config/proxy_entry.h"
 #include "engine/thread_handle_block.h"
-#include "engine/transfer_channel.h"
+#include "model/job_part.h"
+#include "net/transfer_channel.h"
 #include "platform/job_lock.h"
 #include "platform/message_window.h"
 

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/part_log.h"
 #include "model/download_job.h"
+#include "model/part_log.h"
+#include "net/write_result.h"
 
 namespace fetchora {
 
@@ -80,13 +81,6 @@ public:
 // The runner's parts in creation order; index 0 is the first part, which
 // also carries the job-level log lines.
 using PartList = std::vector<std::unique_ptr<JobPart>>;
-
-// What a transfer thread does after handing over a block.
-enum class WriteResult : uint32_t {
-    Stop = 0,  // the part stopped (or the job ended): end the thread
-    Continue = 1,  // go on reading; also the answer to a duplicate stream packet
-    Reconnect = 2,  // the part has a new position: reconnect there
-};
 
 // The job and runner side of WriteAt. Implemented by the job window.
 class PartWriteHost {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "engine/transfer_channel.h"
 #include "net/ftp_data_address.h"
+#include "net/transfer_channel.h"
 #include "net/url.h"
 
 namespace fetchora {

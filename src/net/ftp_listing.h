@@ -19,10 +19,10 @@
 #include <string_view>
 
 #include "config/proxy_entry.h"
-#include "engine/transfer_channel.h"
 #include "net/byte_stream.h"
 #include "net/connection_log.h"
 #include "net/ftp_list.h"
+#include "net/transfer_channel.h"
 
 namespace fetchora {
 

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "config/settings_values.h"
-#include "engine/speed_limiter.h"
 #include "net/connection_setup.h"
-#include "net/worker_cycles.h"
 #include "net/ftp_control.h"
 #include "net/ftp_data_address.h"
 #include "net/ftp_passive_data.h"
 #include "net/http_transfer.h"
+#include "net/speed_limiter.h"
 #include "net/tcp_connection.h"
+#include "net/worker_cycles.h"
 #include "platform/tick.h"
 
 namespace fetchora {

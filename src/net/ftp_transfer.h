@@ -15,7 +15,7 @@
 //
 // Thread: the part's transfer thread. Owns its connections and buffer;
 // borrows the task's channel and limiter.
-#include "engine/transfer_channel.h"
+#include "net/transfer_channel.h"
 
 namespace fetchora {
 

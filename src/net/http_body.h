@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "model/job_part.h"
+#include "net/write_result.h"
 
 namespace fetchora {
 

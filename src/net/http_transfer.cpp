@@ -7,13 +7,13 @@
 #include <thread>
 #include <vector>
 
-#include "engine/speed_limiter.h"
 #include "net/byte_stream.h"
 #include "net/connection_setup.h"
-#include "net/worker_cycles.h"
 #include "net/http_body.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/speed_limiter.h"
+#include "net/worker_cycles.h"
 #include "platform/tick.h"
 
 namespace fetchora {

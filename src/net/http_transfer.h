@@ -15,7 +15,7 @@
 // borrows the task's channel, limiter, TLS context and cookie jar.
 #include <cstdint>
 
-#include "engine/transfer_channel.h"
+#include "net/transfer_channel.h"
 
 namespace fetchora {
 

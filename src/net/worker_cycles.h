@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/transfer_channel.h"
+#include "net/transfer_channel.h"
 
 namespace fetchora {
 

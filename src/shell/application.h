@@ -10,7 +10,7 @@
 #include <string>
 
 #include "config/app_settings.h"
-#include "engine/speed_limiter.h"
+#include "net/speed_limiter.h"
 #include "platform/job_lock.h"
 #include "platform/message_loop.h"
 #include "platform/paths.h"

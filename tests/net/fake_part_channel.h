@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/transfer_channel.h"
 #include "net/connection_log.h"
+#include "net/transfer_channel.h"
 
 namespace fetchora::test {
 

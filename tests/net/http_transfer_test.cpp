@@ -9,9 +9,9 @@
 #include <string>
 
 #include "config/proxy_entry.h"
-#include "engine/speed_limiter.h"
 #include "net/fake_part_channel.h"
 #include "net/http_transfer.h"
+#include "net/speed_limiter.h"
 #include "net/url.h"
 #include "support/scripted_server.h"
 

@@ -18,10 +18,10 @@
 #include <string_view>
 
 #include "config/proxy_entry.h"
-#include "model/job_part.h"
 #include "net/connection_log.h"
 #include "net/response_info.h"
 #include "net/url_entry.h"
+#include "net/write_result.h"
 
 namespace fetchora {
 

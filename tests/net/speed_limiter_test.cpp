@@ -1,4 +1,4 @@
-#include "engine/speed_limiter.h"
+#include "net/speed_limiter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/part_log.h"
+#include "model/part_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/part_log.h"
+#include "model/part_log.h"
 
 #include "lang/string_table.h"
 #include "platform/atomic_file.h"
