@@ -6,6 +6,7 @@
 #include "net/ftp_data_address.h"
 #include "net/transfer_channel.h"
 #include "net/url.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -15,18 +16,6 @@ namespace {
 // without the dialogue getting anywhere is cut off.
 constexpr int kMaxFtpReplies = 500;
 
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerCopy(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
-    return out;
-}
-
 bool hasLineBreakOrNul(std::string_view text)
 {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -35,7 +24,7 @@ bool hasLineBreakOrNul(std::string_view text)
 // The object without a ";type=" suffix.
 std::string_view withoutTypeSuffix(std::string_view object)
 {
-    const std::string lowered = lowerCopy(object);
+    const std::string lowered = asciiLower(object);
     const std::size_t at = lowered.rfind(";type=");
     return at == std::string::npos ? object : object.substr(0, at);
 }
@@ -87,7 +76,7 @@ std::string unexpected(const FtpReply& reply)
 
 bool mentionsTooMany(const FtpReply& reply)
 {
-    return lowerCopy(reply.last()).find("too many") != std::string::npos;
+    return asciiLower(reply.last()).find("too many") != std::string::npos;
 }
 
 // ---- login ------------------------------------------------------------------------------
@@ -242,7 +231,7 @@ FtpPumpResult actOnSizeReply(FtpControl& control, const FtpReply& reply)
 
 bool mentionsTooManyOrPassive(const FtpReply& reply)
 {
-    const std::string text = lowerCopy(reply.last());
+    const std::string text = asciiLower(reply.last());
     return text.find("too many") != std::string::npos || text.find("passive") != std::string::npos;
 }
 
@@ -491,7 +480,7 @@ std::vector<std::string> FtpPathForms(std::string_view object)
 
 char FtpUrlType(std::string_view object)
 {
-    const std::string lowered = lowerCopy(object);
+    const std::string lowered = asciiLower(object);
     const std::size_t at = lowered.rfind(";type=");
     if (at == std::string::npos || at + 6 >= lowered.size())
         return 0;
@@ -506,8 +495,8 @@ bool IsAsciiType(std::string_view path, std::string_view asciiTypes)
     const std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos || dot + 1 == name.size())
         return false;
-    const std::string extension = lowerCopy(name.substr(dot + 1));
-    const std::string list = lowerCopy(asciiTypes);
+    const std::string extension = asciiLower(name.substr(dot + 1));
+    const std::string list = asciiLower(asciiTypes);
     std::size_t at = 0;
     while (at < list.size()) {
         const std::size_t end = std::min(list.find_first_of(" \t,;", at), list.size());
@@ -554,7 +543,7 @@ std::string FtpCommandLine(FtpCommand command, std::string_view argument)
 
 std::string FtpLoggedLine(std::string_view line)
 {
-    const std::string head = lowerCopy(line.substr(0, 5));
+    const std::string head = asciiLower(line.substr(0, 5));
     if (head == "pass" || head == "pass ")
         return "PASS ********";
     return std::string(line);
