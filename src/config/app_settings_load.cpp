@@ -12,6 +12,7 @@
 #include "config/unless_default.h"
 #include "lang/string_table.h"
 #include "platform/registry.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 namespace {
@@ -68,7 +69,7 @@ void AppSettings::loadGeneralStart() {
     createPrivateFolder(m_values.temporaryFolder);
     // Kept so that a save does not replace the chosen language file.
     m_values.languageFile = readText("General", "LanguageEx", "");
-    if (equalsNoCase(m_values.languageFile, kBuiltinLanguageFile)) {
+    if (equalsIgnoringCase(m_values.languageFile, kBuiltinLanguageFile)) {
         m_values.languageFile.clear();
     }
 }

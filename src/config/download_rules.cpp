@@ -5,6 +5,7 @@
 #include "config/settings_key.h"
 #include "lang/string_table.h"
 #include "platform/registry.h"
+#include "platform/text_utils.h"
 
 #include <charconv>
 #include <unordered_set>
@@ -21,18 +22,10 @@ std::string numbered(std::string_view name, size_t index)
     return std::string(name) + std::to_string(index);
 }
 
-std::string_view trimBlanks(std::string_view text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // The whole text must be a decimal number that fits 32 bits.
 std::optional<uint32_t> parseCategoryId(std::string_view text)
 {
-    text = trimBlanks(text);
+    text = trimBoth(text, kSpaceTab);
     uint32_t id = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
     if (text.empty() || error != std::errc{} || end != text.data() + text.size())

@@ -2,6 +2,7 @@
 
 #include "config/settings_key.h"
 #include "platform/registry.h"
+#include "platform/text_utils.h"
 
 #include <algorithm>
 #include <optional>
@@ -9,21 +10,6 @@
 namespace fetchora {
 
 namespace {
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-char upperAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
 
 // The number written by "%d" after a name: decimal digits without a leading
 // zero (except "0" itself), small enough never to overflow.
@@ -97,26 +83,6 @@ size_t numberedValueExtent(const Registry& registry, std::string_view section,
 size_t entriesToLoad(uint32_t storedCount, size_t presentExtent)
 {
     return std::min({static_cast<size_t>(storedCount), presentExtent, kMaxListEntries});
-}
-
-std::string asciiLower(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
-    return out;
-}
-
-std::string asciiUpper(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), upperAscii);
-    return out;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
 }  // namespace fetchora

@@ -40,9 +40,4 @@ size_t numberedValueExtent(const Registry& registry, std::string_view section,
 // default entry, keeping later entries at their indices.
 size_t entriesToLoad(uint32_t storedCount, size_t presentExtent);
 
-// ASCII-only case helpers; the lists compare texts without regard to case.
-std::string asciiLower(std::string_view text);
-std::string asciiUpper(std::string_view text);
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
-
 }  // namespace fetchora

@@ -4,10 +4,10 @@
 #include <locale.h>
 
 #include <array>
-#include <cctype>
 #include <utility>
 
 #include "config/unless_default.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 namespace {
@@ -59,14 +59,6 @@ constexpr std::array<CountryPair, 249> kCountries = {{
     {"ESH", "EH"}, {"YEM", "YE"}, {"ZMB", "ZM"}, {"ZWE", "ZW"},
 }};
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
 // The language and territory of "ll_TT.codeset@modifier" (also "ll-TT").
 std::pair<std::string_view, std::string_view> splitLocaleName(std::string_view name) {
     name = name.substr(0, name.find_first_of(".@"));
@@ -112,7 +104,7 @@ std::optional<std::string> hostOfUrl(std::string_view url) {
     const std::string_view scheme = url.substr(0, schemeEnd);
     bool supported = false;
     for (std::string_view known : kSchemes) {
-        supported = supported || equalsNoCase(scheme, known);
+        supported = supported || equalsIgnoringCase(scheme, known);
     }
     if (!supported) {
         return std::nullopt;
@@ -148,12 +140,12 @@ std::string localeTerritory(std::string_view localeName) {
 
 bool isSimplifiedChineseLocale(std::string_view localeName) {
     const auto [language, territory] = splitLocaleName(localeName);
-    return equalsNoCase(language, "zh") && equalsNoCase(territory, "CN");
+    return equalsIgnoringCase(language, "zh") && equalsIgnoringCase(territory, "CN");
 }
 
 std::optional<std::string_view> alpha2FromAlpha3(std::string_view alpha3) {
     for (const CountryPair& pair : kCountries) {
-        if (equalsNoCase(pair.alpha3, alpha3)) {
+        if (equalsIgnoringCase(pair.alpha3, alpha3)) {
             return pair.alpha2;
         }
     }
@@ -198,7 +190,7 @@ std::string countryCodeFromUrl(std::string_view url) {
     const std::string_view last = dot == std::string::npos ? std::string_view(*host)
                                                            : std::string_view(*host).substr(dot + 1);
     if (last.size() == 2 && isAsciiLetter(last[0]) && isAsciiLetter(last[1])) {
-        return upper(last);
+        return asciiUpper(last);
     }
     return "US";
 }

@@ -1,6 +1,7 @@
 #include "config/pattern_list.h"
 
 #include "config/list_registry.h"
+#include "platform/text_utils.h"
 
 #include <string>
 

@@ -5,6 +5,7 @@
 #include "config/settings_key.h"
 #include "lang/string_table.h"
 #include "platform/registry.h"
+#include "platform/text_utils.h"
 
 #include <algorithm>
 #include <string>

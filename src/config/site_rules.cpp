@@ -5,6 +5,7 @@
 #include "config/scrambled_password.h"
 #include "config/settings_key.h"
 #include "platform/registry.h"
+#include "platform/text_utils.h"
 
 #include <algorithm>
 

@@ -2,21 +2,9 @@
 
 #include "config/settings_key.h"
 #include "platform/registry.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 void WriteIntUnlessDefault(Registry& registry, std::string_view section, std::string_view name, int32_t value,
                            int32_t defaultValue) {
@@ -31,7 +19,7 @@ void WriteIntUnlessDefault(Registry& registry, std::string_view section, std::st
 void WriteTextUnlessDefault(Registry& registry, std::string_view section, std::string_view name,
                             std::string_view value, std::string_view defaultValue) {
     const std::string key = settingsKey(section);
-    if (!equalsNoCase(value, defaultValue)) {
+    if (!equalsIgnoringCase(value, defaultValue)) {
         registry.writeString(Hive::CurrentUser, key, name, value);
     } else {
         registry.deleteValue(Hive::CurrentUser, key, name);

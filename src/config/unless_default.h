@@ -18,7 +18,4 @@ void WriteIntUnlessDefault(Registry& registry, std::string_view section, std::st
 void WriteTextUnlessDefault(Registry& registry, std::string_view section, std::string_view name,
                             std::string_view value, std::string_view defaultValue);
 
-// ASCII case-insensitive equality, the comparison the settings use for texts.
-bool equalsNoCase(std::string_view a, std::string_view b);
-
 }  // namespace fetchora

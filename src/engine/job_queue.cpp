@@ -5,20 +5,9 @@
 #include <utility>
 
 #include "net/url_entry.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
-
-namespace {
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
-}  // namespace
 
 QueueHost::~QueueHost() = default;
 
@@ -147,7 +136,7 @@ bool canReuseFtpConnection(const UrlEntry& finished, const ProxyEntry* finishedP
                            const ProxyEntry* nextProxy)
 {
     return finished.service == ServiceCode::Ftp && next.service == ServiceCode::Ftp
-        && equalIgnoringAsciiCase(finished.host, next.host) && finished.port == next.port
+        && equalsIgnoringCase(finished.host, next.host) && finished.port == next.port
         && finished.userName == next.userName && finishedProxy == nextProxy;
 }
 

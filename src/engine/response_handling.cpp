@@ -6,6 +6,7 @@
 #include "net/connection_log.h"
 #include "net/http_date.h"
 #include "net/url.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -36,15 +37,6 @@ bool hasScheme(std::string_view location)
     if (!((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z')))
         return false;
     return std::all_of(location.begin(), location.begin() + static_cast<std::ptrdiff_t>(colon), isSchemeChar);
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
 }
 
 int handleFailure(ResponseHost& host, ResponseOutcome outcome)
@@ -282,12 +274,12 @@ int32_t ResponseFileTime(const ResponseInfo& info)
         return info.fileTime;
     if (info.lastModified.empty())
         return -1;
-    return HttpDateSeconds(trim(info.lastModified)).value_or(-1);
+    return HttpDateSeconds(trimBoth(info.lastModified, kSpaceTab)).value_or(-1);
 }
 
 std::optional<std::string> RedirectTargetUrl(const UrlEntry& current, std::string_view location)
 {
-    location = trim(location);
+    location = trimBoth(location, kSpaceTab);
     if (location.empty())
         return std::nullopt;
     if (location.find("://") != std::string_view::npos) {

@@ -6,24 +6,13 @@
 #include "config/site_rules.h"
 #include "model/download_job.h"
 #include "net/url.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
-namespace {
-
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return out;
-}
-
-}  // namespace
-
 SiteConnectionLimit* SiteConnectionTable::find(std::string_view host, uint16_t port)
 {
-    const std::string key = lowered(host);
+    const std::string key = asciiLower(host);
     for (const auto& record : m_records) {
         if (record->host == key && record->port == port)
             return record.get();
@@ -36,7 +25,7 @@ SiteConnectionLimit* SiteConnectionTable::make(std::string_view host, uint16_t p
     if (SiteConnectionLimit* found = find(host, port))
         return found;
     auto record = std::make_unique<SiteConnectionLimit>();
-    record->host = lowered(host);
+    record->host = asciiLower(host);
     record->port = port;
     m_records.push_back(std::move(record));
     return m_records.back().get();

@@ -1,8 +1,9 @@
 #include "explorer/explorer_fetch_results.h"
 
 #include <array>
-#include <cctype>
 #include <charconv>
+
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -23,9 +24,7 @@ int monthIndex(std::string_view name)
 {
     if (name.size() != 3)
         return -1;
-    std::string lower(name);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = asciiLower(name);
     for (size_t i = 0; i < kMonths.size(); ++i) {
         if (kMonths[i] == lower)
             return static_cast<int>(i);
@@ -71,9 +70,7 @@ int64_t utcSeconds(int year, int month, int day, int hour, int minute)
 
 bool isWebNode(const ExplorerNode& node)
 {
-    std::string scheme = node.url.substr(0, node.url.find(':'));
-    for (char& c : scheme)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string scheme = asciiLower(node.url.substr(0, node.url.find(':')));
     return scheme == "http" || scheme == "https";
 }
 
@@ -131,7 +128,6 @@ int64_t ListingTime(std::string_view date, std::time_t now)
 // would cut the path there, and a raw "%" would be decoded into another name.
 std::string EncodeListedName(std::string_view name, bool keepSlash)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(name.size());
     for (const char c : name) {
@@ -142,8 +138,8 @@ std::string EncodeListedName(std::string_view name, bool keepSlash)
             out += c;
         } else {
             out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
+            out += upperHexDigit(byte >> 4);
+            out += upperHexDigit(byte);
         }
     }
     return out;

@@ -2,8 +2,7 @@
 
 #include "config/pattern_list.h"
 #include "explorer/link_url.h"
-
-#include <cctype>
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -11,14 +10,6 @@ namespace {
 
 // File types fetched as pages and searched for links.
 constexpr std::string_view kPageTypes = ".HTM;.HTML;.SHTML;.XHTML;.PHP;.PHP3;.ASP;.ASPX;.JSP;.CGI;.PL;.CFM";
-
-std::string lowerText(std::string_view text)
-{
-    std::string result(text);
-    for (char& c : result)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return result;
-}
 
 std::string_view defaultPort(std::string_view scheme)
 {
@@ -78,7 +69,7 @@ std::string SiteRootDisplayText(std::string_view url)
         return std::string(url);
     const std::string_view root = std::string_view(split->siteRoot).substr(0, split->siteRoot.size() - 1);
     const size_t schemeEnd = root.find("://");
-    const std::string scheme = lowerText(root.substr(0, schemeEnd));
+    const std::string scheme = asciiLower(root.substr(0, schemeEnd));
     std::string_view authority = root.substr(schemeEnd + 3);
     std::string_view user;
     const size_t at = authority.rfind('@');
@@ -100,7 +91,7 @@ std::string SiteRootDisplayText(std::string_view url)
         text += user;
         text += '@';
     }
-    text += lowerText(host);
+    text += asciiLower(host);
     if (!port.empty() && port != defaultPort(scheme)) {
         text += ':';
         text += port;
@@ -166,7 +157,7 @@ ExplorerNode* ExplorerNodeStore::addAddress(std::string_view url, bool* created)
         m_nodes.emplace(node->url, std::move(root));
         isNew = true;
     }
-    const bool ftp = lowerText(std::string_view(split->siteRoot).substr(0, 4)) == "ftp:";
+    const bool ftp = asciiLower(std::string_view(split->siteRoot).substr(0, 4)) == "ftp:";
     for (size_t k = 0; k < split->components.size(); ++k) {
         const std::string& part = split->components[k];
         const bool last = k + 1 == split->components.size();

@@ -1,6 +1,7 @@
 #include "explorer/link_extractor.h"
 
 #include "explorer/link_url.h"
+#include "platform/text_utils.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,46 +31,6 @@ constexpr size_t kFirstBlock = 512;
 // first few are plenty.
 constexpr size_t kMaxAnchorsPerTag = 8;
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-char lower(char c)
-{
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-// Position of needle in text at or after from, any case; npos when absent.
-size_t findNoCase(std::string_view text, std::string_view needle, size_t from)
-{
-    for (size_t i = from; i + needle.size() <= text.size(); ++i) {
-        if (equalsNoCase(text.substr(i, needle.size()), needle))
-            return i;
-    }
-    return std::string_view::npos;
-}
-
-std::string_view trimBlanks(std::string_view text)
-{
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // Cuts text to at most limit bytes without splitting a UTF-8 sequence.
 void limitLength(std::string& text, size_t limit)
 {
@@ -85,18 +46,18 @@ void limitLength(std::string& text, size_t limit)
 std::optional<std::string_view> refreshTarget(std::string_view content)
 {
     size_t i = 0;
-    while (i < content.size() && isBlank(content[i]))
+    while (i < content.size() && isBlank(content[i], kWhiteSpace))
         ++i;
     while (i < content.size() && std::isdigit(static_cast<unsigned char>(content[i])))
         ++i;
     if (i >= content.size() || content[i] != ';')
         return std::nullopt;
     ++i;
-    while (i < content.size() && isBlank(content[i]))
+    while (i < content.size() && isBlank(content[i], kWhiteSpace))
         ++i;
-    if (!equalsNoCase(content.substr(i, 4), "URL="))
+    if (!equalsIgnoringCase(content.substr(i, 4), "URL="))
         return std::nullopt;
-    std::string_view target = trimBlanks(content.substr(i + 4));
+    std::string_view target = trimBoth(content.substr(i + 4), kWhiteSpace);
     // Authors often quote the target inside the quoted attribute.
     if (target.size() >= 2 && (target.front() == '\'' || target.front() == '"') && target.back() == target.front())
         target = target.substr(1, target.size() - 2);
@@ -134,7 +95,7 @@ private:
 
     size_t skipBlanks(size_t i) const
     {
-        while (i < m_text.size() && isBlank(m_text[i]))
+        while (i < m_text.size() && isBlank(m_text[i], kWhiteSpace))
             ++i;
         return i;
     }
@@ -144,7 +105,7 @@ private:
     {
         const size_t n = m_text.size();
         const size_t nameStart = i;
-        while (i < n && !isBlank(m_text[i]) && m_text[i] != '>' && m_text[i] != '=')
+        while (i < n && !isBlank(m_text[i], kWhiteSpace) && m_text[i] != '>' && m_text[i] != '=')
             ++i;
         const std::string_view tag = m_text.substr(nameStart, i - nameStart);
         std::vector<Value> anchors;
@@ -159,7 +120,7 @@ private:
                 break;
             }
             const size_t attributeStart = i;
-            while (i < n && !isBlank(m_text[i]) && m_text[i] != '=' && m_text[i] != '>')
+            while (i < n && !isBlank(m_text[i], kWhiteSpace) && m_text[i] != '=' && m_text[i] != '>')
                 ++i;
             const std::string_view attribute = m_text.substr(attributeStart, i - attributeStart);
             const size_t equals = skipBlanks(i);
@@ -195,7 +156,7 @@ private:
                 return end;
             next = end + 1;
         } else {
-            while (end < n && !isBlank(m_text[end]) && m_text[end] != '>')
+            while (end < n && !isBlank(m_text[end], kWhiteSpace) && m_text[end] != '>')
                 ++end;
             next = end;
         }
@@ -212,12 +173,12 @@ private:
     {
         const auto pair
             = std::find_if(std::begin(kLinkAttributes), std::end(kLinkAttributes), [&](const LinkAttribute& entry) {
-                  return equalsNoCase(entry.tag, tag) && equalsNoCase(entry.attribute, attribute);
+                  return equalsIgnoringCase(entry.tag, tag) && equalsIgnoringCase(entry.attribute, attribute);
               });
         if (pair == std::end(kLinkAttributes))
             return;
         if (pair->tag == "base") {
-            setBase(trimBlanks(value.text));
+            setBase(trimBoth(value.text, kWhiteSpace));
         } else if (pair->tag == "meta") {
             if (const std::optional<std::string_view> target = refreshTarget(value.text)) {
                 Value link = value;
@@ -254,7 +215,7 @@ private:
     {
         const size_t n = m_text.size();
         if (m_closeAnchor == std::string_view::npos || m_closeAnchor < from) {
-            m_closeAnchor = findNoCase(m_text, "</a", from);
+            m_closeAnchor = findIgnoringCase(m_text, "</a", from);
             if (m_closeAnchor == std::string_view::npos)
                 m_closeAnchor = n;
         }
@@ -265,9 +226,9 @@ private:
         m_titleBudget -= span;
         const std::string_view body = m_text.substr(from, span);
         std::string title;
-        const size_t alt = findNoCase(body, "alt=", 0);
+        const size_t alt = findIgnoringCase(body, "alt=", 0);
         if (alt != std::string_view::npos) {
-            for (size_t k = alt + 4; k < body.size() && !isBlank(body[k]) && body[k] != '>'; ++k) {
+            for (size_t k = alt + 4; k < body.size() && !isBlank(body[k], kWhiteSpace) && body[k] != '>'; ++k) {
                 if (body[k] != '"')
                     title += body[k];
             }
@@ -282,7 +243,7 @@ private:
                     title += (c == '\r' || c == '\n' || c == '\t') ? ' ' : c;
             }
         }
-        title = std::string(trimBlanks(title));
+        title = std::string(trimBoth(title, kWhiteSpace));
         limitLength(title, kMaxTitleLength);
         return title;
     }

@@ -3,6 +3,8 @@
 #include <array>
 #include <cctype>
 
+#include "platform/text_utils.h"
+
 namespace fetchora {
 
 namespace {
@@ -14,38 +16,11 @@ constexpr std::array<std::string_view, 30> kAbsoluteSchemes = {
     "prospero:", "rlogin:", "service:", "shttp:",      "snews:", "stanf:",  "telnet:", "tn3270:", "wais:",  "whois++:",
 };
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
-
-std::string_view trimBlanks(std::string_view text)
-{
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // The link without an optional "URL:" prefix and the blanks after it.
 std::string_view withoutUrlPrefix(std::string_view link)
 {
-    if (startsWithNoCase(link, "URL:")) {
-        link.remove_prefix(4);
-        while (!link.empty() && isBlank(link.front()))
-            link.remove_prefix(1);
+    if (startsWithIgnoringCase(link, "URL:")) {
+        link = trimLeft(link.substr(4), kWhiteSpace);
     }
     return link;
 }
@@ -64,7 +39,7 @@ bool IsAbsoluteLink(std::string_view link)
     if (link.substr(0, 11).find(':') == std::string_view::npos)
         return false;
     for (std::string_view scheme : kAbsoluteSchemes) {
-        if (startsWithNoCase(link, scheme))
+        if (startsWithIgnoringCase(link, scheme))
             return true;
     }
     return false;
@@ -119,16 +94,16 @@ std::string ResolveLink(std::string_view base, std::string_view link)
 
 std::optional<std::string> LinkTarget(std::string_view link, std::string_view base)
 {
-    link = trimBlanks(link);
+    link = trimBoth(link, kWhiteSpace);
     if (link.empty() || link.size() > kMaxLinkLength || link.starts_with("\\\"\""))
         return std::nullopt;
     bool relative = !IsAbsoluteLink(link);
     if (!relative) {
         const std::string_view bare = withoutUrlPrefix(link);
-        if (startsWithNoCase(bare, "http:") && !startsWithNoCase(bare, "http://")) {
+        if (startsWithIgnoringCase(bare, "http:") && !startsWithIgnoringCase(bare, "http://")) {
             link = bare.substr(5);
             relative = true;
-        } else if (startsWithNoCase(bare, "http://") || startsWithNoCase(bare, "ftp://")) {
+        } else if (startsWithIgnoringCase(bare, "http://") || startsWithIgnoringCase(bare, "ftp://")) {
             return std::string(bare);
         } else {
             return std::nullopt;

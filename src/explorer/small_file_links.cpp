@@ -2,22 +2,14 @@
 
 #include "explorer/link_extractor.h"
 #include "model/download_job.h"
+#include "platform/text_utils.h"
 
 #include <array>
-#include <cctype>
 #include <fstream>
 
 namespace fetchora {
 
 namespace {
-
-std::string lowerText(std::string_view text)
-{
-    std::string result(text);
-    for (char& c : result)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return result;
-}
 
 bool endsUrl(char c)
 {
@@ -62,7 +54,7 @@ std::string LinkSmallFileInspector::playListMedia(const std::filesystem::path& f
     std::string text(kMaxPlayListBytes, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<size_t>(in.gcount()));
-    const std::string lowered = lowerText(text);
+    const std::string lowered = asciiLower(text);
     std::string url = firstUrl(text, lowered, {"rtsp://", "mms://", "mmst://"});
     if (url.empty())
         url = firstUrl(text, lowered, {"http://", "https://", "ftp://"});

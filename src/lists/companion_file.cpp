@@ -10,6 +10,7 @@
 
 #include "model/kxd_archive.h"
 #include "platform/atomic_file.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -23,8 +24,7 @@ std::filesystem::path CompanionPathFor(const std::filesystem::path& dataFile)
 bool IsCompanionFile(const std::filesystem::path& file)
 {
     std::string extension = file.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    extension = asciiLower(extension);
     return extension == kCompanionExtension;
 }
 

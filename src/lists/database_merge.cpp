@@ -10,26 +10,16 @@
 #include <vector>
 
 #include "lang/string_table.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
 namespace {
 
-bool sameNameIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 DownloadJob* ordinaryChildNamed(DownloadJob* parent, const std::string& name)
 {
     for (DownloadJob* child = parent->firstChild(); child; child = child->nextSibling()) {
-        if (child->IsCategory() && !child->IsSpecialCategory() && sameNameIgnoringCase(child->name, name))
+        if (child->IsCategory() && !child->IsSpecialCategory() && equalsIgnoringCase(child->name, name))
             return child;
     }
     return nullptr;

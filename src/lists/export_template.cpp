@@ -8,34 +8,15 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/text_utils.h"
+
 namespace fetchora {
 
 namespace {
 
-std::string_view trim(std::string_view text)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool sameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 std::string finishValue(std::string_view raw)
 {
-    std::string_view value = trim(raw);
+    std::string_view value = trimBoth(raw, kLineBlanks);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
         value.remove_prefix(1);
         value.remove_suffix(1);
@@ -74,13 +55,14 @@ ExportTemplate ParseExportTemplate(std::string_view iniText)
         std::size_t end = iniText.find('\n', pos);
         if (end == std::string_view::npos)
             end = iniText.size();
-        const std::string_view line = trim(iniText.substr(pos, end - pos));
+        const std::string_view line = trimBoth(iniText.substr(pos, end - pos), kLineBlanks);
         pos = end + 1;
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[') {
             const std::size_t close = line.find(']');
-            inFormat = close != std::string_view::npos && sameName(trim(line.substr(1, close - 1)), "Format");
+            inFormat = close != std::string_view::npos
+                && equalsIgnoringCase(trimBoth(line.substr(1, close - 1), kLineBlanks), "Format");
             continue;
         }
         if (!inFormat)
@@ -88,9 +70,9 @@ ExportTemplate ParseExportTemplate(std::string_view iniText)
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos)
             continue;
-        const std::string_view key = trim(line.substr(0, equals));
+        const std::string_view key = trimBoth(line.substr(0, equals), kLineBlanks);
         for (std::size_t i = 0; i < 5; ++i) {
-            if (!seen[i] && sameName(key, kKeys[i])) {
+            if (!seen[i] && equalsIgnoringCase(key, kKeys[i])) {
                 seen[i] = true;
                 *slots[i] = finishValue(line.substr(equals + 1));
             }
@@ -135,7 +117,7 @@ std::vector<std::string> ListExportStyles(const std::filesystem::path& programFo
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::filesystem::path& path = it->path();
         const std::string extension = path.extension().string();
-        if (!sameName(extension, kTemplateExtension) || !it->is_regular_file(ec))
+        if (!equalsIgnoringCase(extension, kTemplateExtension) || !it->is_regular_file(ec))
             continue;
         styles.push_back(path.stem().string());
     }

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "net/url.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -14,8 +15,7 @@ LinkKeys LinkKeysOf(std::string_view url)
     if (!entry)
         return keys;
     std::string host = entry->host;
-    std::transform(host.begin(), host.end(), host.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    host = asciiLower(host);
     keys.host = host + ":" + std::to_string(entry->port);
 
     std::string_view path = entry->object;

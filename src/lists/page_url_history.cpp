@@ -5,6 +5,7 @@
 #include "config/list_registry.h"
 #include "config/settings_key.h"
 #include "platform/registry.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -13,15 +14,6 @@ namespace {
 std::string valueName(std::size_t index)
 {
     return "List" + std::to_string(index);
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
 }
 
 }  // namespace
@@ -49,7 +41,7 @@ void PageUrlHistory::Save(Registry& registry) const
 
 void PageUrlHistory::Add(std::string_view url)
 {
-    const std::string_view text = trimmed(url);
+    const std::string_view text = trimBoth(url, kSpaceTab);
     if (text.empty())
         return;
     const auto old = std::find(m_entries.begin(), m_entries.end(), text);

@@ -8,19 +8,11 @@
 
 #include "net/url.h"
 #include "platform/atomic_file.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
 namespace {
-
-std::string_view trimBlanks(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
-}
 
 bool isFetchableUrl(std::string_view text)
 {
@@ -60,7 +52,7 @@ std::vector<std::string> ParseUrlList(std::string_view text)
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos)
             end = text.size();
-        const std::string_view line = trimBlanks(text.substr(pos, end - pos));
+        const std::string_view line = trimRight(trimLeft(text.substr(pos, end - pos), kSpaceTab), " \t\r");
         pos = end + 1;
         if (!line.empty() && isFetchableUrl(line))
             urls.emplace_back(line);

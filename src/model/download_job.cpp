@@ -6,14 +6,10 @@
 #include "config/site_rules.h"
 #include "model/category_tree.h"
 #include "net/url.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 namespace {
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
 
 void setLowByte(uint32_t& word, uint32_t value)
 {
@@ -133,7 +129,7 @@ bool DownloadJob::SetUrl(std::string_view text)
     if (!entry || !IsTransferable(entry->service))
         return false;
     const bool hasLogin = !entry->userName.empty() || !entry->password.empty();
-    const bool trimmed = !text.empty() && (isBlank(text.front()) || isBlank(text.back()));
+    const bool trimmed = !text.empty() && (isBlank(text.front(), kWhiteSpace) || isBlank(text.back(), kWhiteSpace));
     if (hasLogin) {
         userName = entry->userName;
         password = entry->password;

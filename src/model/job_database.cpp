@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "lang/string_table.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 namespace {
@@ -14,32 +15,14 @@ int32_t nowSeconds()
     return static_cast<int32_t>(std::time(nullptr));
 }
 
-std::string trimBlanks(std::string_view text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const size_t last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
-std::string lowerAscii(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 std::vector<std::string> splitNames(std::string_view list)
 {
     std::vector<std::string> names;
     size_t from = 0;
     while (from <= list.size()) {
         const size_t comma = list.find(',', from);
-        const std::string name
-            = trimBlanks(list.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from));
+        const std::string name(trimBoth(
+            list.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from), kSpaceTab));
         if (!name.empty())
             names.push_back(name);
         if (comma == std::string_view::npos)
@@ -110,7 +93,7 @@ std::vector<FolderProblem> CZoviradDoc::CreateDefaultCategories(const std::strin
     for (const std::string& name : splitNames(lookup(kStrDefaultCategories))) {
         std::string folder;
         if (!defaultDownloadFolder.empty()) {
-            folder = JoinPath(defaultDownloadFolder, SanitizeFileName(lowerAscii(name)));
+            folder = JoinPath(defaultDownloadFolder, SanitizeFileName(asciiLower(name)));
             std::error_code error;
             std::filesystem::create_directories(folder, error);
             if (error)

@@ -9,6 +9,7 @@
 
 #include "net/url_entry.h"
 #include "platform/atomic_file.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -18,21 +19,9 @@ constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
 // A jar larger than this is not a cookie file anyone meant for us.
 constexpr std::uintmax_t kMaxJarBytes = 16 * 1024 * 1024;
 
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerCopy(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
-    return out;
-}
-
 bool isTrue(std::string_view field)
 {
-    return lowerCopy(field) == "true";
+    return asciiLower(field) == "true";
 }
 
 std::vector<std::string_view> splitTabs(std::string_view line)
@@ -58,7 +47,7 @@ bool hasControl(std::string_view text)
 
 bool domainMatches(const Cookie& cookie, std::string_view host)
 {
-    const std::string lowerHost = lowerCopy(host);
+    const std::string lowerHost = asciiLower(host);
     if (lowerHost == cookie.domain)
         return true;
     if (!cookie.includeSubdomains || lowerHost.size() <= cookie.domain.size())
@@ -96,7 +85,7 @@ std::optional<Cookie> ParseCookieLine(std::string_view line)
     // A leading dot is the older way of saying "and its subdomains".
     if (domain.front() == '.')
         domain.remove_prefix(1);
-    cookie.domain = lowerCopy(domain);
+    cookie.domain = asciiLower(domain);
     cookie.includeSubdomains = isTrue(fields[1]);
     cookie.path = fields[2].empty() ? "/" : std::string(fields[2]);
     cookie.secure = isTrue(fields[3]);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "net/ftp_reply.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -94,9 +95,7 @@ bool isMonth(std::string_view text)
         = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
     if (text.size() != 3)
         return false;
-    std::string lowered(text);
-    for (char& c : lowered)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::string lowered = asciiLower(text);
     for (const std::string_view month : kMonths) {
         if (lowered == month)
             return true;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "net/http_response.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -36,9 +37,7 @@ std::optional<int> FtpReplyEndCode(std::string_view line)
 
 std::optional<int32_t> ParseMaxConnectionHint(std::string_view line)
 {
-    std::string lowered(line);
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    const std::string lowered = asciiLower(line);
     for (const std::string_view marker : {"fetchora: maxconnection=", "netants: maxconnection="}) {
         const std::size_t at = lowered.find(marker);
         if (at == std::string::npos)

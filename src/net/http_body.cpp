@@ -3,23 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/text_utils.h"
+
 namespace fetchora {
 
 namespace {
 
 // 15 hexadecimal digits stay below 2^60: no chunk size can overflow.
 constexpr int kMaxChunkSizeDigits = 15;
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::string printable(std::string_view text)
 {
@@ -46,7 +37,7 @@ bool ChunkedDecoder::takeSizeLine()
             continue;
         if (c == ';')
             break;  // a chunk extension: nothing we use
-        const int value = hexDigit(c);
+        const int value = hexDigitValue(c);
         if (value < 0) {
             m_error = "The server sent a bad chunk size: \"" + printable(line) + "\"";
             return false;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_utils.h"
+
 namespace fetchora {
 
 namespace {
@@ -20,11 +22,6 @@ bool isDigit(char c)
 bool isLetter(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 std::vector<std::string_view> tokens(std::string_view text)
@@ -54,7 +51,7 @@ std::optional<int> month(std::string_view token)
         if (!isLetter(c))
             return std::nullopt;
     }
-    const std::string prefix{lowerAscii(token[0]), lowerAscii(token[1]), lowerAscii(token[2])};
+    const std::string prefix{asciiLowerChar(token[0]), asciiLowerChar(token[1]), asciiLowerChar(token[2])};
     for (std::size_t i = 0; i < kMonths.size(); ++i) {
         if (kMonths[i] == prefix)
             return static_cast<int>(i) + 1;

@@ -9,6 +9,7 @@
 #include "net/http_tunnel.h"
 #include "net/url.h"
 #include "net/url_entry.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -63,14 +64,13 @@ std::string hostValue(const UrlEntry& url)
 // early are escaped.
 std::string escapeLogin(std::string_view text)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte >= 0x7F || c == '%' || c == ':' || c == '@' || c == '/' || c == '?' || c == '#') {
             out.push_back('%');
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0xF]);
+            out.push_back(upperHexDigit(byte >> 4));
+            out.push_back(upperHexDigit(byte));
         } else {
             out.push_back(c);
         }

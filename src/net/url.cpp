@@ -3,6 +3,8 @@
 #include <array>
 #include <cctype>
 
+#include "platform/text_utils.h"
+
 namespace fetchora {
 namespace {
 
@@ -33,38 +35,9 @@ const ServiceInfo* findService(ServiceCode code)
     return nullptr;
 }
 
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerCopy(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = lowerAscii(c);
-    return out;
-}
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 bool isControl(unsigned char c)
 {
     return c < 0x20 || c == 0x7F;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // A host name or IPv4 text: anything printable except the characters that
@@ -88,7 +61,7 @@ bool isValidIpv6Literal(std::string_view host)
     if (host.size() < 2 || host.find(':') == std::string_view::npos)
         return false;
     for (char c : host) {
-        if (hexValue(c) < 0 && c != ':' && c != '.')
+        if (hexDigitValue(c) < 0 && c != ':' && c != '.')
             return false;
     }
     return true;
@@ -169,8 +142,8 @@ std::string PercentDecode(std::string_view text)
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
+            const int high = hexDigitValue(text[i + 1]);
+            const int low = hexDigitValue(text[i + 2]);
             if (high >= 0 && low >= 0) {
                 out.push_back(static_cast<char>(high * 16 + low));
                 i += 2;
@@ -186,10 +159,10 @@ std::optional<UrlEntry> ParseUrl(std::string_view text)
 {
     size_t begin = 0;
     size_t end = text.size();
-    while (begin < end && isBlank(text[begin]))
+    while (begin < end && isBlank(text[begin], kWhiteSpace))
         ++begin;
     size_t trailingBlanks = 0;
-    while (end > begin && isBlank(text[end - 1])) {
+    while (end > begin && isBlank(text[end - 1], kWhiteSpace)) {
         if (text[end - 1] == ' ')
             ++trailingBlanks;
         --end;
@@ -203,7 +176,7 @@ std::optional<UrlEntry> ParseUrl(std::string_view text)
     const size_t schemeEnd = trimmed.find("://");
     if (schemeEnd == std::string::npos || schemeEnd == 0)
         return std::nullopt;
-    const std::string scheme = lowerCopy(std::string_view(trimmed).substr(0, schemeEnd));
+    const std::string scheme = asciiLower(std::string_view(trimmed).substr(0, schemeEnd));
     const ServiceInfo* service = nullptr;
     for (const auto& info : kServices) {
         if (info.scheme == scheme)
@@ -288,7 +261,7 @@ std::optional<std::string> CanonicalUrl(const UrlEntry& entry)
     if (!IsTransferable(entry.service))
         return std::nullopt;
     std::string out(ServicePrefix(entry.service));
-    out.append(hostForText(lowerCopy(entry.host)));
+    out.append(hostForText(asciiLower(entry.host)));
     if (!IsDefaultPort(entry.service, entry.port))
         out.append(":").append(std::to_string(entry.port));
     out.append(entry.object);

@@ -2,6 +2,7 @@
 
 #include "platform/message_loop.h"
 #include "platform/message_window.h"
+#include "platform/text_utils.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,14 +40,6 @@ uint32_t readLength(const unsigned char* bytes)
 std::string errnoText(const std::string& what, int error)
 {
     return what + ": " + std::strerror(error);
-}
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
 }
 
 int msLeft(Deadline deadline)
@@ -229,7 +222,7 @@ IpcServer::~IpcServer()
 std::optional<std::string> IpcServer::canonicalTopic(std::string_view topic) const
 {
     for (const std::string& served : m_topics) {
-        if (equalIgnoringAsciiCase(served, topic))
+        if (equalsIgnoringCase(served, topic))
             return served;
     }
     return std::nullopt;

@@ -1,9 +1,9 @@
 #include "platform/registry.h"
 
 #include "platform/atomic_file.h"
+#include "platform/text_utils.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -98,17 +98,6 @@ bool readQuoted(std::string_view text, size_t& pos, std::string& out)
     return false;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool parseHexBytes(std::string_view text, std::vector<uint8_t>& out)
 {
     out.clear();
@@ -120,8 +109,8 @@ bool parseHexBytes(std::string_view text, std::vector<uint8_t>& out)
             break;
         if (pos + 1 >= text.size())
             return false;
-        int high = hexDigit(text[pos]);
-        int low = hexDigit(text[pos + 1]);
+        int high = hexDigitValue(text[pos]);
+        int low = hexDigitValue(text[pos + 1]);
         if (high < 0 || low < 0)
             return false;
         out.push_back(static_cast<uint8_t>(high * 16 + low));
@@ -145,7 +134,7 @@ bool parseValueData(std::string_view data, RegValue& value)
             return false;
         uint32_t number = 0;
         for (char c : digits) {
-            int digit = hexDigit(c);
+            int digit = hexDigitValue(c);
             if (digit < 0)
                 return false;
             number = number * 16 + static_cast<uint32_t>(digit);
@@ -186,23 +175,13 @@ bool parseValueData(std::string_view data, RegValue& value)
     return true;
 }
 
-std::string_view trimRight(std::string_view text)
-{
-    while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 }  // namespace
 
 Registry::Registry(std::filesystem::path file) : m_file(std::move(file)) {}
 
 std::string Registry::foldCase(std::string_view text)
 {
-    std::string folded(text);
-    for (char& c : folded)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return folded;
+    return asciiLower(text);
 }
 
 std::string Registry::keyPath(Hive hive, std::string_view key)
@@ -450,7 +429,7 @@ void Registry::parseInto(std::string_view text)
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos)
             end = text.size();
-        std::string line(trimRight(text.substr(pos, end - pos)));
+        std::string line(trimRight(text.substr(pos, end - pos), " \t\r"));
         pos = end + 1;
         // Hex data may continue over lines ending in a backslash.
         while (!line.empty() && line.back() == '\\' && pos < text.size()) {
@@ -458,7 +437,7 @@ void Registry::parseInto(std::string_view text)
             end = text.find('\n', pos);
             if (end == std::string_view::npos)
                 end = text.size();
-            std::string_view next = trimRight(text.substr(pos, end - pos));
+            std::string_view next = trimRight(text.substr(pos, end - pos), " \t\r");
             while (!next.empty() && (next.front() == ' ' || next.front() == '\t'))
                 next.remove_prefix(1);
             line += next;

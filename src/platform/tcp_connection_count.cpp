@@ -3,6 +3,8 @@
 #include <array>
 #include <fstream>
 
+#include "platform/text_utils.h"
+
 namespace fetchora {
 
 namespace {
@@ -16,26 +18,15 @@ constexpr unsigned kSynRecv = 0x03;
 // anything larger is not a table and is read only this far.
 constexpr std::size_t kMaxTableBytes = 64u << 20;
 
-bool isHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'f')
-        return static_cast<unsigned>(c - 'a' + 10);
-    return static_cast<unsigned>(c - 'A' + 10);
-}
+// What separates the fields of a table line.
+constexpr std::string_view kFieldBlanks = " \t\r";
 
 bool allHex(std::string_view text)
 {
     if (text.empty())
         return false;
     for (char c : text) {
-        if (!isHex(c))
+        if (!isHexDigit(c))
             return false;
     }
     return true;
@@ -62,11 +53,6 @@ bool isSlot(std::string_view token)
     return true;
 }
 
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 // The first four whitespace-separated tokens of a line; fewer when the line
 // is short.
 std::size_t leadingTokens(std::string_view line, std::array<std::string_view, 4>& tokens)
@@ -74,12 +60,12 @@ std::size_t leadingTokens(std::string_view line, std::array<std::string_view, 4>
     std::size_t count = 0;
     std::size_t pos = 0;
     while (count < tokens.size()) {
-        while (pos < line.size() && isSpace(line[pos]))
+        while (pos < line.size() && isBlank(line[pos], kFieldBlanks))
             ++pos;
         if (pos >= line.size())
             break;
         const std::size_t start = pos;
-        while (pos < line.size() && !isSpace(line[pos]))
+        while (pos < line.size() && !isBlank(line[pos], kFieldBlanks))
             ++pos;
         tokens[count++] = line.substr(start, pos - start);
     }
@@ -94,9 +80,9 @@ bool countsAsOpen(std::string_view line)
     if (!isSlot(tokens[0]) || !isAddressPort(tokens[1]) || !isAddressPort(tokens[2]))
         return false;
     const std::string_view state = tokens[3];
-    if (state.size() != 2 || !isHex(state[0]) || !isHex(state[1]))
+    if (state.size() != 2 || !isHexDigit(state[0]) || !isHexDigit(state[1]))
         return false;
-    const unsigned value = hexValue(state[0]) * 16 + hexValue(state[1]);
+    const auto value = static_cast<unsigned>(hexDigitValue(state[0]) * 16 + hexDigitValue(state[1]));
     return value == kEstablished || value == kSynSent || value == kSynRecv;
 }
 

@@ -3,19 +3,9 @@
 #include <algorithm>
 
 #include "net/url.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
-
-namespace {
-
-std::string lowerAscii(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return text;
-}
-
-}  // namespace
 
 bool IsStartupUrl(const std::string& text)
 {
@@ -30,7 +20,7 @@ StartupCommandLine ReadStartupCommandLine(const std::vector<std::string>& argume
         return result;
     const std::string& first = arguments.front();
     if (!first.empty() && (first[0] == '-' || first[0] == '/')) {
-        const std::string word = lowerAscii(first.substr(1));
+        const std::string word = asciiLower(first.substr(1));
         if (word == "install")
             result.mode = RegistrationMode::Install;
         else if (word == "uninstall")
