@@ -186,6 +186,10 @@ std::unique_ptr<ByteStream> FtpWorker::takeHandedOver(FtpHandover& handover)
     if (!taken || !taken->stream)
         return nullptr;
     std::unique_ptr<ByteStream> stream = std::move(taken->stream);
+    auto* tcp = dynamic_cast<TcpConnection*>(stream.get());
+    if (tcp == nullptr)
+        return nullptr;
+    tcp->setAliveCheck([this] { return alive(); });
     if (ticksSince(taken->idleSince, tickNow()) > m_task.settings.ftpReuseIdleMs) {
         m_channel.logLine(ConnectionLogKind::Status, "The connection of the job before was idle too long.");
         stream->close();
@@ -193,8 +197,8 @@ std::unique_ptr<ByteStream> FtpWorker::takeHandedOver(FtpHandover& handover)
     }
     // An idle control connection has nothing to say: anything readable is
     // the server's goodbye (a 421 or the end of the connection).
-    pollfd wait{nativeHandleOf(stream.get()), POLLIN, 0};
-    if (wait.fd < 0 || ::poll(&wait, 1, 0) != 0) {
+    pollfd wait{tcp->nativeHandle(), POLLIN, 0};
+    if (::poll(&wait, 1, 0) != 0) {
         m_channel.logLine(ConnectionLogKind::Status, "The server closed the connection of the job before.");
         stream->close();
         return nullptr;
@@ -277,8 +281,12 @@ CycleResult FtpWorker::talk(std::unique_ptr<ByteStream> stream, bool reused)
 
 bool FtpWorker::readyToHandOn(FtpControl& control)
 {
-    if (!m_loggedIn || (m_ioEnd && m_ioEnd->end != CycleEnd::Ended))
+    auto* tcp = dynamic_cast<TcpConnection*>(m_control.get());
+    if (tcp == nullptr || !m_loggedIn || (m_ioEnd && m_ioEnd->end != CycleEnd::Ended))
         return false;
+    // The part has ended, so this worker's own check says stop; the wait
+    // below is bounded instead, and the taker puts in its own check.
+    tcp->setAliveCheck([] { return true; });
     if (!m_complete) {
         if (!m_receiving)
             return false;

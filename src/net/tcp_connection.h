@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "net/byte_stream.h"
 
@@ -38,6 +39,9 @@ public:
     void close() override;
 
     int nativeHandle() const { return m_socket; }
+    // Another owner's check, for a connection handed to another worker: the
+    // old check may name a worker that is gone.
+    void setAliveCheck(AliveCheck alive) { m_alive = std::move(alive); }
 
 private:
     int m_socket;
