@@ -1,8 +1,7 @@
 #pragma once
 // The options of one download run that stand in for settings (-x, --retry,
-// --timeout): applied to the loaded settings in memory only. fetchora-cli's
-// download mode never saves the settings, so the settings file keeps what the
-// user configured.
+// --timeout): applied as the settings' per-run overrides, which no save
+// writes, so the settings file keeps what the user configured.
 //
 // Thread: the loop thread, before any job starts.
 #include "cli/cli_options.h"

@@ -17,6 +17,7 @@
 // Owns: the values, the proxy list, the site rules and the download rules.
 // Borrows: the Registry (owned by the application) and an optional observer.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -99,7 +100,18 @@ public:
     // kept outside the plain values (proxy defaults, the passive flag,
     // options written to the store at once).
     bool SetRunOverride(OptionId id, int32_t value);
-    void ClearRunOverrides() { m_runOverrides.clear(); }
+    void ClearRunOverrides()
+    {
+        m_runOverrides.clear();
+        m_runProxy.reset();
+    }
+
+    // A proxy for this run only: every job's connections go through it,
+    // whatever the defaults, the site rules or the job's own choice say.
+    // Never part of the proxy list, so no save stores it. Set before
+    // transfers start; the entry stays where it is until cleared.
+    void SetRunProxy(const ProxyEntry& proxy) { m_runProxy = proxy; }
+    const ProxyEntry* runProxy() const { return m_runProxy ? &*m_runProxy : nullptr; }
 
     ProxyList& proxies() { return m_proxies; }
     const ProxyList& proxies() const { return m_proxies; }
@@ -201,6 +213,7 @@ private:
     bool m_loaded = false;
     // Answers of GetOption for this run, by id; never saved.
     std::vector<std::pair<OptionId, int32_t>> m_runOverrides;
+    std::optional<ProxyEntry> m_runProxy;
 };
 
 }  // namespace fetchora

@@ -58,6 +58,16 @@ JobProxies ChooseJobProxies(const ProxyList& proxies, const JobProxyRequest& req
     return chosen;
 }
 
+JobProxies RunProxies(const ProxyEntry& run)
+{
+    JobProxies chosen;
+    chosen.http = &run;
+    chosen.ftp = &run;
+    if (isTunnelProxyType(run.type))
+        chosen.stream = &run;
+    return chosen;
+}
+
 const ProxyEntry* proxyForConnection(const ProxyList& proxies, const JobProxies& chosen, int n, int kind)
 {
     if (const ProxyEntry* rotated = proxies.MultiProxy(n, kind))

@@ -49,6 +49,10 @@ JobProxyIds jobProxyIds(const ProxyList& proxies, const JobProxyRequest& request
 // type 0 give none; the stream slot takes only SOCKS and CONNECT proxies.
 JobProxies ChooseJobProxies(const ProxyList& proxies, const JobProxyRequest& request);
 
+// The proxies of every job while a proxy is given for the whole run: it
+// takes the HTTP and FTP slots, and the stream slot when it is a tunnel.
+JobProxies RunProxies(const ProxyEntry& run);
+
 // The proxy for connection n (counting from 1) of a job with multi-proxy in
 // effect: the n-th rotation entry of the kind (kMultiProxyHttp,
 // kMultiProxyStream, kMultiProxyFtp), falling back to the job's ordinary

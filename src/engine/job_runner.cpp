@@ -342,13 +342,17 @@ void JobRunner::Stop(DownloadJob& job, StopReason reason)
 
 void JobRunner::chooseProxies()
 {
-    JobProxyRequest request;
-    request.useDefaultProxies = option(OptionId::UseDefaultProxies) > 0;
-    request.own = {m_job.httpProxyId, m_job.ftpProxyId, m_job.streamProxyId};
-    const UrlEntry* main = m_job.GetUrl(0);
-    request.httpJob = main && (main->service == ServiceCode::Http || main->service == ServiceCode::Https);
-    request.siteRule = m_ctx.settings->siteRules().FindSiteRule(m_job.url);
-    m_proxies = ChooseJobProxies(m_ctx.settings->proxies(), request);
+    if (const ProxyEntry* run = m_ctx.settings->runProxy()) {
+        m_proxies = RunProxies(*run);
+    } else {
+        JobProxyRequest request;
+        request.useDefaultProxies = option(OptionId::UseDefaultProxies) > 0;
+        request.own = {m_job.httpProxyId, m_job.ftpProxyId, m_job.streamProxyId};
+        const UrlEntry* main = m_job.GetUrl(0);
+        request.httpJob = main && (main->service == ServiceCode::Http || main->service == ServiceCode::Https);
+        request.siteRule = m_ctx.settings->siteRules().FindSiteRule(m_job.url);
+        m_proxies = ChooseJobProxies(m_ctx.settings->proxies(), request);
+    }
     m_job.httpProxy = m_proxies.http;
     m_job.ftpProxy = m_proxies.ftp;
     m_job.streamProxy = m_proxies.stream;

@@ -123,7 +123,8 @@ const ProxyEntry* JobRunner::proxyFor(const JobPart& part, const UrlEntry& url) 
     }
     const std::optional<std::string> text = CanonicalUrl(url);
     const SiteRule* rule = text ? m_ctx.settings->siteRules().FindSiteRule(*text) : nullptr;
-    if (rule && (rule->flags & kSiteMultiProxy) != 0) {
+    // A proxy given for the run carries every connection, rotation or not.
+    if (rule && (rule->flags & kSiteMultiProxy) != 0 && !m_ctx.settings->runProxy()) {
         // Connection n of the job (counting from 1) takes the n-th proxy of the rotation.
         int connection = 1;
         for (const auto& other : m_parts) {

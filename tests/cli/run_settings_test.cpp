@@ -43,25 +43,31 @@ protected:
     AppSettings m_settings{m_registry, environment()};
 };
 
-TEST_F(RunSettings, ProxyGoesToEveryKindOfJobAndEveryConnection)
+TEST_F(RunSettings, ProxyGoesToEveryKindOfJobAndIsNeverSaved)
 {
-    ASSERT_NE(m_settings.siteRules().FindSiteRule("ftp://127.0.0.1/f"), nullptr);
     CliOptions options;
     options.proxy = ProxyEntry{"--proxy", "127.0.0.1", "u", "p", 1080, kProxySocks5, 7};
+    const size_t stored = m_settings.proxies().ProxyCount();
     applyRunSettings(options, m_settings);
 
-    for (const std::string url : {"http://127.0.0.1/f", "https://127.0.0.1/f", "ftp://127.0.0.1/f"}) {
-        SCOPED_TRACE(url);
-        JobProxies chosen = chosenFor(url);
-        for (const ProxyEntry* proxy : {chosen.http, chosen.ftp, chosen.stream}) {
-            ASSERT_NE(proxy, nullptr);
-            EXPECT_EQ(proxy->type, kProxySocks5);
-            EXPECT_EQ(proxy->port, 1080);
-            EXPECT_EQ(proxy->password, "p");
-        }
-        for (int connection = 1; connection <= 3; ++connection)
-            EXPECT_EQ(proxyForConnection(m_settings.proxies(), chosen, connection, kMultiProxyHttp), chosen.http);
+    const ProxyEntry* run = m_settings.runProxy();
+    ASSERT_NE(run, nullptr);
+    const JobProxies chosen = RunProxies(*run);
+    for (const ProxyEntry* proxy : {chosen.http, chosen.ftp, chosen.stream}) {
+        ASSERT_NE(proxy, nullptr);
+        EXPECT_EQ(proxy->type, kProxySocks5);
+        EXPECT_EQ(proxy->port, 1080);
+        EXPECT_EQ(proxy->password, "p");
     }
+    // The stored list, its defaults and the option that points jobs at them
+    // are as the user left them, so a save at exit writes none of the run's.
+    EXPECT_EQ(m_settings.proxies().ProxyCount(), stored);
+    EXPECT_EQ(m_settings.GetOption(OptionId::UseDefaultProxies), 0);
+    ASSERT_TRUE(m_settings.SaveSettings());
+    AppSettings reloaded{m_registry, environment()};
+    reloaded.LoadSettings();
+    EXPECT_EQ(reloaded.proxies().ProxyCount(), stored);
+    EXPECT_EQ(reloaded.runProxy(), nullptr);
 }
 
 TEST_F(RunSettings, HttpProxyLeavesStreamsDirect)
@@ -69,7 +75,8 @@ TEST_F(RunSettings, HttpProxyLeavesStreamsDirect)
     CliOptions options;
     options.proxy = ProxyEntry{"--proxy", "127.0.0.1", "", "", 3128, kProxyHttpGet, 6};
     applyRunSettings(options, m_settings);
-    JobProxies chosen = chosenFor("http://127.0.0.1/f");
+    ASSERT_NE(m_settings.runProxy(), nullptr);
+    const JobProxies chosen = RunProxies(*m_settings.runProxy());
     ASSERT_NE(chosen.http, nullptr);
     EXPECT_EQ(chosen.http->port, 3128);
     EXPECT_EQ(chosen.stream, nullptr);
@@ -86,7 +93,8 @@ TEST_F(RunSettings, RetryAndTimeoutReplaceTheSettingsInMemoryOnly)
     EXPECT_EQ(m_settings.GetOption(OptionId::AlwaysRetry), 0);
     EXPECT_EQ(m_settings.GetOption(OptionId::ConnectTimeout), 30);
     EXPECT_EQ(m_settings.GetOption(OptionId::DataTimeout), 30);
-    // The store still holds the user's values.
+    // The store still holds the user's values, also after a save.
+    ASSERT_TRUE(m_settings.SaveSettings());
     EXPECT_EQ(dword("Connection", "CT"), 120u);
     EXPECT_EQ(dword("Connection", "Retry"), 99u);
 }
