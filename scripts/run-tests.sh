@@ -12,6 +12,7 @@ debug_sanitize=${FETCHORA_DEBUG_SANITIZE-address,undefined}
 # Sanitizer options the caller set come after ours and win.
 caller_asan_options=${ASAN_OPTIONS:-}
 caller_ubsan_options=${UBSAN_OPTIONS:-}
+caller_big_test_mib=${FETCHORA_BIG_TEST_MIB:-}
 
 # ccache keeps compiled objects between runs; a base folder makes them
 # reusable from any checkout of the project.
@@ -38,6 +39,15 @@ for type in $build_types; do
   mkdir -p "$reports"
   export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1:log_path=$reports/asan${caller_asan_options:+:$caller_asan_options}"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan${caller_ubsan_options:+:$caller_ubsan_options}"
+  # Sanitized code moves bytes several times slower; the big downloads shrink
+  # there (the Release build still moves the full sizes).
+  if [ -n "$sanitize" ]; then
+    export FETCHORA_BIG_TEST_MIB=${caller_big_test_mib:-128}
+  elif [ -n "$caller_big_test_mib" ]; then
+    export FETCHORA_BIG_TEST_MIB=$caller_big_test_mib
+  else
+    unset FETCHORA_BIG_TEST_MIB
+  fi
 
   cmake --build "$dir" -j "$jobs"
   echo "== $type tests"

@@ -32,6 +32,19 @@ int64_t bigFileBytes()
 using test::sameFileBytes;
 using test::writePseudoRandomFile;
 
+// A sanitized or busy build may take seconds to start; the timed kills and
+// interrupts below are meant for a download that is under way.
+bool waitForFile(const std::filesystem::path& file)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(file)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 class CliDownload : public testing::Test {
 protected:
     void SetUp() override
@@ -176,6 +189,7 @@ TEST_F(CliDownload, KilledAtRandomMomentsResumesAndEndsByteIdentical)
     std::mt19937 random(20261208);
     for (int kill = 0; kill < 3; ++kill) {
         CliProcess cli({"-q", "-s", "4", "-d", (m_dir / "out").string(), url}, environment(), m_dir.path());
+        ASSERT_TRUE(waitForFile(m_dir / "home" / "Default.kxd")) << cli.standardError();
         std::this_thread::sleep_for(std::chrono::milliseconds(300 + random() % 1500));
         cli.signal(SIGKILL);
         cli.wait();
@@ -194,6 +208,7 @@ TEST_F(CliDownload, InterruptSavesTheRangesAndASecondRunResumes)
     const std::string url = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/slow/interrupted.bin";
     {
         CliProcess cli({"-q", "-s", "2", "-d", (m_dir / "out").string(), url}, environment(), m_dir.path());
+        ASSERT_TRUE(waitForFile(m_dir / "out" / "interrupted.bin.kx!")) << cli.standardError();
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         cli.signal(SIGINT);
         EXPECT_EQ(cli.wait(std::chrono::seconds(30)), 1) << cli.standardError();
