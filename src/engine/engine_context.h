@@ -63,7 +63,7 @@ public:
     virtual void partRefreshed(DownloadJob& job, JobPart& part) { (void)job, (void)part; }
 };
 
-// Dial-up state (Part of the schedule and dial-up services). Linux has no
+// Dial-up state (for the schedule and dial-up services). Linux has no
 // dial-up: without a monitor nothing ever waits for dialling.
 class DialUpMonitor {
 public:

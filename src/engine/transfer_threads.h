@@ -46,7 +46,7 @@ class SiteConnectionTable;
 // transfer to its end; 0 ended, 1 finished, 2 failed.
 using TransferProcedureFn = std::function<int(TransferTask&)>;
 
-// What a mirror worker reports (Part of the mirror search): ping times and
+// What a mirror worker reports (for the mirror search): ping times and
 // found URLs. Like PartChannel, dead once the part was stopped.
 class MirrorChannel : public ConnectionLog {
 public:
