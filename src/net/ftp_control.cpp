@@ -7,6 +7,7 @@
 #include "net/ftp_data_address.h"
 #include "net/transfer_channel.h"
 #include "net/url.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
@@ -16,18 +17,6 @@ namespace {
 // without the dialogue getting anywhere is cut off.
 constexpr int kMaxFtpReplies = 500;
 
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerCopy(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
-    return out;
-}
-
 bool hasLineBreakOrNul(std::string_view text)
 {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -36,7 +25,7 @@ bool hasLineBreakOrNul(std::string_view text)
 // The object without a ";type=" suffix.
 std::string_view withoutTypeSuffix(std::string_view object)
 {
-    const std::string lowered = lowerCopy(object);
+    const std::string lowered = asciiLower(object);
     const std::size_t at = lowered.rfind(";type=");
     return at == std::string::npos ? object : object.substr(0, at);
 }
@@ -88,7 +77,7 @@ std::string unexpected(const FtpReply& reply)
 
 bool mentionsTooMany(const FtpReply& reply)
 {
-    return lowerCopy(reply.last()).find("too many") != std::string::npos;
+    return asciiLower(reply.last()).find("too many") != std::string::npos;
 }
 
 // ---- login ------------------------------------------------------------------------------
@@ -243,7 +232,7 @@ FtpPumpResult actOnSizeReply(FtpControl& control, const FtpReply& reply)
 
 bool mentionsTooManyOrPassive(const FtpReply& reply)
 {
-    const std::string text = lowerCopy(reply.last());
+    const std::string text = asciiLower(reply.last());
     return text.find("too many") != std::string::npos || text.find("passive") != std::string::npos;
 }
 
@@ -492,7 +481,7 @@ std::vector<std::string> FtpPathForms(std::string_view object)
 
 char FtpUrlType(std::string_view object)
 {
-    const std::string lowered = lowerCopy(object);
+    const std::string lowered = asciiLower(object);
     const std::size_t at = lowered.rfind(";type=");
     if (at == std::string::npos || at + 6 >= lowered.size())
         return 0;
@@ -542,7 +531,7 @@ std::string FtpCommandLine(FtpCommand command, std::string_view argument)
 
 std::string FtpLoggedLine(std::string_view line)
 {
-    const std::string head = lowerCopy(line.substr(0, 5));
+    const std::string head = asciiLower(line.substr(0, 5));
     if (head == "pass" || head == "pass ")
         return "PASS ********";
     return std::string(line);

@@ -6,44 +6,13 @@
 
 #include "net/connection_log.h"
 #include "net/http_date.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 
 namespace {
 
 constexpr int64_t kMaxInt64 = std::numeric_limits<int64_t>::max();
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerCopy(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
-    return out;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
-}
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trimBlanks(std::string_view text)
-{
-    while (!text.empty() && (isBlank(text.front()) || text.front() == '\r' || text.front() == '\n'))
-        text.remove_prefix(1);
-    while (!text.empty() && (isBlank(text.back()) || text.back() == '\r' || text.back() == '\n'))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Decimal digits only, fitting 63 bits; at most 18 digits never overflow,
 // longer texts are checked digit by digit.
@@ -68,7 +37,7 @@ std::optional<int64_t> parseDecimal(std::string_view text)
 std::string cleanName(std::string_view name)
 {
     std::string out;
-    for (char c : trimBlanks(name)) {
+    for (char c : trimBoth(name, kLineBlanks)) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x20 && byte != 0x7F)
             out.push_back(c);
@@ -82,14 +51,6 @@ std::string_view afterLastSeparator(std::string_view name)
     return cut == std::string_view::npos ? name : name.substr(cut + 1);
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = lowerAscii(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // The value of a `filename*=` parameter: charset'language'percent-encoded
 // bytes. Nothing for a charset other than UTF-8 or ISO-8859-1, or a broken
 // encoding.
@@ -100,21 +61,21 @@ std::optional<std::string> extendedValue(std::string_view value)
         = firstQuote == std::string_view::npos ? firstQuote : value.find('\'', firstQuote + 1);
     if (secondQuote == std::string_view::npos)
         return std::nullopt;
-    const std::string charset = lowerCopy(trimBlanks(value.substr(0, firstQuote)));
+    const std::string charset = asciiLower(trimBoth(value.substr(0, firstQuote), kLineBlanks));
     const bool latin1 = charset == "iso-8859-1";
     if (charset != "utf-8" && !latin1)
         return std::nullopt;
     std::string_view encoded = value.substr(secondQuote + 1);
     encoded = encoded.substr(0, encoded.find(';'));
-    encoded = trimBlanks(encoded);
+    encoded = trimBoth(encoded, kLineBlanks);
     std::string out;
     for (std::size_t i = 0; i < encoded.size(); ++i) {
         unsigned char byte = static_cast<unsigned char>(encoded[i]);
         if (byte == '%') {
             if (i + 2 >= encoded.size())
                 return std::nullopt;
-            const int high = hexValue(encoded[i + 1]);
-            const int low = hexValue(encoded[i + 2]);
+            const int high = hexDigitValue(encoded[i + 1]);
+            const int low = hexDigitValue(encoded[i + 2]);
             if (high < 0 || low < 0)
                 return std::nullopt;
             byte = static_cast<unsigned char>(high * 16 + low);
@@ -134,15 +95,15 @@ std::optional<std::string> extendedValue(std::string_view value)
 // (the value's start or after a ';'), whatever the case of the name.
 std::optional<std::size_t> parameterValueAt(std::string_view value, std::string_view name)
 {
-    const std::string lower = lowerCopy(value);
+    const std::string lower = asciiLower(value);
     for (std::size_t at = lower.find(name); at != std::string::npos; at = lower.find(name, at + 1)) {
         std::size_t before = at;
-        while (before > 0 && isBlank(lower[before - 1]))
+        while (before > 0 && isBlank(lower[before - 1], kSpaceTab))
             --before;
         if (before != 0 && lower[before - 1] != ';')
             continue;
         std::size_t after = at + name.size();
-        while (after < lower.size() && isBlank(lower[after]))
+        while (after < lower.size() && isBlank(lower[after], kSpaceTab))
             ++after;
         if (after < lower.size() && lower[after] == '=')
             return after + 1;
@@ -209,18 +170,18 @@ std::span<uint8_t> HeaderBuffer::rest()
 
 std::optional<ContentRange> ParseContentRange(std::string_view value)
 {
-    value = trimBlanks(value);
-    if (value.size() < 6 || !equalsNoCase(value.substr(0, 5), "bytes") || !isBlank(value[5]))
+    value = trimBoth(value, kLineBlanks);
+    if (value.size() < 6 || !equalsIgnoringCase(value.substr(0, 5), "bytes") || !isBlank(value[5], kSpaceTab))
         return std::nullopt;
-    value = trimBlanks(value.substr(6));
+    value = trimBoth(value.substr(6), kLineBlanks);
     const std::size_t dash = value.find('-');
     const std::size_t slash = value.rfind('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
         return std::nullopt;
-    const std::string_view firstText = trimBlanks(value.substr(0, dash));
+    const std::string_view firstText = trimBoth(value.substr(0, dash), kLineBlanks);
     const std::optional<int64_t> first = parseDecimal(firstText);
-    const std::optional<int64_t> last = parseDecimal(trimBlanks(value.substr(dash + 1, slash - dash - 1)));
-    const std::string_view totalText = trimBlanks(value.substr(slash + 1));
+    const std::optional<int64_t> last = parseDecimal(trimBoth(value.substr(dash + 1, slash - dash - 1), kLineBlanks));
+    const std::string_view totalText = trimBoth(value.substr(slash + 1), kLineBlanks);
     if (!first || !last || *first > *last)
         return std::nullopt;
     ContentRange range{*first, *last, -1, firstText == "0"};
@@ -235,19 +196,19 @@ std::optional<ContentRange> ParseContentRange(std::string_view value)
 
 std::optional<int64_t> ParseContentLength(std::string_view value)
 {
-    return parseDecimal(trimBlanks(value));
+    return parseDecimal(trimBoth(value, kLineBlanks));
 }
 
 std::string NormaliseLastModified(std::string_view value)
 {
-    value = trimBlanks(value);
+    value = trimBoth(value, kLineBlanks);
     if (const std::size_t blank = value.find(' '); blank != std::string_view::npos)
-        value = trimBlanks(value.substr(blank + 1));
+        value = trimBoth(value.substr(blank + 1), kLineBlanks);
     if (value.size() < 4)
         return std::string(value);
     const std::string_view tail = value.substr(value.size() - 4);
-    const std::string_view rest = trimBlanks(value.substr(0, value.size() - 4));
-    if (equalsNoCase(tail, " GMT"))
+    const std::string_view rest = trimBoth(value.substr(0, value.size() - 4), kLineBlanks);
+    if (equalsIgnoringCase(tail, " GMT"))
         return std::string(rest);
     return std::string(tail) + " " + std::string(rest);
 }
@@ -265,7 +226,7 @@ std::string ContentDispositionFileName(std::string_view value)
     const std::optional<std::size_t> at = parameterValueAt(value, "filename");
     if (!at)
         return {};
-    std::string_view name = trimBlanks(value.substr(*at));
+    std::string_view name = trimBoth(value.substr(*at), kLineBlanks);
     if (const std::size_t open = name.find('"'); open != std::string_view::npos) {
         const std::size_t close = name.find('"', open + 1);
         name = name.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
@@ -278,7 +239,7 @@ std::string ContentDispositionFileName(std::string_view value)
 
 std::optional<int32_t> ParseRetryAfter(std::string_view value, int64_t now)
 {
-    value = trimBlanks(value);
+    value = trimBoth(value, kLineBlanks);
     if (const std::optional<int64_t> seconds = parseDecimal(value))
         return static_cast<int32_t>(std::min<int64_t>(*seconds, std::numeric_limits<int32_t>::max()));
     const std::optional<int32_t> when = HttpDateSeconds(value);
@@ -314,20 +275,20 @@ ResponseState HttpResponseParser::ParseResponseLine(std::string_view line, Conne
     }
     if (!m_boundary.empty() && !m_inMultipart) {
         // Lines before the first boundary (a preamble) carry nothing.
-        if (trimBlanks(line).starts_with(m_boundary))
+        if (trimBoth(line, kLineBlanks).starts_with(m_boundary))
             m_inMultipart = true;
         return m_state;
     }
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos)
         return m_state;
-    parseHeader(trimBlanks(line.substr(0, colon)), trimBlanks(line.substr(colon + 1)));
+    parseHeader(trimBoth(line.substr(0, colon), kLineBlanks), trimBoth(line.substr(colon + 1), kLineBlanks));
     return m_state;
 }
 
 void HttpResponseParser::parseStatusLine(std::string_view line)
 {
-    while (!line.empty() && isBlank(line.front()))
+    while (!line.empty() && isBlank(line.front(), kSpaceTab))
         line.remove_prefix(1);
     const std::size_t blank = line.find(' ');
     int code = 404;
@@ -343,7 +304,7 @@ void HttpResponseParser::parseStatusLine(std::string_view line)
         // "HTTP 404 Not Found": the code and the server's own words for it.
         std::string_view phrase
             = blank != std::string_view::npos && line.size() > blank + 4 ? line.substr(blank + 4) : std::string_view();
-        phrase = trimBlanks(phrase.substr(0, 80));
+        phrase = trimBoth(phrase.substr(0, 80), kLineBlanks);
         m_info.cause = "HTTP " + std::to_string(code) + (phrase.empty() ? "" : " " + std::string(phrase));
     }
     switch (code) {
@@ -380,55 +341,55 @@ void HttpResponseParser::parseHeader(std::string_view name, std::string_view val
 {
     if (m_inMultipart) {
         // Inside the first part only its own range counts.
-        if (equalsNoCase(name, "Content-Range"))
+        if (equalsIgnoringCase(name, "Content-Range"))
             contentRange(value);
         return;
     }
-    if (equalsNoCase(name, "Content-Length")) {
+    if (equalsIgnoringCase(name, "Content-Length")) {
         contentLength(value);
-    } else if (equalsNoCase(name, "Content-Range")) {
+    } else if (equalsIgnoringCase(name, "Content-Range")) {
         contentRange(value);
-    } else if (equalsNoCase(name, "Location")) {
+    } else if (equalsIgnoringCase(name, "Location")) {
         m_info.location = value;
-    } else if (equalsNoCase(name, "Last-modified")) {
+    } else if (equalsIgnoringCase(name, "Last-modified")) {
         m_info.lastModified = NormaliseLastModified(value);
-    } else if (equalsNoCase(name, "ETag")) {
+    } else if (equalsIgnoringCase(name, "ETag")) {
         m_info.etag = value;
-    } else if (equalsNoCase(name, "Content-Type")) {
+    } else if (equalsIgnoringCase(name, "Content-Type")) {
         constexpr std::string_view kKey = "boundary=";
-        const std::string lower = lowerCopy(value);
+        const std::string lower = asciiLower(value);
         if (const std::size_t at = lower.find(kKey); at != std::string::npos && at > 0) {
             std::string_view boundary = value.substr(at + kKey.size());
-            boundary = trimBlanks(boundary.substr(0, boundary.find(';')));
+            boundary = trimBoth(boundary.substr(0, boundary.find(';')), kLineBlanks);
             if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"')
                 boundary = boundary.substr(1, boundary.size() - 2);
             if (!boundary.empty())
                 m_boundary = "--" + std::string(boundary);
         }
-    } else if (equalsNoCase(name, "Transfer-Encoding")) {
-        if (lowerCopy(value).find("chunked") != std::string::npos)
+    } else if (equalsIgnoringCase(name, "Transfer-Encoding")) {
+        if (asciiLower(value).find("chunked") != std::string::npos)
             m_chunked = true;
-    } else if (equalsNoCase(name, "Content-Disposition")) {
+    } else if (equalsIgnoringCase(name, "Content-Disposition")) {
         if (std::string fileName = ContentDispositionFileName(value); !fileName.empty())
             m_info.fileName = std::move(fileName);
-    } else if (equalsNoCase(name, "Set-Cookie")) {
+    } else if (equalsIgnoringCase(name, "Set-Cookie")) {
         // Only a redirect's cookie is kept (for the request to the new
         // place), and only its name and value: the attributes are not sent.
         // A Secure one is kept apart, so that it never goes out over plain
         // http.
         if (m_info.outcome == ResponseOutcome::Redirect) {
-            const std::string_view pair = trimBlanks(value.substr(0, value.find(';')));
+            const std::string_view pair = trimBoth(value.substr(0, value.find(';')), kLineBlanks);
             bool secure = false;
             for (std::size_t at = value.find(';'); at != std::string_view::npos; at = value.find(';', at + 1)) {
                 std::string_view attribute = value.substr(at + 1);
-                attribute = trimBlanks(attribute.substr(0, attribute.find(';')));
-                secure = secure || equalsNoCase(attribute, "Secure");
+                attribute = trimBoth(attribute.substr(0, attribute.find(';')), kLineBlanks);
+                secure = secure || equalsIgnoringCase(attribute, "Secure");
             }
             std::string& target = secure ? m_info.secureCookie : m_info.cookie;
             if (!pair.empty())
                 target += (target.empty() ? "" : "; ") + std::string(pair);
         }
-    } else if (equalsNoCase(name, "Retry-After")) {
+    } else if (equalsIgnoringCase(name, "Retry-After")) {
         if (const std::optional<int32_t> seconds = ParseRetryAfter(value, static_cast<int64_t>(std::time(nullptr))))
             m_info.retryAfterSeconds = *seconds;
     }
