@@ -6,6 +6,7 @@
 #include "platform/registry.h"
 #include "shell/application.h"
 #include "support/cli_process.h"
+#include "support/profile_settings.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
@@ -78,26 +79,21 @@ protected:
     // Makes every job of later runs go through this proxy.
     void useProxy(const ProxyEntry& proxy)
     {
-        Registry registry(m_dir / "home" / kSettingsFileName);
-        ASSERT_TRUE(registry.load());
-        SettingsEnvironment environment;
-        environment.temporaryFolder = (m_dir / "settings-tmp").string();
-        AppSettings settings(registry, environment);
-        settings.LoadSettings();
-        ASSERT_EQ(settings.proxies().AddProxy(proxy, false), 1);
-        auto index = static_cast<int32_t>(settings.proxies().ProxyCount() - 1);
-        settings.proxies().setDefaultIndex(ProxyDefault::Http, index);
-        settings.proxies().setDefaultIndex(ProxyDefault::Ftp, index);
-        settings.SetOption(OptionId::UseDefaultProxies, 1);
-        ASSERT_TRUE(settings.SaveSettings());
+        ASSERT_TRUE(test::changeProfileSettings(m_dir / "home", m_dir / "settings-tmp", [&](AppSettings& settings) {
+            ASSERT_EQ(settings.proxies().AddProxy(proxy, false), 1);
+            auto index = static_cast<int32_t>(settings.proxies().ProxyCount() - 1);
+            settings.proxies().setDefaultIndex(ProxyDefault::Http, index);
+            settings.proxies().setDefaultIndex(ProxyDefault::Ftp, index);
+            settings.SetOption(OptionId::UseDefaultProxies, 1);
+        }));
     }
 
     std::string listDatabase()
     {
         std::string out;
         std::string err;
-        EXPECT_EQ(test::runCli({"--db", (m_dir / "home" / "Default.kxd").string(), "list"}, environment(),
-                               m_dir.path(), &err, &out),
+        EXPECT_EQ(test::runCli({"--db", (m_dir / "home" / "Default.kxd").string(), "list"}, environment(), m_dir.path(),
+                               &err, &out),
                   0)
             << err;
         return out;

@@ -5,6 +5,7 @@
 #include "platform/registry.h"
 #include "shell/application.h"
 #include "support/cli_process.h"
+#include "support/profile_settings.h"
 #include "support/real_peers.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -67,14 +68,7 @@ protected:
 
     void changeSettings(const std::function<void(AppSettings&)>& change)
     {
-        Registry registry(m_dir / "home" / kSettingsFileName);
-        registry.load();
-        SettingsEnvironment environment;
-        environment.temporaryFolder = (m_dir / "settings-tmp").string();
-        AppSettings settings(registry, environment);
-        settings.LoadSettings();
-        change(settings);
-        ASSERT_TRUE(settings.SaveSettings());
+        ASSERT_TRUE(test::changeProfileSettings(m_dir / "home", m_dir / "settings-tmp", change));
     }
 
     void setRetryDelay(int seconds)

@@ -7,6 +7,7 @@
 #include "platform/registry.h"
 #include "shell/application.h"
 #include "support/cli_process.h"
+#include "support/profile_settings.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
@@ -95,14 +96,7 @@ protected:
 
     void changeSettings(const std::function<void(AppSettings&)>& change)
     {
-        Registry registry(m_dir / "home" / kSettingsFileName);
-        ASSERT_TRUE(registry.load());
-        SettingsEnvironment environment;
-        environment.temporaryFolder = (m_dir / "settings-tmp").string();
-        AppSettings settings(registry, environment);
-        settings.LoadSettings();
-        change(settings);
-        ASSERT_TRUE(settings.SaveSettings());
+        ASSERT_TRUE(test::changeProfileSettings(m_dir / "home", m_dir / "settings-tmp", change));
     }
 
     // Makes every later FTP job go through this proxy.

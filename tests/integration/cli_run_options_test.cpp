@@ -8,6 +8,7 @@
 #include "shell/application.h"
 #include "support/cli_process.h"
 #include "support/loopback_sockets.h"
+#include "support/profile_settings.h"
 #include "support/real_peers.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -71,21 +72,16 @@ protected:
     // take the run's proxy fails.
     void storeDeadDefaultProxy()
     {
-        Registry registry(m_dir / "home" / kSettingsFileName);
-        ASSERT_TRUE(registry.load());
-        SettingsEnvironment environment;
-        environment.temporaryFolder = (m_dir / "settings-tmp").string();
-        AppSettings settings(registry, environment);
-        settings.LoadSettings();
-        ProxyEntry dead{"dead", "127.0.0.1", "", "", test::refusedPort(), kProxyHttpGet, 6};
-        ASSERT_EQ(settings.proxies().AddProxy(dead, false), 1);
-        auto index = static_cast<int32_t>(settings.proxies().ProxyCount() - 1);
-        settings.proxies().setDefaultIndex(ProxyDefault::Http, index);
-        settings.proxies().setDefaultIndex(ProxyDefault::Ftp, index);
-        settings.SetOption(OptionId::UseDefaultProxies, 1);
-        settings.SetOption(OptionId::AlwaysRetry, 0);
-        settings.SetOption(OptionId::RetryCount, 0);
-        ASSERT_TRUE(settings.SaveSettings());
+        ASSERT_TRUE(test::changeProfileSettings(m_dir / "home", m_dir / "settings-tmp", [](AppSettings& settings) {
+            ProxyEntry dead{"dead", "127.0.0.1", "", "", test::refusedPort(), kProxyHttpGet, 6};
+            ASSERT_EQ(settings.proxies().AddProxy(dead, false), 1);
+            auto index = static_cast<int32_t>(settings.proxies().ProxyCount() - 1);
+            settings.proxies().setDefaultIndex(ProxyDefault::Http, index);
+            settings.proxies().setDefaultIndex(ProxyDefault::Ftp, index);
+            settings.SetOption(OptionId::UseDefaultProxies, 1);
+            settings.SetOption(OptionId::AlwaysRetry, 0);
+            settings.SetOption(OptionId::RetryCount, 0);
+        }));
     }
 
     std::string httpUrl(const std::string& path) const

@@ -5,6 +5,7 @@
 #include "platform/registry.h"
 #include "shell/application.h"
 #include "support/cli_process.h"
+#include "support/profile_settings.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
@@ -37,19 +38,14 @@ protected:
     // Stores one site rule in the profile's settings file.
     void addSiteRule(const std::string& mask, const std::string& user, const std::string& password, uint32_t flags)
     {
-        Registry registry(m_dir / "home" / kSettingsFileName);
-        ASSERT_TRUE(registry.load());
-        SettingsEnvironment environment;
-        environment.temporaryFolder = (m_dir / "settings-tmp").string();
-        AppSettings settings(registry, environment);
-        settings.LoadSettings();
-        SiteRule rule = newSiteRule(settings.proxies());
-        rule.urlMask = mask;
-        rule.userName = user;
-        rule.password = password;
-        rule.flags = flags;
-        settings.siteRules().AddSiteRule(rule);
-        ASSERT_TRUE(settings.SaveSettings());
+        ASSERT_TRUE(test::changeProfileSettings(m_dir / "home", m_dir / "settings-tmp", [&](AppSettings& settings) {
+            SiteRule rule = newSiteRule(settings.proxies());
+            rule.urlMask = mask;
+            rule.userName = user;
+            rule.password = password;
+            rule.flags = flags;
+            settings.siteRules().AddSiteRule(rule);
+        }));
     }
 
     int download(const std::filesystem::path& folder, const std::string& url, std::string* log)
