@@ -1,0 +1,109 @@
+#pragma once
+// Everything the main view's logic asks the user or tells the user: message
+// boxes, questions, file and folder choosers and the dialogs it opens by
+// name. The desktop program implements it with real dialogs; the daemon with
+// fixed answers and a log; tests with a script that records every question.
+//
+// Every call comes on the loop thread, sometimes with the job lock held, and
+// returns the user's answer (the desktop program runs its dialogs modally).
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fetchora {
+
+class DownloadJob;
+
+enum class MessageIcon { Information, Warning, Error, Question };
+
+// The "Duplicated URL" dialog: "Check for &update", "&Download Again",
+// "&Cancel" and the box "&Use new settings".
+enum class DuplicateChoice { Cancel, CheckForUpdate, DownloadAgain };
+struct DuplicateAnswer {
+    DuplicateChoice choice = DuplicateChoice::Cancel;
+    bool useNewSettings = false;
+};
+
+// The confirmation of a permanent delete with its two remembered choices.
+struct PermanentDeleteAnswer {
+    bool confirmed = false;
+    bool deleteFiles = false;
+    bool deleteLogs = false;
+};
+
+// The "Find" dialog: the text and the fields searched.
+struct FindRequest {
+    std::string text;
+    bool name = true;
+    bool url = false;
+    bool comment = false;
+};
+
+// A category dialog ("Create new Category" or the category's properties).
+struct CategoryAnswer {
+    std::string name;
+    std::string folder;
+    DownloadJob* parent = nullptr;  // new categories: where it is created
+};
+
+// The choices offered when a user category's folder changes.
+struct FolderChangeAnswer {
+    bool changeSubcategoryFolders = false;
+    bool moveFiles = false;
+};
+
+// One link offered in "Select links".
+struct LinkChoice {
+    std::string url;
+    std::string text;
+};
+
+class UserPrompts {
+public:
+    virtual ~UserPrompts() = default;
+
+    // ---- message boxes ---------------------------------------------------------
+    virtual void message(const std::string& text, MessageIcon icon) = 0;
+    // Yes/No: true for Yes.
+    virtual bool askYesNo(const std::string& text, MessageIcon icon = MessageIcon::Question) = 0;
+    // OK/Cancel: true for OK.
+    virtual bool askOkCancel(const std::string& text, MessageIcon icon = MessageIcon::Warning) = 0;
+    // A Yes/No question with a "&Do not ask me again" box: the answer, and
+    // whether the box was ticked.
+    virtual bool askYesNoRemember(const std::string& text, bool& doNotAskAgain) = 0;
+
+    // ---- choosers ---------------------------------------------------------------
+    // filter: "Label (*.ext)|*.ext|...|" as the program's file dialogs take it.
+    virtual std::optional<std::filesystem::path> chooseOpenFile(const std::string& title, const std::string& filter) = 0;
+    virtual std::optional<std::filesystem::path> chooseSaveFile(const std::string& title, const std::string& filter,
+                                                                const std::string& suggestedName) = 0;
+    virtual std::optional<std::filesystem::path> chooseFolder(const std::string& title,
+                                                              const std::filesystem::path& start) = 0;
+
+    // ---- dialogs by name ---------------------------------------------------------
+    // The job property sheet on job (title "Add new download", "Properties"
+    // or "Default download properties"); the dialog edits the record in
+    // place. False for Cancel.
+    virtual bool editJob(const std::string& title, DownloadJob& job) = 0;
+    // The shared sheet for several jobs: the dialog edits `sample`; the caller
+    // copies its settings to each job.
+    virtual bool editJobs(const std::string& title, DownloadJob& sample, std::size_t count) = 0;
+    virtual DuplicateAnswer askDuplicateUrl(const DownloadJob& existing, const DownloadJob& added) = 0;
+    virtual PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteLogs) = 0;
+    virtual std::optional<FindRequest> askFind(const FindRequest& last) = 0;
+    // "Move" / "Move the item(s) to the selected Category:"; none for Cancel.
+    virtual DownloadJob* chooseCategory(const std::string& title, const std::string& prompt) = 0;
+    virtual std::optional<CategoryAnswer> editCategory(const std::string& title, const CategoryAnswer& start) = 0;
+    virtual std::optional<FolderChangeAnswer> askFolderChange() = 0;
+    // A one-line text dialog ("Rename", "Comment"); none for Cancel.
+    virtual std::optional<std::string> askText(const std::string& title, const std::string& start) = 0;
+    // "Select links": the chosen subset, in the order given; empty for Cancel.
+    virtual std::vector<LinkChoice> selectLinks(const std::vector<LinkChoice>& links) = 0;
+    // Opens a dialog that only shows or edits settings (options, schedule,
+    // download rules, about, recently downloaded files, ...), by its name.
+    virtual void openDialog(const std::string& name) = 0;
+};
+
+}  // namespace fetchora
