@@ -107,6 +107,13 @@ public:
     // taken back and the job fails.
     bool FlushForSave();
 
+    // One connection more or less while the job runs: the split count
+    // changes, and a new part takes over a free gap (or half of the largest
+    // one), or the last running part stops and leaves its range to the
+    // others. False when the job cannot change now (not running, no known
+    // size, at the limit, a single part).
+    bool ChangeSplitCount(int delta);
+
     // ---- part operations -------------------------------------------------------
     bool StartPart(JobPart& part, bool isRetry, bool useSiteLimit);
     void StopPart(JobPart& part, StopReason reason);

@@ -321,6 +321,48 @@ bool JobRunner::StartPart(JobPart& part, bool isRetry, bool useSiteLimit)
     return true;
 }
 
+bool JobRunner::ChangeSplitCount(int delta)
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    if (m_finishing || m_job.GetState() != JobState::Downloading || delta == 0)
+        return false;
+    const int32_t limit = std::max(1, std::min(option(OptionId::MaxParallelNum), kMaxSplitCount));
+    if (delta > 0) {
+        // Without a size, or on a connection without ranges, there is
+        // nothing to divide.
+        if (!m_job.IsSizeKnown() || m_job.splitCount >= limit || (m_job.optionFlags & kOptRecheck) != 0)
+            return false;
+        m_job.SetSplitCount(m_job.splitCount + 1, limit);
+        JobRangeView view = rangeView();
+        const std::optional<PartRange> range = FindTakeover(view);
+        if (range) {
+            const JobPart* first = firstPart();
+            JobPart& part = addPart(*range, first ? first->urlIndex : 0, 0);
+            AddCompletedRange(view.ranges, view.limits,
+                              {range->start, range->start, range->streamStart, range->streamStart});
+            startParts({indexOf(part)});
+        }
+        m_job.Notify(kChangeParts);
+        return true;
+    }
+    if (m_job.splitCount <= 1)
+        return false;
+    m_job.SetSplitCount(m_job.splitCount - 1, limit);
+    JobPart* last = nullptr;
+    size_t running = 0;
+    for (const auto& part : m_parts) {
+        if (part->isRunning()) {
+            last = part.get();
+            ++running;
+        }
+    }
+    // The last part's range stays unfetched; a part that runs out takes it over.
+    if (last != nullptr && running > 1)
+        StopPart(*last, StopReason::Silent);
+    m_job.Notify(kChangeParts);
+    return true;
+}
+
 bool JobRunner::keepOnlyWithRangeLeft(JobPart& part)
 {
     JobRangeView view = rangeView();

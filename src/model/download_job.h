@@ -67,7 +67,8 @@ inline constexpr uint32_t kNodeMarker = 0x8;
 inline constexpr int32_t kImageRoot = 0;
 inline constexpr int32_t kImageDownloading = 1;
 inline constexpr int32_t kImageDownloaded = 3;
-inline constexpr int32_t kImageDeleted = 4;
+inline constexpr int32_t kImageDeleted = 4;  // the bin, empty
+inline constexpr int32_t kImageBinFull = 5;  // the bin while it holds jobs
 inline constexpr int32_t kImageDefault = 6;
 
 // Ids of the special Categories as a new database creates them.

@@ -1,0 +1,432 @@
+#include "shell/main_view.h"
+
+#include <ctime>
+
+#include "config/app_settings.h"
+#include "config/pattern_list.h"
+#include "engine/job_runner.h"
+#include "engine/site_connections.h"
+#include "lang/string_table.h"
+#include "model/database_file.h"
+#include "model/job_database.h"
+#include "model/job_defaults.h"
+#include "model/part_log.h"
+#include "platform/desktop_actions.h"
+#include "shell/application.h"
+#include "shell/engine_services.h"
+#include "shell/job_list_model.h"
+#include "shell/start_database.h"
+
+namespace fetchora {
+
+namespace {
+
+// A job stopped: its completion actions run from the queue, after the
+// runner's handler has returned.
+constexpr uint32_t kJobStoppedMessage = kWmUser + 2;
+// Progress changes wait for this timer so that they reach the window in
+// batches.
+constexpr uint32_t kListTimerId = 1004;
+constexpr uint32_t kListTimerMs = 250;
+// Every this many ticks of the one-second timer: backup, automatic save,
+// schedule.
+constexpr uint32_t kMinuteTicks = 60;
+// While anything changes, the database is saved this often, so that a kill
+// loses at most this much of the record of what is on disk.
+constexpr uint32_t kSaveEveryTicks = 2;
+
+int32_t wallClock()
+{
+    return static_cast<int32_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+MainView::MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, MainViewHost& host)
+    : MessageWindow(app.loop()), m_app(app), m_prompts(prompts), m_desktop(desktop), m_host(host)
+{
+    // At once, so that messages posted while the database opens are queued.
+    create();
+}
+
+MainView::~MainView()
+{
+    if (m_doc)
+        m_doc->SetNotifyWindow(nullptr);
+    destroy();
+}
+
+bool MainView::isActive(const DownloadJob& job)
+{
+    if (job.GetState() == JobState::Downloading)
+        return true;
+    const JobRunner* runner = runnerOf(job);
+    return runner != nullptr && runner->file().isOpen();
+}
+
+// ---- start and end -----------------------------------------------------------------
+
+DatabaseChoice MainView::chooseStartDatabase(const std::filesystem::path& given)
+{
+    DatabaseChoice choice;
+    if (!given.empty()) {
+        choice.path = given;
+        return choice;
+    }
+    const std::filesystem::path recent = ReadRecentFile(m_app.registry());
+    StartDatabaseChoice start =
+        ChooseStartDatabase(recent, m_app.defaultDatabasePath(), [this](const std::filesystem::path& database) {
+            return m_prompts.askYesNo(database.string() +
+                                      " is missing. Restore it from its newest backup?\r\n(No starts with the "
+                                      "default database.)");
+        });
+    if (!start.problem.empty())
+        choice.problems.push_back(start.problem);
+    choice.path = start.path;
+    return choice;
+}
+
+void MainView::openDatabase(const std::filesystem::path& path)
+{
+    AppSettings& settings = m_app.settings();
+    const std::string downloadFolder = settings.GetOptionText(OptionId::DefaultDownloadFolder);
+    if (m_doc)
+        m_doc->SetNotifyWindow(nullptr);
+    m_doc = std::make_unique<CZoviradDoc>(m_app.jobLock(), [](uint32_t id) { return std::string(builtinString(id)); });
+    m_databasePath = path;
+    if (m_databasePath.empty()) {
+        m_doc->OnNewDocument(downloadFolder);
+    } else {
+        DatabaseOpenOptions open;
+        open.load.defaults = JobDefaultsFromSettings(settings);
+        open.load.startUnfinishedJobs = settings.GetOption(OptionId::StartDownloadingAtLaunch) > 0;
+        open.load.now = wallClock();
+        OpenResult result = OpenDatabase(*m_doc, m_databasePath, open);
+        if (!result.message.empty())
+            m_prompts.message(result.message, MessageIcon::Warning);
+        if (result.status == OpenStatus::Created)
+            m_doc->OnNewDocument(downloadFolder);
+        if (ReadRecentFile(m_app.registry()) != m_databasePath) {
+            RememberRecentFile(m_app.registry(), m_databasePath);
+            m_app.registry().flush();
+        }
+    }
+    m_doc->SetNotifyWindow(this);
+    m_queue = std::make_unique<JobQueue>(m_doc->tree(), m_app.jobLock(), *this);
+    m_queue->setSimJobs(std::max(1, settings.GetOption(OptionId::SimJobs)));
+    m_list = std::make_unique<JobListModel>(m_doc->tree(), settings,
+                                            [](uint32_t id) { return std::string(builtinString(id)); });
+    m_list->openCategory(m_doc->downloading());
+}
+
+void MainView::start(const std::filesystem::path& databaseFile)
+{
+    m_engine = std::make_unique<EngineServices>(m_app, *this);
+    if (!m_engine->tlsError().empty())
+        m_prompts.message("HTTPS is unavailable: " + m_engine->tlsError(), MessageIcon::Warning);
+    DatabaseChoice choice = chooseStartDatabase(databaseFile);
+    for (const std::string& problem : choice.problems)
+        m_prompts.message(problem, MessageIcon::Warning);
+    openDatabase(choice.path);
+    save();
+    m_queue->FillQueue();
+    setTimer(kViewTimerId, 1000);
+    setTimer(kListTimerId, kListTimerMs);
+}
+
+void MainView::close()
+{
+    if (m_closing || !m_doc)
+        return;
+    m_closing = true;
+    killTimer(kViewTimerId);
+    killTimer(kListTimerId);
+    {
+        JobLockGuard lock(m_app.jobLock());
+        for (DownloadJob* job = m_doc->downloading() ? m_doc->downloading()->firstChild() : nullptr; job;
+             job = job->nextSibling()) {
+            if (!job->IsCategory() && job->GetState() == JobState::Downloading)
+                JobRunner::Stop(*job, StopReason::Silent);
+        }
+    }
+    m_app.saveSettings();
+    save();
+}
+
+bool MainView::joinThreads()
+{
+    return !m_engine || m_engine->joinThreads(std::chrono::seconds(10));
+}
+
+bool MainView::save()
+{
+    if (!m_doc)
+        return false;
+    m_dirty = false;
+    if (m_databasePath.empty())
+        return false;
+    SaveResult result = SaveJobDatabase(*m_doc, m_databasePath);
+    if (!result.ok) {
+        m_prompts.message("Cannot save the job database: " + result.error +
+                              "\r\nCheck that the disk has room and the folder is writable.",
+                          MessageIcon::Error);
+        return false;
+    }
+    return true;
+}
+
+// ---- starting and finishing jobs ---------------------------------------------------------
+
+void MainView::startJob(DownloadJob& job, bool forced)
+{
+    JobLockGuard lock(m_app.jobLock());
+    if (job.IsComplete() || isActive(job) || m_closing)
+        return;
+    const int running = m_doc->tree().CountRunning();
+    const int limit = forced ? 10 : m_queue->simJobs();
+    if (running < limit) {
+        startJob(job);
+        return;
+    }
+    if (job.startMode != StartMode::Schedule)
+        job.SetStartMode(StartMode::Immediately);
+}
+
+void MainView::playSoundOption(int soundOption, int switchOption)
+{
+    const AppSettings& settings = m_app.settings();
+    if (settings.GetOption(OptionId::PlaySounds) <= 0)
+        return;
+    if (switchOption >= 0 && settings.GetOption(static_cast<OptionId>(switchOption)) <= 0)
+        return;
+    const std::string file = settings.GetOptionText(static_cast<OptionId>(soundOption));
+    if (!file.empty())
+        m_desktop.playSound(file);
+}
+
+void MainView::finishJob(int32_t jobId)
+{
+    JobLockGuard lock(m_app.jobLock());
+    DownloadJob* job = m_doc->tree().FindById(jobId);
+    if (job == nullptr || job->IsCategory())
+        return;
+    m_dirty = true;
+    const AppSettings& settings = m_app.settings();
+    if (job->IsComplete()) {
+        const bool removeWhenDone = settings.GetOption(OptionId::RemoveWhenComplete) > 0;
+        const bool wasInQueue = job->parent() == m_doc->downloading();
+        if (removeWhenDone) {
+            m_list->remove(*job);
+        } else if (m_doc->PlaceCompletedJob(*job)) {
+            // The job left the queue for its own category: both lists change.
+            if (wasInQueue && m_list->openCategory() == m_doc->downloading())
+                m_list->remove(*job);
+            else if (m_list->openCategory() == job->parent())
+                m_list->insertAtTop(*job);
+        }
+        playSoundOption(static_cast<int>(OptionId::SoundDone), static_cast<int>(OptionId::PlayDoneSound));
+        save();
+        if (settings.GetOption(OptionId::OpenWhenDone) > 0) {
+            const std::string types = settings.GetOptionText(OptionId::OpenTypes);
+            if (!types.empty() && matchPatternList(types, job->GetDisplayName()))
+                m_desktop.open(job->GetLocalPath());
+        }
+        if (removeWhenDone && !isActive(*job)) {
+            if (m_list->detailJob() == job)
+                m_list->setDetailJob(nullptr);
+            m_doc->tree().Remove(job);
+            job = nullptr;
+            save();
+        }
+    } else if (job->GetState() == JobState::Failed) {
+        playSoundOption(static_cast<int>(OptionId::SoundFailed), static_cast<int>(OptionId::PlayFailedSound));
+    }
+    if (m_closing || m_pauseAll)
+        return;
+    if (job != nullptr && m_restartAfterStop.erase(job->id) > 0 && !job->IsComplete()) {
+        startJob(*job, false);
+        return;
+    }
+    if (job != nullptr)
+        m_queue->JobStopped(*job);
+    else
+        m_queue->FillQueue();
+}
+
+// ---- RunnerHost ----------------------------------------------------------------------------
+
+void MainView::partLogged(DownloadJob& job, JobPart& part, const LogEntry& entry)
+{
+    m_list->partLogged(job, part, entry.text);
+}
+
+void MainView::partAdded(DownloadJob& job, JobPart& part)
+{
+    m_list->partsChanged(job, &part);
+}
+
+void MainView::partRefreshed(DownloadJob& job, JobPart&)
+{
+    m_list->partsChanged(job, nullptr);
+}
+
+void MainView::saveDatabase()
+{
+    save();
+}
+
+bool MainView::moveJobToEnd(DownloadJob& job)
+{
+    const bool moved = m_queue && m_queue->MoveToEndOfQueue(job);
+    if (moved && m_list->openCategory() == m_doc->downloading())
+        m_list->rebuild();
+    return moved;
+}
+
+void MainView::jobEnded(DownloadJob&, StopReason) {}
+
+void MainView::jobStopped(DownloadJob& job, JobPart*, JobState)
+{
+    // Moving the job and starting others wait until the runner's handler
+    // has returned.
+    MessageWindow::post(kJobStoppedMessage, static_cast<uintptr_t>(job.id), static_cast<intptr_t>(m_generation));
+}
+
+// ---- QueueHost -----------------------------------------------------------------------------
+
+bool MainView::scheduleWindowOpen() const
+{
+    return false;
+}
+
+bool MainView::hasSiteRecord(const DownloadJob& job) const
+{
+    return m_engine->sites().hasRecord(job);
+}
+
+bool MainView::siteFull(const DownloadJob& job) const
+{
+    return m_engine->sites().full(job);
+}
+
+void MainView::startJob(DownloadJob& job)
+{
+    if (m_closing)
+        return;
+    JobRunner::Start(job, m_engine->context());
+    m_dirty = true;
+}
+
+void MainView::refreshList()
+{
+    m_list->markDirty();
+}
+
+void MainView::postFillQueue()
+{
+    MessageWindow::post(kFillQueueMessage);
+}
+
+void MainView::offerConnection(DownloadJob& finished, DownloadJob& next)
+{
+    OfferFtpConnection(finished, next, &m_app.settings().siteRules());
+}
+
+void MainView::allDownloadsDone(bool scheduledJobsWaiting)
+{
+    playSoundOption(static_cast<int>(OptionId::SoundAllDone), static_cast<int>(OptionId::PlayAllDoneSound));
+    m_host.allDownloadsDone(scheduledJobsWaiting);
+}
+
+// ---- messages ------------------------------------------------------------------------------
+
+void MainView::post(uint32_t msg, uintptr_t wParam, intptr_t lParam)
+{
+    MessageWindow::post(msg, wParam, lParam);
+}
+
+intptr_t MainView::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam)
+{
+    switch (msg) {
+    case WM_JOB_CHANGED: {
+        JobLockGuard lock(m_app.jobLock());
+        auto* job = reinterpret_cast<DownloadJob*>(wParam);
+        // A record deleted since it posted is no longer in the tree.
+        if (m_doc && m_doc->tree().Contains(job))
+            m_list->jobChanged(*job, static_cast<uint32_t>(lParam));
+        m_dirty = true;
+        deliverListChanges();
+        return 1;
+    }
+    case WM_JOB_PARTS: {
+        JobLockGuard lock(m_app.jobLock());
+        auto* job = reinterpret_cast<DownloadJob*>(wParam);
+        if (m_doc && m_doc->tree().Contains(job))
+            m_list->partsChanged(*job, reinterpret_cast<const JobPart*>(lParam));
+        deliverListChanges();
+        return 1;
+    }
+    case kJobStoppedMessage:
+        if (static_cast<uintptr_t>(lParam) == m_generation)
+            finishJob(static_cast<int32_t>(wParam));
+        deliverListChanges();
+        return 1;
+    case kPauseAllDoneMessage:
+        m_pauseAll = false;
+        return 1;
+    case WM_SAVE_DATABASE:
+        save();
+        return 1;
+    case kFillQueueMessage:
+        if (!m_closing && !m_pauseAll)
+            m_queue->FillQueue();
+        return 1;
+    case kStopAllSilentMessage: {
+        JobLockGuard lock(m_app.jobLock());
+        for (DownloadJob* job = m_doc->downloading()->firstChild(); job; job = job->nextSibling()) {
+            if (!job->IsCategory() && isActive(*job))
+                JobRunner::Stop(*job, StopReason::Silent);
+        }
+        return 85;
+    }
+    }
+    return 0;
+}
+
+void MainView::deliverListChanges()
+{
+    if (m_list)
+        m_list->deliver(m_app.clock().tick());
+}
+
+void MainView::onViewTimer()
+{
+    if (m_closing)
+        return;
+    m_queue->OnTimerTick();
+    ++m_ticks;
+    m_list->refreshIfDirty();
+    bool running = false;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        running = m_doc->tree().CountRunning() > 0;
+    }
+    if ((m_dirty || running) && m_ticks % kSaveEveryTicks == 0)
+        save();
+    if (m_ticks % kMinuteTicks != 0)
+        return;
+    if (!m_databasePath.empty())
+        m_backup.RunIfDue(m_app.settings(), m_app.jobLock(), m_databasePath, std::time(nullptr));
+    if (m_autoSave.MinutePassed(m_app.settings()))
+        save();
+}
+
+void MainView::onTimer(uint32_t timerId)
+{
+    if (timerId == kViewTimerId)
+        onViewTimer();
+    else if (timerId == kListTimerId)
+        deliverListChanges();
+}
+
+}  // namespace fetchora

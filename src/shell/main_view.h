@@ -1,0 +1,236 @@
+#pragma once
+// The main window's logic without a window: it holds the job database, the
+// queue and the engine, receives every engine notification, runs every
+// command of the main window and decides what the list shows. The desktop
+// program draws it; the daemon runs it with nobody watching. Questions go
+// through UserPrompts, the desktop through DesktopActions, and what only a
+// frame can do (come to the front, exit, the clipboard) through MainViewHost.
+//
+// Thread: the loop thread, for every call. Transfer threads reach it only
+// through the loop (the runner's sends and the records' posts). Owns the
+// document, the engine services, the queue and the list model; borrows the
+// application, the prompts, the desktop and the host, which must outlive it.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/engine_context.h"
+#include "engine/job_queue.h"
+#include "model/database_file.h"
+#include "model/job_notify.h"
+#include "platform/message_window.h"
+#include "shell/add_download.h"
+#include "shell/user_prompts.h"
+#include "shell/view_command.h"
+
+namespace fetchora {
+
+class Application;
+class CZoviradDoc;
+class DesktopActions;
+class EngineServices;
+class JobListModel;
+
+// Messages of the main view besides the engine's (WM_USER based).
+inline constexpr uint32_t kAddUrlMessage = kWmUser + 204;  // 1228
+inline constexpr uint32_t kAddLinksMessage = kWmUser + 207;  // 1231
+inline constexpr uint32_t kSpeedSampleMessage = kWmUser + 208;  // 1232
+inline constexpr uint32_t kOpenFileMessage = kWmUser + 217;  // 1241
+inline constexpr uint32_t kStopAllSilentMessage = kWmUser + 218;  // 1242
+inline constexpr uint32_t kFtpListingMessage = kWmUser + 221;  // 1245
+// Internal: the jobs a "Pause All" stopped have all been handled.
+inline constexpr uint32_t kPauseAllDoneMessage = kWmUser + 3;
+// The view's one-second timer.
+inline constexpr uint32_t kViewTimerId = 1002;
+
+// What only the frame around the view can do.
+class MainViewHost {
+public:
+    virtual ~MainViewHost() = default;
+    // Before a dialog opens for a URL that came from elsewhere.
+    virtual void bringToFront() = 0;
+    // The exit command (the frame closes, the program ends).
+    virtual void requestExit() = 0;
+    virtual std::string clipboardText() = 0;
+    virtual void setClipboardText(const std::string& text) = 0;
+    // Every download is done (the frame's end-of-work decision).
+    virtual void allDownloadsDone(bool scheduledJobsWaiting) = 0;
+};
+
+// Where the database of a start comes from.
+struct DatabaseChoice {
+    std::filesystem::path path;  // empty: a new database without a file
+    std::vector<std::string> problems;  // said to the user, nothing lost
+};
+
+// Find's rule for the name field (lower case): a text with a "." matches
+// base name and extension separately from their starts, one without must
+// occur in the base name; a "*" ends the part that must match.
+bool FindNameMatches(std::string_view fileName, std::string_view text);
+
+class MainView final : public RunnerHost, public QueueHost, public JobNotifySink, private MessageWindow {
+public:
+    MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, MainViewHost& host);
+    ~MainView() override;
+    MainView(const MainView&) = delete;
+    MainView& operator=(const MainView&) = delete;
+
+    // Builds the engine, opens the database of the start (the last one used,
+    // its backup or the default one in the profile folder; a given file
+    // instead when not empty), opens the "Download" category, starts the
+    // queue and the one-second timer. Problems are reported through the
+    // prompts; the view always starts.
+    void start(const std::filesystem::path& databaseFile = {});
+    // The view's end: stops every active job of the queue silently, saves
+    // the settings and the database. Call once, before the loop ends.
+    void close();
+    // Waits for the transfer threads after the loop has ended.
+    bool joinThreads();
+
+    WindowId windowId() const { return id(); }
+    CZoviradDoc& doc() { return *m_doc; }
+    JobQueue& queue() { return *m_queue; }
+    JobListModel& list() { return *m_list; }
+    const std::filesystem::path& databasePath() const { return m_databasePath; }
+
+    // ---- commands --------------------------------------------------------------
+    bool isEnabled(ViewCommand command, CommandKeys keys = {}) const;
+    // Runs the command when it is enabled; false when it is not.
+    bool run(ViewCommand command, CommandKeys keys = {});
+    // A double click on a row: the command the double-click settings choose
+    // for the job's state, run at once; none when they choose nothing.
+    std::optional<ViewCommand> doubleClick(DownloadJob& job);
+    // Moving the selected jobs onto a category (a drop on the tree or the
+    // "Move To..." choice).
+    void moveSelectedJobs(DownloadJob& category);
+    // The last search, for Find Next.
+    const std::optional<FindRequest>& lastFind() const { return m_find; }
+
+    // ---- adding jobs -----------------------------------------------------------
+    AddDownloadOutcome addDownload(const AddDownloadRequest& request);
+    // Starts a job now when a slot is free (forced: up to 10 at once),
+    // else lets it wait in the queue. A Completed job never starts.
+    void startJob(DownloadJob& job, bool forced);
+
+    // Whether a job is active: downloading, or still holding its output file.
+    static bool isActive(const DownloadJob& job);
+
+    // ---- the one-second timer's pieces (also called by tests) ---------------------
+    void onViewTimer();
+    // Saves the database now (WM_USER+203). False when it could not.
+    bool save();
+
+private:
+    // RunnerHost
+    void partLogged(DownloadJob& job, JobPart& part, const LogEntry& entry) override;
+    void partAdded(DownloadJob& job, JobPart& part) override;
+    void saveDatabase() override;
+    bool moveJobToEnd(DownloadJob& job) override;
+    void jobEnded(DownloadJob& job, StopReason reason) override;
+    void jobStopped(DownloadJob& job, JobPart* trigger, JobState newState) override;
+    void partRefreshed(DownloadJob& job, JobPart& part) override;
+
+    // QueueHost
+    bool scheduleWindowOpen() const override;
+    bool hasSiteRecord(const DownloadJob& job) const override;
+    bool siteFull(const DownloadJob& job) const override;
+    void startJob(DownloadJob& job) override;
+    void refreshList() override;
+    void postFillQueue() override;
+    void offerConnection(DownloadJob& finished, DownloadJob& next) override;
+    void allDownloadsDone(bool scheduledJobsWaiting) override;
+
+    // JobNotifySink: the records' change notices.
+    void post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+
+    // MessageWindow
+    intptr_t handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+    void onTimer(uint32_t timerId) override;
+
+    // Opening and finishing.
+    DatabaseChoice chooseStartDatabase(const std::filesystem::path& given);
+    void openDatabase(const std::filesystem::path& path);
+    void finishJob(int32_t jobId);
+    void deliverListChanges();
+    void playSoundOption(int soundOption, int switchOption);
+    // The update check and the new download of one job (also the duplicate
+    // dialog's two choices): the job goes back to the queue.
+    void recheckJob(DownloadJob& job);
+    void redownloadJob(DownloadJob& job);
+
+    // Commands (main_view_commands.cpp).
+    std::vector<DownloadJob*> selection() const;
+    DownloadJob* focused() const;
+    bool downloadOpen() const;
+    void startSelected(bool forced);
+    void pauseSelected();
+    void startAll();
+    void pauseAll();
+    void deleteJobs(std::vector<DownloadJob*> jobs, bool permanent);
+    void reorder(ViewCommand command);
+    void findNext(bool up);
+    void renameFocused();
+    void commentAsFileName();
+    void editComment();
+    void copyUrls();
+    void checkForUpdate();
+    void downloadAgain();
+    void openFile();
+    void openFolder();
+    void pasteUrl();
+    void newCategory();
+    void moveCategory();
+    void deleteCategory();
+    void categoryProperties();
+    void properties();
+    void changeSplit(int delta);
+    void afterDelete();
+    void replaceDatabase(const std::filesystem::path& file);
+    void mergeDatabase();
+    void exportFiles();
+    void importList();
+    void exportList();
+
+public:
+    // Several links at once (message 1231 and the list commands): "Select
+    // links" first when there are several and the source is not 2 (the
+    // browser's own choice), then each through the add-download operation
+    // with its text as comment and the base URL as referrer; after the
+    // first, "Use the same setting for other files?" decides whether the
+    // others are asked too.
+    void addLinks(const std::vector<LinkChoice>& links, const std::string& baseUrl, int source);
+
+private:
+
+    Application& m_app;
+    UserPrompts& m_prompts;
+    DesktopActions& m_desktop;
+    MainViewHost& m_host;
+
+    std::filesystem::path m_databasePath;
+    bool m_closing = false;
+    bool m_pauseAll = false;
+    bool m_dirty = false;
+    uint32_t m_ticks = 0;
+    DailyBackupCheck m_backup;
+    AutoSaveClock m_autoSave;
+    std::optional<FindRequest> m_find;
+    // Jobs to start again once their stop has been handled (Restart).
+    std::unordered_set<int32_t> m_restartAfterStop;
+    // Counts database switches, so that a stop notice of a job of the old
+    // database finds nothing in the new one.
+    uintptr_t m_generation = 0;
+
+    // Declared first so that it goes last: the jobs' runners use it until
+    // the document is gone.
+    std::unique_ptr<EngineServices> m_engine;
+    std::unique_ptr<CZoviradDoc> m_doc;
+    std::unique_ptr<JobQueue> m_queue;
+    std::unique_ptr<JobListModel> m_list;
+};
+
+}  // namespace fetchora

@@ -1,0 +1,185 @@
+// The add-download operation of the main view.
+#include <ctime>
+
+#include "config/app_settings.h"
+#include "engine/job_runner.h"
+#include "lang/string_table.h"
+#include "model/job_database.h"
+#include "model/job_defaults.h"
+#include "platform/desktop_actions.h"
+#include "platform/text_utils.h"
+#include "shell/job_list_model.h"
+#include "shell/main_view.h"
+
+namespace fetchora {
+
+namespace {
+
+inline constexpr uint32_t kStrAddNewDownload = 61229;  // "Add new download"
+constexpr std::string_view kUrlInList = "URL now in download list.";
+
+std::vector<std::string> textLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = trimBoth(text.substr(start, end - start), " \t\r");
+        if (!line.empty())
+            lines.emplace_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// What a batch's later URLs take from its first job.
+void copyTemplate(DownloadJob& job, const DownloadJob& model)
+{
+    job.categoryId = model.categoryId;
+    job.SetSaveFolder(model.saveFolder);
+    if (!model.fileName.empty() && model.fileName != model.defaultName)
+        job.SetFileName(model.fileName);
+    job.splitCount = model.splitCount;
+    job.startMode = model.startMode;
+    job.userName = model.userName;
+    job.password = model.password;
+    job.optionFlags = (job.optionFlags & ~kOptUseLogin) | (model.optionFlags & kOptUseLogin);
+    job.httpProxyId = model.httpProxyId;
+    job.ftpProxyId = model.ftpProxyId;
+    job.streamProxyId = model.streamProxyId;
+    job.referer = model.referer;
+}
+
+// "&Use new settings" of the duplicate dialog: what the user set for the new
+// job replaces the old job's settings; its data stays.
+void copySettings(DownloadJob& existing, const DownloadJob& added)
+{
+    copyTemplate(existing, added);
+    existing.alternateUrls = added.alternateUrls;
+}
+
+}  // namespace
+
+AddDownloadOutcome MainView::addDownload(const AddDownloadRequest& request)
+{
+    AddDownloadOutcome outcome;
+    AppSettings& settings = m_app.settings();
+    const int32_t now = static_cast<int32_t>(std::time(nullptr));
+
+    std::unique_ptr<DownloadJob> fresh;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        fresh = m_doc->NewRecord(NodeKind::Job, JobDefaultsFromSettings(settings), now);
+        std::vector<std::string> lines =
+            request.multiLine ? textLines(request.text) : std::vector<std::string>{request.text};
+        const bool parsed = !lines.empty() && fresh->SetUrl(trimBoth(lines.front(), " \t\r\n"));
+        if (!parsed && !request.showDialog)
+            return outcome;
+        for (size_t i = 1; i < lines.size(); ++i) {
+            DownloadJob probe;
+            if (probe.SetUrl(lines[i]) && probe.url != fresh->url)
+                fresh->alternateUrls.push_back({probe.url, 0});
+        }
+        if (!request.referer.empty())
+            fresh->referer = request.referer;
+        if (!request.comment.empty())
+            fresh->SetComment(request.comment);
+        if (request.templateJob != nullptr)
+            copyTemplate(*fresh, *request.templateJob);
+        else if (parsed)
+            ApplyDownloadRules(settings.downloadRules(), *fresh, m_doc->tree());
+    }
+
+    if (request.showDialog) {
+        m_host.bringToFront();
+        if (!m_prompts.editJob(std::string(builtinString(kStrAddNewDownload)), *fresh)) {
+            outcome.result = AddDownloadResult::Cancelled;
+            return outcome;
+        }
+        // The dialog may have changed the URL; the record must still be one
+        // the engine can fetch.
+        DownloadJob probe;
+        if (fresh->url.empty() || !probe.SetUrl(fresh->url))
+            return outcome;
+    }
+    fresh->RebuildUrlEntries(&settings.siteRules());
+
+    JobLockGuard lock(m_app.jobLock());
+    DownloadJob* existing = nullptr;
+    for (DownloadJob* node : m_doc->tree().nodes()) {
+        if (!node->IsCategory() && node->url == fresh->url) {
+            existing = node;
+            break;
+        }
+    }
+    if (existing != nullptr) {
+        outcome.result = AddDownloadResult::AlreadyListed;
+        outcome.job = existing;
+        if (existing->parent() == m_doc->downloading()) {
+            if (request.showDialog)
+                m_prompts.message(std::string(kUrlInList), MessageIcon::Warning);
+            if (!isActive(*existing)) {
+                existing->SetStartMode(StartMode::Immediately);
+                MessageWindow::post(kFillQueueMessage);
+            }
+            return outcome;
+        }
+        const DuplicateAnswer answer = m_prompts.askDuplicateUrl(*existing, *fresh);
+        if (answer.choice == DuplicateChoice::Cancel)
+            return outcome;
+        if (!fresh->comment.empty() && fresh->comment != existing->comment)
+            existing->SetComment(existing->comment.empty() ? fresh->comment
+                                                           : existing->comment + "\r\n" + fresh->comment);
+        if (answer.useNewSettings)
+            copySettings(*existing, *fresh);
+        if (answer.choice == DuplicateChoice::CheckForUpdate)
+            recheckJob(*existing);
+        else
+            redownloadJob(*existing);
+        m_queue->FillQueue();
+        m_dirty = true;
+        return outcome;
+    }
+
+    DownloadJob* added = m_doc->AddJob(std::move(fresh));
+    if (added == nullptr)
+        return outcome;
+    outcome.result = AddDownloadResult::Added;
+    outcome.job = added;
+    if (m_list->openCategory() == m_doc->downloading())
+        m_list->markDirty();
+    if (added->startMode == StartMode::Immediately)
+        startJob(*added, false);
+    m_dirty = true;
+    playSoundOption(static_cast<int>(OptionId::SoundAdded), -1);
+    return outcome;
+}
+
+void MainView::recheckJob(DownloadJob& job)
+{
+    if (isActive(job) || !job.MarkForRecheck())
+        return;
+    if (job.parent() != m_doc->downloading()) {
+        m_doc->tree().Move(m_doc->downloading(), &job);
+        m_list->rebuild();
+    }
+}
+
+void MainView::redownloadJob(DownloadJob& job)
+{
+    if (job.GetState() == JobState::Downloading)
+        JobRunner::Stop(job, StopReason::Silent);
+    // A stopped job keeps its runner until it is released: the reset needs
+    // the output file closed.
+    job.runner.reset();
+    if (!job.ResetForRedownload())
+        return;
+    if (job.parent() != m_doc->downloading()) {
+        m_doc->tree().Move(m_doc->downloading(), &job);
+        m_list->rebuild();
+    }
+}
+
+}  // namespace fetchora

@@ -1,0 +1,1115 @@
+// The main window's commands: when each is available and what it does.
+#include <algorithm>
+#include <filesystem>
+#include <unordered_set>
+
+#include "config/app_settings.h"
+#include "engine/job_runner.h"
+#include "lang/string_table.h"
+#include "lists/completed_file_export.h"
+#include "lists/database_merge.h"
+#include "lists/url_list.h"
+#include "model/database_file.h"
+#include "model/job_database.h"
+#include "model/job_defaults.h"
+#include "platform/desktop_actions.h"
+#include "platform/text_utils.h"
+#include "shell/application.h"
+#include "shell/job_list_model.h"
+#include "shell/main_view.h"
+#include "shell/start_database.h"
+
+namespace fetchora {
+
+namespace {
+
+constexpr std::string_view kDatabaseFilter = "Fetchora Files (*.kxd)|*.kxd|All Files (*.*)|*.*||";
+constexpr std::string_view kCannotMoveRunning = "Can not move downloading job.";
+constexpr std::string_view kAlsoMoveFiles = "Also move downloaded file?";
+constexpr std::string_view kSomeFilesNotMoved = "Some file(s) can't move!";
+constexpr std::string_view kSpecialCategory = "Can't move or delete special Category!";
+constexpr std::string_view kCannotMoveCategory = "Can't move Category!";
+constexpr std::string_view kDeleteCategory = "Delete Category and all it's sub-categories?";
+constexpr std::string_view kDeleteRunning = "Are you sure you want to delete downloading job(s)?";
+constexpr std::string_view kItemNotFound = "Item not found!";
+constexpr std::string_view kDownloadAgain =
+    "Downloading again will delete current downloaded files.  Do you want to continue?";
+constexpr std::string_view kFileMissing = "File is missing, browse for it?";
+
+std::string lower(std::string_view text)
+{
+    return asciiLower(text);
+}
+
+// The base name and the extension of a file name, split at the last ".".
+std::pair<std::string, std::string> nameParts(std::string_view name)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return {std::string(name), {}};
+    return {std::string(name.substr(0, dot)), std::string(name.substr(dot + 1))};
+}
+
+// Find's rule for one part of a name: the text matches the part's start;
+// a "*" ends what must match.
+bool partMatches(std::string_view part, std::string_view pattern)
+{
+    const size_t star = pattern.find('*');
+    if (star != std::string_view::npos)
+        pattern = pattern.substr(0, star);
+    return part.substr(0, std::min(part.size(), pattern.size())) == pattern && part.size() >= pattern.size();
+}
+
+}  // namespace
+
+// The name field of Find: the text is taken as a base name and an extension,
+// each compared with the start of the file's own; a text without "." must be
+// found in the base name, and a "*" ends the part of each that must match.
+bool FindNameMatches(std::string_view fileName, std::string_view text)
+{
+    const std::string name = lower(fileName);
+    const std::string wanted = lower(text);
+    if (wanted.find('.') == std::string::npos) {
+        const size_t star = wanted.find('*');
+        const std::string head = wanted.substr(0, star);
+        return name.find(head) != std::string::npos;
+    }
+    const auto [base, extension] = nameParts(name);
+    const auto [wantedBase, wantedExtension] = nameParts(wanted);
+    return partMatches(base, wantedBase) && partMatches(extension, wantedExtension);
+}
+
+std::vector<DownloadJob*> MainView::selection() const
+{
+    return m_list ? m_list->selectedJobs() : std::vector<DownloadJob*>{};
+}
+
+DownloadJob* MainView::focused() const
+{
+    return m_list ? m_list->focusedJob() : nullptr;
+}
+
+bool MainView::downloadOpen() const
+{
+    return m_list && m_list->openCategory() == m_doc->downloading();
+}
+
+bool MainView::isEnabled(ViewCommand command, CommandKeys keys) const
+{
+    if (!m_doc || !m_list)
+        return false;
+    JobLockGuard lock(m_app.jobLock());
+    const std::vector<DownloadJob*> selected = selection();
+    const DownloadJob* job = focused();
+    const DownloadJob* category = m_list->openCategory();
+    auto anySelected = [&](bool active) {
+        return std::any_of(selected.begin(), selected.end(), [&](const DownloadJob* j) { return isActive(*j) == active; });
+    };
+    switch (command) {
+    case ViewCommand::ExportFiles:
+    case ViewCommand::ExportList:
+    case ViewCommand::MoveJobs:
+    case ViewCommand::Delete:
+    case ViewCommand::CommentAsFileName:
+    case ViewCommand::CopyUrls:
+        return !selected.empty();
+    case ViewCommand::NewCategory:
+    case ViewCommand::CategoryProperties:
+    case ViewCommand::OpenCategory:
+        return category != nullptr;
+    case ViewCommand::MoveCategory:
+    case ViewCommand::DeleteCategory:
+        return category != nullptr && !category->IsSpecialCategory();
+    case ViewCommand::PasteUrl:
+        return !m_host.clipboardText().empty();
+    case ViewCommand::FindNext:
+        return m_find.has_value();
+    case ViewCommand::Start:
+        return downloadOpen() && (keys.ctrl ? !selected.empty() : anySelected(false));
+    case ViewCommand::Pause:
+        return downloadOpen() && anySelected(true);
+    case ViewCommand::DeleteAll:
+        return m_list->rowCount() > 0;
+    case ViewCommand::Rename:
+    case ViewCommand::Properties:
+        return job != nullptr && !isActive(*job);
+    case ViewCommand::SiteProperties:
+    case ViewCommand::Comment:
+    case ViewCommand::BrowseWithSiteExplorer:
+        return job != nullptr;
+    case ViewCommand::BrowseReferrer:
+        return job != nullptr && !job->referer.empty();
+    case ViewCommand::MoveUp:
+    case ViewCommand::MoveDown:
+    case ViewCommand::MoveToTop:
+    case ViewCommand::MoveToBottom:
+        return downloadOpen() && !selected.empty();
+    case ViewCommand::CheckForUpdate:
+    case ViewCommand::OpenFile:
+        return job != nullptr && job->IsComplete();
+    case ViewCommand::DownloadAgain:
+    case ViewCommand::FixZip:
+        return job != nullptr && (!downloadOpen() || job->IsComplete());
+    case ViewCommand::VirusScan:
+        return job != nullptr && job->IsComplete() &&
+               !m_app.settings().GetOptionText(OptionId::VirusScanner).empty();
+    case ViewCommand::OpenFolder:
+        return job != nullptr || category != nullptr;
+    case ViewCommand::DetailStart:
+        return m_list->detailJob() != nullptr && !isActive(*m_list->detailJob()) &&
+               !m_list->detailJob()->IsComplete();
+    case ViewCommand::DetailStop:
+    case ViewCommand::IncreaseParts:
+    case ViewCommand::DecreaseParts:
+        return m_list->detailJob() != nullptr && m_list->detailJob()->GetState() == JobState::Downloading;
+    case ViewCommand::DetailRestart:
+        return m_list->detailJob() != nullptr && !m_list->detailJob()->IsComplete();
+    case ViewCommand::AddLinks:
+    case ViewCommand::OpenLink:
+        // The links pane belongs to the window; it runs these itself.
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool MainView::run(ViewCommand command, CommandKeys keys)
+{
+    if (!isEnabled(command, keys))
+        return false;
+    switch (command) {
+    case ViewCommand::NewDatabase:
+    case ViewCommand::OpenDatabase: {
+        std::filesystem::path file;
+        if (command == ViewCommand::OpenDatabase) {
+            auto chosen = m_prompts.chooseOpenFile("Open Database", std::string(kDatabaseFilter));
+            if (!chosen)
+                return true;
+            file = *chosen;
+        }
+        replaceDatabase(file);
+        return true;
+    }
+    case ViewCommand::SaveDatabase:
+        if (!m_databasePath.empty()) {
+            save();
+            return true;
+        }
+        [[fallthrough]];
+    case ViewCommand::SaveDatabaseAs: {
+        auto chosen = m_prompts.chooseSaveFile("Save As", std::string(kDatabaseFilter), "Default.kxd");
+        if (!chosen)
+            return true;
+        m_databasePath = *chosen;
+        if (save()) {
+            RememberRecentFile(m_app.registry(), m_databasePath);
+            m_app.registry().flush();
+        }
+        return true;
+    }
+    case ViewCommand::MergeDatabase:
+        mergeDatabase();
+        return true;
+    case ViewCommand::ExportFiles:
+        exportFiles();
+        return true;
+    case ViewCommand::ImportList:
+        importList();
+        return true;
+    case ViewCommand::ExportList:
+        exportList();
+        return true;
+    case ViewCommand::SelectAll:
+        m_list->selectAll();
+        break;
+    case ViewCommand::InvertSelection:
+        m_list->invertSelection();
+        break;
+    case ViewCommand::Find: {
+        auto request = m_prompts.askFind(m_find.value_or(FindRequest{}));
+        if (request) {
+            m_find = *request;
+            findNext(keys.shift);
+        }
+        break;
+    }
+    case ViewCommand::FindNext:
+        findNext(keys.shift);
+        break;
+    case ViewCommand::NewDownload: {
+        AddDownloadRequest request;
+        request.showDialog = true;
+        addDownload(request);
+        break;
+    }
+    case ViewCommand::PasteUrl:
+        pasteUrl();
+        break;
+    case ViewCommand::Start:
+        startSelected(keys.ctrl);
+        break;
+    case ViewCommand::Pause:
+        pauseSelected();
+        break;
+    case ViewCommand::StartAll:
+        startAll();
+        break;
+    case ViewCommand::PauseAll:
+        pauseAll();
+        break;
+    case ViewCommand::MoveJobs: {
+        DownloadJob* target = m_prompts.chooseCategory("Move", "Move the item(s) to the selected Category:");
+        if (target != nullptr)
+            moveSelectedJobs(*target);
+        break;
+    }
+    case ViewCommand::Delete:
+        deleteJobs(selection(), keys.shift || m_list->openCategory() == m_doc->deleted());
+        break;
+    case ViewCommand::DeleteAll: {
+        std::vector<DownloadJob*> all;
+        for (size_t row = 0; row < m_list->rowCount(); ++row)
+            all.push_back(m_list->job(row));
+        deleteJobs(all, keys.shift || m_list->openCategory() == m_doc->deleted());
+        break;
+    }
+    case ViewCommand::Rename:
+        renameFocused();
+        break;
+    case ViewCommand::CommentAsFileName:
+        commentAsFileName();
+        break;
+    case ViewCommand::Comment:
+        editComment();
+        break;
+    case ViewCommand::Properties:
+        properties();
+        break;
+    case ViewCommand::CopyUrls:
+        copyUrls();
+        break;
+    case ViewCommand::MoveUp:
+    case ViewCommand::MoveDown:
+    case ViewCommand::MoveToTop:
+    case ViewCommand::MoveToBottom:
+        reorder(command);
+        break;
+    case ViewCommand::CheckForUpdate: {
+        JobLockGuard lock(m_app.jobLock());
+        recheckJob(*focused());
+        m_queue->FillQueue();
+        m_dirty = true;
+        break;
+    }
+    case ViewCommand::DownloadAgain:
+        downloadAgain();
+        break;
+    case ViewCommand::OpenFile:
+        openFile();
+        break;
+    case ViewCommand::OpenFolder:
+        openFolder();
+        break;
+    case ViewCommand::BrowseReferrer:
+        m_desktop.open(focused()->referer);
+        break;
+    case ViewCommand::NewCategory:
+        newCategory();
+        break;
+    case ViewCommand::MoveCategory:
+        moveCategory();
+        break;
+    case ViewCommand::DeleteCategory:
+        deleteCategory();
+        break;
+    case ViewCommand::CategoryProperties:
+        categoryProperties();
+        break;
+    case ViewCommand::DetailStart:
+        startJob(*m_list->detailJob(), false);
+        break;
+    case ViewCommand::DetailStop:
+        JobRunner::Stop(*m_list->detailJob(), StopReason::User);
+        break;
+    case ViewCommand::DetailRestart: {
+        DownloadJob& job = *m_list->detailJob();
+        if (job.GetState() == JobState::Downloading)
+            JobRunner::Stop(job, StopReason::User);
+        m_restartAfterStop.insert(job.id);
+        if (job.GetState() != JobState::Downloading)
+            startJob(job, false);
+        break;
+    }
+    case ViewCommand::IncreaseParts:
+        changeSplit(+1);
+        break;
+    case ViewCommand::DecreaseParts:
+        changeSplit(-1);
+        break;
+    case ViewCommand::SpeedUnlimited:
+        m_app.chooseSpeedMode(SpeedMode::Unlimited);
+        break;
+    case ViewCommand::SpeedManual:
+        m_app.chooseSpeedMode(SpeedMode::Manual);
+        break;
+    case ViewCommand::SpeedAutomatic:
+        m_app.chooseSpeedMode(SpeedMode::Automatic);
+        break;
+    case ViewCommand::RememberSpeedMode:
+        m_app.changeSettings([](AppSettings& settings) {
+            settings.SetOption(OptionId::RememberSpeedMode, settings.GetOption(OptionId::RememberSpeedMode) > 0 ? 0 : 1);
+        });
+        break;
+    case ViewCommand::ShutDownWhenDone:
+    case ViewCommand::HangUpWhenDone:
+    case ViewCommand::RedialIfDisconnected: {
+        const OptionId option = command == ViewCommand::ShutDownWhenDone ? OptionId::ShutDownWhenDone
+                                : command == ViewCommand::HangUpWhenDone ? OptionId::HangUpWhenDone
+                                                                         : OptionId::Redial;
+        m_app.changeSettings([option](AppSettings& settings) {
+            settings.SetOption(option, settings.GetOption(option) > 0 ? 0 : 1);
+        });
+        break;
+    }
+    default:
+        // Commands that only open a dialog of their own.
+        m_prompts.openDialog(std::to_string(static_cast<uint32_t>(command)));
+        break;
+    }
+    deliverListChanges();
+    return true;
+}
+
+std::optional<ViewCommand> MainView::doubleClick(DownloadJob& job)
+{
+    const AppSettings& settings = m_app.settings();
+    auto pick = [](int32_t setting, std::optional<ViewCommand> first) -> std::optional<ViewCommand> {
+        switch (setting) {
+        case 0:
+            return first;
+        case 1:
+            return ViewCommand::Properties;
+        case 2:
+            return ViewCommand::Comment;
+        }
+        return std::nullopt;
+    };
+    std::optional<ViewCommand> command;
+    switch (job.GetState()) {
+    case JobState::Ready:
+        command = pick(settings.GetOption(OptionId::DoubleClickRunning), ViewCommand::Start);
+        break;
+    case JobState::Downloading:
+        if (settings.GetOption(OptionId::DoubleClickRunning) == 0)
+            command = ViewCommand::Pause;
+        break;
+    case JobState::Completed:
+        command = pick(settings.GetOption(OptionId::DoubleClickDownloaded), ViewCommand::OpenFile);
+        break;
+    case JobState::Failed:
+        command = pick(settings.GetOption(OptionId::DoubleClickFailed), ViewCommand::OpenFolder);
+        break;
+    }
+    if (command) {
+        m_list->setSelection({&job});
+        m_list->setFocusedJob(&job);
+        run(*command);
+    }
+    return command;
+}
+
+// ---- the database -------------------------------------------------------------------
+
+void MainView::replaceDatabase(const std::filesystem::path& file)
+{
+    {
+        JobLockGuard lock(m_app.jobLock());
+        for (DownloadJob* node : m_doc->tree().nodes()) {
+            if (!node->IsCategory() && node->GetState() == JobState::Downloading)
+                JobRunner::Stop(*node, StopReason::Silent);
+        }
+    }
+    save();
+    // Stop notices of the old jobs still queued name ids of the old tree.
+    ++m_generation;
+    openDatabase(file);
+    m_queue->FillQueue();
+}
+
+void MainView::mergeDatabase()
+{
+    auto chosen = m_prompts.chooseOpenFile("Merge Database", std::string(kMergeFilter));
+    if (!chosen)
+        return;
+    CZoviradDoc source(m_app.jobLock());
+    KxdLoadOptions options;
+    options.defaults = JobDefaultsFromSettings(m_app.settings());
+    MergeLoadResult loaded = LoadMergeSource(*chosen, source, options);
+    if (!loaded.ok) {
+        m_prompts.message(loaded.error, MessageIcon::Error);
+        return;
+    }
+    JobLockGuard lock(m_app.jobLock());
+    MergeDatabase(*m_doc, source, AllCategories(source));
+    m_list->rebuild();
+    m_dirty = true;
+}
+
+void MainView::exportFiles()
+{
+    auto folder = m_prompts.chooseFolder("Export", m_app.settings().GetOptionText(OptionId::DefaultDownloadFolder));
+    if (!folder)
+        return;
+    std::vector<const DownloadJob*> jobs;
+    for (DownloadJob* job : selection())
+        jobs.push_back(job);
+    FileExportResult result = ExportCompletedFiles(jobs, *folder);
+    if (!result.ok()) {
+        std::string text(builtinString(kStrErrorOccured));
+        for (const std::string& failure : result.failures)
+            text += "\r\n" + failure;
+        m_prompts.message(text, MessageIcon::Error);
+    }
+}
+
+void MainView::importList()
+{
+    auto file = m_prompts.chooseOpenFile("Import list", std::string(kUrlListFilter));
+    if (!file)
+        return;
+    UrlListRead read = ReadUrlList(*file);
+    if (!read.ok) {
+        m_prompts.message(read.error, MessageIcon::Error);
+        return;
+    }
+    switch (ActionForUrls(read.urls.size())) {
+    case UrlListAction::NoValidUrl:
+        m_prompts.message(std::string(builtinString(kStrNoValidUrl)), MessageIcon::Warning);
+        return;
+    case UrlListAction::AddOne: {
+        AddDownloadRequest request;
+        request.text = read.urls.front();
+        request.showDialog = true;
+        addDownload(request);
+        return;
+    }
+    case UrlListAction::SelectLinks: {
+        std::vector<LinkChoice> links;
+        for (const std::string& url : read.urls)
+            links.push_back({url, {}});
+        addLinks(links, {}, 1);
+        return;
+    }
+    }
+}
+
+void MainView::exportList()
+{
+    auto file = m_prompts.chooseSaveFile("Export list", std::string(kUrlListFilter), "list.lst");
+    if (!file)
+        return;
+    std::vector<const DownloadJob*> jobs;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        for (DownloadJob* job : selection())
+            jobs.push_back(job);
+    }
+    std::string error;
+    if (!WriteUrlList(*file, jobs, &error))
+        m_prompts.message("Cannot write " + file->string() + ": " + error, MessageIcon::Error);
+}
+
+// ---- adding several links ---------------------------------------------------------------
+
+void MainView::addLinks(const std::vector<LinkChoice>& offered, const std::string& baseUrl, int source)
+{
+    std::vector<LinkChoice> links = offered;
+    if (links.size() > 1 && source != 2) {
+        links = m_prompts.selectLinks(links);
+        if (links.empty())
+            return;
+    }
+    const AppSettings& settings = m_app.settings();
+    bool ask = source == 2 ? settings.GetOption(OptionId::ConfirmContextMenuUrl) > 0 : true;
+    const DownloadJob* model = nullptr;
+    for (size_t i = 0; i < links.size(); ++i) {
+        AddDownloadRequest request;
+        request.text = links[i].url;
+        request.comment = links[i].text;
+        request.referer = baseUrl;
+        request.showDialog = ask;
+        request.templateJob = model;
+        AddDownloadOutcome outcome = addDownload(request);
+        if (outcome.result == AddDownloadResult::Cancelled)
+            break;
+        if (i == 0 && outcome.result == AddDownloadResult::Added && links.size() > 1) {
+            model = outcome.job;
+            if (ask && settings.GetOption(OptionId::ConfirmBatchUrls) > 0)
+                ask = !m_prompts.askYesNo("Use the same setting for other files?");
+            else
+                ask = false;
+        }
+    }
+    m_queue->FillQueue();
+    m_dirty = true;
+}
+
+// ---- starting and stopping ----------------------------------------------------------------
+
+void MainView::startSelected(bool forced)
+{
+    JobLockGuard lock(m_app.jobLock());
+    for (DownloadJob* job : selection()) {
+        if (!job->IsComplete() && !isActive(*job))
+            startJob(*job, forced);
+    }
+    m_dirty = true;
+}
+
+void MainView::pauseSelected()
+{
+    JobLockGuard lock(m_app.jobLock());
+    for (DownloadJob* job : selection()) {
+        if (isActive(*job)) {
+            JobRunner::Stop(*job, StopReason::User);
+            // A stopped job waits for the user, not for a free slot.
+            if (job->GetState() != JobState::Downloading)
+                job->SetStartMode(StartMode::Manual);
+        }
+    }
+    MessageWindow::post(kFillQueueMessage);
+}
+
+void MainView::startAll()
+{
+    JobLockGuard lock(m_app.jobLock());
+    for (DownloadJob* job = m_doc->downloading()->firstChild(); job; job = job->nextSibling()) {
+        if (job->IsCategory() || job->GetState() == JobState::Downloading || job->IsComplete())
+            continue;
+        if (job->startMode != StartMode::Schedule)
+            job->SetStartMode(StartMode::Immediately);
+    }
+    m_pauseAll = false;
+    m_queue->FillQueue();
+    m_dirty = true;
+}
+
+void MainView::pauseAll()
+{
+    JobLockGuard lock(m_app.jobLock());
+    // While the jobs stop, their finishing must start no others.
+    m_pauseAll = true;
+    for (DownloadJob* job = m_doc->downloading()->firstChild(); job; job = job->nextSibling()) {
+        if (!job->IsCategory() && isActive(*job)) {
+            JobRunner::Stop(*job, StopReason::User);
+            if (job->GetState() != JobState::Downloading)
+                job->SetStartMode(StartMode::Manual);
+        }
+    }
+    // The stop notices are queued behind this message; the flag goes when
+    // they have been handled.
+    MessageWindow::post(kPauseAllDoneMessage);
+}
+
+// ---- moving and deleting ---------------------------------------------------------------------
+
+void MainView::moveSelectedJobs(DownloadJob& category)
+{
+    JobLockGuard lock(m_app.jobLock());
+    std::vector<DownloadJob*> jobs = selection();
+    if (!m_doc->tree().Contains(&category) || !category.IsCategory() || jobs.empty())
+        return;
+    if (downloadOpen() && std::any_of(jobs.begin(), jobs.end(), [](DownloadJob* j) { return isActive(*j); })) {
+        m_prompts.message(std::string(kCannotMoveRunning), MessageIcon::Warning);
+        return;
+    }
+    const int32_t moveSetting = m_app.settings().GetOption(OptionId::MoveDownloaded);
+    bool moveFiles = moveSetting >= 2;
+    if (moveSetting == 1)
+        moveFiles = m_prompts.askYesNo(std::string(kAlsoMoveFiles));
+    bool failed = false;
+    std::vector<DownloadJob*> kept;
+    for (DownloadJob* job : jobs) {
+        if (isActive(*job)) {
+            kept.push_back(job);
+            continue;
+        }
+        if (moveFiles && !category.saveFolder.empty() && job->saveFolder != category.saveFolder &&
+            !job->MoveFilesTo(category.saveFolder))
+            failed = true;
+        job->SetCategory(category.id);
+        m_doc->tree().Move(&category, job);
+    }
+    m_list->rebuild();
+    m_list->setSelection(kept);
+    m_dirty = true;
+    if (failed)
+        m_prompts.message(std::string(kSomeFilesNotMoved), MessageIcon::Warning);
+}
+
+void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
+{
+    if (jobs.empty())
+        return;
+    AppSettings& settings = m_app.settings();
+    PermanentDeleteAnswer choice;
+    if (permanent) {
+        choice = m_prompts.confirmPermanentDelete(settings.GetOption(OptionId::DeleteDownloadedFile) > 0,
+                                                 settings.GetOption(OptionId::DeleteUnfinishedFile) > 0);
+        if (!choice.confirmed)
+            return;
+        m_app.changeSettings([&](AppSettings& s) {
+            s.SetOption(OptionId::DeleteDownloadedFile, choice.deleteFiles ? 1 : 0);
+            s.SetOption(OptionId::DeleteUnfinishedFile, choice.deleteLogs ? 1 : 0);
+        });
+    }
+    JobLockGuard lock(m_app.jobLock());
+    if (std::any_of(jobs.begin(), jobs.end(), [](DownloadJob* j) { return isActive(*j); }) &&
+        !m_prompts.askOkCancel(std::string(kDeleteRunning)))
+        return;
+    for (DownloadJob* job : jobs) {
+        if (!m_doc->tree().Contains(job))
+            continue;
+        m_list->remove(*job);
+        if (m_list->detailJob() == job)
+            m_list->setDetailJob(nullptr);
+        if (job->GetState() == JobState::Downloading)
+            JobRunner::Stop(*job, StopReason::Silent);
+        if (permanent) {
+            // The runner goes first: it closes the output file.
+            job->runner.reset();
+            std::error_code ignored;
+            if (choice.deleteFiles) {
+                std::filesystem::remove(job->GetLocalPath(), ignored);
+                std::filesystem::remove(job->GetTempPath(), ignored);
+            }
+            if (choice.deleteLogs)
+                std::filesystem::remove(job->GetLocalPath() + ".log", ignored);
+            m_doc->tree().Remove(job);
+        } else {
+            m_doc->tree().Move(m_doc->deleted(), job);
+        }
+    }
+    m_dirty = true;
+    afterDelete();
+}
+
+void MainView::afterDelete()
+{
+    DownloadJob* bin = m_doc->deleted();
+    if (bin != nullptr)
+        bin->imageIndex = m_doc->tree().CountJobs(bin) > 0 ? kImageBinFull : kImageDeleted;
+    m_list->markDirty();
+}
+
+// ---- order --------------------------------------------------------------------------------------
+
+void MainView::reorder(ViewCommand command)
+{
+    JobLockGuard lock(m_app.jobLock());
+    CComPtrTree& tree = m_doc->tree();
+    std::vector<DownloadJob*> chosen = selection();
+    std::unordered_set<DownloadJob*> picked(chosen.begin(), chosen.end());
+    DownloadJob* queue = m_doc->downloading();
+    switch (command) {
+    case ViewCommand::MoveUp:
+        // From the far end: a selected job swaps with an unselected
+        // neighbour in the moving direction.
+        for (DownloadJob* job = queue->firstChild(); job; job = job->nextSibling()) {
+            if (picked.count(job) && job->prevSibling() && !picked.count(job->prevSibling()))
+                tree.MoveUp(job);
+        }
+        break;
+    case ViewCommand::MoveDown: {
+        std::vector<DownloadJob*> jobs;
+        for (DownloadJob* job = queue->firstChild(); job; job = job->nextSibling())
+            jobs.push_back(job);
+        for (auto it = jobs.rbegin(); it != jobs.rend(); ++it) {
+            DownloadJob* next = (*it)->nextSibling();
+            if (picked.count(*it) && next && !picked.count(next))
+                tree.MoveUp(next);
+        }
+        break;
+    }
+    case ViewCommand::MoveToTop:
+        for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
+            std::unique_ptr<DownloadJob> node = tree.Detach(*it);
+            tree.Insert(queue, std::move(node), CComPtrTree::kInsertFirst | CComPtrTree::kInsertKeepId);
+        }
+        break;
+    case ViewCommand::MoveToBottom:
+        for (DownloadJob* job : chosen)
+            tree.MoveToEnd(job);
+        break;
+    default:
+        return;
+    }
+    DownloadJob* keepFocus = focused();
+    m_list->rebuild();
+    m_list->setSelection(chosen);
+    m_list->setFocusedJob(keepFocus);
+    m_dirty = true;
+}
+
+// ---- find ----------------------------------------------------------------------------------------
+
+void MainView::findNext(bool up)
+{
+    if (!m_find)
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    const FindRequest& find = *m_find;
+    const std::string wanted = lower(find.text);
+    auto matches = [&](const DownloadJob& job) {
+        return (find.name && FindNameMatches(job.GetDisplayName(), find.text)) ||
+               (find.url && lower(job.url).find(wanted) != std::string::npos) ||
+               (find.comment && lower(job.comment).find(wanted) != std::string::npos);
+    };
+    const size_t rows = m_list->rowCount();
+    std::optional<size_t> start = focused() ? m_list->rowOf(*focused()) : std::nullopt;
+    for (size_t step = 1; step <= rows; ++step) {
+        size_t row;
+        if (up) {
+            const size_t from = start.value_or(rows);
+            if (step > from)
+                break;
+            row = from - step;
+        } else {
+            row = start ? *start + step : step - 1;
+            if (row >= rows)
+                break;
+        }
+        DownloadJob* job = m_list->job(row);
+        if (matches(*job)) {
+            m_list->setSelection({job});
+            m_list->setFocusedJob(job);
+            return;
+        }
+    }
+    m_prompts.message(std::string(kItemNotFound), MessageIcon::Information);
+}
+
+// ---- one job's name, comment and settings -------------------------------------------------------
+
+void MainView::renameFocused()
+{
+    DownloadJob* job = focused();
+    auto name = m_prompts.askText("Rename", job->GetDisplayName());
+    if (!name || name->empty())
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    if (!job->SetFileName(*name))
+        m_prompts.message("Cannot rename " + job->GetDisplayName() + " to " + *name +
+                              ": a file of that name exists or the folder is not writable.",
+                          MessageIcon::Error);
+    m_dirty = true;
+}
+
+void MainView::commentAsFileName()
+{
+    JobLockGuard lock(m_app.jobLock());
+    bool failed = false;
+    for (DownloadJob* job : selection()) {
+        const std::string comment(trimBoth(job->comment, " \t\r\n"));
+        if (comment.empty() || isActive(*job))
+            continue;
+        const std::string current = job->GetDisplayName();
+        const size_t dot = current.rfind('.');
+        const std::string extension = dot == std::string::npos ? std::string() : current.substr(dot);
+        // The first line only: a name never spans lines.
+        std::string base = comment.substr(0, comment.find_first_of("\r\n"));
+        if (!job->SetFileName(SanitizeFileName(base + extension)))
+            failed = true;
+    }
+    m_dirty = true;
+    if (failed)
+        m_prompts.message(std::string(kSomeFilesNotMoved), MessageIcon::Warning);
+}
+
+void MainView::editComment()
+{
+    DownloadJob* job = focused();
+    auto text = m_prompts.askText("Comment", job->comment);
+    if (!text)
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    job->SetComment(*text);
+    m_dirty = true;
+}
+
+void MainView::properties()
+{
+    std::vector<DownloadJob*> jobs = selection();
+    DownloadJob* job = focused();
+    if (jobs.size() <= 1) {
+        if (!m_prompts.editJob("Properties", *job))
+            return;
+        JobLockGuard lock(m_app.jobLock());
+        job->RebuildUrlEntries(&m_app.settings().siteRules());
+        job->Notify(0xFFFF);
+        if (job->parent() == m_doc->downloading() && job->startMode == StartMode::Immediately)
+            startJob(*job, false);
+        m_dirty = true;
+        return;
+    }
+    DownloadJob sample;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        sample.SetUrl(job->url);
+        sample.categoryId = job->categoryId;
+        sample.saveFolder = job->saveFolder;
+        sample.splitCount = job->splitCount;
+        sample.startMode = job->startMode;
+        sample.userName = job->userName;
+        sample.password = job->password;
+        sample.referer = job->referer;
+        sample.httpProxyId = job->httpProxyId;
+        sample.ftpProxyId = job->ftpProxyId;
+        sample.streamProxyId = job->streamProxyId;
+    }
+    if (!m_prompts.editJobs("Properties", sample, jobs.size()))
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    for (DownloadJob* each : jobs) {
+        if (isActive(*each))
+            continue;
+        each->categoryId = sample.categoryId;
+        each->SetSaveFolder(sample.saveFolder);
+        each->SetSplitCount(sample.splitCount, kMaxSplitCount);
+        each->SetStartMode(sample.startMode);
+        each->userName = sample.userName;
+        each->password = sample.password;
+        each->referer = sample.referer;
+        each->httpProxyId = sample.httpProxyId;
+        each->ftpProxyId = sample.ftpProxyId;
+        each->streamProxyId = sample.streamProxyId;
+        each->RebuildUrlEntries(&m_app.settings().siteRules());
+        each->Notify(0xFFFF);
+    }
+    m_dirty = true;
+}
+
+void MainView::changeSplit(int delta)
+{
+    JobLockGuard lock(m_app.jobLock());
+    DownloadJob* job = m_list->detailJob();
+    if (JobRunner* runner = job->runner.get())
+        runner->ChangeSplitCount(delta);
+}
+
+void MainView::copyUrls()
+{
+    std::string text;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        for (DownloadJob* job : selection()) {
+            if (!text.empty())
+                text += "\r\n";
+            text += job->url;
+        }
+    }
+    m_host.setClipboardText(text);
+}
+
+void MainView::downloadAgain()
+{
+    if (!m_prompts.askYesNo(std::string(kDownloadAgain)))
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    for (DownloadJob* job : selection()) {
+        if (downloadOpen() && !job->IsComplete())
+            continue;
+        redownloadJob(*job);
+    }
+    m_queue->FillQueue();
+    save();
+}
+
+void MainView::openFile()
+{
+    DownloadJob* job = focused();
+    std::string path;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        path = job->GetLocalPath();
+    }
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) {
+        m_desktop.open(path);
+        return;
+    }
+    if (!m_prompts.askYesNo(std::string(kFileMissing)))
+        return;
+    const std::string name = job->GetDisplayName();
+    const size_t dot = name.rfind('.');
+    std::string filter;
+    if (dot != std::string::npos) {
+        const std::string extension = name.substr(dot + 1);
+        filter = extension + " File (*." + extension + ")|*." + extension + "|";
+    }
+    filter += "All Files (*.*)|*.*||";
+    auto chosen = m_prompts.chooseOpenFile("Browse missing file", filter);
+    if (!chosen)
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    job->SetSaveFolder(chosen->parent_path().string());
+    job->SetFileName(chosen->filename().string());
+    m_dirty = true;
+}
+
+void MainView::openFolder()
+{
+    DownloadJob* job = focused();
+    std::string file;
+    std::string folder;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        if (job != nullptr) {
+            file = job->IsComplete() ? job->GetLocalPath() : job->GetWorkingPath();
+            folder = job->saveFolder;
+        } else {
+            folder = m_list->openCategory()->saveFolder;
+        }
+    }
+    std::error_code error;
+    if (!file.empty() && std::filesystem::exists(file, error)) {
+        m_desktop.showInFolder(file);
+        return;
+    }
+    if (!folder.empty())
+        m_desktop.open(folder);
+}
+
+void MainView::pasteUrl()
+{
+    const std::string text = m_host.clipboardText();
+    std::vector<std::string> urls = ParseUrlList(text);
+    if (urls.size() >= 2) {
+        std::vector<LinkChoice> links;
+        for (const std::string& url : urls)
+            links.push_back({url, {}});
+        addLinks(links, {}, 1);
+        return;
+    }
+    AddDownloadRequest request;
+    request.text = urls.empty() ? std::string(trimBoth(text, " \t\r\n")) : urls.front();
+    request.showDialog = true;
+    addDownload(request);
+}
+
+// ---- categories --------------------------------------------------------------------------------
+
+void MainView::newCategory()
+{
+    CategoryAnswer start;
+    start.parent = m_list->openCategory();
+    start.folder = start.parent ? start.parent->saveFolder : std::string();
+    auto answer = m_prompts.editCategory("Create new Category", start);
+    if (!answer || answer->name.empty())
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    DownloadJob* parent = answer->parent && m_doc->tree().Contains(answer->parent) ? answer->parent : m_doc->root();
+    m_doc->AddCategory(answer->name, answer->folder, parent);
+    if (!answer->folder.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(answer->folder, ignored);
+    }
+    m_dirty = true;
+}
+
+void MainView::moveCategory()
+{
+    DownloadJob* category = m_list->openCategory();
+    if (category->IsSpecialCategory()) {
+        m_prompts.message(std::string(kSpecialCategory), MessageIcon::Warning);
+        return;
+    }
+    DownloadJob* target = m_prompts.chooseCategory("Move", "Move the item(s) to the selected Category:");
+    if (target == nullptr)
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    if (!m_doc->tree().Move(target, category)) {
+        m_prompts.message(std::string(kCannotMoveCategory), MessageIcon::Warning);
+        return;
+    }
+    m_dirty = true;
+}
+
+void MainView::deleteCategory()
+{
+    DownloadJob* category = m_list->openCategory();
+    if (category->IsSpecialCategory()) {
+        m_prompts.message(std::string(kSpecialCategory), MessageIcon::Warning);
+        return;
+    }
+    if (!m_prompts.askYesNo(std::string(kDeleteCategory)))
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    // Running jobs inside stop first; their records go with the category.
+    std::vector<DownloadJob*> inside;
+    for (DownloadJob* node : m_doc->tree().nodes()) {
+        for (DownloadJob* up = node->parent(); up; up = up->parent()) {
+            if (up == category) {
+                inside.push_back(node);
+                break;
+            }
+        }
+    }
+    for (DownloadJob* node : inside) {
+        if (!node->IsCategory() && node->GetState() == JobState::Downloading)
+            JobRunner::Stop(*node, StopReason::Silent);
+        if (!node->IsCategory())
+            node->runner.reset();
+    }
+    m_list->openCategory(m_doc->downloading());
+    m_doc->tree().Remove(category);
+    m_dirty = true;
+}
+
+void MainView::categoryProperties()
+{
+    DownloadJob* category = m_list->openCategory();
+    CategoryAnswer start;
+    start.name = category->GetDisplayName();
+    start.folder = category->saveFolder;
+    auto answer = m_prompts.editCategory("Properties", start);
+    if (!answer)
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    if (!category->IsSpecialCategory() && !answer->name.empty())
+        category->name = answer->name;
+    if (answer->folder == category->saveFolder || answer->folder.empty()) {
+        m_dirty = true;
+        return;
+    }
+    const std::string oldFolder = category->saveFolder;
+    category->SetSaveFolder(answer->folder);
+    m_dirty = true;
+    if (category->IsSpecialCategory())
+        return;
+    auto change = m_prompts.askFolderChange();
+    if (!change)
+        return;
+    bool failed = false;
+    std::vector<DownloadJob*> inside;
+    for (DownloadJob* node : m_doc->tree().nodes()) {
+        if (node->parent() == category ||
+            (change->changeSubcategoryFolders && node->parent() && node->parent()->parent() == category))
+            inside.push_back(node);
+    }
+    for (DownloadJob* node : inside) {
+        if (node->IsCategory()) {
+            if (change->changeSubcategoryFolders && node->saveFolder.rfind(oldFolder, 0) == 0)
+                node->SetSaveFolder(answer->folder + node->saveFolder.substr(oldFolder.size()));
+            continue;
+        }
+        if (!change->moveFiles || isActive(*node))
+            continue;
+        if (node->saveFolder == oldFolder && !node->MoveFilesTo(answer->folder))
+            failed = true;
+    }
+    if (failed)
+        m_prompts.message(std::string(kSomeFilesNotMoved), MessageIcon::Warning);
+}
+
+}  // namespace fetchora

@@ -1,0 +1,401 @@
+#include "shell/main_view.h"
+
+#include <fstream>
+
+#include "config/app_settings.h"
+#include "model/job_database.h"
+#include "shell/application.h"
+#include "shell/job_list_model.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace fetchora {
+namespace {
+
+using test::RecordingDesktop;
+using test::ScriptedPrompts;
+using test::TempDir;
+
+class RecordingHost final : public MainViewHost {
+public:
+    void bringToFront() override { ++fronts; }
+    void requestExit() override { ++exits; }
+    std::string clipboardText() override { return clipboard; }
+    void setClipboardText(const std::string& text) override { clipboard = text; }
+    void allDownloadsDone(bool scheduledJobsWaiting) override { allDone.push_back(scheduledJobsWaiting); }
+
+    int fronts = 0;
+    int exits = 0;
+    std::string clipboard;
+    std::vector<bool> allDone;
+};
+
+// A main view over a fresh profile. Jobs start Manually, so that nothing here
+// ever opens a connection; the test thread is the loop thread.
+class MainViewTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(m_app.start(error)) << error;
+        m_app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
+        m_app.loop().processPending();
+        m_view = std::make_unique<MainView>(m_app, m_prompts, m_desktop, m_host);
+        m_view->start();
+        m_prompts.asked.clear();
+    }
+
+    void TearDown() override
+    {
+        if (m_view)
+            m_view->close();
+        m_view.reset();
+        m_app.stop();
+    }
+
+    DownloadJob* add(const std::string& url, const std::string& referer = {}, const std::string& comment = {})
+    {
+        AddDownloadRequest request;
+        request.text = url;
+        request.referer = referer;
+        request.comment = comment;
+        return m_view->addDownload(request).job;
+    }
+
+    CZoviradDoc& doc() { return m_view->doc(); }
+    JobListModel& list() { return m_view->list(); }
+
+    // The jobs of a category, in order.
+    static std::vector<DownloadJob*> jobsOf(DownloadJob* category)
+    {
+        std::vector<DownloadJob*> jobs;
+        for (DownloadJob* job = category->firstChild(); job; job = job->nextSibling()) {
+            if (!job->IsCategory())
+                jobs.push_back(job);
+        }
+        return jobs;
+    }
+
+    TempDir m_dir;
+    Application m_app{mapEnvironment({{"FETCHORA_HOME", (m_dir / "profile").string()},
+                                      {"TMPDIR", m_dir.path().string()},
+                                      {"HOME", m_dir.path().string()},
+                                      {"XDG_DOWNLOAD_DIR", (m_dir / "Downloads").string()}})};
+    ScriptedPrompts m_prompts;
+    RecordingDesktop m_desktop;
+    RecordingHost m_host;
+    std::unique_ptr<MainView> m_view;
+};
+
+// ---- adding --------------------------------------------------------------------------------
+
+TEST_F(MainViewTest, ANewUrlBecomesTheLastJobOfTheQueueWithReferrerAndComment)
+{
+    add("http://127.0.0.1:9/first.zip");
+    AddDownloadRequest request;
+    request.text = "http://127.0.0.1:9/a.zip";
+    request.referer = "http://127.0.0.1:9/page";
+    request.comment = "from the browser";
+    AddDownloadOutcome outcome = m_view->addDownload(request);
+    ASSERT_EQ(outcome.result, AddDownloadResult::Added);
+    ASSERT_NE(outcome.job, nullptr);
+    EXPECT_EQ(outcome.job->parent(), doc().downloading());
+    EXPECT_EQ(doc().downloading()->lastChild(), outcome.job);
+    EXPECT_EQ(outcome.job->referer, "http://127.0.0.1:9/page");
+    EXPECT_EQ(outcome.job->comment, "from the browser");
+    EXPECT_EQ(outcome.job->GetDisplayName(), "a.zip");
+    EXPECT_TRUE(m_prompts.asked.empty());
+}
+
+TEST_F(MainViewTest, TextThatIsNoFetchableUrlIsRefusedWithoutAJob)
+{
+    const size_t before = doc().tree().size();
+    for (const std::string text : {"", "not a url", "http://", "pnm://host/stream", "mailto:x@y"}) {
+        SCOPED_TRACE(text);
+        AddDownloadRequest request;
+        request.text = text;
+        EXPECT_EQ(m_view->addDownload(request).result, AddDownloadResult::Invalid);
+    }
+    EXPECT_EQ(doc().tree().size(), before);
+}
+
+TEST_F(MainViewTest, FurtherLinesThatAreUrlsBecomeAlternatesAndTheDialogCanCancel)
+{
+    AddDownloadRequest request;
+    request.text = "http://127.0.0.1:9/a.zip\r\nnot a url\r\nftp://127.0.0.2/a.zip\r\n\r\nhttp://127.0.0.3/a.zip";
+    request.multiLine = true;
+    DownloadJob* job = m_view->addDownload(request).job;
+    ASSERT_NE(job, nullptr);
+    ASSERT_EQ(job->alternateUrls.size(), 2u);
+    EXPECT_EQ(job->alternateUrls[0].url, "ftp://127.0.0.2/a.zip");
+    EXPECT_EQ(job->alternateUrls[1].url, "http://127.0.0.3/a.zip");
+
+    const size_t before = doc().tree().size();
+    AddDownloadRequest asked;
+    asked.text = "http://127.0.0.1:9/b.zip";
+    asked.showDialog = true;
+    m_prompts.editAnswers = {false};
+    EXPECT_EQ(m_view->addDownload(asked).result, AddDownloadResult::Cancelled);
+    EXPECT_EQ(doc().tree().size(), before);
+    EXPECT_EQ(m_prompts.texts("editJob"), std::vector<std::string>{"Add new download"});
+    EXPECT_EQ(m_host.fronts, 1);
+}
+
+TEST_F(MainViewTest, ATemplateJobGivesLaterUrlsItsFolderSplitAndLogin)
+{
+    DownloadJob* first = add("http://127.0.0.1:9/one.zip");
+    first->SetSaveFolder((m_dir / "elsewhere").string());
+    first->splitCount = 7;
+    first->userName = "user";
+    first->password = "secret";
+    first->optionFlags |= kOptUseLogin;
+    AddDownloadRequest request;
+    request.text = "http://127.0.0.1:9/two.zip";
+    request.templateJob = first;
+    DownloadJob* second = m_view->addDownload(request).job;
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->saveFolder, (m_dir / "elsewhere").string());
+    EXPECT_EQ(second->splitCount, 7);
+    EXPECT_EQ(second->userName, "user");
+    EXPECT_EQ(second->GetDisplayName(), "two.zip");
+}
+
+TEST_F(MainViewTest, AUrlAlreadyInTheQueueIsMadeToStartAndSaidOnlyWhenTheDialogWasShown)
+{
+    DownloadJob* job = add("http://127.0.0.1:9/a.zip");
+    const size_t before = doc().tree().size();
+    AddDownloadRequest quiet;
+    quiet.text = "http://127.0.0.1:9/a.zip";
+    AddDownloadOutcome again = m_view->addDownload(quiet);
+    EXPECT_EQ(again.result, AddDownloadResult::AlreadyListed);
+    EXPECT_EQ(again.job, job);
+    EXPECT_EQ(job->startMode, StartMode::Immediately);
+    EXPECT_TRUE(m_prompts.texts("message").empty());
+
+    AddDownloadRequest asked = quiet;
+    asked.showDialog = true;
+    EXPECT_EQ(m_view->addDownload(asked).result, AddDownloadResult::AlreadyListed);
+    EXPECT_EQ(m_prompts.texts("message"), std::vector<std::string>{"URL now in download list."});
+    EXPECT_EQ(doc().tree().size(), before);
+}
+
+TEST_F(MainViewTest, TheDuplicateDialogDecidesForAJobAlreadyDownloaded)
+{
+    DownloadJob* job = add("http://127.0.0.1:9/a.zip", {}, "old note");
+    job->SetState(JobState::Completed, false);
+    ASSERT_TRUE(doc().PlaceCompletedJob(*job));
+    const DownloadJob* home = job->parent();
+
+    // Cancel: nothing changes.
+    EXPECT_EQ(add("http://127.0.0.1:9/a.zip", {}, "new note"), job);
+    EXPECT_TRUE(job->IsComplete());
+    EXPECT_EQ(job->parent(), home);
+    EXPECT_EQ(job->comment, "old note");
+
+    // Download again: the new comment is appended and the job goes back to
+    // the queue from scratch.
+    m_prompts.duplicate = {DuplicateChoice::DownloadAgain, false};
+    EXPECT_EQ(add("http://127.0.0.1:9/a.zip", {}, "new note"), job);
+    EXPECT_EQ(job->comment, "old note\r\nnew note");
+    EXPECT_EQ(job->GetState(), JobState::Ready);
+    EXPECT_EQ(job->parent(), doc().downloading());
+    EXPECT_EQ(m_prompts.texts("duplicate").size(), 2u);
+}
+
+// ---- deleting and moving -------------------------------------------------------------------
+
+TEST_F(MainViewTest, DeleteMovesToTheBinAndAPermanentDeleteRemovesRecordAndFiles)
+{
+    DownloadJob* kept = add("http://127.0.0.1:9/kept.zip");
+    DownloadJob* gone = add("http://127.0.0.1:9/gone.zip");
+    list().rebuild();
+    list().setSelection({gone});
+    list().setFocusedJob(gone);
+    ASSERT_TRUE(m_view->run(ViewCommand::Delete));
+    EXPECT_EQ(gone->parent(), doc().deleted());
+    EXPECT_EQ(doc().deleted()->imageIndex, kImageBinFull);
+    EXPECT_TRUE(m_prompts.texts("permanentDelete").empty());
+
+    // In the bin, a delete is permanent; the answer to the two check boxes
+    // says what happens to the file.
+    std::filesystem::create_directories(gone->saveFolder);
+    const std::string file = gone->GetLocalPath();
+    std::ofstream(file) << "data";
+    list().openCategory(doc().deleted());
+    list().setSelection({gone});
+    m_prompts.permanentDelete = {true, true, false};
+    ASSERT_TRUE(m_view->run(ViewCommand::Delete));
+    EXPECT_FALSE(doc().tree().Contains(gone));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(doc().deleted()->imageIndex, kImageDeleted);
+
+    // Shift makes a delete permanent anywhere; refused, it does nothing.
+    list().openCategory(doc().downloading());
+    list().setSelection({kept});
+    m_prompts.permanentDelete = {};
+    ASSERT_TRUE(m_view->run(ViewCommand::Delete, {.shift = true}));
+    EXPECT_TRUE(doc().tree().Contains(kept));
+    EXPECT_EQ(kept->parent(), doc().downloading());
+}
+
+TEST_F(MainViewTest, MovingAsksAboutTheFilesAndReportsThoseThatCannotMove)
+{
+    DownloadJob* job = add("http://127.0.0.1:9/a.zip");
+    job->SetState(JobState::Completed, false);
+    std::filesystem::create_directories(job->saveFolder);
+    std::ofstream(job->GetLocalPath()) << "data";
+    DownloadJob* target = doc().AddCategory("Target", (m_dir / "target").string(), doc().root());
+    std::filesystem::create_directories(target->saveFolder);
+    m_app.settings().SetOption(OptionId::MoveDownloaded, 1);
+
+    list().rebuild();
+    list().setSelection({job});
+    m_prompts.yesNo = {true};
+    m_view->moveSelectedJobs(*target);
+    EXPECT_EQ(job->parent(), target);
+    EXPECT_EQ(m_prompts.texts("yesno"), std::vector<std::string>{"Also move downloaded file?"});
+    EXPECT_TRUE(std::filesystem::exists(target->saveFolder + "/a.zip"));
+    EXPECT_TRUE(m_prompts.texts("message").empty());
+}
+
+TEST_F(MainViewTest, SpecialCategoriesRefuseMoveAndDelete)
+{
+    list().openCategory(doc().downloaded());
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::DeleteCategory));
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::MoveCategory));
+    DownloadJob* mine = doc().AddCategory("Mine", (m_dir / "mine").string(), doc().root());
+    DownloadJob* inner = doc().AddCategory("Inner", (m_dir / "mine/inner").string(), mine);
+    list().openCategory(mine);
+    m_prompts.category = inner;
+    ASSERT_TRUE(m_view->run(ViewCommand::MoveCategory));
+    EXPECT_EQ(m_prompts.texts("message"), std::vector<std::string>{"Can't move Category!"});
+    EXPECT_EQ(mine->parent(), doc().root());
+
+    m_prompts.yesNo = {true};
+    ASSERT_TRUE(m_view->run(ViewCommand::DeleteCategory));
+    EXPECT_FALSE(doc().tree().Contains(mine));
+    EXPECT_EQ(list().openCategory(), doc().downloading());
+}
+
+// ---- order and search ----------------------------------------------------------------------
+
+TEST_F(MainViewTest, ReorderingMovesTheSelectedBlockAndKeepsItSelected)
+{
+    std::vector<DownloadJob*> jobs;
+    for (const char* name : {"a", "b", "c", "d", "e"})
+        jobs.push_back(add(std::string("http://127.0.0.1:9/") + name + ".zip"));
+    auto names = [&] {
+        std::string out;
+        for (DownloadJob* job : jobsOf(doc().downloading()))
+            out += job->GetDisplayName()[0];
+        return out;
+    };
+    list().rebuild();
+    list().setSelection({jobs[2], jobs[3]});
+    ASSERT_TRUE(m_view->run(ViewCommand::MoveUp));
+    EXPECT_EQ(names(), "acdbe");
+    ASSERT_TRUE(m_view->run(ViewCommand::MoveToBottom));
+    EXPECT_EQ(names(), "abecd");
+    ASSERT_TRUE(m_view->run(ViewCommand::MoveToTop));
+    EXPECT_EQ(names(), "cdabe");
+    ASSERT_TRUE(m_view->run(ViewCommand::MoveDown));
+    EXPECT_EQ(names(), "acdbe");
+    EXPECT_EQ(list().selectedJobs(), (std::vector<DownloadJob*>{jobs[2], jobs[3]}));
+
+    // Elsewhere the order is not the queue's: the commands are off.
+    list().openCategory(doc().downloaded());
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::MoveUp));
+}
+
+TEST(FindName, MatchesBaseAndExtensionFromTheirStartsAndStopsAtAStar)
+{
+    struct Case {
+        const char* name;
+        const char* text;
+        bool match;
+    } cases[] = {
+        {"Setup-1.2.EXE", "setup", true},  {"Setup-1.2.EXE", "up-1", true},   {"Setup-1.2.EXE", "*.exe", true},
+        {"Setup-1.2.EXE", "set*.e", true}, {"Setup-1.2.EXE", "tup.exe", false}, {"Setup-1.2.EXE", "setup.zip", false},
+        {"readme", "read.", true},         {"readme", "readme.txt", false},   {"a.tar.gz", "a.tar.g", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " / " + c.text);
+        EXPECT_EQ(FindNameMatches(c.name, c.text), c.match);
+    }
+}
+
+TEST_F(MainViewTest, FindNextWalksFromTheFocusedRowAndSaysWhenNothingIsLeft)
+{
+    DownloadJob* a = add("http://127.0.0.1:9/alpha.zip", {}, "keep");
+    add("http://127.0.0.1:9/beta.iso");
+    DownloadJob* c = add("http://127.0.0.1:9/gamma.zip", {}, "keep too");
+    list().rebuild();
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::FindNext));
+    m_prompts.find = FindRequest{"KEEP", false, false, true};
+    ASSERT_TRUE(m_view->run(ViewCommand::Find));
+    EXPECT_EQ(list().focusedJob(), a);
+    ASSERT_TRUE(m_view->run(ViewCommand::FindNext));
+    EXPECT_EQ(list().focusedJob(), c);
+    ASSERT_TRUE(m_view->run(ViewCommand::FindNext));
+    EXPECT_EQ(m_prompts.texts("message"), std::vector<std::string>{"Item not found!"});
+    ASSERT_TRUE(m_view->run(ViewCommand::FindNext, {.shift = true}));
+    EXPECT_EQ(list().focusedJob(), a);
+}
+
+// ---- enable rules --------------------------------------------------------------------------
+
+TEST_F(MainViewTest, CommandsFollowTheSelectionAndTheOpenCategory)
+{
+    DownloadJob* job = add("http://127.0.0.1:9/a.zip", "http://127.0.0.1:9/page");
+    list().rebuild();
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::Delete));
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::Start));
+    EXPECT_TRUE(m_view->isEnabled(ViewCommand::DeleteAll));
+    list().setSelection({job});
+    list().setFocusedJob(job);
+    EXPECT_TRUE(m_view->isEnabled(ViewCommand::Start));
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::Pause));
+    EXPECT_TRUE(m_view->isEnabled(ViewCommand::BrowseReferrer));
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::OpenFile));
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::DownloadAgain));
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::VirusScan));
+    EXPECT_FALSE(m_view->isEnabled(ViewCommand::PasteUrl));
+    m_host.clipboard = "http://127.0.0.1:9/b.zip";
+    EXPECT_TRUE(m_view->isEnabled(ViewCommand::PasteUrl));
+
+    job->SetState(JobState::Completed, false);
+    EXPECT_TRUE(m_view->isEnabled(ViewCommand::OpenFile));
+    EXPECT_TRUE(m_view->isEnabled(ViewCommand::DownloadAgain));
+    m_app.settings().SetOptionText(OptionId::VirusScanner, "/usr/bin/scan");
+    EXPECT_TRUE(m_view->isEnabled(ViewCommand::VirusScan));
+
+    ASSERT_TRUE(m_view->run(ViewCommand::CopyUrls));
+    EXPECT_EQ(m_host.clipboard, "http://127.0.0.1:9/a.zip");
+}
+
+// ---- finishing -----------------------------------------------------------------------------
+
+TEST_F(MainViewTest, ACompletedJobMovesToItsCategoryPlaysItsSoundAndOpensByType)
+{
+    DownloadJob* job = add("http://127.0.0.1:9/a.zip");
+    AppSettings& settings = m_app.settings();
+    settings.SetOption(OptionId::PlaySounds, 1);
+    settings.SetOption(OptionId::PlayDoneSound, 1);
+    settings.SetOptionText(OptionId::SoundDone, "/sounds/done.wav");
+    settings.SetOption(OptionId::OpenWhenDone, 1);
+    settings.SetOptionText(OptionId::OpenTypes, ".ZIP;.EXE");
+    job->SetState(JobState::Completed, false);
+    // What the runner's stop notice leads to.
+    static_cast<RunnerHost&>(*m_view).jobStopped(*job, nullptr, JobState::Completed);
+    m_app.loop().processPending();
+    EXPECT_EQ(job->parent(), doc().tree().FindById(job->categoryId) ? doc().tree().FindById(job->categoryId)
+                                                                    : doc().downloaded());
+    EXPECT_EQ(m_desktop.sounds, std::vector<std::string>{"/sounds/done.wav"});
+    EXPECT_EQ(m_desktop.opened, std::vector<std::string>{job->GetLocalPath()});
+    EXPECT_FALSE(list().rowOf(*job).has_value());
+}
+
+}  // namespace
+}  // namespace fetchora
