@@ -125,7 +125,9 @@ std::string fileUri(const std::filesystem::path& absolutePath)
     return uri;
 }
 
-SystemDesktop::SystemDesktop(std::string sessionBusAddress) : m_busAddress(std::move(sessionBusAddress)) { }
+SystemDesktop::SystemDesktop(std::string sessionBusAddress) : m_busAddress(std::move(sessionBusAddress))
+{
+}
 
 bool SystemDesktop::open(const std::string& pathOrUrl)
 {

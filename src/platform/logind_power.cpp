@@ -38,7 +38,9 @@ bool callManager(const std::string& address, const char* method, Append append, 
 
 }  // namespace
 
-LogindPower::LogindPower(std::string systemBusAddress) : m_busAddress(std::move(systemBusAddress)) { }
+LogindPower::LogindPower(std::string systemBusAddress) : m_busAddress(std::move(systemBusAddress))
+{
+}
 
 LogindPower::~LogindPower()
 {
