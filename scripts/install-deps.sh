@@ -6,10 +6,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
-  libssl-dev zlib1g-dev libgtest-dev libgmock-dev
+  libssl-dev zlib1g-dev libgtest-dev libgmock-dev libsystemd-dev
   clang-format curl python3 ccache
   nginx-light tinyproxy microsocks dante-server openssl
-  python3-pyftpdlib vsftpd
+  python3-pyftpdlib vsftpd dbus-daemon
 )
 
 # Packages whose install would start a system-wide server (vsftpd on port 21
