@@ -67,13 +67,6 @@ FramePlacement parseFramePlacement(std::string_view text)
     return placement;
 }
 
-FrameShow initialFrameShow(const FramePlacement& placement, bool startedMinimized, bool hideWhenMinimized)
-{
-    if (startedMinimized && hideWhenMinimized)
-        return FrameShow::MinimizedNoActivate;
-    return placement.maximized ? FrameShow::Maximized : FrameShow::Normal;
-}
-
 FramePlacement readFramePlacement(const Registry& registry, std::string_view section)
 {
     const std::optional<std::string> text = registry.readString(Hive::CurrentUser, sectionKey(section), kFrameValue);

@@ -32,10 +32,6 @@ std::string formatFramePlacement(const FramePlacement& placement);
 // is short, garbled or lies outside the screen area a window may have.
 FramePlacement parseFramePlacement(std::string_view text);
 
-// How the window is shown at start.
-enum class FrameShow { MinimizedNoActivate, Maximized, Normal };
-FrameShow initialFrameShow(const FramePlacement& placement, bool startedMinimized, bool hideWhenMinimized);
-
 // "Frame" under kSettingsRoot\section.
 FramePlacement readFramePlacement(const Registry& registry, std::string_view section);
 void writeFramePlacement(Registry& registry, std::string_view section, const FramePlacement& placement);

@@ -84,15 +84,5 @@ TEST(FramePlacement, StoredUnderTheWindowsSection)
     EXPECT_EQ(readFramePlacement(registry, kMainFrameSection), placement);
 }
 
-TEST(FramePlacement, StartShowsMinimizedOnlyWhenHiddenWhileMinimized)
-{
-    const FramePlacement maximized{0, 0, 800, 600, true, false};
-    const FramePlacement normal{0, 0, 800, 600, false, false};
-    EXPECT_EQ(initialFrameShow(maximized, true, true), FrameShow::MinimizedNoActivate);
-    EXPECT_EQ(initialFrameShow(maximized, true, false), FrameShow::Maximized);
-    EXPECT_EQ(initialFrameShow(normal, false, true), FrameShow::Normal);
-    EXPECT_EQ(initialFrameShow(maximized, false, false), FrameShow::Maximized);
-}
-
 }  // namespace
 }  // namespace fetchora
