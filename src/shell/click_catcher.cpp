@@ -21,7 +21,7 @@ constexpr uint32_t kNoValidUrls = 61355;
 // Reads length-prefixed fields without ever stepping past the data.
 class FieldReader {
 public:
-    explicit FieldReader(std::span<const uint8_t> data) : m_data(data) {}
+    explicit FieldReader(std::span<const uint8_t> data) : m_data(data) { }
 
     bool atEnd() const { return m_pos == m_data.size(); }
 
@@ -80,8 +80,8 @@ bool isStrictBase64(std::string_view text)
         return false;
     size_t padding = 0;
     for (const char c : text) {
-        const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+'
-            || c == '/';
+        const bool alphabet
+            = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
         if (c == '=')
             ++padding;
         else if (!alphabet || padding > 0)
@@ -112,7 +112,7 @@ std::optional<std::vector<uint8_t>> readSmallFile(const std::filesystem::path& p
     if (fd < 0)
         return std::nullopt;
     std::optional<std::vector<uint8_t>> result;
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) <= limit) {
         std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
         size_t got = 0;
@@ -218,20 +218,13 @@ int32_t ClickCatcher::handOver(uint32_t code, std::span<const uint8_t> data)
     if (m_host.closing())
         return kCatchClosing;
     switch (static_cast<CatchCode>(code)) {
-    case CatchCode::FileUrl:
-        return singleUrl(ReadCaughtUrlFile(data), true);
-    case CatchCode::FileUrlAlways:
-        return singleUrl(ReadCaughtUrlFile(data), false);
-    case CatchCode::BlockUrl:
-        return singleUrl(ReadCaughtUrlBlock(data, false), true);
-    case CatchCode::BlockUrlAlways:
-        return singleUrl(ReadCaughtUrlBlock(data, false), false);
-    case CatchCode::BlockUrlReferer:
-        return singleUrl(ReadCaughtUrlBlock(data, true), true);
-    case CatchCode::FileList:
-        return linkList(data, 1, false);
-    case CatchCode::BlockList:
-        return linkList(data, 3, true);
+    case CatchCode::FileUrl: return singleUrl(ReadCaughtUrlFile(data), true);
+    case CatchCode::FileUrlAlways: return singleUrl(ReadCaughtUrlFile(data), false);
+    case CatchCode::BlockUrl: return singleUrl(ReadCaughtUrlBlock(data, false), true);
+    case CatchCode::BlockUrlAlways: return singleUrl(ReadCaughtUrlBlock(data, false), false);
+    case CatchCode::BlockUrlReferer: return singleUrl(ReadCaughtUrlBlock(data, true), true);
+    case CatchCode::FileList: return linkList(data, 1, false);
+    case CatchCode::BlockList: return linkList(data, 3, true);
     }
     return kCatchNotTaken;
 }

@@ -37,26 +37,19 @@ CaptureSettings CaptureSettings::From(const AppSettings& settings)
 bool UrlSourceAsks(int32_t source, const CaptureSettings& settings)
 {
     switch (source) {
-    case kUrlFromClipboard:
-        return (settings.monitorFlags & kMonitorAskClipboard) != 0;
-    case kUrlFromBrowser:
-        return (settings.monitorFlags & kMonitorAskBrowser) != 0;
-    case kUrlFromCommandLine:
-        return false;
-    default:
-        return (settings.generalFlags & kGeneralConfirmDrop) != 0;
+    case kUrlFromClipboard: return (settings.monitorFlags & kMonitorAskClipboard) != 0;
+    case kUrlFromBrowser: return (settings.monitorFlags & kMonitorAskBrowser) != 0;
+    case kUrlFromCommandLine: return false;
+    default: return (settings.generalFlags & kGeneralConfirmDrop) != 0;
     }
 }
 
 bool ListSourceAsks(int32_t source, const CaptureSettings& settings)
 {
     switch (source) {
-    case kListFromDrop:
-        return (settings.generalFlags & kGeneralConfirmDrop) != 0;
-    case 1:
-        return (settings.monitorFlags & kMonitorAskClipboard) != 0;
-    default:
-        return (settings.monitorFlags & kMonitorAskBrowser) != 0;
+    case kListFromDrop: return (settings.generalFlags & kGeneralConfirmDrop) != 0;
+    case 1: return (settings.monitorFlags & kMonitorAskClipboard) != 0;
+    default: return (settings.monitorFlags & kMonitorAskBrowser) != 0;
     }
 }
 
@@ -69,10 +62,8 @@ bool IsStreamUrl(std::string_view url)
     case ServiceCode::Mms:
     case ServiceCode::Mmst:
     case ServiceCode::Rtsp:
-    case ServiceCode::Pnm:
-        return true;
-    default:
-        return false;
+    case ServiceCode::Pnm: return true;
+    default: return false;
     }
 }
 
@@ -134,8 +125,7 @@ int32_t UrlCapture::addUrl(const UrlRequest& request, const CaptureSettings& set
         return static_cast<int32_t>(m_addDownload(add).result);
 
     add.showDialog = UrlSourceAsks(request.source, settings);
-    if (request.source == kUrlFromBrowser && (settings.monitorFlags & kMonitorClipboardComment) != 0
-        && m_clipboardText)
+    if (request.source == kUrlFromBrowser && (settings.monitorFlags & kMonitorClipboardComment) != 0 && m_clipboardText)
         add.comment = m_clipboardText();
     if (request.source != kUrlFromBrowser)
         add.referer.clear();

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/job_lock.h"
 #include "shell/add_download.h"
 #include "shell/captured_link.h"
-#include "platform/job_lock.h"
 
 namespace fetchora {
 

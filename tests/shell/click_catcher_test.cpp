@@ -89,8 +89,8 @@ TEST_F(ClickCatcherTest, SingleUrlBlocksReadTheirLengthAndRefuseLies)
         {"short length field", std::string("\x05\x00", 2), false, std::nullopt, ""},
         {"empty URL", le32(0), false, std::nullopt, ""},
         {"empty block", "", false, std::nullopt, ""},
-        {"referrer length lies", EncodeCaughtUrlBlock(url, std::nullopt) + le32(64) + "http://h/", true,
-         std::nullopt, ""},
+        {"referrer length lies", EncodeCaughtUrlBlock(url, std::nullopt) + le32(64) + "http://h/", true, std::nullopt,
+         ""},
         {"referrer length cut", EncodeCaughtUrlBlock(url, std::nullopt) + "\x01\x00", true, std::nullopt, ""},
     };
     for (const Case& c : cases) {
@@ -105,8 +105,10 @@ TEST_F(ClickCatcherTest, SingleUrlBlocksReadTheirLengthAndRefuseLies)
 
 TEST_F(ClickCatcherTest, ListsKeepValidRecordsAndStopAtALie)
 {
-    const std::vector<CapturedLink> links = {
-        {"http://h/a.zip", "A", {}, 0}, {"", "empty", {}, 0}, {"not a url", "bad", {}, 0}, {"ftp://h/b.zip", "", {}, 0}};
+    const std::vector<CapturedLink> links = {{"http://h/a.zip", "A", {}, 0},
+                                             {"", "empty", {}, 0},
+                                             {"not a url", "bad", {}, 0},
+                                             {"ftp://h/b.zip", "", {}, 0}};
     const std::string good = EncodeCaughtLinks("http://h/page.html", links);
     CaughtLinks read = ReadCaughtLinks(bytes(good));
     EXPECT_EQ(read.description, "http://h/page.html");
@@ -117,9 +119,9 @@ TEST_F(ClickCatcherTest, ListsKeepValidRecordsAndStopAtALie)
 
     // A record whose length runs past the end, or is negative, ends the list.
     const std::string prefix = EncodeCaughtLinks("", {{"http://h/a.zip", "A", {}, 0}});
-    for (const std::string& tail : {le32(1000) + "http://h/b.zip", le32(-1) + "http://h/b.zip",
-                                    le32(14) + "http://h/b.zip" + le32(0x7FFFFFF0) + "text",
-                                    std::string("\x0e\x00\x00", 3)}) {
+    for (const std::string& tail :
+         {le32(1000) + "http://h/b.zip", le32(-1) + "http://h/b.zip",
+          le32(14) + "http://h/b.zip" + le32(0x7FFFFFF0) + "text", std::string("\x0e\x00\x00", 3)}) {
         read = ReadCaughtLinks(bytes(prefix + tail));
         ASSERT_EQ(read.links.size(), 1u);
         EXPECT_EQ(read.links[0].url, "http://h/a.zip");
@@ -256,8 +258,9 @@ TEST_F(ClickCatcherTest, FileCodesReadTheTemporaryFolder)
 TEST_F(ClickCatcherTest, TheHandOverTopicWorksThroughTheIpcEndpoint)
 {
     MessageLoop loop;
-    IpcServer server(loop, {std::string(kTopicClickCatcher)},
-                     [this](const std::string& topic, const std::string& item) { return m_catcher.serve(topic, item); });
+    IpcServer server(
+        loop, {std::string(kTopicClickCatcher)},
+        [this](const std::string& topic, const std::string& item) { return m_catcher.serve(topic, item); });
     std::string error;
     const std::filesystem::path socket = m_dir / "Fetchora";
     ASSERT_TRUE(server.listen(socket, error)) << error;
@@ -265,8 +268,8 @@ TEST_F(ClickCatcherTest, TheHandOverTopicWorksThroughTheIpcEndpoint)
     m_host.sendAnswer = 0;
 
     const std::string block = EncodeCaughtUrlBlock("http://h/ipc.zip", "http://h/page");
-    IpcReply reply = ipcRequest(socket, "clickcatcher", "0x77 " + Base64Codec().encode(block),
-                                std::chrono::milliseconds(3000));
+    IpcReply reply
+        = ipcRequest(socket, "clickcatcher", "0x77 " + Base64Codec().encode(block), std::chrono::milliseconds(3000));
     ASSERT_EQ(reply.outcome, IpcReply::Outcome::Data) << reply.error;
     EXPECT_EQ(reply.text, "1");
     ASSERT_EQ(m_host.sent.size(), 1u);
@@ -280,7 +283,10 @@ TEST_F(ClickCatcherTest, TheHandOverTopicWorksThroughTheIpcEndpoint)
     EXPECT_EQ(m_host.lists[0].source, 4);
 
     // Bad items are answered "not taken" so the browser goes ahead.
-    for (const char* item : {"0x44 !!notbase64", "seventy 1234", "0x44 " "AAAA", "0x44 QUJD="}) {
+    for (const char* item : {"0x44 !!notbase64", "seventy 1234",
+                             "0x44 "
+                             "AAAA",
+                             "0x44 QUJD="}) {
         reply = ipcRequest(socket, kTopicClickCatcher, item, std::chrono::milliseconds(3000));
         ASSERT_EQ(reply.outcome, IpcReply::Outcome::Data) << item;
         EXPECT_EQ(reply.text, "0") << item;

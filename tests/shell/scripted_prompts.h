@@ -77,7 +77,7 @@ public:
             chosen.push_back(links.at(index));
         return chosen;
     }
-    void openDialog(const std::string&) override {}
+    void openDialog(const std::string&) override { }
 };
 
 }  // namespace fetchora::test
