@@ -77,7 +77,7 @@ HtmlFormatLinks ReadHtmlFormat(std::string_view data)
     }
 
     const auto htmlStart = static_cast<size_t>(start);
-    if (data.find("Version:1.") != std::string_view::npos)
+    if (data.substr(0, htmlStart).find("Version:1.") != std::string_view::npos)
         result.baseUrl = sourceUrl(data, htmlStart);
 
     const std::string_view html = data.substr(htmlStart, static_cast<size_t>(end - start));
