@@ -136,6 +136,7 @@ constexpr BuiltinString kStrings[] = {
     {61429, "Restore download database"},
     {61430, "Download database '%1' is corrupted, please select one backup database and restore it."},
     {61431, "Download database '%1' is lost, please select one backup database and restore it."},
+    {61440, "Use the same setting for other files?"},
     {62464, "Multi-Proxy"},
 };
 

@@ -68,6 +68,13 @@ std::string DefaultNameFromUrl(std::string_view urlText)
     const size_t slash = path.rfind('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     name = name.substr(0, name.find_first_of("?*"));
+    // A script URL such as "get/file.zip&session=1" names the file before the
+    // "&"; FTP file names may really hold one.
+    if (entry->service != ServiceCode::Ftp) {
+        const size_t amp = name.find('&');
+        if (amp != std::string::npos && amp > 0 && name.find('.') < amp)
+            name.resize(amp);
+    }
     // "http://host/?query" leaves nothing after the cut; it needs a name too.
     if (name.empty())
         name = kIndexName;

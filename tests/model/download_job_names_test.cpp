@@ -35,6 +35,28 @@ TEST(DefaultNameFromUrl, TakesTheLastSegmentOfTheUrl)
         EXPECT_EQ(DefaultNameFromUrl(c.url), c.name) << c.url;
 }
 
+TEST(DefaultNameFromUrl, AnAmpersandAfterADottedNameEndsItExceptForFtp)
+{
+    struct Case {
+        const char* url;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"http://h/file.zip&session=1", "file.zip"},
+        {"https://h/x.tar.gz&y=2", "x.tar.gz"},
+        {"http://h/a.zip%26b", "a.zip"},
+        // No dot before the "&", or the "&" first: the name stays whole.
+        {"http://h/a&b", "a&b"},
+        {"http://h/&x.zip", "&x.zip"},
+        // FTP file names may hold "&".
+        {"ftp://h/pub/file.zip&x", "file.zip&x"},
+        {"mms://h/live&x", "live&x_live.asf"},
+        {"mms://h/show.asf&x", "show.asf"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DefaultNameFromUrl(c.url), c.name) << c.url;
+}
+
 TEST(DefaultNameFromUrl, EncodedSeparatorsAndDotsNeverLeaveTheFolder)
 {
     struct Case {

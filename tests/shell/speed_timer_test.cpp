@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace fetchora {
 namespace {
@@ -70,6 +73,100 @@ TEST(SpeedTimer, LeavesTheConnectionCountAloneOutsideAutomaticMode)
         loop.processPending();
     }
     EXPECT_EQ(connections.asked.load(), 0);
+}
+
+TEST(SpeedReadoutStep, ShowsTheTotalOnlyWhenItChangesAndTheLimitOnlyInAutomaticMode)
+{
+    struct Case {
+        uint64_t sum;
+        std::optional<uint32_t> autoLimit;
+        std::optional<std::string> total;
+        uint64_t perSecond;
+        std::optional<std::string> limit;
+    };
+    const std::vector<Case> cases = {
+        {0, std::nullopt, "0.00KB/s", 0, std::nullopt},  // the first step always shows
+        {0, std::nullopt, std::nullopt, 0, std::nullopt}, {4096, std::nullopt, "2.00KB/s", 2048, std::nullopt},
+        {4096, 127500, std::nullopt, 2048, "124.5KB/s"},  {10241, 100, "5.00KB/s", 5120, "0.1KB/s"},
+        {3, std::nullopt, "0.00KB/s", 1, std::nullopt},   {0, std::nullopt, "0.00KB/s", 0, std::nullopt},
+    };
+    SpeedReadoutStep step;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i));
+        const SpeedReadout readout = step.step(cases[i].sum, cases[i].autoLimit);
+        EXPECT_EQ(readout.twoSecondBytes, cases[i].sum);
+        EXPECT_EQ(readout.totalSpeedText, cases[i].total);
+        EXPECT_EQ(readout.bytesPerSecond, cases[i].perSecond);
+        EXPECT_EQ(readout.autoLimitText, cases[i].limit);
+    }
+}
+
+class SpeedMessages final : public MessageWindow {
+public:
+    explicit SpeedMessages(MessageLoop& loop) : MessageWindow(loop) { create(); }
+    ~SpeedMessages() override { destroy(); }
+    std::vector<uintptr_t> received;
+
+private:
+    intptr_t handleMessage(uint32_t msg, uintptr_t wParam, intptr_t) override
+    {
+        if (msg == kTotalSpeedMessage)
+            received.push_back(wParam);
+        return 0;
+    }
+};
+
+TEST(SpeedTimer, ReportsTheTwoSecondSumAndDropsToZeroAfterThreeIdleSeconds)
+{
+    ManualClock clock(5000);
+    SpeedLimiter limiter(clock, nullptr);
+    MessageLoop loop(clock);
+    SpeedTimer timer(loop, limiter);
+    SpeedMessages view(loop);
+    timer.setSpeedMessageTarget(view.id());
+    std::vector<SpeedReadout> seen;
+    timer.setReadoutObserver([&](const SpeedReadout& readout) { seen.push_back(readout); });
+    ASSERT_TRUE(limiter.setMode(SpeedMode::Manual));
+
+    limiter.Consume(3000);
+    clock.advance(1000);
+    limiter.Consume(1096);
+    loop.processPending();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen.back().twoSecondBytes, 4096u);
+    EXPECT_EQ(seen.back().totalSpeedText, "2.00KB/s");
+    EXPECT_EQ(seen.back().autoLimitText, std::nullopt);
+
+    // Nothing arrives any more: after more than three seconds the figure
+    // is zero and the status bar says so.
+    for (int second = 0; second < 4; ++second) {
+        clock.advance(1000);
+        loop.processPending();
+    }
+    ASSERT_EQ(seen.size(), 5u);
+    EXPECT_EQ(seen.back().twoSecondBytes, 0u);
+    EXPECT_EQ(timer.lastReadout().bytesPerSecond, 0u);
+    bool showedZero = false;
+    for (const SpeedReadout& readout : seen)
+        showedZero = showedZero || readout.totalSpeedText == std::optional<std::string>("0.00KB/s");
+    EXPECT_TRUE(showedZero);
+    loop.processPending();
+    ASSERT_EQ(view.received.size(), 5u);
+    EXPECT_EQ(view.received.front(), 2048u);
+    EXPECT_EQ(view.received.back(), 0u);
+}
+
+TEST(SpeedTimer, ShowsTheAutomaticLimitInAutomaticMode)
+{
+    ManualClock clock(5000);
+    CountedConnections connections;
+    connections.count = 4;
+    SpeedLimiter limiter(clock, &connections);
+    MessageLoop loop(clock);
+    SpeedTimer timer(loop, limiter);
+    ASSERT_TRUE(limiter.setMode(SpeedMode::Automatic));
+    timer.step();
+    EXPECT_EQ(timer.lastReadout().autoLimitText, "124.5KB/s");  // 187500 - 4 * 15000 = 127500
 }
 
 }  // namespace
