@@ -6,8 +6,10 @@
 #include "model/job_database.h"
 #include "platform/desktop_system.h"
 #include "platform/ipc_endpoint.h"
+#include "platform/logind_power.h"
 #include "shell/application.h"
 #include "shell/service_topics.h"
+#include "shell/timer_countdown.h"
 
 namespace fetchora {
 
@@ -22,7 +24,10 @@ DaemonSession::DaemonSession(Application& app, std::ostream& err)
       m_app(app),
       m_err(err),
       m_prompts(std::make_unique<DaemonPrompts>(err)),
-      m_desktop(std::make_unique<SystemDesktop>())
+      m_desktop(std::make_unique<SystemDesktop>()),
+      m_power(std::make_unique<LogindPower>()),
+      m_countdown(std::make_unique<TimerCountdown>(
+          app.loop(), [&err](const std::string& line) { err << "fetchora-cli: " << line << "\n"; }))
 {
     // At once, so that a stop requested while the database opens is queued,
     // not lost.
@@ -46,15 +51,15 @@ void DaemonSession::requestExit()
     requestStop();
 }
 
-void DaemonSession::allDownloadsDone(bool) {}
-
 int DaemonSession::run(const std::filesystem::path& socketPath)
 {
-    m_view = std::make_unique<MainView>(m_app, *m_prompts, *m_desktop, *this);
+    m_view = std::make_unique<MainView>(m_app, *m_prompts, *m_desktop, *m_power, *this);
     m_view->start();
 
     m_server = std::make_unique<IpcServer>(
-        m_app.loop(), std::vector<std::string>{std::string(kTopicOpenUrl), std::string(kTopicDownloadInfo)},
+        m_app.loop(),
+        std::vector<std::string>{std::string(kTopicOpenUrl), std::string(kTopicDownloadInfo),
+                                 std::string(kTopicClickCatcher)},
         [this](const std::string& topic, const std::string& item) { return handleRequest(topic, item); });
     std::string error;
     if (!m_server->listen(socketPath, error)) {
@@ -72,6 +77,8 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
     if (!m_view->joinThreads())
         m_err << "fetchora-cli: some transfer threads did not end in time\n";
     m_view->save();
+    if (m_view->shutDownAtExit())
+        m_err << "fetchora-cli: " << describe(ShutDownAtExit(*m_power)) << "\n";
     return 0;
 }
 
@@ -92,6 +99,8 @@ std::optional<std::string> DaemonSession::handleRequest(const std::string& topic
         JobLockGuard lock(m_app.jobLock());
         return DownloadInfoReply(DownloadInfoEntries(m_view->doc().tree()), item);
     }
+    if (topic == kTopicClickCatcher)
+        return m_view->serveClickCatcher(topic, item);
     return std::nullopt;
 }
 

@@ -23,6 +23,7 @@ namespace fetchora {
 
 class Application;
 class DaemonPrompts;
+class PowerControl;
 class IpcServer;
 
 class DaemonSession final : public MainViewHost, private MessageWindow {
@@ -48,7 +49,7 @@ private:
     void requestExit() override;
     std::string clipboardText() override { return {}; }
     void setClipboardText(const std::string&) override {}
-    void allDownloadsDone(bool scheduledJobsWaiting) override;
+    Countdown& countdown() override { return *m_countdown; }
 
     // MessageWindow
     intptr_t handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
@@ -58,6 +59,8 @@ private:
     bool m_stopping = false;
     std::unique_ptr<DaemonPrompts> m_prompts;
     std::unique_ptr<DesktopActions> m_desktop;
+    std::unique_ptr<PowerControl> m_power;
+    std::unique_ptr<Countdown> m_countdown;
     std::unique_ptr<MainView> m_view;
     std::unique_ptr<IpcServer> m_server;
 };

@@ -12,8 +12,12 @@
 #include "model/job_defaults.h"
 #include "model/part_log.h"
 #include "platform/desktop_actions.h"
+#include "platform/job_lock.h"
 #include "shell/application.h"
+#include "shell/clipboard_capture.h"
 #include "shell/engine_services.h"
+#include "shell/html_format.h"
+#include "shell/kxd_association.h"
 #include "shell/job_list_model.h"
 #include "shell/start_database.h"
 
@@ -42,8 +46,17 @@ int32_t wallClock()
 
 }  // namespace
 
-MainView::MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, MainViewHost& host)
-    : MessageWindow(app.loop()), m_app(app), m_prompts(prompts), m_desktop(desktop), m_host(host)
+MainView::MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, PowerControl& power,
+                   MainViewHost& host)
+    : MessageWindow(app.loop()),
+      m_app(app),
+      m_prompts(prompts),
+      m_desktop(desktop),
+      m_power(power),
+      m_host(host),
+      m_schedule(std::make_unique<Schedule>(m_systemClock, scheduleSettingsFrom(app.settings()))),
+      m_endOfWork(desktop, m_dialUp, host.countdown(), *this),
+      m_catcher(*this, prompts, app.temporaryFolder())
 {
     // At once, so that messages posted while the database opens are queued.
     create();
@@ -53,7 +66,15 @@ MainView::~MainView()
 {
     if (m_doc)
         m_doc->SetNotifyWindow(nullptr);
+    if (m_sleepInhibited)
+        m_power.holdSleepInhibitor(false);
     destroy();
+}
+
+void MainView::setScheduleClock(const ScheduleClock& clock)
+{
+    m_schedule = std::make_unique<Schedule>(clock, scheduleSettingsFrom(m_app.settings()));
+    m_scheduleMinute = -1;
 }
 
 bool MainView::isActive(const DownloadJob& job)
@@ -117,10 +138,20 @@ void MainView::openDatabase(const std::filesystem::path& path)
     m_list = std::make_unique<JobListModel>(m_doc->tree(), settings,
                                             [](uint32_t id) { return std::string(builtinString(id)); });
     m_list->openCategory(m_doc->downloading());
+    m_capture = std::make_unique<UrlCapture>(
+        m_doc->tree(), m_app.jobLock(), m_prompts,
+        [this](const AddDownloadRequest& request) { return addDownload(request); },
+        [this] { return m_host.clipboardText(); });
 }
 
 void MainView::start(const std::filesystem::path& databaseFile)
 {
+    // The database type is ours again at every start, unless another
+    // program took the extension.
+    std::error_code ignored;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ignored);
+    if (!program.empty())
+        WriteKxdAssociation(m_app.registry(), RegistrationMode::Normal, program.string());
     m_engine = std::make_unique<EngineServices>(m_app, *this);
     if (!m_engine->tlsError().empty())
         m_prompts.message("HTTPS is unavailable: " + m_engine->tlsError(), MessageIcon::Warning);
@@ -228,7 +259,9 @@ void MainView::finishJob(int32_t jobId)
         save();
         if (settings.GetOption(OptionId::OpenWhenDone) > 0) {
             const std::string types = settings.GetOptionText(OptionId::OpenTypes);
-            if (!types.empty() && matchPatternList(types, job->GetDisplayName()))
+            const std::string name = job->GetDisplayName();
+            const size_t dot = name.rfind('.');
+            if (!types.empty() && dot != std::string::npos && matchPatternList(types, name.substr(dot)))
                 m_desktop.open(job->GetLocalPath());
         }
         if (removeWhenDone && !isActive(*job)) {
@@ -296,7 +329,7 @@ void MainView::jobStopped(DownloadJob& job, JobPart*, JobState)
 
 bool MainView::scheduleWindowOpen() const
 {
-    return false;
+    return m_schedule->windowOpen();
 }
 
 bool MainView::hasSiteRecord(const DownloadJob& job) const
@@ -334,8 +367,116 @@ void MainView::offerConnection(DownloadJob& finished, DownloadJob& next)
 
 void MainView::allDownloadsDone(bool scheduledJobsWaiting)
 {
-    playSoundOption(static_cast<int>(OptionId::SoundAllDone), static_cast<int>(OptionId::PlayAllDoneSound));
-    m_host.allDownloadsDone(scheduledJobsWaiting);
+    m_endOfWork.OnAllJobsDone(endOfWorkSettingsFrom(m_app.settings()), scheduledJobsWaiting);
+}
+
+void MainView::requestExit()
+{
+    m_host.requestExit();
+}
+
+// ---- URLs from elsewhere ---------------------------------------------------------------
+
+void MainView::postStartupUrl(const std::string& url, const std::string& referer)
+{
+    UrlRequest request;
+    request.url = url;
+    request.referer = referer;
+    request.source = referer.empty() ? kUrlFromDrop : kUrlFromCommandLine;
+    postUrl(std::move(request));
+}
+
+void MainView::postUrl(UrlRequest request)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_incomingLock);
+        m_incomingUrls.push_back(std::move(request));
+    }
+    MessageWindow::post(kAddUrlMessage);
+}
+
+void MainView::postLinks(LinkListRequest request)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_incomingLock);
+        m_incomingLinks.push_back(std::move(request));
+    }
+    MessageWindow::post(kAddLinksMessage);
+}
+
+int32_t MainView::handleUrl(const UrlRequest& request)
+{
+    if (m_closing || !m_capture)
+        return static_cast<int32_t>(AddDownloadResult::Cancelled);
+    return m_capture->addUrl(request, CaptureSettings::From(m_app.settings()));
+}
+
+LinkListResult MainView::handleLinks(const LinkListRequest& request)
+{
+    if (m_closing || !m_capture)
+        return {0, true};
+    LinkListResult result = m_capture->addLinks(request, CaptureSettings::From(m_app.settings()));
+    m_queue->FillQueue();
+    m_dirty = true;
+    return result;
+}
+
+void MainView::clipboardChanged(const std::string& text, bool ownWindowInFront)
+{
+    ClipboardChange change;
+    change.text = text;
+    change.monitorFlags = m_app.settings().GetOption(OptionId::MonitorFlags);
+    change.monitorType = m_app.settings().GetOptionText(OptionId::MonitorType);
+    change.ownWindowInFront = ownWindowInFront;
+    // What the program copied itself (Copy URL) is not a URL to catch.
+    change.writingClipboard = !m_copiedText.empty() && text == m_copiedText;
+    const std::optional<std::string> url = ClipboardUrlToCapture(change, [this](std::string_view candidate) {
+        JobLockGuard lock(m_app.jobLock());
+        for (const DownloadJob* node : m_doc->tree().nodes()) {
+            if (!node->IsCategory() && node->url == candidate)
+                return true;
+        }
+        return false;
+    });
+    if (url)
+        postUrl({*url, {}, kUrlFromClipboard});
+}
+
+void MainView::textDropped(const std::string& text)
+{
+    postUrl({text.substr(0, 511), {}, kUrlFromDrop});
+}
+
+void MainView::htmlDropped(const std::string& htmlFormat)
+{
+    HtmlFormatLinks read = ReadHtmlFormat(htmlFormat);
+    if (!read.links.empty())
+        postLinks({std::move(read.links), read.baseUrl, kListFromDrop});
+}
+
+std::optional<std::string> MainView::serveClickCatcher(const std::string& topic, const std::string& item)
+{
+    return m_catcher.serve(topic, item);
+}
+
+int32_t MainView::monitorFlags() const
+{
+    return m_app.settings().GetOption(OptionId::MonitorFlags);
+}
+
+int32_t MainView::sendUrl(const CaughtUrl& url)
+{
+    return handleUrl({url.url, url.referer, kUrlFromBrowser});
+}
+
+void MainView::postUrl(const CaughtUrl& url)
+{
+    postUrl(UrlRequest{url.url, url.referer, kUrlFromBrowser});
+}
+
+void MainView::postLinks(std::vector<CapturedLink> links, const std::string& baseUrl, int32_t listSource)
+{
+    postLinks(LinkListRequest{std::move(links), baseUrl, listSource});
 }
 
 // ---- messages ------------------------------------------------------------------------------
@@ -371,6 +512,30 @@ intptr_t MainView::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
             finishJob(static_cast<int32_t>(wParam));
         deliverListChanges();
         return 1;
+    case kAddUrlMessage: {
+        std::optional<UrlRequest> request;
+        {
+            std::lock_guard<std::mutex> guard(m_incomingLock);
+            if (!m_incomingUrls.empty()) {
+                request = std::move(m_incomingUrls.front());
+                m_incomingUrls.pop_front();
+            }
+        }
+        return request ? handleUrl(*request) : 1;
+    }
+    case kAddLinksMessage: {
+        std::optional<LinkListRequest> request;
+        {
+            std::lock_guard<std::mutex> guard(m_incomingLock);
+            if (!m_incomingLinks.empty()) {
+                request = std::move(m_incomingLinks.front());
+                m_incomingLinks.pop_front();
+            }
+        }
+        if (request)
+            handleLinks(*request);
+        return 1;
+    }
     case kPauseAllDoneMessage:
         m_pauseAll = false;
         return 1;
@@ -413,12 +578,49 @@ void MainView::onViewTimer()
     }
     if ((m_dirty || running) && m_ticks % kSaveEveryTicks == 0)
         save();
+    scheduleMinute();
+    {
+        JobLockGuard lock(m_app.jobLock());
+        running = m_doc->tree().CountRunning() > 0;
+    }
+    if (running != m_sleepInhibited) {
+        // The machine stays awake while anything downloads.
+        m_sleepInhibited = running;
+        m_power.holdSleepInhibitor(running);
+    }
     if (m_ticks % kMinuteTicks != 0)
         return;
     if (!m_databasePath.empty())
         m_backup.RunIfDue(m_app.settings(), m_app.jobLock(), m_databasePath, std::time(nullptr));
     if (m_autoSave.MinutePassed(m_app.settings()))
         save();
+}
+
+void MainView::scheduleMinute()
+{
+    // The schedule is looked at once per minute of the clock, so that a
+    // window opens within a second of its start time.
+    const std::tm now = m_schedule->clock().localNow();
+    const int minute = now.tm_hour * 60 + now.tm_min;
+    if (minute == m_scheduleMinute)
+        return;
+    m_scheduleMinute = minute;
+    m_schedule->setSettings(scheduleSettingsFrom(m_app.settings()));
+    JobLockGuard lock(m_app.jobLock());
+    switch (m_schedule->ScheduleTick()) {
+    case ScheduleAction::StartWaitingJobs:
+        m_queue->FillQueue();
+        break;
+    case ScheduleAction::StopScheduledJobs:
+        for (DownloadJob* job = m_doc->downloading()->firstChild(); job; job = job->nextSibling()) {
+            if (!job->IsCategory() && job->GetState() == JobState::Downloading &&
+                job->startMode == StartMode::Schedule)
+                JobRunner::Stop(*job, StopReason::Schedule);
+        }
+        break;
+    case ScheduleAction::None:
+        break;
+    }
 }
 
 void MainView::onTimer(uint32_t timerId)

@@ -11,8 +11,10 @@
 // document, the engine services, the queue and the list model; borrows the
 // application, the prompts, the desktop and the host, which must outlive it.
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -24,6 +26,10 @@
 #include "model/job_notify.h"
 #include "platform/message_window.h"
 #include "shell/add_download.h"
+#include "shell/click_catcher.h"
+#include "shell/end_of_work.h"
+#include "shell/schedule.h"
+#include "shell/url_capture.h"
 #include "shell/user_prompts.h"
 #include "shell/view_command.h"
 
@@ -34,6 +40,7 @@ class CZoviradDoc;
 class DesktopActions;
 class EngineServices;
 class JobListModel;
+class PowerControl;
 
 // Messages of the main view besides the engine's (WM_USER based).
 inline constexpr uint32_t kAddUrlMessage = kWmUser + 204;  // 1228
@@ -57,8 +64,9 @@ public:
     virtual void requestExit() = 0;
     virtual std::string clipboardText() = 0;
     virtual void setClipboardText(const std::string& text) = 0;
-    // Every download is done (the frame's end-of-work decision).
-    virtual void allDownloadsDone(bool scheduledJobsWaiting) = 0;
+    // Where the end of work shows its countdowns (a dialog, or a log line
+    // and a timer without a window).
+    virtual Countdown& countdown() = 0;
 };
 
 // Where the database of a start comes from.
@@ -72,9 +80,15 @@ struct DatabaseChoice {
 // occur in the base name; a "*" ends the part that must match.
 bool FindNameMatches(std::string_view fileName, std::string_view text);
 
-class MainView final : public RunnerHost, public QueueHost, public JobNotifySink, private MessageWindow {
+class MainView final : public RunnerHost,
+                       public QueueHost,
+                       public JobNotifySink,
+                       private MessageWindow,
+                       private ClickCatcherHost,
+                       private EndOfWorkHost {
 public:
-    MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, MainViewHost& host);
+    MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, PowerControl& power,
+             MainViewHost& host);
     ~MainView() override;
     MainView(const MainView&) = delete;
     MainView& operator=(const MainView&) = delete;
@@ -90,6 +104,32 @@ public:
     void close();
     // Waits for the transfer threads after the loop has ended.
     bool joinThreads();
+    // Set when the end of work's shut-down countdown ended with OK: the
+    // program's exit powers the machine off (ShutDownAtExit).
+    bool shutDownAtExit() const { return m_endOfWork.shutDownAtExit(); }
+    // Before start: where the schedule takes the local time from.
+    void setScheduleClock(const ScheduleClock& clock);
+    Schedule& schedule() { return *m_schedule; }
+
+    // ---- URLs from elsewhere -------------------------------------------------------
+    // A URL from the command line: handed to the view as message 1228 once
+    // the loop runs (source 16 with a referrer, else 0).
+    void postStartupUrl(const std::string& url, const std::string& referer);
+    // Message 1228 and 1231, queued from any thread.
+    void postUrl(UrlRequest request);
+    void postLinks(LinkListRequest request);
+    // The same, now (loop thread): the decision of who asks, then the
+    // add-download operation. 0 when the URL was taken.
+    int32_t handleUrl(const UrlRequest& request);
+    LinkListResult handleLinks(const LinkListRequest& request);
+    // The clipboard changed (the window watches it): a single monitored URL
+    // is posted as message 1228 from the clipboard.
+    void clipboardChanged(const std::string& text, bool ownWindowInFront);
+    // A drop of text (one URL) or of "HTML Format" data (its links).
+    void textDropped(const std::string& text);
+    void htmlDropped(const std::string& htmlFormat);
+    // The click catcher's service topic (loop thread).
+    std::optional<std::string> serveClickCatcher(const std::string& topic, const std::string& item);
 
     WindowId windowId() const { return id(); }
     CZoviradDoc& doc() { return *m_doc; }
@@ -143,6 +183,16 @@ private:
     void postFillQueue() override;
     void offerConnection(DownloadJob& finished, DownloadJob& next) override;
     void allDownloadsDone(bool scheduledJobsWaiting) override;
+
+    // ClickCatcherHost
+    int32_t monitorFlags() const override;
+    bool closing() const override { return m_closing; }
+    int32_t sendUrl(const CaughtUrl& url) override;
+    void postUrl(const CaughtUrl& url) override;
+    void postLinks(std::vector<CapturedLink> links, const std::string& baseUrl, int32_t listSource) override;
+
+    // EndOfWorkHost
+    void requestExit() override;
 
     // JobNotifySink: the records' change notices.
     void post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
@@ -202,14 +252,29 @@ public:
     // with its text as comment and the base URL as referrer; after the
     // first, "Use the same setting for other files?" decides whether the
     // others are asked too.
-    void addLinks(const std::vector<LinkChoice>& links, const std::string& baseUrl, int source);
+    void addLinks(const std::vector<LinkChoice>& links, const std::string& baseUrl, int32_t source);
 
 private:
+
+    void scheduleMinute();
 
     Application& m_app;
     UserPrompts& m_prompts;
     DesktopActions& m_desktop;
+    PowerControl& m_power;
     MainViewHost& m_host;
+    SystemScheduleClock m_systemClock;
+    std::unique_ptr<Schedule> m_schedule;
+    int m_scheduleMinute = -1;
+    NoDialUp m_dialUp;
+    EndOfWork m_endOfWork;
+    ClickCatcher m_catcher;
+    bool m_sleepInhibited = false;
+    std::string m_copiedText;  // the last text the view put on the clipboard
+    // Messages 1228 and 1231 wait here (guarded) until the loop takes them.
+    std::mutex m_incomingLock;
+    std::deque<UrlRequest> m_incomingUrls;
+    std::deque<LinkListRequest> m_incomingLinks;
 
     std::filesystem::path m_databasePath;
     bool m_closing = false;
@@ -231,6 +296,7 @@ private:
     std::unique_ptr<CZoviradDoc> m_doc;
     std::unique_ptr<JobQueue> m_queue;
     std::unique_ptr<JobListModel> m_list;
+    std::unique_ptr<UrlCapture> m_capture;
 };
 
 }  // namespace fetchora

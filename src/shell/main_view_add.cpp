@@ -8,6 +8,7 @@
 #include "model/job_defaults.h"
 #include "platform/desktop_actions.h"
 #include "platform/text_utils.h"
+#include "shell/application.h"
 #include "shell/job_list_model.h"
 #include "shell/main_view.h"
 

@@ -521,37 +521,14 @@ void MainView::exportList()
 
 // ---- adding several links ---------------------------------------------------------------
 
-void MainView::addLinks(const std::vector<LinkChoice>& offered, const std::string& baseUrl, int source)
+void MainView::addLinks(const std::vector<LinkChoice>& links, const std::string& baseUrl, int32_t source)
 {
-    std::vector<LinkChoice> links = offered;
-    if (links.size() > 1 && source != 2) {
-        links = m_prompts.selectLinks(links);
-        if (links.empty())
-            return;
-    }
-    const AppSettings& settings = m_app.settings();
-    bool ask = source == 2 ? settings.GetOption(OptionId::ConfirmContextMenuUrl) > 0 : true;
-    const DownloadJob* model = nullptr;
-    for (size_t i = 0; i < links.size(); ++i) {
-        AddDownloadRequest request;
-        request.text = links[i].url;
-        request.comment = links[i].text;
-        request.referer = baseUrl;
-        request.showDialog = ask;
-        request.templateJob = model;
-        AddDownloadOutcome outcome = addDownload(request);
-        if (outcome.result == AddDownloadResult::Cancelled)
-            break;
-        if (i == 0 && outcome.result == AddDownloadResult::Added && links.size() > 1) {
-            model = outcome.job;
-            if (ask && settings.GetOption(OptionId::ConfirmBatchUrls) > 0)
-                ask = !m_prompts.askYesNo("Use the same setting for other files?");
-            else
-                ask = false;
-        }
-    }
-    m_queue->FillQueue();
-    m_dirty = true;
+    LinkListRequest request;
+    request.baseUrl = baseUrl;
+    request.source = source;
+    for (const LinkChoice& link : links)
+        request.links.push_back({link.url, link.text, {}, 0});
+    handleLinks(request);
 }
 
 // ---- starting and stopping ----------------------------------------------------------------
@@ -766,16 +743,19 @@ void MainView::findNext(bool up)
                (find.comment && lower(job.comment).find(wanted) != std::string::npos);
     };
     const size_t rows = m_list->rowCount();
-    std::optional<size_t> start = focused() ? m_list->rowOf(*focused()) : std::nullopt;
+    // Rows are walked from the focused one; without a focus from the top
+    // (or, upwards, from the bottom).
+    const std::optional<size_t> focusRow = focused() ? m_list->rowOf(*focused()) : std::nullopt;
+    const bool hasFocus = focusRow.has_value();
+    const size_t from = focusRow.value_or(up ? rows : 0);
     for (size_t step = 1; step <= rows; ++step) {
-        size_t row;
+        size_t row = 0;
         if (up) {
-            const size_t from = start.value_or(rows);
             if (step > from)
                 break;
             row = from - step;
         } else {
-            row = start ? *start + step : step - 1;
+            row = hasFocus ? from + step : step - 1;
             if (row >= rows)
                 break;
         }
@@ -908,6 +888,7 @@ void MainView::copyUrls()
             text += job->url;
         }
     }
+    m_copiedText = text;
     m_host.setClipboardText(text);
 }
 

@@ -85,6 +85,7 @@ public:
     void resetState() { m_state = ScheduleState::NotStarted; }
 
     ScheduleState state() const { return m_state; }
+    const ScheduleClock& clock() const { return m_clock; }
     // Whether jobs started by the schedule may run now (the queue host's
     // scheduleWindowOpen).
     bool windowOpen() const { return m_state == ScheduleState::Started; }

@@ -4,9 +4,10 @@
 
 #include "config/app_settings.h"
 #include "model/job_database.h"
+#include "net/base64_codec.h"
 #include "shell/application.h"
 #include "shell/job_list_model.h"
-#include "support/scripted_prompts.h"
+#include "support/view_prompts.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +16,38 @@ namespace fetchora {
 namespace {
 
 using test::RecordingDesktop;
-using test::ScriptedPrompts;
+using test::ViewPrompts;
 using test::TempDir;
+
+// Countdowns that end when the test says so.
+class HeldCountdown final : public Countdown {
+public:
+    void start(const CountdownRequest& request, std::function<void(bool ok)> done) override
+    {
+        started.push_back(request);
+        m_done = std::move(done);
+    }
+    void finish(bool ok)
+    {
+        auto done = std::move(m_done);
+        m_done = {};
+        if (done)
+            done(ok);
+    }
+    std::vector<CountdownRequest> started;
+
+private:
+    std::function<void(bool)> m_done;
+};
+
+class RecordingPower final : public PowerControl {
+public:
+    bool canPowerOff() override { return true; }
+    bool powerOff() override { return ++powerOffs, true; }
+    void holdSleepInhibitor(bool held) override { inhibitor.push_back(held); }
+    int powerOffs = 0;
+    std::vector<bool> inhibitor;
+};
 
 class RecordingHost final : public MainViewHost {
 public:
@@ -24,12 +55,12 @@ public:
     void requestExit() override { ++exits; }
     std::string clipboardText() override { return clipboard; }
     void setClipboardText(const std::string& text) override { clipboard = text; }
-    void allDownloadsDone(bool scheduledJobsWaiting) override { allDone.push_back(scheduledJobsWaiting); }
+    Countdown& countdown() override { return countdowns; }
 
     int fronts = 0;
     int exits = 0;
     std::string clipboard;
-    std::vector<bool> allDone;
+    HeldCountdown countdowns;
 };
 
 // A main view over a fresh profile. Jobs start Manually, so that nothing here
@@ -42,7 +73,7 @@ protected:
         ASSERT_TRUE(m_app.start(error)) << error;
         m_app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
         m_app.loop().processPending();
-        m_view = std::make_unique<MainView>(m_app, m_prompts, m_desktop, m_host);
+        m_view = std::make_unique<MainView>(m_app, m_prompts, m_desktop, m_power, m_host);
         m_view->start();
         m_prompts.asked.clear();
     }
@@ -83,8 +114,9 @@ protected:
                                       {"TMPDIR", m_dir.path().string()},
                                       {"HOME", m_dir.path().string()},
                                       {"XDG_DOWNLOAD_DIR", (m_dir / "Downloads").string()}})};
-    ScriptedPrompts m_prompts;
+    ViewPrompts m_prompts;
     RecordingDesktop m_desktop;
+    RecordingPower m_power;
     RecordingHost m_host;
     std::unique_ptr<MainView> m_view;
 };
@@ -199,7 +231,9 @@ TEST_F(MainViewTest, TheDuplicateDialogDecidesForAJobAlreadyDownloaded)
     m_prompts.duplicate = {DuplicateChoice::DownloadAgain, false};
     EXPECT_EQ(add("http://127.0.0.1:9/a.zip", {}, "new note"), job);
     EXPECT_EQ(job->comment, "old note\r\nnew note");
-    EXPECT_EQ(job->GetState(), JobState::Ready);
+    EXPECT_FALSE(job->IsComplete());
+    EXPECT_EQ(job->completedBytes, 0);
+    EXPECT_EQ(job->startMode, StartMode::Immediately);
     EXPECT_EQ(job->parent(), doc().downloading());
     EXPECT_EQ(m_prompts.texts("duplicate").size(), 2u);
 }
@@ -392,9 +426,98 @@ TEST_F(MainViewTest, ACompletedJobMovesToItsCategoryPlaysItsSoundAndOpensByType)
     m_app.loop().processPending();
     EXPECT_EQ(job->parent(), doc().tree().FindById(job->categoryId) ? doc().tree().FindById(job->categoryId)
                                                                     : doc().downloaded());
-    EXPECT_EQ(m_desktop.sounds, std::vector<std::string>{"/sounds/done.wav"});
+    // The queue is empty now: the all-done sound follows.
+    ASSERT_EQ(m_desktop.sounds.size(), 2u);
+    EXPECT_EQ(m_desktop.sounds[0], "/sounds/done.wav");
+    EXPECT_EQ(m_desktop.sounds[1], settings.GetOptionText(OptionId::SoundAllDone));
     EXPECT_EQ(m_desktop.opened, std::vector<std::string>{job->GetLocalPath()});
     EXPECT_FALSE(list().rowOf(*job).has_value());
+}
+
+// ---- schedule and end of work -----------------------------------------------------------
+
+class SetClock final : public ScheduleClock {
+public:
+    std::tm localNow() const override { return now; }
+    std::tm toLocal(int64_t secondsSince1970) const override
+    {
+        const std::time_t t = static_cast<std::time_t>(secondsSince1970);
+        std::tm out{};
+        gmtime_r(&t, &out);
+        return out;
+    }
+    void at(int hour, int minute)
+    {
+        now.tm_hour = hour;
+        now.tm_min = minute;
+    }
+    std::tm now = [] {
+        std::tm t{};
+        t.tm_year = 126;
+        t.tm_mday = 9;
+        t.tm_wday = 3;
+        return t;
+    }();
+};
+
+TEST_F(MainViewTest, TheScheduleStartsItsJobsWhenTheWindowOpensAndStopsThemAtTheStopTime)
+{
+    SetClock clock;
+    m_view->setScheduleClock(clock);
+    AppSettings& settings = m_app.settings();
+    settings.SetOption(OptionId::ScheduleFlags, 0x807F);
+    settings.SetOption(OptionId::ScheduleStartTime, 9 * 3600);
+    settings.SetOption(OptionId::ScheduleStopTime, 17 * 3600);
+    // Nothing listens on port 1: the job keeps retrying while it runs.
+    DownloadJob* job = add("http://127.0.0.1:1/scheduled.bin");
+    job->SetStartMode(StartMode::Schedule);
+
+    clock.at(8, 59);
+    m_view->onViewTimer();
+    EXPECT_EQ(job->GetState(), JobState::Ready);
+    EXPECT_FALSE(m_view->schedule().windowOpen());
+
+    clock.at(9, 0);
+    m_view->onViewTimer();
+    EXPECT_TRUE(m_view->schedule().windowOpen());
+    EXPECT_EQ(job->GetState(), JobState::Downloading);
+    EXPECT_EQ(m_power.inhibitor, std::vector<bool>{true});
+
+    clock.at(17, 0);
+    m_view->onViewTimer();
+    m_app.loop().processPending();
+    EXPECT_NE(job->GetState(), JobState::Downloading);
+    EXPECT_EQ(job->startMode, StartMode::Schedule);
+    m_view->onViewTimer();
+    EXPECT_EQ(m_power.inhibitor, (std::vector<bool>{true, false}));
+}
+
+TEST_F(MainViewTest, WhenAllIsDoneTheShutDownCountdownRunsAndItsOkExitsToPowerOff)
+{
+    m_app.settings().SetOption(OptionId::ShutDownWhenDone, 1);
+    DownloadJob* job = add("http://127.0.0.1:9/a.zip");
+    job->SetState(JobState::Completed, false);
+    static_cast<RunnerHost&>(*m_view).jobStopped(*job, nullptr, JobState::Completed);
+    m_app.loop().processPending();
+    ASSERT_EQ(m_host.countdowns.started.size(), 1u);
+    EXPECT_EQ(m_host.countdowns.started[0].caption, "Shutdown");
+    EXPECT_FALSE(m_view->shutDownAtExit());
+    m_host.countdowns.finish(true);
+    EXPECT_EQ(m_host.exits, 1);
+    EXPECT_TRUE(m_view->shutDownAtExit());
+}
+
+TEST_F(MainViewTest, AClickCaughtInTheBrowserBecomesAJobThroughTheServiceTopic)
+{
+    const std::string block = EncodeCaughtUrlBlock("http://127.0.0.1:9/caught.zip", std::nullopt);
+    const std::string base64 = Base64Codec().encode(block);
+    // Monitor Flags 0x40 is on by default: the view is asked synchronously.
+    std::optional<std::string> reply = m_view->serveClickCatcher(std::string(kTopicClickCatcher), "0x44 " + base64);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, "1");
+    EXPECT_EQ(m_prompts.texts("editJob"), std::vector<std::string>{"Add new download"});
+    ASSERT_EQ(jobsOf(doc().downloading()).size(), 1u);
+    EXPECT_EQ(jobsOf(doc().downloading()).front()->url, "http://127.0.0.1:9/caught.zip");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// UserPrompts for tests: every question is recorded with its text, and the
+// UserPrompts for the main view's tests: every question is recorded with its text, and the
 // answers come from fields the test sets beforehand.
 #include <deque>
 #include <functional>
@@ -11,7 +11,7 @@
 
 namespace fetchora::test {
 
-class ScriptedPrompts final : public UserPrompts {
+class ViewPrompts final : public UserPrompts {
 public:
     struct Asked {
         std::string kind;  // "message", "yesno", "okcancel", "dialog:<name>", ...
