@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ctime>
 #include <random>
 #include <regex>
 #include <thread>
@@ -187,6 +188,69 @@ TEST_F(CliDaemon, SavesItsSettingsAtExitWithoutUndoingEditsMadeWhileItRan)
     EXPECT_EQ(saved.readString(Hive::CurrentUser, settingsKey("General"), "Version"), "1.65");
     EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "SimJobs"), 3u);
     EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "CT"), 33u);
+}
+
+TEST_F(CliDaemon, StartsScheduledJobsWhenTheWindowOpensAndStopsThemAtItsStopTime)
+{
+    const std::string slow = randomBytes(16 * 1024 * 1024, 9);
+    m_nginx.writeServedFile("files/scheduled.bin", slow);
+
+    // A window from the next full minute to the one after; a start too
+    // close to now moves a minute on, so the daemon is up before it opens.
+    std::time_t start = (std::time(nullptr) / 60 + 1) * 60;
+    if (start - std::time(nullptr) < 10)
+        start += 60;
+    const std::time_t stop = start + 60;
+    {
+        Registry settings(m_dir / "home" / "settings.reg");
+        settings.writeDword(Hive::CurrentUser, settingsKey("General"), "Schedule flags", 0x807F);
+        settings.writeDword(Hive::CurrentUser, settingsKey("General"), "Schedule Start Time",
+                            static_cast<uint32_t>(start));
+        settings.writeDword(Hive::CurrentUser, settingsKey("General"), "Schedule Stop Time",
+                            static_cast<uint32_t>(stop));
+        // New jobs wait for the schedule.
+        settings.writeDword(Hive::CurrentUser, settingsKey("Download default"), "Start", 2);
+        ASSERT_TRUE(settings.flush());
+    }
+
+    std::filesystem::create_directories(m_dir / "daemon");
+    CliProcess daemon({"--daemon"}, environment(), m_dir / "daemon");
+    ASSERT_TRUE(eventually([&] { return cli({"--info", "-1"}) == 0; }, 30s)) << daemon.standardError();
+    std::string out;
+    std::string err;
+    ASSERT_EQ(cli({"--send", url("/slow/scheduled.bin")}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "0\n");
+
+    auto received = [&]() -> std::uintmax_t {
+        const std::filesystem::path file = findDownload("scheduled.bin.kx!");
+        std::error_code error;
+        return file.empty() ? 0 : std::filesystem::file_size(file, error);
+    };
+    // Before the window nothing is fetched.
+    std::this_thread::sleep_for(2s);
+    if (std::time(nullptr) < start - 1) {
+        EXPECT_EQ(received(), 0u) << daemon.standardError();
+    }
+
+    // The window opens: the job runs.
+    ASSERT_TRUE(eventually([&] { return received() > 0; }, std::chrono::seconds(start - std::time(nullptr) + 20)))
+        << daemon.standardError();
+    EXPECT_GE(std::time(nullptr), start - 1);
+
+    // The stop time: the job stops and its file no longer grows.
+    const auto waitForStop = std::chrono::seconds(stop - std::time(nullptr) + 5);
+    std::this_thread::sleep_for(waitForStop);
+    const std::uintmax_t atStop = received();
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(received(), atStop) << "the scheduled job still runs after the stop time\n" << daemon.standardError();
+    EXPECT_LT(atStop, slow.size());
+
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(std::chrono::seconds(30)), 0) << daemon.standardError();
+    std::string listing;
+    ASSERT_EQ(cli({"--db", (m_dir / "home" / "Default.kxd").string(), "list"}, &listing, &err), 0) << err;
+    EXPECT_NE(listing.find("\"startMode\":2"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\"state\":1"), std::string::npos) << listing;
 }
 
 }  // namespace
