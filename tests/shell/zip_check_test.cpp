@@ -264,6 +264,45 @@ TEST_F(ZipCheckTest, HostileArchivesEndInAClearResult)
     }
 }
 
+// Random damage to the headers and the directory: whatever the result, the
+// spans it gives lie inside the file, in order and apart, so that handing
+// them back to the job is always safe.
+TEST_F(ZipCheckTest, RandomHeaderDamageGivesSpansInsideTheFile)
+{
+    std::mt19937 random(77);
+    const size_t directory = get32(m_zip.bytes, endRecord(m_zip.bytes) + 16);
+    std::vector<size_t> headers;
+    for (const FileSpan& entry : m_zip.entries)
+        headers.push_back(static_cast<size_t>(entry.first));
+    size_t damagedResults = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes = m_zip.bytes;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            // Half the edits hit the directory and end record, half a local header.
+            size_t at = 0;
+            if (random() % 2 == 0) {
+                at = directory + random() % (bytes.size() - directory);
+            } else {
+                at = headers[random() % headers.size()] + random() % 30;
+            }
+            bytes[at] = static_cast<char>(random() & 0xFF);
+        }
+        const ZipCheckResult result = check(bytes);
+        int64_t previousEnd = -1;
+        for (const FileSpan& span : result.damaged) {
+            EXPECT_GT(span.first, previousEnd) << "round " << round;
+            EXPECT_LE(span.first, span.last) << "round " << round;
+            EXPECT_LT(span.last, static_cast<int64_t>(bytes.size())) << "round " << round;
+            previousEnd = span.last;
+        }
+        EXPECT_EQ(result.kind == ZipCheckKind::Damaged, !result.damaged.empty()) << "round " << round;
+        damagedResults += result.kind == ZipCheckKind::Damaged ? 1 : 0;
+    }
+    // The edits must reach the entry checks, not only the directory parser.
+    EXPECT_GT(damagedResults, 30u);
+}
+
 TEST_F(ZipCheckTest, WhatIsNoRegularFileIsNoArchive)
 {
     EXPECT_EQ(checkZipArchive(m_dir.path()).kind, ZipCheckKind::NotArchive);
