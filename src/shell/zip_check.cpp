@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <optional>
@@ -90,8 +92,46 @@ struct Entry {
 struct Directory {
     int64_t offset = 0;
     int64_t size = 0;
-    uint32_t entries = 0;
+    uint64_t entries = 0;
 };
+
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+constexpr int64_t kZip64EndRecordSize = 56;
+constexpr uint16_t kZip64ExtraTag = 0x0001;
+constexpr uint32_t kMarker32 = 0xFFFFFFFF;
+constexpr uint16_t kMarker16 = 0xFFFF;
+
+uint64_t le64(const uint8_t* p)
+{
+    return le32(p) | (static_cast<uint64_t>(le32(p + 4)) << 32);
+}
+
+// A directory that lies inside the file before `before` and has room for
+// its entries' fixed headers.
+std::optional<Directory> checkedDirectory(uint64_t offset, uint64_t size, uint64_t entries, int64_t before)
+{
+    const auto limit = static_cast<uint64_t>(before);
+    if (offset > limit || size > limit - offset || entries > size / kCentralHeaderSize)
+        return std::nullopt;
+    return Directory{static_cast<int64_t>(offset), static_cast<int64_t>(size), entries};
+}
+
+// The zip64 end record that the locator just before the end record points to.
+std::optional<Directory> findZip64Directory(const ReadOnlyFile& file, const uint8_t* locator, int64_t locatorOffset)
+{
+    const uint32_t recordDisk = le32(locator + 4);
+    const uint64_t recordOffset = le64(locator + 8);
+    const uint32_t disks = le32(locator + 16);
+    if (recordDisk != 0 || disks > 1 || recordOffset > static_cast<uint64_t>(locatorOffset - kZip64EndRecordSize))
+        return std::nullopt;
+    uint8_t record[kZip64EndRecordSize];
+    if (!file.readAt(static_cast<int64_t>(recordOffset), record, sizeof record) || le32(record) != kZip64EndSignature)
+        return std::nullopt;
+    if (le32(record + 16) != 0 || le32(record + 20) != 0 || le64(record + 24) != le64(record + 32))
+        return std::nullopt;
+    return checkedDirectory(le64(record + 48), le64(record + 40), le64(record + 32),
+                            static_cast<int64_t>(recordOffset));
+}
 
 // The end record, searched backwards over the last 22 + 65535 bytes.
 std::optional<Directory> findDirectory(const ReadOnlyFile& file)
@@ -119,43 +159,93 @@ std::optional<Directory> findDirectory(const ReadOnlyFile& file)
         const uint16_t entries = le16(record + 10);
         const uint32_t directorySize = le32(record + 12);
         const uint32_t directoryOffset = le32(record + 16);
-        const bool zip64 = entries == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF
-            || (at >= kZip64LocatorSize && le32(record - kZip64LocatorSize) == kZip64LocatorSignature);
+        const int64_t locatorOffset = endOffset - kZip64LocatorSize;
+        uint8_t locator[kZip64LocatorSize];
+        if (locatorOffset >= 0 && file.readAt(locatorOffset, locator, sizeof locator)
+            && le32(locator) == kZip64LocatorSignature)
+            return findZip64Directory(file, locator, locatorOffset);
+        const bool zip64 = entries == kMarker16 || directorySize == kMarker32 || directoryOffset == kMarker32;
         if (zip64 || disk != 0 || directoryDisk != 0 || entriesHere != entries)
             return std::nullopt;
-        if (static_cast<int64_t>(directoryOffset) + directorySize > endOffset)
-            return std::nullopt;
-        if (static_cast<int64_t>(entries) * kCentralHeaderSize > directorySize)
-            return std::nullopt;
-        return Directory{directoryOffset, directorySize, entries};
+        return checkedDirectory(directoryOffset, directorySize, entries, endOffset);
     }
     return std::nullopt;
+}
+
+// The 64-bit values of a zip64 extra field, for those of the three fields
+// that hold the 0xFFFFFFFF marker, in their fixed order. False when the
+// field is missing or short.
+bool readZip64Extra(const std::vector<uint8_t>& extra, std::initializer_list<uint64_t*> marked)
+{
+    size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        const uint16_t tag = le16(extra.data() + at);
+        const uint16_t length = le16(extra.data() + at + 2);
+        at += 4;
+        if (at + length > extra.size())
+            return false;
+        if (tag == kZip64ExtraTag) {
+            size_t field = at;
+            for (uint64_t* value : marked) {
+                if (*value != kMarker32)
+                    continue;
+                if (field + 8 > at + length)
+                    return false;
+                *value = le64(extra.data() + field);
+                field += 8;
+            }
+            return true;
+        }
+        at += length;
+    }
+    return false;
 }
 
 // The central directory's entries; none when it does not hold together.
 std::optional<std::vector<Entry>> readDirectory(const ReadOnlyFile& file, const Directory& directory)
 {
     std::vector<Entry> entries;
-    entries.reserve(directory.entries);
+    // The count is only a claim until the headers have been read.
+    entries.reserve(static_cast<size_t>(std::min<uint64_t>(directory.entries, 65536)));
     const int64_t end = directory.offset + directory.size;
+    const auto limit = static_cast<uint64_t>(directory.offset);
     int64_t at = directory.offset;
     uint8_t header[kCentralHeaderSize];
-    for (uint32_t i = 0; i < directory.entries; ++i) {
+    std::vector<uint8_t> extra;
+    for (uint64_t i = 0; i < directory.entries; ++i) {
         if (at + kCentralHeaderSize > end || !file.readAt(at, header, sizeof header))
             return std::nullopt;
         if (le32(header) != kCentralHeaderSignature)
+            return std::nullopt;
+        const uint16_t nameLength = le16(header + 28);
+        const uint16_t extraLength = le16(header + 30);
+        uint64_t compressedSize = le32(header + 20);
+        uint64_t size = le32(header + 24);
+        uint64_t localOffset = le32(header + 42);
+        const int64_t next = at + kCentralHeaderSize + nameLength + extraLength + le16(header + 32);
+        if (next > end)
+            return std::nullopt;
+        if (compressedSize == kMarker32 || size == kMarker32 || localOffset == kMarker32) {
+            extra.resize(extraLength);
+            if (!file.readAt(at + kCentralHeaderSize + nameLength, extra.data(), extra.size())
+                || !readZip64Extra(extra, {&size, &compressedSize, &localOffset}))
+                return std::nullopt;
+        }
+        // Sizes past the file are left for the entry check to find wrong;
+        // values past what int64_t holds are not.
+        constexpr uint64_t kLargest = static_cast<uint64_t>(INT64_MAX);
+        if (localOffset > limit || limit - localOffset < kLocalHeaderSize || compressedSize > kLargest
+            || size > kLargest)
             return std::nullopt;
         Entry entry;
         entry.flags = le16(header + 8);
         entry.method = le16(header + 10);
         entry.crc = le32(header + 16);
-        entry.compressedSize = le32(header + 20);
-        entry.size = le32(header + 24);
-        entry.localOffset = le32(header + 42);
-        at += kCentralHeaderSize + le16(header + 28) + le16(header + 30) + le16(header + 32);
-        if (at > end || entry.localOffset + kLocalHeaderSize > directory.offset)
-            return std::nullopt;
+        entry.compressedSize = static_cast<int64_t>(compressedSize);
+        entry.size = static_cast<int64_t>(size);
+        entry.localOffset = static_cast<int64_t>(localOffset);
         entries.push_back(entry);
+        at = next;
     }
     return entries;
 }
@@ -271,7 +361,7 @@ ZipCheckResult checkZipArchive(const std::filesystem::path& path)
         uint8_t header[kLocalHeaderSize];
         if (file.readAt(entry.localOffset, header, sizeof header) && le32(header) == kLocalHeaderSignature) {
             const int64_t dataStart = entry.localOffset + kLocalHeaderSize + le16(header + 26) + le16(header + 28);
-            if (dataStart + entry.compressedSize <= limit) {
+            if (entry.compressedSize <= limit - dataStart) {
                 dataEnd = dataStart + entry.compressedSize;
                 check = checkData(file, entry, dataStart, buffers);
             }

@@ -8,10 +8,10 @@
 // the central directory must lie inside the file before its end record,
 // entries may not share or overlap their places in the file, each entry is
 // read only up to where the next one starts, and inflating stops as soon as
-// an entry yields more than its recorded size. Archives that need zip64
-// records (more than 65535 entries or sizes and offsets past 4 GiB), split
-// archives and archives with data in front of them are not read and count as
-// not a valid archive.
+// an entry yields more than its recorded size. Zip64 records (more than
+// 65535 entries, sizes and offsets past 4 GiB) are read. Split archives and
+// archives with data in front of them (their offsets do not match the file)
+// count as not a valid archive.
 //
 // Thread: any; checkZipArchive reads the file and blocks until done, so a
 // caller on the loop thread should not hold the job lock meanwhile.

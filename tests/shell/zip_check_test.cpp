@@ -128,6 +128,44 @@ TEST_F(ZipCheckTest, AnEntryOfAnUnknownMethodIsCountedAsUnchecked)
     EXPECT_EQ(result.uncheckedEntries, 1u);
 }
 
+TEST_F(ZipCheckTest, Zip64RecordsAreRead)
+{
+    MadeZip zip = makeZip(m_dir.path(), "zip64.zip", true);
+    // The zip64 end record and locator are there, and entry 0 has its sizes
+    // in a zip64 field.
+    ASSERT_NE(zip.bytes.find(std::string("PK\x06\x06", 4)), std::string::npos);
+    ASSERT_EQ(get32(zip.bytes, endRecord(zip.bytes) - 20), 0x07064b50u);
+    ASSERT_EQ(get32(zip.bytes, centralEntry(zip.bytes, 0) + 20), 0xFFFFFFFFu);
+    EXPECT_EQ(checkZipArchive(zip.file).kind, ZipCheckKind::Clean);
+    // As an archive too large for them has it, the end record's own fields
+    // say only "see the zip64 record".
+    put16(zip.bytes, endRecord(zip.bytes) + 8, 0xFFFF);
+    put16(zip.bytes, endRecord(zip.bytes) + 10, 0xFFFF);
+    put32(zip.bytes, endRecord(zip.bytes) + 12, 0xFFFFFFFF);
+    put32(zip.bytes, endRecord(zip.bytes) + 16, 0xFFFFFFFF);
+    EXPECT_EQ(check(zip.bytes).kind, ZipCheckKind::Clean);
+
+    std::string bytes = zip.bytes;
+    corruptEntry(bytes, zip, 2);
+    corruptEntry(bytes, zip, 5);
+    const ZipCheckResult result = check(bytes);
+    EXPECT_EQ(result.kind, ZipCheckKind::Damaged);
+    EXPECT_EQ(result.damaged, (std::vector<FileSpan>{zip.entries[2], zip.entries[5]}));
+
+    // A zip64 end record that points outside the file, or a zip64 field
+    // that is too short, is no archive.
+    std::string lost = zip.bytes;
+    put32(lost, endRecord(lost) - 20 + 8, 0x7FFFFFF0);
+    EXPECT_EQ(check(lost).kind, ZipCheckKind::NotArchive);
+    std::string shortField = zip.bytes;
+    const size_t record = zip.bytes.find(std::string("PK\x06\x06", 4));
+    const auto directory = static_cast<size_t>(get32(zip.bytes, record + 48));
+    const size_t extra = directory + 46 + get16(zip.bytes, directory + 28);
+    ASSERT_EQ(get16(zip.bytes, extra), 1);
+    put16(shortField, extra + 2, 0);
+    EXPECT_EQ(check(shortField).kind, ZipCheckKind::NotArchive);
+}
+
 struct HostileCase {
     const char* name;
     std::function<std::string(const MadeZip&)> make;

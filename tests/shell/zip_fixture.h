@@ -27,7 +27,9 @@ struct MadeZip {
 // Six entries of 40000 to 140000 bytes, alternately deflated (text that
 // compresses) and stored (random bytes), so that most span several
 // 32768-byte read blocks.
-inline MadeZip makeZip(const std::filesystem::path& folder, const std::string& name = "archive.zip")
+// With zip64, python3 is made to write zip64 records for these small
+// entries by lowering its limits.
+inline MadeZip makeZip(const std::filesystem::path& folder, const std::string& name = "archive.zip", bool zip64 = false)
 {
     const std::string python = requireExecutable("python3", "python3");
     MadeZip made;
@@ -36,6 +38,9 @@ inline MadeZip makeZip(const std::filesystem::path& folder, const std::string& n
     const std::filesystem::path places = folder / "places.txt";
     writeFile(script, R"(import random, struct, sys, zipfile
 out, places = sys.argv[1], sys.argv[2]
+if sys.argv[3] == 'zip64':
+    zipfile.ZIP64_LIMIT = 1000
+    zipfile.ZIP_FILECOUNT_LIMIT = 2
 r = random.Random(20261209)
 words = [b'alpha', b'bravo', b'charlie', b'delta', b'echo', b'foxtrot', b'golf']
 with zipfile.ZipFile(out, 'w') as z:
@@ -57,7 +62,9 @@ with open(out, 'rb') as f, zipfile.ZipFile(out) as z, open(places, 'w') as p:
         start = info.header_offset + 30 + name_len + extra_len
         p.write('%d %d %d\n' % (info.header_offset, start, start + info.compress_size - 1))
 )");
-    const int exit = runProgram({python, script.string(), made.file.string(), places.string()}, folder / "python.log");
+    const int exit
+        = runProgram({python, script.string(), made.file.string(), places.string(), zip64 ? "zip64" : "plain"},
+                     folder / "python.log");
     EXPECT_EQ(exit, 0) << logTail(folder / "python.log");
     made.bytes = readFile(made.file);
     std::istringstream lines(readFile(places));
