@@ -161,9 +161,13 @@ std::optional<Directory> findDirectory(const ReadOnlyFile& file)
         const uint32_t directoryOffset = le32(record + 16);
         const int64_t locatorOffset = endOffset - kZip64LocatorSize;
         uint8_t locator[kZip64LocatorSize];
+        // The locator's signature could also be the last bytes of a plain
+        // directory; then the plain end record still describes the archive.
         if (locatorOffset >= 0 && file.readAt(locatorOffset, locator, sizeof locator)
-            && le32(locator) == kZip64LocatorSignature)
-            return findZip64Directory(file, locator, locatorOffset);
+            && le32(locator) == kZip64LocatorSignature) {
+            if (std::optional<Directory> directory = findZip64Directory(file, locator, locatorOffset))
+                return directory;
+        }
         const bool zip64 = entries == kMarker16 || directorySize == kMarker32 || directoryOffset == kMarker32;
         if (zip64 || disk != 0 || directoryDisk != 0 || entriesHere != entries)
             return std::nullopt;

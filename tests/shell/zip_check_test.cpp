@@ -166,6 +166,19 @@ TEST_F(ZipCheckTest, Zip64RecordsAreRead)
     EXPECT_EQ(check(shortField).kind, ZipCheckKind::NotArchive);
 }
 
+TEST_F(ZipCheckTest, AZip64LocatorSignatureInAPlainDirectoryIsNotTakenForOne)
+{
+    // The last directory entry gets a comment whose last 20 bytes start like
+    // a zip64 locator, right before the end record.
+    std::string bytes = m_zip.bytes;
+    put16(bytes, centralEntry(bytes, 5) + 32, 20);
+    bytes.insert(endRecord(bytes), std::string("PK\x06\x07", 4) + std::string(16, '\x7F'));
+    put32(bytes, endRecord(bytes) + 12, get32(bytes, endRecord(bytes) + 12) + 20);
+    EXPECT_EQ(check(bytes).kind, ZipCheckKind::Clean);
+    corruptEntry(bytes, m_zip, 0);
+    EXPECT_EQ(check(bytes).damaged, std::vector<FileSpan>{m_zip.entries[0]});
+}
+
 struct HostileCase {
     const char* name;
     std::function<std::string(const MadeZip&)> make;
