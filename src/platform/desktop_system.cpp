@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <systemd/sd-bus.h>
 #include <thread>
 #include <unistd.h>
@@ -76,10 +77,15 @@ bool spawnDetached(const std::vector<std::string>& argv)
     posix_spawnattr_destroy(&attributes);
     if (result != 0)
         return false;
-    std::thread([pid] {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
-    }).detach();
+    try {
+        std::thread([pid] {
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to wait with: the child runs on and is reaped only when
+        // this process ends, which is better than waiting for it here.
+    }
     return true;
 }
 

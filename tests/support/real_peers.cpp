@@ -227,6 +227,10 @@ NginxPeer::NginxPeer(std::vector<std::string> certificateNames, std::string serv
                         "http {\n  access_log "
                       + d
                       + "/access.log;\n"
+                        "  log_format ranges '$request_uri \"$http_range\" $status';\n"
+                        "  access_log "
+                      + d
+                      + "/ranges.log ranges;\n"
                         "  client_body_temp_path "
                       + d + "/tmp/body; proxy_temp_path " + d
                       + "/tmp/proxy;\n"

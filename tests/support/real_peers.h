@@ -44,6 +44,9 @@ public:
     std::filesystem::path certificateFile() const { return m_dir / "cert.pem"; }
     // One line per request, in nginx's combined format.
     std::filesystem::path accessLogFile() const { return m_dir / "access.log"; }
+    // One line per request: the URI, the Range header in double quotes
+    // ("-" when none) and the status.
+    std::filesystem::path rangeLogFile() const { return m_dir / "ranges.log"; }
     // The document root; files written here must be world-readable (the
     // nginx workers run as nobody), as writeServedFile makes them.
     std::filesystem::path www() const { return m_dir / "www"; }
