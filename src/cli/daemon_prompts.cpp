@@ -111,6 +111,8 @@ std::vector<LinkChoice> DaemonPrompts::selectLinks(const std::vector<LinkChoice>
     return links;
 }
 
-void DaemonPrompts::openDialog(const std::string&) {}
+void DaemonPrompts::openDialog(const std::string&)
+{
+}
 
 }  // namespace fetchora

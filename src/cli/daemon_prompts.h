@@ -14,7 +14,7 @@ namespace fetchora {
 
 class DaemonPrompts final : public UserPrompts {
 public:
-    explicit DaemonPrompts(std::ostream& err) : m_err(err) {}
+    explicit DaemonPrompts(std::ostream& err) : m_err(err) { }
 
     void message(const std::string& text, MessageIcon icon) override;
     bool askYesNo(const std::string& text, MessageIcon icon) override;

@@ -45,10 +45,10 @@ public:
 
 private:
     // MainViewHost
-    void bringToFront() override {}
+    void bringToFront() override { }
     void requestExit() override;
     std::string clipboardText() override { return {}; }
-    void setClipboardText(const std::string&) override {}
+    void setClipboardText(const std::string&) override { }
     Countdown& countdown() override { return *m_countdown; }
 
     // MessageWindow

@@ -17,8 +17,8 @@
 #include "shell/clipboard_capture.h"
 #include "shell/engine_services.h"
 #include "shell/html_format.h"
-#include "shell/kxd_association.h"
 #include "shell/job_list_model.h"
+#include "shell/kxd_association.h"
 #include "shell/start_database.h"
 
 namespace fetchora {
@@ -95,12 +95,12 @@ DatabaseChoice MainView::chooseStartDatabase(const std::filesystem::path& given)
         return choice;
     }
     const std::filesystem::path recent = ReadRecentFile(m_app.registry());
-    StartDatabaseChoice start =
-        ChooseStartDatabase(recent, m_app.defaultDatabasePath(), [this](const std::filesystem::path& database) {
-            return m_prompts.askYesNo(database.string() +
-                                      " is missing. Restore it from its newest backup?\r\n(No starts with the "
-                                      "default database.)");
-        });
+    StartDatabaseChoice start
+        = ChooseStartDatabase(recent, m_app.defaultDatabasePath(), [this](const std::filesystem::path& database) {
+              return m_prompts.askYesNo(database.string()
+                                        + " is missing. Restore it from its newest backup?\r\n(No starts with the "
+                                          "default database.)");
+          });
     if (!start.problem.empty())
         choice.problems.push_back(start.problem);
     choice.path = start.path;
@@ -198,8 +198,8 @@ bool MainView::save()
         return false;
     SaveResult result = SaveJobDatabase(*m_doc, m_databasePath);
     if (!result.ok) {
-        m_prompts.message("Cannot save the job database: " + result.error +
-                              "\r\nCheck that the disk has room and the folder is writable.",
+        m_prompts.message("Cannot save the job database: " + result.error
+                              + "\r\nCheck that the disk has room and the folder is writable.",
                           MessageIcon::Error);
         return false;
     }
@@ -256,6 +256,8 @@ void MainView::finishJob(int32_t jobId)
                 m_list->insertAtTop(*job);
         }
         playSoundOption(static_cast<int>(OptionId::SoundDone), static_cast<int>(OptionId::PlayDoneSound));
+        if (settings.GetOption(OptionId::VirusScan) != 0)
+            virusScan(*job, VirusScanTrigger::AfterDownload);
         save();
         if (settings.GetOption(OptionId::OpenWhenDone) > 0) {
             const std::string types = settings.GetOptionText(OptionId::OpenTypes);
@@ -316,7 +318,9 @@ bool MainView::moveJobToEnd(DownloadJob& job)
     return moved;
 }
 
-void MainView::jobEnded(DownloadJob&, StopReason) {}
+void MainView::jobEnded(DownloadJob&, StopReason)
+{
+}
 
 void MainView::jobStopped(DownloadJob& job, JobPart*, JobState)
 {
@@ -536,12 +540,8 @@ intptr_t MainView::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
             handleLinks(*request);
         return 1;
     }
-    case kPauseAllDoneMessage:
-        m_pauseAll = false;
-        return 1;
-    case WM_SAVE_DATABASE:
-        save();
-        return 1;
+    case kPauseAllDoneMessage: m_pauseAll = false; return 1;
+    case WM_SAVE_DATABASE: save(); return 1;
     case kFillQueueMessage:
         if (!m_closing && !m_pauseAll)
             m_queue->FillQueue();
@@ -608,18 +608,14 @@ void MainView::scheduleMinute()
     m_schedule->setSettings(scheduleSettingsFrom(m_app.settings()));
     JobLockGuard lock(m_app.jobLock());
     switch (m_schedule->ScheduleTick()) {
-    case ScheduleAction::StartWaitingJobs:
-        m_queue->FillQueue();
-        break;
+    case ScheduleAction::StartWaitingJobs: m_queue->FillQueue(); break;
     case ScheduleAction::StopScheduledJobs:
         for (DownloadJob* job = m_doc->downloading()->firstChild(); job; job = job->nextSibling()) {
-            if (!job->IsCategory() && job->GetState() == JobState::Downloading &&
-                job->startMode == StartMode::Schedule)
+            if (!job->IsCategory() && job->GetState() == JobState::Downloading && job->startMode == StartMode::Schedule)
                 JobRunner::Stop(*job, StopReason::Schedule);
         }
         break;
-    case ScheduleAction::None:
-        break;
+    case ScheduleAction::None: break;
     }
 }
 

@@ -32,6 +32,7 @@
 #include "shell/url_capture.h"
 #include "shell/user_prompts.h"
 #include "shell/view_command.h"
+#include "shell/virus_scan.h"
 
 namespace fetchora {
 
@@ -87,8 +88,7 @@ class MainView final : public RunnerHost,
                        private ClickCatcherHost,
                        private EndOfWorkHost {
 public:
-    MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, PowerControl& power,
-             MainViewHost& host);
+    MainView(Application& app, UserPrompts& prompts, DesktopActions& desktop, PowerControl& power, MainViewHost& host);
     ~MainView() override;
     MainView(const MainView&) = delete;
     MainView& operator=(const MainView&) = delete;
@@ -231,6 +231,8 @@ private:
     void downloadAgain();
     void openFile();
     void openFolder();
+    void fixZip();
+    void virusScan(const DownloadJob& job, VirusScanTrigger trigger);
     void pasteUrl();
     void newCategory();
     void moveCategory();
@@ -253,9 +255,11 @@ public:
     // first, "Use the same setting for other files?" decides whether the
     // others are asked too.
     void addLinks(const std::vector<LinkChoice>& links, const std::string& baseUrl, int32_t source);
+    // "Add to job list" of the detail area's links pane: the chosen links,
+    // with the focused job's URL as their referrer.
+    void addPaneLinks(const std::vector<LinkChoice>& links);
 
 private:
-
     void scheduleMinute();
 
     Application& m_app;

@@ -73,8 +73,8 @@ AddDownloadOutcome MainView::addDownload(const AddDownloadRequest& request)
     {
         JobLockGuard lock(m_app.jobLock());
         fresh = m_doc->NewRecord(NodeKind::Job, JobDefaultsFromSettings(settings), now);
-        std::vector<std::string> lines =
-            request.multiLine ? textLines(request.text) : std::vector<std::string>{request.text};
+        std::vector<std::string> lines
+            = request.multiLine ? textLines(request.text) : std::vector<std::string>{request.text};
         const bool parsed = !lines.empty() && fresh->SetUrl(trimBoth(lines.front(), " \t\r\n"));
         if (!parsed && !request.showDialog)
             return outcome;

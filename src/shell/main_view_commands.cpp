@@ -12,12 +12,14 @@
 #include "model/database_file.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
+#include "model/range_refetch.h"
 #include "platform/desktop_actions.h"
 #include "platform/text_utils.h"
 #include "shell/application.h"
 #include "shell/job_list_model.h"
 #include "shell/main_view.h"
 #include "shell/start_database.h"
+#include "shell/zip_check.h"
 
 namespace fetchora {
 
@@ -32,8 +34,8 @@ constexpr std::string_view kCannotMoveCategory = "Can't move Category!";
 constexpr std::string_view kDeleteCategory = "Delete Category and all it's sub-categories?";
 constexpr std::string_view kDeleteRunning = "Are you sure you want to delete downloading job(s)?";
 constexpr std::string_view kItemNotFound = "Item not found!";
-constexpr std::string_view kDownloadAgain =
-    "Downloading again will delete current downloaded files.  Do you want to continue?";
+constexpr std::string_view kDownloadAgain
+    = "Downloading again will delete current downloaded files.  Do you want to continue?";
 constexpr std::string_view kFileMissing = "File is missing, browse for it?";
 
 std::string lower(std::string_view text)
@@ -103,7 +105,8 @@ bool MainView::isEnabled(ViewCommand command, CommandKeys keys) const
     const DownloadJob* job = focused();
     const DownloadJob* category = m_list->openCategory();
     auto anySelected = [&](bool active) {
-        return std::any_of(selected.begin(), selected.end(), [&](const DownloadJob* j) { return isActive(*j) == active; });
+        return std::any_of(selected.begin(), selected.end(),
+                           [&](const DownloadJob* j) { return isActive(*j) == active; });
     };
     switch (command) {
     case ViewCommand::ExportFiles:
@@ -111,65 +114,46 @@ bool MainView::isEnabled(ViewCommand command, CommandKeys keys) const
     case ViewCommand::MoveJobs:
     case ViewCommand::Delete:
     case ViewCommand::CommentAsFileName:
-    case ViewCommand::CopyUrls:
-        return !selected.empty();
+    case ViewCommand::CopyUrls: return !selected.empty();
     case ViewCommand::NewCategory:
     case ViewCommand::CategoryProperties:
-    case ViewCommand::OpenCategory:
-        return category != nullptr;
+    case ViewCommand::OpenCategory: return category != nullptr;
     case ViewCommand::MoveCategory:
-    case ViewCommand::DeleteCategory:
-        return category != nullptr && !category->IsSpecialCategory();
-    case ViewCommand::PasteUrl:
-        return !m_host.clipboardText().empty();
-    case ViewCommand::FindNext:
-        return m_find.has_value();
-    case ViewCommand::Start:
-        return downloadOpen() && (keys.ctrl ? !selected.empty() : anySelected(false));
-    case ViewCommand::Pause:
-        return downloadOpen() && anySelected(true);
-    case ViewCommand::DeleteAll:
-        return m_list->rowCount() > 0;
+    case ViewCommand::DeleteCategory: return category != nullptr && !category->IsSpecialCategory();
+    case ViewCommand::PasteUrl: return !m_host.clipboardText().empty();
+    case ViewCommand::FindNext: return m_find.has_value();
+    case ViewCommand::Start: return downloadOpen() && (keys.ctrl ? !selected.empty() : anySelected(false));
+    case ViewCommand::Pause: return downloadOpen() && anySelected(true);
+    case ViewCommand::DeleteAll: return m_list->rowCount() > 0;
     case ViewCommand::Rename:
-    case ViewCommand::Properties:
-        return job != nullptr && !isActive(*job);
+    case ViewCommand::Properties: return job != nullptr && !isActive(*job);
     case ViewCommand::SiteProperties:
     case ViewCommand::Comment:
-    case ViewCommand::BrowseWithSiteExplorer:
-        return job != nullptr;
-    case ViewCommand::BrowseReferrer:
-        return job != nullptr && !job->referer.empty();
+    case ViewCommand::BrowseWithSiteExplorer: return job != nullptr;
+    case ViewCommand::BrowseReferrer: return job != nullptr && !job->referer.empty();
     case ViewCommand::MoveUp:
     case ViewCommand::MoveDown:
     case ViewCommand::MoveToTop:
-    case ViewCommand::MoveToBottom:
-        return downloadOpen() && !selected.empty();
+    case ViewCommand::MoveToBottom: return downloadOpen() && !selected.empty();
     case ViewCommand::CheckForUpdate:
-    case ViewCommand::OpenFile:
-        return job != nullptr && job->IsComplete();
+    case ViewCommand::OpenFile: return job != nullptr && job->IsComplete();
     case ViewCommand::DownloadAgain:
-    case ViewCommand::FixZip:
-        return job != nullptr && (!downloadOpen() || job->IsComplete());
+    case ViewCommand::FixZip: return job != nullptr && (!downloadOpen() || job->IsComplete());
     case ViewCommand::VirusScan:
-        return job != nullptr && job->IsComplete() &&
-               !m_app.settings().GetOptionText(OptionId::VirusScanner).empty();
-    case ViewCommand::OpenFolder:
-        return job != nullptr || category != nullptr;
+        return job != nullptr && job->IsComplete() && !m_app.settings().GetOptionText(OptionId::VirusScanner).empty();
+    case ViewCommand::OpenFolder: return job != nullptr || category != nullptr;
     case ViewCommand::DetailStart:
-        return m_list->detailJob() != nullptr && !isActive(*m_list->detailJob()) &&
-               !m_list->detailJob()->IsComplete();
+        return m_list->detailJob() != nullptr && !isActive(*m_list->detailJob()) && !m_list->detailJob()->IsComplete();
     case ViewCommand::DetailStop:
     case ViewCommand::IncreaseParts:
     case ViewCommand::DecreaseParts:
         return m_list->detailJob() != nullptr && m_list->detailJob()->GetState() == JobState::Downloading;
-    case ViewCommand::DetailRestart:
-        return m_list->detailJob() != nullptr && !m_list->detailJob()->IsComplete();
+    case ViewCommand::DetailRestart: return m_list->detailJob() != nullptr && !m_list->detailJob()->IsComplete();
     case ViewCommand::AddLinks:
     case ViewCommand::OpenLink:
         // The links pane belongs to the window; it runs these itself.
         return false;
-    default:
-        return true;
+    default: return true;
     }
 }
 
@@ -207,24 +191,12 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         }
         return true;
     }
-    case ViewCommand::MergeDatabase:
-        mergeDatabase();
-        return true;
-    case ViewCommand::ExportFiles:
-        exportFiles();
-        return true;
-    case ViewCommand::ImportList:
-        importList();
-        return true;
-    case ViewCommand::ExportList:
-        exportList();
-        return true;
-    case ViewCommand::SelectAll:
-        m_list->selectAll();
-        break;
-    case ViewCommand::InvertSelection:
-        m_list->invertSelection();
-        break;
+    case ViewCommand::MergeDatabase: mergeDatabase(); return true;
+    case ViewCommand::ExportFiles: exportFiles(); return true;
+    case ViewCommand::ImportList: importList(); return true;
+    case ViewCommand::ExportList: exportList(); return true;
+    case ViewCommand::SelectAll: m_list->selectAll(); break;
+    case ViewCommand::InvertSelection: m_list->invertSelection(); break;
     case ViewCommand::Find: {
         auto request = m_prompts.askFind(m_find.value_or(FindRequest{}));
         if (request) {
@@ -233,39 +205,25 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         }
         break;
     }
-    case ViewCommand::FindNext:
-        findNext(keys.shift);
-        break;
+    case ViewCommand::FindNext: findNext(keys.shift); break;
     case ViewCommand::NewDownload: {
         AddDownloadRequest request;
         request.showDialog = true;
         addDownload(request);
         break;
     }
-    case ViewCommand::PasteUrl:
-        pasteUrl();
-        break;
-    case ViewCommand::Start:
-        startSelected(keys.ctrl);
-        break;
-    case ViewCommand::Pause:
-        pauseSelected();
-        break;
-    case ViewCommand::StartAll:
-        startAll();
-        break;
-    case ViewCommand::PauseAll:
-        pauseAll();
-        break;
+    case ViewCommand::PasteUrl: pasteUrl(); break;
+    case ViewCommand::Start: startSelected(keys.ctrl); break;
+    case ViewCommand::Pause: pauseSelected(); break;
+    case ViewCommand::StartAll: startAll(); break;
+    case ViewCommand::PauseAll: pauseAll(); break;
     case ViewCommand::MoveJobs: {
         DownloadJob* target = m_prompts.chooseCategory("Move", "Move the item(s) to the selected Category:");
         if (target != nullptr)
             moveSelectedJobs(*target);
         break;
     }
-    case ViewCommand::Delete:
-        deleteJobs(selection(), keys.shift || m_list->openCategory() == m_doc->deleted());
-        break;
+    case ViewCommand::Delete: deleteJobs(selection(), keys.shift || m_list->openCategory() == m_doc->deleted()); break;
     case ViewCommand::DeleteAll: {
         std::vector<DownloadJob*> all;
         for (size_t row = 0; row < m_list->rowCount(); ++row)
@@ -273,27 +231,15 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         deleteJobs(all, keys.shift || m_list->openCategory() == m_doc->deleted());
         break;
     }
-    case ViewCommand::Rename:
-        renameFocused();
-        break;
-    case ViewCommand::CommentAsFileName:
-        commentAsFileName();
-        break;
-    case ViewCommand::Comment:
-        editComment();
-        break;
-    case ViewCommand::Properties:
-        properties();
-        break;
-    case ViewCommand::CopyUrls:
-        copyUrls();
-        break;
+    case ViewCommand::Rename: renameFocused(); break;
+    case ViewCommand::CommentAsFileName: commentAsFileName(); break;
+    case ViewCommand::Comment: editComment(); break;
+    case ViewCommand::Properties: properties(); break;
+    case ViewCommand::CopyUrls: copyUrls(); break;
     case ViewCommand::MoveUp:
     case ViewCommand::MoveDown:
     case ViewCommand::MoveToTop:
-    case ViewCommand::MoveToBottom:
-        reorder(command);
-        break;
+    case ViewCommand::MoveToBottom: reorder(command); break;
     case ViewCommand::CheckForUpdate: {
         JobLockGuard lock(m_app.jobLock());
         recheckJob(*focused());
@@ -301,36 +247,18 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         m_dirty = true;
         break;
     }
-    case ViewCommand::DownloadAgain:
-        downloadAgain();
-        break;
-    case ViewCommand::OpenFile:
-        openFile();
-        break;
-    case ViewCommand::OpenFolder:
-        openFolder();
-        break;
-    case ViewCommand::BrowseReferrer:
-        m_desktop.open(focused()->referer);
-        break;
-    case ViewCommand::NewCategory:
-        newCategory();
-        break;
-    case ViewCommand::MoveCategory:
-        moveCategory();
-        break;
-    case ViewCommand::DeleteCategory:
-        deleteCategory();
-        break;
-    case ViewCommand::CategoryProperties:
-        categoryProperties();
-        break;
-    case ViewCommand::DetailStart:
-        startJob(*m_list->detailJob(), false);
-        break;
-    case ViewCommand::DetailStop:
-        JobRunner::Stop(*m_list->detailJob(), StopReason::User);
-        break;
+    case ViewCommand::DownloadAgain: downloadAgain(); break;
+    case ViewCommand::OpenFile: openFile(); break;
+    case ViewCommand::FixZip: fixZip(); break;
+    case ViewCommand::VirusScan: virusScan(*focused(), VirusScanTrigger::Command); break;
+    case ViewCommand::OpenFolder: openFolder(); break;
+    case ViewCommand::BrowseReferrer: m_desktop.open(focused()->referer); break;
+    case ViewCommand::NewCategory: newCategory(); break;
+    case ViewCommand::MoveCategory: moveCategory(); break;
+    case ViewCommand::DeleteCategory: deleteCategory(); break;
+    case ViewCommand::CategoryProperties: categoryProperties(); break;
+    case ViewCommand::DetailStart: startJob(*m_list->detailJob(), false); break;
+    case ViewCommand::DetailStop: JobRunner::Stop(*m_list->detailJob(), StopReason::User); break;
     case ViewCommand::DetailRestart: {
         DownloadJob& job = *m_list->detailJob();
         if (job.GetState() == JobState::Downloading)
@@ -340,35 +268,25 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
             startJob(job, false);
         break;
     }
-    case ViewCommand::IncreaseParts:
-        changeSplit(+1);
-        break;
-    case ViewCommand::DecreaseParts:
-        changeSplit(-1);
-        break;
-    case ViewCommand::SpeedUnlimited:
-        m_app.chooseSpeedMode(SpeedMode::Unlimited);
-        break;
-    case ViewCommand::SpeedManual:
-        m_app.chooseSpeedMode(SpeedMode::Manual);
-        break;
-    case ViewCommand::SpeedAutomatic:
-        m_app.chooseSpeedMode(SpeedMode::Automatic);
-        break;
+    case ViewCommand::IncreaseParts: changeSplit(+1); break;
+    case ViewCommand::DecreaseParts: changeSplit(-1); break;
+    case ViewCommand::SpeedUnlimited: m_app.chooseSpeedMode(SpeedMode::Unlimited); break;
+    case ViewCommand::SpeedManual: m_app.chooseSpeedMode(SpeedMode::Manual); break;
+    case ViewCommand::SpeedAutomatic: m_app.chooseSpeedMode(SpeedMode::Automatic); break;
     case ViewCommand::RememberSpeedMode:
         m_app.changeSettings([](AppSettings& settings) {
-            settings.SetOption(OptionId::RememberSpeedMode, settings.GetOption(OptionId::RememberSpeedMode) > 0 ? 0 : 1);
+            settings.SetOption(OptionId::RememberSpeedMode,
+                               settings.GetOption(OptionId::RememberSpeedMode) > 0 ? 0 : 1);
         });
         break;
     case ViewCommand::ShutDownWhenDone:
     case ViewCommand::HangUpWhenDone:
     case ViewCommand::RedialIfDisconnected: {
         const OptionId option = command == ViewCommand::ShutDownWhenDone ? OptionId::ShutDownWhenDone
-                                : command == ViewCommand::HangUpWhenDone ? OptionId::HangUpWhenDone
+            : command == ViewCommand::HangUpWhenDone                     ? OptionId::HangUpWhenDone
                                                                          : OptionId::Redial;
-        m_app.changeSettings([option](AppSettings& settings) {
-            settings.SetOption(option, settings.GetOption(option) > 0 ? 0 : 1);
-        });
+        m_app.changeSettings(
+            [option](AppSettings& settings) { settings.SetOption(option, settings.GetOption(option) > 0 ? 0 : 1); });
         break;
     }
     default:
@@ -385,20 +303,15 @@ std::optional<ViewCommand> MainView::doubleClick(DownloadJob& job)
     const AppSettings& settings = m_app.settings();
     auto pick = [](int32_t setting, std::optional<ViewCommand> first) -> std::optional<ViewCommand> {
         switch (setting) {
-        case 0:
-            return first;
-        case 1:
-            return ViewCommand::Properties;
-        case 2:
-            return ViewCommand::Comment;
+        case 0: return first;
+        case 1: return ViewCommand::Properties;
+        case 2: return ViewCommand::Comment;
         }
         return std::nullopt;
     };
     std::optional<ViewCommand> command;
     switch (job.GetState()) {
-    case JobState::Ready:
-        command = pick(settings.GetOption(OptionId::DoubleClickRunning), ViewCommand::Start);
-        break;
+    case JobState::Ready: command = pick(settings.GetOption(OptionId::DoubleClickRunning), ViewCommand::Start); break;
     case JobState::Downloading:
         if (settings.GetOption(OptionId::DoubleClickRunning) == 0)
             command = ViewCommand::Pause;
@@ -531,6 +444,20 @@ void MainView::addLinks(const std::vector<LinkChoice>& links, const std::string&
     handleLinks(request);
 }
 
+void MainView::addPaneLinks(const std::vector<LinkChoice>& links)
+{
+    if (links.empty())
+        return;
+    // The user picked these in the pane: no "Select links", and the job
+    // they were found in is every link's referrer.
+    LinkListRequest request;
+    request.source = kListWithOwnReferers;
+    const std::string referer = focused() ? focused()->url : std::string();
+    for (const LinkChoice& link : links)
+        request.links.push_back({link.url, link.text, referer, 0});
+    handleLinks(request);
+}
+
 // ---- starting and stopping ----------------------------------------------------------------
 
 void MainView::startSelected(bool forced)
@@ -547,12 +474,9 @@ void MainView::pauseSelected()
 {
     JobLockGuard lock(m_app.jobLock());
     for (DownloadJob* job : selection()) {
-        if (isActive(*job)) {
+        // A user stop makes the job Manual: the top-up leaves it alone.
+        if (isActive(*job))
             JobRunner::Stop(*job, StopReason::User);
-            // A stopped job waits for the user, not for a free slot.
-            if (job->GetState() != JobState::Downloading)
-                job->SetStartMode(StartMode::Manual);
-        }
     }
     MessageWindow::post(kFillQueueMessage);
 }
@@ -577,11 +501,8 @@ void MainView::pauseAll()
     // While the jobs stop, their finishing must start no others.
     m_pauseAll = true;
     for (DownloadJob* job = m_doc->downloading()->firstChild(); job; job = job->nextSibling()) {
-        if (!job->IsCategory() && isActive(*job)) {
+        if (!job->IsCategory() && isActive(*job))
             JobRunner::Stop(*job, StopReason::User);
-            if (job->GetState() != JobState::Downloading)
-                job->SetStartMode(StartMode::Manual);
-        }
     }
     // The stop notices are queued behind this message; the flag goes when
     // they have been handled.
@@ -611,8 +532,8 @@ void MainView::moveSelectedJobs(DownloadJob& category)
             kept.push_back(job);
             continue;
         }
-        if (moveFiles && !category.saveFolder.empty() && job->saveFolder != category.saveFolder &&
-            !job->MoveFilesTo(category.saveFolder))
+        if (moveFiles && !category.saveFolder.empty() && job->saveFolder != category.saveFolder
+            && !job->MoveFilesTo(category.saveFolder))
             failed = true;
         job->SetCategory(category.id);
         m_doc->tree().Move(&category, job);
@@ -632,7 +553,7 @@ void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
     PermanentDeleteAnswer choice;
     if (permanent) {
         choice = m_prompts.confirmPermanentDelete(settings.GetOption(OptionId::DeleteDownloadedFile) > 0,
-                                                 settings.GetOption(OptionId::DeleteUnfinishedFile) > 0);
+                                                  settings.GetOption(OptionId::DeleteUnfinishedFile) > 0);
         if (!choice.confirmed)
             return;
         m_app.changeSettings([&](AppSettings& s) {
@@ -641,8 +562,8 @@ void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
         });
     }
     JobLockGuard lock(m_app.jobLock());
-    if (std::any_of(jobs.begin(), jobs.end(), [](DownloadJob* j) { return isActive(*j); }) &&
-        !m_prompts.askOkCancel(std::string(kDeleteRunning)))
+    if (std::any_of(jobs.begin(), jobs.end(), [](DownloadJob* j) { return isActive(*j); })
+        && !m_prompts.askOkCancel(std::string(kDeleteRunning)))
         return;
     for (DownloadJob* job : jobs) {
         if (!m_doc->tree().Contains(job))
@@ -718,8 +639,7 @@ void MainView::reorder(ViewCommand command)
         for (DownloadJob* job : chosen)
             tree.MoveToEnd(job);
         break;
-    default:
-        return;
+    default: return;
     }
     DownloadJob* keepFocus = focused();
     m_list->rebuild();
@@ -738,9 +658,9 @@ void MainView::findNext(bool up)
     const FindRequest& find = *m_find;
     const std::string wanted = lower(find.text);
     auto matches = [&](const DownloadJob& job) {
-        return (find.name && FindNameMatches(job.GetDisplayName(), find.text)) ||
-               (find.url && lower(job.url).find(wanted) != std::string::npos) ||
-               (find.comment && lower(job.comment).find(wanted) != std::string::npos);
+        return (find.name && FindNameMatches(job.GetDisplayName(), find.text))
+            || (find.url && lower(job.url).find(wanted) != std::string::npos)
+            || (find.comment && lower(job.comment).find(wanted) != std::string::npos);
     };
     const size_t rows = m_list->rowCount();
     // Rows are walked from the focused one; without a focus from the top
@@ -779,8 +699,8 @@ void MainView::renameFocused()
         return;
     JobLockGuard lock(m_app.jobLock());
     if (!job->SetFileName(*name))
-        m_prompts.message("Cannot rename " + job->GetDisplayName() + " to " + *name +
-                              ": a file of that name exists or the folder is not writable.",
+        m_prompts.message("Cannot rename " + job->GetDisplayName() + " to " + *name
+                              + ": a file of that name exists or the folder is not writable.",
                           MessageIcon::Error);
     m_dirty = true;
 }
@@ -938,6 +858,61 @@ void MainView::openFile()
     m_dirty = true;
 }
 
+void MainView::fixZip()
+{
+    DownloadJob* job = focused();
+    std::string path;
+    int64_t received = 0;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        if (!job->IsComplete())
+            return;
+        path = job->GetLocalPath();
+        received = job->completedBytes;
+    }
+    // The check reads the whole file: not under the job lock.
+    const ZipCheckResult result = checkZipArchive(path);
+    if (result.kind != ZipCheckKind::Damaged) {
+        const MessageIcon icon = result.kind == ZipCheckKind::Clean || result.kind == ZipCheckKind::Encrypted
+            ? MessageIcon::Information
+            : MessageIcon::Error;
+        m_prompts.message(zipCheckMessage(result.kind), icon);
+        return;
+    }
+    if (!m_prompts.askYesNo(zipRedownloadQuestion(result.damaged, received)))
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    if (!m_doc->tree().Contains(job) || isActive(*job))
+        return;
+    // The runner of the finished run goes first: it still names the old file.
+    job->runner.reset();
+    const RefetchResult refetch = RefetchRanges(*job, result.damaged);
+    if (refetch != RefetchResult::Ready) {
+        m_prompts.message("The damaged parts of " + job->GetDisplayName()
+                              + " cannot be fetched again: the file has changed or cannot be renamed.",
+                          MessageIcon::Error);
+        return;
+    }
+    if (job->parent() != m_doc->downloading())
+        m_doc->tree().Move(m_doc->downloading(), job);
+    m_list->rebuild();
+    m_queue->FillQueue();
+    save();
+}
+
+void MainView::virusScan(const DownloadJob& job, VirusScanTrigger trigger)
+{
+    std::string path;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        path = job.GetLocalPath();
+    }
+    const std::vector<std::string> argv = virusScanCommand(virusScanSettings(m_app.settings()), path, trigger);
+    if (!argv.empty() && !m_desktop.startProgram(argv))
+        m_prompts.message("Cannot start the virus scanner " + argv.front() + ". Check the path in the options.",
+                          MessageIcon::Error);
+}
+
 void MainView::openFolder()
 {
     DownloadJob* job = focused();
@@ -1074,8 +1049,8 @@ void MainView::categoryProperties()
     bool failed = false;
     std::vector<DownloadJob*> inside;
     for (DownloadJob* node : m_doc->tree().nodes()) {
-        if (node->parent() == category ||
-            (change->changeSubcategoryFolders && node->parent() && node->parent()->parent() == category))
+        if (node->parent() == category
+            || (change->changeSubcategoryFolders && node->parent() && node->parent()->parent() == category))
             inside.push_back(node);
     }
     for (DownloadJob* node : inside) {

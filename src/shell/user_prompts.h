@@ -76,11 +76,14 @@ public:
 
     // ---- choosers ---------------------------------------------------------------
     // filter: "Label (*.ext)|*.ext|...|" as the program's file dialogs take it.
-    virtual std::optional<std::filesystem::path> chooseOpenFile(const std::string& title, const std::string& filter) = 0;
+    virtual std::optional<std::filesystem::path> chooseOpenFile(const std::string& title, const std::string& filter)
+        = 0;
     virtual std::optional<std::filesystem::path> chooseSaveFile(const std::string& title, const std::string& filter,
-                                                                const std::string& suggestedName) = 0;
+                                                                const std::string& suggestedName)
+        = 0;
     virtual std::optional<std::filesystem::path> chooseFolder(const std::string& title,
-                                                              const std::filesystem::path& start) = 0;
+                                                              const std::filesystem::path& start)
+        = 0;
 
     // ---- dialogs by name ---------------------------------------------------------
     // The job property sheet on job (title "Add new download", "Properties"

@@ -7,8 +7,8 @@
 #include "net/base64_codec.h"
 #include "shell/application.h"
 #include "shell/job_list_model.h"
-#include "support/view_prompts.h"
 #include "support/temp_dir.h"
+#include "support/view_prompts.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@ namespace fetchora {
 namespace {
 
 using test::RecordingDesktop;
-using test::ViewPrompts;
 using test::TempDir;
+using test::ViewPrompts;
 
 // Countdowns that end when the test says so.
 class HeldCountdown final : public Countdown {
@@ -350,9 +350,9 @@ TEST(FindName, MatchesBaseAndExtensionFromTheirStartsAndStopsAtAStar)
         const char* text;
         bool match;
     } cases[] = {
-        {"Setup-1.2.EXE", "setup", true},  {"Setup-1.2.EXE", "up-1", true},   {"Setup-1.2.EXE", "*.exe", true},
+        {"Setup-1.2.EXE", "setup", true},  {"Setup-1.2.EXE", "up-1", true},     {"Setup-1.2.EXE", "*.exe", true},
         {"Setup-1.2.EXE", "set*.e", true}, {"Setup-1.2.EXE", "tup.exe", false}, {"Setup-1.2.EXE", "setup.zip", false},
-        {"readme", "read.", true},         {"readme", "readme.txt", false},   {"a.tar.gz", "a.tar.g", true},
+        {"readme", "read.", true},         {"readme", "readme.txt", false},     {"a.tar.gz", "a.tar.g", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " / " + c.text);
@@ -409,6 +409,42 @@ TEST_F(MainViewTest, CommandsFollowTheSelectionAndTheOpenCategory)
     EXPECT_EQ(m_host.clipboard, "http://127.0.0.1:9/a.zip");
 }
 
+TEST_F(MainViewTest, TheZipCheckAndTheVirusScanWorkOnTheFocusedCompletedFile)
+{
+    DownloadJob* job = add("http://127.0.0.1:9/setup.zip");
+    std::filesystem::create_directories(job->saveFolder);
+    std::ofstream(job->GetLocalPath()) << "this is no archive";
+    job->SetCompleted(18);
+    job->SetState(JobState::Completed, false);
+    list().rebuild();
+    list().setSelection({job});
+    list().setFocusedJob(job);
+    ASSERT_TRUE(m_view->run(ViewCommand::FixZip));
+    ASSERT_EQ(m_prompts.asked.size(), 1u);
+    EXPECT_EQ(m_prompts.asked[0].text, "It does not appear to be a valid archive.");
+    EXPECT_TRUE(job->IsComplete());
+
+    m_app.settings().SetOptionText(OptionId::VirusScanner, "/opt/scan/bin/scan");
+    m_app.settings().SetOptionText(OptionId::VirusScannerArgs, "--quiet \"--log=/tmp/a b\"");
+    ASSERT_TRUE(m_view->run(ViewCommand::VirusScan));
+    ASSERT_EQ(m_desktop.programs.size(), 1u);
+    EXPECT_EQ(m_desktop.programs[0],
+              (std::vector<std::string>{"/opt/scan/bin/scan", "--quiet", "--log=/tmp/a b", job->GetLocalPath()}));
+}
+
+TEST_F(MainViewTest, LinksFromThePaneBecomeJobsWithTheFocusedJobAsReferrer)
+{
+    DownloadJob* page = add("http://127.0.0.1:9/page.html");
+    list().rebuild();
+    list().setFocusedJob(page);
+    m_view->addPaneLinks({{"http://127.0.0.1:9/one.zip", "One"}, {"http://127.0.0.1:9/two.zip", "Two"}});
+    std::vector<DownloadJob*> jobs = jobsOf(doc().downloading());
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[1]->referer, "http://127.0.0.1:9/page.html");
+    EXPECT_EQ(jobs[2]->comment, "Two");
+    EXPECT_TRUE(m_prompts.texts("selectLinks").empty());
+}
+
 // ---- finishing -----------------------------------------------------------------------------
 
 TEST_F(MainViewTest, ACompletedJobMovesToItsCategoryPlaysItsSoundAndOpensByType)
@@ -424,8 +460,8 @@ TEST_F(MainViewTest, ACompletedJobMovesToItsCategoryPlaysItsSoundAndOpensByType)
     // What the runner's stop notice leads to.
     static_cast<RunnerHost&>(*m_view).jobStopped(*job, nullptr, JobState::Completed);
     m_app.loop().processPending();
-    EXPECT_EQ(job->parent(), doc().tree().FindById(job->categoryId) ? doc().tree().FindById(job->categoryId)
-                                                                    : doc().downloaded());
+    EXPECT_EQ(job->parent(),
+              doc().tree().FindById(job->categoryId) ? doc().tree().FindById(job->categoryId) : doc().downloaded());
     // The queue is empty now: the all-done sound follows.
     ASSERT_EQ(m_desktop.sounds.size(), 2u);
     EXPECT_EQ(m_desktop.sounds[0], "/sounds/done.wav");
