@@ -28,7 +28,7 @@ public:
     bool editJob(const std::string& title, DownloadJob& job) override;
     bool editJobs(const std::string& title, DownloadJob& sample, std::size_t count) override;
     DuplicateAnswer askDuplicateUrl(const DownloadJob& existing, const DownloadJob& added) override;
-    PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteLogs) override;
+    PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteUnfinished) override;
     std::optional<FindRequest> askFind(const FindRequest& last) override;
     DownloadJob* chooseCategory(const std::string& title, const std::string& prompt) override;
     std::optional<CategoryAnswer> editCategory(const std::string& title, const CategoryAnswer& start) override;

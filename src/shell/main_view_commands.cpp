@@ -558,7 +558,7 @@ void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
             return;
         m_app.changeSettings([&](AppSettings& s) {
             s.SetOption(OptionId::DeleteDownloadedFile, choice.deleteFiles ? 1 : 0);
-            s.SetOption(OptionId::DeleteUnfinishedFile, choice.deleteLogs ? 1 : 0);
+            s.SetOption(OptionId::DeleteUnfinishedFile, choice.deleteUnfinished ? 1 : 0);
         });
     }
     JobLockGuard lock(m_app.jobLock());
@@ -577,12 +577,13 @@ void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
             // The runner goes first: it closes the output file.
             job->runner.reset();
             std::error_code ignored;
-            if (choice.deleteFiles) {
+            if (job->IsComplete() && choice.deleteFiles) {
                 std::filesystem::remove(job->GetLocalPath(), ignored);
-                std::filesystem::remove(job->GetTempPath(), ignored);
+                if (settings.GetOption(OptionId::MoveLogWithFile) > 0)
+                    std::filesystem::remove(job->GetLocalPath() + ".log", ignored);
+            } else if (!job->IsComplete() && choice.deleteUnfinished && job->hasData) {
+                std::filesystem::remove(job->GetWorkingPath(), ignored);
             }
-            if (choice.deleteLogs)
-                std::filesystem::remove(job->GetLocalPath() + ".log", ignored);
             m_doc->tree().Remove(job);
         } else {
             m_doc->tree().Move(m_doc->deleted(), job);

@@ -26,11 +26,12 @@ struct DuplicateAnswer {
     bool useNewSettings = false;
 };
 
-// The confirmation of a permanent delete with its two remembered choices.
+// The confirmation of a permanent delete with its two remembered choices:
+// whether the downloaded file, and whether an unfinished file, go too.
 struct PermanentDeleteAnswer {
     bool confirmed = false;
     bool deleteFiles = false;
-    bool deleteLogs = false;
+    bool deleteUnfinished = false;
 };
 
 // The "Find" dialog: the text and the fields searched.
@@ -94,7 +95,7 @@ public:
     // copies its settings to each job.
     virtual bool editJobs(const std::string& title, DownloadJob& sample, std::size_t count) = 0;
     virtual DuplicateAnswer askDuplicateUrl(const DownloadJob& existing, const DownloadJob& added) = 0;
-    virtual PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteLogs) = 0;
+    virtual PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteUnfinished) = 0;
     virtual std::optional<FindRequest> askFind(const FindRequest& last) = 0;
     // "Move" / "Move the item(s) to the selected Category:"; none for Cancel.
     virtual DownloadJob* chooseCategory(const std::string& title, const std::string& prompt) = 0;

@@ -253,10 +253,12 @@ TEST_F(MainViewTest, DeleteMovesToTheBinAndAPermanentDeleteRemovesRecordAndFiles
     EXPECT_TRUE(m_prompts.texts("permanentDelete").empty());
 
     // In the bin, a delete is permanent; the answer to the two check boxes
-    // says what happens to the file.
+    // says what happens to the files: here the downloaded one goes.
     std::filesystem::create_directories(gone->saveFolder);
     const std::string file = gone->GetLocalPath();
     std::ofstream(file) << "data";
+    gone->SetCompleted(4);
+    gone->SetState(JobState::Completed, false);
     list().openCategory(doc().deleted());
     list().setSelection({gone});
     m_prompts.permanentDelete = {true, true, false};
@@ -272,6 +274,24 @@ TEST_F(MainViewTest, DeleteMovesToTheBinAndAPermanentDeleteRemovesRecordAndFiles
     ASSERT_TRUE(m_view->run(ViewCommand::Delete, {.shift = true}));
     EXPECT_TRUE(doc().tree().Contains(kept));
     EXPECT_EQ(kept->parent(), doc().downloading());
+
+    // An unfinished file goes only with the second box.
+    const std::string partial = kept->GetWorkingPath();
+    std::ofstream(partial) << "part";
+    kept->hasData = true;
+    m_prompts.permanentDelete = {true, true, false};
+    ASSERT_TRUE(m_view->run(ViewCommand::Delete, {.shift = true}));
+    EXPECT_FALSE(doc().tree().Contains(kept));
+    EXPECT_TRUE(std::filesystem::exists(partial));
+    DownloadJob* other = add("http://127.0.0.1:9/other.zip");
+    const std::string otherPartial = other->GetWorkingPath();
+    std::ofstream(otherPartial) << "part";
+    other->hasData = true;
+    list().rebuild();
+    list().setSelection({other});
+    m_prompts.permanentDelete = {true, false, true};
+    ASSERT_TRUE(m_view->run(ViewCommand::Delete, {.shift = true}));
+    EXPECT_FALSE(std::filesystem::exists(otherPartial));
 }
 
 TEST_F(MainViewTest, MovingAsksAboutTheFilesAndReportsThoseThatCannotMove)

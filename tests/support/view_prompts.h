@@ -71,9 +71,9 @@ public:
         asked.push_back({"duplicate", {}});
         return duplicate;
     }
-    PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteLogs) override
+    PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteUnfinished) override
     {
-        asked.push_back({"permanentDelete", std::to_string(deleteFiles) + std::to_string(deleteLogs)});
+        asked.push_back({"permanentDelete", std::to_string(deleteFiles) + std::to_string(deleteUnfinished)});
         return permanentDelete;
     }
     std::optional<FindRequest> askFind(const FindRequest&) override
