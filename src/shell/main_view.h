@@ -42,6 +42,7 @@ class DesktopActions;
 class EngineServices;
 class JobListModel;
 class PowerControl;
+struct FtpListEntry;
 
 // Messages of the main view besides the engine's (WM_USER based).
 inline constexpr uint32_t kAddUrlMessage = kWmUser + 204;  // 1228
@@ -155,6 +156,12 @@ public:
     // Starts a job now when a slot is free (forced: up to 10 at once),
     // else lets it wait in the queue. A Completed job never starts.
     void startJob(DownloadJob& job, bool forced);
+
+    // An FTP job's URL named a folder (message 1245): the job takes the first
+    // entry not yet listed, every further entry becomes a job with its
+    // settings; a folder entry gets a local folder of its own (option 0x1000)
+    // and a category named after it (0x2000).
+    void ftpDirectoryListed(DownloadJob& job, const std::vector<FtpListEntry>& entries);
 
     // Whether a job is active: downloading, or still holding its output file.
     static bool isActive(const DownloadJob& job);

@@ -1,8 +1,10 @@
 // The add-download operation of the main view.
 #include <ctime>
+#include <unordered_set>
 
 #include "config/app_settings.h"
 #include "engine/job_runner.h"
+#include "explorer/explorer_fetch_results.h"
 #include "lang/string_table.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
@@ -181,6 +183,66 @@ void MainView::redownloadJob(DownloadJob& job)
         m_doc->tree().Move(m_doc->downloading(), &job);
         m_list->rebuild();
     }
+}
+
+void MainView::ftpDirectoryListed(DownloadJob& job, const std::vector<FtpListEntry>& entries)
+{
+    JobLockGuard lock(m_app.jobLock());
+    if (!m_doc->tree().Contains(&job) || job.IsCategory())
+        return;
+    // The server listed the file itself: the URL named a file after all.
+    if (entries.size() == 1 && entries.front().name == job.GetDisplayName())
+        return;
+    std::string folderUrl = job.url;
+    if (folderUrl.empty() || folderUrl.back() != '/')
+        folderUrl += '/';
+    std::unordered_set<std::string> listed;
+    for (const DownloadJob* node : m_doc->tree().nodes()) {
+        if (!node->IsCategory())
+            listed.insert(node->url);
+    }
+    const std::string folder = job.saveFolder;
+    const uint32_t flags = job.optionFlags;
+    const int32_t now = static_cast<int32_t>(std::time(nullptr));
+    bool first = true;
+    for (const FtpListEntry& entry : entries) {
+        if (entry.name.empty() || entry.name == "." || entry.name == "..")
+            continue;
+        std::string url = folderUrl + EncodeListedName(entry.name, false);
+        if (entry.isDirectory)
+            url += '/';
+        if (listed.count(url) != 0)
+            continue;
+        DownloadJob* target = &job;
+        std::unique_ptr<DownloadJob> fresh;
+        if (!first) {
+            fresh = m_doc->NewRecord(NodeKind::Job, JobDefaultsFromSettings(m_app.settings()), now);
+            copyTemplate(*fresh, job);
+            fresh->optionFlags |= flags & (kOptFtpCreateSubdirectories | kOptCreateCategory);
+            target = fresh.get();
+        }
+        if (!target->SetUrl(url))
+            continue;
+        if (entry.isDirectory) {
+            // The name is one path component of the server's: kept safe.
+            const std::string safe = SanitizeFileName(entry.name);
+            if (flags & kOptFtpCreateSubdirectories)
+                target->SetSaveFolder(JoinPath(folder, safe));
+            if (flags & kOptCreateCategory) {
+                DownloadJob* home = job.GetCategory() ? job.GetCategory() : m_doc->root();
+                if (DownloadJob* category = m_doc->AddCategory(safe, JoinPath(folder, safe), home))
+                    target->SetCategory(category->id);
+            }
+        }
+        target->RebuildUrlEntries(&m_app.settings().siteRules());
+        listed.insert(url);
+        if (fresh)
+            m_doc->AddJob(std::move(fresh));
+        first = false;
+    }
+    m_list->markDirty();
+    m_dirty = true;
+    MessageWindow::post(kFillQueueMessage);
 }
 
 }  // namespace fetchora

@@ -5,6 +5,7 @@
 #include "config/app_settings.h"
 #include "model/job_database.h"
 #include "net/base64_codec.h"
+#include "net/ftp_list.h"
 #include "shell/application.h"
 #include "shell/job_list_model.h"
 #include "support/temp_dir.h"
@@ -463,6 +464,33 @@ TEST_F(MainViewTest, LinksFromThePaneBecomeJobsWithTheFocusedJobAsReferrer)
     EXPECT_EQ(jobs[1]->referer, "http://127.0.0.1:9/page.html");
     EXPECT_EQ(jobs[2]->comment, "Two");
     EXPECT_TRUE(m_prompts.texts("selectLinks").empty());
+}
+
+TEST_F(MainViewTest, AnFtpFolderListingBecomesOneJobPerEntryNotYetListed)
+{
+    DownloadJob* known = add("ftp://127.0.0.1:9/pub/b.iso");
+    DownloadJob* folder = add("ftp://127.0.0.1:9/pub");
+    folder->optionFlags |= kOptFtpCreateSubdirectories;
+    std::vector<FtpListEntry> entries(4);
+    entries[0].name = "a file#1.zip";
+    entries[1].name = "b.iso";
+    entries[2].name = "sub";
+    entries[2].isDirectory = true;
+    entries[3].name = "..";
+    m_view->ftpDirectoryListed(*folder, entries);
+    EXPECT_EQ(folder->url, "ftp://127.0.0.1:9/pub/a%20file%231.zip");
+    std::vector<DownloadJob*> jobs = jobsOf(doc().downloading());
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[0], known);
+    EXPECT_EQ(jobs[2]->url, "ftp://127.0.0.1:9/pub/sub/");
+    EXPECT_EQ(jobs[2]->saveFolder, folder->saveFolder + "/sub");
+
+    // A listing of just the file itself changes nothing.
+    std::vector<FtpListEntry> itself(1);
+    itself[0].name = "b.iso";
+    m_view->ftpDirectoryListed(*known, itself);
+    EXPECT_EQ(known->url, "ftp://127.0.0.1:9/pub/b.iso");
+    EXPECT_EQ(jobsOf(doc().downloading()).size(), 3u);
 }
 
 // ---- finishing -----------------------------------------------------------------------------
