@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/engine_context.h"
+#include "engine/job_runner.h"
 #include "model/download_job.h"
+#include "platform/job_lock.h"
+#include "platform/tick.h"
 #include "shell/job_list_fixture.h"
 
 namespace fetchora {
@@ -80,6 +84,38 @@ TEST(JobListCells, RunFiguresGiveElapsedLeftSpeedAndConnections)
     running.shortSpeed = 100;
     running.secondsLeft = -1;
     EXPECT_EQ(jobCellText(job, JobColumn::Left, running, false), "");
+}
+
+TEST(JobListCells, EngineFiguresCountARunOnlyWhileItGoes)
+{
+    JobListTree t;
+    DownloadJob& job = t.add(t.download, "a.zip", 1'000'000, 0);
+    EXPECT_EQ(engineRunFigures(job).shortSpeed, -1);  // no runner
+
+    JobLock lock;
+    ManualClock clock(1000);
+    EngineContext context;
+    context.jobLock = &lock;
+    context.clock = &clock;
+    job.runner = JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner});
+    job.state = static_cast<uint32_t>(JobState::Downloading);
+    job.totalTime = 100;
+    job.runner->countReceived(4096);
+    clock.set(8000);
+    ASSERT_TRUE(job.runner->onTimer());
+    JobRunFigures figures = engineRunFigures(job);
+    EXPECT_EQ(figures.elapsedSeconds, 7u);
+    EXPECT_EQ(figures.runningParts, 0u);
+    EXPECT_EQ(jobCellText(job, JobColumn::Elapsed, figures, false), "00:01:47");
+
+    // The stopped run's seconds go into the total; the runner stays for now
+    // and must not count them a second time.
+    job.runner->Finish(StopReason::Silent);
+    EXPECT_EQ(job.totalTime, 107);
+    figures = engineRunFigures(job);
+    EXPECT_EQ(figures.shortSpeed, -1);
+    EXPECT_EQ(jobCellText(job, JobColumn::Elapsed, figures, false), "00:01:47");
+    job.runner.reset();
 }
 
 TEST(JobListCells, TextColumnsRetriesAndTimes)
