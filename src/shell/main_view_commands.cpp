@@ -541,6 +541,8 @@ void MainView::moveSelectedJobs(DownloadJob& category)
     m_list->rebuild();
     m_list->setSelection(kept);
     m_dirty = true;
+    // Jobs may have gone into the bin or out of it.
+    afterDelete();
     if (failed)
         m_prompts.message(std::string(kSomeFilesNotMoved), MessageIcon::Warning);
 }

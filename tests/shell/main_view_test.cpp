@@ -313,6 +313,18 @@ TEST_F(MainViewTest, MovingAsksAboutTheFilesAndReportsThoseThatCannotMove)
     EXPECT_EQ(m_prompts.texts("yesno"), std::vector<std::string>{"Also move downloaded file?"});
     EXPECT_TRUE(std::filesystem::exists(target->saveFolder + "/a.zip"));
     EXPECT_TRUE(m_prompts.texts("message").empty());
+
+    // Into the bin and out again: its icon follows.
+    list().openCategory(target);
+    list().setSelection({job});
+    m_prompts.yesNo = {false};
+    m_view->moveSelectedJobs(*doc().deleted());
+    EXPECT_EQ(doc().deleted()->imageIndex, kImageBinFull);
+    list().openCategory(doc().deleted());
+    list().setSelection({job});
+    m_prompts.yesNo = {false};
+    m_view->moveSelectedJobs(*target);
+    EXPECT_EQ(doc().deleted()->imageIndex, kImageDeleted);
 }
 
 TEST_F(MainViewTest, SpecialCategoriesRefuseMoveAndDelete)
