@@ -117,9 +117,13 @@ void CategoryTree::onCurrentChanged(QTreeWidgetItem* current)
     if (m_redrawGuard || !current)
         return;
     DownloadJob* category = categoryOf(current);
-    JobLockGuard guard(m_lock);
-    if (category != m_view.list().openCategory())
+    {
+        JobLockGuard guard(m_lock);
+        if (category == m_view.list().openCategory())
+            return;
         m_view.list().openCategory(category);
+    }
+    emit listChanged();
 }
 
 void CategoryTree::dragEnterEvent(QDragEnterEvent* event)
@@ -151,6 +155,7 @@ void CategoryTree::dropEvent(QDropEvent* event)
     event->setDropAction(Qt::IgnoreAction);
     event->accept();
     m_view.moveSelectedJobs(*category);
+    emit listChanged();
 }
 
 }  // namespace fetchora

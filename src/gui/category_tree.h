@@ -31,6 +31,11 @@ public:
     // The icon of a category record.
     static QIcon categoryIcon(const DownloadJob& category);
 
+signals:
+    // The user opened a category or dropped jobs on one: the list model has
+    // a batch waiting.
+    void listChanged();
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
