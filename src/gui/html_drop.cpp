@@ -28,7 +28,8 @@ std::string HtmlFormatFromHtml(std::string_view html, std::string_view sourceUrl
     source.append(sourceUrl);
     source += "\r\n";
     const std::string version = "Version:1.0\r\n";
-    const size_t headerLength = version.size() + 4 * field("StartHTML", 0).size() + source.size();
+    const size_t headerLength = version.size() + field("StartHTML", 0).size() + field("EndHTML", 0).size()
+        + field("StartFragment", 0).size() + field("EndFragment", 0).size() + source.size();
     const size_t startHtml = headerLength;
     const size_t startFragment = startHtml + prefix.size();
     const size_t endFragment = startFragment + html.size();

@@ -5,9 +5,10 @@
 // lives here. It is the list model's observer and hands each batch to the
 // table model, the tree and the detail area.
 //
-// Thread: GUI thread (the loop thread). Borrows the view and the
-// application, which must outlive it; sets itself as the list model's
-// observer and takes that back when destroyed.
+// Thread: GUI thread (the loop thread). Made after MainView::start (the
+// list model exists from then on). Borrows the view and the application,
+// which must outlive it; sets itself as the list model's observer and takes
+// that back when destroyed.
 #include <QString>
 #include <QTableView>
 #include <QWidget>

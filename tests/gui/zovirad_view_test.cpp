@@ -1,0 +1,287 @@
+#include "gui/zovirad_view.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QSignalSpy>
+
+#include <fstream>
+#include <memory>
+
+#include "config/app_settings.h"
+#include "gui/category_tree.h"
+#include "gui/job_table_model.h"
+#include "gui/qt_loop_driver.h"
+#include "model/download_job.h"
+#include "model/job_database.h"
+#include "shell/application.h"
+#include "shell/column_sets.h"
+#include "shell/job_list_model.h"
+#include "shell/main_view.h"
+#include "support/real_peers.h"
+#include "support/temp_dir.h"
+#include "support/view_prompts.h"
+
+#include <gtest/gtest.h>
+
+namespace fetchora {
+namespace {
+
+class NoPower final : public PowerControl {
+public:
+    bool canPowerOff() override { return false; }
+    bool powerOff() override { return false; }
+    void holdSleepInhibitor(bool) override { }
+};
+
+class HeldCountdown final : public Countdown {
+public:
+    void start(const CountdownRequest&, std::function<void(bool)>) override { }
+};
+
+class QuietHost final : public MainViewHost {
+public:
+    void bringToFront() override { }
+    void requestExit() override { }
+    std::string clipboardText() override { return {}; }
+    void setClipboardText(const std::string&) override { }
+    Countdown& countdown() override { return m_countdown; }
+
+private:
+    HeldCountdown m_countdown;
+};
+
+bool spinUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+void spinFor(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// The desktop program's view over a fresh profile, its loop run by Qt.
+class ZoviradViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(m_app.start(error)) << error;
+        m_app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Immediately));
+        m_driver = std::make_unique<QtLoopDriver>(m_app.loop());
+        m_view = std::make_unique<MainView>(m_app, m_prompts, m_desktop, m_power, m_host);
+        m_view->start();
+        m_zovirad = std::make_unique<ZoviradView>(*m_view, m_app);
+        m_zovirad->restoreState();
+        m_zovirad->resize(900, 600);
+        m_zovirad->show();
+        QCoreApplication::processEvents();
+    }
+
+    void TearDown() override
+    {
+        if (m_view)
+            m_view->close();
+        m_zovirad.reset();
+        if (m_view)
+            m_view->joinThreads();
+        m_view.reset();
+        m_driver.reset();
+        m_app.stop();
+    }
+
+    JobListModel& list() { return m_view->list(); }
+    JobTableModel& table() { return *m_zovirad->tableModel(); }
+    QString cell(const DownloadJob& job, JobColumn column)
+    {
+        const std::optional<size_t> row = list().rowOf(job);
+        if (!row)
+            return QStringLiteral("<no row>");
+        return table().data(table().index(static_cast<int>(*row), static_cast<int>(columnIndex(column)))).toString();
+    }
+    void openCategory(DownloadJob* category)
+    {
+        CategoryTree& tree = *m_zovirad->categoryTree();
+        QTreeWidgetItem* item = tree.itemOf(category);
+        ASSERT_NE(item, nullptr);
+        tree.setCurrentItem(item);
+        QCoreApplication::processEvents();
+    }
+    DownloadJob* addJob(const std::string& url)
+    {
+        AddDownloadRequest request;
+        request.text = url;
+        return m_view->addDownload(request).job;
+    }
+
+    test::TempDir m_dir;
+    Application m_app{mapEnvironment({{"FETCHORA_HOME", (m_dir / "profile").string()},
+                                      {"TMPDIR", m_dir.path().string()},
+                                      {"HOME", m_dir.path().string()},
+                                      {"XDG_DOWNLOAD_DIR", (m_dir / "Downloads").string()}})};
+    test::ViewPrompts m_prompts;
+    test::RecordingDesktop m_desktop;
+    NoPower m_power;
+    QuietHost m_host;
+    std::unique_ptr<QtLoopDriver> m_driver;
+    std::unique_ptr<MainView> m_view;
+    std::unique_ptr<ZoviradView> m_zovirad;
+};
+
+TEST_F(ZoviradViewTest, TreeListsTheCategoriesAndOpensOneWhenChosen)
+{
+    CategoryTree& tree = *m_zovirad->categoryTree();
+    CZoviradDoc& doc = m_view->doc();
+    ASSERT_NE(tree.itemOf(doc.downloading()), nullptr);
+    DownloadJob* deleted = doc.tree().FindCategory(CategoryKind::Deleted);
+    ASSERT_NE(tree.itemOf(deleted), nullptr);
+    EXPECT_EQ(list().openCategory(), doc.downloading());
+    EXPECT_EQ(list().columnSet(), 1);
+    openCategory(deleted);
+    EXPECT_EQ(list().openCategory(), deleted);
+    EXPECT_EQ(list().columnSet(), 2);
+    // Set 2 hides the run columns, set 1 shows them.
+    QHeaderView* header = m_zovirad->jobList()->horizontalHeader();
+    EXPECT_TRUE(header->isSectionHidden(static_cast<int>(columnIndex(JobColumn::Speed))));
+    openCategory(doc.downloading());
+    EXPECT_FALSE(header->isSectionHidden(static_cast<int>(columnIndex(JobColumn::Speed))));
+}
+
+TEST_F(ZoviradViewTest, HeaderClickSortsOtherCategoriesButNeverTheQueue)
+{
+    m_app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
+    DownloadJob* b = addJob("http://127.0.0.1:9/b.zip");
+    DownloadJob* a = addJob("http://127.0.0.1:9/a.zip");
+    ASSERT_TRUE(a && b);
+    QCoreApplication::processEvents();
+    QHeaderView* header = m_zovirad->jobList()->horizontalHeader();
+    const int name = static_cast<int>(columnIndex(JobColumn::Name));
+    const std::optional<size_t> before = list().rowOf(*b);
+    emit header->sectionClicked(name);
+    EXPECT_FALSE(header->isSortIndicatorShown());
+    EXPECT_FALSE(list().sortColumn().has_value());
+    EXPECT_EQ(list().rowOf(*b), before);
+
+    DownloadJob* downloaded = m_view->doc().tree().FindCategory(CategoryKind::Downloaded);
+    openCategory(downloaded);
+    emit header->sectionClicked(name);
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(list().sortColumn(), JobColumn::Name);
+}
+
+TEST_F(ZoviradViewTest, ColumnSetAndLayoutFlagsSurviveSaveAndRestore)
+{
+    QHeaderView* header = m_zovirad->jobList()->horizontalHeader();
+    const int retry = static_cast<int>(columnIndex(JobColumn::Retry));
+    const int url = static_cast<int>(columnIndex(JobColumn::Url));
+    header->setSectionHidden(retry, true);
+    header->resizeSection(url, 333);
+    header->moveSection(header->visualIndex(url), 2);
+    m_zovirad->setDetailVisible(false);
+    m_zovirad->saveState();
+
+    const ColumnSet stored = loadColumnSet(m_app.registry(), 1);
+    EXPECT_EQ(stored.widths[columnIndex(JobColumn::Retry)], 0u);
+    EXPECT_EQ(stored.widths[columnIndex(JobColumn::Url)], 333u);
+    EXPECT_EQ(stored.positions[columnIndex(JobColumn::Url)], 2);
+    EXPECT_FALSE(loadViewLayoutFlags(m_app.registry()).detailVisible());
+
+    ZoviradView second(*m_view, m_app);
+    second.restoreState();
+    QHeaderView* again = second.jobList()->horizontalHeader();
+    EXPECT_TRUE(again->isSectionHidden(retry));
+    EXPECT_EQ(again->sectionSize(url), 333);
+    EXPECT_EQ(again->visualIndex(url), 2);
+    EXPECT_FALSE(second.detailVisible());
+}
+
+TEST_F(ZoviradViewTest, StatusPaneFollowsASelectionOneSecondLater)
+{
+    m_app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
+    DownloadJob* job = addJob("http://127.0.0.1:9/c.zip");
+    ASSERT_NE(job, nullptr);
+    DownloadJob* downloaded = m_view->doc().tree().FindCategory(CategoryKind::Downloaded);
+    {
+        // Moved by hand so that the job shows in a category with a status text.
+        std::vector<DownloadJob*> jobs{job};
+        list().setSelection(jobs);
+        m_view->moveSelectedJobs(*downloaded);
+    }
+    openCategory(downloaded);
+    ASSERT_TRUE(list().rowOf(*job).has_value());
+    QSignalSpy status(m_zovirad.get(), &ZoviradView::statusTextChanged);
+    status.clear();
+    m_zovirad->jobList()->selectRow(static_cast<int>(*list().rowOf(*job)));
+    EXPECT_EQ(list().selectedJobs(), std::vector<DownloadJob*>{job});
+    EXPECT_EQ(list().focusedJob(), job);
+    spinFor(300);
+    EXPECT_EQ(status.count(), 0);
+    ASSERT_TRUE(spinUntil([&] { return status.count() > 0; }, 3000));
+    EXPECT_FALSE(status.last().at(0).toString().isEmpty());
+}
+
+class ZoviradDownloadTest : public ZoviradViewTest {
+protected:
+    test::NginxPeer m_nginx{{"DNS:localhost", "IP:127.0.0.1"},
+                            "location /slow/ { alias $WWW/files/; limit_rate 96k; }\n"};
+};
+
+TEST_F(ZoviradDownloadTest, ARealDownloadShowsItsProgressThenItsFinishedRowInItsCategory)
+{
+    std::string bytes(400 * 1024, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 131 + 7) % 251);
+    m_nginx.writeServedFile("files/run.bin", bytes);
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/slow/run.bin";
+    DownloadJob* job = addJob(url);
+    ASSERT_NE(job, nullptr);
+
+    bool sawRunning = false;
+    QString runningPercent;
+    const bool finished = spinUntil(
+        [&] {
+            if (job->GetState() == JobState::Downloading && list().rowOf(*job)) {
+                const QString percent = cell(*job, JobColumn::Percent);
+                const QString speed = cell(*job, JobColumn::Speed);
+                if (!speed.isEmpty() && !percent.isEmpty()) {
+                    sawRunning = true;
+                    runningPercent = percent;
+                }
+            }
+            return job->IsComplete();
+        },
+        60000);
+    ASSERT_TRUE(finished);
+    ASSERT_TRUE(sawRunning);
+    runningPercent.chop(1);
+    EXPECT_LT(runningPercent.toInt(), 100);
+
+    // The finished job left the queue for its category.
+    spinFor(200);
+    DownloadJob* category = job->parent();
+    ASSERT_NE(category, nullptr);
+    EXPECT_NE(category, m_view->doc().downloading());
+    EXPECT_FALSE(list().rowOf(*job).has_value());
+    openCategory(category);
+    ASSERT_TRUE(list().rowOf(*job).has_value());
+    EXPECT_EQ(cell(*job, JobColumn::Size), "400KB");
+    EXPECT_EQ(cell(*job, JobColumn::Completed), "400KB");
+    EXPECT_FALSE(cell(*job, JobColumn::CompleteTime).isEmpty());
+    const int row = static_cast<int>(*list().rowOf(*job));
+    EXPECT_EQ(table().data(table().index(row, 0), JobTableModel::StatusIconRole).toInt(), 6);
+
+    std::ifstream file(job->GetLocalPath(), std::ios::binary);
+    const std::string got((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got == bytes, true);
+}
+
+}  // namespace
+}  // namespace fetchora
