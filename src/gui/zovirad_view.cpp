@@ -356,7 +356,11 @@ void ZoviradView::jobListChanged(const JobListChanges& changes)
     if (changes.rebuilt || changes.selectionChanged)
         syncSelectionFromModel();
     m_detail->apply(changes);
-    if (changes.statusPane)
+    // A selection change shows in the status pane a second later, so that
+    // moving quickly through the list stays cheap; other changes show now.
+    if (changes.statusPane && changes.selectionChanged)
+        m_statusTimer->start();
+    else if (changes.statusPane)
         emitStatus();
     if (changes.trayTooltip)
         emit trayTooltipChanged(QString::fromStdString(m_view.list().trayTooltip()));

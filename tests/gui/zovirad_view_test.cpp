@@ -161,14 +161,16 @@ TEST_F(ZoviradViewTest, HeaderClickSortsOtherCategoriesButNeverTheQueue)
     DownloadJob* b = addJob("http://127.0.0.1:9/b.zip");
     DownloadJob* a = addJob("http://127.0.0.1:9/a.zip");
     ASSERT_TRUE(a && b);
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(spinUntil([&] { return list().rowOf(*a) && list().rowOf(*b); }, 3000));
     QHeaderView* header = m_zovirad->jobList()->horizontalHeader();
     const int name = static_cast<int>(columnIndex(JobColumn::Name));
     const std::optional<size_t> before = list().rowOf(*b);
     emit header->sectionClicked(name);
     EXPECT_FALSE(header->isSortIndicatorShown());
     EXPECT_FALSE(list().sortColumn().has_value());
+    QCoreApplication::processEvents();
     EXPECT_EQ(list().rowOf(*b), before);
+    EXPECT_EQ(table().data(table().index(static_cast<int>(*before), 2)).toString(), "b.zip");
 
     DownloadJob* downloaded = m_view->doc().tree().FindCategory(CategoryKind::Downloaded);
     openCategory(downloaded);
@@ -212,9 +214,12 @@ TEST_F(ZoviradViewTest, StatusPaneFollowsASelectionOneSecondLater)
     {
         // Moved by hand so that the job shows in a category with a status text.
         std::vector<DownloadJob*> jobs{job};
+        ASSERT_TRUE(spinUntil([&] { return list().rowOf(*job).has_value(); }, 3000));
         list().setSelection(jobs);
+        ASSERT_EQ(list().selectedJobs().size(), 1u);
         m_view->moveSelectedJobs(*downloaded);
     }
+    ASSERT_EQ(job->parent(), downloaded) << m_prompts.asked.size();
     openCategory(downloaded);
     ASSERT_TRUE(list().rowOf(*job).has_value());
     QSignalSpy status(m_zovirad.get(), &ZoviradView::statusTextChanged);
@@ -231,12 +236,13 @@ TEST_F(ZoviradViewTest, StatusPaneFollowsASelectionOneSecondLater)
 class ZoviradDownloadTest : public ZoviradViewTest {
 protected:
     test::NginxPeer m_nginx{{"DNS:localhost", "IP:127.0.0.1"},
-                            "location /slow/ { alias $WWW/files/; limit_rate 96k; }\n"};
+                            "location /slow/ { alias $WWW/files/; limit_rate 32k; }\n"};
 };
 
 TEST_F(ZoviradDownloadTest, ARealDownloadShowsItsProgressThenItsFinishedRowInItsCategory)
 {
-    std::string bytes(400 * 1024, '\0');
+    // Long enough for the ten-second speed window to give a figure.
+    std::string bytes(1024 * 1024, '\0');
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>((i * 131 + 7) % 251);
     m_nginx.writeServedFile("files/run.bin", bytes);
@@ -272,8 +278,8 @@ TEST_F(ZoviradDownloadTest, ARealDownloadShowsItsProgressThenItsFinishedRowInIts
     EXPECT_FALSE(list().rowOf(*job).has_value());
     openCategory(category);
     ASSERT_TRUE(list().rowOf(*job).has_value());
-    EXPECT_EQ(cell(*job, JobColumn::Size), "400KB");
-    EXPECT_EQ(cell(*job, JobColumn::Completed), "400KB");
+    EXPECT_EQ(cell(*job, JobColumn::Size), "1,024KB");
+    EXPECT_EQ(cell(*job, JobColumn::Completed), "1024KB");
     EXPECT_FALSE(cell(*job, JobColumn::CompleteTime).isEmpty());
     const int row = static_cast<int>(*list().rowOf(*job));
     EXPECT_EQ(table().data(table().index(row, 0), JobTableModel::StatusIconRole).toInt(), 6);
