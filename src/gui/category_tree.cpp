@@ -37,7 +37,7 @@ CategoryTree::CategoryTree(MainView& view, JobLock& lock, QWidget* parent)
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { onCurrentChanged(current); });
 }
 
-QIcon CategoryTree::categoryIcon(const DownloadJob& category)
+QIcon CategoryTree::categoryIcon(const DownloadJob& category, bool holdsJobs)
 {
     ensureViewResources();
     switch (category.GetCategoryKind()) {
@@ -45,8 +45,8 @@ QIcon CategoryTree::categoryIcon(const DownloadJob& category)
     case CategoryKind::Downloading: return QIcon(QStringLiteral(":/views/download-folder.svg"));
     case CategoryKind::Downloaded: return QIcon(QStringLiteral(":/views/downloaded-folder.svg"));
     case CategoryKind::Deleted:
-        return QIcon(category.imageIndex == kImageBinFull ? QStringLiteral(":/views/bin-full.svg")
-                                                          : QStringLiteral(":/views/bin-empty.svg"));
+        return QIcon(category.imageIndex == kImageBinFull || holdsJobs ? QStringLiteral(":/views/bin-full.svg")
+                                                                       : QStringLiteral(":/views/bin-empty.svg"));
     default: return QIcon(QStringLiteral(":/views/category.svg"));
     }
 }
@@ -85,7 +85,7 @@ void CategoryTree::rebuild()
                     continue;
                 auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
                 item->setText(0, QString::fromStdString(node->GetDisplayName()));
-                item->setIcon(0, categoryIcon(*node));
+                item->setIcon(0, categoryIcon(*node, tree.CountJobs(node) > 0));
                 item->setData(0, kCategoryRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
                 item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled);
                 add(node->firstChild(), item);

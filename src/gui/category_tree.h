@@ -28,8 +28,9 @@ public:
     DownloadJob* categoryOf(const QTreeWidgetItem* item) const;
     QTreeWidgetItem* itemOf(const DownloadJob* category) const;
 
-    // The icon of a category record.
-    static QIcon categoryIcon(const DownloadJob& category);
+    // The icon of a category record. The bin is full while its record says
+    // so or while it holds jobs (a move onto it may leave the record as it was).
+    static QIcon categoryIcon(const DownloadJob& category, bool holdsJobs = false);
 
 signals:
     // The user opened a category or dropped jobs on one: the list model has

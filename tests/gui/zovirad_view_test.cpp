@@ -3,13 +3,19 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QSignalSpy>
+#include <QTreeWidget>
 
+#include <QPlainTextEdit>
+
+#include <algorithm>
 #include <fstream>
 #include <memory>
 
 #include "config/app_settings.h"
 #include "gui/category_tree.h"
+#include "gui/detail_panes.h"
 #include "gui/job_table_model.h"
 #include "gui/qt_loop_driver.h"
 #include "model/download_job.h"
@@ -66,6 +72,25 @@ void spinFor(int ms)
     clock.start();
     while (clock.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// The job of that URL anywhere in the tree, or none.
+DownloadJob* jobWithUrl(const CComPtrTree& tree, const std::string& url)
+{
+    for (DownloadJob* node : tree.nodes())
+        if (!node->IsCategory() && node->url == url)
+            return node;
+    return nullptr;
+}
+
+void dropOn(QWidget* target, const QPoint& at, QMimeData* mime)
+{
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
 }
 
 // The desktop program's view over a fresh profile, its loop run by Qt.
@@ -233,6 +258,55 @@ TEST_F(ZoviradViewTest, StatusPaneFollowsASelectionOneSecondLater)
     EXPECT_FALSE(status.last().at(0).toString().isEmpty());
 }
 
+TEST_F(ZoviradViewTest, DroppedTextAndHtmlBecomeJobsAndDraggedJobsMoveToTheCategoryBelow)
+{
+    m_app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
+    const CComPtrTree& tree = m_view->doc().tree();
+    QWidget* listArea = m_zovirad->jobList()->viewport();
+    auto* text = new QMimeData;
+    text->setText(QStringLiteral("http://127.0.0.1:9/dropped.zip\n"));
+    dropOn(listArea, listArea->rect().center(), text);
+    ASSERT_TRUE(spinUntil([&] { return jobWithUrl(tree, "http://127.0.0.1:9/dropped.zip") != nullptr; }, 3000));
+    delete text;
+
+    auto* html = new QMimeData;
+    html->setHtml(QStringLiteral("<a href=\"http://127.0.0.1:9/one.zip\">1</a> <a href=\"two.zip\">2</a>"));
+    html->setUrls({QUrl(QStringLiteral("http://127.0.0.1:9/dir/page.html"))});
+    dropOn(listArea, listArea->rect().center(), html);
+    ASSERT_TRUE(spinUntil([&] { return jobWithUrl(tree, "http://127.0.0.1:9/dir/two.zip") != nullptr; }, 3000));
+    EXPECT_NE(jobWithUrl(tree, "http://127.0.0.1:9/one.zip"), nullptr);
+    delete html;
+
+    // A drag of the selected job dropped on "Deleted" moves it there.
+    DownloadJob* job = jobWithUrl(tree, "http://127.0.0.1:9/dropped.zip");
+    ASSERT_TRUE(spinUntil([&] { return list().rowOf(*job).has_value(); }, 3000));
+    m_zovirad->jobList()->selectRow(static_cast<int>(*list().rowOf(*job)));
+    ASSERT_EQ(list().selectedJobs(), std::vector<DownloadJob*>{job});
+    DownloadJob* deleted = tree.FindCategory(CategoryKind::Deleted);
+    CategoryTree& categories = *m_zovirad->categoryTree();
+    const QIcon emptyBin = categories.itemOf(deleted)->icon(0);
+    QMimeData* jobs = m_zovirad->tableModel()->mimeData({m_zovirad->jobList()->currentIndex()});
+    ASSERT_NE(jobs, nullptr);
+    const QRect target = categories.visualItemRect(categories.itemOf(deleted));
+    dropOn(categories.viewport(), target.center(), jobs);
+    delete jobs;
+    EXPECT_EQ(job->parent(), deleted);
+    EXPECT_FALSE(list().rowOf(*job).has_value());
+    // The bin shows that it holds something.
+    QCoreApplication::processEvents();
+    EXPECT_NE(categories.itemOf(deleted)->icon(0).pixmap(16).toImage(), emptyBin.pixmap(16).toImage());
+}
+
+TEST_F(ZoviradViewTest, GridLinesFollowTheSetting)
+{
+    m_app.settings().SetOption(OptionId::GridLines, 1);
+    m_zovirad->applySettings();
+    EXPECT_TRUE(m_zovirad->jobList()->showGrid());
+    m_app.settings().SetOption(OptionId::GridLines, 0);
+    m_zovirad->applySettings();
+    EXPECT_FALSE(m_zovirad->jobList()->showGrid());
+}
+
 class ZoviradDownloadTest : public ZoviradViewTest {
 protected:
     test::NginxPeer m_nginx{{"DNS:localhost", "IP:127.0.0.1"},
@@ -249,6 +323,18 @@ TEST_F(ZoviradDownloadTest, ARealDownloadShowsItsProgressThenItsFinishedRowInIts
     const std::string url = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/slow/run.bin";
     DownloadJob* job = addJob(url);
     ASSERT_NE(job, nullptr);
+    m_zovirad->setDetailVisible(true);
+    ASSERT_TRUE(spinUntil([&] { return list().rowOf(*job).has_value(); }, 3000));
+    m_zovirad->jobList()->selectRow(static_cast<int>(*list().rowOf(*job)));
+    ASSERT_EQ(list().detailJob(), job);
+    DetailPanes& detail = *m_zovirad->detailPanes();
+    // Status lines take the status colours of the settings.
+    const QColor stateBack = colorFromColorRef(m_app.settings().GetOption(OptionId::ColorStateBk));
+    bool sawParts = false;
+    bool sawColouredLog = false;
+    bool sawBlocks = false;
+    bool sawInfo = false;
+    bool sawSamples = false;
 
     bool sawRunning = false;
     QString runningPercent;
@@ -261,6 +347,16 @@ TEST_F(ZoviradDownloadTest, ARealDownloadShowsItsProgressThenItsFinishedRowInIts
                     sawRunning = true;
                     runningPercent = percent;
                 }
+                sawParts = sawParts || detail.partsTree()->topLevelItemCount() > 0;
+                for (int i = 0; i < detail.logPane()->topLevelItemCount(); ++i) {
+                    const QTreeWidgetItem* line = detail.logPane()->topLevelItem(i);
+                    if (line->data(1, Qt::UserRole).toInt() == 0 && line->background(1).color() == stateBack)
+                        sawColouredLog = true;
+                }
+                const auto& cells = detail.blockCells();
+                sawBlocks = sawBlocks || std::count(cells.begin(), cells.end(), BlockState::Done) > 0;
+                sawInfo = sawInfo || detail.infoPane()->toPlainText().contains(QStringLiteral("run.bin"));
+                sawSamples = sawSamples || !detail.speedHistory().samples().empty();
             }
             return job->IsComplete();
         },
@@ -269,6 +365,11 @@ TEST_F(ZoviradDownloadTest, ARealDownloadShowsItsProgressThenItsFinishedRowInIts
     ASSERT_TRUE(sawRunning);
     runningPercent.chop(1);
     EXPECT_LT(runningPercent.toInt(), 100);
+    EXPECT_TRUE(sawParts);
+    EXPECT_TRUE(sawColouredLog);
+    EXPECT_TRUE(sawBlocks);
+    EXPECT_TRUE(sawInfo);
+    EXPECT_TRUE(sawSamples);
 
     // The finished job left the queue for its category.
     spinFor(200);
@@ -283,6 +384,10 @@ TEST_F(ZoviradDownloadTest, ARealDownloadShowsItsProgressThenItsFinishedRowInIts
     EXPECT_FALSE(cell(*job, JobColumn::CompleteTime).isEmpty());
     const int row = static_cast<int>(*list().rowOf(*job));
     EXPECT_EQ(table().data(table().index(row, 0), JobTableModel::StatusIconRole).toInt(), 6);
+    // A double click on a finished job opens its file (the default choice).
+    emit m_zovirad->jobList()->doubleClicked(table().index(row, 2));
+    ASSERT_FALSE(m_desktop.opened.empty());
+    EXPECT_EQ(m_desktop.opened.back(), job->GetLocalPath());
 
     std::ifstream file(job->GetLocalPath(), std::ios::binary);
     const std::string got((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
