@@ -246,21 +246,26 @@ void ZoviradView::showColumnMenu(const QPoint& pos)
         action->setData(static_cast<int>(c));
     }
     QAction* chosen = menu.exec(header->mapToGlobal(pos));
-    if (!chosen)
-        return;
-    const int logical = chosen->data().toInt();
-    const bool show = header->isSectionHidden(logical);
-    // The last visible column stays: a list without one could not be got back.
+    if (chosen)
+        setColumnShown(static_cast<JobColumn>(chosen->data().toInt()), chosen->isChecked());
+}
+
+bool ZoviradView::setColumnShown(JobColumn column, bool shown)
+{
+    QHeaderView* header = m_table->horizontalHeader();
+    const int logical = static_cast<int>(columnIndex(column));
     int visible = 0;
     for (size_t c = 0; c < kJobColumnCount; ++c)
         visible += header->isSectionHidden(static_cast<int>(c)) ? 0 : 1;
-    if (!show && visible <= 1)
-        return;
-    header->setSectionHidden(logical, !show);
-    if (show && header->sectionSize(logical) <= 0)
+    if (!shown && !header->isSectionHidden(logical) && visible <= 1)
+        return false;
+    header->setSectionHidden(logical, !shown);
+    if (shown && header->sectionSize(logical) <= 0)
         header->resizeSection(logical, header->defaultSectionSize());
     storeColumnSet();
-    saveColumnSet(m_app.registry(), m_shownSet, m_sets[static_cast<size_t>(m_shownSet - 1)]);
+    if (m_shownSet == 1 || m_shownSet == 2)
+        saveColumnSet(m_app.registry(), m_shownSet, m_sets[static_cast<size_t>(m_shownSet - 1)]);
+    return true;
 }
 
 void ZoviradView::onHeaderClicked(int logical)

@@ -63,6 +63,10 @@ public:
     bool detailVisible() const;
     // Re-reads the settings the view draws with (grid lines, colours).
     void applySettings();
+    // The column chooser's choice: shows or hides a column of the shown set
+    // and stores the set. Hiding the last visible column is refused (false):
+    // a list without one could not be got back.
+    bool setColumnShown(JobColumn column, bool shown);
     // Hands the list model's pending batch over now (after a user action).
     void deliverNow();
 

@@ -189,6 +189,31 @@ TEST_F(JobTableModelTest, StatusAndResumeColumnsShowImagesNotText)
     EXPECT_EQ(table.headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString(), "Status");
 }
 
+// The failure counter itself: a model whose row count changes behind the
+// tester's back is reported.
+class SilentlyGrowingModel final : public QAbstractListModel {
+public:
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : rows; }
+    QVariant data(const QModelIndex&, int) const override { return {}; }
+    void growSilently()
+    {
+        // Announces one row and adds three.
+        beginInsertRows({}, 0, 0);
+        rows += 3;
+        endInsertRows();
+    }
+    int rows = 1;
+};
+
+TEST(TesterFailures, AnInconsistentModelIsCounted)
+{
+    TesterFailures failures;
+    SilentlyGrowingModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+    model.growSilently();
+    EXPECT_GT(TesterFailures::s_count, 0);
+}
+
 TEST(ProgressDelegate, ReadsTheBarValueFromThePercentText)
 {
     const std::vector<std::pair<QString, int>> cases = {

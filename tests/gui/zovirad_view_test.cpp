@@ -297,6 +297,25 @@ TEST_F(ZoviradViewTest, DroppedTextAndHtmlBecomeJobsAndDraggedJobsMoveToTheCateg
     EXPECT_NE(categories.itemOf(deleted)->icon(0).pixmap(16).toImage(), emptyBin.pixmap(16).toImage());
 }
 
+TEST_F(ZoviradViewTest, ColumnChooserStoresTheSetAndKeepsOneColumn)
+{
+    QHeaderView* header = m_zovirad->jobList()->horizontalHeader();
+    ASSERT_TRUE(m_zovirad->setColumnShown(JobColumn::Comment, true));
+    EXPECT_FALSE(header->isSectionHidden(static_cast<int>(columnIndex(JobColumn::Comment))));
+    EXPECT_GT(loadColumnSet(m_app.registry(), 1).widths[columnIndex(JobColumn::Comment)], 0u);
+    // Set 2 is stored apart and untouched.
+    EXPECT_EQ(loadColumnSet(m_app.registry(), 2), defaultColumnSet(2));
+
+    ASSERT_TRUE(m_zovirad->setColumnShown(JobColumn::CompleteTime, true));
+    for (size_t c = 0; c + 1 < kJobColumnCount; ++c)
+        EXPECT_TRUE(m_zovirad->setColumnShown(static_cast<JobColumn>(c), false)) << c;
+    EXPECT_FALSE(m_zovirad->setColumnShown(JobColumn::CompleteTime, false));
+    EXPECT_FALSE(header->isSectionHidden(static_cast<int>(columnIndex(JobColumn::CompleteTime))));
+    const ColumnSet stored = loadColumnSet(m_app.registry(), 1);
+    EXPECT_TRUE(stored.visible(JobColumn::CompleteTime));
+    EXPECT_FALSE(stored.visible(JobColumn::Name));
+}
+
 TEST_F(ZoviradViewTest, GridLinesFollowTheSetting)
 {
     m_app.settings().SetOption(OptionId::GridLines, 1);
