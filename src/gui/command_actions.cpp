@@ -123,14 +123,26 @@ constexpr std::array kCommands{
 // clang-format on
 
 // Each of these only opens a dialog of its own, and those dialogs are not
-// part of the program yet (the detail toggle and the browser switch belong to
-// pieces not built yet either): they stay disabled rather than do nothing.
+// part of the program yet (nor is the switch for the browser capture): they
+// stay disabled rather than do nothing.
 constexpr std::array kAwaitingDialog{
-    id(C::ImportPreviousFile), id(C::ImportPreviousBatch), id(C::ExportInformation), id(C::ImportBrokenDownloads),
-    id(C::ProcessWebPage),     id(C::RecentlyDownloaded),  id(C::BatchDownload),     id(C::Schedule),
-    id(C::SiteProperties),     id(C::BrowseWithSiteExplorer), id(C::SiteExplorer),   id(C::OfflineBrowser),
-    id(C::DownloadRules),      id(C::SaveAsDefault),       id(C::DefaultProperties), id(C::Options),
-    id(F::DisableBrowserMonitoring), id(F::Detail),
+    id(C::ImportPreviousFile),
+    id(C::ImportPreviousBatch),
+    id(C::ExportInformation),
+    id(C::ImportBrokenDownloads),
+    id(C::ProcessWebPage),
+    id(C::RecentlyDownloaded),
+    id(C::BatchDownload),
+    id(C::Schedule),
+    id(C::SiteProperties),
+    id(C::BrowseWithSiteExplorer),
+    id(C::SiteExplorer),
+    id(C::OfflineBrowser),
+    id(C::DownloadRules),
+    id(C::SaveAsDefault),
+    id(C::DefaultProperties),
+    id(C::Options),
+    id(F::DisableBrowserMonitoring),
 };
 
 constexpr std::array<std::string_view, 7> kMenus{"File", "Category", "Edit", "View", "Jobs", "Tools", "Help"};

@@ -3,6 +3,7 @@
 #include <QMimeData>
 #include <QString>
 #include <QStringDecoder>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -10,7 +11,7 @@ namespace fetchora {
 
 namespace {
 
-// Ten digits, so the header's length does not depend on the offsets.
+// Ten digits, so that the header's length does not depend on the offsets.
 std::string offsetField(std::string_view name, std::size_t value)
 {
     char digits[16];
@@ -48,18 +49,17 @@ std::string mozSourceUrl(const QMimeData& mime)
 
 std::string HtmlFormatBlock(std::string_view html, std::string_view sourceUrl)
 {
-    std::string header = "Version:1.0\r\n";
-    const std::string start = offsetField("StartHTML:", 0);
-    const std::string end = offsetField("EndHTML:", 0);
-    std::string source;
-    if (!sourceUrl.empty())
-        source = "SourceURL:" + std::string(sourceUrl) + "\r\n";
-    const std::size_t htmlStart = header.size() + start.size() + end.size() + source.size();
-    header += offsetField("StartHTML:", htmlStart);
-    header += offsetField("EndHTML:", htmlStart + html.size());
-    header += source;
-    header += html;
-    return header;
+    sourceUrl = sourceUrl.substr(0, sourceUrl.find_first_of("\r\n"));
+    const std::string version = "Version:1.0\r\n";
+    const std::string source = sourceUrl.empty() ? std::string() : "SourceURL:" + std::string(sourceUrl) + "\r\n";
+    const std::size_t htmlStart
+        = version.size() + offsetField("StartHTML:", 0).size() + offsetField("EndHTML:", 0).size() + source.size();
+    std::string block = version;
+    block += offsetField("StartHTML:", htmlStart);
+    block += offsetField("EndHTML:", htmlStart + html.size());
+    block += source;
+    block += html;
+    return block;
 }
 
 bool LooksLikeText(std::string_view bytes)

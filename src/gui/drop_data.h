@@ -18,7 +18,8 @@ namespace fetchora {
 inline constexpr std::size_t kMaxDropTextBytes = 10 * 1024 * 1024;
 
 // "Version:1.0", "StartHTML:", "EndHTML:" (byte offsets into the block) and,
-// when sourceUrl is not empty, "SourceURL:", then the HTML itself.
+// when sourceUrl is not empty, "SourceURL:" (cut at a line break, so that it
+// cannot add header fields), then the HTML itself.
 std::string HtmlFormatBlock(std::string_view html, std::string_view sourceUrl);
 
 struct DropPayload {

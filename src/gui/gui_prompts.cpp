@@ -123,7 +123,9 @@ QString QtFileFilter(const std::string& filter)
     return entries.join(QStringLiteral(";;"));
 }
 
-GuiPrompts::GuiPrompts(QWidget* parent) : m_parent(parent) {}
+GuiPrompts::GuiPrompts(QWidget* parent) : m_parent(parent)
+{
+}
 
 int GuiPrompts::maxSplit() const
 {
@@ -148,8 +150,8 @@ bool GuiPrompts::askOkCancel(const std::string& text, MessageIcon icon)
 bool GuiPrompts::askYesNoRemember(const std::string& text, bool& doNotAskAgain)
 {
     auto* box = new QCheckBox(QObject::tr("&Do not ask me again"));
-    const bool yes = runBox(parent(), text, MessageIcon::Question, QMessageBox::Yes | QMessageBox::No, box)
-        == QMessageBox::Yes;
+    const bool yes
+        = runBox(parent(), text, MessageIcon::Question, QMessageBox::Yes | QMessageBox::No, box) == QMessageBox::Yes;
     doNotAskAgain = box->isChecked();
     return yes;
 }
@@ -348,9 +350,8 @@ std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& l
     auto* layout = new QVBoxLayout(&dialog);
     auto* list = new QListWidget(&dialog);
     for (const LinkChoice& link : links) {
-        auto* item = new QListWidgetItem(link.text.empty() ? q(link.url) : q(link.url) + QStringLiteral("  —  ")
-                                                                              + q(link.text),
-                                         list);
+        auto* item = new QListWidgetItem(
+            link.text.empty() ? q(link.url) : q(link.url) + QStringLiteral("  —  ") + q(link.text), list);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Checked);
     }

@@ -19,12 +19,15 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <mutex>
+
 #include "config/app_settings.h"
 #include "config/settings_key.h"
 #include "gui/command_actions.h"
 #include "gui/countdown_dialog.h"
 #include "gui/drop_data.h"
 #include "gui/drop_zone.h"
+#include "gui/zovirad_view.h"
 #include "model/job_database.h"
 #include "net/speed_limiter.h"
 #include "platform/job_lock.h"
@@ -32,6 +35,12 @@
 #include "shell/application.h"
 #include "shell/frame_placement.h"
 #include "shell/job_list_model.h"
+
+// The icons live in the static library: its resources are registered by hand.
+static void initFrameResources()
+{
+    Q_INIT_RESOURCE(app);
+}
 
 namespace fetchora {
 
@@ -46,11 +55,11 @@ QIcon themedIcon(const char* themeName, const char* fallback)
                             QIcon(QStringLiteral(":/icons/") + QString::fromLatin1(fallback) + QStringLiteral(".svg")));
 }
 
-uint32_t cmd(ViewCommand command)
+constexpr uint32_t cmd(ViewCommand command)
 {
     return static_cast<uint32_t>(command);
 }
-uint32_t cmd(FrameCommand command)
+constexpr uint32_t cmd(FrameCommand command)
 {
     return static_cast<uint32_t>(command);
 }
@@ -60,8 +69,10 @@ uint32_t cmd(FrameCommand command)
 CMainFrame::CMainFrame(Application& app, UserPrompts& prompts, bool trayWanted, QWidget* parent)
     : QMainWindow(parent), m_app(app), m_prompts(prompts), m_trayWanted(trayWanted)
 {
+    static std::once_flag resources;
+    std::call_once(resources, initFrameResources);
     setWindowTitle(QStringLiteral("Fetchora"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/fetchora.svg")));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("fetchora"), QIcon(QStringLiteral(":/icons/fetchora.svg"))));
     setAcceptDrops(true);
     m_countdown = new CountdownDialog(this);
     m_commands = new CommandActions(this);
@@ -73,8 +84,8 @@ CMainFrame::CMainFrame(Application& app, UserPrompts& prompts, bool trayWanted, 
     m_dropZone->setDoubleClickAction([this] { toggleShown(); });
     m_dropZone->setDropAction([this](const DropPayload& payload) { handleDrop(payload); });
 
-    m_toolbarText = m_app.registry().readDword(Hive::CurrentUser, settingsKey(kToolbarSection), "State").value_or(0)
-        == 1;
+    m_toolbarText
+        = m_app.registry().readDword(Hive::CurrentUser, settingsKey(kToolbarSection), "State").value_or(0) == 1;
     m_commands->fillMenuBar(*menuBar());
     buildToolbar();
     buildStatusBar();
@@ -94,9 +105,20 @@ CMainFrame::~CMainFrame()
         m_tray->hide();
 }
 
-void CMainFrame::attach(MainView& view)
+void CMainFrame::attach(MainView& view, ZoviradView* client)
 {
     m_view = &view;
+    m_client = client;
+    if (client != nullptr) {
+        connect(client, &ZoviradView::statusTextChanged, this, [this](const QString& text) {
+            if (!text.isEmpty())
+                m_panes[0]->setText(text);
+        });
+        connect(client, &ZoviradView::trayTooltipChanged, this, [this](const QString& text) {
+            if (m_tray != nullptr)
+                m_tray->setToolTip(text);
+        });
+    }
     m_commands->refresh();
     refreshReadouts();
     m_enableTimer.start();
@@ -196,10 +218,23 @@ void CMainFrame::buildTray()
 {
     m_trayMenu = new QMenu(this);
     const uint32_t items[] = {
-        cmd(FrameCommand::OpenHide), cmd(FrameCommand::DropZone), cmd(FrameCommand::MonitorClipboard),
-        cmd(FrameCommand::DisableBrowserMonitoring), 0, cmd(ViewCommand::StartAll), cmd(ViewCommand::PauseAll), 0,
-        cmd(ViewCommand::NewDownload), cmd(ViewCommand::BatchDownload), cmd(ViewCommand::PasteUrl), 1, 0,
-        cmd(ViewCommand::SiteExplorer), cmd(ViewCommand::Options), cmd(FrameCommand::About), 0,
+        cmd(FrameCommand::OpenHide),
+        cmd(FrameCommand::DropZone),
+        cmd(FrameCommand::MonitorClipboard),
+        cmd(FrameCommand::DisableBrowserMonitoring),
+        0,
+        cmd(ViewCommand::StartAll),
+        cmd(ViewCommand::PauseAll),
+        0,
+        cmd(ViewCommand::NewDownload),
+        cmd(ViewCommand::BatchDownload),
+        cmd(ViewCommand::PasteUrl),
+        1,
+        0,
+        cmd(ViewCommand::SiteExplorer),
+        cmd(ViewCommand::Options),
+        cmd(FrameCommand::About),
+        0,
         cmd(FrameCommand::Exit),
     };
     for (const uint32_t item : items) {
@@ -240,6 +275,8 @@ bool CMainFrame::commandEnabled(uint32_t id, CommandKeys keys) const
     const CommandSpec* spec = findCommand(id);
     if (spec == nullptr || m_view == nullptr)
         return false;
+    if (id == cmd(FrameCommand::Detail))
+        return m_client != nullptr;
     if (spec->frame)
         return true;
     return m_view->isEnabled(static_cast<ViewCommand>(id), keys);
@@ -250,6 +287,7 @@ std::optional<bool> CMainFrame::commandChecked(uint32_t id) const
     const AppSettings& settings = m_app.settings();
     const SpeedMode mode = m_app.limiter().mode();
     switch (id) {
+    case cmd(FrameCommand::Detail): return m_client != nullptr && m_client->detailVisible();
     case cmd(FrameCommand::DropZone): return m_dropZone->isVisible();
     case cmd(FrameCommand::ShowText): return m_toolbarText;
     case cmd(FrameCommand::ShowDownloadingInfo): return m_showDownloadingInfo;
@@ -296,6 +334,9 @@ void CMainFrame::runCommand(uint32_t id, CommandKeys keys)
         break;
     case FrameCommand::Exit: requestExit(); break;
     case FrameCommand::Detail:
+        if (m_client != nullptr)
+            m_client->setDetailVisible(!m_client->detailVisible());
+        break;
     case FrameCommand::DisableBrowserMonitoring: break;
     }
 }
@@ -312,13 +353,15 @@ void CMainFrame::refreshReadouts()
 {
     if (m_view == nullptr)
         return;
-    const JobListModel& list = m_view->list();
-    // "" while "Download" is open: the pane keeps its text.
-    const std::string pane = list.statusPaneText();
-    if (!pane.empty())
-        m_panes[0]->setText(QString::fromStdString(pane));
-    if (m_tray != nullptr)
-        m_tray->setToolTip(QString::fromStdString(list.trayTooltip()));
+    if (m_client == nullptr) {
+        const JobListModel& list = m_view->list();
+        // "" while "Download" is open: the pane keeps its text.
+        const std::string pane = list.statusPaneText();
+        if (!pane.empty())
+            m_panes[0]->setText(QString::fromStdString(pane));
+        if (m_tray != nullptr)
+            m_tray->setToolTip(QString::fromStdString(list.trayTooltip()));
+    }
     m_commands->refresh(m_toolbar->actions());
     m_limitSlider->setEnabled(m_app.limiter().mode() == SpeedMode::Manual);
 }

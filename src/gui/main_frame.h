@@ -34,6 +34,7 @@ class Application;
 class CommandActions;
 class CountdownDialog;
 class DropZone;
+class ZoviradView;
 struct DropPayload;
 
 class CMainFrame final : public QMainWindow, public MainViewHost {
@@ -44,8 +45,10 @@ public:
     CMainFrame(Application& app, UserPrompts& prompts, bool trayWanted = true, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    // The view whose commands the window runs; once, before it is shown.
-    void attach(MainView& view);
+    // The view whose commands the window runs, and the client area that
+    // draws it (null: none, the status pane and tooltip are then polled);
+    // once, before the window is shown.
+    void attach(MainView& view, ZoviradView* client = nullptr);
 
     // Placement "Frame" under "Main Frame": read and applied (without
     // showing), and written from the window's normal rectangle and state.
@@ -105,6 +108,7 @@ private:
     Application& m_app;
     UserPrompts& m_prompts;
     MainView* m_view = nullptr;
+    QPointer<ZoviradView> m_client;
     CommandActions* m_commands = nullptr;
     QToolBar* m_toolbar = nullptr;
     QLabel* m_speedMeter = nullptr;
