@@ -4,7 +4,11 @@
 #include <QIcon>
 #include <QMessageBox>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <iostream>
+#include <unistd.h>
 
 #include "config/app_settings.h"
 #include "gui/gui_prompts.h"
@@ -29,6 +33,31 @@ namespace {
 // headless daemon refuses the topic, which is how a second start tells the two
 // apart.
 constexpr std::string_view kTopicActivate = "Activate";
+
+// SIGINT and SIGTERM end the program as its Exit does, without a question:
+// the jobs stop cleanly and the database is saved. The handler only writes to
+// a pipe that the GUI thread watches.
+int g_signalPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(g_signalPipe[1], &byte, 1);
+}
+
+bool watchStopSignals()
+{
+    if (pipe(g_signalPipe) != 0)
+        return false;
+    struct sigaction action { };
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
 
 void complain(const QString& text)
 {
@@ -163,6 +192,7 @@ int main(int argc, char** argv)
             if (closed)
                 return;
             closed = true;
+            frame.prepareExit();
             client->saveState();
             // Requests that come in from now on find nobody.
             server.stop();
@@ -172,6 +202,16 @@ int main(int argc, char** argv)
             closeView();
             QCoreApplication::quit();
         });
+        std::unique_ptr<QSocketNotifier> stopSignals;
+        if (watchStopSignals()) {
+            stopSignals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(stopSignals.get(), &QSocketNotifier::activated, &frame, [&] {
+                char byte = 0;
+                [[maybe_unused]] const ssize_t got = read(g_signalPipe[0], &byte, 1);
+                closeView();
+                QCoreApplication::quit();
+            });
+        }
         frame.showAsPlaced();
         result = QApplication::exec();
         // Also when the session ended the program without the frame's exit.

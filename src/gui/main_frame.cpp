@@ -547,7 +547,17 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    prepareExit();
+    event->accept();
+    emit exitConfirmed();
+}
+
+void CMainFrame::prepareExit()
+{
+    if (m_exiting)
+        return;
     m_exiting = true;
+    // Before anything hides: the drop zone remembers whether it showed.
     savePlacement();
     m_dropZone->store();
     m_dropZone->hide();
@@ -556,8 +566,6 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     m_speedTimer.stop();
     if (m_tray != nullptr)
         m_tray->hide();
-    event->accept();
-    emit exitConfirmed();
 }
 
 }  // namespace fetchora

@@ -56,6 +56,10 @@ public:
     void savePlacement();
     // Shows the window as the stored placement says.
     void showAsPlaced();
+    // The program ends: placement, toolbar and drop zone are stored, timers
+    // and tray icon stop, and later closes pass without a question. Safe to
+    // call twice; the confirmed close calls it too.
+    void prepareExit();
 
     // MainViewHost
     void bringToFront() override;

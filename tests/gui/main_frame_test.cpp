@@ -282,9 +282,17 @@ TEST_F(MainFrameTest, ClosingWithoutATrayEndsTheProgramAndAsksWhileJobsRun)
 
     job->SetState(JobState::Ready, false);
     session.prompts.asked.clear();
+    ASSERT_TRUE(session.frame->dropZone().isVisible());
     // The close box hides nothing when there is no tray to come back from.
     EXPECT_TRUE(session.frame->close());
     EXPECT_TRUE(session.prompts.asked.empty());
+    EXPECT_EQ(exits.count(), 1);
+    // The drop zone went away with the window, but it showed, and that is kept.
+    EXPECT_FALSE(session.frame->dropZone().isVisible());
+    EXPECT_TRUE(session.app.settings().dropZone(1000).show);
+    // Later closes (the application closing its windows) pass quietly.
+    session.frame->prepareExit();
+    EXPECT_TRUE(session.frame->close());
     EXPECT_EQ(exits.count(), 1);
 }
 
