@@ -43,12 +43,9 @@ QString appTitle()
     return QStringLiteral("Fetchora");
 }
 
-int runBox(QWidget* parent, const std::string& text, MessageIcon icon, QMessageBox::StandardButtons buttons,
-           QCheckBox* box = nullptr)
+int runBox(QWidget* parent, const std::string& text, MessageIcon icon, QMessageBox::StandardButtons buttons)
 {
     QMessageBox message(boxIcon(icon), appTitle(), q(text), buttons, parent);
-    if (box != nullptr)
-        message.setCheckBox(box);
     return message.exec();
 }
 
@@ -149,10 +146,11 @@ bool GuiPrompts::askOkCancel(const std::string& text, MessageIcon icon)
 
 bool GuiPrompts::askYesNoRemember(const std::string& text, bool& doNotAskAgain)
 {
-    auto* box = new QCheckBox(QObject::tr("&Do not ask me again"));
-    const bool yes
-        = runBox(parent(), text, MessageIcon::Question, QMessageBox::Yes | QMessageBox::No, box) == QMessageBox::Yes;
-    doNotAskAgain = box->isChecked();
+    QMessageBox box(QMessageBox::Question, appTitle(), q(text), QMessageBox::Yes | QMessageBox::No, parent());
+    // The message box owns the check box: read it while the box lives.
+    box.setCheckBox(new QCheckBox(QObject::tr("&Do not ask me again")));
+    const bool yes = box.exec() == QMessageBox::Yes;
+    doNotAskAgain = box.checkBox()->isChecked();
     return yes;
 }
 
