@@ -250,6 +250,9 @@ void CommandActions::refresh(std::span<QAction* const> actions)
 void CommandActions::refreshOne(QAction& action, CommandKeys keys)
 {
     const uint32_t command = action.data().toUInt();
+    // Toolbars and menus also hold separators and widgets: not ours to judge.
+    if (findCommand(command) == nullptr || m_actions.count(command) == 0 || m_actions.at(command) != &action)
+        return;
     const bool enabled = !commandAwaitsDialog(command) && m_enabled && m_enabled(command, keys);
     if (action.isEnabled() != enabled)
         action.setEnabled(enabled);

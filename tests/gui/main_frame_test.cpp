@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QToolBar>
 
 #include "config/app_settings.h"
 #include "config/settings_key.h"
@@ -229,6 +230,14 @@ TEST_F(MainFrameTest, TheViewsEnableRulesReachTheActions)
     EXPECT_TRUE(start->isEnabled());
     EXPECT_FALSE(pause->isEnabled());
     EXPECT_TRUE(commands.action(ViewCommand::Properties)->isEnabled());
+
+    // The band's widgets share the toolbar with the commands; the refresh leaves them alone.
+    session.frame->refreshReadouts();
+    for (QAction* each : session.frame->findChild<QToolBar*>()->actions()) {
+        if (each->data().isNull() && !each->isSeparator()) {
+            EXPECT_TRUE(each->isEnabled());
+        }
+    }
 
     // The action runs the view's command: the job moves to "Deleted".
     remove->trigger();
