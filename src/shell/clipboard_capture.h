@@ -33,7 +33,8 @@ bool MonitorTypeListsExtension(std::string_view monitorType, std::string_view ex
 struct ClipboardChange {
     std::string_view text;  // the clipboard's text
     int32_t monitorFlags = 0;
-    std::string_view monitorType;
+    // Owned: the settings hand the list out as a temporary string.
+    std::string monitorType;
     // The program's own main window is in front: the user copied inside it.
     bool ownWindowInFront = false;
     // The program itself is writing the clipboard (copying a job's URL).

@@ -48,7 +48,7 @@ TEST(ClipboardCapture, OnlyOneListedUrlOfAMonitoredTypeIsCaught)
         {"", false},
     };
     for (const Case& c : cases) {
-        ClipboardChange change{c.text, kMonitorWatchClipboard, kTypes};
+        ClipboardChange change{c.text, kMonitorWatchClipboard, std::string(kTypes)};
         const std::optional<std::string> url = ClipboardUrlToCapture(change, isListed);
         EXPECT_EQ(url.has_value(), c.caught) << c.text;
         if (url) {
@@ -60,7 +60,7 @@ TEST(ClipboardCapture, OnlyOneListedUrlOfAMonitoredTypeIsCaught)
 TEST(ClipboardCapture, TheSwitchTheFrontWindowAndOwnWritesStopIt)
 {
     const std::string url = "http://h/file.zip";
-    ClipboardChange change{url, 0x15F, kTypes};
+    ClipboardChange change{url, 0x15F, std::string(kTypes)};
     ASSERT_TRUE(ClipboardUrlToCapture(change, nullptr));
     change.monitorFlags = 0x15E;
     EXPECT_FALSE(ClipboardUrlToCapture(change, nullptr));

@@ -1,0 +1,233 @@
+// fetchora: the desktop program. One instance owns the profile; a second
+// start hands its URL to it (which comes to the front) and ends.
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <iostream>
+#include <unistd.h>
+
+#include "config/app_settings.h"
+#include "gui/gui_prompts.h"
+#include "gui/main_frame.h"
+#include "gui/qt_loop_driver.h"
+#include "gui/zovirad_view.h"
+#include "model/job_database.h"
+#include "platform/desktop_system.h"
+#include "platform/ipc_endpoint.h"
+#include "platform/logind_power.h"
+#include "platform/single_instance.h"
+#include "shell/application.h"
+#include "shell/main_view.h"
+#include "shell/service_topics.h"
+#include "shell/startup_command_line.h"
+
+using namespace fetchora;
+
+namespace {
+
+// Served only by the desktop program: the window comes to the front. A
+// headless daemon refuses the topic, which is how a second start tells the two
+// apart.
+constexpr std::string_view kTopicActivate = "Activate";
+
+// SIGINT and SIGTERM end the program as its Exit does, without a question:
+// the jobs stop cleanly and the database is saved. The handler only writes to
+// a pipe that the GUI thread watches.
+int g_signalPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(g_signalPipe[1], &byte, 1);
+}
+
+bool watchStopSignals()
+{
+    if (pipe(g_signalPipe) != 0)
+        return false;
+    struct sigaction action { };
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+void complain(const QString& text)
+{
+    std::cerr << "fetchora: " << text.toStdString() << "\n";
+    QMessageBox::critical(nullptr, QStringLiteral("Fetchora"), text);
+}
+
+// Another instance holds the profile: hand the URL over and end.
+int handOver(const std::filesystem::path& socket, const StartupCommandLine& command)
+{
+    const IpcReply activate = ipcRequest(socket, kTopicActivate, {});
+    const bool daemon = activate.outcome == IpcReply::Outcome::Refused;
+    if (!command.startupUrl.empty()) {
+        const IpcReply reply = ipcRequest(socket, kTopicOpenUrl,
+                                          OpenUrlItemText(command.startupUrl, command.referer, command.hasReferer));
+        if (reply.outcome != IpcReply::Outcome::Data) {
+            complain(QObject::tr("The running Fetchora did not take the URL (%1).")
+                         .arg(QString::fromStdString(reply.error.empty() ? "no answer" : reply.error)));
+            return 1;
+        }
+    }
+    if (daemon) {
+        // The daemon has no window to show and no stop request of its own:
+        // say so, and how to end it (it saves its jobs on SIGTERM).
+        QMessageBox::information(
+            nullptr, QStringLiteral("Fetchora"),
+            QObject::tr("A Fetchora daemon (fetchora-cli --daemon) is running and owns the job database%1.\n\n"
+                        "To use the window instead, end the daemon (for example with kill on its process; it "
+                        "saves its jobs first) and start Fetchora again.")
+                .arg(command.startupUrl.empty() ? QString() : QObject::tr("; the URL was handed to it")));
+        return 0;
+    }
+    if (activate.outcome != IpcReply::Outcome::Data && activate.outcome != IpcReply::Outcome::NoData) {
+        complain(QObject::tr("Another Fetchora is running but does not answer (%1).")
+                     .arg(QString::fromStdString(activate.error)));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Fetchora"));
+    QApplication::setOrganizationName(QStringLiteral("Fetchora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("fetchora"));
+    // The frame decides when the program ends (the close box may only hide it).
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::vector<std::string> arguments;
+    const QStringList qtArguments = QApplication::arguments();
+    for (qsizetype i = 1; i < qtArguments.size(); ++i)
+        arguments.push_back(qtArguments[i].toStdString());
+    const StartupCommandLine command = ReadStartupCommandLine(arguments);
+    if (command.mode != RegistrationMode::Normal) {
+        std::cout << "fetchora: nothing to register: the desktop entry and the database type are installed with "
+                     "the program\n";
+        return 0;
+    }
+
+    FolderResult folder = serviceFolder();
+    if (!folder) {
+        complain(QString::fromStdString(folder.error));
+        return 1;
+    }
+    const std::filesystem::path socket = folder.path / kServiceName;
+    SingleInstance instance;
+    std::string error;
+    switch (instance.acquire(folder.path, error)) {
+    case SingleInstance::Result::First: break;
+    case SingleInstance::Result::AnotherRuns: return handOver(socket, command);
+    case SingleInstance::Result::Failed: complain(QString::fromStdString(error)); return 1;
+    }
+
+    Application app;
+    if (!app.start(error)) {
+        complain(QString::fromStdString(error));
+        return 1;
+    }
+    int result = 0;
+    bool powerOff = false;
+    {
+        QtLoopDriver driver(app.loop());
+        GuiPrompts prompts;
+        SystemDesktop desktop;
+        LogindPower power;
+        CMainFrame frame(app, prompts);
+        QApplication::setWindowIcon(frame.windowIcon());
+        prompts.setParent(&frame);
+        MainView view(app, prompts, desktop, power, frame);
+        prompts.setCategoryRoot([&view] { return view.doc().root(); });
+        prompts.setMaxSplit([&app] { return app.settings().GetOption(OptionId::MaxParallelNum); });
+
+        view.start(command.document.empty() ? std::filesystem::path() : std::filesystem::path(command.document));
+        auto* client = new ZoviradView(view, app, &frame);
+        frame.setCentralWidget(client);
+        frame.restorePlacement();
+        client->restoreState();
+        frame.attach(view, client);
+
+        IpcServer server(app.loop(),
+                         {std::string(kTopicOpenUrl), std::string(kTopicDownloadInfo), std::string(kTopicClickCatcher),
+                          std::string(kTopicActivate)},
+                         [&](const std::string& topic, const std::string& item) -> std::optional<std::string> {
+                             if (topic == kTopicActivate) {
+                                 frame.bringToFront();
+                                 return std::string("1");
+                             }
+                             if (topic == kTopicOpenUrl) {
+                                 const OpenUrlItem request = SplitOpenUrlItem(item);
+                                 AddDownloadRequest add;
+                                 add.text = request.url;
+                                 add.referer = request.referer;
+                                 add.comment = request.comment;
+                                 return std::to_string(static_cast<int>(view.addDownload(add).result));
+                             }
+                             if (topic == kTopicDownloadInfo) {
+                                 JobLockGuard lock(app.jobLock());
+                                 return DownloadInfoReply(DownloadInfoEntries(view.doc().tree()), item);
+                             }
+                             return view.serveClickCatcher(topic, item);
+                         });
+        if (!server.listen(socket, error))
+            std::cerr << "fetchora: the service for other programs is off: " << error << "\n";
+        if (!command.startupUrl.empty())
+            view.postStartupUrl(command.startupUrl, command.referer);
+
+        bool closed = false;
+        auto closeView = [&] {
+            if (closed)
+                return;
+            closed = true;
+            frame.prepareExit();
+            client->saveState();
+            // Requests that come in from now on find nobody.
+            server.stop();
+            view.close();
+        };
+        QObject::connect(&frame, &CMainFrame::exitConfirmed, &frame, [&] {
+            closeView();
+            QCoreApplication::quit();
+        });
+        std::unique_ptr<QSocketNotifier> stopSignals;
+        if (watchStopSignals()) {
+            stopSignals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(stopSignals.get(), &QSocketNotifier::activated, &frame, [&] {
+                char byte = 0;
+                [[maybe_unused]] const ssize_t got = read(g_signalPipe[0], &byte, 1);
+                closeView();
+                QCoreApplication::quit();
+            });
+        }
+        frame.showAsPlaced();
+        result = QApplication::exec();
+        // Also when the session ended the program without the frame's exit.
+        closeView();
+        // The client area watches the view: it goes first.
+        delete client;
+        app.loop().quit();
+        if (!view.joinThreads())
+            std::cerr << "fetchora: some transfer threads did not end in time\n";
+        view.save();
+        powerOff = view.shutDownAtExit();
+        if (powerOff)
+            std::cerr << "fetchora: " << describe(ShutDownAtExit(power)) << "\n";
+    }
+    if (!app.saveSettings())
+        std::cerr << "fetchora: cannot save the settings to " << app.registry().file().string() << "\n";
+    app.stop();
+    return result;
+}

@@ -1,0 +1,386 @@
+#include "gui/gui_prompts.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "gui/job_sheet_dialog.h"
+#include "model/download_job.h"
+
+namespace fetchora {
+
+namespace {
+
+QString q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+QMessageBox::Icon boxIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Error: return QMessageBox::Critical;
+    case MessageIcon::Question: return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString appTitle()
+{
+    return QStringLiteral("Fetchora");
+}
+
+int runBox(QWidget* parent, const std::string& text, MessageIcon icon, QMessageBox::StandardButtons buttons)
+{
+    QMessageBox message(boxIcon(icon), appTitle(), q(text), buttons, parent);
+    return message.exec();
+}
+
+// A tree of the categories under root, each item carrying its record.
+void addCategories(QTreeWidgetItem* into, DownloadJob* category)
+{
+    for (DownloadJob* child = category->firstChild(); child; child = child->nextSibling()) {
+        if (!child->IsCategory())
+            continue;
+        auto* item = new QTreeWidgetItem(into, QStringList{q(child->GetDisplayName())});
+        item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(child)));
+        addCategories(item, child);
+    }
+}
+
+QTreeWidget* categoryTree(DownloadJob* root, DownloadJob* current, QWidget* parent)
+{
+    auto* tree = new QTreeWidget(parent);
+    tree->setHeaderHidden(true);
+    if (root == nullptr)
+        return tree;
+    auto* top = new QTreeWidgetItem(tree, QStringList{q(root->GetDisplayName())});
+    top->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(root)));
+    addCategories(top, root);
+    tree->expandAll();
+    tree->setCurrentItem(top);
+    if (current != nullptr) {
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+            if ((*it)->data(0, Qt::UserRole).value<void*>() == current)
+                tree->setCurrentItem(*it);
+        }
+    }
+    return tree;
+}
+
+DownloadJob* chosenCategory(const QTreeWidget* tree)
+{
+    const QTreeWidgetItem* item = tree->currentItem();
+    return item == nullptr ? nullptr : static_cast<DownloadJob*>(item->data(0, Qt::UserRole).value<void*>());
+}
+
+QDialogButtonBox* okCancel(QDialog& dialog)
+{
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    return buttons;
+}
+
+}  // namespace
+
+QString QtFileFilter(const std::string& filter)
+{
+    const QStringList parts = q(filter).split(u'|');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString label = parts[i].trimmed();
+        const QString patterns = parts[i + 1].trimmed();
+        if (label.isEmpty() && patterns.isEmpty())
+            break;
+        // The label's own "(...)" would be read as patterns; ours follow.
+        const qsizetype open = label.lastIndexOf(u'(');
+        if (open > 0 && label.endsWith(u')'))
+            label = label.left(open).trimmed();
+        QStringList globs;
+        for (const QString& glob : patterns.split(u';', Qt::SkipEmptyParts))
+            globs.push_back(glob.trimmed() == QStringLiteral("*.*") ? QStringLiteral("*") : glob.trimmed());
+        if (globs.isEmpty())
+            globs.push_back(QStringLiteral("*"));
+        entries.push_back(label + QStringLiteral(" (") + globs.join(u' ') + u')');
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+GuiPrompts::GuiPrompts(QWidget* parent) : m_parent(parent)
+{
+}
+
+int GuiPrompts::maxSplit() const
+{
+    return m_maxSplit ? m_maxSplit() : 10;
+}
+
+void GuiPrompts::message(const std::string& text, MessageIcon icon)
+{
+    runBox(parent(), text, icon, QMessageBox::Ok);
+}
+
+bool GuiPrompts::askYesNo(const std::string& text, MessageIcon icon)
+{
+    return runBox(parent(), text, icon, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool GuiPrompts::askOkCancel(const std::string& text, MessageIcon icon)
+{
+    return runBox(parent(), text, icon, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+bool GuiPrompts::askYesNoRemember(const std::string& text, bool& doNotAskAgain)
+{
+    QMessageBox box(QMessageBox::Question, appTitle(), q(text), QMessageBox::Yes | QMessageBox::No, parent());
+    // The message box owns the check box: read it while the box lives.
+    box.setCheckBox(new QCheckBox(QObject::tr("&Do not ask me again")));
+    const bool yes = box.exec() == QMessageBox::Yes;
+    doNotAskAgain = box.checkBox()->isChecked();
+    return yes;
+}
+
+std::optional<std::filesystem::path> GuiPrompts::chooseOpenFile(const std::string& title, const std::string& filter)
+{
+    const QString file = QFileDialog::getOpenFileName(parent(), q(title), {}, QtFileFilter(filter));
+    if (file.isEmpty())
+        return std::nullopt;
+    return std::filesystem::path(file.toStdString());
+}
+
+std::optional<std::filesystem::path> GuiPrompts::chooseSaveFile(const std::string& title, const std::string& filter,
+                                                                const std::string& suggestedName)
+{
+    const QString file = QFileDialog::getSaveFileName(parent(), q(title), q(suggestedName), QtFileFilter(filter));
+    if (file.isEmpty())
+        return std::nullopt;
+    return std::filesystem::path(file.toStdString());
+}
+
+std::optional<std::filesystem::path> GuiPrompts::chooseFolder(const std::string& title,
+                                                              const std::filesystem::path& start)
+{
+    const QString folder = QFileDialog::getExistingDirectory(parent(), q(title), q(start.string()));
+    if (folder.isEmpty())
+        return std::nullopt;
+    return std::filesystem::path(folder.toStdString());
+}
+
+bool GuiPrompts::editJob(const std::string& title, DownloadJob& job)
+{
+    JobSheetDialog sheet(q(title), job, maxSplit(), parent());
+    return sheet.exec() == QDialog::Accepted;
+}
+
+bool GuiPrompts::editJobs(const std::string& title, DownloadJob& sample, std::size_t count)
+{
+    JobSheetDialog sheet(q(title) + QStringLiteral(" (%1)").arg(count), sample, maxSplit(), parent());
+    // Several jobs keep their own URLs: only the shared settings are edited.
+    sheet.urlEdit()->setEnabled(false);
+    sheet.fileNameEdit()->setEnabled(false);
+    return sheet.exec() == QDialog::Accepted;
+}
+
+DuplicateAnswer GuiPrompts::askDuplicateUrl(const DownloadJob& existing, const DownloadJob&)
+{
+    QMessageBox box(QMessageBox::Question, QObject::tr("Duplicated URL"),
+                    QObject::tr("URL &already exists in list, now").remove(u'&') + QStringLiteral("\n")
+                        + q(existing.url),
+                    QMessageBox::NoButton, parent());
+    QPushButton* update = box.addButton(QObject::tr("Check for &update"), QMessageBox::AcceptRole);
+    QPushButton* again = box.addButton(QObject::tr("&Download Again"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QObject::tr("&Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    auto* useNew = new QCheckBox(QObject::tr("&Use new settings"));
+    box.setCheckBox(useNew);
+    box.exec();
+    DuplicateAnswer answer;
+    answer.useNewSettings = useNew->isChecked();
+    if (box.clickedButton() == update)
+        answer.choice = DuplicateChoice::CheckForUpdate;
+    else if (box.clickedButton() == again)
+        answer.choice = DuplicateChoice::DownloadAgain;
+    return answer;
+}
+
+PermanentDeleteAnswer GuiPrompts::confirmPermanentDelete(bool deleteFiles, bool deleteUnfinished)
+{
+    QDialog dialog(parent());
+    dialog.setWindowTitle(QObject::tr("Delete"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QObject::tr("Delete the selected job(s) permanently?"), &dialog));
+    auto* files = new QCheckBox(QObject::tr("Also delete the downloaded &file"), &dialog);
+    files->setChecked(deleteFiles);
+    auto* unfinished = new QCheckBox(QObject::tr("Also delete &unfinished files"), &dialog);
+    unfinished->setChecked(deleteUnfinished);
+    layout->addWidget(files);
+    layout->addWidget(unfinished);
+    layout->addWidget(okCancel(dialog));
+    PermanentDeleteAnswer answer;
+    answer.confirmed = dialog.exec() == QDialog::Accepted;
+    answer.deleteFiles = files->isChecked();
+    answer.deleteUnfinished = unfinished->isChecked();
+    return answer;
+}
+
+std::optional<FindRequest> GuiPrompts::askFind(const FindRequest& last)
+{
+    QDialog dialog(parent());
+    dialog.setWindowTitle(QObject::tr("Find"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* form = new QFormLayout;
+    auto* text = new QLineEdit(q(last.text), &dialog);
+    form->addRow(QObject::tr("&Find What:"), text);
+    layout->addLayout(form);
+    auto* fields = new QGroupBox(QObject::tr("Search fields"), &dialog);
+    auto* fieldLayout = new QVBoxLayout(fields);
+    auto* name = new QCheckBox(QObject::tr("&NAME"), fields);
+    auto* url = new QCheckBox(QObject::tr("&URL"), fields);
+    auto* comment = new QCheckBox(QObject::tr("&Comment"), fields);
+    name->setChecked(last.name);
+    url->setChecked(last.url);
+    comment->setChecked(last.comment);
+    fieldLayout->addWidget(name);
+    fieldLayout->addWidget(url);
+    fieldLayout->addWidget(comment);
+    layout->addWidget(fields);
+    layout->addWidget(okCancel(dialog));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return FindRequest{text->text().toStdString(), name->isChecked(), url->isChecked(), comment->isChecked()};
+}
+
+DownloadJob* GuiPrompts::chooseCategory(const std::string& title, const std::string& prompt)
+{
+    QDialog dialog(parent());
+    dialog.setWindowTitle(q(title));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(q(prompt), &dialog));
+    QTreeWidget* tree = categoryTree(m_root ? m_root() : nullptr, nullptr, &dialog);
+    layout->addWidget(tree);
+    layout->addWidget(okCancel(dialog));
+    if (dialog.exec() != QDialog::Accepted)
+        return nullptr;
+    return chosenCategory(tree);
+}
+
+std::optional<CategoryAnswer> GuiPrompts::editCategory(const std::string& title, const CategoryAnswer& start)
+{
+    QDialog dialog(parent());
+    dialog.setWindowTitle(q(title));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* form = new QFormLayout;
+    auto* name = new QLineEdit(q(start.name), &dialog);
+    auto* folder = new QLineEdit(q(start.folder), &dialog);
+    auto* browse = new QPushButton(QObject::tr("&Browse..."), &dialog);
+    QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, folder] {
+        const QString chosen = QFileDialog::getExistingDirectory(&dialog, QObject::tr("Folder"), folder->text());
+        if (!chosen.isEmpty())
+            folder->setText(chosen);
+    });
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(folder, 1);
+    folderRow->addWidget(browse);
+    form->addRow(QObject::tr("&Name:"), name);
+    form->addRow(QObject::tr("&Folder:"), folderRow);
+    layout->addLayout(form);
+    QTreeWidget* tree = nullptr;
+    if (start.parent != nullptr) {
+        layout->addWidget(
+            new QLabel(QObject::tr("Select the category in which the new category should be created:"), &dialog));
+        tree = categoryTree(m_root ? m_root() : nullptr, start.parent, &dialog);
+        layout->addWidget(tree);
+    }
+    layout->addWidget(okCancel(dialog));
+    if (dialog.exec() != QDialog::Accepted || name->text().trimmed().isEmpty())
+        return std::nullopt;
+    CategoryAnswer answer;
+    answer.name = name->text().trimmed().toStdString();
+    answer.folder = folder->text().trimmed().toStdString();
+    answer.parent = tree != nullptr ? chosenCategory(tree) : nullptr;
+    if (tree != nullptr && answer.parent == nullptr)
+        answer.parent = start.parent;
+    return answer;
+}
+
+std::optional<FolderChangeAnswer> GuiPrompts::askFolderChange()
+{
+    QDialog dialog(parent());
+    dialog.setWindowTitle(QObject::tr("Folder changed"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* sub = new QCheckBox(QObject::tr("Change the folders of the &sub-categories too"), &dialog);
+    auto* move = new QCheckBox(QObject::tr("&Move the downloaded files into the new folder"), &dialog);
+    layout->addWidget(sub);
+    layout->addWidget(move);
+    layout->addWidget(okCancel(dialog));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return FolderChangeAnswer{sub->isChecked(), move->isChecked()};
+}
+
+std::optional<std::string> GuiPrompts::askText(const std::string& title, const std::string& start)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent(), q(title), q(title) + u':', QLineEdit::Normal, q(start), &ok);
+    if (!ok)
+        return std::nullopt;
+    return text.toStdString();
+}
+
+std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& links)
+{
+    QDialog dialog(parent());
+    dialog.setWindowTitle(QObject::tr("Select links"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* list = new QListWidget(&dialog);
+    for (const LinkChoice& link : links) {
+        auto* item = new QListWidgetItem(
+            link.text.empty() ? q(link.url) : q(link.url) + QStringLiteral("  —  ") + q(link.text), list);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Checked);
+    }
+    layout->addWidget(list);
+    auto* buttons = okCancel(dialog);
+    QPushButton* all = buttons->addButton(QObject::tr("Select &All"), QDialogButtonBox::ActionRole);
+    QPushButton* none = buttons->addButton(QObject::tr("Select &None"), QDialogButtonBox::ActionRole);
+    auto checkAll = [list](Qt::CheckState state) {
+        for (int row = 0; row < list->count(); ++row)
+            list->item(row)->setCheckState(state);
+    };
+    QObject::connect(all, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Checked); });
+    QObject::connect(none, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Unchecked); });
+    layout->addWidget(buttons);
+    dialog.resize(dialog.fontMetrics().averageCharWidth() * 80, dialog.fontMetrics().height() * 20);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    std::vector<LinkChoice> chosen;
+    for (int row = 0; row < list->count(); ++row) {
+        if (list->item(row)->checkState() == Qt::Checked)
+            chosen.push_back(links[static_cast<size_t>(row)]);
+    }
+    return chosen;
+}
+
+void GuiPrompts::openDialog(const std::string& name)
+{
+    // The frame keeps the commands of dialogs that do not exist yet
+    // disabled; one reached another way says so instead of doing nothing.
+    QMessageBox::information(parent(), appTitle(),
+                             QObject::tr("This window (%1) is not available in this version.").arg(q(name)));
+}
+
+}  // namespace fetchora

@@ -1,0 +1,321 @@
+// The main window over a real main view on a fresh profile. Jobs start
+// Manually, so nothing here opens a connection; the loop's messages are run
+// by hand (processPending), as the main view's own tests do.
+#include "gui/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QToolBar>
+
+#include "config/app_settings.h"
+#include "config/settings_key.h"
+#include "gui/command_actions.h"
+#include "gui/drop_zone.h"
+#include "model/job_database.h"
+#include "platform/registry.h"
+#include "shell/application.h"
+#include "shell/frame_placement.h"
+#include "shell/job_list_model.h"
+#include "support/temp_dir.h"
+#include "support/view_prompts.h"
+
+#include <gtest/gtest.h>
+
+namespace fetchora {
+namespace {
+
+using test::RecordingDesktop;
+using test::TempDir;
+using test::ViewPrompts;
+
+class NoPower final : public PowerControl {
+public:
+    bool canPowerOff() override { return false; }
+    bool powerOff() override { return false; }
+    void holdSleepInhibitor(bool) override { }
+};
+
+// One start of the program: the application, the frame and the view.
+struct Session {
+    explicit Session(const TempDir& dir)
+        : app(mapEnvironment({{"FETCHORA_HOME", (dir / "profile").string()},
+                              {"TMPDIR", dir.path().string()},
+                              {"HOME", dir.path().string()},
+                              {"XDG_DOWNLOAD_DIR", (dir / "Downloads").string()}}))
+    {
+        std::string error;
+        started = app.start(error);
+        EXPECT_TRUE(started) << error;
+        app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
+        app.loop().processPending();
+        frame = std::make_unique<CMainFrame>(app, prompts, false);
+        view = std::make_unique<MainView>(app, prompts, desktop, power, *frame);
+        view->start();
+        frame->restorePlacement();
+        frame->attach(*view);
+        // Held keys are the test's, not the machine's.
+        frame->commands().setKeysFn([this] { return keys; });
+        prompts.asked.clear();
+    }
+    ~Session()
+    {
+        view->close();
+        frame.reset();
+        view.reset();
+        app.stop();
+    }
+
+    std::vector<DownloadJob*> queue() const
+    {
+        std::vector<DownloadJob*> jobs;
+        for (DownloadJob* job = view->doc().downloading()->firstChild(); job; job = job->nextSibling()) {
+            if (!job->IsCategory())
+                jobs.push_back(job);
+        }
+        return jobs;
+    }
+    std::vector<std::string> queueUrls() const
+    {
+        std::vector<std::string> urls;
+        for (const DownloadJob* job : queue())
+            urls.push_back(job->url);
+        return urls;
+    }
+
+    Application app;
+    bool started = false;
+    ViewPrompts prompts;
+    RecordingDesktop desktop;
+    NoPower power;
+    CommandKeys keys;
+    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<MainView> view;
+};
+
+class MainFrameTest : public testing::Test {
+protected:
+    TempDir m_dir;
+};
+
+TEST_F(MainFrameTest, ThePlacementSurvivesARestartAndABadOneFallsBack)
+{
+    {
+        Session first(m_dir);
+        first.frame->setGeometry(130, 140, 520, 410);
+        first.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::ShowText));
+        ASSERT_TRUE(first.frame->toolbarText());
+        first.frame->savePlacement();
+    }
+    {
+        Session second(m_dir);
+        EXPECT_EQ(second.frame->geometry(), QRect(130, 140, 520, 410));
+        EXPECT_TRUE(second.frame->toolbarText());
+        // A top of -900 lies outside what a window may have.
+        second.app.registry().writeString(Hive::CurrentUser, settingsKey(kMainFrameSection), "Frame",
+                                          "0100 -900 0715 0500    0    0");
+        second.app.registry().flush();
+    }
+    Session third(m_dir);
+    EXPECT_EQ(third.frame->geometry(), QRect(100, 100, 615, 400));
+}
+
+TEST_F(MainFrameTest, AMonitoredUrlOnTheClipboardIsOfferedAndAdded)
+{
+    Session session(m_dir);
+    session.app.settings().SetOptionText(OptionId::MonitorType, ".EXE;.ZIP");
+    session.app.settings().SetOption(OptionId::WatchClipboard, 1);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    // The frame watches the clipboard's own signal.
+    QSignalSpy changes(clipboard, &QClipboard::dataChanged);
+
+    // Not a monitored type, and two URLs at once: nothing.
+    clipboard->setText(QStringLiteral("http://127.0.0.1:9/notes.txt"));
+    clipboard->setText(QStringLiteral("http://127.0.0.1:9/a.zip\r\nhttp://127.0.0.1:9/b.zip"));
+    session.app.loop().processPending();
+    ASSERT_EQ(changes.count(), 2);
+    EXPECT_TRUE(session.queue().empty());
+    EXPECT_TRUE(session.prompts.asked.empty());
+
+    clipboard->setText(QStringLiteral("http://127.0.0.1:9/files/setup.zip"));
+    session.app.loop().processPending();
+    EXPECT_EQ(session.queueUrls(), std::vector<std::string>{"http://127.0.0.1:9/files/setup.zip"});
+    // The default monitor flags ask before a clipboard URL is added.
+    EXPECT_EQ(session.prompts.texts("editJob"), std::vector<std::string>{"Add new download"});
+
+    // The same URL again is in the list already: not offered a second time.
+    session.prompts.asked.clear();
+    clipboard->setText(QStringLiteral("http://127.0.0.1:9/files/setup.zip"));
+    session.app.loop().processPending();
+    EXPECT_EQ(changes.count(), 4);
+    EXPECT_EQ(session.queue().size(), 1u);
+    EXPECT_TRUE(session.prompts.asked.empty());
+
+    // What the window copies itself is not caught either.
+    session.frame->setClipboardText("http://127.0.0.1:9/files/other.zip");
+    session.app.loop().processPending();
+    EXPECT_EQ(session.queue().size(), 1u);
+}
+
+TEST_F(MainFrameTest, DroppedHtmlWithThreeLinksReachesSelectLinksWithThoseThree)
+{
+    Session session(m_dir);
+    QMimeData mime;
+    mime.setHtml(QStringLiteral("<p>Files: <a href=\"http://127.0.0.1:9/one.zip\">one</a>, "
+                                "<a href=\"http://127.0.0.1:9/two.zip\">two</a> and "
+                                "<a href=\"three.zip\">three</a></p>"));
+    mime.setText(QStringLiteral("Files: one, two and three"));
+    // Browsers name the page in UTF-16: the base of the relative link.
+    const QString source = QStringLiteral("http://127.0.0.1:9/dir/page.html\nThe page");
+    mime.setData(QStringLiteral("text/x-moz-url"),
+                 QByteArray(reinterpret_cast<const char*>(source.utf16()), source.size() * 2));
+    ASSERT_TRUE(session.frame->dropData(mime));
+    session.app.loop().processPending();
+
+    EXPECT_EQ(session.prompts.texts("selectLinks"), std::vector<std::string>{"3"});
+    std::vector<std::string> urls = session.queueUrls();
+    std::sort(urls.begin(), urls.end());
+    EXPECT_EQ(urls,
+              (std::vector<std::string>{"http://127.0.0.1:9/dir/three.zip", "http://127.0.0.1:9/one.zip",
+                                        "http://127.0.0.1:9/two.zip"}));
+}
+
+TEST_F(MainFrameTest, DropsOfTextAddOneUrlAndJunkIsRefused)
+{
+    Session session(m_dir);
+    QMimeData text;
+    text.setText(QStringLiteral("http://127.0.0.1:9/dropped.iso\n"));
+    ASSERT_TRUE(session.frame->dropData(text));
+    session.app.loop().processPending();
+    EXPECT_EQ(session.queueUrls(), std::vector<std::string>{"http://127.0.0.1:9/dropped.iso"});
+
+    QMimeData junk;
+    junk.setData(QStringLiteral("text/plain"), QByteArray("http://127.0.0.1:9/x\0\x01\x02", 23));
+    EXPECT_FALSE(session.frame->dropData(junk));
+    QMimeData image;
+    image.setData(QStringLiteral("image/png"), QByteArray("\x89PNG\r\n", 6));
+    EXPECT_FALSE(session.frame->dropData(image));
+    session.app.loop().processPending();
+    EXPECT_EQ(session.queue().size(), 1u);
+}
+
+TEST_F(MainFrameTest, TheViewsEnableRulesReachTheActions)
+{
+    Session session(m_dir);
+    CommandActions& commands = session.frame->commands();
+    QAction* remove = commands.action(ViewCommand::Delete);
+    QAction* start = commands.action(ViewCommand::Start);
+    QAction* pause = commands.action(ViewCommand::Pause);
+    QAction* options = commands.action(ViewCommand::Options);
+    commands.refresh();
+    EXPECT_FALSE(remove->isEnabled());
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(commands.action(ViewCommand::StartAll)->isEnabled());
+    // A dialog not built yet: never enabled, even though the view would run it.
+    EXPECT_TRUE(session.view->isEnabled(ViewCommand::Options));
+    EXPECT_FALSE(options->isEnabled());
+
+    AddDownloadRequest add;
+    add.text = "http://127.0.0.1:9/job.bin";
+    DownloadJob* job = session.view->addDownload(add).job;
+    ASSERT_NE(job, nullptr);
+    // The view's timer brings the new row in.
+    session.view->list().refreshIfDirty();
+    session.view->list().setSelection({job});
+    session.view->list().setFocusedJob(job);
+    commands.refresh();
+    EXPECT_TRUE(remove->isEnabled());
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(pause->isEnabled());
+    EXPECT_TRUE(commands.action(ViewCommand::Properties)->isEnabled());
+
+    // The band's widgets share the toolbar with the commands; the refresh leaves them alone.
+    session.frame->refreshReadouts();
+    for (QAction* each : session.frame->findChild<QToolBar*>()->actions()) {
+        if (each->data().isNull() && !each->isSeparator()) {
+            EXPECT_TRUE(each->isEnabled());
+        }
+    }
+
+    // The action runs the view's command: the job moves to "Deleted".
+    remove->trigger();
+    session.app.loop().processPending();
+    EXPECT_EQ(job->parent(), session.view->doc().deleted());
+    EXPECT_TRUE(session.queue().empty());
+    commands.refresh();
+    EXPECT_FALSE(remove->isEnabled());
+}
+
+TEST_F(MainFrameTest, ChecksFollowTheSettingsTheCommandsChange)
+{
+    Session session(m_dir);
+    CommandActions& commands = session.frame->commands();
+    QAction* shutDown = commands.action(ViewCommand::ShutDownWhenDone);
+    QAction* manual = commands.action(ViewCommand::SpeedManual);
+    QAction* unlimited = commands.action(ViewCommand::SpeedUnlimited);
+    commands.refresh();
+    const bool before = shutDown->isChecked();
+    shutDown->trigger();
+    EXPECT_NE(shutDown->isChecked(), before);
+    EXPECT_EQ(session.app.settings().GetOption(OptionId::ShutDownWhenDone) > 0, shutDown->isChecked());
+
+    manual->trigger();
+    EXPECT_EQ(session.app.limiter().mode(), SpeedMode::Manual);
+    commands.refresh();
+    EXPECT_TRUE(manual->isChecked());
+    EXPECT_FALSE(unlimited->isChecked());
+    unlimited->trigger();
+    commands.refresh();
+    EXPECT_EQ(session.app.limiter().mode(), SpeedMode::Unlimited);
+    EXPECT_TRUE(unlimited->isChecked());
+    EXPECT_FALSE(manual->isChecked());
+}
+
+TEST_F(MainFrameTest, ClosingWithoutATrayEndsTheProgramAndAsksWhileJobsRun)
+{
+    Session session(m_dir);
+    ASSERT_FALSE(session.frame->trayVisible());
+    QSignalSpy exits(session.frame.get(), &CMainFrame::exitConfirmed);
+    AddDownloadRequest add;
+    add.text = "http://127.0.0.1:9/running.bin";
+    DownloadJob* job = session.view->addDownload(add).job;
+    ASSERT_NE(job, nullptr);
+    // As if it ran: the close must ask first.
+    job->SetState(JobState::Downloading, false);
+    session.prompts.yesNo = {false};
+    EXPECT_FALSE(session.frame->close());
+    EXPECT_EQ(session.prompts.texts("yesno"), std::vector<std::string>{"Some jobs are running, Exit anyway?"});
+    EXPECT_EQ(exits.count(), 0);
+
+    job->SetState(JobState::Ready, false);
+    session.prompts.asked.clear();
+    ASSERT_TRUE(session.frame->dropZone().isVisible());
+    // The close box hides nothing when there is no tray to come back from.
+    EXPECT_TRUE(session.frame->close());
+    EXPECT_TRUE(session.prompts.asked.empty());
+    EXPECT_EQ(exits.count(), 1);
+    // The drop zone went away with the window, but it showed, and that is kept.
+    EXPECT_FALSE(session.frame->dropZone().isVisible());
+    EXPECT_TRUE(session.app.settings().dropZone(1000).show);
+    // Later closes (the application closing its windows) pass quietly.
+    session.frame->prepareExit();
+    EXPECT_TRUE(session.frame->close());
+    EXPECT_EQ(exits.count(), 1);
+}
+
+TEST_F(MainFrameTest, TheSpeedReadoutsFillTheirPanes)
+{
+    Session session(m_dir);
+    SpeedReadoutStep step;
+    session.frame->showSpeed(step.step(4096, std::nullopt));
+    EXPECT_EQ(session.frame->paneText(3), QStringLiteral("2.00KB/s"));
+    EXPECT_TRUE(session.frame->paneText(2).isEmpty());
+    session.frame->showSpeed(step.step(0, 2048));
+    EXPECT_EQ(session.frame->paneText(3), QStringLiteral("0.00KB/s"));
+    EXPECT_EQ(session.frame->paneText(2), QStringLiteral("2.0KB/s"));
+}
+
+}  // namespace
+}  // namespace fetchora
