@@ -1,5 +1,7 @@
 #include "gui/drop_data.h"
 
+#include "gui/html_drop.h"
+
 #include <QMimeData>
 #include <QString>
 #include <QStringDecoder>
@@ -10,14 +12,6 @@
 namespace fetchora {
 
 namespace {
-
-// Ten digits, so that the header's length does not depend on the offsets.
-std::string offsetField(std::string_view name, std::size_t value)
-{
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%010zu", value);
-    return std::string(name) + digits + "\r\n";
-}
 
 std::string cappedBytes(const QByteArray& bytes)
 {
@@ -49,17 +43,8 @@ std::string mozSourceUrl(const QMimeData& mime)
 
 std::string HtmlFormatBlock(std::string_view html, std::string_view sourceUrl)
 {
-    sourceUrl = sourceUrl.substr(0, sourceUrl.find_first_of("\r\n"));
-    const std::string version = "Version:1.0\r\n";
-    const std::string source = sourceUrl.empty() ? std::string() : "SourceURL:" + std::string(sourceUrl) + "\r\n";
-    const std::size_t htmlStart
-        = version.size() + offsetField("StartHTML:", 0).size() + offsetField("EndHTML:", 0).size() + source.size();
-    std::string block = version;
-    block += offsetField("StartHTML:", htmlStart);
-    block += offsetField("EndHTML:", htmlStart + html.size());
-    block += source;
-    block += html;
-    return block;
+    // One wrapper for every drop target.
+    return HtmlFormatFromHtml(html, sourceUrl);
 }
 
 bool LooksLikeText(std::string_view bytes)

@@ -276,17 +276,20 @@ TEST(DropDataTest, HtmlBecomesAnHtmlFormatBlockTheViewCanRead)
     ASSERT_EQ(links.links.size(), 2u);
 }
 
-TEST(DropDataTest, TheBlocksOffsetsFrameExactlyTheHtml)
+TEST(DropDataTest, TheBlocksOffsetsFrameExactlyTheDroppedHtml)
 {
     const std::string html = "<a href=\"x.zip\">x</a>";
     for (const std::string_view source : {std::string_view(), std::string_view("http://127.0.0.1:9/p/"),
                                           std::string_view("http://127.0.0.1:9/p/\r\nStartHTML:0")}) {
         const std::string block = HtmlFormatBlock(html, source);
-        const int64_t start = HtmlFormatField(block, "StartHTML:");
-        const int64_t end = HtmlFormatField(block, "EndHTML:");
+        // The fragment's offsets frame exactly the dropped HTML; the HTML's
+        // offsets frame the page that wraps it, up to the end of the block.
+        const int64_t start = HtmlFormatField(block, "StartFragment:");
+        const int64_t end = HtmlFormatField(block, "EndFragment:");
         ASSERT_GE(start, 0);
         EXPECT_EQ(block.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)), html);
-        EXPECT_EQ(static_cast<size_t>(end), block.size());
+        EXPECT_LT(HtmlFormatField(block, "StartHTML:"), start);
+        EXPECT_EQ(static_cast<size_t>(HtmlFormatField(block, "EndHTML:")), block.size());
         // A line break in the source URL adds no header field of its own.
         EXPECT_EQ(block.find("StartHTML:"), block.rfind("StartHTML:"));
     }
