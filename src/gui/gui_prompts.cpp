@@ -377,6 +377,8 @@ std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& l
 
 void GuiPrompts::openDialog(const std::string& name)
 {
+    if (m_opener && m_opener(name))
+        return;
     // The frame keeps the commands of dialogs that do not exist yet
     // disabled; one reached another way says so instead of doing nothing.
     QMessageBox::information(parent(), appTitle(),

@@ -30,6 +30,9 @@ public:
     void setCategoryRoot(std::function<DownloadJob*()> root) { m_root = std::move(root); }
     // Where the job sheet's split count ends ("Max Parallel Num").
     void setMaxSplit(std::function<int()> maxSplit) { m_maxSplit = std::move(maxSplit); }
+    // Opens the dialogs the view names by command number (options, schedule,
+    // rules, ...); it answers false for a name it has no dialog for.
+    void setDialogOpener(std::function<bool(const std::string&)> opener) { m_opener = std::move(opener); }
 
     void message(const std::string& text, MessageIcon icon) override;
     bool askYesNo(const std::string& text, MessageIcon icon) override;
@@ -61,6 +64,7 @@ private:
     QPointer<QWidget> m_parent;
     std::function<DownloadJob*()> m_root;
     std::function<int()> m_maxSplit;
+    std::function<bool(const std::string&)> m_opener;
 };
 
 }  // namespace fetchora
