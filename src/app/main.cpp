@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QProgressDialog>
 
 #include <QSocketNotifier>
 
@@ -21,6 +22,7 @@
 #include "platform/logind_power.h"
 #include "platform/single_instance.h"
 #include "shell/application.h"
+#include "shell/daemon_takeover.h"
 #include "shell/main_view.h"
 #include "shell/service_topics.h"
 #include "shell/startup_command_line.h"
@@ -65,37 +67,80 @@ void complain(const QString& text)
     QMessageBox::critical(nullptr, QStringLiteral("Fetchora"), text);
 }
 
-// Another instance holds the profile: hand the URL over and end.
-int handOver(const std::filesystem::path& socket, const StartupCommandLine& command)
+// What a start beside a running instance comes to.
+enum class HandOver {
+    Ended,  // the URL went to the other instance; this one ends
+    Failed,
+    TookOver,  // a daemon handed the profile over; this instance goes on
+};
+
+// The other instance is a headless daemon: offer to take its jobs into the
+// window. The daemon saves and ends; the wait shows a progress dialog that
+// can give up.
+bool offerTakeOver(const std::filesystem::path& folder, const std::filesystem::path& socket, SingleInstance& instance,
+                   std::vector<int32_t>& runningJobs)
+{
+    const auto answer = QMessageBox::question(
+        nullptr, QStringLiteral("Fetchora"),
+        QObject::tr("A Fetchora daemon (fetchora-cli --daemon) is running and owns the job database.\n\n"
+                    "Take its jobs over into this window? The daemon saves the jobs and ends, and the "
+                    "downloads it was running go on here."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes)
+        return false;
+    QProgressDialog progress(QObject::tr("Waiting for the daemon to save its jobs and end..."), QObject::tr("&Cancel"),
+                             0, 0);
+    progress.setWindowTitle(QStringLiteral("Fetchora"));
+    progress.setMinimumDuration(300);
+    std::string error;
+    const TakeOverResult result = TakeOverFromDaemon(
+        folder, socket, instance, std::chrono::seconds(90),
+        [&] {
+            QCoreApplication::processEvents();
+            return !progress.wasCanceled();
+        },
+        runningJobs, error);
+    switch (result) {
+    case TakeOverResult::TookOver: return true;
+    case TakeOverResult::GaveUp:
+        complain(QObject::tr("The daemon has not ended yet. It may still be saving its jobs; start Fetchora again "
+                             "once it has ended."));
+        return false;
+    case TakeOverResult::Refused:
+    case TakeOverResult::Failed:
+        complain(QObject::tr("The daemon did not hand its jobs over (%1).")
+                     .arg(QString::fromStdString(error.empty() ? "it refused" : error)));
+        return false;
+    }
+    return false;
+}
+
+// Another instance holds the profile: hand the URL over and end, or take the
+// profile over from a daemon.
+HandOver handOver(const std::filesystem::path& folder, const std::filesystem::path& socket,
+                  const StartupCommandLine& command, SingleInstance& instance, std::vector<int32_t>& runningJobs)
 {
     const IpcReply activate = ipcRequest(socket, kTopicActivate, {});
     const bool daemon = activate.outcome == IpcReply::Outcome::Refused;
+    if (daemon && offerTakeOver(folder, socket, instance, runningJobs))
+        return HandOver::TookOver;
     if (!command.startupUrl.empty()) {
         const IpcReply reply = ipcRequest(socket, kTopicOpenUrl,
                                           OpenUrlItemText(command.startupUrl, command.referer, command.hasReferer));
         if (reply.outcome != IpcReply::Outcome::Data) {
             complain(QObject::tr("The running Fetchora did not take the URL (%1).")
                          .arg(QString::fromStdString(reply.error.empty() ? "no answer" : reply.error)));
-            return 1;
+            return HandOver::Failed;
         }
     }
-    if (daemon) {
-        // The daemon has no window to show and no stop request of its own:
-        // say so, and how to end it (it saves its jobs on SIGTERM).
-        QMessageBox::information(
-            nullptr, QStringLiteral("Fetchora"),
-            QObject::tr("A Fetchora daemon (fetchora-cli --daemon) is running and owns the job database%1.\n\n"
-                        "To use the window instead, end the daemon (for example with kill on its process; it "
-                        "saves its jobs first) and start Fetchora again.")
-                .arg(command.startupUrl.empty() ? QString() : QObject::tr("; the URL was handed to it")));
-        return 0;
-    }
+    if (daemon)
+        return HandOver::Ended;
     if (activate.outcome != IpcReply::Outcome::Data && activate.outcome != IpcReply::Outcome::NoData) {
         complain(QObject::tr("Another Fetchora is running but does not answer (%1).")
                      .arg(QString::fromStdString(activate.error)));
-        return 1;
+        return HandOver::Failed;
     }
-    return 0;
+    return HandOver::Ended;
 }
 
 }  // namespace
@@ -128,9 +173,16 @@ int main(int argc, char** argv)
     const std::filesystem::path socket = folder.path / kServiceName;
     SingleInstance instance;
     std::string error;
+    std::vector<int32_t> takenOverJobs;
     switch (instance.acquire(folder.path, error)) {
     case SingleInstance::Result::First: break;
-    case SingleInstance::Result::AnotherRuns: return handOver(socket, command);
+    case SingleInstance::Result::AnotherRuns:
+        switch (handOver(folder.path, socket, command, instance, takenOverJobs)) {
+        case HandOver::Ended: return 0;
+        case HandOver::Failed: return 1;
+        case HandOver::TookOver: break;
+        }
+        break;
     case SingleInstance::Result::Failed: complain(QString::fromStdString(error)); return 1;
     }
 
@@ -154,6 +206,7 @@ int main(int argc, char** argv)
         prompts.setMaxSplit([&app] { return app.settings().GetOption(OptionId::MaxParallelNum); });
 
         view.start(command.document.empty() ? std::filesystem::path() : std::filesystem::path(command.document));
+        view.resumeJobs(takenOverJobs);
         auto* client = new ZoviradView(view, app, &frame);
         frame.setCentralWidget(client);
         frame.restorePlacement();

@@ -8,6 +8,7 @@
 #include "platform/ipc_endpoint.h"
 #include "platform/logind_power.h"
 #include "shell/application.h"
+#include "shell/daemon_takeover.h"
 #include "shell/service_topics.h"
 #include "shell/timer_countdown.h"
 
@@ -59,7 +60,7 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
     m_server = std::make_unique<IpcServer>(
         m_app.loop(),
         std::vector<std::string>{std::string(kTopicOpenUrl), std::string(kTopicDownloadInfo),
-                                 std::string(kTopicClickCatcher)},
+                                 std::string(kTopicClickCatcher), std::string(kTopicTakeOver)},
         [this](const std::string& topic, const std::string& item) { return handleRequest(topic, item); });
     std::string error;
     if (!m_server->listen(socketPath, error)) {
@@ -101,6 +102,21 @@ std::optional<std::string> DaemonSession::handleRequest(const std::string& topic
     }
     if (topic == kTopicClickCatcher)
         return m_view->serveClickCatcher(topic, item);
+    if (topic == kTopicTakeOver) {
+        // The desktop program takes the profile: stop and save as on SIGTERM,
+        // after this answer has gone out.
+        m_err << "fetchora-cli: the desktop program takes over; saving the jobs and ending\n";
+        std::vector<int32_t> running;
+        {
+            JobLockGuard lock(m_app.jobLock());
+            for (DownloadJob* job = m_view->doc().downloading()->firstChild(); job; job = job->nextSibling()) {
+                if (!job->IsCategory() && job->GetState() == JobState::Downloading)
+                    running.push_back(job->id);
+            }
+        }
+        requestStop();
+        return TakeOverReply(running);
+    }
     return std::nullopt;
 }
 

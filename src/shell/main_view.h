@@ -265,6 +265,9 @@ public:
     // "Add to job list" of the detail area's links pane: the chosen links,
     // with the focused job's URL as their referrer.
     void addPaneLinks(const std::vector<LinkChoice>& links);
+    // Starts the jobs of these ids that wait in the queue unfinished (the
+    // downloads a daemon was running when the window took over).
+    void resumeJobs(const std::vector<int32_t>& ids);
 
 private:
     void scheduleMinute();

@@ -460,6 +460,20 @@ void MainView::addPaneLinks(const std::vector<LinkChoice>& links)
 
 // ---- starting and stopping ----------------------------------------------------------------
 
+void MainView::resumeJobs(const std::vector<int32_t>& ids)
+{
+    JobLockGuard lock(m_app.jobLock());
+    for (const int32_t id : ids) {
+        DownloadJob* job = m_doc->tree().FindById(id);
+        if (job != nullptr && !job->IsCategory() && job->parent() == m_doc->downloading() && !job->IsComplete()) {
+            // Started on its own later if no connection slot is free now.
+            job->SetStartMode(StartMode::Immediately);
+            startJob(*job, false);
+        }
+    }
+    m_dirty = true;
+}
+
 void MainView::startSelected(bool forced)
 {
     JobLockGuard lock(m_app.jobLock());

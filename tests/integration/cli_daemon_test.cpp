@@ -4,9 +4,14 @@
 // behind after SIGTERM.
 #include "config/settings_key.h"
 #include "platform/registry.h"
+#include "platform/single_instance.h"
+#include "shell/application.h"
+#include "shell/daemon_takeover.h"
+#include "shell/main_view.h"
 #include "support/cli_process.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
+#include "support/view_prompts.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +36,29 @@ std::string randomBytes(size_t size, uint32_t seed)
         c = static_cast<char>(random());
     return bytes;
 }
+
+class TakeOverHost final : public MainViewHost {
+public:
+    void bringToFront() override { }
+    void requestExit() override { }
+    std::string clipboardText() override { return {}; }
+    void setClipboardText(const std::string&) override { }
+    Countdown& countdown() override { return m_countdown; }
+
+private:
+    class NoCountdown final : public Countdown {
+    public:
+        void start(const CountdownRequest&, std::function<void(bool)>) override { }
+    };
+    NoCountdown m_countdown;
+};
+
+class TakeOverPower final : public PowerControl {
+public:
+    bool canPowerOff() override { return false; }
+    bool powerOff() override { return false; }
+    void holdSleepInhibitor(bool) override { }
+};
 
 class CliDaemon : public testing::Test {
 protected:
@@ -188,6 +216,69 @@ TEST_F(CliDaemon, SavesItsSettingsAtExitWithoutUndoingEditsMadeWhileItRan)
     EXPECT_EQ(saved.readString(Hive::CurrentUser, settingsKey("General"), "Version"), "1.65");
     EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "SimJobs"), 3u);
     EXPECT_EQ(saved.readDword(Hive::CurrentUser, settingsKey("Connection"), "CT"), 33u);
+}
+
+// The desktop program's start beside a daemon: the daemon saves and ends, the
+// lock passes to the new instance, and the main view opened on the saved
+// database starts again the download that was running.
+TEST_F(CliDaemon, HandsTheProfileOverAndTheRunningDownloadGoesOnInTheNewInstance)
+{
+    const std::string slow = randomBytes(2 * 1024 * 1024, 10);
+    m_nginx.writeServedFile("files/slow.bin", slow);
+    std::filesystem::create_directories(m_dir / "daemon");
+    CliProcess daemon({"--daemon"}, environment(), m_dir / "daemon");
+    ASSERT_TRUE(eventually([&] { return cli({"--info", "-1"}) == 0; }, 30s)) << daemon.standardError();
+    std::string out;
+    std::string err;
+    ASSERT_EQ(cli({"--send", url("/slow/slow.bin")}, &out, &err), 0) << err;
+    ASSERT_TRUE(eventually([&] {
+        std::string info;
+        return cli({"--info", "1"}, &info) == 0 && std::regex_search(info, std::regex(R"(\|([1-9]|[1-9][0-9])%)"));
+    })) << daemon.standardError();
+
+    SingleInstance instance;
+    std::string error;
+    ASSERT_EQ(instance.acquire(m_dir / "run", error), SingleInstance::Result::AnotherRuns);
+    std::vector<int32_t> running;
+    const TakeOverResult result
+        = TakeOverFromDaemon(m_dir / "run", m_dir / "run" / "Fetchora", instance, 60s, {}, running, error);
+    ASSERT_EQ(result, TakeOverResult::TookOver) << error << daemon.standardError();
+    EXPECT_TRUE(instance.held());
+    EXPECT_EQ(daemon.wait(std::chrono::seconds(5)), 0) << daemon.standardError();
+    EXPECT_NE(daemon.standardError().find("takes over"), std::string::npos) << daemon.standardError();
+    ASSERT_EQ(running.size(), 1u);
+
+    // The window's part: the same view logic over the saved database.
+    Application app(mapEnvironment(environment()));
+    ASSERT_TRUE(app.start(error)) << error;
+    TakeOverHost host;
+    test::ViewPrompts prompts;
+    test::RecordingDesktop desktop;
+    TakeOverPower power;
+    auto view = std::make_unique<MainView>(app, prompts, desktop, power, host);
+    view->start();
+    DownloadJob* job = view->doc().tree().FindById(running[0]);
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->url, url("/slow/slow.bin"));
+    const int64_t saved = job->completedBytes;
+    EXPECT_GT(saved, 0);
+    EXPECT_LT(saved, static_cast<int64_t>(slow.size())) << "the download ended before the hand-over";
+    // Loading leaves an unfinished job stopped unless the user asked otherwise.
+    EXPECT_NE(job->GetState(), JobState::Downloading);
+    view->resumeJobs({running[0], 999999});
+    EXPECT_EQ(job->GetState(), JobState::Downloading);
+    EXPECT_TRUE(app.loop().runUntil([&] { return job->completedBytes > saved; }, 30s));
+    view->close();
+    app.loop().quit();
+    EXPECT_TRUE(view->joinThreads());
+    view.reset();
+    app.stop();
+
+    // Nothing is left to take over from: the lock is simply taken.
+    instance.release();
+    EXPECT_EQ(TakeOverFromDaemon(m_dir / "run", m_dir / "run" / "Fetchora", instance, 1s, {}, running, error),
+              TakeOverResult::TookOver)
+        << error;
 }
 
 TEST_F(CliDaemon, StartsScheduledJobsWhenTheWindowOpensAndStopsThemAtItsStopTime)
