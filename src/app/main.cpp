@@ -13,6 +13,7 @@
 
 #include "config/app_settings.h"
 #include "gui/gui_prompts.h"
+#include "gui/loop_latency_probe.h"
 #include "gui/main_frame.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/zovirad_view.h"
@@ -265,8 +266,13 @@ int main(int argc, char** argv)
                 QCoreApplication::quit();
             });
         }
+        // For the responsiveness benchmark (bench/gui_latency.sh).
+        std::unique_ptr<LoopLatencyProbe> probe;
+        if (const QString file = qEnvironmentVariable("FETCHORA_LATENCY_PROBE"); !file.isEmpty())
+            probe = std::make_unique<LoopLatencyProbe>(file);
         frame.showAsPlaced();
         result = QApplication::exec();
+        probe.reset();
         // Also when the session ended the program without the frame's exit.
         closeView();
         // The client area watches the view: it goes first.

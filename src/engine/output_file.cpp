@@ -114,6 +114,15 @@ bool OutputFile::writeDirect(int64_t position, std::span<const uint8_t> data)
             return false;
     }
     noteWritten(position, static_cast<int64_t>(data.size()));
+    // Start the write-back of what is written so far every few megabytes:
+    // the kernel then writes while the download goes on, and the sync at the
+    // end (or before a database save) waits only for the last pages instead
+    // of the whole file, which would hold up the thread that writes.
+    m_unkicked += static_cast<int64_t>(data.size());
+    if (m_unkicked >= kWriteBackStep) {
+        m_unkicked = 0;
+        ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
     return true;
 }
 

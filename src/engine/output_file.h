@@ -35,6 +35,8 @@ inline constexpr const char* kResumeFileMissing = "Not find downloaded file, can
 inline constexpr int64_t kAllocationNoticeSize = 104857600;
 // Smaller files are written without the cache.
 inline constexpr int64_t kCacheMinimumSize = 102400;
+// Write-back of a file being written is started after every this many bytes.
+inline constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 
 // "If destination file exists"
 enum class DestinationPolicy : uint32_t { Overwrite = 0, AutoRename = 1, Stop = 2 };
@@ -102,6 +104,7 @@ private:
     // each other: one entry per part in the usual case.
     std::vector<CompletedRange> m_unsynced;
     bool m_dirty = false;  // written (or resized) since the last sync
+    int64_t m_unkicked = 0;  // bytes written since write-back was last started
     uint64_t m_syncs = 0;
     int m_lastError = 0;
 };
