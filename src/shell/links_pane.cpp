@@ -170,6 +170,11 @@ LinksPane::FileStamp LinksPane::stampOf(const std::filesystem::path& file)
     return stamp;
 }
 
+bool LinksPane::isCurrent(const LinkPageSource& source) const
+{
+    return m_read && source == m_source && (source.url.empty() ? FileStamp{} : stampOf(source.file)) == m_stamp;
+}
+
 bool LinksPane::show(const LinkPageSource& source)
 {
     const FileStamp stamp = source.url.empty() ? FileStamp{} : stampOf(source.file);

@@ -84,6 +84,8 @@ public:
     // file gives no rows. Each URL is listed once, with the first title the
     // page gives it. True when the rows may have changed.
     bool show(const LinkPageSource& source);
+    // Whether show(source) would leave the rows as they are (one stat).
+    bool isCurrent(const LinkPageSource& source) const;
     // Forgets the page (the next show reads again).
     void clear();
 

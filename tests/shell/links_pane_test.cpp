@@ -235,10 +235,12 @@ TEST_F(LinksPaneTest, ThePageIsReadAgainOnlyWhenItOrItsFileChanged)
     page("later.html", "<a href=\"1.zip\">1</a>");
     EXPECT_TRUE(pane.show(source));
     ASSERT_EQ(pane.rows().size(), 1u);
+    EXPECT_TRUE(pane.isCurrent(source));
     EXPECT_FALSE(pane.show(source));
     // Downloaded again with other content.
     page("later.html", "<a href=\"1.zip\">1</a><a href=\"2.zip\">2</a>");
     std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(2));
+    EXPECT_FALSE(pane.isCurrent(source));
     EXPECT_TRUE(pane.show(source));
     EXPECT_EQ(pane.rows().size(), 2u);
     // The same file under another page URL resolves against that URL.
