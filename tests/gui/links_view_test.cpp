@@ -18,7 +18,9 @@
 #include "gui/zovirad_view.h"
 #include "model/download_job.h"
 #include "model/job_database.h"
+#include "platform/registry.h"
 #include "shell/application.h"
+#include "shell/job_list_fixture.h"
 #include "shell/job_list_model.h"
 #include "shell/main_view.h"
 #include "support/real_peers.h"
@@ -149,6 +151,69 @@ TEST(LinksView, MenuEntriesFollowTheSelectionAndTheRadioChoices)
     EXPECT_FALSE(view.addToListAction()->isEnabled());
 }
 
+// Hands each batch of the list model to the detail area, as the view does.
+class ToDetail final : public JobListObserver {
+public:
+    explicit ToDetail(DetailPanes& panes) : m_panes(panes) { }
+    void jobListChanged(const JobListChanges& changes) override { m_panes.apply(changes); }
+
+private:
+    DetailPanes& m_panes;
+};
+
+TEST(DetailPanesLinks, TheDetailJobsLinksAppearWhenItCompletesAndGoWhenItIsFetchedAgain)
+{
+    test::TempDir dir;
+    test::JobListTree t;
+    Registry registry;
+    AppSettings settings{
+        registry,
+        SettingsEnvironment{"/usr/bin/fetchora", "/usr/share/fetchora", dir.path().string(), dir.path().string(), "C"}};
+    JobLock lock;
+    JobListModel model{t.tree, settings, {}, [](const DownloadJob&) { return JobRunFigures{}; }};
+    DetailPanes panes(model, settings, lock);
+    ToDetail forward(panes);
+    model.setObserver(&forward);
+    uint32_t tick = 100000;
+
+    DownloadJob& job = t.add(t.downloaded, "page.html");
+    job.url = "http://host/d/page.html";
+    job.saveFolder = dir.path().string();
+    model.openCategory(t.downloaded);
+    model.setDetailJob(&job);
+    model.deliver(tick += 1000);
+    const LinksView& links = *panes.linksPane();
+    EXPECT_EQ(links.model()->rowCount(), 0);
+
+    // The file is there before the job says it is complete: still nothing.
+    test::writeFile(job.GetLocalPath(), "<a href=\"a.zip\">A</a><a href=\"b.zip\">B</a>");
+    model.jobChanged(job, kChangeProgress | kChangeParts);
+    model.deliver(tick += 1000);
+    EXPECT_EQ(links.model()->rowCount(), 0);
+
+    job.state = static_cast<uint32_t>(JobState::Completed);
+    model.jobChanged(job, kChangeState);
+    model.deliver(tick += 1000);
+    ASSERT_EQ(links.model()->rowCount(), 2);
+    EXPECT_EQ(cell(links, 1, 2), "http://host/d/b.zip");
+
+    // Downloading it again empties the pane; another detail job shows its own page.
+    job.state = static_cast<uint32_t>(JobState::Ready);
+    model.jobChanged(job, kChangeState);
+    model.deliver(tick += 1000);
+    EXPECT_EQ(links.model()->rowCount(), 0);
+    DownloadJob& other = t.add(t.downloaded, "other.htm");
+    other.url = "http://host/o/other.htm";
+    other.saveFolder = dir.path().string();
+    other.state = static_cast<uint32_t>(JobState::Completed);
+    test::writeFile(other.GetLocalPath(), "<a href=\"c.zip\">C</a>");
+    model.setDetailJob(&other);
+    model.deliver(tick += 1000);
+    ASSERT_EQ(links.model()->rowCount(), 1);
+    EXPECT_EQ(cell(links, 0, 2), "http://host/o/c.zip");
+    model.setObserver(nullptr);
+}
+
 class NoPower final : public PowerControl {
 public:
     bool canPowerOff() override { return false; }
@@ -240,7 +305,8 @@ TEST_F(LinksPaneDownloadTest, AFinishedPageListsItsLinksAndTwoPickedBecomeJobsRe
     request.text = pageUrl;
     DownloadJob* page = m_view->addDownload(request).job;
     ASSERT_NE(page, nullptr);
-    ASSERT_TRUE(spinUntil([&] { return page->IsComplete(); }, 30000));
+    // Finished, and moved out of the queue into its category.
+    ASSERT_TRUE(spinUntil([&] { return page->IsComplete() && page->parent() != m_view->doc().downloading(); }, 30000));
     m_app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
 
     // The finished job, chosen in its category, fills the pane.
