@@ -17,6 +17,7 @@
 #include "config/option_id.h"
 #include "engine/job_info_file.h"
 #include "engine/job_runner.h"
+#include "gui/links_view.h"
 #include "model/download_job.h"
 #include "model/job_part.h"
 #include "model/part_log.h"
@@ -237,6 +238,8 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     m_info = new QPlainTextEdit(m_tabs);
     m_info->setReadOnly(true);
     m_tabs->addTab(m_info, QStringLiteral("Information"));
+    m_links = new LinksView(m_tabs);
+    m_tabs->addTab(m_links, QStringLiteral("Links"));
     split->setStretchFactor(1, 1);
     layout->addWidget(split);
 
@@ -274,6 +277,10 @@ void DetailPanes::apply(const JobListChanges& changes)
         reloadLog();
     if (changes.infoPane)
         reloadInfo();
+    // Any change of the detail job may be its completion (or a new download
+    // of its file); the pane reads the page again only when it changed.
+    if (changes.infoPane || changes.logPane)
+        reloadLinks();
     if (changes.graphPane || changes.partsRebuilt) {
         refreshPartItems();
         reloadGraph();
@@ -288,6 +295,7 @@ void DetailPanes::reload()
     reloadLog();
     reloadInfo();
     reloadGraph();
+    reloadLinks();
     if (m_job)
         m_sampler->start();
     else
@@ -415,6 +423,24 @@ void DetailPanes::reloadInfo()
     QString text = QString::fromStdString(jobInfoText(info));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_info->setPlainText(text);
+}
+
+void DetailPanes::setLinkActions(std::function<void(std::vector<LinkChoice>)> add,
+                                 std::function<void(const std::string& url)> open)
+{
+    m_links->setLinkActions(std::move(add), std::move(open));
+}
+
+void DetailPanes::reloadLinks()
+{
+    LinkPageSource source;
+    {
+        JobLockGuard guard(m_lock);
+        source = linkPageSourceOf(m_job, m_settings.GetOptionText(OptionId::ExploreTypes));
+    }
+    // The page is read without the lock: the engine never writes a
+    // completed job's file.
+    m_links->showSource(source);
 }
 
 void DetailPanes::reloadGraph()

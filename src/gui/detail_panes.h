@@ -1,7 +1,7 @@
 #pragma once
 // The detail area under the job list: the parts tree of the detail job, and
-// beside it the log, graph (speed history and block map) and information
-// panes. It reads the job (and its runner's parts) when a batch of the list
+// beside it the log, graph (speed history and block map), information and
+// links panes. It reads the job (and its runner's parts) when a batch of the list
 // model says something changed; it keeps only the speed history, which no
 // record holds.
 //
@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/job_lock.h"
@@ -71,6 +73,8 @@ private:
 
 class SpeedGraph;
 class BlockMapView;
+class LinksView;
+struct LinkChoice;
 
 class DetailPanes final : public QWidget {
     Q_OBJECT
@@ -82,11 +86,15 @@ public:
     void apply(const JobListChanges& changes);
     // Reloads every pane from the list model's detail job.
     void reload();
+    // What the links pane's "Add to job list" and "Open in browser" do.
+    void setLinkActions(std::function<void(std::vector<LinkChoice>)> add,
+                        std::function<void(const std::string& url)> open);
 
     // Read-outs for tests.
     QTreeWidget* partsTree() const { return m_parts; }
     QTreeWidget* logPane() const { return m_log; }
     QPlainTextEdit* infoPane() const { return m_info; }
+    LinksView* linksPane() const { return m_links; }
     const SpeedHistory& speedHistory() const { return m_history; }
     const std::vector<BlockState>& blockCells() const;
 
@@ -97,6 +105,7 @@ private:
     void reloadLog();
     void reloadInfo();
     void reloadGraph();
+    void reloadLinks();
     void sampleSpeed();
     const JobPart* logPart() const;
     void colourLogItem(QTreeWidgetItem* item, LogKind kind) const;
@@ -111,6 +120,7 @@ private:
     SpeedGraph* m_graph = nullptr;
     BlockMapView* m_blocks = nullptr;
     QPlainTextEdit* m_info = nullptr;
+    LinksView* m_links = nullptr;
     QTimer* m_sampler = nullptr;
     SpeedHistory m_history;
 };

@@ -19,6 +19,7 @@
 #include "gui/html_drop.h"
 #include "gui/job_table_model.h"
 #include "gui/progress_delegate.h"
+#include "platform/desktop_actions.h"
 #include "shell/application.h"
 #include "shell/main_view.h"
 #include "shell/splitter_sizes.h"
@@ -128,6 +129,12 @@ ZoviradView::ZoviradView(MainView& view, Application& app, QWidget* parent) : QW
     header->setSortIndicatorShown(false);
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     m_detail = new DetailPanes(view.list(), app.settings(), app.jobLock(), m_along);
+    m_detail->setLinkActions(
+        [this](std::vector<LinkChoice> links) {
+            m_view.addPaneLinks(links);
+            deliverNow();
+        },
+        [this](const std::string& url) { m_view.desktop().open(url); });
     m_along->addWidget(m_table);
     m_along->addWidget(m_detail);
     m_across->setStretchFactor(1, 1);

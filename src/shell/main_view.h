@@ -136,6 +136,7 @@ public:
     CZoviradDoc& doc() { return *m_doc; }
     JobQueue& queue() { return *m_queue; }
     JobListModel& list() { return *m_list; }
+    DesktopActions& desktop() { return m_desktop; }
     const std::filesystem::path& databasePath() const { return m_databasePath; }
 
     // ---- commands --------------------------------------------------------------
