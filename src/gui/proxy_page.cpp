@@ -178,12 +178,10 @@ bool ProxyPage::replaceEntry(size_t row, const ProxyEntry& entry)
     ProxyEntry* target = m_work->ProxyAt(row);
     if (!target)
         return false;
-    ProxyEntry changed = entry;
-    if (row == 0) {
-        changed.title = target->title;
-        changed.type = kProxyDirect;
-    }
-    *target = changed;
+    if (row == 0)
+        target->flags = entry.flags;
+    else
+        *target = entry;
     rebuild();
     m_list->setCurrentItem(m_list->topLevelItem(static_cast<int>(row)));
     return true;

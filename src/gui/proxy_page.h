@@ -41,8 +41,8 @@ public:
     // The list as the page holds it now, with its default indices.
     const ProxyList& entries() const { return *m_work; }
 
-    // What the Add, Edit and Delete buttons do after their dialog. The direct
-    // connection (row 0) keeps its type and title and is never removed.
+    // What the Add, Edit and Delete buttons do after their dialog. Of the
+    // direct connection (row 0) only the flags change; it is never removed.
     void addEntry(const ProxyEntry& entry);
     bool replaceEntry(size_t row, const ProxyEntry& entry);
     bool removeEntry(size_t row);
@@ -62,6 +62,7 @@ public:
     QComboBox* streamDefaultBox() const { return m_streamDefault; }
     QCheckBox* useDefaultsBox() const { return m_useDefaults; }
     QSpinBox* rollbackBox() const { return m_rollback; }
+    QPushButton* addButton() const { return m_add; }
     QPushButton* deleteButton() const { return m_delete; }
 
 private:
