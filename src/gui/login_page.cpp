@@ -12,6 +12,16 @@
 
 namespace fetchora {
 
+namespace {
+
+bool sameRule(const SiteRule& a, const SiteRule& b)
+{
+    return a.urlMask == b.urlMask && a.userName == b.userName && a.password == b.password && a.flags == b.flags
+        && a.connection == b.connection && a.proxy == b.proxy;
+}
+
+}  // namespace
+
 LoginPage::LoginPage(JobLock& lock, QWidget* parent) : OptionsPage(kSectionName, tr("Login"), parent), m_lock(lock)
 {
     setObjectName(QString::fromLatin1(kSectionName));
@@ -54,7 +64,7 @@ void LoginPage::load(const AppSettings& settings)
         m_rules.push_back(*stored.SiteRuleAt(i));
         m_origin.push_back(static_cast<int>(i));
     }
-    m_loadedCount = stored.SiteRuleCount();
+    m_loaded = m_rules;
     m_newRule = newSiteRule(settings.proxies());
     m_proxyNames = fetchora::proxyNames(settings.proxies());
     rebuild();
@@ -70,7 +80,7 @@ void LoginPage::apply(AppSettings& settings)
     {
         JobLockGuard guard(m_lock);
         SiteRuleList& live = settings.siteRules();
-        std::vector<bool> kept(m_loadedCount, false);
+        std::vector<bool> kept(m_loaded.size(), false);
         for (int origin : m_origin)
             if (origin >= 0 && static_cast<size_t>(origin) < kept.size())
                 kept[static_cast<size_t>(origin)] = true;
@@ -78,10 +88,12 @@ void LoginPage::apply(AppSettings& settings)
             if (i >= kept.size() || !kept[i])
                 live.RemoveSiteRule(live.SiteRuleAt(i), m_lock);
         for (size_t row = 0; row < m_rules.size(); ++row) {
-            SiteRule* target = m_origin[row] >= 0 ? live.SiteRuleAt(row) : nullptr;
-            if (target)
-                *target = m_rules[row];
-            else
+            const int origin = m_origin[row];
+            SiteRule* target = origin >= 0 ? live.SiteRuleAt(row) : nullptr;
+            if (target) {
+                if (!sameRule(m_rules[row], m_loaded[static_cast<size_t>(origin)]))
+                    *target = m_rules[row];
+            } else
                 live.AddSiteRule(m_rules[row]);
         }
     }

@@ -5,7 +5,9 @@
 //
 // Edits go to the page's own copy; apply() brings the settings' rules to
 // exactly that copy, changing kept rules in place (running jobs may hold
-// them) under the job lock.
+// them) under the job lock. A rule the user did not change is not written,
+// so what the proxy page did to it in the same sheet (renumbering its
+// proxies after a deletion) stays.
 //
 // Thread: the GUI thread. Borrows the job lock for its lifetime.
 #include <QStringList>
@@ -58,7 +60,8 @@ private:
     // For each row, the index the rule had in the settings when the page
     // loaded; -1 for rules added since, which always follow the loaded ones.
     std::vector<int> m_origin;
-    size_t m_loadedCount = 0;
+    // The rules as loaded, to tell which ones the user changed.
+    std::vector<SiteRule> m_loaded;
     SiteRule m_newRule;
     QStringList m_proxyNames;
 

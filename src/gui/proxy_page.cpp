@@ -19,6 +19,7 @@
 
 #include "config/app_settings.h"
 #include "config/proxy_text_format.h"
+#include "config/site_rules.h"
 #include "gui/proxy_entry_dialog.h"
 #include "gui/rules_controls.h"
 
@@ -38,6 +39,23 @@ void fillDefaultBox(QComboBox* box, const ProxyList& proxies, int32_t current)
     for (size_t i = 0; i < proxies.ProxyCount(); ++i)
         box->addItem(proxyDisplayName(*proxies.ProxyAt(i)), static_cast<int>(i));
     box->setCurrentIndex(current >= 0 && current < box->count() ? current : 0);
+}
+
+// Site rules name proxies by index: after a deletion each must still name
+// the entry it named before, or the direct connection when that is gone,
+// never whichever entry moved into its place.
+void renumberSiteRules(SiteRuleList& rules, const std::vector<int>& renumbered, JobLock& lock)
+{
+    const auto moved = [&renumbered](unsigned index) {
+        return index < renumbered.size() ? static_cast<unsigned>(renumbered[index]) : index;
+    };
+    JobLockGuard guard(lock);
+    for (size_t i = 0; i < rules.SiteRuleCount(); ++i) {
+        SiteRule& rule = *rules.SiteRuleAt(i);
+        rule.proxy = packSiteProxies(static_cast<uint16_t>(moved(siteHttpProxy(rule))),
+                                     static_cast<uint8_t>(moved(siteFtpProxy(rule))),
+                                     static_cast<uint8_t>(moved(siteStreamProxy(rule))));
+    }
 }
 
 }  // namespace
@@ -161,6 +179,11 @@ void ProxyPage::apply(AppSettings& settings)
     settings.SetOption(OptionId::StreamProxyDefault, m_work->defaultIndex(ProxyDefault::Stream));
     settings.SetOption(OptionId::ProxyRollback, m_rollback->value());
     settings.SetOption(OptionId::UseDefaultProxies, m_useDefaults->isChecked() ? 1 : 0);
+    m_renumbered.assign(m_loadedCount, 0);
+    for (size_t row = 0; row < m_origin.size(); ++row)
+        if (m_origin[row] >= 0 && static_cast<size_t>(m_origin[row]) < m_renumbered.size())
+            m_renumbered[static_cast<size_t>(m_origin[row])] = static_cast<int>(row);
+    renumberSiteRules(settings.siteRules(), m_renumbered, m_lock);
     // The page goes on from what the settings now hold.
     load(settings);
 }

@@ -38,6 +38,12 @@ public:
     QString validate() override;
     void apply(AppSettings& settings) override;
 
+    // After apply: for each index the settings' list had before, the index
+    // that entry has now; 0 (the direct connection) for a deleted entry. The
+    // site rules are renumbered with it; whoever keeps proxy indices
+    // elsewhere (the jobs) should be too.
+    const std::vector<int>& renumbered() const { return m_renumbered; }
+
     // The list as the page holds it now, with its default indices.
     const ProxyList& entries() const { return *m_work; }
 
@@ -85,6 +91,7 @@ private:
     // settings always precede the added ones.
     std::vector<int> m_origin;
     size_t m_loadedCount = 0;
+    std::vector<int> m_renumbered;
 
     QTreeWidget* m_list = nullptr;
     QPushButton* m_add = nullptr;

@@ -35,8 +35,7 @@ namespace {
 using test::TempDir;
 
 // Runs `answer` on the modal dialog of type D once the event loop turns.
-template <class D>
-void whenModal(std::function<void(D&)> answer)
+template <class D> void whenModal(std::function<void(D&)> answer)
 {
     QTimer::singleShot(0, [answer = std::move(answer)] {
         auto* modal = qobject_cast<D*>(QApplication::activeModalWidget());
@@ -218,12 +217,13 @@ TEST_F(RulesPagesTest, TheDirectConnectionStaysFirstAndALoadWithoutApplyChangesN
 TEST_F(RulesPagesTest, ImportAddsTheProxiesOfAFileAndExportWritesWhatImportReadsBack)
 {
     const auto file = m_dir / "proxies.txt";
-    test::writeFile(file, "a.example:3128@HTTP\r\n"
-                          "b.example:8443@HTTP1:ann:pw\r\n"
-                          "\r\n"
-                          "c.example:1080@SOCKS5\n"
-                          "a.example:3128@HTTP\r\n"
-                          "d.example:21@FTP2");
+    test::writeFile(file,
+                    "a.example:3128@HTTP\r\n"
+                    "b.example:8443@HTTP1:ann:pw\r\n"
+                    "\r\n"
+                    "c.example:1080@SOCKS5\n"
+                    "a.example:3128@HTTP\r\n"
+                    "d.example:21@FTP2");
     ProxyPage page(app().jobLock());
     page.load(settings());
     int added = -1;
@@ -237,10 +237,11 @@ TEST_F(RulesPagesTest, ImportAddsTheProxiesOfAFileAndExportWritesWhatImportReads
 
     const auto exported = m_dir / "out.txt";
     ASSERT_EQ(page.exportTo(QString::fromStdString(exported.string())), QString());
-    EXPECT_EQ(test::readFile(exported), "a.example:3128@HTTP\r\n"
-                                        "b.example:8443@HTTP1:ann:pw\r\n"
-                                        "c.example:1080@SOCKS5\r\n"
-                                        "d.example:21@FTP2\r\n");
+    EXPECT_EQ(test::readFile(exported),
+              "a.example:3128@HTTP\r\n"
+              "b.example:8443@HTTP1:ann:pw\r\n"
+              "c.example:1080@SOCKS5\r\n"
+              "d.example:21@FTP2\r\n");
     ProxyPage other(app().jobLock());
     other.load(settings());
     ASSERT_EQ(other.importFrom(QString::fromStdString(exported.string()), &added), QString());
@@ -297,6 +298,46 @@ TEST_F(RulesPagesTest, AMalformedOrUnreadableImportFileNamesTheFileAndChangesNot
     test::writeFile(large, std::string(kMaxProxyFileSize + 1, 'a'));
     EXPECT_TRUE(page.importFrom(QString::fromStdString(large.string())).contains(QStringLiteral("large.txt")));
     EXPECT_EQ(page.entries().ProxyCount(), 2u);
+}
+
+TEST_F(RulesPagesTest, SiteRulesKeepTheirProxiesWhenAnEarlierProxyIsDeleted)
+{
+    ASSERT_TRUE(app().changeSettings([](AppSettings& s) {
+        s.proxies().AddProxy(proxy("gone.example", 3128, kProxyHttpGet), false);
+        s.proxies().AddProxy(proxy("http.example", 8080, kProxyHttpGet), false);
+        s.proxies().AddProxy(proxy("ftp.example", 21, kProxyFtpOpen), false);
+        s.proxies().AddProxy(proxy("socks.example", 1080, kProxySocks5), false);
+        SiteRule rule = newSiteRule(s.proxies());
+        rule.urlMask = "http://a.example/";
+        rule.proxy = packSiteProxies(2, 3, 4);
+        s.siteRules().AddSiteRule(rule);
+        rule.urlMask = "http://b.example/";
+        rule.proxy = packSiteProxies(1, 1, 0);
+        s.siteRules().AddSiteRule(rule);
+    }));
+    ProxyPage proxies(app().jobLock());
+    LoginPage logins(app().jobLock());
+    proxies.load(settings());
+    logins.load(settings());
+    ASSERT_TRUE(proxies.removeEntry(1));
+    // The sheet applies every page; the login page did not touch the rules.
+    ASSERT_TRUE(app().changeSettings([&](AppSettings& s) {
+        proxies.apply(s);
+        logins.apply(s);
+    }));
+    const auto serverAt = [this](size_t index) {
+        const ProxyEntry* entry = settings().proxies().ProxyAt(index);
+        return entry ? entry->server : std::string("(none)");
+    };
+    const SiteRule& a = *settings().siteRules().SiteRuleAt(0);
+    EXPECT_EQ(serverAt(siteHttpProxy(a)), "http.example");
+    EXPECT_EQ(serverAt(siteFtpProxy(a)), "ftp.example");
+    EXPECT_EQ(serverAt(siteStreamProxy(a)), "socks.example");
+    // A rule that named the deleted proxy falls back to a direct connection.
+    EXPECT_EQ(settings().siteRules().SiteRuleAt(1)->proxy, packSiteProxies(0, 0, 0));
+    const std::vector<int>& moved = proxies.renumbered();
+    ASSERT_EQ(moved.size(), 5u);
+    EXPECT_EQ(moved, (std::vector<int>{0, 0, 1, 2, 3}));
 }
 
 TEST(ProxyEntryDialogTest, RefusesABadPortOrAMissingServerAndKeepsFlagsItDoesNotShow)
