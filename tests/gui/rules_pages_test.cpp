@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <set>
@@ -600,6 +601,19 @@ void expectControlIds(const QWidget& top)
         }
     }
     EXPECT_FALSE(top.objectName().isEmpty());
+
+    // Tab moves through the fields in the order they are laid out, which is
+    // the order their ids were given in.
+    std::vector<int> chain;
+    const QWidget* widget = &top;
+    do {
+        const QVariant id = widget->property("controlId");
+        if (id.isValid() && id.toInt() >= 1000)
+            chain.push_back(id.toInt());
+        widget = widget->nextInFocusChain();
+    } while (widget && widget != &top);
+    EXPECT_FALSE(chain.empty());
+    EXPECT_TRUE(std::is_sorted(chain.begin(), chain.end())) << top.objectName().toStdString();
 }
 
 TEST_F(RulesPagesTest, ControlsCarryDistinctIdsAndEscapeCancels)
