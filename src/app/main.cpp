@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "config/app_settings.h"
+#include "gui/dialog_opener.h"
 #include "gui/gui_prompts.h"
 #include "gui/loop_latency_probe.h"
 #include "gui/main_frame.h"
@@ -205,6 +206,8 @@ int main(int argc, char** argv)
         MainView view(app, prompts, desktop, power, frame);
         prompts.setCategoryRoot([&view] { return view.doc().root(); });
         prompts.setMaxSplit([&app] { return app.settings().GetOption(OptionId::MaxParallelNum); });
+        DialogOpener dialogs(app, view, &frame);
+        prompts.setDialogOpener([&dialogs](const std::string& name) { return dialogs.open(name); });
 
         view.start(command.document.empty() ? std::filesystem::path() : std::filesystem::path(command.document));
         view.resumeJobs(takenOverJobs);

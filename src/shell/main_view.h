@@ -134,6 +134,11 @@ public:
 
     WindowId windowId() const { return id(); }
     CZoviradDoc& doc() { return *m_doc; }
+    // The job the commands act on (the list's focused row), if any.
+    DownloadJob* focusedJob() const { return focused(); }
+    // After the proxy list was edited: every job's proxy choices follow
+    // their entries (renumbered[old index] = new index; 0 for a deleted one).
+    void renumberProxies(const std::vector<int>& renumbered);
     JobQueue& queue() { return *m_queue; }
     JobListModel& list() { return *m_list; }
     DesktopActions& desktop() { return m_desktop; }

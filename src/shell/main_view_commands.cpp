@@ -460,6 +460,25 @@ void MainView::addPaneLinks(const std::vector<LinkChoice>& links)
 
 // ---- starting and stopping ----------------------------------------------------------------
 
+void MainView::renumberProxies(const std::vector<int>& renumbered)
+{
+    if (renumbered.empty())
+        return;
+    JobLockGuard lock(m_app.jobLock());
+    auto follow = [&renumbered](uint16_t& id) {
+        if (id < renumbered.size())
+            id = static_cast<uint16_t>(renumbered[id]);
+    };
+    for (DownloadJob* node : m_doc->tree().nodes()) {
+        if (node->IsCategory())
+            continue;
+        follow(node->httpProxyId);
+        follow(node->ftpProxyId);
+        follow(node->streamProxyId);
+    }
+    m_dirty = true;
+}
+
 void MainView::resumeJobs(const std::vector<int32_t>& ids)
 {
     JobLockGuard lock(m_app.jobLock());

@@ -1,0 +1,39 @@
+#include "gui/dialog_opener.h"
+
+#include "gui/download_rules_dialog.h"
+#include "gui/site_properties_dialog.h"
+#include "model/job_database.h"
+#include "shell/main_view.h"
+#include "shell/view_command.h"
+
+namespace fetchora {
+
+namespace {
+
+bool named(const std::string& name, ViewCommand command)
+{
+    return name == std::to_string(static_cast<uint32_t>(command));
+}
+
+}  // namespace
+
+DialogOpener::DialogOpener(Application& app, MainView& view, QWidget* parent)
+    : m_app(app), m_view(view), m_parent(parent)
+{
+}
+
+bool DialogOpener::open(const std::string& name)
+{
+    if (named(name, ViewCommand::DownloadRules)) {
+        showDownloadRules(m_app, m_view.doc().root(), m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::SiteProperties)) {
+        if (const DownloadJob* job = m_view.focusedJob())
+            showSiteProperties(m_app, *job, m_parent);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace fetchora
