@@ -152,6 +152,7 @@ int main(int argc, char** argv)
         MainView view(app, prompts, desktop, power, frame);
         prompts.setCategoryRoot([&view] { return view.doc().root(); });
         prompts.setMaxSplit([&app] { return app.settings().GetOption(OptionId::MaxParallelNum); });
+        prompts.setApplication(&app);
 
         view.start(command.document.empty() ? std::filesystem::path() : std::filesystem::path(command.document));
         auto* client = new ZoviradView(view, app, &frame);
