@@ -208,6 +208,7 @@ int main(int argc, char** argv)
         prompts.setMaxSplit([&app] { return app.settings().GetOption(OptionId::MaxParallelNum); });
         DialogOpener dialogs(app, view, &frame);
         prompts.setDialogOpener([&dialogs](const std::string& name) { return dialogs.open(name); });
+        prompts.setApplication(&app);
 
         view.start(command.document.empty() ? std::filesystem::path() : std::filesystem::path(command.document));
         view.resumeJobs(takenOverJobs);

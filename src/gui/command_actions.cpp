@@ -137,8 +137,6 @@ constexpr std::array kAwaitingDialog{
     id(C::BrowseWithSiteExplorer),
     id(C::SiteExplorer),
     id(C::OfflineBrowser),
-    id(C::SaveAsDefault),
-    id(C::DefaultProperties),
     id(C::Options),
     id(F::DisableBrowserMonitoring),
 };

@@ -15,8 +15,11 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "gui/job_sheet_dialog.h"
+#include "config/app_settings.h"
+#include "gui/job_property_sheet.h"
 #include "model/download_job.h"
+#include "shell/application.h"
+#include "shell/download_defaults.h"
 
 namespace fetchora {
 
@@ -126,7 +129,9 @@ GuiPrompts::GuiPrompts(QWidget* parent) : m_parent(parent)
 
 int GuiPrompts::maxSplit() const
 {
-    return m_maxSplit ? m_maxSplit() : 10;
+    if (m_maxSplit)
+        return m_maxSplit();
+    return m_app != nullptr ? m_app->settings().GetOption(OptionId::MaxParallelNum) : 10;
 }
 
 void GuiPrompts::message(const std::string& text, MessageIcon icon)
@@ -180,18 +185,29 @@ std::optional<std::filesystem::path> GuiPrompts::chooseFolder(const std::string&
     return std::filesystem::path(folder.toStdString());
 }
 
+JobSheetContext GuiPrompts::sheetContext() const
+{
+    JobSheetContext context;
+    context.maxSplit = maxSplit();
+    context.categoryRoot = m_root ? m_root() : nullptr;
+    if (m_app != nullptr) {
+        context.proxies = &m_app->settings().proxies();
+        context.folderHistory = &m_app->registry();
+    }
+    return context;
+}
+
 bool GuiPrompts::editJob(const std::string& title, DownloadJob& job)
 {
-    JobSheetDialog sheet(q(title), job, maxSplit(), parent());
+    const JobSheetMode mode = title == kDefaultPropertiesTitle ? JobSheetMode::Defaults : JobSheetMode::OneJob;
+    JobPropertySheet sheet(q(title), job, mode, sheetContext(), parent());
     return sheet.exec() == QDialog::Accepted;
 }
 
 bool GuiPrompts::editJobs(const std::string& title, DownloadJob& sample, std::size_t count)
 {
-    JobSheetDialog sheet(q(title) + QStringLiteral(" (%1)").arg(count), sample, maxSplit(), parent());
-    // Several jobs keep their own URLs: only the shared settings are edited.
-    sheet.urlEdit()->setEnabled(false);
-    sheet.fileNameEdit()->setEnabled(false);
+    JobPropertySheet sheet(q(title) + QStringLiteral(" (%1)").arg(count), sample, JobSheetMode::SeveralJobs,
+                           sheetContext(), parent());
     return sheet.exec() == QDialog::Accepted;
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 // The main view's questions as real dialogs: message boxes, Qt's file and
-// folder choosers, the job sheet, and the small dialogs of the view (duplicate
+// folder choosers, the job property sheet, and the small dialogs of the view (duplicate
 // URL, permanent delete, find, category choice and properties, rename,
 // "Select links"). Every call runs its dialog modally and returns the answer.
 //
-// Thread: the GUI thread (the loop thread). Borrows the parent window and,
+// Thread: the GUI thread (the loop thread). Borrows the parent window, the
+// application (settings, proxy list and store, once set) and,
 // once set, the view's category tree (through the root getter).
 #include <QPointer>
 #include <QWidget>
@@ -12,9 +13,12 @@
 #include <functional>
 #include <string>
 
+#include "gui/job_property_sheet.h"
 #include "shell/user_prompts.h"
 
 namespace fetchora {
+
+class Application;
 
 // "Label (*.ext)|*.ext|...||" as a Qt file dialog takes it:
 // "Label (*.ext);;...". Patterns split by ";" become blank separated; "*.*"
@@ -30,6 +34,8 @@ public:
     void setCategoryRoot(std::function<DownloadJob*()> root) { m_root = std::move(root); }
     // Where the job sheet's split count ends ("Max Parallel Num").
     void setMaxSplit(std::function<int()> maxSplit) { m_maxSplit = std::move(maxSplit); }
+    // Where the job sheet finds the proxy list and the folder history.
+    void setApplication(Application* app) { m_app = app; }
     // Opens the dialogs the view names by command number (options, schedule,
     // rules, ...); it answers false for a name it has no dialog for.
     void setDialogOpener(std::function<bool(const std::string&)> opener) { m_opener = std::move(opener); }
@@ -60,10 +66,12 @@ public:
 private:
     QWidget* parent() const { return m_parent.data(); }
     int maxSplit() const;
+    JobSheetContext sheetContext() const;
 
     QPointer<QWidget> m_parent;
     std::function<DownloadJob*()> m_root;
     std::function<int()> m_maxSplit;
+    Application* m_app = nullptr;
     std::function<bool(const std::string&)> m_opener;
 };
 

@@ -16,8 +16,10 @@
 #include "platform/desktop_actions.h"
 #include "platform/text_utils.h"
 #include "shell/application.h"
+#include "shell/download_defaults.h"
 #include "shell/job_list_model.h"
 #include "shell/main_view.h"
+#include "shell/shared_job_sheet.h"
 #include "shell/start_database.h"
 #include "shell/zip_check.h"
 
@@ -127,6 +129,7 @@ bool MainView::isEnabled(ViewCommand command, CommandKeys keys) const
     case ViewCommand::DeleteAll: return m_list->rowCount() > 0;
     case ViewCommand::Rename:
     case ViewCommand::Properties: return job != nullptr && !isActive(*job);
+    case ViewCommand::SaveAsDefault: return job != nullptr;
     case ViewCommand::SiteProperties:
     case ViewCommand::Comment:
     case ViewCommand::BrowseWithSiteExplorer: return job != nullptr;
@@ -235,6 +238,23 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
     case ViewCommand::CommentAsFileName: commentAsFileName(); break;
     case ViewCommand::Comment: editComment(); break;
     case ViewCommand::Properties: properties(); break;
+    case ViewCommand::DefaultProperties: {
+        DownloadJob sample;
+        {
+            JobLockGuard lock(m_app.jobLock());
+            MakeDefaultsSample(sample, m_app.settings(), &m_doc->tree());
+        }
+        if (m_prompts.editJob(std::string(kDefaultPropertiesTitle), sample)) {
+            JobLockGuard lock(m_app.jobLock());
+            SaveJobAsDefaults(m_app, sample, &m_doc->tree());
+        }
+        break;
+    }
+    case ViewCommand::SaveAsDefault: {
+        JobLockGuard lock(m_app.jobLock());
+        SaveJobAsDefaults(m_app, *focused(), &m_doc->tree());
+        break;
+    }
     case ViewCommand::CopyUrls: copyUrls(); break;
     case ViewCommand::MoveUp:
     case ViewCommand::MoveDown:
@@ -789,36 +809,21 @@ void MainView::properties()
         return;
     }
     DownloadJob sample;
+    SharedJobFields before;
     {
         JobLockGuard lock(m_app.jobLock());
-        sample.SetUrl(job->url);
-        sample.categoryId = job->categoryId;
-        sample.saveFolder = job->saveFolder;
-        sample.splitCount = job->splitCount;
-        sample.startMode = job->startMode;
-        sample.userName = job->userName;
-        sample.password = job->password;
-        sample.referer = job->referer;
-        sample.httpProxyId = job->httpProxyId;
-        sample.ftpProxyId = job->ftpProxyId;
-        sample.streamProxyId = job->streamProxyId;
+        MakeSharedSample(sample, jobs);
+        before = SharedFieldsOf(sample);
     }
     if (!m_prompts.editJobs("Properties", sample, jobs.size()))
         return;
     JobLockGuard lock(m_app.jobLock());
+    // Only what the user changed reaches the jobs: a field left alone keeps
+    // each job's own value.
     for (DownloadJob* each : jobs) {
         if (isActive(*each))
             continue;
-        each->categoryId = sample.categoryId;
-        each->SetSaveFolder(sample.saveFolder);
-        each->SetSplitCount(sample.splitCount, kMaxSplitCount);
-        each->SetStartMode(sample.startMode);
-        each->userName = sample.userName;
-        each->password = sample.password;
-        each->referer = sample.referer;
-        each->httpProxyId = sample.httpProxyId;
-        each->ftpProxyId = sample.ftpProxyId;
-        each->streamProxyId = sample.streamProxyId;
+        ApplySharedChanges(before, sample, *each, m_app.settings().GetOption(OptionId::MaxParallelNum));
         each->RebuildUrlEntries(&m_app.settings().siteRules());
         each->Notify(0xFFFF);
     }

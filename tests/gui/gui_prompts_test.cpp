@@ -14,7 +14,6 @@
 #include <functional>
 
 #include "gui/gui_prompts.h"
-#include "gui/job_sheet_dialog.h"
 #include "model/download_job.h"
 
 #include <gtest/gtest.h>
@@ -37,44 +36,6 @@ void setUp(DownloadJob& job, const std::string& url)
     EXPECT_TRUE(job.SetUrl(url));
     job.splitCount = 2;
     job.startMode = StartMode::Manual;
-}
-
-TEST(JobSheetDialogTest, OkWritesEveryFieldBackAndABadUrlChangesNothing)
-{
-    DownloadJob job;
-    setUp(job, "http://127.0.0.1:9/a.zip");
-    {
-        JobSheetDialog sheet(QStringLiteral("Properties"), job, 8);
-        EXPECT_EQ(sheet.urlEdit()->text(), QStringLiteral("http://127.0.0.1:9/a.zip"));
-        EXPECT_EQ(sheet.fileNameEdit()->text(), QStringLiteral("a.zip"));
-        sheet.urlEdit()->setText(QStringLiteral("ftp://127.0.0.1:2121/pub/b.iso"));
-        sheet.folderEdit()->setText(QStringLiteral("/tmp/fetchora-sheet"));
-        sheet.fileNameEdit()->setText(QStringLiteral("renamed.iso"));
-        sheet.splitBox()->setValue(50);  // beyond the bound: the box stops at 8
-        sheet.startModeBox()->setCurrentIndex(sheet.startModeBox()->findData(static_cast<int>(StartMode::Schedule)));
-        sheet.refererEdit()->setText(QStringLiteral("http://127.0.0.1:9/page"));
-        sheet.commentEdit()->setText(QStringLiteral("nightly image"));
-        sheet.userEdit()->setText(QStringLiteral("anna"));
-        sheet.passwordEdit()->setText(QStringLiteral("secret"));
-        ASSERT_TRUE(sheet.apply());
-    }
-    EXPECT_EQ(job.url, "ftp://127.0.0.1:2121/pub/b.iso");
-    EXPECT_EQ(job.saveFolder, "/tmp/fetchora-sheet");
-    EXPECT_EQ(job.fileName, "renamed.iso");
-    EXPECT_EQ(job.splitCount, 8);
-    EXPECT_EQ(job.startMode, StartMode::Schedule);
-    EXPECT_EQ(job.referer, "http://127.0.0.1:9/page");
-    EXPECT_EQ(job.comment, "nightly image");
-    EXPECT_EQ(job.userName, "anna");
-    EXPECT_EQ(job.password, "secret");
-    EXPECT_NE(job.optionFlags & kOptUseLogin, 0u);
-
-    JobSheetDialog bad(QStringLiteral("Properties"), job, 8);
-    bad.urlEdit()->setText(QStringLiteral("not a url"));
-    bad.commentEdit()->setText(QStringLiteral("changed"));
-    EXPECT_FALSE(bad.apply());
-    EXPECT_EQ(job.url, "ftp://127.0.0.1:2121/pub/b.iso");
-    EXPECT_EQ(job.comment, "nightly image");
 }
 
 TEST(GuiPromptsTest, SelectLinksOffersAllTickedAndReturnsTheTickedInOrder)
