@@ -221,11 +221,16 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     m_parts = new QTreeWidget(split);
     m_parts->setHeaderLabels({QStringLiteral("Part"), QStringLiteral("Range")});
     m_parts->setRootIsDecorated(false);
+    // The part number needs only its digits; the range gets the rest.
+    m_parts->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_tabs = new QTabWidget(split);
     m_log = new QTreeWidget(m_tabs);
     m_log->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Information")});
     m_log->setRootIsDecorated(false);
     m_log->setUniformRowHeights(true);
+    // Wide enough for a whole time stamp in the current font.
+    m_log->header()->resizeSection(
+        0, m_log->fontMetrics().horizontalAdvance(QStringLiteral("00/00/00 00:00:00")) + m_log->fontMetrics().height());
     m_tabs->addTab(m_log, QStringLiteral("Log"));
     auto* graphPage = new QWidget(m_tabs);
     auto* graphLayout = new QVBoxLayout(graphPage);
@@ -241,6 +246,10 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     m_links = new LinksView(m_tabs);
     m_tabs->addTab(m_links, QStringLiteral("Links"));
     split->setStretchFactor(1, 1);
+    // A range like "100000000-124999999  9011200 bytes" fits beside the tabs.
+    const int partsWidth
+        = m_parts->fontMetrics().horizontalAdvance(QStringLiteral("8888 0000000000-0000000000  000000000 bytes"));
+    split->setSizes({partsWidth, partsWidth * 2});
     layout->addWidget(split);
 
     connect(m_parts, &QTreeWidget::currentItemChanged, this, [this] { reloadLog(); });

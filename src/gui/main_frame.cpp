@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -392,7 +393,19 @@ QString CMainFrame::paneText(int pane) const
 void CMainFrame::restorePlacement()
 {
     const FramePlacement placement = readFramePlacement(m_app.registry(), kMainFrameSection);
-    setGeometry(placement.left, placement.top, placement.right - placement.left, placement.bottom - placement.top);
+    const bool stored
+        = m_app.registry().readString(Hive::CurrentUser, settingsKey(kMainFrameSection), "Frame").has_value();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!stored && screen != nullptr) {
+        // The first start: a window of a useful size in the middle of the
+        // screen rather than the small default rectangle kept for values
+        // that cannot be read.
+        const QRect area = screen->availableGeometry();
+        const QSize size(area.width() * 3 / 4, area.height() * 3 / 4);
+        setGeometry(QRect(area.center() - QPoint(size.width() / 2, size.height() / 2), size));
+    } else {
+        setGeometry(placement.left, placement.top, placement.right - placement.left, placement.bottom - placement.top);
+    }
     m_maximizedPlacement = placement.maximized;
 }
 
