@@ -2,12 +2,15 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QResizeEvent>
+
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 
 #include <algorithm>
 #include <ctime>
@@ -166,8 +169,15 @@ public:
         update();
     }
     const std::vector<BlockState>& cells() const { return m_cells; }
+    // Called when the map's size changed: the cells are laid out anew for it.
+    void setResized(std::function<void()> resized) { m_resized = std::move(resized); }
 
 protected:
+    void resizeEvent(QResizeEvent*) override
+    {
+        if (m_resized)
+            m_resized();
+    }
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
@@ -190,6 +200,7 @@ protected:
 private:
     const AppSettings& m_settings;
     std::vector<BlockState> m_cells;
+    std::function<void()> m_resized;
 };
 
 namespace {
@@ -237,6 +248,8 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     graphLayout->setContentsMargins(0, 0, 0, 0);
     m_graph = new SpeedGraph(m_history, m_settings, graphPage);
     m_blocks = new BlockMapView(m_settings, graphPage);
+    // A map laid out while its tab was hidden had the size of a hidden page.
+    m_blocks->setResized([this] { reloadGraph(); });
     graphLayout->addWidget(m_graph, 1);
     graphLayout->addWidget(m_blocks, 1);
     m_tabs->addTab(graphPage, QStringLiteral("Graph"));
