@@ -106,6 +106,13 @@ public:
     // when that failed: the ranges that may not have reached the disk are
     // taken back and the job fails.
     bool FlushForSave();
+    // The same for a save whose disk work runs on another thread: the cache
+    // is written out here, and the file's descriptor is handed over (a
+    // duplicate, -1 when nothing needs a sync) for that thread to sync
+    // before it writes the database. When that sync fails,
+    // BackgroundSyncFailed takes the ranges back and fails the job.
+    int FlushForBackgroundSave();
+    void BackgroundSyncFailed(int error);
 
     // One connection more or less while the job runs: the split count
     // changes, and a new part takes over a free gap (or half of the largest

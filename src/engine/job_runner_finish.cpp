@@ -92,6 +92,36 @@ bool JobRunner::FlushForSave()
     return false;
 }
 
+int JobRunner::FlushForBackgroundSave()
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    if (!m_file.isOpen())
+        return -1;
+    if (m_file.Flush())
+        return m_file.DuplicateForSync();
+    for (const CompletedRange& lost : m_file.unwrittenRanges())
+        RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
+    m_job.RecomputeCompletedBytes();
+    logMessageOnJob(kMsgWriteFileError);
+    logOnJob(LogKind::Error, std::error_code(m_file.lastError(), std::system_category()).message());
+    if (m_job.GetState() == JobState::Downloading)
+        Finish(StopReason::Error);
+    return -1;
+}
+
+void JobRunner::BackgroundSyncFailed(int error)
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    m_file.SyncFailedElsewhere(error);
+    for (const CompletedRange& lost : m_file.unwrittenRanges())
+        RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
+    m_job.RecomputeCompletedBytes();
+    logMessageOnJob(kMsgWriteFileError);
+    logOnJob(LogKind::Error, std::error_code(error, std::system_category()).message());
+    if (m_job.GetState() == JobState::Downloading)
+        Finish(StopReason::Error);
+}
+
 bool JobRunner::renameToFinal()
 {
     std::filesystem::path from = m_job.GetTempPath();

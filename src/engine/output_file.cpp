@@ -7,6 +7,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "engine/write_back.h"
 #include "lang/string_table.h"
 #include "model/download_job.h"
 
@@ -79,6 +80,9 @@ int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool read
     }
     m_fd = fd;
     m_path = path;
+    // The kernel starts writing the data while the download goes on.
+    if (readWrite || mode == OpenMode::Create)
+        m_writeBack = watchFileForWriteBack(fd);
     m_unwritten.clear();
     m_unsynced.clear();
     m_dirty = false;
@@ -114,15 +118,6 @@ bool OutputFile::writeDirect(int64_t position, std::span<const uint8_t> data)
             return false;
     }
     noteWritten(position, static_cast<int64_t>(data.size()));
-    // Start the write-back of what is written so far every few megabytes:
-    // the kernel then writes while the download goes on, and the sync at the
-    // end (or before a database save) waits only for the last pages instead
-    // of the whole file, which would hold up the thread that writes.
-    m_unkicked += static_cast<int64_t>(data.size());
-    if (m_unkicked >= kWriteBackStep) {
-        m_unkicked = 0;
-        ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    }
     return true;
 }
 
@@ -161,6 +156,20 @@ bool OutputFile::Flush()
     return false;
 }
 
+int OutputFile::DuplicateForSync() const
+{
+    if (!isOpen() || !m_dirty)
+        return -1;
+    return ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+}
+
+void OutputFile::SyncFailedElsewhere(int error)
+{
+    m_lastError = error;
+    m_unwritten.insert(m_unwritten.end(), m_unsynced.begin(), m_unsynced.end());
+    m_unsynced.clear();
+}
+
 bool OutputFile::Sync()
 {
     if (!isOpen())
@@ -195,6 +204,8 @@ bool OutputFile::Close(std::optional<std::time_t> fileTime)
         const struct timespec times[2] = {{*fileTime, 0}, {*fileTime, 0}};
         ::futimens(m_fd, times);
     }
+    unwatchFileForWriteBack(m_writeBack);
+    m_writeBack = 0;
     if (::close(m_fd) != 0) {
         m_lastError = errno;
         ok = false;

@@ -35,8 +35,6 @@ inline constexpr const char* kResumeFileMissing = "Not find downloaded file, can
 inline constexpr int64_t kAllocationNoticeSize = 104857600;
 // Smaller files are written without the cache.
 inline constexpr int64_t kCacheMinimumSize = 102400;
-// Write-back of a file being written is started after every this many bytes.
-inline constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 
 // "If destination file exists"
 enum class DestinationPolicy : uint32_t { Overwrite = 0, AutoRename = 1, Stop = 2 };
@@ -68,6 +66,13 @@ public:
     // Writes every cached record at its position, in the order they came.
     // On failure the records not written stay cached (see unwrittenRanges).
     bool Flush();
+    // For a sync on another thread: a duplicate of the descriptor (the
+    // caller closes it) when something was written since the last sync of
+    // this object, else -1.
+    int DuplicateForSync() const;
+    // That sync failed: what was written since this object's last sync may
+    // not be on the disk (see unwrittenRanges).
+    void SyncFailedElsewhere(int error);
     // Flushes the cache and then the file's data to the disk (fdatasync), so
     // that a database saved next records only ranges that are on disk. A file
     // with nothing written since its last sync is not synced again. On
@@ -104,7 +109,7 @@ private:
     // each other: one entry per part in the usual case.
     std::vector<CompletedRange> m_unsynced;
     bool m_dirty = false;  // written (or resized) since the last sync
-    int64_t m_unkicked = 0;  // bytes written since write-back was last started
+    uint64_t m_writeBack = 0;  // ticket of the write-back watch
     uint64_t m_syncs = 0;
     int m_lastError = 0;
 };

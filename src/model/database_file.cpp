@@ -239,9 +239,8 @@ KxdLoadReport LoadDatabaseBytes(CZoviradDoc& doc, std::string_view bytes, const 
     return report;
 }
 
-SaveResult SaveDatabase(CZoviradDoc& doc, const fs::path& path, const FlushJobFile& flushJobFile)
+bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std::string& bytes, std::string& error)
 {
-    SaveResult result;
     JobLockGuard guard(doc.jobLock());
     if (flushJobFile) {
         const std::vector<DownloadJob*> nodes = doc.tree().nodes();
@@ -251,12 +250,17 @@ SaveResult SaveDatabase(CZoviradDoc& doc, const fs::path& path, const FlushJobFi
         }
     }
     bool stored = false;
-    const std::string bytes = StoreTree(doc.tree(), &stored);
+    bytes = StoreTree(doc.tree(), &stored);
     if (!stored) {
-        result.error = "A text of the database is too long to be stored.";
-        return result;
+        error = "A text of the database is too long to be stored.";
+        return false;
     }
+    return true;
+}
 
+SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes)
+{
+    SaveResult result;
     // Keeps another process's save from interleaving its ".bak" copy and
     // rename with ours; proceeding without it is still crash-safe.
     FileLock fileLock(lockPathFor(path));
@@ -272,6 +276,20 @@ SaveResult SaveDatabase(CZoviradDoc& doc, const fs::path& path, const FlushJobFi
     }
     result.ok = true;
     return result;
+}
+
+SaveResult SaveDatabase(CZoviradDoc& doc, const fs::path& path, const FlushJobFile& flushJobFile)
+{
+    std::string bytes;
+    std::string error;
+    if (!StoreDatabaseImage(doc, flushJobFile, bytes, error)) {
+        SaveResult result;
+        result.error = std::move(error);
+        return result;
+    }
+    // The tree's image is a copy: the disk work no longer holds up the
+    // transfer threads waiting for the job lock.
+    return WriteDatabaseImage(path, bytes);
 }
 
 OpenResult OpenDatabase(CZoviradDoc& doc, const fs::path& path, const DatabaseOpenOptions& options)

@@ -78,6 +78,13 @@ struct SaveResult {
 // ".bak" copy stay as they were.
 SaveResult SaveDatabase(CZoviradDoc& doc, const std::filesystem::path& path, const FlushJobFile& flushJobFile = {});
 
+// The two halves of a save, for a save whose disk work runs on another
+// thread: the image is taken under the job lock (after flushJobFile ran for
+// every job that has a runner); writing it (".bak" copy, new file, sync)
+// needs no lock. False with error when a text is too long to be stored.
+bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std::string& bytes, std::string& error);
+SaveResult WriteDatabaseImage(const std::filesystem::path& path, const std::string& bytes);
+
 // What the restore dialog shows.
 struct BackupChoice {
     std::string title;  // 61429

@@ -1,5 +1,7 @@
 #include "shell/main_view.h"
 
+#include <unistd.h>
+
 #include <ctime>
 
 #include "config/app_settings.h"
@@ -28,6 +30,8 @@ namespace {
 // A job stopped: its completion actions run from the queue, after the
 // runner's handler has returned.
 constexpr uint32_t kJobStoppedMessage = kWmUser + 2;
+// The saver's thread finished a save (its reports wait in m_saveReports).
+constexpr uint32_t kSaveReportMessage = kWmUser + 4;
 // Progress changes wait for this timer so that they reach the window in
 // batches.
 constexpr uint32_t kListTimerId = 1004;
@@ -153,6 +157,15 @@ void MainView::start(const std::filesystem::path& databaseFile)
     if (!program.empty())
         WriteKxdAssociation(m_app.registry(), RegistrationMode::Normal, program.string());
     m_engine = std::make_unique<EngineServices>(m_app, *this);
+    m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
+        if (report.save.ok)
+            return;
+        {
+            std::lock_guard lock(m_saveReportsMutex);
+            m_saveReports.push_back(report);
+        }
+        MessageWindow::post(kSaveReportMessage);
+    });
     if (!m_engine->tlsError().empty())
         m_prompts.message("HTTPS is unavailable: " + m_engine->tlsError(), MessageIcon::Warning);
     DatabaseChoice choice = chooseStartDatabase(databaseFile);
@@ -196,6 +209,9 @@ bool MainView::save()
     m_dirty = false;
     if (m_databasePath.empty())
         return false;
+    // A save still on the saver's thread holds an older image.
+    if (m_saver)
+        m_saver->drain();
     SaveResult result = SaveJobDatabase(*m_doc, m_databasePath);
     if (!result.ok) {
         m_prompts.message("Cannot save the job database: " + result.error
@@ -204,6 +220,58 @@ bool MainView::save()
         return false;
     }
     return true;
+}
+
+void MainView::saveInBackground()
+{
+    if (!m_doc || m_databasePath.empty() || !m_saver) {
+        save();
+        return;
+    }
+    m_dirty = false;
+    std::vector<FileToSync> files;
+    std::string bytes;
+    std::string error;
+    const bool stored = StoreDatabaseImage(
+        *m_doc,
+        [&files](DownloadJob& job) {
+            if (!job.runner)
+                return;
+            const int fd = job.runner->FlushForBackgroundSave();
+            if (fd >= 0)
+                files.push_back({job.id, fd});
+        },
+        bytes, error);
+    if (!stored) {
+        for (const FileToSync& file : files)
+            ::close(file.fd);
+        m_prompts.message("Cannot save the job database: " + error, MessageIcon::Error);
+        return;
+    }
+    m_saver->submit(m_databasePath, std::move(bytes), std::move(files));
+}
+
+void MainView::takeSaveReports()
+{
+    std::vector<BackgroundSaveReport> reports;
+    {
+        std::lock_guard lock(m_saveReportsMutex);
+        reports.swap(m_saveReports);
+    }
+    for (const BackgroundSaveReport& report : reports) {
+        for (const auto& [jobId, error] : report.failedSyncs) {
+            JobLockGuard lock(m_app.jobLock());
+            DownloadJob* job = m_doc ? m_doc->tree().FindById(jobId) : nullptr;
+            if (job != nullptr && job->runner)
+                job->runner->BackgroundSyncFailed(error);
+            // The image was skipped: the next save stores the ranges taken back.
+            m_dirty = true;
+        }
+        if (!report.save.ok && !report.save.error.empty())
+            m_prompts.message("Cannot save the job database: " + report.save.error
+                                  + "\r\nCheck that the disk has room and the folder is writable.",
+                              MessageIcon::Error);
+    }
 }
 
 // ---- starting and finishing jobs ---------------------------------------------------------
@@ -258,7 +326,7 @@ void MainView::finishJob(int32_t jobId)
         playSoundOption(static_cast<int>(OptionId::SoundDone), static_cast<int>(OptionId::PlayDoneSound));
         if (settings.GetOption(OptionId::VirusScan) != 0)
             virusScan(*job, VirusScanTrigger::AfterDownload);
-        save();
+        saveInBackground();
         if (settings.GetOption(OptionId::OpenWhenDone) > 0) {
             const std::string types = settings.GetOptionText(OptionId::OpenTypes);
             const std::string name = job->GetDisplayName();
@@ -271,7 +339,7 @@ void MainView::finishJob(int32_t jobId)
                 m_list->setDetailJob(nullptr);
             m_doc->tree().Remove(job);
             job = nullptr;
-            save();
+            saveInBackground();
         }
     } else if (job->GetState() == JobState::Failed) {
         playSoundOption(static_cast<int>(OptionId::SoundFailed), static_cast<int>(OptionId::PlayFailedSound));
@@ -541,7 +609,8 @@ intptr_t MainView::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
         return 1;
     }
     case kPauseAllDoneMessage: m_pauseAll = false; return 1;
-    case WM_SAVE_DATABASE: save(); return 1;
+    case WM_SAVE_DATABASE: saveInBackground(); return 1;
+    case kSaveReportMessage: takeSaveReports(); return 1;
     case kFillQueueMessage:
         if (!m_closing && !m_pauseAll)
             m_queue->FillQueue();
@@ -577,7 +646,7 @@ void MainView::onViewTimer()
         running = m_doc->tree().CountRunning() > 0;
     }
     if ((m_dirty || running) && m_ticks % kSaveEveryTicks == 0)
-        save();
+        saveInBackground();
     scheduleMinute();
     {
         JobLockGuard lock(m_app.jobLock());
@@ -593,7 +662,7 @@ void MainView::onViewTimer()
     if (!m_databasePath.empty())
         m_backup.RunIfDue(m_app.settings(), m_app.jobLock(), m_databasePath, std::time(nullptr));
     if (m_autoSave.MinutePassed(m_app.settings()))
-        save();
+        saveInBackground();
 }
 
 void MainView::scheduleMinute()

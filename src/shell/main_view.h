@@ -26,6 +26,7 @@
 #include "model/job_notify.h"
 #include "platform/message_window.h"
 #include "shell/add_download.h"
+#include "shell/background_saver.h"
 #include "shell/click_catcher.h"
 #include "shell/end_of_work.h"
 #include "shell/schedule.h"
@@ -176,6 +177,12 @@ public:
     void onViewTimer();
     // Saves the database now (WM_USER+203). False when it could not.
     bool save();
+    // The saves made while jobs run: the caches are written out and the
+    // image taken here; syncing the files and writing the image happen on the
+    // saver's thread (see shell/background_saver.h). save() waits for it.
+    void saveInBackground();
+    // The saver thread's reports of failed syncs and writes.
+    void takeSaveReports();
 
 private:
     // RunnerHost
@@ -313,10 +320,15 @@ private:
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.
     std::unique_ptr<EngineServices> m_engine;
+    // What the saver's thread reported, for the loop thread.
+    std::mutex m_saveReportsMutex;
+    std::vector<BackgroundSaveReport> m_saveReports;
     std::unique_ptr<CZoviradDoc> m_doc;
     std::unique_ptr<JobQueue> m_queue;
     std::unique_ptr<JobListModel> m_list;
     std::unique_ptr<UrlCapture> m_capture;
+    // Last, so that it goes first: its thread reports into the members above.
+    std::unique_ptr<BackgroundSaver> m_saver;
 };
 
 }  // namespace fetchora

@@ -287,5 +287,48 @@ TEST_F(JobRunnerDownloadTest, FlushForSaveWritesEveryRecordedRangeToDisk)
     ASSERT_TRUE(runUntilThreadsEnd());
 }
 
+TEST_F(JobRunnerDownloadTest, ABackgroundSaveGetsTheFileAndAFailedSyncTakesTheRangesBack)
+{
+    m_settings.SetOption(OptionId::BufferSize, 200);
+    const std::string source = randomBytes(300000, 7);
+    Gate hold;
+    m_worker = [&](TransferTask& task) {
+        PartChannel& channel = *task.channel;
+        ResponseInfo info;
+        info.resume = ResumeInfo::Honoured;
+        info.size = static_cast<int64_t>(source.size());
+        channel.response(info, ProtocolKind::Http);
+        const auto* data = reinterpret_cast<const uint8_t*>(source.data());
+        for (int64_t at = 0; at < 50000; at += 5000)
+            channel.data(at, {data + at, 5000});
+        hold.wait();
+        return 0;
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/background.bin");
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntil([&] { return job.completedBytes == 50000; }));
+
+    // The cache is written out here; the sync is left to whoever gets the
+    // descriptor, and the file is the job's own.
+    const int fd = runnerOf(job)->FlushForBackgroundSave();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(readFile(job.GetTempPath()).substr(0, 50000), source.substr(0, 50000));
+    EXPECT_EQ(runnerOf(job)->file().syncCount(), 0u);
+    struct stat handed { };
+    struct stat own { };
+    ASSERT_EQ(::fstat(fd, &handed), 0);
+    ASSERT_EQ(::stat(job.GetTempPath().c_str(), &own), 0);
+    EXPECT_EQ(handed.st_ino, own.st_ino);
+    ::close(fd);
+
+    // That sync failed: nothing written since the last good sync counts.
+    runnerOf(job)->BackgroundSyncFailed(EIO);
+    EXPECT_EQ(job.completedBytes, 0);
+    EXPECT_NE(job.GetState(), JobState::Downloading);
+    hold.open();
+    ASSERT_TRUE(runUntilThreadsEnd());
+}
+
 }  // namespace
 }  // namespace fetchora::test

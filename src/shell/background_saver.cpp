@@ -1,0 +1,74 @@
+#include "shell/background_saver.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace fetchora {
+
+BackgroundSaver::BackgroundSaver(std::function<void(const BackgroundSaveReport&)> report)
+    : m_report(std::move(report)), m_thread([this] { run(); })
+{
+}
+
+BackgroundSaver::~BackgroundSaver()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_pending) {
+            // The older image is dropped, its files are not: syncing them
+            // again with the newer image's costs nothing extra.
+            files.insert(files.end(), m_pending->files.begin(), m_pending->files.end());
+        }
+        m_pending = Work{std::move(path), std::move(bytes), std::move(files)};
+    }
+    m_wake.notify_all();
+}
+
+void BackgroundSaver::drain()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return !m_pending && !m_busy; });
+}
+
+void BackgroundSaver::run()
+{
+    for (;;) {
+        Work work;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_pending || m_stopping; });
+            if (!m_pending)
+                return;
+            work = std::move(*m_pending);
+            m_pending.reset();
+            m_busy = true;
+        }
+        BackgroundSaveReport report;
+        for (const FileToSync& file : work.files) {
+            if (::fdatasync(file.fd) != 0)
+                report.failedSyncs.emplace_back(file.jobId, errno);
+            ::close(file.fd);
+        }
+        if (report.failedSyncs.empty())
+            report.save = WriteDatabaseImage(work.path, work.bytes);
+        if (m_report)
+            m_report(report);
+        {
+            std::lock_guard lock(m_mutex);
+            m_busy = false;
+        }
+        m_idle.notify_all();
+    }
+}
+
+}  // namespace fetchora

@@ -1,0 +1,72 @@
+#pragma once
+// The disk work of the saves made while jobs run, on a thread of its own:
+// the files of the running jobs are synced and then the database image is
+// written. The loop thread only writes the jobs' caches out and takes the
+// image, so a slow disk no longer holds up the window (a sync of a file being
+// written at full speed can take a second).
+//
+// The order on disk stays safe: an image is written only after every file
+// it was taken with reached the disk, so the database never records ranges
+// that a power cut could take back. A failed sync skips that image and is
+// reported, so that the job takes the ranges back.
+//
+// Thread: submit and drain on the loop thread; the results reach `report` on
+// the saver's thread (post them on). Owns its thread and the descriptors
+// handed over.
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/database_file.h"
+
+namespace fetchora {
+
+struct FileToSync {
+    int32_t jobId = 0;
+    int fd = -1;
+};
+
+struct BackgroundSaveReport {
+    SaveResult save;  // ok false with no error when the image was skipped
+    std::vector<std::pair<int32_t, int>> failedSyncs;  // job id, errno
+};
+
+class BackgroundSaver {
+public:
+    explicit BackgroundSaver(std::function<void(const BackgroundSaveReport&)> report);
+    ~BackgroundSaver();  // finishes the pending save first
+    BackgroundSaver(const BackgroundSaver&) = delete;
+    BackgroundSaver& operator=(const BackgroundSaver&) = delete;
+
+    // Queues a save. A save still waiting is replaced by this newer one (its
+    // files are still synced first).
+    void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files);
+    // Waits until nothing is queued or being written, so that a save made
+    // on the caller's thread now is the newest on disk.
+    void drain();
+
+private:
+    struct Work {
+        std::filesystem::path path;
+        std::string bytes;
+        std::vector<FileToSync> files;
+    };
+    void run();
+
+    std::function<void(const BackgroundSaveReport&)> m_report;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::optional<Work> m_pending;
+    bool m_busy = false;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+}  // namespace fetchora
