@@ -92,6 +92,35 @@ void ColorButton::pick()
         setColorRef(refFromColor(chosen));
 }
 
+namespace {
+
+void collectFocusable(QLayout* layout, QList<QWidget*>& widgets)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QWidget* widget = item->widget()) {
+            if (widget->focusPolicy() != Qt::NoFocus)
+                widgets.push_back(widget);
+        } else if (QLayout* inner = item->layout()) {
+            collectFocusable(inner, widgets);
+        }
+    }
+}
+
+}  // namespace
+
+void FormPage::showEvent(QShowEvent* event)
+{
+    if (!m_tabOrderSet) {
+        m_tabOrderSet = true;
+        QList<QWidget*> widgets;
+        collectFocusable(m_column, widgets);
+        for (qsizetype i = 1; i < widgets.size(); ++i)
+            QWidget::setTabOrder(widgets[i - 1], widgets[i]);
+    }
+    OptionsPage::showEvent(event);
+}
+
 FormPage::FormPage(const char* sectionName, const QString& title, QWidget* parent)
     : OptionsPage(sectionName, title, parent)
 {

@@ -107,10 +107,15 @@ protected:
     // of `buddy` plus kLabelIdOffset.
     QLabel* addRow(const QString& label, QWidget* buddy, QLayout* row = nullptr);
 
+    // The tab order follows the rows as laid out, whatever order the
+    // controls were made in; set when the page is first shown.
+    void showEvent(QShowEvent* event) override;
+
 private:
     QVBoxLayout* m_column = nullptr;
     QFormLayout* m_form = nullptr;
     std::vector<Binding> m_bindings;
+    bool m_tabOrderSet = false;
 };
 
 }  // namespace fetchora

@@ -74,11 +74,11 @@ GraphLogPage::GraphLogPage(QWidget* parent) : FormPage("Color_PPG", tr("Graph/Lo
     addColor(6, tr("C&ommand background:"), O::ColorCommandBk);
     addColor(7, tr("Ser&ver text:"), O::ColorServer);
     addColor(8, tr("Server back&ground:"), O::ColorServerBk);
-    addNumber(9, tr("Graph &scale (KB/s):"), O::GraphScale, kGraphScaleRange);
+    addNumber(9, tr("Graph sc&ale (KB/s):"), O::GraphScale, kGraphScaleRange);
     addColor(10, tr("Graph &foreground:"), O::GraphFore);
     addColor(11, tr("Graph bac&kground:"), O::GraphBack);
     addCheck(12, tr("Draw the speed graph in the &drop zone"), O::DropZoneGraph);
-    addNumber(13, tr("Block map &cell size (KB):"), O::BlockMapCellSize, kCellSizeRange);
+    addNumber(13, tr("Block map cell si&ze (KB):"), O::BlockMapCellSize, kCellSizeRange);
     addColor(14, tr("Block &map background:"), O::BlockBack);
 }
 

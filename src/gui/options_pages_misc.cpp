@@ -76,9 +76,10 @@ SoundsPage::SoundsPage(std::function<void(const std::filesystem::path&)> player,
         auto* edit = new QLineEdit(this);
         setControlId(edit, id + 1);
         edit->setPlaceholderText(tr("No sound"));
-        auto* browse = new QPushButton(tr("&Browse..."), this);
+        // Four rows of the same buttons: no mnemonic would be unique.
+        auto* browse = new QPushButton(tr("Browse..."), this);
         setControlId(browse, id + 2);
-        auto* test = new QPushButton(tr("&Test"), this);
+        auto* test = new QPushButton(tr("Test"), this);
         setControlId(test, id + 3);
         auto* line = new QHBoxLayout;
         line->addWidget(edit, 1);

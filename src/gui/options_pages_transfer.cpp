@@ -36,7 +36,7 @@ GeneralPage::GeneralPage(QWidget* parent) : FormPage("General_PPG", tr("General"
     addCheck(11, tr("&Move or delete the log file with its download"), O::MoveLogWithFile);
     addNumber(12, tr("Mi&nimum part size (KB):"), O::BlockSize, kBlockSizeKbRange, kKb);
     QCheckBox* buffer = addCheck(13, tr("&Write data to disk in blocks"), O::WriteEveryBufferSize);
-    enableWith(buffer, addNumber(14, tr("Write &block size (KB):"), O::BufferSize, kBufferSizeRange));
+    enableWith(buffer, addNumber(14, tr("Block si&ze for writing (KB):"), O::BufferSize, kBufferSizeRange));
 }
 
 ConnectionPage::ConnectionPage(QWidget* parent) : FormPage("Conn_PPG", tr("Connection"), parent)

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
@@ -485,7 +486,7 @@ std::vector<Refusal> refusals()
          12,
          QStringLiteral("102401"),
          QStringLiteral("Minimum part size (KB) must be between 10 and 102400.")},
-        {"General_PPG", {}, 14, QString(), QStringLiteral("Write block size (KB) must be between 16 and 4096.")},
+        {"General_PPG", {}, 14, QString(), QStringLiteral("Block size for writing (KB) must be between 16 and 4096.")},
         {"General_PPG",
          {},
          5,
@@ -584,6 +585,13 @@ TEST(OptionsSheetTest, PagesComeInOrderAndEveryControlHasAUniqueIdAndAMnemonic)
         SCOPED_TRACE(page->sectionName());
         EXPECT_EQ(page->sectionName(), sections[static_cast<size_t>(i)]);
         std::set<int> ids;
+        std::set<QChar> mnemonics;
+        auto mnemonicOf = [&mnemonics](const QString& text) {
+            const qsizetype at = text.indexOf(QRegularExpression(QStringLiteral("&[^&]")));
+            if (at >= 0) {
+                EXPECT_TRUE(mnemonics.insert(text[at + 1].toLower()).second) << "mnemonic of " << text.toStdString();
+            }
+        };
         for (QWidget* child : page->findChildren<QWidget*>()) {
             const bool control = qobject_cast<QLineEdit*>(child) || qobject_cast<QCheckBox*>(child)
                 || qobject_cast<QComboBox*>(child) || qobject_cast<QPushButton*>(child)
@@ -596,12 +604,47 @@ TEST(OptionsSheetTest, PagesComeInOrderAndEveryControlHasAUniqueIdAndAMnemonic)
             auto* label = qobject_cast<QLabel*>(child);
             if (label != nullptr && label->buddy() != nullptr) {
                 EXPECT_TRUE(label->text().contains(u'&')) << label->text().toStdString();
+                mnemonicOf(label->text());
                 EXPECT_EQ(id, controlId(label->buddy()) + kLabelIdOffset);
             }
+            if (auto* box = qobject_cast<QCheckBox*>(child)) {
+                EXPECT_TRUE(box->text().contains(u'&')) << box->text().toStdString();
+            }
             if (auto* button = qobject_cast<QAbstractButton*>(child)) {
-                EXPECT_TRUE(button->text().contains(u'&') || button->text().isEmpty()) << button->text().toStdString();
+                mnemonicOf(button->text());
             }
         }
+    }
+}
+
+// The ids met along the focus chain from the page's first control.
+std::vector<int> tabOrder(QWidget* page, int first, size_t count)
+{
+    std::vector<int> ids;
+    QWidget* widget = qobject_cast<QWidget*>(controlIn(page, first));
+    for (int steps = 0; widget != nullptr && ids.size() < count && steps < 200; ++steps) {
+        if (page->isAncestorOf(widget) && controlId(widget) > 0 && widget->focusPolicy() & Qt::TabFocus)
+            ids.push_back(controlId(widget));
+        widget = widget->nextInFocusChain();
+    }
+    return ids;
+}
+
+TEST(OptionsSheetTest, TabGoesThroughTheRowsInTheOrderShown)
+{
+    Profile profile;
+    auto app = profile.start();
+    OptionsSheet sheet(*app);
+    addStandardPages(sheet, {});
+    const std::vector<std::pair<std::string, std::vector<int>>> orders = {
+        {"Sound_PPG", {1, 3, 4, 5, 6, 7, 8, 9, 10, 11}},
+        {"FileMan_PPG", {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"Schedule_PPG", {7, 8, 9, 10}},
+    };
+    for (const auto& [section, expected] : orders) {
+        sheet.setCurrentIndex(pageIndex(sheet, section));
+        sheet.show();
+        EXPECT_EQ(tabOrder(pageNamed(sheet, section), expected.front(), expected.size()), expected) << section;
     }
 }
 
@@ -722,13 +765,14 @@ TEST(OptionsSheetTest, AColourButtonTakesTheColourPickedInTheDialog)
     EXPECT_EQ(button->colorRef(), 0x563412);
 }
 
-TEST(OptionsSheetTest, AStoredChoiceWithoutAnItemIsShownAndKept)
+TEST(OptionsSheetTest, StoredValuesThePageCannotShowExactlyAreKept)
 {
     Profile profile;
     auto app = profile.start();
     ASSERT_TRUE(app->changeSettings([](AppSettings& s) {
         s.SetOption(O::UserAgentChoice, 200);
         s.SetOption(O::ExistingFileAction, 9);
+        s.SetOption(O::BlockSize, 10500);  // shown as 10 KB
     }));
     OptionsSheet sheet(*app);
     addStandardPages(sheet, {});
@@ -740,6 +784,7 @@ TEST(OptionsSheetTest, AStoredChoiceWithoutAnItemIsShownAndKept)
     sheet.accept();
     EXPECT_EQ(app->settings().GetOption(O::UserAgentChoice), 200);
     EXPECT_EQ(app->settings().GetOption(O::ExistingFileAction), 9);
+    EXPECT_EQ(app->settings().GetOption(O::BlockSize), 10500);
     app->stop();
 }
 
