@@ -42,7 +42,20 @@ QString fieldName(const QString& label)
 
 void enableWith(QCheckBox* box, QWidget* target, bool whenChecked)
 {
-    auto follow = [box, target, whenChecked] { target->setEnabled(box->isChecked() == whenChecked); };
+    // The field's label greys out with it.
+    QLabel* label = nullptr;
+    if (QWidget* page = target->parentWidget()) {
+        for (QLabel* candidate : page->findChildren<QLabel*>()) {
+            if (candidate->buddy() == target)
+                label = candidate;
+        }
+    }
+    auto follow = [box, target, label, whenChecked] {
+        const bool enabled = box->isChecked() == whenChecked;
+        target->setEnabled(enabled);
+        if (label != nullptr)
+            label->setEnabled(enabled);
+    };
     QObject::connect(box, &QCheckBox::toggled, target, follow);
     follow();
 }
@@ -63,6 +76,7 @@ int32_t refFromColor(const QColor& color)
 ColorButton::ColorButton(QWidget* parent) : QPushButton(parent)
 {
     connect(this, &QPushButton::clicked, this, &ColorButton::pick);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setColorRef(0);
 }
 
@@ -126,6 +140,9 @@ FormPage::FormPage(const char* sectionName, const QString& title, QWidget* paren
 {
     m_column = new QVBoxLayout(this);
     m_form = new QFormLayout;
+    // The same look in every style: text fields and choices take the width,
+    // numbers, colours and times keep their own.
+    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     m_column->addLayout(m_form);
 }
 

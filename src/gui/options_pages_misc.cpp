@@ -134,12 +134,14 @@ SchedulePage::SchedulePage(QWidget* parent) : FormPage("Schedule_PPG", tr("Sched
     auto* start = new QTimeEdit(this);
     setControlId(start, 8);
     start->setDisplayFormat(QStringLiteral("HH:mm"));
+    start->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     addRow(tr("&Start at:"), start);
     auto* stopEnabled = new QCheckBox(tr("Sto&p at:"), this);
     setControlId(stopEnabled, 9);
     auto* stop = new QTimeEdit(this);
     setControlId(stop, 10);
     stop->setDisplayFormat(QStringLiteral("HH:mm"));
+    stop->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     stop->setAccessibleName(fieldName(stopEnabled->text()));
     form()->addRow(stopEnabled, stop);
     enableWith(stopEnabled, stop);

@@ -32,6 +32,7 @@ OptionsSheet::OptionsSheet(Application& app, QWidget* parent) : QDialog(parent),
     m_list = new QListWidget(this);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_stack = new QStackedWidget(this);
+    m_stack->setMinimumWidth(fontMetrics().averageCharWidth() * 100);
     connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0)
             m_stack->setCurrentIndex(row);
