@@ -33,6 +33,8 @@ namespace fetchora {
 
 inline constexpr int kLabelIdOffset = 500;
 inline constexpr const char* kControlIdProperty = "controlId";
+// Items of a tree of switches are not objects: their id is item data.
+inline constexpr int kItemControlIdRole = Qt::UserRole + 1;
 
 void setControlId(QObject* control, int id);
 // The id set by setControlId; -1 when the object has none.

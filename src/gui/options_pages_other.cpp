@@ -27,8 +27,6 @@ struct Choice {
     QStringList choices;  // choice i stands for value i
 };
 
-// Tree items are not objects; their control id is kept in this role.
-constexpr int kItemIdRole = Qt::UserRole + 1;
 // The value a choice item stands for, or -1 for a plain switch.
 constexpr int kChoiceValueRole = Qt::UserRole + 2;
 
@@ -103,10 +101,10 @@ OtherPage::OtherPage(QWidget* parent) : FormPage("Other_PPG", tr("Other"), paren
     int id = 2;
     for (const Group& group : groups) {
         auto* top = new QTreeWidgetItem(tree, {group.title});
-        top->setData(0, kItemIdRole, id++);
+        top->setData(0, kItemControlIdRole, id++);
         for (const Switch& entry : group.switches) {
             auto* item = new QTreeWidgetItem(top, {entry.text});
-            item->setData(0, kItemIdRole, id++);
+            item->setData(0, kItemControlIdRole, id++);
             item->setData(0, kChoiceValueRole, -1);
             item->setToolTip(0, entry.tip);
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -116,10 +114,10 @@ OtherPage::OtherPage(QWidget* parent) : FormPage("Other_PPG", tr("Other"), paren
     }
     for (const Choice& choice : choices) {
         auto* top = new QTreeWidgetItem(tree, {choice.title});
-        top->setData(0, kItemIdRole, id++);
+        top->setData(0, kItemControlIdRole, id++);
         for (int value = 0; value < choice.choices.size(); ++value) {
             auto* item = new QTreeWidgetItem(top, {choice.choices[value]});
-            item->setData(0, kItemIdRole, id++);
+            item->setData(0, kItemControlIdRole, id++);
             item->setData(0, kChoiceValueRole, value);
             item->setToolTip(0, tr("%1 %2.").arg(choice.title, choice.choices[value].toLower()));
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);

@@ -93,7 +93,7 @@ QTreeWidgetItem* treeItem(QWidget* page, int id)
     if (tree == nullptr)
         return nullptr;
     for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
-        if ((*it)->data(0, Qt::UserRole + 1).toInt() == id)
+        if ((*it)->data(0, kItemControlIdRole).toInt() == id)
             return *it;
     }
     return nullptr;
