@@ -428,6 +428,48 @@ INSTANTIATE_TEST_SUITE_P(EveryPage, OptionsPageRoundTrip, testing::ValuesIn(page
                              return name;
                          });
 
+TEST(OptionsSheetTest, OkWithoutChangesLeavesEveryValueAsItWas)
+{
+    Profile profile;
+    auto app = profile.start();
+    const SettingsValues fresh = app->settings().values();
+    {
+        OptionsSheet sheet(*app);
+        addStandardPages(sheet, {});
+        sheet.loadPages();
+        sheet.accept();
+    }
+    // The one difference: the schedule page marks the word it wrote.
+    SettingsValues expected = fresh;
+    expected.scheduleFlags |= static_cast<int32_t>(kScheduleWrittenBit);
+    EXPECT_TRUE(app->settings().values() == expected);
+
+    // The same with every page's changes in place: each page shows what it
+    // wrote and writes it back unchanged.
+    {
+        OptionsSheet sheet(*app);
+        addStandardPages(sheet, {});
+        sheet.loadPages();
+        for (const PageCase& page : pageCases()) {
+            for (const Edit& edit : page.edits)
+                perform(pageNamed(sheet, page.section), edit);
+        }
+        sheet.accept();
+    }
+    const SettingsValues changed = app->settings().values();
+    EXPECT_FALSE(changed == fresh);
+    const std::string file = profile.settingsFile();
+    {
+        OptionsSheet sheet(*app);
+        addStandardPages(sheet, {});
+        sheet.loadPages();
+        sheet.accept();
+    }
+    EXPECT_TRUE(app->settings().values() == changed);
+    EXPECT_EQ(profile.settingsFile(), file);
+    app->stop();
+}
+
 // Runs `answer` on the dialog that is modal once the event loop turns.
 void whenModal(std::function<void(QWidget&)> answer)
 {
