@@ -470,6 +470,35 @@ TEST(OptionsSheetTest, OkWithoutChangesLeavesEveryValueAsItWas)
     app->stop();
 }
 
+struct CountingObserver final : SettingsObserver {
+    void simJobsChanged() override { ++simJobs; }
+    void scheduleTimesChanged() override { ++scheduleTimes; }
+    int simJobs = 0;
+    int scheduleTimes = 0;
+};
+
+TEST(OptionsSheetTest, OnlyAChangedScheduleTimeOrJobCountReachesTheObserver)
+{
+    Profile profile;
+    auto app = profile.start();
+    CountingObserver observer;
+    app->settings().setObserver(&observer);
+    for (const bool change : {false, true}) {
+        OptionsSheet sheet(*app);
+        addStandardPages(sheet, {});
+        sheet.loadPages();
+        if (change) {
+            perform(pageNamed(sheet, "Schedule_PPG"), {10, QTime(23, 15)});
+            perform(pageNamed(sheet, "Conn_PPG"), {4, QStringLiteral("5")});
+        }
+        sheet.accept();
+        EXPECT_EQ(observer.scheduleTimes, change ? 1 : 0);
+        EXPECT_EQ(observer.simJobs, change ? 1 : 0);
+    }
+    app->settings().setObserver(nullptr);
+    app->stop();
+}
+
 // Runs `answer` on the dialog that is modal once the event loop turns.
 void whenModal(std::function<void(QWidget&)> answer)
 {
