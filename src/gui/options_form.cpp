@@ -40,22 +40,20 @@ QString fieldName(const QString& label)
     return name.trimmed();
 }
 
-void enableWith(QCheckBox* box, QWidget* target, bool whenChecked)
+void setFieldEnabled(QWidget* field, bool enabled)
 {
-    // The field's label greys out with it.
-    QLabel* label = nullptr;
-    if (QWidget* page = target->parentWidget()) {
-        for (QLabel* candidate : page->findChildren<QLabel*>()) {
-            if (candidate->buddy() == target)
-                label = candidate;
+    field->setEnabled(enabled);
+    if (QWidget* page = field->parentWidget()) {
+        for (QLabel* label : page->findChildren<QLabel*>()) {
+            if (label->buddy() == field)
+                label->setEnabled(enabled);
         }
     }
-    auto follow = [box, target, label, whenChecked] {
-        const bool enabled = box->isChecked() == whenChecked;
-        target->setEnabled(enabled);
-        if (label != nullptr)
-            label->setEnabled(enabled);
-    };
+}
+
+void enableWith(QCheckBox* box, QWidget* target, bool whenChecked)
+{
+    auto follow = [box, target, whenChecked] { setFieldEnabled(target, box->isChecked() == whenChecked); };
     QObject::connect(box, &QCheckBox::toggled, target, follow);
     follow();
 }

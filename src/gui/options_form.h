@@ -56,6 +56,8 @@ private:
     int32_t m_colorRef = 0;
 };
 
+// Enables or disables a field together with the label in front of it.
+void setFieldEnabled(QWidget* field, bool enabled);
 // Keeps target enabled exactly while box is checked (or unchecked, when
 // whenChecked is false).
 void enableWith(QCheckBox* box, QWidget* target, bool whenChecked = true);

@@ -78,7 +78,7 @@ ConnectionPage::ConnectionPage(QWidget* parent) : FormPage("Conn_PPG", tr("Conne
         });
     auto follow = [type, bandWidth, storedBandWidth] {
         const int index = type->currentIndex();
-        bandWidth->setEnabled(index == kConnTypeOther);
+        setFieldEnabled(bandWidth, index == kConnTypeOther);
         if (index >= 0 && index < kConnTypeOther)
             bandWidth->setText(QString::number(kConnTypeBandwidth[static_cast<size_t>(index)]));
         else
@@ -132,7 +132,7 @@ ProtocolPage::ProtocolPage(QWidget* parent) : FormPage("Protocol_PPG", tr("Proto
     QComboBox* agent = addChoice(6, tr("&User agent:"), O::UserAgentChoice, agents);
     QLineEdit* text = addText(7, tr("Custom user agent &text:"), O::UserAgentText);
     // Choices from 7 up send the custom text.
-    auto follow = [agent, text] { text->setEnabled(agent->currentIndex() >= 7); };
+    auto follow = [agent, text] { setFieldEnabled(text, agent->currentIndex() >= 7); };
     connect(agent, &QComboBox::currentIndexChanged, text, follow);
     follow();
 }
