@@ -137,7 +137,6 @@ constexpr std::array kAwaitingDialog{
     id(C::BrowseWithSiteExplorer),
     id(C::SiteExplorer),
     id(C::OfflineBrowser),
-    id(C::Options),
     id(F::DisableBrowserMonitoring),
 };
 

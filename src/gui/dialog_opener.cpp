@@ -1,8 +1,12 @@
 #include "gui/dialog_opener.h"
 
 #include "gui/download_rules_dialog.h"
+#include "gui/login_page.h"
+#include "gui/options_sheet.h"
+#include "gui/proxy_page.h"
 #include "gui/site_properties_dialog.h"
 #include "model/job_database.h"
+#include "shell/application.h"
 #include "shell/main_view.h"
 #include "shell/view_command.h"
 
@@ -24,6 +28,22 @@ DialogOpener::DialogOpener(Application& app, MainView& view, QWidget* parent)
 
 bool DialogOpener::open(const std::string& name)
 {
+    if (named(name, ViewCommand::Options)) {
+        std::vector<int> renumbered;
+        const bool accepted = showOptionsSheet(m_app, m_parent, [&](OptionsSheet& sheet) {
+            auto* proxies = new ProxyPage(m_app.jobLock());
+            sheet.insertPage(kProxyPagePosition, proxies);
+            sheet.addPage(new LoginPage(m_app.jobLock()));
+            // The pages go with the sheet: the new numbering is kept when
+            // the sheet has applied them.
+            QObject::connect(&sheet, &QDialog::accepted, &sheet,
+                             [proxies, &renumbered] { renumbered = proxies->renumbered(); });
+        });
+        // The jobs' proxy choices follow their entries when the list changed.
+        if (accepted)
+            m_view.renumberProxies(renumbered);
+        return true;
+    }
     if (named(name, ViewCommand::DownloadRules)) {
         showDownloadRules(m_app, m_view.doc().root(), m_parent);
         return true;

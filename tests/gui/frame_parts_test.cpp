@@ -145,8 +145,8 @@ TEST(CommandActionsTest, TriggersCarryTheHeldKeysAndDisabledCommandsNeverRun)
 
     // Not built yet: disabled whatever the view says.
     commands.refresh();
-    EXPECT_FALSE(commands.action(ViewCommand::Options)->isEnabled());
-    commands.trigger(static_cast<uint32_t>(ViewCommand::Options));
+    EXPECT_FALSE(commands.action(ViewCommand::BatchDownload)->isEnabled());
+    commands.trigger(static_cast<uint32_t>(ViewCommand::BatchDownload));
     EXPECT_EQ(ran.size(), 1u);
 }
 

@@ -1,7 +1,10 @@
 // The main window over a real main view on a fresh profile. Jobs start
 // Manually, so nothing here opens a connection; the loop's messages are run
 // by hand (processPending), as the main view's own tests do.
+#include "gui/dialog_opener.h"
 #include "gui/main_frame.h"
+#include "gui/options_page.h"
+#include "gui/options_sheet.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +26,8 @@
 #include "support/view_prompts.h"
 
 #include <gtest/gtest.h>
+
+#include <QTimer>
 
 namespace fetchora {
 namespace {
@@ -208,14 +213,16 @@ TEST_F(MainFrameTest, TheViewsEnableRulesReachTheActions)
     QAction* remove = commands.action(ViewCommand::Delete);
     QAction* start = commands.action(ViewCommand::Start);
     QAction* pause = commands.action(ViewCommand::Pause);
-    QAction* options = commands.action(ViewCommand::Options);
+    QAction* batch = commands.action(ViewCommand::BatchDownload);
     commands.refresh();
     EXPECT_FALSE(remove->isEnabled());
     EXPECT_FALSE(start->isEnabled());
     EXPECT_TRUE(commands.action(ViewCommand::StartAll)->isEnabled());
     // A dialog not built yet: never enabled, even though the view would run it.
-    EXPECT_TRUE(session.view->isEnabled(ViewCommand::Options));
-    EXPECT_FALSE(options->isEnabled());
+    EXPECT_TRUE(session.view->isEnabled(ViewCommand::BatchDownload));
+    EXPECT_FALSE(batch->isEnabled());
+    // Its dialog exists: enabled as the view says.
+    EXPECT_TRUE(commands.action(ViewCommand::Options)->isEnabled());
 
     AddDownloadRequest add;
     add.text = "http://127.0.0.1:9/job.bin";
@@ -315,6 +322,28 @@ TEST_F(MainFrameTest, TheSpeedReadoutsFillTheirPanes)
     session.frame->showSpeed(step.step(0, 2048));
     EXPECT_EQ(session.frame->paneText(3), QStringLiteral("0.00KB/s"));
     EXPECT_EQ(session.frame->paneText(2), QStringLiteral("2.0KB/s"));
+}
+
+// The commands' dialogs open from the view's request: the options sheet
+// with every page in its place, the proxy list after Protocol and the login
+// rules last.
+TEST_F(MainFrameTest, OptionsOpenWithEveryPageInItsPlace)
+{
+    Session session(m_dir);
+    DialogOpener opener(session.app, *session.view, session.frame.get());
+    QStringList titles;
+    QTimer::singleShot(0, [&titles] {
+        auto* sheet = qobject_cast<OptionsSheet*>(QApplication::activeModalWidget());
+        ASSERT_NE(sheet, nullptr);
+        for (int i = 0; i < sheet->pageCount(); ++i)
+            titles << sheet->page(i)->title();
+        sheet->reject();
+    });
+    EXPECT_TRUE(opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::Options))));
+    EXPECT_EQ(titles,
+              (QStringList{"General", "Connection", "Protocol", "Proxy", "Monitor", "Graph/Log", "File Manager",
+                           "Dial-Up Networking", "Sounds", "Other", "Schedule", "Mirrors", "Login"}));
+    EXPECT_FALSE(opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::BatchDownload))));
 }
 
 }  // namespace
