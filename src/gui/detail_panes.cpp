@@ -151,13 +151,10 @@ public:
         setMinimumHeight(fontMetrics().height() * 3);
     }
 
-    // The cell side: the stored size (pixels at the standard font) scaled
-    // with the font, so that it grows with the screen's scale.
-    int cellSide() const
-    {
-        const int stored = std::clamp(m_settings.GetOption(OptionId::BlockMapCellSize), 2, 32);
-        return std::max(2, stored * fontMetrics().height() / 16);
-    }
+    // The cell side follows the font, so that it grows with the screen's
+    // scale; how many bytes a cell stands for is a setting ("BlockSize" of
+    // the colours, in KB), raised as needed so that the file fits the map.
+    int cellSide() const { return std::max(3, fontMetrics().height() / 3); }
     size_t capacity() const
     {
         const int side = cellSide() + 1;
@@ -476,7 +473,8 @@ void DetailPanes::reloadGraph()
                 for (const auto& part : *parts)
                     if (part->isRunning())
                         running.push_back({part->position(), part->end});
-            const int64_t blockBytes = std::max<int64_t>(m_settings.GetOption(OptionId::BlockSize), 1024);
+            const int64_t blockBytes
+                = int64_t{1024} * std::max<int64_t>(m_settings.GetOption(OptionId::BlockMapCellSize), 1);
             cells = blockMap(m_job->fileSize, m_job->completedRanges, running, blockBytes, m_blocks->capacity());
         }
     }

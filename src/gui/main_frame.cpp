@@ -149,13 +149,21 @@ void CMainFrame::buildToolbar()
         {cmd(ViewCommand::Find), "edit-find", "find"},
         {cmd(ViewCommand::OpenFolder), "folder-open", "folder"},
     };
+    const std::string hidden
+        = m_app.registry().readString(Hive::CurrentUser, settingsKey(kToolbarSection), "Hidden").value_or("");
+    for (const QString& number : QString::fromStdString(hidden).split(u',', Qt::SkipEmptyParts))
+        m_hiddenButtons.insert(number.trimmed().toUInt());
     for (const Button& button : buttons) {
         QAction* action = m_commands->action(button.id);
         action->setIcon(themedIcon(button.theme, button.fallback));
         action->setIconText(action->text().remove(u'&').remove(QStringLiteral("...")));
-        m_toolbar->addAction(action);
+        m_toolbarButtons.push_back(action);
     }
-    m_toolbar->addSeparator();
+    m_toolbarEnd = m_toolbar->addSeparator();
+    layOutToolbarButtons();
+    m_toolbar->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_toolbar, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { toolbarMenu()->exec(m_toolbar->mapToGlobal(at)); });
 
     // The speed band: the drop-down of the speed modes, a meter and the
     // manual limit.
@@ -198,6 +206,55 @@ void CMainFrame::buildToolbar()
     bandLayout->addWidget(m_limitSlider);
     m_toolbar->addWidget(band);
     setToolbarText(m_toolbarText);
+}
+
+void CMainFrame::layOutToolbarButtons()
+{
+    for (QAction* action : m_toolbarButtons)
+        m_toolbar->removeAction(action);
+    for (QAction* action : m_toolbarButtons) {
+        if (!m_hiddenButtons.contains(action->data().toUInt()))
+            m_toolbar->insertAction(m_toolbarEnd, action);
+    }
+}
+
+void CMainFrame::setToolbarButtonShown(uint32_t command, bool shown)
+{
+    if (shown)
+        m_hiddenButtons.erase(command);
+    else
+        m_hiddenButtons.insert(command);
+    layOutToolbarButtons();
+    QStringList numbers;
+    for (const uint32_t number : m_hiddenButtons)
+        numbers << QString::number(number);
+    m_app.registry().writeString(Hive::CurrentUser, settingsKey(kToolbarSection), "Hidden",
+                                 numbers.join(u',').toStdString());
+    m_app.registry().flush();
+}
+
+std::unique_ptr<QMenu> CMainFrame::toolbarMenu()
+{
+    auto menu = std::make_unique<QMenu>(this);
+    QAction* showText = m_commands->action(FrameCommand::ShowText);
+    menu->addAction(showText);
+    m_commands->refresh(std::span<QAction* const>(&showText, 1));
+    menu->addSeparator();
+    for (QAction* button : m_toolbarButtons) {
+        const uint32_t command = button->data().toUInt();
+        QAction* entry = menu->addAction(button->icon(), button->iconText());
+        entry->setCheckable(true);
+        entry->setChecked(!m_hiddenButtons.contains(command));
+        connect(entry, &QAction::toggled, this,
+                [this, command](bool shown) { setToolbarButtonShown(command, shown); });
+    }
+    menu->addSeparator();
+    QAction* reset = menu->addAction(tr("&Reset Toolbar"));
+    connect(reset, &QAction::triggered, this, [this] {
+        for (QAction* button : m_toolbarButtons)
+            setToolbarButtonShown(button->data().toUInt(), true);
+    });
+    return menu;
 }
 
 void CMainFrame::buildStatusBar()

@@ -14,6 +14,9 @@
 #include <QTimer>
 
 #include <array>
+#include <memory>
+#include <set>
+#include <vector>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -87,6 +90,12 @@ public:
     // Close-to-tray is possible: a tray exists and our icon shows in it.
     bool trayVisible() const;
     bool toolbarText() const { return m_toolbarText; }
+    QToolBar* toolbar() const { return m_toolbar; }
+    // The toolbar's own choice of buttons (its pop-up menu): a button the
+    // user took off stays off ("Toolbar" "Hidden", the command numbers).
+    void setToolbarButtonShown(uint32_t command, bool shown);
+    // The pop-up menu of the toolbar (built afresh each time).
+    std::unique_ptr<QMenu> toolbarMenu();
 
 signals:
     // The user confirmed the exit: the program ends now.
@@ -105,6 +114,7 @@ private:
     bool commandEnabled(uint32_t id, CommandKeys keys) const;
     std::optional<bool> commandChecked(uint32_t id) const;
     void setToolbarText(bool on);
+    void layOutToolbarButtons();
     bool jobsRunning() const;
     void handleDrop(const DropPayload& payload);
     void speedTick();
@@ -115,6 +125,11 @@ private:
     QPointer<ZoviradView> m_client;
     CommandActions* m_commands = nullptr;
     QToolBar* m_toolbar = nullptr;
+    // The buttons in their order, those the user took off, and where the
+    // speed band begins.
+    std::vector<QAction*> m_toolbarButtons;
+    std::set<uint32_t> m_hiddenButtons;
+    QAction* m_toolbarEnd = nullptr;
     QLabel* m_speedMeter = nullptr;
     QSlider* m_limitSlider = nullptr;
     std::array<QLabel*, 4> m_panes{};

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 
@@ -233,8 +234,14 @@ void ZoviradView::applyColumnSet()
     for (size_t c = 0; c < kJobColumnCount; ++c) {
         const int logical = static_cast<int>(c);
         header->setSectionHidden(logical, set.widths[c] == 0);
-        if (set.widths[c] != 0)
-            header->resizeSection(logical, static_cast<int>(set.widths[c]));
+        if (set.widths[c] != 0) {
+            // The stored widths were made for a narrower font: a column is
+            // never narrower than its title.
+            const QString title = m_model->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
+            const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+            const int least = title.isEmpty() ? 0 : header->fontMetrics().horizontalAdvance(title) + 3 * margin;
+            header->resizeSection(logical, std::max(static_cast<int>(set.widths[c]), least));
+        }
     }
     m_shownSet = setNumber;
     // The queue's order is the list's order: no sort indicator there.

@@ -11,6 +11,8 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QMenu>
+#include <QScreen>
 #include <QToolBar>
 
 #include "config/app_settings.h"
@@ -125,6 +127,53 @@ TEST_F(MainFrameTest, ThePlacementSurvivesARestartAndABadOneFallsBack)
     }
     Session third(m_dir);
     EXPECT_EQ(third.frame->geometry(), QRect(100, 100, 615, 400));
+}
+
+TEST_F(MainFrameTest, AFirstStartWithoutAStoredPlacementOpensAUsefulWindow)
+{
+    Session session(m_dir);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(session.frame->size(), QSize(area.width() * 3 / 4, area.height() * 3 / 4));
+    EXPECT_TRUE(area.contains(session.frame->geometry()));
+}
+
+TEST_F(MainFrameTest, ToolbarButtonsTakenOffStayOffUntilTheToolbarIsReset)
+{
+    const auto buttons = [](const Session& session) {
+        std::vector<uint32_t> shown;
+        for (QAction* action : session.frame->toolbar()->actions())
+            if (!action->isSeparator() && action->data().isValid())
+                shown.push_back(action->data().toUInt());
+        return shown;
+    };
+    const auto find = static_cast<uint32_t>(ViewCommand::Find);
+    const auto remove = static_cast<uint32_t>(ViewCommand::Delete);
+    std::vector<uint32_t> all;
+    {
+        Session first(m_dir);
+        all = buttons(first);
+        ASSERT_NE(std::find(all.begin(), all.end(), find), all.end());
+        // Taken off through the toolbar's own menu.
+        std::unique_ptr<QMenu> menu = first.frame->toolbarMenu();
+        for (QAction* entry : menu->actions())
+            if (entry->text() == first.frame->commands().action(ViewCommand::Find)->iconText())
+                entry->setChecked(false);
+        first.frame->setToolbarButtonShown(remove, false);
+        std::vector<uint32_t> expected = all;
+        std::erase(expected, find);
+        std::erase(expected, remove);
+        EXPECT_EQ(buttons(first), expected);
+    }
+    Session second(m_dir);
+    std::vector<uint32_t> expected = all;
+    std::erase(expected, find);
+    std::erase(expected, remove);
+    EXPECT_EQ(buttons(second), expected);
+    // The commands themselves stay in the menus.
+    EXPECT_TRUE(second.frame->commands().action(ViewCommand::Find)->isVisible());
+    std::unique_ptr<QMenu> menu = second.frame->toolbarMenu();
+    menu->actions().last()->trigger();
+    EXPECT_EQ(buttons(second), all);
 }
 
 TEST_F(MainFrameTest, AMonitoredUrlOnTheClipboardIsOfferedAndAdded)
