@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <vector>
 
 namespace fetchora {
@@ -64,6 +65,14 @@ constexpr std::array kCommands{
     CommandSpec{id(F::DropZone), "View", "Drop &Zone", "", true, true},
     CommandSpec{id(F::ShowText), "View", "Show &Text", "", true, true},
     CommandSpec{id(F::ShowDownloadingInfo), "View", "Show downloading info", "", true, true},
+    CommandSpec{id(F::Buttons), "View", "&Buttons...", "", false, true},
+    CommandSpec{id(F::Columns), "View", "&Columns...", "", false, true},
+    CommandSpec{id(F::Grid), "View", "&Grid", "", true, true},
+    CommandSpec{id(F::SkinNone), "View/&Skin", "(None)", "", true, true, true},
+    CommandSpec{id(F::CustomBackground), "View/&Skin", "Custom Background...", "", false, true, true},
+    CommandSpec{id(F::LanguageEnglish), "View/&Language", "English", "", true, true, true},
+    CommandSpec{id(F::LanguagePack), "View/&Language", "Get Additional/Update language pack", "F2", false, true,
+                true},
 
     CommandSpec{id(C::NewDownload), "Jobs", "&New Download...", "F4"},
     CommandSpec{id(C::BatchDownload), "Jobs", "Add &batch download...", ""},
@@ -126,18 +135,13 @@ constexpr std::array kCommands{
 // part of the program yet (nor is the switch for the browser capture): they
 // stay disabled rather than do nothing.
 constexpr std::array kAwaitingDialog{
-    id(C::ImportPreviousFile),
-    id(C::ImportPreviousBatch),
-    id(C::ExportInformation),
-    id(C::ImportBrokenDownloads),
-    id(C::ProcessWebPage),
-    id(C::RecentlyDownloaded),
-    id(C::BatchDownload),
-    id(C::Schedule),
-    id(C::BrowseWithSiteExplorer),
-    id(C::SiteExplorer),
-    id(C::OfflineBrowser),
-    id(F::DisableBrowserMonitoring),
+    id(C::ImportPreviousFile),     id(C::ImportPreviousBatch),
+    id(C::ExportInformation),      id(C::ImportBrokenDownloads),
+    id(C::ProcessWebPage),         id(C::RecentlyDownloaded),
+    id(C::BatchDownload),          id(C::Schedule),
+    id(C::BrowseWithSiteExplorer), id(C::SiteExplorer),
+    id(C::OfflineBrowser),         id(F::DisableBrowserMonitoring),
+    id(F::CustomBackground),       id(F::LanguagePack),
 };
 
 constexpr std::array<std::string_view, 7> kMenus{"File", "Category", "Edit", "View", "Jobs", "Tools", "Help"};
@@ -215,13 +219,31 @@ void CommandActions::fillMenuBar(QMenuBar& bar)
     for (std::string_view name : kMenus) {
         QMenu* menu = bar.addMenu(QStringLiteral("&") + qText(name));
         std::vector<QAction*> actions;
+        // "View/Skin": an entry of the submenu "Skin" of "View".
+        std::map<std::string_view, QMenu*> submenus;
         for (const CommandSpec& spec : kCommands) {
-            if (spec.menu != name)
+            const std::string_view top = spec.menu.substr(0, spec.menu.find('/'));
+            if (top != name)
                 continue;
-            if (spec.separatorBefore && !actions.empty())
+            QMenu* into = menu;
+            if (top.size() < spec.menu.size()) {
+                const std::string_view sub = spec.menu.substr(top.size() + 1);
+                QMenu*& made = submenus[sub];
+                if (made == nullptr) {
+                    if (spec.separatorBefore && !actions.empty())
+                        menu->addSeparator();
+                    made = menu->addMenu(qText(sub));
+                    QMenu* submenu = made;
+                    connect(submenu, &QMenu::aboutToShow, this, [this, submenu] { refresh(submenu->actions()); });
+                } else if (spec.separatorBefore) {
+                    made->addSeparator();
+                }
+                into = made;
+            } else if (spec.separatorBefore && !actions.empty()) {
                 menu->addSeparator();
+            }
             QAction* each = action(spec.id);
-            menu->addAction(each);
+            into->addAction(each);
             actions.push_back(each);
         }
         connect(menu, &QMenu::aboutToShow, this, [this, actions] { refresh(actions); });

@@ -33,14 +33,22 @@ enum class FrameCommand : uint32_t {
     MonitorClipboard = 32801,
     DisableBrowserMonitoring = 32855,
     ShowDownloadingInfo = 32901,
+    Buttons = 32798,
+    Columns = 32792,
+    Grid = 32890,
+    SkinNone = 288,
+    CustomBackground = 32918,
+    LanguageEnglish = 224,
+    LanguagePack = 32912,
     About = 57664,
     Exit = 57665,
 };
 
 struct CommandSpec {
     uint32_t id = 0;
-    // "File", "Category", "Edit", "View", "Jobs", "Tools", "Help"; empty for
-    // actions that live only in pop-up menus of other widgets.
+    // "File", "Category", "Edit", "View", "Jobs", "Tools", "Help" (or a
+    // submenu of one: "View/&Skin"); empty for actions that live only in
+    // pop-up menus of other widgets.
     std::string_view menu;
     std::string_view text;
     // QKeySequence texts separated by ";" (the first is the one shown).

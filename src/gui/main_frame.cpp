@@ -24,6 +24,7 @@
 
 #include "config/app_settings.h"
 #include "config/settings_key.h"
+#include "gui/check_list_dialog.h"
 #include "gui/command_actions.h"
 #include "gui/countdown_dialog.h"
 #include "gui/drop_data.h"
@@ -245,8 +246,7 @@ std::unique_ptr<QMenu> CMainFrame::toolbarMenu()
         QAction* entry = menu->addAction(button->icon(), button->iconText());
         entry->setCheckable(true);
         entry->setChecked(!m_hiddenButtons.contains(command));
-        connect(entry, &QAction::toggled, this,
-                [this, command](bool shown) { setToolbarButtonShown(command, shown); });
+        connect(entry, &QAction::toggled, this, [this, command](bool shown) { setToolbarButtonShown(command, shown); });
     }
     menu->addSeparator();
     QAction* reset = menu->addAction(tr("&Reset Toolbar"));
@@ -255,6 +255,18 @@ std::unique_ptr<QMenu> CMainFrame::toolbarMenu()
             setToolbarButtonShown(button->data().toUInt(), true);
     });
     return menu;
+}
+
+void CMainFrame::chooseToolbarButtons()
+{
+    std::vector<CheckChoice> choices;
+    for (QAction* button : m_toolbarButtons)
+        choices.push_back({button->iconText(), !m_hiddenButtons.contains(button->data().toUInt())});
+    const auto chosen = askCheckList(this, tr("Toolbar Buttons"), tr("&Buttons shown on the toolbar:"), choices, 0);
+    if (!chosen)
+        return;
+    for (size_t i = 0; i < m_toolbarButtons.size(); ++i)
+        setToolbarButtonShown(m_toolbarButtons[i]->data().toUInt(), (*chosen)[i]);
 }
 
 void CMainFrame::buildStatusBar()
@@ -348,6 +360,10 @@ std::optional<bool> CMainFrame::commandChecked(uint32_t id) const
     case cmd(FrameCommand::Detail): return m_client != nullptr && m_client->detailVisible();
     case cmd(FrameCommand::DropZone): return m_dropZone->isVisible();
     case cmd(FrameCommand::ShowText): return m_toolbarText;
+    case cmd(FrameCommand::Grid): return settings.GetOption(OptionId::GridLines) != 0;
+    // The only skin and the only language there are so far.
+    case cmd(FrameCommand::SkinNone):
+    case cmd(FrameCommand::LanguageEnglish): return true;
     case cmd(FrameCommand::ShowDownloadingInfo): return m_showDownloadingInfo;
     case cmd(FrameCommand::MonitorClipboard): return settings.GetOption(OptionId::WatchClipboard) != 0;
     case cmd(ViewCommand::ShutDownWhenDone): return settings.GetOption(OptionId::ShutDownWhenDone) > 0;
@@ -395,7 +411,25 @@ void CMainFrame::runCommand(uint32_t id, CommandKeys keys)
         if (m_client != nullptr)
             m_client->setDetailVisible(!m_client->detailVisible());
         break;
-    case FrameCommand::DisableBrowserMonitoring: break;
+    case FrameCommand::Buttons: chooseToolbarButtons(); break;
+    case FrameCommand::Columns:
+        if (m_client != nullptr)
+            m_client->chooseColumns();
+        break;
+    case FrameCommand::Grid:
+        m_app.changeSettings([](AppSettings& settings) {
+            settings.SetOption(OptionId::GridLines, settings.GetOption(OptionId::GridLines) != 0 ? 0 : 1);
+        });
+        if (m_client != nullptr)
+            m_client->applySettings();
+        break;
+    case FrameCommand::SkinNone:
+    case FrameCommand::LanguageEnglish:
+        // Choosing the one entry of a radio group keeps it chosen.
+        break;
+    case FrameCommand::DisableBrowserMonitoring:
+    case FrameCommand::CustomBackground:
+    case FrameCommand::LanguagePack: break;
     }
 }
 

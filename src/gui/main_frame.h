@@ -14,12 +14,12 @@
 #include <QTimer>
 
 #include <array>
-#include <memory>
-#include <set>
-#include <vector>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "shell/main_view.h"
 #include "shell/speed_timer.h"
@@ -115,6 +115,7 @@ private:
     std::optional<bool> commandChecked(uint32_t id) const;
     void setToolbarText(bool on);
     void layOutToolbarButtons();
+    void chooseToolbarButtons();
     bool jobsRunning() const;
     void handleDrop(const DropPayload& payload);
     void speedTick();

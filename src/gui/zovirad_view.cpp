@@ -16,6 +16,7 @@
 #include "config/app_settings.h"
 #include "config/option_id.h"
 #include "gui/category_tree.h"
+#include "gui/check_list_dialog.h"
 #include "gui/detail_panes.h"
 #include "gui/html_drop.h"
 #include "gui/job_table_model.h"
@@ -262,6 +263,25 @@ void ZoviradView::showColumnMenu(const QPoint& pos)
     QAction* chosen = menu.exec(header->mapToGlobal(pos));
     if (chosen)
         setColumnShown(static_cast<JobColumn>(chosen->data().toInt()), chosen->isChecked());
+}
+
+void ZoviradView::chooseColumns()
+{
+    QHeaderView* header = m_table->horizontalHeader();
+    std::vector<CheckChoice> choices;
+    for (size_t c = 0; c < kJobColumnCount; ++c)
+        choices.push_back(
+            {JobTableModel::columnName(static_cast<JobColumn>(c)), !header->isSectionHidden(static_cast<int>(c))});
+    const auto chosen = askCheckList(this, tr("Columns"), tr("&Columns shown in the list:"), choices, 1);
+    if (!chosen)
+        return;
+    // Shown first, so that the list never runs out of columns on the way.
+    for (size_t c = 0; c < kJobColumnCount; ++c)
+        if ((*chosen)[c])
+            setColumnShown(static_cast<JobColumn>(c), true);
+    for (size_t c = 0; c < kJobColumnCount; ++c)
+        if (!(*chosen)[c])
+            setColumnShown(static_cast<JobColumn>(c), false);
 }
 
 bool ZoviradView::setColumnShown(JobColumn column, bool shown)

@@ -67,6 +67,8 @@ public:
     // and stores the set. Hiding the last visible column is refused (false):
     // a list without one could not be got back.
     bool setColumnShown(JobColumn column, bool shown);
+    // "&Columns...": the chooser for the shown set, as a dialog.
+    void chooseColumns();
     // Hands the list model's pending batch over now (after a user action).
     void deliverNow();
 

@@ -9,10 +9,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QMimeData>
-#include <QSignalSpy>
+#include <QDialog>
+#include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QToolBar>
 
 #include "config/app_settings.h"
@@ -393,6 +396,51 @@ TEST_F(MainFrameTest, OptionsOpenWithEveryPageInItsPlace)
               (QStringList{"General", "Connection", "Protocol", "Proxy", "Monitor", "Graph/Log", "File Manager",
                            "Dial-Up Networking", "Sounds", "Other", "Schedule", "Mirrors", "Login"}));
     EXPECT_FALSE(opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::BatchDownload))));
+}
+
+TEST_F(MainFrameTest, TheViewMenuChoosesButtonsAndGridAndShowsTheSkinAndLanguageChoices)
+{
+    Session session(m_dir);
+    CommandActions& commands = session.frame->commands();
+    // Grid lines: a setting, checked as it is.
+    const int grid = session.app.settings().GetOption(OptionId::GridLines);
+    commands.trigger(static_cast<uint32_t>(FrameCommand::Grid));
+    EXPECT_NE(session.app.settings().GetOption(OptionId::GridLines) != 0, grid != 0);
+    commands.refresh();
+    EXPECT_EQ(commands.action(FrameCommand::Grid)->isChecked(),
+              session.app.settings().GetOption(OptionId::GridLines) != 0);
+
+    // "Buttons...": untick the first button, OK.
+    const QString first = session.frame->toolbar()->actions().first()->iconText();
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* list = dialog->findChild<QListWidget*>();
+        ASSERT_NE(list, nullptr);
+        list->item(0)->setCheckState(Qt::Unchecked);
+        dialog->accept();
+    });
+    commands.trigger(static_cast<uint32_t>(FrameCommand::Buttons));
+    for (QAction* action : session.frame->toolbar()->actions())
+        EXPECT_NE(action->iconText(), first);
+
+    // The skin and language submenus hold the one choice there is, chosen;
+    // the picture and the language packs wait for their dialogs.
+    QMenu* view = nullptr;
+    for (QAction* top : session.frame->menuBar()->actions())
+        if (top->text() == "&View")
+            view = top->menu();
+    ASSERT_NE(view, nullptr);
+    QStringList submenus;
+    for (QAction* entry : view->actions())
+        if (entry->menu() != nullptr)
+            submenus << entry->text();
+    EXPECT_EQ(submenus, (QStringList{"&Skin", "&Language"}));
+    commands.refresh();
+    EXPECT_TRUE(commands.action(FrameCommand::SkinNone)->isChecked());
+    EXPECT_TRUE(commands.action(FrameCommand::LanguageEnglish)->isChecked());
+    EXPECT_FALSE(commands.action(FrameCommand::CustomBackground)->isEnabled());
+    EXPECT_FALSE(commands.action(FrameCommand::LanguagePack)->isEnabled());
 }
 
 }  // namespace
