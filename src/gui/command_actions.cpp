@@ -133,7 +133,6 @@ constexpr std::array kAwaitingDialog{
     id(C::ProcessWebPage),
     id(C::RecentlyDownloaded),
     id(C::BatchDownload),
-    id(C::Schedule),
     id(C::BrowseWithSiteExplorer),
     id(C::SiteExplorer),
     id(C::OfflineBrowser),
