@@ -32,7 +32,7 @@ constexpr int kCancelId = 103;
 
 }  // namespace
 
-ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, bool allScheduled, int scheduled,
+ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, int candidatesScheduled, int scheduled,
                                QWidget* parent)
     : QDialog(parent)
 {
@@ -45,7 +45,13 @@ ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, bool
     setControlId(m_jobs, kJobsBoxId);
     if (candidates > 0) {
         m_jobs->setText(tr("Start the %n selected job(s) b&y this schedule", nullptr, candidates));
-        m_jobs->setChecked(allScheduled);
+        if (candidatesScheduled > 0 && candidatesScheduled < candidates) {
+            // A mixed selection stays as it is unless the user decides.
+            m_jobs->setTristate(true);
+            m_jobs->setCheckState(Qt::PartiallyChecked);
+        } else {
+            m_jobs->setChecked(candidatesScheduled == candidates);
+        }
     } else {
         m_jobs->setText(tr("Start the selected jobs b&y this schedule"));
         m_jobs->setEnabled(false);
@@ -70,27 +76,28 @@ ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, bool
     layout->addWidget(buttons);
 }
 
-bool ScheduleDialog::jobsBySchedule() const
+std::optional<bool> ScheduleDialog::jobsBySchedule() const
 {
-    return m_jobs->isEnabled() && m_jobs->isChecked();
+    if (!m_jobs->isEnabled() || m_jobs->checkState() == Qt::PartiallyChecked)
+        return std::nullopt;
+    return m_jobs->checkState() == Qt::Checked;
 }
 
 bool showScheduleDialog(Application& app, MainView& view, QWidget* parent)
 {
     int candidates = 0;
-    bool allScheduled = false;
+    int candidatesScheduled = 0;
     int scheduled = 0;
     {
         JobLockGuard lock(app.jobLock());
         const std::vector<DownloadJob*> jobs
             = ScheduleCandidates(view.list().selectedJobs(), *view.doc().downloading());
         candidates = static_cast<int>(jobs.size());
-        allScheduled = !jobs.empty() && std::all_of(jobs.begin(), jobs.end(), [](const DownloadJob* job) {
-            return job->startMode == StartMode::Schedule;
-        });
+        candidatesScheduled = static_cast<int>(std::count_if(
+            jobs.begin(), jobs.end(), [](const DownloadJob* job) { return job->startMode == StartMode::Schedule; }));
         scheduled = ScheduledJobCount(*view.doc().downloading());
     }
-    ScheduleDialog dialog(app.settings(), candidates, allScheduled, scheduled, parent);
+    ScheduleDialog dialog(app.settings(), candidates, candidatesScheduled, scheduled, parent);
     KeepDialogPlacement(dialog, &app.registry(), kSection);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -103,16 +110,16 @@ bool showScheduleDialog(Application& app, MainView& view, QWidget* parent)
     if (!app.changeSettings([&dialog](AppSettings& settings) { dialog.page().apply(settings); }))
         QMessageBox::warning(parent, dialog.windowTitle(),
                              QObject::tr("The settings could not be saved to the profile folder."));
-    if (candidates == 0)
+    const std::optional<bool> bySchedule = dialog.jobsBySchedule();
+    if (!bySchedule)
         return true;
     JobLockGuard lock(app.jobLock());
     // The jobs are looked up again: the loop ran while the dialog was open.
     const std::vector<DownloadJob*> jobs = ScheduleCandidates(view.list().selectedJobs(), *view.doc().downloading());
-    const bool bySchedule = dialog.jobsBySchedule();
     // Jobs put under a window that is open now start at once, as far as
     // the queue has room; a changed time first closes the window until the
     // next minute's look at the clock.
-    if (!SetStartBySchedule(jobs, bySchedule).empty() && bySchedule) {
+    if (!SetStartBySchedule(jobs, *bySchedule).empty() && *bySchedule) {
         view.schedule().setSettings(scheduleSettingsFrom(app.settings()));
         view.queue().FillQueue();
     }

@@ -9,6 +9,8 @@
 // Thread: the GUI thread. Borrows the application and the view.
 #include <QDialog>
 
+#include <optional>
+
 class QCheckBox;
 class QLabel;
 
@@ -22,16 +24,17 @@ class SchedulePage;
 class ScheduleDialog final : public QDialog {
     Q_OBJECT
 public:
-    // candidates: how many selected jobs the schedule can take;
-    // allScheduled: each of them starts by schedule already; scheduled: how
-    // many jobs of the download list do.
-    ScheduleDialog(const AppSettings& settings, int candidates, bool allScheduled, int scheduled,
+    // candidates: how many selected jobs the schedule can take, and how
+    // many of them start by schedule already; scheduled: how many jobs of
+    // the download list do.
+    ScheduleDialog(const AppSettings& settings, int candidates, int candidatesScheduled, int scheduled,
                    QWidget* parent = nullptr);
 
     SchedulePage& page() const { return *m_page; }
     QCheckBox& jobsBox() const { return *m_jobs; }
-    // Only meaningful when there were candidates.
-    bool jobsBySchedule() const;
+    // Whether the selected jobs start by schedule; none to leave each as it
+    // is (no candidates, or a mixed selection left half ticked).
+    std::optional<bool> jobsBySchedule() const;
 
 private:
     SchedulePage* m_page = nullptr;

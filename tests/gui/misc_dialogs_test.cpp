@@ -191,6 +191,16 @@ TEST_F(MiscDialogsTest, ScheduleOkWritesTheScheduleAndArmsItForTheSelectedJobs)
     EXPECT_EQ(other->startMode, StartMode::Manual);
     EXPECT_TRUE(session.scheduleChecked());
 
+    // A mixed selection is shown half ticked and left as it is.
+    session.view->list().setSelection({chosen, other});
+    session.openSchedule([](ScheduleDialog& dialog) {
+        EXPECT_EQ(dialog.jobsBox().checkState(), Qt::PartiallyChecked);
+        dialog.accept();
+    });
+    EXPECT_EQ(chosen->startMode, StartMode::Schedule);
+    EXPECT_EQ(other->startMode, StartMode::Manual);
+    session.view->list().setSelection({chosen});
+
     // Opened again, the box shows the job is under the schedule; unticking
     // takes it off and the check mark goes.
     session.openSchedule([](ScheduleDialog& dialog) {
