@@ -53,7 +53,11 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
     QLabel* name = addLine(column, QStringLiteral("Fetchora"), 11, this);
     QFont big = name->font();
     big.setBold(true);
-    big.setPointSizeF(big.pointSizeF() * 1.6);
+    // A font given in pixels has no point size.
+    if (big.pointSizeF() > 0)
+        big.setPointSizeF(big.pointSizeF() * 1.6);
+    else
+        big.setPixelSize(big.pixelSize() * 8 / 5);
     name->setFont(big);
     addLine(column, tr("Version %1").arg(programVersion()), 12, this);
     addLine(column,
