@@ -135,13 +135,21 @@ constexpr std::array kCommands{
 // part of the program yet (nor is the switch for the browser capture): they
 // stay disabled rather than do nothing.
 constexpr std::array kAwaitingDialog{
-    id(C::ImportPreviousFile),     id(C::ImportPreviousBatch),
-    id(C::ExportInformation),      id(C::ImportBrokenDownloads),
-    id(C::ProcessWebPage),         id(C::RecentlyDownloaded),
-    id(C::BatchDownload),          id(C::Schedule),
-    id(C::BrowseWithSiteExplorer), id(C::SiteExplorer),
-    id(C::OfflineBrowser),         id(F::DisableBrowserMonitoring),
-    id(F::CustomBackground),       id(F::LanguagePack),
+    // clang-format off
+    id(C::ImportPreviousFile),
+    id(C::ImportPreviousBatch),
+    id(C::ExportInformation),
+    id(C::ImportBrokenDownloads),
+    id(C::ProcessWebPage),
+    id(C::RecentlyDownloaded),
+    id(C::BatchDownload),
+    id(C::BrowseWithSiteExplorer),
+    id(C::SiteExplorer),
+    id(C::OfflineBrowser),
+    id(F::DisableBrowserMonitoring),
+    id(F::CustomBackground),
+    id(F::LanguagePack),
+    // clang-format on
 };
 
 constexpr std::array<std::string_view, 7> kMenus{"File", "Category", "Edit", "View", "Jobs", "Tools", "Help"};

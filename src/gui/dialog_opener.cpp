@@ -4,6 +4,7 @@
 #include "gui/login_page.h"
 #include "gui/options_sheet.h"
 #include "gui/proxy_page.h"
+#include "gui/schedule_dialog.h"
 #include "gui/site_properties_dialog.h"
 #include "model/job_database.h"
 #include "shell/application.h"
@@ -46,6 +47,10 @@ bool DialogOpener::open(const std::string& name)
     }
     if (named(name, ViewCommand::DownloadRules)) {
         showDownloadRules(m_app, m_view.doc().root(), m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::Schedule)) {
+        showScheduleDialog(m_app, m_view, m_parent);
         return true;
     }
     if (named(name, ViewCommand::SiteProperties)) {

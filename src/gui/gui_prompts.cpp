@@ -1,12 +1,12 @@
 #include "gui/gui_prompts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,10 +16,13 @@
 #include <QVBoxLayout>
 
 #include "config/app_settings.h"
+#include "gui/dialog_placement.h"
 #include "gui/job_property_sheet.h"
+#include "gui/options_form.h"
 #include "model/download_job.h"
 #include "shell/application.h"
 #include "shell/download_defaults.h"
+#include "shell/find_memory.h"
 
 namespace fetchora {
 
@@ -93,9 +96,36 @@ DownloadJob* chosenCategory(const QTreeWidget* tree)
 QDialogButtonBox* okCancel(QDialog& dialog)
 {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    setControlId(buttons->button(QDialogButtonBox::Ok), kOkControlId);
+    setControlId(buttons->button(QDialogButtonBox::Cancel), kCancelControlId);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     return buttons;
+}
+
+// A label for a field, carrying the field's id plus kLabelIdOffset.
+QLabel* fieldLabel(const QString& text, QWidget* field)
+{
+    auto* label = new QLabel(text, field->parentWidget());
+    label->setBuddy(field);
+    setControlId(label, controlId(field) + kLabelIdOffset);
+    return label;
+}
+
+template <typename Widget> Widget* withId(Widget* widget, int id)
+{
+    setControlId(widget, id);
+    return widget;
+}
+
+// Rename and Comment share a layout but are placed and translated apart.
+const char* textDialogSection(const std::string& title)
+{
+    if (title == "Rename")
+        return "Rename_Dlg";
+    if (title == "Comment")
+        return "Comment_Dlg";
+    return "Text_Dlg";
 }
 
 }  // namespace
@@ -201,6 +231,7 @@ bool GuiPrompts::editJob(const std::string& title, DownloadJob& job)
 {
     const JobSheetMode mode = title == kDefaultPropertiesTitle ? JobSheetMode::Defaults : JobSheetMode::OneJob;
     JobPropertySheet sheet(q(title), job, mode, sheetContext(), parent());
+    KeepDialogPlacement(sheet, registry(), sheet.objectName().toStdString());
     return sheet.exec() == QDialog::Accepted;
 }
 
@@ -208,7 +239,19 @@ bool GuiPrompts::editJobs(const std::string& title, DownloadJob& sample, std::si
 {
     JobPropertySheet sheet(q(title) + QStringLiteral(" (%1)").arg(count), sample, JobSheetMode::SeveralJobs,
                            sheetContext(), parent());
+    KeepDialogPlacement(sheet, registry(), sheet.objectName().toStdString());
     return sheet.exec() == QDialog::Accepted;
+}
+
+Registry* GuiPrompts::registry() const
+{
+    return m_app != nullptr ? &m_app->registry() : nullptr;
+}
+
+void GuiPrompts::prepare(QWidget& dialog, const char* section) const
+{
+    dialog.setObjectName(QString::fromLatin1(section));
+    KeepDialogPlacement(dialog, registry(), section);
 }
 
 DuplicateAnswer GuiPrompts::askDuplicateUrl(const DownloadJob& existing, const DownloadJob&)
@@ -217,11 +260,12 @@ DuplicateAnswer GuiPrompts::askDuplicateUrl(const DownloadJob& existing, const D
                     QObject::tr("URL &already exists in list, now").remove(u'&') + QStringLiteral("\n")
                         + q(existing.url),
                     QMessageBox::NoButton, parent());
-    QPushButton* update = box.addButton(QObject::tr("Check for &update"), QMessageBox::AcceptRole);
-    QPushButton* again = box.addButton(QObject::tr("&Download Again"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box.addButton(QObject::tr("&Cancel"), QMessageBox::RejectRole);
+    prepare(box, "Duplicate_Dlg");
+    QPushButton* update = withId(box.addButton(QObject::tr("Check for &update"), QMessageBox::AcceptRole), 10);
+    QPushButton* again = withId(box.addButton(QObject::tr("&Download Again"), QMessageBox::AcceptRole), 11);
+    QPushButton* cancel = withId(box.addButton(QObject::tr("&Cancel"), QMessageBox::RejectRole), kCancelControlId);
     box.setDefaultButton(cancel);
-    auto* useNew = new QCheckBox(QObject::tr("&Use new settings"));
+    auto* useNew = withId(new QCheckBox(QObject::tr("&Use new settings")), 12);
     box.setCheckBox(useNew);
     box.exec();
     DuplicateAnswer answer;
@@ -236,12 +280,13 @@ DuplicateAnswer GuiPrompts::askDuplicateUrl(const DownloadJob& existing, const D
 PermanentDeleteAnswer GuiPrompts::confirmPermanentDelete(bool deleteFiles, bool deleteUnfinished)
 {
     QDialog dialog(parent());
+    prepare(dialog, "Delete_Dlg");
     dialog.setWindowTitle(QObject::tr("Delete"));
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QObject::tr("Delete the selected job(s) permanently?"), &dialog));
-    auto* files = new QCheckBox(QObject::tr("Also delete the downloaded &file"), &dialog);
+    layout->addWidget(withId(new QLabel(QObject::tr("Delete the selected job(s) permanently?"), &dialog), 10));
+    auto* files = withId(new QCheckBox(QObject::tr("Also delete the downloaded &file"), &dialog), 11);
     files->setChecked(deleteFiles);
-    auto* unfinished = new QCheckBox(QObject::tr("Also delete &unfinished files"), &dialog);
+    auto* unfinished = withId(new QCheckBox(QObject::tr("Also delete &unfinished files"), &dialog), 12);
     unfinished->setChecked(deleteUnfinished);
     layout->addWidget(files);
     layout->addWidget(unfinished);
@@ -255,21 +300,36 @@ PermanentDeleteAnswer GuiPrompts::confirmPermanentDelete(bool deleteFiles, bool 
 
 std::optional<FindRequest> GuiPrompts::askFind(const FindRequest& last)
 {
+    Registry* store = registry();
+    FindRequest shown = last;
+    // The first search of a run starts from what the last run remembered.
+    if (store != nullptr && last.text.empty())
+        ApplyFindFlags(ReadFindFlags(*store), shown);
     QDialog dialog(parent());
+    prepare(dialog, "Find_Dlg");
     dialog.setWindowTitle(QObject::tr("Find"));
     auto* layout = new QVBoxLayout(&dialog);
     auto* form = new QFormLayout;
-    auto* text = new QLineEdit(q(last.text), &dialog);
-    form->addRow(QObject::tr("&Find What:"), text);
+    auto* text = withId(new QComboBox(&dialog), 10);
+    text->setEditable(true);
+    text->setInsertPolicy(QComboBox::NoInsert);
+    text->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    text->setMinimumContentsLength(30);
+    if (store != nullptr) {
+        for (const std::string& earlier : ReadFindHistory(*store))
+            text->addItem(q(earlier));
+    }
+    text->setCurrentText(q(shown.text));
+    form->addRow(fieldLabel(QObject::tr("&Find What:"), text), text);
     layout->addLayout(form);
-    auto* fields = new QGroupBox(QObject::tr("Search fields"), &dialog);
+    auto* fields = withId(new QGroupBox(QObject::tr("Search fields"), &dialog), 11);
     auto* fieldLayout = new QVBoxLayout(fields);
-    auto* name = new QCheckBox(QObject::tr("&NAME"), fields);
-    auto* url = new QCheckBox(QObject::tr("&URL"), fields);
-    auto* comment = new QCheckBox(QObject::tr("&Comment"), fields);
-    name->setChecked(last.name);
-    url->setChecked(last.url);
-    comment->setChecked(last.comment);
+    auto* name = withId(new QCheckBox(QObject::tr("&NAME"), fields), 12);
+    auto* url = withId(new QCheckBox(QObject::tr("&URL"), fields), 13);
+    auto* comment = withId(new QCheckBox(QObject::tr("&Comment"), fields), 14);
+    name->setChecked(shown.name);
+    url->setChecked(shown.url);
+    comment->setChecked(shown.comment);
     fieldLayout->addWidget(name);
     fieldLayout->addWidget(url);
     fieldLayout->addWidget(comment);
@@ -277,16 +337,20 @@ std::optional<FindRequest> GuiPrompts::askFind(const FindRequest& last)
     layout->addWidget(okCancel(dialog));
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return FindRequest{text->text().toStdString(), name->isChecked(), url->isChecked(), comment->isChecked()};
+    FindRequest request{text->currentText().toStdString(), name->isChecked(), url->isChecked(), comment->isChecked()};
+    if (store != nullptr)
+        RememberFind(*store, request);
+    return request;
 }
 
 DownloadJob* GuiPrompts::chooseCategory(const std::string& title, const std::string& prompt)
 {
     QDialog dialog(parent());
+    prepare(dialog, "MoveTo_Dlg");
     dialog.setWindowTitle(q(title));
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(q(prompt), &dialog));
-    QTreeWidget* tree = categoryTree(m_root ? m_root() : nullptr, nullptr, &dialog);
+    layout->addWidget(withId(new QLabel(q(prompt), &dialog), 10));
+    QTreeWidget* tree = withId(categoryTree(m_root ? m_root() : nullptr, nullptr, &dialog), 11);
     layout->addWidget(tree);
     layout->addWidget(okCancel(dialog));
     if (dialog.exec() != QDialog::Accepted)
@@ -297,12 +361,13 @@ DownloadJob* GuiPrompts::chooseCategory(const std::string& title, const std::str
 std::optional<CategoryAnswer> GuiPrompts::editCategory(const std::string& title, const CategoryAnswer& start)
 {
     QDialog dialog(parent());
+    prepare(dialog, "Category_Dlg");
     dialog.setWindowTitle(q(title));
     auto* layout = new QVBoxLayout(&dialog);
     auto* form = new QFormLayout;
-    auto* name = new QLineEdit(q(start.name), &dialog);
-    auto* folder = new QLineEdit(q(start.folder), &dialog);
-    auto* browse = new QPushButton(QObject::tr("&Browse..."), &dialog);
+    auto* name = withId(new QLineEdit(q(start.name), &dialog), 10);
+    auto* folder = withId(new QLineEdit(q(start.folder), &dialog), 11);
+    auto* browse = withId(new QPushButton(QObject::tr("&Browse..."), &dialog), 12);
     QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, folder] {
         const QString chosen = QFileDialog::getExistingDirectory(&dialog, QObject::tr("Folder"), folder->text());
         if (!chosen.isEmpty())
@@ -311,14 +376,16 @@ std::optional<CategoryAnswer> GuiPrompts::editCategory(const std::string& title,
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(folder, 1);
     folderRow->addWidget(browse);
-    form->addRow(QObject::tr("&Name:"), name);
-    form->addRow(QObject::tr("&Folder:"), folderRow);
+    form->addRow(fieldLabel(QObject::tr("&Name:"), name), name);
+    form->addRow(fieldLabel(QObject::tr("&Folder:"), folder), folderRow);
     layout->addLayout(form);
     QTreeWidget* tree = nullptr;
     if (start.parent != nullptr) {
-        layout->addWidget(
-            new QLabel(QObject::tr("Select the category in which the new category should be created:"), &dialog));
-        tree = categoryTree(m_root ? m_root() : nullptr, start.parent, &dialog);
+        tree = withId(categoryTree(m_root ? m_root() : nullptr, start.parent, &dialog), 13);
+        QLabel* where
+            = fieldLabel(QObject::tr("Select the category in which the new category should be created:"), tree);
+        where->setWordWrap(true);
+        layout->addWidget(where);
         layout->addWidget(tree);
     }
     layout->addWidget(okCancel(dialog));
@@ -336,10 +403,11 @@ std::optional<CategoryAnswer> GuiPrompts::editCategory(const std::string& title,
 std::optional<FolderChangeAnswer> GuiPrompts::askFolderChange()
 {
     QDialog dialog(parent());
+    prepare(dialog, "FolderChange_Dlg");
     dialog.setWindowTitle(QObject::tr("Folder changed"));
     auto* layout = new QVBoxLayout(&dialog);
-    auto* sub = new QCheckBox(QObject::tr("Change the folders of the &sub-categories too"), &dialog);
-    auto* move = new QCheckBox(QObject::tr("&Move the downloaded files into the new folder"), &dialog);
+    auto* sub = withId(new QCheckBox(QObject::tr("Change the folders of the &sub-categories too"), &dialog), 10);
+    auto* move = withId(new QCheckBox(QObject::tr("&Move the downloaded files into the new folder"), &dialog), 11);
     layout->addWidget(sub);
     layout->addWidget(move);
     layout->addWidget(okCancel(dialog));
@@ -350,19 +418,29 @@ std::optional<FolderChangeAnswer> GuiPrompts::askFolderChange()
 
 std::optional<std::string> GuiPrompts::askText(const std::string& title, const std::string& start)
 {
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent(), q(title), q(title) + u':', QLineEdit::Normal, q(start), &ok);
-    if (!ok)
+    QDialog dialog(parent());
+    prepare(dialog, textDialogSection(title));
+    dialog.setWindowTitle(q(title));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* edit = withId(new QLineEdit(q(start), &dialog), 10);
+    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 50);
+    // The label names the field; its mnemonic is the title's first letter.
+    layout->addWidget(fieldLabel(u'&' + q(title) + u':', edit));
+    layout->addWidget(edit);
+    layout->addWidget(okCancel(dialog));
+    edit->selectAll();
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return text.toStdString();
+    return edit->text().toStdString();
 }
 
 std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& links)
 {
     QDialog dialog(parent());
+    prepare(dialog, "SelectLinks_Dlg");
     dialog.setWindowTitle(QObject::tr("Select links"));
     auto* layout = new QVBoxLayout(&dialog);
-    auto* list = new QListWidget(&dialog);
+    auto* list = withId(new QListWidget(&dialog), 10);
     for (const LinkChoice& link : links) {
         auto* item = new QListWidgetItem(
             link.text.empty() ? q(link.url) : q(link.url) + QStringLiteral("  —  ") + q(link.text), list);
@@ -371,8 +449,8 @@ std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& l
     }
     layout->addWidget(list);
     auto* buttons = okCancel(dialog);
-    QPushButton* all = buttons->addButton(QObject::tr("Select &All"), QDialogButtonBox::ActionRole);
-    QPushButton* none = buttons->addButton(QObject::tr("Select &None"), QDialogButtonBox::ActionRole);
+    QPushButton* all = withId(buttons->addButton(QObject::tr("Select &All"), QDialogButtonBox::ActionRole), 11);
+    QPushButton* none = withId(buttons->addButton(QObject::tr("Select &None"), QDialogButtonBox::ActionRole), 12);
     auto checkAll = [list](Qt::CheckState state) {
         for (int row = 0; row < list->count(); ++row)
             list->item(row)->setCheckState(state);
@@ -380,7 +458,9 @@ std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& l
     QObject::connect(all, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Checked); });
     QObject::connect(none, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Unchecked); });
     layout->addWidget(buttons);
-    dialog.resize(dialog.fontMetrics().averageCharWidth() * 80, dialog.fontMetrics().height() * 20);
+    // A stored placement has the size the user gave it.
+    if (!dialog.testAttribute(Qt::WA_Resized))
+        dialog.resize(dialog.fontMetrics().averageCharWidth() * 80, dialog.fontMetrics().height() * 20);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     std::vector<LinkChoice> chosen;

@@ -19,6 +19,14 @@
 namespace fetchora {
 
 class Application;
+class Registry;
+
+// Every dialog here is known by a section name (its objectName: the name
+// translations and its stored placement use, "Delete_Dlg", "Find_Dlg", ...)
+// and each control by a "controlId" unique in its dialog (options_form.h);
+// OK and Cancel carry these two in each of them.
+inline constexpr int kOkControlId = 1;
+inline constexpr int kCancelControlId = 2;
 
 // "Label (*.ext)|*.ext|...||" as a Qt file dialog takes it:
 // "Label (*.ext);;...". Patterns split by ";" become blank separated; "*.*"
@@ -67,6 +75,10 @@ private:
     QWidget* parent() const { return m_parent.data(); }
     int maxSplit() const;
     JobSheetContext sheetContext() const;
+    // The application's store; none before setApplication.
+    Registry* registry() const;
+    // Names the dialog and keeps its placement.
+    void prepare(QWidget& dialog, const char* section) const;
 
     QPointer<QWidget> m_parent;
     std::function<DownloadJob*()> m_root;

@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QSlider>
@@ -24,6 +23,7 @@
 
 #include "config/app_settings.h"
 #include "config/settings_key.h"
+#include "gui/about_dialog.h"
 #include "gui/check_list_dialog.h"
 #include "gui/command_actions.h"
 #include "gui/countdown_dialog.h"
@@ -37,6 +37,7 @@
 #include "shell/application.h"
 #include "shell/frame_placement.h"
 #include "shell/job_list_model.h"
+#include "shell/schedule_jobs.h"
 
 // The icons live in the static library: its resources are registered by hand.
 static void initFrameResources()
@@ -373,6 +374,12 @@ std::optional<bool> CMainFrame::commandChecked(uint32_t id) const
     case cmd(ViewCommand::SpeedUnlimited): return mode == SpeedMode::Unlimited;
     case cmd(ViewCommand::SpeedManual): return mode == SpeedMode::Manual;
     case cmd(ViewCommand::SpeedAutomatic): return mode == SpeedMode::Automatic;
+    case cmd(ViewCommand::Schedule): {
+        if (m_view == nullptr)
+            return false;
+        JobLockGuard lock(m_app.jobLock());
+        return ScheduleArmed(*m_view->doc().downloading());
+    }
     default: return std::nullopt;
     }
 }
@@ -400,12 +407,7 @@ void CMainFrame::runCommand(uint32_t id, CommandKeys keys)
             settings.SetOption(OptionId::WatchClipboard, settings.GetOption(OptionId::WatchClipboard) != 0 ? 0 : 1);
         });
         break;
-    case FrameCommand::About:
-        QMessageBox::about(this, tr("About Fetchora"),
-                           tr("<b>Fetchora</b><br>A download manager: split downloads, resume, queue and "
-                              "schedule.<br>Qt %1")
-                               .arg(QString::fromLatin1(qVersion())));
-        break;
+    case FrameCommand::About: showAboutDialog(this, &m_app.registry()); break;
     case FrameCommand::Exit: requestExit(); break;
     case FrameCommand::Detail:
         if (m_client != nullptr)

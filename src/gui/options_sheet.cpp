@@ -8,6 +8,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "gui/dialog_placement.h"
 #include "gui/options_pages.h"
 #include "platform/desktop_system.h"
 #include "shell/application.h"
@@ -167,6 +168,7 @@ bool showOptionsSheet(Application& app, QWidget* parent, const std::function<voi
     addStandardPages(sheet, [&desktop](const std::filesystem::path& file) { desktop.playSound(file); });
     if (addMore)
         addMore(sheet);
+    KeepDialogPlacement(sheet, &app.registry(), "Options_Dlg");
     return sheet.exec() == QDialog::Accepted;
 }
 

@@ -9,39 +9,51 @@ namespace fetchora {
 
 namespace {
 
-std::string entryName(size_t index)
+constexpr RecentList kFolders{kFolderHistorySection, "Recent", kFolderHistorySize};
+
+std::string entryName(const RecentList& list, size_t index)
 {
-    return "Recent" + std::to_string(index + 1);
+    return std::string(list.prefix) + std::to_string(index + 1);
 }
 
 }  // namespace
 
+std::vector<std::string> ReadRecentList(const Registry& registry, const RecentList& list)
+{
+    const std::string key = settingsKey(list.section);
+    std::vector<std::string> entries;
+    for (size_t i = 0; i < list.size; ++i) {
+        std::optional<std::string> entry = registry.readString(Hive::CurrentUser, key, entryName(list, i));
+        if (!entry || entry->empty())
+            break;
+        if (std::find(entries.begin(), entries.end(), *entry) == entries.end())
+            entries.push_back(std::move(*entry));
+    }
+    return entries;
+}
+
+void RememberInRecentList(Registry& registry, const RecentList& list, std::string_view entry)
+{
+    if (entry.empty() || list.size == 0)
+        return;
+    std::vector<std::string> entries = ReadRecentList(registry, list);
+    entries.erase(std::remove(entries.begin(), entries.end(), entry), entries.end());
+    entries.insert(entries.begin(), std::string(entry));
+    if (entries.size() > list.size)
+        entries.resize(list.size);
+    const std::string key = settingsKey(list.section);
+    for (size_t i = 0; i < entries.size(); ++i)
+        registry.writeString(Hive::CurrentUser, key, entryName(list, i), entries[i]);
+}
+
 std::vector<std::string> ReadFolderHistory(const Registry& registry)
 {
-    const std::string key = settingsKey(kFolderHistorySection);
-    std::vector<std::string> folders;
-    for (size_t i = 0; i < kFolderHistorySize; ++i) {
-        std::optional<std::string> folder = registry.readString(Hive::CurrentUser, key, entryName(i));
-        if (!folder || folder->empty())
-            break;
-        if (std::find(folders.begin(), folders.end(), *folder) == folders.end())
-            folders.push_back(std::move(*folder));
-    }
-    return folders;
+    return ReadRecentList(registry, kFolders);
 }
 
 void RememberFolder(Registry& registry, std::string_view folder)
 {
-    if (folder.empty())
-        return;
-    std::vector<std::string> folders = ReadFolderHistory(registry);
-    folders.erase(std::remove(folders.begin(), folders.end(), folder), folders.end());
-    folders.insert(folders.begin(), std::string(folder));
-    if (folders.size() > kFolderHistorySize)
-        folders.resize(kFolderHistorySize);
-    const std::string key = settingsKey(kFolderHistorySection);
-    for (size_t i = 0; i < folders.size(); ++i)
-        registry.writeString(Hive::CurrentUser, key, entryName(i), folders[i]);
+    RememberInRecentList(registry, kFolders, folder);
 }
 
 }  // namespace fetchora
