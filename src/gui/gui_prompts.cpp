@@ -1,5 +1,7 @@
 #include "gui/gui_prompts.h"
 
+#include "gui/backup_chooser.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -469,6 +471,11 @@ std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& l
             chosen.push_back(links[static_cast<size_t>(row)]);
     }
     return chosen;
+}
+
+ChooseBackup GuiPrompts::backupChooser()
+{
+    return fetchora::backupChooser(parent(), m_app != nullptr ? &m_app->registry() : nullptr);
 }
 
 void GuiPrompts::openDialog(const std::string& name)

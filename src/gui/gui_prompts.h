@@ -70,6 +70,7 @@ public:
     std::optional<std::string> askText(const std::string& title, const std::string& start) override;
     std::vector<LinkChoice> selectLinks(const std::vector<LinkChoice>& links) override;
     void openDialog(const std::string& name) override;
+    ChooseBackup backupChooser() override;
 
 private:
     QWidget* parent() const { return m_parent.data(); }

@@ -126,8 +126,10 @@ void MainView::openDatabase(const std::filesystem::path& path)
         open.load.defaults = JobDefaultsFromSettings(settings);
         open.load.startUnfinishedJobs = settings.GetOption(OptionId::StartDownloadingAtLaunch) > 0;
         open.load.now = wallClock();
+        open.chooseBackup = m_prompts.backupChooser();
         OpenResult result = OpenDatabase(*m_doc, m_databasePath, open);
-        if (!result.message.empty())
+        // A chooser showed the message itself.
+        if (!result.message.empty() && (!open.chooseBackup || result.status == OpenStatus::Damaged))
             m_prompts.message(result.message, MessageIcon::Warning);
         if (result.status == OpenStatus::Created)
             m_doc->OnNewDocument(downloadFolder);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "model/database_file.h"
+
 namespace fetchora {
 
 class DownloadJob;
@@ -105,6 +107,10 @@ public:
     virtual std::optional<std::string> askText(const std::string& title, const std::string& start) = 0;
     // "Select links": the chosen subset, in the order given; empty for Cancel.
     virtual std::vector<LinkChoice> selectLinks(const std::vector<LinkChoice>& links) = 0;
+    // How a damaged or missing database's backups are offered: the window
+    // asks; without an answer here (headless) the newest backup that reads
+    // cleanly is restored on its own.
+    virtual ChooseBackup backupChooser() { return {}; }
     // Opens a dialog that only shows or edits settings (options, schedule,
     // download rules, about, recently downloaded files, ...), by its name.
     virtual void openDialog(const std::string& name) = 0;
