@@ -126,13 +126,6 @@ constexpr std::array kCommands{
 // part of the program yet (nor is the switch for the browser capture): they
 // stay disabled rather than do nothing.
 constexpr std::array kAwaitingDialog{
-    id(C::ImportPreviousFile),
-    id(C::ImportPreviousBatch),
-    id(C::ExportInformation),
-    id(C::ImportBrokenDownloads),
-    id(C::ProcessWebPage),
-    id(C::RecentlyDownloaded),
-    id(C::BatchDownload),
     id(C::Schedule),
     id(C::BrowseWithSiteExplorer),
     id(C::SiteExplorer),
