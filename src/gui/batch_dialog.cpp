@@ -1,5 +1,6 @@
 #include "gui/batch_dialog.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -234,7 +235,15 @@ std::size_t showBatchDialog(MainView& view, QWidget* parent)
     BatchDialog dialog(parent);
     if (dialog.exec() != QDialog::Accepted)
         return 0;
-    const BatchAddOutcome outcome = addBatchJobs(view, dialog.series());
+    bool busy = false;
+    const BatchAddOutcome outcome = addBatchJobs(view, dialog.series(), [&busy](std::size_t remaining) {
+        if (remaining > 0) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            busy = true;
+        }
+    });
+    if (busy)
+        QApplication::restoreOverrideCursor();
     if (!outcome.validation.ok())
         QMessageBox::warning(parent, dialog.windowTitle(), fromUtf8(outcome.validation.message));
     return outcome.added;

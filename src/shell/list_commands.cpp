@@ -71,7 +71,8 @@ void showImported(MainView& view)
 
 // ---- batch download ---------------------------------------------------------------------
 
-BatchAddOutcome addBatchJobs(MainView& view, const BatchSeries& series)
+BatchAddOutcome addBatchJobs(MainView& view, const BatchSeries& series,
+                             const std::function<void(std::size_t remaining)>& beforeRest)
 {
     BatchAddOutcome outcome;
     outcome.validation = ValidateBatch(series);
@@ -92,6 +93,8 @@ BatchAddOutcome addBatchJobs(MainView& view, const BatchSeries& series)
     if (first.result == AddDownloadResult::Added)
         ++outcome.added;
 
+    if (beforeRest)
+        beforeRest(urls.size() - 1);
     DownloadJob model;
     {
         JobLockGuard lock(view.doc().jobLock());

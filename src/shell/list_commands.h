@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,8 +41,11 @@ struct BatchAddOutcome {
 // settings without a dialog. Later jobs take their own names from their URLs,
 // never the first job's file name, so that a renamed first file does not
 // make the whole series write into one file. Then the queue tops up and the
-// database is saved.
-BatchAddOutcome addBatchJobs(MainView& view, const BatchSeries& series);
+// database is saved. beforeRest (may be empty) is called once the first URL
+// was taken, with the number of URLs still to add (a window shows that it
+// is busy: a long series takes seconds).
+BatchAddOutcome addBatchJobs(MainView& view, const BatchSeries& series,
+                             const std::function<void(std::size_t remaining)>& beforeRest = {});
 
 // ---- export information ------------------------------------------------------------------
 

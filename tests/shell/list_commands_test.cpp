@@ -55,9 +55,12 @@ TEST_F(ListCommandsTest, ABatchAddsItsSeriesWithTheFirstJobsSettingsButEachUrlsO
         job.splitCount = 4;
         job.SetFileName("renamed.jpg");
     };
-    const BatchAddOutcome outcome = addBatchJobs(*m_session.view, series);
+    std::vector<size_t> remaining;
+    const BatchAddOutcome outcome
+        = addBatchJobs(*m_session.view, series, [&](size_t left) { remaining.push_back(left); });
     EXPECT_TRUE(outcome.validation.ok());
     EXPECT_EQ(outcome.added, 3u);
+    EXPECT_EQ(remaining, std::vector<size_t>{2});
     EXPECT_EQ(m_session.prompts.texts("editJob"), std::vector<std::string>{"Add new download"});
     const std::vector<DownloadJob*> jobs = ViewSession::jobsOf(m_session.doc().downloading());
     ASSERT_EQ(jobs.size(), 3u);
@@ -83,8 +86,10 @@ TEST_F(ListCommandsTest, ABatchCancelledAtItsFirstUrlOrRefusedAddsNothing)
     series.firstLetter = "z";
     series.lastLetter = "x";
     m_session.prompts.editAnswers = {false};
-    BatchAddOutcome outcome = addBatchJobs(*m_session.view, series);
+    bool restAdded = false;
+    BatchAddOutcome outcome = addBatchJobs(*m_session.view, series, [&](size_t) { restAdded = true; });
     EXPECT_TRUE(outcome.cancelled);
+    EXPECT_FALSE(restAdded);
     EXPECT_EQ(outcome.added, 0u);
     EXPECT_TRUE(ViewSession::jobsOf(m_session.doc().downloading()).empty());
 
