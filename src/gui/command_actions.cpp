@@ -136,13 +136,6 @@ constexpr std::array kCommands{
 // stay disabled rather than do nothing.
 constexpr std::array kAwaitingDialog{
     // clang-format off
-    id(C::ImportPreviousFile),
-    id(C::ImportPreviousBatch),
-    id(C::ExportInformation),
-    id(C::ImportBrokenDownloads),
-    id(C::ProcessWebPage),
-    id(C::RecentlyDownloaded),
-    id(C::BatchDownload),
     id(C::BrowseWithSiteExplorer),
     id(C::SiteExplorer),
     id(C::OfflineBrowser),

@@ -1,11 +1,17 @@
 #include "gui/dialog_opener.h"
 
+#include "gui/batch_dialog.h"
 #include "gui/download_rules_dialog.h"
+#include "gui/export_info_dialog.h"
 #include "gui/login_page.h"
 #include "gui/options_sheet.h"
+#include "gui/previous_batch_dialog.h"
+#include "gui/previous_file_dialog.h"
 #include "gui/proxy_page.h"
+#include "gui/recent_files_dialog.h"
 #include "gui/schedule_dialog.h"
 #include "gui/site_properties_dialog.h"
+#include "gui/web_page_dialog.h"
 #include "model/job_database.h"
 #include "shell/application.h"
 #include "shell/main_view.h"
@@ -56,6 +62,34 @@ bool DialogOpener::open(const std::string& name)
     if (named(name, ViewCommand::SiteProperties)) {
         if (const DownloadJob* job = m_view.focusedJob())
             showSiteProperties(m_app, *job, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::BatchDownload)) {
+        showBatchDialog(m_view, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::ExportInformation)) {
+        showExportInfoDialog(m_app, m_view, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::ProcessWebPage)) {
+        showProcessWebPage(m_app, m_view, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::ImportPreviousFile)) {
+        showImportPreviousFile(m_app, m_view, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::ImportPreviousBatch)) {
+        showImportPreviousBatch(m_app, m_view, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::ImportBrokenDownloads)) {
+        showImportBrokenDownload(m_app, m_view, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::RecentlyDownloaded)) {
+        showRecentFiles(m_app, m_view, m_parent);
         return true;
     }
     return false;

@@ -104,8 +104,7 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
         return result;
     }
     std::unique_ptr<DownloadJob> job = std::move(loaded);
-    const bool fresh = !job;
-    if (fresh)
+    if (!job)
         job = doc.NewRecord(NodeKind::Job, defaults, now);
     // The record is not in the tree yet: its fields are set directly, so
     // that nothing is renamed on disk and nothing is posted for it.
@@ -117,10 +116,10 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
     job->referer = choice.referer;
     job->comment = choice.comment;
     setFileName(*job, file.path);
-    if (fresh) {
-        fillFromFile(*job, file);
-        job->SetState(JobState::Completed, false);
-    }
+    // The file is the whole download, also for a companion record written
+    // while its job was still running: size, time and state follow the file.
+    fillFromFile(*job, file);
+    job->SetState(JobState::Completed, false);
     job->hasData = true;
     job->categoryId = category->id;
     const std::string categoryFolder = category->saveFolder;

@@ -46,8 +46,9 @@ struct ImportResult {
 };
 
 // Adds an earlier download as a completed job. `loaded` is the job of the
-// file's companion file when it had one; without it a new job is made with
-// the file's size and time. URL, referer and comment come from the choice
+// file's companion file when it had one (its history is kept); without it a
+// new job is made. Either way the job takes the file's size and time and is
+// Completed. URL, referer and comment come from the choice
 // (an empty URL is allowed: an old file may have none; a non-empty one must
 // parse). A move that fails leaves the file and files the job where it is.
 ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, int32_t now, const DiskFile& file,

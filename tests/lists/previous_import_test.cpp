@@ -126,6 +126,30 @@ TEST_F(PreviousImportTest, ACompanionJobKeepsItsHistory)
     EXPECT_TRUE(result.job->IsComplete());
 }
 
+// The file on disk is the whole download: a companion record of a job that
+// was still running when it was written is completed from the file, as the
+// folder import does, instead of filing a Ready job that never runs.
+TEST_F(PreviousImportTest, ACompanionJobOfAnUnfinishedRunIsCompletedFromTheFile)
+{
+    auto loaded = std::make_unique<DownloadJob>();
+    loaded->SetUrl("http://origin/y.bin");
+    loaded->totalTime = 12;
+    loaded->fileSize = 9000;
+    loaded->optionFlags |= kOptSizeKnown;
+    loaded->SetCompleted(100);
+    const DiskFile file = makeFile(dir / "y.bin", std::string(600, 'y'));
+    ImportChoice choice;
+    choice.url = "http://origin/y.bin";
+    const ImportResult result = ImportPreviousFile(doc, defaults, 1000, file, choice, std::move(loaded));
+    ASSERT_NE(result.job, nullptr) << result.error;
+    EXPECT_EQ(result.job->GetState(), JobState::Completed);
+    EXPECT_EQ(result.job->fileSize, 600);
+    EXPECT_EQ(result.job->completedBytes, 600);
+    EXPECT_EQ(result.job->remoteFileTime, file.modified);
+    EXPECT_EQ(result.job->totalTime, 12);
+    EXPECT_EQ(result.job->parent(), doc.downloaded());
+}
+
 TEST_F(PreviousImportTest, ABrokenDownloadResumesFromItsLengthInTheQueue)
 {
     const DiskFile file = makeFile(dir / "partial" / "big.iso", std::string(700, 'p'));
