@@ -42,8 +42,8 @@ void copyTemplate(DownloadJob& job, const DownloadJob& model)
 {
     job.categoryId = model.categoryId;
     job.SetSaveFolder(model.saveFolder);
-    if (!model.fileName.empty() && model.fileName != model.defaultName)
-        job.SetFileName(model.fileName);
+    // A name the user gave the first file is not copied: the later URLs are
+    // other files, and one name for all of them would make them collide.
     job.splitCount = model.splitCount;
     job.startMode = model.startMode;
     job.userName = model.userName;

@@ -193,6 +193,15 @@ TEST_F(MainViewTest, ATemplateJobGivesLaterUrlsItsFolderSplitAndLogin)
     EXPECT_EQ(second->splitCount, 7);
     EXPECT_EQ(second->userName, "user");
     EXPECT_EQ(second->GetDisplayName(), "two.zip");
+
+    // A first file the user renamed keeps that name to itself: the later
+    // URLs of the batch are other files.
+    first->SetFileName("renamed.zip");
+    request.text = "http://127.0.0.1:9/three.zip";
+    DownloadJob* third = m_view->addDownload(request).job;
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->GetDisplayName(), "three.zip");
+    EXPECT_EQ(third->saveFolder, (m_dir / "elsewhere").string());
 }
 
 TEST_F(MainViewTest, AUrlAlreadyInTheQueueIsMadeToStartAndSaidOnlyWhenTheDialogWasShown)
