@@ -134,9 +134,6 @@ constexpr std::array kAwaitingDialog{
     id(C::RecentlyDownloaded),
     id(C::BatchDownload),
     id(C::Schedule),
-    id(C::BrowseWithSiteExplorer),
-    id(C::SiteExplorer),
-    id(C::OfflineBrowser),
     id(F::DisableBrowserMonitoring),
 };
 
