@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,10 +81,17 @@ QIcon iconFor(const QWidget& widget, const EntryRow& row)
     if (row.node != nullptr && isFolderLike(*row.node))
         return widget.style()->standardIcon(row.node->kind == ExplorerNodeKind::Page ? QStyle::SP_FileLinkIcon
                                                                                      : QStyle::SP_DirIcon);
+    // One look-up per file type: a page may list tens of thousands of files.
     static QMimeDatabase mimes;
-    const QString name = qText(EntryCellText(row, EntryColumn::Name, true));
-    const QMimeType type = mimes.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-    return QIcon::fromTheme(type.iconName(), widget.style()->standardIcon(QStyle::SP_FileIcon));
+    static QHash<QString, QIcon> byType;
+    const QString type = qText(EntryCellText(row, EntryColumn::Type, true)).toLower();
+    const auto known = byType.constFind(type);
+    if (known != byType.constEnd())
+        return *known;
+    const QMimeType mime = mimes.mimeTypeForFile(QStringLiteral("x.") + type, QMimeDatabase::MatchExtension);
+    const QIcon icon = QIcon::fromTheme(mime.iconName(), widget.style()->standardIcon(QStyle::SP_FileIcon));
+    byType.insert(type, icon);
+    return icon;
 }
 
 // A user name and password typed for a favourite go into its URL, the only

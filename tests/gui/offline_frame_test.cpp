@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -256,6 +257,38 @@ TEST_F(OfflineFrameTest, PickingThreeLinksOfAPageAddsThreeJobsWithThePageAsRefer
     }
     std::sort(urls.begin(), urls.end());
     EXPECT_EQ(urls, (std::vector<std::string>{site + "/p/f0.bin", site + "/p/f2.bin", site + "/p/f3.bin"}));
+}
+
+TEST_F(OfflineFrameTest, AFiftyMegabytePageKeepsTheWindowAnsweringAndAddsOnlyWebLinks)
+{
+    test::NginxPeer nginx;
+    const std::string site = "http://127.0.0.1:" + std::to_string(nginx.httpPort());
+    std::string page = "<html>";
+    for (int i = 0; i < 20000; ++i)
+        page += "<a href=\"d/f" + std::to_string(i) + ".zip\">file " + std::to_string(i) + "</a>\n";
+    page += "<a href=\"javascript:x()\">j</a><a href=\"file:///etc/passwd\">p</a><a href=\"mailto:a@b\">m</a>";
+    page.resize(50u << 20, ' ');
+    nginx.writeServedFile("big.html", page);
+    // A timer of the window's thread: the longest gap between its ticks is
+    // how long the window did not answer.
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longestGap = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    ticks.start(20);
+    COfflineFrame* frame
+        = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, site + "/big.html", m_main.get());
+    ASSERT_TRUE(spinUntil([&] { return !frame->busy() && frame->entryModel()->rowCount() > 0; }, 60000))
+        << frame->logPane()->toPlainText().toStdString();
+    ticks.stop();
+    EXPECT_EQ(frame->entryModel()->rowCount(), 20000);
+    EXPECT_LT(longestGap, 3000) << "the window stood still while the page was read";
+    frame->entryTable()->selectAll();
+    EXPECT_EQ(frame->downloadSelected(), 20000u);
+    ASSERT_TRUE(spinUntil([&] { return jobs().size() == 20000; }, 30000));
+    for (const DownloadJob* job : jobs())
+        ASSERT_EQ(job->url.rfind(site + "/d/", 0), 0u) << job->url;
 }
 
 TEST_F(OfflineFrameTest, AFavouritesFileOpensWithItsTreeAndAnEditUndoneWritesTheSameBytes)
