@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include "config/app_settings.h"
+#include "config/job_proxies.h"
+#include "config/proxy_list.h"
+#include "config/site_rules.h"
 #include "engine/job_runner.h"
 #include "engine/runner_host_window.h"
 #include "engine/site_connections.h"
@@ -72,6 +75,36 @@ TransferSettings listingSettings(const AppSettings& settings)
 }
 
 std::atomic<uint32_t> g_sessionNumber{0};
+
+constexpr const char* kHttpProxyForFtp
+    = "You are using a HTTP Proxy for FTP address. This may not work well (if at all) for browsing an FTP site. "
+      "If available, it is recommended you use an FTP Proxy server.";
+
+}  // namespace
+
+// The FTP proxy a new job of this URL would use: the run's proxy, else the
+// defaults (always with option 31, else unless the site rule names others).
+std::optional<ProxyEntry> ExplorerFtpProxy(const AppSettings& settings, const std::string& url)
+{
+    JobProxies chosen;
+    if (const ProxyEntry* run = settings.runProxy()) {
+        chosen = RunProxies(*run);
+    } else {
+        const ProxyList& proxies = settings.proxies();
+        JobProxyRequest request;
+        request.useDefaultProxies = settings.GetOption(OptionId::UseDefaultProxies) > 0;
+        request.own = {static_cast<uint16_t>(proxies.defaultIndex(ProxyDefault::Http)),
+                       static_cast<uint16_t>(proxies.defaultIndex(ProxyDefault::Ftp)),
+                       static_cast<uint16_t>(proxies.defaultIndex(ProxyDefault::Stream))};
+        request.siteRule = settings.siteRules().FindSiteRule(url);
+        chosen = ChooseJobProxies(proxies, request);
+    }
+    if (chosen.ftp == nullptr || chosen.ftp->type == kProxyDirect)
+        return std::nullopt;
+    return *chosen.ftp;
+}
+
+namespace {
 
 }  // namespace
 
@@ -267,13 +300,20 @@ void ExplorerSession::startListing(ExplorerNode& node)
     f.node = &node;
     m_listener.logLine("List " + node.url);
     const TransferSettings settings = listingSettings(m_app.settings());
+    std::optional<ProxyEntry> proxy;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        proxy = ExplorerFtpProxy(m_app.settings(), node.url);
+    }
+    if (proxy && proxy->type == kProxyHttpGet)
+        m_listener.logLine(kHttpProxyForFtp);
     const WindowId window = id();
     MessageLoop& loop = m_app.loop();
     m_fetches.emplace(f.token, std::move(fetch));
-    f.worker = std::thread([&f, settings, window, &loop] {
+    f.worker = std::thread([&f, settings, proxy, window, &loop] {
         CollectedLog log;
         f.listing = ListFtpDirectory(
-            f.url, std::nullopt, settings, [&f] { return f.alive.load(); }, log);
+            f.url, proxy, settings, [&f] { return f.alive.load(); }, log);
         f.log = std::move(log.lines);
         loop.post(window, kExplorerListingMessage, f.token);
     });

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/proxy_entry.h"
 #include "engine/engine_context.h"
 #include "explorer/explorer_entries.h"
 #include "explorer/explorer_node_store.h"
@@ -35,6 +36,7 @@
 
 namespace fetchora {
 
+class AppSettings;
 class Application;
 class RetiredHandleBlocks;
 class RunnerHostWindow;
@@ -54,6 +56,10 @@ std::optional<std::string> ExplorerAddress(std::string_view typed);
 // The picked rows as message 1231 carries them (source 2: each link with
 // its own referrer and title). Only http, https and ftp URLs are taken.
 LinkListRequest ExplorerDownloadRequest(const std::vector<EntryRow>& rows);
+
+// The FTP proxy a listing of this URL goes through, as a new job's would;
+// nothing for a direct connection.
+std::optional<ProxyEntry> ExplorerFtpProxy(const AppSettings& settings, const std::string& url);
 
 class ExplorerListener {
 public:

@@ -6,8 +6,10 @@
 #include <fstream>
 
 #include "config/app_settings.h"
+#include "config/proxy_entry.h"
 #include "explorer/explorer_fetch_results.h"
 #include "model/job_database.h"
+#include "platform/registry.h"
 #include "shell/application.h"
 #include "shell/main_view.h"
 #include "support/real_peers.h"
@@ -61,6 +63,26 @@ TEST(ExplorerDownloadRequestTest, OnlyWebAndFtpUrlsAreHandedOnWithTheirReferrers
     EXPECT_EQ(request.links[0].referer, "http://h/d/index.html");
     EXPECT_EQ(request.links[1].url, "ftp://h/b.zip");
     EXPECT_EQ(request.links[1].referer, "http://h/d/index.html");
+}
+
+TEST(ExplorerFtpProxyTest, AListingGoesThroughTheProxyANewJobWouldUse)
+{
+    TempDir dir;
+    Registry registry;
+    AppSettings settings(
+        registry,
+        {"/opt/fetchora/bin/fetchora", "/opt/fetchora/share", (dir / "dl").string(), (dir / "t").string(), "C"});
+    settings.LoadSettings();
+    EXPECT_FALSE(ExplorerFtpProxy(settings, "ftp://127.0.0.1/pub/").has_value()) << "direct by default";
+    ProxyEntry run;
+    run.server = "127.0.0.1";
+    run.port = 3128;
+    run.type = kProxyHttpGet;
+    settings.SetRunProxy(run);
+    const std::optional<ProxyEntry> chosen = ExplorerFtpProxy(settings, "ftp://127.0.0.1/pub/");
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->port, 3128);
+    EXPECT_EQ(chosen->type, kProxyHttpGet);
 }
 
 class RecordingListener final : public ExplorerListener {
@@ -198,6 +220,26 @@ TEST_F(ExplorerSessionTest, AHostileFtpListingMakesOnlyFtpNodesOfTheSite)
     }
     const LinkListRequest request = ExplorerDownloadRequest(rows);
     EXPECT_EQ(request.links.size(), rows.size());
+}
+
+TEST_F(ExplorerSessionTest, BrowsingFtpThroughAnHttpProxyWarnsAndUsesIt)
+{
+    // A proxy that refuses: the listing must fail through it rather than go direct.
+    test::PyftpdlibPeer ftp;
+    writeBytes(ftp.anonymousRoot() / "pub" / "x.bin", "x");
+    ProxyEntry proxy;
+    proxy.server = "127.0.0.1";
+    proxy.port = 9;
+    proxy.type = kProxyHttpGet;
+    m_app.settings().SetRunProxy(proxy);
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/pub/";
+    ExplorerNode* folder = m_session->browse(url);
+    ASSERT_NE(folder, nullptr);
+    ASSERT_TRUE(runUntilIdle());
+    EXPECT_TRUE(std::any_of(m_listener.lines.begin(), m_listener.lines.end(),
+                            [](const std::string& line) { return line.starts_with("You are using a HTTP Proxy"); }));
+    EXPECT_TRUE(m_listener.logged("Download failure " + url));
+    EXPECT_TRUE(folder->children.empty());
 }
 
 class ExplorerWebTest : public ExplorerSessionTest {
