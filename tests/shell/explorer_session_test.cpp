@@ -277,6 +277,53 @@ TEST_F(ExplorerWebTest, BrowsingAPageShowsItsLinksWithTitlesAndDropsOtherSchemes
     EXPECT_EQ(EntryCellText(rows[0], EntryColumn::From, true), site() + "/d/index.html");
 }
 
+TEST_F(ExplorerWebTest, RefreshFetchesThePageAgainAndDropsItsOldCopy)
+{
+    m_nginx.writeServedFile("r/index.html", "<a href=\"old.zip\">Old</a>");
+    ExplorerNode* page = m_session->browse(site() + "/r/index.html");
+    ASSERT_TRUE(runUntilIdle());
+    const std::filesystem::path first = page->tempFile;
+    ASSERT_TRUE(std::filesystem::exists(first));
+    m_nginx.writeServedFile("r/index.html", "<a href=\"new.zip\">New</a>");
+    // Browsing again shows what was fetched; only Refresh asks the server.
+    EXPECT_EQ(m_session->browse(site() + "/r/index.html"), page);
+    EXPECT_FALSE(m_session->busy());
+    m_session->refresh(*page);
+    EXPECT_FALSE(std::filesystem::exists(first));
+    ASSERT_TRUE(runUntilIdle());
+    ASSERT_EQ(page->links.size(), 1u);
+    EXPECT_EQ(page->links[0].url, site() + "/r/new.zip");
+    EXPECT_NE(m_session->store().find(site() + "/r/new.zip"), nullptr);
+}
+
+class ExplorerSlowWebTest : public ExplorerSessionTest {
+protected:
+    std::string site() const { return "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()); }
+    test::NginxPeer m_nginx{{"DNS:localhost", "IP:127.0.0.1"}, "location /slow/ { alias $WWW/; limit_rate 16k; }\n"};
+};
+
+TEST_F(ExplorerSlowWebTest, StopEndsARunningFetchAsAFailureAndTheWindowCanBrowseOn)
+{
+    m_nginx.writeServedFile("long.html", "<a href=\"x.zip\">X</a>" + std::string(4u << 20, ' '));
+    ExplorerNode* page = m_session->browse(site() + "/slow/long.html");
+    ASSERT_NE(page, nullptr);
+    m_app.loop().runUntil([] { return false; }, std::chrono::milliseconds(500));
+    ASSERT_TRUE(m_session->busy());
+    const auto stopped = std::chrono::steady_clock::now();
+    m_session->stop();
+    ASSERT_TRUE(runUntilIdle(5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s);
+    EXPECT_TRUE(m_listener.logged("Download failure " + site() + "/slow/long.html"));
+    EXPECT_FALSE(page->fetched);
+    EXPECT_TRUE(page->links.empty());
+    // The next fetch runs as usual.
+    m_nginx.writeServedFile("short.html", "<a href=\"y.zip\">Y</a>");
+    ExplorerNode* other = m_session->browse(site() + "/short.html");
+    ASSERT_TRUE(runUntilIdle());
+    EXPECT_TRUE(other->fetched);
+    EXPECT_EQ(other->links.size(), 1u);
+}
+
 TEST_F(ExplorerWebTest, AMissingPageIsAFailureThatKeepsTheNode)
 {
     ExplorerNode* page = m_session->browse(site() + "/none/here.html");
