@@ -189,6 +189,8 @@ void COfflineFrame::buildWidgets()
     m_table->setUniformRowHeights(true);
     m_table->setAllColumnsShowFocus(true);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Entries come in page order until the user picks a sort key.
+    m_table->header()->setSortIndicator(-1, Qt::AscendingOrder);
     m_table->setSortingEnabled(true);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setProperty("controlId", 101);
@@ -472,6 +474,8 @@ void COfflineFrame::fillEntries()
             m_model->setItem(static_cast<int>(r), c, item);
         }
     }
+    if (const int section = m_table->header()->sortIndicatorSection(); section >= 0 && section < kExplorerColumns)
+        m_model->sort(section, m_table->header()->sortIndicatorOrder());
     statusBar()->showMessage(tr("%n entries", nullptr, static_cast<int>(m_rows.size())));
 }
 
@@ -698,10 +702,7 @@ void COfflineFrame::nodeFetched(ExplorerNode& node)
         item->setExpanded(true);
         m_tree->scrollToItem(item);
     }
-    if (m_shown == &node || m_shown == nullptr)
-        showNode(&node);
-    else
-        fillEntries();
+    showNode(&node);
 }
 
 void COfflineFrame::logLine(const std::string& line)

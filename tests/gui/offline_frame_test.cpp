@@ -233,7 +233,7 @@ TEST_F(OfflineFrameTest, PickingThreeLinksOfAPageAddsThreeJobsWithThePageAsRefer
     test::NginxPeer nginx;
     const std::string site = "http://127.0.0.1:" + std::to_string(nginx.httpPort());
     std::string page = "<html>";
-    for (int i = 0; i < 4; ++i)
+    for (int i = 3; i >= 0; --i)
         page += "<a href=\"f" + std::to_string(i) + ".bin\">File " + std::to_string(i) + "</a>";
     page += "<a href=\"mailto:a@b\">mail</a></html>";
     nginx.writeServedFile("p/index.html", page);
@@ -241,7 +241,9 @@ TEST_F(OfflineFrameTest, PickingThreeLinksOfAPageAddsThreeJobsWithThePageAsRefer
         = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, site + "/p/index.html", m_main.get());
     ASSERT_TRUE(spinUntil([&] { return !frame->busy() && frame->entryModel()->rowCount() == 4; }, 20000))
         << frame->logPane()->toPlainText().toStdString();
-    EXPECT_EQ(cell(*frame, 1, EntryColumn::Title), "File 1");
+    // Page order until a sort key is chosen.
+    EXPECT_EQ(cell(*frame, 0, EntryColumn::Title), "File 3");
+    EXPECT_EQ(cell(*frame, 1, EntryColumn::Title), "File 2");
     EXPECT_TRUE(
         frame->logPane()->toPlainText().contains(QString::fromStdString("Download success " + site + "/p/index.html")));
 
@@ -256,7 +258,13 @@ TEST_F(OfflineFrameTest, PickingThreeLinksOfAPageAddsThreeJobsWithThePageAsRefer
         EXPECT_EQ(job->referer, site + "/p/index.html");
     }
     std::sort(urls.begin(), urls.end());
-    EXPECT_EQ(urls, (std::vector<std::string>{site + "/p/f0.bin", site + "/p/f2.bin", site + "/p/f3.bin"}));
+    EXPECT_EQ(urls, (std::vector<std::string>{site + "/p/f0.bin", site + "/p/f1.bin", site + "/p/f3.bin"}));
+    // A chosen sort key holds when the list is filled again.
+    frame->sortBy(EntryColumn::Name);
+    EXPECT_EQ(cell(*frame, 0, EntryColumn::Name), "f0.bin");
+    frame->setFilter({ExplorerFilterMode::ShowAllExcept, ".ISO"});
+    EXPECT_EQ(cell(*frame, 0, EntryColumn::Name), "f0.bin");
+    EXPECT_EQ(cell(*frame, 3, EntryColumn::Name), "f3.bin");
 }
 
 TEST_F(OfflineFrameTest, AFiftyMegabytePageKeepsTheWindowAnsweringAndAddsOnlyWebLinks)
