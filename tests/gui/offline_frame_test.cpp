@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <fstream>
 
@@ -158,6 +159,7 @@ TEST_F(OfflineFrameTest, TheCommandsOpenWindowsBesideTheMainWindowAndTheFocusedJ
 {
     test::PyftpdlibPeer ftp;
     std::filesystem::create_directories(ftp.anonymousRoot() / "pub" / "sub");
+    std::ofstream(ftp.anonymousRoot() / "pub" / "sub" / "inner.iso", std::ios::binary) << std::string(10, 'i');
     std::ofstream(ftp.anonymousRoot() / "pub" / "big.bin", std::ios::binary) << std::string(5000, 'b');
     std::ofstream(ftp.anonymousRoot() / "pub" / "notes.txt", std::ios::binary) << "hello";
     const std::string site = "ftp://127.0.0.1:" + std::to_string(ftp.port());
@@ -206,6 +208,20 @@ TEST_F(OfflineFrameTest, TheCommandsOpenWindowsBesideTheMainWindowAndTheFocusedJ
     EXPECT_EQ(frame->nodeTree()->topLevelItem(0)->text(0),
               QString::fromStdString("ftp://127.0.0.1:" + std::to_string(ftp.port())));
 
+    // Choosing the sub-folder in the tree lists it.
+    QTreeWidgetItem* subItem = nullptr;
+    for (QTreeWidgetItemIterator it(frame->nodeTree()); *it; ++it) {
+        if ((*it)->text(0) == "sub")
+            subItem = *it;
+    }
+    ASSERT_NE(subItem, nullptr);
+    frame->nodeTree()->setCurrentItem(subItem);
+    ASSERT_TRUE(spinUntil([&] { return !frame->busy() && frame->entryModel()->rowCount() == 1; }, 20000));
+    EXPECT_EQ(cell(*frame, 0, EntryColumn::Name), "inner.iso");
+    EXPECT_EQ(cell(*frame, 0, EntryColumn::Size), "10");
+    frame->nodeTree()->setCurrentItem(subItem->parent());
+    ASSERT_EQ(frame->entryModel()->rowCount(), 3);
+
     // Sorting by size puts the folder (size 0), then the small file, then the big one.
     frame->sortBy(EntryColumn::Size);
     EXPECT_EQ(cell(*frame, 2, EntryColumn::Name), "big.bin");
@@ -241,6 +257,13 @@ TEST_F(OfflineFrameTest, PickingThreeLinksOfAPageAddsThreeJobsWithThePageAsRefer
         = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, site + "/p/index.html", m_main.get());
     ASSERT_TRUE(spinUntil([&] { return !frame->busy() && frame->entryModel()->rowCount() == 4; }, 20000))
         << frame->logPane()->toPlainText().toStdString();
+    // The address joined the history, which the next window offers.
+    EXPECT_EQ(m_app.registry().readString(Hive::CurrentUser, settingsKey("Explore"), "List0"), site + "/p/index.html");
+    COfflineFrame* next = frame->newWindow();
+    ASSERT_NE(next, frame);
+    ASSERT_GE(next->addressBar()->count(), 1);
+    EXPECT_EQ(next->addressBar()->itemText(0), QString::fromStdString(site + "/p/index.html"));
+    EXPECT_EQ(next->parentWidget(), m_main.get());
     // Page order until a sort key is chosen.
     EXPECT_EQ(cell(*frame, 0, EntryColumn::Title), "File 3");
     EXPECT_EQ(cell(*frame, 1, EntryColumn::Title), "File 2");
