@@ -167,35 +167,42 @@ ExplorerNode* FolderListingReady(ExplorerNodeStore& store, std::string_view fina
         std::string url = folder->url + EncodeListedName(entry.name, false);
         if (entry.isDirectory)
             url += '/';
-        bool created = false;
-        ExplorerNode* node
-            = store.addChild(*folder, std::move(url), entry.name,
-                             entry.isDirectory ? ExplorerNodeKind::Folder : ExplorerNodeKind::File, &created);
-        if (created) {
+        ExplorerNode* node = store.addChild(*folder, std::move(url), entry.name,
+                                            entry.isDirectory ? ExplorerNodeKind::Folder : ExplorerNodeKind::File);
+        // A node known before keeps what it had; what it did not know (a
+        // browsed file address, a page's link) the listing fills in.
+        if (node->size < 0)
             node->size = entry.size;
+        if (node->modified < 0)
             node->modified = ListingTime(entry.date, now);
-        }
     }
     folder->fetched = true;
     return folder;
 }
 
-ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, bool completed,
-                             const std::filesystem::path& downloadedFile)
+ExplorerNode* PageNodeOf(ExplorerNodeStore& store, std::string_view jobUrl, std::string* base)
 {
-    std::string base(jobUrl);
-    ExplorerNode* node = store.find(base);
-    if (node == nullptr && !base.ends_with('/')) {
-        base += '/';
-        node = store.find(base);
+    std::string url(jobUrl);
+    ExplorerNode* node = store.find(url);
+    if (node == nullptr && !url.ends_with('/')) {
+        url += '/';
+        node = store.find(url);
     }
-    if (node == nullptr)
-        return nullptr;
-    const bool page
-        = node->kind == ExplorerNodeKind::Page || (isWebNode(*node) && node->kind != ExplorerNodeKind::File);
-    if (!completed || !page)
+    if (base != nullptr)
+        *base = node != nullptr ? url : std::string(jobUrl);
+    return node;
+}
+
+bool HoldsLinks(const ExplorerNode& node)
+{
+    return node.kind == ExplorerNodeKind::Page || (isWebNode(node) && node.kind != ExplorerNodeKind::File);
+}
+
+ExplorerNode* PageLinksReady(ExplorerNodeStore& store, std::string_view jobUrl, std::vector<ExtractedLink> links)
+{
+    ExplorerNode* node = PageNodeOf(store, jobUrl, nullptr);
+    if (node == nullptr || !HoldsLinks(*node))
         return node;
-    std::vector<ExtractedLink> links = ExtractLinksFromFile(downloadedFile, base);
     const size_t limit = store.size() + kMaxNewNodesPerPage;
     for (const ExtractedLink& link : links) {
         if (store.size() >= limit)
@@ -212,6 +219,16 @@ ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, 
     node->links = std::move(links);
     node->fetched = true;
     return node;
+}
+
+ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, bool completed,
+                             const std::filesystem::path& downloadedFile)
+{
+    std::string base;
+    ExplorerNode* node = PageNodeOf(store, jobUrl, &base);
+    if (node == nullptr || !completed || !HoldsLinks(*node))
+        return node;
+    return PageLinksReady(store, base, ExtractLinksFromFile(downloadedFile, base));
 }
 
 std::string FetchEndedLogLine(bool completed, std::string_view url)

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "explorer/explorer_node_store.h"
 #include "net/ftp_list.h"
@@ -44,6 +45,16 @@ ExplorerNode* FolderListingReady(ExplorerNodeStore& store, std::string_view fina
 // jobUrl has none.
 ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, bool completed,
                              const std::filesystem::path& downloadedFile);
+
+// The node of a fetched page (jobUrl, or jobUrl with "/" for a folder) and,
+// in base, the URL its links resolve against.
+ExplorerNode* PageNodeOf(ExplorerNodeStore& store, std::string_view jobUrl, std::string* base);
+// Whether a fetch of the node gives a page to read links from: a page, or a
+// web folder or site, which fetch their index page.
+bool HoldsLinks(const ExplorerNode& node);
+// The second half of PageFetchEnded, for links extracted elsewhere (a
+// window extracts them on a worker thread).
+ExplorerNode* PageLinksReady(ExplorerNodeStore& store, std::string_view jobUrl, std::vector<ExtractedLink> links);
 
 // The log pane's line for an ended fetch: "Download success" or "Download
 // failure", a space and the URL.

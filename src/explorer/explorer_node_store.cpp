@@ -155,6 +155,7 @@ ExplorerNode* ExplorerNodeStore::addAddress(std::string_view url, bool* created)
         root->kind = ExplorerNodeKind::SiteRoot;
         node = root.get();
         m_nodes.emplace(node->url, std::move(root));
+        m_roots.push_back(node);
         isNew = true;
     }
     const bool ftp = asciiLower(std::string_view(split->siteRoot).substr(0, 4)) == "ftp:";

@@ -45,6 +45,8 @@ public:
     ExplorerNode* find(std::string_view url);
     const ExplorerNode* find(std::string_view url) const;
     size_t size() const { return m_nodes.size(); }
+    // The site roots in the order they were first seen.
+    const std::vector<ExplorerNode*>& roots() const { return m_roots; }
 
     // Finds or creates the nodes of an address, site root first, each under
     // its parent: a component followed by more of the path, or one without
@@ -61,6 +63,7 @@ public:
 
 private:
     std::map<std::string, std::unique_ptr<ExplorerNode>, std::less<>> m_nodes;
+    std::vector<ExplorerNode*> m_roots;
 };
 
 }  // namespace fetchora

@@ -136,9 +136,6 @@ constexpr std::array kCommands{
 // stay disabled rather than do nothing.
 constexpr std::array kAwaitingDialog{
     // clang-format off
-    id(C::BrowseWithSiteExplorer),
-    id(C::SiteExplorer),
-    id(C::OfflineBrowser),
     id(F::DisableBrowserMonitoring),
     id(F::CustomBackground),
     id(F::LanguagePack),

@@ -4,6 +4,7 @@
 #include "gui/download_rules_dialog.h"
 #include "gui/export_info_dialog.h"
 #include "gui/login_page.h"
+#include "gui/offline_frame.h"
 #include "gui/options_sheet.h"
 #include "gui/previous_batch_dialog.h"
 #include "gui/previous_file_dialog.h"
@@ -90,6 +91,21 @@ bool DialogOpener::open(const std::string& name)
     }
     if (named(name, ViewCommand::RecentlyDownloaded)) {
         showRecentFiles(m_app, m_view, m_parent);
+        return true;
+    }
+    // Explorer windows are not modal: each lives beside the main window,
+    // owned by it, until it is closed.
+    if (named(name, ViewCommand::SiteExplorer)) {
+        openExplorerWindow(m_app, m_view, ExplorerKind::SiteExplorer, {}, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::OfflineBrowser)) {
+        openExplorerWindow(m_app, m_view, ExplorerKind::OfflineBrowser, {}, m_parent);
+        return true;
+    }
+    if (named(name, ViewCommand::BrowseWithSiteExplorer)) {
+        if (const DownloadJob* job = m_view.focusedJob())
+            openExplorerWindow(m_app, m_view, ExplorerKind::SiteExplorer, job->url, m_parent);
         return true;
     }
     return false;

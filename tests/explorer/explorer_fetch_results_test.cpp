@@ -65,6 +65,17 @@ TEST(FolderListingReady, AddsEachNewEntryUnderTheFolderOfTheFinalUrl)
     EXPECT_TRUE(folder->fetched);
 }
 
+TEST(FolderListingReady, AKnownNodeWithoutSizeOrDateTakesThemFromTheListing)
+{
+    ExplorerNodeStore store;
+    ExplorerNode* browsed = store.addAddress("ftp://host/pub/browsed.iso");
+    ASSERT_EQ(browsed->size, -1);
+    const std::deque<FtpListEntry> entries = {{"browsed.iso", false, false, 4096, "Mar 3 2021"}};
+    FolderListingReady(store, "ftp://host/pub/", "", entries, kNow);
+    EXPECT_EQ(browsed->size, 4096);
+    EXPECT_EQ(browsed->modified, 1614729600);
+}
+
 TEST(FolderListingReady, TheReportedPathReplacesTheUrlPath)
 {
     ExplorerNodeStore store;

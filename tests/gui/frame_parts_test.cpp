@@ -145,8 +145,8 @@ TEST(CommandActionsTest, TriggersCarryTheHeldKeysAndDisabledCommandsNeverRun)
 
     // Not built yet: disabled whatever the view says.
     commands.refresh();
-    EXPECT_FALSE(commands.action(ViewCommand::OfflineBrowser)->isEnabled());
-    commands.trigger(static_cast<uint32_t>(ViewCommand::OfflineBrowser));
+    EXPECT_FALSE(commands.action(FrameCommand::LanguagePack)->isEnabled());
+    commands.trigger(static_cast<uint32_t>(FrameCommand::LanguagePack));
     EXPECT_EQ(ran.size(), 1u);
 }
 

@@ -265,14 +265,13 @@ TEST_F(MainFrameTest, TheViewsEnableRulesReachTheActions)
     QAction* remove = commands.action(ViewCommand::Delete);
     QAction* start = commands.action(ViewCommand::Start);
     QAction* pause = commands.action(ViewCommand::Pause);
-    QAction* offline = commands.action(ViewCommand::OfflineBrowser);
+    QAction* languagePacks = commands.action(FrameCommand::LanguagePack);
     commands.refresh();
     EXPECT_FALSE(remove->isEnabled());
     EXPECT_FALSE(start->isEnabled());
     EXPECT_TRUE(commands.action(ViewCommand::StartAll)->isEnabled());
-    // A dialog not built yet: never enabled, even though the view would run it.
-    EXPECT_TRUE(session.view->isEnabled(ViewCommand::OfflineBrowser));
-    EXPECT_FALSE(offline->isEnabled());
+    // A dialog not built yet: never enabled.
+    EXPECT_FALSE(languagePacks->isEnabled());
     // Its dialog exists: enabled as the view says.
     EXPECT_TRUE(commands.action(ViewCommand::Options)->isEnabled());
 
@@ -395,7 +394,7 @@ TEST_F(MainFrameTest, OptionsOpenWithEveryPageInItsPlace)
     EXPECT_EQ(titles,
               (QStringList{"General", "Connection", "Protocol", "Proxy", "Monitor", "Graph/Log", "File Manager",
                            "Dial-Up Networking", "Sounds", "Other", "Schedule", "Mirrors", "Login"}));
-    EXPECT_FALSE(opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::OfflineBrowser))));
+    EXPECT_FALSE(opener.open(std::to_string(static_cast<uint32_t>(FrameCommand::LanguagePack))));
 }
 
 TEST_F(MainFrameTest, TheViewMenuChoosesButtonsAndGridAndShowsTheSkinAndLanguageChoices)

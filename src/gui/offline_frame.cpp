@@ -1,0 +1,784 @@
+#include "gui/offline_frame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenuBar>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <array>
+#include <functional>
+
+#include "config/app_settings.h"
+#include "config/option_id.h"
+#include "gui/favorites_dialog.h"
+#include "platform/desktop_actions.h"
+#include "shell/application.h"
+#include "shell/frame_placement.h"
+#include "shell/main_view.h"
+
+namespace fetchora {
+
+namespace {
+
+constexpr int kNodeRole = Qt::UserRole + 1;
+constexpr int kSortRole = Qt::UserRole + 2;
+constexpr int kRowRole = Qt::UserRole + 3;
+constexpr int kLogLines = 2000;
+
+QString qText(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string uText(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+std::string_view frameSection(ExplorerKind kind)
+{
+    return kind == ExplorerKind::SiteExplorer ? "Explore Frame" : "Offline Frame";
+}
+
+std::string_view listSection(ExplorerKind kind)
+{
+    return kind == ExplorerKind::SiteExplorer ? kExploreListSection : kOfflineListSection;
+}
+
+bool isFolderLike(const ExplorerNode& node)
+{
+    return node.kind != ExplorerNodeKind::File;
+}
+
+QIcon iconFor(const QWidget& widget, const EntryRow& row)
+{
+    if (row.node != nullptr && isFolderLike(*row.node))
+        return widget.style()->standardIcon(row.node->kind == ExplorerNodeKind::Page ? QStyle::SP_FileLinkIcon
+                                                                                     : QStyle::SP_DirIcon);
+    // One look-up per file type: a page may list tens of thousands of files.
+    static QMimeDatabase mimes;
+    static QHash<QString, QIcon> byType;
+    const QString type = qText(EntryCellText(row, EntryColumn::Type, true)).toLower();
+    const auto known = byType.constFind(type);
+    if (known != byType.constEnd())
+        return *known;
+    const QMimeType mime = mimes.mimeTypeForFile(QStringLiteral("x.") + type, QMimeDatabase::MatchExtension);
+    const QIcon icon = QIcon::fromTheme(mime.iconName(), widget.style()->standardIcon(QStyle::SP_FileIcon));
+    byType.insert(type, icon);
+    return icon;
+}
+
+// A user name and password typed for a favourite go into its URL, the only
+// place the favourites file has for them.
+QString urlWithLogin(const QString& url, const QString& user, const QString& password)
+{
+    if (user.isEmpty())
+        return url;
+    const qsizetype schemeEnd = url.indexOf(QStringLiteral("://"));
+    if (schemeEnd < 0)
+        return url;
+    QString login = QString::fromUtf8(QUrl::toPercentEncoding(user));
+    if (!password.isEmpty())
+        login += u':' + QString::fromUtf8(QUrl::toPercentEncoding(password));
+    return url.left(schemeEnd + 3) + login + u'@' + url.mid(schemeEnd + 3);
+}
+
+}  // namespace
+
+COfflineFrame::COfflineFrame(Application& app, MainView& view, ExplorerKind kind, QWidget* parent)
+    : QMainWindow(parent),
+      m_app(app),
+      m_view(view),
+      m_kind(kind),
+      m_addressHistory(std::string(kExploreHistorySection)),
+      m_filterHistory(std::string(kExplorerFilterSection), std::string(kDefaultExplorerFilter)),
+      m_favoritesFile(app.profileFolder() / std::string(kFavoritesFileName))
+{
+    setWindowFlag(Qt::Window);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(kind == ExplorerKind::SiteExplorer ? QStringLiteral("SiteExplorer")
+                                                     : QStringLiteral("OfflineBrowser"));
+    setWindowTitle(kind == ExplorerKind::SiteExplorer ? tr("Fetchora Site Explorer") : tr("Fetchora Offline Browser"));
+    m_session = std::make_unique<ExplorerSession>(app, static_cast<ExplorerListener&>(*this));
+    m_addressHistory.load(app.registry());
+    m_filterHistory.load(app.registry());
+    const bool damaged
+        = kind == ExplorerKind::SiteExplorer && m_favoritesFile.load(m_favorites) == FavoritesLoad::Damaged;
+    buildWidgets();
+    buildMenus();
+    restoreState();
+    if (damaged)
+        logLine("The favourites file could not be read; a copy is kept as " + m_favoritesFile.damagedPath().string());
+}
+
+COfflineFrame::~COfflineFrame()
+{
+    // The session calls back into the window until it is gone.
+    m_session.reset();
+}
+
+QAction* COfflineFrame::command(ExplorerCommand id, const QString& text, const QKeySequence& keys)
+{
+    auto* action = new QAction(text, this);
+    action->setData(static_cast<uint32_t>(id));
+    if (!keys.isEmpty())
+        action->setShortcut(keys);
+    m_commands[static_cast<uint32_t>(id)] = action;
+    return action;
+}
+
+void COfflineFrame::buildWidgets()
+{
+    auto* bar = addToolBar(tr("Address"));
+    bar->setObjectName(QStringLiteral("AddressBar"));
+    auto* label = new QLabel(tr("&Address:"), bar);
+    m_address = new QComboBox(bar);
+    m_address->setEditable(true);
+    m_address->setInsertPolicy(QComboBox::NoInsert);
+    m_address->setMaxCount(static_cast<int>(kExplorerHistorySize));
+    m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_address->setProperty("controlId", 1001);
+    for (const std::string& entry : m_addressHistory.entries())
+        m_address->addItem(qText(entry));
+    m_address->setCurrentIndex(-1);
+    label->setBuddy(m_address);
+    bar->addWidget(label);
+    bar->addWidget(m_address);
+    QAction* goAction = command(ExplorerCommand::Go, tr("&Go"));
+    connect(goAction, &QAction::triggered, this, &COfflineFrame::go);
+    connect(m_address->lineEdit(), &QLineEdit::returnPressed, this, &COfflineFrame::go);
+    bar->addAction(goAction);
+
+    m_tree = new QTreeWidget(this);
+    m_tree->setHeaderHidden(true);
+    m_tree->setProperty("controlId", 100);
+    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &COfflineFrame::treeSelectionChanged);
+
+    m_model = new QStandardItemModel(0, kExplorerColumns, this);
+    m_model->setHorizontalHeaderLabels(tr("Name,Type,Title,URL,Size,Modified,From").split(u','));
+    m_model->setSortRole(kSortRole);
+    m_table = new QTreeView(this);
+    m_table->setModel(m_model);
+    m_table->setRootIsDecorated(false);
+    m_table->setUniformRowHeights(true);
+    m_table->setAllColumnsShowFocus(true);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Entries come in page order until the user picks a sort key.
+    m_table->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_table->setSortingEnabled(true);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setProperty("controlId", 101);
+    m_icons = new QListView(this);
+    m_icons->setModel(m_model);
+    m_icons->setSelectionModel(m_table->selectionModel());
+    m_icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_icons->setResizeMode(QListView::Adjust);
+    m_icons->setProperty("controlId", 102);
+    m_entryStack = new QStackedWidget(this);
+    m_entryStack->addWidget(m_table);
+    m_entryStack->addWidget(m_icons);
+    const auto activated = [this](const QModelIndex& index) { entryActivated(index.row()); };
+    connect(m_table, &QAbstractItemView::doubleClicked, this, activated);
+    connect(m_icons, &QAbstractItemView::doubleClicked, this, activated);
+
+    m_log = new QPlainTextEdit(this);
+    m_log->setReadOnly(true);
+    m_log->setMaximumBlockCount(kLogLines);
+    m_log->setProperty("controlId", 103);
+
+    m_rightSplit = new QSplitter(Qt::Vertical, this);
+    m_split = new QSplitter(Qt::Horizontal, this);
+    m_split->addWidget(m_tree);
+    m_split->addWidget(m_entryStack);
+    m_split->setStretchFactor(1, 3);
+    m_rightSplit->addWidget(m_split);
+    m_rightSplit->addWidget(m_log);
+    m_rightSplit->setStretchFactor(0, 3);
+    setCentralWidget(m_rightSplit);
+    statusBar();
+}
+
+void COfflineFrame::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* newWindowAction = command(ExplorerCommand::NewWindow, tr("&New Window"), QKeySequence(tr("Ctrl+N")));
+    connect(newWindowAction, &QAction::triggered, this, [this] { newWindow(); });
+    file->addAction(newWindowAction);
+    QAction* download = command(ExplorerCommand::Download, tr("&Download..."));
+    QAction* browser = command(ExplorerCommand::OpenInBrowser, tr("&Open in browser"));
+    QAction* copy = command(ExplorerCommand::CopyUrl, tr("&Copy URL to clipboard"), QKeySequence::Copy);
+    QAction* saveLogAction = command(ExplorerCommand::SaveLog, tr("Save to file..."));
+    connect(download, &QAction::triggered, this, [this] { downloadSelected(); });
+    connect(browser, &QAction::triggered, this, &COfflineFrame::openInBrowser);
+    connect(copy, &QAction::triggered, this, &COfflineFrame::copyUrls);
+    connect(saveLogAction, &QAction::triggered, this, &COfflineFrame::saveLog);
+    if (m_kind == ExplorerKind::SiteExplorer) {
+        file->addAction(download);
+        file->addAction(browser);
+        file->addAction(saveLogAction);
+    }
+    file->addSeparator();
+    file->addAction(tr("E&xit"), this, &QWidget::close);
+    if (m_kind == ExplorerKind::OfflineBrowser)
+        return;
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(copy);
+    QAction* all = command(ExplorerCommand::SelectAll, tr("Select &All"), QKeySequence::SelectAll);
+    connect(all, &QAction::triggered, m_table, &QAbstractItemView::selectAll);
+    edit->addAction(all);
+    QAction* invert = command(ExplorerCommand::InvertSelection, tr("&Invert Selection"));
+    connect(invert, &QAction::triggered, this, [this] {
+        QItemSelection everything(m_model->index(0, 0), m_model->index(m_model->rowCount() - 1, kExplorerColumns - 1));
+        m_table->selectionModel()->select(everything, QItemSelectionModel::Toggle);
+    });
+    edit->addAction(invert);
+    edit->addSeparator();
+    QAction* filterAction = command(ExplorerCommand::Filter, tr("&Filter..."));
+    connect(filterAction, &QAction::triggered, this, &COfflineFrame::chooseFilter);
+    edit->addAction(filterAction);
+    QAction* clearLog = command(ExplorerCommand::ClearLog, tr("Clear l&og"));
+    connect(clearLog, &QAction::triggered, m_log, &QPlainTextEdit::clear);
+    edit->addAction(clearLog);
+    QAction* clearHistory = command(ExplorerCommand::ClearHistory, tr("Clear &history lists"));
+    connect(clearHistory, &QAction::triggered, this, [this] {
+        m_addressHistory.clear();
+        m_addressHistory.save(m_app.registry());
+        m_app.registry().flush();
+        const QString text = m_address->currentText();
+        m_address->clear();
+        m_address->setEditText(text);
+    });
+    edit->addAction(clearHistory);
+
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    auto* styles = new QActionGroup(this);
+    const std::pair<ExplorerViewStyle, QString> styleItems[] = {
+        {ExplorerViewStyle::SmallIcons, tr("&Small Icon")},
+        {ExplorerViewStyle::LargeIcons, tr("&Large Icon")},
+        {ExplorerViewStyle::List, tr("&List")},
+        {ExplorerViewStyle::Details, tr("&Detail")},
+    };
+    for (const auto& [style, text] : styleItems) {
+        QAction* action = viewMenu->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(style == m_style);
+        action->setData(static_cast<int>(style));
+        styles->addAction(action);
+        connect(action, &QAction::triggered, this, [this, style = style] { setViewStyle(style); });
+    }
+    viewMenu->addSeparator();
+    const std::pair<EntryColumn, QString> sortItems[] = {
+        {EntryColumn::Name, tr("By &Name")},    {EntryColumn::Type, tr("By &Type")},
+        {EntryColumn::Title, tr("By &Title")},  {EntryColumn::Size, tr("By &Size")},
+        {EntryColumn::Url, tr("By &URL")},      {EntryColumn::Modified, tr("By &Date")},
+        {EntryColumn::From, tr("By &Referer")},
+    };
+    QMenu* arrange = viewMenu->addMenu(tr("Arrange &Icons"));
+    for (const auto& [column, text] : sortItems)
+        arrange->addAction(text, this, [this, column = column] { sortBy(column); });
+    viewMenu->addSeparator();
+    QAction* stop = command(ExplorerCommand::Stop, tr("&Stop"), QKeySequence(Qt::Key_Escape));
+    connect(stop, &QAction::triggered, this, &COfflineFrame::stopFetch);
+    stop->setEnabled(false);
+    viewMenu->addAction(stop);
+    QAction* refresh = command(ExplorerCommand::Refresh, tr("&Refresh"), QKeySequence(Qt::Key_F5));
+    connect(refresh, &QAction::triggered, this, &COfflineFrame::refreshSelected);
+    viewMenu->addAction(refresh);
+
+    m_favoritesMenu = menuBar()->addMenu(tr("F&avourites"));
+    rebuildFavoritesMenu();
+
+    QToolBar* tools = addToolBar(tr("Commands"));
+    tools->setObjectName(QStringLiteral("Commands"));
+    tools->addAction(stop);
+    tools->addAction(refresh);
+    tools->addAction(download);
+    tools->addAction(filterAction);
+
+    for (QWidget* list : {static_cast<QWidget*>(m_table), static_cast<QWidget*>(m_icons)}) {
+        list->setContextMenuPolicy(Qt::ActionsContextMenu);
+        list->addAction(download);
+        list->addAction(browser);
+        list->addAction(copy);
+    }
+    m_table->header()->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_table->header()->addActions(styles->actions());
+}
+
+void COfflineFrame::rebuildFavoritesMenu()
+{
+    if (m_favoritesMenu == nullptr)
+        return;
+    m_favoritesMenu->clear();
+    QAction* add = command(ExplorerCommand::AddFavorite, tr("&Add to Favourites..."));
+    connect(add, &QAction::triggered, this, &COfflineFrame::addFavoriteDialog);
+    QAction* organize = command(ExplorerCommand::OrganizeFavorites, tr("&Organize Favourites..."));
+    connect(organize, &QAction::triggered, this, &COfflineFrame::organizeFavoritesDialog);
+    m_favoritesMenu->addAction(add);
+    m_favoritesMenu->addAction(organize);
+    m_favoritesMenu->addSeparator();
+    // Folders become sub-menus; a record under a missing folder cannot
+    // happen (the tree refuses it), so the walk reaches every record.
+    std::function<void(QMenu*, int32_t)> fill = [&](QMenu* menu, int32_t parentId) {
+        for (const Favorite* record : m_favorites.children(parentId)) {
+            if (record->isFolder()) {
+                fill(menu->addMenu(qText(record->name)), record->id);
+                continue;
+            }
+            QAction* item = menu->addAction(qText(record->name.empty() ? record->url : record->name));
+            item->setData(3585 + record->id);
+            item->setToolTip(qText(record->url));
+            const QString url = qText(record->url);
+            connect(item, &QAction::triggered, this, [this, url] { browse(url); });
+        }
+    };
+    fill(m_favoritesMenu, 0);
+}
+
+void COfflineFrame::browse(const QString& address)
+{
+    m_address->setEditText(address);
+    go();
+}
+
+void COfflineFrame::go()
+{
+    const std::string text = uText(m_address->currentText());
+    ExplorerNode* node = m_session->browse(text);
+    if (node == nullptr)
+        return;
+    m_addressHistory.add(text);
+    m_addressHistory.save(m_app.registry());
+    m_app.registry().flush();
+    const QString current = m_address->currentText();
+    m_address->clear();
+    for (const std::string& entry : m_addressHistory.entries())
+        m_address->addItem(qText(entry));
+    m_address->setEditText(current);
+    syncTree();
+    showNode(node);
+}
+
+void COfflineFrame::syncTree()
+{
+    for (ExplorerNode* root : m_session->store().roots())
+        addTreeItems(*root, nullptr);
+}
+
+void COfflineFrame::addTreeItems(ExplorerNode& node, QTreeWidgetItem* parentItem)
+{
+    if (!node.isTreeItem())
+        return;
+    QTreeWidgetItem* item = itemOf(&node);
+    if (item == nullptr) {
+        item = parentItem != nullptr ? new QTreeWidgetItem(parentItem) : new QTreeWidgetItem(m_tree);
+        item->setText(0, qText(node.displayName));
+        item->setToolTip(0, qText(node.url));
+        item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(&node)));
+        item->setIcon(0,
+                      style()->standardIcon(node.kind == ExplorerNodeKind::Page           ? QStyle::SP_FileLinkIcon
+                                                : node.kind == ExplorerNodeKind::SiteRoot ? QStyle::SP_DriveNetIcon
+                                                                                          : QStyle::SP_DirIcon));
+        m_items[&node] = item;
+    }
+    for (ExplorerNode* child : node.children)
+        addTreeItems(*child, item);
+}
+
+QTreeWidgetItem* COfflineFrame::itemOf(const ExplorerNode* node) const
+{
+    const auto it = m_items.find(node);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+void COfflineFrame::showNode(ExplorerNode* node)
+{
+    m_shown = node;
+    if (QTreeWidgetItem* item = itemOf(node)) {
+        const QSignalBlocker quiet(m_tree);
+        m_tree->setCurrentItem(item);
+        m_tree->scrollToItem(item);
+    }
+    fillEntries();
+}
+
+void COfflineFrame::treeSelectionChanged()
+{
+    QTreeWidgetItem* item = m_tree->currentItem();
+    if (item == nullptr)
+        return;
+    auto* node = reinterpret_cast<ExplorerNode*>(item->data(0, kNodeRole).value<quintptr>());
+    showNode(node);
+    if (!node->fetched)
+        m_session->fetch(*node);
+}
+
+void COfflineFrame::fillEntries()
+{
+    m_model->removeRows(0, m_model->rowCount());
+    m_rows.clear();
+    if (m_shown == nullptr)
+        return;
+    m_rows = EntryRows(m_session->store(), *m_shown, m_filter);
+    const bool inBytes = m_app.settings().GetOption(OptionId::SizesInBytes) != 0;
+    m_model->setRowCount(static_cast<int>(m_rows.size()));
+    for (size_t r = 0; r < m_rows.size(); ++r) {
+        const EntryRow& row = m_rows[r];
+        for (int c = 0; c < kExplorerColumns; ++c) {
+            const auto column = static_cast<EntryColumn>(c);
+            auto* item = new QStandardItem(qText(EntryCellText(row, column, inBytes)));
+            // Folders sort before every file by size.
+            if (column == EntryColumn::Size)
+                item->setData(row.node != nullptr && !isFolderLike(*row.node) ? static_cast<qlonglong>(row.node->size)
+                                                                              : qlonglong{-1},
+                              kSortRole);
+            else if (column == EntryColumn::Modified)
+                item->setData(row.node != nullptr ? static_cast<qlonglong>(row.node->modified) : qlonglong{-1},
+                              kSortRole);
+            else
+                item->setData(item->text().toLower(), kSortRole);
+            if (column == EntryColumn::Size)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            if (c == 0) {
+                item->setIcon(iconFor(*this, row));
+                item->setData(static_cast<int>(r), kRowRole);
+            }
+            m_model->setItem(static_cast<int>(r), c, item);
+        }
+    }
+    if (const int section = m_table->header()->sortIndicatorSection(); section >= 0 && section < kExplorerColumns)
+        m_model->sort(section, m_table->header()->sortIndicatorOrder());
+    statusBar()->showMessage(tr("%n entries", nullptr, static_cast<int>(m_rows.size())));
+}
+
+std::vector<EntryRow> COfflineFrame::selectedRows() const
+{
+    std::vector<EntryRow> rows;
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows(0)) {
+        const int r = m_model->item(index.row(), 0)->data(kRowRole).toInt();
+        if (r >= 0 && static_cast<size_t>(r) < m_rows.size())
+            rows.push_back(m_rows[static_cast<size_t>(r)]);
+    }
+    return rows;
+}
+
+void COfflineFrame::entryActivated(int modelRow)
+{
+    const int r = m_model->item(modelRow, 0)->data(kRowRole).toInt();
+    if (r < 0 || static_cast<size_t>(r) >= m_rows.size())
+        return;
+    const EntryRow row = m_rows[static_cast<size_t>(r)];
+    ExplorerNode* node = row.node != nullptr ? m_session->store().find(row.node->url) : nullptr;
+    if (node == nullptr || !isFolderLike(*node)) {
+        // A file: the double click downloads it.
+        m_view.postLinks(ExplorerDownloadRequest({row}));
+        return;
+    }
+    m_address->setEditText(qText(node->url));
+    syncTree();
+    showNode(node);
+    if (!node->fetched)
+        m_session->fetch(*node);
+}
+
+size_t COfflineFrame::downloadSelected()
+{
+    LinkListRequest request = ExplorerDownloadRequest(selectedRows());
+    const size_t count = request.links.size();
+    if (count != 0)
+        m_view.postLinks(std::move(request));
+    return count;
+}
+
+void COfflineFrame::refreshSelected()
+{
+    if (m_shown != nullptr)
+        m_session->refresh(*m_shown);
+}
+
+void COfflineFrame::stopFetch()
+{
+    m_session->stop();
+}
+
+void COfflineFrame::setViewStyle(ExplorerViewStyle style)
+{
+    m_style = style;
+    if (style == ExplorerViewStyle::Details) {
+        m_entryStack->setCurrentWidget(m_table);
+        return;
+    }
+    const int iconSize = style == ExplorerViewStyle::LargeIcons
+        ? QApplication::style()->pixelMetric(QStyle::PM_LargeIconSize)
+        : QApplication::style()->pixelMetric(QStyle::PM_SmallIconSize);
+    m_icons->setViewMode(style == ExplorerViewStyle::LargeIcons ? QListView::IconMode : QListView::ListMode);
+    m_icons->setFlow(style == ExplorerViewStyle::SmallIcons || style == ExplorerViewStyle::LargeIcons
+                         ? QListView::LeftToRight
+                         : QListView::TopToBottom);
+    m_icons->setWrapping(true);
+    m_icons->setIconSize(QSize(iconSize, iconSize));
+    m_entryStack->setCurrentWidget(m_icons);
+}
+
+void COfflineFrame::sortBy(EntryColumn column)
+{
+    m_table->sortByColumn(static_cast<int>(column), Qt::AscendingOrder);
+}
+
+void COfflineFrame::setFilter(const ExplorerFilter& filter)
+{
+    m_filter = filter;
+    fillEntries();
+}
+
+void COfflineFrame::chooseFilter()
+{
+    // Choosing the command again while a filter is active removes it.
+    if (m_filter.mode != ExplorerFilterMode::None) {
+        setFilter({});
+        return;
+    }
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Filter"));
+    dialog.setObjectName(QStringLiteral("Filter"));
+    auto* only = new QRadioButton(tr("Show &Only..."), &dialog);
+    auto* except = new QRadioButton(tr("Show all &except..."), &dialog);
+    only->setChecked(true);
+    only->setProperty("controlId", 1002);
+    except->setProperty("controlId", 1003);
+    auto* patterns = new QComboBox(&dialog);
+    patterns->setEditable(true);
+    patterns->setProperty("controlId", 1004);
+    for (const std::string& entry : m_filterHistory.entries())
+        patterns->addItem(qText(entry));
+    const std::string last = m_app.settings().GetOptionText(OptionId::ExploreFilter);
+    if (!last.empty())
+        patterns->setEditText(qText(last));
+    auto* typesLabel = new QLabel(tr("File &Types:"), &dialog);
+    typesLabel->setBuddy(patterns);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(only);
+    layout->addWidget(except);
+    layout->addWidget(typesLabel);
+    layout->addWidget(patterns);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const std::string text = uText(patterns->currentText().trimmed());
+    if (text.empty())
+        return;
+    m_filterHistory.add(text);
+    m_filterHistory.save(m_app.registry());
+    m_app.registry().flush();
+    m_app.settings().SetOptionText(OptionId::ExploreFilter, text);
+    setFilter({only->isChecked() ? ExplorerFilterMode::ShowOnly : ExplorerFilterMode::ShowAllExcept, text});
+}
+
+COfflineFrame* COfflineFrame::newWindow()
+{
+    return openExplorerWindow(m_app, m_view, m_kind, {}, parentWidget());
+}
+
+bool COfflineFrame::addFavorite(const QString& name, const QString& url)
+{
+    if (m_favorites.findUrl(uText(url)) != nullptr) {
+        logLine("URL already in favourites");
+        return false;
+    }
+    if (m_favorites.addUrl(uText(name), uText(url)) == 0) {
+        logLine("The favourite could not be added");
+        return false;
+    }
+    favoritesChanged();
+    return true;
+}
+
+void COfflineFrame::favoritesChanged()
+{
+    if (!m_favoritesFile.save(m_favorites))
+        logLine("The favourites could not be written to " + m_favoritesFile.path().string());
+    rebuildFavoritesMenu();
+}
+
+void COfflineFrame::addFavoriteDialog()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Add to Favourites"));
+    dialog.setObjectName(QStringLiteral("AddFavorite_Dlg"));
+    auto* name = new QLineEdit(&dialog);
+    auto* url = new QLineEdit(m_shown != nullptr ? qText(m_shown->url) : m_address->currentText(), &dialog);
+    name->setText(m_shown != nullptr ? qText(m_shown->displayName) : QString());
+    auto* user = new QLineEdit(&dialog);
+    auto* password = new QLineEdit(&dialog);
+    password->setEchoMode(QLineEdit::Password);
+    int id = 1001;
+    for (QLineEdit* field : {name, url, user, password})
+        field->setProperty("controlId", id++);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(tr("&Name:"), name);
+    form->addRow(tr("&URL:"), url);
+    form->addRow(tr("U&sername:"), user);
+    form->addRow(tr("&Password:"), password);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    addFavorite(name->text(), urlWithLogin(url->text().trimmed(), user->text(), password->text()));
+}
+
+void COfflineFrame::organizeFavoritesDialog()
+{
+    FavoritesDialog dialog(m_favorites, this);
+    connect(&dialog, &FavoritesDialog::changed, this, &COfflineFrame::favoritesChanged);
+    dialog.exec();
+}
+
+void COfflineFrame::copyUrls()
+{
+    QStringList urls;
+    for (const EntryRow& row : selectedRows())
+        urls << qText(EntryCellText(row, EntryColumn::Url, true));
+    if (!urls.isEmpty())
+        QApplication::clipboard()->setText(urls.join(u'\n'));
+}
+
+void COfflineFrame::openInBrowser()
+{
+    for (const EntryRow& row : selectedRows()) {
+        if (const std::optional<PickedDownload> picked = PickedDownloadOf(row)) {
+            m_view.desktop().open(picked->url);
+            return;
+        }
+    }
+}
+
+void COfflineFrame::saveLog()
+{
+    const QString file = QFileDialog::getSaveFileName(this, tr("Save to file..."), {}, tr("Text files (*.txt)"));
+    if (file.isEmpty())
+        return;
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(m_log->toPlainText().toUtf8()) < 0 || !out.commit())
+        logLine("The log could not be saved to " + uText(file));
+}
+
+void COfflineFrame::nodeFetched(ExplorerNode& node)
+{
+    syncTree();
+    if (QTreeWidgetItem* item = itemOf(&node)) {
+        item->setExpanded(true);
+        m_tree->scrollToItem(item);
+    }
+    showNode(&node);
+}
+
+void COfflineFrame::logLine(const std::string& line)
+{
+    if (m_log != nullptr)
+        m_log->appendPlainText(qText(line));
+}
+
+void COfflineFrame::busyChanged(bool busy)
+{
+    if (const auto it = m_commands.find(static_cast<uint32_t>(ExplorerCommand::Stop)); it != m_commands.end())
+        it->second->setEnabled(busy);
+    statusBar()->showMessage(busy ? tr("Fetching...") : tr("Done"));
+    emit busyStateChanged(busy);
+}
+
+void COfflineFrame::restoreState()
+{
+    const FramePlacement placement = readFramePlacement(m_app.registry(), frameSection(m_kind));
+    resize(std::max(placement.right - placement.left, fontMetrics().averageCharWidth() * 60),
+           std::max(placement.bottom - placement.top, fontMetrics().height() * 20));
+    const ExplorerListState state = readExplorerListState(m_app.registry(), listSection(m_kind));
+    if (state.widths) {
+        for (int c = 0; c < kExplorerColumns; ++c) {
+            if ((*state.widths)[static_cast<size_t>(c)] > 0)
+                m_table->setColumnWidth(c, (*state.widths)[static_cast<size_t>(c)]);
+        }
+    }
+    if (state.order) {
+        for (int visual = 0; visual < kExplorerColumns; ++visual) {
+            const int logical = (*state.order)[static_cast<size_t>(visual)];
+            m_table->header()->moveSection(m_table->header()->visualIndex(logical), visual);
+        }
+    }
+    setViewStyle(m_kind == ExplorerKind::SiteExplorer ? state.style : ExplorerViewStyle::Details);
+}
+
+void COfflineFrame::saveState()
+{
+    FramePlacement placement;
+    const QRect normal = normalGeometry();
+    placement.left = normal.left();
+    placement.top = normal.top();
+    placement.right = normal.right() + 1;
+    placement.bottom = normal.bottom() + 1;
+    placement.maximized = isMaximized();
+    writeFramePlacement(m_app.registry(), frameSection(m_kind), placement);
+    ExplorerListState state;
+    state.style = m_style;
+    std::array<int32_t, kExplorerColumns> widths{};
+    std::array<int32_t, kExplorerColumns> order{};
+    for (int c = 0; c < kExplorerColumns; ++c) {
+        widths[static_cast<size_t>(c)] = m_table->columnWidth(c);
+        order[static_cast<size_t>(c)] = m_table->header()->logicalIndex(c);
+    }
+    state.widths = widths;
+    state.order = order;
+    writeExplorerListState(m_app.registry(), listSection(m_kind), state);
+    m_app.registry().flush();
+}
+
+void COfflineFrame::closeEvent(QCloseEvent* event)
+{
+    m_session->stop();
+    saveState();
+    QMainWindow::closeEvent(event);
+}
+
+COfflineFrame* openExplorerWindow(Application& app, MainView& view, ExplorerKind kind, const std::string& address,
+                                  QWidget* parent)
+{
+    auto* frame = new COfflineFrame(app, view, kind, parent);
+    frame->show();
+    if (!address.empty())
+        frame->browse(qText(address));
+    return frame;
+}
+
+}  // namespace fetchora
