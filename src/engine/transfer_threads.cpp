@@ -8,6 +8,13 @@
 
 namespace fetchora {
 
+int32_t DailyDateCode(std::time_t now)
+{
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    return ((utc.tm_year + 1900) * 100 + utc.tm_mon + 1) * 100 + utc.tm_mday;
+}
+
 namespace {
 
 // The PartChannel's sibling for the ping and search workers.

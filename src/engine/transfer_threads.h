@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <list>
 #include <map>
@@ -58,6 +59,25 @@ public:
     virtual void foundUrls(const std::vector<std::string>& urls) = 0;
 };
 
+// What the search worker needs of the settings, copied on the loop thread.
+struct MirrorSearchOptions {
+    std::string jobUrl;
+    std::string countryCode;  // "Mirrors" "Code"
+    std::string countryList;  // "Mirrors" "List"
+    std::string searchTemplate;  // "Mirrors" "Server"
+    int32_t maxHit = 40;  // "FtpSearchMaxHit"
+    bool ftpSearch = true;  // "Flags1" 0x20
+    bool sharingService = false;  // "Flags" 0x2000000
+    bool shareUrls = false;  // "Flags1" 0x80000
+    bool simplifiedChinese = false;  // the service's Chinese page
+    // The first sharing request of the day sends the country and version
+    // (the runner has stored the day in "CheckDate" already).
+    bool sendDailyCode = false;
+};
+
+// The day as the sharing service counts it: (year * 100 + month) * 100 + day, UTC.
+int32_t DailyDateCode(std::time_t now);
+
 struct MirrorTask {
     std::unique_ptr<MirrorChannel> channel;
     std::vector<UrlEntry> urls;  // copies of the job's URL entries
@@ -68,6 +88,8 @@ struct MirrorTask {
     std::optional<ProxyEntry> proxy;
     TransferSettings settings;
     SpeedLimiter* limiter = nullptr;
+    const TlsClientContext* tls = nullptr;
+    MirrorSearchOptions search;
 };
 using MirrorProcedureFn = std::function<int(MirrorTask&)>;
 

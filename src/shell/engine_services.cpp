@@ -10,6 +10,7 @@
 #include "explorer/small_file_links.h"
 #include "model/database_file.h"
 #include "net/tls_stream.h"
+#include "mirrors/mirror_procedures.h"
 #include "shell/application.h"
 #include "shell/speed_timer.h"
 #include "shell/transfer_procedures.h"
@@ -47,6 +48,7 @@ EngineServices::EngineServices(Application& app, RunnerHost& host, const std::st
     m_context.clock = &app.clock();
     m_context.tls = m_tls.get();
     m_context.smallFiles = m_smallFiles.get();
+    m_context.findListMirrors = listMirrorFinder(settings, settings.values().programFolder, app.profileFolder());
 }
 
 EngineServices::~EngineServices() = default;
