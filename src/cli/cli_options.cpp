@@ -66,8 +66,8 @@ const CliOptionSpec* findSpec(std::string_view name)
 // Options that shape one download run and mean nothing to the other modes.
 bool downloadOnly(const CliOptions& options)
 {
-    return !options.urlListFile.empty() || !options.mirrors.empty() || options.proxy || !options.caFile.empty() || options.retries
-        || options.timeout;
+    return !options.urlListFile.empty() || !options.mirrors.empty() || options.proxy || !options.caFile.empty()
+        || options.retries || options.timeout;
 }
 
 }  // namespace
@@ -79,7 +79,8 @@ std::span<const CliOptionSpec> cliOptionSpecs()
 
 std::string cliUsage()
 {
-    return "usage: fetchora-cli [-d DIR] [-s N] [-o NAME] [--referer URL] [--mirror URL]... [--limit BYTES_PER_S] [-q] [-v] "
+    return "usage: fetchora-cli [-d DIR] [-s N] [-o NAME] [--referer URL] [--mirror URL]... [--limit BYTES_PER_S] [-q] "
+           "[-v] "
            "[-i FILE]\n"
            "                    [-x PROXY_URL] [--ca-file FILE] [--retry N] [--timeout S] URL...\n"
            "       fetchora-cli --db FILE list\n"

@@ -26,8 +26,17 @@ bool listHas(std::string_view list, std::string_view country)
         size_t end = i;
         while (end < list.size() && std::isalpha(static_cast<unsigned char>(list[end])))
             ++end;
-        if (end > i && upper(list.substr(i, end - i)) == country)
+        // A word of two-letter codes written without separators ("DEFR")
+        // is read in pairs, so a code never matches across two of them.
+        const std::string word = upper(list.substr(i, end - i));
+        if (word == country)
             return true;
+        if (country.size() == 2 && word.size() % 2 == 0) {
+            for (size_t pair = 0; pair < word.size(); pair += 2) {
+                if (word.compare(pair, 2, country) == 0)
+                    return true;
+            }
+        }
         i = end;
     }
     return false;

@@ -17,7 +17,8 @@ struct MirrorCountries {
 
 // 1 for the user's country, 2 for a listed one, 3 for any other. Compared
 // without regard to case; the list is split into words at every character
-// that is no letter, so "DE" does not match inside "ADEN".
+// that is no letter, and a word of paired letters ("DEFR") into its codes,
+// so "EF" matches neither "DE,FR" nor "DEFR".
 int countryRank(std::string_view country, const MirrorCountries& countries);
 
 // The URL's country: the last label of its host when that is two letters

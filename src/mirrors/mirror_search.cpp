@@ -115,12 +115,19 @@ public:
     void resolved(const std::string&, bool) override { }
     int64_t rangeStart() const override { return m_ended || m_complete ? kNoRangeLeft : 0; }
     int64_t knownSize() const override { return -1; }
-    void logLine(ConnectionLogKind kind, std::string_view text) override { m_mirror.logLine(kind, text); }
+    void logLine(ConnectionLogKind kind, std::string_view text) override
+    {
+        if (kind == ConnectionLogKind::Error && text.starts_with(builtinString(kMsgErrorOccurred)))
+            m_errorLogged = true;
+        m_mirror.logLine(kind, text);
+    }
 
     const std::string& body() const { return m_body; }
     bool complete() const { return m_complete; }
     const std::string& failure() const { return m_failure; }
     const std::string& location() const { return m_location; }
+    // The connection steps logged "Error occured!" with the socket error.
+    bool errorLogged() const { return m_errorLogged; }
 
 private:
     MirrorChannel& m_mirror;
@@ -129,6 +136,7 @@ private:
     std::string m_location;
     bool m_complete = false;
     bool m_ended = false;
+    bool m_errorLogged = false;
 };
 
 }  // namespace
@@ -246,7 +254,7 @@ int MirrorSearchProcedure(MirrorTask& task)
             continue;
         }
         if (!result.complete()) {
-            if (channel.alive()) {
+            if (channel.alive() && !result.errorLogged()) {
                 const std::string cause = result.failure().empty() ? "no answer" : result.failure();
                 channel.logLine(ConnectionLogKind::Error, std::string(builtinString(kMsgErrorOccurred)) + " " + cause);
             }
