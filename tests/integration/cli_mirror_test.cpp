@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "config/app_settings.h"
 #include "support/cli_process.h"
+#include "support/profile_settings.h"
 #include "support/real_peers.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -57,9 +59,10 @@ protected:
             nginx->writeServedFile("files/big.bin", readText(m_source));
     }
 
-    int download(const std::vector<std::string>& mirrors, const std::string& url, std::string* err)
+    int download(const std::vector<std::string>& mirrors, const std::string& url, std::string* err,
+                 const std::string& split = "6")
     {
-        std::vector<std::string> arguments{"-q", "-v", "-s", "6", "-d", (m_dir / "out").string()};
+        std::vector<std::string> arguments{"-q", "-v", "-s", split, "-d", (m_dir / "out").string()};
         for (const std::string& mirror : mirrors) {
             arguments.push_back("--mirror");
             arguments.push_back(mirror);
@@ -69,6 +72,20 @@ protected:
                                                              {"TMPDIR", m_dir.path().string()},
                                                              {"HOME", m_dir.path().string()}};
         return test::runCli(arguments, environment, m_dir.path(), err);
+    }
+
+    std::string listDatabase()
+    {
+        std::string out;
+        std::string err;
+        const std::map<std::string, std::string> environment{{"FETCHORA_HOME", (m_dir / "home").string()},
+                                                             {"TMPDIR", m_dir.path().string()},
+                                                             {"HOME", m_dir.path().string()}};
+        EXPECT_EQ(test::runCli({"--db", (m_dir / "home" / "Default.kxd").string(), "list"}, environment, m_dir.path(),
+                               &err, &out),
+                  0)
+            << err;
+        return out;
     }
 
     test::TempDir m_dir;
@@ -117,6 +134,37 @@ TEST_F(CliMirrors, AFailingMirrorIsLeftAndItsPartRetriedElsewhere)
     EXPECT_NE(err.find("Connection refused"), std::string::npos) << err;
     EXPECT_GE(rangeRequests(m_a), 1);
     EXPECT_GE(rangeRequests(m_c), 1);
+}
+
+TEST_F(CliMirrors, ASearchOnALoopbackResultPageAddsItsLinksRankedByPing)
+{
+    // The result page lists the file on two other servers, a file of another
+    // name and a script link.
+    m_a.writeServedFile("search/found.html", "<html><a href=\"" + slowUrl(m_b) + "\">b</a> <a href=\"http://127.0.0.1:"
+                                                 + std::to_string(m_c.httpPort()) + "/slow/other.bin\">x</a> "
+                                                 "<a href=\"javascript:get('big.bin')\">js</a> <a href=\""
+                                                 + slowUrl(m_c) + "\">c</a></html>");
+    const std::string search = "http://127.0.0.1:" + std::to_string(m_a.httpPort())
+        + "/search/found.html?q={filename}&size={filesize}";
+    ASSERT_TRUE(test::changeProfileSettings(m_dir / "home", m_dir / "scratch", [&](AppSettings& settings) {
+        settings.SetOptionText(OptionId::MirrorSearchServer, search);
+        settings.SetOption(OptionId::UrlSharingService, 0);
+    }));
+    std::string err;
+    ASSERT_EQ(download({}, slowUrl(m_a), &err, "2"), 0) << err;
+    EXPECT_TRUE(test::sameFileBytes(m_source, m_dir / "out" / "big.bin"));
+    EXPECT_NE(err.find("Start Ftp Search."), std::string::npos) << err;
+    EXPECT_NE(err.find("Ftp search finished.  Total found 2 mirror sites."), std::string::npos) << err;
+    EXPECT_NE(readText(m_a.rangeLogFile()).find("/search/found.html?q=big.bin&size=" + std::to_string(kFileBytes)),
+              std::string::npos);
+    // Three URLs for two connections: the mirrors are pinged first (each
+    // line a time, or "No Response" where the sandbox forbids ICMP).
+    EXPECT_NE(err.find("Start Ping."), std::string::npos) << err;
+    EXPECT_NE(err.find("Ping Done!"), std::string::npos) << err;
+    EXPECT_NE(err.find("127.0.0.1  "), std::string::npos) << err;
+    const std::string listed = listDatabase();
+    EXPECT_NE(listed.find("\"alternateUrls\":[\"" + slowUrl(m_b) + "\",\"" + slowUrl(m_c) + "\"]"), std::string::npos)
+        << listed;
 }
 
 }  // namespace
