@@ -136,6 +136,24 @@ TEST_F(CliMirrors, AFailingMirrorIsLeftAndItsPartRetriedElsewhere)
     EXPECT_GE(rangeRequests(m_c), 1);
 }
 
+TEST_F(CliMirrors, TheUsersMirrorListGivesTheJobItsMirrors)
+{
+    const auto prefix = [](const NginxPeer& nginx) {
+        return "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/slow/";
+    };
+    std::ofstream(m_dir / "home" / "mymirror.lst", std::ios::binary)
+        << "// my servers\r\nUS,,other,http://127.0.0.1:1/unrelated/\r\n"
+        << "US,,mine," << prefix(m_a) << "\r\nUS,,mine," << prefix(m_b) << "\r\nUS,,mine," << prefix(m_c) << "\r\n";
+    std::string err;
+    ASSERT_EQ(download({}, slowUrl(m_a), &err), 0) << err;
+    EXPECT_TRUE(test::sameFileBytes(m_source, m_dir / "out" / "big.bin"));
+    EXPECT_GE(rangeRequests(m_b), 1);
+    EXPECT_GE(rangeRequests(m_c), 1);
+    const std::string listed = listDatabase();
+    EXPECT_NE(listed.find("\"alternateUrls\":[\"" + slowUrl(m_b) + "\",\"" + slowUrl(m_c) + "\"]"), std::string::npos)
+        << listed;
+}
+
 TEST_F(CliMirrors, ASearchOnALoopbackResultPageAddsItsLinksRankedByPing)
 {
     // The result page lists the file on two other servers, a file of another
