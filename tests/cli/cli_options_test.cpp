@@ -221,10 +221,11 @@ namespace {
 
 TEST(CliOptions, MirrorIsRepeatableForOneUrlAndTakesOnlyDownloadableUrls)
 {
-    CliOptions options = parsed({"--mirror", "http://127.0.0.2/f.iso", "--mirror=ftp://127.0.0.3/pub/f.iso",
-                                 "--mirror", "https://127.0.0.4/f.iso", "http://127.0.0.1/f.iso"});
-    EXPECT_EQ(options.mirrors, (std::vector<std::string>{"http://127.0.0.2/f.iso", "ftp://127.0.0.3/pub/f.iso",
-                                                         "https://127.0.0.4/f.iso"}));
+    CliOptions options = parsed({"--mirror", "http://127.0.0.2/f.iso", "--mirror=ftp://127.0.0.3/pub/f.iso", "--mirror",
+                                 "https://127.0.0.4/f.iso", "http://127.0.0.1/f.iso"});
+    EXPECT_EQ(
+        options.mirrors,
+        (std::vector<std::string>{"http://127.0.0.2/f.iso", "ftp://127.0.0.3/pub/f.iso", "https://127.0.0.4/f.iso"}));
     EXPECT_EQ(options.urls, std::vector<std::string>{"http://127.0.0.1/f.iso"});
     const std::vector<std::vector<std::string>> bad = {
         {"--mirror", "http://127.0.0.2/a", "http://127.0.0.1/a", "http://127.0.0.1/b"},

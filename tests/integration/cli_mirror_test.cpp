@@ -138,9 +138,8 @@ TEST_F(CliMirrors, AFailingMirrorIsLeftAndItsPartRetriedElsewhere)
 
 TEST_F(CliMirrors, TheUsersMirrorListGivesTheJobItsMirrors)
 {
-    const auto prefix = [](const NginxPeer& nginx) {
-        return "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/slow/";
-    };
+    const auto prefix
+        = [](const NginxPeer& nginx) { return "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/slow/"; };
     std::ofstream(m_dir / "home" / "mymirror.lst", std::ios::binary)
         << "// my servers\r\nUS,,other,http://127.0.0.1:1/unrelated/\r\n"
         << "US,,mine," << prefix(m_a) << "\r\nUS,,mine," << prefix(m_b) << "\r\nUS,,mine," << prefix(m_c) << "\r\n";
@@ -158,12 +157,14 @@ TEST_F(CliMirrors, ASearchOnALoopbackResultPageAddsItsLinksRankedByPing)
 {
     // The result page lists the file on two other servers, a file of another
     // name and a script link.
-    m_a.writeServedFile("search/found.html", "<html><a href=\"" + slowUrl(m_b) + "\">b</a> <a href=\"http://127.0.0.1:"
-                                                 + std::to_string(m_c.httpPort()) + "/slow/other.bin\">x</a> "
-                                                 "<a href=\"javascript:get('big.bin')\">js</a> <a href=\""
-                                                 + slowUrl(m_c) + "\">c</a></html>");
-    const std::string search = "http://127.0.0.1:" + std::to_string(m_a.httpPort())
-        + "/search/found.html?q={filename}&size={filesize}";
+    m_a.writeServedFile("search/found.html",
+                        "<html><a href=\"" + slowUrl(m_b)
+                            + "\">b</a> <a href=\"http://127.0.0.1:" + std::to_string(m_c.httpPort())
+                            + "/slow/other.bin\">x</a> "
+                              "<a href=\"javascript:get('big.bin')\">js</a> <a href=\""
+                            + slowUrl(m_c) + "\">c</a></html>");
+    const std::string search
+        = "http://127.0.0.1:" + std::to_string(m_a.httpPort()) + "/search/found.html?q={filename}&size={filesize}";
     ASSERT_TRUE(test::changeProfileSettings(m_dir / "home", m_dir / "scratch", [&](AppSettings& settings) {
         settings.SetOptionText(OptionId::MirrorSearchServer, search);
         settings.SetOption(OptionId::UrlSharingService, 0);
