@@ -225,7 +225,7 @@ private:
     void handOverFtpConnections(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task);
     void keepFtpConnectionForNextJob();
     bool startMirrorThreads(JobPart& part);
-    // The settings the search worker reads; stores the day of a sharing request.
+    // The settings the search worker reads.
     void fillSearchOptions(MirrorSearchOptions& search);
     bool applySiteLimit(JobPart& part, bool useSiteLimit);
     // False (the part stopped) when the part has nothing left to fetch and

@@ -239,13 +239,8 @@ void JobRunner::fillSearchOptions(MirrorSearchOptions& search)
     search.sharingService = settings.GetOption(OptionId::UrlSharingService) > 0;
     search.shareUrls = settings.GetOption(OptionId::ShareUrls) > 0;
     search.simplifiedChinese = isSimplifiedChineseLocale(settings.environment().localeName);
-    if (search.sharingService) {
-        const int32_t today = DailyDateCode(m_ctx.now ? m_ctx.now() : std::time(nullptr));
-        if (today != m_ctx.settings->checkDate()) {
-            m_ctx.settings->setCheckDate(today);
-            search.sendDailyCode = true;
-        }
-    }
+    search.today = DailyDateCode(m_ctx.now ? m_ctx.now() : std::time(nullptr));
+    search.checkDate = settings.checkDate();
 }
 
 bool JobRunner::startMirrorThreads(JobPart& part)

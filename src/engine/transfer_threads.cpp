@@ -43,6 +43,13 @@ public:
         send(WM_PART_SEARCH_RESULT, message);
     }
 
+    void dailyCodeSent(int32_t day) override
+    {
+        PartMessage message;
+        message.position = day;
+        send(WM_PART_SEARCH_RESULT, message);
+    }
+
     void logLine(ConnectionLogKind kind, std::string_view text) override
     {
         PartMessage message;

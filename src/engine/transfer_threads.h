@@ -57,6 +57,8 @@ public:
     virtual void pingResult(size_t urlIndex, int32_t milliseconds, const std::string& address) = 0;
     // The search worker's finds, best first; added as alternate URLs.
     virtual void foundUrls(const std::vector<std::string>& urls) = 0;
+    // The search sent the day's country code: the day becomes "CheckDate".
+    virtual void dailyCodeSent(int32_t day) { (void)day; }
 };
 
 // What the search worker needs of the settings, copied on the loop thread.
@@ -70,9 +72,11 @@ struct MirrorSearchOptions {
     bool sharingService = false;  // "Flags" 0x2000000
     bool shareUrls = false;  // "Flags1" 0x80000
     bool simplifiedChinese = false;  // the service's Chinese page
-    // The first sharing request of the day sends the country and version
-    // (the runner has stored the day in "CheckDate" already).
-    bool sendDailyCode = false;
+    // The first sharing request of a day sends the country and version: when
+    // today differs from "CheckDate", the worker reports the day it sent
+    // (MirrorChannel::dailyCodeSent) and the runner stores it.
+    int32_t today = 0;
+    int32_t checkDate = 0;
 };
 
 // The day as the sharing service counts it: (year * 100 + month) * 100 + day, UTC.

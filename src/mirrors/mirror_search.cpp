@@ -171,7 +171,7 @@ std::string BuildSearchUrl(const MirrorSearchOptions& options, std::string_view 
         // The sharing service answers at the host the user set for the search.
         url = origin(*parsed)
             + std::string(options.simplifiedChinese ? kSharingServiceChinesePath : kSharingServicePath);
-        if (options.sendDailyCode)
+        if (options.today != options.checkDate)
             url += "&code=" + percentEncode(options.countryCode) + "&ver=" + std::string(kSharingServiceVersion);
     } else if (!options.ftpSearch) {
         return off("Mirror search is off: web search is switched off on the Mirrors page.");
@@ -233,6 +233,8 @@ int MirrorSearchProcedure(MirrorTask& task)
         return 0;
     }
     channel.logLine(ConnectionLogKind::Status, builtinString(kMsgStartSearch));
+    if (task.search.sharingService && task.search.today != task.search.checkDate)
+        channel.dailyCodeSent(task.search.today);
     for (int redirects = 0; channel.alive(); ++redirects) {
         std::optional<UrlEntry> entry = ParseUrl(url);
         if (!webUrl(entry)) {

@@ -162,7 +162,24 @@ TEST_F(JobRunnerMirrorsTest, TheSearchGetsTheSettingsAndTheSharingCodeOnlyOnceAD
 {
     const std::string source = randomBytes(60000, 44);
     ServedFile file{&source, -1, true, 4096, 0.0, 0};
-    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    std::atomic<int> searches{0};
+    std::atomic<int> answered{0};
+    m_worker = [&](TransferTask& task) {
+        // The first part of each run holds back until its search has
+        // reported, so that the job cannot end before it.
+        const int run = answered.load();
+        if (task.url.object.find("shared" + std::to_string(run)) != std::string::npos
+            && answered.exchange(run + 1) == run) {
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = static_cast<int64_t>(source.size());
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            for (int i = 0; i < 5000 && searches.load() <= run; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return serve(task, file);
+    };
     m_settings.SetOptionText(OptionId::MirrorCountryCode, "DE");
     m_settings.SetOptionText(OptionId::MirrorCountryList, "AT CH");
     m_settings.SetOptionText(OptionId::MirrorSearchServer, "http://127.0.0.1:9/s?q={filename}");
@@ -176,6 +193,10 @@ TEST_F(JobRunnerMirrorsTest, TheSearchGetsTheSettingsAndTheSharingCodeOnlyOnceAD
     m_threads.registerSearchProcedure([&](MirrorTask& task) {
         std::lock_guard lock(seenMutex);
         seen.push_back(task.search);
+        // As the worker does once it has sent the day's code.
+        if (task.search.today != task.search.checkDate)
+            task.channel->dailyCodeSent(task.search.today);
+        ++searches;
         return 0;
     });
     for (int run = 0; run < 2; ++run) {
@@ -193,8 +214,9 @@ TEST_F(JobRunnerMirrorsTest, TheSearchGetsTheSettingsAndTheSharingCodeOnlyOnceAD
     EXPECT_EQ(seen[0].maxHit, 17);
     EXPECT_TRUE(seen[0].sharingService);
     EXPECT_TRUE(seen[0].shareUrls);
-    EXPECT_TRUE(seen[0].sendDailyCode);
-    EXPECT_FALSE(seen[1].sendDailyCode);
+    EXPECT_EQ(seen[0].today, 20231114);
+    EXPECT_EQ(seen[0].checkDate, 0);
+    EXPECT_EQ(seen[1].checkDate, 20231114);
     EXPECT_EQ(m_settings.checkDate(), 20231114);
 }
 

@@ -62,8 +62,9 @@ TEST(MirrorSearchUrl, SharingServiceAtTheUsersHostWithDailyCodeAndSharedUrl)
 {
     MirrorSearchOptions options = searchAt("http://127.0.0.1:8080/anything?q={filename}");
     options.sharingService = true;
+    options.today = options.checkDate = 20231114;
     EXPECT_EQ(BuildSearchUrl(options, "f.iso", 7), "http://127.0.0.1:8080/mirrors.php?name=f.iso&size=7&maxhit=25");
-    options.sendDailyCode = true;
+    options.checkDate = 20231113;
     options.shareUrls = true;
     options.simplifiedChinese = true;
     EXPECT_EQ(BuildSearchUrl(options, "f.iso", 7),
@@ -122,6 +123,7 @@ public:
         std::lock_guard lock(m_mutex);
         lines.push_back({kind, std::string(text)});
     }
+    void dailyCodeSent(int32_t day) override { dailyCode = day; }
     bool logged(std::string_view text) const
     {
         for (const auto& line : lines) {
@@ -134,6 +136,7 @@ public:
     std::mutex m_mutex;
     std::vector<std::string> found;
     std::vector<std::pair<ConnectionLogKind, std::string>> lines;
+    int32_t dailyCode = 0;
 };
 
 MirrorTask searchTask(const std::string& templateUrl, RecordingMirrorChannel*& channel)
@@ -209,7 +212,11 @@ TEST(MirrorSearchWorker, WithoutASearchHostItSaysSoAndSendsNothing)
 {
     RecordingMirrorChannel* channel = nullptr;
     MirrorTask task = searchTask(std::string(kDefaultMirrorSearchTemplate), channel);
+    // Nothing is sent, so the day's code is not used up either.
+    task.search.sharingService = true;
+    task.search.today = 20231114;
     EXPECT_EQ(MirrorSearchProcedure(task), 0);
+    EXPECT_EQ(channel->dailyCode, 0);
     ASSERT_EQ(channel->lines.size(), 1u);
     EXPECT_NE(channel->lines[0].second.find("Mirror search is off"), std::string::npos);
     EXPECT_FALSE(channel->logged("Start Ftp Search."));
