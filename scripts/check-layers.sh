@@ -29,8 +29,9 @@ declare -A allowed=(
   [engine]="model net config lang platform"
   [explorer]="engine model net config lang platform"
   [lists]="engine model net config lang platform"
-  [shell]="explorer lists engine model net config lang platform"
-  [cli]="shell explorer lists engine model net config lang platform"
+  [mirrors]="explorer engine model net config lang platform"
+  [shell]="mirrors explorer lists engine model net config lang platform"
+  [cli]="shell mirrors explorer lists engine model net config lang platform"
 )
 declare -A known=()
 for folder in "${!allowed[@]}"; do known[$folder]=1; done
@@ -66,9 +67,9 @@ for dir in src/*/; do
 done
 
 if ((wrong)); then
-  echo "error: an include points up the layers (platform < lang < config < net < model < engine < explorer, lists < shell < cli)" >&2
+  echo "error: an include points up the layers (platform < lang < config < net < model < engine < explorer, lists < mirrors < shell < cli)" >&2
   status=1
 else
-  echo "layers: every include follows platform < lang < config < net < model < engine < explorer, lists < shell < cli"
+  echo "layers: every include follows platform < lang < config < net < model < engine < explorer, lists < mirrors < shell < cli"
 fi
 exit $status

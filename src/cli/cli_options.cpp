@@ -10,6 +10,7 @@
 #include "lang/string_table.h"
 #include "lists/url_list.h"
 #include "net/tls_stream.h"
+#include "net/url.h"
 
 namespace fetchora {
 
@@ -34,6 +35,8 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"-i", "--input-file", "FILE", true, kDownload,
                   "also download the URLs of a URL list file, one a line"},
     CliOptionSpec{"", "--referer", "URL", true, kDownload, "send URL as the page that links to the files"},
+    CliOptionSpec{"", "--mirror", "URL", true, kDownload,
+                  "fetch the one file from URL too (repeatable); parts spread over the mirrors"},
     CliOptionSpec{"-x", "--proxy", "URL", true, kConnection,
                   "go through SCHEME://[USER:PASS@]HOST[:PORT], SCHEME: http, https (CONNECT), socks4, socks5"},
     CliOptionSpec{"", "--ca-file", "FILE", true, kConnection,
@@ -63,8 +66,8 @@ const CliOptionSpec* findSpec(std::string_view name)
 // Options that shape one download run and mean nothing to the other modes.
 bool downloadOnly(const CliOptions& options)
 {
-    return !options.urlListFile.empty() || options.proxy || !options.caFile.empty() || options.retries
-        || options.timeout;
+    return !options.urlListFile.empty() || !options.mirrors.empty() || options.proxy || !options.caFile.empty()
+        || options.retries || options.timeout;
 }
 
 }  // namespace
@@ -76,7 +79,8 @@ std::span<const CliOptionSpec> cliOptionSpecs()
 
 std::string cliUsage()
 {
-    return "usage: fetchora-cli [-d DIR] [-s N] [-o NAME] [--referer URL] [--limit BYTES_PER_S] [-q] [-v] "
+    return "usage: fetchora-cli [-d DIR] [-s N] [-o NAME] [--referer URL] [--mirror URL]... [--limit BYTES_PER_S] [-q] "
+           "[-v] "
            "[-i FILE]\n"
            "                    [-x PROXY_URL] [--ca-file FILE] [--retry N] [--timeout S] URL...\n"
            "       fetchora-cli --db FILE list\n"
@@ -176,6 +180,13 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.urlListFile = text;
         } else if (option == "--referer") {
             options.referer = text;
+        } else if (option == "--mirror") {
+            const std::optional<UrlEntry> mirror = ParseUrl(text);
+            if (!mirror
+                || (mirror->service != ServiceCode::Http && mirror->service != ServiceCode::Https
+                    && mirror->service != ServiceCode::Ftp))
+                return fail(name + " needs an http://, https:// or ftp:// URL");
+            options.mirrors.push_back(text);
         } else if (option == "--split") {
             int32_t split = 0;
             if (!parseNumber(text, split) || split < 1)
@@ -225,7 +236,7 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
 
     if (downloadOnly(options) && options.mode != CliMode::Download && options.mode != CliMode::Help
         && options.mode != CliMode::Version)
-        return fail("-i, -x, --ca-file, --retry and --timeout apply to a download run only");
+        return fail("-i, --mirror, -x, --ca-file, --retry and --timeout apply to a download run only");
     switch (options.mode) {
     case CliMode::Help:
     case CliMode::Version:
@@ -248,6 +259,8 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             return fail("no URL given");
         if (!options.outputName.empty() && options.urls.size() > 1)
             return fail("-o names one file; give a single URL with it");
+        if (!options.mirrors.empty() && options.urls.size() > 1)
+            return fail("--mirror names another source of one file; give a single URL with it");
         break;
     }
     return CliParse{std::move(options), {}};
@@ -265,6 +278,8 @@ std::string addUrlsFromList(CliOptions& options)
     options.urls.insert(options.urls.end(), read.urls.begin(), read.urls.end());
     if (!options.outputName.empty() && options.urls.size() > 1)
         return "-o names one file; give a single URL with it";
+    if (!options.mirrors.empty() && options.urls.size() > 1)
+        return "--mirror names another source of one file; give a single URL with it";
     return {};
 }
 

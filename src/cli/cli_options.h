@@ -20,6 +20,7 @@ struct CliOptions {
     std::optional<int32_t> split;  // -s
     std::string outputName;  // -o (one URL only)
     std::string referer;  // --referer
+    std::vector<std::string> mirrors;  // --mirror, repeatable: alternate URLs of the one job
     std::optional<uint32_t> limit;  // --limit, bytes per second
     bool quiet = false;  // -q
     bool verbose = false;  // -v

@@ -96,6 +96,17 @@ bool DownloadSession::openDatabase()
     return true;
 }
 
+void DownloadSession::addMirrors(DownloadJob& job) const
+{
+    for (const std::string& mirror : m_options.mirrors) {
+        const bool known = mirror == job.url
+            || std::any_of(job.alternateUrls.begin(), job.alternateUrls.end(),
+                           [&](const AlternateUrl& alternate) { return alternate.url == mirror; });
+        if (!known)
+            job.alternateUrls.push_back({mirror, 0});
+    }
+}
+
 bool DownloadSession::addJobs()
 {
     AppSettings& settings = m_app.settings();
@@ -121,6 +132,7 @@ bool DownloadSession::addJobs()
             m_err << "fetchora-cli: not a URL fetchora can download: " << url << " (use http://, https:// or ftp://)\n";
             return false;
         }
+        addMirrors(*fresh);
         fresh->RebuildUrlEntries(&settings.siteRules());
         if (!m_options.outputName.empty())
             fresh->SetFileName(m_options.outputName);
@@ -139,6 +151,7 @@ bool DownloadSession::addJobs()
             job->SetSplitCount(defaults.splitCount, defaults.maxParallelNum);
             if (!m_options.referer.empty())
                 job->referer = m_options.referer;
+            addMirrors(*job);
             job->SetStartMode(StartMode::Immediately);
         } else {
             job = m_doc->AddJob(std::move(fresh));

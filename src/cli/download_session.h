@@ -65,6 +65,8 @@ private:
 
     bool openDatabase();
     bool addJobs();
+    // The --mirror URLs the job does not have yet become its alternate URLs.
+    void addMirrors(DownloadJob& job) const;
     void startWaitingJobs();
     void stopAll();
     void save();

@@ -95,6 +95,9 @@ struct EngineContext {
     DialUpMonitor* dialUp = nullptr;
     SmallFileInspector* smallFiles = nullptr;  // the small-file check; skipped when null
     const TlsClientContext* tls = nullptr;
+    // Adds the mirror-list mirrors of a job's URL as alternate URLs; called
+    // before a start when the job may look for mirrors. May be empty.
+    std::function<void(DownloadJob&)> findListMirrors;
     // A handed-over FTP control connection idle longer than this is closed
     // and the next job logs in afresh.
     uint32_t ftpReuseIdleMs = 30000;

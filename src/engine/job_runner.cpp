@@ -361,6 +361,9 @@ void JobRunner::chooseProxies()
 JobStartResult JobRunner::startJob()
 {
     dropParts();
+    if (m_ctx.findListMirrors && option(OptionId::MirrorSearch) > 0 && option(OptionId::AutoAlternateUrls) > 0
+        && (m_job.optionFlags & kOptNoMirrorSearch) == 0)
+        m_ctx.findListMirrors(m_job);
     m_job.RebuildUrlEntries(&m_ctx.settings->siteRules());
     m_urlStates.assign(m_job.urlEntries.size(), UrlState{});
     chooseProxies();

@@ -41,6 +41,7 @@
 namespace fetchora {
 
 class CJobWnd;
+struct MirrorSearchOptions;
 struct PartMessage;
 struct SiteConnectionLimit;
 struct TransferSettings;
@@ -224,6 +225,8 @@ private:
     void handOverFtpConnections(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task);
     void keepFtpConnectionForNextJob();
     bool startMirrorThreads(JobPart& part);
+    // The settings the search worker reads.
+    void fillSearchOptions(MirrorSearchOptions& search);
     bool applySiteLimit(JobPart& part, bool useSiteLimit);
     // False (the part stopped) when the part has nothing left to fetch and
     // no free gap to take over.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config/app_settings.h"
+#include "config/mirror_country.h"
 #include "config/proxy_list.h"
 #include "config/site_rules.h"
 #include "engine/job_queue.h"
@@ -224,6 +225,24 @@ void JobRunner::keepFtpConnectionForNextJob()
     }
 }
 
+void JobRunner::fillSearchOptions(MirrorSearchOptions& search)
+{
+    search.jobUrl = m_job.url;
+    if (!m_ctx.settings)
+        return;
+    const AppSettings& settings = *m_ctx.settings;
+    search.countryCode = settings.GetOptionText(OptionId::MirrorCountryCode);
+    search.countryList = settings.GetOptionText(OptionId::MirrorCountryList);
+    search.searchTemplate = settings.GetOptionText(OptionId::MirrorSearchServer);
+    search.maxHit = settings.GetOption(OptionId::FtpSearchMaxHit);
+    search.ftpSearch = settings.GetOption(OptionId::FtpSearch) > 0;
+    search.sharingService = settings.GetOption(OptionId::UrlSharingService) > 0;
+    search.shareUrls = settings.GetOption(OptionId::ShareUrls) > 0;
+    search.simplifiedChinese = isSimplifiedChineseLocale(settings.environment().localeName);
+    search.today = DailyDateCode(m_ctx.now ? m_ctx.now() : std::time(nullptr));
+    search.checkDate = settings.checkDate();
+}
+
 bool JobRunner::startMirrorThreads(JobPart& part)
 {
     if (!m_ctx.threads || !m_window)
@@ -245,11 +264,14 @@ bool JobRunner::startMirrorThreads(JobPart& part)
         task.limiter = m_ctx.limiter;
         if (m_job.httpProxy)
             task.proxy = *m_job.httpProxy;
+        task.tls = m_ctx.tls;
         return task;
     };
     if (!ping) {
+        MirrorTask task = makeTask(0);
+        fillSearchOptions(task.search);
         m_job.runFlags |= kRunSearching;
-        if (m_ctx.threads->startSearch(start, makeTask(0)))
+        if (m_ctx.threads->startSearch(start, std::move(task)))
             return true;
         m_job.runFlags &= ~kRunSearching;
         return false;

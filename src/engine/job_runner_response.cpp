@@ -220,8 +220,12 @@ intptr_t JobRunner::onPingResult(JobPart&, const PartMessage& message)
 
 intptr_t JobRunner::onSearchResult(JobPart&, const PartMessage& message)
 {
-    if (message.urls == nullptr)
-        return 0;
+    if (message.urls == nullptr) {
+        // The day the sharing service last got the country code.
+        if (message.position > 0 && m_ctx.settings)
+            m_ctx.settings->setCheckDate(static_cast<int32_t>(message.position));
+        return message.position > 0 ? 1 : 0;
+    }
     for (const std::string& text : *message.urls) {
         const bool known = text == m_job.url
             || std::any_of(m_job.alternateUrls.begin(), m_job.alternateUrls.end(),

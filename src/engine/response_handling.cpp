@@ -237,6 +237,15 @@ int handleSuccess(ResponseHost& host, ResponseInfo& info, ProtocolKind kind)
                 job.SetFileSize(info.size);
             } else {
                 host.logMessage(kMsgFileSizeDifferent);
+                // A mirror that holds another file is dropped for the run;
+                // the job fails only when no other URL is left to fetch from.
+                if (host.hasOtherUrl()) {
+                    host.noteUrlFailure(true);
+                    if (host.moveToNextUrl()) {
+                        host.restartPart(true);
+                        return 0;
+                    }
+                }
                 host.finishJob(StopReason::Error);
                 return 0;
             }

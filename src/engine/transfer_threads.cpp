@@ -8,6 +8,13 @@
 
 namespace fetchora {
 
+int32_t DailyDateCode(std::time_t now)
+{
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    return ((utc.tm_year + 1900) * 100 + utc.tm_mon + 1) * 100 + utc.tm_mday;
+}
+
 namespace {
 
 // The PartChannel's sibling for the ping and search workers.
@@ -33,6 +40,13 @@ public:
     {
         PartMessage message;
         message.urls = &urls;
+        send(WM_PART_SEARCH_RESULT, message);
+    }
+
+    void dailyCodeSent(int32_t day) override
+    {
+        PartMessage message;
+        message.position = day;
         send(WM_PART_SEARCH_RESULT, message);
     }
 

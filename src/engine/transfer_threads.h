@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <list>
 #include <map>
@@ -56,7 +57,30 @@ public:
     virtual void pingResult(size_t urlIndex, int32_t milliseconds, const std::string& address) = 0;
     // The search worker's finds, best first; added as alternate URLs.
     virtual void foundUrls(const std::vector<std::string>& urls) = 0;
+    // The search sent the day's country code: the day becomes "CheckDate".
+    virtual void dailyCodeSent(int32_t day) { (void)day; }
 };
+
+// What the search worker needs of the settings, copied on the loop thread.
+struct MirrorSearchOptions {
+    std::string jobUrl;
+    std::string countryCode;  // "Mirrors" "Code"
+    std::string countryList;  // "Mirrors" "List"
+    std::string searchTemplate;  // "Mirrors" "Server"
+    int32_t maxHit = 40;  // "FtpSearchMaxHit"
+    bool ftpSearch = true;  // "Flags1" 0x20
+    bool sharingService = false;  // "Flags" 0x2000000
+    bool shareUrls = false;  // "Flags1" 0x80000
+    bool simplifiedChinese = false;  // the service's Chinese page
+    // The first sharing request of a day sends the country and version: when
+    // today differs from "CheckDate", the worker reports the day it sent
+    // (MirrorChannel::dailyCodeSent) and the runner stores it.
+    int32_t today = 0;
+    int32_t checkDate = 0;
+};
+
+// The day as the sharing service counts it: (year * 100 + month) * 100 + day, UTC.
+int32_t DailyDateCode(std::time_t now);
 
 struct MirrorTask {
     std::unique_ptr<MirrorChannel> channel;
@@ -68,6 +92,8 @@ struct MirrorTask {
     std::optional<ProxyEntry> proxy;
     TransferSettings settings;
     SpeedLimiter* limiter = nullptr;
+    const TlsClientContext* tls = nullptr;
+    MirrorSearchOptions search;
 };
 using MirrorProcedureFn = std::function<int(MirrorTask&)>;
 

@@ -8,6 +8,7 @@
 #include "engine/thread_handle_block.h"
 #include "engine/transfer_threads.h"
 #include "explorer/small_file_links.h"
+#include "mirrors/mirror_procedures.h"
 #include "model/database_file.h"
 #include "net/tls_stream.h"
 #include "shell/application.h"
@@ -47,6 +48,7 @@ EngineServices::EngineServices(Application& app, RunnerHost& host, const std::st
     m_context.clock = &app.clock();
     m_context.tls = m_tls.get();
     m_context.smallFiles = m_smallFiles.get();
+    m_context.findListMirrors = listMirrorFinder(settings, settings.values().programFolder, app.profileFolder());
 }
 
 EngineServices::~EngineServices() = default;

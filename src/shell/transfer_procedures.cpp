@@ -1,6 +1,7 @@
 #include "shell/transfer_procedures.h"
 
 #include "engine/transfer_threads.h"
+#include "mirrors/mirror_procedures.h"
 #include "net/ftp_transfer.h"
 #include "net/http_transfer.h"
 #include "net/url_entry.h"
@@ -14,6 +15,7 @@ void registerTransferProcedures(TransferThreads& threads)
     // FTP URLs whose proxy is a plain HTTP proxy go to the HTTP procedure
     // (TransferThreads::procedureFor); FtpTransfer hands such a task over too.
     threads.registerProcedure(ServiceCode::Ftp, FtpTransfer);
+    registerMirrorProcedures(threads);
 }
 
 }  // namespace fetchora

@@ -163,9 +163,9 @@ TEST(CliOptions, HelpDescribesEveryOptionTheParserAccepts)
         });
     };
     const std::vector<std::string> contract
-        = {"-d",      "--dir",   "-s",        "--split", "-o",           "--output",  "--referer", "--limit", "-q",
-           "--quiet", "-v",      "--verbose", "-i",      "--input-file", "--db",      "--daemon",  "--send",  "--info",
-           "-x",      "--proxy", "--ca-file", "--retry", "--timeout",    "--version", "-h",        "--help"};
+        = {"-d",     "--dir",   "-s",      "--split",   "-o",      "--output",     "--referer", "--mirror", "--limit",
+           "-q",     "--quiet", "-v",      "--verbose", "-i",      "--input-file", "--db",      "--daemon", "--send",
+           "--info", "-x",      "--proxy", "--ca-file", "--retry", "--timeout",    "--version", "-h",       "--help"};
     for (const std::string& name : contract) {
         SCOPED_TRACE(name);
         EXPECT_NE(describedLine(name), help.end());
@@ -211,6 +211,35 @@ TEST(CliOptions, CaFileMustBeAReadablePemFile)
     options.caFile = (dir / "not-pem.txt").string();
     std::ofstream(options.caFile) << "this is no certificate\n";
     EXPECT_NE(checkCaFile(options), "");
+}
+
+}  // namespace
+}  // namespace fetchora
+
+namespace fetchora {
+namespace {
+
+TEST(CliOptions, MirrorIsRepeatableForOneUrlAndTakesOnlyDownloadableUrls)
+{
+    CliOptions options = parsed({"--mirror", "http://127.0.0.2/f.iso", "--mirror=ftp://127.0.0.3/pub/f.iso", "--mirror",
+                                 "https://127.0.0.4/f.iso", "http://127.0.0.1/f.iso"});
+    EXPECT_EQ(
+        options.mirrors,
+        (std::vector<std::string>{"http://127.0.0.2/f.iso", "ftp://127.0.0.3/pub/f.iso", "https://127.0.0.4/f.iso"}));
+    EXPECT_EQ(options.urls, std::vector<std::string>{"http://127.0.0.1/f.iso"});
+    const std::vector<std::vector<std::string>> bad = {
+        {"--mirror", "http://127.0.0.2/a", "http://127.0.0.1/a", "http://127.0.0.1/b"},
+        {"--mirror", "mms://127.0.0.2/a", "http://127.0.0.1/a"},
+        {"--mirror", "not a url", "http://127.0.0.1/a"},
+        {"--mirror"},
+        {"--mirror", "http://127.0.0.2/a", "--daemon"},
+    };
+    for (const auto& arguments : bad) {
+        CliParse parse = parseCliArguments(arguments);
+        EXPECT_FALSE(parse.options) << testing::PrintToString(arguments);
+        EXPECT_FALSE(parse.error.empty());
+    }
+    EXPECT_NE(cliHelp().find("--mirror URL"), std::string::npos);
 }
 
 }  // namespace

@@ -152,3 +152,74 @@ TEST_F(JobRunnerMirrorsTest, SearchAfterTheFirstAnswerAddsMirrorsThatTakeAPart)
 
 }  // namespace
 }  // namespace fetchora::test
+
+namespace fetchora::test {
+namespace {
+
+// What the search worker is handed of the settings, and the day of a sharing
+// request that the runner stores so that the country and version go out once
+// a day.
+TEST_F(JobRunnerMirrorsTest, TheSearchGetsTheSettingsAndTheSharingCodeOnlyOnceADay)
+{
+    const std::string source = randomBytes(60000, 44);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    std::atomic<int> searches{0};
+    std::atomic<int> answered{0};
+    m_worker = [&](TransferTask& task) {
+        // The first part of each run holds back until its search has
+        // reported, so that the job cannot end before it.
+        const int run = answered.load();
+        if (task.url.object.find("shared" + std::to_string(run)) != std::string::npos
+            && answered.exchange(run + 1) == run) {
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = static_cast<int64_t>(source.size());
+            if (task.channel->response(info, ProtocolKind::Http) == 0)
+                return 0;
+            for (int i = 0; i < 5000 && searches.load() <= run; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return serve(task, file);
+    };
+    m_settings.SetOptionText(OptionId::MirrorCountryCode, "DE");
+    m_settings.SetOptionText(OptionId::MirrorCountryList, "AT CH");
+    m_settings.SetOptionText(OptionId::MirrorSearchServer, "http://127.0.0.1:9/s?q={filename}");
+    m_settings.SetOption(OptionId::FtpSearchMaxHit, 17);
+    m_settings.SetOption(OptionId::UrlSharingService, 1);
+    m_settings.SetOption(OptionId::ShareUrls, 1);
+    m_settings.setCheckDate(0);
+    m_ctx.now = [] { return std::time_t{1700000000}; };  // 2023-11-14 UTC
+    std::mutex seenMutex;
+    std::vector<MirrorSearchOptions> seen;
+    m_threads.registerSearchProcedure([&](MirrorTask& task) {
+        std::lock_guard lock(seenMutex);
+        seen.push_back(task.search);
+        // As the worker does once it has sent the day's code.
+        if (task.search.today != task.search.checkDate)
+            task.channel->dailyCodeSent(task.search.today);
+        ++searches;
+        return 0;
+    });
+    for (int run = 0; run < 2; ++run) {
+        DownloadJob& job = makeJob("http://127.0.0.1:8080/shared" + std::to_string(run) + ".bin", 1);
+        ASSERT_EQ(start(job), JobStartResult::Started);
+        ASSERT_TRUE(runUntilEnded(job));
+        EXPECT_EQ(job.GetState(), JobState::Completed);
+    }
+    std::lock_guard lock(seenMutex);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].jobUrl, "http://127.0.0.1:8080/shared0.bin");
+    EXPECT_EQ(seen[0].countryCode, "DE");
+    EXPECT_EQ(seen[0].countryList, "AT CH");
+    EXPECT_EQ(seen[0].searchTemplate, "http://127.0.0.1:9/s?q={filename}");
+    EXPECT_EQ(seen[0].maxHit, 17);
+    EXPECT_TRUE(seen[0].sharingService);
+    EXPECT_TRUE(seen[0].shareUrls);
+    EXPECT_EQ(seen[0].today, 20231114);
+    EXPECT_EQ(seen[0].checkDate, 0);
+    EXPECT_EQ(seen[1].checkDate, 20231114);
+    EXPECT_EQ(m_settings.checkDate(), 20231114);
+}
+
+}  // namespace
+}  // namespace fetchora::test

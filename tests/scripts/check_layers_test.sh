@@ -12,13 +12,15 @@ make_tree() {
   rm -rf "$work/tree"
   mkdir -p "$work/tree/scripts"
   cp "$repo/scripts/check-layers.sh" "$work/tree/scripts/"
-  for folder in platform lang config net model engine explorer lists shell cli; do
+  for folder in platform lang config net model engine explorer lists mirrors shell cli; do
     mkdir -p "$work/tree/src/$folder"
     echo "#pragma once" > "$work/tree/src/$folder/a.h"
   done
   echo '#include "platform/a.h"' >> "$work/tree/src/net/a.h"
   echo '#include "engine/a.h"' >> "$work/tree/src/shell/a.h"
   echo '#include "explorer/a.h"' >> "$work/tree/src/shell/a.h"
+  echo '#include "explorer/a.h"' >> "$work/tree/src/mirrors/a.h"
+  echo '#include "mirrors/a.h"' >> "$work/tree/src/shell/a.h"
 }
 
 expect() {
@@ -50,6 +52,14 @@ expect fail "explorer includes shell" "(explorer may not include shell)"
 make_tree
 echo '#include "lists/a.h"' >> "$work/tree/src/explorer/a.h"
 expect fail "explorer includes lists, a sibling" "(explorer may not include lists)"
+
+make_tree
+echo '#include "shell/a.h"' >> "$work/tree/src/mirrors/a.h"
+expect fail "mirrors includes shell" "(mirrors may not include shell)"
+
+make_tree
+echo '#include "mirrors/a.h"' >> "$work/tree/src/engine/a.h"
+expect fail "engine includes mirrors" "(engine may not include mirrors)"
 
 make_tree
 echo '#include "config/a.h"' >> "$work/tree/src/lang/a.h"
