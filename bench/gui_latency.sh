@@ -37,6 +37,9 @@ trap cleanup EXIT
 echo "making a ${size_mib} MiB test file" >&2
 head -c $((size_mib * 1048576)) /dev/urandom > "$work/www/big.bin"
 chmod -R a+rX "$work/www"
+# The test file's own pages go to the disk first, so that the download does
+# not compete with them.
+sync
 
 free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
@@ -148,5 +151,7 @@ for l in busy:
         print(f"  a delay of {l['worst_ms']:.0f} ms in the second ending {l['at_s'] - t0:.1f} s after the download began")
 print(f"whole process (from its start, database load and window included): {gui_process_cpu:.2f} s CPU; "
       f"the same download by fetchora-cli: {cli_cpu:.2f} s; the window's own cost {gui_process_cpu - cli_cpu:.2f} s")
-print("PASS" if over == 0 and gui < other else "MISS")
+# The GUI thread also writes the file, so the test of "less CPU than the
+# transfer" is the window's own cost against the same transfer without one.
+print("PASS" if over == 0 and gui_process_cpu - cli_cpu < cli_cpu else "MISS")
 PY

@@ -77,6 +77,8 @@ public:
 using StringLookupFn = std::function<std::string(uint32_t id)>;
 using WallClockFn = std::function<std::time_t()>;
 
+class ClosedFileSyncs;
+
 struct EngineContext {
     AppSettings* settings = nullptr;  // also the proxy list and the site rules
     SiteConnectionTable* sites = nullptr;
@@ -98,6 +100,10 @@ struct EngineContext {
     // Adds the mirror-list mirrors of a job's URL as alternate URLs; called
     // before a start when the job may look for mirrors. May be empty.
     std::function<void(DownloadJob&)> findListMirrors;
+    // When set, a finished job's file is closed without its final sync and
+    // handed here, for the front end's saver to sync before it records the
+    // job as finished. Null: the sync happens at the close.
+    ClosedFileSyncs* closedFileSyncs = nullptr;
     // A handed-over FTP control connection idle longer than this is closed
     // and the next job logs in afresh.
     uint32_t ftpReuseIdleMs = 30000;

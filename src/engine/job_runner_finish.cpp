@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "config/app_settings.h"
+#include "engine/closed_file_syncs.h"
 #include "engine/job_info_file.h"
 #include "engine/job_runner.h"
 #include "engine/job_window.h"
@@ -64,8 +65,18 @@ bool JobRunner::closeFile(StopReason reason)
     if (reason == StopReason::Done && option(OptionId::FileTimeFromServer) > 0
         && (m_job.optionFlags & kOptFileTimeKnown) != 0 && m_job.remoteFileTime != -1)
         fileTime = m_job.remoteFileTime;
-    if (m_file.Close(fileTime))
+    if (m_ctx.closedFileSyncs != nullptr) {
+        // The front end's saver syncs the file before it stores the job's
+        // new state; the loop thread does not wait for the disk.
+        bool ok = true;
+        const int fd = m_file.CloseForSyncElsewhere(fileTime, ok);
+        if (fd >= 0)
+            m_ctx.closedFileSyncs->add(m_job.id, fd);
+        if (ok)
+            return true;
+    } else if (m_file.Close(fileTime)) {
         return true;
+    }
     // Cached blocks that never reached the disk are not done after all.
     for (const CompletedRange& lost : m_file.unwrittenRanges())
         RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);

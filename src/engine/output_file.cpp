@@ -217,6 +217,39 @@ bool OutputFile::Close(std::optional<std::time_t> fileTime)
     return ok;
 }
 
+int OutputFile::CloseForSyncElsewhere(std::optional<std::time_t> fileTime, bool& ok)
+{
+    ok = true;
+    if (!isOpen())
+        return -1;
+    if (!Flush()) {
+        // Nothing half-written is handed on: the plain close reports it.
+        ok = Close(fileTime);
+        return -1;
+    }
+    const int copy = DuplicateForSync();
+    if (copy < 0 && m_dirty) {
+        // No descriptor to hand over: sync here after all.
+        ok = Close(fileTime);
+        return -1;
+    }
+    if (fileTime) {
+        const struct timespec times[2] = {{*fileTime, 0}, {*fileTime, 0}};
+        ::futimens(m_fd, times);
+    }
+    unwatchFileForWriteBack(m_writeBack);
+    m_writeBack = 0;
+    if (::close(m_fd) != 0) {
+        m_lastError = errno;
+        ok = false;
+    }
+    m_fd = -1;
+    m_cache.reset();
+    m_unsynced.clear();
+    m_dirty = false;
+    return copy;
+}
+
 bool OutputFile::allocate(int64_t size)
 {
     if (!isOpen() || size <= 0)

@@ -70,6 +70,11 @@ public:
     // caller closes it) when something was written since the last sync of
     // this object, else -1.
     int DuplicateForSync() const;
+    // Closes the file like Close but without its sync: the data is written
+    // out and a duplicate of the descriptor is returned for a sync elsewhere
+    // (-1 when nothing needs one, or when writing out failed: then false
+    // comes back through ok, as from Close).
+    int CloseForSyncElsewhere(std::optional<std::time_t> fileTime, bool& ok);
     // That sync failed: what was written since this object's last sync may
     // not be on the disk (see unwrittenRanges).
     void SyncFailedElsewhere(int error);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "config/app_settings.h"
@@ -159,6 +161,7 @@ void MainView::start(const std::filesystem::path& databaseFile)
     if (!program.empty())
         WriteKxdAssociation(m_app.registry(), RegistrationMode::Normal, program.string());
     m_engine = std::make_unique<EngineServices>(m_app, *this);
+    m_engine->context().closedFileSyncs = &m_closedFiles;
     m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
         if (report.save.ok)
             return;
@@ -214,6 +217,9 @@ bool MainView::save()
     // A save still on the saver's thread holds an older image.
     if (m_saver)
         m_saver->drain();
+    // Finished files reach the disk before the image that says so.
+    for (const auto& [jobId, error] : m_closedFiles.syncAll())
+        dataSyncFailed(jobId, error);
     SaveResult result = SaveJobDatabase(*m_doc, m_databasePath);
     if (!result.ok) {
         m_prompts.message("Cannot save the job database: " + result.error
@@ -244,9 +250,15 @@ void MainView::saveInBackground()
                 files.push_back({job.id, fd});
         },
         bytes, error);
+    for (const PendingSync& closed : m_closedFiles.take())
+        files.push_back({closed.jobId, closed.fd});
     if (!stored) {
-        for (const FileToSync& file : files)
+        // No image to write: the handed-over files are still synced.
+        for (const FileToSync& file : files) {
+            if (::fdatasync(file.fd) != 0)
+                dataSyncFailed(file.jobId, errno);
             ::close(file.fd);
+        }
         m_prompts.message("Cannot save the job database: " + error, MessageIcon::Error);
         return;
     }
@@ -261,19 +273,34 @@ void MainView::takeSaveReports()
         reports.swap(m_saveReports);
     }
     for (const BackgroundSaveReport& report : reports) {
-        for (const auto& [jobId, error] : report.failedSyncs) {
-            JobLockGuard lock(m_app.jobLock());
-            DownloadJob* job = m_doc ? m_doc->tree().FindById(jobId) : nullptr;
-            if (job != nullptr && job->runner)
-                job->runner->BackgroundSyncFailed(error);
-            // The image was skipped: the next save stores the ranges taken back.
-            m_dirty = true;
-        }
+        for (const auto& [jobId, error] : report.failedSyncs)
+            dataSyncFailed(jobId, error);
         if (!report.save.ok && !report.save.error.empty())
             m_prompts.message("Cannot save the job database: " + report.save.error
                                   + "\r\nCheck that the disk has room and the folder is writable.",
                               MessageIcon::Error);
     }
+}
+
+void MainView::dataSyncFailed(int32_t jobId, int error)
+{
+    JobLockGuard lock(m_app.jobLock());
+    // The image was skipped: the next save stores what is taken back here.
+    m_dirty = true;
+    DownloadJob* job = m_doc ? m_doc->tree().FindById(jobId) : nullptr;
+    if (job == nullptr)
+        return;
+    if (job->runner && job->runner->file().isOpen()) {
+        job->runner->BackgroundSyncFailed(error);
+        return;
+    }
+    // The file was closed as finished: none of its bytes can be trusted.
+    job->completedRanges.clear();
+    job->RecomputeCompletedBytes();
+    job->lastError = "Writing the file to the disk failed (" + std::string(std::strerror(error))
+        + "); download it again.";
+    job->SetState(JobState::Failed);
+    job->Notify(0xFFFF);
 }
 
 // ---- starting and finishing jobs ---------------------------------------------------------

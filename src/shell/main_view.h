@@ -20,6 +20,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/closed_file_syncs.h"
 #include "engine/engine_context.h"
 #include "engine/job_queue.h"
 #include "model/database_file.h"
@@ -183,6 +184,9 @@ public:
     void saveInBackground();
     // The saver thread's reports of failed syncs and writes.
     void takeSaveReports();
+    // A sync of a job's data failed after its runner let go of the file (or
+    // while it held it): what may not be on the disk is fetched again.
+    void dataSyncFailed(int32_t jobId, int error);
 
 private:
     // RunnerHost
@@ -319,6 +323,9 @@ private:
 
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.
+    // Finished jobs' files waiting for their sync on the saver's thread;
+    // before the engine, so that it outlives every runner.
+    ClosedFileSyncs m_closedFiles;
     std::unique_ptr<EngineServices> m_engine;
     // What the saver's thread reported, for the loop thread.
     std::mutex m_saveReportsMutex;

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/closed_file_syncs.h"
 #include "engine/runner_fixture.h"
 
 namespace fetchora::test {
@@ -328,6 +329,35 @@ TEST_F(JobRunnerDownloadTest, ABackgroundSaveGetsTheFileAndAFailedSyncTakesTheRa
     EXPECT_NE(job.GetState(), JobState::Downloading);
     hold.open();
     ASSERT_TRUE(runUntilThreadsEnd());
+}
+
+TEST_F(JobRunnerDownloadTest, AFinishedFileCanBeLeftForTheSaverToSync)
+{
+    const std::string source = randomBytes(300000, 8);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    m_worker = [&](TransferTask& task) { return serve(task, file); };
+    ClosedFileSyncs syncs;
+    m_ctx.closedFileSyncs = &syncs;
+    DownloadJob& job = makeJob("http://127.0.0.1:8080/deferred.bin");
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+    ASSERT_EQ(job.GetState(), JobState::Completed);
+    const fs::path done = fs::path(job.saveFolder) / "deferred.bin";
+    EXPECT_EQ(readFile(done), source);
+    // The loop thread did not sync; the file waits with its job's id.
+    EXPECT_EQ(runnerOf(job)->file().syncCount(), 0u);
+    std::vector<PendingSync> waiting = syncs.take();
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].jobId, job.id);
+    struct stat handed {};
+    struct stat named {};
+    ASSERT_EQ(::fstat(waiting[0].fd, &handed), 0);
+    ASSERT_EQ(::stat(done.c_str(), &named), 0);
+    EXPECT_EQ(handed.st_ino, named.st_ino);
+    syncs.add(waiting[0].jobId, waiting[0].fd);
+    EXPECT_TRUE(syncs.syncAll().empty());
+    EXPECT_TRUE(syncs.take().empty());
+    m_ctx.closedFileSyncs = nullptr;
 }
 
 }  // namespace
