@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardItemModel>
@@ -36,8 +38,10 @@
 
 #include "config/app_settings.h"
 #include "config/option_id.h"
+#include "config/settings_key.h"
 #include "gui/favorites_dialog.h"
 #include "platform/desktop_actions.h"
+#include "platform/registry.h"
 #include "shell/application.h"
 #include "shell/frame_placement.h"
 #include "shell/main_view.h"
@@ -163,6 +167,9 @@ void COfflineFrame::buildWidgets()
     m_address->setInsertPolicy(QComboBox::NoInsert);
     m_address->setMaxCount(static_cast<int>(kExplorerHistorySize));
     m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Room for a whole address, whatever the window's width.
+    m_address->setMinimumContentsLength(48);
+    m_address->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_address->setProperty("controlId", 1001);
     for (const std::string& entry : m_addressHistory.entries())
         m_address->addItem(qText(entry));
@@ -719,11 +726,26 @@ void COfflineFrame::busyChanged(bool busy)
     emit busyStateChanged(busy);
 }
 
+void COfflineFrame::focusAddress()
+{
+    activateWindow();
+    m_address->setFocus();
+}
+
 void COfflineFrame::restoreState()
 {
     const FramePlacement placement = readFramePlacement(m_app.registry(), frameSection(m_kind));
-    resize(std::max(placement.right - placement.left, fontMetrics().averageCharWidth() * 60),
-           std::max(placement.bottom - placement.top, fontMetrics().height() * 20));
+    const bool stored
+        = m_app.registry().readString(Hive::CurrentUser, settingsKey(frameSection(m_kind)), "Frame").has_value();
+    if (const QScreen* screen = QGuiApplication::primaryScreen(); !stored && screen != nullptr) {
+        // A first window: a useful size in the middle of the screen.
+        const QRect area = screen->availableGeometry();
+        const QSize size(area.width() * 2 / 3, area.height() * 2 / 3);
+        setGeometry(QRect(area.center() - QPoint(size.width() / 2, size.height() / 2), size));
+    } else {
+        resize(std::max(placement.right - placement.left, fontMetrics().averageCharWidth() * 60),
+               std::max(placement.bottom - placement.top, fontMetrics().height() * 20));
+    }
     const ExplorerListState state = readExplorerListState(m_app.registry(), listSection(m_kind));
     if (state.widths) {
         for (int c = 0; c < kExplorerColumns; ++c) {
@@ -778,6 +800,8 @@ COfflineFrame* openExplorerWindow(Application& app, MainView& view, ExplorerKind
     frame->show();
     if (!address.empty())
         frame->browse(qText(address));
+    else
+        frame->focusAddress();
     return frame;
 }
 

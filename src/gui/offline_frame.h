@@ -64,6 +64,8 @@ enum class ExplorerCommand : uint32_t {
 class COfflineFrame final : public QMainWindow, private ExplorerListener {
     Q_OBJECT
 public:
+    // Puts the cursor in the address bar (a window opened without an address).
+    void focusAddress();
     COfflineFrame(Application& app, MainView& view, ExplorerKind kind, QWidget* parent = nullptr);
     ~COfflineFrame() override;
 
