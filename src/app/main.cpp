@@ -6,6 +6,7 @@
 #include <QProgressDialog>
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <iostream>
@@ -122,7 +123,8 @@ bool offerTakeOver(const std::filesystem::path& folder, const std::filesystem::p
 HandOver handOver(const std::filesystem::path& folder, const std::filesystem::path& socket,
                   const StartupCommandLine& command, SingleInstance& instance, std::vector<int32_t>& runningJobs)
 {
-    const IpcReply activate = ipcRequest(socket, kTopicActivate, {});
+    const IpcReply activate
+        = ipcRequest(socket, kTopicActivate, command.newDownload ? std::string(kActivateNewDownload) : std::string());
     const bool daemon = activate.outcome == IpcReply::Outcome::Refused;
     if (daemon && offerTakeOver(folder, socket, instance, runningJobs))
         return HandOver::TookOver;
@@ -224,6 +226,9 @@ int main(int argc, char** argv)
                          [&](const std::string& topic, const std::string& item) -> std::optional<std::string> {
                              if (topic == kTopicActivate) {
                                  frame.bringToFront();
+                                 // A sheet already open (modal) is what the user gets back.
+                                 if (item == kActivateNewDownload && !QApplication::activeModalWidget())
+                                     QTimer::singleShot(0, &frame, [&view] { view.run(ViewCommand::NewDownload); });
                                  return std::string("1");
                              }
                              if (topic == kTopicOpenUrl) {
@@ -275,6 +280,8 @@ int main(int argc, char** argv)
         if (const QString file = qEnvironmentVariable("FETCHORA_LATENCY_PROBE"); !file.isEmpty())
             probe = std::make_unique<LoopLatencyProbe>(file);
         frame.showAsPlaced();
+        if (command.newDownload)
+            QTimer::singleShot(0, &frame, [&view] { view.run(ViewCommand::NewDownload); });
         result = QApplication::exec();
         probe.reset();
         // Also when the session ended the program without the frame's exit.

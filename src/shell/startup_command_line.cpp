@@ -25,6 +25,8 @@ StartupCommandLine ReadStartupCommandLine(const std::vector<std::string>& argume
             result.mode = RegistrationMode::Install;
         else if (word == "uninstall")
             result.mode = RegistrationMode::Uninstall;
+        else if (first[0] == '-' && word == kActivateNewDownload)
+            result.newDownload = true;
         if (result.mode != RegistrationMode::Normal || first[0] == '-')
             return result;
     }

@@ -6,6 +6,8 @@
 // Argument 1 decides:
 // - "-install" / "/install" (any letter case): register, then stop;
 //   "-uninstall" / "/uninstall": unregister, remove the settings, then stop.
+//   "-new-download" (the desktop entry's action) is a normal start that opens
+//   the add-download sheet, in the running instance when there is one.
 //   Any other word after "-" is a normal start. On this system a word after
 //   "/" is a path, so only the two switch words count as switches there.
 // - A URL with a supported scheme and a host: the start-up URL; argument 2,
@@ -29,6 +31,7 @@ struct StartupCommandLine {
     std::string startupUrl;  // empty when none
     std::string referer;  // empty when none
     bool hasReferer = false;
+    bool newDownload = false;  // "-new-download": open the add-download sheet
     // What the document parser still sees: argument 1 when it is neither a
     // URL nor a switch.
     std::string document;
@@ -39,5 +42,8 @@ StartupCommandLine ReadStartupCommandLine(const std::vector<std::string>& argume
 
 // A URL with a scheme the program knows and a non-empty host.
 bool IsStartupUrl(const std::string& text);
+
+// The item of the "Activate" request that also opens the add-download sheet.
+inline constexpr const char* kActivateNewDownload = "new-download";
 
 }  // namespace fetchora

@@ -31,6 +31,23 @@ TEST(StartupCommandLine, SwitchWordsSelectTheRegistrationModeInAnyCaseAfterDashO
     }
 }
 
+TEST(StartupCommandLine, TheDesktopActionWordOpensTheAddSheetOnANormalStart)
+{
+    for (const std::string word : {"-new-download", "-NEW-DOWNLOAD"}) {
+        SCOPED_TRACE(word);
+        const StartupCommandLine line = ReadStartupCommandLine({word});
+        EXPECT_EQ(line.mode, Mode::Normal);
+        EXPECT_TRUE(line.newDownload);
+        EXPECT_TRUE(line.document.empty());
+        EXPECT_TRUE(line.startupUrl.empty());
+    }
+    // After "/" the word is a path on this system, and other words do not open it.
+    EXPECT_FALSE(ReadStartupCommandLine({"/new-download"}).newDownload);
+    EXPECT_EQ(ReadStartupCommandLine({"/new-download"}).document, "/new-download");
+    EXPECT_FALSE(ReadStartupCommandLine({"-new-downloads"}).newDownload);
+    EXPECT_FALSE(ReadStartupCommandLine({"http://example.com/new-download"}).newDownload);
+}
+
 TEST(StartupCommandLine, AUrlWithAReferrerIsTheStartupUrlAndNoDocument)
 {
     StartupCommandLine line
