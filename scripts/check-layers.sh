@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 core_dirs=()
-for dir in src/platform src/model src/engine src/net src/mirrors src/config src/explorer src/lists src/lang src/shell src/cli; do
+for dir in src/platform src/model src/engine src/net src/mirrors src/config src/explorer src/lists src/lang src/shell src/cli src/host; do
   # grep exits 2 for a missing folder even when it found a match elsewhere.
   [[ -d $dir ]] && core_dirs+=("$dir")
 done
@@ -32,6 +32,7 @@ declare -A allowed=(
   [mirrors]="explorer engine model net config lang platform"
   [shell]="mirrors explorer lists engine model net config lang platform"
   [cli]="shell mirrors explorer lists engine model net config lang platform"
+  [host]="shell mirrors explorer lists engine model net config lang platform"
 )
 declare -A known=()
 for folder in "${!allowed[@]}"; do known[$folder]=1; done

@@ -51,6 +51,11 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
     CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
     CliOptionSpec{"", "--info", "N", true, kModes, "print the N-th waiting or running job of the daemon (-1: all)"},
+    CliOptionSpec{"", "--install-browser-hosts", "", false, kModes,
+                  "let Firefox and Chromium browsers start fetchora-host for the extension"},
+    CliOptionSpec{"", "--uninstall-browser-hosts", "", false, kModes, "remove what --install-browser-hosts wrote"},
+    CliOptionSpec{"", "--system", "", false, kModes,
+                  "with the two above: the system-wide folders of every user (needs root)"},
     CliOptionSpec{"-h", "--help", "", false, kModes, "print this help"},
     CliOptionSpec{"", "--version", "", false, kModes, "print the version"},
 };
@@ -87,6 +92,7 @@ std::string cliUsage()
            "       fetchora-cli --daemon\n"
            "       fetchora-cli --send URL [REFERER]\n"
            "       fetchora-cli --info N\n"
+           "       fetchora-cli --install-browser-hosts | --uninstall-browser-hosts [--system]\n"
            "       fetchora-cli --help | --version\n";
 }
 
@@ -225,6 +231,12 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.mode = CliMode::ListDatabase;
         } else if (option == "--daemon") {
             options.mode = CliMode::Daemon;
+        } else if (option == "--install-browser-hosts") {
+            options.mode = CliMode::InstallBrowserHosts;
+        } else if (option == "--uninstall-browser-hosts") {
+            options.mode = CliMode::UninstallBrowserHosts;
+        } else if (option == "--system") {
+            options.systemWide = true;
         } else if (option == "--send") {
             options.mode = CliMode::Send;
         } else if (option == "--info") {
@@ -237,11 +249,16 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
     if (downloadOnly(options) && options.mode != CliMode::Download && options.mode != CliMode::Help
         && options.mode != CliMode::Version)
         return fail("-i, --mirror, -x, --ca-file, --retry and --timeout apply to a download run only");
+    if (options.systemWide && options.mode != CliMode::InstallBrowserHosts
+        && options.mode != CliMode::UninstallBrowserHosts)
+        return fail("--system goes with --install-browser-hosts or --uninstall-browser-hosts");
     switch (options.mode) {
     case CliMode::Help:
     case CliMode::Version:
     case CliMode::Daemon:
     case CliMode::Info:
+    case CliMode::InstallBrowserHosts:
+    case CliMode::UninstallBrowserHosts:
         if (!options.urls.empty())
             return fail("unexpected argument " + options.urls.front());
         break;

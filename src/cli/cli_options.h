@@ -11,7 +11,17 @@
 
 namespace fetchora {
 
-enum class CliMode { Download, ListDatabase, Daemon, Send, Info, Help, Version };
+enum class CliMode {
+    Download,
+    ListDatabase,
+    Daemon,
+    Send,
+    Info,
+    Help,
+    Version,
+    InstallBrowserHosts,  // write the browsers' native-messaging manifests
+    UninstallBrowserHosts,
+};
 
 struct CliOptions {
     CliMode mode = CliMode::Download;
@@ -32,6 +42,7 @@ struct CliOptions {
     std::string caFile;  // --ca-file
     std::optional<int32_t> retries;  // --retry
     std::optional<int32_t> timeout;  // --timeout, seconds
+    bool systemWide = false;  // --system: the browser hosts of every user
 };
 
 struct CliParse {

@@ -1,6 +1,7 @@
 // fetchora-cli: the headless front end. See cli_options.h for the command
 // line, download_session.h for what a download run does, daemon_session.h
 // for the daemon and service_client.h for the requests to it.
+#include "cli/browser_host_setup.h"
 #include "cli/cli_options.h"
 #include "cli/daemon_session.h"
 #include "cli/database_listing.h"
@@ -40,8 +41,7 @@ public:
             m_thread.join();
         }
     }
-    template <typename Session>
-    void forward(Session& session)
+    template <typename Session> void forward(Session& session)
     {
         m_thread = std::thread([this, &session] {
             int signal = 0;
@@ -142,6 +142,15 @@ int main(int argc, char** argv)
         return requestDownloadInfo(options, std::cout, std::cerr);
     if (options.mode == CliMode::Daemon)
         return runDaemon();
+    if (options.mode == CliMode::InstallBrowserHosts || options.mode == CliMode::UninstallBrowserHosts) {
+        BrowserHostSetupRequest request;
+        request.install = options.mode == CliMode::InstallBrowserHosts;
+        request.systemWide = options.systemWide;
+        // fetchora-host is installed beside fetchora-cli.
+        std::error_code ec;
+        request.hostProgram = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "fetchora-host";
+        return RunBrowserHostSetup(request, std::cout, std::cerr);
+    }
     std::string argumentError = addUrlsFromList(options);
     if (argumentError.empty())
         argumentError = checkCaFile(options);

@@ -1,0 +1,180 @@
+#include "host/browser_request.h"
+
+#include <nlohmann/json.hpp>
+
+#include "net/base64_codec.h"
+#include "net/url.h"
+#include "shell/click_catcher.h"
+
+namespace fetchora {
+namespace {
+
+using nlohmann::json;
+
+// A string member, or empty; false when it is there but not a string.
+bool readString(const json& object, const char* name, std::string& out)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || found->is_null())
+        return true;
+    if (!found->is_string())
+        return false;
+    out = found->get<std::string>();
+    return true;
+}
+
+// Only what the program downloads is handed on; the browser may send anything.
+bool isDownloadable(const std::string& url)
+{
+    const std::optional<UrlEntry> entry = ParseUrl(url);
+    return entry && IsTransferable(entry->service) && !entry->host.empty();
+}
+
+std::string hexCode(CatchCode code)
+{
+    static const char digits[] = "0123456789abcdef";
+    const auto value = static_cast<uint32_t>(code);
+    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
+}
+
+std::string itemFor(CatchCode code, std::string_view data)
+{
+    return hexCode(code) + " " + Base64Codec().encode(data);
+}
+
+}  // namespace
+
+ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
+{
+    ParsedBrowserRequest parsed;
+    const json message = json::parse(text.begin(), text.end(), nullptr, false);
+    if (message.is_discarded() || !message.is_object()) {
+        parsed.error = "the message is not a JSON object";
+        return parsed;
+    }
+    if (const auto id = message.find("id"); id != message.end() && (id->is_string() || id->is_number_integer()))
+        parsed.id = id->dump();
+    BrowserRequest request;
+    request.id = parsed.id;
+    std::string type;
+    if (!readString(message, "type", type) || type.empty()) {
+        parsed.error = "the message has no \"type\"";
+        return parsed;
+    }
+    if (type == "ping") {
+        request.kind = BrowserRequest::Kind::Ping;
+    } else if (type == "download") {
+        request.kind = BrowserRequest::Kind::Download;
+        if (!readString(message, "url", request.url) || !readString(message, "referrer", request.referrer)) {
+            parsed.error = "\"url\" and \"referrer\" must be strings";
+            return parsed;
+        }
+        if (!isDownloadable(request.url)) {
+            parsed.error = "not a URL Fetchora downloads: only http, https and ftp URLs are taken";
+            return parsed;
+        }
+        if (!request.referrer.empty() && !isDownloadable(request.referrer))
+            request.referrer.clear();
+        const auto always = message.find("always");
+        request.always = always != message.end() && always->is_boolean() && always->get<bool>();
+    } else if (type == "links") {
+        request.kind = BrowserRequest::Kind::Links;
+        if (!readString(message, "pageUrl", request.pageUrl)) {
+            parsed.error = "\"pageUrl\" must be a string";
+            return parsed;
+        }
+        const auto links = message.find("links");
+        if (links == message.end() || !links->is_array()) {
+            parsed.error = "\"links\" must be a list";
+            return parsed;
+        }
+        for (const json& link : *links) {
+            if (!link.is_object())
+                continue;
+            CapturedLink captured;
+            if (!readString(link, "url", captured.url))
+                continue;
+            // A text that is not a string is left out; the link stays.
+            if (!readString(link, "text", captured.text))
+                captured.text.clear();
+            if (isDownloadable(captured.url))
+                request.links.push_back(std::move(captured));
+        }
+        if (request.links.empty()) {
+            parsed.error = "the list holds no http, https or ftp link";
+            return parsed;
+        }
+    } else {
+        parsed.error = "unknown message type \"" + type.substr(0, 40) + "\"";
+        return parsed;
+    }
+    parsed.request = std::move(request);
+    return parsed;
+}
+
+CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLimit)
+{
+    CatcherHandOver handOver;
+    // "0x55 " and the base64 of the data, which grows by a third.
+    const auto fitsItem = [itemLimit](size_t dataBytes) { return 5 + (dataBytes + 2) / 3 * 4 <= itemLimit; };
+    switch (request.kind) {
+    case BrowserRequest::Kind::Ping: handOver.error = "a ping hands nothing over"; break;
+    case BrowserRequest::Kind::Download: {
+        if (request.url.size() > kMaxBlockUrlBytes) {
+            // The file form carries a longer URL, without its referrer.
+            if (request.url.size() > kMaxFileUrlBytes) {
+                handOver.error = "the URL is longer than " + std::to_string(kMaxFileUrlBytes) + " bytes";
+                break;
+            }
+            handOver.item = hexCode(request.always ? CatchCode::FileUrlAlways : CatchCode::FileUrl);
+            handOver.fileData = request.url;
+            break;
+        }
+        if (request.always) {
+            handOver.item = itemFor(CatchCode::BlockUrlAlways, EncodeCaughtUrlBlock(request.url, std::nullopt));
+        } else if (!request.referrer.empty() && request.referrer.size() <= kMaxBlockRefererBytes) {
+            handOver.item = itemFor(CatchCode::BlockUrlReferer, EncodeCaughtUrlBlock(request.url, request.referrer));
+        } else {
+            handOver.item = itemFor(CatchCode::BlockUrl, EncodeCaughtUrlBlock(request.url, std::nullopt));
+        }
+        break;
+    }
+    case BrowserRequest::Kind::Links: {
+        const std::string data = EncodeCaughtLinks(request.pageUrl, request.links);
+        if (fitsItem(data.size())) {
+            handOver.item = itemFor(CatchCode::BlockList, data);
+        } else if (data.size() <= kMaxCatchFileBytes) {
+            handOver.item = hexCode(CatchCode::FileList);
+            handOver.fileData = data;
+        } else {
+            handOver.error = "the list is larger than " + std::to_string(kMaxCatchFileBytes / (1024 * 1024)) + " MiB";
+        }
+        break;
+    }
+    }
+    return handOver;
+}
+
+std::string CatchReplyJson(const std::string& id, bool taken, bool closing)
+{
+    json reply = {{"ok", true}, {"taken", taken}, {"closing", closing}};
+    reply["id"] = json::parse(id, nullptr, false);
+    return reply.dump();
+}
+
+std::string PingReplyJson(const std::string& id, bool running, std::string_view hostVersion)
+{
+    json reply = {{"ok", true}, {"running", running}, {"host", std::string(hostVersion)}};
+    reply["id"] = json::parse(id, nullptr, false);
+    return reply.dump();
+}
+
+std::string ErrorReplyJson(const std::string& id, std::string_view error)
+{
+    // dump() with replacement: an error may quote bytes that are not UTF-8.
+    json reply = {{"ok", false}, {"error", std::string(error)}};
+    reply["id"] = json::parse(id, nullptr, false);
+    return reply.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace fetchora

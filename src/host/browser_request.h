@@ -1,0 +1,63 @@
+#pragma once
+// The messages of our browser extension, and how each becomes a click
+// catcher hand-over for the running program.
+//
+// From the browser (JSON objects; unknown members are ignored):
+//   {"type": "ping"}
+//   {"type": "download", "url": U, "referrer": R, "always": false}
+//   {"type": "links", "pageUrl": P, "links": [{"url": U, "text": T}, ...]}
+// Every message may carry "id" (a string or a number), which the reply
+// repeats so that the extension can match them.
+// To the browser:
+//   {"id": .., "ok": true, "taken": true|false, "closing": false}
+//   {"id": .., "ok": true, "running": true|false, "host": "0.1.0"}      (ping)
+//   {"id": .., "ok": false, "error": "what went wrong"}
+// "taken": false means the browser should go ahead with the download itself.
+//
+// Thread: pure; any thread.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/captured_link.h"
+
+namespace fetchora {
+
+struct BrowserRequest {
+    enum class Kind { Ping, Download, Links };
+    Kind kind = Kind::Ping;
+    std::string id;  // the message's "id" as JSON text ("null" when none)
+    std::string url;
+    std::string referrer;
+    bool always = false;  // take the URL without the refused-URL rule
+    std::string pageUrl;
+    std::vector<CapturedLink> links;
+};
+
+struct ParsedBrowserRequest {
+    std::optional<BrowserRequest> request;
+    std::string id = "null";  // also set when the request is refused
+    std::string error;  // why there is no request
+};
+
+ParsedBrowserRequest ParseBrowserRequest(std::string_view json);
+
+// The hand-over for a download or a list: either an item for the service
+// socket ("<code> <base64>"), or, for a list too large for one item, a file
+// code whose data goes to the program's "kxcatch.tmp" first.
+struct CatcherHandOver {
+    std::string item;
+    std::string fileData;  // non-empty: write it to "kxcatch.tmp" before sending item
+    std::string error;  // why nothing can be handed over
+};
+
+// itemLimit: the largest item the service socket takes.
+CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLimit);
+
+// The replies, as compact JSON.
+std::string CatchReplyJson(const std::string& id, bool taken, bool closing);
+std::string PingReplyJson(const std::string& id, bool running, std::string_view hostVersion);
+std::string ErrorReplyJson(const std::string& id, std::string_view error);
+
+}  // namespace fetchora

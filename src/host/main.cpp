@@ -1,0 +1,49 @@
+// fetchora-host: the native-messaging host that browsers start for our
+// extension. It speaks only frames on standard output and logs to standard
+// error, which the browser keeps in its own log.
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+#include "host/browser_host.h"
+#include "host/program_starter.h"
+#include "platform/ipc_endpoint.h"
+#include "platform/paths.h"
+#include "platform/single_instance.h"
+
+int main(int argc, char** argv)
+{
+    using namespace fetchora;
+    std::signal(SIGPIPE, SIG_IGN);
+    // The browser passes its caller (an extension origin, or a manifest path
+    // and an add-on id); which extension may start us is the manifest's choice.
+    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+        std::cerr << "fetchora-host " << FETCHORA_VERSION << "\n";
+        return 0;
+    }
+    if (isatty(STDIN_FILENO) || isatty(STDOUT_FILENO)) {
+        std::cerr << "fetchora-host: this program is started by a web browser for the Fetchora extension; "
+                     "install it with \"fetchora-cli --install-browser-hosts\"\n";
+        return 2;
+    }
+    const FolderResult service = serviceFolder();
+    if (!service) {
+        std::cerr << "fetchora-host: no folder for the service socket: " << service.error << "\n";
+        return 1;
+    }
+    BrowserHostSetup setup;
+    setup.socket = service.path / kServiceName;
+    setup.version = FETCHORA_VERSION;
+    // A replaced temporary folder is one the program would not find again.
+    if (const FolderResult temporary = temporaryFolder(); temporary && !temporary.replaced)
+        setup.temporaryFolder = temporary.path;
+    // The programs are installed beside the host.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    setup.startProgram = [folder](std::string& error) {
+        return StartDetachedProgram(ProgramToStart(folder, processEnvironment()), error);
+    };
+    BrowserHost host(std::move(setup));
+    return host.run(STDIN_FILENO, STDOUT_FILENO, std::cerr);
+}

@@ -1,0 +1,197 @@
+// fetchora-host end to end, as a browser runs it: frames on its standard
+// input and output, no program running at first, so that the host starts the
+// daemon itself; the download it hands over comes from nginx on 127.0.0.1,
+// which serves the file only with the page as referrer.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "host/native_frames.h"
+#include "support/real_peers.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace fetchora {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+// The host with pipes for its standard input and output.
+class HostProcess {
+public:
+    explicit HostProcess(const std::map<std::string, std::string>& overrides)
+    {
+        std::map<std::string, std::string> variables;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string text = *entry;
+            const size_t equals = text.find('=');
+            if (equals != std::string::npos)
+                variables[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+        // No display: the host starts the daemon, never a window.
+        variables.erase("DISPLAY");
+        variables.erase("WAYLAND_DISPLAY");
+        for (const auto& [name, value] : overrides)
+            variables[name] = value;
+        std::vector<std::string> texts;
+        for (const auto& [name, value] : variables)
+            texts.push_back(name + "=" + value);
+        std::vector<char*> envp;
+        for (std::string& text : texts)
+            envp.push_back(text.data());
+        envp.push_back(nullptr);
+
+        int in[2];
+        int out[2];
+        EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            // The origin Chromium passes as the first argument.
+            char* argv[] = {const_cast<char*>(FETCHORA_HOST),
+                            const_cast<char*>("chrome-extension://defgalnopfgnmjhkhgbpdgpanmdphfli/"), nullptr};
+            execve(FETCHORA_HOST, argv, envp.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        m_in = in[1];
+        m_out = out[0];
+    }
+    ~HostProcess()
+    {
+        closeInput();
+        close(m_out);
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    json ask(const json& message)
+    {
+        const std::string frame = EncodeNativeFrame(message.dump());
+        EXPECT_EQ(write(m_in, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+        const FrameRead reply = ReadNativeFrame(m_out);
+        EXPECT_EQ(reply.status, FrameStatus::Message) << reply.error;
+        return reply.status == FrameStatus::Message ? json::parse(reply.text) : json();
+    }
+    void closeInput()
+    {
+        if (m_in >= 0)
+            close(m_in);
+        m_in = -1;
+    }
+    // The exit status once the browser closed the pipe.
+    int wait()
+    {
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Whatever the host wrote after its replies (it must be nothing).
+    std::string rest()
+    {
+        std::string bytes;
+        char buffer[256];
+        for (ssize_t got; (got = read(m_out, buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, static_cast<size_t>(got));
+        return bytes;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_in = -1;
+    int m_out = -1;
+};
+
+// The daemon the host started: found by the profile folder in its environment.
+pid_t daemonOf(const fs::path& profile)
+{
+    const std::string mark = "FETCHORA_HOME=" + profile.string();
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream environment(entry.path() / "environ", std::ios::binary);
+        std::string variable;
+        bool ours = false;
+        while (std::getline(environment, variable, '\0'))
+            ours = ours || variable == mark;
+        std::ifstream commandLine(entry.path() / "cmdline", std::ios::binary);
+        std::string program;
+        std::getline(commandLine, program, '\0');
+        if (ours && program.find("fetchora-cli") != std::string::npos)
+            return static_cast<pid_t>(std::stoi(name));
+    }
+    return -1;
+}
+
+TEST(BrowserHostCapture, AClickHandedToTheHostStartsFetchoraWhichDownloadsWithTheReferrer)
+{
+    test::TempDir dir;
+    for (const char* folder : {"home", "run", "downloads"})
+        fs::create_directories(dir / folder);
+    test::NginxPeer nginx({"DNS:localhost", "IP:127.0.0.1"},
+                          "location /guarded/ { alias $WWW/files/;\n"
+                          "  if ($http_referer != \"http://127.0.0.1/page.html\") { return 403; } }\n");
+    std::mt19937 random(11);
+    std::string bytes(512 * 1024, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    nginx.writeServedFile("files/capture.bin", bytes);
+    const std::string url = "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/guarded/capture.bin";
+
+    HostProcess host({{"FETCHORA_HOME", (dir / "home").string()},
+                      {"TMPDIR", dir.path().string()},
+                      {"HOME", dir.path().string()},
+                      {"XDG_RUNTIME_DIR", (dir / "run").string()},
+                      {"XDG_DOWNLOAD_DIR", (dir / "downloads").string()}});
+    const json ping = host.ask({{"id", 1}, {"type", "ping"}});
+    EXPECT_EQ(ping["id"], 1);
+    EXPECT_FALSE(ping["running"].get<bool>()) << ping.dump();
+
+    const json reply
+        = host.ask({{"id", 2}, {"type", "download"}, {"url", url}, {"referrer", "http://127.0.0.1/page.html"}});
+    EXPECT_TRUE(reply["ok"].get<bool>()) << reply.dump();
+    EXPECT_TRUE(reply["taken"].get<bool>()) << reply.dump();
+    EXPECT_TRUE(host.ask({{"id", 3}, {"type", "ping"}})["running"].get<bool>());
+    host.closeInput();
+    EXPECT_EQ(host.wait(), 0);
+    EXPECT_EQ(host.rest(), "") << "the host wrote something that is not a frame";
+
+    const pid_t daemon = daemonOf(dir / "home");
+    ASSERT_GT(daemon, 0) << "the host did not start the daemon";
+    fs::path file;
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < end) {
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "downloads"))
+            if (entry.path().filename() == "capture.bin" && !fs::exists(entry.path().string() + ".kx!")
+                && fs::file_size(entry.path()) == bytes.size())
+                file = entry.path();
+        if (!file.empty())
+            break;
+        std::this_thread::sleep_for(100ms);
+    }
+    kill(daemon, SIGTERM);
+    for (int i = 0; i < 300 && kill(daemon, 0) == 0; ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_FALSE(file.empty()) << "capture.bin was not downloaded";
+    EXPECT_TRUE(test::readFile(file) == bytes) << "the downloaded bytes differ from the served ones";
+}
+
+}  // namespace
+}  // namespace fetchora
