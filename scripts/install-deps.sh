@@ -12,6 +12,7 @@ packages=(
   nginx-light tinyproxy microsocks dante-server openssl
   python3-pyftpdlib vsftpd dbus-daemon
   desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl file man-db
+  chromium python3-websocket
 )
 
 # Packages whose install would start a system-wide server (vsftpd on port 21

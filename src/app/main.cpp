@@ -25,6 +25,7 @@
 #include "platform/logind_power.h"
 #include "platform/single_instance.h"
 #include "shell/application.h"
+#include "shell/browser_hosts.h"
 #include "shell/daemon_takeover.h"
 #include "shell/main_view.h"
 #include "shell/service_topics.h"
@@ -164,9 +165,18 @@ int main(int argc, char** argv)
         arguments.push_back(qtArguments[i].toStdString());
     const StartupCommandLine command = ReadStartupCommandLine(arguments);
     if (command.mode != RegistrationMode::Normal) {
-        std::cout << "fetchora: nothing to register: the desktop entry and the database type are installed with "
-                     "the program\n";
-        return 0;
+        // The desktop entry and the database type come with the install; what
+        // is registered per user is the browsers' host for the extension.
+        std::error_code ec;
+        const std::filesystem::path host
+            = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "fetchora-host";
+        const std::vector<BrowserHostFolder> folders = UserBrowserHostFolders();
+        const BrowserHostReport report = command.mode == RegistrationMode::Install
+            ? InstallBrowserHosts(folders, host, true)
+            : UninstallBrowserHosts(folders);
+        for (const std::string& line : report.lines)
+            std::cout << "fetchora: " << line << "\n";
+        return report.ok ? 0 : 1;
     }
 
     FolderResult folder = serviceFolder();

@@ -4,6 +4,7 @@
 #include <thread>
 #include <utility>
 
+#include "config/pattern_list.h"
 #include "host/browser_request.h"
 #include "host/native_frames.h"
 #include "platform/atomic_file.h"
@@ -76,6 +77,11 @@ std::string BrowserHost::answer(const std::string& message, std::ostream& log)
     if (request.kind == BrowserRequest::Kind::Ping)
         return PingReplyJson(request.id, programRuns(), m_setup.version);
 
+    if (request.captured) {
+        const std::string types = m_setup.capturedTypes ? m_setup.capturedTypes() : std::string();
+        if (!matchPatternList(types, fileExtension(CapturedFileName(request))))
+            return CatchReplyJson(request.id, false, false);
+    }
     const CatcherHandOver catcher = MakeCatcherHandOver(request, kMaxItemBytes);
     if (!catcher.error.empty())
         return ErrorReplyJson(request.id, catcher.error);

@@ -31,6 +31,9 @@ struct BrowserHostSetup {
     // How long a hand-over may take: the program may ask the user first.
     std::chrono::milliseconds handOverWait{std::chrono::minutes(10)};
     std::string version;
+    // The captured file types of the program's settings (";"-separated
+    // patterns), read when a captured download asks.
+    std::function<std::string()> capturedTypes;
 };
 
 class BrowserHost {

@@ -75,8 +75,14 @@ ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
         }
         if (!request.referrer.empty() && !isDownloadable(request.referrer))
             request.referrer.clear();
-        const auto always = message.find("always");
-        request.always = always != message.end() && always->is_boolean() && always->get<bool>();
+        const auto flag = [&message](const char* name) {
+            const auto found = message.find(name);
+            return found != message.end() && found->is_boolean() && found->get<bool>();
+        };
+        request.always = flag("always");
+        request.captured = flag("captured");
+        if (!readString(message, "fileName", request.fileName))
+            request.fileName.clear();
     } else if (type == "links") {
         request.kind = BrowserRequest::Kind::Links;
         if (!readString(message, "pageUrl", request.pageUrl)) {
@@ -153,6 +159,20 @@ CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLi
     }
     }
     return handOver;
+}
+
+std::string CapturedFileName(const BrowserRequest& request)
+{
+    // The suggested name may be a path on the browser's side.
+    if (!request.fileName.empty())
+        return request.fileName.substr(request.fileName.find_last_of("/\\") + 1);
+    const std::optional<UrlEntry> url = ParseUrl(request.url);
+    if (!url)
+        return {};
+    std::string path = url->object;
+    if (const size_t query = path.find_first_of("?#"); query != std::string::npos)
+        path.resize(query);
+    return path.substr(path.find_last_of('/') + 1);
 }
 
 std::string CatchReplyJson(const std::string& id, bool taken, bool closing)

@@ -4,7 +4,11 @@
 //
 // From the browser (JSON objects; unknown members are ignored):
 //   {"type": "ping"}
-//   {"type": "download", "url": U, "referrer": R, "always": false}
+//   {"type": "download", "url": U, "referrer": R, "always": false,
+//    "captured": false, "fileName": N}
+// "captured": the browser started this download itself; it is handed over
+// only when its file name (N, else the URL's last segment) is of a type the
+// program's settings capture ("MonitorType").
 //   {"type": "links", "pageUrl": P, "links": [{"url": U, "text": T}, ...]}
 // Every message may carry "id" (a string or a number), which the reply
 // repeats so that the extension can match them.
@@ -31,6 +35,8 @@ struct BrowserRequest {
     std::string url;
     std::string referrer;
     bool always = false;  // take the URL without the refused-URL rule
+    bool captured = false;  // a download the browser started, checked against the captured types
+    std::string fileName;  // the browser's suggested name
     std::string pageUrl;
     std::vector<CapturedLink> links;
 };
@@ -54,6 +60,9 @@ struct CatcherHandOver {
 
 // itemLimit: the largest item the service socket takes.
 CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLimit);
+
+// The name whose type decides whether a captured download is taken.
+std::string CapturedFileName(const BrowserRequest& request);
 
 // The replies, as compact JSON.
 std::string CatchReplyJson(const std::string& id, bool taken, bool closing);

@@ -6,11 +6,15 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "config/app_settings.h"
+#include "config/settings_values.h"
 #include "host/browser_host.h"
 #include "host/program_starter.h"
 #include "platform/ipc_endpoint.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "platform/single_instance.h"
+#include "shell/application.h"
 
 int main(int argc, char** argv)
 {
@@ -43,6 +47,18 @@ int main(int argc, char** argv)
     const std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
     setup.startProgram = [folder](std::string& error) {
         return StartDetachedProgram(ProgramToStart(folder, processEnvironment()), error);
+    };
+    // Read-only: the program owns the settings file and writes it.
+    setup.capturedTypes = [] {
+        const FolderResult profile = profileFolder();
+        if (!profile)
+            return std::string(kDefaultMonitorType);
+        Registry registry(profile.path / std::string(kSettingsFileName));
+        if (!registry.load())
+            return std::string(kDefaultMonitorType);
+        AppSettings settings(registry, SettingsEnvironment{});
+        settings.LoadSettings();
+        return settings.GetOptionText(OptionId::MonitorType);
     };
     BrowserHost host(std::move(setup));
     return host.run(STDIN_FILENO, STDOUT_FILENO, std::cerr);

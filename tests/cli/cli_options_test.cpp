@@ -162,10 +162,36 @@ TEST(CliOptions, HelpDescribesEveryOptionTheParserAccepts)
             return first >= 2 && first != std::string::npos && line[first] == '-' && namesOption(line, name);
         });
     };
-    const std::vector<std::string> contract
-        = {"-d",     "--dir",   "-s",      "--split",   "-o",      "--output",     "--referer", "--mirror", "--limit",
-           "-q",     "--quiet", "-v",      "--verbose", "-i",      "--input-file", "--db",      "--daemon", "--send",
-           "--info", "-x",      "--proxy", "--ca-file", "--retry", "--timeout",    "--version", "-h",       "--help"};
+    const std::vector<std::string> contract = {"-d",
+                                               "--dir",
+                                               "-s",
+                                               "--split",
+                                               "-o",
+                                               "--output",
+                                               "--referer",
+                                               "--mirror",
+                                               "--limit",
+                                               "-q",
+                                               "--quiet",
+                                               "-v",
+                                               "--verbose",
+                                               "-i",
+                                               "--input-file",
+                                               "--db",
+                                               "--daemon",
+                                               "--send",
+                                               "--info",
+                                               "-x",
+                                               "--proxy",
+                                               "--ca-file",
+                                               "--retry",
+                                               "--timeout",
+                                               "--version",
+                                               "-h",
+                                               "--help",
+                                               "--install-browser-hosts",
+                                               "--uninstall-browser-hosts",
+                                               "--system"};
     for (const std::string& name : contract) {
         SCOPED_TRACE(name);
         EXPECT_NE(describedLine(name), help.end());
@@ -191,6 +217,21 @@ TEST(CliOptions, HelpDescribesEveryOptionTheParserAccepts)
     }
     EXPECT_EQ(names, contract.size());
     EXPECT_FALSE(parseCliArguments({"--no-such-option", "http://h/"}).options);
+}
+
+TEST(CliOptions, TheBrowserHostCommandsTakeOnlyTheSystemSwitch)
+{
+    CliParse user = parseCliArguments({"--install-browser-hosts"});
+    ASSERT_TRUE(user.options) << user.error;
+    EXPECT_EQ(user.options->mode, CliMode::InstallBrowserHosts);
+    EXPECT_FALSE(user.options->systemWide);
+    CliParse system = parseCliArguments({"--uninstall-browser-hosts", "--system"});
+    ASSERT_TRUE(system.options) << system.error;
+    EXPECT_EQ(system.options->mode, CliMode::UninstallBrowserHosts);
+    EXPECT_TRUE(system.options->systemWide);
+    EXPECT_NE(parseCliArguments({"--system", "http://h/"}).error.find("--system goes with"), std::string::npos);
+    EXPECT_NE(parseCliArguments({"--install-browser-hosts", "http://h/"}).error.find("unexpected argument"),
+              std::string::npos);
 }
 
 TEST(CliOptions, VersionIsTheProjectVersion)

@@ -164,6 +164,30 @@ TEST_F(BrowserHostTest, AProgramThatCannotStartOrNeverAnswersIsAWellFormedError)
     EXPECT_NE(never["error"].get<std::string>().find("did not answer within 3 s"), std::string::npos);
 }
 
+TEST_F(BrowserHostTest, ADownloadTheBrowserStartedIsTakenOnlyWhenItsTypeIsCaptured)
+{
+    FakeProgram program("1");
+    ASSERT_TRUE(program.listen(m_dir / "Fetchora"));
+    BrowserHostSetup withTypes = setup();
+    withTypes.capturedTypes = [] { return std::string(".ZIP;.R[0-9][0-9]"); };
+    BrowserHost host(std::move(withTypes));
+    const auto captured = [&](const std::string& url, const std::string& name) {
+        json message = {{"type", "download"}, {"url", url}, {"captured", true}};
+        if (!name.empty())
+            message["fileName"] = name;
+        return reply(host.answer(message.dump(), m_log))["taken"].get<bool>();
+    };
+    EXPECT_TRUE(captured("http://127.0.0.1/get?id=4", "/home/u/Downloads/archive.zip"));
+    EXPECT_TRUE(captured("http://127.0.0.1/files/part.r07?session=1", ""));
+    EXPECT_FALSE(captured("http://127.0.0.1/files/page.html", ""));
+    EXPECT_FALSE(captured("http://127.0.0.1/archive.zip", "report.pdf"));
+    EXPECT_EQ(program.items().size(), 2u);
+    // A link the user picked is taken whatever its type.
+    EXPECT_TRUE(
+        reply(host.answer(R"({"type":"download","url":"http://127.0.0.1/page.html"})", m_log))["taken"].get<bool>());
+    EXPECT_EQ(program.items().size(), 3u);
+}
+
 TEST_F(BrowserHostTest, ALargeListIsWrittenToTheCatchFileAndHandedOverByItsFileCode)
 {
     FakeProgram program("1");

@@ -17,7 +17,10 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 expected=(
   bin/fetchora-cli
+  bin/fetchora-host
   share/fetchora/mirrors.lst
+  share/fetchora/browser/manifest.json
+  share/fetchora/browser/background.js
   share/mime/packages/fetchora.xml
   share/metainfo/org.fetchora.fetchora.metainfo.xml
   share/man/man1/fetchora-cli.1

@@ -1,0 +1,115 @@
+// Fetchora's browser extension. It hands links, the links of a selection or
+// page, and (when the user turns it on) the browser's own downloads to
+// Fetchora through the native-messaging host "org.fetchora.host". A browser
+// download is cancelled only after Fetchora has said it took the URL; on any
+// other answer, or none, the browser goes ahead on its own.
+"use strict";
+
+const HOST = "org.fetchora.host";
+const MENU_LINK = "fetchora-link";
+const MENU_ALL = "fetchora-all";
+const MENU_CAPTURE = "fetchora-capture";
+
+let nextId = 1;
+
+// One message to the host and its reply; a failure becomes {ok: false}.
+async function ask(message) {
+  message.id = nextId++;
+  try {
+    const reply = await chrome.runtime.sendNativeMessage(HOST, message);
+    return reply ?? { ok: false, error: "the host gave no reply" };
+  } catch (error) {
+    // "Specified native messaging host not found" when the host manifest
+    // is missing: the user runs fetchora-cli --install-browser-hosts.
+    return { ok: false, error: String(error?.message ?? error) };
+  }
+}
+
+function report(what, reply) {
+  if (!reply.ok)
+    console.warn(`Fetchora: ${what} failed: ${reply.error}`);
+  return reply;
+}
+
+async function downloadLink(url, pageUrl) {
+  return report("handing the link over",
+                await ask({ type: "download", url, referrer: pageUrl ?? "" }));
+}
+
+// Runs in the page: the links of the selection, or of the whole page.
+function collectLinks(selectionOnly) {
+  const anchors = Array.from(document.querySelectorAll("a[href], area[href]"));
+  const selection = window.getSelection();
+  const inSelection = (node) => {
+    for (let i = 0; i < selection.rangeCount; ++i)
+      if (selection.getRangeAt(i).intersectsNode(node))
+        return true;
+    return false;
+  };
+  const chosen = selectionOnly && selection && !selection.isCollapsed ? anchors.filter(inSelection) : anchors;
+  return chosen.map((a) => ({ url: a.href, text: (a.textContent || a.title || "").trim().slice(0, 500) }));
+}
+
+async function downloadAllLinks(tabId, pageUrl, selectionOnly) {
+  const results = await chrome.scripting.executeScript({
+    target: { tabId },
+    func: collectLinks,
+    args: [selectionOnly],
+  });
+  const links = results?.[0]?.result ?? [];
+  return report("handing the links over", await ask({ type: "links", pageUrl, links }));
+}
+
+async function captureOn() {
+  const { capture } = await chrome.storage.local.get({ capture: false });
+  return capture;
+}
+
+// The menus live as long as the extension; they are made once at install.
+chrome.runtime.onInstalled.addListener(async () => {
+  chrome.contextMenus.create({ id: MENU_LINK, title: "Download with Fetchora", contexts: ["link"] });
+  chrome.contextMenus.create({
+    id: MENU_ALL,
+    title: "Download all links with Fetchora",
+    contexts: ["page", "selection"],
+  });
+  chrome.contextMenus.create({
+    id: MENU_CAPTURE,
+    title: "Capture downloads by file type",
+    type: "checkbox",
+    checked: await captureOn(),
+    contexts: ["action"],
+  });
+});
+
+chrome.contextMenus.onClicked.addListener((info, tab) => {
+  if (info.menuItemId === MENU_LINK)
+    downloadLink(info.linkUrl, info.pageUrl);
+  else if (info.menuItemId === MENU_ALL && tab?.id !== undefined)
+    downloadAllLinks(tab.id, info.pageUrl ?? tab.url, info.selectionText !== undefined);
+  else if (info.menuItemId === MENU_CAPTURE)
+    chrome.storage.local.set({ capture: info.checked });
+});
+
+// A download the browser started: Fetchora's settings decide by its type.
+chrome.downloads.onCreated.addListener(async (item) => {
+  if (item.state !== "in_progress" || !(await captureOn()))
+    return;
+  const url = item.finalUrl || item.url;
+  if (!/^(https?|ftp):/i.test(url))
+    return;
+  const reply = await ask({
+    type: "download",
+    url,
+    referrer: item.referrer ?? "",
+    captured: true,
+    fileName: item.filename ?? "",
+  });
+  if (reply.ok && reply.taken) {
+    await chrome.downloads.cancel(item.id);
+    await chrome.downloads.erase({ id: item.id });
+  }
+});
+
+// What the menus do, for a test driver speaking the DevTools protocol.
+globalThis.fetchora = { downloadLink, downloadAllLinks };
