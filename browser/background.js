@@ -31,9 +31,22 @@ function report(what, reply) {
   return reply;
 }
 
+// The browser's cookies for the URLs, so that Fetchora's requests carry the
+// page's session; at most a few sites' worth.
+async function cookiesFor(urls) {
+  const sites = [...new Set(urls.map((url) => { try { return new URL(url).origin; } catch { return null; } }))]
+                    .filter((origin) => origin && /^https?:/.test(origin)).slice(0, 20);
+  const lists = await Promise.all(sites.map((url) => chrome.cookies.getAll({ url }).catch(() => [])));
+  return lists.flat().map((c) => ({
+    name: c.name, value: c.value, domain: c.domain, path: c.path, secure: c.secure,
+    httpOnly: c.httpOnly, hostOnly: c.hostOnly, expirationDate: c.expirationDate,
+  }));
+}
+
 async function downloadLink(url, pageUrl) {
+  const cookies = await cookiesFor([url]);
   return report("handing the link over",
-                await ask({ type: "download", url, referrer: pageUrl ?? "" }));
+                await ask({ type: "download", url, referrer: pageUrl ?? "", cookies }));
 }
 
 // Runs in the page: the links of the selection, or of the whole page.
@@ -57,7 +70,8 @@ async function downloadAllLinks(tabId, pageUrl, selectionOnly) {
     args: [selectionOnly],
   });
   const links = results?.[0]?.result ?? [];
-  return report("handing the links over", await ask({ type: "links", pageUrl, links }));
+  const cookies = await cookiesFor(links.map((link) => link.url));
+  return report("handing the links over", await ask({ type: "links", pageUrl, links, cookies }));
 }
 
 async function captureOn() {
@@ -104,6 +118,7 @@ chrome.downloads.onCreated.addListener(async (item) => {
     referrer: item.referrer ?? "",
     captured: true,
     fileName: item.filename ?? "",
+    cookies: await cookiesFor([url]),
   });
   if (reply.ok && reply.taken) {
     await chrome.downloads.cancel(item.id);

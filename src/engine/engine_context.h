@@ -27,6 +27,7 @@ class RetiredHandleBlocks;
 class SiteConnectionTable;
 class SmallFileInspector;
 class SpeedLimiter;
+class CookieJar;
 class TlsClientContext;
 class TransferThreads;
 struct LogEntry;
@@ -97,6 +98,9 @@ struct EngineContext {
     DialUpMonitor* dialUp = nullptr;
     SmallFileInspector* smallFiles = nullptr;  // the small-file check; skipped when null
     const TlsClientContext* tls = nullptr;
+    // The profile's cookie jar, whose cookies go with HTTP requests when the
+    // settings send cookies; null: none.
+    const CookieJar* cookies = nullptr;
     // Adds the mirror-list mirrors of a job's URL as alternate URLs; called
     // before a start when the job may look for mirrors. May be empty.
     std::function<void(DownloadJob&)> findListMirrors;

@@ -188,6 +188,7 @@ bool JobRunner::startTransferThread(JobPart& part, const UrlEntry& url, const Pr
     task.settings = transferSettings(proxy);
     task.limiter = m_ctx.limiter;
     task.tls = m_ctx.tls;
+    task.cookies = m_ctx.cookies;
     handOverFtpConnections(part, url, proxy, task);
     return m_ctx.threads->startTransfer(*procedure, start, std::move(task));
 }

@@ -94,6 +94,10 @@ std::string BrowserHost::answer(const std::string& message, std::ostream& log)
     }
     std::string replyText;
     std::string error;
+    // Before the hand-over: the program's first request needs them.
+    if (!request.cookies.empty() && m_setup.storeCookies && !m_setup.storeCookies(request.cookies, error))
+        log << "fetchora-host: the page's cookies were not kept: " << error << "\n";
+    error.clear();
     if (!handOver(catcher.item, replyText, error, log)) {
         log << "fetchora-host: " << error << "\n";
         return ErrorReplyJson(request.id, error);

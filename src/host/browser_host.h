@@ -16,6 +16,9 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "net/cookie_jar.h"
 
 namespace fetchora {
 
@@ -34,6 +37,9 @@ struct BrowserHostSetup {
     // The captured file types of the program's settings (";"-separated
     // patterns), read when a captured download asks.
     std::function<std::string()> capturedTypes;
+    // Adds the browser's cookies to the profile's cookie jar; false with
+    // error when the jar cannot be written. Empty: cookies are dropped.
+    std::function<bool(const std::vector<Cookie>&, std::string& error)> storeCookies;
 };
 
 class BrowserHost {

@@ -42,6 +42,57 @@ std::string itemFor(CatchCode code, std::string_view data)
     return hexCode(code) + " " + Base64Codec().encode(data);
 }
 
+// A jar line is tab-separated and a header value ends at a line break: a
+// name or value with control characters is not taken.
+bool jarSafe(const std::string& text, bool name)
+{
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == ';' || (name && (c == '=' || c == ' ')))
+            return false;
+    }
+    return true;
+}
+
+std::vector<Cookie> readCookies(const json& message)
+{
+    std::vector<Cookie> cookies;
+    const auto list = message.find("cookies");
+    if (list == message.end() || !list->is_array())
+        return cookies;
+    for (const json& item : *list) {
+        if (cookies.size() >= kMaxCookiesPerMessage)
+            break;
+        if (!item.is_object())
+            continue;
+        Cookie cookie;
+        if (!readString(item, "name", cookie.name) || !readString(item, "value", cookie.value)
+            || !readString(item, "domain", cookie.domain) || !readString(item, "path", cookie.path))
+            continue;
+        const auto flag = [&item](const char* name) {
+            const auto found = item.find(name);
+            return found != item.end() && found->is_boolean() && found->get<bool>();
+        };
+        // ".example.org" (or hostOnly false) is the domain and its subdomains.
+        cookie.includeSubdomains = !flag("hostOnly") || cookie.domain.starts_with('.');
+        while (cookie.domain.starts_with('.'))
+            cookie.domain.erase(0, 1);
+        if (cookie.path.empty())
+            cookie.path = "/";
+        cookie.secure = flag("secure");
+        cookie.httpOnly = flag("httpOnly");
+        if (const auto expires = item.find("expirationDate"); expires != item.end() && expires->is_number()) {
+            const double seconds = expires->get<double>();
+            cookie.expires = seconds > 0 && seconds < 1e11 ? static_cast<int64_t>(seconds) : 0;
+        }
+        if (cookie.name.empty() || cookie.domain.empty() || cookie.path[0] != '/' || !jarSafe(cookie.name, true)
+            || !jarSafe(cookie.value, false) || !jarSafe(cookie.domain, true) || !jarSafe(cookie.path, false))
+            continue;
+        cookies.push_back(std::move(cookie));
+    }
+    return cookies;
+}
+
 }  // namespace
 
 ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
@@ -114,6 +165,7 @@ ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
         parsed.error = "unknown message type \"" + type.substr(0, 40) + "\"";
         return parsed;
     }
+    request.cookies = readCookies(message);
     parsed.request = std::move(request);
     return parsed;
 }

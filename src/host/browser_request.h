@@ -6,6 +6,10 @@
 //   {"type": "ping"}
 //   {"type": "download", "url": U, "referrer": R, "always": false,
 //    "captured": false, "fileName": N}
+//    "cookies": [{"name", "value", "domain", "path", "secure", "httpOnly",
+//                 "hostOnly", "expirationDate"}, ...]   (also on "links")
+// The cookies are the browser's for the URL(s); they go to the profile's
+// cookie jar, so that the program's requests carry the page's session.
 // "captured": the browser started this download itself; it is handed over
 // only when its file name (N, else the URL's last segment) is of a type the
 // program's settings capture ("MonitorType").
@@ -24,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/cookie_jar.h"
 #include "shell/captured_link.h"
 
 namespace fetchora {
@@ -39,7 +44,11 @@ struct BrowserRequest {
     std::string fileName;  // the browser's suggested name
     std::string pageUrl;
     std::vector<CapturedLink> links;
+    std::vector<Cookie> cookies;  // only those fit for a cookie jar line
 };
+
+// At most this many cookies are taken from one message.
+inline constexpr size_t kMaxCookiesPerMessage = 200;
 
 struct ParsedBrowserRequest {
     std::optional<BrowserRequest> request;

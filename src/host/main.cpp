@@ -10,6 +10,7 @@
 #include "config/settings_values.h"
 #include "host/browser_host.h"
 #include "host/program_starter.h"
+#include "net/cookie_jar.h"
 #include "platform/ipc_endpoint.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -59,6 +60,21 @@ int main(int argc, char** argv)
         AppSettings settings(registry, SettingsEnvironment{});
         settings.LoadSettings();
         return settings.GetOptionText(OptionId::MonitorType);
+    };
+    setup.storeCookies = [](const std::vector<Cookie>& cookies, std::string& error) {
+        const FolderResult profile = profileFolder();
+        if (!profile) {
+            error = profile.error;
+            return false;
+        }
+        CookieJar jar(CookieJar::fileIn(profile.path));
+        for (const Cookie& cookie : cookies)
+            jar.add(cookie);
+        if (!jar.save()) {
+            error = "cannot write " + jar.file().string();
+            return false;
+        }
+        return true;
     };
     BrowserHost host(std::move(setup));
     return host.run(STDIN_FILENO, STDOUT_FILENO, std::cerr);

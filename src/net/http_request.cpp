@@ -88,6 +88,10 @@ std::string maskedLine(std::string_view line)
             = blank == std::string_view::npos ? std::string_view{} : value.substr(0, blank + 1);
         return std::string(kAuthorization) + std::string(scheme) + "********";
     }
+    // A session cookie is as good as a password.
+    constexpr std::string_view kCookie = "Cookie: ";
+    if (line.substr(0, kCookie.size()) == kCookie)
+        return std::string(kCookie) + "********";
     return maskedRequestLine(line);
 }
 

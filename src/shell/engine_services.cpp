@@ -10,6 +10,7 @@
 #include "explorer/small_file_links.h"
 #include "mirrors/mirror_procedures.h"
 #include "model/database_file.h"
+#include "net/cookie_jar.h"
 #include "net/tls_stream.h"
 #include "shell/application.h"
 #include "shell/speed_timer.h"
@@ -47,6 +48,8 @@ EngineServices::EngineServices(Application& app, RunnerHost& host, const std::st
     m_context.hostWindow = m_hostWindow->id();
     m_context.clock = &app.clock();
     m_context.tls = m_tls.get();
+    m_cookies = std::make_unique<CookieJar>(CookieJar::fileIn(app.profileFolder()));
+    m_context.cookies = m_cookies.get();
     m_context.smallFiles = m_smallFiles.get();
     m_context.findListMirrors = listMirrorFinder(settings, settings.values().programFolder, app.profileFolder());
 }

@@ -26,6 +26,7 @@ class RunnerHostWindow;
 class SmallFileInspector;
 class SpeedTimer;
 class SiteConnectionTable;
+class CookieJar;
 class TlsClientContext;
 class TransferThreads;
 struct SaveResult;
@@ -50,6 +51,7 @@ public:
 private:
     std::string m_tlsError;
     std::unique_ptr<TlsClientContext> m_tls;
+    std::unique_ptr<CookieJar> m_cookies;
     std::unique_ptr<SiteConnectionTable> m_sites;
     std::unique_ptr<TransferThreads> m_threads;
     std::unique_ptr<RetiredHandleBlocks> m_retired;

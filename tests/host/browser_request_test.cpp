@@ -85,6 +85,32 @@ TEST(BrowserRequest, TheCodeFollowsTheReferrerTheAlwaysSwitchAndTheUrlLength)
     EXPECT_NE(MakeCatcherHandOver(request, 65536).error.find("longer than 1023"), std::string::npos);
 }
 
+TEST(BrowserRequest, CookiesFitForAJarLineAreKeptWithTheirDomainRule)
+{
+    const ParsedBrowserRequest parsed = ParseBrowserRequest(R"({"type":"download","url":"http://a.test/f",
+        "cookies":[{"name":"sid","value":"1","domain":".a.test","path":"/","secure":true,"httpOnly":true,
+                    "expirationDate":1900000000.5},
+                   {"name":"host","value":"2","domain":"a.test","path":"/f","hostOnly":true},
+                   {"name":"tab","value":"x\ty","domain":"a.test","path":"/"},
+                   {"name":"line","value":"x\r\nSet: 1","domain":"a.test","path":"/"},
+                   {"name":"","value":"empty","domain":"a.test","path":"/"},
+                   {"name":"nodomain","value":"1","path":"/"},
+                   {"name":"rel","value":"1","domain":"a.test","path":"f"},
+                   "junk", 7]})");
+    ASSERT_TRUE(parsed.request) << parsed.error;
+    const std::vector<Cookie>& cookies = parsed.request->cookies;
+    ASSERT_EQ(cookies.size(), 2u);
+    EXPECT_EQ(cookies[0].domain, "a.test");
+    EXPECT_TRUE(cookies[0].includeSubdomains);
+    EXPECT_TRUE(cookies[0].secure);
+    EXPECT_TRUE(cookies[0].httpOnly);
+    EXPECT_EQ(cookies[0].expires, 1900000000);
+    EXPECT_EQ(cookies[1].name, "host");
+    EXPECT_FALSE(cookies[1].includeSubdomains);
+    EXPECT_EQ(cookies[1].path, "/f");
+    EXPECT_EQ(cookies[1].expires, 0);
+}
+
 TEST(BrowserRequest, AListKeepsOnlyDownloadableLinksAndGoesThroughTheFileWhenLarge)
 {
     const ParsedBrowserRequest parsed = ParseBrowserRequest(R"j({"type":"links","pageUrl":"http://127.0.0.1/p.html",

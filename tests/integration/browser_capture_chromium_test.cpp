@@ -3,7 +3,7 @@
 // items do is driven over the DevTools protocol (tests/browser/chromium_driver.py);
 // the extension talks to fetchora-host, which starts the daemon, which
 // downloads from nginx on 127.0.0.1. nginx serves the files only with the page
-// as referrer.
+// as referrer and the session cookie the page set in the browser.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -192,7 +192,9 @@ protected:
     fs::path m_extension = test::supportFile("ftpd.py").parent_path().parent_path().parent_path() / "browser";
     test::NginxPeer m_nginx{
         {"DNS:localhost", "IP:127.0.0.1"},
+        "location = /page.html { add_header Set-Cookie \"session=s3cr3t; Path=/\"; }\n"
         "location /guarded/ { alias $WWW/files/;\n"
+        "  if ($cookie_session != \"s3cr3t\") { return 403; }\n"
         "  if ($http_referer !~ \"^http://127\\.0\\.0\\.1:[0-9]+/page\\.html$\") { return 403; } }\n"};
     std::map<std::string, std::string> m_files;
 };

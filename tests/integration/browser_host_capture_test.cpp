@@ -1,7 +1,8 @@
 // fetchora-host end to end, as a browser runs it: frames on its standard
 // input and output, no program running at first, so that the host starts the
 // daemon itself; the download it hands over comes from nginx on 127.0.0.1,
-// which serves the file only with the page as referrer.
+// which serves the file only with the page as referrer and the page's
+// session cookie.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -147,7 +148,8 @@ TEST(BrowserHostCapture, AClickHandedToTheHostStartsFetchoraWhichDownloadsWithTh
         fs::create_directories(dir / folder);
     test::NginxPeer nginx({"DNS:localhost", "IP:127.0.0.1"},
                           "location /guarded/ { alias $WWW/files/;\n"
-                          "  if ($http_referer != \"http://127.0.0.1/page.html\") { return 403; } }\n");
+                          "  if ($http_referer != \"http://127.0.0.1/page.html\") { return 403; }\n"
+                          "  if ($cookie_session != \"abc123\") { return 403; } }\n");
     std::mt19937 random(11);
     std::string bytes(512 * 1024, '\0');
     for (char& c : bytes)
@@ -164,8 +166,13 @@ TEST(BrowserHostCapture, AClickHandedToTheHostStartsFetchoraWhichDownloadsWithTh
     EXPECT_EQ(ping["id"], 1);
     EXPECT_FALSE(ping["running"].get<bool>()) << ping.dump();
 
-    const json reply
-        = host.ask({{"id", 2}, {"type", "download"}, {"url", url}, {"referrer", "http://127.0.0.1/page.html"}});
+    const json cookie = {{"name", "session"}, {"value", "abc123"}, {"domain", "127.0.0.1"},
+                         {"path", "/"},       {"hostOnly", true},  {"secure", false}};
+    const json reply = host.ask({{"id", 2},
+                                 {"type", "download"},
+                                 {"url", url},
+                                 {"referrer", "http://127.0.0.1/page.html"},
+                                 {"cookies", json::array({cookie})}});
     EXPECT_TRUE(reply["ok"].get<bool>()) << reply.dump();
     EXPECT_TRUE(reply["taken"].get<bool>()) << reply.dump();
     EXPECT_TRUE(host.ask({{"id", 3}, {"type", "ping"}})["running"].get<bool>());

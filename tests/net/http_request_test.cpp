@@ -216,7 +216,8 @@ TEST(BuildHttpRequest, LoginSendsBasicAuthorizationExceptInHeadersOnlyMode)
 
 TEST(BuildHttpRequest, LogShowsEachLineWithoutSecretsAndQuietKeepsOnlyTheClose)
 {
-    const UrlEntry entry = url("http://alice:secret@h/f");
+    UrlEntry entry = url("http://alice:secret@h/f");
+    entry.cookie = "session=abc123";
     const ProxyEntry http = proxy(kProxyHttpGet, kProxyAuthenticate);
     RecordingLog log;
     HttpRequestInput input;
@@ -227,6 +228,7 @@ TEST(BuildHttpRequest, LogShowsEachLineWithoutSecretsAndQuietKeepsOnlyTheClose)
     const std::vector<std::string> expected{"GET http://h/f HTTP/1.1",
                                             "Host: h",
                                             "Accept: */*",
+                                            "Cookie: ********",
                                             "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)",
                                             "Proxy-Authorization: Basic ********",
                                             "Authorization: Basic ********",
