@@ -10,6 +10,8 @@ namespace fetchora {
 
 namespace {
 
+constexpr std::size_t kReadAheadBytes = 64 * 1024;
+
 TlsStream* streamOf(BIO* bio)
 {
     return static_cast<TlsStream*>(BIO_get_data(bio));
@@ -88,6 +90,10 @@ std::unique_ptr<TlsClientContext> TlsClientContext::create(const TlsSettings& se
         return fail("TLS cannot be set up: " + lastOpenSslError());
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     SSL_CTX_set_mode(context, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_AUTO_RETRY);
+    // Reading ahead takes several records from the socket in one call
+    // instead of a header and a body for each.
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, kReadAheadBytes);
     SSL_CTX_set_verify(context, settings.verifyPeer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     if (settings.verifyPeer) {
         SSL_CTX_set_default_verify_paths(context);
