@@ -14,6 +14,8 @@
 #include "shell/engine_services.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <ostream>
@@ -27,6 +29,7 @@ namespace {
 constexpr uint32_t kStartNextMessage = kWmUser + 1;
 constexpr uint32_t kStopRequestMessage = kWmUser + 2;
 constexpr uint32_t kSaveMessage = kWmUser + 3;
+constexpr uint32_t kSaveReportMessage = kWmUser + 4;
 constexpr uint32_t kTickTimer = 1;
 constexpr uint32_t kTickMs = 1000;
 // The database is saved this often while jobs run, so that a kill loses at
@@ -175,6 +178,16 @@ int DownloadSession::run()
     }
 
     m_engine = std::make_unique<EngineServices>(m_app, *this, m_options.caFile);
+    m_engine->context().closedFileSyncs = &m_closedFiles;
+    m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
+        if (report.save.ok)
+            return;
+        {
+            std::lock_guard lock(m_saveReportsMutex);
+            m_saveReports.push_back(report);
+        }
+        loop().post(id(), kSaveReportMessage);
+    });
     if (!m_engine->tlsError().empty())
         m_err << "fetchora-cli: HTTPS is unavailable: " << m_engine->tlsError() << "\n";
 
@@ -193,6 +206,8 @@ int DownloadSession::run()
     // they see their dead handle blocks and end.
     m_engine->joinThreads(std::chrono::seconds(10));
     save();
+    // A finished file whose sync failed made its job fail: that counts below.
+    takeSaveReports();
     drawProgress(true);
 
     bool allCompleted = !m_interrupted;
@@ -249,9 +264,83 @@ void DownloadSession::save()
 {
     if (!m_doc)
         return;
+    // A save still on the saver's thread holds an older image.
+    if (m_saver)
+        m_saver->drain();
+    // Finished files reach the disk before the image that says so.
+    for (const auto& [jobId, error] : m_closedFiles.syncAll())
+        dataSyncFailed(jobId, error);
     SaveResult result = SaveJobDatabase(*m_doc, m_app.defaultDatabasePath());
     if (!result.ok)
         m_err << "fetchora-cli: cannot save the job database: " << result.error << "\n";
+}
+
+void DownloadSession::saveInBackground()
+{
+    if (!m_doc || !m_saver) {
+        save();
+        return;
+    }
+    std::vector<FileToSync> files;
+    std::string bytes;
+    std::string error;
+    const bool stored = StoreDatabaseImage(
+        *m_doc,
+        [&files](DownloadJob& job) {
+            if (!job.runner)
+                return;
+            const int fd = job.runner->FlushForBackgroundSave();
+            if (fd >= 0)
+                files.push_back({job.id, fd});
+        },
+        bytes, error);
+    for (const PendingSync& closed : m_closedFiles.take())
+        files.push_back({closed.jobId, closed.fd});
+    if (!stored) {
+        // No image to write: the handed-over files are still synced.
+        for (const FileToSync& file : files) {
+            if (::fdatasync(file.fd) != 0)
+                dataSyncFailed(file.jobId, errno);
+            ::close(file.fd);
+        }
+        m_err << "fetchora-cli: cannot save the job database: " << error << "\n";
+        return;
+    }
+    m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files));
+}
+
+void DownloadSession::takeSaveReports()
+{
+    std::vector<BackgroundSaveReport> reports;
+    {
+        std::lock_guard lock(m_saveReportsMutex);
+        reports.swap(m_saveReports);
+    }
+    for (const BackgroundSaveReport& report : reports) {
+        for (const auto& [jobId, error] : report.failedSyncs)
+            dataSyncFailed(jobId, error);
+        if (!report.save.ok && !report.save.error.empty())
+            m_err << "fetchora-cli: cannot save the job database: " << report.save.error << "\n";
+    }
+}
+
+void DownloadSession::dataSyncFailed(int32_t jobId, int error)
+{
+    JobLockGuard lock(m_app.jobLock());
+    DownloadJob* job = m_doc ? m_doc->tree().FindById(jobId) : nullptr;
+    if (job == nullptr)
+        return;
+    if (job->runner && job->runner->file().isOpen()) {
+        job->runner->BackgroundSyncFailed(error);
+        return;
+    }
+    // The file was closed as finished: none of its bytes can be trusted.
+    job->completedRanges.clear();
+    job->RecomputeCompletedBytes();
+    job->lastError
+        = "Writing the file to the disk failed (" + std::string(std::strerror(error)) + "); download it again.";
+    job->SetState(JobState::Failed);
+    job->Notify(0xFFFF);
 }
 
 void DownloadSession::drawProgress(bool final)
@@ -336,7 +425,7 @@ void DownloadSession::partAdded(DownloadJob&, JobPart&)
 
 void DownloadSession::saveDatabase()
 {
-    save();
+    saveInBackground();
 }
 
 bool DownloadSession::moveJobToEnd(DownloadJob&)
@@ -375,12 +464,18 @@ void DownloadSession::post(uint32_t, uintptr_t, intptr_t)
 intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
 {
     switch (msg) {
-    case kStartNextMessage: startWaitingJobs(); return 1;
+    case kStartNextMessage:
+        startWaitingJobs();
+        // A job ended: its new state is stored soon, together with any
+        // other that ended meanwhile.
+        saveInBackground();
+        return 1;
+    case kSaveReportMessage: takeSaveReports(); return 1;
     case kStopRequestMessage:
         stopAll();
         loop().quit();
         return 1;
-    case kSaveMessage: save(); return 1;
+    case kSaveMessage: saveInBackground(); return 1;
     }
     return 0;
 }
@@ -390,7 +485,7 @@ void DownloadSession::onTimer(uint32_t)
     static int ticks = 0;
     drawProgress(false);
     if (++ticks % kSaveEveryTicks == 0)
-        save();
+        saveInBackground();
     if (allEnded())
         loop().quit();
 }

@@ -4,6 +4,10 @@
 // from the ranges on disk), runs them headless until every one has ended,
 // draws a progress line per job on a terminal and saves the database as it
 // goes, so that a kill at any moment loses at most a few seconds of work.
+// The saves run on a saver thread: a finished file is synced there before
+// the image that records it as finished, and a save asked for while one is
+// being written replaces the waiting one, so that many small jobs ending
+// together cost a few saves, not one each.
 //
 // Thread: the loop thread (the one that calls run()). A helper thread waits
 // for SIGINT and SIGTERM and posts a stop request to the loop.
@@ -11,13 +15,16 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "engine/closed_file_syncs.h"
 #include "engine/engine_context.h"
 #include "model/job_notify.h"
 #include "platform/message_window.h"
+#include "shell/background_saver.h"
 
 namespace fetchora {
 
@@ -69,7 +76,15 @@ private:
     void addMirrors(DownloadJob& job) const;
     void startWaitingJobs();
     void stopAll();
+    // Saves on this thread, after the saver's pending work and the syncs of
+    // the finished files.
     void save();
+    // Hands the image to the saver thread.
+    void saveInBackground();
+    void takeSaveReports();
+    // The sync of the job's file failed: its ranges (or, for a finished
+    // file, the job) are taken back.
+    void dataSyncFailed(int32_t jobId, int error);
     // Prints the summary line of every job that ended since the last call
     // and, on a terminal, redraws the progress lines of the others.
     void drawProgress(bool final);
@@ -86,6 +101,12 @@ private:
     bool m_interrupted = false;
     int32_t m_simJobs = 3;
 
+    std::mutex m_saveReportsMutex;
+    std::vector<BackgroundSaveReport> m_saveReports;
+    // Before the engine, so that they outlive the runners that hand files
+    // over and the saver that reports.
+    ClosedFileSyncs m_closedFiles;
+    std::unique_ptr<BackgroundSaver> m_saver;
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.
     std::unique_ptr<EngineServices> m_engine;

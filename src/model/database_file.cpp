@@ -33,21 +33,28 @@ bool readWholeFile(const fs::path& path, std::string& bytes)
         errno = error;
         return false;
     }
-    char buffer[65536];
+    // One read of the known size, without the string growing step by step;
+    // a file that grows meanwhile is read on to its end.
+    bytes.resize(static_cast<size_t>(info.st_size));
+    size_t filled = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (filled == bytes.size())
+            bytes.resize(filled + 65536);
+        const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
             const int error = errno;
             ::close(fd);
+            bytes.clear();
             errno = error;
             return false;
         }
         if (got == 0)
             break;
-        bytes.append(buffer, static_cast<size_t>(got));
+        filled += static_cast<size_t>(got);
     }
+    bytes.resize(filled);
     ::close(fd);
     return true;
 }
@@ -258,7 +265,7 @@ bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std:
     return true;
 }
 
-SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes)
+SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes, LinkCall link)
 {
     SaveResult result;
     // Keeps another process's save from interleaving its ".bak" copy and
@@ -266,8 +273,14 @@ SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes)
     FileLock fileLock(lockPathFor(path));
     if (fileLock.locked())
         removeStaleTemporaries(path);
-    if (isFile(path))
-        result.backupWritten = copyFileKeepingTime(path, BakPathFor(path));
+    // The ".bak" becomes a second name of the current file (whose bytes were
+    // synced when it was written), which the new file then replaces: no
+    // copy of the whole database. A file system without hard links gets
+    // the copy.
+    if (isFile(path)) {
+        result.backupWritten
+            = replaceWithHardLink(path, BakPathFor(path), path, link) || copyFileKeepingTime(path, BakPathFor(path));
+    }
     errno = 0;
     if (!writeFileAtomically(path, bytes)) {
         const int error = errno;

@@ -24,6 +24,7 @@
 
 #include "model/job_database.h"
 #include "model/kxd_format.h"
+#include "platform/atomic_file.h"
 #include "platform/job_lock.h"
 
 namespace fetchora {
@@ -70,11 +71,12 @@ using FlushJobFile = std::function<void(DownloadJob& job)>;
 struct SaveResult {
     bool ok = false;
     std::string error;  // why the file could not be written
-    bool backupWritten = false;  // the previous file was copied to ".bak"
+    bool backupWritten = false;  // the previous file was kept as ".bak"
 };
 
-// Stores the tree under the job lock, copies the existing file to ".bak"
-// and replaces the file with the new image. On failure the old file and its
+// Stores the tree under the job lock, keeps the existing file as ".bak"
+// (a hard link, or a copy where there are none) and replaces the file with the new image. On failure the old file and
+// its
 // ".bak" copy stay as they were.
 SaveResult SaveDatabase(CZoviradDoc& doc, const std::filesystem::path& path, const FlushJobFile& flushJobFile = {});
 
@@ -83,7 +85,8 @@ SaveResult SaveDatabase(CZoviradDoc& doc, const std::filesystem::path& path, con
 // every job that has a runner); writing it (".bak" copy, new file, sync)
 // needs no lock. False with error when a text is too long to be stored.
 bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std::string& bytes, std::string& error);
-SaveResult WriteDatabaseImage(const std::filesystem::path& path, const std::string& bytes);
+// link stands in for link(2) in tests.
+SaveResult WriteDatabaseImage(const std::filesystem::path& path, const std::string& bytes, LinkCall link = nullptr);
 
 // What the restore dialog shows.
 struct BackupChoice {

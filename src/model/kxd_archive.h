@@ -84,6 +84,7 @@ public:
     // written and the writer is marked failed.
     void writeString(std::string_view text);
 
+    void reserve(size_t size) { m_bytes.reserve(size); }
     bool ok() const { return m_ok; }
     const std::string& bytes() const { return m_bytes; }
     std::string take() { return std::move(m_bytes); }

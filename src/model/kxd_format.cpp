@@ -238,9 +238,14 @@ int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& o
     return parentId;
 }
 
+constexpr size_t kTypicalRecordBytes = 256;
+
 std::string StoreTree(const CComPtrTree& tree, bool* ok)
 {
     KxdWriter writer;
+    // Room for a typical record each up front: a large tree's image does
+    // not move from one buffer to the next as it grows.
+    writer.reserve(tree.size() * kTypicalRecordBytes + 5);
     writer.writeU8(kKxdSignature);
     writer.writeI32(static_cast<int32_t>(tree.size()));
     for (const DownloadJob* node : tree.nodes())

@@ -8,6 +8,7 @@
 // and then shared read-only by every worker; a TlsStream belongs to the
 // worker that started it and owns the stream below it.
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -85,6 +86,9 @@ private:
     // then a "want read/write" only means it wants another turn.
     bool lowerMovedBytes() const { return m_lowerCalled && m_lowerResult.ok(); }
 
+    // One SSL_read: at most one record's bytes.
+    IoResult readRecord(void* buffer, std::size_t size, int timeoutMs);
+
     // Turns a failed OpenSSL call into the stream's answer.
     IoResult failureOf(int sslResult, std::string_view what);
 
@@ -94,6 +98,7 @@ private:
     IoResult m_lowerResult;  // what the last lower read or write gave
     bool m_lowerCalled = false;
     bool m_lowerEnded = false;
+    std::optional<IoResult> m_heldBack;  // the answer for the next read, met while gathering
 };
 
 }  // namespace fetchora

@@ -44,7 +44,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
         return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     // Keep the permissions of the file we replace; a new one is private.
-    struct stat old {};
+    struct stat old { };
     ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600);
     ok = ::close(fd) == 0 && ok;
     if (ok)
@@ -55,6 +55,25 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
     }
     syncFolder(target.parent_path());
     return true;
+}
+
+bool replaceWithHardLink(const std::filesystem::path& source, const std::filesystem::path& target,
+                         const std::filesystem::path& tempOwner, LinkCall link)
+{
+    // mkstemp picks a free name; link() needs it free again.
+    std::string temporary = tempOwner.string() + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    if ((link ? link : ::link)(source.c_str(), temporary.c_str()) != 0)
+        return false;
+    const bool renamed = ::rename(temporary.c_str(), target.c_str()) == 0;
+    // A target that already named the same file leaves the temporary name
+    // in place (rename does nothing then).
+    ::unlink(temporary.c_str());
+    return renamed;
 }
 
 void removeStaleTemporaries(const std::filesystem::path& target)

@@ -11,6 +11,18 @@ namespace fetchora {
 
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
+// link(2), or a stand-in for it in tests.
+using LinkCall = int (*)(const char* from, const char* to);
+
+// Makes `target` a second name of the file `source` names, replacing what
+// `target` named, without copying a byte: the name is made beside `target`
+// (as a temporary that removeStaleTemporaries(tempOwner) clears) and renamed
+// over it, so a crash leaves `target` either as it was or naming `source`'s
+// file. The caller syncs the folder. False, with nothing changed, when the
+// file system refuses hard links.
+bool replaceWithHardLink(const std::filesystem::path& source, const std::filesystem::path& target,
+                         const std::filesystem::path& tempOwner, LinkCall link = nullptr);
+
 // Removes temporary files that writeFileAtomically left beside `target` when
 // its process died mid-write. Call it only while holding the target's lock.
 void removeStaleTemporaries(const std::filesystem::path& target);

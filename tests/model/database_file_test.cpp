@@ -130,6 +130,78 @@ TEST_F(DatabaseFileTest, TheFirstSaveMakesNoBak)
     EXPECT_FALSE(fs::exists(BakPathFor(db)));
 }
 
+ino_t inodeOf(const fs::path& path)
+{
+    struct stat info { };
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+int refusingLink(const char*, const char*)
+{
+    errno = EPERM;
+    return -1;
+}
+
+TEST_F(DatabaseFileTest, TheBakIsThePreviousFileItselfNotACopy)
+{
+    const std::string old = databaseWith(1);
+    writeFile(db, old);
+    ASSERT_FALSE(LoadDatabaseBytes(doc, databaseWith(3), openOptions().load).damaged());
+
+    for (int save = 0; save < 2; ++save) {
+        SCOPED_TRACE(save);
+        const SaveResult result = SaveDatabase(doc, db);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_TRUE(result.backupWritten);
+        EXPECT_EQ(readFile(db), StoreTree(doc.tree()));
+        EXPECT_NE(inodeOf(db), inodeOf(BakPathFor(db)));
+        EXPECT_TRUE(temporariesBeside(db).empty());
+    }
+    // After two saves the ".bak" holds the first one's image.
+    EXPECT_EQ(readFile(BakPathFor(db)), StoreTree(doc.tree()));
+
+    // The first save's ".bak" was the old file under a second name.
+    JobLock otherLock;
+    CZoviradDoc other(otherLock);
+    writeFile(db, old);
+    setModified(db, 1500000000);
+    const ino_t again = inodeOf(db);
+    ASSERT_FALSE(LoadDatabaseBytes(other, databaseWith(2), openOptions().load).damaged());
+    ASSERT_TRUE(SaveDatabase(other, db).ok);
+    EXPECT_EQ(inodeOf(BakPathFor(db)), again);
+    EXPECT_EQ(readFile(BakPathFor(db)), old);
+    EXPECT_EQ(modifiedOf(BakPathFor(db)), 1500000000);
+}
+
+TEST_F(DatabaseFileTest, WithoutHardLinksTheBakIsACopyKeepingItsTime)
+{
+    const std::string old = databaseWith(1);
+    writeFile(db, old);
+    setModified(db, 1500000000);
+    const std::string image = databaseWith(2);
+
+    const SaveResult result = WriteDatabaseImage(db, image, refusingLink);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(result.backupWritten);
+    EXPECT_EQ(readFile(BakPathFor(db)), old);
+    EXPECT_EQ(modifiedOf(BakPathFor(db)), 1500000000);
+    EXPECT_EQ(readFile(db), image);
+    EXPECT_TRUE(temporariesBeside(db).empty());
+}
+
+TEST_F(DatabaseFileTest, ASaveOverABakThatIsAlreadyTheSameFileLeavesNoTemporary)
+{
+    const std::string old = databaseWith(1);
+    writeFile(db, old);
+    ASSERT_EQ(::link(db.c_str(), BakPathFor(db).c_str()), 0);
+    ASSERT_FALSE(LoadDatabaseBytes(doc, databaseWith(2), openOptions().load).damaged());
+
+    ASSERT_TRUE(SaveDatabase(doc, db).ok);
+    EXPECT_EQ(readFile(BakPathFor(db)), old);
+    EXPECT_EQ(readFile(db), StoreTree(doc.tree()));
+    EXPECT_TRUE(temporariesBeside(db).empty());
+}
+
 TEST_F(DatabaseFileTest, RunningJobsAreFlushedBeforeTheirRecordsAreStored)
 {
     doc.OnNewDocument("");
