@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -24,9 +25,9 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -39,6 +40,7 @@
 #include "config/app_settings.h"
 #include "config/option_id.h"
 #include "config/settings_key.h"
+#include "gui/explorer_entry_model.h"
 #include "gui/favorites_dialog.h"
 #include "platform/desktop_actions.h"
 #include "platform/registry.h"
@@ -51,9 +53,11 @@ namespace fetchora {
 namespace {
 
 constexpr int kNodeRole = Qt::UserRole + 1;
-constexpr int kSortRole = Qt::UserRole + 2;
-constexpr int kRowRole = Qt::UserRole + 3;
 constexpr int kLogLines = 2000;
+// The entry list fills in batches of this many rows, as many per turn of the
+// loop as fit in the time below, so that the window keeps answering.
+constexpr size_t kFillBatch = 200;
+constexpr qint64 kFillSliceMs = 12;
 
 QString qText(std::string_view text)
 {
@@ -187,9 +191,10 @@ void COfflineFrame::buildWidgets()
     m_tree->setProperty("controlId", 100);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &COfflineFrame::treeSelectionChanged);
 
-    m_model = new QStandardItemModel(0, kExplorerColumns, this);
-    m_model->setHorizontalHeaderLabels(tr("Name,Type,Title,URL,Size,Modified,From").split(u','));
-    m_model->setSortRole(kSortRole);
+    m_model = new ExplorerEntryModel([this](const EntryRow& row) { return iconFor(*this, row); }, this);
+    m_fillTimer = new QTimer(this);
+    m_fillTimer->setInterval(0);
+    connect(m_fillTimer, &QTimer::timeout, this, &COfflineFrame::fillSome);
     m_table = new QTreeView(this);
     m_table->setModel(m_model);
     m_table->setRootIsDecorated(false);
@@ -450,59 +455,54 @@ void COfflineFrame::treeSelectionChanged()
 
 void COfflineFrame::fillEntries()
 {
-    m_model->removeRows(0, m_model->rowCount());
-    m_rows.clear();
-    if (m_shown == nullptr)
+    std::unique_ptr<EntryRowsBuilder> rows;
+    if (m_shown != nullptr)
+        rows = std::make_unique<EntryRowsBuilder>(m_session->store(), *m_shown, m_filter);
+    m_model->reset(std::move(rows), m_app.settings().GetOption(OptionId::SizesInBytes) != 0);
+    // The first batch at once, so that a small folder shows without a turn.
+    fillSome();
+}
+
+void COfflineFrame::fillSome()
+{
+    QElapsedTimer slice;
+    slice.start();
+    bool more = m_model->filling();
+    while (more && slice.elapsed() < kFillSliceMs)
+        more = m_model->appendBatch(kFillBatch);
+    if (more) {
+        if (!m_fillTimer->isActive())
+            m_fillTimer->start();
+        statusBar()->showMessage(tr("Listing entries: %1...").arg(m_model->rowCount()));
         return;
-    m_rows = EntryRows(m_session->store(), *m_shown, m_filter);
-    const bool inBytes = m_app.settings().GetOption(OptionId::SizesInBytes) != 0;
-    m_model->setRowCount(static_cast<int>(m_rows.size()));
-    for (size_t r = 0; r < m_rows.size(); ++r) {
-        const EntryRow& row = m_rows[r];
-        for (int c = 0; c < kExplorerColumns; ++c) {
-            const auto column = static_cast<EntryColumn>(c);
-            auto* item = new QStandardItem(qText(EntryCellText(row, column, inBytes)));
-            // Folders sort before every file by size.
-            if (column == EntryColumn::Size)
-                item->setData(row.node != nullptr && !isFolderLike(*row.node) ? static_cast<qlonglong>(row.node->size)
-                                                                              : qlonglong{-1},
-                              kSortRole);
-            else if (column == EntryColumn::Modified)
-                item->setData(row.node != nullptr ? static_cast<qlonglong>(row.node->modified) : qlonglong{-1},
-                              kSortRole);
-            else
-                item->setData(item->text().toLower(), kSortRole);
-            if (column == EntryColumn::Size)
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            if (c == 0) {
-                item->setIcon(iconFor(*this, row));
-                item->setData(static_cast<int>(r), kRowRole);
-            }
-            m_model->setItem(static_cast<int>(r), c, item);
-        }
     }
-    if (const int section = m_table->header()->sortIndicatorSection(); section >= 0 && section < kExplorerColumns)
-        m_model->sort(section, m_table->header()->sortIndicatorOrder());
-    statusBar()->showMessage(tr("%n entries", nullptr, static_cast<int>(m_rows.size())));
+    m_fillTimer->stop();
+    statusBar()->showMessage(tr("%n entries", nullptr, m_model->rowCount()));
+}
+
+QAbstractItemModel* COfflineFrame::entryModel() const
+{
+    return m_model;
+}
+
+bool COfflineFrame::filling() const
+{
+    return m_model->filling();
 }
 
 std::vector<EntryRow> COfflineFrame::selectedRows() const
 {
     std::vector<EntryRow> rows;
-    for (const QModelIndex& index : m_table->selectionModel()->selectedRows(0)) {
-        const int r = m_model->item(index.row(), 0)->data(kRowRole).toInt();
-        if (r >= 0 && static_cast<size_t>(r) < m_rows.size())
-            rows.push_back(m_rows[static_cast<size_t>(r)]);
-    }
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows(0))
+        rows.push_back(m_model->rowAt(index.row()));
     return rows;
 }
 
 void COfflineFrame::entryActivated(int modelRow)
 {
-    const int r = m_model->item(modelRow, 0)->data(kRowRole).toInt();
-    if (r < 0 || static_cast<size_t>(r) >= m_rows.size())
+    if (modelRow < 0 || modelRow >= m_model->rowCount())
         return;
-    const EntryRow row = m_rows[static_cast<size_t>(r)];
+    const EntryRow row = m_model->rowAt(modelRow);
     ExplorerNode* node = row.node != nullptr ? m_session->store().find(row.node->url) : nullptr;
     if (node == nullptr || !isFolderLike(*node)) {
         // A file: the double click downloads it.
@@ -788,6 +788,8 @@ void COfflineFrame::saveState()
 
 void COfflineFrame::closeEvent(QCloseEvent* event)
 {
+    m_fillTimer->stop();
+    m_model->cancel();
     m_session->stop();
     saveState();
     QMainWindow::closeEvent(event);

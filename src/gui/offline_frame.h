@@ -23,6 +23,7 @@
 #include "explorer/favorites_file.h"
 #include "shell/explorer_session.h"
 
+class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QListView;
@@ -30,7 +31,7 @@ class QMenu;
 class QPlainTextEdit;
 class QSplitter;
 class QStackedWidget;
-class QStandardItemModel;
+class QTimer;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -38,6 +39,7 @@ class QTreeWidgetItem;
 namespace fetchora {
 
 class Application;
+class ExplorerEntryModel;
 class MainView;
 
 enum class ExplorerKind { SiteExplorer, OfflineBrowser };
@@ -92,7 +94,9 @@ public:
     QTreeWidget* nodeTree() const { return m_tree; }
     QTreeView* entryTable() const { return m_table; }
     QListView* entryIcons() const { return m_icons; }
-    QStandardItemModel* entryModel() const { return m_model; }
+    QAbstractItemModel* entryModel() const;
+    // Whether the entry list is still being filled.
+    bool filling() const;
     QPlainTextEdit* logPane() const { return m_log; }
     QMenu* favoritesMenu() const { return m_favoritesMenu; }
     ExplorerSession& session() { return *m_session; }
@@ -124,6 +128,7 @@ private:
     QTreeWidgetItem* itemOf(const ExplorerNode* node) const;
     void showNode(ExplorerNode* node);
     void fillEntries();
+    void fillSome();
     std::vector<EntryRow> selectedRows() const;
     void entryActivated(int row);
     void treeSelectionChanged();
@@ -148,13 +153,13 @@ private:
     FavoritesTree m_favorites;
     ExplorerViewStyle m_style = ExplorerViewStyle::Details;
     ExplorerNode* m_shown = nullptr;
-    std::vector<EntryRow> m_rows;
     std::map<const ExplorerNode*, QTreeWidgetItem*> m_items;
     std::map<uint32_t, QAction*> m_commands;
 
     QComboBox* m_address = nullptr;
     QTreeWidget* m_tree = nullptr;
-    QStandardItemModel* m_model = nullptr;
+    ExplorerEntryModel* m_model = nullptr;
+    QTimer* m_fillTimer = nullptr;
     QTreeView* m_table = nullptr;
     QListView* m_icons = nullptr;
     QStackedWidget* m_entryStack = nullptr;

@@ -10,7 +10,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -127,7 +126,7 @@ protected:
 
     QString cell(COfflineFrame& frame, int row, EntryColumn column) const
     {
-        return frame.entryModel()->item(row, static_cast<int>(column))->text();
+        return frame.entryModel()->index(row, static_cast<int>(column)).data().toString();
     }
 
     int rowNamed(COfflineFrame& frame, const QString& name) const
@@ -310,7 +309,8 @@ TEST_F(OfflineFrameTest, AFiftyMegabytePageKeepsTheWindowAnsweringAndAddsOnlyWeb
     ticks.start(20);
     COfflineFrame* frame
         = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, site + "/big.html", m_main.get());
-    ASSERT_TRUE(spinUntil([&] { return !frame->busy() && frame->entryModel()->rowCount() > 0; }, 60000))
+    ASSERT_TRUE(
+        spinUntil([&] { return !frame->busy() && !frame->filling() && frame->entryModel()->rowCount() > 0; }, 60000))
         << frame->logPane()->toPlainText().toStdString();
     ticks.stop();
     EXPECT_EQ(frame->entryModel()->rowCount(), 20000);
@@ -385,6 +385,66 @@ TEST_F(OfflineFrameTest, AGarbledFavouritesFileOpensEmptyAndIsKeptAside)
     ASSERT_TRUE(frame->addFavorite("Home", "http://127.0.0.1/"));
     EXPECT_TRUE(FavoritesTree::parse(test::readFile(favoritesPath())).has_value());
     EXPECT_EQ(test::readFile(m_dir / "profile" / "favorites.qvb.damaged"), garbled);
+}
+
+// A timer of the window's thread: the longest gap between its ticks is how
+// long the window did not answer.
+class GapProbe {
+public:
+    GapProbe()
+    {
+        m_clock.start();
+        QObject::connect(&m_ticks, &QTimer::timeout, [this] { m_longest = std::max(m_longest, m_clock.restart()); });
+        m_ticks.start(5);
+    }
+    qint64 longest() const { return m_longest; }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_ticks;
+    qint64 m_longest = 0;
+};
+
+std::string manyLinksPage(int count)
+{
+    std::string page = "<html>";
+    for (int i = 0; i < count; ++i) {
+        // Every tenth link a .bin file, so that a filter has work to do.
+        const char* type = i % 10 == 0 ? ".bin" : ".zip";
+        page += "<a href=\"d/f" + std::to_string(i) + type + "\">file " + std::to_string(i) + "</a>\n";
+    }
+    return page + "</html>";
+}
+
+TEST_F(OfflineFrameTest, ATwentyThousandLinkPageFillsTheListWithoutHoldingTheWindow)
+{
+    test::NginxPeer nginx;
+    const std::string site = "http://127.0.0.1:" + std::to_string(nginx.httpPort());
+    nginx.writeServedFile("many.html", manyLinksPage(20000));
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    // A sort key and a filter chosen before the page arrives hold for every
+    // row that comes in while the list fills.
+    frame->sortBy(EntryColumn::Name);
+    frame->setFilter({ExplorerFilterMode::ShowAllExcept, ".BIN"});
+    GapProbe probe;
+    frame->browse(QString::fromStdString(site + "/many.html"));
+    QAbstractItemModel* model = frame->entryModel();
+    ASSERT_TRUE(spinUntil([&] { return !frame->busy() && !frame->filling() && model->rowCount() == 18000; }, 60000))
+        << model->rowCount() << " " << frame->logPane()->toPlainText().toStdString();
+    spinUntil([] { return false; }, 200);
+    const qint64 longest = probe.longest();
+    std::printf("longest gap while the page was read and listed: %lld ms\n", static_cast<long long>(longest));
+    EXPECT_LT(longest, 100) << "the window stood still while the list filled";
+    ASSERT_EQ(model->rowCount(), 18000);
+    QStringList names;
+    for (int r = 0; r < model->rowCount(); ++r)
+        names << model->index(r, static_cast<int>(EntryColumn::Name)).data().toString();
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    EXPECT_EQ(names, sorted);
+    EXPECT_FALSE(names.contains(QStringLiteral("f10.bin")));
+    EXPECT_TRUE(names.contains(QStringLiteral("f19999.zip")));
 }
 
 }  // namespace
