@@ -9,6 +9,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -445,6 +446,41 @@ TEST_F(OfflineFrameTest, ATwentyThousandLinkPageFillsTheListWithoutHoldingTheWin
     EXPECT_EQ(names, sorted);
     EXPECT_FALSE(names.contains(QStringLiteral("f10.bin")));
     EXPECT_TRUE(names.contains(QStringLiteral("f19999.zip")));
+}
+
+TEST_F(OfflineFrameTest, TheSelectionStaysOnItsRowsWhileTheListFillsAndClosingMidwayIsSafe)
+{
+    test::NginxPeer nginx;
+    const std::string site = "http://127.0.0.1:" + std::to_string(nginx.httpPort());
+    nginx.writeServedFile("many.html", manyLinksPage(20000));
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    frame->entryTable()->sortByColumn(static_cast<int>(EntryColumn::Url), Qt::DescendingOrder);
+    frame->browse(QString::fromStdString(site + "/many.html"));
+    QAbstractItemModel* model = frame->entryModel();
+    ASSERT_TRUE(spinUntil([&] { return frame->filling() && model->rowCount() > 0; }, 60000));
+    const QModelIndex first = model->index(0, 0);
+    const QString picked = first.siblingAtColumn(static_cast<int>(EntryColumn::Url)).data().toString();
+    frame->entryTable()->selectionModel()->select(first, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ASSERT_TRUE(spinUntil([&] { return !frame->filling(); }, 60000));
+    ASSERT_EQ(model->rowCount(), 20000);
+    const QModelIndexList selected = frame->entryTable()->selectionModel()->selectedRows(0);
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].siblingAtColumn(static_cast<int>(EntryColumn::Url)).data().toString(), picked);
+    // Rows that came later went into their places: the list is descending.
+    EXPECT_EQ(model->index(0, static_cast<int>(EntryColumn::Url)).data().toString(),
+              QString::fromStdString(site + "/d/f9999.zip"));
+    EXPECT_EQ(model->index(19999, static_cast<int>(EntryColumn::Url)).data().toString(),
+              QString::fromStdString(site + "/d/f0.bin"));
+    EXPECT_EQ(frame->downloadSelected(), 1u);
+
+    // A second window closed while its list fills goes away cleanly.
+    QPointer<COfflineFrame> second
+        = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, site + "/many.html", m_main.get());
+    ASSERT_TRUE(spinUntil([&] { return second->filling() && second->entryModel()->rowCount() > 0; }, 60000));
+    second->close();
+    EXPECT_TRUE(spinUntil([&] { return second.isNull(); }, 5000));
+    spinUntil([] { return false; }, 200);
+    EXPECT_TRUE(frame->isVisible());
 }
 
 }  // namespace
