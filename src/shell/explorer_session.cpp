@@ -183,6 +183,7 @@ ExplorerSession::ExplorerSession(Application& app, ExplorerListener& listener)
         = app.temporaryFolder() / ("explorer-" + std::to_string(getpid()) + "-" + std::to_string(++g_sessionNumber));
     std::error_code error;
     std::filesystem::create_directories(m_tempFolder, error);
+    m_store.setPageTypes(app.settings().GetOptionText(OptionId::ExploreTypes));
 
     TlsSettings tlsSettings;
     if (const char* extra = std::getenv("FETCHORA_EXTRA_CA_FILE"))
