@@ -22,6 +22,7 @@
 #include "explorer/explorer_list_state.h"
 #include "explorer/favorites_file.h"
 #include "shell/explorer_session.h"
+#include "shell/view_command.h"
 
 class QAbstractItemModel;
 class QAction;
@@ -104,6 +105,17 @@ public:
     const ExplorerNode* shownNode() const { return m_shown; }
     bool busy() const { return m_session->busy(); }
 
+    // Runs a command of the window by its id, as its menu entry or key would;
+    // false when the window has no such command or it is disabled.
+    bool runCommand(uint32_t id);
+    QAction* commandAction(uint32_t id) const
+    {
+        const auto it = m_commands.find(id);
+        return it == m_commands.end() ? nullptr : it->second;
+    }
+    QSplitter* listSplitter() const { return m_split; }
+    QSplitter* logSplitter() const { return m_rightSplit; }
+
     // The favourites were changed elsewhere (the organise dialog): write
     // them and rebuild the menu.
     void favoritesChanged();
@@ -123,6 +135,14 @@ private:
     void buildWidgets();
     void buildMenus();
     QAction* command(ExplorerCommand id, const QString& text, const QKeySequence& keys = {});
+    void buildToolsMenu();
+    void buildHelpMenu();
+    // An entry or key that runs the main view's command.
+    QAction* forwarded(ViewCommand command, const QString& text, const QKeySequence& keys = {});
+    // Enabled states and check marks from the main view and the settings.
+    void updateCommands();
+    void editOptions();
+    void syncFilterCheck();
     void syncTree();
     void addTreeItems(ExplorerNode& node, QTreeWidgetItem* parentItem);
     QTreeWidgetItem* itemOf(const ExplorerNode* node) const;

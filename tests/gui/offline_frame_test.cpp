@@ -5,11 +5,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QSpinBox>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -481,6 +485,94 @@ TEST_F(OfflineFrameTest, TheSelectionStaysOnItsRowsWhileTheListFillsAndClosingMi
     EXPECT_TRUE(spinUntil([&] { return second.isNull(); }, 5000));
     spinUntil([] { return false; }, 200);
     EXPECT_TRUE(frame->isVisible());
+}
+
+TEST_F(OfflineFrameTest, PlaceSplittersAndFilterComeBackInTheNextWindow)
+{
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    const QRect place(40, 30, 700, 520);
+    frame->setGeometry(place);
+    spinUntil([] { return false; }, 100);
+    frame->logSplitter()->setSizes({330, 120});
+    frame->listSplitter()->setSizes({170, 500});
+    spinUntil([] { return false; }, 100);
+    const QList<int> logSizes = frame->logSplitter()->sizes();
+    const QList<int> listSizes = frame->listSplitter()->sizes();
+    m_app.settings().SetOptionText(OptionId::ExploreFilter, ".ISO;.IMG");
+    frame->setFilter({ExplorerFilterMode::ShowAllExcept, ".ISO;.IMG"});
+    EXPECT_TRUE(frame->commandAction(32891)->isChecked());
+    const QRect closedAt = frame->geometry();
+    QPointer<COfflineFrame> gone(frame);
+    frame->close();
+    ASSERT_TRUE(spinUntil([&] { return gone.isNull(); }, 5000));
+    EXPECT_TRUE(m_app.registry().readString(Hive::CurrentUser, settingsKey("Explore Frame"), "Splitter").has_value());
+
+    COfflineFrame* again = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    spinUntil([] { return false; }, 100);
+    EXPECT_EQ(again->geometry(), closedAt);
+    EXPECT_EQ(again->logSplitter()->sizes(), logSizes);
+    EXPECT_EQ(again->listSplitter()->sizes(), listSizes);
+    EXPECT_EQ(again->filter().mode, ExplorerFilterMode::ShowAllExcept);
+    EXPECT_EQ(again->filter().patterns, ".ISO;.IMG");
+    EXPECT_TRUE(again->commandAction(32891)->isChecked());
+    // Choosing the filter command while one is on removes it, for good.
+    ASSERT_TRUE(again->runCommand(32891));
+    EXPECT_EQ(again->filter().mode, ExplorerFilterMode::None);
+    EXPECT_FALSE(again->commandAction(32891)->isChecked());
+    again->close();
+    spinUntil([] { return false; }, 100);
+    COfflineFrame* third = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    EXPECT_EQ(third->filter().mode, ExplorerFilterMode::None);
+}
+
+TEST_F(OfflineFrameTest, TheToolsEntriesAndKeysActAsInTheMainWindow)
+{
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    // No dial-up here: the entry is there but cannot be chosen.
+    ASSERT_NE(frame->commandAction(32848), nullptr);
+    EXPECT_FALSE(frame->runCommand(32848));
+    EXPECT_FALSE(frame->commandAction(32848)->isEnabled());
+
+    EXPECT_EQ(m_app.settings().GetOption(OptionId::HangUpWhenDone), 0);
+    ASSERT_TRUE(frame->runCommand(32804));
+    EXPECT_GT(m_app.settings().GetOption(OptionId::HangUpWhenDone), 0);
+    EXPECT_TRUE(frame->commandAction(32804)->isChecked());
+    EXPECT_EQ(frame->commandAction(32804)->shortcut(), QKeySequence(QStringLiteral("Alt+H")));
+
+    // F2 and Ctrl+F reach the main window's commands.
+    EXPECT_EQ(frame->commandAction(32866)->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_EQ(frame->commandAction(57636)->shortcut(), QKeySequence(QKeySequence::Find));
+    ASSERT_TRUE(frame->runCommand(32866));
+    ASSERT_TRUE(frame->runCommand(57636));
+    ASSERT_TRUE(frame->runCommand(32786));
+    std::vector<std::string> asked;
+    for (const auto& entry : m_prompts.asked)
+        asked.push_back(entry.kind);
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "dialog:32866"), asked.end());
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "find"), asked.end());
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "dialog:32786"), asked.end());
+
+    // The explorer's own options: the dialog stores what it was given.
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        seen = dialog->objectName() == QStringLiteral("SiteExplorerOptions");
+        for (QWidget* field : dialog->findChildren<QWidget*>()) {
+            if (field->property("controlId").toInt() == 1001)
+                qobject_cast<QLineEdit*>(field)->setText(QStringLiteral(" .CFX ; .DW? "));
+            if (field->property("controlId").toInt() == 1002)
+                qobject_cast<QSpinBox*>(field)->setValue(7);
+        }
+        dialog->accept();
+    });
+    ASSERT_TRUE(frame->runCommand(32884));
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(m_app.settings().GetOptionText(OptionId::ExploreTypes), ".CFX;.DW?");
+    EXPECT_EQ(m_app.settings().GetOption(OptionId::ExploreRetry), 7);
+    // The window reads the new types at once.
+    EXPECT_EQ(frame->session().store().addAddress("http://127.0.0.1/x.cfx")->kind, ExplorerNodeKind::Page);
 }
 
 }  // namespace
