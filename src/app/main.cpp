@@ -16,6 +16,7 @@
 #include "gui/gui_prompts.h"
 #include "gui/loop_latency_probe.h"
 #include "gui/main_frame.h"
+#include "gui/offline_frame.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/zovirad_view.h"
 #include "model/job_database.h"
@@ -275,6 +276,9 @@ int main(int argc, char** argv)
         if (const QString file = qEnvironmentVariable("FETCHORA_LATENCY_PROBE"); !file.isEmpty())
             probe = std::make_unique<LoopLatencyProbe>(file);
         frame.showAsPlaced();
+        // A developer's aid (screenshots): an explorer window browsing this address at start.
+        if (const QString address = qEnvironmentVariable("FETCHORA_OPEN_EXPLORER"); !address.isEmpty())
+            openExplorerWindow(app, view, ExplorerKind::SiteExplorer, address.toStdString(), &frame);
         result = QApplication::exec();
         probe.reset();
         // Also when the session ended the program without the frame's exit.

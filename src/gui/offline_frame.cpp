@@ -355,6 +355,18 @@ void COfflineFrame::buildMenus()
 
     QToolBar* tools = addToolBar(tr("Commands"));
     tools->setObjectName(QStringLiteral("Commands"));
+    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The commands above, the address bar on a row of its own below them:
+    // a whole address stays visible however many commands there are.
+    if (auto* addressBar = findChild<QToolBar*>(QStringLiteral("AddressBar"))) {
+        insertToolBar(addressBar, tools);
+        insertToolBarBreak(addressBar);
+    }
+    stop->setIcon(QIcon::fromTheme(QStringLiteral("process-stop"), style()->standardIcon(QStyle::SP_BrowserStop)));
+    refresh->setIcon(QIcon::fromTheme(QStringLiteral("view-refresh"), style()->standardIcon(QStyle::SP_BrowserReload)));
+    download->setIcon(QIcon::fromTheme(QStringLiteral("document-save"), style()->standardIcon(QStyle::SP_ArrowDown)));
+    filterAction->setIcon(
+        QIcon::fromTheme(QStringLiteral("view-filter"), style()->standardIcon(QStyle::SP_FileDialogContentsView)));
     tools->addAction(stop);
     tools->addAction(refresh);
     tools->addAction(download);
@@ -888,6 +900,10 @@ void COfflineFrame::restoreState()
         if (placement.maximized)
             setWindowState(windowState() | Qt::WindowMaximized);
     }
+    // A first window: a log pane of a few lines and a narrow tree.
+    const int line = fontMetrics().lineSpacing();
+    m_rightSplit->setSizes({height() - line * 8, line * 7});
+    m_split->setSizes({width() / 4, width() - width() / 4});
     Pane panes = paneLayout(*m_split, *m_rightSplit);
     if (readSplitterSizes(m_app.registry(), frameSection(m_kind), panes) && panes.children.size() == 2
         && panes.children[0].children.size() == 2) {
@@ -903,6 +919,10 @@ void COfflineFrame::restoreState()
             m_filter = {mode, patterns};
     }
     const ExplorerListState state = readExplorerListState(m_app.registry(), listSection(m_kind));
+    // Widths for a first window that show whole names and most of a URL.
+    const std::array<int, kExplorerColumns> chars{22, 7, 18, 34, 10, 18, 32};
+    for (int c = 0; c < kExplorerColumns; ++c)
+        m_table->setColumnWidth(c, fontMetrics().averageCharWidth() * chars[static_cast<size_t>(c)]);
     if (state.widths) {
         for (int c = 0; c < kExplorerColumns; ++c) {
             if ((*state.widths)[static_cast<size_t>(c)] > 0)
