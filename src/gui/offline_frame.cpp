@@ -63,7 +63,7 @@ constexpr int kLogLines = 2000;
 // The entry list fills in batches of this many rows, as many per turn of the
 // loop as fit in the time below, so that the window keeps answering.
 constexpr size_t kFillBatch = 200;
-constexpr qint64 kFillSliceMs = 12;
+constexpr qint64 kFillSliceMs = 8;
 
 QString qText(std::string_view text)
 {

@@ -35,7 +35,7 @@ constexpr uint32_t kLinksExtractedMessage = kWmUser + 5;
 // A page's link nodes are made this many at a time, as many batches per turn
 // of the loop as fit in the slice.
 constexpr size_t kLinkNodesBatch = 250;
-constexpr auto kLinkNodesSlice = std::chrono::milliseconds(12);
+constexpr auto kLinkNodesSlice = std::chrono::milliseconds(8);
 // How long the end of a window waits for its fetch threads.
 constexpr auto kJoinTimeout = std::chrono::seconds(5);
 
