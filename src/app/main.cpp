@@ -17,6 +17,7 @@
 #include "gui/gui_prompts.h"
 #include "gui/loop_latency_probe.h"
 #include "gui/main_frame.h"
+#include "gui/offline_frame.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/zovirad_view.h"
 #include "model/job_database.h"
@@ -292,6 +293,9 @@ int main(int argc, char** argv)
         frame.showAsPlaced();
         if (command.newDownload)
             QTimer::singleShot(0, &frame, [&view] { view.run(ViewCommand::NewDownload); });
+        // A developer's aid (screenshots): an explorer window browsing this address at start.
+        if (const QString address = qEnvironmentVariable("FETCHORA_OPEN_EXPLORER"); !address.isEmpty())
+            openExplorerWindow(app, view, ExplorerKind::SiteExplorer, address.toStdString(), &frame);
         result = QApplication::exec();
         probe.reset();
         // Also when the session ended the program without the frame's exit.

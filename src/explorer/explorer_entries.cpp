@@ -4,7 +4,7 @@
 #include "explorer/link_url.h"
 
 #include <ctime>
-#include <set>
+#include <limits>
 
 namespace fetchora {
 
@@ -69,27 +69,53 @@ bool FilterPasses(const ExplorerFilter& filter, std::string_view fileName)
     return filter.mode == ExplorerFilterMode::ShowOnly ? matches : !matches;
 }
 
+EntryRowsBuilder::EntryRowsBuilder(const ExplorerNodeStore& store, const ExplorerNode& node, ExplorerFilter filter)
+    : m_store(store), m_node(node), m_filter(std::move(filter))
+{
+}
+
+bool EntryRowsBuilder::done() const
+{
+    return m_next >= m_node.children.size() + m_node.links.size();
+}
+
+void EntryRowsBuilder::add(const EntryRow& row, std::vector<EntryRow>& out)
+{
+    if (!m_seen.insert(rowUrl(row)).second)
+        return;
+    const bool file = row.node == nullptr || row.node->kind == ExplorerNodeKind::File;
+    if (file && !FilterPasses(m_filter, rowName(row)))
+        return;
+    out.push_back(row);
+}
+
+bool EntryRowsBuilder::next(size_t count, std::vector<EntryRow>& out)
+{
+    const size_t children = m_node.children.size();
+    const size_t total = children + m_node.links.size();
+    for (size_t n = 0; n < count && m_next < total; ++n, ++m_next) {
+        if (m_next < children) {
+            add({m_node.children[m_next], nullptr, &m_node}, out);
+            continue;
+        }
+        const ExtractedLink& link = m_node.links[m_next - children];
+        const ExplorerNode* linked = m_store.find(link.url);
+        // A link to a folder names it without its "/".
+        if (linked == nullptr && !link.url.ends_with('/')) {
+            m_probe.assign(link.url).push_back('/');
+            linked = m_store.find(m_probe);
+        }
+        add({linked, linked == nullptr ? &link : nullptr, &m_node}, out);
+    }
+    return !done();
+}
+
 std::vector<EntryRow> EntryRows(const ExplorerNodeStore& store, const ExplorerNode& node, const ExplorerFilter& filter)
 {
     std::vector<EntryRow> rows;
-    std::set<std::string_view> seen;
-    const auto add = [&](const EntryRow& row) {
-        if (!seen.insert(rowUrl(row)).second)
-            return;
-        const bool file = row.node == nullptr || row.node->kind == ExplorerNodeKind::File;
-        if (file && !FilterPasses(filter, rowName(row)))
-            return;
-        rows.push_back(row);
-    };
-    for (const ExplorerNode* child : node.children)
-        add({child, nullptr, &node});
-    for (const ExtractedLink& link : node.links) {
-        const ExplorerNode* linked = store.find(link.url);
-        // A link to a folder names it without its "/".
-        if (linked == nullptr && !link.url.ends_with('/'))
-            linked = store.find(link.url + '/');
-        add({linked, linked == nullptr ? &link : nullptr, &node});
-    }
+    EntryRowsBuilder builder(store, node, filter);
+    while (builder.next(std::numeric_limits<size_t>::max(), rows))
+        ;
     return rows;
 }
 

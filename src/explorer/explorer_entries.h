@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "explorer/explorer_node_store.h"
@@ -39,6 +40,29 @@ struct EntryRow {
 // among them, each URL once; the filter hides file rows by extension (folders
 // and pages stay, so that the site can still be walked).
 std::vector<EntryRow> EntryRows(const ExplorerNodeStore& store, const ExplorerNode& node, const ExplorerFilter& filter);
+
+// EntryRows a batch at a time, so that a window can show the first rows of a
+// page of tens of thousands of links at once. Borrows the store and the
+// node, whose children and links must not change until it is done or
+// dropped (the window starts a new one whenever they do).
+class EntryRowsBuilder {
+public:
+    EntryRowsBuilder(const ExplorerNodeStore& store, const ExplorerNode& node, ExplorerFilter filter);
+    // Appends the rows of up to count more children and links; false once
+    // every one has been looked at.
+    bool next(size_t count, std::vector<EntryRow>& out);
+    bool done() const;
+
+private:
+    void add(const EntryRow& row, std::vector<EntryRow>& out);
+
+    const ExplorerNodeStore& m_store;
+    const ExplorerNode& m_node;
+    ExplorerFilter m_filter;
+    size_t m_next = 0;  // children first, then links
+    std::unordered_set<std::string_view> m_seen;
+    std::string m_probe;
+};
 
 // Whether the filter lets a file name through.
 bool FilterPasses(const ExplorerFilter& filter, std::string_view fileName);

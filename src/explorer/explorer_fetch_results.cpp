@@ -1,7 +1,9 @@
 #include "explorer/explorer_fetch_results.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <limits>
 
 #include "platform/text_utils.h"
 
@@ -198,27 +200,43 @@ bool HoldsLinks(const ExplorerNode& node)
     return node.kind == ExplorerNodeKind::Page || (isWebNode(node) && node.kind != ExplorerNodeKind::File);
 }
 
-ExplorerNode* PageLinksReady(ExplorerNodeStore& store, std::string_view jobUrl, std::vector<ExtractedLink> links)
+PageLinkNodes::PageLinkNodes(ExplorerNodeStore& store, std::string_view jobUrl, std::vector<ExtractedLink> links)
+    : m_store(store), m_node(PageNodeOf(store, jobUrl, nullptr)), m_links(std::move(links))
 {
-    ExplorerNode* node = PageNodeOf(store, jobUrl, nullptr);
-    if (node == nullptr || !HoldsLinks(*node))
-        return node;
-    const size_t limit = store.size() + kMaxNewNodesPerPage;
-    for (const ExtractedLink& link : links) {
-        if (store.size() >= limit)
-            break;
-        if (store.find(link.url) != nullptr)
+    m_done = m_node == nullptr || !HoldsLinks(*m_node);
+    m_limit = store.size() + kMaxNewNodesPerPage;
+}
+
+bool PageLinkNodes::step(size_t count)
+{
+    if (m_done)
+        return false;
+    const size_t end = count >= m_links.size() - m_next ? m_links.size() : m_next + count;
+    for (; m_next < end && m_store.size() < m_limit; ++m_next) {
+        const ExtractedLink& link = m_links[m_next];
+        if (m_store.find(link.url) != nullptr)
             continue;
         bool created = false;
-        ExplorerNode* target = store.addAddress(link.url, &created);
+        ExplorerNode* target = m_store.addAddress(link.url, &created);
         if (target != nullptr && created) {
             target->title = link.title;
-            target->from = node->url;
+            target->from = m_node->url;
         }
     }
-    node->links = std::move(links);
-    node->fetched = true;
-    return node;
+    if (m_next < m_links.size() && m_store.size() < m_limit)
+        return true;
+    m_node->links = std::move(m_links);
+    m_node->fetched = true;
+    m_done = true;
+    return false;
+}
+
+ExplorerNode* PageLinksReady(ExplorerNodeStore& store, std::string_view jobUrl, std::vector<ExtractedLink> links)
+{
+    PageLinkNodes adder(store, jobUrl, std::move(links));
+    while (adder.step(std::numeric_limits<size_t>::max()))
+        ;
+    return adder.node();
 }
 
 ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, bool completed,

@@ -56,6 +56,30 @@ bool HoldsLinks(const ExplorerNode& node);
 // window extracts them on a worker thread).
 ExplorerNode* PageLinksReady(ExplorerNodeStore& store, std::string_view jobUrl, std::vector<ExtractedLink> links);
 
+// PageLinksReady a batch of links at a time, for a page of tens of thousands
+// of links: each step runs under the job lock, and the window answers in
+// between. The links go to the node with the last step, so that the node
+// never shows links without their nodes. Borrows the store, whose nodes
+// stay valid; a node of jobUrl that goes away cannot happen (nodes are never
+// removed).
+class PageLinkNodes {
+public:
+    PageLinkNodes(ExplorerNodeStore& store, std::string_view jobUrl, std::vector<ExtractedLink> links);
+    // The page's node, null when jobUrl has none.
+    ExplorerNode* node() const { return m_node; }
+    // Adds the nodes of up to count more links; false once every link is
+    // done and the list is stored on the node.
+    bool step(size_t count);
+
+private:
+    ExplorerNodeStore& m_store;
+    ExplorerNode* m_node = nullptr;
+    std::vector<ExtractedLink> m_links;
+    size_t m_next = 0;
+    size_t m_limit = 0;
+    bool m_done = false;
+};
+
 // The log pane's line for an ended fetch: "Download success" or "Download
 // failure", a space and the URL.
 std::string FetchEndedLogLine(bool completed, std::string_view url);

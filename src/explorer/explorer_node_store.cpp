@@ -99,12 +99,14 @@ std::string SiteRootDisplayText(std::string_view url)
     return text;
 }
 
-bool IsPageName(std::string_view name)
+bool IsPageName(std::string_view name, std::string_view extraTypes)
 {
     if (name.find('?') != std::string_view::npos)
         return true;
     const std::string_view extension = fileExtension(name);
-    return !extension.empty() && matchPatternList(kPageTypes, extension);
+    return !extension.empty()
+        && (matchPatternList(kPageTypes, extension)
+            || (!extraTypes.empty() && matchPatternList(extraTypes, extension)));
 }
 
 ExplorerNode* ExplorerNodeStore::find(std::string_view url)
@@ -165,7 +167,7 @@ ExplorerNode* ExplorerNodeStore::addAddress(std::string_view url, bool* created)
         const bool named = part.find_first_of(".*?") != std::string::npos;
         ExplorerNodeKind kind = ExplorerNodeKind::Folder;
         if (last && !split->endsInSlash && named)
-            kind = !ftp && IsPageName(part) ? ExplorerNodeKind::Page : ExplorerNodeKind::File;
+            kind = !ftp && IsPageName(part, m_pageTypes) ? ExplorerNodeKind::Page : ExplorerNodeKind::File;
         std::string childUrl = node->url + part;
         if (kind == ExplorerNodeKind::Folder)
             childUrl += '/';

@@ -37,8 +37,9 @@ std::optional<SplitAddress> SplitExplorerAddress(std::string_view url);
 std::string SiteRootDisplayText(std::string_view url);
 
 // Whether a file name is an HTML page (fetched and searched for links) rather
-// than a file to download.
-bool IsPageName(std::string_view name);
+// than a file to download. extraTypes, a pattern list (".HTM?;.IDC"), names
+// more page types beside the built-in ones.
+bool IsPageName(std::string_view name, std::string_view extraTypes = {});
 
 class ExplorerNodeStore {
 public:
@@ -61,7 +62,12 @@ public:
     ExplorerNode* addChild(ExplorerNode& parent, std::string url, std::string displayName, ExplorerNodeKind kind,
                            bool* created = nullptr);
 
+    // The user's page types (the explorer's settings), for nodes made from
+    // now on.
+    void setPageTypes(std::string types) { m_pageTypes = std::move(types); }
+
 private:
+    std::string m_pageTypes;
     std::map<std::string, std::unique_ptr<ExplorerNode>, std::less<>> m_nodes;
     std::vector<ExplorerNode*> m_roots;
 };

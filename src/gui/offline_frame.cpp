@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -24,9 +25,9 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -35,25 +36,34 @@
 
 #include <array>
 #include <functional>
+#include <tuple>
 
 #include "config/app_settings.h"
 #include "config/option_id.h"
 #include "config/settings_key.h"
+#include "gui/about_dialog.h"
+#include "gui/dialog_placement.h"
+#include "gui/explorer_entry_model.h"
+#include "gui/explorer_options_dialog.h"
 #include "gui/favorites_dialog.h"
 #include "platform/desktop_actions.h"
 #include "platform/registry.h"
 #include "shell/application.h"
+#include "shell/explorer_commands.h"
 #include "shell/frame_placement.h"
 #include "shell/main_view.h"
+#include "shell/splitter_sizes.h"
 
 namespace fetchora {
 
 namespace {
 
 constexpr int kNodeRole = Qt::UserRole + 1;
-constexpr int kSortRole = Qt::UserRole + 2;
-constexpr int kRowRole = Qt::UserRole + 3;
 constexpr int kLogLines = 2000;
+// The entry list fills in batches of this many rows, as many per turn of the
+// loop as fit in the time below, so that the window keeps answering.
+constexpr size_t kFillBatch = 200;
+constexpr qint64 kFillSliceMs = 8;
 
 QString qText(std::string_view text)
 {
@@ -98,6 +108,18 @@ QIcon iconFor(const QWidget& widget, const EntryRow& row)
     return icon;
 }
 
+// The window's panes as the "Splitter" value keeps them: the tree and the
+// list side by side above the log pane.
+Pane paneLayout(const QSplitter& list, const QSplitter& log)
+{
+    const QList<int> across = list.sizes();
+    const QList<int> along = log.sizes();
+    auto at = [](const QList<int>& sizes, int i) { return i < sizes.size() ? sizes[i] : 0; };
+    Pane top = Pane::divided(PaneSplit::Across, Pane::leaf("tree", at(across, 0)), Pane::leaf("list", at(across, 1)),
+                             at(along, 0));
+    return Pane::divided(PaneSplit::Along, std::move(top), Pane::leaf("log", at(along, 1)), 0);
+}
+
 // A user name and password typed for a favourite go into its URL, the only
 // place the favourites file has for them.
 QString urlWithLogin(const QString& url, const QString& user, const QString& password)
@@ -137,6 +159,7 @@ COfflineFrame::COfflineFrame(Application& app, MainView& view, ExplorerKind kind
     buildWidgets();
     buildMenus();
     restoreState();
+    syncFilterCheck();
     if (damaged)
         logLine("The favourites file could not be read; a copy is kept as " + m_favoritesFile.damagedPath().string());
 }
@@ -187,9 +210,10 @@ void COfflineFrame::buildWidgets()
     m_tree->setProperty("controlId", 100);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &COfflineFrame::treeSelectionChanged);
 
-    m_model = new QStandardItemModel(0, kExplorerColumns, this);
-    m_model->setHorizontalHeaderLabels(tr("Name,Type,Title,URL,Size,Modified,From").split(u','));
-    m_model->setSortRole(kSortRole);
+    m_model = new ExplorerEntryModel([this](const EntryRow& row) { return iconFor(*this, row); }, this);
+    m_fillTimer = new QTimer(this);
+    m_fillTimer->setInterval(0);
+    connect(m_fillTimer, &QTimer::timeout, this, &COfflineFrame::fillSome);
     m_table = new QTreeView(this);
     m_table->setModel(m_model);
     m_table->setRootIsDecorated(false);
@@ -253,8 +277,10 @@ void COfflineFrame::buildMenus()
     }
     file->addSeparator();
     file->addAction(tr("E&xit"), this, &QWidget::close);
-    if (m_kind == ExplorerKind::OfflineBrowser)
+    if (m_kind == ExplorerKind::OfflineBrowser) {
+        buildHelpMenu();
         return;
+    }
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     edit->addAction(copy);
@@ -269,6 +295,8 @@ void COfflineFrame::buildMenus()
     edit->addAction(invert);
     edit->addSeparator();
     QAction* filterAction = command(ExplorerCommand::Filter, tr("&Filter..."));
+    // Checked while a filter is on; choosing it then removes the filter.
+    filterAction->setCheckable(true);
     connect(filterAction, &QAction::triggered, this, &COfflineFrame::chooseFilter);
     edit->addAction(filterAction);
     QAction* clearLog = command(ExplorerCommand::ClearLog, tr("Clear l&og"));
@@ -322,9 +350,23 @@ void COfflineFrame::buildMenus()
 
     m_favoritesMenu = menuBar()->addMenu(tr("F&avourites"));
     rebuildFavoritesMenu();
+    buildToolsMenu();
+    buildHelpMenu();
 
     QToolBar* tools = addToolBar(tr("Commands"));
     tools->setObjectName(QStringLiteral("Commands"));
+    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The commands above, the address bar on a row of its own below them:
+    // a whole address stays visible however many commands there are.
+    if (auto* addressBar = findChild<QToolBar*>(QStringLiteral("AddressBar"))) {
+        insertToolBar(addressBar, tools);
+        insertToolBarBreak(addressBar);
+    }
+    stop->setIcon(QIcon::fromTheme(QStringLiteral("process-stop"), style()->standardIcon(QStyle::SP_BrowserStop)));
+    refresh->setIcon(QIcon::fromTheme(QStringLiteral("view-refresh"), style()->standardIcon(QStyle::SP_BrowserReload)));
+    download->setIcon(QIcon::fromTheme(QStringLiteral("document-save"), style()->standardIcon(QStyle::SP_ArrowDown)));
+    filterAction->setIcon(
+        QIcon::fromTheme(QStringLiteral("view-filter"), style()->standardIcon(QStyle::SP_FileDialogContentsView)));
     tools->addAction(stop);
     tools->addAction(refresh);
     tools->addAction(download);
@@ -338,6 +380,102 @@ void COfflineFrame::buildMenus()
     }
     m_table->header()->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_table->header()->addActions(styles->actions());
+}
+
+void COfflineFrame::buildToolsMenu()
+{
+    QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+    QAction* connectAction = tools->addAction(tr("&Connect/Disconnect"));
+    connectAction->setData(kExplorerConnectCommand);
+    connectAction->setEnabled(ExplorerCommandAvailable(kExplorerConnectCommand));
+    connectAction->setToolTip(tr("There is no dial-up connection to make or drop on this system."));
+    m_commands[kExplorerConnectCommand] = connectAction;
+    const std::tuple<ViewCommand, QString, QKeySequence> switches[] = {
+        {ViewCommand::ShutDownWhenDone, tr("&Shut Down When Done"), {}},
+        {ViewCommand::HangUpWhenDone, tr("&Hang Up When Done"), QKeySequence(tr("Alt+H"))},
+        {ViewCommand::RedialIfDisconnected, tr("&Redial if Disconnected"), {}},
+    };
+    for (const auto& [command, text, keys] : switches) {
+        QAction* action = forwarded(command, text, keys);
+        action->setCheckable(true);
+        tools->addAction(action);
+    }
+    tools->addSeparator();
+    QAction* explorerOptions = tools->addAction(tr("Site &Explorer Options..."));
+    explorerOptions->setData(kExplorerOptionsCommand);
+    m_commands[kExplorerOptionsCommand] = explorerOptions;
+    connect(explorerOptions, &QAction::triggered, this, &COfflineFrame::editOptions);
+    tools->addAction(forwarded(ViewCommand::Options, tr("&Options..."), QKeySequence(tr("Alt+O"))));
+    connect(tools, &QMenu::aboutToShow, this, &COfflineFrame::updateCommands);
+
+    // Keys the window binds without a menu entry of its own; they run the
+    // main window's commands.
+    addAction(forwarded(ViewCommand::SiteExplorer, tr("Site &Explorer"), QKeySequence(Qt::Key_F2)));
+    addAction(forwarded(ViewCommand::Find, tr("&Find..."), QKeySequence::Find));
+    QAction* findNext = forwarded(ViewCommand::FindNext, tr("Find &Next"), QKeySequence(Qt::Key_F3));
+    addAction(findNext);
+    QAction* findPrevious = new QAction(tr("Find &Next"), this);
+    findPrevious->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    connect(findPrevious, &QAction::triggered, this, [this] { m_view.run(ViewCommand::FindNext, {false, true}); });
+    addAction(findPrevious);
+}
+
+void COfflineFrame::buildHelpMenu()
+{
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    QAction* about = help->addAction(tr("&About Fetchora..."));
+    about->setData(kExplorerAboutCommand);
+    m_commands[kExplorerAboutCommand] = about;
+    connect(about, &QAction::triggered, this, [this] { showAboutDialog(this, &m_app.registry()); });
+}
+
+QAction* COfflineFrame::forwarded(ViewCommand command, const QString& text, const QKeySequence& keys)
+{
+    const auto id = static_cast<uint32_t>(command);
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    if (!keys.isEmpty())
+        action->setShortcut(keys);
+    // The key works while the focus is anywhere in this window.
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [this, command] {
+        m_view.run(command);
+        updateCommands();
+    });
+    m_commands[id] = action;
+    return action;
+}
+
+bool COfflineFrame::runCommand(uint32_t id)
+{
+    const auto it = m_commands.find(id);
+    if (it == m_commands.end())
+        return false;
+    updateCommands();
+    if (!it->second->isEnabled())
+        return false;
+    it->second->trigger();
+    return true;
+}
+
+void COfflineFrame::updateCommands()
+{
+    for (const auto& [id, action] : m_commands) {
+        if (!ExplorerCommandAvailable(id)) {
+            action->setEnabled(false);
+            continue;
+        }
+        if (const std::optional<ViewCommand> command = ExplorerForwardedCommand(id))
+            action->setEnabled(m_view.isEnabled(*command));
+        if (const std::optional<bool> checked = ExplorerCommandChecked(m_app.settings(), id))
+            action->setChecked(*checked);
+    }
+}
+
+void COfflineFrame::editOptions()
+{
+    if (editExplorerOptions(m_app, this))
+        m_session->store().setPageTypes(m_app.settings().GetOptionText(OptionId::ExploreTypes));
 }
 
 void COfflineFrame::rebuildFavoritesMenu()
@@ -450,59 +588,54 @@ void COfflineFrame::treeSelectionChanged()
 
 void COfflineFrame::fillEntries()
 {
-    m_model->removeRows(0, m_model->rowCount());
-    m_rows.clear();
-    if (m_shown == nullptr)
+    std::unique_ptr<EntryRowsBuilder> rows;
+    if (m_shown != nullptr)
+        rows = std::make_unique<EntryRowsBuilder>(m_session->store(), *m_shown, m_filter);
+    m_model->reset(std::move(rows), m_app.settings().GetOption(OptionId::SizesInBytes) != 0);
+    // The first batch at once, so that a small folder shows without a turn.
+    fillSome();
+}
+
+void COfflineFrame::fillSome()
+{
+    QElapsedTimer slice;
+    slice.start();
+    bool more = m_model->filling();
+    while (more && slice.elapsed() < kFillSliceMs)
+        more = m_model->appendBatch(kFillBatch);
+    if (more) {
+        if (!m_fillTimer->isActive())
+            m_fillTimer->start();
+        statusBar()->showMessage(tr("Listing entries: %1...").arg(m_model->rowCount()));
         return;
-    m_rows = EntryRows(m_session->store(), *m_shown, m_filter);
-    const bool inBytes = m_app.settings().GetOption(OptionId::SizesInBytes) != 0;
-    m_model->setRowCount(static_cast<int>(m_rows.size()));
-    for (size_t r = 0; r < m_rows.size(); ++r) {
-        const EntryRow& row = m_rows[r];
-        for (int c = 0; c < kExplorerColumns; ++c) {
-            const auto column = static_cast<EntryColumn>(c);
-            auto* item = new QStandardItem(qText(EntryCellText(row, column, inBytes)));
-            // Folders sort before every file by size.
-            if (column == EntryColumn::Size)
-                item->setData(row.node != nullptr && !isFolderLike(*row.node) ? static_cast<qlonglong>(row.node->size)
-                                                                              : qlonglong{-1},
-                              kSortRole);
-            else if (column == EntryColumn::Modified)
-                item->setData(row.node != nullptr ? static_cast<qlonglong>(row.node->modified) : qlonglong{-1},
-                              kSortRole);
-            else
-                item->setData(item->text().toLower(), kSortRole);
-            if (column == EntryColumn::Size)
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            if (c == 0) {
-                item->setIcon(iconFor(*this, row));
-                item->setData(static_cast<int>(r), kRowRole);
-            }
-            m_model->setItem(static_cast<int>(r), c, item);
-        }
     }
-    if (const int section = m_table->header()->sortIndicatorSection(); section >= 0 && section < kExplorerColumns)
-        m_model->sort(section, m_table->header()->sortIndicatorOrder());
-    statusBar()->showMessage(tr("%n entries", nullptr, static_cast<int>(m_rows.size())));
+    m_fillTimer->stop();
+    statusBar()->showMessage(tr("%n entries", nullptr, m_model->rowCount()));
+}
+
+QAbstractItemModel* COfflineFrame::entryModel() const
+{
+    return m_model;
+}
+
+bool COfflineFrame::filling() const
+{
+    return m_model->filling();
 }
 
 std::vector<EntryRow> COfflineFrame::selectedRows() const
 {
     std::vector<EntryRow> rows;
-    for (const QModelIndex& index : m_table->selectionModel()->selectedRows(0)) {
-        const int r = m_model->item(index.row(), 0)->data(kRowRole).toInt();
-        if (r >= 0 && static_cast<size_t>(r) < m_rows.size())
-            rows.push_back(m_rows[static_cast<size_t>(r)]);
-    }
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows(0))
+        rows.push_back(m_model->rowAt(index.row()));
     return rows;
 }
 
 void COfflineFrame::entryActivated(int modelRow)
 {
-    const int r = m_model->item(modelRow, 0)->data(kRowRole).toInt();
-    if (r < 0 || static_cast<size_t>(r) >= m_rows.size())
+    if (modelRow < 0 || modelRow >= m_model->rowCount())
         return;
-    const EntryRow row = m_rows[static_cast<size_t>(r)];
+    const EntryRow row = m_model->rowAt(modelRow);
     ExplorerNode* node = row.node != nullptr ? m_session->store().find(row.node->url) : nullptr;
     if (node == nullptr || !isFolderLike(*node)) {
         // A file: the double click downloads it.
@@ -563,7 +696,18 @@ void COfflineFrame::sortBy(EntryColumn column)
 void COfflineFrame::setFilter(const ExplorerFilter& filter)
 {
     m_filter = filter;
+    syncFilterCheck();
+    if (m_kind == ExplorerKind::SiteExplorer) {
+        SaveExplorerFilterMode(m_app.registry(), m_filter.mode);
+        m_app.registry().flush();
+    }
     fillEntries();
+}
+
+void COfflineFrame::syncFilterCheck()
+{
+    if (QAction* action = commandAction(static_cast<uint32_t>(ExplorerCommand::Filter)))
+        action->setChecked(m_filter.mode != ExplorerFilterMode::None);
 }
 
 void COfflineFrame::chooseFilter()
@@ -600,7 +744,9 @@ void COfflineFrame::chooseFilter()
     layout->addWidget(typesLabel);
     layout->addWidget(patterns);
     layout->addWidget(buttons);
-    if (dialog.exec() != QDialog::Accepted)
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    syncFilterCheck();
+    if (!accepted)
         return;
     const std::string text = uText(patterns->currentText().trimmed());
     if (text.empty())
@@ -743,10 +889,40 @@ void COfflineFrame::restoreState()
         const QSize size(area.width() * 2 / 3, area.height() * 2 / 3);
         setGeometry(QRect(area.center() - QPoint(size.width() / 2, size.height() / 2), size));
     } else {
-        resize(std::max(placement.right - placement.left, fontMetrics().averageCharWidth() * 60),
-               std::max(placement.bottom - placement.top, fontMetrics().height() * 20));
+        const QRect stored(placement.left, placement.top,
+                           std::max(placement.right - placement.left, fontMetrics().averageCharWidth() * 60),
+                           std::max(placement.bottom - placement.top, fontMetrics().height() * 20));
+        // A place on a screen that is gone keeps only its size.
+        if (PlacementFitsScreens(stored))
+            setGeometry(stored);
+        else
+            resize(stored.size());
+        if (placement.maximized)
+            setWindowState(windowState() | Qt::WindowMaximized);
+    }
+    // A first window: a log pane of a few lines and a narrow tree.
+    const int line = fontMetrics().lineSpacing();
+    m_rightSplit->setSizes({height() - line * 8, line * 7});
+    m_split->setSizes({width() / 4, width() - width() / 4});
+    Pane panes = paneLayout(*m_split, *m_rightSplit);
+    if (readSplitterSizes(m_app.registry(), frameSection(m_kind), panes) && panes.children.size() == 2
+        && panes.children[0].children.size() == 2) {
+        const Pane& top = panes.children[0];
+        m_rightSplit->setSizes({top.size, panes.children[1].size});
+        m_split->setSizes({top.children[0].size, top.children[1].size});
+    }
+    if (m_kind == ExplorerKind::SiteExplorer) {
+        // The filter that was on when the last window closed is on again.
+        const ExplorerFilterMode mode = LoadExplorerFilterMode(m_app.registry());
+        const std::string patterns = m_app.settings().GetOptionText(OptionId::ExploreFilter);
+        if (mode != ExplorerFilterMode::None && !patterns.empty())
+            m_filter = {mode, patterns};
     }
     const ExplorerListState state = readExplorerListState(m_app.registry(), listSection(m_kind));
+    // Widths for a first window that show whole names and most of a URL.
+    const std::array<int, kExplorerColumns> chars{22, 7, 18, 34, 10, 18, 32};
+    for (int c = 0; c < kExplorerColumns; ++c)
+        m_table->setColumnWidth(c, fontMetrics().averageCharWidth() * chars[static_cast<size_t>(c)]);
     if (state.widths) {
         for (int c = 0; c < kExplorerColumns; ++c) {
             if ((*state.widths)[static_cast<size_t>(c)] > 0)
@@ -772,6 +948,9 @@ void COfflineFrame::saveState()
     placement.bottom = normal.bottom() + 1;
     placement.maximized = isMaximized();
     writeFramePlacement(m_app.registry(), frameSection(m_kind), placement);
+    writeSplitterSizes(m_app.registry(), frameSection(m_kind), paneLayout(*m_split, *m_rightSplit));
+    if (m_kind == ExplorerKind::SiteExplorer)
+        SaveExplorerFilterMode(m_app.registry(), m_filter.mode);
     ExplorerListState state;
     state.style = m_style;
     std::array<int32_t, kExplorerColumns> widths{};
@@ -788,6 +967,8 @@ void COfflineFrame::saveState()
 
 void COfflineFrame::closeEvent(QCloseEvent* event)
 {
+    m_fillTimer->stop();
+    m_model->cancel();
     m_session->stop();
     saveState();
     QMainWindow::closeEvent(event);

@@ -22,7 +22,9 @@
 #include "explorer/explorer_list_state.h"
 #include "explorer/favorites_file.h"
 #include "shell/explorer_session.h"
+#include "shell/view_command.h"
 
+class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QListView;
@@ -30,7 +32,7 @@ class QMenu;
 class QPlainTextEdit;
 class QSplitter;
 class QStackedWidget;
-class QStandardItemModel;
+class QTimer;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -38,6 +40,7 @@ class QTreeWidgetItem;
 namespace fetchora {
 
 class Application;
+class ExplorerEntryModel;
 class MainView;
 
 enum class ExplorerKind { SiteExplorer, OfflineBrowser };
@@ -92,13 +95,26 @@ public:
     QTreeWidget* nodeTree() const { return m_tree; }
     QTreeView* entryTable() const { return m_table; }
     QListView* entryIcons() const { return m_icons; }
-    QStandardItemModel* entryModel() const { return m_model; }
+    QAbstractItemModel* entryModel() const;
+    // Whether the entry list is still being filled.
+    bool filling() const;
     QPlainTextEdit* logPane() const { return m_log; }
     QMenu* favoritesMenu() const { return m_favoritesMenu; }
     ExplorerSession& session() { return *m_session; }
     FavoritesTree& favorites() { return m_favorites; }
     const ExplorerNode* shownNode() const { return m_shown; }
     bool busy() const { return m_session->busy(); }
+
+    // Runs a command of the window by its id, as its menu entry or key would;
+    // false when the window has no such command or it is disabled.
+    bool runCommand(uint32_t id);
+    QAction* commandAction(uint32_t id) const
+    {
+        const auto it = m_commands.find(id);
+        return it == m_commands.end() ? nullptr : it->second;
+    }
+    QSplitter* listSplitter() const { return m_split; }
+    QSplitter* logSplitter() const { return m_rightSplit; }
 
     // The favourites were changed elsewhere (the organise dialog): write
     // them and rebuild the menu.
@@ -119,11 +135,20 @@ private:
     void buildWidgets();
     void buildMenus();
     QAction* command(ExplorerCommand id, const QString& text, const QKeySequence& keys = {});
+    void buildToolsMenu();
+    void buildHelpMenu();
+    // An entry or key that runs the main view's command.
+    QAction* forwarded(ViewCommand command, const QString& text, const QKeySequence& keys = {});
+    // Enabled states and check marks from the main view and the settings.
+    void updateCommands();
+    void editOptions();
+    void syncFilterCheck();
     void syncTree();
     void addTreeItems(ExplorerNode& node, QTreeWidgetItem* parentItem);
     QTreeWidgetItem* itemOf(const ExplorerNode* node) const;
     void showNode(ExplorerNode* node);
     void fillEntries();
+    void fillSome();
     std::vector<EntryRow> selectedRows() const;
     void entryActivated(int row);
     void treeSelectionChanged();
@@ -148,13 +173,13 @@ private:
     FavoritesTree m_favorites;
     ExplorerViewStyle m_style = ExplorerViewStyle::Details;
     ExplorerNode* m_shown = nullptr;
-    std::vector<EntryRow> m_rows;
     std::map<const ExplorerNode*, QTreeWidgetItem*> m_items;
     std::map<uint32_t, QAction*> m_commands;
 
     QComboBox* m_address = nullptr;
     QTreeWidget* m_tree = nullptr;
-    QStandardItemModel* m_model = nullptr;
+    ExplorerEntryModel* m_model = nullptr;
+    QTimer* m_fillTimer = nullptr;
     QTreeView* m_table = nullptr;
     QListView* m_icons = nullptr;
     QStackedWidget* m_entryStack = nullptr;

@@ -32,6 +32,10 @@ namespace {
 
 // Internal: the links of a fetched page have been extracted.
 constexpr uint32_t kLinksExtractedMessage = kWmUser + 5;
+// A page's link nodes are made this many at a time, as many batches per turn
+// of the loop as fit in the slice.
+constexpr size_t kLinkNodesBatch = 250;
+constexpr auto kLinkNodesSlice = std::chrono::milliseconds(8);
 // How long the end of a window waits for its fetch threads.
 constexpr auto kJoinTimeout = std::chrono::seconds(5);
 
@@ -168,6 +172,8 @@ struct ExplorerSession::Fetch {
     FtpListing listing;
     std::vector<ExtractedLink> links;
     std::vector<std::string> log;
+    // The nodes of a read page's links, made a batch per turn of the loop.
+    std::unique_ptr<PageLinkNodes> linkNodes;
 };
 
 ExplorerSession::ExplorerSession(Application& app, ExplorerListener& listener)
@@ -177,6 +183,7 @@ ExplorerSession::ExplorerSession(Application& app, ExplorerListener& listener)
         = app.temporaryFolder() / ("explorer-" + std::to_string(getpid()) + "-" + std::to_string(++g_sessionNumber));
     std::error_code error;
     std::filesystem::create_directories(m_tempFolder, error);
+    m_store.setPageTypes(app.settings().GetOptionText(OptionId::ExploreTypes));
 
     TlsSettings tlsSettings;
     if (const char* extra = std::getenv("FETCHORA_EXTRA_CA_FILE"))
@@ -442,11 +449,25 @@ void ExplorerSession::pageEnded(Fetch& fetch)
 
 void ExplorerSession::linksReady(Fetch& fetch)
 {
-    ExplorerNode* node = nullptr;
-    if (fetch.alive) {
+    if (fetch.alive && fetch.linkNodes == nullptr) {
         JobLockGuard lock(m_app.jobLock());
-        node = PageLinksReady(m_store, fetch.url, std::move(fetch.links));
+        fetch.linkNodes = std::make_unique<PageLinkNodes>(m_store, fetch.url, std::move(fetch.links));
     }
+    if (fetch.linkNodes != nullptr && fetch.alive) {
+        const auto sliceEnd = std::chrono::steady_clock::now() + kLinkNodesSlice;
+        bool more = true;
+        {
+            JobLockGuard lock(m_app.jobLock());
+            while (more && std::chrono::steady_clock::now() < sliceEnd)
+                more = fetch.linkNodes->step(kLinkNodesBatch);
+        }
+        if (more) {
+            // The rest on a later turn, after the window's own events.
+            MessageWindow::post(kLinksExtractedMessage, fetch.token);
+            return;
+        }
+    }
+    ExplorerNode* node = fetch.linkNodes != nullptr ? fetch.linkNodes->node() : nullptr;
     if (node == nullptr)
         node = fetch.node;
     finish(fetch.token);

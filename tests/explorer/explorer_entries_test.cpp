@@ -140,5 +140,31 @@ TEST(UrlFileName, IsTheLastSegmentWithoutQuery)
     EXPECT_EQ(UrlFileName("b.zip#frag"), "b.zip");
 }
 
+TEST_F(ExplorerEntriesTest, RowsTakenInBatchesAreTheRowsTakenAtOnce)
+{
+    // Duplicates spread over several batches and a filter, so that a
+    // builder that forgot what it saw or filtered per batch would differ.
+    for (int i = 0; i < 40; ++i)
+        m_page->links.push_back({"http://host/d/f" + std::to_string(i % 25) + (i % 3 == 0 ? ".bin" : ".zip"), "link",
+                                 static_cast<size_t>(100 + i), 5});
+    const ExplorerFilter filter{ExplorerFilterMode::ShowAllExcept, ".BIN"};
+    const std::vector<EntryRow> atOnce = EntryRows(m_store, *m_page, filter);
+    ASSERT_GT(atOnce.size(), 10u);
+    for (const size_t batch : {size_t{1}, size_t{3}, size_t{7}, size_t{1000}}) {
+        EntryRowsBuilder builder(m_store, *m_page, filter);
+        std::vector<EntryRow> rows;
+        size_t calls = 0;
+        while (builder.next(batch, rows))
+            ++calls;
+        EXPECT_TRUE(builder.done());
+        EXPECT_GE(calls + 1, (m_page->children.size() + m_page->links.size()) / batch) << batch;
+        ASSERT_EQ(rows.size(), atOnce.size()) << batch;
+        for (size_t r = 0; r < rows.size(); ++r) {
+            EXPECT_EQ(rows[r].node, atOnce[r].node) << batch << " " << r;
+            EXPECT_EQ(rows[r].link, atOnce[r].link) << batch << " " << r;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace fetchora

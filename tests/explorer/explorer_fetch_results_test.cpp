@@ -187,5 +187,49 @@ TEST(FetchEndedLogLine, NamesTheOutcomeAndTheUrl)
     EXPECT_EQ(FetchEndedLogLine(false, "ftp://h/x/"), "Download failure ftp://h/x/");
 }
 
+TEST(PageLinkNodes, StepsMakeTheNodesOfOneReadAndStoreTheLinksOnlyAtTheEnd)
+{
+    std::vector<ExtractedLink> links;
+    for (int i = 0; i < 23; ++i)
+        links.push_back({"http://host/d/f" + std::to_string(i % 17) + ".zip", "t" + std::to_string(i), 0, 1});
+    links.push_back({"http://host/sub/", "folder", 0, 1});
+    ExplorerNodeStore once;
+    ExplorerNode* oncePage = once.addAddress("http://host/p.html");
+    ASSERT_EQ(PageLinksReady(once, "http://host/p.html", links), oncePage);
+
+    ExplorerNodeStore stepped;
+    ExplorerNode* page = stepped.addAddress("http://host/p.html");
+    PageLinkNodes adder(stepped, "http://host/p.html", links);
+    ASSERT_EQ(adder.node(), page);
+    int steps = 0;
+    while (adder.step(4)) {
+        ++steps;
+        // A half-read page is not shown as read.
+        EXPECT_FALSE(page->fetched);
+        EXPECT_TRUE(page->links.empty());
+    }
+    EXPECT_EQ(steps, 5);
+    EXPECT_FALSE(adder.step(4));
+    EXPECT_TRUE(page->fetched);
+    EXPECT_EQ(page->links.size(), links.size());
+    EXPECT_EQ(stepped.size(), once.size());
+    for (int i = 0; i < 17; ++i) {
+        const std::string url = "http://host/d/f" + std::to_string(i) + ".zip";
+        ASSERT_NE(stepped.find(url), nullptr) << url;
+        // The first link to a file names it.
+        EXPECT_EQ(stepped.find(url)->title, once.find(url)->title);
+        EXPECT_EQ(stepped.find(url)->title, "t" + std::to_string(i));
+    }
+    ASSERT_NE(stepped.find("http://host/sub/"), nullptr);
+
+    // A file's fetch adds nothing, however often it is stepped.
+    ExplorerNode* file = stepped.addAddress("http://host/f.zip");
+    PageLinkNodes none(stepped, "http://host/f.zip", links);
+    const size_t before = stepped.size();
+    EXPECT_FALSE(none.step(100));
+    EXPECT_EQ(stepped.size(), before);
+    EXPECT_TRUE(file->links.empty());
+}
+
 }  // namespace
 }  // namespace fetchora

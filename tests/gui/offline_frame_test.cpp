@@ -5,17 +5,22 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QSpinBox>
+#include <QSplitter>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <ctime>
 #include <fstream>
 
 #include "config/app_settings.h"
@@ -127,7 +132,7 @@ protected:
 
     QString cell(COfflineFrame& frame, int row, EntryColumn column) const
     {
-        return frame.entryModel()->item(row, static_cast<int>(column))->text();
+        return frame.entryModel()->index(row, static_cast<int>(column)).data().toString();
     }
 
     int rowNamed(COfflineFrame& frame, const QString& name) const
@@ -310,9 +315,11 @@ TEST_F(OfflineFrameTest, AFiftyMegabytePageKeepsTheWindowAnsweringAndAddsOnlyWeb
     ticks.start(20);
     COfflineFrame* frame
         = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, site + "/big.html", m_main.get());
-    ASSERT_TRUE(spinUntil([&] { return !frame->busy() && frame->entryModel()->rowCount() > 0; }, 60000))
+    ASSERT_TRUE(
+        spinUntil([&] { return !frame->busy() && !frame->filling() && frame->entryModel()->rowCount() > 0; }, 60000))
         << frame->logPane()->toPlainText().toStdString();
     ticks.stop();
+    std::printf("longest gap while the 50 MB page was read and listed: %lld ms\n", static_cast<long long>(longestGap));
     EXPECT_EQ(frame->entryModel()->rowCount(), 20000);
     EXPECT_LT(longestGap, 3000) << "the window stood still while the page was read";
     frame->entryTable()->selectAll();
@@ -385,6 +392,211 @@ TEST_F(OfflineFrameTest, AGarbledFavouritesFileOpensEmptyAndIsKeptAside)
     ASSERT_TRUE(frame->addFavorite("Home", "http://127.0.0.1/"));
     EXPECT_TRUE(FavoritesTree::parse(test::readFile(favoritesPath())).has_value());
     EXPECT_EQ(test::readFile(m_dir / "profile" / "favorites.qvb.damaged"), garbled);
+}
+
+// A timer of the window's thread: the longest gap between its ticks is how
+// long the window did not answer.
+class GapProbe {
+public:
+    GapProbe()
+    {
+        m_clock.start();
+        m_cpu = threadCpuMs();
+        QObject::connect(&m_ticks, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_clock.restart());
+            const qint64 cpu = threadCpuMs();
+            m_longestCpu = std::max(m_longestCpu, cpu - m_cpu);
+            m_cpu = cpu;
+        });
+        m_ticks.start(5);
+    }
+    // The longest time between two ticks.
+    qint64 longest() const { return m_longest; }
+    // The most processor time the GUI thread spent between two ticks: the
+    // longest step of our own, whatever else the machine was running.
+    qint64 longestCpu() const { return m_longestCpu; }
+
+private:
+    static qint64 threadCpuMs()
+    {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<qint64>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    }
+
+    QElapsedTimer m_clock;
+    QTimer m_ticks;
+    qint64 m_longest = 0;
+    qint64 m_longestCpu = 0;
+    qint64 m_cpu = 0;
+};
+
+std::string manyLinksPage(int count)
+{
+    std::string page = "<html>";
+    for (int i = 0; i < count; ++i) {
+        // Every tenth link a .bin file, so that a filter has work to do.
+        const char* type = i % 10 == 0 ? ".bin" : ".zip";
+        page += "<a href=\"d/f" + std::to_string(i) + type + "\">file " + std::to_string(i) + "</a>\n";
+    }
+    return page + "</html>";
+}
+
+TEST_F(OfflineFrameTest, ATwentyThousandLinkPageFillsTheListWithoutHoldingTheWindow)
+{
+    test::NginxPeer nginx;
+    const std::string site = "http://127.0.0.1:" + std::to_string(nginx.httpPort());
+    nginx.writeServedFile("many.html", manyLinksPage(20000));
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    // A sort key and a filter chosen before the page arrives hold for every
+    // row that comes in while the list fills.
+    frame->sortBy(EntryColumn::Name);
+    frame->setFilter({ExplorerFilterMode::ShowAllExcept, ".BIN"});
+    GapProbe probe;
+    frame->browse(QString::fromStdString(site + "/many.html"));
+    QAbstractItemModel* model = frame->entryModel();
+    ASSERT_TRUE(spinUntil([&] { return !frame->busy() && !frame->filling() && model->rowCount() == 18000; }, 60000))
+        << model->rowCount() << " " << frame->logPane()->toPlainText().toStdString();
+    spinUntil([] { return false; }, 200);
+    std::printf("longest gap while the page was read and listed: %lld ms (%lld ms of it on the GUI thread)\n",
+                static_cast<long long>(probe.longest()), static_cast<long long>(probe.longestCpu()));
+    // On a busy machine the wall-clock gap also holds the time other
+    // programs had the processor; the GUI thread's own share must be short.
+    EXPECT_LT(probe.longestCpu(), 100) << "the window stood still while the list filled";
+    EXPECT_LT(probe.longest(), 1000) << "the window stood still while the list filled";
+    ASSERT_EQ(model->rowCount(), 18000);
+    QStringList names;
+    for (int r = 0; r < model->rowCount(); ++r)
+        names << model->index(r, static_cast<int>(EntryColumn::Name)).data().toString();
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    EXPECT_EQ(names, sorted);
+    EXPECT_FALSE(names.contains(QStringLiteral("f10.bin")));
+    EXPECT_TRUE(names.contains(QStringLiteral("f19999.zip")));
+}
+
+TEST_F(OfflineFrameTest, TheSelectionStaysOnItsRowsWhileTheListFillsAndClosingMidwayIsSafe)
+{
+    test::NginxPeer nginx;
+    const std::string site = "http://127.0.0.1:" + std::to_string(nginx.httpPort());
+    nginx.writeServedFile("many.html", manyLinksPage(20000));
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    frame->entryTable()->sortByColumn(static_cast<int>(EntryColumn::Url), Qt::DescendingOrder);
+    frame->browse(QString::fromStdString(site + "/many.html"));
+    QAbstractItemModel* model = frame->entryModel();
+    ASSERT_TRUE(spinUntil([&] { return frame->filling() && model->rowCount() > 0; }, 60000));
+    const QModelIndex first = model->index(0, 0);
+    const QString picked = first.siblingAtColumn(static_cast<int>(EntryColumn::Url)).data().toString();
+    frame->entryTable()->selectionModel()->select(first, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ASSERT_TRUE(spinUntil([&] { return !frame->filling(); }, 60000));
+    ASSERT_EQ(model->rowCount(), 20000);
+    const QModelIndexList selected = frame->entryTable()->selectionModel()->selectedRows(0);
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].siblingAtColumn(static_cast<int>(EntryColumn::Url)).data().toString(), picked);
+    // Rows that came later went into their places: the list is descending.
+    EXPECT_EQ(model->index(0, static_cast<int>(EntryColumn::Url)).data().toString(),
+              QString::fromStdString(site + "/d/f9999.zip"));
+    EXPECT_EQ(model->index(19999, static_cast<int>(EntryColumn::Url)).data().toString(),
+              QString::fromStdString(site + "/d/f0.bin"));
+    EXPECT_EQ(frame->downloadSelected(), 1u);
+
+    // A second window closed while its list fills goes away cleanly.
+    QPointer<COfflineFrame> second
+        = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, site + "/many.html", m_main.get());
+    ASSERT_TRUE(spinUntil([&] { return second->filling() && second->entryModel()->rowCount() > 0; }, 60000));
+    second->close();
+    EXPECT_TRUE(spinUntil([&] { return second.isNull(); }, 5000));
+    spinUntil([] { return false; }, 200);
+    EXPECT_TRUE(frame->isVisible());
+}
+
+TEST_F(OfflineFrameTest, PlaceSplittersAndFilterComeBackInTheNextWindow)
+{
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    const QRect place(40, 30, 700, 520);
+    frame->setGeometry(place);
+    spinUntil([] { return false; }, 100);
+    frame->logSplitter()->setSizes({330, 120});
+    frame->listSplitter()->setSizes({170, 500});
+    spinUntil([] { return false; }, 100);
+    const QList<int> logSizes = frame->logSplitter()->sizes();
+    const QList<int> listSizes = frame->listSplitter()->sizes();
+    m_app.settings().SetOptionText(OptionId::ExploreFilter, ".ISO;.IMG");
+    frame->setFilter({ExplorerFilterMode::ShowAllExcept, ".ISO;.IMG"});
+    EXPECT_TRUE(frame->commandAction(32891)->isChecked());
+    const QRect closedAt = frame->geometry();
+    QPointer<COfflineFrame> gone(frame);
+    frame->close();
+    ASSERT_TRUE(spinUntil([&] { return gone.isNull(); }, 5000));
+    EXPECT_TRUE(m_app.registry().readString(Hive::CurrentUser, settingsKey("Explore Frame"), "Splitter").has_value());
+
+    COfflineFrame* again = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    spinUntil([] { return false; }, 100);
+    EXPECT_EQ(again->geometry(), closedAt);
+    EXPECT_EQ(again->logSplitter()->sizes(), logSizes);
+    EXPECT_EQ(again->listSplitter()->sizes(), listSizes);
+    EXPECT_EQ(again->filter().mode, ExplorerFilterMode::ShowAllExcept);
+    EXPECT_EQ(again->filter().patterns, ".ISO;.IMG");
+    EXPECT_TRUE(again->commandAction(32891)->isChecked());
+    // Choosing the filter command while one is on removes it, for good.
+    ASSERT_TRUE(again->runCommand(32891));
+    EXPECT_EQ(again->filter().mode, ExplorerFilterMode::None);
+    EXPECT_FALSE(again->commandAction(32891)->isChecked());
+    again->close();
+    spinUntil([] { return false; }, 100);
+    COfflineFrame* third = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    EXPECT_EQ(third->filter().mode, ExplorerFilterMode::None);
+}
+
+TEST_F(OfflineFrameTest, TheToolsEntriesAndKeysActAsInTheMainWindow)
+{
+    COfflineFrame* frame = openExplorerWindow(m_app, *m_view, ExplorerKind::SiteExplorer, {}, m_main.get());
+    // No dial-up here: the entry is there but cannot be chosen.
+    ASSERT_NE(frame->commandAction(32848), nullptr);
+    EXPECT_FALSE(frame->runCommand(32848));
+    EXPECT_FALSE(frame->commandAction(32848)->isEnabled());
+
+    EXPECT_EQ(m_app.settings().GetOption(OptionId::HangUpWhenDone), 0);
+    ASSERT_TRUE(frame->runCommand(32804));
+    EXPECT_GT(m_app.settings().GetOption(OptionId::HangUpWhenDone), 0);
+    EXPECT_TRUE(frame->commandAction(32804)->isChecked());
+    EXPECT_EQ(frame->commandAction(32804)->shortcut(), QKeySequence(QStringLiteral("Alt+H")));
+
+    // F2 and Ctrl+F reach the main window's commands.
+    EXPECT_EQ(frame->commandAction(32866)->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_EQ(frame->commandAction(57636)->shortcut(), QKeySequence(QKeySequence::Find));
+    ASSERT_TRUE(frame->runCommand(32866));
+    ASSERT_TRUE(frame->runCommand(57636));
+    ASSERT_TRUE(frame->runCommand(32786));
+    std::vector<std::string> asked;
+    for (const auto& entry : m_prompts.asked)
+        asked.push_back(entry.kind);
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "dialog:32866"), asked.end());
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "find"), asked.end());
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "dialog:32786"), asked.end());
+
+    // The explorer's own options: the dialog stores what it was given.
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        seen = dialog->objectName() == QStringLiteral("SiteExplorerOptions");
+        for (QWidget* field : dialog->findChildren<QWidget*>()) {
+            if (field->property("controlId").toInt() == 1001)
+                qobject_cast<QLineEdit*>(field)->setText(QStringLiteral(" .CFX ; .DW? "));
+            if (field->property("controlId").toInt() == 1002)
+                qobject_cast<QSpinBox*>(field)->setValue(7);
+        }
+        dialog->accept();
+    });
+    ASSERT_TRUE(frame->runCommand(32884));
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(m_app.settings().GetOptionText(OptionId::ExploreTypes), ".CFX;.DW?");
+    EXPECT_EQ(m_app.settings().GetOption(OptionId::ExploreRetry), 7);
+    // The window reads the new types at once.
+    EXPECT_EQ(frame->session().store().addAddress("http://127.0.0.1/x.cfx")->kind, ExplorerNodeKind::Page);
 }
 
 }  // namespace
