@@ -78,8 +78,8 @@ const CliOptionSpec* findSpec(std::string_view name)
 // Options that shape one download run and mean nothing to the other modes.
 bool downloadOnly(const CliOptions& options)
 {
-    return !options.urlListFile.empty() || options.batch || !options.mirrors.empty() || options.proxy || !options.caFile.empty()
-        || options.retries || options.timeout;
+    return !options.urlListFile.empty() || options.batch || !options.mirrors.empty() || options.proxy
+        || !options.caFile.empty() || options.retries || options.timeout;
 }
 
 }  // namespace

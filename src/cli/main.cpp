@@ -3,8 +3,8 @@
 // for the daemon and service_client.h for the requests to it.
 #include "cli/cli_options.h"
 #include "cli/daemon_session.h"
-#include "cli/database_lists.h"
 #include "cli/database_listing.h"
+#include "cli/database_lists.h"
 #include "cli/download_session.h"
 #include "cli/run_settings.h"
 #include "cli/service_client.h"

@@ -17,7 +17,6 @@
 #include "platform/desktop_actions.h"
 #include "shell/application.h"
 #include "shell/transfer_procedures.h"
-#include "shell/user_prompts.h"
 
 namespace fetchora {
 
@@ -49,14 +48,8 @@ UpdateSetup UpdateSetupFor(Application& app)
     return setup;
 }
 
-UpdateSession::UpdateSession(Application& app, UpdateSetup setup, UserPrompts& prompts, DesktopActions& desktop,
-                             UpdateListener& listener)
-    : MessageWindow(app.loop()),
-      m_app(app),
-      m_setup(std::move(setup)),
-      m_prompts(prompts),
-      m_desktop(desktop),
-      m_listener(listener)
+UpdateSession::UpdateSession(Application& app, UpdateSetup setup, DesktopActions& desktop, UpdateListener& listener)
+    : MessageWindow(app.loop()), m_app(app), m_setup(std::move(setup)), m_desktop(desktop), m_listener(listener)
 {
     m_tempFolder
         = app.temporaryFolder() / ("update-" + std::to_string(getpid()) + "-" + std::to_string(++g_sessionNumber));
@@ -179,6 +172,7 @@ void UpdateSession::startFetch()
     job->startMode = StartMode::Immediately;
     // Retried as the explorer's fetches are, not as downloads are.
     job->siteWindow = this;
+    job->notifyWindow = this;
     job->RebuildUrlEntries(&m_app.settings().siteRules());
     m_job = std::move(job);
     if (JobRunner::Start(*m_job, m_context) == JobStartResult::Failed && m_job->GetState() != JobState::Downloading)
@@ -191,6 +185,18 @@ void UpdateSession::partLogged(DownloadJob& job, JobPart&, const LogEntry& entry
     // the dialog is better told at once. The runner is inside its own
     // handler here, so the stop comes as a message of its own.
     if (&job == m_job.get() && entry.kind == LogKind::Error)
+        MessageWindow::post(kGiveUpMessage, m_fetchNumber);
+}
+
+void UpdateSession::post(uint32_t msg, uintptr_t wParam, intptr_t)
+{
+    // A server that sends far more than an update file or a pack can be is
+    // not read to its end.
+    const auto* job = reinterpret_cast<const DownloadJob*>(wParam);
+    if (msg != WM_JOB_CHANGED || job == nullptr || job != m_job.get())
+        return;
+    const int64_t limit = static_cast<int64_t>(m_fetchingInfo ? kUpdateFileLimit : kLanguagePackLimit);
+    if ((job->IsSizeKnown() && job->fileSize > limit) || job->completedBytes > limit)
         MessageWindow::post(kGiveUpMessage, m_fetchNumber);
 }
 
@@ -264,7 +270,7 @@ void UpdateSession::infoFetched(const std::filesystem::path& file)
     if (IsNewerVersion(info.version)) {
         const std::string_view question
             = m_mode == UpdateMode::LanguagePacks ? kTextNewerVersionLanguageMode : kTextNewerVersionCheckMode;
-        if (m_prompts.askYesNo(formatMessage(question, {info.version}), MessageIcon::Question)) {
+        if (m_listener.askOpenDownloadPage(formatMessage(question, {info.version}))) {
             const std::optional<UpdateEndpoints> endpoints
                 = UpdateEndpointsFor(m_setup.source, m_setup.simplifiedChinese);
             if (endpoints)

@@ -14,7 +14,7 @@
 // Thread: the loop thread (the GUI thread in the desktop program), for
 // every call and every listener call. Owns its fetch job, the transfer
 // threads and its temporary folder (removed when it goes). Borrows the
-// application, the prompts, the desktop and the listener, which must
+// application, the desktop and the listener, which must
 // outlive it.
 #include <cstdint>
 #include <filesystem>
@@ -36,7 +36,6 @@ class RunnerHostWindow;
 class SiteConnectionTable;
 class TlsClientContext;
 class TransferThreads;
-class UserPrompts;
 
 inline constexpr uint32_t kUpdateFetchRequestMessage = kWmUser + 213;
 inline constexpr uint32_t kUpdateFetchEndedMessage = kWmUser + 214;
@@ -60,6 +59,8 @@ public:
     virtual void statusChanged(const std::string& text) = 0;
     // The language packs that can be updated (language mode; enables "&Update").
     virtual void packsListed(const std::vector<LanguagePackRow>& rows) = 0;
+    // Yes/No on a newer version: true for Yes (the download page opens).
+    virtual bool askOpenDownloadPage(const std::string& question) = 0;
     // The work has ended with this text to show (empty when the user chose
     // to open the download page and nothing more is to be said).
     virtual void ended(const std::string& text) = 0;
@@ -67,8 +68,7 @@ public:
 
 class UpdateSession final : private MessageWindow, private RunnerHost, private JobNotifySink {
 public:
-    UpdateSession(Application& app, UpdateSetup setup, UserPrompts& prompts, DesktopActions& desktop,
-                  UpdateListener& listener);
+    UpdateSession(Application& app, UpdateSetup setup, DesktopActions& desktop, UpdateListener& listener);
     ~UpdateSession() override;
     UpdateSession(const UpdateSession&) = delete;
     UpdateSession& operator=(const UpdateSession&) = delete;
@@ -101,12 +101,12 @@ private:
     bool moveJobToEnd(DownloadJob&) override { return false; }
     void jobEnded(DownloadJob&, StopReason) override { }
     void jobStopped(DownloadJob& job, JobPart* trigger, JobState newState) override;
-    // JobNotifySink: the fetch job is nobody's list row.
-    void post(uint32_t, uintptr_t, intptr_t) override { }
+    // JobNotifySink: the fetch job's changes, to stop one that grows past
+    // what the file it fetches may hold.
+    void post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
     Application& m_app;
     UpdateSetup m_setup;
-    UserPrompts& m_prompts;
     DesktopActions& m_desktop;
     UpdateListener& m_listener;
     UpdateMode m_mode = UpdateMode::VersionCheck;

@@ -3,6 +3,7 @@
 #include "shell/update_session.h"
 
 #include <chrono>
+#include <deque>
 
 #include "config/app_settings.h"
 #include "config/settings_key.h"
@@ -26,10 +27,20 @@ public:
     void statusChanged(const std::string& text) override { statuses.push_back(text); }
     void packsListed(const std::vector<LanguagePackRow>& listed) override { rows = listed; }
     void ended(const std::string& text) override { endings.push_back(text); }
+    bool askOpenDownloadPage(const std::string& question) override
+    {
+        questions.push_back(question);
+        const bool answer = answers.empty() || answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
+    }
 
     std::vector<std::string> statuses;
     std::vector<LanguagePackRow> rows;
     std::vector<std::string> endings;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
 };
 
 class UpdateSessionTest : public testing::Test {
@@ -61,7 +72,7 @@ protected:
 
     void open(const std::string& source)
     {
-        m_session = std::make_unique<UpdateSession>(m_app, setup(source), m_prompts, m_desktop, m_listener);
+        m_session = std::make_unique<UpdateSession>(m_app, setup(source), m_desktop, m_listener);
     }
 
     // Runs the loop until the session has answered.
@@ -79,7 +90,6 @@ protected:
 
     TempDir m_dir;
     Application m_app;
-    test::ViewPrompts m_prompts;
     test::RecordingDesktop m_desktop;
     RecordingUpdateListener m_listener;
     std::unique_ptr<UpdateSession> m_session;
@@ -103,12 +113,12 @@ TEST_F(UpdateSessionTest, ANewerVersionIsOfferedAndYesOpensTheDownloadPage)
     test::NginxPeer nginx;
     nginx.writeServedFile("up/qvupdate.ini", "[Info]\r\nVersion=1.7\r\n");
     open(site(nginx));
-    m_prompts.yesNo = {true};
+    m_listener.answers = {true};
     m_session->start(UpdateMode::VersionCheck);
     EXPECT_TRUE(m_session->busy());
     ASSERT_TRUE(runUntilEnded());
     EXPECT_EQ(m_listener.statuses, (std::vector<std::string>{std::string(kTextDownloadingUpdateInfo)}));
-    EXPECT_EQ(m_prompts.texts("yesno"),
+    EXPECT_EQ(m_listener.questions,
               (std::vector<std::string>{"A newer version(1.7) of Fetchora was found.View More Information?"}));
     EXPECT_EQ(m_desktop.opened, (std::vector<std::string>{site(nginx) + "download.html"}));
     EXPECT_EQ(m_listener.endings, (std::vector<std::string>{""}));
@@ -125,7 +135,7 @@ TEST_F(UpdateSessionTest, TheSameOrATextuallyOlderVersionIsTheLatest)
         ASSERT_TRUE(runUntilEnded()) << version;
         EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(kTextLatestVersion)})) << version;
     }
-    EXPECT_TRUE(m_prompts.texts("yesno").empty());
+    EXPECT_TRUE(m_listener.questions.empty());
     EXPECT_TRUE(m_desktop.opened.empty());
 }
 
@@ -150,6 +160,21 @@ TEST_F(UpdateSessionTest, AMissingFileARefusedConnectionOrJunkCannotGetTheInform
             << source << ": " << m_listener.endings[0];
         EXPECT_TRUE(m_listener.rows.empty());
     }
+}
+
+TEST_F(UpdateSessionTest, AnOversizedAnswerIsNotReadToItsEnd)
+{
+    // 2 MB at 64 KiB/s would take half a minute to arrive whole.
+    test::NginxPeer nginx({"DNS:localhost", "IP:127.0.0.1"}, "location /slow/ { alias $WWW/up/; limit_rate 64k; }\n");
+    nginx.writeServedFile("up/qvupdate.ini", "[Info]\r\nVersion=1.7\r\n" + std::string(2 << 20, ';'));
+    open("http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/slow/");
+    const auto started = std::chrono::steady_clock::now();
+    m_session->start(UpdateMode::VersionCheck);
+    ASSERT_TRUE(runUntilEnded(1, 15s));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    ASSERT_EQ(m_listener.endings.size(), 1u);
+    EXPECT_EQ(m_listener.endings[0].rfind(std::string(kTextCantGetUpdateInfo), 0), 0u);
+    EXPECT_TRUE(m_listener.questions.empty());
 }
 
 TEST_F(UpdateSessionTest, LanguagePacksAreListedAndDownloadedIntoTheProfile)
@@ -191,10 +216,10 @@ TEST_F(UpdateSessionTest, ANewerVersionInLanguageModeAnsweredNoStillListsThePack
     nginx.writeServedFile("up/qvupdate.ini", "[Info]\r\nVersion=1.7\r\n[Lang]\r\nkxdeu=1.1,Deutsch\r\n");
     nginx.writeServedFile("up/language/kxdeu.ini", "<html>not a language file</html>\r\n");
     open(site(nginx));
-    m_prompts.yesNo = {false};
+    m_listener.answers = {false};
     m_session->start(UpdateMode::LanguagePacks);
     ASSERT_TRUE(runUntilEnded());
-    EXPECT_EQ(m_prompts.texts("yesno"),
+    EXPECT_EQ(m_listener.questions,
               (std::vector<std::string>{"A newer version(1.7) of Fetchora was found. Download it first?"}));
     EXPECT_TRUE(m_desktop.opened.empty());
     ASSERT_EQ(m_listener.rows.size(), 1u);
