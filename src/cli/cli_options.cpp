@@ -38,6 +38,9 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--referer", "URL", true, kDownload, "send URL as the page that links to the files"},
     CliOptionSpec{"", "--mirror", "URL", true, kDownload,
                   "fetch the one file from URL too (repeatable); parts spread over the mirrors"},
+    CliOptionSpec{"", "--batch", "TEMPLATE FROM TO [WIDTH]", false, kDownload,
+                  "also download the series TEMPLATE with each (*) replaced by FROM..TO (numbers zero-padded to "
+                  "WIDTH, or letters)"},
     CliOptionSpec{"-x", "--proxy", "URL", true, kConnection,
                   "go through SCHEME://[USER:PASS@]HOST[:PORT], SCHEME: http, https (CONNECT), socks4, socks5"},
     CliOptionSpec{"", "--ca-file", "FILE", true, kConnection,
@@ -48,13 +51,6 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--limit", "BYTES_PER_S", true, kConnection, "keep the total speed under BYTES_PER_S"},
     CliOptionSpec{"-q", "--quiet", "", false, kOutput, "print no progress lines and no end messages"},
     CliOptionSpec{"-v", "--verbose", "", false, kOutput, "print every part log line on standard error"},
-    CliOptionSpec{"", "--db", "FILE list", true, kModes, "print every node of a job database as one JSON line"},
-    CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
-    CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
-    CliOptionSpec{"", "--info", "N", true, kModes, "print the N-th waiting or running job of the daemon (-1: all)"},
-    CliOptionSpec{"", "--batch", "TEMPLATE FROM TO [WIDTH]", false, kDownload,
-                  "also download the series TEMPLATE with each (*) replaced by FROM..TO (numbers zero-padded to "
-                  "WIDTH, or letters)"},
     CliOptionSpec{"", "--import-list", "FILE", true, kLists,
                   "add the URLs of a URL list file as jobs without downloading them"},
     CliOptionSpec{"", "--export-list", "FILE", true, kLists, "write the URLs of the jobs to a URL list file"},
@@ -63,6 +59,10 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--category", "NAME", true, kLists,
                   "the category (name or A/B path) the list commands add to or export; default: new jobs go to "
                   "Download, exports take every job"},
+    CliOptionSpec{"", "--db", "FILE list", true, kModes, "print every node of a job database as one JSON line"},
+    CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
+    CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
+    CliOptionSpec{"", "--info", "N", true, kModes, "print the N-th waiting or running job of the daemon (-1: all)"},
     CliOptionSpec{"-h", "--help", "", false, kModes, "print this help"},
     CliOptionSpec{"", "--version", "", false, kModes, "print the version"},
 };

@@ -230,6 +230,8 @@ std::string InstallLanguagePack(const std::filesystem::path& downloaded, const s
 {
     if (!IsLanguageBaseName(baseName))
         return "not a language file name: " + std::string(baseName);
+    if (!folder.is_absolute())
+        return "no language folder to write into";
     std::string error;
     const std::optional<std::string> bytes = readSmallFile(downloaded, kLanguagePackLimit, error);
     if (!bytes)

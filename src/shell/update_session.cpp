@@ -286,8 +286,13 @@ void UpdateSession::infoFetched(const std::filesystem::path& file)
         end({});
         return;
     }
-    const std::vector<LanguagePackRow> rows
-        = LanguagePackRows(info, {m_setup.writableLanguageFolder, m_setup.shippedLanguageFolder});
+    std::vector<std::filesystem::path> folders;
+    for (const std::filesystem::path& folder : {m_setup.writableLanguageFolder, m_setup.shippedLanguageFolder}) {
+        // An unset folder would name files relative to the working folder.
+        if (folder.is_absolute())
+            folders.push_back(folder);
+    }
+    const std::vector<LanguagePackRow> rows = LanguagePackRows(info, folders);
     if (rows.empty()) {
         end(std::string(kTextLatestVersion));
         return;

@@ -113,3 +113,20 @@ TEST(FileErrorTextTest, TheCauseChoosesTheStandardText)
 
 }  // namespace
 }  // namespace fetchora
+
+namespace fetchora {
+namespace {
+
+TEST(CliListOptions, HelpNamesEachGroupOnce)
+{
+    const std::string help = cliHelp();
+    for (const CliOptionSpec& spec : cliOptionSpecs()) {
+        const std::string header = "\n" + std::string(spec.group) + ":\n";
+        const size_t first = help.find(header);
+        ASSERT_NE(first, std::string::npos) << spec.group;
+        EXPECT_EQ(help.find(header, first + 1), std::string::npos) << spec.group << " is split";
+    }
+}
+
+}  // namespace
+}  // namespace fetchora

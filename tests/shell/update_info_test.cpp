@@ -127,6 +127,7 @@ TEST(LanguagePackInstallTest, APackReplacesTheOldFileAndJunkIsNotInstalled)
     EXPECT_NE(InstallLanguagePack(dir / "binary.ini", folder, "kxdeu"), "");
     EXPECT_NE(InstallLanguagePack(dir / "new.ini", folder, "../kxdeu"), "");
     EXPECT_NE(InstallLanguagePack(dir / "missing.ini", folder, "kxdeu"), "");
+    EXPECT_NE(InstallLanguagePack(dir / "new.ini", "", "kxdeu"), "");
     EXPECT_EQ(LanguageFileVersion(folder / "kxdeu.ini"), "1.1") << "a refused pack leaves the old file";
     EXPECT_FALSE(std::filesystem::exists(dir / "profile" / "kxdeu.ini"));
     size_t files = 0;
