@@ -27,6 +27,7 @@ constexpr std::string_view kDownload = "Download";
 constexpr std::string_view kConnection = "Connection (this run only; the settings file keeps its values)";
 constexpr std::string_view kOutput = "Output";
 constexpr std::string_view kModes = "Other modes";
+constexpr std::string_view kLists = "Job lists (the profile's job database; not while a daemon runs)";
 
 constexpr std::array kSpecs = {
     CliOptionSpec{"-d", "--dir", "DIR", true, kDownload, "save into DIR (default: the current folder)"},
@@ -37,6 +38,9 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--referer", "URL", true, kDownload, "send URL as the page that links to the files"},
     CliOptionSpec{"", "--mirror", "URL", true, kDownload,
                   "fetch the one file from URL too (repeatable); parts spread over the mirrors"},
+    CliOptionSpec{"", "--batch", "TEMPLATE FROM TO [WIDTH]", false, kDownload,
+                  "also download the series TEMPLATE with each (*) replaced by FROM..TO (numbers zero-padded to "
+                  "WIDTH, or letters)"},
     CliOptionSpec{"-x", "--proxy", "URL", true, kConnection,
                   "go through SCHEME://[USER:PASS@]HOST[:PORT], SCHEME: http, https (CONNECT), socks4, socks5"},
     CliOptionSpec{"", "--ca-file", "FILE", true, kConnection,
@@ -47,6 +51,14 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--limit", "BYTES_PER_S", true, kConnection, "keep the total speed under BYTES_PER_S"},
     CliOptionSpec{"-q", "--quiet", "", false, kOutput, "print no progress lines and no end messages"},
     CliOptionSpec{"-v", "--verbose", "", false, kOutput, "print every part log line on standard error"},
+    CliOptionSpec{"", "--import-list", "FILE", true, kLists,
+                  "add the URLs of a URL list file as jobs without downloading them"},
+    CliOptionSpec{"", "--export-list", "FILE", true, kLists, "write the URLs of the jobs to a URL list file"},
+    CliOptionSpec{"", "--export-html", "FILE [TEMPLATE]", true, kLists,
+                  "write the jobs as an HTML page shaped by an export template (.kxs file or style name)"},
+    CliOptionSpec{"", "--category", "NAME", true, kLists,
+                  "the category (name or A/B path) the list commands add to or export; default: new jobs go to "
+                  "Download, exports take every job"},
     CliOptionSpec{"", "--db", "FILE list", true, kModes, "print every node of a job database as one JSON line"},
     CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
     CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
@@ -71,8 +83,8 @@ const CliOptionSpec* findSpec(std::string_view name)
 // Options that shape one download run and mean nothing to the other modes.
 bool downloadOnly(const CliOptions& options)
 {
-    return !options.urlListFile.empty() || !options.mirrors.empty() || options.proxy || !options.caFile.empty()
-        || options.retries || options.timeout;
+    return !options.urlListFile.empty() || options.batch || !options.mirrors.empty() || options.proxy
+        || !options.caFile.empty() || options.retries || options.timeout;
 }
 
 }  // namespace
@@ -92,6 +104,10 @@ std::string cliUsage()
            "       fetchora-cli --daemon\n"
            "       fetchora-cli --send URL [REFERER]\n"
            "       fetchora-cli --info N\n"
+           "       fetchora-cli --batch TEMPLATE FROM TO [WIDTH] [download options] [URL...]\n"
+           "       fetchora-cli --import-list FILE [--category NAME]\n"
+           "       fetchora-cli --export-list FILE [--category NAME]\n"
+           "       fetchora-cli --export-html FILE [TEMPLATE] [--category NAME]\n"
            "       fetchora-cli --install-browser-hosts | --uninstall-browser-hosts [--system]\n"
            "       fetchora-cli --help | --version\n";
 }
@@ -239,6 +255,44 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.systemWide = true;
         } else if (option == "--send") {
             options.mode = CliMode::Send;
+        } else if (option == "--batch") {
+            if (options.batch)
+                return fail("--batch is given twice");
+            if (i + 3 >= arguments.size())
+                return fail("--batch needs TEMPLATE FROM TO [WIDTH]");
+            BatchSeries series;
+            series.urlTemplate = arguments[i + 1];
+            const std::string& from = arguments[i + 2];
+            const std::string& to = arguments[i + 3];
+            i += 3;
+            if (parseNumber(from, series.firstNumber) && parseNumber(to, series.lastNumber)) {
+                series.kind = BatchKind::Numbers;
+                int width = 0;
+                if (i + 1 < arguments.size() && parseNumber(arguments[i + 1], width)) {
+                    series.width = width;
+                    ++i;
+                }
+            } else if (from.size() == 1 && to.size() == 1) {
+                series.kind = BatchKind::Letters;
+                series.firstLetter = from;
+                series.lastLetter = to;
+            } else {
+                return fail("--batch FROM and TO are both numbers or both single letters");
+            }
+            options.batch = std::move(series);
+        } else if (option == "--import-list" || option == "--export-list" || option == "--export-html") {
+            if (text.empty())
+                return fail(name + " needs a file");
+            if (!options.listFile.empty())
+                return fail("give one of --import-list, --export-list and --export-html");
+            options.listFile = text;
+            options.mode = option == "--import-list" ? CliMode::ImportList
+                : option == "--export-list"          ? CliMode::ExportList
+                                                     : CliMode::ExportHtml;
+        } else if (option == "--category") {
+            if (text.empty())
+                return fail("--category needs a category name");
+            options.category = text;
         } else if (option == "--info") {
             if (!parseNumber(text, options.infoItem))
                 return fail("--info needs a number");
@@ -248,7 +302,10 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
 
     if (downloadOnly(options) && options.mode != CliMode::Download && options.mode != CliMode::Help
         && options.mode != CliMode::Version)
-        return fail("-i, --mirror, -x, --ca-file, --retry and --timeout apply to a download run only");
+        return fail("-i, --batch, --mirror, -x, --ca-file, --retry and --timeout apply to a download run only");
+    if (!options.category.empty() && options.mode != CliMode::ImportList && options.mode != CliMode::ExportList
+        && options.mode != CliMode::ExportHtml)
+        return fail("--category applies to --import-list, --export-list and --export-html only");
     if (options.systemWide && options.mode != CliMode::InstallBrowserHosts
         && options.mode != CliMode::UninstallBrowserHosts)
         return fail("--system goes with --install-browser-hosts or --uninstall-browser-hosts");
@@ -267,12 +324,24 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             return fail("--db FILE takes the command list");
         options.urls.clear();
         break;
+    case CliMode::ImportList:
+    case CliMode::ExportList:
+        if (!options.urls.empty())
+            return fail("unexpected argument " + options.urls.front());
+        break;
+    case CliMode::ExportHtml:
+        if (options.urls.size() > 1)
+            return fail("--export-html takes a file and an optional template");
+        if (!options.urls.empty())
+            options.exportTemplate = options.urls.front();
+        options.urls.clear();
+        break;
     case CliMode::Send:
         if (options.urls.empty() || options.urls.size() > 2)
             return fail("--send takes a URL and an optional referer");
         break;
     case CliMode::Download:
-        if (options.urls.empty() && options.urlListFile.empty())
+        if (options.urls.empty() && options.urlListFile.empty() && !options.batch)
             return fail("no URL given");
         if (!options.outputName.empty() && options.urls.size() > 1)
             return fail("-o names one file; give a single URL with it");
@@ -293,6 +362,22 @@ std::string addUrlsFromList(CliOptions& options)
     if (read.urls.empty())
         return options.urlListFile + ": " + std::string(builtinString(kStrNoValidUrl));
     options.urls.insert(options.urls.end(), read.urls.begin(), read.urls.end());
+    if (!options.outputName.empty() && options.urls.size() > 1)
+        return "-o names one file; give a single URL with it";
+    if (!options.mirrors.empty() && options.urls.size() > 1)
+        return "--mirror names another source of one file; give a single URL with it";
+    return {};
+}
+
+std::string addUrlsFromBatch(CliOptions& options)
+{
+    if (!options.batch)
+        return {};
+    const BatchValidation check = ValidateBatch(*options.batch);
+    if (!check.ok())
+        return "--batch " + options.batch->urlTemplate + ": " + check.message;
+    std::vector<std::string> urls = ExpandBatch(*options.batch);
+    options.urls.insert(options.urls.end(), std::make_move_iterator(urls.begin()), std::make_move_iterator(urls.end()));
     if (!options.outputName.empty() && options.urls.size() > 1)
         return "-o names one file; give a single URL with it";
     if (!options.mirrors.empty() && options.urls.size() > 1)

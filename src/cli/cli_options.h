@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/proxy_entry.h"
+#include "lists/batch_urls.h"
 
 namespace fetchora {
 
@@ -19,6 +20,9 @@ enum class CliMode {
     Info,
     Help,
     Version,
+    ImportList,
+    ExportList,
+    ExportHtml,
     InstallBrowserHosts,  // write the browsers' native-messaging manifests
     UninstallBrowserHosts,
 };
@@ -42,6 +46,11 @@ struct CliOptions {
     std::string caFile;  // --ca-file
     std::optional<int32_t> retries;  // --retry
     std::optional<int32_t> timeout;  // --timeout, seconds
+    // The job database's list files.
+    std::string listFile;  // --import-list, --export-list, --export-html: the file
+    std::string exportTemplate;  // --export-html: the template file or style name; empty: the first style
+    std::string category;  // --category: the category by name or "A/B" path; empty: see each mode
+    std::optional<BatchSeries> batch;  // --batch: a series whose URLs are added to urls
     bool systemWide = false;  // --system: the browser hosts of every user
 };
 
@@ -69,6 +78,10 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments);
 // why that failed (the file cannot be read, holds no valid URL, or -o is
 // given with more than one URL); empty on success or without -i.
 std::string addUrlsFromList(CliOptions& options);
+
+// Appends the URLs of the --batch series to options.urls. Returns why the
+// series cannot be used; empty on success or without --batch.
+std::string addUrlsFromBatch(CliOptions& options);
 
 // Why the --ca-file cannot be used (missing, not a file, not PEM
 // authorities); empty when it can or none is given.

@@ -5,6 +5,7 @@
 #include "cli/cli_options.h"
 #include "cli/daemon_session.h"
 #include "cli/database_listing.h"
+#include "cli/database_lists.h"
 #include "cli/download_session.h"
 #include "cli/run_settings.h"
 #include "cli/service_client.h"
@@ -78,6 +79,27 @@ void saveSettingsAtExit(Application& app)
         std::cerr << "fetchora-cli: cannot save the settings to " << app.registry().file().string() << "\n";
 }
 
+// The list modes read or change the profile's job database, which a running
+// daemon owns: it would save its own tree over an import, and an export
+// would miss what it has not saved yet.
+int runListMode(const CliOptions& options)
+{
+    if (daemonRuns()) {
+        std::cerr << "fetchora-cli: a fetchora daemon is running and owns the job database; stop it before "
+                     "importing or exporting lists (or hand single URLs to it with fetchora-cli --send URL)\n";
+        return 1;
+    }
+    Application app;
+    std::string error;
+    if (!app.start(error)) {
+        std::cerr << "fetchora-cli: " << error << "\n";
+        return 1;
+    }
+    const int result = runListCommand(app, options, std::cout, std::cerr);
+    app.stop();
+    return result;
+}
+
 int runDaemon()
 {
     // The instance check comes before the application starts: a second
@@ -142,6 +164,9 @@ int main(int argc, char** argv)
         return requestDownloadInfo(options, std::cout, std::cerr);
     if (options.mode == CliMode::Daemon)
         return runDaemon();
+    if (options.mode == CliMode::ImportList || options.mode == CliMode::ExportList
+        || options.mode == CliMode::ExportHtml)
+        return runListMode(options);
     if (options.mode == CliMode::InstallBrowserHosts || options.mode == CliMode::UninstallBrowserHosts) {
         BrowserHostSetupRequest request;
         request.install = options.mode == CliMode::InstallBrowserHosts;
@@ -152,6 +177,8 @@ int main(int argc, char** argv)
         return RunBrowserHostSetup(request, std::cout, std::cerr);
     }
     std::string argumentError = addUrlsFromList(options);
+    if (argumentError.empty())
+        argumentError = addUrlsFromBatch(options);
     if (argumentError.empty())
         argumentError = checkCaFile(options);
     if (!argumentError.empty()) {

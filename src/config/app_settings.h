@@ -169,6 +169,10 @@ public:
     int32_t checkDate() const { return readGeneralInt("CheckDate", 0); }
     void setCheckDate(int32_t dateCode);
 
+    // "Update" "Source": the folder URL the update check and the language
+    // packs come from; empty (the default) for none.
+    std::string updateSource() const { return readText("Update", "Source", ""); }
+
     DropZoneSettings dropZone(int32_t screenWidth) const;
     // Written and flushed at once.
     void setDropZone(const DropZoneSettings& dropZone);

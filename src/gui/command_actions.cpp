@@ -123,6 +123,7 @@ constexpr std::array kCommands{
     CommandSpec{id(C::DefaultProperties), "Tools", "Default Download &Properties...", "Ctrl+Alt+O"},
     CommandSpec{id(C::Options), "Tools", "&Options...", "Alt+O"},
 
+    CommandSpec{id(F::CheckNewVersion), "Help", "&Check for a new version", "", false, true},
     CommandSpec{id(F::About), "Help", "&About Fetchora...", "", false, true},
     CommandSpec{id(F::OpenHide), "", "&Open/Hide Fetchora", "", false, true},
 
@@ -138,7 +139,6 @@ constexpr std::array kAwaitingDialog{
     // clang-format off
     id(F::DisableBrowserMonitoring),
     id(F::CustomBackground),
-    id(F::LanguagePack),
     // clang-format on
 };
 

@@ -40,6 +40,7 @@ enum class FrameCommand : uint32_t {
     CustomBackground = 32918,
     LanguageEnglish = 224,
     LanguagePack = 32912,
+    CheckNewVersion = 32858,
     About = 57664,
     Exit = 57665,
 };

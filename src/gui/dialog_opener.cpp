@@ -1,6 +1,8 @@
 #include "gui/dialog_opener.h"
 
 #include "gui/batch_dialog.h"
+#include "gui/check_new_dialog.h"
+#include "gui/command_actions.h"
 #include "gui/download_rules_dialog.h"
 #include "gui/export_info_dialog.h"
 #include "gui/login_page.h"
@@ -106,6 +108,15 @@ bool DialogOpener::open(const std::string& name)
     if (named(name, ViewCommand::BrowseWithSiteExplorer)) {
         if (const DownloadJob* job = m_view.focusedJob())
             openExplorerWindow(m_app, m_view, ExplorerKind::SiteExplorer, job->url, m_parent);
+        return true;
+    }
+    // The update dialog in its two modes.
+    if (name == std::to_string(static_cast<uint32_t>(FrameCommand::LanguagePack))) {
+        showCheckNewDialog(m_app, m_view.desktop(), UpdateMode::LanguagePacks, m_parent);
+        return true;
+    }
+    if (name == std::to_string(static_cast<uint32_t>(FrameCommand::CheckNewVersion))) {
+        showCheckNewDialog(m_app, m_view.desktop(), UpdateMode::VersionCheck, m_parent);
         return true;
     }
     return false;

@@ -429,9 +429,10 @@ void CMainFrame::runCommand(uint32_t id, CommandKeys keys)
     case FrameCommand::LanguageEnglish:
         // Choosing the one entry of a radio group keeps it chosen.
         break;
+    case FrameCommand::LanguagePack:
+    case FrameCommand::CheckNewVersion: m_prompts.openDialog(std::to_string(id)); break;
     case FrameCommand::DisableBrowserMonitoring:
-    case FrameCommand::CustomBackground:
-    case FrameCommand::LanguagePack: break;
+    case FrameCommand::CustomBackground: break;
     }
 }
 

@@ -162,36 +162,13 @@ TEST(CliOptions, HelpDescribesEveryOptionTheParserAccepts)
             return first >= 2 && first != std::string::npos && line[first] == '-' && namesOption(line, name);
         });
     };
-    const std::vector<std::string> contract = {"-d",
-                                               "--dir",
-                                               "-s",
-                                               "--split",
-                                               "-o",
-                                               "--output",
-                                               "--referer",
-                                               "--mirror",
-                                               "--limit",
-                                               "-q",
-                                               "--quiet",
-                                               "-v",
-                                               "--verbose",
-                                               "-i",
-                                               "--input-file",
-                                               "--db",
-                                               "--daemon",
-                                               "--send",
-                                               "--info",
-                                               "-x",
-                                               "--proxy",
-                                               "--ca-file",
-                                               "--retry",
-                                               "--timeout",
-                                               "--version",
-                                               "-h",
-                                               "--help",
-                                               "--install-browser-hosts",
-                                               "--uninstall-browser-hosts",
-                                               "--system"};
+    const std::vector<std::string> contract
+        = {"-d", "--dir", "-s", "--split", "-o", "--output", "--referer", "--mirror", "--limit", "-q", "--quiet", "-v",
+           "--verbose", "-i", "--input-file", "--db", "--daemon", "--send", "--info", "-x", "--proxy", "--ca-file",
+           "--retry", "--timeout", "--version", "-h", "--help",
+           // The job list modes.
+           "--batch", "--import-list", "--export-list", "--export-html", "--category", "--install-browser-hosts",
+           "--uninstall-browser-hosts", "--system"};
     for (const std::string& name : contract) {
         SCOPED_TRACE(name);
         EXPECT_NE(describedLine(name), help.end());

@@ -145,8 +145,8 @@ TEST(CommandActionsTest, TriggersCarryTheHeldKeysAndDisabledCommandsNeverRun)
 
     // Not built yet: disabled whatever the view says.
     commands.refresh();
-    EXPECT_FALSE(commands.action(FrameCommand::LanguagePack)->isEnabled());
-    commands.trigger(static_cast<uint32_t>(FrameCommand::LanguagePack));
+    EXPECT_FALSE(commands.action(FrameCommand::CustomBackground)->isEnabled());
+    commands.trigger(static_cast<uint32_t>(FrameCommand::CustomBackground));
     EXPECT_EQ(ran.size(), 1u);
 }
 

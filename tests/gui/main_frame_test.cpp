@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 
 #include "config/app_settings.h"
 #include "config/settings_key.h"
+#include "gui/check_new_dialog.h"
 #include "gui/command_actions.h"
 #include "gui/drop_zone.h"
 #include "model/job_database.h"
@@ -265,7 +267,7 @@ TEST_F(MainFrameTest, TheViewsEnableRulesReachTheActions)
     QAction* remove = commands.action(ViewCommand::Delete);
     QAction* start = commands.action(ViewCommand::Start);
     QAction* pause = commands.action(ViewCommand::Pause);
-    QAction* languagePacks = commands.action(FrameCommand::LanguagePack);
+    QAction* languagePacks = commands.action(FrameCommand::CustomBackground);
     commands.refresh();
     EXPECT_FALSE(remove->isEnabled());
     EXPECT_FALSE(start->isEnabled());
@@ -394,7 +396,7 @@ TEST_F(MainFrameTest, OptionsOpenWithEveryPageInItsPlace)
     EXPECT_EQ(titles,
               (QStringList{"General", "Connection", "Protocol", "Proxy", "Monitor", "Graph/Log", "File Manager",
                            "Dial-Up Networking", "Sounds", "Other", "Schedule", "Mirrors", "Login"}));
-    EXPECT_FALSE(opener.open(std::to_string(static_cast<uint32_t>(FrameCommand::LanguagePack))));
+    EXPECT_FALSE(opener.open(std::to_string(static_cast<uint32_t>(FrameCommand::CustomBackground))));
 }
 
 TEST_F(MainFrameTest, TheViewMenuChoosesButtonsAndGridAndShowsTheSkinAndLanguageChoices)
@@ -439,7 +441,36 @@ TEST_F(MainFrameTest, TheViewMenuChoosesButtonsAndGridAndShowsTheSkinAndLanguage
     EXPECT_TRUE(commands.action(FrameCommand::SkinNone)->isChecked());
     EXPECT_TRUE(commands.action(FrameCommand::LanguageEnglish)->isChecked());
     EXPECT_FALSE(commands.action(FrameCommand::CustomBackground)->isEnabled());
-    EXPECT_FALSE(commands.action(FrameCommand::LanguagePack)->isEnabled());
+    EXPECT_TRUE(commands.action(FrameCommand::LanguagePack)->isEnabled());
+}
+
+TEST_F(MainFrameTest, TheUpdateCommandsOpenTheUpdateDialogInTheirModes)
+{
+    Session session(m_dir);
+    CommandActions& commands = session.frame->commands();
+    commands.trigger(static_cast<uint32_t>(FrameCommand::LanguagePack));
+    commands.trigger(static_cast<uint32_t>(FrameCommand::CheckNewVersion));
+    EXPECT_EQ(session.prompts.texts("dialog:32912").size(), 1u);
+    EXPECT_EQ(session.prompts.texts("dialog:32858").size(), 1u);
+
+    DialogOpener opener(session.app, *session.view, session.frame.get());
+    for (const FrameCommand command : {FrameCommand::LanguagePack, FrameCommand::CheckNewVersion}) {
+        std::optional<UpdateMode> mode;
+        QString status;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<CheckNewDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            mode = dialog->mode();
+            // Let the dialog start: without an update source it says so at once.
+            QTimer::singleShot(50, [dialog, &status] {
+                status = dialog->statusLabel()->text();
+                dialog->reject();
+            });
+        });
+        EXPECT_TRUE(opener.open(std::to_string(static_cast<uint32_t>(command))));
+        EXPECT_EQ(mode, command == FrameCommand::LanguagePack ? UpdateMode::LanguagePacks : UpdateMode::VersionCheck);
+        EXPECT_EQ(status, QString::fromUtf8(kTextNoUpdateSource.data()));
+    }
 }
 
 }  // namespace
