@@ -250,5 +250,199 @@ TEST(UiLanguage, AFileThatVanishedLeavesTheLanguageAsItWas)
     EXPECT_FALSE(session.languages.activate(7));
 }
 
+// ---- the walk over every text ----------------------------------------------------------
+
+// section -> key -> text
+using TextMap = std::map<std::string, std::map<std::string, std::string>>;
+
+void add(TextMap& texts, const QString& section, const QString& key, const QString& text)
+{
+    if (!text.isEmpty())
+        texts[section.toStdString()].emplace(key.toStdString(), text.toStdString());
+}
+
+void addWindow(TextMap& texts, QWidget* window)
+{
+    for (const WindowText& each : windowTexts(window))
+        add(texts, each.section, each.key, each.text);
+}
+
+// Every text the program shows that a language file translates, as shown
+// with the current language.
+TextMap walkEverything(Session& session)
+{
+    TextMap texts;
+    for (const BuiltinString& entry : builtinStringTable())
+        add(texts, "String", QString::number(entry.id),
+            QString::fromUtf8(builtinString(entry.id).data(), static_cast<qsizetype>(builtinString(entry.id).size())));
+    for (const CommandSpec& spec : commandTable()) {
+        // Language names are each in their own language.
+        if (spec.id == static_cast<uint32_t>(FrameCommand::LanguageEnglish) + 1)
+            continue;
+        add(texts, "Menu", QString::number(spec.id), commandText(*session.frame, spec.id));
+    }
+    for (QAction* top : session.frame->menuBar()->actions()) {
+        QMenu* menu = top->menu();
+        if (menu == nullptr)
+            continue;
+        std::function<void(QMenu*)> popups = [&](QMenu* each) {
+            for (QAction* item : each->actions()) {
+                if (item->menu() != nullptr && !item->menu()->actions().isEmpty()) {
+                    const uint32_t first = item->menu()->actions().first()->data().toUInt();
+                    add(texts, "Menu", QString::number(first) + "p", item->menu()->title());
+                    popups(item->menu());
+                }
+            }
+        };
+        add(texts, "Menu", QString::number(menu->actions().first()->data().toUInt()) + "p", menu->title());
+        popups(menu);
+    }
+
+    DialogOpener opener(session.app, *session.view, session.frame.get());
+    QTimer closer;
+    closer.setInterval(30);
+    QObject::connect(&closer, &QTimer::timeout, [&texts] {
+        QWidget* open = QApplication::activeModalWidget();
+        if (open == nullptr)
+            return;
+        addWindow(texts, open);
+        if (auto* dialog = qobject_cast<QDialog*>(open))
+            dialog->reject();
+        else
+            open->close();
+    });
+    closer.start();
+    for (ViewCommand command :
+         {ViewCommand::Options, ViewCommand::DownloadRules, ViewCommand::Schedule, ViewCommand::BatchDownload,
+          ViewCommand::ExportInformation, ViewCommand::RecentlyDownloaded})
+        opener.open(std::to_string(static_cast<uint32_t>(command)));
+    showAboutDialog(session.frame.get(), &session.app.registry());
+    GuiPrompts prompts(session.frame.get());
+    prompts.setCategoryRoot([&session] { return session.view->doc().root(); });
+    DownloadJob sample;
+    sample.url = "http://127.0.0.1/file.zip";
+    prompts.askDuplicateUrl(sample, sample);
+    prompts.confirmPermanentDelete(true, false);
+    prompts.askFind(FindRequest{});
+    prompts.chooseCategory("Move To", "Move to:");
+    prompts.editCategory("Category", CategoryAnswer{"Music", "/tmp", session.view->doc().root()});
+    prompts.askFolderChange();
+    prompts.askText("Rename", "file.zip");
+    prompts.selectLinks({{"http://127.0.0.1/a.zip", "a"}});
+    closer.stop();
+
+    DownloadJob job;
+    job.url = "http://127.0.0.1/file.zip";
+    JobPropertySheet sheet(QStringLiteral("Properties"), job, JobSheetMode::OneJob, JobSheetContext{});
+    sheet.show();
+    for (QWidget* window : {static_cast<QWidget*>(&sheet)})
+        addWindow(texts, window);
+    return texts;
+}
+
+// Texts the window composes at run time (the version, a folder); no file
+// translates them as they stand.
+const std::set<std::pair<std::string, std::string>> kComposed = {
+    {"About_Dlg", "11"},
+    {"About_Dlg", "12"},
+    {"About_Dlg", "14"},
+    {"ExportInfo_Dlg", "2207"},
+};
+
+bool composed(const std::string& section, const std::string& key)
+{
+    return kComposed.count({section, key}) != 0;
+}
+
+std::string referenceText(const TextMap& texts)
+{
+    std::ostringstream out;
+    out << "; The built-in English texts by section and id: the template for a\n"
+           "; translation. Written by the window tests (FETCHORA_WRITE_ENGLISH=1).\n"
+           "[Info]\nLanguage=English\nVersion=1.65\nCodepage=1252\n";
+    for (const auto& [section, keys] : texts) {
+        out << "\n[" << section << "]\n";
+        for (const auto& [key, text] : keys) {
+            if (composed(section, key))
+                continue;
+            QString value = QString::fromStdString(text);
+            value.replace(QStringLiteral("\r\n"), QStringLiteral("\\r\\n")).replace(u'\n', QStringLiteral("\\n"));
+            const bool quoted = value.startsWith(u' ') || value.endsWith(u' ');
+            out << key << "=" << (quoted ? "\"" + value.toStdString() + "\"" : value.toStdString()) << "\n";
+        }
+    }
+    return out.str();
+}
+
+// The section/key pairs of a file's text, without "Info".
+std::set<std::string> keysOf(const std::string& text)
+{
+    std::set<std::string> keys;
+    std::istringstream in(text);
+    std::string section;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == ';')
+            continue;
+        if (line[0] == '[') {
+            section = line.substr(1, line.find(']') - 1);
+        } else if (section != "Info" && line.find('=') != std::string::npos) {
+            keys.insert("[" + section + "] " + line.substr(0, line.find('=')));
+        }
+    }
+    return keys;
+}
+
+// Texts that are written the same in German, each with its reason.
+const std::map<std::string, std::string> kSameInGerman = {
+    {"Fetchora", "the program's name"},
+    {"OK", "German buttons say OK too"},
+    {"&Name:", "the German word is the same"},
+    {"&Pause", "the German word is the same"},
+    {"&HTML", "the name of a file format"},
+    {"&URL", "the technical term is used in German as it is"},
+    {"&URL:", "the technical term is used in German as it is"},
+    {"Proxy", "the technical term is used in German as it is"},
+};
+
+TEST(UiLanguage, TheGermanFileLeavesNoTextInEnglishAndTheReferenceIsCurrent)
+{
+    TempDir dir;
+    Session session(dir, {FETCHORA_LANGUAGE_DIR});
+    ASSERT_EQ(session.languages.activeIndex(), 0);
+    const TextMap english = walkEverything(session);
+
+    const std::string reference = referenceText(english);
+    const fs::path referenceFile = fs::path(FETCHORA_LANGUAGE_DIR) / "kxeng.ini";
+    if (qEnvironmentVariableIsSet("FETCHORA_WRITE_ENGLISH"))
+        write(referenceFile, reference);
+    std::ifstream shipped(referenceFile, std::ios::binary);
+    const std::string stored((std::istreambuf_iterator<char>(shipped)), std::istreambuf_iterator<char>());
+    // The ids, not the texts: a text may name this machine's Qt version.
+    EXPECT_EQ(keysOf(stored), keysOf(reference)) << "the English reference is out of date: run this test with "
+                                                    "FETCHORA_WRITE_ENGLISH=1";
+
+    QAction* entry = session.languageEntry(QStringLiteral("kxdeu.ini"));
+    ASSERT_NE(entry, nullptr);
+    entry->trigger();
+    ASSERT_EQ(session.languages.activeFileName(), "kxdeu.ini");
+    const TextMap german = walkEverything(session);
+
+    std::vector<std::string> leftovers;
+    for (const auto& [section, keys] : english) {
+        for (const auto& [key, text] : keys) {
+            const auto shownSection = german.find(section);
+            const std::string shown = shownSection == german.end() || shownSection->second.count(key) == 0
+                ? text
+                : shownSection->second.at(key);
+            if (shown == text && kSameInGerman.count(text) == 0 && !composed(section, key))
+                leftovers.push_back("[" + section + "] " + key + "=" + text);
+        }
+    }
+    std::string list;
+    for (const std::string& each : leftovers)
+        list += each + "\n";
+    EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " texts stayed English:\n" << list;
+}
+
 }  // namespace
 }  // namespace fetchora
