@@ -47,6 +47,8 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--limit", "BYTES_PER_S", true, kConnection, "keep the total speed under BYTES_PER_S"},
     CliOptionSpec{"-q", "--quiet", "", false, kOutput, "print no progress lines and no end messages"},
     CliOptionSpec{"-v", "--verbose", "", false, kOutput, "print every part log line on standard error"},
+    CliOptionSpec{"", "--lang", "CODE", true, kOutput,
+                  "print the program's messages in language CODE (deu, de or de_DE) from its kx???.ini file"},
     CliOptionSpec{"", "--db", "FILE list", true, kModes, "print every node of a job database as one JSON line"},
     CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
     CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
@@ -162,6 +164,10 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.mode = CliMode::Help;
         } else if (option == "--version") {
             options.mode = CliMode::Version;
+        } else if (option == "--lang") {
+            if (text.empty())
+                return fail(name + " needs a language code");
+            options.language = text;
         } else if (option == "--quiet") {
             options.quiet = true;
         } else if (option == "--verbose") {

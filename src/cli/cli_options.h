@@ -32,6 +32,7 @@ struct CliOptions {
     std::string caFile;  // --ca-file
     std::optional<int32_t> retries;  // --retry
     std::optional<int32_t> timeout;  // --timeout, seconds
+    std::string language;  // --lang: "deu", "de" or "de_DE"; empty: English
 };
 
 struct CliParse {

@@ -163,9 +163,10 @@ TEST(CliOptions, HelpDescribesEveryOptionTheParserAccepts)
         });
     };
     const std::vector<std::string> contract
-        = {"-d",     "--dir",   "-s",      "--split",   "-o",      "--output",     "--referer", "--mirror", "--limit",
-           "-q",     "--quiet", "-v",      "--verbose", "-i",      "--input-file", "--db",      "--daemon", "--send",
-           "--info", "-x",      "--proxy", "--ca-file", "--retry", "--timeout",    "--version", "-h",       "--help"};
+        = {"-d",           "--dir",   "-s",        "--split",   "-o",     "--output",  "--referer",
+           "--mirror",     "--limit", "-q",        "--quiet",   "-v",     "--verbose", "-i",
+           "--input-file", "--db",    "--daemon",  "--send",    "--info", "-x",        "--proxy",
+           "--ca-file",    "--retry", "--timeout", "--version", "-h",     "--help",    "--lang"};
     for (const std::string& name : contract) {
         SCOPED_TRACE(name);
         EXPECT_NE(describedLine(name), help.end());
