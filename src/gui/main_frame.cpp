@@ -14,11 +14,16 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <mutex>
 
@@ -127,6 +132,8 @@ void CMainFrame::attach(MainView& view, ZoviradView* client)
         });
     }
     m_commands->refresh();
+    if (client != nullptr)
+        widenToContents(*client->categoryTree());
     refreshReadouts();
     m_enableTimer.start();
     m_speedTimer.start();
@@ -740,9 +747,39 @@ void CMainFrame::applyLanguage()
             JobLockGuard lock(m_app.jobLock());
             m_view->doc().RefreshSpecialNames();
         }
-        if (m_client != nullptr)
+        if (m_client != nullptr) {
             m_client->categoryTree()->rebuild();
+            widenToContents(*m_client->categoryTree());
+        }
     }
+}
+
+// Names in another language may be longer: the tree pane grows (taking from
+// its neighbour) until its widest name shows whole.
+void CMainFrame::widenToContents(QTreeWidget& tree)
+{
+    auto* splitter = qobject_cast<QSplitter*>(tree.parentWidget());
+    if (splitter == nullptr || splitter->count() < 2)
+        return;
+    const int index = splitter->indexOf(&tree);
+    QList<int> sizes = splitter->sizes();
+    const int icon
+        = tree.iconSize().isValid() ? tree.iconSize().width() : tree.style()->pixelMetric(QStyle::PM_SmallIconSize);
+    int widest = 0;
+    for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
+        // The item's rectangle starts after its indentation and branch.
+        const int left = tree.visualItemRect(*it).left() + tree.horizontalScrollBar()->value();
+        widest = std::max(widest, left + icon + tree.fontMetrics().horizontalAdvance((*it)->text(0)));
+    }
+    const int wanted = widest + tree.fontMetrics().averageCharWidth() * 4 + 2 * tree.frameWidth()
+        + tree.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int neighbour = index == 0 ? 1 : index - 1;
+    const int extra = std::min(wanted - sizes[index], sizes[neighbour] / 2);
+    if (extra <= 0)
+        return;
+    sizes[index] += extra;
+    sizes[neighbour] -= extra;
+    splitter->setSizes(sizes);
 }
 
 }  // namespace fetchora

@@ -30,6 +30,7 @@ class QMimeData;
 class QSlider;
 class QSystemTrayIcon;
 class QToolBar;
+class QTreeWidget;
 
 namespace fetchora {
 
@@ -115,6 +116,7 @@ private:
     void buildLanguageMenu();
     void chooseLanguage(int index);
     void applyLanguage();
+    void widenToContents(QTreeWidget& tree);
     void runCommand(uint32_t id, CommandKeys keys);
     bool commandEnabled(uint32_t id, CommandKeys keys) const;
     std::optional<bool> commandChecked(uint32_t id) const;
