@@ -125,6 +125,7 @@ struct Session {
 const char* kSmallGerman = "[Info]\nLanguage=Deutsch\nVersion=1\nCodepage=1252\n"
                            "[Menu]\n57600p=&Datei\n57600=&Neue Datenbank\n224=Englisch\n"
                            "[String]\n57344=Fetchora\n61204=Herunterladen\n61231=Gel\xC3\xB6scht\n"
+                           "61206=Heruntergeladene Dateien aller Art\n"
                            "[Dialog_Common]\n1=Ja, OK\n2=Abbrechen\n"
                            "[Probe_Dlg]\nTitle=Probe auf Deutsch\n1001=&Name:\n1002=Immer fragen\n";
 
@@ -164,6 +165,12 @@ TEST(UiLanguage, SwitchingAtRunTimeRetextsMenusToolbarCategoriesAndOpenDialogs)
     layout->addWidget(buttons);
     probe.show();
     EXPECT_EQ(ask->text(), "Always ask");
+    session.frame->resize(session.frame->fontMetrics().averageCharWidth() * 140,
+                          session.frame->fontMetrics().height() * 40);
+    session.frame->show();
+    CategoryTree* tree = session.client->categoryTree();
+    const int longName = tree->fontMetrics().horizontalAdvance(QStringLiteral("Heruntergeladene Dateien aller Art"));
+    EXPECT_LT(tree->width(), longName);
 
     german->trigger();
     EXPECT_EQ(session.languages.activeIndex(), 1);
@@ -177,6 +184,8 @@ TEST(UiLanguage, SwitchingAtRunTimeRetextsMenusToolbarCategoriesAndOpenDialogs)
     EXPECT_EQ(commandText(*session.frame, static_cast<uint32_t>(ViewCommand::SaveDatabase)), "&Save Database");
     EXPECT_TRUE(session.categoryNames().contains(QString::fromUtf8("Gel\xC3\xB6scht")));
     EXPECT_TRUE(session.categoryNames().contains("Herunterladen"));
+    // The tree pane widened so that the longer name shows whole.
+    EXPECT_GT(tree->width(), longName);
     EXPECT_EQ(probe.windowTitle(), "Probe auf Deutsch");
     EXPECT_EQ(name->text(), "&Name:");
     EXPECT_EQ(ask->text(), "Immer fragen");
