@@ -9,7 +9,9 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -193,6 +195,12 @@ TEST(UiLanguage, SwitchingAtRunTimeRetextsMenusToolbarCategoriesAndOpenDialogs)
     // The standard buttons take their text from the common section.
     EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), "Ja, OK");
     EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "Abbrechen");
+
+    // Qt's own texts follow where the system has Qt's German translation.
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_de.qm"))) {
+        QDialogButtonBox later(QDialogButtonBox::Apply);
+        EXPECT_EQ(later.button(QDialogButtonBox::Apply)->text().remove(u'&'), "Anwenden");
+    }
 
     // Back to English: everything as it was.
     session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::LanguageEnglish));
