@@ -132,8 +132,9 @@ void CMainFrame::attach(MainView& view, ZoviradView* client)
         });
     }
     m_commands->refresh();
+    // Once the window has its size: before that the panes have none to share.
     if (client != nullptr)
-        widenToContents(*client->categoryTree());
+        QTimer::singleShot(0, client, [this, client] { widenToContents(*client->categoryTree()); });
     refreshReadouts();
     m_enableTimer.start();
     m_speedTimer.start();
@@ -759,7 +760,7 @@ void CMainFrame::applyLanguage()
 void CMainFrame::widenToContents(QTreeWidget& tree)
 {
     auto* splitter = qobject_cast<QSplitter*>(tree.parentWidget());
-    if (splitter == nullptr || splitter->count() < 2)
+    if (splitter == nullptr || splitter->count() < 2 || !tree.isVisible())
         return;
     const int index = splitter->indexOf(&tree);
     QList<int> sizes = splitter->sizes();
