@@ -743,6 +743,13 @@ void CMainFrame::applyLanguage()
     for (QAction* action : m_toolbarButtons)
         action->setIconText(action->text().remove(u'&').remove(QStringLiteral("...")));
     m_toolbar->adjustSize();
+    // Longer texts could push the speed band off the toolbar: the window
+    // grows to hold it, as far as the screen allows.
+    if (isVisible() && !isMaximized() && !isFullScreen() && screen() != nullptr) {
+        const int wanted = width() + m_toolbar->sizeHint().width() - m_toolbar->width();
+        if (wanted > width())
+            resize(std::min(wanted, screen()->availableGeometry().width()), height());
+    }
     if (m_view != nullptr) {
         {
             JobLockGuard lock(m_app.jobLock());

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -218,9 +219,19 @@ TEST(UiLanguage, ADialogOpenedLaterIsRetextedWhenItShowsAndToolbarTextsFollow)
 {
     TempDir dir;
     write(dir / "lang" / "kxdeu.ini",
-          "[Info]\nLanguage=Deutsch\n[Menu]\n32779=&Neuer Download...\n[Probe_Dlg]\n1002=Immer fragen\n");
+          "[Info]\nLanguage=Deutsch\n[Menu]\n32779=&Neuer Download...\n32773=&Starten jetzt\n[Probe_Dlg]\n1002=Immer "
+          "fragen\n");
     Session session(dir, {(dir / "lang").string()});
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::ShowText));
+    session.frame->show();
+    session.frame->resize(session.frame->minimumSizeHint().width(), session.frame->height());
+    QApplication::processEvents();
+    const int before = session.frame->width();
     ASSERT_TRUE(session.languages.activate(1));
+    QApplication::processEvents();
+    // The longer text widens the window rather than push buttons off the toolbar.
+    EXPECT_GT(session.frame->width(), before);
+    EXPECT_LE(session.frame->width(), session.frame->screen()->availableGeometry().width());
     QStringList texts;
     for (QAction* button : session.frame->toolbar()->actions())
         texts << button->iconText();
