@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
-  libssl-dev zlib1g-dev libgtest-dev libgmock-dev libsystemd-dev nlohmann-json3-dev libinih-dev
+  libssl-dev zlib1g-dev libgtest-dev libgmock-dev libsystemd-dev nlohmann-json3-dev libinih-dev qt6-translations-l10n
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev xvfb xauth fonts-dejavu-core
   clang-format curl python3 ccache
   nginx-light tinyproxy microsocks dante-server openssl

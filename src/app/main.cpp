@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 
+#include <QAction>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -19,6 +20,7 @@
 #include "gui/main_frame.h"
 #include "gui/offline_frame.h"
 #include "gui/qt_loop_driver.h"
+#include "gui/ui_language.h"
 #include "gui/zovirad_view.h"
 #include "model/job_database.h"
 #include "platform/desktop_system.h"
@@ -208,6 +210,13 @@ int main(int argc, char** argv)
     }
     int result = 0;
     bool powerOff = false;
+    // The language is chosen before the first window is made, so that every
+    // window opens in it.
+    UiLanguage languages({(app.profileFolder() / "language").string(),
+                          (std::filesystem::path(app.settings().values().programFolder) / "language").string()});
+    languages.activateStartLanguage(
+        app.settings().languageChosen() ? std::optional<std::string>(app.settings().languageFile()) : std::nullopt,
+        messagesLocale());
     {
         QtLoopDriver driver(app.loop());
         GuiPrompts prompts;
@@ -296,6 +305,16 @@ int main(int argc, char** argv)
         // A developer's aid (screenshots): an explorer window browsing this address at start.
         if (const QString address = qEnvironmentVariable("FETCHORA_OPEN_EXPLORER"); !address.isEmpty())
             openExplorerWindow(app, view, ExplorerKind::SiteExplorer, address.toStdString(), &frame);
+        // For screenshots and checks without a window manager:
+        // FETCHORA_SWITCH_LANGUAGE=kxdeu.ini:1500 picks that Language menu
+        // entry after 1.5 s, as a click would.
+        if (const QString a = qEnvironmentVariable("FETCHORA_SWITCH_LANGUAGE"); !a.isEmpty()) {
+            const QStringList parts = a.split(u':');
+            QTimer::singleShot(parts.value(1).toInt(), &frame, [&frame, file = parts.value(0)] {
+                if (auto* entry = frame.findChild<QAction*>(file))
+                    entry->trigger();
+            });
+        }
         result = QApplication::exec();
         probe.reset();
         // Also when the session ended the program without the frame's exit.

@@ -59,6 +59,8 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--category", "NAME", true, kLists,
                   "the category (name or A/B path) the list commands add to or export; default: new jobs go to "
                   "Download, exports take every job"},
+    CliOptionSpec{"", "--lang", "CODE", true, kOutput,
+                  "print the program's messages in language CODE (deu, de or de_DE) from its kx???.ini file"},
     CliOptionSpec{"", "--db", "FILE list", true, kModes, "print every node of a job database as one JSON line"},
     CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
     CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
@@ -184,6 +186,10 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.mode = CliMode::Help;
         } else if (option == "--version") {
             options.mode = CliMode::Version;
+        } else if (option == "--lang") {
+            if (text.empty())
+                return fail(name + " needs a language code");
+            options.language = text;
         } else if (option == "--quiet") {
             options.quiet = true;
         } else if (option == "--verbose") {

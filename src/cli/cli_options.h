@@ -52,6 +52,7 @@ struct CliOptions {
     std::string category;  // --category: the category by name or "A/B" path; empty: see each mode
     std::optional<BatchSeries> batch;  // --batch: a series whose URLs are added to urls
     bool systemWide = false;  // --system: the browser hosts of every user
+    std::string language;  // --lang: "deu", "de" or "de_DE"; empty: English
 };
 
 struct CliParse {

@@ -2,6 +2,7 @@
 // line, download_session.h for what a download run does, daemon_session.h
 // for the daemon and service_client.h for the requests to it.
 #include "cli/browser_host_setup.h"
+#include "cli/cli_language.h"
 #include "cli/cli_options.h"
 #include "cli/daemon_session.h"
 #include "cli/database_listing.h"
@@ -148,6 +149,10 @@ int main(int argc, char** argv)
         return 2;
     }
     CliOptions options = *parse.options;
+    if (!useCliLanguage(options.language)) {
+        std::cerr << "fetchora-cli: no translation for the language " << options.language << "\n";
+        return 2;
+    }
     if (options.mode == CliMode::Help) {
         std::cout << cliHelp();
         return 0;

@@ -142,7 +142,11 @@ public:
     const std::string& skin() const { return m_values.skin; }
     void setSkin(std::string_view file) { m_values.skin = file; }
     const std::string& languageFile() const { return m_values.languageFile; }
-    void setLanguageFile(std::string_view file) { m_values.languageFile = file; }
+    void setLanguageFile(std::string_view file) {
+        m_values.languageFile = file;
+        m_values.languageChosen = true;
+    }
+    bool languageChosen() const { return m_values.languageChosen; }
 
     // The "User-Agent: " header text for the chosen user agent; empty for
     // choice 0 (no header).

@@ -69,6 +69,7 @@ void AppSettings::loadGeneralStart() {
     createPrivateFolder(m_values.temporaryFolder);
     // Kept so that a save does not replace the chosen language file.
     m_values.languageFile = readText("General", "LanguageEx", "");
+    m_values.languageChosen = !m_values.languageFile.empty();
     if (equalsIgnoringCase(m_values.languageFile, kBuiltinLanguageFile)) {
         m_values.languageFile.clear();
     }

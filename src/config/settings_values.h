@@ -92,6 +92,9 @@ struct SettingsValues {
 
     // "General"
     std::string languageFile;  // "LanguageEx"; empty: the built-in language
+    // False until a language was stored ("LanguageEx" absent): only then
+    // does the locale pick the language at start.
+    bool languageChosen = false;
     int32_t flags = kDefaultFlags;
     int32_t flags1 = kDefaultFlags1;
     int32_t autoSaveTime = 10;

@@ -14,6 +14,9 @@
 #include <map>
 #include <vector>
 
+#include "gui/ui_language.h"
+#include "lang/current_language.h"
+
 namespace fetchora {
 
 namespace {
@@ -216,6 +219,7 @@ void CommandActions::fillMenuBar(QMenuBar& bar)
 {
     for (std::string_view name : kMenus) {
         QMenu* menu = bar.addMenu(QStringLiteral("&") + qText(name));
+        bool first = true;
         std::vector<QAction*> actions;
         // "View/Skin": an entry of the submenu "Skin" of "View".
         std::map<std::string_view, QMenu*> submenus;
@@ -231,6 +235,7 @@ void CommandActions::fillMenuBar(QMenuBar& bar)
                     if (spec.separatorBefore && !actions.empty())
                         menu->addSeparator();
                     made = menu->addMenu(qText(sub));
+                    m_popups.push_back({made, spec.id, qText(sub)});
                     QMenu* submenu = made;
                     connect(submenu, &QMenu::aboutToShow, this, [this, submenu] { refresh(submenu->actions()); });
                 } else if (spec.separatorBefore) {
@@ -239,6 +244,10 @@ void CommandActions::fillMenuBar(QMenuBar& bar)
                 into = made;
             } else if (spec.separatorBefore && !actions.empty()) {
                 menu->addSeparator();
+            }
+            if (first) {
+                m_popups.push_back({menu, spec.id, menu->title()});
+                first = false;
             }
             QAction* each = action(spec.id);
             into->addAction(each);
@@ -289,6 +298,36 @@ void CommandActions::trigger(uint32_t command)
     // A toggle shows the state its command left, not the click's guess.
     if (QAction* each = action(command); each != nullptr && each->isCheckable())
         refresh(std::span<QAction* const>(&each, 1));
+}
+
+void CommandActions::retranslate()
+{
+    const ActiveLanguage* language = currentLanguage();
+    for (const CommandSpec& spec : kCommands) {
+        QAction* each = action(spec.id);
+        std::optional<std::string_view> text;
+        if (language != nullptr)
+            text = language->file.menuText(spec.id);
+        each->setText(text ? menuTextOnly(qText(*text)) : qText(spec.text));
+    }
+    for (const Popup& popup : m_popups) {
+        std::optional<std::string_view> text;
+        if (language != nullptr)
+            text = language->file.popupText(popup.firstCommand);
+        popup.menu->setTitle(text ? menuTextOnly(qText(*text)) : popup.english);
+    }
+}
+
+QMenu* CommandActions::menuOf(uint32_t command) const
+{
+    QAction* each = action(command);
+    if (each == nullptr)
+        return nullptr;
+    for (QObject* holder : each->associatedObjects()) {
+        if (auto* menu = qobject_cast<QMenu*>(holder))
+            return menu;
+    }
+    return nullptr;
 }
 
 }  // namespace fetchora

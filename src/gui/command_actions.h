@@ -7,6 +7,7 @@
 //
 // Thread: the GUI thread. Owns its actions (children of the parent object).
 #include <QObject>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
@@ -14,11 +15,13 @@
 #include <span>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "shell/view_command.h"
 
 class QAction;
 class QActionGroup;
+class QMenu;
 class QMenuBar;
 class QWidget;
 
@@ -96,6 +99,11 @@ public:
     void refresh(std::span<QAction* const> actions);
     // Runs the command as a trigger of its action would.
     void trigger(uint32_t id);
+    // Menu texts from the current language ("Menu" <id>, a pop-up by its
+    // first item's id and "p"), English where it has none.
+    void retranslate();
+    // The menu an action sits in; null when it is in none.
+    QMenu* menuOf(uint32_t id) const;
 
 private:
     void refreshOne(QAction& action, CommandKeys keys);
@@ -106,6 +114,12 @@ private:
     KeysFn m_keys;
     std::unordered_map<uint32_t, QAction*> m_actions;
     QActionGroup* m_speedGroup = nullptr;
+    struct Popup {
+        QMenu* menu;
+        uint32_t firstCommand;
+        QString english;
+    };
+    std::vector<Popup> m_popups;
 };
 
 // The keys held now.

@@ -1,6 +1,7 @@
 #include "gui/main_frame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -13,22 +14,29 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <mutex>
 
 #include "config/app_settings.h"
 #include "config/settings_key.h"
 #include "gui/about_dialog.h"
+#include "gui/category_tree.h"
 #include "gui/check_list_dialog.h"
 #include "gui/command_actions.h"
 #include "gui/countdown_dialog.h"
 #include "gui/drop_data.h"
 #include "gui/drop_zone.h"
+#include "gui/ui_language.h"
 #include "gui/zovirad_view.h"
 #include "model/job_database.h"
 #include "net/speed_limiter.h"
@@ -93,6 +101,7 @@ CMainFrame::CMainFrame(Application& app, UserPrompts& prompts, bool trayWanted, 
     buildToolbar();
     buildStatusBar();
     buildTray();
+    buildLanguageMenu();
 
     m_enableTimer.setInterval(kRefreshMs);
     m_enableTimer.setTimerType(Qt::CoarseTimer);
@@ -123,6 +132,9 @@ void CMainFrame::attach(MainView& view, ZoviradView* client)
         });
     }
     m_commands->refresh();
+    // Once the window has its size: before that the panes have none to share.
+    if (client != nullptr)
+        QTimer::singleShot(0, client, [this, client] { widenToContents(*client->categoryTree()); });
     refreshReadouts();
     m_enableTimer.start();
     m_speedTimer.start();
@@ -363,8 +375,9 @@ std::optional<bool> CMainFrame::commandChecked(uint32_t id) const
     case cmd(FrameCommand::ShowText): return m_toolbarText;
     case cmd(FrameCommand::Grid): return settings.GetOption(OptionId::GridLines) != 0;
     // The only skin and the only language there are so far.
-    case cmd(FrameCommand::SkinNone):
-    case cmd(FrameCommand::LanguageEnglish): return true;
+    case cmd(FrameCommand::SkinNone): return true;
+    case cmd(FrameCommand::LanguageEnglish):
+        return UiLanguage::instance() == nullptr || UiLanguage::instance()->activeIndex() == 0;
     case cmd(FrameCommand::ShowDownloadingInfo): return m_showDownloadingInfo;
     case cmd(FrameCommand::MonitorClipboard): return settings.GetOption(OptionId::WatchClipboard) != 0;
     case cmd(ViewCommand::ShutDownWhenDone): return settings.GetOption(OptionId::ShutDownWhenDone) > 0;
@@ -426,11 +439,11 @@ void CMainFrame::runCommand(uint32_t id, CommandKeys keys)
             m_client->applySettings();
         break;
     case FrameCommand::SkinNone:
-    case FrameCommand::LanguageEnglish:
         // Choosing the one entry of a radio group keeps it chosen.
         break;
     case FrameCommand::LanguagePack:
     case FrameCommand::CheckNewVersion: m_prompts.openDialog(std::to_string(id)); break;
+    case FrameCommand::LanguageEnglish: chooseLanguage(0); break;
     case FrameCommand::DisableBrowserMonitoring:
     case FrameCommand::CustomBackground: break;
     }
@@ -673,6 +686,109 @@ void CMainFrame::prepareExit()
     m_speedTimer.stop();
     if (m_tray != nullptr)
         m_tray->hide();
+}
+
+// ---- language ------------------------------------------------------------------------
+
+void CMainFrame::buildLanguageMenu()
+{
+    UiLanguage* languages = UiLanguage::instance();
+    QAction* english = m_commands->action(FrameCommand::LanguageEnglish);
+    QMenu* menu = m_commands->menuOf(cmd(FrameCommand::LanguageEnglish));
+    auto* group = new QActionGroup(this);
+    group->setExclusive(true);
+    group->addAction(english);
+    if (languages == nullptr || menu == nullptr)
+        return;
+    QAction* before = m_commands->action(FrameCommand::LanguagePack);
+    const auto& entries = languages->entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        // Each entry is named in its own language, so it is never retexted.
+        auto* action = new QAction(QString::fromStdString(entries[i].displayName), this);
+        action->setCheckable(true);
+        action->setData(static_cast<uint32_t>(cmd(FrameCommand::LanguageEnglish) + 1 + i));
+        action->setObjectName(QString::fromStdString(entries[i].fileName));
+        group->addAction(action);
+        menu->insertAction(before, action);
+        const int index = static_cast<int>(i) + 1;
+        connect(action, &QAction::triggered, this, [this, index] { chooseLanguage(index); });
+        m_languageActions.push_back(action);
+    }
+    if (!m_languageActions.empty())
+        menu->insertSeparator(before);
+    connect(languages, &UiLanguage::languageChanged, this, &CMainFrame::applyLanguage);
+    applyLanguage();
+}
+
+void CMainFrame::chooseLanguage(int index)
+{
+    UiLanguage* languages = UiLanguage::instance();
+    if (languages == nullptr)
+        return;
+    if (index != languages->activeIndex() && !languages->activate(index)) {
+        applyLanguage();
+        return;
+    }
+    const std::string file = languages->activeFileName();
+    m_app.changeSettings([file](AppSettings& settings) { settings.setLanguageFile(file); });
+}
+
+void CMainFrame::applyLanguage()
+{
+    UiLanguage* languages = UiLanguage::instance();
+    const int active = languages != nullptr ? languages->activeIndex() : 0;
+    m_commands->action(FrameCommand::LanguageEnglish)->setChecked(active == 0);
+    for (std::size_t i = 0; i < m_languageActions.size(); ++i)
+        m_languageActions[i]->setChecked(static_cast<int>(i) + 1 == active);
+    m_commands->retranslate();
+    for (QAction* action : m_toolbarButtons)
+        action->setIconText(action->text().remove(u'&').remove(QStringLiteral("...")));
+    m_toolbar->adjustSize();
+    // Longer texts could push the speed band off the toolbar: the window
+    // grows to hold it, as far as the screen allows.
+    if (isVisible() && !isMaximized() && !isFullScreen() && screen() != nullptr) {
+        const int wanted = width() + m_toolbar->sizeHint().width() - m_toolbar->width();
+        if (wanted > width())
+            resize(std::min(wanted, screen()->availableGeometry().width()), height());
+    }
+    if (m_view != nullptr) {
+        {
+            JobLockGuard lock(m_app.jobLock());
+            m_view->doc().RefreshSpecialNames();
+        }
+        if (m_client != nullptr) {
+            m_client->categoryTree()->rebuild();
+            widenToContents(*m_client->categoryTree());
+        }
+    }
+}
+
+// Names in another language may be longer: the tree pane grows (taking from
+// its neighbour) until its widest name shows whole.
+void CMainFrame::widenToContents(QTreeWidget& tree)
+{
+    auto* splitter = qobject_cast<QSplitter*>(tree.parentWidget());
+    if (splitter == nullptr || splitter->count() < 2 || !tree.isVisible())
+        return;
+    const int index = splitter->indexOf(&tree);
+    QList<int> sizes = splitter->sizes();
+    const int icon
+        = tree.iconSize().isValid() ? tree.iconSize().width() : tree.style()->pixelMetric(QStyle::PM_SmallIconSize);
+    int widest = 0;
+    for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
+        // The item's rectangle starts after its indentation and branch.
+        const int left = tree.visualItemRect(*it).left() + tree.horizontalScrollBar()->value();
+        widest = std::max(widest, left + icon + tree.fontMetrics().horizontalAdvance((*it)->text(0)));
+    }
+    const int wanted = widest + tree.fontMetrics().averageCharWidth() * 4 + 2 * tree.frameWidth()
+        + tree.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int neighbour = index == 0 ? 1 : index - 1;
+    const int extra = std::min(wanted - sizes[index], sizes[neighbour] / 2);
+    if (extra <= 0)
+        return;
+    sizes[index] += extra;
+    sizes[neighbour] -= extra;
+    splitter->setSizes(sizes);
 }
 
 }  // namespace fetchora

@@ -30,6 +30,7 @@ class QMimeData;
 class QSlider;
 class QSystemTrayIcon;
 class QToolBar;
+class QTreeWidget;
 
 namespace fetchora {
 
@@ -110,6 +111,12 @@ private:
     void buildToolbar();
     void buildStatusBar();
     void buildTray();
+    // The Language menu's entries (English and one per translation found)
+    // and what a switch retexts: menus, toolbar, special categories.
+    void buildLanguageMenu();
+    void chooseLanguage(int index);
+    void applyLanguage();
+    void widenToContents(QTreeWidget& tree);
     void runCommand(uint32_t id, CommandKeys keys);
     bool commandEnabled(uint32_t id, CommandKeys keys) const;
     std::optional<bool> commandChecked(uint32_t id) const;
@@ -129,6 +136,7 @@ private:
     // The buttons in their order, those the user took off, and where the
     // speed band begins.
     std::vector<QAction*> m_toolbarButtons;
+    std::vector<QAction*> m_languageActions;
     std::set<uint32_t> m_hiddenButtons;
     QAction* m_toolbarEnd = nullptr;
     QLabel* m_speedMeter = nullptr;

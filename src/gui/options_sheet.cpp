@@ -30,6 +30,7 @@ QByteArray& lastPageShown()
 OptionsSheet::OptionsSheet(Application& app, QWidget* parent) : QDialog(parent), m_app(app)
 {
     setWindowTitle(tr("Options"));
+    setObjectName(QStringLiteral("Options_Dlg"));
     m_list = new QListWidget(this);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_stack = new QStackedWidget(this);

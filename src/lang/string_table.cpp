@@ -1,5 +1,7 @@
 #include "lang/string_table.h"
 
+#include "lang/current_language.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <optional>
@@ -196,6 +198,15 @@ std::optional<PrintfField> parsePrintfField(std::string_view text, std::size_t s
 std::span<const BuiltinString> builtinStringTable() { return kStrings; }
 
 std::string_view builtinString(uint32_t id) {
+    if (const ActiveLanguage* language = currentLanguage()) {
+        if (const auto text = language->file.string(id)) {
+            return *text;
+        }
+    }
+    return englishString(id);
+}
+
+std::string_view englishString(uint32_t id) {
     const auto table = builtinStringTable();
     const auto it = std::lower_bound(table.begin(), table.end(), id,
                                      [](const BuiltinString& entry, uint32_t wanted) { return entry.id < wanted; });

@@ -16,8 +16,12 @@ struct BuiltinString {
     std::string_view text;
 };
 
-// The built-in text of a message id; empty for an unknown id.
+// The text of a message id in the current language (lang/current_language.h),
+// the built-in English where the language has none; empty for an unknown id.
+// The view stays valid until the program ends.
 std::string_view builtinString(uint32_t id);
+// The built-in English text alone; empty for an unknown id.
+std::string_view englishString(uint32_t id);
 
 // Fills "%1".."%9" placeholders of a message with the given arguments, in
 // order. A placeholder without an argument is left as it stands.

@@ -168,7 +168,7 @@ TEST(CliOptions, HelpDescribesEveryOptionTheParserAccepts)
            "--retry", "--timeout", "--version", "-h", "--help",
            // The job list modes.
            "--batch", "--import-list", "--export-list", "--export-html", "--category", "--install-browser-hosts",
-           "--uninstall-browser-hosts", "--system"};
+           "--uninstall-browser-hosts", "--system", "--lang"};
     for (const std::string& name : contract) {
         SCOPED_TRACE(name);
         EXPECT_NE(describedLine(name), help.end());

@@ -239,5 +239,26 @@ TEST_F(SettingsTest, ProxyOptionsDelegateToTheProxyList) {
     EXPECT_EQ(settings.values().flags & 0x4000, 0x4000);
 }
 
+// English chosen and no choice yet both have no file; only the second lets
+// the locale pick the language at start.
+TEST_F(SettingsTest, AStoredEnglishChoiceIsTellableFromNoChoice) {
+    AppSettings fresh(m_registry, environment());
+    fresh.LoadSettings();
+    EXPECT_FALSE(fresh.languageChosen());
+    EXPECT_TRUE(fresh.languageFile().empty());
+
+    putText("General", "LanguageEx", "KXENG.INI");
+    AppSettings english(m_registry, environment());
+    english.LoadSettings();
+    EXPECT_TRUE(english.languageChosen());
+    EXPECT_TRUE(english.languageFile().empty());
+
+    english.setLanguageFile("");
+    ASSERT_TRUE(english.SaveSettings());
+    AppSettings reloaded(m_registry, environment());
+    reloaded.LoadSettings();
+    EXPECT_TRUE(reloaded.languageChosen());
+}
+
 }  // namespace
 }  // namespace fetchora

@@ -1,0 +1,476 @@
+// Translations in the windows: the run-time switch over a real main frame,
+// dialogs retexted by section and control id, right-to-left layout, and the
+// walk over every menu, dialog and message that checks the shipped German
+// file leaves nothing in English and that the English reference is current.
+#include "gui/ui_language.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "config/app_settings.h"
+#include "gui/about_dialog.h"
+#include "gui/category_tree.h"
+#include "gui/command_actions.h"
+#include "gui/dialog_opener.h"
+#include "gui/gui_prompts.h"
+#include "gui/job_property_sheet.h"
+#include "gui/main_frame.h"
+#include "gui/options_form.h"
+#include "gui/zovirad_view.h"
+#include "lang/current_language.h"
+#include "lang/string_table.h"
+#include "model/job_database.h"
+#include "shell/application.h"
+#include "shell/main_view.h"
+#include "support/temp_dir.h"
+#include "support/view_prompts.h"
+
+#include <gtest/gtest.h>
+
+namespace fetchora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RecordingDesktop;
+using test::TempDir;
+using test::ViewPrompts;
+
+class NoPower final : public PowerControl {
+public:
+    bool canPowerOff() override { return false; }
+    bool powerOff() override { return false; }
+    void holdSleepInhibitor(bool) override { }
+};
+
+void write(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// One start of the program with the given language folders.
+struct Session {
+    Session(const TempDir& dir, std::vector<std::string> folders)
+        : app(mapEnvironment({{"FETCHORA_HOME", (dir / "profile").string()},
+                              {"TMPDIR", dir.path().string()},
+                              {"HOME", dir.path().string()},
+                              {"XDG_DOWNLOAD_DIR", (dir / "Downloads").string()}})),
+          languages(std::move(folders))
+    {
+        std::string error;
+        EXPECT_TRUE(app.start(error)) << error;
+        app.settings().SetOption(OptionId::DefaultStartMode, static_cast<int32_t>(StartMode::Manual));
+        app.loop().processPending();
+        frame = std::make_unique<CMainFrame>(app, prompts, false);
+        view = std::make_unique<MainView>(app, prompts, desktop, power, *frame);
+        view->start();
+        client = new ZoviradView(*view, app, frame.get());
+        frame->setCentralWidget(client);
+        client->restoreState();
+        frame->attach(*view, client);
+    }
+    ~Session()
+    {
+        languages.activate(0);
+        view->close();
+        frame.reset();
+        view.reset();
+        app.stop();
+    }
+
+    QAction* languageEntry(const QString& file) const { return frame->findChild<QAction*>(file); }
+    QStringList topMenus() const
+    {
+        QStringList titles;
+        for (QAction* top : frame->menuBar()->actions())
+            titles << top->text();
+        return titles;
+    }
+    QStringList categoryNames() const
+    {
+        QStringList names;
+        auto* tree = client->categoryTree();
+        for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it)
+            names << (*it)->text(0);
+        return names;
+    }
+
+    Application app;
+    UiLanguage languages;
+    ViewPrompts prompts;
+    RecordingDesktop desktop;
+    NoPower power;
+    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<MainView> view;
+    ZoviradView* client = nullptr;
+};
+
+const char* kSmallGerman = "[Info]\nLanguage=Deutsch\nVersion=1\nCodepage=1252\n"
+                           "[Menu]\n57600p=&Datei\n57600=&Neue Datenbank\n224=Englisch\n"
+                           "[String]\n57344=Fetchora\n61204=Herunterladen\n61231=Gel\xC3\xB6scht\n"
+                           "61206=Heruntergeladene Dateien aller Art\n"
+                           "[Dialog_Common]\n1=Ja, OK\n2=Abbrechen\n"
+                           "[Probe_Dlg]\nTitle=Probe auf Deutsch\n1001=&Name:\n1002=Immer fragen\n";
+
+QString commandText(CMainFrame& frame, uint32_t id)
+{
+    return frame.commands().action(id)->text();
+}
+
+TEST(UiLanguage, SwitchingAtRunTimeRetextsMenusToolbarCategoriesAndOpenDialogs)
+{
+    TempDir dir;
+    write(dir / "profile" / "language" / "kxdeu.ini", kSmallGerman);
+    Session session(dir, {(dir / "profile" / "language").string()});
+    ASSERT_EQ(session.languages.entries().size(), 1u);
+    QAction* german = session.languageEntry(QStringLiteral("kxdeu.ini"));
+    ASSERT_NE(german, nullptr);
+    EXPECT_EQ(german->text(), "Deutsch");
+    EXPECT_EQ(german->data().toUInt(), 225u);
+    EXPECT_EQ(session.topMenus().first(), "&File");
+    EXPECT_TRUE(session.categoryNames().contains("Download"));
+
+    // A dialog open while the language changes.
+    QDialog probe(session.frame.get());
+    probe.setObjectName(QStringLiteral("Probe_Dlg"));
+    probe.setWindowTitle(QStringLiteral("Probe"));
+    auto* layout = new QVBoxLayout(&probe);
+    auto* name = new QLabel(QStringLiteral("&Name:"), &probe);
+    setControlId(name, 1001);
+    auto* ask = new QCheckBox(QStringLiteral("Always ask"), &probe);
+    setControlId(ask, 1002);
+    auto* untouched = new QCheckBox(QStringLiteral("Not in the file"), &probe);
+    setControlId(untouched, 1003);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &probe);
+    layout->addWidget(name);
+    layout->addWidget(ask);
+    layout->addWidget(untouched);
+    layout->addWidget(buttons);
+    probe.show();
+    EXPECT_EQ(ask->text(), "Always ask");
+    session.frame->resize(session.frame->fontMetrics().averageCharWidth() * 140,
+                          session.frame->fontMetrics().height() * 40);
+    session.frame->show();
+    CategoryTree* tree = session.client->categoryTree();
+    const int longName = tree->fontMetrics().horizontalAdvance(QStringLiteral("Heruntergeladene Dateien aller Art"));
+    EXPECT_LT(tree->width(), longName);
+
+    german->trigger();
+    EXPECT_EQ(session.languages.activeIndex(), 1);
+    EXPECT_EQ(session.app.settings().languageFile(), "kxdeu.ini");
+    EXPECT_TRUE(german->isChecked());
+    EXPECT_FALSE(session.frame->commands().action(FrameCommand::LanguageEnglish)->isChecked());
+    EXPECT_EQ(session.topMenus().first(), "&Datei");
+    EXPECT_EQ(commandText(*session.frame, 57600), "&Neue Datenbank");
+    EXPECT_EQ(commandText(*session.frame, 224), "Englisch");
+    // Not in the file: English stays.
+    EXPECT_EQ(commandText(*session.frame, static_cast<uint32_t>(ViewCommand::SaveDatabase)), "&Save Database");
+    EXPECT_TRUE(session.categoryNames().contains(QString::fromUtf8("Gel\xC3\xB6scht")));
+    EXPECT_TRUE(session.categoryNames().contains("Herunterladen"));
+    // The tree pane widened so that the longer name shows whole.
+    EXPECT_GT(tree->width(), longName);
+    EXPECT_EQ(probe.windowTitle(), "Probe auf Deutsch");
+    EXPECT_EQ(name->text(), "&Name:");
+    EXPECT_EQ(ask->text(), "Immer fragen");
+    EXPECT_EQ(untouched->text(), "Not in the file");
+    // The standard buttons take their text from the common section.
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), "Ja, OK");
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "Abbrechen");
+
+    // Qt's own texts follow where the system has Qt's German translation.
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_de.qm"))) {
+        QDialogButtonBox later(QDialogButtonBox::Apply);
+        EXPECT_EQ(later.button(QDialogButtonBox::Apply)->text().remove(u'&'), "Anwenden");
+    }
+
+    // Back to English: everything as it was.
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::LanguageEnglish));
+    EXPECT_EQ(session.languages.activeIndex(), 0);
+    EXPECT_EQ(session.app.settings().languageFile(), "");
+    EXPECT_TRUE(session.app.settings().languageChosen());
+    EXPECT_EQ(session.topMenus().first(), "&File");
+    EXPECT_EQ(probe.windowTitle(), "Probe");
+    EXPECT_EQ(ask->text(), "Always ask");
+    EXPECT_TRUE(session.categoryNames().contains("Download"));
+    EXPECT_EQ(builtinString(61204), "Download");
+}
+
+TEST(UiLanguage, ADialogOpenedLaterIsRetextedWhenItShowsAndToolbarTextsFollow)
+{
+    TempDir dir;
+    write(dir / "lang" / "kxdeu.ini",
+          "[Info]\nLanguage=Deutsch\n[Menu]\n32779=&Neuer Download...\n32773=&Starten jetzt\n[Probe_Dlg]\n1002=Immer "
+          "fragen\n");
+    Session session(dir, {(dir / "lang").string()});
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::ShowText));
+    session.frame->show();
+    session.frame->resize(session.frame->minimumSizeHint().width(), session.frame->height());
+    QApplication::processEvents();
+    const int before = session.frame->width();
+    ASSERT_TRUE(session.languages.activate(1));
+    QApplication::processEvents();
+    // The longer text widens the window rather than push buttons off the toolbar.
+    EXPECT_GT(session.frame->width(), before);
+    EXPECT_LE(session.frame->width(), session.frame->screen()->availableGeometry().width());
+    QStringList texts;
+    for (QAction* button : session.frame->toolbar()->actions())
+        texts << button->iconText();
+    EXPECT_TRUE(texts.contains("Neuer Download")) << texts.join(u',').toStdString();
+
+    QDialog later;
+    later.setObjectName(QStringLiteral("Probe_Dlg"));
+    auto* ask = new QCheckBox(QStringLiteral("Always ask"), &later);
+    setControlId(ask, 1002);
+    later.show();
+    EXPECT_EQ(ask->text(), "Immer fragen");
+}
+
+TEST(UiLanguage, TheHebrewFileTurnsTheLayoutRightToLeft)
+{
+    TempDir dir;
+    write(dir / "lang" / "kxheb.ini",
+          "[Info]\nLanguage=\xD7\xA2\xD7\x91\xD7\xA8\xD7\x99\xD7\xAA\nCodepage=1255\n"
+          "[Menu]\n57600p=\xD7\xA7\xD7\x95\xD7\x91\xD7\xA5\n");
+    write(dir / "lang" / "kxdeu.ini", "[Info]\nLanguage=Deutsch\n");
+    Session session(dir, {(dir / "lang").string()});
+    ASSERT_EQ(session.languages.entries().size(), 2u);
+    // Sorted by name: "Deutsch" before the Hebrew letters.
+    EXPECT_EQ(session.languages.entries()[1].fileName, "kxheb.ini");
+    session.languageEntry(QStringLiteral("kxheb.ini"))->trigger();
+    EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(session.frame->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(session.topMenus().first(), QString::fromUtf8("\xD7\xA7\xD7\x95\xD7\x91\xD7\xA5"));
+    session.languageEntry(QStringLiteral("kxdeu.ini"))->trigger();
+    EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight);
+    EXPECT_EQ(session.topMenus().first(), "&File");
+}
+
+TEST(UiLanguage, AFileThatVanishedLeavesTheLanguageAsItWas)
+{
+    TempDir dir;
+    write(dir / "lang" / "kxdeu.ini", kSmallGerman);
+    Session session(dir, {(dir / "lang").string()});
+    fs::remove(dir / "lang" / "kxdeu.ini");
+    session.languageEntry(QStringLiteral("kxdeu.ini"))->trigger();
+    EXPECT_EQ(session.languages.activeIndex(), 0);
+    EXPECT_TRUE(session.frame->commands().action(FrameCommand::LanguageEnglish)->isChecked());
+    EXPECT_FALSE(session.languageEntry(QStringLiteral("kxdeu.ini"))->isChecked());
+    EXPECT_FALSE(session.languages.activate(7));
+}
+
+// ---- the walk over every text ----------------------------------------------------------
+
+// section -> key -> text
+using TextMap = std::map<std::string, std::map<std::string, std::string>>;
+
+void add(TextMap& texts, const QString& section, const QString& key, const QString& text)
+{
+    if (!text.isEmpty())
+        texts[section.toStdString()].emplace(key.toStdString(), text.toStdString());
+}
+
+void addWindow(TextMap& texts, QWidget* window)
+{
+    for (const WindowText& each : windowTexts(window))
+        add(texts, each.section, each.key, each.text);
+}
+
+// Every text the program shows that a language file translates, as shown
+// with the current language.
+TextMap walkEverything(Session& session)
+{
+    TextMap texts;
+    for (const BuiltinString& entry : builtinStringTable())
+        add(texts, "String", QString::number(entry.id),
+            QString::fromUtf8(builtinString(entry.id).data(), static_cast<qsizetype>(builtinString(entry.id).size())));
+    for (const CommandSpec& spec : commandTable()) {
+        // Language names are each in their own language.
+        if (spec.id == static_cast<uint32_t>(FrameCommand::LanguageEnglish) + 1)
+            continue;
+        add(texts, "Menu", QString::number(spec.id), commandText(*session.frame, spec.id));
+    }
+    for (QAction* top : session.frame->menuBar()->actions()) {
+        QMenu* menu = top->menu();
+        if (menu == nullptr)
+            continue;
+        std::function<void(QMenu*)> popups = [&](QMenu* each) {
+            for (QAction* item : each->actions()) {
+                if (item->menu() != nullptr && !item->menu()->actions().isEmpty()) {
+                    const uint32_t first = item->menu()->actions().first()->data().toUInt();
+                    add(texts, "Menu", QString::number(first) + "p", item->menu()->title());
+                    popups(item->menu());
+                }
+            }
+        };
+        add(texts, "Menu", QString::number(menu->actions().first()->data().toUInt()) + "p", menu->title());
+        popups(menu);
+    }
+
+    DialogOpener opener(session.app, *session.view, session.frame.get());
+    QTimer closer;
+    closer.setInterval(30);
+    QObject::connect(&closer, &QTimer::timeout, [&texts] {
+        QWidget* open = QApplication::activeModalWidget();
+        if (open == nullptr)
+            return;
+        addWindow(texts, open);
+        if (auto* dialog = qobject_cast<QDialog*>(open))
+            dialog->reject();
+        else
+            open->close();
+    });
+    closer.start();
+    for (ViewCommand command :
+         {ViewCommand::Options, ViewCommand::DownloadRules, ViewCommand::Schedule, ViewCommand::BatchDownload,
+          ViewCommand::ExportInformation, ViewCommand::RecentlyDownloaded})
+        opener.open(std::to_string(static_cast<uint32_t>(command)));
+    showAboutDialog(session.frame.get(), &session.app.registry());
+    GuiPrompts prompts(session.frame.get());
+    prompts.setCategoryRoot([&session] { return session.view->doc().root(); });
+    DownloadJob sample;
+    sample.url = "http://127.0.0.1/file.zip";
+    prompts.askDuplicateUrl(sample, sample);
+    prompts.confirmPermanentDelete(true, false);
+    prompts.askFind(FindRequest{});
+    prompts.chooseCategory("Move To", "Move to:");
+    prompts.editCategory("Category", CategoryAnswer{"Music", "/tmp", session.view->doc().root()});
+    prompts.askFolderChange();
+    prompts.askText("Rename", "file.zip");
+    prompts.selectLinks({{"http://127.0.0.1/a.zip", "a"}});
+    closer.stop();
+
+    DownloadJob job;
+    job.url = "http://127.0.0.1/file.zip";
+    JobPropertySheet sheet(QStringLiteral("Properties"), job, JobSheetMode::OneJob, JobSheetContext{});
+    sheet.show();
+    for (QWidget* window : {static_cast<QWidget*>(&sheet)})
+        addWindow(texts, window);
+    return texts;
+}
+
+// Texts the window composes at run time (the version, a folder); no file
+// translates them as they stand.
+const std::set<std::pair<std::string, std::string>> kComposed = {
+    {"About_Dlg", "11"},
+    {"About_Dlg", "12"},
+    {"About_Dlg", "14"},
+    {"ExportInfo_Dlg", "2207"},
+};
+
+bool composed(const std::string& section, const std::string& key)
+{
+    return kComposed.count({section, key}) != 0;
+}
+
+std::string referenceText(const TextMap& texts)
+{
+    std::ostringstream out;
+    out << "; The built-in English texts by section and id: the template for a\n"
+           "; translation. Written by the window tests (FETCHORA_WRITE_ENGLISH=1).\n"
+           "[Info]\nLanguage=English\nVersion=1.65\nCodepage=1252\n";
+    for (const auto& [section, keys] : texts) {
+        out << "\n[" << section << "]\n";
+        for (const auto& [key, text] : keys) {
+            if (composed(section, key))
+                continue;
+            QString value = QString::fromStdString(text);
+            value.replace(QStringLiteral("\r\n"), QStringLiteral("\\r\\n")).replace(u'\n', QStringLiteral("\\n"));
+            const bool quoted = value.startsWith(u' ') || value.endsWith(u' ');
+            out << key << "=" << (quoted ? "\"" + value.toStdString() + "\"" : value.toStdString()) << "\n";
+        }
+    }
+    return out.str();
+}
+
+// The section/key pairs of a file's text, without "Info".
+std::set<std::string> keysOf(const std::string& text)
+{
+    std::set<std::string> keys;
+    std::istringstream in(text);
+    std::string section;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == ';')
+            continue;
+        if (line[0] == '[') {
+            section = line.substr(1, line.find(']') - 1);
+        } else if (section != "Info" && line.find('=') != std::string::npos) {
+            keys.insert("[" + section + "] " + line.substr(0, line.find('=')));
+        }
+    }
+    return keys;
+}
+
+// Texts that are written the same in German, each with its reason.
+const std::map<std::string, std::string> kSameInGerman = {
+    {"Fetchora", "the program's name"},
+    {"OK", "German buttons say OK too"},
+    {"&Name:", "the German word is the same"},
+    {"&Pause", "the German word is the same"},
+    {"&HTML", "the name of a file format"},
+    {"&URL", "the technical term is used in German as it is"},
+    {"&URL:", "the technical term is used in German as it is"},
+    {"Proxy", "the technical term is used in German as it is"},
+};
+
+TEST(UiLanguage, TheGermanFileLeavesNoTextInEnglishAndTheReferenceIsCurrent)
+{
+    TempDir dir;
+    Session session(dir, {FETCHORA_LANGUAGE_DIR});
+    ASSERT_EQ(session.languages.activeIndex(), 0);
+    const TextMap english = walkEverything(session);
+
+    const std::string reference = referenceText(english);
+    const fs::path referenceFile = fs::path(FETCHORA_LANGUAGE_DIR) / "kxeng.ini";
+    if (qEnvironmentVariableIsSet("FETCHORA_WRITE_ENGLISH"))
+        write(referenceFile, reference);
+    std::ifstream shipped(referenceFile, std::ios::binary);
+    const std::string stored((std::istreambuf_iterator<char>(shipped)), std::istreambuf_iterator<char>());
+    // The ids, not the texts: a text may name this machine's Qt version.
+    EXPECT_EQ(keysOf(stored), keysOf(reference)) << "the English reference is out of date: run this test with "
+                                                    "FETCHORA_WRITE_ENGLISH=1";
+
+    QAction* entry = session.languageEntry(QStringLiteral("kxdeu.ini"));
+    ASSERT_NE(entry, nullptr);
+    entry->trigger();
+    ASSERT_EQ(session.languages.activeFileName(), "kxdeu.ini");
+    const TextMap german = walkEverything(session);
+
+    std::vector<std::string> leftovers;
+    for (const auto& [section, keys] : english) {
+        for (const auto& [key, text] : keys) {
+            const auto shownSection = german.find(section);
+            const std::string shown = shownSection == german.end() || shownSection->second.count(key) == 0
+                ? text
+                : shownSection->second.at(key);
+            if (shown == text && kSameInGerman.count(text) == 0 && !composed(section, key))
+                leftovers.push_back("[" + section + "] " + key + "=" + text);
+        }
+    }
+    std::string list;
+    for (const std::string& each : leftovers)
+        list += each + "\n";
+    EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " texts stayed English:\n" << list;
+}
+
+}  // namespace
+}  // namespace fetchora
