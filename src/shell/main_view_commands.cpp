@@ -469,10 +469,16 @@ void MainView::addPaneLinks(const std::vector<LinkChoice>& links)
     if (links.empty())
         return;
     // The user picked these in the pane: no "Select links", and the job
-    // they were found in is every link's referrer.
+    // whose page the pane shows (the detail job, not the focused row, which
+    // may have moved on) is every link's referrer.
     LinkListRequest request;
     request.source = kListWithOwnReferers;
-    const std::string referer = focused() ? focused()->url : std::string();
+    std::string referer;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        if (const DownloadJob* page = m_list->detailJob())
+            referer = page->url;
+    }
     for (const LinkChoice& link : links)
         request.links.push_back({link.url, link.text, referer, 0});
     handleLinks(request);
