@@ -11,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -21,6 +20,7 @@
 #include "gui/dialog_placement.h"
 #include "gui/job_property_sheet.h"
 #include "gui/options_form.h"
+#include "gui/select_links_dialog.h"
 #include "model/download_job.h"
 #include "shell/application.h"
 #include "shell/download_defaults.h"
@@ -438,39 +438,11 @@ std::optional<std::string> GuiPrompts::askText(const std::string& title, const s
 
 std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& links)
 {
-    QDialog dialog(parent());
-    prepare(dialog, "SelectLinks_Dlg");
-    dialog.setWindowTitle(QObject::tr("Select links"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* list = withId(new QListWidget(&dialog), 10);
-    for (const LinkChoice& link : links) {
-        auto* item = new QListWidgetItem(
-            link.text.empty() ? q(link.url) : q(link.url) + QStringLiteral("  —  ") + q(link.text), list);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Checked);
-    }
-    layout->addWidget(list);
-    auto* buttons = okCancel(dialog);
-    QPushButton* all = withId(buttons->addButton(QObject::tr("Select &All"), QDialogButtonBox::ActionRole), 11);
-    QPushButton* none = withId(buttons->addButton(QObject::tr("Select &None"), QDialogButtonBox::ActionRole), 12);
-    auto checkAll = [list](Qt::CheckState state) {
-        for (int row = 0; row < list->count(); ++row)
-            list->item(row)->setCheckState(state);
-    };
-    QObject::connect(all, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Checked); });
-    QObject::connect(none, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Unchecked); });
-    layout->addWidget(buttons);
-    // A stored placement has the size the user gave it.
-    if (!dialog.testAttribute(Qt::WA_Resized))
-        dialog.resize(dialog.fontMetrics().averageCharWidth() * 80, dialog.fontMetrics().height() * 20);
+    SelectLinksDialog dialog(links, parent());
+    prepare(dialog, SelectLinksDialog::kSection);
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    std::vector<LinkChoice> chosen;
-    for (int row = 0; row < list->count(); ++row) {
-        if (list->item(row)->checkState() == Qt::Checked)
-            chosen.push_back(links[static_cast<size_t>(row)]);
-    }
-    return chosen;
+    return dialog.chosen();
 }
 
 ChooseBackup GuiPrompts::backupChooser()
