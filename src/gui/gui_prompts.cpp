@@ -445,6 +445,51 @@ std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& l
     return dialog.chosen();
 }
 
+namespace {
+
+// The categories under `category` as ticked items, each carrying its record.
+void addMergeCategories(QTreeWidgetItem* into, const DownloadJob& category,
+                        const std::unordered_set<const DownloadJob*>& ticked)
+{
+    for (const DownloadJob* child = category.firstChild(); child; child = child->nextSibling()) {
+        if (!child->IsCategory())
+            continue;
+        auto* item = new QTreeWidgetItem(into, QStringList{q(child->GetDisplayName())});
+        item->setData(0, Qt::UserRole, QVariant::fromValue(const_cast<void*>(static_cast<const void*>(child))));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, ticked.count(child) != 0 ? Qt::Checked : Qt::Unchecked);
+        addMergeCategories(item, *child, ticked);
+    }
+}
+
+}  // namespace
+
+bool GuiPrompts::chooseMergeCategories(const DownloadJob& root, std::unordered_set<const DownloadJob*>& ticked)
+{
+    QDialog dialog(parent());
+    prepare(dialog, "MergeDatabase_Dlg");
+    dialog.setWindowTitle(QObject::tr("Merge download database"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* tree = withId(new QTreeWidget(&dialog), 10);
+    tree->setHeaderHidden(true);
+    addMergeCategories(tree->invisibleRootItem(), root, ticked);
+    tree->expandAll();
+    QLabel* prompt = fieldLabel(QObject::tr("&Categories whose jobs are taken over:"), tree);
+    prompt->setWordWrap(true);
+    layout->addWidget(prompt);
+    layout->addWidget(tree, 1);
+    layout->addWidget(okCancel(dialog));
+    if (!dialog.testAttribute(Qt::WA_Resized))
+        dialog.resize(dialog.fontMetrics().averageCharWidth() * 50, dialog.fontMetrics().height() * 20);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->checkState(0) != Qt::Checked)
+            ticked.erase(static_cast<const DownloadJob*>((*it)->data(0, Qt::UserRole).value<void*>()));
+    }
+    return true;
+}
+
 ChooseBackup GuiPrompts::backupChooser()
 {
     return fetchora::backupChooser(parent(), m_app != nullptr ? &m_app->registry() : nullptr);

@@ -382,8 +382,14 @@ void MainView::mergeDatabase()
         m_prompts.message(loaded.error, MessageIcon::Error);
         return;
     }
+    // An empty database has nothing to take over: no dialog, no new categories.
+    if (loaded.jobs == 0)
+        return;
+    std::unordered_set<const DownloadJob*> ticked = AllCategories(source);
+    if (!m_prompts.chooseMergeCategories(*source.root(), ticked))
+        return;
     JobLockGuard lock(m_app.jobLock());
-    MergeDatabase(*m_doc, source, AllCategories(source));
+    MergeDatabase(*m_doc, source, ticked);
     m_list->rebuild();
     m_dirty = true;
 }
