@@ -51,9 +51,23 @@ QString appTitle()
     return QStringLiteral("Fetchora");
 }
 
+// A message box's section and the ids of its buttons (the numbers the
+// answers have always had: OK 1, Cancel 2, Yes 6, No 7).
+void nameBox(QMessageBox& box)
+{
+    box.setObjectName(QStringLiteral("MessageBox_Dlg"));
+    const std::pair<QMessageBox::StandardButton, int> ids[]
+        = {{QMessageBox::Ok, 1}, {QMessageBox::Cancel, 2}, {QMessageBox::Yes, 6}, {QMessageBox::No, 7}};
+    for (const auto& [which, id] : ids) {
+        if (QAbstractButton* button = box.button(which))
+            setControlId(button, id);
+    }
+}
+
 int runBox(QWidget* parent, const std::string& text, MessageIcon icon, QMessageBox::StandardButtons buttons)
 {
     QMessageBox message(boxIcon(icon), appTitle(), q(text), buttons, parent);
+    nameBox(message);
     return message.exec();
 }
 
@@ -185,7 +199,8 @@ bool GuiPrompts::askYesNoRemember(const std::string& text, bool& doNotAskAgain)
 {
     QMessageBox box(QMessageBox::Question, appTitle(), q(text), QMessageBox::Yes | QMessageBox::No, parent());
     // The message box owns the check box: read it while the box lives.
-    box.setCheckBox(new QCheckBox(QObject::tr("&Do not ask me again")));
+    nameBox(box);
+    box.setCheckBox(withId(new QCheckBox(QObject::tr("&Do not ask me again")), 10));
     const bool yes = box.exec() == QMessageBox::Yes;
     doNotAskAgain = box.checkBox()->isChecked();
     return yes;
@@ -239,8 +254,8 @@ bool GuiPrompts::editJob(const std::string& title, DownloadJob& job)
 
 bool GuiPrompts::editJobs(const std::string& title, DownloadJob& sample, std::size_t count)
 {
-    JobPropertySheet sheet(q(title) + QStringLiteral(" (%1)").arg(count), sample, JobSheetMode::SeveralJobs,
-                           sheetContext(), parent());
+    JobPropertySheet sheet(QObject::tr("%1 (%2)").arg(q(title), QString::number(count)), sample,
+                           JobSheetMode::SeveralJobs, sheetContext(), parent());
     KeepDialogPlacement(sheet, registry(), sheet.objectName().toStdString());
     return sheet.exec() == QDialog::Accepted;
 }
@@ -259,9 +274,8 @@ void GuiPrompts::prepare(QWidget& dialog, const char* section) const
 DuplicateAnswer GuiPrompts::askDuplicateUrl(const DownloadJob& existing, const DownloadJob&)
 {
     QMessageBox box(QMessageBox::Question, QObject::tr("Duplicated URL"),
-                    QObject::tr("URL &already exists in list, now").remove(u'&') + QStringLiteral("\n")
-                        + q(existing.url),
-                    QMessageBox::NoButton, parent());
+                    QObject::tr("URL already exists in list, now\n%1").arg(q(existing.url)), QMessageBox::NoButton,
+                    parent());
     prepare(box, "Duplicate_Dlg");
     QPushButton* update = withId(box.addButton(QObject::tr("Check for &update"), QMessageBox::AcceptRole), 10);
     QPushButton* again = withId(box.addButton(QObject::tr("&Download Again"), QMessageBox::AcceptRole), 11);
@@ -427,7 +441,7 @@ std::optional<std::string> GuiPrompts::askText(const std::string& title, const s
     auto* edit = withId(new QLineEdit(q(start), &dialog), 10);
     edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 50);
     // The label names the field; its mnemonic is the title's first letter.
-    layout->addWidget(fieldLabel(u'&' + q(title) + u':', edit));
+    layout->addWidget(fieldLabel(QObject::tr("&%1:").arg(q(title)), edit));
     layout->addWidget(edit);
     layout->addWidget(okCancel(dialog));
     edit->selectAll();
