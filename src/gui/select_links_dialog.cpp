@@ -76,6 +76,17 @@ SelectLinksDialog::SelectLinksDialog(const std::vector<LinkChoice>& links, QWidg
     for (const LinkChoice& link : m_choices)
         m_keys.push_back(LinkKeysOf(link.url));
 
+    // The links first: the dialog's first list is the one the user picks from.
+    m_links = new QListWidget(this);
+    setControlId(m_links, kLinksId);
+    for (const LinkChoice& link : m_choices) {
+        // One pattern, so that a translation may order the two parts.
+        const QString text = link.text.empty() ? q(link.url) : tr("%1  \u2014  %2").arg(q(link.url), q(link.text));
+        auto* item = new QListWidgetItem(text, m_links);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Checked);
+    }
+
     m_hosts = tickList(m_selection.hosts(), kHostsId);
     m_extensions = tickList(m_selection.extensions(), kExtensionsId);
     m_allHosts = new QCheckBox(tr("All h&osts"), this);
@@ -90,16 +101,6 @@ SelectLinksDialog::SelectLinksDialog(const std::vector<LinkChoice>& links, QWidg
             [this](QListWidgetItem* item) { entryChanged(m_selection.extensions(), item); });
     connect(m_allHosts, &QCheckBox::clicked, this, [this] { allClicked(m_selection.hosts()); });
     connect(m_allExtensions, &QCheckBox::clicked, this, [this] { allClicked(m_selection.extensions()); });
-
-    m_links = new QListWidget(this);
-    setControlId(m_links, kLinksId);
-    for (const LinkChoice& link : m_choices) {
-        // One pattern, so that a translation may order the two parts.
-        const QString text = link.text.empty() ? q(link.url) : tr("%1  \u2014  %2").arg(q(link.url), q(link.text));
-        auto* item = new QListWidgetItem(text, m_links);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Checked);
-    }
 
     auto* filters = new QGridLayout;
     filters->addWidget(labelFor(tr("&Host Name:"), m_hosts), 0, 0);
