@@ -10,10 +10,12 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <iostream>
 #include <unistd.h>
 
 #include "config/app_settings.h"
+#include "gui/command_actions.h"
 #include "gui/dialog_opener.h"
 #include "gui/gui_prompts.h"
 #include "gui/loop_latency_probe.h"
@@ -315,6 +317,23 @@ int main(int argc, char** argv)
                     entry->trigger();
             });
         }
+        // A developer aid for screenshots and manual checks (docs/developer-aids.md):
+        // FETCHORA_OPEN_DIALOG=<command number>[,<command number>...] runs those
+        // commands of the main window once it shows, as if chosen from its menus,
+        // each half a second after the one before has returned (a dialog's command
+        // returns when the dialog is closed), so the list can catch up in between.
+        std::function<void(QStringList)> runCommands = [&frame, &runCommands](QStringList commands) {
+            if (commands.isEmpty())
+                return;
+            bool ok = false;
+            const uint command = commands.takeFirst().trimmed().toUInt(&ok);
+            if (ok)
+                frame.commands().trigger(command);
+            QTimer::singleShot(500, &frame, [&runCommands, commands] { runCommands(commands); });
+        };
+        if (const QString commands = qEnvironmentVariable("FETCHORA_OPEN_DIALOG"); !commands.isEmpty())
+            QTimer::singleShot(300, &frame,
+                               [&runCommands, commands] { runCommands(commands.split(u',', Qt::SkipEmptyParts)); });
         result = QApplication::exec();
         probe.reset();
         // Also when the session ended the program without the frame's exit.

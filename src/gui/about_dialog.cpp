@@ -69,7 +69,8 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
         column,
         tr("Built with Qt %1, running on Qt %2.").arg(QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion())),
         14, this);
-    addLine(column, tr("Distributed under the terms of the licence that comes with it."), 15, this);
+    addLine(column, tr("Copyright \u00a9 the Fetchora developers. Provided as is, without warranty of any kind."), 15,
+            this);
     column->addStretch(1);
 
     auto* body = new QHBoxLayout;

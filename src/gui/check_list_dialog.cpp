@@ -10,14 +10,18 @@
 namespace fetchora {
 
 std::optional<std::vector<bool>> askCheckList(QWidget* parent, const QString& title, const QString& prompt,
-                                              const std::vector<CheckChoice>& choices, int atLeast)
+                                              const std::vector<CheckChoice>& choices, int atLeast, const char* section)
 {
     QDialog dialog(parent);
+    dialog.setObjectName(QString::fromLatin1(section));
     dialog.setWindowTitle(title);
     auto* layout = new QVBoxLayout(&dialog);
     auto* label = new QLabel(prompt, &dialog);
     auto* list = new QListWidget(&dialog);
     label->setBuddy(list);
+    // Ids for translations: the list 10, its label 510, OK 1 and Cancel 2.
+    list->setProperty("controlId", 10);
+    label->setProperty("controlId", 510);
     for (const CheckChoice& choice : choices) {
         auto* item = new QListWidgetItem(choice.text, list);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
@@ -33,6 +37,8 @@ std::optional<std::vector<bool>> askCheckList(QWidget* parent, const QString& ti
         return count;
     };
     QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setProperty("controlId", 1);
+    buttons->button(QDialogButtonBox::Cancel)->setProperty("controlId", 2);
     ok->setEnabled(ticked() >= atLeast);
     QObject::connect(list, &QListWidget::itemChanged, &dialog, [=] { ok->setEnabled(ticked() >= atLeast); });
     layout->addWidget(label);

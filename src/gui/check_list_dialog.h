@@ -19,7 +19,9 @@ struct CheckChoice {
 };
 
 // atLeast: OK stays off while fewer boxes are ticked (a list needs one column).
+// section: the dialog's name for translations ("Buttons_Dlg").
 std::optional<std::vector<bool>> askCheckList(QWidget* parent, const QString& title, const QString& prompt,
-                                              const std::vector<CheckChoice>& choices, int atLeast);
+                                              const std::vector<CheckChoice>& choices, int atLeast,
+                                              const char* section = "CheckList_Dlg");
 
 }  // namespace fetchora

@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace fetchora {
@@ -9,11 +10,16 @@ namespace fetchora {
 CountdownDialog::CountdownDialog(QWidget* parent) : QDialog(parent)
 {
     setModal(false);
+    // Its name and ids for translations: the text 10, OK 1, Cancel 2.
+    setObjectName(QStringLiteral("Countdown_Dlg"));
     auto* layout = new QVBoxLayout(this);
     m_label = new QLabel(this);
+    m_label->setProperty("controlId", 10);
     m_label->setWordWrap(true);
     layout->addWidget(m_label);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setProperty("controlId", 1);
+    buttons->button(QDialogButtonBox::Cancel)->setProperty("controlId", 2);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

@@ -232,6 +232,8 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     // The part number needs only its digits; the range gets the rest.
     m_parts->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_tabs = new QTabWidget(split);
+    // For translations of the tab texts (the main frame's ids run from 2001).
+    m_tabs->setProperty("controlId", 2101);
     m_log = new QTreeWidget(m_tabs);
     m_log->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Information")});
     m_log->setRootIsDecorated(false);

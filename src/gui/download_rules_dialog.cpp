@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "gui/form_label_ids.h"
 #include "gui/rules_controls.h"
 #include "model/download_job.h"
 #include "shell/application.h"
@@ -104,6 +105,7 @@ DownloadRulesDialog::DownloadRulesDialog(const DownloadRuleList& rules, const Do
         setControlId(control, id++);
     setControlId(buttons->button(QDialogButtonBox::Ok), 1);
     setControlId(buttons->button(QDialogButtonBox::Cancel), 2);
+    setFormLabelIds(form);
 
     connect(m_add, &QPushButton::clicked, this, &DownloadRulesDialog::addRule);
     connect(m_delete, &QPushButton::clicked, this, [this] { removeRule(currentRow()); });

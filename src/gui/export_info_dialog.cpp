@@ -108,10 +108,10 @@ QString ExportInfoDialog::exportTo(const std::filesystem::path& output)
         return {};
     QString text = QString::fromStdString(result.error);
     if (result.filesFailed > 1)
-        text += u'\n'
-            + tr("%1 of %2 files could not be written.")
-                  .arg(result.filesFailed)
-                  .arg(result.filesFailed + result.filesWritten);
+        // One pass over the pattern: the error text may hold a "%".
+        text = tr("%1\n%2 of %3 files could not be written.")
+                   .arg(text, QString::number(result.filesFailed),
+                        QString::number(result.filesFailed + result.filesWritten));
     QMessageBox::warning(this, windowTitle(), text);
     return text;
 }

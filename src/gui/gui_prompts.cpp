@@ -11,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -21,6 +20,7 @@
 #include "gui/dialog_placement.h"
 #include "gui/job_property_sheet.h"
 #include "gui/options_form.h"
+#include "gui/select_links_dialog.h"
 #include "model/download_job.h"
 #include "shell/application.h"
 #include "shell/download_defaults.h"
@@ -51,9 +51,23 @@ QString appTitle()
     return QStringLiteral("Fetchora");
 }
 
+// A message box's section and the ids of its buttons (the numbers the
+// answers have always had: OK 1, Cancel 2, Yes 6, No 7).
+void nameBox(QMessageBox& box)
+{
+    box.setObjectName(QStringLiteral("MessageBox_Dlg"));
+    const std::pair<QMessageBox::StandardButton, int> ids[]
+        = {{QMessageBox::Ok, 1}, {QMessageBox::Cancel, 2}, {QMessageBox::Yes, 6}, {QMessageBox::No, 7}};
+    for (const auto& [which, id] : ids) {
+        if (QAbstractButton* button = box.button(which))
+            setControlId(button, id);
+    }
+}
+
 int runBox(QWidget* parent, const std::string& text, MessageIcon icon, QMessageBox::StandardButtons buttons)
 {
     QMessageBox message(boxIcon(icon), appTitle(), q(text), buttons, parent);
+    nameBox(message);
     return message.exec();
 }
 
@@ -185,7 +199,8 @@ bool GuiPrompts::askYesNoRemember(const std::string& text, bool& doNotAskAgain)
 {
     QMessageBox box(QMessageBox::Question, appTitle(), q(text), QMessageBox::Yes | QMessageBox::No, parent());
     // The message box owns the check box: read it while the box lives.
-    box.setCheckBox(new QCheckBox(QObject::tr("&Do not ask me again")));
+    nameBox(box);
+    box.setCheckBox(withId(new QCheckBox(QObject::tr("&Do not ask me again")), 10));
     const bool yes = box.exec() == QMessageBox::Yes;
     doNotAskAgain = box.checkBox()->isChecked();
     return yes;
@@ -239,8 +254,8 @@ bool GuiPrompts::editJob(const std::string& title, DownloadJob& job)
 
 bool GuiPrompts::editJobs(const std::string& title, DownloadJob& sample, std::size_t count)
 {
-    JobPropertySheet sheet(q(title) + QStringLiteral(" (%1)").arg(count), sample, JobSheetMode::SeveralJobs,
-                           sheetContext(), parent());
+    JobPropertySheet sheet(QObject::tr("%1 (%2)").arg(q(title), QString::number(count)), sample,
+                           JobSheetMode::SeveralJobs, sheetContext(), parent());
     KeepDialogPlacement(sheet, registry(), sheet.objectName().toStdString());
     return sheet.exec() == QDialog::Accepted;
 }
@@ -259,9 +274,8 @@ void GuiPrompts::prepare(QWidget& dialog, const char* section) const
 DuplicateAnswer GuiPrompts::askDuplicateUrl(const DownloadJob& existing, const DownloadJob&)
 {
     QMessageBox box(QMessageBox::Question, QObject::tr("Duplicated URL"),
-                    QObject::tr("URL &already exists in list, now").remove(u'&') + QStringLiteral("\n")
-                        + q(existing.url),
-                    QMessageBox::NoButton, parent());
+                    QObject::tr("URL already exists in list, now\n%1").arg(q(existing.url)), QMessageBox::NoButton,
+                    parent());
     prepare(box, "Duplicate_Dlg");
     QPushButton* update = withId(box.addButton(QObject::tr("Check for &update"), QMessageBox::AcceptRole), 10);
     QPushButton* again = withId(box.addButton(QObject::tr("&Download Again"), QMessageBox::AcceptRole), 11);
@@ -427,7 +441,7 @@ std::optional<std::string> GuiPrompts::askText(const std::string& title, const s
     auto* edit = withId(new QLineEdit(q(start), &dialog), 10);
     edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 50);
     // The label names the field; its mnemonic is the title's first letter.
-    layout->addWidget(fieldLabel(u'&' + q(title) + u':', edit));
+    layout->addWidget(fieldLabel(QObject::tr("&%1:").arg(q(title)), edit));
     layout->addWidget(edit);
     layout->addWidget(okCancel(dialog));
     edit->selectAll();
@@ -438,39 +452,56 @@ std::optional<std::string> GuiPrompts::askText(const std::string& title, const s
 
 std::vector<LinkChoice> GuiPrompts::selectLinks(const std::vector<LinkChoice>& links)
 {
-    QDialog dialog(parent());
-    prepare(dialog, "SelectLinks_Dlg");
-    dialog.setWindowTitle(QObject::tr("Select links"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* list = withId(new QListWidget(&dialog), 10);
-    for (const LinkChoice& link : links) {
-        auto* item = new QListWidgetItem(
-            link.text.empty() ? q(link.url) : q(link.url) + QStringLiteral("  —  ") + q(link.text), list);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Checked);
-    }
-    layout->addWidget(list);
-    auto* buttons = okCancel(dialog);
-    QPushButton* all = withId(buttons->addButton(QObject::tr("Select &All"), QDialogButtonBox::ActionRole), 11);
-    QPushButton* none = withId(buttons->addButton(QObject::tr("Select &None"), QDialogButtonBox::ActionRole), 12);
-    auto checkAll = [list](Qt::CheckState state) {
-        for (int row = 0; row < list->count(); ++row)
-            list->item(row)->setCheckState(state);
-    };
-    QObject::connect(all, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Checked); });
-    QObject::connect(none, &QPushButton::clicked, &dialog, [checkAll] { checkAll(Qt::Unchecked); });
-    layout->addWidget(buttons);
-    // A stored placement has the size the user gave it.
-    if (!dialog.testAttribute(Qt::WA_Resized))
-        dialog.resize(dialog.fontMetrics().averageCharWidth() * 80, dialog.fontMetrics().height() * 20);
+    SelectLinksDialog dialog(links, parent());
+    prepare(dialog, SelectLinksDialog::kSection);
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    std::vector<LinkChoice> chosen;
-    for (int row = 0; row < list->count(); ++row) {
-        if (list->item(row)->checkState() == Qt::Checked)
-            chosen.push_back(links[static_cast<size_t>(row)]);
+    return dialog.chosen();
+}
+
+namespace {
+
+// The categories under `category` as ticked items, each carrying its record.
+void addMergeCategories(QTreeWidgetItem* into, const DownloadJob& category,
+                        const std::unordered_set<const DownloadJob*>& ticked)
+{
+    for (const DownloadJob* child = category.firstChild(); child; child = child->nextSibling()) {
+        if (!child->IsCategory())
+            continue;
+        auto* item = new QTreeWidgetItem(into, QStringList{q(child->GetDisplayName())});
+        item->setData(0, Qt::UserRole, QVariant::fromValue(const_cast<void*>(static_cast<const void*>(child))));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, ticked.count(child) != 0 ? Qt::Checked : Qt::Unchecked);
+        addMergeCategories(item, *child, ticked);
     }
-    return chosen;
+}
+
+}  // namespace
+
+bool GuiPrompts::chooseMergeCategories(const DownloadJob& root, std::unordered_set<const DownloadJob*>& ticked)
+{
+    QDialog dialog(parent());
+    prepare(dialog, "MergeDatabase_Dlg");
+    dialog.setWindowTitle(QObject::tr("Merge download database"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* tree = withId(new QTreeWidget(&dialog), 10);
+    tree->setHeaderHidden(true);
+    addMergeCategories(tree->invisibleRootItem(), root, ticked);
+    tree->expandAll();
+    QLabel* prompt = fieldLabel(QObject::tr("&Categories whose jobs are taken over:"), tree);
+    prompt->setWordWrap(true);
+    layout->addWidget(prompt);
+    layout->addWidget(tree, 1);
+    layout->addWidget(okCancel(dialog));
+    if (!dialog.testAttribute(Qt::WA_Resized))
+        dialog.resize(dialog.fontMetrics().averageCharWidth() * 50, dialog.fontMetrics().height() * 20);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->checkState(0) != Qt::Checked)
+            ticked.erase(static_cast<const DownloadJob*>((*it)->data(0, Qt::UserRole).value<void*>()));
+    }
+    return true;
 }
 
 ChooseBackup GuiPrompts::backupChooser()

@@ -69,6 +69,7 @@ public:
     std::optional<FolderChangeAnswer> askFolderChange() override;
     std::optional<std::string> askText(const std::string& title, const std::string& start) override;
     std::vector<LinkChoice> selectLinks(const std::vector<LinkChoice>& links) override;
+    bool chooseMergeCategories(const DownloadJob& root, std::unordered_set<const DownloadJob*>& ticked) override;
     void openDialog(const std::string& name) override;
     ChooseBackup backupChooser() override;
 

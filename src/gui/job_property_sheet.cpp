@@ -22,6 +22,8 @@
 #include <system_error>
 
 #include "config/proxy_list.h"
+#include "gui/gui_prompts.h"
+#include "gui/options_form.h"
 #include "model/download_job.h"
 #include "shell/folder_history.h"
 #include "shell/shared_job_sheet.h"
@@ -55,6 +57,9 @@ enum ControlId : int {
     kIdAddMirror = 1202,
     kIdEditMirror = 1203,
     kIdDeleteMirror = 1204,
+    kIdPages = 1301,
+    kIdLoginGroup = 1302,
+    kIdProxyGroup = 1303,
 };
 
 constexpr char kStartState[] = "startState";
@@ -79,6 +84,7 @@ QLabel* buddyLabel(const QString& text, QWidget* buddy)
 {
     auto* label = new QLabel(text, buddy->parentWidget());
     label->setBuddy(buddy);
+    label->setProperty("controlId", buddy->property("controlId").toInt() + kLabelIdOffset);
     return label;
 }
 
@@ -162,7 +168,7 @@ JobPropertySheet::JobPropertySheet(const QString& title, DownloadJob& job, JobSh
     setWindowTitle(title);
     setObjectName(QStringLiteral("AddFile_Dlg"));
 
-    m_pages = new QTabWidget(this);
+    m_pages = withId(new QTabWidget(this), kIdPages);
     m_pages->addTab(buildGeneral(), tr("&General"));
     m_pages->addTab(buildConnection(), tr("C&onnection"));
     const int mirrorsPage = m_pages->addTab(buildMirrors(), tr("&Mirrors"));
@@ -172,7 +178,8 @@ JobPropertySheet::JobPropertySheet(const QString& title, DownloadJob& job, JobSh
         m_pages->setTabEnabled(mirrorsPage, false);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok = withId(buttons->button(QDialogButtonBox::Ok), kOkControlId);
+    withId(buttons->button(QDialogButtonBox::Cancel), kCancelControlId);
     connect(buttons, &QDialogButtonBox::accepted, this, &JobPropertySheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
@@ -269,7 +276,7 @@ QWidget* JobPropertySheet::buildConnection()
     page->setObjectName(QStringLiteral("JobConnection_PPG"));
     auto* layout = new QVBoxLayout(page);
 
-    auto* loginGroup = new QGroupBox(tr("Login"), page);
+    auto* loginGroup = withId(new QGroupBox(tr("Login"), page), kIdLoginGroup);
     auto* loginForm = new QFormLayout(loginGroup);
     m_login = withId(new QCheckBox(tr("&Login to server"), loginGroup), kIdLogin);
     setSwitch(m_login, m_job, kOptUseLogin, false);
@@ -286,7 +293,7 @@ QWidget* JobPropertySheet::buildConnection()
     });
     layout->addWidget(loginGroup);
 
-    auto* proxyGroup = new QGroupBox(tr("Proxy"), page);
+    auto* proxyGroup = withId(new QGroupBox(tr("Proxy"), page), kIdProxyGroup);
     auto* proxyForm = new QFormLayout(proxyGroup);
     m_httpProxy = withId(new QComboBox(proxyGroup), kIdHttpProxy);
     m_ftpProxy = withId(new QComboBox(proxyGroup), kIdFtpProxy);

@@ -82,6 +82,8 @@ CMainFrame::CMainFrame(Application& app, UserPrompts& prompts, bool trayWanted, 
 {
     static std::once_flag resources;
     std::call_once(resources, initFrameResources);
+    // The window's name for translations; its controls carry ids from 2001.
+    setObjectName(QStringLiteral("MainFrame"));
     setWindowTitle(QStringLiteral("Fetchora"));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("fetchora"), QIcon(QStringLiteral(":/icons/fetchora.svg"))));
     setAcceptDrops(true);
@@ -191,6 +193,7 @@ void CMainFrame::buildToolbar()
     auto* speedButton = new QToolButton(this);
     speedButton->setIcon(themedIcon("network-transmit-receive", "speed"));
     speedButton->setText(tr("Speed"));
+    speedButton->setProperty("controlId", 2001);
     speedButton->setMenu(m_speedMenu);
     speedButton->setPopupMode(QToolButton::InstantPopup);
     m_toolbar->addWidget(speedButton);
@@ -199,6 +202,7 @@ void CMainFrame::buildToolbar()
     auto* bandLayout = new QHBoxLayout(band);
     bandLayout->setContentsMargins(0, 0, 0, 0);
     m_speedMeter = new QLabel(band);
+    m_speedMeter->setProperty("controlId", 2002);
     m_speedMeter->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000.00KB/s")));
     m_speedMeter->setToolTip(tr("Download speed"));
     m_limitSlider = new QSlider(Qt::Horizontal, band);
@@ -275,7 +279,8 @@ void CMainFrame::chooseToolbarButtons()
     std::vector<CheckChoice> choices;
     for (QAction* button : m_toolbarButtons)
         choices.push_back({button->iconText(), !m_hiddenButtons.contains(button->data().toUInt())});
-    const auto chosen = askCheckList(this, tr("Toolbar Buttons"), tr("&Buttons shown on the toolbar:"), choices, 0);
+    const auto chosen
+        = askCheckList(this, tr("Toolbar Buttons"), tr("&Buttons shown on the toolbar:"), choices, 0, "Buttons_Dlg");
     if (!chosen)
         return;
     for (size_t i = 0; i < m_toolbarButtons.size(); ++i)
@@ -287,6 +292,7 @@ void CMainFrame::buildStatusBar()
     for (int pane = 0; pane < 4; ++pane) {
         m_panes[pane] = new QLabel(this);
         m_panes[pane]->setObjectName(QStringLiteral("pane%1").arg(pane));
+        m_panes[pane]->setProperty("controlId", 2010 + pane);
     }
     const int unit = fontMetrics().averageCharWidth();
     m_panes[1]->setMinimumWidth(unit * 2);

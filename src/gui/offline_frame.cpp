@@ -185,6 +185,7 @@ void COfflineFrame::buildWidgets()
     auto* bar = addToolBar(tr("Address"));
     bar->setObjectName(QStringLiteral("AddressBar"));
     auto* label = new QLabel(tr("&Address:"), bar);
+    label->setProperty("controlId", 1501);  // its field's 1001 + 500
     m_address = new QComboBox(bar);
     m_address->setEditable(true);
     m_address->setInsertPolicy(QComboBox::NoInsert);

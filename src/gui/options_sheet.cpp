@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -29,6 +30,7 @@ QByteArray& lastPageShown()
 
 OptionsSheet::OptionsSheet(Application& app, QWidget* parent) : QDialog(parent), m_app(app)
 {
+    setObjectName(QStringLiteral("Options_Dlg"));
     setWindowTitle(tr("Options"));
     setObjectName(QStringLiteral("Options_Dlg"));
     m_list = new QListWidget(this);
@@ -42,6 +44,10 @@ OptionsSheet::OptionsSheet(Application& app, QWidget* parent) : QDialog(parent),
     });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    // The ids every dialog gives OK and Cancel, for translations.
+    buttons->button(QDialogButtonBox::Ok)->setProperty("controlId", 1);
+    buttons->button(QDialogButtonBox::Cancel)->setProperty("controlId", 2);
+    m_list->setProperty("controlId", 10);
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

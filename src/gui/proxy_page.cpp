@@ -20,6 +20,7 @@
 #include "config/app_settings.h"
 #include "config/proxy_text_format.h"
 #include "config/site_rules.h"
+#include "gui/form_label_ids.h"
 #include "gui/proxy_entry_dialog.h"
 #include "gui/rules_controls.h"
 
@@ -108,6 +109,7 @@ ProxyPage::ProxyPage(JobLock& lock, QWidget* parent)
          std::initializer_list<QObject*>{m_list, m_add, m_edit, m_delete, m_import, m_export, m_httpDefault,
                                          m_ftpDefault, m_streamDefault, m_useDefaults, m_rollback})
         setControlId(control, id++);
+    setFormLabelIds(form);
 
     connect(m_add, &QPushButton::clicked, this, &ProxyPage::onAdd);
     connect(m_edit, &QPushButton::clicked, this, &ProxyPage::onEdit);

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "config/proxy_list.h"
+#include "gui/form_label_ids.h"
 #include "gui/rules_controls.h"
 #include "net/url.h"
 
@@ -114,6 +115,7 @@ SiteRuleDialog::SiteRuleDialog(const SiteRule& rule, const QStringList& proxyNam
         setControlId(control, id++);
     setControlId(buttons->button(QDialogButtonBox::Ok), 1);
     setControlId(buttons->button(QDialogButtonBox::Cancel), 2);
+    setFormLabelIds(form);
 
     const auto update = [this] {
         m_user->setEnabled(m_login->isChecked());

@@ -272,7 +272,7 @@ void ZoviradView::chooseColumns()
     for (size_t c = 0; c < kJobColumnCount; ++c)
         choices.push_back(
             {JobTableModel::columnName(static_cast<JobColumn>(c)), !header->isSectionHidden(static_cast<int>(c))});
-    const auto chosen = askCheckList(this, tr("Columns"), tr("&Columns shown in the list:"), choices, 1);
+    const auto chosen = askCheckList(this, tr("Columns"), tr("&Columns shown in the list:"), choices, 1, "Columns_Dlg");
     if (!chosen)
         return;
     // Shown first, so that the list never runs out of columns on the way.

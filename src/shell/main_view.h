@@ -280,7 +280,8 @@ public:
     // others are asked too.
     void addLinks(const std::vector<LinkChoice>& links, const std::string& baseUrl, int32_t source);
     // "Add to job list" of the detail area's links pane: the chosen links,
-    // with the focused job's URL as their referrer.
+    // with the URL of the detail job (whose page the pane shows) as their
+    // referrer.
     void addPaneLinks(const std::vector<LinkChoice>& links);
     // Starts the jobs of these ids that wait in the queue unfinished (the
     // downloads a daemon was running when the window took over).

@@ -382,8 +382,14 @@ void MainView::mergeDatabase()
         m_prompts.message(loaded.error, MessageIcon::Error);
         return;
     }
+    // An empty database has nothing to take over: no dialog, no new categories.
+    if (loaded.jobs == 0)
+        return;
+    std::unordered_set<const DownloadJob*> ticked = AllCategories(source);
+    if (!m_prompts.chooseMergeCategories(*source.root(), ticked))
+        return;
     JobLockGuard lock(m_app.jobLock());
-    MergeDatabase(*m_doc, source, AllCategories(source));
+    MergeDatabase(*m_doc, source, ticked);
     m_list->rebuild();
     m_dirty = true;
 }
@@ -469,10 +475,16 @@ void MainView::addPaneLinks(const std::vector<LinkChoice>& links)
     if (links.empty())
         return;
     // The user picked these in the pane: no "Select links", and the job
-    // they were found in is every link's referrer.
+    // whose page the pane shows (the detail job, not the focused row, which
+    // may have moved on) is every link's referrer.
     LinkListRequest request;
     request.source = kListWithOwnReferers;
-    const std::string referer = focused() ? focused()->url : std::string();
+    std::string referer;
+    {
+        JobLockGuard lock(m_app.jobLock());
+        if (const DownloadJob* page = m_list->detailJob())
+            referer = page->url;
+    }
     for (const LinkChoice& link : links)
         request.links.push_back({link.url, link.text, referer, 0});
     handleLinks(request);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "model/database_file.h"
@@ -107,6 +108,16 @@ public:
     virtual std::optional<std::string> askText(const std::string& title, const std::string& start) = 0;
     // "Select links": the chosen subset, in the order given; empty for Cancel.
     virtual std::vector<LinkChoice> selectLinks(const std::vector<LinkChoice>& links) = 0;
+    // "Merge download database": the categories of the database to merge
+    // (the tree under root), each with a tick; `ticked` comes in with every
+    // category and goes out with the ticked ones. False for Cancel. Without
+    // a window every category stays ticked.
+    virtual bool chooseMergeCategories(const DownloadJob& root, std::unordered_set<const DownloadJob*>& ticked)
+    {
+        (void)root;
+        (void)ticked;
+        return true;
+    }
     // How a damaged or missing database's backups are offered: the window
     // asks; without an answer here (headless) the newest backup that reads
     // cleanly is restored on its own.

@@ -479,6 +479,7 @@ TEST_F(MainViewTest, LinksFromThePaneBecomeJobsWithTheFocusedJobAsReferrer)
     DownloadJob* page = add("http://127.0.0.1:9/page.html");
     list().rebuild();
     list().setFocusedJob(page);
+    list().setDetailJob(page);
     m_view->addPaneLinks({{"http://127.0.0.1:9/one.zip", "One"}, {"http://127.0.0.1:9/two.zip", "Two"}});
     std::vector<DownloadJob*> jobs = jobsOf(doc().downloading());
     ASSERT_EQ(jobs.size(), 3u);
