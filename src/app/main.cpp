@@ -5,22 +5,18 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 
-#include <QAction>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
-#include <functional>
 #include <iostream>
 #include <unistd.h>
 
 #include "config/app_settings.h"
-#include "gui/command_actions.h"
+#include "gui/developer_aids.h"
 #include "gui/dialog_opener.h"
 #include "gui/gui_prompts.h"
-#include "gui/loop_latency_probe.h"
 #include "gui/main_frame.h"
-#include "gui/offline_frame.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/ui_language.h"
 #include "gui/zovirad_view.h"
@@ -297,45 +293,12 @@ int main(int argc, char** argv)
                 QCoreApplication::quit();
             });
         }
-        // For the responsiveness benchmark (bench/gui_latency.sh).
-        std::unique_ptr<LoopLatencyProbe> probe;
-        if (const QString file = qEnvironmentVariable("FETCHORA_LATENCY_PROBE"); !file.isEmpty())
-            probe = std::make_unique<LoopLatencyProbe>(file);
+        DeveloperAids aids(app, view, frame);
         frame.showAsPlaced();
         if (command.newDownload)
             QTimer::singleShot(0, &frame, [&view] { view.run(ViewCommand::NewDownload); });
-        // A developer's aid (screenshots): an explorer window browsing this address at start.
-        if (const QString address = qEnvironmentVariable("FETCHORA_OPEN_EXPLORER"); !address.isEmpty())
-            openExplorerWindow(app, view, ExplorerKind::SiteExplorer, address.toStdString(), &frame);
-        // For screenshots and checks without a window manager:
-        // FETCHORA_SWITCH_LANGUAGE=kxdeu.ini:1500 picks that Language menu
-        // entry after 1.5 s, as a click would.
-        if (const QString a = qEnvironmentVariable("FETCHORA_SWITCH_LANGUAGE"); !a.isEmpty()) {
-            const QStringList parts = a.split(u':');
-            QTimer::singleShot(parts.value(1).toInt(), &frame, [&frame, file = parts.value(0)] {
-                if (auto* entry = frame.findChild<QAction*>(file))
-                    entry->trigger();
-            });
-        }
-        // A developer aid for screenshots and manual checks (docs/developer-aids.md):
-        // FETCHORA_OPEN_DIALOG=<command number>[,<command number>...] runs those
-        // commands of the main window once it shows, as if chosen from its menus,
-        // each half a second after the one before has returned (a dialog's command
-        // returns when the dialog is closed), so the list can catch up in between.
-        std::function<void(QStringList)> runCommands = [&frame, &runCommands](QStringList commands) {
-            if (commands.isEmpty())
-                return;
-            bool ok = false;
-            const uint command = commands.takeFirst().trimmed().toUInt(&ok);
-            if (ok)
-                frame.commands().trigger(command);
-            QTimer::singleShot(500, &frame, [&runCommands, commands] { runCommands(commands); });
-        };
-        if (const QString commands = qEnvironmentVariable("FETCHORA_OPEN_DIALOG"); !commands.isEmpty())
-            QTimer::singleShot(300, &frame,
-                               [&runCommands, commands] { runCommands(commands.split(u',', Qt::SkipEmptyParts)); });
+        aids.start();
         result = QApplication::exec();
-        probe.reset();
         // Also when the session ended the program without the frame's exit.
         closeView();
         // The client area watches the view: it goes first.
