@@ -221,6 +221,16 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
         return;
     m_finishing = true;
 
+    // A live recording that is stopped or fails keeps what it recorded as
+    // the finished file. Not for the quiet stops of a delete, a re-download
+    // or a database change, nor a job moved to the end of the queue: those
+    // must not turn into a completed file.
+    if (reason != StopReason::Done && reason != StopReason::Silent && reason != StopReason::MovedToEnd
+        && streamEndReached())
+        reason = StopReason::Done;
+    // A finished live recording is as long as what was recorded.
+    if (reason == StopReason::Done && m_job.streamMarker != 0 && !m_job.IsSizeKnown())
+        m_job.SetFileSize(m_job.completedBytes);
     m_job.totalTime += static_cast<int32_t>(m_figures.runSeconds(tick()));
     if (!closeFile(reason) && reason == StopReason::Done)
         reason = StopReason::Error;
