@@ -11,6 +11,7 @@ packages=(
   clang-format curl python3 ccache
   nginx-light tinyproxy microsocks dante-server openssl
   python3-pyftpdlib vsftpd dbus-daemon
+  ffmpeg
 )
 
 # Packages whose install would start a system-wide server (vsftpd on port 21
