@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/asf_header.h"
+#include "engine/asf_packet_writer.h"
 #include "engine/mms_commands.h"
 #include "net/base64_codec.h"
 #include "net/basic_credentials.h"
@@ -68,7 +69,11 @@ std::string upper(std::string text)
 
 class MmsWorker {
 public:
-    explicit MmsWorker(TransferTask& task) : m_task(task), m_channel(*task.channel) { }
+    explicit MmsWorker(TransferTask& task)
+        : m_task(task), m_channel(*task.channel),
+          m_writer([this](int64_t position, std::span<const uint8_t> bytes) { return m_channel.data(position, bytes); })
+    {
+    }
 
     int run()
     {
@@ -92,14 +97,6 @@ private:
         std::string authScheme;
         std::vector<uint8_t> header;
         bool playing = false;
-        uint32_t wanted = 0;  // the first packet asked for
-        std::optional<uint32_t> firstLocation;
-        std::optional<uint32_t> firstSendTime;
-        uint32_t sendTimeBase = 0;  // live: where this cycle's times continue
-        uint64_t received = 0;  // packets received in this cycle
-        int64_t next = 0;  // the next file offset the part expects
-        std::vector<uint8_t> last;  // the last packet handed over
-        bool notedShortPayload = false;
     };
 
     CycleResult runCycle();
@@ -112,16 +109,8 @@ private:
     std::optional<CycleResult> onHeaderBytes(ByteStream& stream, std::span<const uint8_t> bytes);
     std::optional<CycleResult> onPacket(uint32_t location, std::span<const uint8_t> payload);
     std::optional<CycleResult> onEndOfStream();
-    // Writes one packet for the slot at offset (or its tail, when the part
-    // stands inside it).
-    std::optional<CycleResult> handOver(int64_t offset, std::span<const uint8_t> packet);
     std::optional<CycleResult> writeResult(WriteResult result);
-    // The start of the packet slot that holds a file offset.
-    int64_t slotAt(int64_t offset) const
-    {
-        const int64_t into = offset - m_asf->headerSize;
-        return m_asf->headerSize + into / m_asf->packetLength * m_asf->packetLength;
-    }
+    std::optional<CycleResult> writerStatus(const AsfPacketWriter::Status& status);
     void logAsfInfo(const AsfInfo& info);
     CycleResult fail(std::string reason, uint32_t socketError = 0);
 
@@ -129,7 +118,7 @@ private:
     PartChannel& m_channel;
     std::string m_proxyAddress;
     std::optional<AsfInfo> m_asf;
-    uint32_t m_highestSendTime = 0;  // live: across cycles
+    AsfPacketWriter m_writer;
     Cycle m_cycle;
 };
 
@@ -403,23 +392,14 @@ std::optional<CycleResult> MmsWorker::onHeaderBytes(ByteStream& stream, std::spa
         return CycleResult{CycleEnd::Ended};
 
     const int64_t headerSize = info->headerSize;
-    m_cycle.next = m_cycle.rangeStart;
     if (m_cycle.rangeStart < headerSize) {
         const auto rest = std::span<const uint8_t>(header).subspan(static_cast<std::size_t>(m_cycle.rangeStart));
         if (auto ended = writeResult(m_channel.data(m_cycle.rangeStart, rest)))
             return ended;
-        m_cycle.next = headerSize;
     }
-    const uint64_t packet = static_cast<uint64_t>(m_cycle.next - headerSize) / info->packetLength;
-    m_cycle.wanted = info->onDemand ? static_cast<uint32_t>(std::min<uint64_t>(packet, 0xFFFFFFFFu)) : 0;
-    m_cycle.sendTimeBase = m_highestSendTime;
-    double startSeconds = 0.0;
-    if (m_cycle.wanted != 0 && info->playDuration > 0 && info->totalPackets > 0) {
-        startSeconds
-            = static_cast<double>(info->playDuration) / 1e7 * m_cycle.wanted / static_cast<double>(info->totalPackets);
-    }
+    const uint32_t wanted = m_writer.begin(*info, m_cycle.rangeStart);
     m_cycle.playing = true;
-    return send(stream, MmsClientCode::StartPlaying, MmsStartPlayingFields(m_cycle.wanted, startSeconds));
+    return send(stream, MmsClientCode::StartPlaying, MmsStartPlayingFields(wanted, m_writer.startSeconds()));
 }
 
 std::optional<CycleResult> MmsWorker::writeResult(WriteResult result)
@@ -432,108 +412,35 @@ std::optional<CycleResult> MmsWorker::writeResult(WriteResult result)
     return CycleResult{CycleEnd::Ended};
 }
 
-std::optional<CycleResult> MmsWorker::handOver(int64_t offset, std::span<const uint8_t> packet)
+std::optional<CycleResult> MmsWorker::writerStatus(const AsfPacketWriter::Status& status)
 {
-    const int64_t end = offset + static_cast<int64_t>(packet.size());
-    if (end <= m_cycle.next)
-        return std::nullopt;  // already on disk
-    const auto skip = static_cast<std::size_t>(std::max<int64_t>(0, m_cycle.next - offset));
-    const int64_t at = offset + static_cast<int64_t>(skip);
-    if (auto ended = writeResult(m_channel.data(at, packet.subspan(skip))))
-        return ended;
-    m_cycle.next = end;
-    return std::nullopt;
+    if (const std::optional<std::string> note = m_writer.takeNote())
+        m_channel.logLine(ConnectionLogKind::Status, *note);
+    switch (status.kind) {
+    case AsfPacketWriter::Status::Kind::Continue: return std::nullopt;
+    case AsfPacketWriter::Status::Kind::Stop: return CycleResult{CycleEnd::Ended};
+    case AsfPacketWriter::Status::Kind::Reconnect: return CycleResult{CycleEnd::Reconnect};
+    case AsfPacketWriter::Status::Kind::Error: break;
+    }
+    return fail(status.text);
 }
 
 std::optional<CycleResult> MmsWorker::onPacket(uint32_t location, std::span<const uint8_t> payload)
 {
     if (!m_cycle.playing || !m_asf)
         return fail("The server sent data before the stream header.");
-    const AsfInfo& info = *m_asf;
-    if (payload.size() > info.packetLength) {
-        char text[80];
-        std::snprintf(text, sizeof text, "WARNING! buffer pointer %zu bytes after packet!\n",
-                      payload.size() - info.packetLength);
-        return fail(text);
-    }
-    std::vector<uint8_t> packet(info.packetLength, 0);
-    std::copy(payload.begin(), payload.end(), packet.begin());
-    const std::optional<AsfPacketHead> head = ParseAsfPacketHead(packet);
-    if (head && head->packetLength == 0 && payload.size() + head->paddingLength < info.packetLength
-        && !m_cycle.notedShortPayload) {
-        // Logged once a cycle: a server that strips padding would fill the log.
-        m_cycle.notedShortPayload = true;
-        char text[80];
-        std::snprintf(text, sizeof text, "NOTE: %zu bytes not covered by payload\n",
-                      info.packetLength - payload.size() - head->paddingLength);
-        m_channel.logLine(ConnectionLogKind::Status, text);
-    }
-
-    uint64_t number = 0;
-    if (info.onDemand) {
-        if (!m_cycle.firstLocation)
-            m_cycle.firstLocation = location;
-        if (location < *m_cycle.firstLocation)
-            return std::nullopt;  // older than what this cycle began with
-        number = uint64_t{m_cycle.wanted} + (location - *m_cycle.firstLocation);
-        if (number >= info.totalPackets) {
-            return fail("The server sent packet " + std::to_string(number) + " of a file of "
-                        + std::to_string(info.totalPackets) + " packets.");
-        }
-    } else {
-        number = static_cast<uint64_t>(m_cycle.next - info.headerSize) / info.packetLength;
-        if (head) {
-            if (!m_cycle.firstSendTime)
-                m_cycle.firstSendTime = head->sendTime;
-            const uint32_t rebased = head->sendTime >= *m_cycle.firstSendTime
-                ? m_cycle.sendTimeBase + (head->sendTime - *m_cycle.firstSendTime)
-                : m_cycle.sendTimeBase;
-            SetAsfSendTime(packet, rebased);
-            m_highestSendTime = std::max(m_highestSendTime, rebased);
-        }
-    }
-    ++m_cycle.received;
-    const int64_t offset = info.headerSize + static_cast<int64_t>(number) * info.packetLength;
-    // Slots the server skipped get this packet too, so that the file has no
-    // holes a player would stumble over.
-    while (m_cycle.next < offset) {
-        const int64_t slot = slotAt(m_cycle.next);
-        if (auto ended = handOver(slot, packet))
-            return ended;
-        if (m_cycle.next <= slot)
-            break;
-    }
-    if (auto ended = handOver(offset, packet))
-        return ended;
-    m_cycle.last = std::move(packet);
-    return std::nullopt;
+    return writerStatus(m_writer.packet(location, payload));
 }
 
 std::optional<CycleResult> MmsWorker::onEndOfStream()
 {
     if (!m_asf || !m_cycle.playing)
         return fail("The stream ended before it began.");
-    const AsfInfo& info = *m_asf;
-    if (!info.onDemand) {
+    if (m_writer.live()) {
         m_channel.done();
         return CycleResult{CycleEnd::Finished};
     }
-    const int64_t target = info.fileSize();
-    if (m_cycle.next >= target)
-        return CycleResult{CycleEnd::Ended};
-    const int64_t missing = (target - m_cycle.next + info.packetLength - 1) / info.packetLength;
-    const int64_t tolerated = std::max<int64_t>(static_cast<int64_t>(info.totalPackets / 10), 10);
-    if (missing < tolerated && !m_cycle.last.empty()) {
-        while (m_cycle.next < target) {
-            const int64_t slot = slotAt(m_cycle.next);
-            if (auto ended = handOver(slot, m_cycle.last))
-                return ended;
-            if (m_cycle.next <= slot)
-                break;
-        }
-        return CycleResult{CycleEnd::Ended};
-    }
-    return fail("The stream ended " + std::to_string(missing) + " packets before the end of the file.");
+    return writerStatus(m_writer.end());
 }
 
 }  // namespace
