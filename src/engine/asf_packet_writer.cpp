@@ -113,8 +113,9 @@ AsfPacketWriter::Status AsfPacketWriter::packet(std::optional<uint32_t> location
         }
         number = uint64_t{m_wanted} + step;
         if (number >= m_info.totalPackets) {
-            return {Status::Kind::Error, "The server sent packet " + std::to_string(number) + " of a file of "
-                                             + std::to_string(m_info.totalPackets) + " packets."};
+            return {Status::Kind::Error,
+                    "The server sent packet " + std::to_string(number) + " of a file of "
+                        + std::to_string(m_info.totalPackets) + " packets."};
         }
     } else {
         number = static_cast<uint64_t>(m_next - m_info.headerSize) / length;

@@ -70,7 +70,8 @@ std::string upper(std::string text)
 class MmsWorker {
 public:
     explicit MmsWorker(TransferTask& task)
-        : m_task(task), m_channel(*task.channel),
+        : m_task(task),
+          m_channel(*task.channel),
           m_writer([this](int64_t position, std::span<const uint8_t> bytes) { return m_channel.data(position, bytes); })
     {
     }

@@ -1,6 +1,7 @@
 #include "shell/transfer_procedures.h"
 
 #include "engine/mms_worker.h"
+#include "engine/rtsp_worker.h"
 #include "engine/transfer_threads.h"
 #include "mirrors/mirror_procedures.h"
 #include "net/ftp_transfer.h"
@@ -18,6 +19,7 @@ void registerTransferProcedures(TransferThreads& threads)
     threads.registerProcedure(ServiceCode::Ftp, FtpTransfer);
     // MMST URLs fall back to the MMS procedure.
     threads.registerProcedure(ServiceCode::Mms, MmsTransfer);
+    threads.registerProcedure(ServiceCode::Rtsp, RtspTransfer);
     registerMirrorProcedures(threads);
 }
 
