@@ -215,5 +215,45 @@ TEST(AsfRtp, WholePacketsAndFragments)
     EXPECT_FALSE(SplitAsfRtp(std::vector<uint8_t>{0x40, 0, 0}, assembly, packets, 100));
 }
 
+TEST_F(RtspWorkerTest, HostileDataEndsTheCycleWithoutGrowingTheFile)
+{
+    const AsfSpec spec;
+    const std::string header = test::text(test::asfHeader(spec));
+    struct Case {
+        std::string raw;
+        std::string line;
+    };
+    // An RTP packet whose ASF payload claims more bytes than it holds, one
+    // longer than the packet length, bytes that are nothing RTSP knows, and
+    // a frame that is not RTP.
+    std::string lying = std::string("$\0\0\x14", 4) + std::string("\x80\x60\0\1\0\0\0\0\0\0\0\1", 12)
+        + std::string("\x40\0\x10\0abcd", 8);
+    std::string longer = std::string("$\0\x01\xA1", 4) + std::string("\x80\x60\0\1\0\0\0\0\0\0\0\1", 12)
+        + std::string("\x40\0\x01\x95", 4) + std::string(401, 'p');
+    const Case cases[] = {
+        {lying, "The server sent a data frame that is no ASF packet."},
+        {longer, "WARNING! buffer pointer 1 bytes after packet!\n"},
+        {"HTTP/1.0 200 OK\r\n\r\n", "The server sent bytes that are neither an answer nor a data frame."},
+        {std::string("$\0\0\x03" "abc", 7), "The server sent a data frame that is no ASF packet."},
+    };
+    for (const Case& c : cases) {
+        FakeRtspServer server({.asf = test::asfFile(spec), .rawAfterPlay = c.raw});
+        TransferTask made = task(server);
+        EXPECT_EQ(run(made), 2) << c.line;
+        EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Error, c.line)) << m_channel->dump();
+        EXPECT_EQ(m_channel->file(), header) << c.line;
+    }
+}
+
+TEST_F(RtspWorkerTest, AnOversizedDescriptionIsRefusedBeforeItIsRead)
+{
+    FakeRtspServer server({.asf = test::asfFile({}), .describeExtra = "Content-Length: 99999999\r\n"});
+    TransferTask made = task(server);
+    EXPECT_EQ(run(made), 2);
+    EXPECT_TRUE(m_channel->loggedContaining("The server announced a description of 99999999 bytes."))
+        << m_channel->dump();
+    EXPECT_EQ(m_channel->file(), "");
+}
+
 }  // namespace
 }  // namespace fetchora

@@ -4,13 +4,16 @@
 // that ffprobe reads with the right packet count.
 #include "engine/asf_test_files.h"
 #include "engine/mms_worker.h"
+#include "engine/rtsp_worker.h"
 #include "engine/runner_fixture.h"
 #include "support/fake_mms_server.h"
+#include "support/fake_rtsp_server.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace fetchora {
@@ -19,12 +22,15 @@ namespace {
 using test::AsfSpec;
 using test::FakeMmsOptions;
 using test::FakeMmsServer;
+using test::FakeRtspOptions;
+using test::FakeRtspServer;
 
 class StreamJobTest : public test::RunnerTest {
 protected:
     StreamJobTest()
     {
         m_threads.registerProcedure(ServiceCode::Mms, MmsTransfer);
+        m_threads.registerProcedure(ServiceCode::Rtsp, RtspTransfer);
         m_settings.SetOption(OptionId::RetryDelay, 1);
     }
 
@@ -35,6 +41,8 @@ protected:
         out << in.rdbuf();
         return out.str();
     }
+
+    void probeSavedStream(bool rtsp);
 };
 
 TEST_F(StreamJobTest, AnOnDemandStreamCompletesAsTheServedFile)
@@ -126,7 +134,9 @@ std::string output(const std::string& command)
     return out;
 }
 
-TEST_F(StreamJobTest, ASavedAsfFileIsReadByFfprobe)
+// Serves an ffmpeg-made ASF file over MMS or RTSP, cut after 12 packets, and
+// compares what ffprobe reads in the saved file with the source.
+void StreamJobTest::probeSavedStream(bool rtsp)
 {
     if (std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "ffmpeg is not installed";
@@ -139,8 +149,17 @@ TEST_F(StreamJobTest, ASavedAsfFileIsReadByFfprobe)
     const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
     // Cut after 12 packets: the saved file is put together from two connections.
-    FakeMmsServer server({.asf = file, .cutAfterPackets = 12, .stripPadding = true});
-    DownloadJob& job = makeJob(server.url("/clip.asf"));
+    std::optional<FakeMmsServer> mms;
+    std::optional<FakeRtspServer> rtspServer;
+    std::string url;
+    if (rtsp) {
+        rtspServer.emplace(FakeRtspOptions{.asf = file, .cutAfterPackets = 12});
+        url = rtspServer->url("/clip.asf");
+    } else {
+        mms.emplace(FakeMmsOptions{.asf = file, .cutAfterPackets = 12, .stripPadding = true});
+        url = mms->url("/clip.asf");
+    }
+    DownloadJob& job = makeJob(url);
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntilEnded(job));
     ASSERT_EQ(job.GetState(), JobState::Completed) << ::testing::PrintToString(logOf(job));
@@ -156,7 +175,17 @@ TEST_F(StreamJobTest, ASavedAsfFileIsReadByFfprobe)
     EXPECT_EQ(got, expected);
     // The saved file is the source without its index.
     EXPECT_EQ(saved("clip.asf"), test::text(file).substr(0, static_cast<std::size_t>(job.fileSize)));
-    std::printf("ffprobe of the saved stream: %s", got.c_str());
+    std::printf("ffprobe of the stream saved over %s:\n%s", rtsp ? "RTSP" : "MMS", got.c_str());
+}
+
+TEST_F(StreamJobTest, AnAsfFileSavedOverMmsIsReadByFfprobe)
+{
+    probeSavedStream(false);
+}
+
+TEST_F(StreamJobTest, AnAsfFileSavedOverRtspIsReadByFfprobe)
+{
+    probeSavedStream(true);
 }
 
 }  // namespace

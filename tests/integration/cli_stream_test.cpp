@@ -5,6 +5,7 @@
 #include "engine/asf_test_files.h"
 #include "support/cli_process.h"
 #include "support/fake_mms_server.h"
+#include "support/fake_rtsp_server.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
 
@@ -76,6 +77,16 @@ TEST_F(CliStream, AnOnDemandMmsStreamIsSaved)
     const int code = test::runCli(arguments(server.url("/show/clip.asf")), environment(), m_dir.path(), &err);
     ASSERT_EQ(code, 0) << err;
     EXPECT_EQ(test::readFile(m_dir / "out" / "clip.asf"), test::text(file));
+}
+
+TEST_F(CliStream, AnRtspStreamIsSaved)
+{
+    const std::vector<uint8_t> file = test::asfFile({});
+    test::FakeRtspServer server({.asf = file});
+    std::string err;
+    const int code = test::runCli(arguments(server.url("/show/talk.asf")), environment(), m_dir.path(), &err);
+    ASSERT_EQ(code, 0) << err;
+    EXPECT_EQ(test::readFile(m_dir / "out" / "talk.asf"), test::text(file));
 }
 
 TEST_F(CliStream, PnmIsRefusedWithItsOwnMessage)

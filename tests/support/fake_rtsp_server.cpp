@@ -188,6 +188,7 @@ void FakeRtspServer::serve(int socket, int index)
                 sdp += o.realSdp;
             }
             reply += "Content-Base: " + url() + "/\r\nETag: \"e1\"\r\nContent-Type: application/sdp\r\n";
+            reply += o.describeExtra;
             reply += "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
             if (!sendText(socket, reply))
                 return;
@@ -206,6 +207,16 @@ void FakeRtspServer::serve(int socket, int index)
                     return;
                 std::lock_guard lock(m_mutex);
                 m_answer = answer;
+            }
+            if (!o.rawAfterPlay.empty()) {
+                sendText(socket, o.rawAfterPlay);
+                for (int i = 0; i < 100 && !m_stopping; ++i) {
+                    char chunk[256];
+                    pollfd wait{socket, POLLIN, 0};
+                    if (::poll(&wait, 1, 100) > 0 && ::recv(socket, chunk, sizeof chunk, 0) <= 0)
+                        return;
+                }
+                return;
             }
             if (!o.windowsMedia) {
                 for (const std::string& payload : o.realFrames) {

@@ -26,6 +26,8 @@ struct FakeRtspOptions {
     bool askFirst = false;  // send a SET_PARAMETER request before the data
     uint32_t cutAfterPackets = UINT32_MAX;  // connection 0 only
     int describeStatus = 200;
+    std::string rawAfterPlay{};  // sent after the PLAY answer instead of the data; then silence
+    std::string describeExtra{};  // headers added to the DESCRIBE answer
 };
 
 class FakeRtspServer {
