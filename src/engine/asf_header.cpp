@@ -192,8 +192,34 @@ std::optional<AsfPacketHead> ParseAsfPacketHead(std::span<const uint8_t> packet)
     at += paddingSize;
     head.sendTimeOffset = at;
     head.sendTime = static_cast<uint32_t>(get(packet, at, 4));
+    head.duration = static_cast<uint32_t>(get(packet, at + 4, 2));
     head.headLength = at + 6;  // send time and duration
     return head;
+}
+
+bool FinalizeLiveAsfHeader(std::span<uint8_t> header, int64_t fileLength, uint32_t lastSendTime, uint32_t lastDuration)
+{
+    const std::optional<AsfInfo> info = ParseAsfHeader(header);
+    if (!info || info->onDemand || fileLength < info->headerSize)
+        return false;
+    const uint64_t packets = static_cast<uint64_t>(fileLength - info->headerSize) / info->packetLength;
+    const std::size_t objectEnd = static_cast<std::size_t>(info->headerSize) - kAsfDataObjectHead;
+    for (std::size_t at = kHeaderObjectHead; at + kObjectHead <= objectEnd;) {
+        const uint64_t size = get(header, at + 16, 8);
+        if (isGuid(header, at, kFileProperties)) {
+            const uint64_t playTime = (uint64_t{lastSendTime} + lastDuration + info->preroll) * 10000;
+            put(header, at + 40, 8, static_cast<uint64_t>(fileLength));
+            put(header, at + 56, 8, packets);
+            put(header, at + 64, 8, playTime);
+            put(header, at + 72, 8, playTime);
+            put(header, at + 88, 4, info->flags & ~kAsfFlagBroadcast);
+            break;
+        }
+        at += static_cast<std::size_t>(size);
+    }
+    put(header, objectEnd + 16, 8, kAsfDataObjectHead + packets * info->packetLength);
+    put(header, objectEnd + 40, 8, packets);
+    return true;
 }
 
 bool SetAsfSendTime(std::span<uint8_t> packet, uint32_t sendTime)

@@ -62,12 +62,20 @@ std::optional<AsfInfo> ParseAsfHeader(std::span<const uint8_t> header, std::stri
 struct AsfPacketHead {
     std::size_t sendTimeOffset = 0;  // where the 32-bit send time is
     uint32_t sendTime = 0;  // milliseconds
+    uint32_t duration = 0;  // milliseconds
     uint32_t paddingLength = 0;
     uint32_t packetLength = 0;  // 0 when the packet does not say
     std::size_t headLength = 0;  // bytes up to the first payload
 };
 // Nothing when the bytes end inside the packet's header.
 std::optional<AsfPacketHead> ParseAsfPacketHead(std::span<const uint8_t> packet);
+
+// A live recording made playable as a file: the File Properties get the
+// file's size, packet count and play duration (from the last packet's send
+// time and duration) and lose the broadcast flag; the Data Object gets its
+// size and packet count. False (header unchanged) when the header is not
+// that of a live stream or the numbers do not fit it.
+bool FinalizeLiveAsfHeader(std::span<uint8_t> header, int64_t fileLength, uint32_t lastSendTime, uint32_t lastDuration);
 
 // Rewrites the packet's send time (for a live stream's rebase); false when
 // the head could not be read.

@@ -226,6 +226,8 @@ private:
     // A live stream (no size) that has recorded enough counts as finished
     // when its part fails or stops: the recording is what the user wanted.
     bool streamEndReached() const;
+    // Makes a finished live ASF recording a file players can measure.
+    void finalizeStreamFile();
     bool startTransferThread(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, bool isRetry);
     // "Reuse FTP connections": the part's FTP worker may take over the job
     // before's connection and leaves its own for the job after.

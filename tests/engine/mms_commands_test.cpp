@@ -313,5 +313,36 @@ TEST(AsfHeader, PacketSendTimeIsFoundAndRewritten)
     EXPECT_FALSE(ParseAsfPacketHead(std::span<const uint8_t>(packet).first(9)));
 }
 
+TEST(AsfHeader, AFinishedLiveRecordingGetsItsSizeCountAndDuration)
+{
+    test::AsfSpec spec;
+    spec.flags = 0x3;  // broadcast, seekable
+    spec.packets = 0;
+    std::vector<uint8_t> header = test::asfHeader(spec);
+    const int64_t length = static_cast<int64_t>(header.size()) + 25 * 400 + 7;  // a torn last packet
+    ASSERT_TRUE(FinalizeLiveAsfHeader(header, length, 2400, 100));
+    const std::optional<AsfInfo> info = ParseAsfHeader(header);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->onDemand);
+    EXPECT_EQ(info->flags, 0x2u);
+    EXPECT_EQ(info->totalPackets, 25u);
+    EXPECT_EQ(info->playMilliseconds(), 2500u);
+    const std::size_t data = header.size() - kAsfDataObjectHead;
+    uint64_t dataSize = 0;
+    uint64_t dataPackets = 0;
+    for (int i = 7; i >= 0; --i) {
+        dataSize = (dataSize << 8) | header[data + 16 + i];
+        dataPackets = (dataPackets << 8) | header[data + 40 + i];
+    }
+    EXPECT_EQ(dataSize, 50u + 25 * 400);
+    EXPECT_EQ(dataPackets, 25u);
+
+    // An on-demand header is left alone.
+    std::vector<uint8_t> onDemand = test::asfHeader({});
+    const std::vector<uint8_t> before = onDemand;
+    EXPECT_FALSE(FinalizeLiveAsfHeader(onDemand, 100000, 1, 1));
+    EXPECT_EQ(onDemand, before);
+}
+
 }  // namespace
 }  // namespace fetchora

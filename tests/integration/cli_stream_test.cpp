@@ -130,9 +130,15 @@ TEST_F(CliStream, ALiveRecordingStoppedByTheUserIsAFileFfprobeReads)
                  + saved.string() + "'");
     std::printf("ffprobe of the live recording (%ju bytes):\n%s", static_cast<uintmax_t>(file_size(saved)),
                 probe.c_str());
-    // Both streams have packets (a broadcast header gives no duration).
+    // Both streams have packets, and the finished header gives the
+    // recording's duration: about the three seconds it ran.
     EXPECT_NE(probe.find("nb_read_packets="), std::string::npos) << probe;
     EXPECT_EQ(probe.find("nb_read_packets=0\n"), std::string::npos) << probe;
+    const auto at = probe.find("duration=");
+    ASSERT_NE(at, std::string::npos) << probe;
+    const double seconds = std::atof(probe.c_str() + at + 9);
+    EXPECT_GT(seconds, 1.5) << probe;
+    EXPECT_LT(seconds, 8.0) << probe;
     // The header, then whole packets.
     const std::size_t header
         = test::text(file).size() - file.size() + (file[16] | (file[17] << 8) | (file[18] << 16)) + 50;
