@@ -98,6 +98,7 @@ private:
         std::string authScheme;
         std::vector<uint8_t> header;
         bool playing = false;
+        bool loggedData = false;  // the first data frame's line is written
     };
 
     CycleResult runCycle();
@@ -243,9 +244,14 @@ CycleResult MmsWorker::converse(ByteStream& stream)
             case MmsItem::Kind::Command: ended = onCommand(stream, item.command); break;
             case MmsItem::Kind::Frame:
                 m_cycle.pingsInARow = 0;
-                m_channel.logLine(ConnectionLogKind::Received,
-                                  "Type=" + std::to_string(item.type) + ",Rev " + std::to_string(item.payload.size())
-                                      + " Byte(s)");
+                // Header frames and the first data frame of a cycle: a line
+                // per packet would cost the job window a message each.
+                if (item.type == kMmsFrameHeader || !m_cycle.loggedData) {
+                    m_cycle.loggedData = m_cycle.loggedData || item.type != kMmsFrameHeader;
+                    m_channel.logLine(ConnectionLogKind::Received,
+                                      "Type=" + std::to_string(item.type) + ",Rev "
+                                          + std::to_string(item.payload.size()) + " Byte(s)");
+                }
                 if (item.type == kMmsFrameHeader)
                     ended = onHeaderBytes(stream, item.payload);
                 else

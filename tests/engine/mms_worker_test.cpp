@@ -88,6 +88,15 @@ TEST_F(MmsWorkerTest, AnOnDemandStreamIsSavedAsTheServedFile)
     EXPECT_TRUE(m_channel->loggedContaining("Packet Length: 400 Total Packets: 20 Header Size: "));
     EXPECT_TRUE(m_channel->loggedContaining("Flags: 2  Time: 2.000 / 0"));
     EXPECT_TRUE(m_channel->loggedContaining("Server: FakeMediaServer/1.0 Tool: Tester Encryption type: "));
+    // The header frame and the first data frame are logged, not every packet.
+    EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Received,
+                                  "Type=2,Rev " + std::to_string(file.size() - 20 * 400) + " Byte(s)"));
+    EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Received, "Type=4,Rev 400 Byte(s)"));
+    const std::string log = m_channel->dump();
+    std::size_t dataLines = 0;
+    for (std::size_t at = log.find("Type=4,"); at != std::string::npos; at = log.find("Type=4,", at + 1))
+        ++dataLines;
+    EXPECT_EQ(dataLines, 1u) << log;
 }
 
 TEST_F(MmsWorkerTest, PacketsWithoutTheirPaddingArePaddedWithZeros)
