@@ -194,6 +194,30 @@ void FakeMmsServer::serve(int socket, int index)
     std::vector<uint8_t> in;
     int exchanges = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    // Waits for the client's answer to a ping and records it, so that no
+    // answer is lost when the client closes with data still unread.
+    const auto awaitPong = [&](int timeoutMs) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (in.size() < 16 || in.size() < get32(in, 8) + 16) {
+            if (m_stopping || std::chrono::steady_clock::now() > until)
+                return false;
+            pollfd wait{socket, POLLIN, 0};
+            if (::poll(&wait, 1, 50) <= 0)
+                continue;
+            uint8_t chunk[4096];
+            const ssize_t n = ::recv(socket, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return false;
+            in.insert(in.end(), chunk, chunk + n);
+        }
+        const std::size_t length = get32(in, 8) + 16;
+        std::vector<uint8_t> message(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(length));
+        in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(length));
+        std::lock_guard lock(m_mutex);
+        m_commands.push_back(get32(message, 36) & 0xFFFF);
+        m_messages.push_back(std::move(message));
+        return true;
+    };
     while (!m_stopping && std::chrono::steady_clock::now() < deadline) {
         // One whole client command.
         while (in.size() < 16 || in.size() < get32(in, 8) + 16) {
@@ -339,7 +363,7 @@ void FakeMmsServer::serve(int socket, int index)
                 ++sent;
                 if (sent == 1) {
                     for (int i = 0; i < o.pingsDuringPlay; ++i) {
-                        if (!sendAll(socket, command(0x1B, std::vector<uint8_t>(8, 0))))
+                        if (!sendAll(socket, command(0x1B, std::vector<uint8_t>(8, 0))) || !awaitPong(3000))
                             return;
                     }
                 }
@@ -348,7 +372,8 @@ void FakeMmsServer::serve(int socket, int index)
             }
             if (o.pingsInsteadOfEnd >= 0) {
                 for (int i = 0; i < o.pingsInsteadOfEnd; ++i) {
-                    if (!sendAll(socket, command(0x1B, std::vector<uint8_t>(8, 0))))
+                    // A client that took the pings as the end answers no more.
+                    if (!sendAll(socket, command(0x1B, std::vector<uint8_t>(8, 0))) || !awaitPong(1000))
                         return;
                 }
             } else if (o.sendEnd) {
