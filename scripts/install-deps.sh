@@ -13,6 +13,7 @@ packages=(
   python3-pyftpdlib vsftpd dbus-daemon
   desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl file man-db
   chromium python3-websocket
+  ffmpeg
 )
 
 # Packages whose install would start a system-wide server (vsftpd on port 21

@@ -132,7 +132,14 @@ bool DownloadSession::addJobs()
     for (const std::string& url : m_options.urls) {
         std::unique_ptr<DownloadJob> fresh = m_doc->NewRecord(NodeKind::Job, defaults, now);
         if (!fresh->SetUrl(url)) {
-            m_err << "fetchora-cli: not a URL fetchora can download: " << url << " (use http://, https:// or ftp://)\n";
+            const std::optional<UrlEntry> parsed = ParseUrl(url);
+            if (parsed && parsed->service == ServiceCode::Pnm) {
+                m_err << "fetchora-cli: pnm:// streams cannot be captured: " << url
+                      << " (ask the server for the same stream as rtsp://)\n";
+            } else {
+                m_err << "fetchora-cli: not a URL fetchora can download: " << url
+                      << " (use http://, https://, ftp://, mms://, mmst:// or rtsp://)\n";
+            }
             return false;
         }
         addMirrors(*fresh);

@@ -9,6 +9,7 @@
 #include "engine/transfer_threads.h"
 #include "lang/string_table.h"
 #include "model/completed_range_ops.h"
+#include "net/url.h"
 #include "platform/message_loop.h"
 #include "platform/tick.h"
 
@@ -365,6 +366,10 @@ JobStartResult JobRunner::startJob()
         && (m_job.optionFlags & kOptNoMirrorSearch) == 0)
         m_ctx.findListMirrors(m_job);
     m_job.RebuildUrlEntries(&m_ctx.settings->siteRules());
+    // Stream jobs keep stream positions with their ranges, are written in
+    // packets and fetched over one connection.
+    if (const UrlEntry* main = m_job.GetUrl(0); main && IsStreamService(main->service) && m_job.streamMarker == 0)
+        m_job.streamMarker = 1;
     m_urlStates.assign(m_job.urlEntries.size(), UrlState{});
     chooseProxies();
     m_job.retryCount = m_job.retryBase;

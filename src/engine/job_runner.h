@@ -87,6 +87,10 @@ struct RetryWait {
     std::string cause;  // why the last attempt failed
 };
 
+// A live stream that has recorded more than this is finished rather than
+// retried when its connection fails.
+inline constexpr int64_t kStreamEndMinBytes = 51199;
+
 class JobRunner final : public PartWriteHost, public PartLogSink {
 public:
     JobRunner(DownloadJob& job, EngineContext& context);
@@ -219,6 +223,11 @@ private:
     };
 
     JobStartResult startJob();
+    // A live stream (no size) that has recorded enough counts as finished
+    // when its part fails or stops: the recording is what the user wanted.
+    bool streamEndReached() const;
+    // Makes a finished live ASF recording a file players can measure.
+    void finalizeStreamFile();
     bool startTransferThread(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, bool isRetry);
     // "Reuse FTP connections": the part's FTP worker may take over the job
     // before's connection and leaves its own for the job after.

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "config/app_settings.h"
+#include "engine/asf_header.h"
 #include "engine/closed_file_syncs.h"
 #include "engine/job_info_file.h"
 #include "engine/job_runner.h"
@@ -43,6 +44,30 @@ void JobRunner::destroyWindow()
 bool JobRunner::nothingReceived() const
 {
     return !m_job.hasData && m_job.completedBytes == 0 && !m_file.isOpen();
+}
+
+void JobRunner::finalizeStreamFile()
+{
+    // A live ASF recording gets the size, packet count and duration a
+    // player needs; the header's length does not change, so the ranges stay.
+    const int64_t length = m_job.completedBytes;
+    std::vector<uint8_t> header(static_cast<std::size_t>(std::clamp<int64_t>(length, 0, kMaxAsfHeaderSize)));
+    if (header.size() < 24 || m_file.Read(0, header) != static_cast<int64_t>(header.size()))
+        return;
+    const std::optional<std::size_t> size = AsfHeaderLength(header);
+    if (!size || *size > header.size())
+        return;
+    header.resize(*size);
+    const std::optional<AsfInfo> info = ParseAsfHeader(header);
+    if (!info || info->onDemand || length < info->headerSize + info->packetLength)
+        return;
+    const int64_t packets = (length - info->headerSize) / info->packetLength;
+    std::vector<uint8_t> last(info->packetLength);
+    if (m_file.Read(info->headerSize + (packets - 1) * info->packetLength, last) != static_cast<int64_t>(last.size()))
+        return;
+    const std::optional<AsfPacketHead> head = ParseAsfPacketHead(last);
+    if (head && FinalizeLiveAsfHeader(header, length, head->sendTime, head->duration))
+        m_file.Write(0, header);
 }
 
 bool JobRunner::closeFile(StopReason reason)
@@ -221,7 +246,19 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
         return;
     m_finishing = true;
 
+    // A live recording that is stopped or fails keeps what it recorded as
+    // the finished file. Not for the quiet stops of a delete, a re-download
+    // or a database change, nor a job moved to the end of the queue: those
+    // must not turn into a completed file.
+    if (reason != StopReason::Done && reason != StopReason::Silent && reason != StopReason::MovedToEnd
+        && streamEndReached())
+        reason = StopReason::Done;
+    // A finished live recording is as long as what was recorded.
+    if (reason == StopReason::Done && m_job.streamMarker != 0 && !m_job.IsSizeKnown())
+        m_job.SetFileSize(m_job.completedBytes);
     m_job.totalTime += static_cast<int32_t>(m_figures.runSeconds(tick()));
+    if (reason == StopReason::Done && m_job.streamMarker != 0 && m_file.isOpen())
+        finalizeStreamFile();
     if (!closeFile(reason) && reason == StopReason::Done)
         reason = StopReason::Error;
     if (reason == StopReason::Done && (m_job.formatFlags & kFmtTempFile) != 0 && !renameToFinal())

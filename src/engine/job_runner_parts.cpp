@@ -17,15 +17,6 @@
 
 namespace fetchora {
 
-namespace {
-
-bool isStreamService(ServiceCode service)
-{
-    return service == ServiceCode::Mms || service == ServiceCode::Mmst || service == ServiceCode::Rtsp;
-}
-
-}  // namespace
-
 // ---- site limit and proxies ----------------------------------------------------------
 
 bool JobRunner::siteHasRoom(const UrlEntry& url) const
@@ -118,7 +109,7 @@ const ProxyEntry* JobRunner::proxyFor(const JobPart& part, const UrlEntry& url) 
     if (url.service == ServiceCode::Ftp) {
         kind = kMultiProxyFtp;
         proxy = m_job.ftpProxy;
-    } else if (isStreamService(url.service)) {
+    } else if (IsStreamService(url.service)) {
         kind = kMultiProxyStream;
         proxy = m_job.streamProxy;
     }
@@ -482,8 +473,19 @@ bool JobRunner::RetryCheck(JobPart& part)
     return true;
 }
 
+bool JobRunner::streamEndReached() const
+{
+    const UrlEntry* main = m_job.GetUrl(0);
+    return m_job.streamMarker != 0 && main && IsStreamService(main->service) && !m_job.IsSizeKnown()
+        && m_job.completedBytes > kStreamEndMinBytes;
+}
+
 int JobRunner::RetryDecision(JobPart& part, int32_t retryAfterSeconds)
 {
+    if (streamEndReached()) {
+        Finish(StopReason::Done, &part);
+        return 0;
+    }
     if (!RetryCheck(part))
         return 0;
     if (option(OptionId::MoveToBottomAfterRetries) > 0

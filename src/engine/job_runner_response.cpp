@@ -156,7 +156,8 @@ void JobRunner::ResponseHooks::startOtherParts(JobPart& part)
 {
     const DownloadJob& job = m_runner.m_job;
     const bool cannotResume = (job.optionFlags & kOptResumeKnown) != 0 && (job.optionFlags & kOptResumable) == 0;
-    if (cannotResume || !job.IsSizeKnown() || job.fileSize <= 0)
+    // A stream is captured over one connection: no mirror search, no split.
+    if (cannotResume || !job.IsSizeKnown() || job.fileSize <= 0 || job.streamMarker != 0)
         return;
     const size_t before = m_runner.m_parts.size();
     std::vector<size_t> indices;

@@ -95,6 +95,25 @@ void OutputFile::useCache(size_t capacity)
     m_cache = std::make_unique<WriteCache>(capacity);
 }
 
+int64_t OutputFile::Read(int64_t position, std::span<uint8_t> out)
+{
+    if (!isOpen() || !Flush())
+        return -1;
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done,
+                                  static_cast<off_t>(position + static_cast<int64_t>(done)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
 bool OutputFile::writeDirect(int64_t position, std::span<const uint8_t> data)
 {
     if (!isOpen()) {

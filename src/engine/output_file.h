@@ -99,6 +99,9 @@ public:
     bool setLength(int64_t size);
     // The file's current length; -1 when it cannot be read.
     int64_t length() const;
+    // Reads what the file holds at position (the cache written out first);
+    // the number of bytes read, -1 on failure.
+    int64_t Read(int64_t position, std::span<uint8_t> out);
 
     int lastError() const { return m_lastError; }
 

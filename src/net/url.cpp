@@ -124,6 +124,11 @@ bool IsTransferable(ServiceCode service)
     return info && info->transferable;
 }
 
+bool IsStreamService(ServiceCode service)
+{
+    return service == ServiceCode::Mms || service == ServiceCode::Mmst || service == ServiceCode::Rtsp;
+}
+
 uint16_t DefaultPort(ServiceCode service)
 {
     const ServiceInfo* info = findService(service);

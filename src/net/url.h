@@ -15,6 +15,8 @@ std::string_view ServicePrefix(ServiceCode service);
 
 // Whether a job may fetch URLs of this service (PNM is recognised only).
 bool IsTransferable(ServiceCode service);
+// MMS, MMST and RTSP: media streams captured to a file.
+bool IsStreamService(ServiceCode service);
 
 uint16_t DefaultPort(ServiceCode service);
 bool IsDefaultPort(ServiceCode service, uint16_t port);

@@ -1,5 +1,7 @@
 #include "shell/transfer_procedures.h"
 
+#include "engine/mms_worker.h"
+#include "engine/rtsp_worker.h"
 #include "engine/transfer_threads.h"
 #include "mirrors/mirror_procedures.h"
 #include "net/ftp_transfer.h"
@@ -15,6 +17,9 @@ void registerTransferProcedures(TransferThreads& threads)
     // FTP URLs whose proxy is a plain HTTP proxy go to the HTTP procedure
     // (TransferThreads::procedureFor); FtpTransfer hands such a task over too.
     threads.registerProcedure(ServiceCode::Ftp, FtpTransfer);
+    // MMST URLs fall back to the MMS procedure.
+    threads.registerProcedure(ServiceCode::Mms, MmsTransfer);
+    threads.registerProcedure(ServiceCode::Rtsp, RtspTransfer);
     registerMirrorProcedures(threads);
 }
 

@@ -1,0 +1,160 @@
+#include "engine/asf_packet_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace fetchora {
+
+namespace {
+
+AsfPacketWriter::Status statusOf(WriteResult result)
+{
+    using Kind = AsfPacketWriter::Status::Kind;
+    switch (result) {
+    case WriteResult::Continue: return {Kind::Continue, {}};
+    case WriteResult::Reconnect: return {Kind::Reconnect, {}};
+    case WriteResult::Stop: break;
+    }
+    return {Kind::Stop, {}};
+}
+
+}  // namespace
+
+uint32_t AsfPacketWriter::begin(const AsfInfo& info, int64_t next)
+{
+    m_info = info;
+    m_next = std::max<int64_t>(next, info.headerSize);
+    m_received = 0;
+    m_firstLocation.reset();
+    m_firstSendTime.reset();
+    m_sendTimeBase = m_highestSendTime;
+    m_last.clear();
+    m_noted = false;
+    m_note.reset();
+    const uint64_t packet = static_cast<uint64_t>(m_next - info.headerSize) / info.packetLength;
+    m_wanted = info.onDemand ? static_cast<uint32_t>(std::min<uint64_t>(packet, 0xFFFFFFFFu)) : 0;
+    return m_wanted;
+}
+
+double AsfPacketWriter::startSeconds() const
+{
+    if (m_wanted == 0 || m_info.playDuration == 0 || m_info.totalPackets == 0)
+        return 0.0;
+    return static_cast<double>(m_info.playDuration) / 1e7 * m_wanted / static_cast<double>(m_info.totalPackets);
+}
+
+std::optional<std::string> AsfPacketWriter::takeNote()
+{
+    std::optional<std::string> note = std::move(m_note);
+    m_note.reset();
+    return note;
+}
+
+int64_t AsfPacketWriter::slotAt(int64_t offset) const
+{
+    const int64_t into = offset - m_info.headerSize;
+    return m_info.headerSize + into / m_info.packetLength * m_info.packetLength;
+}
+
+AsfPacketWriter::Status AsfPacketWriter::handOver(int64_t offset, std::span<const uint8_t> packet)
+{
+    const int64_t end = offset + static_cast<int64_t>(packet.size());
+    if (end <= m_next)
+        return {};  // already on disk
+    const auto skip = static_cast<std::size_t>(std::max<int64_t>(0, m_next - offset));
+    const Status status = statusOf(m_sink(offset + static_cast<int64_t>(skip), packet.subspan(skip)));
+    if (status.kind == Status::Kind::Continue)
+        m_next = end;
+    return status;
+}
+
+AsfPacketWriter::Status AsfPacketWriter::fillTo(int64_t offset, std::span<const uint8_t> packet)
+{
+    while (m_next < offset) {
+        const int64_t before = m_next;
+        const Status status = handOver(slotAt(m_next), packet);
+        if (status.kind != Status::Kind::Continue)
+            return status;
+        if (m_next <= before)
+            break;
+    }
+    return {};
+}
+
+AsfPacketWriter::Status AsfPacketWriter::packet(std::optional<uint32_t> location, std::span<const uint8_t> payload)
+{
+    const uint32_t length = m_info.packetLength;
+    if (payload.size() > length) {
+        char text[80];
+        std::snprintf(text, sizeof text, "WARNING! buffer pointer %zu bytes after packet!\n", payload.size() - length);
+        return {Status::Kind::Error, text};
+    }
+    std::vector<uint8_t> packet(length, 0);
+    std::copy(payload.begin(), payload.end(), packet.begin());
+    const std::optional<AsfPacketHead> head = ParseAsfPacketHead(packet);
+    if (head && head->packetLength == 0 && payload.size() + head->paddingLength < length && !m_noted) {
+        // Once a cycle: a server that strips padding would fill the log.
+        m_noted = true;
+        char text[80];
+        std::snprintf(text, sizeof text, "NOTE: %zu bytes not covered by payload\n",
+                      length - payload.size() - head->paddingLength);
+        m_note = text;
+    }
+
+    uint64_t number = 0;
+    if (m_info.onDemand) {
+        uint64_t step = m_received;
+        if (location) {
+            if (!m_firstLocation)
+                m_firstLocation = *location;
+            if (*location < *m_firstLocation)
+                return {};  // older than what this cycle began with
+            step = *location - *m_firstLocation;
+        }
+        number = uint64_t{m_wanted} + step;
+        if (number >= m_info.totalPackets) {
+            return {Status::Kind::Error,
+                    "The server sent packet " + std::to_string(number) + " of a file of "
+                        + std::to_string(m_info.totalPackets) + " packets."};
+        }
+    } else {
+        number = static_cast<uint64_t>(m_next - m_info.headerSize) / length;
+        if (head) {
+            if (!m_firstSendTime)
+                m_firstSendTime = head->sendTime;
+            const uint32_t rebased = head->sendTime >= *m_firstSendTime
+                ? m_sendTimeBase + (head->sendTime - *m_firstSendTime)
+                : m_sendTimeBase;
+            SetAsfSendTime(packet, rebased);
+            m_highestSendTime = std::max(m_highestSendTime, rebased);
+        }
+    }
+    ++m_received;
+    const int64_t offset = m_info.headerSize + static_cast<int64_t>(number) * length;
+    Status status = fillTo(offset, packet);
+    if (status.kind == Status::Kind::Continue)
+        status = handOver(offset, packet);
+    m_last = std::move(packet);
+    return status;
+}
+
+AsfPacketWriter::Status AsfPacketWriter::end()
+{
+    if (!m_info.onDemand)
+        return {Status::Kind::Stop, {}};
+    const int64_t target = m_info.fileSize();
+    if (m_next >= target)
+        return {Status::Kind::Stop, {}};
+    const uint32_t length = m_info.packetLength;
+    const int64_t missing = (target - m_next + length - 1) / length;
+    const int64_t tolerated = std::max<int64_t>(static_cast<int64_t>(m_info.totalPackets / 10), 10);
+    if (missing < tolerated && !m_last.empty()) {
+        const std::vector<uint8_t> last = m_last;
+        Status status = fillTo(target, last);
+        return status.kind == Status::Kind::Continue ? Status{Status::Kind::Stop, {}} : status;
+    }
+    return {Status::Kind::Error,
+            "The stream ended " + std::to_string(missing) + " packets before the end of the file."};
+}
+
+}  // namespace fetchora

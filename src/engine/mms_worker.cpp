@@ -1,0 +1,462 @@
+#include "engine/mms_worker.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/asf_header.h"
+#include "engine/asf_packet_writer.h"
+#include "engine/mms_commands.h"
+#include "net/base64_codec.h"
+#include "net/basic_credentials.h"
+#include "net/connection_setup.h"
+#include "net/ntlm.h"
+#include "net/speed_limiter.h"
+#include "net/tcp_connection.h"
+#include "net/worker_cycles.h"
+#include "platform/tick.h"
+
+namespace fetchora {
+
+namespace {
+
+constexpr std::size_t kReadBytes = 4096;
+constexpr int kLimitedWaitMs = 5;
+constexpr const char* kClientGuid = "{7E3A1C52-94B0-4D6E-8F21-5B9C0A3D7E64}";
+
+std::string hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
+
+// The socket's own address and port, for the funnel name.
+std::pair<std::string, uint16_t> localEndpoint(ByteStream& stream)
+{
+    const auto* tcp = dynamic_cast<TcpConnection*>(&stream);
+    if (!tcp)
+        return {"0.0.0.0", 0};
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (getsockname(tcp->nativeHandle(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return {"0.0.0.0", 0};
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+        return {text, ntohs(v6->sin6_port)};
+    }
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    return {text, ntohs(v4->sin_port)};
+}
+
+std::string upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+class MmsWorker {
+public:
+    explicit MmsWorker(TransferTask& task)
+        : m_task(task),
+          m_channel(*task.channel),
+          m_writer([this](int64_t position, std::span<const uint8_t> bytes) { return m_channel.data(position, bytes); })
+    {
+    }
+
+    int run()
+    {
+        const ServiceCode service = m_task.url.service;
+        if (service != ServiceCode::Mms && service != ServiceCode::Mmst) {
+            m_channel.logLine(ConnectionLogKind::Error, "The MMS worker cannot fetch this URL.");
+            return 2;
+        }
+        return runWorkerCycles(m_task, ProtocolKind::Mms, [this] { return runCycle(); });
+    }
+
+private:
+    // What one cycle keeps.
+    struct Cycle {
+        int64_t rangeStart = 0;
+        uint32_t sequence = 0;
+        MmsFrameSplitter splitter;
+        int pingsInARow = 0;
+        int securityExchanges = 0;
+        std::string serverVersion;
+        std::string authScheme;
+        std::vector<uint8_t> header;
+        bool playing = false;
+        bool loggedData = false;  // the first data frame's line is written
+    };
+
+    CycleResult runCycle();
+    CycleResult converse(ByteStream& stream);
+    std::optional<CycleResult> send(ByteStream& stream, MmsClientCode code, std::span<const uint8_t> fields,
+                                    bool logged = true);
+    std::optional<CycleResult> onCommand(ByteStream& stream, const MmsCommand& command);
+    std::optional<CycleResult> onServerError(uint32_t result);
+    std::optional<CycleResult> onSecurityChallenge(ByteStream& stream, const MmsCommand& command);
+    std::optional<CycleResult> onHeaderBytes(ByteStream& stream, std::span<const uint8_t> bytes);
+    std::optional<CycleResult> onPacket(uint32_t location, std::span<const uint8_t> payload);
+    std::optional<CycleResult> onEndOfStream();
+    std::optional<CycleResult> writeResult(WriteResult result);
+    std::optional<CycleResult> writerStatus(const AsfPacketWriter::Status& status);
+    void logAsfInfo(const AsfInfo& info);
+    CycleResult fail(std::string reason, uint32_t socketError = 0);
+
+    TransferTask& m_task;
+    PartChannel& m_channel;
+    std::string m_proxyAddress;
+    std::optional<AsfInfo> m_asf;
+    AsfPacketWriter m_writer;
+    Cycle m_cycle;
+};
+
+CycleResult MmsWorker::fail(std::string reason, uint32_t socketError)
+{
+    if (!reason.empty())
+        m_channel.logLine(ConnectionLogKind::Error, reason);
+    return {CycleEnd::ErrorStep, socketError, std::move(reason)};
+}
+
+CycleResult MmsWorker::runCycle()
+{
+    UrlEntry& url = m_task.url;
+    ConnectionRequest request;
+    request.target = {url.host, url.port, url.resolvedAddress, false};
+    request.proxy = m_task.proxy;
+    request.proxyAddress = m_proxyAddress;
+    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
+
+    ConnectionEnvironment environment(m_channel);
+    environment.alive = [this] { return m_channel.alive(); };
+    environment.rememberTargetAddress = [this, &url](const std::string& address) {
+        url.resolvedAddress = address;
+        m_channel.resolved(address, false);
+    };
+    environment.rememberProxyAddress = [this](const std::string& address) {
+        m_proxyAddress = address;
+        m_channel.resolved(address, true);
+    };
+
+    m_cycle = Cycle();
+    m_cycle.rangeStart = m_channel.rangeStart();
+    if (m_cycle.rangeStart < 0)
+        return {CycleEnd::Ended};
+    ConnectionResult connection = openConnection(request, environment);
+    switch (connection.outcome) {
+    case ConnectOutcome::Open: break;
+    case ConnectOutcome::Stopped: return {CycleEnd::Ended};
+    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed, 0, connection.detail};
+    case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
+    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
+    }
+    std::unique_ptr<ByteStream> stream = std::move(connection.stream);
+    const CycleResult result = converse(*stream);
+    stream->close();
+    return result;
+}
+
+std::optional<CycleResult> MmsWorker::send(ByteStream& stream, MmsClientCode code, std::span<const uint8_t> fields,
+                                           bool logged)
+{
+    const std::vector<uint8_t> message = BuildMmsCommand(code, m_cycle.sequence++, fields);
+    if (logged)
+        m_channel.logLine(ConnectionLogKind::Sent, "Send Command " + hex(static_cast<uint32_t>(code)));
+    const IoResult sent = writeAll(stream, {reinterpret_cast<const char*>(message.data()), message.size()},
+                                   std::max(m_task.settings.dataTimeoutMs, 0));
+    switch (sent.status) {
+    case IoStatus::Ok: return std::nullopt;
+    case IoStatus::Stopped: return CycleResult{CycleEnd::Ended};
+    case IoStatus::TimedOut:
+        m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
+        return CycleResult{CycleEnd::ErrorStep, 0, "the server did not take the command in time"};
+    case IoStatus::Closed:
+    case IoStatus::Failed: break;
+    }
+    return fail(sent.detail, sent.socketError);
+}
+
+CycleResult MmsWorker::converse(ByteStream& stream)
+{
+    const std::vector<uint8_t> hello = MmsConnectFields(kClientGuid, m_task.url.host);
+    if (auto ended = send(stream, MmsClientCode::Connect, hello))
+        return *ended;
+
+    const int dataTimeoutMs = std::max(m_task.settings.dataTimeoutMs, 0);
+    uint32_t lastData = tickNow();
+    std::vector<uint8_t> buffer(kReadBytes);
+    for (;;) {
+        SpeedGrant grant;
+        std::size_t allowed = buffer.size();
+        int waitMs = kStopPollIntervalMs;
+        if (m_task.limiter) {
+            grant = m_task.limiter->acquire();
+            allowed = std::min<std::size_t>(allowed, grant.bytes());
+            if (m_task.limiter->mode() != SpeedMode::Unlimited)
+                waitMs = kLimitedWaitMs;
+        }
+        IoResult got;
+        got.status = IoStatus::TimedOut;
+        if (allowed > 0) {
+            got = stream.read(buffer.data(), allowed, waitMs);
+            grant.commit(got.ok() ? static_cast<uint32_t>(got.bytes) : 0);
+        } else {
+            grant = SpeedGrant();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLimitedWaitMs));
+            if (!m_channel.alive())
+                return {CycleEnd::Ended};
+        }
+        switch (got.status) {
+        case IoStatus::Ok: break;
+        case IoStatus::Stopped: return {CycleEnd::Ended};
+        case IoStatus::Failed: return fail(got.detail, got.socketError);
+        case IoStatus::Closed: return fail("The server closed the connection.");
+        case IoStatus::TimedOut: {
+            const uint32_t idle = ticksSince(lastData, tickNow());
+            if (idle > static_cast<uint32_t>(dataTimeoutMs)) {
+                m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
+                return {CycleEnd::ErrorStep, 0, "the server sent nothing for " + std::to_string(idle / 1000) + " s"};
+            }
+            continue;
+        }
+        }
+        lastData = tickNow();
+        m_cycle.splitter.feed(std::span<const uint8_t>(buffer).first(got.bytes));
+        for (;;) {
+            MmsItem item = m_cycle.splitter.next();
+            std::optional<CycleResult> ended;
+            switch (item.kind) {
+            case MmsItem::Kind::NeedMore: break;
+            case MmsItem::Kind::Error: return fail(item.error);
+            case MmsItem::Kind::Command: ended = onCommand(stream, item.command); break;
+            case MmsItem::Kind::Frame:
+                m_cycle.pingsInARow = 0;
+                // Header frames and the first data frame of a cycle: a line
+                // per packet would cost the job window a message each.
+                if (item.type == kMmsFrameHeader || !m_cycle.loggedData) {
+                    m_cycle.loggedData = m_cycle.loggedData || item.type != kMmsFrameHeader;
+                    m_channel.logLine(ConnectionLogKind::Received,
+                                      "Type=" + std::to_string(item.type) + ",Rev "
+                                          + std::to_string(item.payload.size()) + " Byte(s)");
+                }
+                if (item.type == kMmsFrameHeader)
+                    ended = onHeaderBytes(stream, item.payload);
+                else
+                    ended = onPacket(item.location, item.payload);
+                break;
+            }
+            if (ended)
+                return *ended;
+            if (item.kind == MmsItem::Kind::NeedMore)
+                break;
+        }
+    }
+}
+
+std::optional<CycleResult> MmsWorker::onServerError(uint32_t result)
+{
+    const std::optional<MmsServerError> error = MmsErrorFor(result);
+    if (!error)
+        return std::nullopt;
+    m_channel.logLine(ConnectionLogKind::Error, error->text);
+    if (!error->refused)
+        return CycleResult{CycleEnd::ErrorStep, 0, error->text};
+    ResponseInfo info;
+    info.outcome = ResponseOutcome::NotFound;
+    info.cause = error->text;
+    m_channel.response(info, ProtocolKind::Ftp);
+    return CycleResult{CycleEnd::Ended};
+}
+
+std::optional<CycleResult> MmsWorker::onCommand(ByteStream& stream, const MmsCommand& command)
+{
+    const uint32_t code = command.code();
+    if (code == kMmsPing) {
+        if (++m_cycle.pingsInARow > kMmsMaxPingsInARow)
+            return onEndOfStream();
+        return send(stream, MmsClientCode::Pong, MmsPongFields(), false);
+    }
+    m_cycle.pingsInARow = 0;
+    m_channel.logLine(ConnectionLogKind::Received, "Rev Command " + hex(code));
+    if (auto ended = onServerError(command.result()))
+        return ended;
+    switch (code) {
+    case kMmsConnected: {
+        // Counts of UTF-16 characters: server version, version, version URL,
+        // authentication package; the texts follow at 96.
+        const std::span<const uint8_t> message = command.message;
+        std::size_t at = 96;
+        std::vector<std::string> texts;
+        for (std::size_t field = 80; field <= 92; field += 4) {
+            const uint64_t bytes = uint64_t{command.field(field)} * 2;
+            if (at > message.size() || bytes > message.size() - at)
+                break;
+            texts.push_back(FromUtf16Le(message.subspan(at, static_cast<std::size_t>(bytes))));
+            at += static_cast<std::size_t>(bytes);
+        }
+        if (!texts.empty())
+            m_cycle.serverVersion = texts.front();
+        if (texts.size() == 4)
+            m_cycle.authScheme = texts[3];
+        return send(stream, MmsClientCode::FunnelInfo, MmsFunnelInfoFields());
+    }
+    case kMmsFunnelInfo: {
+        const auto [address, port] = localEndpoint(stream);
+        m_channel.logLine(ConnectionLogKind::Status, address + ":" + std::to_string(port));
+        return send(stream, MmsClientCode::ConnectFunnel, MmsConnectFunnelFields(address, port));
+    }
+    case kMmsFunnelConnected: return send(stream, MmsClientCode::OpenFile, MmsOpenFileFields(m_task.url.object));
+    case kMmsFunnelDisconnected: return fail("The server closed the funnel.");
+    case kMmsOpenFileReport: return send(stream, MmsClientCode::ReadBlock, MmsReadBlockFields());
+    case kMmsSecurityChallenge: return onSecurityChallenge(stream, command);
+    case kMmsEndOfStream: return onEndOfStream();
+    default: return std::nullopt;
+    }
+}
+
+std::optional<CycleResult> MmsWorker::onSecurityChallenge(ByteStream& stream, const MmsCommand& command)
+{
+    if (++m_cycle.securityExchanges > kMmsMaxSecurityExchanges) {
+        m_channel.markLoginFailed();
+        return fail("The server refused the login.");
+    }
+    const UrlEntry& url = m_task.url;
+    const Base64Codec base64;
+    std::vector<uint8_t> response;
+    if (upper(m_cycle.authScheme).find("BASIC") != std::string::npos) {
+        const std::string token = BasicCredentials(url.userName, url.password);
+        response.assign(token.begin(), token.end());
+    } else if (m_cycle.securityExchanges == 1) {
+        response = base64.decode(NtlmNegotiate());
+    } else {
+        const std::span<const uint8_t> message = command.message;
+        const uint32_t length = command.field(44);
+        NtlmChallenge challenge;
+        if (message.size() < 48 || length > message.size() - 48
+            || !NtlmReadChallenge("NTLM " + base64.encode(message.subspan(48, length)), challenge))
+            return fail("The server's security challenge could not be read.");
+        const std::string answer = NtlmAuthenticate("", url.userName, "", url.password, challenge);
+        if (answer.empty())
+            return fail("The NTLM answer could not be computed.");
+        response = base64.decode(answer);
+    }
+    return send(stream, MmsClientCode::SecurityResponse, MmsSecurityResponseFields(response));
+}
+
+void MmsWorker::logAsfInfo(const AsfInfo& info)
+{
+    m_channel.logLine(ConnectionLogKind::Status,
+                      "Server: " + m_cycle.serverVersion + " Tool: " + info.author
+                          + " Encryption type: " + info.encryption);
+    char text[160];
+    std::snprintf(text, sizeof text, "Packet Length: %u Total Packets: %llu Header Size: %lld", info.packetLength,
+                  static_cast<unsigned long long>(info.totalPackets), static_cast<long long>(info.headerSize));
+    m_channel.logLine(ConnectionLogKind::Status, text);
+    std::snprintf(text, sizeof text, "Flags: %x  Time: %s / %llu", info.flags,
+                  FormatMmsTime(info.playMilliseconds()).c_str(), static_cast<unsigned long long>(info.preroll));
+    m_channel.logLine(ConnectionLogKind::Status, text);
+}
+
+std::optional<CycleResult> MmsWorker::onHeaderBytes(ByteStream& stream, std::span<const uint8_t> bytes)
+{
+    if (m_cycle.playing)
+        return std::nullopt;  // a repeated header changes nothing of the file
+    std::vector<uint8_t>& header = m_cycle.header;
+    header.insert(header.end(), bytes.begin(), bytes.end());
+    if (header.size() < 24)
+        return std::nullopt;
+    const std::optional<std::size_t> length = AsfHeaderLength(header);
+    if (!length)
+        return fail("The server sent no usable ASF header.");
+    if (header.size() < *length)
+        return std::nullopt;
+    header.resize(*length);
+    m_channel.logLine(ConnectionLogKind::Received, "Received ASF header!");
+    std::string error;
+    const std::optional<AsfInfo> info = ParseAsfHeader(header, &error);
+    if (!info)
+        return fail(error);
+    logAsfInfo(*info);
+    m_asf = info;
+
+    ResponseInfo response;
+    response.size = info->fileSize();
+    response.resume = (info->flags & kAsfFlagSeekable) ? ResumeInfo::Honoured : ResumeInfo::NotHonoured;
+    if (m_channel.response(response, ProtocolKind::Mms) == 0)
+        return CycleResult{CycleEnd::Ended};
+
+    const int64_t headerSize = info->headerSize;
+    if (m_cycle.rangeStart < headerSize) {
+        const auto rest = std::span<const uint8_t>(header).subspan(static_cast<std::size_t>(m_cycle.rangeStart));
+        if (auto ended = writeResult(m_channel.data(m_cycle.rangeStart, rest)))
+            return ended;
+    }
+    const uint32_t wanted = m_writer.begin(*info, m_cycle.rangeStart);
+    m_cycle.playing = true;
+    return send(stream, MmsClientCode::StartPlaying, MmsStartPlayingFields(wanted, m_writer.startSeconds()));
+}
+
+std::optional<CycleResult> MmsWorker::writeResult(WriteResult result)
+{
+    switch (result) {
+    case WriteResult::Continue: return std::nullopt;
+    case WriteResult::Stop: return CycleResult{CycleEnd::Ended};
+    case WriteResult::Reconnect: return CycleResult{CycleEnd::Reconnect};
+    }
+    return CycleResult{CycleEnd::Ended};
+}
+
+std::optional<CycleResult> MmsWorker::writerStatus(const AsfPacketWriter::Status& status)
+{
+    if (const std::optional<std::string> note = m_writer.takeNote())
+        m_channel.logLine(ConnectionLogKind::Status, *note);
+    switch (status.kind) {
+    case AsfPacketWriter::Status::Kind::Continue: return std::nullopt;
+    case AsfPacketWriter::Status::Kind::Stop: return CycleResult{CycleEnd::Ended};
+    case AsfPacketWriter::Status::Kind::Reconnect: return CycleResult{CycleEnd::Reconnect};
+    case AsfPacketWriter::Status::Kind::Error: break;
+    }
+    return fail(status.text);
+}
+
+std::optional<CycleResult> MmsWorker::onPacket(uint32_t location, std::span<const uint8_t> payload)
+{
+    if (!m_cycle.playing || !m_asf)
+        return fail("The server sent data before the stream header.");
+    return writerStatus(m_writer.packet(location, payload));
+}
+
+std::optional<CycleResult> MmsWorker::onEndOfStream()
+{
+    if (!m_asf || !m_cycle.playing)
+        return fail("The stream ended before it began.");
+    if (m_writer.live()) {
+        m_channel.done();
+        return CycleResult{CycleEnd::Finished};
+    }
+    return writerStatus(m_writer.end());
+}
+
+}  // namespace
+
+int MmsTransfer(TransferTask& task)
+{
+    if (!task.channel)
+        return 2;
+    return MmsWorker(task).run();
+}
+
+}  // namespace fetchora
