@@ -382,6 +382,7 @@ JobStartResult JobRunner::startJob()
     m_runIdentity = {};
     m_finishing = false;
     m_restartPending = false;
+    m_finalFileIsOurs = false;
     if (m_ctx.threads)
         m_ctx.threads->reap();
     if (m_ctx.retiredBlocks)
@@ -398,6 +399,7 @@ JobStartResult JobRunner::startJob()
         // Every byte is on disk already (a run that ended before its file
         // could be renamed): finish at once. The part only carries the log.
         addPart({m_job.fileSize, m_job.fileSize - 1, 0, 0}, 0, kPartFirst);
+        m_finalFileIsOurs = (m_job.formatFlags & kFmtTempFile) != 0 && finishedUnderFinalName();
         Finish(StopReason::Done);
         return m_job.GetState() == JobState::Completed ? JobStartResult::Started : JobStartResult::Failed;
     }

@@ -296,6 +296,10 @@ private:
     // finishing (job_runner_finish.cpp)
     bool closeFile(StopReason reason);
     bool renameToFinal();
+    // The ranges say every byte is done, the ".kx!" file is gone and the
+    // final file is there with the recorded size: the last run renamed it
+    // and ended before the database recorded the finish.
+    bool finishedUnderFinalName() const;
     bool smallFileRestart();
     void destroyWindow();
 
@@ -321,6 +325,7 @@ private:
     FileIdentity m_runIdentity;
     bool m_finishing = false;
     bool m_restartPending = false;
+    bool m_finalFileIsOurs = false;  // this start found the file already renamed
     // Error lines logged while a part stops restate its reason; they never
     // replace the cause of the failure.
     bool m_loggingStop = false;

@@ -4,6 +4,7 @@
 // list window is told.
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 
@@ -158,8 +159,27 @@ void JobRunner::BackgroundSyncFailed(int error)
         Finish(StopReason::Error);
 }
 
+bool JobRunner::finishedUnderFinalName() const
+{
+    if (!m_job.IsSizeKnown() || m_job.fileSize < 0 || m_job.completedRanges.size() != 1
+        || m_job.completedRanges.front().start != 0 || m_job.completedRanges.front().end != m_job.fileSize)
+        return false;
+    if (pathTaken(m_job.GetTempPath()))
+        return false;
+    // Only a plain file of exactly the recorded size can be the renamed one;
+    // anything else under that name belongs to someone else.
+    const std::filesystem::path target = m_job.GetLocalPath();
+    std::error_code error;
+    if (std::filesystem::symlink_status(target, error).type() != std::filesystem::file_type::regular || error)
+        return false;
+    const auto size = std::filesystem::file_size(target, error);
+    return !error && size == static_cast<std::uintmax_t>(m_job.fileSize);
+}
+
 bool JobRunner::renameToFinal()
 {
+    if (m_finalFileIsOurs)
+        return true;
     std::filesystem::path from = m_job.GetTempPath();
     if (!pathTaken(from) && !m_file.path().empty() && pathTaken(m_file.path()))
         from = m_file.path();
@@ -167,6 +187,12 @@ bool JobRunner::renameToFinal()
     const std::filesystem::path to = m_job.GetLocalPath();
     if (from == to)
         return true;
+    if (!pathTaken(from)) {
+        // Nothing to rename: the data is gone, and whatever has the final
+        // name is not taken for it.
+        logOnJob(LogKind::Error, std::string(kResumeFileMissing) + " (" + from.filename().string() + ")");
+        return false;
+    }
 
     const auto policy = static_cast<DestinationPolicy>(std::clamp(option(OptionId::ExistingFileAction), 0, 2));
     const bool taken = pathTaken(to);
