@@ -51,6 +51,8 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--limit", "BYTES_PER_S", true, kConnection, "keep the total speed under BYTES_PER_S"},
     CliOptionSpec{"-q", "--quiet", "", false, kOutput, "print no progress lines and no end messages"},
     CliOptionSpec{"-v", "--verbose", "", false, kOutput, "print every part log line on standard error"},
+    CliOptionSpec{"", "--lang", "CODE", true, kOutput,
+                  "print the program's messages in language CODE (deu, de or de_DE) from its kx???.ini file"},
     CliOptionSpec{"", "--import-list", "FILE", true, kLists,
                   "add the URLs of a URL list file as jobs without downloading them"},
     CliOptionSpec{"", "--export-list", "FILE", true, kLists, "write the URLs of the jobs to a URL list file"},
@@ -59,8 +61,6 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--category", "NAME", true, kLists,
                   "the category (name or A/B path) the list commands add to or export; default: new jobs go to "
                   "Download, exports take every job"},
-    CliOptionSpec{"", "--lang", "CODE", true, kOutput,
-                  "print the program's messages in language CODE (deu, de or de_DE) from its kx???.ini file"},
     CliOptionSpec{"", "--db", "FILE list", true, kModes, "print every node of a job database as one JSON line"},
     CliOptionSpec{"", "--daemon", "", false, kModes, "run headless with the job queue and the service socket"},
     CliOptionSpec{"", "--send", "URL [REFERER]", false, kModes, "hand a URL to the running daemon"},
