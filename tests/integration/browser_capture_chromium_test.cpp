@@ -17,11 +17,10 @@
 #include <unistd.h>
 
 #include "shell/browser_hosts.h"
+#include "support/headless_environment.h"
 #include "support/real_peers.h"
 #include "support/support_files.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace fetchora {
 namespace {
@@ -45,19 +44,7 @@ std::string randomBytes(size_t size, uint32_t seed)
 std::string runDriver(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& overrides,
                       const fs::path& errorFile)
 {
-    std::map<std::string, std::string> variables;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        if (const size_t equals = text.find('='); equals != std::string::npos)
-            variables[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    variables.erase("DISPLAY");
-    variables.erase("WAYLAND_DISPLAY");
-    for (const auto& [name, value] : overrides)
-        variables[name] = value;
-    std::vector<std::string> texts;
-    for (const auto& [name, value] : variables)
-        texts.push_back(name + "=" + value);
+    std::vector<std::string> texts = test::HeadlessEnvironment(overrides);
     std::vector<char*> envp;
     for (std::string& text : texts)
         envp.push_back(text.data());
@@ -94,27 +81,6 @@ std::string runDriver(const std::vector<std::string>& arguments, const std::map<
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : std::string();
 }
 
-pid_t daemonOf(const fs::path& profile)
-{
-    const std::string mark = "FETCHORA_HOME=" + profile.string();
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream environment(entry.path() / "environ", std::ios::binary);
-        std::string variable;
-        bool ours = false;
-        while (std::getline(environment, variable, '\0'))
-            ours = ours || variable == mark;
-        std::ifstream commandLine(entry.path() / "cmdline", std::ios::binary);
-        std::string program;
-        std::getline(commandLine, program, '\0');
-        if (ours && program.find("fetchora-cli") != std::string::npos)
-            return static_cast<pid_t>(std::stoi(name));
-    }
-    return -1;
-}
-
 class ChromiumCapture : public testing::Test {
 protected:
     void SetUp() override
@@ -141,14 +107,7 @@ protected:
             m_nginx.writeServedFile("files/" + name, bytes);
         m_nginx.writeServedFile("page.html", page);
     }
-    void TearDown() override
-    {
-        if (const pid_t daemon = daemonOf(m_dir / "home"); daemon > 0) {
-            kill(daemon, SIGTERM);
-            for (int i = 0; i < 300 && kill(daemon, 0) == 0; ++i)
-                std::this_thread::sleep_for(100ms);
-        }
-    }
+    void TearDown() override { test::StopDaemonOfProfile(m_dir / "home"); }
     std::string pageUrl() const { return "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/page.html"; }
 
     json drive(const std::string& pageJs, const std::string& workerJs)

@@ -16,10 +16,9 @@
 #include <unistd.h>
 
 #include "host/native_frames.h"
+#include "support/headless_environment.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace fetchora {
 namespace {
@@ -33,21 +32,8 @@ class HostProcess {
 public:
     explicit HostProcess(const std::map<std::string, std::string>& overrides)
     {
-        std::map<std::string, std::string> variables;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string text = *entry;
-            const size_t equals = text.find('=');
-            if (equals != std::string::npos)
-                variables[text.substr(0, equals)] = text.substr(equals + 1);
-        }
         // No display: the host starts the daemon, never a window.
-        variables.erase("DISPLAY");
-        variables.erase("WAYLAND_DISPLAY");
-        for (const auto& [name, value] : overrides)
-            variables[name] = value;
-        std::vector<std::string> texts;
-        for (const auto& [name, value] : variables)
-            texts.push_back(name + "=" + value);
+        std::vector<std::string> texts = test::HeadlessEnvironment(overrides);
         std::vector<char*> envp;
         for (std::string& text : texts)
             envp.push_back(text.data());
@@ -119,28 +105,6 @@ private:
     int m_out = -1;
 };
 
-// The daemon the host started: found by the profile folder in its environment.
-pid_t daemonOf(const fs::path& profile)
-{
-    const std::string mark = "FETCHORA_HOME=" + profile.string();
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream environment(entry.path() / "environ", std::ios::binary);
-        std::string variable;
-        bool ours = false;
-        while (std::getline(environment, variable, '\0'))
-            ours = ours || variable == mark;
-        std::ifstream commandLine(entry.path() / "cmdline", std::ios::binary);
-        std::string program;
-        std::getline(commandLine, program, '\0');
-        if (ours && program.find("fetchora-cli") != std::string::npos)
-            return static_cast<pid_t>(std::stoi(name));
-    }
-    return -1;
-}
-
 TEST(BrowserHostCapture, AClickHandedToTheHostStartsFetchoraWhichDownloadsWithTheReferrer)
 {
     test::TempDir dir;
@@ -180,7 +144,7 @@ TEST(BrowserHostCapture, AClickHandedToTheHostStartsFetchoraWhichDownloadsWithTh
     EXPECT_EQ(host.wait(), 0);
     EXPECT_EQ(host.rest(), "") << "the host wrote something that is not a frame";
 
-    const pid_t daemon = daemonOf(dir / "home");
+    const pid_t daemon = test::DaemonOfProfile(dir / "home");
     ASSERT_GT(daemon, 0) << "the host did not start the daemon";
     fs::path file;
     const auto end = std::chrono::steady_clock::now() + 60s;
