@@ -99,20 +99,18 @@ TEST_F(CheckNewDialogTest, ANewerVersionAsksAndYesOpensThePageAndCloses)
     m_nginx.writeServedFile("up/qvupdate.ini", "[Info]\r\nVersion=1.7\r\n");
     CheckNewDialog dialog(m_app, setup(), m_desktop, UpdateMode::VersionCheck);
     QString asked;
-    QTimer::singleShot(0, [&] {
-        // The question comes once the fetch has ended.
-        auto poll = std::make_shared<std::function<void()>>();
-        *poll = [&, poll] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) {
-                QTimer::singleShot(20, *poll);
-                return;
-            }
-            asked = box->text();
-            box->button(QMessageBox::Yes)->click();
-        };
-        (*poll)();
-    });
+    // The question comes once the fetch has ended. The timers belong to the
+    // dialog, so none outlives the test.
+    std::function<void()> poll = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            QTimer::singleShot(20, &dialog, poll);
+            return;
+        }
+        asked = box->text();
+        box->button(QMessageBox::Yes)->click();
+    };
+    QTimer::singleShot(0, &dialog, poll);
     dialog.open();
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (dialog.isVisible() && std::chrono::steady_clock::now() < deadline)

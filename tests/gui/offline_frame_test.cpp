@@ -462,7 +462,14 @@ TEST_F(OfflineFrameTest, ATwentyThousandLinkPageFillsTheListWithoutHoldingTheWin
                 static_cast<long long>(probe.longest()), static_cast<long long>(probe.longestCpu()));
     // On a busy machine the wall-clock gap also holds the time other
     // programs had the processor; the GUI thread's own share must be short.
-    EXPECT_LT(probe.longestCpu(), 100) << "the window stood still while the list filled";
+    // Sanitized builds run the same steps two to three times slower; without
+    // batching the fill holds the thread for seconds even in a plain build.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long long kLongestStep = 300;
+#else
+    constexpr long long kLongestStep = 100;
+#endif
+    EXPECT_LT(probe.longestCpu(), kLongestStep) << "the window stood still while the list filled";
     EXPECT_LT(probe.longest(), 1000) << "the window stood still while the list filled";
     ASSERT_EQ(model->rowCount(), 18000);
     QStringList names;
