@@ -357,20 +357,24 @@ void DownloadJob::AfterLoad(int32_t maxParallelNum, bool startUnfinishedJobs)
         setLowByte(state, static_cast<uint32_t>(JobState::Ready));
 
     std::erase_if(completedRanges, [](const CompletedRange& range) { return range.end <= range.start; });
-    std::stable_sort(completedRanges.begin(), completedRanges.end(),
-                     [](const CompletedRange& a, const CompletedRange& b) { return a.start < b.start; });
-    std::vector<CompletedRange> merged;
+    const auto byStart = [](const CompletedRange& a, const CompletedRange& b) { return a.start < b.start; };
+    // A sound file's ranges are already in order; sorting and merging in
+    // place spares every job a second array.
+    if (!std::is_sorted(completedRanges.begin(), completedRanges.end(), byStart))
+        std::stable_sort(completedRanges.begin(), completedRanges.end(), byStart);
+    size_t kept = 0;
     for (const CompletedRange& range : completedRanges) {
-        if (!merged.empty() && range.start <= merged.back().end) {
-            if (range.end > merged.back().end) {
-                merged.back().end = range.end;
-                merged.back().streamEnd = range.streamEnd;
+        if (kept > 0 && range.start <= completedRanges[kept - 1].end) {
+            CompletedRange& last = completedRanges[kept - 1];
+            if (range.end > last.end) {
+                last.end = range.end;
+                last.streamEnd = range.streamEnd;
             }
             continue;
         }
-        merged.push_back(range);
+        completedRanges[kept++] = range;
     }
-    completedRanges = std::move(merged);
+    completedRanges.resize(kept);
     RecomputeCompletedBytes();
     hasData = completedBytes > 0;
 

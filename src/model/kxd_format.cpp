@@ -1,15 +1,27 @@
 #include "model/kxd_format.h"
 
+#include <algorithm>
 #include <limits>
-#include <unordered_map>
+#include <utility>
 
 #include "model/category_tree.h"
 #include "model/job_database.h"
+#include "platform/text_utils.h"
 
 namespace fetchora {
 namespace {
 
 constexpr size_t kAlternateMinBytes = 1 + 4;  // an empty URL and its tag
+// The smallest stored node: seven 32-bit words and two empty strings.
+constexpr size_t kNodeMinBytes = 7 * 4 + 2;
+
+// What SetUrl would store unchanged: no credentials to split off and no
+// blanks to trim. Such a URL needs no parse beyond the name it suggests.
+bool storedAsIs(std::string_view url)
+{
+    return url.find('@') == std::string_view::npos
+        && (url.empty() || (!isBlank(url.front(), kWhiteSpace) && !isBlank(url.back(), kWhiteSpace)));
+}
 
 bool fitsInt32(int64_t value)
 {
@@ -130,7 +142,7 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options)
 {
     const uint32_t flags = job.formatFlags;
     const bool wide = (flags & kFmtRange64) != 0;
-    const std::string storedUrl = reader.readString();
+    std::string storedUrl = reader.readString();
     job.optionFlags = reader.readU32();
     job.userName = reader.readString();
     job.password = reader.readString();
@@ -173,13 +185,41 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options)
     if ((flags & kFmtStreamRanges) && job.streamMarker == 0)
         job.streamMarker = 0xFFFFFFFFu;
     // SetUrl rebuilds defaultName and splits credentials off an old URL. A
-    // URL it refuses is kept as stored rather than lost.
-    if (!job.SetUrl(storedUrl)) {
+    // URL it refuses is kept as stored rather than lost; one it would keep
+    // as it is skips its parse, which is most of a large database's open.
+    if (storedAsIs(storedUrl)) {
+        job.url = std::move(storedUrl);
+        job.defaultName = DefaultNameFromUrl(job.url);
+    } else if (!job.SetUrl(storedUrl)) {
         job.url = storedUrl;
         job.defaultName = DefaultNameFromUrl(storedUrl);
     }
     job.location = std::move(location);
     job.AfterLoad(options.defaults.maxParallelNum, options.startUnfinishedJobs);
+}
+
+// For each record, the first record before it whose id is its parent id, or
+// none. The first record with an id comes first in (id, index) order; when it
+// lies after the record itself no earlier record has that id. One sorted
+// array instead of a hash node per record keeps the open's heap compact.
+std::vector<size_t> resolveParents(const std::vector<std::unique_ptr<DownloadJob>>& records,
+                                   const std::vector<int32_t>& parentIds)
+{
+    std::vector<std::pair<int32_t, size_t>> byId;
+    byId.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        byId.emplace_back(records[i]->id, i);
+    std::sort(byId.begin(), byId.end());
+    std::vector<size_t> parents(records.size(), CComPtrTree::kLoadTopLevel);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const int32_t parentId = parentIds[i];
+        if (parentId <= 0)
+            continue;
+        const auto found = std::lower_bound(byId.begin(), byId.end(), std::pair<int32_t, size_t>(parentId, 0));
+        if (found != byId.end() && found->first == parentId && found->second < i)
+            parents[i] = found->second;
+    }
+    return parents;
 }
 
 void markSelected(CComPtrTree& tree, DownloadJob* node)
@@ -278,9 +318,15 @@ KxdLoadReport LoadTree(std::string_view bytes, CZoviradDoc& doc, const KxdLoadOp
     // Records are read first and linked in one pass afterwards; each one's
     // parent is the first record read before it with its parent id.
     std::vector<std::unique_ptr<DownloadJob>> records;
-    std::vector<size_t> parents;
+    std::vector<int32_t> parentIds;
     std::vector<size_t> marked;
-    std::unordered_map<int32_t, size_t> firstWithId;
+    if (reader.ok()) {
+        // Room for the records the remaining bytes can hold at most, so a
+        // hostile count cannot make this reserve more than the file suggests.
+        const size_t expected = std::min(static_cast<size_t>(count), reader.remaining() / kNodeMinBytes);
+        records.reserve(expected);
+        parentIds.reserve(expected);
+    }
     for (int32_t i = 0; i < count && reader.ok(); ++i) {
         const size_t tagOffset = reader.offset();
         const int32_t tag = reader.readI32();
@@ -296,18 +342,12 @@ KxdLoadReport LoadTree(std::string_view bytes, CZoviradDoc& doc, const KxdLoadOp
         if (!reader.ok())
             break;
         record->notifyWindow = doc.notifyWindow();
-        size_t parent = CComPtrTree::kLoadTopLevel;
-        if (parentId > 0) {
-            const auto found = firstWithId.find(parentId);
-            if (found != firstWithId.end())
-                parent = found->second;
-        }
-        firstWithId.emplace(record->id, records.size());
         if (tag & kTagMarked)
             marked.push_back(records.size());
         records.push_back(std::move(record));
-        parents.push_back(parent);
+        parentIds.push_back(parentId);
     }
+    const std::vector<size_t> parents = resolveParents(records, parentIds);
     std::vector<DownloadJob*> read;
     read.reserve(records.size());
     for (const auto& record : records)

@@ -397,6 +397,28 @@ TEST_F(DatabaseFileTest, ADamagedFileWithoutBackupsKeepsWhatCouldBeRead)
     EXPECT_EQ(readFile(DamagedCopyPathFor(db)), damaged);
 }
 
+// A database of more than a megabyte is read by another path than a small
+// one; its records and its damage must come out the same.
+TEST_F(DatabaseFileTest, ALargeFileOpensWholeAndACutOneKeepsWhatCouldBeRead)
+{
+    const std::string good = databaseWith(1000, 1100);
+    ASSERT_GT(good.size(), 1u << 20);
+    writeFile(db, good);
+    OpenResult result = OpenDatabase(doc, db, openOptions());
+    EXPECT_EQ(result.status, OpenStatus::Opened);
+    EXPECT_EQ(loadedJobs(), 1000u);
+    EXPECT_EQ(StoreTree(doc.tree()), good);
+
+    const std::string cut = good.substr(0, good.size() - 300);
+    writeFile(db, cut);
+    result = OpenDatabase(doc, db, openOptions());
+    EXPECT_EQ(result.status, OpenStatus::Damaged);
+    EXPECT_TRUE(result.report.damaged());
+    EXPECT_GT(loadedJobs(), 990u);
+    EXPECT_LT(loadedJobs(), 1000u);
+    EXPECT_EQ(readFile(DamagedCopyPathFor(db)), cut);
+}
+
 TEST_F(DatabaseFileTest, MissingSpecialCategoriesComeBackWithFreeIds)
 {
     // One user Category at top level, holding the largest id there is.

@@ -379,6 +379,70 @@ TEST_F(KxdFormatTest, AUrlThatDoesNotParseIsKeptAsStored)
     EXPECT_EQ(StoreTree(doc.tree()), b.data);
 }
 
+// Loading a URL gives what setting it on a new record gives (credentials
+// split off, blanks trimmed, the default name derived), and one that does not
+// parse is kept as stored.
+TEST_F(KxdFormatTest, AStoredUrlComesBackAsSettingItWouldGive)
+{
+    const char* const urls[] = {
+        "http://example.com/dir/file.zip",
+        "http://example.com/get/a%20b.tar.gz?x=1",
+        "ftp://user:pw@ftp.example.com/pub/f.iso",
+        "http://name@example.com/@odd.bin",
+        "  http://example.com/padded.bin ",
+        "ftp://ftp.example.com/trailing ",
+        "http://example.com/",
+        "mms://media.example.com/live",
+        "gopher://old.example.com/x",
+        "http://bad host/x.zip",
+        "",
+    };
+    for (const char* url : urls) {
+        SCOPED_TRACE(url);
+        test::KxdBytes b;
+        b.u8(0x48).i32(1);
+        b.i32(2).i32(5).i32(6).i32(0).i32(-1).i32(0).i32(0x0D);
+        b.str(url).i32(0).str("").str("").i32(3).str("").i32(1).str("").str("");
+        b.i16(0).i16(0).i32(1).i32(-1).str("where/it/went").i32(-1).i32(-1).i32(-1).str("").i32(0).i16(0).i32(0);
+        b.i32(0);
+        ASSERT_FALSE(LoadTree(b.data, doc, loadOptions()).damaged());
+        const DownloadJob& loaded = *doc.tree().nodes()[0];
+
+        DownloadJob expected;
+        if (!expected.SetUrl(url)) {
+            expected.url = url;
+            expected.defaultName = DefaultNameFromUrl(url);
+        }
+        EXPECT_EQ(loaded.url, expected.url);
+        EXPECT_EQ(loaded.userName, expected.userName);
+        EXPECT_EQ(loaded.password, expected.password);
+        EXPECT_EQ(loaded.optionFlags & kOptUseLogin, expected.optionFlags & kOptUseLogin);
+        EXPECT_EQ(loaded.defaultName, expected.defaultName);
+        EXPECT_EQ(loaded.location, "where/it/went");
+    }
+}
+
+TEST_F(KxdFormatTest, AChildJoinsTheFirstNodeWithItsParentIdAndNeverItself)
+{
+    test::KxdBytes b;
+    b.u8(0x48).i32(5);
+    b.i32(1).i32(5).i32(6).i32(1).i32(-1).i32(0).i32(13).str("first five").str("");
+    b.i32(1).i32(5).i32(6).i32(1).i32(-1).i32(0).i32(13).str("second five").str("");
+    b.i32(1).i32(6).i32(6).i32(1).i32(5).i32(0).i32(13).str("child").str("");
+    b.i32(1).i32(9).i32(6).i32(1).i32(9).i32(0).i32(13).str("own parent").str("");
+    b.i32(1).i32(10).i32(6).i32(1).i32(9).i32(0).i32(13).str("under nine").str("");
+    ASSERT_FALSE(LoadTree(b.data, doc, loadOptions()).damaged());
+    std::vector<std::pair<std::string, std::string>> placed;
+    for (const DownloadJob* node : doc.tree().nodes())
+        placed.emplace_back(node->name, node->parent() ? node->parent()->name : "");
+    EXPECT_EQ(placed,
+              (std::vector<std::pair<std::string, std::string>>{{"first five", ""},
+                                                                {"child", "first five"},
+                                                                {"second five", ""},
+                                                                {"own parent", ""},
+                                                                {"under nine", "own parent"}}));
+}
+
 TEST_F(KxdFormatTest, EmptyAndReversedRangesAreDropped)
 {
     test::KxdBytes b;
