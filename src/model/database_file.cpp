@@ -313,9 +313,16 @@ bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std:
 {
     JobLockGuard guard(doc.jobLock());
     if (flushJobFile) {
-        const std::vector<DownloadJob*> nodes = doc.tree().nodes();
-        for (DownloadJob* node : nodes) {
-            if (doc.tree().Contains(node) && !node->IsCategory() && node->runner)
+        // The running jobs are gathered first: asking the tree whether each
+        // of a large database's nodes is still in it made every save
+        // quadratic. A flush may still take a later one out of the tree.
+        std::vector<DownloadJob*> running;
+        for (DownloadJob* node : doc.tree().nodes()) {
+            if (!node->IsCategory() && node->runner)
+                running.push_back(node);
+        }
+        for (DownloadJob* node : running) {
+            if (doc.tree().Contains(node))
                 flushJobFile(*node);
         }
     }

@@ -177,7 +177,9 @@ void MainView::start(const std::filesystem::path& databaseFile)
     for (const std::string& problem : choice.problems)
         m_prompts.message(problem, MessageIcon::Warning);
     openDatabase(choice.path);
-    save();
+    // Written on the saver's thread: a large database's image and its syncs
+    // no longer hold up the start.
+    saveInBackground();
     m_queue->FillQueue();
     setTimer(kViewTimerId, 1000);
     setTimer(kListTimerId, kListTimerMs);

@@ -229,6 +229,40 @@ TEST_F(DatabaseFileTest, RunningJobsAreFlushedBeforeTheirRecordsAreStored)
     EXPECT_EQ(loaded.tree().nodes()[2]->completedBytes, 4096);
 }
 
+TEST_F(DatabaseFileTest, AJobAFlushTookOutOfTheTreeIsNeitherFlushedNorStored)
+{
+    doc.OnNewDocument("");
+    for (int i = 0; i < 3; ++i) {
+        auto job = doc.NewRecord(NodeKind::Job, JobDefaults{}, 100);
+        job->SetUrl("http://example.com/" + std::to_string(i));
+        doc.AddJob(std::move(job));
+    }
+    DownloadJob* first = doc.tree().nodes()[2];
+    DownloadJob* second = doc.tree().nodes()[3];
+    DownloadJob* third = doc.tree().nodes()[4];
+    int token = 0;
+    for (DownloadJob* job : {first, second, third})
+        job->runner = JobRunnerPtr(reinterpret_cast<JobRunner*>(&token));  // no deleter: nothing to free
+
+    std::unique_ptr<DownloadJob> takenOut;
+    std::vector<std::string> flushed;
+    const SaveResult result = SaveDatabase(doc, db, [&](DownloadJob& job) {
+        flushed.push_back(job.url);
+        if (&job == first)
+            takenOut = doc.tree().Detach(second);
+    });
+    for (DownloadJob* job : {first, third})
+        job->runner.reset();
+    takenOut->runner.reset();
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(flushed, (std::vector<std::string>{"http://example.com/0", "http://example.com/2"}));
+
+    JobLock otherLock;
+    CZoviradDoc loaded(otherLock);
+    LoadTree(readFile(db), loaded, openOptions().load);
+    EXPECT_EQ(loaded.tree().size(), doc.tree().size());
+}
+
 TEST_F(DatabaseFileTest, AWriteThatFailsHalfwayLeavesTheOldFileWhole)
 {
     const std::string old = databaseWith(1);
