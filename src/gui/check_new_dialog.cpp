@@ -43,10 +43,8 @@ CheckNewDialog::CheckNewDialog(Application& app, UpdateSetup setup, DesktopActio
 
     auto* buttons = new QDialogButtonBox(this);
     m_update = buttons->addButton(tr("&Update"), QDialogButtonBox::ActionRole);
-    m_update->setProperty("controlId", 1001);
     m_update->setEnabled(false);
     m_close = buttons->addButton(tr("&Close"), QDialogButtonBox::RejectRole);
-    m_close->setProperty("controlId", 1002);
     connect(m_update, &QPushButton::clicked, this, &CheckNewDialog::startUpdate);
     connect(buttons, &QDialogButtonBox::rejected, this, &CheckNewDialog::reject);
 
@@ -99,8 +97,7 @@ void CheckNewDialog::setBusy(bool busy)
 {
     m_progress->setVisible(busy);
     if (busy)
-        m_update->setProperty("controlId", 1001);
-    m_update->setEnabled(false);
+        m_update->setEnabled(false);
 }
 
 void CheckNewDialog::startUpdate()

@@ -36,6 +36,8 @@ constexpr BuiltinString kStrings[] = {
     {40107, "&Buttons shown on the toolbar:"},
     {40108, "Columns"},
     {40109, "&Columns shown in the list:"},
+    {40110, "This window (%1) is not available in this version."},
+    {40111, "URL already exists in list, now\n%1"},
     // The update check's and the language packs' texts.
     {40201, "Downloading the update information..."},
     {40202, "Downloading language pack..."},
