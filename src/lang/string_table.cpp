@@ -27,6 +27,7 @@ constexpr BuiltinString kStrings[] = {
     {40012, "&Default,Baltic,Chinese(BIG5),Chinese(GB),Easteurope,Greek,Russian,Japanese,Turkish,Korean,Hebrew,Arabic,"
             "Thai"},
     {40013, "&Type,Tit&le,&URL"},
+    {40020, "Manual,Immediately,Schedule"},
     {40101, "Toolbar"},
     {40102, "Speed"},
     {40103, "Download speed"},

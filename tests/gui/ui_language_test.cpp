@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -452,6 +453,9 @@ TextMap walkEverything(Session& session)
     sheet.show();
     for (QWidget* window : {static_cast<QWidget*>(&sheet)})
         addWindow(texts, window);
+    for (int i = 0; i < sheet.startModeBox()->count(); ++i)
+        add(texts, QStringLiteral("~JobSheet"), QStringLiteral("start") + QString::number(i),
+            sheet.startModeBox()->itemText(i));
     return texts;
 }
 
@@ -461,7 +465,8 @@ const std::set<std::pair<std::string, std::string>> kComposed = {
     {"About_Dlg", "11"},
     {"About_Dlg", "12"},
     {"About_Dlg", "14"},
-    {"CheckNew_Dlg", "1001"},  // the status, from the string table
+    // The update dialog's status comes from the string table.
+    {"CheckNew_Dlg", "1001"},
     {"ExportInfo_Dlg", "2207"},
 };
 
