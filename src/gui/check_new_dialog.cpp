@@ -12,18 +12,10 @@
 #include <QVBoxLayout>
 
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "shell/application.h"
 
 namespace fetchora {
-
-namespace {
-
-QString fromUtf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 CheckNewDialog::CheckNewDialog(Application& app, UpdateSetup setup, DesktopActions& desktop, UpdateMode mode,
                                QWidget* parent)
@@ -31,7 +23,7 @@ CheckNewDialog::CheckNewDialog(Application& app, UpdateSetup setup, DesktopActio
 {
     setObjectName(QString::fromLatin1(kSectionName));
     const bool packs = mode == UpdateMode::LanguagePacks;
-    setWindowTitle(packs ? tr("Download Additional/Update language pack") : tr("Check for a new version"));
+    setWindowTitle(uiString(packs ? kStrLanguagePackTitle : kStrVersionCheckTitle));
 
     m_status = new QLabel(this);
     m_status->setWordWrap(true);
@@ -45,7 +37,7 @@ CheckNewDialog::CheckNewDialog(Application& app, UpdateSetup setup, DesktopActio
 
     m_list = new QTreeWidget(this);
     m_list->setRootIsDecorated(false);
-    m_list->setHeaderLabels(fromUtf8(kLanguagePackColumns).split(u','));
+    m_list->setHeaderLabels(uiString(kStrLanguagePackColumns).split(u','));
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_list->setMinimumHeight(m_list->fontMetrics().lineSpacing() * 8);
 

@@ -330,4 +330,9 @@ QMenu* CommandActions::menuOf(uint32_t command) const
     return nullptr;
 }
 
+void CommandActions::addPopup(QMenu* menu, uint32_t firstCommand)
+{
+    m_popups.push_back({menu, firstCommand, menu->title()});
+}
+
 }  // namespace fetchora

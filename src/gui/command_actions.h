@@ -104,6 +104,9 @@ public:
     void retranslate();
     // The menu an action sits in; null when it is in none.
     QMenu* menuOf(uint32_t id) const;
+    // A pop-up built outside the menu bar (the tray's) that retranslate()
+    // retexts by the id of its first item; it must outlive this object.
+    void addPopup(QMenu* menu, uint32_t firstCommand);
 
 private:
     void refreshOne(QAction& action, CommandKeys keys);

@@ -21,6 +21,7 @@
 #include "engine/job_info_file.h"
 #include "engine/job_runner.h"
 #include "gui/links_view.h"
+#include "gui/ui_text.h"
 #include "model/download_job.h"
 #include "model/job_part.h"
 #include "model/part_log.h"
@@ -204,6 +205,14 @@ namespace {
 
 constexpr int kPartRole = Qt::UserRole + 1;
 
+// Comma lists: "Part,Range", the tabs in their order, "Date,Information";
+// a part's row and the words it uses.
+constexpr uint32_t kPartsHeadersId = 40001;
+constexpr uint32_t kTabsId = 40002;
+constexpr uint32_t kLogHeadersId = 61301;
+constexpr uint32_t kPartRowId = 40004;
+constexpr uint32_t kPartWordsId = 40005;
+
 const PartList* partsOf(const DownloadJob* job)
 {
     return job && job->runner ? &job->runner->parts() : nullptr;
@@ -211,11 +220,9 @@ const PartList* partsOf(const DownloadJob* job)
 
 QString partText(const JobPart& part)
 {
-    const QString end = part.end == kOpenEnd ? QStringLiteral("end") : QString::number(part.end);
-    QString state = part.isRunning() ? QStringLiteral("running")
-        : part.waitState()           ? QStringLiteral("waiting")
-                                     : QStringLiteral("stopped");
-    return QStringLiteral("%1-%2  %3 bytes  %4").arg(part.start).arg(end).arg(part.received).arg(state);
+    const QString end = part.end == kOpenEnd ? uiListItem(kPartWordsId, 3) : QString::number(part.end);
+    const QString state = uiListItem(kPartWordsId, part.isRunning() ? 0 : part.waitState() ? 1 : 2);
+    return uiString(kPartRowId).arg(part.start).arg(end).arg(part.received).arg(state);
 }
 
 }  // namespace
@@ -227,7 +234,7 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     layout->setContentsMargins(0, 0, 0, 0);
     auto* split = new QSplitter(Qt::Horizontal, this);
     m_parts = new QTreeWidget(split);
-    m_parts->setHeaderLabels({QStringLiteral("Part"), QStringLiteral("Range")});
+    m_parts->setColumnCount(2);
     m_parts->setRootIsDecorated(false);
     // The part number needs only its digits; the range gets the rest.
     m_parts->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -235,13 +242,13 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     // For translations of the tab texts (the main frame's ids run from 2001).
     m_tabs->setProperty("controlId", 2101);
     m_log = new QTreeWidget(m_tabs);
-    m_log->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Information")});
+    m_log->setColumnCount(2);
     m_log->setRootIsDecorated(false);
     m_log->setUniformRowHeights(true);
     // Wide enough for a whole time stamp in the current font.
     m_log->header()->resizeSection(
         0, m_log->fontMetrics().horizontalAdvance(QStringLiteral("00/00/00 00:00:00")) + m_log->fontMetrics().height());
-    m_tabs->addTab(m_log, QStringLiteral("Log"));
+    m_tabs->addTab(m_log, QString());
     auto* graphPage = new QWidget(m_tabs);
     auto* graphLayout = new QVBoxLayout(graphPage);
     graphLayout->setContentsMargins(0, 0, 0, 0);
@@ -251,12 +258,18 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
     m_blocks->setResized([this] { reloadGraph(); });
     graphLayout->addWidget(m_graph, 1);
     graphLayout->addWidget(m_blocks, 1);
-    m_tabs->addTab(graphPage, QStringLiteral("Graph"));
+    m_tabs->addTab(graphPage, QString());
     m_info = new QPlainTextEdit(m_tabs);
     m_info->setReadOnly(true);
-    m_tabs->addTab(m_info, QStringLiteral("Information"));
+    m_tabs->addTab(m_info, QString());
     m_links = new LinksView(m_tabs);
-    m_tabs->addTab(m_links, QStringLiteral("Links"));
+    m_tabs->addTab(m_links, QString());
+    retext();
+    onLanguageChanged(this, [this] {
+        retext();
+        refreshPartItems();
+        reloadInfo();
+    });
     split->setStretchFactor(1, 1);
     // A range like "100000000-124999999  9011200 bytes" fits beside the tabs.
     const int partsWidth
@@ -273,6 +286,14 @@ DetailPanes::DetailPanes(JobListModel& list, const AppSettings& settings, JobLoc
 }
 
 DetailPanes::~DetailPanes() = default;
+
+void DetailPanes::retext()
+{
+    m_parts->setHeaderLabels({uiListItem(kPartsHeadersId, 0), uiListItem(kPartsHeadersId, 1)});
+    m_log->setHeaderLabels({uiListItem(kLogHeadersId, 0), uiListItem(kLogHeadersId, 1)});
+    for (int tab = 0; tab < m_tabs->count(); ++tab)
+        m_tabs->setTabText(tab, uiListItem(kTabsId, static_cast<size_t>(tab)));
+}
 
 const std::vector<BlockState>& DetailPanes::blockCells() const
 {

@@ -99,6 +99,8 @@ public:
     const std::vector<BlockState>& blockCells() const;
 
 private:
+    // The headers and tab texts in the current language.
+    void retext();
     void rebuildParts();
     void addPart(const JobPart& part);
     void refreshPartItems();

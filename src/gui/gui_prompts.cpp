@@ -21,6 +21,7 @@
 #include "gui/job_property_sheet.h"
 #include "gui/options_form.h"
 #include "gui/select_links_dialog.h"
+#include "gui/ui_text.h"
 #include "model/download_job.h"
 #include "shell/application.h"
 #include "shell/download_defaults.h"
@@ -45,6 +46,11 @@ QMessageBox::Icon boxIcon(MessageIcon icon)
     }
     return QMessageBox::NoIcon;
 }
+
+// "This window (%1) is not available in this version."
+constexpr uint32_t kNotAvailableId = 40110;
+// "URL already exists in list, now\n%1"
+constexpr uint32_t kDuplicateUrlId = 40111;
 
 QString appTitle()
 {
@@ -274,8 +280,7 @@ void GuiPrompts::prepare(QWidget& dialog, const char* section) const
 DuplicateAnswer GuiPrompts::askDuplicateUrl(const DownloadJob& existing, const DownloadJob&)
 {
     QMessageBox box(QMessageBox::Question, QObject::tr("Duplicated URL"),
-                    QObject::tr("URL already exists in list, now\n%1").arg(q(existing.url)), QMessageBox::NoButton,
-                    parent());
+                    uiString(kDuplicateUrlId).arg(q(existing.url)), QMessageBox::NoButton, parent());
     prepare(box, "Duplicate_Dlg");
     QPushButton* update = withId(box.addButton(QObject::tr("Check for &update"), QMessageBox::AcceptRole), 10);
     QPushButton* again = withId(box.addButton(QObject::tr("&Download Again"), QMessageBox::AcceptRole), 11);
@@ -515,8 +520,7 @@ void GuiPrompts::openDialog(const std::string& name)
         return;
     // The frame keeps the commands of dialogs that do not exist yet
     // disabled; one reached another way says so instead of doing nothing.
-    QMessageBox::information(parent(), appTitle(),
-                             QObject::tr("This window (%1) is not available in this version.").arg(q(name)));
+    QMessageBox::information(parent(), appTitle(), uiString(kNotAvailableId).arg(q(name)));
 }
 
 }  // namespace fetchora

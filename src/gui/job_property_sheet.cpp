@@ -24,6 +24,7 @@
 #include "config/proxy_list.h"
 #include "gui/gui_prompts.h"
 #include "gui/options_form.h"
+#include "gui/ui_text.h"
 #include "model/download_job.h"
 #include "shell/folder_history.h"
 #include "shell/shared_job_sheet.h"
@@ -236,9 +237,11 @@ QWidget* JobPropertySheet::buildGeneral()
     m_startMode = withId(new QComboBox(page), kIdStartMode);
     if (several && m_job.startMode == kSeveralStartModes)
         m_startMode->addItem(QString(), static_cast<int>(kSeveralStartModes));
-    m_startMode->addItem(tr("Manual"), static_cast<int>(StartMode::Manual));
-    m_startMode->addItem(tr("Immediately"), static_cast<int>(StartMode::Immediately));
-    m_startMode->addItem(tr("Schedule"), static_cast<int>(StartMode::Schedule));
+    // "Manual,Immediately,Schedule" in the string table.
+    constexpr uint32_t kStartModesId = 40020;
+    m_startMode->addItem(uiListItem(kStartModesId, 0), static_cast<int>(StartMode::Manual));
+    m_startMode->addItem(uiListItem(kStartModesId, 1), static_cast<int>(StartMode::Immediately));
+    m_startMode->addItem(uiListItem(kStartModesId, 2), static_cast<int>(StartMode::Schedule));
     m_startStartMode = selectData(m_startMode, static_cast<int>(m_job.startMode));
     form->addRow(buddyLabel(tr("St&art:"), m_startMode), m_startMode);
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 
+#include "gui/ui_text.h"
 #include "gui/view_resources.h"
 #include "model/download_job.h"
 
@@ -12,10 +13,10 @@ namespace fetchora {
 
 namespace {
 
-constexpr std::array<const char*, kJobColumnCount> kColumnNames = {
-    "Status", "Resume", "Name",  "Size", "Completed", "Percent",     "Elapsed",       "Left",
-    "Speed",  "Num",    "Retry", "URL",  "Comment",   "Create Time", "Complete Time",
-};
+// Comma lists of the fifteen columns in logical order: the header texts
+// (Status and Resume have none) and the column chooser's names.
+constexpr uint32_t kHeaderTextsId = 61208;
+constexpr uint32_t kColumnNamesId = 61238;
 
 // The 16-image strip from index 4: the six states, then the same six with
 // a page behind them (single connection).
@@ -51,6 +52,7 @@ JobTableModel::JobTableModel(JobListModel& list, JobLock* lock, QObject* parent)
     : QAbstractTableModel(parent), m_list(list), m_lock(lock)
 {
     ensureViewResources();
+    onLanguageChanged(this, [this] { emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1); });
 }
 
 int JobTableModel::rowCount(const QModelIndex& parent) const
@@ -128,7 +130,7 @@ QVariant JobTableModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     const JobColumn column = columnAt(section);
     if (role == Qt::DisplayRole)
-        return column == JobColumn::Status || column == JobColumn::Resume ? QString() : columnName(column);
+        return uiListItem(kHeaderTextsId, columnIndex(column));
     if (role == Qt::ToolTipRole)
         return columnName(column);
     return {};
@@ -209,7 +211,7 @@ QIcon JobTableModel::resumeIcon(int overlay)
 
 QString JobTableModel::columnName(JobColumn column)
 {
-    return QString::fromLatin1(kColumnNames[columnIndex(column)]);
+    return uiListItem(kColumnNamesId, columnIndex(column));
 }
 
 }  // namespace fetchora

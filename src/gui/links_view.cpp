@@ -11,6 +11,9 @@
 #include <unordered_set>
 
 #include "gui/command_actions.h"
+#include "gui/ui_language.h"
+#include "gui/ui_text.h"
+#include "lang/current_language.h"
 
 namespace fetchora {
 
@@ -25,6 +28,24 @@ QString commandText(ViewCommand command)
 QString fromView(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// "Type,Title,URL"; the menu's own texts, and its choices as comma lists in
+// the order of kLinkEncodings and kLinkSortChoices.
+constexpr uint32_t kHeadersId = 40003;
+constexpr uint32_t kEncodingMenuId = 40010;
+constexpr uint32_t kSortMenuId = 40011;
+constexpr uint32_t kEncodingNamesId = 40012;
+constexpr uint32_t kSortNamesId = 40013;
+
+// The command's menu text in the current language.
+QString shownCommandText(ViewCommand command)
+{
+    const auto id = static_cast<uint32_t>(command);
+    if (const ActiveLanguage* language = currentLanguage())
+        if (const auto text = language->file.menuText(id))
+            return menuTextOnly(fromView(*text));
+    return commandText(command);
 }
 
 }  // namespace
@@ -57,13 +78,9 @@ public:
     {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return {};
-        switch (section) {
-        case 0: return QStringLiteral("Type");
-        case 1: return QStringLiteral("Title");
-        case 2: return QStringLiteral("URL");
-        default: return {};
-        }
+        return section >= 0 && section < 3 ? uiListItem(kHeadersId, static_cast<size_t>(section)) : QVariant();
     }
+    void retext() { emit headerDataChanged(Qt::Horizontal, 0, 2); }
     void begin() { beginResetModel(); }
     void end() { endResetModel(); }
 
@@ -104,11 +121,12 @@ void LinksView::buildMenu()
     connect(m_open, &QAction::triggered, this, &LinksView::openSelected);
     m_menu->addSeparator();
 
-    QMenu* encodings = m_menu->addMenu(QStringLiteral("&Encoding"));
+    QMenu* encodings = m_menu->addMenu(QString());
+    encodings->setObjectName(QStringLiteral("encodings"));
     m_encodings = new QActionGroup(this);
     m_encodings->setExclusive(true);
     for (size_t i = 0; i < kLinkEncodings.size(); ++i) {
-        QAction* action = encodings->addAction(fromView(kLinkEncodings[i].menuText));
+        QAction* action = encodings->addAction(QString());
         action->setCheckable(true);
         action->setChecked(i == m_pane.encoding());
         action->setData(static_cast<int>(i));
@@ -116,13 +134,14 @@ void LinksView::buildMenu()
         connect(action, &QAction::triggered, this, [this, i] { chooseEncoding(i); });
     }
 
-    QMenu* sortKeys = m_menu->addMenu(QStringLiteral("&Sort by"));
+    QMenu* sortKeys = m_menu->addMenu(QString());
+    sortKeys->setObjectName(QStringLiteral("sortKeys"));
     m_sortKeys = new QActionGroup(this);
     // Page order until a key is chosen: no entry checked, and none can be
     // unchecked again.
     m_sortKeys->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     for (const LinkSortChoice& choice : kLinkSortChoices) {
-        QAction* action = sortKeys->addAction(fromView(choice.menuText));
+        QAction* action = sortKeys->addAction(QString());
         action->setCheckable(true);
         action->setData(static_cast<int>(choice.key));
         m_sortKeys->addAction(action);
@@ -130,6 +149,27 @@ void LinksView::buildMenu()
         connect(action, &QAction::triggered, this, [this, key] { chooseSortKey(key); });
     }
     connect(m_menu, &QMenu::aboutToShow, this, &LinksView::refreshActions);
+    retextMenu();
+    onLanguageChanged(this, [this] {
+        retextMenu();
+        m_model->retext();
+    });
+}
+
+void LinksView::retextMenu()
+{
+    m_add->setText(shownCommandText(ViewCommand::AddLinks));
+    m_open->setText(shownCommandText(ViewCommand::OpenLink));
+    for (QAction* action : m_menu->actions()) {
+        QMenu* sub = action->menu();
+        if (sub == nullptr)
+            continue;
+        const bool encodings = sub->objectName() == QLatin1String("encodings");
+        sub->setTitle(uiString(encodings ? kEncodingMenuId : kSortMenuId));
+        const QList<QAction*> entries = sub->actions();
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            entries[i]->setText(uiListItem(encodings ? kEncodingNamesId : kSortNamesId, static_cast<size_t>(i)));
+    }
 }
 
 QAction* LinksView::encodingAction(size_t index) const

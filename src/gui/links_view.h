@@ -60,6 +60,7 @@ protected:
 
 private:
     void buildMenu();
+    void retextMenu();
     void refreshActions();
     // Runs a change of the pane's rows, keeping the selected URLs selected.
     template <typename Change> void changeRows(Change change);

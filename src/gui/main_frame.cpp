@@ -37,6 +37,7 @@
 #include "gui/drop_data.h"
 #include "gui/drop_zone.h"
 #include "gui/ui_language.h"
+#include "gui/ui_text.h"
 #include "gui/zovirad_view.h"
 #include "model/job_database.h"
 #include "net/speed_limiter.h"
@@ -58,6 +59,15 @@ namespace fetchora {
 namespace {
 
 constexpr std::string_view kToolbarSection = "Toolbar";
+
+// The frame's own texts in the string table.
+constexpr uint32_t kToolbarTitleId = 40101;
+constexpr uint32_t kSpeedButtonId = 40102;
+constexpr uint32_t kSpeedMeterTipId = 40103;
+constexpr uint32_t kSpeedLimitTipId = 40104;
+constexpr uint32_t kResetToolbarId = 40105;
+constexpr uint32_t kToolbarButtonsId = 40106;
+constexpr uint32_t kToolbarButtonsLabelId = 40107;
 constexpr int kRefreshMs = 250;
 
 QIcon themedIcon(const char* themeName, const char* fallback)
@@ -147,7 +157,7 @@ void CMainFrame::attach(MainView& view, ZoviradView* client)
 
 void CMainFrame::buildToolbar()
 {
-    m_toolbar = addToolBar(tr("Toolbar"));
+    m_toolbar = addToolBar(uiString(kToolbarTitleId));
     m_toolbar->setObjectName(QStringLiteral("toolbar"));
     struct Button {
         uint32_t id;
@@ -183,7 +193,7 @@ void CMainFrame::buildToolbar()
 
     // The speed band: the drop-down of the speed modes, a meter and the
     // manual limit.
-    m_speedMenu = new QMenu(tr("Speed Limit Mode"), this);
+    m_speedMenu = new QMenu(this);
     m_speedMenu->addAction(m_commands->action(FrameCommand::ShowDownloadingInfo));
     m_speedMenu->addSeparator();
     m_speedMenu->addAction(m_commands->action(ViewCommand::SpeedUnlimited));
@@ -191,8 +201,9 @@ void CMainFrame::buildToolbar()
     m_speedMenu->addAction(m_commands->action(ViewCommand::SpeedAutomatic));
     connect(m_speedMenu, &QMenu::aboutToShow, this, [this] { m_commands->refresh(m_speedMenu->actions()); });
     auto* speedButton = new QToolButton(this);
+    speedButton->setObjectName(QStringLiteral("speedButton"));
     speedButton->setIcon(themedIcon("network-transmit-receive", "speed"));
-    speedButton->setText(tr("Speed"));
+    speedButton->setText(uiString(kSpeedButtonId));
     speedButton->setProperty("controlId", 2001);
     speedButton->setMenu(m_speedMenu);
     speedButton->setPopupMode(QToolButton::InstantPopup);
@@ -204,15 +215,15 @@ void CMainFrame::buildToolbar()
     m_speedMeter = new QLabel(band);
     m_speedMeter->setProperty("controlId", 2002);
     m_speedMeter->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000.00KB/s")));
-    m_speedMeter->setToolTip(tr("Download speed"));
+    m_speedMeter->setToolTip(uiString(kSpeedMeterTipId));
     m_limitSlider = new QSlider(Qt::Horizontal, band);
     m_limitSlider->setRange(1, 4096);
     m_limitSlider->setPageStep(64);
     m_limitSlider->setMinimumWidth(fontMetrics().averageCharWidth() * 16);
     m_limitSlider->setValue(std::max(1, m_app.settings().speedLimit() / 1024));
-    m_limitSlider->setToolTip(tr("Speed limit: %1KB/s").arg(m_limitSlider->value()));
+    m_limitSlider->setToolTip(uiString(kSpeedLimitTipId).arg(m_limitSlider->value()));
     connect(m_limitSlider, &QSlider::valueChanged, this, [this](int value) {
-        m_limitSlider->setToolTip(tr("Speed limit: %1KB/s").arg(value));
+        m_limitSlider->setToolTip(uiString(kSpeedLimitTipId).arg(value));
         if (!m_limitSlider->isSliderDown())
             m_app.changeSettings([value](AppSettings& settings) { settings.setSpeedLimit(value * 1024); });
     });
@@ -266,7 +277,7 @@ std::unique_ptr<QMenu> CMainFrame::toolbarMenu()
         connect(entry, &QAction::toggled, this, [this, command](bool shown) { setToolbarButtonShown(command, shown); });
     }
     menu->addSeparator();
-    QAction* reset = menu->addAction(tr("&Reset Toolbar"));
+    QAction* reset = menu->addAction(uiString(kResetToolbarId));
     connect(reset, &QAction::triggered, this, [this] {
         for (QAction* button : m_toolbarButtons)
             setToolbarButtonShown(button->data().toUInt(), true);
@@ -280,7 +291,7 @@ void CMainFrame::chooseToolbarButtons()
     for (QAction* button : m_toolbarButtons)
         choices.push_back({button->iconText(), !m_hiddenButtons.contains(button->data().toUInt())});
     const auto chosen
-        = askCheckList(this, tr("Toolbar Buttons"), tr("&Buttons shown on the toolbar:"), choices, 0, "Buttons_Dlg");
+        = askCheckList(this, uiString(kToolbarButtonsId), uiString(kToolbarButtonsLabelId), choices, 0, "Buttons_Dlg");
     if (!chosen)
         return;
     for (size_t i = 0; i < m_toolbarButtons.size(); ++i)
@@ -330,10 +341,12 @@ void CMainFrame::buildTray()
         if (item == 0) {
             m_trayMenu->addSeparator();
         } else if (item == 1) {
-            QMenu* speed = m_trayMenu->addMenu(tr("Speed Limit Mode"));
+            QMenu* speed = m_trayMenu->addMenu(QStringLiteral("Speed Limit Mode"));
+            speed->setObjectName(QStringLiteral("traySpeed"));
             speed->addAction(m_commands->action(ViewCommand::SpeedUnlimited));
             speed->addAction(m_commands->action(ViewCommand::SpeedManual));
             speed->addAction(m_commands->action(ViewCommand::SpeedAutomatic));
+            m_commands->addPopup(speed, cmd(ViewCommand::SpeedUnlimited));
             connect(speed, &QMenu::aboutToShow, this, [this, speed] { m_commands->refresh(speed->actions()); });
         } else {
             m_trayMenu->addAction(m_commands->action(item));
@@ -747,6 +760,11 @@ void CMainFrame::applyLanguage()
     for (std::size_t i = 0; i < m_languageActions.size(); ++i)
         m_languageActions[i]->setChecked(static_cast<int>(i) + 1 == active);
     m_commands->retranslate();
+    m_toolbar->setWindowTitle(uiString(kToolbarTitleId));
+    if (auto* speedButton = m_toolbar->findChild<QToolButton*>(QStringLiteral("speedButton")))
+        speedButton->setText(uiString(kSpeedButtonId));
+    m_speedMeter->setToolTip(uiString(kSpeedMeterTipId));
+    m_limitSlider->setToolTip(uiString(kSpeedLimitTipId).arg(m_limitSlider->value()));
     for (QAction* action : m_toolbarButtons)
         action->setIconText(action->text().remove(u'&').remove(QStringLiteral("...")));
     m_toolbar->adjustSize();

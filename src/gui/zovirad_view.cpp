@@ -2,6 +2,8 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
@@ -21,6 +23,7 @@
 #include "gui/html_drop.h"
 #include "gui/job_table_model.h"
 #include "gui/progress_delegate.h"
+#include "gui/ui_text.h"
 #include "platform/desktop_actions.h"
 #include "shell/application.h"
 #include "shell/main_view.h"
@@ -29,6 +32,10 @@
 namespace fetchora {
 
 namespace {
+
+// The column chooser's title and label in the string table.
+constexpr uint32_t kColumnsTitleId = 40108;
+constexpr uint32_t kColumnsLabelId = 40109;
 
 constexpr std::string_view kFrameSection = "Main Frame";
 
@@ -115,6 +122,7 @@ ZoviradView::ZoviradView(MainView& view, Application& app, QWidget* parent) : QW
     m_table = new JobTableView(view, m_along);
     m_model = new JobTableModel(view.list(), &app.jobLock(), this);
     m_table->setModel(m_model);
+    connect(m_model, &QAbstractItemModel::headerDataChanged, this, &ZoviradView::fitColumnTitles);
     m_table->setItemDelegate(new ProgressDelegate(m_table));
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -235,18 +243,37 @@ void ZoviradView::applyColumnSet()
     for (size_t c = 0; c < kJobColumnCount; ++c) {
         const int logical = static_cast<int>(c);
         header->setSectionHidden(logical, set.widths[c] == 0);
-        if (set.widths[c] != 0) {
-            // The stored widths were made for a narrower font: a column is
-            // never narrower than its title.
-            const QString title = m_model->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
-            const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
-            const int least = title.isEmpty() ? 0 : header->fontMetrics().horizontalAdvance(title) + 3 * margin;
-            header->resizeSection(logical, std::max(static_cast<int>(set.widths[c]), least));
-        }
+        if (set.widths[c] != 0)
+            header->resizeSection(logical, std::max(static_cast<int>(set.widths[c]), leastColumnWidth(logical)));
     }
     m_shownSet = setNumber;
     // The queue's order is the list's order: no sort indicator there.
     header->setSortIndicatorShown(false);
+}
+
+// The stored widths were made for a narrower font or another language: a
+// column is never narrower than its title. A selected row highlights every
+// section, which the style draws in bold, so the title is measured so.
+int ZoviradView::leastColumnWidth(int logical) const
+{
+    const QHeaderView* header = m_table->horizontalHeader();
+    const QString title = m_model->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
+    if (title.isEmpty())
+        return 0;
+    QFont bold = header->font();
+    bold.setBold(true);
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    return QFontMetrics(bold).horizontalAdvance(title) + 3 * margin;
+}
+
+// Titles in another language may be longer: the shown columns grow to hold
+// them, and never shrink.
+void ZoviradView::fitColumnTitles()
+{
+    QHeaderView* header = m_table->horizontalHeader();
+    for (int logical = 0; logical < header->count(); ++logical)
+        if (!header->isSectionHidden(logical) && header->sectionSize(logical) < leastColumnWidth(logical))
+            header->resizeSection(logical, leastColumnWidth(logical));
 }
 
 void ZoviradView::showColumnMenu(const QPoint& pos)
@@ -272,7 +299,8 @@ void ZoviradView::chooseColumns()
     for (size_t c = 0; c < kJobColumnCount; ++c)
         choices.push_back(
             {JobTableModel::columnName(static_cast<JobColumn>(c)), !header->isSectionHidden(static_cast<int>(c))});
-    const auto chosen = askCheckList(this, tr("Columns"), tr("&Columns shown in the list:"), choices, 1, "Columns_Dlg");
+    const auto chosen
+        = askCheckList(this, uiString(kColumnsTitleId), uiString(kColumnsLabelId), choices, 1, "Columns_Dlg");
     if (!chosen)
         return;
     // Shown first, so that the list never runs out of columns on the way.

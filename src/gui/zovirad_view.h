@@ -86,6 +86,8 @@ signals:
 private:
     void jobListChanged(const JobListChanges& changes) override;
     void applyColumnSet();
+    int leastColumnWidth(int logical) const;
+    void fitColumnTitles();
     ColumnSet currentColumnSet() const;
     void storeColumnSet();
     void syncSelectionFromModel();

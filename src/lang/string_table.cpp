@@ -16,9 +16,52 @@ constexpr BuiltinString kStrings[] = {
     {105, "Failed to initialize Object Linking and Embedding"},
     {211, "Fetchora Offline Browser"},
     {212, "Fetchora Site Explorer"},
+    // The window's own texts (40000-40999; see docs/design-notes.md).
+    {40001, "Part,Range"},
+    {40002, "Log,Graph,Information,Links"},
+    {40003, "Type,Title,URL"},
+    {40004, "%1-%2  %3 bytes  %4"},
+    {40005, "running,waiting,stopped,end"},
+    {40010, "&Encoding"},
+    {40011, "&Sort by"},
+    {40012, "&Default,Baltic,Chinese(BIG5),Chinese(GB),Easteurope,Greek,Russian,Japanese,Turkish,Korean,Hebrew,Arabic,"
+            "Thai"},
+    {40013, "&Type,Tit&le,&URL"},
+    {40020, "Manual,Immediately,Schedule"},
+    {40101, "Toolbar"},
+    {40102, "Speed"},
+    {40103, "Download speed"},
+    {40104, "Speed limit: %1KB/s"},
+    {40105, "&Reset Toolbar"},
+    {40106, "Toolbar Buttons"},
+    {40107, "&Buttons shown on the toolbar:"},
+    {40108, "Columns"},
+    {40109, "&Columns shown in the list:"},
+    {40110, "This window (%1) is not available in this version."},
+    {40111, "URL already exists in list, now\n%1"},
+    // The update check's and the language packs' texts.
+    {40201, "Downloading the update information..."},
+    {40202, "Downloading language pack..."},
+    {40203, "Can't get update information."},
+    {40204, "A newer version(%1) of Fetchora was found. Download it first?"},
+    {40205, "A newer version(%1) of Fetchora was found.View More Information?"},
+    {40206, "You already have the latest version of Fetchora."},
+    {40207, "Download language pach successfully, You need to restart Fetchora to get effect."},
+    {40208, "No update source is configured (the setting \"Update\" \"Source\" is empty)."},
+    {40209, "Language,Current version,Latest version"},
+    {40210, "Download Additional/Update language pack"},
+    {40211, "Check for a new version"},
+    // The main view's questions and messages.
+    {40301, "Can not move downloading job."},
+    {40302, "Some file(s) can't move!"},
+    {40303, "Are you sure you want to delete downloading job(s)?"},
+    {40304, "Downloading again will delete current downloaded files.  Do you want to continue?"},
+    {40305, "File is missing, browse for it?"},
+    {40306, "Item not found!"},
     {57344, "Fetchora"},
     {61204, "Download"},
     {61206, "Downloaded"},
+    {61208, ",,Name,Size,Completed,Percent,Elapsed,Left,Speed,Num,Retry,URL,Comment,Create Time,Complete Time"},
     {61210, "Connecting %1 [IP=%2]"},
     {61211, "Connected."},
     {61212, "Cannot resolve host name"},
@@ -35,6 +78,8 @@ constexpr BuiltinString kStrings[] = {
     {61226, "Can't move Category!"},
     {61229, "Add new download"},
     {61231, "Deleted"},
+    {61238, "Status,Resume,Name,Size,Completed,Percent,Elapsed,Left,Speed,Num,Retry,URL,Comment,Create Time,Complete "
+             "Time"},
     {61239, "Connecting proxy %1"},
     {61241, "Error occured!"},
     {61242, "Connecting proxy %1 [IP=%2]"},
@@ -139,6 +184,13 @@ constexpr BuiltinString kStrings[] = {
     {61430, "Download database '%1' is corrupted, please select one backup database and restore it."},
     {61431, "Download database '%1' is lost, please select one backup database and restore it."},
     {61440, "Use the same setting for other files?"},
+    {61696, "Invalid filename."},
+    {61729, "An unknown error occurred while accessing %1."},
+    {61730, "%1 was not found."},
+    {61731, "%1 contains an incorrect path."},
+    {61732, "%1 could not be opened because there are too many open files."},
+    {61733, "Access to %1 was denied."},
+    {61734, "An incorrect file handle was associated with %1."},
     {62464, "Multi-Proxy"},
 };
 
@@ -219,6 +271,25 @@ std::string_view englishString(uint32_t id) {
 // One pass over the pattern only: text that an argument brings in is never
 // scanned again, so an argument holding "%1" stays as it is. A placeholder is
 // one digit, so "%10" is the first argument followed by "0".
+std::string_view builtinListItem(uint32_t id, std::size_t index) {
+    const auto item = [index](std::string_view list) -> std::optional<std::string_view> {
+        for (std::size_t at = 0;; ++at) {
+            const std::size_t comma = list.find(',');
+            if (at == index) {
+                return list.substr(0, comma);
+            }
+            if (comma == std::string_view::npos) {
+                return std::nullopt;
+            }
+            list.remove_prefix(comma + 1);
+        }
+    };
+    if (const auto shown = item(builtinString(id))) {
+        return *shown;
+    }
+    return item(englishString(id)).value_or(std::string_view{});
+}
+
 std::string formatMessage(std::string_view pattern, std::initializer_list<std::string_view> args) {
     std::string out;
     out.reserve(pattern.size());

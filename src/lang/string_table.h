@@ -3,6 +3,7 @@
 // its numeric id, as language files will later override it.
 //
 // Thread: any; the functions are pure and the table is constant data.
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -22,6 +23,12 @@ struct BuiltinString {
 std::string_view builtinString(uint32_t id);
 // The built-in English text alone; empty for an unknown id.
 std::string_view englishString(uint32_t id);
+
+// Item index (from 0) of a comma-separated list message ("Date,Information")
+// in the current language; a translation with fewer items gives the English
+// item, so a short list never leaves a column without its name. Empty past
+// the end of both.
+std::string_view builtinListItem(uint32_t id, std::size_t index);
 
 // Fills "%1".."%9" placeholders of a message with the given arguments, in
 // order. A placeholder without an argument is left as it stands.

@@ -39,13 +39,13 @@ uint32_t FileErrorStringId(const std::filesystem::path& file, int errorNumber)
 std::string FileErrorPattern(uint32_t id)
 {
     switch (id) {
-    case kStrInvalidFileName: return "Invalid filename.";
-    case kStrFileGeneric: return "An unknown error occurred while accessing %1.";
-    case kStrFileNotFound: return "%1 was not found.";
-    case kStrFileBadPath: return "%1 contains an incorrect path.";
-    case kStrFileTooManyOpen: return "%1 could not be opened because there are too many open files.";
-    case kStrFileAccessDenied: return "Access to %1 was denied.";
-    case kStrFileInvalidHandle: return "An incorrect file handle was associated with %1.";
+    case kStrInvalidFileName:
+    case kStrFileGeneric:
+    case kStrFileNotFound:
+    case kStrFileBadPath:
+    case kStrFileTooManyOpen:
+    case kStrFileAccessDenied:
+    case kStrFileInvalidHandle: return std::string(builtinString(id));
     default: return {};
     }
 }

@@ -21,7 +21,8 @@ inline constexpr uint32_t kStrFileInvalidHandle = 61734;  // "An incorrect file 
 // The string id for an errno value met on this file. A missing file whose
 // folder is missing too has an incorrect path rather than no file.
 uint32_t FileErrorStringId(const std::filesystem::path& file, int errorNumber);
-// The English text of one of the ids above; empty for another id.
+// The text of one of the ids above in the current language; empty for
+// another id.
 std::string FileErrorPattern(uint32_t id);
 // The text with the file's name filled in.
 std::string FileErrorText(const std::filesystem::path& file, int errorNumber);

@@ -28,17 +28,18 @@ namespace fetchora {
 namespace {
 
 constexpr std::string_view kDatabaseFilter = "Fetchora Files (*.kxd)|*.kxd|All Files (*.*)|*.*||";
-constexpr std::string_view kCannotMoveRunning = "Can not move downloading job.";
-constexpr std::string_view kAlsoMoveFiles = "Also move downloaded file?";
-constexpr std::string_view kSomeFilesNotMoved = "Some file(s) can't move!";
-constexpr std::string_view kSpecialCategory = "Can't move or delete special Category!";
-constexpr std::string_view kCannotMoveCategory = "Can't move Category!";
-constexpr std::string_view kDeleteCategory = "Delete Category and all it's sub-categories?";
-constexpr std::string_view kDeleteRunning = "Are you sure you want to delete downloading job(s)?";
-constexpr std::string_view kItemNotFound = "Item not found!";
-constexpr std::string_view kDownloadAgain
-    = "Downloading again will delete current downloaded files.  Do you want to continue?";
-constexpr std::string_view kFileMissing = "File is missing, browse for it?";
+// Messages by their string-table id, looked up when shown so that the
+// current language reaches them.
+constexpr uint32_t kCannotMoveRunning = 40301;  // "Can not move downloading job."
+constexpr uint32_t kAlsoMoveFiles = 61268;  // "Also move downloaded file?"
+constexpr uint32_t kSomeFilesNotMoved = 40302;  // "Some file(s) can't move!"
+constexpr uint32_t kSpecialCategory = 61224;  // "Can't move or delete special Category!"
+constexpr uint32_t kCannotMoveCategory = 61226;  // "Can't move Category!"
+constexpr uint32_t kDeleteCategory = 61225;  // "Delete Category and all it's sub-categories?"
+constexpr uint32_t kDeleteRunning = 40303;  // "Are you sure you want to delete downloading job(s)?"
+constexpr uint32_t kItemNotFound = 40306;  // "Item not found!"
+constexpr uint32_t kDownloadAgain = 40304;  // "Downloading again will delete current downloaded files. ..."
+constexpr uint32_t kFileMissing = 40305;  // "File is missing, browse for it?"
 
 std::string lower(std::string_view text)
 {
@@ -583,13 +584,13 @@ void MainView::moveSelectedJobs(DownloadJob& category)
     if (!m_doc->tree().Contains(&category) || !category.IsCategory() || jobs.empty())
         return;
     if (downloadOpen() && std::any_of(jobs.begin(), jobs.end(), [](DownloadJob* j) { return isActive(*j); })) {
-        m_prompts.message(std::string(kCannotMoveRunning), MessageIcon::Warning);
+        m_prompts.message(std::string(builtinString(kCannotMoveRunning)), MessageIcon::Warning);
         return;
     }
     const int32_t moveSetting = m_app.settings().GetOption(OptionId::MoveDownloaded);
     bool moveFiles = moveSetting >= 2;
     if (moveSetting == 1)
-        moveFiles = m_prompts.askYesNo(std::string(kAlsoMoveFiles));
+        moveFiles = m_prompts.askYesNo(std::string(builtinString(kAlsoMoveFiles)));
     bool failed = false;
     std::vector<DownloadJob*> kept;
     for (DownloadJob* job : jobs) {
@@ -609,7 +610,7 @@ void MainView::moveSelectedJobs(DownloadJob& category)
     // Jobs may have gone into the bin or out of it.
     afterDelete();
     if (failed)
-        m_prompts.message(std::string(kSomeFilesNotMoved), MessageIcon::Warning);
+        m_prompts.message(std::string(builtinString(kSomeFilesNotMoved)), MessageIcon::Warning);
 }
 
 void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
@@ -630,7 +631,7 @@ void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
     }
     JobLockGuard lock(m_app.jobLock());
     if (std::any_of(jobs.begin(), jobs.end(), [](DownloadJob* j) { return isActive(*j); })
-        && !m_prompts.askOkCancel(std::string(kDeleteRunning)))
+        && !m_prompts.askOkCancel(std::string(builtinString(kDeleteRunning))))
         return;
     for (DownloadJob* job : jobs) {
         if (!m_doc->tree().Contains(job))
@@ -754,7 +755,7 @@ void MainView::findNext(bool up)
             return;
         }
     }
-    m_prompts.message(std::string(kItemNotFound), MessageIcon::Information);
+    m_prompts.message(std::string(builtinString(kItemNotFound)), MessageIcon::Information);
 }
 
 // ---- one job's name, comment and settings -------------------------------------------------------
@@ -791,7 +792,7 @@ void MainView::commentAsFileName()
     }
     m_dirty = true;
     if (failed)
-        m_prompts.message(std::string(kSomeFilesNotMoved), MessageIcon::Warning);
+        m_prompts.message(std::string(builtinString(kSomeFilesNotMoved)), MessageIcon::Warning);
 }
 
 void MainView::editComment()
@@ -867,7 +868,7 @@ void MainView::copyUrls()
 
 void MainView::downloadAgain()
 {
-    if (!m_prompts.askYesNo(std::string(kDownloadAgain)))
+    if (!m_prompts.askYesNo(std::string(builtinString(kDownloadAgain))))
         return;
     JobLockGuard lock(m_app.jobLock());
     for (DownloadJob* job : selection()) {
@@ -892,7 +893,7 @@ void MainView::openFile()
         m_desktop.open(path);
         return;
     }
-    if (!m_prompts.askYesNo(std::string(kFileMissing)))
+    if (!m_prompts.askYesNo(std::string(builtinString(kFileMissing))))
         return;
     const std::string name = job->GetDisplayName();
     const size_t dot = name.rfind('.');
@@ -1030,7 +1031,7 @@ void MainView::moveCategory()
 {
     DownloadJob* category = m_list->openCategory();
     if (category->IsSpecialCategory()) {
-        m_prompts.message(std::string(kSpecialCategory), MessageIcon::Warning);
+        m_prompts.message(std::string(builtinString(kSpecialCategory)), MessageIcon::Warning);
         return;
     }
     DownloadJob* target = m_prompts.chooseCategory("Move", "Move the item(s) to the selected Category:");
@@ -1038,7 +1039,7 @@ void MainView::moveCategory()
         return;
     JobLockGuard lock(m_app.jobLock());
     if (!m_doc->tree().Move(target, category)) {
-        m_prompts.message(std::string(kCannotMoveCategory), MessageIcon::Warning);
+        m_prompts.message(std::string(builtinString(kCannotMoveCategory)), MessageIcon::Warning);
         return;
     }
     m_dirty = true;
@@ -1048,10 +1049,10 @@ void MainView::deleteCategory()
 {
     DownloadJob* category = m_list->openCategory();
     if (category->IsSpecialCategory()) {
-        m_prompts.message(std::string(kSpecialCategory), MessageIcon::Warning);
+        m_prompts.message(std::string(builtinString(kSpecialCategory)), MessageIcon::Warning);
         return;
     }
-    if (!m_prompts.askYesNo(std::string(kDeleteCategory)))
+    if (!m_prompts.askYesNo(std::string(builtinString(kDeleteCategory))))
         return;
     JobLockGuard lock(m_app.jobLock());
     // Running jobs inside stop first; their records go with the category.
@@ -1118,7 +1119,7 @@ void MainView::categoryProperties()
             failed = true;
     }
     if (failed)
-        m_prompts.message(std::string(kSomeFilesNotMoved), MessageIcon::Warning);
+        m_prompts.message(std::string(builtinString(kSomeFilesNotMoved)), MessageIcon::Warning);
 }
 
 }  // namespace fetchora

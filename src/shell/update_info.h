@@ -11,6 +11,7 @@
 //
 // Thread: any; pure apart from reading files.
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -32,19 +33,18 @@ inline constexpr std::size_t kLanguagePackLimit = 4 * 1024 * 1024;
 // The profile's folder of downloaded language files.
 inline constexpr std::string_view kLanguageFolderName = "language";
 
-inline constexpr std::string_view kTextDownloadingUpdateInfo = "Downloading the update information...";
-inline constexpr std::string_view kTextDownloadingLanguagePack = "Downloading language pack...";
-inline constexpr std::string_view kTextCantGetUpdateInfo = "Can't get update information.";
-inline constexpr std::string_view kTextNewerVersionLanguageMode
-    = "A newer version(%1) of Fetchora was found. Download it first?";
-inline constexpr std::string_view kTextNewerVersionCheckMode
-    = "A newer version(%1) of Fetchora was found.View More Information?";
-inline constexpr std::string_view kTextLatestVersion = "You already have the latest version of Fetchora.";
-inline constexpr std::string_view kTextLanguagePacksDone
-    = "Download language pach successfully, You need to restart Fetchora to get effect.";
-inline constexpr std::string_view kTextNoUpdateSource
-    = "No update source is configured (the setting \"Update\" \"Source\" is empty).";
-inline constexpr std::string_view kLanguagePackColumns = "Language,Current version,Latest version";
+// The dialog's texts, by their id in the string table (lang/string_table.h).
+inline constexpr uint32_t kStrDownloadingUpdateInfo = 40201;  // "Downloading the update information..."
+inline constexpr uint32_t kStrDownloadingLanguagePack = 40202;  // "Downloading language pack..."
+inline constexpr uint32_t kStrCantGetUpdateInfo = 40203;  // "Can't get update information."
+inline constexpr uint32_t kStrNewerVersionLanguageMode = 40204;  // "A newer version(%1) ... Download it first?"
+inline constexpr uint32_t kStrNewerVersionCheckMode = 40205;  // "A newer version(%1) ...View More Information?"
+inline constexpr uint32_t kStrLatestVersion = 40206;  // "You already have the latest version of Fetchora."
+inline constexpr uint32_t kStrLanguagePacksDone = 40207;  // "Download language pach successfully, ..."
+inline constexpr uint32_t kStrNoUpdateSource = 40208;  // "No update source is configured ..."
+inline constexpr uint32_t kStrLanguagePackColumns = 40209;  // "Language,Current version,Latest version"
+inline constexpr uint32_t kStrLanguagePackTitle = 40210;  // "Download Additional/Update language pack"
+inline constexpr uint32_t kStrVersionCheckTitle = 40211;  // "Check for a new version"
 
 // Whether the offered version counts as newer than ours: the two are
 // compared as texts without regard to case, so "1.7" is newer than "1.65"

@@ -103,11 +103,11 @@ void UpdateSession::start(UpdateMode mode)
     m_nextPack = 0;
     const std::optional<UpdateEndpoints> endpoints = UpdateEndpointsFor(m_setup.source, m_setup.simplifiedChinese);
     if (!endpoints) {
-        end(std::string(kTextNoUpdateSource));
+        end(std::string(builtinString(kStrNoUpdateSource)));
         return;
     }
     m_fetchingInfo = true;
-    m_listener.statusChanged(std::string(kTextDownloadingUpdateInfo));
+    m_listener.statusChanged(std::string(builtinString(kStrDownloadingUpdateInfo)));
     requestFetch(endpoints->updateFile);
 }
 
@@ -137,10 +137,10 @@ void UpdateSession::nextPack()
 {
     const std::optional<UpdateEndpoints> endpoints = UpdateEndpointsFor(m_setup.source, m_setup.simplifiedChinese);
     if (!endpoints) {
-        end(std::string(kTextNoUpdateSource));
+        end(std::string(builtinString(kStrNoUpdateSource)));
         return;
     }
-    m_listener.statusChanged(std::string(kTextDownloadingLanguagePack));
+    m_listener.statusChanged(std::string(builtinString(kStrDownloadingLanguagePack)));
     requestFetch(LanguagePackUrl(*endpoints, m_packs[m_nextPack].baseName));
 }
 
@@ -243,7 +243,7 @@ void UpdateSession::fetchEnded()
             JobLockGuard lock(m_app.jobLock());
             m_job.reset();
         }
-        end(std::string(kTextCantGetUpdateInfo));
+        end(std::string(builtinString(kStrCantGetUpdateInfo)));
         return;
     }
     if (m_fetchingInfo)
@@ -261,15 +261,15 @@ void UpdateSession::infoFetched(const std::filesystem::path& file)
     }
     m_fetchingInfo = false;
     if (!info.ok) {
-        end(std::string(kTextCantGetUpdateInfo) + "\n" + info.error);
+        end(std::string(builtinString(kStrCantGetUpdateInfo)) + "\n" + info.error);
         return;
     }
     // The question is asked with the session idle: the window may close
     // while it is open.
     m_active = false;
     if (IsNewerVersion(info.version)) {
-        const std::string_view question
-            = m_mode == UpdateMode::LanguagePacks ? kTextNewerVersionLanguageMode : kTextNewerVersionCheckMode;
+        const std::string_view question = builtinString(
+            m_mode == UpdateMode::LanguagePacks ? kStrNewerVersionLanguageMode : kStrNewerVersionCheckMode);
         if (m_listener.askOpenDownloadPage(formatMessage(question, {info.version}))) {
             const std::optional<UpdateEndpoints> endpoints
                 = UpdateEndpointsFor(m_setup.source, m_setup.simplifiedChinese);
@@ -279,7 +279,7 @@ void UpdateSession::infoFetched(const std::filesystem::path& file)
             return;
         }
     } else if (m_mode == UpdateMode::VersionCheck) {
-        end(std::string(kTextLatestVersion));
+        end(std::string(builtinString(kStrLatestVersion)));
         return;
     }
     if (m_mode == UpdateMode::VersionCheck) {
@@ -294,7 +294,7 @@ void UpdateSession::infoFetched(const std::filesystem::path& file)
     }
     const std::vector<LanguagePackRow> rows = LanguagePackRows(info, folders);
     if (rows.empty()) {
-        end(std::string(kTextLatestVersion));
+        end(std::string(builtinString(kStrLatestVersion)));
         return;
     }
     m_listener.packsListed(rows);
@@ -309,7 +309,7 @@ void UpdateSession::packFetched(const std::filesystem::path& file)
     }
     if (!error.empty()) {
         m_packs.clear();
-        end(std::string(kTextCantGetUpdateInfo) + "\n" + error);
+        end(std::string(builtinString(kStrCantGetUpdateInfo)) + "\n" + error);
         return;
     }
     if (++m_nextPack < m_packs.size()) {
@@ -317,7 +317,7 @@ void UpdateSession::packFetched(const std::filesystem::path& file)
         return;
     }
     m_packs.clear();
-    end(std::string(kTextLanguagePacksDone));
+    end(std::string(builtinString(kStrLanguagePacksDone)));
 }
 
 void UpdateSession::end(const std::string& text)

@@ -15,6 +15,7 @@
 #include "config/app_settings.h"
 #include "gui/command_actions.h"
 #include "gui/qt_loop_driver.h"
+#include "lang/string_table.h"
 #include "shell/application.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
@@ -73,8 +74,8 @@ protected:
 TEST_F(CheckNewDialogTest, TheVersionCheckShowsItsAnswerWithoutAList)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"[Info]\r\nVersion=1.65\r\n", std::string(kTextLatestVersion)},
-        {"", std::string(kTextCantGetUpdateInfo)},  // not served: 404
+        {"[Info]\r\nVersion=1.65\r\n", std::string(englishString(kStrLatestVersion))},
+        {"", std::string(englishString(kStrCantGetUpdateInfo))},  // not served: 404
     };
     for (const auto& [served, answer] : cases) {
         std::filesystem::remove(m_nginx.www() / "up" / "qvupdate.ini");
@@ -143,7 +144,7 @@ TEST_F(CheckNewDialogTest, TickedLanguagePacksAreDownloadedIntoTheProfile)
     list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
     dialog.updateButton()->click();
     ASSERT_TRUE(runUntilIdle(dialog));
-    EXPECT_EQ(dialog.statusLabel()->text(), QString::fromUtf8(kTextLanguagePacksDone.data()));
+    EXPECT_EQ(dialog.statusLabel()->text(), QString::fromUtf8(englishString(kStrLanguagePacksDone).data()));
     EXPECT_EQ(LanguageFileVersion(m_dir / "profile" / "language" / "kxdeu.ini"), "1.1");
     EXPECT_FALSE(std::filesystem::exists(m_dir / "profile" / "language" / "kxita.ini"));
 }

@@ -24,6 +24,7 @@
 #include "gui/check_new_dialog.h"
 #include "gui/command_actions.h"
 #include "gui/drop_zone.h"
+#include "lang/string_table.h"
 #include "model/job_database.h"
 #include "platform/registry.h"
 #include "shell/application.h"
@@ -469,7 +470,7 @@ TEST_F(MainFrameTest, TheUpdateCommandsOpenTheUpdateDialogInTheirModes)
         });
         EXPECT_TRUE(opener.open(std::to_string(static_cast<uint32_t>(command))));
         EXPECT_EQ(mode, command == FrameCommand::LanguagePack ? UpdateMode::LanguagePacks : UpdateMode::VersionCheck);
-        EXPECT_EQ(status, QString::fromUtf8(kTextNoUpdateSource.data()));
+        EXPECT_EQ(status, QString::fromUtf8(englishString(kStrNoUpdateSource).data()));
     }
 }
 

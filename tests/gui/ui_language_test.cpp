@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -14,10 +15,15 @@
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -30,10 +36,14 @@
 #include "config/app_settings.h"
 #include "gui/about_dialog.h"
 #include "gui/category_tree.h"
+#include "gui/check_new_dialog.h"
 #include "gui/command_actions.h"
+#include "gui/detail_panes.h"
 #include "gui/dialog_opener.h"
 #include "gui/gui_prompts.h"
 #include "gui/job_property_sheet.h"
+#include "gui/job_table_model.h"
+#include "gui/links_view.h"
 #include "gui/main_frame.h"
 #include "gui/options_form.h"
 #include "gui/zovirad_view.h"
@@ -295,6 +305,66 @@ void addWindow(TextMap& texts, QWidget* window)
         add(texts, each.section, each.key, each.text);
 }
 
+// Sections starting with "~" hold texts that show where no file key names
+// them (headers, tabs, pop-ups, message texts), keyed by where they show;
+// they are compared but never written to the reference.
+bool shownOnly(const std::string& section)
+{
+    return !section.empty() && section[0] == '~';
+}
+
+void addMenu(TextMap& texts, const QString& section, QMenu* menu, const QString& prefix = {})
+{
+    add(texts, section, prefix + QStringLiteral("title"), menu->title());
+    const QList<QAction*> actions = menu->actions();
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        if (actions[i]->isSeparator())
+            continue;
+        const QString key = prefix + QString::number(i);
+        add(texts, section, key, actions[i]->text());
+        if (actions[i]->menu() != nullptr)
+            addMenu(texts, section, actions[i]->menu(), key + QStringLiteral("."));
+    }
+}
+
+void addHeaders(TextMap& texts, const QString& section, const QAbstractItemModel& model, int role = Qt::DisplayRole)
+{
+    const QString kind = role == Qt::DisplayRole ? QStringLiteral("header") : QStringLiteral("tip");
+    for (int c = 0; c < model.columnCount(); ++c)
+        add(texts, section, kind + QString::number(c), model.headerData(c, Qt::Horizontal, role).toString());
+}
+
+// The main window's texts that have no file key of their own.
+void addFrameTexts(TextMap& texts, Session& session)
+{
+    const QAbstractItemModel& table = *session.client->tableModel();
+    addHeaders(texts, QStringLiteral("~JobList"), table);
+    addHeaders(texts, QStringLiteral("~JobList"), table, Qt::ToolTipRole);
+    DetailPanes* panes = session.client->detailPanes();
+    const QString detail = QStringLiteral("~Detail");
+    for (QTabWidget* tabs : panes->findChildren<QTabWidget*>())
+        for (int i = 0; i < tabs->count(); ++i)
+            add(texts, detail, QStringLiteral("tab") + QString::number(i), tabs->tabText(i));
+    addHeaders(texts, QStringLiteral("~Parts"), *panes->partsTree()->model());
+    addHeaders(texts, QStringLiteral("~Log"), *panes->logPane()->model());
+    addHeaders(texts, QStringLiteral("~Links"), *panes->linksPane()->model());
+    for (QMenu* menu : panes->linksPane()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
+        addMenu(texts, QStringLiteral("~LinksMenu"), menu);
+    addMenu(texts, QStringLiteral("~Tray"), session.frame->trayMenu());
+    const std::unique_ptr<QMenu> toolbarMenu = session.frame->toolbarMenu();
+    addMenu(texts, QStringLiteral("~ToolbarMenu"), toolbarMenu.get());
+    auto* toolbar = session.frame->findChild<QToolBar*>(QStringLiteral("toolbar"));
+    const QString bar = QStringLiteral("~Toolbar");
+    add(texts, bar, QStringLiteral("title"), toolbar->windowTitle());
+    for (QWidget* widget : toolbar->findChildren<QWidget*>()) {
+        const QString name = QString::fromLatin1(widget->metaObject()->className()) + widget->objectName();
+        if (auto* button = qobject_cast<QToolButton*>(widget); button != nullptr && button->menu() != nullptr)
+            add(texts, bar, name, button->text());
+        if (qobject_cast<QLabel*>(widget) != nullptr || qobject_cast<QSlider*>(widget) != nullptr)
+            add(texts, bar, name + QStringLiteral("tip"), widget->toolTip());
+    }
+}
+
 // Every text the program shows that a language file translates, as shown
 // with the current language.
 TextMap walkEverything(Session& session)
@@ -329,11 +399,17 @@ TextMap walkEverything(Session& session)
     DialogOpener opener(session.app, *session.view, session.frame.get());
     QTimer closer;
     closer.setInterval(30);
-    QObject::connect(&closer, &QTimer::timeout, [&texts] {
+    int boxes = 0;
+    QObject::connect(&closer, &QTimer::timeout, [&texts, &boxes] {
         QWidget* open = QApplication::activeModalWidget();
         if (open == nullptr)
             return;
         addWindow(texts, open);
+        if (auto* box = qobject_cast<QMessageBox*>(open)) {
+            const QString key = QString::number(++boxes);
+            add(texts, QStringLiteral("~MessageBox"), key, box->text());
+            add(texts, QStringLiteral("~MessageBox"), key + QStringLiteral("title"), box->windowTitle());
+        }
         if (auto* dialog = qobject_cast<QDialog*>(open))
             dialog->reject();
         else
@@ -357,7 +433,19 @@ TextMap walkEverything(Session& session)
     prompts.askFolderChange();
     prompts.askText("Rename", "file.zip");
     prompts.selectLinks({{"http://127.0.0.1/a.zip", "a"}});
+    bool remember = false;
+    prompts.askYesNoRemember(std::string(builtinString(61225)), remember);
+    prompts.openDialog("1");
+    {
+        UpdateSetup setup;
+        CheckNewDialog packs(session.app, setup, session.desktop, UpdateMode::LanguagePacks, session.frame.get());
+        packs.exec();
+        CheckNewDialog check(session.app, setup, session.desktop, UpdateMode::VersionCheck, session.frame.get());
+        check.exec();
+        add(texts, QStringLiteral("~CheckNew"), QStringLiteral("status"), check.statusLabel()->text());
+    }
     closer.stop();
+    addFrameTexts(texts, session);
 
     DownloadJob job;
     job.url = "http://127.0.0.1/file.zip";
@@ -365,6 +453,9 @@ TextMap walkEverything(Session& session)
     sheet.show();
     for (QWidget* window : {static_cast<QWidget*>(&sheet)})
         addWindow(texts, window);
+    for (int i = 0; i < sheet.startModeBox()->count(); ++i)
+        add(texts, QStringLiteral("~JobSheet"), QStringLiteral("start") + QString::number(i),
+            sheet.startModeBox()->itemText(i));
     return texts;
 }
 
@@ -374,6 +465,8 @@ const std::set<std::pair<std::string, std::string>> kComposed = {
     {"About_Dlg", "11"},
     {"About_Dlg", "12"},
     {"About_Dlg", "14"},
+    // The update dialog's status comes from the string table.
+    {"CheckNew_Dlg", "1001"},
     {"ExportInfo_Dlg", "2207"},
 };
 
@@ -389,6 +482,8 @@ std::string referenceText(const TextMap& texts)
            "; translation. Written by the window tests (FETCHORA_WRITE_ENGLISH=1).\n"
            "[Info]\nLanguage=English\nVersion=1.65\nCodepage=1252\n";
     for (const auto& [section, keys] : texts) {
+        if (shownOnly(section))
+            continue;
         out << "\n[" << section << "]\n";
         for (const auto& [key, text] : keys) {
             if (composed(section, key))
@@ -426,10 +521,15 @@ const std::map<std::string, std::string> kSameInGerman = {
     {"OK", "German buttons say OK too"},
     {"&Name:", "the German word is the same"},
     {"&Pause", "the German word is the same"},
+    {"Pause", "the German word is the same"},
     {"&HTML", "the name of a file format"},
     {"&URL", "the technical term is used in German as it is"},
     {"&URL:", "the technical term is used in German as it is"},
     {"Proxy", "the technical term is used in German as it is"},
+    {"Name", "the German word is the same"},
+    {"Status", "the German word is the same"},
+    {"Information", "the German word is the same"},
+    {"URL", "the technical term is used in German as it is"},
 };
 
 TEST(UiLanguage, TheGermanFileLeavesNoTextInEnglishAndTheReferenceIsCurrent)
@@ -470,6 +570,20 @@ TEST(UiLanguage, TheGermanFileLeavesNoTextInEnglishAndTheReferenceIsCurrent)
     for (const std::string& each : leftovers)
         list += each + "\n";
     EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " texts stayed English:\n" << list;
+
+    // Back to English: every text is the English one again.
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::LanguageEnglish));
+    ASSERT_EQ(session.languages.activeIndex(), 0);
+    const TextMap again = walkEverything(session);
+    std::vector<std::string> changed;
+    for (const auto& [section, keys] : english)
+        for (const auto& [key, text] : keys)
+            if (!composed(section, key)
+                && (again.count(section) == 0 || again.at(section).count(key) == 0
+                    || again.at(section).at(key) != text))
+                changed.push_back("[" + section + "] " + key + "=" + text);
+    EXPECT_TRUE(changed.empty()) << changed.size() << " texts did not come back in English, first: "
+                                 << (changed.empty() ? std::string() : changed.front());
 }
 
 }  // namespace

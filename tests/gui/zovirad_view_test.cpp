@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTreeWidget>
 
 #include <QPlainTextEdit>
@@ -178,6 +181,28 @@ TEST_F(ZoviradViewTest, TreeListsTheCategoriesAndOpensOneWhenChosen)
     EXPECT_TRUE(header->isSectionHidden(static_cast<int>(columnIndex(JobColumn::Speed))));
     openCategory(doc.downloading());
     EXPECT_FALSE(header->isSectionHidden(static_cast<int>(columnIndex(JobColumn::Speed))));
+}
+
+TEST_F(ZoviradViewTest, EveryColumnTitleFitsItsWidthAlsoWhenDrawnBold)
+{
+    // A selected row highlights every header section, which the style draws
+    // in bold: the title must fit in that font too, in both sets.
+    QHeaderView* header = m_zovirad->jobList()->horizontalHeader();
+    QFont bold = header->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    DownloadJob* deleted = m_view->doc().tree().FindCategory(CategoryKind::Deleted);
+    for (DownloadJob* category : {m_view->doc().downloading(), deleted, m_view->doc().downloading()}) {
+        openCategory(category);
+        for (int logical = 0; logical < header->count(); ++logical) {
+            const QString title = table().headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
+            if (header->isSectionHidden(logical) || title.isEmpty())
+                continue;
+            EXPECT_GE(header->sectionSize(logical), metrics.horizontalAdvance(title) + 2 * margin)
+                << title.toStdString() << " in set " << list().columnSet();
+        }
+    }
 }
 
 TEST_F(ZoviradViewTest, HeaderClickSortsOtherCategoriesButNeverTheQueue)

@@ -146,5 +146,31 @@ TEST(CurrentLanguage, StringLookupsFollowTheSwitchAndOldTextsStayValid)
     EXPECT_EQ(downloading, "Herunterladen");
 }
 
+TEST(CurrentLanguage, ListItemsComeFromTheTranslationAndShortListsFallBackToEnglish)
+{
+    // English: 61301 "Date,Information", 61208 starts with two empty headers.
+    EXPECT_EQ(builtinListItem(61301, 0), "Date");
+    EXPECT_EQ(builtinListItem(61301, 1), "Information");
+    EXPECT_EQ(builtinListItem(61301, 2), "");
+    EXPECT_EQ(builtinListItem(61208, 0), "");
+    EXPECT_EQ(builtinListItem(61208, 2), "Name");
+    EXPECT_EQ(builtinListItem(61208, 14), "Complete Time");
+    EXPECT_EQ(builtinListItem(61238, 0), "Status");
+    EXPECT_EQ(builtinListItem(1, 0), "");
+
+    auto german = std::make_unique<ActiveLanguage>();
+    german->file = LanguageFile::parse("[String]\n61301=Datum\n61208=,,Name,L\xC3\xA4nge,Fertig\n");
+    setCurrentLanguage(std::move(german));
+    EXPECT_EQ(builtinListItem(61301, 0), "Datum");
+    // Items the translation lacks stay English; the ones it has are its own.
+    EXPECT_EQ(builtinListItem(61301, 1), "Information");
+    EXPECT_EQ(builtinListItem(61208, 3), "L\xC3\xA4nge");
+    EXPECT_EQ(builtinListItem(61208, 4), "Fertig");
+    EXPECT_EQ(builtinListItem(61208, 5), "Percent");
+    EXPECT_EQ(builtinListItem(61208, 1), "");
+    setCurrentLanguage(nullptr);
+    EXPECT_EQ(builtinListItem(61208, 4), "Completed");
+}
+
 }  // namespace
 }  // namespace fetchora

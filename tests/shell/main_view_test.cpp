@@ -1,8 +1,12 @@
 #include "shell/main_view.h"
 
+#include <algorithm>
 #include <fstream>
+#include <memory>
 
 #include "config/app_settings.h"
+#include "lang/current_language.h"
+#include "lang/language_file.h"
 #include "model/job_database.h"
 #include "net/base64_codec.h"
 #include "net/ftp_list.h"
@@ -353,6 +357,31 @@ TEST_F(MainViewTest, SpecialCategoriesRefuseMoveAndDelete)
     ASSERT_TRUE(m_view->run(ViewCommand::DeleteCategory));
     EXPECT_FALSE(doc().tree().Contains(mine));
     EXPECT_EQ(list().openCategory(), doc().downloading());
+}
+
+// The category and search messages come from the string table, so a
+// translation reaches them.
+TEST_F(MainViewTest, CategoryAndSearchMessagesAreInTheCurrentLanguage)
+{
+    auto german = std::make_unique<ActiveLanguage>();
+    german->file = LanguageFile::parse("[String]\n61224=Besondere Kategorie!\n61225=Alles l\xC3\xB6schen?\n"
+                                       "61226=Nicht verschiebbar!\n40306=Nichts gefunden!\n");
+    setCurrentLanguage(std::move(german));
+    DownloadJob* mine = doc().AddCategory("Mine", (m_dir / "mine").string(), doc().root());
+    DownloadJob* inner = doc().AddCategory("Inner", (m_dir / "mine/inner").string(), mine);
+    list().openCategory(mine);
+    m_prompts.category = inner;
+    m_view->run(ViewCommand::MoveCategory);
+    m_prompts.yesNo = {false};
+    m_view->run(ViewCommand::DeleteCategory);
+    m_prompts.find = FindRequest{"nothing here", false, false, true};
+    m_view->run(ViewCommand::Find);
+    setCurrentLanguage(nullptr);
+    const std::vector<std::string> messages = m_prompts.texts("message");
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Nicht verschiebbar!"), messages.end());
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Nichts gefunden!"), messages.end());
+    EXPECT_EQ(m_prompts.texts("yesno"), std::vector<std::string>{"Alles l\xC3\xB6schen?"});
+    EXPECT_TRUE(doc().tree().Contains(mine));
 }
 
 // ---- order and search ----------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "config/app_settings.h"
 #include "config/settings_key.h"
+#include "lang/string_table.h"
 #include "platform/registry.h"
 #include "shell/application.h"
 #include "support/loopback_sockets.h"
@@ -100,7 +101,7 @@ TEST_F(UpdateSessionTest, WithoutASourceTheCheckSaysSoAndFetchesNothing)
     EXPECT_EQ(UpdateSetupFor(m_app).source, "") << "empty by default";
     open("");
     m_session->start(UpdateMode::VersionCheck);
-    EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(kTextNoUpdateSource)}));
+    EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(englishString(kStrNoUpdateSource))}));
     EXPECT_FALSE(m_session->busy());
 
     m_app.registry().writeString(Hive::CurrentUser, settingsKey("Update"), "Source", "http://127.0.0.1:1/up/");
@@ -117,7 +118,7 @@ TEST_F(UpdateSessionTest, ANewerVersionIsOfferedAndYesOpensTheDownloadPage)
     m_session->start(UpdateMode::VersionCheck);
     EXPECT_TRUE(m_session->busy());
     ASSERT_TRUE(runUntilEnded());
-    EXPECT_EQ(m_listener.statuses, (std::vector<std::string>{std::string(kTextDownloadingUpdateInfo)}));
+    EXPECT_EQ(m_listener.statuses, (std::vector<std::string>{std::string(englishString(kStrDownloadingUpdateInfo))}));
     EXPECT_EQ(m_listener.questions,
               (std::vector<std::string>{"A newer version(1.7) of Fetchora was found.View More Information?"}));
     EXPECT_EQ(m_desktop.opened, (std::vector<std::string>{site(nginx) + "download.html"}));
@@ -133,7 +134,8 @@ TEST_F(UpdateSessionTest, TheSameOrATextuallyOlderVersionIsTheLatest)
         m_listener.endings.clear();
         m_session->start(UpdateMode::VersionCheck);
         ASSERT_TRUE(runUntilEnded()) << version;
-        EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(kTextLatestVersion)})) << version;
+        EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(englishString(kStrLatestVersion))}))
+            << version;
     }
     EXPECT_TRUE(m_listener.questions.empty());
     EXPECT_TRUE(m_desktop.opened.empty());
@@ -156,7 +158,7 @@ TEST_F(UpdateSessionTest, AMissingFileARefusedConnectionOrJunkCannotGetTheInform
         m_session->start(UpdateMode::LanguagePacks);
         ASSERT_TRUE(runUntilEnded()) << source;
         ASSERT_EQ(m_listener.endings.size(), 1u);
-        EXPECT_EQ(m_listener.endings[0].rfind(std::string(kTextCantGetUpdateInfo), 0), 0u)
+        EXPECT_EQ(m_listener.endings[0].rfind(std::string(englishString(kStrCantGetUpdateInfo)), 0), 0u)
             << source << ": " << m_listener.endings[0];
         EXPECT_TRUE(m_listener.rows.empty());
     }
@@ -173,7 +175,7 @@ TEST_F(UpdateSessionTest, AnOversizedAnswerIsNotReadToItsEnd)
     ASSERT_TRUE(runUntilEnded(1, 15s));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
     ASSERT_EQ(m_listener.endings.size(), 1u);
-    EXPECT_EQ(m_listener.endings[0].rfind(std::string(kTextCantGetUpdateInfo), 0), 0u);
+    EXPECT_EQ(m_listener.endings[0].rfind(std::string(englishString(kStrCantGetUpdateInfo)), 0), 0u);
     EXPECT_TRUE(m_listener.questions.empty());
 }
 
@@ -199,15 +201,15 @@ TEST_F(UpdateSessionTest, LanguagePacksAreListedAndDownloadedIntoTheProfile)
     m_session->downloadPacks(m_listener.rows);
     m_listener.rows.clear();
     ASSERT_TRUE(runUntilEnded());
-    EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(kTextLanguagePacksDone)}));
-    EXPECT_EQ(m_listener.statuses.back(), std::string(kTextDownloadingLanguagePack));
+    EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(englishString(kStrLanguagePacksDone))}));
+    EXPECT_EQ(m_listener.statuses.back(), std::string(englishString(kStrDownloadingLanguagePack)));
     EXPECT_EQ(LanguageFileVersion(m_dir / "profile" / "language" / "kxdeu.ini"), "1.1");
 
     // Checked again, nothing differs any more.
     m_listener.endings.clear();
     m_session->start(UpdateMode::LanguagePacks);
     ASSERT_TRUE(runUntilEnded());
-    EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(kTextLatestVersion)}));
+    EXPECT_EQ(m_listener.endings, (std::vector<std::string>{std::string(englishString(kStrLatestVersion))}));
 }
 
 TEST_F(UpdateSessionTest, ANewerVersionInLanguageModeAnsweredNoStillListsThePacks)
@@ -230,7 +232,7 @@ TEST_F(UpdateSessionTest, ANewerVersionInLanguageModeAnsweredNoStillListsThePack
     m_listener.rows.clear();
     ASSERT_TRUE(runUntilEnded());
     ASSERT_EQ(m_listener.endings.size(), 1u);
-    EXPECT_EQ(m_listener.endings[0].rfind(std::string(kTextCantGetUpdateInfo), 0), 0u);
+    EXPECT_EQ(m_listener.endings[0].rfind(std::string(englishString(kStrCantGetUpdateInfo)), 0), 0u);
     EXPECT_FALSE(std::filesystem::exists(m_dir / "profile" / "language" / "kxdeu.ini"));
 }
 
