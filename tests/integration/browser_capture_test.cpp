@@ -169,13 +169,20 @@ protected:
         return false;
     }
 
+    // The start of an extension script that finds the page's tab (Firefox's
+    // URL patterns in tab queries take no port).
+    std::string findPageTab() const
+    {
+        return "(async () => { const tab = (await chrome.tabs.query({})).find((t) => t.url === "
+            + json(pageUrl()).dump() + ");";
+    }
+
     // "Download with Fetchora" on the page's single link.
     void downloadOneLink(const std::string& expectedExtension)
     {
         const std::string link = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/guarded/single.bin";
         const json reply = drive("true",
-                                 "(async () => { const [tab] = await chrome.tabs.query({url: " + json(pageUrl()).dump()
-                                     + "}); return fetchora.downloadLink(" + json(link).dump() + ", "
+                                 findPageTab() + " return fetchora.downloadLink(" + json(link).dump() + ", "
                                      + json(pageUrl()).dump() + ", tab.id); })()");
         EXPECT_EQ(reply["extension"], expectedExtension);
         EXPECT_EQ(reply["result"]["ok"], true) << reply.dump();
@@ -193,8 +200,8 @@ protected:
             = "(() => { const range = document.createRange();"
               " range.selectNodeContents(document.getElementById('chosen'));"
               " getSelection().removeAllRanges(); getSelection().addRange(range); return true; })()";
-        const std::string all = "(async () => { const [tab] = await chrome.tabs.query({url: " + json(pageUrl()).dump()
-            + "}); return fetchora.downloadAllLinks(tab.id, " + json(pageUrl()).dump() + ", true); })()";
+        const std::string all
+            = findPageTab() + " return fetchora.downloadAllLinks(tab.id, " + json(pageUrl()).dump() + ", true); })()";
         const json reply = drive(select, all);
         EXPECT_EQ(reply["result"]["taken"], true) << reply.dump();
         ASSERT_TRUE(waitFinished(
