@@ -43,10 +43,28 @@ async function cookiesFor(urls) {
   }));
 }
 
-async function downloadLink(url, pageUrl) {
+// Sites that check the agent serve Fetchora as they served the page.
+const userAgent = () => navigator.userAgent;
+
+// Runs in the page: the "download" attribute of a link to the URL, which
+// names the file the page means it to be saved as.
+function suggestedName(url) {
+  const link = Array.from(document.querySelectorAll("a[download], area[download]")).find((a) => a.href === url);
+  return link ? link.download : "";
+}
+
+async function downloadLink(url, pageUrl, tabId, frameId) {
+  let fileName = "";
+  if (tabId !== undefined) {
+    const target = frameId ? { tabId, frameIds: [frameId] } : { tabId };
+    const results = await chrome.scripting.executeScript({ target, func: suggestedName, args: [url] })
+                        .catch(() => []);
+    fileName = results?.[0]?.result ?? "";
+  }
   const cookies = await cookiesFor([url]);
-  return report("handing the link over",
-                await ask({ type: "download", url, referrer: pageUrl ?? "", cookies }));
+  return report("handing the link over", await ask({
+    type: "download", url, referrer: pageUrl ?? "", fileName, userAgent: userAgent(), cookies,
+  }));
 }
 
 // Runs in the page: the links of the selection, or of the whole page.
@@ -60,7 +78,9 @@ function collectLinks(selectionOnly) {
     return false;
   };
   const chosen = selectionOnly && selection && !selection.isCollapsed ? anchors.filter(inSelection) : anchors;
-  return chosen.map((a) => ({ url: a.href, text: (a.textContent || a.title || "").trim().slice(0, 500) }));
+  return chosen.map((a) => ({
+    url: a.href, text: (a.textContent || a.title || "").trim().slice(0, 500), fileName: a.download || "",
+  }));
 }
 
 async function downloadAllLinks(tabId, pageUrl, selectionOnly) {
@@ -71,7 +91,8 @@ async function downloadAllLinks(tabId, pageUrl, selectionOnly) {
   });
   const links = results?.[0]?.result ?? [];
   const cookies = await cookiesFor(links.map((link) => link.url));
-  return report("handing the links over", await ask({ type: "links", pageUrl, links, cookies }));
+  return report("handing the links over",
+                await ask({ type: "links", pageUrl, links, userAgent: userAgent(), cookies }));
 }
 
 async function captureOn() {
@@ -98,7 +119,7 @@ chrome.runtime.onInstalled.addListener(async () => {
 
 chrome.contextMenus.onClicked.addListener((info, tab) => {
   if (info.menuItemId === MENU_LINK)
-    downloadLink(info.linkUrl, info.pageUrl);
+    downloadLink(info.linkUrl, info.pageUrl, tab?.id, info.frameId);
   else if (info.menuItemId === MENU_ALL && tab?.id !== undefined)
     downloadAllLinks(tab.id, info.pageUrl ?? tab.url, info.selectionText !== undefined);
   else if (info.menuItemId === MENU_CAPTURE)
@@ -118,6 +139,7 @@ chrome.downloads.onCreated.addListener(async (item) => {
     referrer: item.referrer ?? "",
     captured: true,
     fileName: item.filename ?? "",
+    userAgent: userAgent(),
     cookies: await cookiesFor([url]),
   });
   if (reply.ok && reply.taken) {

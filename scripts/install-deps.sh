@@ -12,7 +12,7 @@ packages=(
   nginx-light tinyproxy microsocks dante-server openssl
   python3-pyftpdlib vsftpd dbus-daemon
   desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl file man-db
-  chromium python3-websocket
+  chromium firefox-esr python3-websocket
   ffmpeg
 )
 

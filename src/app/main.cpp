@@ -243,7 +243,7 @@ int main(int argc, char** argv)
 
         IpcServer server(app.loop(),
                          {std::string(kTopicOpenUrl), std::string(kTopicDownloadInfo), std::string(kTopicClickCatcher),
-                          std::string(kTopicActivate)},
+                          std::string(kTopicBrowserCatch), std::string(kTopicActivate)},
                          [&](const std::string& topic, const std::string& item) -> std::optional<std::string> {
                              if (topic == kTopicActivate) {
                                  frame.bringToFront();

@@ -60,7 +60,8 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
     m_server = std::make_unique<IpcServer>(
         m_app.loop(),
         std::vector<std::string>{std::string(kTopicOpenUrl), std::string(kTopicDownloadInfo),
-                                 std::string(kTopicClickCatcher), std::string(kTopicTakeOver)},
+                                 std::string(kTopicClickCatcher), std::string(kTopicBrowserCatch),
+                                 std::string(kTopicTakeOver)},
         [this](const std::string& topic, const std::string& item) { return handleRequest(topic, item); });
     std::string error;
     if (!m_server->listen(socketPath, error)) {
@@ -100,7 +101,7 @@ std::optional<std::string> DaemonSession::handleRequest(const std::string& topic
         JobLockGuard lock(m_app.jobLock());
         return DownloadInfoReply(DownloadInfoEntries(m_view->doc().tree()), item);
     }
-    if (topic == kTopicClickCatcher)
+    if (topic == kTopicClickCatcher || topic == kTopicBrowserCatch)
         return m_view->serveClickCatcher(topic, item);
     if (topic == kTopicTakeOver) {
         // The desktop program takes the profile: stop and save as on SIGTERM,

@@ -15,6 +15,7 @@
 #include "engine/job_runner.h"
 #include "engine/job_window.h"
 #include "engine/small_file_check.h"
+#include "model/browser_job_fields.h"
 #include "model/completed_range_ops.h"
 #include "model/file_moves.h"
 #include "platform/message_loop.h"
@@ -240,8 +241,11 @@ bool JobRunner::smallFileRestart()
     if (link.empty())
         return false;
     const std::string oldUrl = m_job.url;
+    // The linked file is the same download: it keeps the browser's agent.
+    const std::string agent = JobUserAgent(m_job);
     if (!m_job.SetUrl(link))
         return false;
+    SetJobUserAgent(m_job, agent);
     ++m_job.smallFileRestarts;
     // The page the job fetched is not the file it is for.
     std::error_code ignored;

@@ -12,6 +12,8 @@
 #include "engine/job_window.h"
 #include "engine/site_connections.h"
 #include "engine/transfer_threads.h"
+#include "model/browser_job_fields.h"
+#include "net/http_request.h"
 #include "net/url.h"
 #include "net/worker_cycles.h"
 
@@ -137,6 +139,12 @@ TransferSettings JobRunner::transferSettings(const ProxyEntry*) const
     out.retryDelaySeconds = std::max(1, option(OptionId::RetryDelay));
     out.userAgentChoice = static_cast<uint32_t>(option(OptionId::UserAgentChoice));
     out.userAgentText = settings.GetOptionText(OptionId::UserAgentText);
+    // A job the browser handed over asks as the browser did: a site that
+    // checks the agent serves it as it served the page.
+    if (const std::string agent = JobUserAgent(m_job); !agent.empty()) {
+        out.userAgentChoice = kUserAgentUserDefined;
+        out.userAgentText = agent;
+    }
     out.sendReferer = option(OptionId::NoReferer) == 0;
     out.sendCookies = option(OptionId::SendCookies) > 0;
     out.alwaysRange = settings.alwaysRange();

@@ -31,20 +31,25 @@ bool BrowserHost::programRuns()
     return reply.outcome == IpcReply::Outcome::Data || reply.outcome == IpcReply::Outcome::NoData;
 }
 
-bool BrowserHost::handOver(const std::string& item, std::string& replyText, std::string& error, std::ostream& log)
+BrowserHost::HandOver BrowserHost::handOver(std::string_view topic, const std::string& item, std::string& replyText,
+                                            std::string& error, std::ostream& log)
 {
     const auto deadline = std::chrono::steady_clock::now() + m_setup.startWait;
     while (true) {
-        const IpcReply reply = ipcRequest(m_setup.socket, kTopicClickCatcher, item, m_setup.handOverWait);
+        const IpcReply reply = ipcRequest(m_setup.socket, topic, item, m_setup.handOverWait);
         switch (reply.outcome) {
-        case IpcReply::Outcome::Data: replyText = reply.text; return true;
+        case IpcReply::Outcome::Data: replyText = reply.text; return HandOver::Answered;
+        case IpcReply::Outcome::Refused:
+            error = "the running Fetchora does not take browser hand-overs";
+            return HandOver::Refused;
         case IpcReply::Outcome::NoData:
-        case IpcReply::Outcome::Refused: error = "the running Fetchora does not take browser hand-overs"; return false;
+            error = "the running Fetchora does not take browser hand-overs";
+            return HandOver::Failed;
         case IpcReply::Outcome::Failed:
             // It may have taken the URL before failing: asking again could
             // add it twice.
             error = "Fetchora did not answer: " + reply.error;
-            return false;
+            return HandOver::Failed;
         case IpcReply::Outcome::NoServer: break;
         }
         if (!m_started) {
@@ -53,14 +58,14 @@ bool BrowserHost::handOver(const std::string& item, std::string& replyText, std:
             if (!m_setup.startProgram || !m_setup.startProgram(startError)) {
                 error = "Fetchora is not running and could not be started"
                     + (startError.empty() ? std::string() : ": " + startError);
-                return false;
+                return HandOver::Failed;
             }
             log << "fetchora-host: Fetchora was not running; started it\n";
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             error = "Fetchora was started but did not answer within "
                 + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(m_setup.startWait).count()) + " s";
-            return false;
+            return HandOver::Failed;
         }
         std::this_thread::sleep_for(kRetryStep);
     }
@@ -82,23 +87,36 @@ std::string BrowserHost::answer(const std::string& message, std::ostream& log)
         if (!matchPatternList(types, fileExtension(CapturedFileName(request))))
             return CatchReplyJson(request.id, false, false);
     }
-    const CatcherHandOver catcher = MakeCatcherHandOver(request, kMaxItemBytes);
-    if (!catcher.error.empty())
-        return ErrorReplyJson(request.id, catcher.error);
-    if (!catcher.fileData.empty()) {
-        if (m_setup.temporaryFolder.empty())
-            return ErrorReplyJson(request.id, "the list is too large to hand over directly");
-        const std::filesystem::path file = m_setup.temporaryFolder / std::string(kClickCatcherFile);
-        if (!writeFileAtomically(file, catcher.fileData))
-            return ErrorReplyJson(request.id, "cannot write the list for Fetchora to " + file.string());
-    }
-    std::string replyText;
-    std::string error;
     // Before the hand-over: the program's first request needs them.
+    std::string error;
     if (!request.cookies.empty() && m_setup.storeCookies && !m_setup.storeCookies(request.cookies, error))
         log << "fetchora-host: the page's cookies were not kept: " << error << "\n";
-    error.clear();
-    if (!handOver(catcher.item, replyText, error, log)) {
+    std::string replyText;
+    // Our own topic carries the agent and the file names; an older program
+    // refuses it and gets the plain click-catcher codes.
+    for (const bool browserLayout : {true, false}) {
+        if (browserLayout && m_plainOnly)
+            continue;
+        const CatcherHandOver catcher = MakeCatcherHandOver(request, kMaxItemBytes, browserLayout);
+        if (!catcher.error.empty())
+            return ErrorReplyJson(request.id, catcher.error);
+        if (!catcher.fileData.empty()) {
+            if (m_setup.temporaryFolder.empty())
+                return ErrorReplyJson(request.id, "the list is too large to hand over directly");
+            const std::filesystem::path file = m_setup.temporaryFolder / std::string(kClickCatcherFile);
+            if (!writeFileAtomically(file, catcher.fileData))
+                return ErrorReplyJson(request.id, "cannot write the list for Fetchora to " + file.string());
+        }
+        error.clear();
+        const std::string_view topic = browserLayout ? kTopicBrowserCatch : kTopicClickCatcher;
+        const HandOver outcome = handOver(topic, catcher.item, replyText, error, log);
+        if (outcome == HandOver::Answered)
+            break;
+        if (outcome == HandOver::Refused && browserLayout) {
+            log << "fetchora-host: the running Fetchora is older; the user agent and file names are not passed on\n";
+            m_plainOnly = true;
+            continue;
+        }
         log << "fetchora-host: " << error << "\n";
         return ErrorReplyJson(request.id, error);
     }

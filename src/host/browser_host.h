@@ -16,6 +16,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/cookie_jar.h"
@@ -54,12 +55,18 @@ public:
     std::string answer(const std::string& message, std::ostream& log);
 
 private:
-    // The hand-over's reply text from the program, or none with error.
-    bool handOver(const std::string& item, std::string& reply, std::string& error, std::ostream& log);
+    enum class HandOver { Answered, Refused, Failed };
+    // The hand-over's reply text from the program; Refused when the program
+    // does not serve the topic, Failed with error otherwise.
+    HandOver handOver(std::string_view topic, const std::string& item, std::string& reply, std::string& error,
+                      std::ostream& log);
     bool programRuns();
 
     BrowserHostSetup m_setup;
     bool m_started = false;
+    // The program refused the browser topic once: it is an older one, which
+    // only takes the plain click-catcher codes.
+    bool m_plainOnly = false;
 };
 
 }  // namespace fetchora

@@ -54,6 +54,13 @@ bool jarSafe(const std::string& text, bool name)
     return true;
 }
 
+// The last component of a path a browser suggests; the program makes it safe.
+std::string lastPathComponent(const std::string& name)
+{
+    const size_t slash = name.find_last_of("/\\");
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
 std::vector<Cookie> readCookies(const json& message)
 {
     std::vector<Cookie> cookies;
@@ -107,6 +114,8 @@ ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
         parsed.id = id->dump();
     BrowserRequest request;
     request.id = parsed.id;
+    if (!readString(message, "userAgent", request.userAgent) || request.userAgent.size() > kMaxUserAgentBytes)
+        request.userAgent.clear();
     std::string type;
     if (!readString(message, "type", type) || type.empty()) {
         parsed.error = "the message has no \"type\"";
@@ -132,7 +141,7 @@ ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
         };
         request.always = flag("always");
         request.captured = flag("captured");
-        if (!readString(message, "fileName", request.fileName))
+        if (!readString(message, "fileName", request.fileName) || request.fileName.size() > kMaxSuggestedNameBytes)
             request.fileName.clear();
     } else if (type == "links") {
         request.kind = BrowserRequest::Kind::Links;
@@ -154,6 +163,9 @@ ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
             // A text that is not a string is left out; the link stays.
             if (!readString(link, "text", captured.text))
                 captured.text.clear();
+            if (!readString(link, "fileName", captured.fileName) || captured.fileName.size() > kMaxSuggestedNameBytes)
+                captured.fileName.clear();
+            captured.fileName = lastPathComponent(captured.fileName);
             if (isDownloadable(captured.url))
                 request.links.push_back(std::move(captured));
         }
@@ -170,35 +182,62 @@ ParsedBrowserRequest ParseBrowserRequest(std::string_view text)
     return parsed;
 }
 
-CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLimit)
+namespace {
+
+// The plain click-catcher form of one URL, which carries only the URL and its
+// referrer.
+void plainUrlHandOver(const BrowserRequest& request, CatcherHandOver& handOver)
+{
+    if (request.url.size() > kMaxBlockUrlBytes) {
+        // The file form carries a longer URL, without its referrer.
+        if (request.url.size() > kMaxFileUrlBytes) {
+            handOver.error = "the URL is longer than " + std::to_string(kMaxFileUrlBytes) + " bytes";
+            return;
+        }
+        handOver.item = hexCode(request.always ? CatchCode::FileUrlAlways : CatchCode::FileUrl);
+        handOver.fileData = request.url;
+        return;
+    }
+    if (request.always) {
+        handOver.item = itemFor(CatchCode::BlockUrlAlways, EncodeCaughtUrlBlock(request.url, std::nullopt));
+    } else if (!request.referrer.empty() && request.referrer.size() <= kMaxBlockRefererBytes) {
+        handOver.item = itemFor(CatchCode::BlockUrlReferer, EncodeCaughtUrlBlock(request.url, request.referrer));
+    } else {
+        handOver.item = itemFor(CatchCode::BlockUrl, EncodeCaughtUrlBlock(request.url, std::nullopt));
+    }
+}
+
+void browserUrlHandOver(const BrowserRequest& request, CatcherHandOver& handOver)
+{
+    if (request.url.size() > kMaxFileUrlBytes) {
+        handOver.error = "the URL is longer than " + std::to_string(kMaxFileUrlBytes) + " bytes";
+        return;
+    }
+    CaughtUrl caught{request.url, request.referrer, request.userAgent, lastPathComponent(request.fileName)};
+    if (caught.referer.size() > kMaxBlockRefererBytes)
+        caught.referer.clear();
+    handOver.item = itemFor(request.always ? CatchCode::BlockUrlAlways : CatchCode::BlockUrlReferer,
+                            EncodeBrowserUrlBlock(caught));
+}
+
+}  // namespace
+
+CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLimit, bool browserLayout)
 {
     CatcherHandOver handOver;
     // "0x55 " and the base64 of the data, which grows by a third.
     const auto fitsItem = [itemLimit](size_t dataBytes) { return 5 + (dataBytes + 2) / 3 * 4 <= itemLimit; };
     switch (request.kind) {
     case BrowserRequest::Kind::Ping: handOver.error = "a ping hands nothing over"; break;
-    case BrowserRequest::Kind::Download: {
-        if (request.url.size() > kMaxBlockUrlBytes) {
-            // The file form carries a longer URL, without its referrer.
-            if (request.url.size() > kMaxFileUrlBytes) {
-                handOver.error = "the URL is longer than " + std::to_string(kMaxFileUrlBytes) + " bytes";
-                break;
-            }
-            handOver.item = hexCode(request.always ? CatchCode::FileUrlAlways : CatchCode::FileUrl);
-            handOver.fileData = request.url;
-            break;
-        }
-        if (request.always) {
-            handOver.item = itemFor(CatchCode::BlockUrlAlways, EncodeCaughtUrlBlock(request.url, std::nullopt));
-        } else if (!request.referrer.empty() && request.referrer.size() <= kMaxBlockRefererBytes) {
-            handOver.item = itemFor(CatchCode::BlockUrlReferer, EncodeCaughtUrlBlock(request.url, request.referrer));
-        } else {
-            handOver.item = itemFor(CatchCode::BlockUrl, EncodeCaughtUrlBlock(request.url, std::nullopt));
-        }
+    case BrowserRequest::Kind::Download:
+        if (browserLayout)
+            browserUrlHandOver(request, handOver);
+        else
+            plainUrlHandOver(request, handOver);
         break;
-    }
     case BrowserRequest::Kind::Links: {
-        const std::string data = EncodeCaughtLinks(request.pageUrl, request.links);
+        const std::string data = browserLayout ? EncodeBrowserLinks(request.pageUrl, request.userAgent, request.links)
+                                               : EncodeCaughtLinks(request.pageUrl, request.links);
         if (fitsItem(data.size())) {
             handOver.item = itemFor(CatchCode::BlockList, data);
         } else if (data.size() <= kMaxCatchFileBytes) {

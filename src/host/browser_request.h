@@ -5,7 +5,7 @@
 // From the browser (JSON objects; unknown members are ignored):
 //   {"type": "ping"}
 //   {"type": "download", "url": U, "referrer": R, "always": false,
-//    "captured": false, "fileName": N}
+//    "captured": false, "fileName": N, "userAgent": A}
 //    "cookies": [{"name", "value", "domain", "path", "secure", "httpOnly",
 //                 "hostOnly", "expirationDate"}, ...]   (also on "links")
 // The cookies are the browser's for the URL(s); they go to the profile's
@@ -13,7 +13,11 @@
 // "captured": the browser started this download itself; it is handed over
 // only when its file name (N, else the URL's last segment) is of a type the
 // program's settings capture ("MonitorType").
-//   {"type": "links", "pageUrl": P, "links": [{"url": U, "text": T}, ...]}
+//   {"type": "links", "pageUrl": P, "userAgent": A,
+//    "links": [{"url": U, "text": T, "fileName": N}, ...]}
+// A: the browser's user agent, which the job's requests then send; N: the
+// name the browser suggests (a link's "download" attribute, the browser's
+// own download's path), of which only the last path component is passed on.
 // Every message may carry "id" (a string or a number), which the reply
 // repeats so that the extension can match them.
 // To the browser:
@@ -42,6 +46,7 @@ struct BrowserRequest {
     bool always = false;  // take the URL without the refused-URL rule
     bool captured = false;  // a download the browser started, checked against the captured types
     std::string fileName;  // the browser's suggested name
+    std::string userAgent;  // the browser's; empty when not given or too long
     std::string pageUrl;
     std::vector<CapturedLink> links;
     std::vector<Cookie> cookies;  // only those fit for a cookie jar line
@@ -67,8 +72,10 @@ struct CatcherHandOver {
     std::string error;  // why nothing can be handed over
 };
 
-// itemLimit: the largest item the service socket takes.
-CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLimit);
+// itemLimit: the largest item the service socket takes. browserLayout: the
+// item is for kTopicBrowserCatch and carries the user agent and file names;
+// otherwise it is a plain click-catcher hand-over (for older programs).
+CatcherHandOver MakeCatcherHandOver(const BrowserRequest& request, size_t itemLimit, bool browserLayout = false);
 
 // The name whose type decides whether a captured download is taken.
 std::string CapturedFileName(const BrowserRequest& request);

@@ -20,6 +20,10 @@ struct AddDownloadRequest {
     bool showDialog = false;
     std::string referer;
     std::string comment;
+    // From a browser: the user agent the job's requests send, and the name
+    // it suggests for the file (made safe; a server's name may still win).
+    std::string userAgent{};
+    std::string fileName{};
     // Category, folder, file-name rule, split count, start mode, login,
     // proxies and referrer come from this job (later URLs of a batch).
     const DownloadJob* templateJob = nullptr;

@@ -15,6 +15,10 @@ struct CapturedLink {
     std::string referer;
     // Where the link stands in its source HTML (0 when there is none).
     size_t position = 0;
+    // From a browser: the name it suggests for the file (a link's "download"
+    // attribute) and its user agent; empty when it gave none.
+    std::string fileName{};
+    std::string userAgent{};
 };
 
 }  // namespace fetchora

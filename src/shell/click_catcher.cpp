@@ -188,6 +188,81 @@ CaughtLinks ReadCaughtLinks(std::span<const uint8_t> data)
     return result;
 }
 
+std::optional<CaughtUrl> ReadBrowserUrlBlock(std::span<const uint8_t> data)
+{
+    FieldReader reader(data);
+    std::optional<std::string> url = reader.field();
+    if (!url || url->empty() || url->size() > kMaxFileUrlBytes)
+        return std::nullopt;
+    CaughtUrl caught{std::move(*url), {}};
+    // Later fields may be left out; a broken one refuses the whole URL, as
+    // in the older layouts.
+    const std::pair<std::string*, size_t> extras[] = {{&caught.referer, kMaxBlockRefererBytes},
+                                                      {&caught.userAgent, kMaxUserAgentBytes},
+                                                      {&caught.fileName, kMaxSuggestedNameBytes}};
+    for (const auto& [target, limit] : extras) {
+        if (reader.atEnd())
+            break;
+        std::optional<std::string> field = reader.field();
+        if (!field)
+            return std::nullopt;
+        if (field->size() <= limit)
+            *target = std::move(*field);
+    }
+    return caught;
+}
+
+CaughtLinks ReadBrowserLinks(std::span<const uint8_t> data)
+{
+    CaughtLinks result;
+    FieldReader reader(data);
+    std::optional<std::string> description = reader.field();
+    std::optional<std::string> userAgent = description ? reader.field() : std::nullopt;
+    if (!userAgent)
+        return result;
+    result.description = std::move(*description);
+    if (userAgent->size() > kMaxUserAgentBytes)
+        userAgent->clear();
+    while (!reader.atEnd()) {
+        std::optional<std::string> fields[3];
+        bool whole = true;
+        for (size_t i = 0; i < 3 && whole; ++i) {
+            fields[i] = reader.atEnd() && i > 0 ? std::optional<std::string>(std::string()) : reader.field();
+            whole = fields[i].has_value();
+        }
+        if (!whole)
+            break;
+        if (fields[2]->size() > kMaxSuggestedNameBytes)
+            fields[2]->clear();
+        if (!fields[0]->empty() && IsCapturableUrl(*fields[0]))
+            result.links.push_back(
+                CapturedLink{std::move(*fields[0]), std::move(*fields[1]), {}, 0, std::move(*fields[2]), *userAgent});
+    }
+    return result;
+}
+
+std::string EncodeBrowserUrlBlock(const CaughtUrl& url)
+{
+    std::string out;
+    for (const std::string* field : {&url.url, &url.referer, &url.userAgent, &url.fileName})
+        appendField(out, *field);
+    return out;
+}
+
+std::string EncodeBrowserLinks(std::string_view description, std::string_view userAgent,
+                               const std::vector<CapturedLink>& links)
+{
+    std::string out;
+    appendField(out, description);
+    appendField(out, userAgent);
+    for (const CapturedLink& link : links) {
+        appendField(out, link.url);
+        appendField(out, link.text);
+        appendField(out, link.fileName);
+    }
+    return out;
+}
+
 std::string EncodeCaughtUrlBlock(std::string_view url, std::optional<std::string_view> referer)
 {
     std::string out;
@@ -213,33 +288,47 @@ ClickCatcher::ClickCatcher(ClickCatcherHost& host, UserPrompts& prompts, std::fi
 {
 }
 
-int32_t ClickCatcher::handOver(uint32_t code, std::span<const uint8_t> data)
+int32_t ClickCatcher::handOver(uint32_t code, std::span<const uint8_t> data, bool browserLayout)
 {
     if (m_host.closing())
         return kCatchClosing;
+    if (browserLayout) {
+        switch (static_cast<CatchCode>(code)) {
+        case CatchCode::FileUrl:
+        case CatchCode::BlockUrl:
+        case CatchCode::BlockUrlReferer: return singleUrl(ReadBrowserUrlBlock(data), true);
+        case CatchCode::FileUrlAlways:
+        case CatchCode::BlockUrlAlways: return singleUrl(ReadBrowserUrlBlock(data), false);
+        case CatchCode::FileList: return linkList(ReadBrowserLinks(data), 1, false);
+        case CatchCode::BlockList: return linkList(ReadBrowserLinks(data), 3, true);
+        }
+        return kCatchNotTaken;
+    }
     switch (static_cast<CatchCode>(code)) {
     case CatchCode::FileUrl: return singleUrl(ReadCaughtUrlFile(data), true);
     case CatchCode::FileUrlAlways: return singleUrl(ReadCaughtUrlFile(data), false);
     case CatchCode::BlockUrl: return singleUrl(ReadCaughtUrlBlock(data, false), true);
     case CatchCode::BlockUrlAlways: return singleUrl(ReadCaughtUrlBlock(data, false), false);
     case CatchCode::BlockUrlReferer: return singleUrl(ReadCaughtUrlBlock(data, true), true);
-    case CatchCode::FileList: return linkList(data, 1, false);
-    case CatchCode::BlockList: return linkList(data, 3, true);
+    case CatchCode::FileList: return linkList(ReadCaughtLinks(data), 1, false);
+    case CatchCode::BlockList: return linkList(ReadCaughtLinks(data), 3, true);
     }
     return kCatchNotTaken;
 }
 
-int32_t ClickCatcher::handOverFromFile(uint32_t code)
+int32_t ClickCatcher::handOverFromFile(uint32_t code, bool browserLayout)
 {
     if (m_host.closing())
         return kCatchClosing;
     if (!isFileCode(code))
         return kCatchNotTaken;
-    const size_t limit = code == static_cast<uint32_t>(CatchCode::FileList) ? kMaxCatchFileBytes : kMaxFileUrlBytes;
+    // The browser layout's one URL also carries its referrer, agent and name.
+    const size_t urlLimit = browserLayout ? kMaxFileUrlBytes * 4 : kMaxFileUrlBytes;
+    const size_t limit = code == static_cast<uint32_t>(CatchCode::FileList) ? kMaxCatchFileBytes : urlLimit;
     const std::optional<std::vector<uint8_t>> bytes = readSmallFile(m_temporaryFolder / kClickCatcherFile, limit);
     if (!bytes)
         return kCatchNotTaken;
-    return handOver(code, *bytes);
+    return handOver(code, *bytes, browserLayout);
 }
 
 int32_t ClickCatcher::singleUrl(const std::optional<CaughtUrl>& url, bool refusedRule)
@@ -262,9 +351,8 @@ int32_t ClickCatcher::singleUrl(const std::optional<CaughtUrl>& url, bool refuse
     return kCatchTaken;
 }
 
-int32_t ClickCatcher::linkList(std::span<const uint8_t> data, int32_t source, bool moreRaisesSource)
+int32_t ClickCatcher::linkList(CaughtLinks list, int32_t source, bool moreRaisesSource)
 {
-    CaughtLinks list = ReadCaughtLinks(data);
     if (list.links.empty()) {
         m_prompts.message(std::string(builtinString(kNoValidUrls)), MessageIcon::Warning);
         return kCatchNotTaken;
@@ -279,7 +367,8 @@ int32_t ClickCatcher::linkList(std::span<const uint8_t> data, int32_t source, bo
 
 std::optional<std::string> ClickCatcher::serve(const std::string& topic, const std::string& item)
 {
-    if (!equalsIgnoringCase(topic, kTopicClickCatcher))
+    const bool browserLayout = equalsIgnoringCase(topic, kTopicBrowserCatch);
+    if (!browserLayout && !equalsIgnoringCase(topic, kTopicClickCatcher))
         return std::nullopt;
     std::string_view text = item;
     const size_t blank = text.find(' ');
@@ -291,9 +380,9 @@ std::optional<std::string> ClickCatcher::serve(const std::string& topic, const s
     if (!code)
         answer = m_host.closing() ? kCatchClosing : kCatchNotTaken;
     else if (blank == std::string_view::npos)
-        answer = handOverFromFile(*code);
+        answer = handOverFromFile(*code, browserLayout);
     else if (isStrictBase64(encoded))
-        answer = handOver(*code, Base64Codec().decode(encoded));
+        answer = handOver(*code, Base64Codec().decode(encoded), browserLayout);
     else
         answer = m_host.closing() ? kCatchClosing : kCatchNotTaken;
     return std::to_string(answer);

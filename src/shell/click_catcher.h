@@ -21,6 +21,18 @@
 // in decimal: 1 the program took the URL(s) (the browser drops the click),
 // 0 the browser goes ahead itself, 85 the program is closing.
 //
+// The IPC topic kTopicBrowserCatch is our own browser host's: the same codes,
+// items and replies, but the layouts carry what a browser knows beyond the
+// URL and the referrer (an older program refuses the topic, and the host then
+// falls back to kTopicClickCatcher):
+//   one URL (every single-URL code): length, URL (at most 1023), length,
+//                            referrer, length, user agent, length, file name
+//   list (0x22, 0x55):       length, description, length, user agent, then
+//                            records of length, URL, length, link text,
+//                            length, file name, until the data ends
+// A referrer or user agent above 510 bytes, or a file name above 1023, is
+// dropped; the file name is only a suggestion (the job makes it safe).
+//
 // Thread: loop thread (the handler runs there, like the message it stands
 // for). Borrows the host and the prompts.
 #include <cstdint>
@@ -38,6 +50,7 @@ namespace fetchora {
 class UserPrompts;
 
 inline constexpr std::string_view kTopicClickCatcher = "ClickCatcher";
+inline constexpr std::string_view kTopicBrowserCatch = "BrowserCatch";
 inline constexpr std::string_view kClickCatcherFile = "kxcatch.tmp";
 
 // "Monitor Flags" bit: a click the user refused goes back to the browser.
@@ -60,12 +73,17 @@ inline constexpr int32_t kCatchClosing = 85;
 inline constexpr size_t kMaxBlockUrlBytes = 511;
 inline constexpr size_t kMaxBlockRefererBytes = 510;
 inline constexpr size_t kMaxFileUrlBytes = 1023;
+inline constexpr size_t kMaxUserAgentBytes = 510;
+inline constexpr size_t kMaxSuggestedNameBytes = 1023;
 // A list file larger than this is not read.
 inline constexpr size_t kMaxCatchFileBytes = 16 * 1024 * 1024;
 
 struct CaughtUrl {
     std::string url;
     std::string referer;
+    // Only from kTopicBrowserCatch: the browser's agent and suggested name.
+    std::string userAgent{};
+    std::string fileName{};
 };
 
 struct CaughtLinks {
@@ -77,11 +95,17 @@ struct CaughtLinks {
 std::optional<CaughtUrl> ReadCaughtUrlBlock(std::span<const uint8_t> data, bool withReferer);
 std::optional<CaughtUrl> ReadCaughtUrlFile(std::span<const uint8_t> data);
 CaughtLinks ReadCaughtLinks(std::span<const uint8_t> data);
+// The kTopicBrowserCatch layouts; a list's user agent goes to every link.
+std::optional<CaughtUrl> ReadBrowserUrlBlock(std::span<const uint8_t> data);
+CaughtLinks ReadBrowserLinks(std::span<const uint8_t> data);
 
 // The encoded data of a single URL and of a list, as a catcher writes them
 // (for the browser extension's host and for tests).
 std::string EncodeCaughtUrlBlock(std::string_view url, std::optional<std::string_view> referer);
 std::string EncodeCaughtLinks(std::string_view description, const std::vector<CapturedLink>& links);
+std::string EncodeBrowserUrlBlock(const CaughtUrl& url);
+std::string EncodeBrowserLinks(std::string_view description, std::string_view userAgent,
+                               const std::vector<CapturedLink>& links);
 
 // What the hand-over asks of the main view and the frame.
 class ClickCatcherHost {
@@ -105,12 +129,14 @@ public:
 
     // One hand-over with its data; the answer 0, 1 or 85. For the file codes
     // the data is the file's contents.
-    int32_t handOver(uint32_t code, std::span<const uint8_t> data);
+    // browserLayout: the data is in the kTopicBrowserCatch layouts.
+    int32_t handOver(uint32_t code, std::span<const uint8_t> data, bool browserLayout = false);
     // A file code with the data read from "kxcatch.tmp" in the temporary
     // folder (0 when it cannot be read); a block code answers 0.
-    int32_t handOverFromFile(uint32_t code);
+    int32_t handOverFromFile(uint32_t code, bool browserLayout = false);
 
-    // The IPC handler for kTopicClickCatcher (other topics: no data).
+    // The IPC handler for kTopicClickCatcher and kTopicBrowserCatch (other
+    // topics: no data).
     std::optional<std::string> serve(const std::string& topic, const std::string& item);
 
     // The URL last refused by the user; empty when none is remembered.
@@ -118,7 +144,7 @@ public:
 
 private:
     int32_t singleUrl(const std::optional<CaughtUrl>& url, bool refusedRule);
-    int32_t linkList(std::span<const uint8_t> data, int32_t source, bool moreRaisesSource);
+    int32_t linkList(CaughtLinks list, int32_t source, bool moreRaisesSource);
 
     ClickCatcherHost& m_host;
     UserPrompts& m_prompts;

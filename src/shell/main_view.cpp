@@ -569,12 +569,12 @@ int32_t MainView::monitorFlags() const
 
 int32_t MainView::sendUrl(const CaughtUrl& url)
 {
-    return handleUrl({url.url, url.referer, kUrlFromBrowser});
+    return handleUrl({url.url, url.referer, kUrlFromBrowser, url.userAgent, url.fileName});
 }
 
 void MainView::postUrl(const CaughtUrl& url)
 {
-    postUrl(UrlRequest{url.url, url.referer, kUrlFromBrowser});
+    postUrl(UrlRequest{url.url, url.referer, kUrlFromBrowser, url.userAgent, url.fileName});
 }
 
 void MainView::postLinks(std::vector<CapturedLink> links, const std::string& baseUrl, int32_t listSource)

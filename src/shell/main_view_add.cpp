@@ -6,6 +6,7 @@
 #include "engine/job_runner.h"
 #include "explorer/explorer_fetch_results.h"
 #include "lang/string_table.h"
+#include "model/browser_job_fields.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
 #include "platform/desktop_actions.h"
@@ -61,6 +62,8 @@ void copySettings(DownloadJob& existing, const DownloadJob& added)
 {
     copyTemplate(existing, added);
     existing.alternateUrls = added.alternateUrls;
+    if (!JobUserAgent(added).empty())
+        SetJobUserAgent(existing, JobUserAgent(added));
 }
 
 }  // namespace
@@ -89,6 +92,12 @@ AddDownloadOutcome MainView::addDownload(const AddDownloadRequest& request)
             fresh->referer = request.referer;
         if (!request.comment.empty())
             fresh->SetComment(request.comment);
+        if (parsed)
+            SetJobUserAgent(*fresh, request.userAgent);
+        // Before the download rules: a rule by extension sees the name the
+        // file will have.
+        if (parsed && !request.fileName.empty())
+            fresh->SetFileName(SuggestedFileName(request.fileName));
         if (request.templateJob != nullptr)
             copyTemplate(*fresh, *request.templateJob);
         else if (parsed)

@@ -129,6 +129,10 @@ int32_t UrlCapture::addUrl(const UrlRequest& request, const CaptureSettings& set
         add.comment = m_clipboardText();
     if (request.source != kUrlFromBrowser)
         add.referer.clear();
+    else {
+        add.userAgent = request.userAgent;
+        add.fileName = request.fileName;
+    }
 
     if (add.showDialog && !IsStreamUrl(request.url) && offerAsAlternate(request.url))
         return 0;
@@ -156,9 +160,19 @@ LinkListResult UrlCapture::addLinks(const LinkListRequest& request, const Captur
             result.cancelled = true;
             return result;
         }
+        // What the browser said of a link stays with it when it is chosen.
+        std::vector<CapturedLink> offeredLinks = std::move(links);
         links.clear();
-        for (const LinkChoice& choice : chosen)
-            links.push_back(CapturedLink{choice.url, choice.text, {}, 0});
+        for (const LinkChoice& choice : chosen) {
+            CapturedLink link{choice.url, choice.text, {}, 0};
+            const auto same = std::find_if(offeredLinks.begin(), offeredLinks.end(),
+                                           [&](const CapturedLink& offered) { return offered.url == choice.url; });
+            if (same != offeredLinks.end()) {
+                link.fileName = same->fileName;
+                link.userAgent = same->userAgent;
+            }
+            links.push_back(std::move(link));
+        }
     }
 
     const bool ask = ListSourceAsks(request.source, settings);
@@ -169,6 +183,8 @@ LinkListResult UrlCapture::addLinks(const LinkListRequest& request, const Captur
         AddDownloadRequest add;
         add.text = link.url;
         add.comment = link.text;
+        add.userAgent = link.userAgent;
+        add.fileName = link.fileName;
         add.referer = request.source == kListWithOwnReferers ? link.referer : request.baseUrl;
         add.showDialog = askEach;
         // Without a dialog for the first there are no chosen settings to

@@ -67,6 +67,9 @@ struct UrlRequest {
     // line gave (the caller clears its copy).
     std::string referer;
     int32_t source = kUrlFromDrop;
+    // Source 2 from our browser host: the browser's agent and suggested name.
+    std::string userAgent{};
+    std::string fileName{};
 };
 
 struct LinkListRequest {

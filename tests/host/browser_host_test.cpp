@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "host/native_frames.h"
+#include "net/base64_codec.h"
 #include "platform/ipc_endpoint.h"
 #include "platform/message_loop.h"
 #include "shell/click_catcher.h"
@@ -25,20 +26,27 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 
 // A stand-in for the program: records the click-catcher items it is handed
-// and answers with `answer`.
+// and answers with `answer`. Without browserTopic it is a program that only
+// knows the plain click-catcher topic.
 class FakeProgram {
 public:
-    explicit FakeProgram(std::string answer) : m_answer(std::move(answer)) { }
+    explicit FakeProgram(std::string answer, bool browserTopic = false)
+        : m_answer(std::move(answer)), m_browserTopic(browserTopic)
+    {
+    }
 
     bool listen(const std::filesystem::path& socket)
     {
+        std::vector<std::string> topics{std::string(kTopicClickCatcher), std::string(kTopicDownloadInfo)};
+        if (m_browserTopic)
+            topics.emplace_back(kTopicBrowserCatch);
         m_server = std::make_unique<IpcServer>(
-            m_loop, std::vector<std::string>{std::string(kTopicClickCatcher), std::string(kTopicDownloadInfo)},
-            [this](const std::string& topic, const std::string& item) -> std::optional<std::string> {
+            m_loop, topics, [this](const std::string& topic, const std::string& item) -> std::optional<std::string> {
                 if (topic == kTopicDownloadInfo)
                     return std::string("0");
                 std::lock_guard lock(m_mutex);
                 m_items.push_back(item);
+                m_topics.push_back(topic);
                 return m_answer;
             });
         m_thread = std::make_unique<test::LoopThread>(m_loop);
@@ -55,9 +63,16 @@ public:
         std::lock_guard lock(m_mutex);
         return m_items;
     }
+    std::vector<std::string> topics()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_topics;
+    }
 
 private:
     std::string m_answer;
+    bool m_browserTopic = false;
+    std::vector<std::string> m_topics;
     MessageLoop m_loop;
     std::unique_ptr<IpcServer> m_server;
     std::unique_ptr<test::LoopThread> m_thread;
@@ -251,6 +266,70 @@ TEST_F(BrowserHostTest, APipeThatEndsInsideAMessageEndsTheHostWithoutAReply)
     EXPECT_NE(m_log.str().find("the pipe ended after 16 of"), std::string::npos) << m_log.str();
     close(in[0]);
     close(out[0]);
+}
+
+std::vector<uint8_t> itemData(const std::string& item)
+{
+    return Base64Codec().decode(std::string_view(item).substr(item.find(' ') + 1));
+}
+
+TEST_F(BrowserHostTest, TheBrowsersAgentAndSuggestedNameGoOverTheBrowserTopic)
+{
+    FakeProgram program("1", true);
+    ASSERT_TRUE(program.listen(m_dir / "Fetchora"));
+    BrowserHost host(setup());
+    const json taken = reply(host.answer(
+        R"j({"id":4,"type":"download","url":"http://127.0.0.1:9/get?id=1","referrer":"http://127.0.0.1:9/p.html",)j"
+        R"j("userAgent":"Agent/7 (Test)","fileName":"/home/u/Downloads/../named.bin"})j",
+        m_log));
+    EXPECT_TRUE(taken["taken"].get<bool>()) << taken.dump();
+    ASSERT_EQ(program.items().size(), 1u);
+    EXPECT_EQ(program.topics()[0], kTopicBrowserCatch);
+    EXPECT_EQ(program.items()[0].substr(0, 5), "0x77 ");
+    const std::optional<CaughtUrl> caught = ReadBrowserUrlBlock(itemData(program.items()[0]));
+    ASSERT_TRUE(caught);
+    EXPECT_EQ(caught->url, "http://127.0.0.1:9/get?id=1");
+    EXPECT_EQ(caught->referer, "http://127.0.0.1:9/p.html");
+    EXPECT_EQ(caught->userAgent, "Agent/7 (Test)");
+    EXPECT_EQ(caught->fileName, "named.bin");
+
+    host.answer(R"j({"type":"links","pageUrl":"http://127.0.0.1:9/p.html","userAgent":"Agent/7 (Test)",)j"
+                R"j("links":[{"url":"http://127.0.0.1:9/1.bin","text":"one","fileName":"first.bin"},)j"
+                R"j({"url":"http://127.0.0.1:9/2.bin","text":"two"}]})j",
+                m_log);
+    ASSERT_EQ(program.items().size(), 2u);
+    EXPECT_EQ(program.topics()[1], kTopicBrowserCatch);
+    const CaughtLinks links = ReadBrowserLinks(itemData(program.items()[1]));
+    ASSERT_EQ(links.links.size(), 2u);
+    EXPECT_EQ(links.description, "http://127.0.0.1:9/p.html");
+    EXPECT_EQ(links.links[0].fileName, "first.bin");
+    EXPECT_EQ(links.links[1].fileName, "");
+    EXPECT_EQ(links.links[1].userAgent, "Agent/7 (Test)");
+}
+
+TEST_F(BrowserHostTest, AnOlderProgramThatRefusesTheBrowserTopicGetsThePlainCodes)
+{
+    FakeProgram program("1");
+    ASSERT_TRUE(program.listen(m_dir / "Fetchora"));
+    BrowserHost host(setup());
+    for (int i = 0; i < 2; ++i) {
+        const json taken = reply(host.answer(
+            R"j({"type":"download","url":"http://127.0.0.1:9/f.bin","referrer":"http://127.0.0.1:9/p.html",)j"
+            R"j("userAgent":"Agent/7","fileName":"named.bin"})j",
+            m_log));
+        EXPECT_TRUE(taken["taken"].get<bool>()) << taken.dump();
+    }
+    ASSERT_EQ(program.items().size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(program.topics()[i], kTopicClickCatcher);
+        const std::optional<CaughtUrl> caught = ReadCaughtUrlBlock(itemData(program.items()[i]), true);
+        ASSERT_TRUE(caught);
+        EXPECT_EQ(caught->referer, "http://127.0.0.1:9/p.html");
+    }
+    // Said once, not for every message.
+    const std::string log = m_log.str();
+    EXPECT_NE(log.find("older"), std::string::npos) << log;
+    EXPECT_EQ(log.find("older"), log.rfind("older")) << log;
 }
 
 }  // namespace

@@ -164,5 +164,89 @@ TEST(BrowserHostCapture, AClickHandedToTheHostStartsFetchoraWhichDownloadsWithTh
     EXPECT_TRUE(test::readFile(file) == bytes) << "the downloaded bytes differ from the served ones";
 }
 
+// The finished file of that name and size below the folder, or empty once
+// a minute has passed.
+fs::path waitForFile(const fs::path& folder, const std::string& name, size_t size)
+{
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < end) {
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            if (entry.path().filename() == name && !fs::exists(entry.path().string() + ".kx!")
+                && fs::file_size(entry.path()) == size)
+                return entry.path();
+        std::this_thread::sleep_for(100ms);
+    }
+    return {};
+}
+
+TEST(BrowserHostCapture, TheJobsAskWithTheBrowsersAgentAndSaveUnderTheSuggestedNames)
+{
+    test::TempDir dir;
+    for (const char* folder : {"home", "run", "downloads"})
+        fs::create_directories(dir / folder);
+    const std::string agent = "Mozilla/5.0 (X11; Linux x86_64; rv:1.0) FetchoraTestBrowser/1.0";
+    // Every request for the files needs the browser's agent, the resumed and
+    // split ones included.
+    test::NginxPeer nginx({"DNS:localhost", "IP:127.0.0.1"},
+                          "location /agent/ { alias $WWW/files/;\n"
+                          "  if ($http_user_agent != \""
+                              + agent + "\") { return 403; } }\n");
+    std::mt19937 random(12);
+    std::map<std::string, std::string> served;
+    for (const char* name : {"get.bin", "one.bin", "two.bin"}) {
+        std::string bytes(300 * 1024 + served.size(), '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(random());
+        nginx.writeServedFile(std::string("files/") + name, bytes);
+        served[name] = bytes;
+    }
+    const std::string base = "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/agent/";
+
+    HostProcess host({{"FETCHORA_HOME", (dir / "home").string()},
+                      {"TMPDIR", dir.path().string()},
+                      {"HOME", dir.path().string()},
+                      {"XDG_RUNTIME_DIR", (dir / "run").string()},
+                      {"XDG_DOWNLOAD_DIR", (dir / "downloads").string()}});
+    // A suggested name with a path and a parent step: only its last part counts.
+    const json reply = host.ask({{"id", 1},
+                                 {"type", "download"},
+                                 {"url", base + "get.bin"},
+                                 {"referrer", "http://127.0.0.1/page.html"},
+                                 {"userAgent", agent},
+                                 {"fileName", "../The Report.bin"}});
+    EXPECT_TRUE(reply["taken"].get<bool>()) << reply.dump();
+    const json links = host.ask({{"id", 2},
+                                 {"type", "links"},
+                                 {"pageUrl", "http://127.0.0.1/page.html"},
+                                 {"userAgent", agent},
+                                 {"links",
+                                  {{{"url", base + "one.bin"}, {"text", "one"}, {"fileName", "first.bin"}},
+                                   {{"url", base + "two.bin"}, {"text", "two"}}}}});
+    EXPECT_TRUE(links["taken"].get<bool>()) << links.dump();
+    host.closeInput();
+    EXPECT_EQ(host.wait(), 0);
+
+    const pid_t daemon = test::DaemonOfProfile(dir / "home");
+    ASSERT_GT(daemon, 0) << "the host did not start the daemon";
+    const fs::path report = waitForFile(dir / "downloads", "The Report.bin", served["get.bin"].size());
+    const fs::path first = waitForFile(dir / "downloads", "first.bin", served["one.bin"].size());
+    const fs::path second = waitForFile(dir / "downloads", "two.bin", served["two.bin"].size());
+    kill(daemon, SIGTERM);
+    for (int i = 0; i < 300 && kill(daemon, 0) == 0; ++i)
+        std::this_thread::sleep_for(100ms);
+    const std::string log = test::readFile(nginx.accessLogFile());
+    ASSERT_FALSE(report.empty()) << log;
+    EXPECT_TRUE(test::readFile(report) == served["get.bin"]);
+    ASSERT_FALSE(first.empty()) << log;
+    EXPECT_TRUE(test::readFile(first) == served["one.bin"]);
+    ASSERT_FALSE(second.empty()) << log;
+    EXPECT_TRUE(test::readFile(second) == served["two.bin"]);
+    EXPECT_EQ(log.find("\" 403 "), std::string::npos) << log;
+    // Nothing lands outside the download folder, nor under the URL's name.
+    EXPECT_FALSE(fs::exists(dir / "The Report.bin"));
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "downloads"))
+        EXPECT_NE(entry.path().filename(), "get.bin");
+}
+
 }  // namespace
 }  // namespace fetchora

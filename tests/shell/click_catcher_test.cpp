@@ -295,5 +295,96 @@ TEST_F(ClickCatcherTest, TheHandOverTopicWorksThroughTheIpcEndpoint)
     server.stop();
 }
 
+TEST_F(ClickCatcherTest, TheBrowserTopicCarriesTheAgentAndTheSuggestedNames)
+{
+    const std::string agent = "Mozilla/5.0 (X11; Linux x86_64) TestBrowser/1.0";
+    const std::string block = EncodeBrowserUrlBlock({"http://h/get?id=7", "http://h/page", agent, "report.pdf"});
+    EXPECT_EQ(m_catcher.serve(std::string(kTopicBrowserCatch), "0x77 " + Base64Codec().encode(block)).value_or(""),
+              "1");
+    ASSERT_EQ(m_host.sent.size(), 1u);
+    EXPECT_EQ(m_host.sent[0].url, "http://h/get?id=7");
+    EXPECT_EQ(m_host.sent[0].referer, "http://h/page");
+    EXPECT_EQ(m_host.sent[0].userAgent, agent);
+    EXPECT_EQ(m_host.sent[0].fileName, "report.pdf");
+
+    // The same item on the plain topic is the old layout: the URL ends at its
+    // length, and nothing of the browser's is read into it.
+    m_catcher.serve(std::string(kTopicClickCatcher), "0x77 " + Base64Codec().encode(block));
+    ASSERT_EQ(m_host.sent.size(), 2u);
+    EXPECT_EQ(m_host.sent[1].referer, "http://h/page");
+    EXPECT_EQ(m_host.sent[1].userAgent, "");
+    EXPECT_EQ(m_host.sent[1].fileName, "");
+
+    // "Always" posts without the refused-URL rule.
+    const std::string always = EncodeBrowserUrlBlock({"http://h/a.zip", "", agent, ""});
+    EXPECT_EQ(m_catcher.serve("browsercatch", "0x66 " + Base64Codec().encode(always)).value_or(""), "1");
+    ASSERT_EQ(m_host.posted.size(), 1u);
+    EXPECT_EQ(m_host.posted[0].userAgent, agent);
+
+    std::vector<CapturedLink> links(2);
+    links[0].url = "http://h/1.bin";
+    links[0].text = "one";
+    links[0].fileName = "first.bin";
+    links[1].url = "http://h/2.bin";
+    links[1].text = "two";
+    const std::string list = EncodeBrowserLinks("http://h/page", agent, links);
+    EXPECT_EQ(m_catcher.serve(std::string(kTopicBrowserCatch), "0x55 " + Base64Codec().encode(list)).value_or(""), "1");
+    ASSERT_EQ(m_host.lists.size(), 1u);
+    EXPECT_EQ(m_host.lists[0].source, 4);
+    EXPECT_EQ(m_host.lists[0].baseUrl, "http://h/page");
+    ASSERT_EQ(m_host.lists[0].links.size(), 2u);
+    EXPECT_EQ(m_host.lists[0].links[0].text, "one");
+    EXPECT_EQ(m_host.lists[0].links[0].fileName, "first.bin");
+    EXPECT_EQ(m_host.lists[0].links[1].fileName, "");
+    EXPECT_EQ(m_host.lists[0].links[1].userAgent, agent);
+}
+
+TEST_F(ClickCatcherTest, BrowserLayoutsRefuseLiesAndDropOversizedExtras)
+{
+    // A broken length after the URL refuses the URL, as the old layouts do.
+    const std::string lie = le32(14) + "http://h/a.zip" + le32(100) + "short";
+    EXPECT_FALSE(ReadBrowserUrlBlock(bytes(lie)));
+    EXPECT_FALSE(ReadBrowserUrlBlock(bytes(le32(0))));
+    // Left-out fields are empty; an agent too long for a header is dropped.
+    const auto bare = ReadBrowserUrlBlock(bytes(le32(14) + "http://h/a.zip"));
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->referer, "");
+    const std::string longAgent(kMaxUserAgentBytes + 1, 'A');
+    const auto dropped = ReadBrowserUrlBlock(bytes(EncodeBrowserUrlBlock({"http://h/a.zip", "", longAgent, "n.zip"})));
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(dropped->userAgent, "");
+    EXPECT_EQ(dropped->fileName, "n.zip");
+    // A URL longer than the old block's 511 bytes fits the browser layout.
+    const std::string longUrl = "http://h/" + std::string(900, 'x') + ".zip";
+    const auto kept = ReadBrowserUrlBlock(bytes(EncodeBrowserUrlBlock({longUrl, "", "", ""})));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->url, longUrl);
+    EXPECT_FALSE(ReadBrowserUrlBlock(bytes(EncodeBrowserUrlBlock({longUrl + std::string(200, 'y'), "", "", ""}))));
+
+    // A list keeps the whole records before a lie, and needs its agent field.
+    std::vector<CapturedLink> links(1);
+    links[0].url = "http://h/1.bin";
+    links[0].fileName = "one.bin";
+    const std::string list = EncodeBrowserLinks("", "Agent/1", links) + le32(14) + "http://h/2.bin" + le32(-1);
+    const CaughtLinks read = ReadBrowserLinks(bytes(list));
+    ASSERT_EQ(read.links.size(), 1u);
+    EXPECT_EQ(read.links[0].fileName, "one.bin");
+    EXPECT_EQ(read.links[0].userAgent, "Agent/1");
+    EXPECT_TRUE(ReadBrowserLinks(bytes(le32(0))).links.empty());
+}
+
+TEST_F(ClickCatcherTest, TheBrowserListFileIsReadInTheBrowserLayout)
+{
+    std::vector<CapturedLink> links(1);
+    links[0].url = "http://h/big.iso";
+    links[0].fileName = "named.iso";
+    test::writeFile(m_dir / "kxcatch.tmp", EncodeBrowserLinks("", "Agent/2", links));
+    EXPECT_EQ(m_catcher.serve(std::string(kTopicBrowserCatch), "0x22").value_or(""), "1");
+    ASSERT_EQ(m_host.lists.size(), 1u);
+    ASSERT_EQ(m_host.lists[0].links.size(), 1u);
+    EXPECT_EQ(m_host.lists[0].links[0].fileName, "named.iso");
+    EXPECT_EQ(m_host.lists[0].links[0].userAgent, "Agent/2");
+}
+
 }  // namespace
 }  // namespace fetchora

@@ -244,5 +244,40 @@ TEST_F(UrlCaptureTest, OwnReferrerListsSkipSelectLinksAndCancelledSelectionAddsN
     EXPECT_TRUE(m_requests.at(0).showDialog);
 }
 
+TEST_F(UrlCaptureTest, TheBrowsersAgentAndSuggestedNamesReachTheJobsAndStayWithChosenLinks)
+{
+    CaptureSettings settings{0, 0, true};
+    UrlRequest click{"http://h/get?id=1", "http://h/page", kUrlFromBrowser, "Agent/1", "named.zip"};
+    EXPECT_EQ(m_capture.addUrl(click, settings), 0);
+    ASSERT_EQ(m_requests.size(), 1u);
+    EXPECT_EQ(m_requests[0].userAgent, "Agent/1");
+    EXPECT_EQ(m_requests[0].fileName, "named.zip");
+    // Only the browser hands them over.
+    click.source = kUrlFromClipboard;
+    click.url = "http://h/other.zip";
+    m_capture.addUrl(click, settings);
+    ASSERT_EQ(m_requests.size(), 2u);
+    EXPECT_EQ(m_requests[1].userAgent, "");
+    EXPECT_EQ(m_requests[1].fileName, "");
+
+    LinkListRequest list;
+    list.baseUrl = "http://h/page";
+    list.source = 4;
+    for (int i = 1; i <= 3; ++i) {
+        CapturedLink link{"http://h/" + std::to_string(i) + ".bin", "link", {}, 0};
+        link.fileName = "name" + std::to_string(i) + ".bin";
+        link.userAgent = "Agent/2";
+        list.links.push_back(link);
+    }
+    // The user picks the last two; the names follow the links, not their places.
+    m_prompts.linksToChoose = {1, 2};
+    m_capture.addLinks(list, settings);
+    ASSERT_EQ(m_requests.size(), 4u);
+    EXPECT_EQ(m_requests[2].text, "http://h/2.bin");
+    EXPECT_EQ(m_requests[2].fileName, "name2.bin");
+    EXPECT_EQ(m_requests[3].fileName, "name3.bin");
+    EXPECT_EQ(m_requests[3].userAgent, "Agent/2");
+}
+
 }  // namespace
 }  // namespace fetchora
