@@ -6,6 +6,7 @@
 #include "engine/job_queue.h"
 #include "engine/job_runner.h"
 #include "model/database_file.h"
+#include "model/finish_journal.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
 #include "model/part_log.h"
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -95,6 +98,8 @@ bool DownloadSession::openDatabase()
         m_err << "fetchora-cli: " << result.message << "\n";
     if (result.status == OpenStatus::Created)
         m_doc->OnNewDocument(settings.GetOptionText(OptionId::DefaultDownloadFolder));
+    // Finishes the last run made but did not save are taken from their files.
+    ApplyFinishJournal(m_doc->tree(), ReadFinishJournal(FinishJournalPath(m_app.defaultDatabasePath())));
     m_doc->SetNotifyWindow(this);
     return true;
 }
@@ -186,6 +191,9 @@ int DownloadSession::run()
 
     m_engine = std::make_unique<EngineServices>(m_app, *this, m_options.caFile);
     m_engine->context().closedFileSyncs = &m_closedFiles;
+    m_engine->context().finishJournal = FinishJournalPath(m_app.defaultDatabasePath());
+    if (::getenv("FETCHORA_TEST_KILL_AFTER_RENAME") != nullptr)
+        m_engine->context().afterFinalRename = [](const DownloadJob&) { ::raise(SIGKILL); };
     m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
         if (report.save.ok)
             return;
@@ -280,6 +288,8 @@ void DownloadSession::save()
     SaveResult result = SaveJobDatabase(*m_doc, m_app.defaultDatabasePath());
     if (!result.ok)
         m_err << "fetchora-cli: cannot save the job database: " << result.error << "\n";
+    else
+        ClearFinishJournal(FinishJournalPath(m_app.defaultDatabasePath()));  // every finish is recorded now
 }
 
 void DownloadSession::saveInBackground()
