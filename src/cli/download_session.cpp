@@ -115,6 +115,23 @@ void DownloadSession::addMirrors(DownloadJob& job) const
     }
 }
 
+DownloadJob* DownloadSession::finishedJobFor(const DownloadJob& fresh) const
+{
+    for (DownloadJob* node : m_doc->tree().nodes()) {
+        if (node->IsCategory() || !node->IsComplete() || node->url != fresh.url || node->saveFolder != fresh.saveFolder
+            || node->GetDisplayName() != fresh.GetDisplayName())
+            continue;
+        std::error_code error;
+        const std::filesystem::path file = node->GetLocalPath();
+        if (std::filesystem::symlink_status(file, error).type() != std::filesystem::file_type::regular)
+            continue;
+        const auto size = std::filesystem::file_size(file, error);
+        if (!error && (!node->IsSizeKnown() || size == static_cast<std::uintmax_t>(node->fileSize)))
+            return node;
+    }
+    return nullptr;
+}
+
 bool DownloadSession::addJobs()
 {
     AppSettings& settings = m_app.settings();
@@ -160,6 +177,14 @@ bool DownloadSession::addJobs()
                 && node->GetDisplayName() == fresh->GetDisplayName() && !node->IsComplete()) {
                 job = node;
                 break;
+            }
+        }
+        if (!job) {
+            // A URL already downloaded here is not fetched a second time
+            // under a new name: its finished job stands while its file does.
+            if (DownloadJob* done = finishedJobFor(*fresh)) {
+                m_jobs.push_back({done, true, true, false, std::chrono::steady_clock::now(), done->completedBytes});
+                continue;
             }
         }
         if (job) {

@@ -72,6 +72,9 @@ private:
 
     bool openDatabase();
     bool addJobs();
+    // The finished job for the same URL, folder and name whose file is on
+    // disk with its recorded size; null when there is none.
+    DownloadJob* finishedJobFor(const DownloadJob& fresh) const;
     // The --mirror URLs the job does not have yet become its alternate URLs.
     void addMirrors(DownloadJob& job) const;
     void startWaitingJobs();

@@ -208,5 +208,22 @@ TEST_F(CliUnrecordedFinish, AKillRightAfterTheRenameLeavesAJobTheNextRunComplete
     EXPECT_EQ(requestsForTheFile(), 1);
 }
 
+TEST_F(CliUnrecordedFinish, AFinishedUrlGivenAgainIsNotFetchedUnderANewName)
+{
+    std::string err;
+    ASSERT_EQ(download(&err), 0) << err;
+    EXPECT_EQ(download(&err), 0) << err;
+    EXPECT_EQ(recordedJob().first, "4");
+    EXPECT_EQ(filesInOutput(), 1u);
+    EXPECT_EQ(requestsForTheFile(), 1);
+    EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", output()));
+
+    // Without its file the URL is fetched again, under its own name.
+    std::filesystem::remove(output());
+    EXPECT_EQ(download(&err), 0) << err;
+    EXPECT_EQ(requestsForTheFile(), 2);
+    EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", output()));
+}
+
 }  // namespace
 }  // namespace fetchora
