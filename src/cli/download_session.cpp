@@ -39,6 +39,11 @@ constexpr uint32_t kTickMs = 1000;
 // most this much of the record of what is on disk (the data stays and is
 // fetched again).
 constexpr int kSaveEveryTicks = 2;
+// Jobs that end within this long of each other are recorded by one save: a
+// finish the database has not recorded yet is in the finish journal, so a
+// kill meanwhile loses no completed job.
+constexpr uint32_t kSaveTimer = 2;
+constexpr uint32_t kSaveDelayMs = 300;
 
 size_t terminalWidth()
 {
@@ -509,8 +514,11 @@ intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
     case kStartNextMessage:
         startWaitingJobs();
         // A job ended: its new state is stored soon, together with any
-        // other that ended meanwhile.
-        saveInBackground();
+        // other that ends meanwhile.
+        if (!m_saveDue)
+            m_saveDue = setTimer(kSaveTimer, kSaveDelayMs);
+        if (!m_saveDue)
+            saveInBackground();
         return 1;
     case kSaveReportMessage: takeSaveReports(); return 1;
     case kStopRequestMessage:
@@ -522,8 +530,14 @@ intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
     return 0;
 }
 
-void DownloadSession::onTimer(uint32_t)
+void DownloadSession::onTimer(uint32_t timerId)
 {
+    if (timerId == kSaveTimer) {
+        killTimer(kSaveTimer);
+        m_saveDue = false;
+        saveInBackground();
+        return;
+    }
     static int ticks = 0;
     drawProgress(false);
     if (++ticks % kSaveEveryTicks == 0)

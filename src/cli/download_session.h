@@ -102,6 +102,7 @@ private:
     size_t m_linesDrawn = 0;
     bool m_stopping = false;
     bool m_interrupted = false;
+    bool m_saveDue = false;  // the save timer runs
     int32_t m_simJobs = 3;
 
     std::mutex m_saveReportsMutex;
