@@ -5,6 +5,8 @@
 # figure is the median.
 #
 # usage: bench/compare_small_files.sh [path/to/fetchora-cli]   (FILES=500, SIZE_KIB=64, RUNS=3)
+# BEFORE=path/to/an/older/fetchora-cli adds that build to the turns, to
+# measure a change against the same loopback server.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -66,12 +68,15 @@ run() {
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 tools=(fetchora aria2c)
+before=${BEFORE:+$(realpath "$BEFORE")}
+[ -n "$before" ] && tools+=(before)
 declare -A walls=() cpus=() peaks=()
 for ((i = 1; i <= runs; i++)); do
   for tool in "${tools[@]}"; do
     echo "run $i of $runs: $tool" >&2
     case $tool in
       fetchora) r=$(run $tool env FETCHORA_HOME="$work/home" "$cli" -q -d "$work/out" -i "$work/list.txt") ;;
+      before)   r=$(run $tool env FETCHORA_HOME="$work/home" "$before" -q -d "$work/out" -i "$work/list.txt") ;;
       aria2c)   r=$(run $tool aria2c -q -j 8 --file-allocation=none --allow-overwrite=true -d "$work/out" \
                       -i "$work/list.txt") ;;
     esac

@@ -6,6 +6,7 @@
 #include "engine/job_queue.h"
 #include "engine/job_runner.h"
 #include "model/database_file.h"
+#include "model/finish_journal.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
 #include "model/part_log.h"
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -36,6 +39,11 @@ constexpr uint32_t kTickMs = 1000;
 // most this much of the record of what is on disk (the data stays and is
 // fetched again).
 constexpr int kSaveEveryTicks = 2;
+// Jobs that end within this long of each other are recorded by one save: a
+// finish the database has not recorded yet is in the finish journal, so a
+// kill meanwhile loses no completed job.
+constexpr uint32_t kSaveTimer = 2;
+constexpr uint32_t kSaveDelayMs = 300;
 
 size_t terminalWidth()
 {
@@ -95,6 +103,8 @@ bool DownloadSession::openDatabase()
         m_err << "fetchora-cli: " << result.message << "\n";
     if (result.status == OpenStatus::Created)
         m_doc->OnNewDocument(settings.GetOptionText(OptionId::DefaultDownloadFolder));
+    // Finishes the last run made but did not save are taken from their files.
+    ApplyFinishJournal(m_doc->tree(), ReadFinishJournal(FinishJournalPath(m_app.defaultDatabasePath())));
     m_doc->SetNotifyWindow(this);
     return true;
 }
@@ -108,6 +118,23 @@ void DownloadSession::addMirrors(DownloadJob& job) const
         if (!known)
             job.alternateUrls.push_back({mirror, 0});
     }
+}
+
+DownloadJob* DownloadSession::finishedJobFor(const DownloadJob& fresh) const
+{
+    for (DownloadJob* node : m_doc->tree().nodes()) {
+        if (node->IsCategory() || !node->IsComplete() || node->url != fresh.url || node->saveFolder != fresh.saveFolder
+            || node->GetDisplayName() != fresh.GetDisplayName())
+            continue;
+        std::error_code error;
+        const std::filesystem::path file = node->GetLocalPath();
+        if (std::filesystem::symlink_status(file, error).type() != std::filesystem::file_type::regular)
+            continue;
+        const auto size = std::filesystem::file_size(file, error);
+        if (!error && (!node->IsSizeKnown() || size == static_cast<std::uintmax_t>(node->fileSize)))
+            return node;
+    }
+    return nullptr;
 }
 
 bool DownloadSession::addJobs()
@@ -157,6 +184,14 @@ bool DownloadSession::addJobs()
                 break;
             }
         }
+        if (!job) {
+            // A URL already downloaded here is not fetched a second time
+            // under a new name: its finished job stands while its file does.
+            if (DownloadJob* done = finishedJobFor(*fresh)) {
+                m_jobs.push_back({done, true, true, false, std::chrono::steady_clock::now(), done->completedBytes});
+                continue;
+            }
+        }
         if (job) {
             job->SetSplitCount(defaults.splitCount, defaults.maxParallelNum);
             if (!m_options.referer.empty())
@@ -186,6 +221,9 @@ int DownloadSession::run()
 
     m_engine = std::make_unique<EngineServices>(m_app, *this, m_options.caFile);
     m_engine->context().closedFileSyncs = &m_closedFiles;
+    m_engine->context().finishJournal = FinishJournalPath(m_app.defaultDatabasePath());
+    if (::getenv("FETCHORA_TEST_KILL_AFTER_RENAME") != nullptr)
+        m_engine->context().afterFinalRename = [](const DownloadJob&) { ::raise(SIGKILL); };
     m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
         if (report.save.ok)
             return;
@@ -280,6 +318,8 @@ void DownloadSession::save()
     SaveResult result = SaveJobDatabase(*m_doc, m_app.defaultDatabasePath());
     if (!result.ok)
         m_err << "fetchora-cli: cannot save the job database: " << result.error << "\n";
+    else
+        ClearFinishJournal(FinishJournalPath(m_app.defaultDatabasePath()));  // every finish is recorded now
 }
 
 void DownloadSession::saveInBackground()
@@ -474,8 +514,11 @@ intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
     case kStartNextMessage:
         startWaitingJobs();
         // A job ended: its new state is stored soon, together with any
-        // other that ended meanwhile.
-        saveInBackground();
+        // other that ends meanwhile.
+        if (!m_saveDue)
+            m_saveDue = setTimer(kSaveTimer, kSaveDelayMs);
+        if (!m_saveDue)
+            saveInBackground();
         return 1;
     case kSaveReportMessage: takeSaveReports(); return 1;
     case kStopRequestMessage:
@@ -487,8 +530,14 @@ intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
     return 0;
 }
 
-void DownloadSession::onTimer(uint32_t)
+void DownloadSession::onTimer(uint32_t timerId)
 {
+    if (timerId == kSaveTimer) {
+        killTimer(kSaveTimer);
+        m_saveDue = false;
+        saveInBackground();
+        return;
+    }
     static int ticks = 0;
     drawProgress(false);
     if (++ticks % kSaveEveryTicks == 0)

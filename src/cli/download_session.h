@@ -72,6 +72,9 @@ private:
 
     bool openDatabase();
     bool addJobs();
+    // The finished job for the same URL, folder and name whose file is on
+    // disk with its recorded size; null when there is none.
+    DownloadJob* finishedJobFor(const DownloadJob& fresh) const;
     // The --mirror URLs the job does not have yet become its alternate URLs.
     void addMirrors(DownloadJob& job) const;
     void startWaitingJobs();
@@ -99,6 +102,7 @@ private:
     size_t m_linesDrawn = 0;
     bool m_stopping = false;
     bool m_interrupted = false;
+    bool m_saveDue = false;  // the save timer runs
     int32_t m_simJobs = 3;
 
     std::mutex m_saveReportsMutex;

@@ -10,6 +10,7 @@
 // TransferTask carries.
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -108,6 +109,12 @@ struct EngineContext {
     // handed here, for the front end's saver to sync before it records the
     // job as finished. Null: the sync happens at the close.
     ClosedFileSyncs* closedFileSyncs = nullptr;
+    // When set, a finished file is synced and noted in this journal before
+    // it leaves its ".kx!" name, so that a run killed before the database
+    // recorded the finish completes the job at its next start.
+    std::filesystem::path finishJournal;
+    // Test aid: called right after a finished file took its final name.
+    std::function<void(const DownloadJob&)> afterFinalRename;
     // A handed-over FTP control connection idle longer than this is closed
     // and the next job logs in afresh.
     uint32_t ftpReuseIdleMs = 30000;

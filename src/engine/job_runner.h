@@ -296,6 +296,10 @@ private:
     // finishing (job_runner_finish.cpp)
     bool closeFile(StopReason reason);
     bool renameToFinal();
+    // Notes the finish in the journal before the file takes the name `to`;
+    // false (logged) when the note did not reach the disk.
+    bool noteFinish(const std::filesystem::path& to);
+    void renamedToFinal();
     // The ranges say every byte is done, the ".kx!" file is gone and the
     // final file is there with the recorded size: the last run renamed it
     // and ended before the database recorded the finish.

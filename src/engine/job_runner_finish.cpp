@@ -18,6 +18,7 @@
 #include "model/browser_job_fields.h"
 #include "model/completed_range_ops.h"
 #include "model/file_moves.h"
+#include "model/finish_journal.h"
 #include "platform/message_loop.h"
 
 namespace fetchora {
@@ -92,7 +93,7 @@ bool JobRunner::closeFile(StopReason reason)
     if (reason == StopReason::Done && option(OptionId::FileTimeFromServer) > 0
         && (m_job.optionFlags & kOptFileTimeKnown) != 0 && m_job.remoteFileTime != -1)
         fileTime = m_job.remoteFileTime;
-    if (m_ctx.closedFileSyncs != nullptr) {
+    if (m_ctx.closedFileSyncs != nullptr && m_ctx.finishJournal.empty()) {
         // The front end's saver syncs the file before it stores the job's
         // new state; the loop thread does not wait for the disk.
         bool ok = true;
@@ -177,6 +178,27 @@ bool JobRunner::finishedUnderFinalName() const
     return !error && size == static_cast<std::uintmax_t>(m_job.fileSize);
 }
 
+bool JobRunner::noteFinish(const std::filesystem::path& to)
+{
+    if (m_ctx.finishJournal.empty())
+        return true;
+    std::string error;
+    const FinishNote note{m_job.id, m_job.IsSizeKnown() ? m_job.fileSize : m_job.completedBytes,
+                          to.filename().string()};
+    if (RecordFinish(m_ctx.finishJournal, note, error))
+        return true;
+    // Without the note the file keeps its ".kx!" name, which the ranges
+    // saved next describe truthfully.
+    logOnJob(LogKind::Error, error);
+    return false;
+}
+
+void JobRunner::renamedToFinal()
+{
+    if (m_ctx.afterFinalRename)
+        m_ctx.afterFinalRename(m_job);
+}
+
 bool JobRunner::renameToFinal()
 {
     if (m_finalFileIsOurs)
@@ -198,13 +220,17 @@ bool JobRunner::renameToFinal()
     const auto policy = static_cast<DestinationPolicy>(std::clamp(option(OptionId::ExistingFileAction), 0, 2));
     const bool taken = pathTaken(to);
     std::error_code error;
+    if ((!taken || policy == DestinationPolicy::Overwrite) && !noteFinish(to))
+        return false;
     if (taken && policy == DestinationPolicy::Overwrite)
         std::filesystem::rename(from, to, error);
     else if (!taken)
         MoveFileNoReplace(from.string(), to.string(), error);
     if (!taken || policy == DestinationPolicy::Overwrite) {
-        if (!error)
+        if (!error) {
+            renamedToFinal();
             return true;
+        }
         logOnJob(LogKind::Error, error.message());
     }
     // A name taken (maybe meanwhile), or a target the move cannot replace:
@@ -218,11 +244,14 @@ bool JobRunner::renameToFinal()
             logOnJob(LogKind::Error, std::error_code(EEXIST, std::system_category()).message());
             return false;
         }
+        if (!noteFinish(folder / name))
+            return false;
         std::error_code moveError;
         if (MoveFileNoReplace(from.string(), (folder / name).string(), moveError)) {
             logMessageOnJob(kMsgAutoRename);
             m_job.fileName = name;
             m_job.Notify(kChangeName);
+            renamedToFinal();
             return true;
         }
         logOnJob(LogKind::Error, moveError.message());

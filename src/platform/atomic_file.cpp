@@ -36,24 +36,53 @@ void syncFolder(const std::filesystem::path& folder)
 
 }  // namespace
 
+class SystemAtomicWriteCalls final : public AtomicWriteCalls {
+public:
+    int makeTemporary(std::string& pattern) override { return ::mkstemp(pattern.data()); }
+    bool writeAll(int fd, std::string_view bytes) override { return fetchora::writeAll(fd, bytes); }
+    bool sync(int fd) override { return ::fsync(fd) == 0; }
+    void keepMode(int fd, const std::filesystem::path& target) override
+    {
+        struct stat old { };
+        ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600);
+    }
+    bool close(int fd) override { return ::close(fd) == 0; }
+    bool rename(const std::string& from, const std::string& to) override
+    {
+        return ::rename(from.c_str(), to.c_str()) == 0;
+    }
+    void unlink(const std::string& path) override { ::unlink(path.c_str()); }
+    void syncFolder(const std::filesystem::path& folder) override { fetchora::syncFolder(folder); }
+};
+
+AtomicWriteCalls& systemAtomicWriteCalls()
+{
+    static SystemAtomicWriteCalls calls;
+    return calls;
+}
+
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes)
 {
+    return writeFileAtomically(target, bytes, systemAtomicWriteCalls());
+}
+
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, AtomicWriteCalls& calls)
+{
     std::string temporary = target.string() + ".tmp-XXXXXX";
-    int fd = ::mkstemp(temporary.data());
+    int fd = calls.makeTemporary(temporary);
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = calls.writeAll(fd, bytes) && calls.sync(fd);
     // Keep the permissions of the file we replace; a new one is private.
-    struct stat old { };
-    ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600);
-    ok = ::close(fd) == 0 && ok;
+    calls.keepMode(fd, target);
+    ok = calls.close(fd) && ok;
     if (ok)
-        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+        ok = calls.rename(temporary, target.string());
     if (!ok) {
-        ::unlink(temporary.c_str());
+        calls.unlink(temporary);
         return false;
     }
-    syncFolder(target.parent_path());
+    calls.syncFolder(target.parent_path());
     return true;
 }
 

@@ -5,11 +5,33 @@
 // syncs it, renames it over the target and syncs the folder, so that a crash
 // or kill at any moment leaves either the old file or the new one whole.
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace fetchora {
 
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// The system calls writeFileAtomically makes, so that a test can stand in a
+// file system that loses what was not synced when the power goes.
+class AtomicWriteCalls {
+public:
+    virtual ~AtomicWriteCalls() = default;
+    // mkstemp(3): fills in the pattern's XXXXXX; -1 on failure.
+    virtual int makeTemporary(std::string& pattern) = 0;
+    virtual bool writeAll(int fd, std::string_view bytes) = 0;
+    virtual bool sync(int fd) = 0;
+    // Gives the file the permissions of `target` when it exists, else 0600.
+    virtual void keepMode(int fd, const std::filesystem::path& target) = 0;
+    virtual bool close(int fd) = 0;
+    virtual bool rename(const std::string& from, const std::string& to) = 0;
+    virtual void unlink(const std::string& path) = 0;
+    virtual void syncFolder(const std::filesystem::path& folder) = 0;
+};
+
+// The real system calls.
+AtomicWriteCalls& systemAtomicWriteCalls();
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, AtomicWriteCalls& calls);
 
 // link(2), or a stand-in for it in tests.
 using LinkCall = int (*)(const char* from, const char* to);

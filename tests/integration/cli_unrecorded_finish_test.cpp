@@ -44,6 +44,15 @@ protected:
         return test::runCli({"-q", "-d", (m_dir / "out").string(), url()}, environment(), m_dir.path(), err);
     }
 
+    // A run killed the moment its finished file took its final name, long
+    // before the next save: the last database still has the job unfinished.
+    int downloadKilledAfterRename(std::string* err)
+    {
+        std::map<std::string, std::string> env = environment();
+        env["FETCHORA_TEST_KILL_AFTER_RENAME"] = "1";
+        return test::runCli({"-q", "-d", (m_dir / "out").string(), url()}, env, m_dir.path(), err);
+    }
+
     // The state a kill between the rename and the save leaves: every range
     // recorded, the job not yet finished, no ".kx!" file.
     void forgetTheFinish()
@@ -180,6 +189,40 @@ TEST_F(CliUnrecordedFinish, ALinkUnderTheFinalNameIsNotTakenEvenAtTheRightSize)
     EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", elsewhere));
     EXPECT_NE(recordedJob().first, "4");
     EXPECT_NE(err.find("whole.bin.kx!"), std::string::npos) << err;
+}
+
+TEST_F(CliUnrecordedFinish, AKillRightAfterTheRenameLeavesAJobTheNextRunCompletesFromItsFile)
+{
+    std::string err;
+    ASSERT_EQ(downloadKilledAfterRename(&err), -1) << err;
+    ASSERT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", output()));
+    ASSERT_FALSE(std::filesystem::exists(m_dir / "out" / "whole.bin.kx!"));
+    ASSERT_NE(recordedJob().first, "4");
+
+    EXPECT_EQ(download(&err), 0) << err;
+    const auto [state, name] = recordedJob();
+    EXPECT_EQ(state, "4");
+    EXPECT_EQ(name, "whole.bin");
+    EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", output()));
+    EXPECT_EQ(filesInOutput(), 1u);
+    EXPECT_EQ(requestsForTheFile(), 1);
+}
+
+TEST_F(CliUnrecordedFinish, AFinishedUrlGivenAgainIsNotFetchedUnderANewName)
+{
+    std::string err;
+    ASSERT_EQ(download(&err), 0) << err;
+    EXPECT_EQ(download(&err), 0) << err;
+    EXPECT_EQ(recordedJob().first, "4");
+    EXPECT_EQ(filesInOutput(), 1u);
+    EXPECT_EQ(requestsForTheFile(), 1);
+    EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", output()));
+
+    // Without its file the URL is fetched again, under its own name.
+    std::filesystem::remove(output());
+    EXPECT_EQ(download(&err), 0) << err;
+    EXPECT_EQ(requestsForTheFile(), 2);
+    EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", output()));
 }
 
 }  // namespace

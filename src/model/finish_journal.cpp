@@ -1,0 +1,158 @@
+#include "model/finish_journal.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <unistd.h>
+
+#include "model/category_tree.h"
+#include "model/download_job.h"
+
+namespace fetchora {
+
+namespace {
+
+std::string hexOf(const std::string& text)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const unsigned char c : text) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 0x0F];
+    }
+    return out;
+}
+
+bool textOfHex(const std::string& hex, std::string& out)
+{
+    if (hex.size() % 2 != 0)
+        return false;
+    out.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(hex.data() + i, hex.data() + i + 2, value, 16);
+        if (error != std::errc{} || end != hex.data() + i + 2)
+            return false;
+        out += static_cast<char>(value);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+bool plainFileOfSize(const std::filesystem::path& path, int64_t size)
+{
+    std::error_code error;
+    if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::regular || error)
+        return false;
+    const auto onDisk = std::filesystem::file_size(path, error);
+    return !error && onDisk == static_cast<std::uintmax_t>(size);
+}
+
+}  // namespace
+
+std::filesystem::path FinishJournalPath(const std::filesystem::path& database)
+{
+    return database.string() + ".fin";
+}
+
+bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error)
+{
+    const int fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    // A file the journal just created needs its folder entry on the disk too.
+    std::error_code ignored;
+    const bool fresh = std::filesystem::file_size(journal, ignored) == 0;
+    const std::string line
+        = std::to_string(note.jobId) + " " + std::to_string(note.size) + " " + hexOf(note.name) + "\n";
+    bool ok = writeAll(fd, line) && ::fdatasync(fd) == 0;
+    if (!ok)
+        error = std::strerror(errno);
+    ::close(fd);
+    if (ok && fresh) {
+        const int dir = ::open(journal.parent_path().empty() ? "." : journal.parent_path().c_str(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    return ok;
+}
+
+std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal)
+{
+    std::vector<FinishNote> notes;
+    std::ifstream in(journal, std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t start = 0;
+    // Only lines with their newline count: the last may be torn.
+    for (size_t end = all.find('\n'); end != std::string::npos; start = end + 1, end = all.find('\n', start)) {
+        std::istringstream fields(all.substr(start, end - start));
+        FinishNote note;
+        std::string hex;
+        std::string extra;
+        if (!(fields >> note.jobId >> note.size >> hex) || (fields >> extra) || note.size < 0)
+            continue;
+        if (!textOfHex(hex, note.name) || note.name.empty() || note.name.find('/') != std::string::npos
+            || note.name == "." || note.name == ".." || note.name.find('\0') != std::string::npos)
+            continue;
+        notes.push_back(std::move(note));
+    }
+    return notes;
+}
+
+int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes)
+{
+    int mended = 0;
+    for (const FinishNote& note : notes) {
+        DownloadJob* job = tree.FindById(note.jobId);
+        if (job == nullptr || job->IsCategory() || job->IsComplete() || (job->formatFlags & kFmtTempFile) == 0)
+            continue;
+        if (job->IsSizeKnown() && job->fileSize != note.size)
+            continue;
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(job->GetTempPath(), error)))
+            continue;
+        if (!plainFileOfSize(std::filesystem::path(job->saveFolder) / note.name, note.size))
+            continue;
+        if (note.name != job->GetDisplayName())
+            job->fileName = note.name;
+        job->SetFileSize(note.size);
+        job->completedRanges.clear();
+        if (note.size > 0)
+            job->completedRanges.push_back({0, note.size});
+        job->RecomputeCompletedBytes();
+        job->hasData = true;
+        ++mended;
+    }
+    return mended;
+}
+
+void ClearFinishJournal(const std::filesystem::path& journal)
+{
+    std::error_code ignored;
+    std::filesystem::remove(journal, ignored);
+}
+
+}  // namespace fetchora

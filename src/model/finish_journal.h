@@ -1,0 +1,48 @@
+#pragma once
+// Finishes the database may not have recorded yet. A finished ".kx!" file is
+// renamed to its final name only once a line naming the job, that name and
+// the file's size has reached the disk here, so that a kill or a power cut
+// right after the rename, before a save recorded the job as finished, still
+// lets the next open complete the job from its file instead of failing on
+// the missing ".kx!" file or fetching it again under another name.
+//
+// The journal is a text file beside the database: one line a finish,
+// "<job id> <size> <final name as hex>". A torn last line is ignored. A
+// save that recorded every finish in it makes it empty again.
+//
+// Thread: one owner (the loop thread) at a time.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fetchora {
+
+class CComPtrTree;
+
+struct FinishNote {
+    int32_t jobId = 0;
+    int64_t size = 0;
+    std::string name;  // the final file name, in the job's folder
+};
+
+std::filesystem::path FinishJournalPath(const std::filesystem::path& database);
+
+// Appends the note and syncs it; false, with `error` set, when it is not on
+// the disk.
+bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error);
+
+// Every whole line of the journal; none when it does not exist.
+std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal);
+
+// Gives each job a note names its final file and whole ranges, when the
+// database had not recorded the finish, the job's ".kx!" file is gone and
+// the named file is a plain file of the noted size: that file is the one the
+// job renamed. Returns how many jobs were mended; they finish at their next
+// start without a byte fetched.
+int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes);
+
+// Empties the journal once a save has recorded every finish it holds.
+void ClearFinishJournal(const std::filesystem::path& journal);
+
+}  // namespace fetchora

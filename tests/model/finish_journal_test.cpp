@@ -1,0 +1,166 @@
+// The journal of finishes a save may not have recorded: what it keeps across
+// a torn write, and which jobs it may complete from a file on disk.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "model/category_tree.h"
+#include "model/download_job.h"
+#include "model/finish_journal.h"
+#include "support/temp_dir.h"
+#include "support/test_files.h"
+
+namespace fetchora {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kSize = 4000;
+
+class FinishJournalTest : public ::testing::Test {
+public:
+    FinishJournalTest()
+    {
+        folder = dir.path() / "dl";
+        fs::create_directories(folder);
+        journal = FinishJournalPath(dir.path() / "Default.kxd");
+        auto node = std::make_unique<DownloadJob>();
+        node->SetUrl("http://h/file.bin");
+        node->saveFolder = folder.string();
+        node->formatFlags |= kFmtTempFile;
+        node->SetFileSize(kSize);
+        node->completedRanges.push_back({0, 1000});
+        node->RecomputeCompletedBytes();
+        job = tree.Insert(nullptr, std::move(node));
+    }
+
+    void writeFinal(const std::string& name, int64_t size) const
+    {
+        test::writePseudoRandomFile(folder / name, size, 3);
+    }
+
+    bool wholeRanges() const
+    {
+        return job->completedRanges.size() == 1 && job->completedRanges[0].start == 0
+            && job->completedRanges[0].end == kSize && job->completedBytes == kSize;
+    }
+
+    test::TempDir dir;
+    fs::path folder;
+    fs::path journal;
+    CComPtrTree tree;
+    DownloadJob* job = nullptr;
+};
+
+TEST_F(FinishJournalTest, NotesReadBackWithAnyNameAndATornLastLineIsDropped)
+{
+    std::string error;
+    ASSERT_TRUE(RecordFinish(journal, {3, 10, "plain.bin"}, error)) << error;
+    ASSERT_TRUE(RecordFinish(journal, {4, 0, "with space\nand newline.bin"}, error)) << error;
+    {
+        std::ofstream torn(journal, std::ios::app);
+        torn << "5 77 6162";  // killed mid-write: no newline
+    }
+    const std::vector<FinishNote> notes = ReadFinishJournal(journal);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].jobId, 3);
+    EXPECT_EQ(notes[0].size, 10);
+    EXPECT_EQ(notes[0].name, "plain.bin");
+    EXPECT_EQ(notes[1].jobId, 4);
+    EXPECT_EQ(notes[1].name, "with space\nand newline.bin");
+
+    ClearFinishJournal(journal);
+    EXPECT_TRUE(ReadFinishJournal(journal).empty());
+}
+
+TEST_F(FinishJournalTest, NamesThatLeaveTheFolderOrLinesThatDoNotParseAreIgnored)
+{
+    {
+        std::ofstream out(journal);
+        out << "1 10 2e2e2f6574632f706173737764\n"  // "../etc/passwd"
+            << "1 10 2e2e\n"  // ".."
+            << "1 -5 61\n"
+            << "x 10 61\n"
+            << "1 10 6\n"  // odd hex
+            << "1 10 61 extra\n"
+            << "1 10 61\n";
+    }
+    const std::vector<FinishNote> notes = ReadFinishJournal(journal);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].name, "a");
+}
+
+TEST_F(FinishJournalTest, AJobWhoseTemporaryFileIsGoneCompletesFromTheNotedFile)
+{
+    writeFinal("file.bin", kSize);
+    EXPECT_EQ(ApplyFinishJournal(tree, {{job->id, kSize, "file.bin"}}), 1);
+    EXPECT_TRUE(wholeRanges());
+    EXPECT_EQ(job->GetDisplayName(), "file.bin");
+}
+
+TEST_F(FinishJournalTest, AFreeNameTheFinishChoseBecomesTheJobsName)
+{
+    writeFinal("file.bin", kSize);  // someone else's
+    writeFinal("file(1).bin", kSize);
+    EXPECT_EQ(ApplyFinishJournal(tree, {{job->id, kSize, "file(1).bin"}}), 1);
+    EXPECT_TRUE(wholeRanges());
+    EXPECT_EQ(job->GetDisplayName(), "file(1).bin");
+    EXPECT_EQ(job->GetLocalPath(), (folder / "file(1).bin").string());
+}
+
+TEST_F(FinishJournalTest, NothingChangesUnlessTheNotedFileIsProvablyTheJobs)
+{
+    struct Case {
+        const char* what;
+        std::function<void(FinishJournalTest&)> arrange;
+        FinishNote note;
+    };
+    const std::vector<Case> cases = {
+        {"the temporary file is still there",
+         [](FinishJournalTest& t) {
+             t.writeFinal("file.bin", kSize);
+             t.writeFinal("file.bin.kx!", kSize);
+         },
+         {0, kSize, "file.bin"}},
+        {"no file under the noted name", [](FinishJournalTest&) {}, {0, kSize, "file.bin"}},
+        {"the file is shorter",
+         [](FinishJournalTest& t) { t.writeFinal("file.bin", kSize - 1); },
+         {0, kSize, "file.bin"}},
+        {"the note's size is not the job's",
+         [](FinishJournalTest& t) { t.writeFinal("file.bin", kSize + 1); },
+         {0, kSize + 1, "file.bin"}},
+        {"a link under the name",
+         [](FinishJournalTest& t) {
+             t.writeFinal("elsewhere.bin", kSize);
+             fs::create_symlink(t.folder / "elsewhere.bin", t.folder / "file.bin");
+         },
+         {0, kSize, "file.bin"}},
+        {"another job's note", [](FinishJournalTest& t) { t.writeFinal("file.bin", kSize); }, {999, kSize, "file.bin"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(folder))
+            fs::remove(entry.path());
+        c.arrange(*this);
+        FinishNote note = c.note;
+        if (note.jobId == 0)
+            note.jobId = job->id;
+        EXPECT_EQ(ApplyFinishJournal(tree, {note}), 0);
+        ASSERT_EQ(job->completedRanges.size(), 1u);
+        EXPECT_EQ(job->completedRanges[0].end, 1000);
+        EXPECT_EQ(job->fileName, "");
+    }
+}
+
+TEST_F(FinishJournalTest, AFinishTheDatabaseRecordedIsLeftAlone)
+{
+    writeFinal("other.bin", kSize);
+    job->SetState(JobState::Completed, false);
+    job->completedRanges = {{0, kSize}};
+    EXPECT_EQ(ApplyFinishJournal(tree, {{job->id, kSize, "other.bin"}}), 0);
+    EXPECT_EQ(job->GetDisplayName(), "file.bin");
+}
+
+}  // namespace
+}  // namespace fetchora
