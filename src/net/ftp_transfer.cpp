@@ -214,8 +214,9 @@ FtpSession FtpWorker::session() const
     session.port = url.port;
     session.user = url.userName;
     session.password = url.password;
-    session.anonymousPassword = m_task.settings.anonymousPassword.empty() ? std::string(kDefaultAnonymousEMail)
-                                                                          : m_task.settings.anonymousPassword;
+    session.anonymousPassword = m_task.settings.anonymousPassword.empty()
+        ? std::string(kDefaultAnonymousEMail)
+        : m_task.settings.anonymousPassword;
     session.object = url.object;
     if (isFtpProxy(m_task.proxy)) {
         session.ftpProxy = m_task.proxy;
@@ -353,8 +354,8 @@ FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
     for (;;) {
         const FtpReplyReader::Status status = m_reader.nextLine(line);
         if (status == FtpReplyReader::Status::Broken) {
-            m_ioEnd
-                = fail("The server sent a reply line longer than " + std::to_string(kFtpReplyBufferSize) + " bytes.");
+            m_ioEnd = fail("The server sent a reply line longer than " + std::to_string(kFtpReplyBufferSize)
+                           + " bytes.");
             return FtpPumpResult::Error;
         }
         if (status == FtpReplyReader::Status::NeedMore)
@@ -562,8 +563,7 @@ CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
         if (receiving && !m_data && m_listener.listening()) {
             std::unique_ptr<TcpConnection> accepted;
             std::string refused;
-            const IoResult taken = m_listener.accept(
-                m_controlPeer, [this] { return alive(); }, accepted, refused);
+            const IoResult taken = m_listener.accept(m_controlPeer, [this] { return alive(); }, accepted, refused);
             if (!refused.empty())
                 m_channel.logLine(ConnectionLogKind::Error, refused);
             if (taken.status == IoStatus::Failed)
