@@ -391,7 +391,10 @@ FaultProxy::Fault FaultProxy::drawFault(uint64_t index, bool data)
     // A reset or stall may strike anywhere from the first byte to far into a
     // big body: the offset is spread over powers of two.
     const auto offset = [&] { return random() % (uint64_t(1) << (4 + random() % 23)); };
-    if (take(m_odds.reset)) {
+    if (m_odds.everyResetAt >= 0 || m_odds.everyStallAt >= 0) {
+        fault.kind = m_odds.everyResetAt >= 0 ? Fault::Reset : Fault::Stall;
+        fault.offset = uint64_t(m_odds.everyResetAt >= 0 ? m_odds.everyResetAt : m_odds.everyStallAt);
+    } else if (take(m_odds.reset)) {
         fault.kind = Fault::Reset;
         fault.offset = offset();
     } else if (take(m_odds.stall)) {

@@ -35,6 +35,10 @@ struct FaultOdds {
     double delayHead = 0.06;
     double flipHead = 0.06;
     double handshakeReset = 0.06;  // Tls only
+    // When 0 or more, every connection is reset (or stalled) at this byte of
+    // the reply stream instead: a server that always stops at the same place.
+    int64_t everyResetAt = -1;
+    int64_t everyStallAt = -1;
 };
 
 class FaultProxy {
