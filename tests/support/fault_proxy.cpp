@@ -475,6 +475,7 @@ void FaultProxy::serveData(int listener, uint16_t serverPort, uint64_t index)
         ::close(client);
         return;
     }
+    // Data is forwarded as it comes, like TLS: no head to find in it.
     Pipe(client, server, fault, ProxiedProtocol::Tls, m_stopping, {}).run();
 }
 
