@@ -489,6 +489,12 @@ CycleResult FtpWorker::dataEnded()
         m_channel.done();
         return {CycleEnd::Finished};
     }
+    if (knownSize == 0) {
+        // An empty file writes no block, so no write ever completes the job:
+        // the ended transfer is its whole body.
+        m_channel.done();
+        return {CycleEnd::Finished};
+    }
     if (m_position < knownSize) {
         return fail("The data connection ended at byte " + std::to_string(m_position) + ", before the file's end at "
                     + std::to_string(knownSize) + ".");

@@ -168,8 +168,16 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
     m_canResume = false;
     const int dataTimeoutMs = std::max(m_task.settings.dataTimeoutMs, 0);
     uint32_t lastData = tickNow();
+    // A head trickled a byte at a time is never idle for long: it gets no
+    // longer in all than an idle server would.
+    const uint32_t headStarted = lastData;
 
     for (;;) {
+        if (!m_body && ticksSince(headStarted, tickNow()) > static_cast<uint32_t>(dataTimeoutMs)) {
+            m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
+            const std::string limit = std::to_string(dataTimeoutMs / 1000);
+            return {CycleEnd::ErrorStep, 0, "the server took more than " + limit + " s to send its answer's head"};
+        }
         std::span<uint8_t> target;
         if (m_body) {
             target = m_bodyBuffer;

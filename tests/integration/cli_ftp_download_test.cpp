@@ -405,3 +405,27 @@ TEST_F(CliFtpDownload, MissingFileFailsAndEscapedNamesAreFound)
 
 }  // namespace
 }  // namespace fetchora
+
+namespace fetchora {
+namespace {
+
+// An empty file ends its data connection as soon as it opens: the job still
+// completes with an empty file, from either server, split or not.
+TEST_F(CliFtpDownload, EmptyFileCompletesEmptyFromBothServers)
+{
+    PyftpdlibPeer pyftpdlib;
+    VsftpdPeer vsftpd;
+    test::writePseudoRandomFile(pyftpdlib.anonymousRoot() / "empty.bin", 0, 1);
+    test::writePseudoRandomFile(vsftpd.anonymousRoot() / "empty.bin", 0, 1);
+    for (const auto& [name, port] : {std::pair{"py", pyftpdlib.port()}, std::pair{"vs", vsftpd.port()}})
+        for (const char* split : {"1", "4"}) {
+            const auto folder = m_dir / "out" / (std::string(name) + split);
+            std::string log;
+            ASSERT_EQ(download(folder, {"-s", split}, ftpUrl(port, "empty.bin"), &log), 0) << name << "\n" << log;
+            EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"empty.bin"}) << name;
+            EXPECT_EQ(std::filesystem::file_size(folder / "empty.bin"), 0u) << name;
+        }
+}
+
+}  // namespace
+}  // namespace fetchora

@@ -25,6 +25,8 @@ public:
     // The exit code; -1 when it died of a signal, -2 when it did not end in time (it is then killed).
     int wait(std::chrono::seconds timeout = std::chrono::seconds(600));
     void signal(int number);
+    // The child's process id; -1 once it was waited for.
+    pid_t pid() const { return m_pid; }
 
     std::string standardOutput() const;
     std::string standardError() const;
