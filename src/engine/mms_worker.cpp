@@ -72,7 +72,9 @@ public:
     explicit MmsWorker(TransferTask& task)
         : m_task(task),
           m_channel(*task.channel),
-          m_writer([this](int64_t position, std::span<const uint8_t> bytes) { return m_channel.data(position, bytes); })
+          m_writer([this](int64_t position, std::span<const uint8_t> bytes, uint32_t streamStart, uint32_t streamEnd) {
+              return m_channel.streamData(position, bytes, streamStart, streamEnd);
+          })
     {
     }
 
