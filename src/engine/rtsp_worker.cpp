@@ -461,8 +461,7 @@ std::optional<CycleResult> RtspWorker::onAnswer(ByteStream& stream, const RtspHe
         m_cycle.session = withoutParameters(*session);
     switch (m_cycle.step) {
     case Step::Options:
-        if (const std::string* server = head.header("Server"); server && server->find("WMServer") != std::string::npos)
-            m_cycle.server = RtspServerKind::WindowsMedia;
+        m_cycle.server = RtspServerKindOf(head.header("Server"), m_task.url.host);
         m_cycle.splitter.setServer(m_cycle.server);
         if (const std::string* challenge = head.header("RealChallenge1"))
             m_cycle.challenge1 = *challenge;
