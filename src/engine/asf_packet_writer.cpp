@@ -165,4 +165,20 @@ AsfPacketWriter::Status AsfPacketWriter::end()
             "The stream ended " + std::to_string(missing) + " packets before the end of the file."};
 }
 
+std::optional<CycleResult> AsfCycleEnd(AsfPacketWriter& writer, const AsfPacketWriter::Status& status,
+                                       PartChannel& channel)
+{
+    if (const std::optional<std::string> note = writer.takeNote())
+        channel.logLine(ConnectionLogKind::Status, *note);
+    switch (status.kind) {
+    case AsfPacketWriter::Status::Kind::Continue: return std::nullopt;
+    case AsfPacketWriter::Status::Kind::Stop: return CycleResult{CycleEnd::Ended};
+    case AsfPacketWriter::Status::Kind::Reconnect: return CycleResult{CycleEnd::Reconnect};
+    case AsfPacketWriter::Status::Kind::Error: break;
+    }
+    if (!status.text.empty())
+        channel.logLine(ConnectionLogKind::Error, status.text);
+    return CycleResult{CycleEnd::ErrorStep, 0, status.text};
+}
+
 }  // namespace fetchora

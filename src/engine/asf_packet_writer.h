@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/asf_header.h"
+#include "net/worker_cycles.h"
 #include "net/write_result.h"
 
 namespace fetchora {
@@ -81,5 +82,11 @@ private:
     bool m_noted = false;
     std::optional<std::string> m_note;
 };
+
+// How a packet writer's status ends the worker's cycle (nothing: go on). The
+// writer's note of the cycle goes to the log first; an error is logged and
+// takes the error step.
+std::optional<CycleResult> AsfCycleEnd(AsfPacketWriter& writer, const AsfPacketWriter::Status& status,
+                                       PartChannel& channel);
 
 }  // namespace fetchora
