@@ -29,6 +29,7 @@ uint32_t AsfPacketWriter::begin(const AsfInfo& info, int64_t next)
     m_firstSendTime.reset();
     m_sendTimeBase = m_highestSendTime;
     m_last.clear();
+    m_lastTimes = {};
     m_noted = false;
     m_note.reset();
     const uint64_t packet = static_cast<uint64_t>(m_next - info.headerSize) / info.packetLength;
@@ -56,23 +57,24 @@ int64_t AsfPacketWriter::slotAt(int64_t offset) const
     return m_info.headerSize + into / m_info.packetLength * m_info.packetLength;
 }
 
-AsfPacketWriter::Status AsfPacketWriter::handOver(int64_t offset, std::span<const uint8_t> packet)
+AsfPacketWriter::Status AsfPacketWriter::handOver(int64_t offset, std::span<const uint8_t> packet, Times times)
 {
     const int64_t end = offset + static_cast<int64_t>(packet.size());
     if (end <= m_next)
         return {};  // already on disk
     const auto skip = static_cast<std::size_t>(std::max<int64_t>(0, m_next - offset));
-    const Status status = statusOf(m_sink(offset + static_cast<int64_t>(skip), packet.subspan(skip)));
+    const Status status
+        = statusOf(m_sink(offset + static_cast<int64_t>(skip), packet.subspan(skip), times.start, times.end));
     if (status.kind == Status::Kind::Continue)
         m_next = end;
     return status;
 }
 
-AsfPacketWriter::Status AsfPacketWriter::fillTo(int64_t offset, std::span<const uint8_t> packet)
+AsfPacketWriter::Status AsfPacketWriter::fillTo(int64_t offset, std::span<const uint8_t> packet, Times times)
 {
     while (m_next < offset) {
         const int64_t before = m_next;
-        const Status status = handOver(slotAt(m_next), packet);
+        const Status status = handOver(slotAt(m_next), packet, times);
         if (status.kind != Status::Kind::Continue)
             return status;
         if (m_next <= before)
@@ -101,6 +103,10 @@ AsfPacketWriter::Status AsfPacketWriter::packet(std::optional<uint32_t> location
         m_note = text;
     }
 
+    // A packet without a readable head keeps the stream time where it was.
+    Times times{m_lastTimes.end, m_lastTimes.end};
+    if (head)
+        times = {head->sendTime, head->sendTime + head->duration};
     uint64_t number = 0;
     if (m_info.onDemand) {
         uint64_t step = m_received;
@@ -127,14 +133,16 @@ AsfPacketWriter::Status AsfPacketWriter::packet(std::optional<uint32_t> location
                 : m_sendTimeBase;
             SetAsfSendTime(packet, rebased);
             m_highestSendTime = std::max(m_highestSendTime, rebased);
+            times = {rebased, rebased + head->duration};
         }
     }
     ++m_received;
     const int64_t offset = m_info.headerSize + static_cast<int64_t>(number) * length;
-    Status status = fillTo(offset, packet);
+    Status status = fillTo(offset, packet, times);
     if (status.kind == Status::Kind::Continue)
-        status = handOver(offset, packet);
+        status = handOver(offset, packet, times);
     m_last = std::move(packet);
+    m_lastTimes = times;
     return status;
 }
 
@@ -150,11 +158,27 @@ AsfPacketWriter::Status AsfPacketWriter::end()
     const int64_t tolerated = std::max<int64_t>(static_cast<int64_t>(m_info.totalPackets / 10), 10);
     if (missing < tolerated && !m_last.empty()) {
         const std::vector<uint8_t> last = m_last;
-        Status status = fillTo(target, last);
+        Status status = fillTo(target, last, m_lastTimes);
         return status.kind == Status::Kind::Continue ? Status{Status::Kind::Stop, {}} : status;
     }
     return {Status::Kind::Error,
             "The stream ended " + std::to_string(missing) + " packets before the end of the file."};
+}
+
+std::optional<CycleResult> AsfCycleEnd(AsfPacketWriter& writer, const AsfPacketWriter::Status& status,
+                                       PartChannel& channel)
+{
+    if (const std::optional<std::string> note = writer.takeNote())
+        channel.logLine(ConnectionLogKind::Status, *note);
+    switch (status.kind) {
+    case AsfPacketWriter::Status::Kind::Continue: return std::nullopt;
+    case AsfPacketWriter::Status::Kind::Stop: return CycleResult{CycleEnd::Ended};
+    case AsfPacketWriter::Status::Kind::Reconnect: return CycleResult{CycleEnd::Reconnect};
+    case AsfPacketWriter::Status::Kind::Error: break;
+    }
+    if (!status.text.empty())
+        channel.logLine(ConnectionLogKind::Error, status.text);
+    return CycleResult{CycleEnd::ErrorStep, 0, status.text};
 }
 
 }  // namespace fetchora

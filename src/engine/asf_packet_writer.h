@@ -21,13 +21,17 @@
 #include <vector>
 
 #include "engine/asf_header.h"
+#include "net/worker_cycles.h"
 #include "net/write_result.h"
 
 namespace fetchora {
 
 class AsfPacketWriter {
 public:
-    using Sink = std::function<WriteResult(int64_t position, std::span<const uint8_t> bytes)>;
+    // Where the packets go, with the stream positions (milliseconds) of
+    // their two ends: the send time, and the send time plus the duration.
+    using Sink = std::function<WriteResult(int64_t position, std::span<const uint8_t> bytes, uint32_t streamStart,
+                                           uint32_t streamEnd)>;
 
     struct Status {
         enum class Kind { Continue, Stop, Reconnect, Error };
@@ -56,8 +60,12 @@ public:
     std::optional<std::string> takeNote();
 
 private:
-    Status handOver(int64_t offset, std::span<const uint8_t> packet);
-    Status fillTo(int64_t offset, std::span<const uint8_t> packet);
+    struct Times {
+        uint32_t start = 0;
+        uint32_t end = 0;
+    };
+    Status handOver(int64_t offset, std::span<const uint8_t> packet, Times times);
+    Status fillTo(int64_t offset, std::span<const uint8_t> packet, Times times);
     int64_t slotAt(int64_t offset) const;
 
     Sink m_sink;
@@ -70,8 +78,15 @@ private:
     uint32_t m_sendTimeBase = 0;
     uint32_t m_highestSendTime = 0;  // across cycles
     std::vector<uint8_t> m_last;
+    Times m_lastTimes;
     bool m_noted = false;
     std::optional<std::string> m_note;
 };
+
+// How a packet writer's status ends the worker's cycle (nothing: go on). The
+// writer's note of the cycle goes to the log first; an error is logged and
+// takes the error step.
+std::optional<CycleResult> AsfCycleEnd(AsfPacketWriter& writer, const AsfPacketWriter::Status& status,
+                                       PartChannel& channel);
 
 }  // namespace fetchora

@@ -50,6 +50,14 @@ public:
     void finishJob(StopReason reason) override { m_runner.Finish(reason, &m_part); }
     void startOver() override { m_hooks.restartFromZero(m_part, true); }
     void startOtherParts() override { m_hooks.startOtherParts(m_part); }
+    // A stream served over RTSP has no size but the one its description
+    // gives, which a server may change between runs (a file that grew).
+    bool sizeChangeAllowed() const override
+    {
+        const DownloadJob& job = m_runner.job();
+        const UrlEntry* url = job.GetUrl(m_part.urlIndex);
+        return job.streamMarker != 0 && url && url->service == ServiceCode::Rtsp;
+    }
 
 private:
     JobRunner& m_runner;

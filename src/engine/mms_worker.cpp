@@ -72,7 +72,9 @@ public:
     explicit MmsWorker(TransferTask& task)
         : m_task(task),
           m_channel(*task.channel),
-          m_writer([this](int64_t position, std::span<const uint8_t> bytes) { return m_channel.data(position, bytes); })
+          m_writer([this](int64_t position, std::span<const uint8_t> bytes, uint32_t streamStart, uint32_t streamEnd) {
+              return m_channel.streamData(position, bytes, streamStart, streamEnd);
+          })
     {
     }
 
@@ -111,7 +113,6 @@ private:
     std::optional<CycleResult> onHeaderBytes(ByteStream& stream, std::span<const uint8_t> bytes);
     std::optional<CycleResult> onPacket(uint32_t location, std::span<const uint8_t> payload);
     std::optional<CycleResult> onEndOfStream();
-    std::optional<CycleResult> writeResult(WriteResult result);
     std::optional<CycleResult> writerStatus(const AsfPacketWriter::Status& status);
     void logAsfInfo(const AsfInfo& info);
     CycleResult fail(std::string reason, uint32_t socketError = 0);
@@ -133,39 +134,15 @@ CycleResult MmsWorker::fail(std::string reason, uint32_t socketError)
 
 CycleResult MmsWorker::runCycle()
 {
-    UrlEntry& url = m_task.url;
-    ConnectionRequest request;
-    request.target = {url.host, url.port, url.resolvedAddress, false};
-    request.proxy = m_task.proxy;
-    request.proxyAddress = m_proxyAddress;
-    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
-
-    ConnectionEnvironment environment(m_channel);
-    environment.alive = [this] { return m_channel.alive(); };
-    environment.rememberTargetAddress = [this, &url](const std::string& address) {
-        url.resolvedAddress = address;
-        m_channel.resolved(address, false);
-    };
-    environment.rememberProxyAddress = [this](const std::string& address) {
-        m_proxyAddress = address;
-        m_channel.resolved(address, true);
-    };
-
     m_cycle = Cycle();
     m_cycle.rangeStart = m_channel.rangeStart();
     if (m_cycle.rangeStart < 0)
         return {CycleEnd::Ended};
-    ConnectionResult connection = openConnection(request, environment);
-    switch (connection.outcome) {
-    case ConnectOutcome::Open: break;
-    case ConnectOutcome::Stopped: return {CycleEnd::Ended};
-    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed, 0, connection.detail};
-    case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
-    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
-    }
-    std::unique_ptr<ByteStream> stream = std::move(connection.stream);
-    const CycleResult result = converse(*stream);
-    stream->close();
+    CycleConnection connection = connectCycle(m_task, m_proxyAddress);
+    if (!connection.stream)
+        return connection.ended;
+    const CycleResult result = converse(*connection.stream);
+    connection.stream->close();
     return result;
 }
 
@@ -175,18 +152,8 @@ std::optional<CycleResult> MmsWorker::send(ByteStream& stream, MmsClientCode cod
     const std::vector<uint8_t> message = BuildMmsCommand(code, m_cycle.sequence++, fields);
     if (logged)
         m_channel.logLine(ConnectionLogKind::Sent, "Send Command " + hex(static_cast<uint32_t>(code)));
-    const IoResult sent = writeAll(stream, {reinterpret_cast<const char*>(message.data()), message.size()},
-                                   std::max(m_task.settings.dataTimeoutMs, 0));
-    switch (sent.status) {
-    case IoStatus::Ok: return std::nullopt;
-    case IoStatus::Stopped: return CycleResult{CycleEnd::Ended};
-    case IoStatus::TimedOut:
-        m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-        return CycleResult{CycleEnd::ErrorStep, 0, "the server did not take the command in time"};
-    case IoStatus::Closed:
-    case IoStatus::Failed: break;
-    }
-    return fail(sent.detail, sent.socketError);
+    return sendCycleBytes(m_task, stream, {reinterpret_cast<const char*>(message.data()), message.size()},
+                          "the server did not take the command in time");
 }
 
 CycleResult MmsWorker::converse(ByteStream& stream)
@@ -199,26 +166,7 @@ CycleResult MmsWorker::converse(ByteStream& stream)
     uint32_t lastData = tickNow();
     std::vector<uint8_t> buffer(kReadBytes);
     for (;;) {
-        SpeedGrant grant;
-        std::size_t allowed = buffer.size();
-        int waitMs = kStopPollIntervalMs;
-        if (m_task.limiter) {
-            grant = m_task.limiter->acquire();
-            allowed = std::min<std::size_t>(allowed, grant.bytes());
-            if (m_task.limiter->mode() != SpeedMode::Unlimited)
-                waitMs = kLimitedWaitMs;
-        }
-        IoResult got;
-        got.status = IoStatus::TimedOut;
-        if (allowed > 0) {
-            got = stream.read(buffer.data(), allowed, waitMs);
-            grant.commit(got.ok() ? static_cast<uint32_t>(got.bytes) : 0);
-        } else {
-            grant = SpeedGrant();
-            std::this_thread::sleep_for(std::chrono::milliseconds(kLimitedWaitMs));
-            if (!m_channel.alive())
-                return {CycleEnd::Ended};
-        }
+        const IoResult got = readThroughLimiter(m_task, stream, buffer, kLimitedWaitMs);
         switch (got.status) {
         case IoStatus::Ok: break;
         case IoStatus::Stopped: return {CycleEnd::Ended};
@@ -401,7 +349,7 @@ std::optional<CycleResult> MmsWorker::onHeaderBytes(ByteStream& stream, std::spa
     const int64_t headerSize = info->headerSize;
     if (m_cycle.rangeStart < headerSize) {
         const auto rest = std::span<const uint8_t>(header).subspan(static_cast<std::size_t>(m_cycle.rangeStart));
-        if (auto ended = writeResult(m_channel.data(m_cycle.rangeStart, rest)))
+        if (auto ended = cycleEndOf(m_channel.data(m_cycle.rangeStart, rest)))
             return ended;
     }
     const uint32_t wanted = m_writer.begin(*info, m_cycle.rangeStart);
@@ -409,27 +357,9 @@ std::optional<CycleResult> MmsWorker::onHeaderBytes(ByteStream& stream, std::spa
     return send(stream, MmsClientCode::StartPlaying, MmsStartPlayingFields(wanted, m_writer.startSeconds()));
 }
 
-std::optional<CycleResult> MmsWorker::writeResult(WriteResult result)
-{
-    switch (result) {
-    case WriteResult::Continue: return std::nullopt;
-    case WriteResult::Stop: return CycleResult{CycleEnd::Ended};
-    case WriteResult::Reconnect: return CycleResult{CycleEnd::Reconnect};
-    }
-    return CycleResult{CycleEnd::Ended};
-}
-
 std::optional<CycleResult> MmsWorker::writerStatus(const AsfPacketWriter::Status& status)
 {
-    if (const std::optional<std::string> note = m_writer.takeNote())
-        m_channel.logLine(ConnectionLogKind::Status, *note);
-    switch (status.kind) {
-    case AsfPacketWriter::Status::Kind::Continue: return std::nullopt;
-    case AsfPacketWriter::Status::Kind::Stop: return CycleResult{CycleEnd::Ended};
-    case AsfPacketWriter::Status::Kind::Reconnect: return CycleResult{CycleEnd::Reconnect};
-    case AsfPacketWriter::Status::Kind::Error: break;
-    }
-    return fail(status.text);
+    return AsfCycleEnd(m_writer, status, m_channel);
 }
 
 std::optional<CycleResult> MmsWorker::onPacket(uint32_t location, std::span<const uint8_t> payload)

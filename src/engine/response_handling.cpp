@@ -186,6 +186,20 @@ int rangeRefusedOnReconnect(ResponseHost& host, const ResponseInfo& info)
     return 0;
 }
 
+// An RTSP stream whose size changed on the server takes the new size. What
+// is on disk was written for the old size (its header says so), so the
+// stream is fetched again from its start: true when the part was restarted.
+bool followServerSize(ResponseHost& host, int64_t size)
+{
+    DownloadJob& job = host.job();
+    job.SetFileSize(size);
+    if (nothingReceived(job, host.part()))
+        return false;
+    host.log(LogKind::Status, "The stream's size changed on the server: it is fetched again from its start.");
+    host.startOver();
+    return true;
+}
+
 int handleSuccess(ResponseHost& host, ResponseInfo& info, ProtocolKind kind)
 {
     DownloadJob& job = host.job();
@@ -206,7 +220,8 @@ int handleSuccess(ResponseHost& host, ResponseInfo& info, ProtocolKind kind)
     const bool firstOfKnownSize = host.firstAnswer() && job.IsSizeKnown();
     if (firstOfKnownSize && info.size != job.fileSize) {
         if (adoptSize && info.size >= 0) {
-            job.SetFileSize(info.size);
+            if (followServerSize(host, info.size))
+                return 0;
         } else {
             host.logMessage(host.isFirstPart() ? kMsgFileSizeChanged : kMsgFileSizeDifferent);
             return handleFailure(host, ResponseOutcome::NotFound);
@@ -234,7 +249,8 @@ int handleSuccess(ResponseHost& host, ResponseInfo& info, ProtocolKind kind)
     if (job.IsSizeKnown()) {
         if (info.size > 0 && info.size != job.fileSize) {
             if (adoptSize) {
-                job.SetFileSize(info.size);
+                if (followServerSize(host, info.size))
+                    return 0;
             } else {
                 host.logMessage(kMsgFileSizeDifferent);
                 // A mirror that holds another file is dropped for the run;

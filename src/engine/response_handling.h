@@ -106,7 +106,9 @@ public:
     // ---- optional --------------------------------------------------------------
     // For a URL under test (a mirror): the size it must have.
     virtual std::optional<int64_t> probeSize() const { return std::nullopt; }
-    // An RTSP job whose size may follow the server's.
+    // An RTSP job whose size may follow the server's: a changed size is
+    // taken and the stream fetched again from its start (startOver) instead
+    // of failing the job.
     virtual bool sizeChangeAllowed() const { return false; }
     // MMS and RTSP: writes the stream header the worker keeps with the URL
     // at the start of the file.

@@ -254,4 +254,20 @@ std::string RtspRefusal(uint32_t cseq)
     return "RTSP/1.0 451 Parameter Not Understood\r\nCSeq: " + std::to_string(cseq) + "\r\n\r\n";
 }
 
+bool IsWindowsMediaHost(std::string_view host)
+{
+    std::string lower(host);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find(kWindowsMediaHostDomain) != std::string::npos;
+}
+
+RtspServerKind RtspServerKindOf(const std::string* serverHeader, std::string_view host)
+{
+    if (serverHeader)
+        return serverHeader->find("WMServer") != std::string::npos ? RtspServerKind::WindowsMedia
+                                                                   : RtspServerKind::RealMedia;
+    return IsWindowsMediaHost(host) ? RtspServerKind::WindowsMedia : RtspServerKind::RealMedia;
+}
+
 }  // namespace fetchora

@@ -14,6 +14,18 @@ namespace fetchora {
 
 enum class RtspServerKind { RealMedia, WindowsMedia };
 
+// The domain of Windows Media servers that do not name themselves.
+inline constexpr std::string_view kWindowsMediaHostDomain = "windowsmedia.";
+
+// Whether the lower-cased host name contains kWindowsMediaHostDomain.
+bool IsWindowsMediaHost(std::string_view host);
+
+// The server kind from the OPTIONS answer: "WMServer" in its Server header
+// means Windows Media, any other Server header RealMedia. An answer without
+// one comes from a server that hides what it is: Windows Media when the host
+// is in the Windows Media domain, else RealMedia.
+RtspServerKind RtspServerKindOf(const std::string* serverHeader, std::string_view host);
+
 enum class RtspRequestKind : int {
     Options = 1,
     Describe = 2,

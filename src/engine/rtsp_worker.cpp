@@ -184,7 +184,9 @@ public:
     explicit RtspWorker(TransferTask& task)
         : m_task(task),
           m_channel(*task.channel),
-          m_writer([this](int64_t position, std::span<const uint8_t> bytes) { return m_channel.data(position, bytes); })
+          m_writer([this](int64_t position, std::span<const uint8_t> bytes, uint32_t streamStart, uint32_t streamEnd) {
+              return m_channel.streamData(position, bytes, streamStart, streamEnd);
+          })
     {
     }
 
@@ -227,7 +229,6 @@ private:
     std::optional<CycleResult> onUnauthorized(ByteStream& stream, const RtspHead& head);
     std::optional<CycleResult> nextSetup(ByteStream& stream);
     std::optional<CycleResult> onFrame(const RtspItem& item);
-    std::optional<CycleResult> writeResult(WriteResult result);
     std::optional<CycleResult> writerStatus(const AsfPacketWriter::Status& status);
     std::optional<CycleResult> refuse(std::string cause);
     CycleResult endOfData();
@@ -255,38 +256,15 @@ std::string RtspWorker::streamUrl() const
 
 CycleResult RtspWorker::runCycle()
 {
-    UrlEntry& url = m_task.url;
-    ConnectionRequest connect;
-    connect.target = {url.host, url.port, url.resolvedAddress, false};
-    connect.proxy = m_task.proxy;
-    connect.proxyAddress = m_proxyAddress;
-    connect.connectTimeoutMs = m_task.settings.connectTimeoutMs;
-    ConnectionEnvironment environment(m_channel);
-    environment.alive = [this] { return m_channel.alive(); };
-    environment.rememberTargetAddress = [this, &url](const std::string& address) {
-        url.resolvedAddress = address;
-        m_channel.resolved(address, false);
-    };
-    environment.rememberProxyAddress = [this](const std::string& address) {
-        m_proxyAddress = address;
-        m_channel.resolved(address, true);
-    };
-
     m_cycle = Cycle();
     m_cycle.rangeStart = m_channel.rangeStart();
     if (m_cycle.rangeStart < 0)
         return {CycleEnd::Ended};
-    ConnectionResult connection = openConnection(connect, environment);
-    switch (connection.outcome) {
-    case ConnectOutcome::Open: break;
-    case ConnectOutcome::Stopped: return {CycleEnd::Ended};
-    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed, 0, connection.detail};
-    case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
-    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
-    }
-    std::unique_ptr<ByteStream> stream = std::move(connection.stream);
-    const CycleResult result = converse(*stream);
-    stream->close();
+    CycleConnection connection = connectCycle(m_task, m_proxyAddress);
+    if (!connection.stream)
+        return connection.ended;
+    const CycleResult result = converse(*connection.stream);
+    connection.stream->close();
     return result;
 }
 
@@ -323,17 +301,7 @@ std::optional<CycleResult> RtspWorker::request(ByteStream& stream, RtspRequestKi
         m_channel.logLine(ConnectionLogKind::Sent, std::string_view(text).substr(start, end - start));
         start = end + 2;
     }
-    const IoResult sent = writeAll(stream, text, std::max(m_task.settings.dataTimeoutMs, 0));
-    switch (sent.status) {
-    case IoStatus::Ok: return std::nullopt;
-    case IoStatus::Stopped: return CycleResult{CycleEnd::Ended};
-    case IoStatus::TimedOut:
-        m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-        return CycleResult{CycleEnd::ErrorStep, 0, "the server did not take the request in time"};
-    case IoStatus::Closed:
-    case IoStatus::Failed: break;
-    }
-    return fail(sent.detail, sent.socketError);
+    return sendCycleBytes(m_task, stream, text, "the server did not take the request in time");
 }
 
 CycleResult RtspWorker::converse(ByteStream& stream)
@@ -344,26 +312,7 @@ CycleResult RtspWorker::converse(ByteStream& stream)
     uint32_t lastData = tickNow();
     std::vector<uint8_t> buffer(kReadBytes);
     for (;;) {
-        SpeedGrant grant;
-        std::size_t allowed = buffer.size();
-        int waitMs = kStopPollIntervalMs;
-        if (m_task.limiter) {
-            grant = m_task.limiter->acquire();
-            allowed = std::min<std::size_t>(allowed, grant.bytes());
-            if (m_task.limiter->mode() != SpeedMode::Unlimited)
-                waitMs = kLimitedWaitMs;
-        }
-        IoResult got;
-        got.status = IoStatus::TimedOut;
-        if (allowed > 0) {
-            got = stream.read(buffer.data(), allowed, waitMs);
-            grant.commit(got.ok() ? static_cast<uint32_t>(got.bytes) : 0);
-        } else {
-            grant = SpeedGrant();
-            std::this_thread::sleep_for(std::chrono::milliseconds(kLimitedWaitMs));
-            if (!m_channel.alive())
-                return {CycleEnd::Ended};
-        }
+        const IoResult got = readThroughLimiter(m_task, stream, buffer, kLimitedWaitMs);
         switch (got.status) {
         case IoStatus::Ok: break;
         case IoStatus::Stopped: return {CycleEnd::Ended};
@@ -459,8 +408,7 @@ std::optional<CycleResult> RtspWorker::onAnswer(ByteStream& stream, const RtspHe
         m_cycle.session = withoutParameters(*session);
     switch (m_cycle.step) {
     case Step::Options:
-        if (const std::string* server = head.header("Server"); server && server->find("WMServer") != std::string::npos)
-            m_cycle.server = RtspServerKind::WindowsMedia;
+        m_cycle.server = RtspServerKindOf(head.header("Server"), m_task.url.host);
         m_cycle.splitter.setServer(m_cycle.server);
         if (const std::string* challenge = head.header("RealChallenge1"))
             m_cycle.challenge1 = *challenge;
@@ -563,7 +511,7 @@ std::optional<CycleResult> RtspWorker::onDescription(ByteStream& stream, std::st
         return CycleResult{CycleEnd::Ended};
     if (m_cycle.rangeStart < static_cast<int64_t>(header.size())) {
         const auto rest = std::span<const uint8_t>(header).subspan(static_cast<std::size_t>(m_cycle.rangeStart));
-        if (auto ended = writeResult(m_channel.data(m_cycle.rangeStart, rest)))
+        if (auto ended = cycleEndOf(m_channel.data(m_cycle.rangeStart, rest)))
             return ended;
     }
     m_cycle.step = Step::Setup;
@@ -586,27 +534,9 @@ std::optional<CycleResult> RtspWorker::nextSetup(ByteStream& stream)
     return request(stream, RtspRequestKind::Play);
 }
 
-std::optional<CycleResult> RtspWorker::writeResult(WriteResult result)
-{
-    switch (result) {
-    case WriteResult::Continue: return std::nullopt;
-    case WriteResult::Reconnect: return CycleResult{CycleEnd::Reconnect};
-    case WriteResult::Stop: break;
-    }
-    return CycleResult{CycleEnd::Ended};
-}
-
 std::optional<CycleResult> RtspWorker::writerStatus(const AsfPacketWriter::Status& status)
 {
-    if (const std::optional<std::string> note = m_writer.takeNote())
-        m_channel.logLine(ConnectionLogKind::Status, *note);
-    switch (status.kind) {
-    case AsfPacketWriter::Status::Kind::Continue: return std::nullopt;
-    case AsfPacketWriter::Status::Kind::Stop: return CycleResult{CycleEnd::Ended};
-    case AsfPacketWriter::Status::Kind::Reconnect: return CycleResult{CycleEnd::Reconnect};
-    case AsfPacketWriter::Status::Kind::Error: break;
-    }
-    return fail(status.text);
+    return AsfCycleEnd(m_writer, status, m_channel);
 }
 
 std::optional<CycleResult> RtspWorker::onFrame(const RtspItem& item)
@@ -618,7 +548,7 @@ std::optional<CycleResult> RtspWorker::onFrame(const RtspItem& item)
         std::vector<uint8_t> record = {item.channel, 0};
         put16(record, item.payload.size());
         record.insert(record.end(), item.payload.begin(), item.payload.end());
-        if (auto ended = writeResult(m_channel.data(m_cycle.realNext, record)))
+        if (auto ended = cycleEndOf(m_channel.data(m_cycle.realNext, record)))
             return ended;
         m_cycle.realNext += static_cast<int64_t>(record.size());
         return std::nullopt;

@@ -147,7 +147,8 @@ public:
     int response(const ResponseInfo& info, ProtocolKind kind) override;
     WriteResult data(int64_t position, std::span<const uint8_t> block) override;
     // Message 1146: a stream block with its stream positions (MMS, RTSP).
-    WriteResult streamData(int64_t position, std::span<const uint8_t> block, uint32_t streamStart, uint32_t streamEnd);
+    WriteResult streamData(int64_t position, std::span<const uint8_t> block, uint32_t streamStart,
+                           uint32_t streamEnd) override;
     bool error(const PartFailure& failure) override;
     void done() override;
     void resolved(const std::string& address, bool forProxy) override;

@@ -95,38 +95,14 @@ CycleResult HttpWorker::fail(std::string_view reason, uint32_t socketError)
 
 CycleResult HttpWorker::runCycle()
 {
-    UrlEntry& url = m_task.url;
-    ConnectionRequest request;
-    request.target = {url.host, url.port, url.resolvedAddress, url.service == ServiceCode::Https};
-    request.proxy = m_task.proxy;
-    request.proxyAddress = m_proxyAddress;
-    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
-
-    ConnectionEnvironment environment(m_channel);
-    environment.alive = [this] { return alive(); };
-    environment.tls = m_task.tls;
-    environment.rememberTargetAddress = [this, &url](const std::string& address) {
-        url.resolvedAddress = address;
-        m_channel.resolved(address, false);
-    };
-    environment.rememberProxyAddress = [this](const std::string& address) {
-        m_proxyAddress = address;
-        m_channel.resolved(address, true);
-    };
-
     // Where to start is known before connecting: a part that stopped
     // meanwhile must not send a request without its range.
     const int64_t rangeStart = m_channel.rangeStart();
     if (rangeStart < 0)
         return {CycleEnd::Ended};
-    ConnectionResult connection = openConnection(request, environment);
-    switch (connection.outcome) {
-    case ConnectOutcome::Open: break;
-    case ConnectOutcome::Stopped: return {CycleEnd::Ended};
-    case ConnectOutcome::ResolveFailed: return {CycleEnd::ResolveFailed, 0, connection.detail};
-    case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
-    case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
-    }
+    CycleConnection connection = connectCycle(m_task, m_proxyAddress);
+    if (!connection.stream)
+        return connection.ended;
     std::unique_ptr<ByteStream> stream = std::move(connection.stream);
     const std::optional<CycleResult> unsent = sendRequest(*stream, connection.route, rangeStart);
     const CycleResult result = unsent ? *unsent : readAnswer(*stream, rangeStart);
@@ -147,17 +123,7 @@ std::optional<CycleResult> HttpWorker::sendRequest(ByteStream& stream, RequestRo
     input.log = &m_channel;
     const std::string request = BuildHttpRequest(input);
 
-    const IoResult sent = writeAll(stream, request, std::max(m_task.settings.dataTimeoutMs, 0));
-    switch (sent.status) {
-    case IoStatus::Ok: return std::nullopt;
-    case IoStatus::Stopped: return CycleResult{CycleEnd::Ended};
-    case IoStatus::TimedOut:
-        m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-        return CycleResult{CycleEnd::ErrorStep, 0, "the server did not take the request in time"};
-    case IoStatus::Closed:
-    case IoStatus::Failed: break;
-    }
-    return fail(sent.detail, sent.socketError);
+    return sendCycleBytes(m_task, stream, request, "the server did not take the request in time");
 }
 
 CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
@@ -190,26 +156,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
             target = {reinterpret_cast<uint8_t*>(room.data()), room.size()};
         }
 
-        SpeedGrant grant;
-        std::size_t allowed = target.size();
-        int waitMs = kStopPollIntervalMs;
-        if (m_task.limiter) {
-            grant = m_task.limiter->acquire();
-            allowed = std::min<std::size_t>(allowed, grant.bytes());
-            if (m_task.limiter->mode() != SpeedMode::Unlimited)
-                waitMs = kLimitedReadWaitMs;
-        }
-        IoResult got;
-        got.status = IoStatus::TimedOut;
-        if (allowed > 0) {
-            got = stream.read(target.data(), allowed, waitMs);
-            grant.commit(got.ok() ? static_cast<uint32_t>(got.bytes) : 0);
-        } else {
-            grant = SpeedGrant();
-            std::this_thread::sleep_for(std::chrono::milliseconds(kLimitedReadWaitMs));
-            if (!alive())
-                return {CycleEnd::Ended};
-        }
+        const IoResult got = readThroughLimiter(m_task, stream, target, kLimitedReadWaitMs);
 
         switch (got.status) {
         case IoStatus::Ok: {

@@ -62,6 +62,19 @@ public:
     // WM_PART_DATA: a block read at a file offset (see WriteAt).
     virtual WriteResult data(int64_t position, std::span<const uint8_t> block) = 0;
 
+    // Message 1146: a block of a stream job with the stream positions
+    // (milliseconds) of its two ends, recorded with the range so that the
+    // job's ranges say how much of the stream they hold. The job window
+    // writes it as it writes data(); a channel without stream positions
+    // takes it as plain data.
+    virtual WriteResult streamData(int64_t position, std::span<const uint8_t> block, uint32_t streamStart,
+                                   uint32_t streamEnd)
+    {
+        (void)streamStart;
+        (void)streamEnd;
+        return data(position, block);
+    }
+
     // WM_PART_ERROR: the connection failed. True: wait the retry delay and
     // try again (the job window has logged the wait); false: end the thread.
     virtual bool error(const PartFailure& failure) = 0;

@@ -8,8 +8,14 @@
 // Thread: the worker thread.
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
+#include "net/byte_stream.h"
+#include "net/connection_setup.h"
 #include "net/transfer_channel.h"
 
 namespace fetchora {
@@ -54,5 +60,33 @@ bool waitRetryDelay(const TransferTask& task, int32_t retryAfterSeconds = -1);
 // 0 ended, 1 finished, 2 failed. A part started again after a failure waits
 // the retry delay first.
 int runWorkerCycles(TransferTask& task, ProtocolKind kind, const std::function<CycleResult()>& runCycle);
+
+// ---- steps every protocol worker's cycle takes -------------------------------------
+
+// A cycle's connection to the task's URL through the task's proxy. Addresses
+// learnt on the way are remembered (the URL entry's in task.url, the proxy's
+// in proxyAddress, kept across cycles) and reported to the job window.
+struct CycleConnection {
+    std::unique_ptr<ByteStream> stream;  // set when the connection is open
+    RequestRoute route = RequestRoute::Direct;
+    CycleResult ended{};  // how the cycle ends when no stream is set
+};
+CycleConnection connectCycle(TransferTask& task, std::string& proxyAddress);
+
+// Sends bytes within the data time-out. Nothing when they went out; else how
+// the cycle ends: a time-out logs its message and ends with timeoutCause, a
+// failure logs its detail as an error line.
+std::optional<CycleResult> sendCycleBytes(TransferTask& task, ByteStream& stream, std::string_view bytes,
+                                          std::string_view timeoutCause);
+
+// One read of at most target.size() bytes, as many as the speed limiter
+// allows (waiting up to the stop-poll interval, or limitedWaitMs when the
+// limiter paces). When it allows nothing now, the read sleeps limitedWaitMs
+// and answers TimedOut, or Stopped when the part stopped meanwhile.
+IoResult readThroughLimiter(TransferTask& task, ByteStream& stream, std::span<uint8_t> target, int limitedWaitMs);
+
+// How the job window's answer to a block ends the cycle: nothing to go on,
+// Reconnect at the part's new start, or Ended.
+std::optional<CycleResult> cycleEndOf(WriteResult result);
 
 }  // namespace fetchora

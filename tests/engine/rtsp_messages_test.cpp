@@ -141,6 +141,36 @@ TEST(RtspHead, AnswersAndServerRequests)
     EXPECT_EQ(ParseRtspHead("RTSP/1.0 200 OK\r\nContent-Length: -5\r\n\r\n")->contentLength(), 0);
 }
 
+// The server kind comes from the OPTIONS answer's Server header; a server
+// that hides it is taken for Windows Media when its host lies in a
+// "windowsmedia." domain, whatever the case of the name.
+TEST(RtspServerKind, FromTheServerHeaderOrTheHostDomain)
+{
+    const std::string wms = "WMServer/9.1.1.5000";
+    const std::string real = "RealServer Version 9.0";
+    struct Case {
+        const std::string* server;
+        std::string host;
+        RtspServerKind kind;
+    };
+    const Case cases[] = {
+        {&wms, "media.example.org", RtspServerKind::WindowsMedia},
+        {&real, "media.example.org", RtspServerKind::RealMedia},
+        {nullptr, "media.example.org", RtspServerKind::RealMedia},
+        {nullptr, "windowsmedia.example.org", RtspServerKind::WindowsMedia},
+        {nullptr, "Live.WindowsMedia.Example.NET", RtspServerKind::WindowsMedia},
+        {nullptr, "windowsmediaexample.org", RtspServerKind::RealMedia},
+        {nullptr, "windowsmedia", RtspServerKind::RealMedia},
+        {nullptr, "", RtspServerKind::RealMedia},
+        // A server that names itself is believed, whatever its host.
+        {&real, "windowsmedia.example.org", RtspServerKind::RealMedia},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.server ? *c.server : std::string("(no Server)")) + " " + c.host);
+        EXPECT_EQ(RtspServerKindOf(c.server, c.host), c.kind);
+    }
+}
+
 TEST(Sdp, RealMediaStreamsAndTheirAttributes)
 {
     const Base64Codec base64;

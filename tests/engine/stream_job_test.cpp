@@ -121,6 +121,99 @@ TEST_F(StreamJobTest, AStoppedLiveRecordingIsKeptButAQuietStopIsNot)
     }
 }
 
+// Packets reach the job window as stream data: the recorded range carries
+// the stream time of its end (the last packet's send time plus its
+// duration), which plain byte data would leave at 0.
+TEST_F(StreamJobTest, PacketsRecordTheirStreamTimeWithTheRange)
+{
+    AsfSpec spec;
+    spec.packets = 30;
+    spec.firstSendTime = 5000;
+    const std::vector<uint8_t> file = test::asfFile(spec);
+    const uint32_t lastEnd = spec.firstSendTime + spec.packets * 100;
+    for (const bool rtsp : {false, true}) {
+        SCOPED_TRACE(rtsp ? "RTSP" : "MMS");
+        std::optional<FakeMmsServer> mms;
+        std::optional<FakeRtspServer> rtspServer;
+        std::string url;
+        if (rtsp) {
+            rtspServer.emplace(FakeRtspOptions{.asf = file});
+            url = rtspServer->url("/t.asf");
+        } else {
+            mms.emplace(FakeMmsOptions{.asf = file});
+            url = mms->url("/m.asf");
+        }
+        DownloadJob& job = makeJob(url);
+        ASSERT_EQ(start(job), JobStartResult::Started);
+        ASSERT_TRUE(runUntilEnded(job));
+        ASSERT_EQ(job.GetState(), JobState::Completed) << ::testing::PrintToString(logOf(job));
+        ASSERT_EQ(job.completedRanges.size(), 1u);
+        EXPECT_EQ(job.completedRanges.front().end, static_cast<int64_t>(file.size()));
+        EXPECT_EQ(job.completedRanges.front().streamEnd, lastEnd);
+    }
+}
+
+// A live recording's stream times are rebased: they count from 0.
+TEST_F(StreamJobTest, ALiveRecordingsRangeEndsAtItsRebasedTime)
+{
+    const AsfSpec spec = liveSpec();
+    FakeMmsServer server({.asf = test::asfFile(spec), .live = true, .cutAfterPackets = 200});
+    DownloadJob& job = makeJob(server.url("/live2"));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+    ASSERT_EQ(job.GetState(), JobState::Completed) << ::testing::PrintToString(logOf(job));
+    ASSERT_EQ(job.completedRanges.size(), 1u);
+    EXPECT_EQ(job.completedRanges.front().streamEnd, 200u * 100u);
+}
+
+// The size of an RTSP stream follows the server's description: a job that
+// knew another size from an earlier run takes the new one and fetches the
+// stream again from its start, because the header on disk describes the old
+// file. An MMS job keeps refusing a file whose size changed.
+TEST_F(StreamJobTest, AnRtspJobFollowsAChangedSizeAndStartsOver)
+{
+    AsfSpec spec;
+    spec.packets = 30;
+    const std::vector<uint8_t> file = test::asfFile(spec);
+    AsfSpec older = spec;
+    older.packets = 20;
+    const std::vector<uint8_t> old = test::asfFile(older);
+    const int64_t kept = static_cast<int64_t>(test::asfHeader(older).size()) + 5 * older.packetLength;
+    for (const bool rtsp : {true, false}) {
+        SCOPED_TRACE(rtsp ? "RTSP" : "MMS");
+        std::optional<FakeMmsServer> mms;
+        std::optional<FakeRtspServer> rtspServer;
+        std::string url;
+        const std::string name = rtsp ? "grown-r.asf" : "grown-m.asf";
+        if (rtsp) {
+            rtspServer.emplace(FakeRtspOptions{.asf = file});
+            url = rtspServer->url("/" + name);
+        } else {
+            mms.emplace(FakeMmsOptions{.asf = file});
+            url = mms->url("/" + name);
+        }
+        std::filesystem::create_directories(m_dir / "dl");
+        {
+            std::ofstream partial(m_dir / "dl" / (name + ".kx!"), std::ios::binary);
+            partial.write(reinterpret_cast<const char*>(old.data()), kept);
+        }
+        DownloadJob& job = makeJob(url);
+        job.SetFileSize(static_cast<int64_t>(old.size()));
+        job.completedRanges = {{0, kept, 0, 0}};
+        job.completedBytes = kept;
+        ASSERT_EQ(start(job), JobStartResult::Started);
+        ASSERT_TRUE(runUntilEnded(job));
+        if (rtsp) {
+            ASSERT_EQ(job.GetState(), JobState::Completed) << ::testing::PrintToString(logOf(job));
+            EXPECT_EQ(job.fileSize, static_cast<int64_t>(file.size()));
+            EXPECT_EQ(saved(name), test::text(file));
+        } else {
+            EXPECT_EQ(job.GetState(), JobState::Failed);
+            EXPECT_TRUE(logged(job, "File size already changed!")) << ::testing::PrintToString(logOf(job));
+        }
+    }
+}
+
 // Runs a command, returns its standard output.
 std::string output(const std::string& command)
 {

@@ -248,6 +248,10 @@ void FakeRtspServer::serve(int socket, int index)
             for (std::size_t p = first; p < packets; ++p) {
                 if (index == 0 && sent >= o.cutAfterPackets)
                     return;
+                if (o.packetDelayMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(o.packetDelayMs));
+                if (m_stopping)
+                    return;
                 std::string rtp
                     = {'\x80', '\x60', '\0', static_cast<char>(p), '\0', '\0', '\0', '\0', '\0', '\0', '\0', '\x01'};
                 const std::size_t length = 4 + packetLength;

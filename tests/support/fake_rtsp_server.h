@@ -25,6 +25,7 @@ struct FakeRtspOptions {
     std::string auth{};  // "", "Basic", "RN5" or "NTLM"
     bool askFirst = false;  // send a SET_PARAMETER request before the data
     uint32_t cutAfterPackets = UINT32_MAX;  // connection 0 only
+    int packetDelayMs = 0;  // a pause before each packet, as a live source paces them
     int describeStatus = 200;
     std::string rawAfterPlay{};  // sent after the PLAY answer instead of the data; then silence
     std::string describeExtra{};  // headers added to the DESCRIBE answer
