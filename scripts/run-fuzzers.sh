@@ -7,12 +7,13 @@
 #   FETCHORA_FUZZ_SECONDS   seconds per program (default 10)
 #   FETCHORA_FUZZ_TARGETS   names to run (default: every fuzz/*_fuzz.cpp)
 #   FETCHORA_JOBS           build jobs (default: nproc)
+#   FETCHORA_FUZZ_BUILD_DIR the build folder (default build-ci-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FETCHORA_FUZZ_SECONDS:-10}
 jobs=${FETCHORA_JOBS:-$(nproc)}
-dir=build-ci-fuzz
+dir=${FETCHORA_FUZZ_BUILD_DIR:-build-ci-fuzz}
 
 launcher=()
 if command -v ccache >/dev/null; then
