@@ -1,6 +1,6 @@
 // Writes the binary seeds of fuzz/corpus/ with the program's own encoders
 // (and the test suite's builders of the same files): fuzz_seeds <corpus>.
-// The text seeds are written by hand and kept as they are.
+// The text seeds, and the server-side MMS stream, are written by hand.
 #include "config/app_settings.h"
 #include "engine/asf_header.h"
 #include "engine/mms_commands.h"
@@ -90,7 +90,7 @@ int main(int argc, char** argv)
     mms.insert(mms.end(), header.begin(), header.end());
     const std::vector<uint8_t> data = mmsFrame(kMmsFrameData, std::string(200, 'd'));
     mms.insert(mms.end(), data.begin(), data.end());
-    put("mms", "command-header-data.bin", mms);
+    put("mms", "client-command-header-data.bin", mms);
 
     put("click_catcher", "url-referer.bin", EncodeCaughtUrlBlock("http://127.0.0.1/a.zip", "http://127.0.0.1/"));
     put("click_catcher", "url.bin", EncodeCaughtUrlBlock("http://127.0.0.1/b.iso", std::nullopt));
