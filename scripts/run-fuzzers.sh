@@ -4,14 +4,14 @@
 # seed corpus for a short time. Any crash, leak, sanitizer report, time-out
 # or memory blow-up fails the run. Prints the executions of every program.
 #
-#   FETCHORA_FUZZ_SECONDS   seconds per program (default 10)
+#   FETCHORA_FUZZ_SECONDS   seconds per program (default 5)
 #   FETCHORA_FUZZ_TARGETS   names to run (default: every fuzz/*_fuzz.cpp)
 #   FETCHORA_JOBS           build jobs (default: nproc)
 #   FETCHORA_FUZZ_BUILD_DIR the build folder (default build-ci-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${FETCHORA_FUZZ_SECONDS:-10}
+seconds=${FETCHORA_FUZZ_SECONDS:-5}
 jobs=${FETCHORA_JOBS:-$(nproc)}
 dir=${FETCHORA_FUZZ_BUILD_DIR:-build-ci-fuzz}
 
