@@ -9,6 +9,7 @@ packages=(
   libssl-dev zlib1g-dev libgtest-dev libgmock-dev libsystemd-dev nlohmann-json3-dev libinih-dev qt6-translations-l10n
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev xvfb xauth fonts-dejavu-core
   clang-format curl python3 ccache
+  clang libclang-rt-14-dev  # the libFuzzer programs of fuzz/
   nginx-light tinyproxy microsocks dante-server openssl
   python3-pyftpdlib vsftpd dbus-daemon
   desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl file man-db

@@ -63,3 +63,4 @@ for type in $build_types; do
   fi
   [ "$status" -eq 0 ] || exit "$status"
 done
+scripts/run-fuzzers.sh  # every parser of outside input under libFuzzer, briefly

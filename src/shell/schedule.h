@@ -9,6 +9,7 @@
 //
 // Thread: loop thread; the caller holds the job lock while it acts on the
 // tick's decision. Borrows the clock, which must outlive the schedule.
+#include <compare>
 #include <cstdint>
 #include <ctime>
 
