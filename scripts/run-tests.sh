@@ -72,7 +72,7 @@ done
 # so the test program holds only the tests of the layers that run threads;
 # FETCHORA_TSAN_TESTS names those folders of tests/, and an empty value skips
 # the stage.
-tsan_tests=${FETCHORA_TSAN_TESTS-engine platform integration net model}
+tsan_tests=${FETCHORA_TSAN_TESTS-engine platform integration}
 if [ -n "$tsan_tests" ]; then
   dir=build-ci-tsan
   echo "== ThreadSanitizer build in $dir (tests of: $tsan_tests)"
