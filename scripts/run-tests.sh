@@ -2,7 +2,8 @@
 # Builds Fetchora in Release and Debug with warnings as errors and runs the
 # whole test suite of each build with CTest. The Debug build is checked by
 # AddressSanitizer (with its leak checker) and UndefinedBehaviorSanitizer; any
-# finding, also in a program a test starts, fails the run.
+# finding, also in a program a test starts, fails the run. A third build under
+# ThreadSanitizer runs the tests of the threaded layers (below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,7 @@ debug_sanitize=${FETCHORA_DEBUG_SANITIZE-address,undefined}
 # Sanitizer options the caller set come after ours and win.
 caller_asan_options=${ASAN_OPTIONS:-}
 caller_ubsan_options=${UBSAN_OPTIONS:-}
+caller_tsan_options=${TSAN_OPTIONS:-}
 caller_big_test_mib=${FETCHORA_BIG_TEST_MIB:-}
 
 # ccache keeps compiled objects between runs; a base folder makes them
@@ -63,4 +65,44 @@ for type in $build_types; do
   fi
   [ "$status" -eq 0 ] || exit "$status"
 done
-scripts/run-fuzzers.sh  # every parser of outside input under libFuzzer, briefly
+
+# ThreadSanitizer: the test program and the programs its tests start, without
+# the window, at -O1 (-O0 runs several times slower under the checker and
+# compiles no faster), asserts on. Every object costs several times more here,
+# so the test program holds only the tests of the layers that run threads;
+# FETCHORA_TSAN_TESTS names those folders of tests/, and an empty value skips
+# the stage.
+tsan_tests=${FETCHORA_TSAN_TESTS-engine platform integration}
+if [ -n "$tsan_tests" ]; then
+  dir=build-ci-tsan
+  echo "== ThreadSanitizer build in $dir (tests of: $tsan_tests)"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" \
+    -DFETCHORA_WERROR=ON -DFETCHORA_SANITIZE=thread -DFETCHORA_BUILD_GUI=OFF -DFETCHORA_BUILD_BENCH=OFF \
+    -DFETCHORA_TEST_FOLDERS="${tsan_tests// /;}" "${launcher[@]}"
+  reports="$PWD/$dir/sanitizer-reports"
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  # tsan.supp holds each suppression with its reason; it is no place for a
+  # race of our own.
+  tsan_supp=""
+  [ -f tsan.supp ] && tsan_supp=":suppressions=$PWD/tsan.supp"
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan$tsan_supp${caller_tsan_options:+:$caller_tsan_options}"
+  unset ASAN_OPTIONS UBSAN_OPTIONS
+  export FETCHORA_BIG_TEST_MIB=${caller_big_test_mib:-64}
+  cmake --build "$dir" -j "$jobs" --target fetchora_tests fetchora-cli fetchora_test_helper fetchora-host
+  echo "== ThreadSanitizer tests"
+  status=0
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 \
+    -E '^(CheckLayersScript|InstallIntoATemporaryPrefix)$' || status=$?
+  if [ -n "$(ls -A "$reports")" ]; then
+    echo "== ThreadSanitizer reports:"
+    for report in "$reports"/*; do
+      echo "-- $report"
+      cat "$report"
+    done
+    status=1
+  fi
+  [ "$status" -eq 0 ] || exit "$status"
+fi
+
+bash scripts/run-fuzzers.sh  # every parser of outside input under libFuzzer, briefly

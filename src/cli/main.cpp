@@ -36,13 +36,7 @@ public:
         pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
         std::signal(SIGPIPE, SIG_IGN);
     }
-    ~StopSignals()
-    {
-        if (m_thread.joinable()) {
-            pthread_kill(m_thread.native_handle(), SIGTERM);
-            m_thread.join();
-        }
-    }
+    ~StopSignals() { stop(); }
     template <typename Session> void forward(Session& session)
     {
         m_thread = std::thread([this, &session] {
@@ -52,7 +46,16 @@ public:
                 session.requestStop();
         });
     }
-    void done() { m_done = true; }
+    // Ends the thread once the session's run is over, before the session and
+    // its loop go: a signal that came just then may still be posting to them.
+    void stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_done = true;
+        pthread_kill(m_thread.native_handle(), SIGTERM);
+        m_thread.join();
+    }
 
 private:
     sigset_t m_set{};
@@ -132,7 +135,7 @@ int runDaemon()
         DaemonSession session(app, std::cerr);
         signals.forward(session);
         result = session.run(folder.path / kServiceName);
-        signals.done();
+        signals.stop();
     }
     saveSettingsAtExit(app);
     app.stop();
@@ -210,7 +213,7 @@ int main(int argc, char** argv)
         DownloadSession session(app, options, std::cerr);
         signals.forward(session);
         result = session.run();
-        signals.done();
+        signals.stop();
     }
     saveSettingsAtExit(app);
     app.stop();
