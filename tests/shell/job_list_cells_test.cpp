@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "engine/engine_context.h"
 #include "engine/job_runner.h"
 #include "model/download_job.h"
@@ -115,6 +118,45 @@ TEST(JobListCells, EngineFiguresCountARunOnlyWhileItGoes)
     figures = engineRunFigures(job);
     EXPECT_EQ(figures.shortSpeed, -1);
     EXPECT_EQ(jobCellText(job, JobColumn::Elapsed, figures, false), "00:01:47");
+    job.runner.reset();
+}
+
+TEST(JobListCells, SpeedAndLeftAppearOnceASecondIsMeasured)
+{
+    JobListTree t;
+    DownloadJob& job = t.add(t.download, "a.zip", 1'000'000, 0);
+    JobLock lock;
+    ManualClock clock(1000);
+    EngineContext context;
+    context.jobLock = &lock;
+    context.clock = &clock;
+    job.runner = JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner});
+    job.state = static_cast<uint32_t>(JobState::Downloading);
+    auto receive = [&job](uint64_t length) {
+        job.runner->countReceived(length);
+        job.completedBytes += static_cast<int64_t>(length);
+    };
+    auto cells = [&job] {
+        const JobRunFigures figures = engineRunFigures(job);
+        return std::pair{jobCellText(job, JobColumn::Speed, figures, false),
+                         jobCellText(job, JobColumn::Left, figures, false)};
+    };
+
+    receive(10240);
+    clock.set(1500);
+    ASSERT_TRUE(job.runner->onTimer());
+    EXPECT_EQ(cells(), std::pair(std::string(), std::string()));  // too early to measure
+
+    clock.set(2000);
+    receive(10240);
+    ASSERT_TRUE(job.runner->onTimer());
+    // 20480 bytes in the first second; (1000000 - 20480) / 20480 seconds left.
+    EXPECT_EQ(cells(), std::pair(std::string("20.00"), std::string("00:00:47")));
+
+    clock.set(3000);
+    receive(40960);
+    ASSERT_TRUE(job.runner->onTimer());
+    EXPECT_EQ(cells(), std::pair(std::string("30.00"), std::string("00:00:30")));
     job.runner.reset();
 }
 
