@@ -57,11 +57,7 @@ protected:
         arguments.push_back(url);
         Run run;
         const auto started = Clock::now();
-        run.code = test::runCli(arguments,
-                                {{"FETCHORA_HOME", (m_dir / "home").string()},
-                                 {"TMPDIR", m_dir.path().string()},
-                                 {"HOME", m_dir.path().string()}},
-                                m_dir.path(), &run.err);
+        run.code = test::runCli(arguments, test::ownProfileEnvironment(m_dir.path()), m_dir.path(), &run.err);
         run.took = Clock::now() - started;
         return run;
     }
