@@ -8,6 +8,7 @@
 # (below), and last every fuzz program runs briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sanitizer-reports.sh
 
 build_types=${FETCHORA_BUILD_TYPES:-Debug}
 jobs=${FETCHORA_JOBS:-$(nproc)}
@@ -34,13 +35,9 @@ for type in $build_types; do
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DFETCHORA_WERROR=ON \
     -DFETCHORA_SANITIZE="$sanitize" "${launcher[@]}"
 
-  # Reports go to files rather than stderr: the programs the tests start
-  # (fetchora-cli, the test helper) write their stderr where the tests read it,
-  # and a finding there must not pass unseen. Test discovery runs the test
-  # program at build time, so the options are set before building.
-  reports="$PWD/$dir/sanitizer-reports"
-  rm -rf "$reports"
-  mkdir -p "$reports"
+  # Test discovery runs the test program at build time, so the options are
+  # set before building.
+  fresh_reports "$dir"
   export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1:log_path=$reports/asan${caller_asan_options:+:$caller_asan_options}"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan${caller_ubsan_options:+:$caller_ubsan_options}"
   # Sanitized code moves bytes several times slower; the big downloads shrink
@@ -55,17 +52,8 @@ for type in $build_types; do
 
   cmake --build "$dir" -j "$jobs"
   echo "== $type tests"
-  status=0
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || status=$?
-  if [ -n "$(ls -A "$reports")" ]; then
-    echo "== sanitizer reports of the $type build:"
-    for report in "$reports"/*; do
-      echo "-- $report"
-      cat "$report"
-    done
-    status=1
-  fi
-  [ "$status" -eq 0 ] || exit "$status"
+  run_with_reports "sanitizer reports of the $type build" \
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
 done
 
 # ThreadSanitizer: the test program and the programs its tests start, without
@@ -81,9 +69,7 @@ if [ -n "$tsan_tests" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" \
     -DFETCHORA_WERROR=ON -DFETCHORA_SANITIZE=thread -DFETCHORA_BUILD_GUI=OFF -DFETCHORA_BUILD_BENCH=OFF \
     -DFETCHORA_TEST_FOLDERS="${tsan_tests// /;}" "${launcher[@]}"
-  reports="$PWD/$dir/sanitizer-reports"
-  rm -rf "$reports"
-  mkdir -p "$reports"
+  fresh_reports "$dir"
   # tsan.supp holds each suppression with its reason; it is no place for a
   # race of our own.
   tsan_supp=""
@@ -93,18 +79,9 @@ if [ -n "$tsan_tests" ]; then
   export FETCHORA_BIG_TEST_MIB=${caller_big_test_mib:-64}
   cmake --build "$dir" -j "$jobs" --target fetchora_tests fetchora-cli fetchora_test_helper fetchora-host
   echo "== ThreadSanitizer tests"
-  status=0
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 \
-    -E '^(CheckLayersScript|InstallIntoATemporaryPrefix)$' || status=$?
-  if [ -n "$(ls -A "$reports")" ]; then
-    echo "== ThreadSanitizer reports:"
-    for report in "$reports"/*; do
-      echo "-- $report"
-      cat "$report"
-    done
-    status=1
-  fi
-  [ "$status" -eq 0 ] || exit "$status"
+  run_with_reports "ThreadSanitizer reports" \
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 \
+    -E '^(CheckLayersScript|InstallIntoATemporaryPrefix)$'
 fi
 
 bash scripts/run-fuzzers.sh  # every parser of outside input under libFuzzer, briefly

@@ -36,6 +36,10 @@ void RunFigures::recordData(uint64_t length, uint32_t now)
         startTick = now;
         shortSampleTick = now;
         longSampleTick = now;
+        shortSampleClosed = false;
+        // Bytes of a window a stop cut short belong to the old clocks.
+        recentBytes = 0;
+        longBytes = 0;
     }
     runBytes += length;
     recentBytes += length;
@@ -61,6 +65,11 @@ uint32_t RunFigures::timerStep(uint32_t now, int64_t fileSize, int64_t completed
             shortSpeed = static_cast<int64_t>(recentBytes * 1000 / sinceShort);
             shortSampleTick = now;
             recentBytes = 0;
+            shortSampleClosed = true;
+        } else if (!shortSampleClosed && sinceShort >= kFirstSpeedMs) {
+            // The first window is still open: show the average so far rather
+            // than nothing for ten seconds. The window itself runs on.
+            shortSpeed = static_cast<int64_t>(recentBytes * 1000 / sinceShort);
         }
     }
 

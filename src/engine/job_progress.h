@@ -24,6 +24,9 @@ inline constexpr uint32_t kShortSampleMs = 10000;
 inline constexpr uint32_t kLongSampleMs = 60000;
 // During the first seconds of a run the long window has nothing to say yet.
 inline constexpr uint32_t kShortSpeedOnlySeconds = 50;
+// Until the first short window closes, the speed so far stands in for it as
+// soon as this much of the run has been measured.
+inline constexpr uint32_t kFirstSpeedMs = 1000;
 
 struct RunFigures {
     // Tick of the first write of this run; nothing before it and after a stop.
@@ -32,6 +35,9 @@ struct RunFigures {
     uint64_t runBytes = 0;
     uint64_t recentBytes = 0;
     uint32_t shortSampleTick = 0;
+    // Whether a whole short window has closed in this run; before that the
+    // short speed is the average since the first write.
+    bool shortSampleClosed = false;
     int64_t shortSpeed = -1;
     uint32_t longSampleTick = 0;
     uint64_t longBytes = 0;

@@ -80,7 +80,7 @@ public:
             return {};
         return section >= 0 && section < 3 ? uiListItem(kHeadersId, static_cast<size_t>(section)) : QVariant();
     }
-    void retext() { emit headerDataChanged(Qt::Horizontal, 0, 2); }
+    void retextHeaders() { emit headerDataChanged(Qt::Horizontal, 0, 2); }
     void begin() { beginResetModel(); }
     void end() { endResetModel(); }
 
@@ -152,7 +152,7 @@ void LinksView::buildMenu()
     retextMenu();
     onLanguageChanged(this, [this] {
         retextMenu();
-        m_model->retext();
+        m_model->retextHeaders();
     });
 }
 

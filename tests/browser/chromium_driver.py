@@ -14,9 +14,10 @@ import json
 import os
 import subprocess
 import sys
-import time
 
 import websocket  # python3-websocket
+
+from browser_driving import stop, wait_for
 
 
 def main():
@@ -39,11 +40,7 @@ def main():
         print(json.dumps(result))
         return 0
     finally:
-        browser.terminate()
-        try:
-            browser.wait(10)
-        except subprocess.TimeoutExpired:
-            browser.kill()
+        stop(browser, 10)
 
 
 class Session:
@@ -70,16 +67,6 @@ class Session:
         if "exceptionDetails" in result:
             raise RuntimeError(f"script failed: {result['exceptionDetails']}")
         return result["result"].get("value")
-
-
-def wait_for(what, check, seconds=30):
-    end = time.time() + seconds
-    while time.time() < end:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.2)
-    raise RuntimeError(f"timed out waiting for {what}")
 
 
 def drive(profile, page_url, page_js, worker_js):

@@ -20,9 +20,10 @@ import os
 import socket
 import subprocess
 import sys
-import time
 
 import websocket  # python3-websocket
+
+from browser_driving import stop, wait_for
 
 ADDON_ID = "fetchora@fetchora.org"
 ADDON_UUID = "3f6c1d2e-8b4a-4e5f-9a7b-0c1d2e3f4a5b"
@@ -137,12 +138,7 @@ def main():
         print(json.dumps(result))
         return 0
     finally:
-        browser.terminate()
-        try:
-            browser.wait(20)
-        except subprocess.TimeoutExpired:
-            browser.kill()
-            browser.wait()
+        stop(browser, 20)
 
 
 class Marionette:
@@ -150,15 +146,9 @@ class Marionette:
     out and [1, id, error, result] back."""
 
     def __init__(self, port):
-        end = time.time() + 60
-        while True:
-            try:
-                self.socket = socket.create_connection(("127.0.0.1", port), timeout=60)
-                break
-            except OSError:
-                if time.time() > end:
-                    raise RuntimeError("Firefox did not open its Marionette port")
-                time.sleep(0.2)
+        self.socket = wait_for("Firefox's Marionette port",
+                               lambda: socket.create_connection(("127.0.0.1", port), timeout=60), 60,
+                               not_yet=(OSError,))
         self.buffer = b""
         self.read()  # the greeting
         self.next_id = 0
@@ -203,19 +193,6 @@ class Marionette:
         return result
 
 
-def wait_for(what, check, seconds=30):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            value = check()
-        except RuntimeError:
-            value = None
-        if value:
-            return value
-        time.sleep(0.2)
-    raise RuntimeError(f"timed out waiting for {what}")
-
-
 def drive(port, extension, page_url, page_js, extension_js):
     firefox = Marionette(port)
     firefox.call("WebDriver:NewSession", {"capabilities": {}})
@@ -232,9 +209,10 @@ def drive(port, extension, page_url, page_js, extension_js):
         " {triggeringPrincipal: Services.scriptSecurityManager.getSystemPrincipal()});"), "args": [background]})
     firefox.call("Marionette:SetContext", {"value": "content"})
     tab = wait_for("the extension's tab", lambda: [h for h in firefox.call("WebDriver:GetWindowHandles")
-                                                   if h != page][:1])[0]
+                                                   if h != page][:1], not_yet=(RuntimeError,))[0]
     firefox.call("WebDriver:SwitchToWindow", {"handle": tab})
-    wait_for("the extension's script", lambda: firefox.run("typeof window.fetchora === 'object'"))
+    wait_for("the extension's script", lambda: firefox.run("typeof window.fetchora === 'object'"),
+             not_yet=(RuntimeError,))
     return {"extension": installed.get("value", installed), "origin": firefox.run("location.origin"),
             "userAgent": firefox.run("navigator.userAgent"),
             "result": firefox.run(extension_js)}

@@ -42,8 +42,12 @@ TEST(RunFiguresTest, FirstFiftySecondsUseTheTenSecondSpeed)
     SimulatedRun run;
     run.figures.recordData(0, run.now);  // the first write starts the clocks
     run.seconds(10, 10000);
-    EXPECT_EQ(run.figures.shortSpeed, -1);  // no sample closed yet
+    // No window has closed yet; the average so far is shown meanwhile.
+    EXPECT_FALSE(run.figures.shortSampleClosed);
+    EXPECT_EQ(run.figures.shortSpeed, 10000);
+    EXPECT_EQ(run.figures.secondsLeft, (kFileSize - 100000) / 10000);
     run.seconds(1, 10000);  // 11 s: more than 10000 ms since the start
+    EXPECT_TRUE(run.figures.shortSampleClosed);
     EXPECT_EQ(run.figures.shortSpeed, 10000);
     EXPECT_EQ(run.figures.longSpeed, 10000);
     EXPECT_EQ(run.figures.secondsLeft, (kFileSize - 110000) / 10000);
@@ -54,6 +58,51 @@ TEST(RunFiguresTest, FirstFiftySecondsUseTheTenSecondSpeed)
     run.seconds(11, 30000);
     EXPECT_EQ(run.figures.shortSpeed, 30000);
     EXPECT_EQ(run.figures.secondsLeft, (kFileSize - run.completed) / 30000);
+}
+
+TEST(RunFiguresTest, TheFirstSecondsShowTheAverageSoFar)
+{
+    RunFigures figures;
+    figures.recordData(3000, 1000);
+    figures.timerStep(1500, kFileSize, 3000);  // half a second: too short to measure
+    EXPECT_EQ(figures.shortSpeed, -1);
+    EXPECT_EQ(figures.secondsLeft, -1);
+    figures.timerStep(2000, kFileSize, 3000);
+    EXPECT_EQ(figures.shortSpeed, 3000);
+    EXPECT_EQ(figures.secondsLeft, (kFileSize - 3000) / 3000);
+
+    figures.recordData(9000, 2500);
+    figures.timerStep(4000, kFileSize, 12000);  // 12000 bytes over three seconds
+    EXPECT_EQ(figures.shortSpeed, 4000);
+    EXPECT_EQ(figures.secondsLeft, (kFileSize - 12000) / 4000);
+    EXPECT_FALSE(figures.shortSampleClosed);
+
+    // The first window still closes after ten seconds with all its bytes.
+    figures.recordData(10000, 9000);
+    figures.timerStep(12000, kFileSize, 22000);
+    EXPECT_TRUE(figures.shortSampleClosed);
+    EXPECT_EQ(figures.shortSpeed, 2000);
+    // From then on only closed windows move the figure.
+    figures.recordData(50000, 13000);
+    figures.timerStep(14000, kFileSize, 72000);
+    EXPECT_EQ(figures.shortSpeed, 2000);
+}
+
+TEST(RunFiguresTest, DataAfterAStopStartsWithEmptyWindows)
+{
+    RunFigures figures;
+    figures.recordData(50000, 1000);
+    figures.timerStep(12001, kFileSize, 50000);  // closes the first window
+    figures.recordData(80000, 13000);  // a window the stop cuts short
+    figures.stop();
+
+    figures.recordData(2000, 20000);
+    figures.timerStep(21000, kFileSize, 132000);
+    EXPECT_FALSE(figures.shortSampleClosed);
+    EXPECT_EQ(figures.shortSpeed, 2000);
+    figures.timerStep(31001, kFileSize, 132000);
+    // Only the new run's bytes: the cut window's 80000 are not in it.
+    EXPECT_EQ(figures.shortSpeed, 2000 * 1000 / 11001);
 }
 
 TEST(RunFiguresTest, AfterFiftySecondsTheLongWindowCarriesTheEstimate)

@@ -14,6 +14,7 @@
 // cli_failures_test, an unannounced TLS drop in tls_body_end_test.
 #include "support/cli_process.h"
 #include "support/fault_proxy.h"
+#include "support/ftp_scripts.h"
 #include "support/loopback_sockets.h"
 #include "support/real_peers.h"
 #include "support/scripted_server.h"
@@ -46,33 +47,11 @@ int64_t peakKib(pid_t pid)
     return 0;
 }
 
-std::string pasvReply(uint16_t port)
-{
-    return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF)
-        + ").\r\n";
-}
-
 // The dialogue up to the passive reply, as the FTP client sends it for a
 // 10-byte file.
 ServerScript ftpUpToPassive(const std::string& name, const std::string& passiveReply)
 {
-    return std::move(ServerScript()
-                         .send("220 scripted server ready\r\n")
-                         .readUntil("USER anonymous\r\n")
-                         .send("331 password please\r\n")
-                         .readUntil("PASS ")
-                         .readUntil("\r\n")
-                         .send("230 ok\r\n")
-                         .readUntil("REST 100\r\n")
-                         .send("350 Restarting at 100\r\n")
-                         .readUntil("REST 0\r\n")
-                         .send("350 Restarting at 0\r\n")
-                         .readUntil("TYPE I\r\n")
-                         .send("200 Type set to I\r\n")
-                         .readUntil("SIZE /" + name + "\r\n")
-                         .send("213 10\r\n")
-                         .readUntil("PASV\r\n")
-                         .send(passiveReply));
+    return std::move(test::ftpLoginAndSize("/" + name, "213 10\r\n").readUntil("PASV\r\n").send(passiveReply));
 }
 
 class HostileServers : public testing::Test {
@@ -115,11 +94,7 @@ protected:
         arguments.push_back(url);
         Run run;
         const auto started = Clock::now();
-        test::CliProcess cli(arguments,
-                             {{"FETCHORA_HOME", (m_dir / "home").string()},
-                              {"TMPDIR", m_dir.path().string()},
-                              {"HOME", m_dir.path().string()}},
-                             m_dir.path());
+        test::CliProcess cli(arguments, test::ownProfileEnvironment(m_dir.path()), m_dir.path());
         const pid_t pid = cli.pid();
         std::atomic<bool> ended{false};
         std::thread watcher([&] {
@@ -262,9 +237,7 @@ TEST_F(HostileServers, PassiveAddressesElsewhereAreNotFollowed)
     // control connection's peer instead.
     ScriptedServer data(ServerScript().send("0123456789").close());
     ScriptedServer elsewhere(
-        std::move(ftpUpToPassive("f.bin",
-                                 "227 Entering Passive Mode (127,0,0,2," + std::to_string(data.port() >> 8) + ","
-                                     + std::to_string(data.port() & 0xFF) + ").\r\n")
+        std::move(ftpUpToPassive("f.bin", test::passiveReply("127.0.0.2", data.port()))
                       .readUntil("RETR /f.bin\r\n")
                       .send("150 Opening (10 bytes)\r\n")
                       .send("226 Transfer complete\r\n")
@@ -274,7 +247,7 @@ TEST_F(HostileServers, PassiveAddressesElsewhereAreNotFollowed)
     EXPECT_EQ(test::readFile(out() / "f.bin"), "0123456789");
 
     // A data port that refuses: a failure naming it.
-    ScriptedServer refusing(ftpUpToPassive("g.bin", pasvReply(test::refusedPort())).stall());
+    ScriptedServer refusing(ftpUpToPassive("g.bin", test::passiveReply("127.0.0.1", test::refusedPort())).stall());
     expectFailedWithCause(download("ftp://127.0.0.1:" + std::to_string(refusing.port()) + "/g.bin", {"-s", "1"}),
                           "g.bin", 20);
 }

@@ -16,44 +16,24 @@
 #include "net/ftp_data_address.h"
 #include "net/ftp_transfer.h"
 #include "net/url.h"
+#include "support/ftp_scripts.h"
 #include "support/scripted_server.h"
 
 namespace fetchora {
 namespace {
 
 using test::FakePartChannel;
+using test::passiveReply;
 using test::ScriptedServer;
 using test::ServerScript;
 using namespace std::chrono_literals;
 
 constexpr auto kWorkerDeadline = 15s;
 
-std::string pasvReply(const std::string& address, uint16_t port)
-{
-    std::string numbers = address;
-    for (char& c : numbers)
-        c = c == '.' ? ',' : c;
-    return "227 Entering Passive Mode (" + numbers + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF)
-        + ").\r\n";
-}
-
 // The control dialogue up to the size answer.
 ServerScript loginAndSize(const std::string& sizeReply)
 {
-    return std::move(ServerScript()
-                         .send("220 scripted server ready\r\n")
-                         .readUntil("USER anonymous\r\n")
-                         .send("331 password please\r\n")
-                         .readUntil("PASS me@example.com\r\n")
-                         .send("230 ok\r\n")
-                         .readUntil("REST 100\r\n")
-                         .send("350 Restarting at 100\r\n")
-                         .readUntil("REST 0\r\n")
-                         .send("350 Restarting at 0\r\n")
-                         .readUntil("TYPE I\r\n")
-                         .send("200 Type set to I\r\n")
-                         .readUntil("SIZE /f.bin\r\n")
-                         .send(sizeReply));
+    return test::ftpLoginAndSize("/f.bin", sizeReply, "me@example.com");
 }
 
 class FtpTransferTest : public testing::Test {
@@ -90,7 +70,7 @@ TEST_F(FtpTransferTest, PassiveDownloadSendsTheExactDialogue)
     ScriptedServer data(ServerScript().send("hello world").close());
     ScriptedServer control(std::move(loginAndSize("213 11\r\n")
                                          .readUntil("PASV\r\n")
-                                         .send(pasvReply("127.0.0.1", data.port()))
+                                         .send(passiveReply("127.0.0.1", data.port()))
                                          .readUntil("RETR /f.bin\r\n")
                                          .send("150 Opening BINARY mode data connection (11 bytes)\r\n")
                                          .send("226 Transfer complete\r\n")
@@ -116,7 +96,7 @@ TEST_F(FtpTransferTest, PassiveAddressOfAnotherHostIsReplacedByTheControlPeer)
     // connection's peer gets the data.
     ScriptedServer control(std::move(loginAndSize("213 10\r\n")
                                          .readUntil("PASV\r\n")
-                                         .send(pasvReply("127.0.0.2", data.port()))
+                                         .send(passiveReply("127.0.0.2", data.port()))
                                          .readUntil("RETR /f.bin\r\n")
                                          .send("150 Opening (10 bytes)\r\n")
                                          .stall()));
@@ -142,7 +122,7 @@ TEST_F(FtpTransferTest, DroppedDataConnectionKeepsTheBytesAtTheirOffsetsAndTakes
                                          .readUntil("SIZE /f.bin\r\n")
                                          .send("213 16\r\n")
                                          .readUntil("PASV\r\n")
-                                         .send(pasvReply("127.0.0.1", data.port()))
+                                         .send(passiveReply("127.0.0.1", data.port()))
                                          .readUntil("REST 6\r\n")
                                          .send("350 Restarting at 6\r\n")
                                          .readUntil("RETR /f.bin\r\n")
@@ -209,7 +189,7 @@ TEST_F(FtpTransferTest, FileOfUnknownSizeEndsOnTheDataCloseAndTheFinalReply)
                                          .readUntil("SIZE f.bin\r\n")
                                          .send("550 SIZE not allowed\r\n")
                                          .readUntil("PASV\r\n")
-                                         .send(pasvReply("127.0.0.1", data.port()))
+                                         .send(passiveReply("127.0.0.1", data.port()))
                                          .readUntil("RETR /f.bin\r\n")
                                          .send("150 File status okay. About to open data connection.\r\n")
                                          .pause(400)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "engine/engine_context.h"
 #include "engine/job_runner.h"
 #include "model/download_job.h"
@@ -86,19 +89,32 @@ TEST(JobListCells, RunFiguresGiveElapsedLeftSpeedAndConnections)
     EXPECT_EQ(jobCellText(job, JobColumn::Left, running, false), "");
 }
 
+// An engine runner for a downloading job, on a clock the test moves; the
+// runner goes before the engine parts it borrows.
+struct EngineClock {
+    explicit EngineClock(DownloadJob& runningJob) : job(runningJob)
+    {
+        context.jobLock = &lock;
+        context.clock = &clock;
+        job.runner = JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner});
+        job.state = static_cast<uint32_t>(JobState::Downloading);
+    }
+    ~EngineClock() { job.runner.reset(); }
+
+    DownloadJob& job;
+    JobLock lock;
+    ManualClock clock{1000};
+    EngineContext context;
+};
+
 TEST(JobListCells, EngineFiguresCountARunOnlyWhileItGoes)
 {
     JobListTree t;
     DownloadJob& job = t.add(t.download, "a.zip", 1'000'000, 0);
     EXPECT_EQ(engineRunFigures(job).shortSpeed, -1);  // no runner
 
-    JobLock lock;
-    ManualClock clock(1000);
-    EngineContext context;
-    context.jobLock = &lock;
-    context.clock = &clock;
-    job.runner = JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner});
-    job.state = static_cast<uint32_t>(JobState::Downloading);
+    EngineClock engine(job);
+    ManualClock& clock = engine.clock;
     job.totalTime = 100;
     job.runner->countReceived(4096);
     clock.set(8000);
@@ -115,7 +131,39 @@ TEST(JobListCells, EngineFiguresCountARunOnlyWhileItGoes)
     figures = engineRunFigures(job);
     EXPECT_EQ(figures.shortSpeed, -1);
     EXPECT_EQ(jobCellText(job, JobColumn::Elapsed, figures, false), "00:01:47");
-    job.runner.reset();
+}
+
+TEST(JobListCells, SpeedAndLeftAppearOnceASecondIsMeasured)
+{
+    JobListTree t;
+    DownloadJob& job = t.add(t.download, "a.zip", 1'000'000, 0);
+    EngineClock engine(job);
+    ManualClock& clock = engine.clock;
+    auto receive = [&job](uint64_t length) {
+        job.runner->countReceived(length);
+        job.completedBytes += static_cast<int64_t>(length);
+    };
+    auto cells = [&job] {
+        const JobRunFigures figures = engineRunFigures(job);
+        return std::pair{jobCellText(job, JobColumn::Speed, figures, false),
+                         jobCellText(job, JobColumn::Left, figures, false)};
+    };
+
+    receive(10240);
+    clock.set(1500);
+    ASSERT_TRUE(job.runner->onTimer());
+    EXPECT_EQ(cells(), std::pair(std::string(), std::string()));  // too early to measure
+
+    clock.set(2000);
+    receive(10240);
+    ASSERT_TRUE(job.runner->onTimer());
+    // 20480 bytes in the first second; (1000000 - 20480) / 20480 seconds left.
+    EXPECT_EQ(cells(), std::pair(std::string("20.00"), std::string("00:00:47")));
+
+    clock.set(3000);
+    receive(40960);
+    ASSERT_TRUE(job.runner->onTimer());
+    EXPECT_EQ(cells(), std::pair(std::string("30.00"), std::string("00:00:30")));
 }
 
 TEST(JobListCells, TextColumnsRetriesAndTimes)

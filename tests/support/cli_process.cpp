@@ -109,6 +109,11 @@ std::string CliProcess::standardError() const
     return readFile(m_err);
 }
 
+std::map<std::string, std::string> ownProfileEnvironment(const std::filesystem::path& folder)
+{
+    return {{"FETCHORA_HOME", (folder / "home").string()}, {"TMPDIR", folder.string()}, {"HOME", folder.string()}};
+}
+
 int runCli(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
            const std::filesystem::path& outputFolder, std::string* standardError, std::string* standardOutput)
 {

@@ -37,6 +37,11 @@ private:
     std::filesystem::path m_err;
 };
 
+// The variables of a run with a profile of its own below folder:
+// FETCHORA_HOME is folder/home; TMPDIR and HOME are folder itself, so that
+// nothing of the user's is read or written.
+std::map<std::string, std::string> ownProfileEnvironment(const std::filesystem::path& folder);
+
 // Runs fetchora-cli to its end and returns the exit code.
 int runCli(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
            const std::filesystem::path& outputFolder, std::string* standardError = nullptr,
