@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Compares fetchora-cli with aria2c and axel on the same nginx loopback server.
+# Compares fetchora-cli with aria2c, axel and curl on the same nginx loopback
+# server.
 #
-#   (a) a 1 GiB file without limit;
-#   (b) the same file with nginx limit_rate 20m on each connection.
+#   (a) a 1 GiB file without limit, 8 connections (curl has one);
+#   (a1) the same file over one connection: fetchora-cli -s 1 against curl;
+#   (b) the same file with nginx limit_rate 20m on each connection (curl and
+#       the one-connection run are left out: a single 20 MB/s stream says
+#       nothing new and takes a long time).
 #
 # Prints wall time, CPU time (user + system) and peak memory of each tool, and
 # the ratios against our targets. Every download is checked by sha256. Each
@@ -94,20 +98,23 @@ declare -A wall cpu peak
 for case in free limited; do
   url="http://127.0.0.1:$port/$case/big.bin"
   declare -A walls=() cpus=() peaks=()
+  if [ "$case" = free ]; then tools=(fetchora aria2c axel fetchora-1 curl); else tools=(fetchora aria2c axel); fi
   for ((i = 1; i <= runs; i++)); do
-    for tool in fetchora aria2c axel; do
+    for tool in "${tools[@]}"; do
       echo "run $i of $runs: $tool ($case)" >&2
       case $tool in
         fetchora) result=$(run $tool $case env FETCHORA_HOME="$work/home" "$cli" -q -s $connections -d "$work/out" "$url") ;;
         aria2c)   result=$(run $tool $case aria2c -q -x$connections -s$connections --file-allocation=none \
                              --allow-overwrite=true -d "$work/out" -o big.bin "$url") ;;
         axel)     result=$(run $tool $case axel -q -n $connections -o "$work/out/big.bin" "$url") ;;
+        fetchora-1) result=$(run $tool $case env FETCHORA_HOME="$work/home" "$cli" -q -s 1 -d "$work/out" "$url") ;;
+        curl)     result=$(run $tool $case curl -sSf -o "$work/out/big.bin" "$url") ;;
       esac
       read -r w c p <<< "$result"
       walls[$tool]+="$w "; cpus[$tool]+="$c "; peaks[$tool]+="$p "
     done
   done
-  for tool in fetchora aria2c axel; do
+  for tool in "${tools[@]}"; do
     # shellcheck disable=SC2086
     wall[$tool,$case]=$(median ${walls[$tool]}); cpu[$tool,$case]=$(median ${cpus[$tool]})
     # shellcheck disable=SC2086
@@ -120,7 +127,8 @@ mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 echo
 printf '%-10s %-8s %10s %10s %12s\n' tool case wall_s cpu_s peak_MiB
 for case in free limited; do
-  for tool in fetchora aria2c axel; do
+  if [ "$case" = free ]; then tools=(fetchora aria2c axel fetchora-1 curl); else tools=(fetchora aria2c axel); fi
+  for tool in "${tools[@]}"; do
     printf '%-10s %-8s %10s %10s %12s\n' $tool $case "${wall[$tool,$case]}" "${cpu[$tool,$case]}" \
       "$(mib "${peak[$tool,$case]}")"
   done
@@ -130,5 +138,8 @@ echo
 echo "(a) wall fetchora/aria2c = $(ratio "${wall[fetchora,free]}" "${wall[aria2c,free]}")  (target <= 0.8)"
 echo "(a) wall fetchora/axel   = $(ratio "${wall[fetchora,free]}" "${wall[axel,free]}")  (target <= 1)"
 echo "(a) cpu  fetchora/aria2c = $(ratio "${cpu[fetchora,free]}" "${cpu[aria2c,free]}")  (target <= 1)"
+echo "(a1) wall fetchora -s 1/curl = $(ratio "${wall[fetchora-1,free]}" "${wall[curl,free]}")  (target <= 1)"
+echo "(a1) cpu  fetchora -s 1/curl = $(ratio "${cpu[fetchora-1,free]}" "${cpu[curl,free]}")"
+echo "(a) wall fetchora -s 8/curl  = $(ratio "${wall[fetchora,free]}" "${wall[curl,free]}")"
 echo "(b) wall fetchora/ideal  = $(ratio "${wall[fetchora,limited]}" "$ideal")  (ideal ${ideal} s; target <= 1.05)"
 echo "peak memory fetchora     = $(mib "${peak[fetchora,free]}") MiB (target <= 32)"

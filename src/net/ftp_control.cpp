@@ -70,6 +70,36 @@ FtpPumpResult send(FtpControl& control, FtpCommand command, std::string_view arg
     return SendFtpCommand(control, command, argument) ? FtpPumpResult::Nothing : FtpPumpResult::Error;
 }
 
+// Sends a command whose reply comes after those already awaited.
+FtpPumpResult sendAhead(FtpControl& control, FtpCommand command, std::string_view argument = {})
+{
+    const FtpCommand awaited = control.lastCommand;
+    if (!SendFtpCommand(control, command, argument))
+        return FtpPumpResult::Error;
+    control.lastCommand = awaited;
+    control.ahead.push_back(command);
+    return FtpPumpResult::Nothing;
+}
+
+// The reply just handled was the one awaited: the next command sent ahead
+// is answered next. False when none was sent ahead.
+bool nextAhead(FtpControl& control, FtpCommand expected)
+{
+    if (control.ahead.empty() || control.ahead.front() != expected)
+        return false;
+    control.lastCommand = control.ahead.front();
+    control.ahead.erase(control.ahead.begin());
+    return true;
+}
+
+// The dialogue takes another way than the commands sent ahead assumed:
+// their replies are dropped as they come, before any of the new way's.
+void dropAhead(FtpControl& control)
+{
+    control.discardReplies += static_cast<int>(control.ahead.size());
+    control.ahead.clear();
+}
+
 std::string unexpected(const FtpReply& reply)
 {
     return "The server answered \"" + reply.last() + "\".";
@@ -100,6 +130,12 @@ FtpPumpResult loggedIn(FtpControl& control)
     control.loginState = FtpLoginState::Done;
     if (control.session.loginTestOnly)
         return FtpPumpResult::LoggedIn;
+    if (control.session.resumeKnown) {
+        control.channel.logLine(ConnectionLogKind::Status, "The site resumes (found by the job's first connection).");
+        control.canResume = true;
+        control.probeSkipped = true;
+        return FtpPumpResult::LoggedIn;
+    }
     control.probeStep = 0;
     return send(control, FtpCommand::Rest, "100");
 }
@@ -205,8 +241,12 @@ FtpPumpResult actOnSizeReply(FtpControl& control, const FtpReply& reply)
     if (reply.code < 200)
         return FtpPumpResult::Nothing;
     if (control.lastCommand == FtpCommand::Type) {
-        if (reply.code != 200 || control.paths.empty())
+        if (reply.code != 200 || control.paths.empty()) {
+            dropAhead(control);
             return sizeQueryFailed(control);
+        }
+        if (nextAhead(control, FtpCommand::Size))
+            return FtpPumpResult::Nothing;
         return send(control, FtpCommand::Size, control.paths[control.pathIndex]);
     }
     if (control.lastCommand != FtpCommand::Size)
@@ -215,11 +255,14 @@ FtpPumpResult actOnSizeReply(FtpControl& control, const FtpReply& reply)
         const std::optional<int64_t> size = ParseFtpNumber(reply.last().size() > 4 ? reply.last().substr(4) : "");
         if (!size || *size > kMaxFtpFileSize) {
             control.channel.logLine(ConnectionLogKind::Error, "The server's size is no usable number: " + reply.last());
+            dropAhead(control);
             return sizeQueryFailed(control);
         }
         control.size = *size;
         return FtpPumpResult::SizeKnown;
     }
+    // A PASV sent ahead was for the path form that is not there.
+    dropAhead(control);
     if (reply.code == 550 && !control.sizeRetried && control.pathIndex + 1 < control.paths.size()) {
         control.sizeRetried = true;
         ++control.pathIndex;
@@ -276,8 +319,12 @@ FtpPumpResult startRetrieve(FtpControl& control)
     // A listing runs in the folder the dialogue changed to: LIST alone.
     if (control.phase == FtpPhase::Listing)
         return send(control, FtpCommand::List);
-    if (control.rangeStart != 0)
-        return send(control, FtpCommand::Rest, std::to_string(control.rangeStart));
+    if (control.rangeStart != 0) {
+        const FtpPumpResult sent = send(control, FtpCommand::Rest, std::to_string(control.rangeStart));
+        if (sent != FtpPumpResult::Nothing || !control.session.sendAhead)
+            return sent;
+        return sendAhead(control, FtpCommand::Retr, control.paths[control.pathIndex]);
+    }
     return retrieve(control);
 }
 
@@ -339,7 +386,11 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
         break;
     case FtpCommand::Rest:
         if (reply.code == 350)
-            return retrieve(control);
+            return nextAhead(control, FtpCommand::Retr) ? FtpPumpResult::Nothing : retrieve(control);
+        // The site resumed for the job's first connection but not now: the
+        // next connection probes again instead of trusting the old answer.
+        if (control.probeSkipped)
+            control.channel.markResumable(false);
         return fail(control, FtpPumpResult::Error,
                     "The server refused to start at byte " + std::to_string(control.rangeStart) + ".");
     case FtpCommand::Retr:
@@ -603,6 +654,11 @@ FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
             control.channel.markLoginFailed();
         return fail(control, FtpPumpResult::Error, "The server closed the session: " + reply.last());
     }
+    if (control.discardReplies > 0) {
+        if (reply.code >= 200)
+            --control.discardReplies;
+        return FtpPumpResult::Nothing;
+    }
     switch (control.phase) {
     case FtpPhase::Login:
         if (control.loginState != FtpLoginState::Done)
@@ -641,7 +697,14 @@ FtpPumpResult BeginFtpSizeQuery(FtpControl& control)
     if (type == 0)
         type = IsAsciiType(control.session.object, control.session.asciiTypes) ? 'A' : 'I';
     control.typeSent = true;
-    return send(control, FtpCommand::Type, std::string(1, type));
+    const FtpPumpResult sent = send(control, FtpCommand::Type, std::string(1, type));
+    if (sent != FtpPumpResult::Nothing || !control.session.sendAhead || control.paths.empty())
+        return sent;
+    if (sendAhead(control, FtpCommand::Size, control.paths[control.pathIndex]) != FtpPumpResult::Nothing)
+        return FtpPumpResult::Error;
+    if (control.mode != FtpDataMode::Passive)
+        return FtpPumpResult::Nothing;
+    return sendAhead(control, FtpCommand::Pasv);
 }
 
 FtpPumpResult BeginFtpTransfer(FtpControl& control, int64_t rangeStart, int64_t knownSize)
@@ -652,6 +715,10 @@ FtpPumpResult BeginFtpTransfer(FtpControl& control, int64_t rangeStart, int64_t 
     control.size = -1;
     if (control.paths.empty())
         return fail(control, FtpPumpResult::Failed, "The URL names no file to fetch.");
+    // The PASV sent with the size query: its answer is the next to come.
+    if (control.mode == FtpDataMode::Passive && nextAhead(control, FtpCommand::Pasv))
+        return FtpPumpResult::Nothing;
+    dropAhead(control);
     return openData(control);
 }
 

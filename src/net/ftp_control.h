@@ -104,6 +104,13 @@ struct FtpSession {
     bool loginTestOnly = false;  // only the login is tested: end once logged in
     std::string asciiTypes = ".txt";  // file types fetched with TYPE A
     bool siteLimitKnown = false;  // the URL has a site-limit record already
+    // An earlier connection of the job found that the site resumes: the
+    // login ends without the REST probe.
+    bool resumeKnown = false;
+    // The site has answered this dialogue before (the job knows the file's
+    // size): commands whose order is fixed go out without waiting for each
+    // reply. TYPE, SIZE and PASV leave together, and so do REST and RETR.
+    bool sendAhead = false;
 };
 
 // The sensible ways to write a URL's path on the wire, in the order tried:
@@ -168,6 +175,14 @@ struct FtpControl {
     uint16_t dataPort = 0;
     // Why the dialogue failed or erred, for the log; empty when a line said it.
     std::string problem;
+
+    // Commands sent after lastCommand whose replies are still to come, in
+    // order; the one at the front becomes lastCommand when its turn comes.
+    std::vector<FtpCommand> ahead;
+    // Final replies still to come for commands sent ahead that the dialogue
+    // no longer needs (it took another way); they are read and dropped.
+    int discardReplies = 0;
+    bool probeSkipped = false;  // the login trusted resumeKnown
 };
 
 // Sets the last command, builds the line, logs it (a password masked) and
@@ -182,7 +197,9 @@ FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply);
 // still answers) and ends, like a login, in LoggedIn.
 FtpPumpResult ResumeFtpLoggedIn(FtpControl& control);
 
-// After the login: TYPE for the file, then SIZE (phase 11).
+// After the login: TYPE for the file, then SIZE (phase 11). With sendAhead in
+// passive mode PASV follows them at once; BeginFtpTransfer then waits for its
+// answer instead of sending another.
 FtpPumpResult BeginFtpSizeQuery(FtpControl& control);
 
 // After the job window took the answer: PASV or PORT, then REST and RETR

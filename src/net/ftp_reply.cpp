@@ -96,6 +96,14 @@ FtpReplyReader::Status FtpReplyReader::nextLine(std::string& line)
     return Status::Line;
 }
 
+bool FtpReplyReader::lineWaiting() const
+{
+    int mode = m_lineMode;
+    std::string line;
+    std::size_t consumed = 0;
+    return SplitHeaderLine(mode, {m_bytes.data(), m_fill}, line, consumed) != SplitStatus::NeedMore;
+}
+
 bool FtpReplyReader::gather(std::string line, FtpReply& out)
 {
     const std::optional<int> code = FtpReplyEndCode(line);

@@ -71,6 +71,8 @@ public:
     bool broken() const { return m_broken; }
     // Nothing received is waiting to be read or gathered.
     bool idle() const { return m_fill == 0 && m_pending.lines.empty(); }
+    // A whole line is waiting in the buffer: nextLine gives it without a read.
+    bool lineWaiting() const;
 
 private:
     std::array<char, kFtpReplyBufferSize> m_bytes{};

@@ -109,6 +109,7 @@ private:
     bool m_complete = false;  // the final reply to RETR came
     bool m_reported = false;  // the answer went to the job window
     bool m_reusedFailed = false;  // the connection taken over did not serve
+    bool m_aheadFailed = false;  // a cycle that sent commands ahead failed before the answer
 };
 
 int FtpWorker::run()
@@ -229,6 +230,13 @@ FtpSession FtpWorker::session() const
     session.activeAllowed = !isTunnel(m_task.proxy) && m_controlPeer.find(':') == std::string::npos;
     session.asciiTypes = m_task.settings.asciiTypes;
     session.siteLimitKnown = url.siteLimit != nullptr;
+    // A later connection of the job: the site has shown that it resumes and
+    // what the file's size is, so the probe is left out and the commands go
+    // out without waiting (not through an FTP proxy, whose own dialogue may
+    // be less forgiving). A cycle of this worker that failed that way before
+    // the answer waits for each reply again.
+    session.resumeKnown = url.resumeProbe == 1;
+    session.sendAhead = session.resumeKnown && !session.ftpProxy && !m_aheadFailed && m_channel.knownSize() >= 0;
     return session;
 }
 
@@ -268,6 +276,8 @@ CycleResult FtpWorker::talk(std::unique_ptr<ByteStream> stream, bool reused)
         // the site: a fresh login follows at once.
         m_reusedFailed = !m_reported && result.end == CycleEnd::ErrorStep;
     }
+    if (control.session.sendAhead && !m_reported && result.end == CycleEnd::ErrorStep)
+        m_aheadFailed = true;
     m_data.reset();
     m_listener.close();
     if (result.end == CycleEnd::Ended && m_task.handOn && m_task.handOn->wanted() && readyToHandOn(control)) {
@@ -589,7 +599,8 @@ CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
             waits[count++] = pollfd{nativeHandleOf(m_data.get()), POLLIN, 0};
         else if (receiving && m_listener.listening())
             waits[count++] = pollfd{m_listener.nativeHandle(), POLLIN, 0};
-        ::poll(waits, count, kPassWaitMs);
+        // A reply read with the one before it is handled without a wait.
+        ::poll(waits, count, m_reader.lineWaiting() ? 0 : kPassWaitMs);
         if (!alive())
             return {CycleEnd::Ended};
 

@@ -63,6 +63,33 @@ std::vector<int64_t> retrieveOffsets(const std::string& log)
     return offsets;
 }
 
+// How often text occurs in a log.
+int occurrences(const std::string& log, const std::string& text)
+{
+    int count = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + text.size()))
+        ++count;
+    return count;
+}
+
+// The later connections of a split job trust the first one's REST probe:
+// only part #0 probes, and the others say they left it out.
+void expectOneProbe(const std::string& log)
+{
+    static const std::regex probe(R"(^\S+ #(\d+) sent REST 100$)");
+    std::istringstream in(log);
+    int firstPart = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, probe)) {
+            EXPECT_EQ(match[1], "0") << line;
+            ++firstPart;
+        }
+    }
+    EXPECT_GE(firstPart, 1) << log;
+    EXPECT_GE(occurrences(log, "The site resumes (found by the job's first connection)."), 1) << log;
+}
+
 class CliFtpDownload : public testing::Test {
 protected:
     void SetUp() override
@@ -148,11 +175,13 @@ TEST_F(CliFtpDownload, BigFileWithEightConnectionsFromPyftpdlibAndVsftpdIsByteId
     EXPECT_GE(pyftpdlib.peakSessions(), 2) << log;
     // An anonymous login never shows a password either.
     EXPECT_NE(log.find("PASS ********"), std::string::npos) << log;
+    expectOneProbe(log);
 
     ASSERT_EQ(download(m_dir / "out" / "vs", {"-s", "8"}, ftpUrl(vsftpd.port(), "big.bin"), &log), 0)
         << log << test::readFile(vsftpd.logFile());
     EXPECT_TRUE(test::sameFileBytes(source, m_dir / "out" / "vs" / "big.bin"));
     EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "vs" / "big.bin.kx!"));
+    expectOneProbe(log);
 }
 
 TEST_F(CliFtpDownload, TheNextJobForTheSameSiteTakesOverTheLoginOnlyWhenReuseIsOn)

@@ -434,6 +434,136 @@ TEST(FtpTransferDialogueTest, AnAbandonedTransferEndsOnItsNextFinalReply)
     EXPECT_EQ(dialogue.take().back(), "PASV");
 }
 
+// A later connection of a job whose site resumed and told the size: no
+// probe, and the commands whose order is fixed leave without waiting.
+FtpSession laterSession()
+{
+    FtpSession session = siteSession();
+    session.resumeKnown = true;
+    session.sendAhead = true;
+    return session;
+}
+
+// Logs a later connection in; the lines up to the login's end.
+Lines laterLogin(Dialogue& dialogue)
+{
+    dialogue.reply("220 hi");
+    dialogue.reply("331 password");
+    EXPECT_EQ(dialogue.reply("230 ok"), FtpPumpResult::LoggedIn);
+    return dialogue.take();
+}
+
+TEST(FtpSendAheadTest, LaterConnectionSkipsTheProbeAndSendsTypeSizePasvThenRestRetrTogether)
+{
+    Dialogue dialogue(laterSession());
+    EXPECT_EQ(laterLogin(dialogue), (Lines{"USER alice", "PASS s3cret"}));
+    EXPECT_TRUE(dialogue.control.canResume);
+    EXPECT_EQ(dialogue.channel.resumeMark(), 0) << "the mark is the first connection's, not changed";
+
+    EXPECT_EQ(BeginFtpSizeQuery(dialogue.control), FtpPumpResult::Nothing);
+    EXPECT_EQ(dialogue.take(), (Lines{"TYPE I", "SIZE /pub/a b.bin", "PASV"}));
+    EXPECT_EQ(dialogue.reply("200 Type set to I"), FtpPumpResult::Nothing);
+    EXPECT_EQ(dialogue.reply("213 6000"), FtpPumpResult::SizeKnown);
+    EXPECT_EQ(dialogue.control.size, 6000);
+
+    EXPECT_EQ(BeginFtpTransfer(dialogue.control, 3000, 6000), FtpPumpResult::Nothing);
+    EXPECT_TRUE(dialogue.take().empty()) << "the PASV went out with the size query";
+    EXPECT_EQ(dialogue.reply("227 Entering Passive Mode (127,0,0,1,31,64)."), FtpPumpResult::OpenDataConnection);
+    EXPECT_EQ(dialogue.control.dataPort, 31 * 256 + 64);
+    EXPECT_EQ(FtpDataConnected(dialogue.control), FtpPumpResult::Nothing);
+    EXPECT_EQ(dialogue.take(), (Lines{"REST 3000", "RETR /pub/a b.bin"}));
+    EXPECT_EQ(dialogue.reply("350 Restarting at 3000"), FtpPumpResult::Nothing);
+    EXPECT_TRUE(dialogue.take().empty()) << "RETR is not sent twice";
+    EXPECT_EQ(dialogue.reply("150 Opening BINARY mode (3000 bytes)"), FtpPumpResult::StartReceiving);
+    EXPECT_EQ(dialogue.reply("226 Transfer complete"), FtpPumpResult::TransferComplete);
+
+    // Active mode sends no PASV ahead; the size query still leaves at once.
+    FtpSession active = laterSession();
+    active.passive = false;
+    Dialogue port(active);
+    laterLogin(port);
+    BeginFtpSizeQuery(port.control);
+    EXPECT_EQ(port.take(), (Lines{"TYPE I", "SIZE /pub/a b.bin"}));
+    port.reply("200 ok");
+    EXPECT_EQ(port.reply("213 6000"), FtpPumpResult::SizeKnown);
+    BeginFtpTransfer(port.control, 0, 6000);
+    EXPECT_EQ(port.take(), Lines{"PORT 127,0,0,1,4,1"});
+}
+
+TEST(FtpSendAheadTest, RepliesToCommandsSentAheadForAnotherWayAreDropped)
+{
+    // The first path form is not there: the PASV reply that follows belongs
+    // to no transfer and must not open a data connection.
+    Dialogue missing(laterSession());
+    laterLogin(missing);
+    BeginFtpSizeQuery(missing.control);
+    missing.take();
+    missing.reply("200 ok");
+    EXPECT_EQ(missing.reply("550 No such file"), FtpPumpResult::Nothing);
+    EXPECT_EQ(missing.take(), Lines{"SIZE /pub/a%20b.bin"});
+    EXPECT_EQ(missing.reply("227 Entering Passive Mode (127,0,0,1,4,2)"), FtpPumpResult::Nothing);
+    EXPECT_EQ(missing.reply("213 6000"), FtpPumpResult::SizeKnown);
+    EXPECT_EQ(BeginFtpTransfer(missing.control, 0, 6000), FtpPumpResult::Nothing);
+    EXPECT_EQ(missing.take(), Lines{"PASV"});
+    EXPECT_EQ(missing.reply("227 Entering Passive Mode (127,0,0,1,4,3)"), FtpPumpResult::OpenDataConnection);
+    EXPECT_EQ(missing.control.dataPort, 4 * 256 + 3);
+
+    // A refused TYPE: the size and PASV replies are read and dropped, and
+    // the transfer asks for its own data connection.
+    Dialogue refused(laterSession());
+    laterLogin(refused);
+    BeginFtpSizeQuery(refused.control);
+    refused.take();
+    EXPECT_EQ(refused.reply("504 Type not supported"), FtpPumpResult::SizeQueryFailed);
+    EXPECT_EQ(BeginFtpTransfer(refused.control, 0, -1), FtpPumpResult::Nothing);
+    EXPECT_EQ(refused.take(), Lines{"PASV"});
+    EXPECT_EQ(refused.reply("213 6000"), FtpPumpResult::Nothing);
+    EXPECT_EQ(refused.reply("227 Entering Passive Mode (127,0,0,1,4,2)"), FtpPumpResult::Nothing);
+    EXPECT_EQ(refused.reply("227 Entering Passive Mode (127,0,0,1,4,5)"), FtpPumpResult::OpenDataConnection);
+    EXPECT_EQ(refused.control.dataPort, 4 * 256 + 5);
+    // A server that ends the session is heard even while replies are dropped.
+    Dialogue closing(laterSession());
+    laterLogin(closing);
+    BeginFtpSizeQuery(closing.control);
+    closing.reply("504 no");
+    EXPECT_EQ(closing.reply("421 Timeout"), FtpPumpResult::Error);
+}
+
+TEST(FtpSendAheadTest, RestRefusedAfterASkippedProbeMarksTheSiteForANewProbe)
+{
+    Dialogue dialogue(laterSession());
+    laterLogin(dialogue);
+    BeginFtpTransfer(dialogue.control, 3000, 6000);
+    dialogue.reply("227 (127,0,0,1,4,2)");
+    FtpDataConnected(dialogue.control);
+    EXPECT_EQ(dialogue.reply("502 REST not implemented"), FtpPumpResult::Error);
+    EXPECT_EQ(dialogue.channel.resumeMark(), 2);
+
+    // After a probe of its own the refusal says nothing new about the site.
+    Dialogue probed(siteSession());
+    ready(probed);
+    BeginFtpTransfer(probed.control, 3000, 6000);
+    probed.reply("227 (127,0,0,1,4,2)");
+    FtpDataConnected(probed.control);
+    EXPECT_EQ(probed.take(), (Lines{"PASV", "REST 3000"})) << "RETR waits for the REST answer";
+    EXPECT_EQ(probed.reply("502 REST not implemented"), FtpPumpResult::Error);
+    EXPECT_EQ(probed.channel.resumeMark(), 1);
+}
+
+TEST(FtpReplyTest, AWholeLineInTheBufferIsSeenWithoutARead)
+{
+    FtpReplyReader reader;
+    const std::string bytes = "213 6000\r\n227 Entering";
+    std::copy(bytes.begin(), bytes.end(), reader.room().begin());
+    reader.added(bytes.size());
+    EXPECT_TRUE(reader.lineWaiting());
+    std::string line;
+    ASSERT_EQ(reader.nextLine(line), FtpReplyReader::Status::Line);
+    EXPECT_EQ(line, "213 6000");
+    EXPECT_FALSE(reader.lineWaiting()) << "half a line is no line";
+    EXPECT_FALSE(FtpReplyReader().lineWaiting());
+}
+
 TEST(FtpPathTest, FormsNeverCarryALineBreak)
 {
     EXPECT_EQ(FtpPathForms("/a%20b"), (Lines{"/a b", "/a%20b", "a b"}));

@@ -204,6 +204,81 @@ TEST_F(FtpTransferTest, FileOfUnknownSizeEndsOnTheDataCloseAndTheFinalReply)
     EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Error, "TEST UNKNOW SIZE!")) << m_channel->dump();
 }
 
+// Where a line of the connection log ("<kind> <text>") last occurs in its
+// dump; the dump's size when it never does.
+std::size_t logPosition(const std::string& dump, const std::string& line)
+{
+    const std::size_t at = dump.rfind(line + "\n");
+    return at == std::string::npos ? dump.size() : at;
+}
+
+TEST_F(FtpTransferTest, LaterConnectionOfAResumingSiteSendsItsCommandsWithoutWaiting)
+{
+    ScriptedServer data(ServerScript().send(" world").close());
+    // The server answers only once all of a group has arrived: a worker that
+    // waited for each reply would hang here.
+    ScriptedServer control(std::move(ServerScript()
+                                         .send("220 scripted server ready\r\n")
+                                         .readUntil("USER anonymous\r\n")
+                                         .send("331 password please\r\n")
+                                         .readUntil("PASS me@example.com\r\n")
+                                         .send("230 ok\r\n")
+                                         .readUntil("TYPE I\r\nSIZE /f.bin\r\nPASV\r\n")
+                                         .send("200 Type set to I\r\n213 11\r\n" + pasvReply("127.0.0.1", data.port()))
+                                         .readUntil("REST 5\r\nRETR /f.bin\r\n")
+                                         .send("350 Restarting at 5\r\n150 Opening (6 bytes)\r\n")
+                                         .stall()));
+    TransferTask made = task(control, 5, 11);
+    made.url.resumeProbe = 1;
+    EXPECT_EQ(run(made), 0) << m_channel->dump();
+    EXPECT_EQ(m_channel->file().substr(5), " world");
+    EXPECT_EQ(control.received(0),
+              "USER anonymous\r\nPASS me@example.com\r\nTYPE I\r\nSIZE /f.bin\r\nPASV\r\nREST 5\r\nRETR /f.bin\r\n");
+    ASSERT_EQ(m_channel->responses().size(), 1u);
+    EXPECT_EQ(m_channel->responses()[0].size, 11);
+    EXPECT_EQ(m_channel->responses()[0].resume, ResumeInfo::Honoured);
+    EXPECT_EQ(m_channel->resumeMark(), 0);
+}
+
+TEST_F(FtpTransferTest, ACycleThatFailedSendingAheadWaitsForEachReplyInTheNext)
+{
+    ScriptedServer data(ServerScript().send(" world").close());
+    // The first connection drops once the group arrives; the second answers
+    // one command at a time.
+    ServerScript dropping = std::move(ServerScript()
+                                          .send("220 ready\r\n")
+                                          .readUntil("USER anonymous\r\n")
+                                          .send("230 no password needed\r\n")
+                                          .readUntil("PASV\r\n")
+                                          .close());
+    ServerScript patient = std::move(ServerScript()
+                                         .send("220 ready\r\n")
+                                         .readUntil("USER anonymous\r\n")
+                                         .send("230 no password needed\r\n")
+                                         .readUntil("TYPE I\r\n")
+                                         .send("200 Type set to I\r\n")
+                                         .readUntil("SIZE /f.bin\r\n")
+                                         .send("213 11\r\n")
+                                         .readUntil("PASV\r\n")
+                                         .send(pasvReply("127.0.0.1", data.port()))
+                                         .readUntil("REST 5\r\n")
+                                         .send("350 Restarting at 5\r\n")
+                                         .readUntil("RETR /f.bin\r\n")
+                                         .send("150 Opening (6 bytes)\r\n")
+                                         .stall());
+    ScriptedServer control(std::vector<ServerScript>{std::move(dropping), std::move(patient)});
+    TransferTask made = task(control, 5, 11);
+    made.url.resumeProbe = 1;
+    m_channel->retriesAllowed = 1;
+    EXPECT_EQ(run(made), 0) << m_channel->dump();
+    EXPECT_EQ(m_channel->file().substr(5), " world");
+    EXPECT_EQ(control.received(1), "USER anonymous\r\nTYPE I\r\nSIZE /f.bin\r\nPASV\r\nREST 5\r\nRETR /f.bin\r\n");
+    // In the second cycle each command follows the reply to the one before.
+    const std::string log = m_channel->dump();
+    EXPECT_LT(logPosition(log, "3 200 Type set to I"), logPosition(log, "1 SIZE /f.bin")) << log;
+    EXPECT_LT(logPosition(log, "3 350 Restarting at 5"), logPosition(log, "1 RETR /f.bin")) << log;
+}
+
 TEST_F(FtpTransferTest, UnreachableDataPortLogsTheAddressAndTakesTheErrorStep)
 {
     ScriptedServer control(std::move(loginAndSize("550 No such file\r\n")
