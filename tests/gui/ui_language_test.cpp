@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenu>
