@@ -19,8 +19,7 @@ std::optional<std::vector<bool>> askCheckList(QWidget* parent, const QString& ti
     auto* label = new QLabel(prompt, &dialog);
     auto* list = new QListWidget(&dialog);
     label->setBuddy(list);
-    // Ids for translations: the list 10 and its label 510. OK and Cancel are
-    // standard buttons, which take the common section's texts.
+    // Ids for translations: the list 10, its label 510, OK 1 and Cancel 2.
     list->setProperty("controlId", 10);
     label->setProperty("controlId", 510);
     for (const CheckChoice& choice : choices) {
@@ -38,6 +37,8 @@ std::optional<std::vector<bool>> askCheckList(QWidget* parent, const QString& ti
         return count;
     };
     QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setProperty("controlId", 1);
+    buttons->button(QDialogButtonBox::Cancel)->setProperty("controlId", 2);
     ok->setEnabled(ticked() >= atLeast);
     QObject::connect(list, &QListWidget::itemChanged, &dialog, [=] { ok->setEnabled(ticked() >= atLeast); });
     layout->addWidget(label);
