@@ -2,7 +2,6 @@
 // start hands its URL to it (which comes to the front) and ends.
 #include <QApplication>
 #include <QIcon>
-#include <QMessageBox>
 #include <QProgressDialog>
 
 #include <QSocketNotifier>
@@ -19,8 +18,10 @@
 #include "gui/gui_prompts.h"
 #include "gui/main_frame.h"
 #include "gui/qt_loop_driver.h"
+#include "gui/start_prompts.h"
 #include "gui/ui_language.h"
 #include "gui/zovirad_view.h"
+#include "lang/language_catalog.h"
 #include "model/job_database.h"
 #include "platform/desktop_system.h"
 #include "platform/ipc_endpoint.h"
@@ -69,8 +70,7 @@ bool watchStopSignals()
 
 void complain(const QString& text)
 {
-    std::cerr << "fetchora: " << text.toStdString() << "\n";
-    QMessageBox::critical(nullptr, QStringLiteral("Fetchora"), text);
+    showStartError(text);
 }
 
 // What a start beside a running instance comes to.
@@ -86,17 +86,11 @@ enum class HandOver {
 bool offerTakeOver(const std::filesystem::path& folder, const std::filesystem::path& socket, SingleInstance& instance,
                    std::vector<int32_t>& runningJobs)
 {
-    const auto answer = QMessageBox::question(
-        nullptr, QStringLiteral("Fetchora"),
-        QObject::tr("A Fetchora daemon (fetchora-cli --daemon) is running and owns the job database.\n\n"
-                    "Take its jobs over into this window? The daemon saves the jobs and ends, and the "
-                    "downloads it was running go on here."),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    if (answer != QMessageBox::Yes)
+    if (!askTakeOverFromDaemon())
         return false;
-    QProgressDialog progress(QObject::tr("Waiting for the daemon to save its jobs and end..."), QObject::tr("&Cancel"),
-                             0, 0);
-    progress.setWindowTitle(QStringLiteral("Fetchora"));
+    QProgressDialog progress;
+    progress.setRange(0, 0);
+    setUpTakeOverWait(progress);
     progress.setMinimumDuration(300);
     std::string error;
     const TakeOverResult result = TakeOverFromDaemon(
@@ -109,13 +103,11 @@ bool offerTakeOver(const std::filesystem::path& folder, const std::filesystem::p
     switch (result) {
     case TakeOverResult::TookOver: return true;
     case TakeOverResult::GaveUp:
-        complain(QObject::tr("The daemon has not ended yet. It may still be saving its jobs; start Fetchora again "
-                             "once it has ended."));
+        complain(startFailureText(StartFailure::DaemonStillRunning, {}));
         return false;
     case TakeOverResult::Refused:
     case TakeOverResult::Failed:
-        complain(QObject::tr("The daemon did not hand its jobs over (%1).")
-                     .arg(QString::fromStdString(error.empty() ? "it refused" : error)));
+        complain(startFailureText(StartFailure::DaemonRefused, error));
         return false;
     }
     return false;
@@ -135,16 +127,14 @@ HandOver handOver(const std::filesystem::path& folder, const std::filesystem::pa
         const IpcReply reply = ipcRequest(socket, kTopicOpenUrl,
                                           OpenUrlItemText(command.startupUrl, command.referer, command.hasReferer));
         if (reply.outcome != IpcReply::Outcome::Data) {
-            complain(QObject::tr("The running Fetchora did not take the URL (%1).")
-                         .arg(QString::fromStdString(reply.error.empty() ? "no answer" : reply.error)));
+            complain(startFailureText(StartFailure::UrlRefused, reply.error));
             return HandOver::Failed;
         }
     }
     if (daemon)
         return HandOver::Ended;
     if (activate.outcome != IpcReply::Outcome::Data && activate.outcome != IpcReply::Outcome::NoData) {
-        complain(QObject::tr("Another Fetchora is running but does not answer (%1).")
-                     .arg(QString::fromStdString(activate.error)));
+        complain(startFailureText(StartFailure::NoAnswer, activate.error));
         return HandOver::Failed;
     }
     return HandOver::Ended;
@@ -183,6 +173,15 @@ int main(int argc, char** argv)
         return report.ok ? 0 : 1;
     }
 
+    // The language comes first, so that the messages of a start beside another
+    // instance (which owns the settings) are in it too.
+    std::vector<std::string> languageFolders;
+    if (const FolderResult profile = profileFolder(); profile)
+        languageFolders.push_back((profile.path / "language").string());
+    languageFolders.push_back((programFolder() / "language").string());
+    UiLanguage languages(languageFolders);
+    languages.activateStartLanguage(storedLanguageChoice(), messagesLocale());
+
     FolderResult folder = serviceFolder();
     if (!folder) {
         complain(QString::fromStdString(folder.error));
@@ -211,10 +210,8 @@ int main(int argc, char** argv)
     }
     int result = 0;
     bool powerOff = false;
-    // The language is chosen before the first window is made, so that every
-    // window opens in it.
-    UiLanguage languages({(app.profileFolder() / "language").string(),
-                          (std::filesystem::path(app.settings().values().programFolder) / "language").string()});
+    // The choice as the started application read it, before the first window
+    // is made, so that every window opens in it.
     languages.activateStartLanguage(
         app.settings().languageChosen() ? std::optional<std::string>(app.settings().languageFile()) : std::nullopt,
         messagesLocale());

@@ -13,8 +13,12 @@ bool AppSettings::SaveSettings() {
         return false;
     }
     writeText("General", "Version", kSettingsVersion);
+    // An empty value is no choice: the next start lets the locale pick again
+    // rather than take the English it fell back to for a choice.
     writeText("General", "LanguageEx",
-              m_values.languageFile.empty() ? kBuiltinLanguageFile : std::string_view(m_values.languageFile));
+              !m_values.languageChosen ? std::string_view()
+                  : m_values.languageFile.empty() ? kBuiltinLanguageFile
+                                                  : std::string_view(m_values.languageFile));
     m_proxies.save(m_registry);
     m_siteRules.save(m_registry);
     m_downloadRules.save(m_registry);

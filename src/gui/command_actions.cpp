@@ -173,6 +173,15 @@ const CommandSpec* findCommand(uint32_t command)
     return nullptr;
 }
 
+QString commandMenuText(uint32_t command)
+{
+    if (const ActiveLanguage* language = currentLanguage())
+        if (const auto text = language->file.menuText(command))
+            return menuTextOnly(qText(*text));
+    const CommandSpec* spec = findCommand(command);
+    return spec != nullptr ? qText(spec->text) : QString();
+}
+
 bool commandAwaitsDialog(uint32_t command)
 {
     return std::find(kAwaitingDialog.begin(), kAwaitingDialog.end(), command) != kAwaitingDialog.end();
@@ -303,13 +312,8 @@ void CommandActions::trigger(uint32_t command)
 void CommandActions::retranslate()
 {
     const ActiveLanguage* language = currentLanguage();
-    for (const CommandSpec& spec : kCommands) {
-        QAction* each = action(spec.id);
-        std::optional<std::string_view> text;
-        if (language != nullptr)
-            text = language->file.menuText(spec.id);
-        each->setText(text ? menuTextOnly(qText(*text)) : qText(spec.text));
-    }
+    for (const CommandSpec& spec : kCommands)
+        action(spec.id)->setText(commandMenuText(spec.id));
     for (const Popup& popup : m_popups) {
         std::optional<std::string_view> text;
         if (language != nullptr)

@@ -68,6 +68,9 @@ struct CommandSpec {
 std::span<const CommandSpec> commandTable();
 // The entry of a command; null when there is none.
 const CommandSpec* findCommand(uint32_t id);
+// A command's menu text in the current language ("Menu" <id>), the built-in
+// English where it has none; empty for an unknown id.
+QString commandMenuText(uint32_t id);
 // Commands whose dialog does not exist yet: always disabled.
 bool commandAwaitsDialog(uint32_t id);
 

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
+#include "gui/ui_text.h"
+
 namespace fetchora {
 
 namespace {
+
+constexpr uint32_t kColumnNamesId = 61374;
 
 QString qText(std::string_view text)
 {
@@ -19,10 +23,13 @@ bool isFolderLike(const ExplorerNode& node)
 }  // namespace
 
 ExplorerEntryModel::ExplorerEntryModel(IconFn icons, QObject* parent)
-    : QAbstractTableModel(parent),
-      m_icons(std::move(icons)),
-      m_headers(tr("Name,Type,Title,URL,Size,Modified,From").split(u','))
+    : QAbstractTableModel(parent), m_icons(std::move(icons))
 {
+}
+
+void ExplorerEntryModel::retext()
+{
+    emit headerDataChanged(Qt::Horizontal, 0, kExplorerColumns - 1);
 }
 
 void ExplorerEntryModel::reset(std::unique_ptr<EntryRowsBuilder> rows, bool sizesInBytes)
@@ -158,8 +165,8 @@ QVariant ExplorerEntryModel::data(const QModelIndex& index, int role) const
 
 QVariant ExplorerEntryModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < m_headers.size())
-        return m_headers[section];
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kExplorerColumns)
+        return uiListItem(kColumnNamesId, static_cast<size_t>(section));
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 

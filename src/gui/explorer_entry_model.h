@@ -43,7 +43,10 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    // The column names are the string table's list 61374, in the current language.
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // The language changed: the headers show its names.
+    void retext();
     // A column below 0 restores page order.
     void sort(int column, Qt::SortOrder order) override;
 
@@ -61,7 +64,6 @@ private:
     void reorder(const std::function<void()>& change);
 
     IconFn m_icons;
-    QStringList m_headers;
     std::vector<Item> m_items;
     std::unique_ptr<EntryRowsBuilder> m_builder;
     size_t m_taken = 0;  // entries taken so far, in page order

@@ -7,27 +7,37 @@
 #include <QSpinBox>
 
 #include "gui/dialog_placement.h"
+#include "gui/ui_text.h"
 #include "shell/application.h"
 
 namespace fetchora {
 
+namespace {
+
+// The dialog's texts in the string table.
+constexpr uint32_t kTitleId = 40670;
+constexpr uint32_t kTypesTipId = 40671;
+constexpr uint32_t kTypesLabelId = 40672;
+constexpr uint32_t kRetriesLabelId = 40673;
+
+}  // namespace
+
 ExplorerOptionsDialog::ExplorerOptionsDialog(const ExplorerOptions& options, QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(tr("Site Explorer Options"));
+    setWindowTitle(uiString(kTitleId));
     setObjectName(QStringLiteral("SiteExplorerOptions"));
     m_types = new QLineEdit(QString::fromStdString(options.pageTypes), this);
     m_types->setProperty("controlId", 1001);
-    m_types->setToolTip(tr("Extensions separated by \";\", with \"?\" for one character and \"[0-9]\" for one digit. "
-                           "Links to these files are read for more links, besides the usual web page types."));
+    m_types->setToolTip(uiString(kTypesTipId));
     m_types->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
     m_retries = new QSpinBox(this);
     m_retries->setRange(0, kMaxExplorerRetries);
     m_retries->setValue(options.retries);
     m_retries->setProperty("controlId", 1002);
     auto* form = new QFormLayout(this);
-    auto* typesLabel = new QLabel(tr("File types read as &pages:"), this);
+    auto* typesLabel = new QLabel(uiString(kTypesLabelId), this);
     typesLabel->setBuddy(m_types);
-    auto* retriesLabel = new QLabel(tr("&Retries of a fetch:"), this);
+    auto* retriesLabel = new QLabel(uiString(kRetriesLabelId), this);
     retriesLabel->setBuddy(m_retries);
     form->addRow(typesLabel, m_types);
     form->addRow(retriesLabel, m_retries);

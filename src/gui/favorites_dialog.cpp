@@ -14,12 +14,27 @@
 #include <functional>
 
 #include "explorer/favorites_file.h"
+#include "gui/ui_text.h"
 
 namespace fetchora {
 
 namespace {
 
 constexpr int kIdRole = Qt::UserRole + 1;
+
+// The dialog's texts in the string table.
+constexpr uint32_t kTitleId = 40675;
+constexpr uint32_t kHeadersId = 40676;  // "Name,URL"
+constexpr uint32_t kNewFolderButtonId = 40677;  // then Edit, Delete, Move To
+constexpr uint32_t kNewFolderId = 40681;
+constexpr uint32_t kEditTitleId = 40682;
+constexpr uint32_t kMoveTitleId = 40683;
+constexpr uint32_t kFolderLabelId = 40684;
+constexpr uint32_t kIntoItselfId = 40685;
+constexpr uint32_t kNameLabelId = 40658;
+constexpr uint32_t kUrlLabelId = 40659;
+constexpr uint32_t kUrlKnownId = 40664;
+constexpr uint32_t kFavoritesId = 61404;
 
 QString qText(const std::string& text)
 {
@@ -30,16 +45,16 @@ QString qText(const std::string& text)
 
 FavoritesDialog::FavoritesDialog(FavoritesTree& tree, QWidget* parent) : QDialog(parent), m_favorites(tree)
 {
-    setWindowTitle(tr("Organize Favourites"));
+    setWindowTitle(uiString(kTitleId));
     setObjectName(QStringLiteral("OrganizeFavorites_Dlg"));
     m_tree = new QTreeWidget(this);
     m_tree->setColumnCount(2);
-    m_tree->setHeaderLabels({tr("Name"), tr("URL")});
+    m_tree->setHeaderLabels({uiListItem(kHeadersId, 0), uiListItem(kHeadersId, 1)});
     m_tree->setProperty("controlId", 1001);
-    auto* newFolderButton = new QPushButton(tr("&New Folder"), this);
-    auto* editButton = new QPushButton(tr("&Edit"), this);
-    auto* deleteButton = new QPushButton(tr("&Delete"), this);
-    auto* moveButton = new QPushButton(tr("&Move To..."), this);
+    auto* newFolderButton = new QPushButton(uiString(kNewFolderButtonId), this);
+    auto* editButton = new QPushButton(uiString(kNewFolderButtonId + 1), this);
+    auto* deleteButton = new QPushButton(uiString(kNewFolderButtonId + 2), this);
+    auto* moveButton = new QPushButton(uiString(kNewFolderButtonId + 3), this);
     int id = 1002;
     for (QPushButton* button : {newFolderButton, editButton, deleteButton, moveButton}) {
         button->setAutoDefault(false);
@@ -70,7 +85,7 @@ void FavoritesDialog::rebuild()
 {
     const int32_t current = currentId();
     m_tree->clear();
-    auto* root = new QTreeWidgetItem(m_tree, {tr("Favourites")});
+    auto* root = new QTreeWidgetItem(m_tree, {uiString(kFavoritesId)});
     root->setData(0, kIdRole, 0);
     root->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
     std::function<void(QTreeWidgetItem*, int32_t)> fill = [&](QTreeWidgetItem* parent, int32_t parentId) {
@@ -109,7 +124,7 @@ bool FavoritesDialog::newFolder()
     int32_t parentId = currentId();
     if (const Favorite* current = m_favorites.find(parentId); current != nullptr && !current->isFolder())
         parentId = current->parentId;
-    const int32_t id = m_favorites.addFolder(tr("New Folder").toStdString(), parentId);
+    const int32_t id = m_favorites.addFolder(uiString(kNewFolderId).toStdString(), parentId);
     if (id == 0)
         return false;
     rebuild();
@@ -126,7 +141,7 @@ bool FavoritesDialog::editCurrent(const QString& name, const QString& url)
         return false;
     if (!record->isFolder() && url.trimmed().toStdString() != record->url
         && !m_favorites.setUrl(id, url.trimmed().toStdString())) {
-        QMessageBox::warning(this, windowTitle(), tr("URL already in favourites"));
+        QMessageBox::warning(this, windowTitle(), uiString(kUrlKnownId));
         return false;
     }
     m_favorites.rename(id, name.trimmed().toStdString());
@@ -161,15 +176,15 @@ void FavoritesDialog::editDialog()
     if (record == nullptr)
         return;
     QDialog dialog(this);
-    dialog.setWindowTitle(tr("Edit"));
+    dialog.setWindowTitle(uiString(kEditTitleId));
     auto* name = new QLineEdit(qText(record->name), &dialog);
     auto* url = new QLineEdit(qText(record->url), &dialog);
     url->setEnabled(!record->isFolder());
     name->setProperty("controlId", 1001);
     url->setProperty("controlId", 1002);
     auto* form = new QFormLayout(&dialog);
-    form->addRow(tr("&Name:"), name);
-    form->addRow(tr("&URL:"), url);
+    form->addRow(uiString(kNameLabelId), name);
+    form->addRow(uiString(kUrlLabelId), url);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -182,7 +197,7 @@ void FavoritesDialog::moveDialog()
 {
     if (currentId() == 0)
         return;
-    QStringList names{tr("Favourites")};
+    QStringList names{uiString(kFavoritesId)};
     std::vector<int32_t> ids{0};
     for (const Favorite& record : m_favorites.records()) {
         if (record.isFolder() && record.id != currentId()) {
@@ -191,10 +206,10 @@ void FavoritesDialog::moveDialog()
         }
     }
     bool ok = false;
-    const QString chosen = QInputDialog::getItem(this, tr("Move To..."), tr("&Folder:"), names, 0, false, &ok);
+    const QString chosen = QInputDialog::getItem(this, uiString(kMoveTitleId), uiString(kFolderLabelId), names, 0, false, &ok);
     const qsizetype index = names.indexOf(chosen);
     if (ok && index >= 0 && !moveCurrent(ids[static_cast<size_t>(index)]))
-        QMessageBox::warning(this, windowTitle(), tr("A folder cannot be moved into itself."));
+        QMessageBox::warning(this, windowTitle(), uiString(kIntoItselfId));
 }
 
 }  // namespace fetchora

@@ -11,41 +11,21 @@
 #include <unordered_set>
 
 #include "gui/command_actions.h"
-#include "gui/ui_language.h"
 #include "gui/ui_text.h"
-#include "lang/current_language.h"
 
 namespace fetchora {
 
 namespace {
-
-QString commandText(ViewCommand command)
-{
-    const CommandSpec* spec = findCommand(static_cast<uint32_t>(command));
-    return spec ? QString::fromUtf8(spec->text.data(), static_cast<qsizetype>(spec->text.size())) : QString();
-}
-
-QString fromView(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // "Type,Title,URL"; the menu's own texts, and its choices as comma lists in
 // the order of kLinkEncodings and kLinkSortChoices.
 constexpr uint32_t kHeadersId = 40003;
 constexpr uint32_t kEncodingMenuId = 40010;
 constexpr uint32_t kSortMenuId = 40011;
-constexpr uint32_t kEncodingNamesId = 40012;
-constexpr uint32_t kSortNamesId = 40013;
 
-// The command's menu text in the current language.
 QString shownCommandText(ViewCommand command)
 {
-    const auto id = static_cast<uint32_t>(command);
-    if (const ActiveLanguage* language = currentLanguage())
-        if (const auto text = language->file.menuText(id))
-            return menuTextOnly(fromView(*text));
-    return commandText(command);
+    return commandMenuText(static_cast<uint32_t>(command));
 }
 
 }  // namespace
@@ -104,7 +84,7 @@ LinksView::LinksView(QWidget* parent) : QTreeView(parent)
     // A click on a column header sorts by it, as the menu's choice would.
     connect(header(), &QHeaderView::sectionClicked, this, [this](int section) {
         if (section >= 0 && static_cast<size_t>(section) < kLinkSortChoices.size())
-            chooseSortKey(kLinkSortChoices[static_cast<size_t>(section)].key);
+            chooseSortKey(kLinkSortChoices[static_cast<size_t>(section)]);
     });
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &LinksView::refreshActions);
     refreshActions();
@@ -115,8 +95,8 @@ LinksView::~LinksView() = default;
 void LinksView::buildMenu()
 {
     m_menu = new QMenu(this);
-    m_add = m_menu->addAction(commandText(ViewCommand::AddLinks));
-    m_open = m_menu->addAction(commandText(ViewCommand::OpenLink));
+    m_add = m_menu->addAction(QString());
+    m_open = m_menu->addAction(QString());
     connect(m_add, &QAction::triggered, this, &LinksView::addSelected);
     connect(m_open, &QAction::triggered, this, &LinksView::openSelected);
     m_menu->addSeparator();
@@ -140,12 +120,11 @@ void LinksView::buildMenu()
     // Page order until a key is chosen: no entry checked, and none can be
     // unchecked again.
     m_sortKeys->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
-    for (const LinkSortChoice& choice : kLinkSortChoices) {
+    for (const LinkSortKey key : kLinkSortChoices) {
         QAction* action = sortKeys->addAction(QString());
         action->setCheckable(true);
-        action->setData(static_cast<int>(choice.key));
+        action->setData(static_cast<int>(key));
         m_sortKeys->addAction(action);
-        const LinkSortKey key = choice.key;
         connect(action, &QAction::triggered, this, [this, key] { chooseSortKey(key); });
     }
     connect(m_menu, &QMenu::aboutToShow, this, &LinksView::refreshActions);
@@ -168,7 +147,8 @@ void LinksView::retextMenu()
         sub->setTitle(uiString(encodings ? kEncodingMenuId : kSortMenuId));
         const QList<QAction*> entries = sub->actions();
         for (qsizetype i = 0; i < entries.size(); ++i)
-            entries[i]->setText(uiListItem(encodings ? kEncodingNamesId : kSortNamesId, static_cast<size_t>(i)));
+            entries[i]->setText(
+                uiListItem(encodings ? kLinkEncodingNamesId : kLinkSortNamesId, static_cast<size_t>(i)));
     }
 }
 

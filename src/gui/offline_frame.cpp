@@ -42,10 +42,13 @@
 #include "config/option_id.h"
 #include "config/settings_key.h"
 #include "gui/about_dialog.h"
+#include "gui/command_actions.h"
 #include "gui/dialog_placement.h"
 #include "gui/explorer_entry_model.h"
 #include "gui/explorer_options_dialog.h"
 #include "gui/favorites_dialog.h"
+#include "gui/ui_text.h"
+#include "lang/string_table.h"
 #include "platform/desktop_actions.h"
 #include "platform/registry.h"
 #include "shell/application.h"
@@ -65,9 +68,89 @@ constexpr int kLogLines = 2000;
 constexpr size_t kFillBatch = 200;
 constexpr qint64 kFillSliceMs = 8;
 
+// The window's texts in the string table (the two captions are 211 and 212).
+namespace ids {
+constexpr uint32_t AddressBar = 40601;
+constexpr uint32_t Address = 40602;
+constexpr uint32_t Go = 40603;
+constexpr uint32_t FileMenu = 40604;
+constexpr uint32_t NewWindow = 40605;
+constexpr uint32_t Download = 40606;
+constexpr uint32_t OpenInBrowser = 40607;
+constexpr uint32_t CopyUrl = 40608;
+constexpr uint32_t SaveLog = 40609;
+constexpr uint32_t Exit = 40610;
+constexpr uint32_t EditMenu = 40611;
+constexpr uint32_t SelectAll = 40612;
+constexpr uint32_t InvertSelection = 40613;
+constexpr uint32_t Filter = 40614;
+constexpr uint32_t ClearLog = 40615;
+constexpr uint32_t ClearHistory = 40616;
+constexpr uint32_t ViewMenu = 40617;
+constexpr uint32_t SmallIcons = 40618;
+constexpr uint32_t LargeIcons = 40619;
+constexpr uint32_t List = 40620;
+constexpr uint32_t Details = 40621;
+constexpr uint32_t ArrangeIcons = 40622;
+constexpr uint32_t ByName = 40623;  // then by type, title, size, URL, date, referer
+constexpr uint32_t Stop = 40630;
+constexpr uint32_t Refresh = 40631;
+constexpr uint32_t FavoritesMenu = 40632;
+constexpr uint32_t CommandsBar = 40633;
+constexpr uint32_t ToolsMenu = 40634;
+constexpr uint32_t ConnectDisconnect = 40635;
+constexpr uint32_t NoDialUp = 40636;
+constexpr uint32_t ExplorerOptions = 40640;
+constexpr uint32_t FindPrevious = 40644;
+constexpr uint32_t HelpMenu = 40645;
+constexpr uint32_t About = 40646;
+constexpr uint32_t AddFavorite = 40647;
+constexpr uint32_t OrganizeFavorites = 40648;
+constexpr uint32_t Listing = 40649;
+constexpr uint32_t Entries = 40650;
+constexpr uint32_t Fetching = 40651;
+constexpr uint32_t Done = 40652;
+constexpr uint32_t FilterTitle = 40653;
+constexpr uint32_t ShowOnly = 40654;
+constexpr uint32_t ShowAllExcept = 40655;
+constexpr uint32_t FileTypes = 40656;
+constexpr uint32_t AddFavoriteTitle = 40657;
+constexpr uint32_t Name = 40658;
+constexpr uint32_t Url = 40659;
+constexpr uint32_t UserName = 40660;
+constexpr uint32_t Password = 40661;
+constexpr uint32_t TextFiles = 40662;
+constexpr uint32_t FavoritesDamaged = 40663;
+constexpr uint32_t FavoriteKnown = 40664;
+constexpr uint32_t FavoriteNotAdded = 40665;
+constexpr uint32_t FavoritesNotWritten = 40666;
+constexpr uint32_t LogNotSaved = 40667;
+constexpr uint32_t SiteExplorerCaption = 212;
+constexpr uint32_t OfflineBrowserCaption = 211;
+}  // namespace ids
+
 QString qText(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string message(uint32_t id, std::string_view argument)
+{
+    return formatMessage(builtinString(id), {argument});
+}
+
+QMenu* addMenu(QMenuBar* bar, uint32_t textId)
+{
+    QMenu* menu = bar->addMenu(QString());
+    setUiText(menu, textId);
+    return menu;
+}
+
+QLabel* makeLabel(uint32_t textId, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    setUiText(label, textId);
+    return label;
 }
 
 std::string uText(const QString& text)
@@ -150,7 +233,7 @@ COfflineFrame::COfflineFrame(Application& app, MainView& view, ExplorerKind kind
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(kind == ExplorerKind::SiteExplorer ? QStringLiteral("SiteExplorer")
                                                      : QStringLiteral("OfflineBrowser"));
-    setWindowTitle(kind == ExplorerKind::SiteExplorer ? tr("Fetchora Site Explorer") : tr("Fetchora Offline Browser"));
+    setUiText(this, kind == ExplorerKind::SiteExplorer ? ids::SiteExplorerCaption : ids::OfflineBrowserCaption);
     m_session = std::make_unique<ExplorerSession>(app, static_cast<ExplorerListener&>(*this));
     m_addressHistory.load(app.registry());
     m_filterHistory.load(app.registry());
@@ -161,7 +244,15 @@ COfflineFrame::COfflineFrame(Application& app, MainView& view, ExplorerKind kind
     restoreState();
     syncFilterCheck();
     if (damaged)
-        logLine("The favourites file could not be read; a copy is kept as " + m_favoritesFile.damagedPath().string());
+        logLine(message(ids::FavoritesDamaged, m_favoritesFile.damagedPath().string()));
+    onLanguageChanged(this, [this] {
+        retextByStringIds(this);
+        for (const auto& [id, action] : m_commands)
+            if (const std::optional<ViewCommand> forwardedCommand = ExplorerForwardedCommand(id))
+                action->setText(commandMenuText(static_cast<uint32_t>(*forwardedCommand)));
+        m_model->retext();
+        showStatus();
+    });
 }
 
 COfflineFrame::~COfflineFrame()
@@ -170,9 +261,10 @@ COfflineFrame::~COfflineFrame()
     m_session.reset();
 }
 
-QAction* COfflineFrame::command(ExplorerCommand id, const QString& text, const QKeySequence& keys)
+QAction* COfflineFrame::command(ExplorerCommand id, uint32_t textId, const QKeySequence& keys)
 {
-    auto* action = new QAction(text, this);
+    auto* action = new QAction(this);
+    setUiText(action, textId);
     action->setData(static_cast<uint32_t>(id));
     if (!keys.isEmpty())
         action->setShortcut(keys);
@@ -182,9 +274,10 @@ QAction* COfflineFrame::command(ExplorerCommand id, const QString& text, const Q
 
 void COfflineFrame::buildWidgets()
 {
-    auto* bar = addToolBar(tr("Address"));
+    auto* bar = addToolBar(QString());
+    setUiText(bar, ids::AddressBar);
     bar->setObjectName(QStringLiteral("AddressBar"));
-    auto* label = new QLabel(tr("&Address:"), bar);
+    auto* label = makeLabel(ids::Address, bar);
     label->setProperty("controlId", 1501);  // its field's 1001 + 500
     m_address = new QComboBox(bar);
     m_address->setEditable(true);
@@ -201,7 +294,7 @@ void COfflineFrame::buildWidgets()
     label->setBuddy(m_address);
     bar->addWidget(label);
     bar->addWidget(m_address);
-    QAction* goAction = command(ExplorerCommand::Go, tr("&Go"));
+    QAction* goAction = command(ExplorerCommand::Go, ids::Go);
     connect(goAction, &QAction::triggered, this, &COfflineFrame::go);
     connect(m_address->lineEdit(), &QLineEdit::returnPressed, this, &COfflineFrame::go);
     bar->addAction(goAction);
@@ -259,14 +352,14 @@ void COfflineFrame::buildWidgets()
 
 void COfflineFrame::buildMenus()
 {
-    QMenu* file = menuBar()->addMenu(tr("&File"));
-    QAction* newWindowAction = command(ExplorerCommand::NewWindow, tr("&New Window"), QKeySequence(tr("Ctrl+N")));
+    QMenu* file = addMenu(menuBar(), ids::FileMenu);
+    QAction* newWindowAction = command(ExplorerCommand::NewWindow, ids::NewWindow, QKeySequence(QStringLiteral("Ctrl+N")));
     connect(newWindowAction, &QAction::triggered, this, [this] { newWindow(); });
     file->addAction(newWindowAction);
-    QAction* download = command(ExplorerCommand::Download, tr("&Download..."));
-    QAction* browser = command(ExplorerCommand::OpenInBrowser, tr("&Open in browser"));
-    QAction* copy = command(ExplorerCommand::CopyUrl, tr("&Copy URL to clipboard"), QKeySequence::Copy);
-    QAction* saveLogAction = command(ExplorerCommand::SaveLog, tr("Save to file..."));
+    QAction* download = command(ExplorerCommand::Download, ids::Download);
+    QAction* browser = command(ExplorerCommand::OpenInBrowser, ids::OpenInBrowser);
+    QAction* copy = command(ExplorerCommand::CopyUrl, ids::CopyUrl, QKeySequence::Copy);
+    QAction* saveLogAction = command(ExplorerCommand::SaveLog, ids::SaveLog);
     connect(download, &QAction::triggered, this, [this] { downloadSelected(); });
     connect(browser, &QAction::triggered, this, &COfflineFrame::openInBrowser);
     connect(copy, &QAction::triggered, this, &COfflineFrame::copyUrls);
@@ -277,33 +370,33 @@ void COfflineFrame::buildMenus()
         file->addAction(saveLogAction);
     }
     file->addSeparator();
-    file->addAction(tr("E&xit"), this, &QWidget::close);
+    setUiText(file->addAction(QString(), this, &QWidget::close), ids::Exit);
     if (m_kind == ExplorerKind::OfflineBrowser) {
         buildHelpMenu();
         return;
     }
 
-    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    QMenu* edit = addMenu(menuBar(), ids::EditMenu);
     edit->addAction(copy);
-    QAction* all = command(ExplorerCommand::SelectAll, tr("Select &All"), QKeySequence::SelectAll);
+    QAction* all = command(ExplorerCommand::SelectAll, ids::SelectAll, QKeySequence::SelectAll);
     connect(all, &QAction::triggered, m_table, &QAbstractItemView::selectAll);
     edit->addAction(all);
-    QAction* invert = command(ExplorerCommand::InvertSelection, tr("&Invert Selection"));
+    QAction* invert = command(ExplorerCommand::InvertSelection, ids::InvertSelection);
     connect(invert, &QAction::triggered, this, [this] {
         QItemSelection everything(m_model->index(0, 0), m_model->index(m_model->rowCount() - 1, kExplorerColumns - 1));
         m_table->selectionModel()->select(everything, QItemSelectionModel::Toggle);
     });
     edit->addAction(invert);
     edit->addSeparator();
-    QAction* filterAction = command(ExplorerCommand::Filter, tr("&Filter..."));
+    QAction* filterAction = command(ExplorerCommand::Filter, ids::Filter);
     // Checked while a filter is on; choosing it then removes the filter.
     filterAction->setCheckable(true);
     connect(filterAction, &QAction::triggered, this, &COfflineFrame::chooseFilter);
     edit->addAction(filterAction);
-    QAction* clearLog = command(ExplorerCommand::ClearLog, tr("Clear l&og"));
+    QAction* clearLog = command(ExplorerCommand::ClearLog, ids::ClearLog);
     connect(clearLog, &QAction::triggered, m_log, &QPlainTextEdit::clear);
     edit->addAction(clearLog);
-    QAction* clearHistory = command(ExplorerCommand::ClearHistory, tr("Clear &history lists"));
+    QAction* clearHistory = command(ExplorerCommand::ClearHistory, ids::ClearHistory);
     connect(clearHistory, &QAction::triggered, this, [this] {
         m_addressHistory.clear();
         m_addressHistory.save(m_app.registry());
@@ -314,16 +407,17 @@ void COfflineFrame::buildMenus()
     });
     edit->addAction(clearHistory);
 
-    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    QMenu* viewMenu = addMenu(menuBar(), ids::ViewMenu);
     auto* styles = new QActionGroup(this);
-    const std::pair<ExplorerViewStyle, QString> styleItems[] = {
-        {ExplorerViewStyle::SmallIcons, tr("&Small Icon")},
-        {ExplorerViewStyle::LargeIcons, tr("&Large Icon")},
-        {ExplorerViewStyle::List, tr("&List")},
-        {ExplorerViewStyle::Details, tr("&Detail")},
+    const std::pair<ExplorerViewStyle, uint32_t> styleItems[] = {
+        {ExplorerViewStyle::SmallIcons, ids::SmallIcons},
+        {ExplorerViewStyle::LargeIcons, ids::LargeIcons},
+        {ExplorerViewStyle::List, ids::List},
+        {ExplorerViewStyle::Details, ids::Details},
     };
-    for (const auto& [style, text] : styleItems) {
-        QAction* action = viewMenu->addAction(text);
+    for (const auto& [style, textId] : styleItems) {
+        QAction* action = viewMenu->addAction(QString());
+        setUiText(action, textId);
         action->setCheckable(true);
         action->setChecked(style == m_style);
         action->setData(static_cast<int>(style));
@@ -331,30 +425,31 @@ void COfflineFrame::buildMenus()
         connect(action, &QAction::triggered, this, [this, style = style] { setViewStyle(style); });
     }
     viewMenu->addSeparator();
-    const std::pair<EntryColumn, QString> sortItems[] = {
-        {EntryColumn::Name, tr("By &Name")},    {EntryColumn::Type, tr("By &Type")},
-        {EntryColumn::Title, tr("By &Title")},  {EntryColumn::Size, tr("By &Size")},
-        {EntryColumn::Url, tr("By &URL")},      {EntryColumn::Modified, tr("By &Date")},
-        {EntryColumn::From, tr("By &Referer")},
+    const EntryColumn sortItems[] = {
+        EntryColumn::Name, EntryColumn::Type,     EntryColumn::Title, EntryColumn::Size,
+        EntryColumn::Url,  EntryColumn::Modified, EntryColumn::From,
     };
-    QMenu* arrange = viewMenu->addMenu(tr("Arrange &Icons"));
-    for (const auto& [column, text] : sortItems)
-        arrange->addAction(text, this, [this, column = column] { sortBy(column); });
+    QMenu* arrange = viewMenu->addMenu(QString());
+    setUiText(arrange, ids::ArrangeIcons);
+    for (size_t i = 0; i < std::size(sortItems); ++i)
+        setUiText(arrange->addAction(QString(), this, [this, column = sortItems[i]] { sortBy(column); }),
+                  ids::ByName + static_cast<uint32_t>(i));
     viewMenu->addSeparator();
-    QAction* stop = command(ExplorerCommand::Stop, tr("&Stop"), QKeySequence(Qt::Key_Escape));
+    QAction* stop = command(ExplorerCommand::Stop, ids::Stop, QKeySequence(Qt::Key_Escape));
     connect(stop, &QAction::triggered, this, &COfflineFrame::stopFetch);
     stop->setEnabled(false);
     viewMenu->addAction(stop);
-    QAction* refresh = command(ExplorerCommand::Refresh, tr("&Refresh"), QKeySequence(Qt::Key_F5));
+    QAction* refresh = command(ExplorerCommand::Refresh, ids::Refresh, QKeySequence(Qt::Key_F5));
     connect(refresh, &QAction::triggered, this, &COfflineFrame::refreshSelected);
     viewMenu->addAction(refresh);
 
-    m_favoritesMenu = menuBar()->addMenu(tr("F&avourites"));
+    m_favoritesMenu = addMenu(menuBar(), ids::FavoritesMenu);
     rebuildFavoritesMenu();
     buildToolsMenu();
     buildHelpMenu();
 
-    QToolBar* tools = addToolBar(tr("Commands"));
+    QToolBar* tools = addToolBar(QString());
+    setUiText(tools, ids::CommandsBar);
     tools->setObjectName(QStringLiteral("Commands"));
     tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     // The commands above, the address bar on a row of its own below them:
@@ -385,37 +480,40 @@ void COfflineFrame::buildMenus()
 
 void COfflineFrame::buildToolsMenu()
 {
-    QMenu* tools = menuBar()->addMenu(tr("&Tools"));
-    QAction* connectAction = tools->addAction(tr("&Connect/Disconnect"));
+    QMenu* tools = addMenu(menuBar(), ids::ToolsMenu);
+    QAction* connectAction = tools->addAction(QString());
+    setUiText(connectAction, ids::ConnectDisconnect);
     connectAction->setData(kExplorerConnectCommand);
     connectAction->setEnabled(ExplorerCommandAvailable(kExplorerConnectCommand));
-    connectAction->setToolTip(tr("There is no dial-up connection to make or drop on this system."));
+    setUiText(connectAction, ids::NoDialUp, UiTextRole::ToolTip);
     m_commands[kExplorerConnectCommand] = connectAction;
-    const std::tuple<ViewCommand, QString, QKeySequence> switches[] = {
-        {ViewCommand::ShutDownWhenDone, tr("&Shut Down When Done"), {}},
-        {ViewCommand::HangUpWhenDone, tr("&Hang Up When Done"), QKeySequence(tr("Alt+H"))},
-        {ViewCommand::RedialIfDisconnected, tr("&Redial if Disconnected"), {}},
+    const std::pair<ViewCommand, QKeySequence> switches[] = {
+        {ViewCommand::ShutDownWhenDone, {}},
+        {ViewCommand::HangUpWhenDone, QKeySequence(QStringLiteral("Alt+H"))},
+        {ViewCommand::RedialIfDisconnected, {}},
     };
-    for (const auto& [command, text, keys] : switches) {
-        QAction* action = forwarded(command, text, keys);
+    for (const auto& [command, keys] : switches) {
+        QAction* action = forwarded(command, keys);
         action->setCheckable(true);
         tools->addAction(action);
     }
     tools->addSeparator();
-    QAction* explorerOptions = tools->addAction(tr("Site &Explorer Options..."));
+    QAction* explorerOptions = tools->addAction(QString());
+    setUiText(explorerOptions, ids::ExplorerOptions);
     explorerOptions->setData(kExplorerOptionsCommand);
     m_commands[kExplorerOptionsCommand] = explorerOptions;
     connect(explorerOptions, &QAction::triggered, this, &COfflineFrame::editOptions);
-    tools->addAction(forwarded(ViewCommand::Options, tr("&Options..."), QKeySequence(tr("Alt+O"))));
+    tools->addAction(forwarded(ViewCommand::Options, QKeySequence(QStringLiteral("Alt+O"))));
     connect(tools, &QMenu::aboutToShow, this, &COfflineFrame::updateCommands);
 
     // Keys the window binds without a menu entry of its own; they run the
     // main window's commands.
-    addAction(forwarded(ViewCommand::SiteExplorer, tr("Site &Explorer"), QKeySequence(Qt::Key_F2)));
-    addAction(forwarded(ViewCommand::Find, tr("&Find..."), QKeySequence::Find));
-    QAction* findNext = forwarded(ViewCommand::FindNext, tr("Find &Next"), QKeySequence(Qt::Key_F3));
+    addAction(forwarded(ViewCommand::SiteExplorer, QKeySequence(Qt::Key_F2)));
+    addAction(forwarded(ViewCommand::Find, QKeySequence::Find));
+    QAction* findNext = forwarded(ViewCommand::FindNext, QKeySequence(Qt::Key_F3));
     addAction(findNext);
-    QAction* findPrevious = new QAction(tr("Find &Next"), this);
+    QAction* findPrevious = new QAction(this);
+    setUiText(findPrevious, ids::FindPrevious);
     findPrevious->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
     connect(findPrevious, &QAction::triggered, this, [this] { m_view.run(ViewCommand::FindNext, {false, true}); });
     addAction(findPrevious);
@@ -423,17 +521,19 @@ void COfflineFrame::buildToolsMenu()
 
 void COfflineFrame::buildHelpMenu()
 {
-    QMenu* help = menuBar()->addMenu(tr("&Help"));
-    QAction* about = help->addAction(tr("&About Fetchora..."));
+    QMenu* help = addMenu(menuBar(), ids::HelpMenu);
+    QAction* about = help->addAction(QString());
+    setUiText(about, ids::About);
     about->setData(kExplorerAboutCommand);
     m_commands[kExplorerAboutCommand] = about;
     connect(about, &QAction::triggered, this, [this] { showAboutDialog(this, &m_app.registry()); });
 }
 
-QAction* COfflineFrame::forwarded(ViewCommand command, const QString& text, const QKeySequence& keys)
+QAction* COfflineFrame::forwarded(ViewCommand command, const QKeySequence& keys)
 {
     const auto id = static_cast<uint32_t>(command);
-    auto* action = new QAction(text, this);
+    // The main window's menu text of the command, in its language.
+    auto* action = new QAction(commandMenuText(id), this);
     action->setData(id);
     if (!keys.isEmpty())
         action->setShortcut(keys);
@@ -484,9 +584,9 @@ void COfflineFrame::rebuildFavoritesMenu()
     if (m_favoritesMenu == nullptr)
         return;
     m_favoritesMenu->clear();
-    QAction* add = command(ExplorerCommand::AddFavorite, tr("&Add to Favourites..."));
+    QAction* add = command(ExplorerCommand::AddFavorite, ids::AddFavorite);
     connect(add, &QAction::triggered, this, &COfflineFrame::addFavoriteDialog);
-    QAction* organize = command(ExplorerCommand::OrganizeFavorites, tr("&Organize Favourites..."));
+    QAction* organize = command(ExplorerCommand::OrganizeFavorites, ids::OrganizeFavorites);
     connect(organize, &QAction::triggered, this, &COfflineFrame::organizeFavoritesDialog);
     m_favoritesMenu->addAction(add);
     m_favoritesMenu->addAction(organize);
@@ -607,11 +707,13 @@ void COfflineFrame::fillSome()
     if (more) {
         if (!m_fillTimer->isActive())
             m_fillTimer->start();
-        statusBar()->showMessage(tr("Listing entries: %1...").arg(m_model->rowCount()));
+        m_status = {ids::Listing, m_model->rowCount()};
+        showStatus();
         return;
     }
     m_fillTimer->stop();
-    statusBar()->showMessage(tr("%n entries", nullptr, m_model->rowCount()));
+    m_status = {ids::Entries, m_model->rowCount()};
+    showStatus();
 }
 
 QAbstractItemModel* COfflineFrame::entryModel() const
@@ -719,10 +821,12 @@ void COfflineFrame::chooseFilter()
         return;
     }
     QDialog dialog(this);
-    dialog.setWindowTitle(tr("Filter"));
+    setUiText(&dialog, ids::FilterTitle);
     dialog.setObjectName(QStringLiteral("Filter"));
-    auto* only = new QRadioButton(tr("Show &Only..."), &dialog);
-    auto* except = new QRadioButton(tr("Show all &except..."), &dialog);
+    auto* only = new QRadioButton(&dialog);
+    setUiText(only, ids::ShowOnly);
+    auto* except = new QRadioButton(&dialog);
+    setUiText(except, ids::ShowAllExcept);
     only->setChecked(true);
     only->setProperty("controlId", 1002);
     except->setProperty("controlId", 1003);
@@ -734,7 +838,7 @@ void COfflineFrame::chooseFilter()
     const std::string last = m_app.settings().GetOptionText(OptionId::ExploreFilter);
     if (!last.empty())
         patterns->setEditText(qText(last));
-    auto* typesLabel = new QLabel(tr("File &Types:"), &dialog);
+    auto* typesLabel = makeLabel(ids::FileTypes, &dialog);
     typesLabel->setBuddy(patterns);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -767,11 +871,11 @@ COfflineFrame* COfflineFrame::newWindow()
 bool COfflineFrame::addFavorite(const QString& name, const QString& url)
 {
     if (m_favorites.findUrl(uText(url)) != nullptr) {
-        logLine("URL already in favourites");
+        logLine(std::string(builtinString(ids::FavoriteKnown)));
         return false;
     }
     if (m_favorites.addUrl(uText(name), uText(url)) == 0) {
-        logLine("The favourite could not be added");
+        logLine(std::string(builtinString(ids::FavoriteNotAdded)));
         return false;
     }
     favoritesChanged();
@@ -781,14 +885,14 @@ bool COfflineFrame::addFavorite(const QString& name, const QString& url)
 void COfflineFrame::favoritesChanged()
 {
     if (!m_favoritesFile.save(m_favorites))
-        logLine("The favourites could not be written to " + m_favoritesFile.path().string());
+        logLine(message(ids::FavoritesNotWritten, m_favoritesFile.path().string()));
     rebuildFavoritesMenu();
 }
 
 void COfflineFrame::addFavoriteDialog()
 {
     QDialog dialog(this);
-    dialog.setWindowTitle(tr("Add to Favourites"));
+    setUiText(&dialog, ids::AddFavoriteTitle);
     dialog.setObjectName(QStringLiteral("AddFavorite_Dlg"));
     auto* name = new QLineEdit(&dialog);
     auto* url = new QLineEdit(m_shown != nullptr ? qText(m_shown->url) : m_address->currentText(), &dialog);
@@ -800,10 +904,13 @@ void COfflineFrame::addFavoriteDialog()
     for (QLineEdit* field : {name, url, user, password})
         field->setProperty("controlId", id++);
     auto* form = new QFormLayout(&dialog);
-    form->addRow(tr("&Name:"), name);
-    form->addRow(tr("&URL:"), url);
-    form->addRow(tr("U&sername:"), user);
-    form->addRow(tr("&Password:"), password);
+    const std::pair<uint32_t, QLineEdit*> rows[] = {
+        {ids::Name, name}, {ids::Url, url}, {ids::UserName, user}, {ids::Password, password}};
+    for (const auto& [textId, field] : rows) {
+        QLabel* label = makeLabel(textId, &dialog);
+        label->setBuddy(field);
+        form->addRow(label, field);
+    }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -841,12 +948,12 @@ void COfflineFrame::openInBrowser()
 
 void COfflineFrame::saveLog()
 {
-    const QString file = QFileDialog::getSaveFileName(this, tr("Save to file..."), {}, tr("Text files (*.txt)"));
+    const QString file = QFileDialog::getSaveFileName(this, uiString(ids::SaveLog), {}, uiString(ids::TextFiles));
     if (file.isEmpty())
         return;
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(m_log->toPlainText().toUtf8()) < 0 || !out.commit())
-        logLine("The log could not be saved to " + uText(file));
+        logLine(message(ids::LogNotSaved, uText(file)));
 }
 
 void COfflineFrame::nodeFetched(ExplorerNode& node)
@@ -869,8 +976,19 @@ void COfflineFrame::busyChanged(bool busy)
 {
     if (const auto it = m_commands.find(static_cast<uint32_t>(ExplorerCommand::Stop)); it != m_commands.end())
         it->second->setEnabled(busy);
-    statusBar()->showMessage(busy ? tr("Fetching...") : tr("Done"));
+    m_status = {busy ? ids::Fetching : ids::Done, -1};
+    showStatus();
     emit busyStateChanged(busy);
+}
+
+void COfflineFrame::showStatus()
+{
+    if (m_status.first == 0)
+        return;
+    QString shown = uiString(m_status.first);
+    if (m_status.second >= 0)
+        shown = shown.arg(m_status.second);
+    statusBar()->showMessage(shown);
 }
 
 void COfflineFrame::focusAddress()

@@ -14,6 +14,7 @@
 #include <QMainWindow>
 
 #include <map>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -134,11 +135,15 @@ private:
 
     void buildWidgets();
     void buildMenus();
-    QAction* command(ExplorerCommand id, const QString& text, const QKeySequence& keys = {});
+    // textId: the entry's text in the string table.
+    QAction* command(ExplorerCommand id, uint32_t textId, const QKeySequence& keys = {});
     void buildToolsMenu();
     void buildHelpMenu();
-    // An entry or key that runs the main view's command.
-    QAction* forwarded(ViewCommand command, const QString& text, const QKeySequence& keys = {});
+    // An entry or key that runs the main view's command, named as the main
+    // window's menu names it.
+    QAction* forwarded(ViewCommand command, const QKeySequence& keys = {});
+    // The status line's message (m_status) in the current language.
+    void showStatus();
     // Enabled states and check marks from the main view and the settings.
     void updateCommands();
     void editOptions();
@@ -175,6 +180,8 @@ private:
     ExplorerNode* m_shown = nullptr;
     std::map<const ExplorerNode*, QTreeWidgetItem*> m_items;
     std::map<uint32_t, QAction*> m_commands;
+    // The status line's message id and its number (-1: none); 0: none shown.
+    std::pair<uint32_t, int> m_status{0, -1};
 
     QComboBox* m_address = nullptr;
     QTreeWidget* m_tree = nullptr;

@@ -15,6 +15,7 @@
 
 #include "gui/options_form.h"
 #include "gui/options_page.h"
+#include "gui/ui_text.h"
 #include "lang/current_language.h"
 
 namespace fetchora {
@@ -93,17 +94,21 @@ std::optional<QString> lookupTitle(const QString& section)
     return fromUtf8(*text);
 }
 
+// A control whose text comes from the string table (gui/ui_text.h) shows
+// that text where the window's section does not translate it; the others
+// their English.
 void retextControl(QWidget* control, const QString& section, int id)
 {
+    const std::optional<QString> fromTable = uiTextOf(control);
     if (auto* button = qobject_cast<QAbstractButton*>(control)) {
         const QString english = kept(button, kEnglishProperty, button->text());
-        button->setText(lookup(section, id).value_or(english));
+        button->setText(lookup(section, id).value_or(fromTable.value_or(english)));
     } else if (auto* label = qobject_cast<QLabel*>(control)) {
         const QString english = kept(label, kEnglishProperty, label->text());
-        label->setText(lookup(section, id).value_or(english));
+        label->setText(lookup(section, id).value_or(fromTable.value_or(english)));
     } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
         const QString english = kept(group, kEnglishProperty, group->title());
-        group->setTitle(lookup(section, id).value_or(english));
+        group->setTitle(lookup(section, id).value_or(fromTable.value_or(english)));
     }
 }
 
@@ -211,7 +216,7 @@ void translateWindow(QWidget* window)
     const QString section = translationSection(window);
     if (!section.isEmpty()) {
         const QString english = kept(window, kEnglishTitleProperty, window->windowTitle());
-        window->setWindowTitle(lookupTitle(section).value_or(english));
+        window->setWindowTitle(lookupTitle(section).value_or(uiTextOf(window).value_or(english)));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QObject;
 
@@ -17,6 +18,18 @@ namespace fetchora {
 QString uiString(uint32_t id);
 // Item index of a comma-separated list message (lang/string_table.h).
 QString uiListItem(uint32_t id, std::size_t index);
+
+// A text of a window that comes from the string table: an action's or a
+// button's or label's text, a menu's or group box's title, a window's or tool
+// bar's caption, or (Role::ToolTip) the tool tip. The object keeps the id, so
+// that retextByStringIds sets the text again after a switch.
+enum class UiTextRole { Text, ToolTip };
+void setUiText(QObject* object, uint32_t id, UiTextRole role = UiTextRole::Text);
+// The text setUiText gave the object, in the current language; nothing when
+// it gave it none.
+std::optional<QString> uiTextOf(const QObject* object);
+// Sets again every text given by setUiText to root and the objects under it.
+void retextByStringIds(QObject* root);
 
 // Calls retext whenever the language changes, for as long as context lives.
 // Nothing happens without a UiLanguage (then only English is ever shown).

@@ -3,6 +3,10 @@
 #include <clocale>
 #include <unistd.h>
 
+#include "config/settings_key.h"
+#include "config/settings_values.h"
+#include "platform/text_utils.h"
+
 namespace fetchora {
 
 namespace {
@@ -27,6 +31,22 @@ std::string localeNameFrom(const Environment& environment)
 }
 
 }  // namespace
+
+std::optional<std::string> storedLanguageChoice(const Environment& environment)
+{
+    const FolderResult profile = fetchora::profileFolder(environment);
+    if (!profile)
+        return std::nullopt;
+    Registry settings(profile.path / kSettingsFileName);
+    if (!settings.load())
+        return std::nullopt;
+    std::optional<std::string> file = settings.readString(Hive::CurrentUser, settingsKey("General"), "LanguageEx");
+    if (!file || file->empty())
+        return std::nullopt;
+    if (equalsIgnoringCase(*file, kBuiltinLanguageFile))
+        file->clear();
+    return file;
+}
 
 Application::Application(Environment environment)
     : m_environment(std::move(environment))

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/app_settings.h"
@@ -25,6 +26,13 @@ namespace fetchora {
 inline constexpr std::string_view kSettingsFileName = "settings.reg";
 // Name of the default job database in the profile folder.
 inline constexpr std::string_view kDefaultDatabaseName = "Default.kxd";
+
+// The language file the user chose ("kxdeu.ini"; empty for the built-in
+// English) as the profile's settings keep it, read without starting the
+// application: a start beside another instance, which owns the settings,
+// shows its messages in that language too. Nothing when no choice is stored
+// or the profile or its settings cannot be read.
+std::optional<std::string> storedLanguageChoice(const Environment& environment = processEnvironment());
 
 class Application {
 public:

@@ -16,19 +16,19 @@ namespace fetchora {
 // The Windows code pages these menu entries stood for; CP932 and CP949 are
 // the Windows supersets of Shift_JIS and EUC-KR, so they decode more pages.
 const std::array<LinkEncoding, kLinkEncodingCount> kLinkEncodings{{
-    {"&Default", "UTF-8"},
-    {"Baltic", "CP1257"},
-    {"Chinese(BIG5)", "BIG5"},
-    {"Chinese(GB)", "GBK"},
-    {"Easteurope", "CP1250"},
-    {"Greek", "CP1253"},
-    {"Russian", "CP1251"},
-    {"Japanese", "CP932"},
-    {"Turkish", "CP1254"},
-    {"Korean", "CP949"},
-    {"Hebrew", "CP1255"},
-    {"Arabic", "CP1256"},
-    {"Thai", "CP874"},
+    {"UTF-8"},
+    {"CP1257"},
+    {"BIG5"},
+    {"GBK"},
+    {"CP1250"},
+    {"CP1253"},
+    {"CP1251"},
+    {"CP932"},
+    {"CP1254"},
+    {"CP949"},
+    {"CP1255"},
+    {"CP1256"},
+    {"CP874"},
 }};
 
 namespace {

@@ -28,11 +28,13 @@ namespace fetchora {
 class DownloadJob;
 
 // The character sets titles can be decoded in, in menu order. Index 0 is
-// UTF-8, the system's own page encoding.
+// UTF-8, the system's own page encoding. Their menu names are the items of
+// the string table's list kLinkEncodingNamesId ("&Default,Baltic,...") in
+// this order.
 struct LinkEncoding {
-    std::string_view menuText;  // "&Default", "Baltic", ...
     std::string_view charset;  // the iconv name: "UTF-8", "CP1257", ...
 };
+inline constexpr uint32_t kLinkEncodingNamesId = 40012;
 inline constexpr size_t kLinkEncodingCount = 13;
 extern const std::array<LinkEncoding, kLinkEncodingCount> kLinkEncodings;
 
@@ -42,17 +44,11 @@ extern const std::array<LinkEncoding, kLinkEncodingCount> kLinkEncodings;
 // at both ends.
 std::string decodeLinkTitle(std::string_view bytes, size_t encoding);
 
-// PageOrder is the order before the user picks a key.
+// PageOrder is the order before the user picks a key. The choices' menu
+// names are the items of the list kLinkSortNamesId ("&Type,Tit&le,&URL").
 enum class LinkSortKey : uint8_t { PageOrder, Type, Title, Url };
-struct LinkSortChoice {
-    LinkSortKey key;
-    std::string_view menuText;
-};
-inline constexpr std::array<LinkSortChoice, 3> kLinkSortChoices{{
-    {LinkSortKey::Type, "&Type"},
-    {LinkSortKey::Title, "Tit&le"},
-    {LinkSortKey::Url, "&URL"},
-}};
+inline constexpr std::array<LinkSortKey, 3> kLinkSortChoices{LinkSortKey::Type, LinkSortKey::Title, LinkSortKey::Url};
+inline constexpr uint32_t kLinkSortNamesId = 40013;
 
 // The extension of the file name of a URL's path, without the dot; empty for
 // a URL ending in "/" or naming only a host.

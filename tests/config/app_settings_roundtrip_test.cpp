@@ -246,6 +246,11 @@ TEST_F(SettingsTest, AStoredEnglishChoiceIsTellableFromNoChoice) {
     fresh.LoadSettings();
     EXPECT_FALSE(fresh.languageChosen());
     EXPECT_TRUE(fresh.languageFile().empty());
+    // Saving without a choice stores none.
+    ASSERT_TRUE(fresh.SaveSettings());
+    AppSettings stillFresh(m_registry, environment());
+    stillFresh.LoadSettings();
+    EXPECT_FALSE(stillFresh.languageChosen());
 
     putText("General", "LanguageEx", "KXENG.INI");
     AppSettings english(m_registry, environment());

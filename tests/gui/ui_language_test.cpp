@@ -11,19 +11,24 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTreeView>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QListWidget>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -45,12 +50,15 @@
 #include "gui/job_table_model.h"
 #include "gui/links_view.h"
 #include "gui/main_frame.h"
+#include "gui/offline_frame.h"
 #include "gui/options_form.h"
+#include "gui/start_prompts.h"
 #include "gui/zovirad_view.h"
 #include "lang/current_language.h"
 #include "lang/string_table.h"
 #include "model/job_database.h"
 #include "shell/application.h"
+#include "shell/explorer_commands.h"
 #include "shell/main_view.h"
 #include "support/temp_dir.h"
 #include "support/view_prompts.h"
@@ -136,9 +144,11 @@ struct Session {
 };
 
 const char* kSmallGerman = "[Info]\nLanguage=Deutsch\nVersion=1\nCodepage=1252\n"
-                           "[Menu]\n57600p=&Datei\n57600=&Neue Datenbank\n224=Englisch\n"
+                           "[Menu]\n57600p=&Datei\n57600=&Neue Datenbank\n224=Englisch\n32786=&Optionen...\n"
                            "[String]\n57344=Fetchora\n61204=Herunterladen\n61231=Gel\xC3\xB6scht\n"
                            "61206=Heruntergeladene Dateien aller Art\n"
+                           "212=Site-Explorer\n40604=&Datei\n40602=&Adresse:\n40636=Keine W\xC3\xA4hlverbindung\n"
+                           "61374=Name,Typ,Titel\n"
                            "[Dialog_Common]\n1=Ja, OK\n2=Abbrechen\n"
                            "[Probe_Dlg]\nTitle=Probe auf Deutsch\n1001=&Name:\n1002=Immer fragen\n";
 
@@ -178,6 +188,20 @@ TEST(UiLanguage, SwitchingAtRunTimeRetextsMenusToolbarCategoriesAndOpenDialogs)
     layout->addWidget(buttons);
     probe.show();
     EXPECT_EQ(ask->text(), "Always ask");
+    // An explorer window open while the language changes.
+    COfflineFrame* explorer
+        = openExplorerWindow(session.app, *session.view, ExplorerKind::SiteExplorer, {}, session.frame.get());
+    auto* address = explorer->findChild<QToolBar*>(QStringLiteral("AddressBar"))->findChild<QLabel*>();
+    ASSERT_NE(address, nullptr);
+    QAction* options = explorer->commandAction(static_cast<uint32_t>(ViewCommand::Options));
+    QAction* dialUp = explorer->commandAction(kExplorerConnectCommand);
+    ASSERT_NE(options, nullptr);
+    ASSERT_NE(dialUp, nullptr);
+    const auto explorerHeader = [explorer](int column) {
+        return explorer->entryModel()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    };
+    EXPECT_EQ(explorer->windowTitle(), "Fetchora Site Explorer");
+    EXPECT_EQ(address->text(), "&Address:");
     session.frame->resize(session.frame->fontMetrics().averageCharWidth() * 140,
                           session.frame->fontMetrics().height() * 40);
     session.frame->show();
@@ -206,6 +230,20 @@ TEST(UiLanguage, SwitchingAtRunTimeRetextsMenusToolbarCategoriesAndOpenDialogs)
     // The standard buttons take their text from the common section.
     EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), "Ja, OK");
     EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "Abbrechen");
+    // The explorer: caption, menus, the address bar's label, the list's
+    // headers (a short list leaves the rest English), tool tips, and the main
+    // window's commands under the main window's names.
+    EXPECT_EQ(explorer->windowTitle(), "Site-Explorer");
+    EXPECT_EQ(explorer->menuBar()->actions().first()->text(), "&Datei");
+    EXPECT_EQ(address->text(), "&Adresse:");
+    EXPECT_EQ(explorerHeader(1), "Typ");
+    EXPECT_EQ(explorerHeader(4), "Size");
+    EXPECT_EQ(options->text(), "&Optionen...");
+    EXPECT_EQ(dialUp->toolTip(), QString::fromUtf8("Keine W\xC3\xA4hlverbindung"));
+    // Shown again later, the window keeps the language's texts.
+    explorer->hide();
+    explorer->show();
+    EXPECT_EQ(address->text(), "&Adresse:");
 
     // Qt's own texts follow where the system has Qt's German translation.
     if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_de.qm"))) {
@@ -222,6 +260,12 @@ TEST(UiLanguage, SwitchingAtRunTimeRetextsMenusToolbarCategoriesAndOpenDialogs)
     EXPECT_EQ(probe.windowTitle(), "Probe");
     EXPECT_EQ(ask->text(), "Always ask");
     EXPECT_TRUE(session.categoryNames().contains("Download"));
+    EXPECT_EQ(explorer->windowTitle(), "Fetchora Site Explorer");
+    EXPECT_EQ(explorer->menuBar()->actions().first()->text(), "&File");
+    EXPECT_EQ(address->text(), "&Address:");
+    EXPECT_EQ(explorerHeader(1), "Type");
+    EXPECT_EQ(options->text(), "&Options...");
+    explorer->close();
     EXPECT_EQ(builtinString(61204), "Download");
 }
 
@@ -334,6 +378,52 @@ void addHeaders(TextMap& texts, const QString& section, const QAbstractItemModel
         add(texts, section, kind + QString::number(c), model.headerData(c, Qt::Horizontal, role).toString());
 }
 
+// Every text a window shows, whether or not a file key names it: captions,
+// labels, buttons, group boxes, tool tips, list and tree items, headers, the
+// status line, menus and actions, keyed by class and place in section "~" +
+// name. A text a window makes without the string table shows up here.
+void addEveryText(TextMap& texts, const QString& name, QWidget* window)
+{
+    const QString section = QStringLiteral("~") + name;
+    add(texts, section, QStringLiteral("title"), window->windowTitle());
+    int place = 0;
+    for (QObject* object : window->findChildren<QObject*>()) {
+        const QString key = QString::fromLatin1(object->metaObject()->className()) + QString::number(place++);
+        if (auto* action = qobject_cast<QAction*>(object)) {
+            if (!action->isSeparator()) {
+                add(texts, section, key, action->text());
+                add(texts, section, key + QStringLiteral("tip"), action->toolTip());
+            }
+            continue;
+        }
+        auto* widget = qobject_cast<QWidget*>(object);
+        if (widget == nullptr)
+            continue;
+        add(texts, section, key + QStringLiteral("tip"), widget->toolTip());
+        if (auto* menu = qobject_cast<QMenu*>(widget))
+            add(texts, section, key, menu->title());
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            add(texts, section, key, button->text());
+        else if (auto* label = qobject_cast<QLabel*>(widget))
+            add(texts, section, key, label->text());
+        else if (auto* group = qobject_cast<QGroupBox*>(widget))
+            add(texts, section, key, group->title());
+        else if (auto* bar = qobject_cast<QToolBar*>(widget))
+            add(texts, section, key, bar->windowTitle());
+        else if (auto* status = qobject_cast<QStatusBar*>(widget))
+            add(texts, section, key, status->currentMessage());
+        if (auto* list = qobject_cast<QListWidget*>(widget))
+            for (int i = 0; i < list->count(); ++i)
+                add(texts, section, key + QStringLiteral(".") + QString::number(i), list->item(i)->text());
+        if (auto* tree = qobject_cast<QTreeWidget*>(widget))
+            for (int i = 0; i < tree->topLevelItemCount(); ++i)
+                add(texts, section, key + QStringLiteral(".") + QString::number(i), tree->topLevelItem(i)->text(0));
+        if (auto* view = qobject_cast<QTreeView*>(widget);
+            view != nullptr && view->model() != nullptr && !view->isHeaderHidden())
+            addHeaders(texts, section + QStringLiteral(".") + key, *view->model());
+    }
+}
+
 // The main window's texts that have no file key of their own.
 void addFrameTexts(TextMap& texts, Session& session)
 {
@@ -400,11 +490,15 @@ TextMap walkEverything(Session& session)
     QTimer closer;
     closer.setInterval(30);
     int boxes = 0;
-    QObject::connect(&closer, &QTimer::timeout, [&texts, &boxes] {
+    // Set while the windows below run whose every text is compared.
+    QString everyTextOf;
+    QObject::connect(&closer, &QTimer::timeout, [&texts, &boxes, &everyTextOf] {
         QWidget* open = QApplication::activeModalWidget();
         if (open == nullptr)
             return;
         addWindow(texts, open);
+        if (!everyTextOf.isEmpty())
+            addEveryText(texts, everyTextOf + QString::number(++boxes), open);
         if (auto* box = qobject_cast<QMessageBox*>(open)) {
             const QString key = QString::number(++boxes);
             add(texts, QStringLiteral("~MessageBox"), key, box->text());
@@ -444,6 +538,38 @@ TextMap walkEverything(Session& session)
         check.exec();
         add(texts, QStringLiteral("~CheckNew"), QStringLiteral("status"), check.statusLabel()->text());
     }
+
+    // The two choosers of the main window.
+    everyTextOf = QStringLiteral("Chooser");
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::Columns));
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::Buttons));
+
+    // The messages of a start beside another instance.
+    everyTextOf = QStringLiteral("Start");
+    askTakeOverFromDaemon(session.frame.get());
+    for (StartFailure failure : {StartFailure::DaemonStillRunning, StartFailure::DaemonRefused,
+                                 StartFailure::UrlRefused, StartFailure::NoAnswer})
+        showStartError(startFailureText(failure, {}), session.frame.get());
+    {
+        QProgressDialog wait(session.frame.get());
+        setUpTakeOverWait(wait);
+        addEveryText(texts, QStringLiteral("StartWait"), &wait);
+    }
+
+    // The explorer windows and their dialogs.
+    for (ExplorerKind kind : {ExplorerKind::SiteExplorer, ExplorerKind::OfflineBrowser}) {
+        const QString name = kind == ExplorerKind::SiteExplorer ? QStringLiteral("SiteExplorer")
+                                                                : QStringLiteral("OfflineBrowser");
+        COfflineFrame* explorer = openExplorerWindow(session.app, *session.view, kind, {}, session.frame.get());
+        addEveryText(texts, name, explorer);
+        everyTextOf = name;
+        for (uint32_t command : {static_cast<uint32_t>(ExplorerCommand::Filter),
+                                 static_cast<uint32_t>(ExplorerCommand::AddFavorite),
+                                 static_cast<uint32_t>(ExplorerCommand::OrganizeFavorites), kExplorerOptionsCommand})
+            explorer->runCommand(command);
+        explorer->close();
+    }
+    QApplication::processEvents();
     closer.stop();
     addFrameTexts(texts, session);
 
@@ -530,6 +656,9 @@ const std::map<std::string, std::string> kSameInGerman = {
     {"Status", "the German word is the same"},
     {"Information", "the German word is the same"},
     {"URL", "the technical term is used in German as it is"},
+    {"Name,URL", "the German words are the same"},
+    {"Filter", "the German word is the same"},
+    {"&Filter...", "the German word is the same"},
 };
 
 TEST(UiLanguage, TheGermanFileLeavesNoTextInEnglishAndTheReferenceIsCurrent)

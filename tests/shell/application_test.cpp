@@ -156,5 +156,32 @@ TEST(Application, AnUnusableProfileFolderStopsTheStartWithAHint)
     EXPECT_NE(error.find("FETCHORA_HOME"), std::string::npos) << error;
 }
 
+// A start beside a running instance reads the stored language choice without
+// starting (the other instance owns the settings).
+TEST(Application, TheStoredLanguageChoiceIsReadWithoutAStart)
+{
+    TempDir dir;
+    const Environment environment = profileEnvironment(dir);
+    EXPECT_EQ(storedLanguageChoice(environment), std::nullopt) << "no settings yet";
+    {
+        Application app(environment);
+        std::string error;
+        ASSERT_TRUE(app.start(error)) << error;
+        // The first start's save stores no choice: the locale picks again next time.
+        EXPECT_EQ(storedLanguageChoice(environment), std::nullopt);
+        app.settings().setLanguageFile("kxdeu.ini");
+        ASSERT_TRUE(app.saveSettings());
+        EXPECT_EQ(storedLanguageChoice(environment), "kxdeu.ini");
+        app.settings().setLanguageFile("");
+        ASSERT_TRUE(app.saveSettings());
+        EXPECT_EQ(storedLanguageChoice(environment), std::string()) << "a stored English";
+        app.stop();
+    }
+    // Settings that cannot be read give no choice rather than a guess.
+    std::filesystem::remove(dir / "profile" / "settings.reg");
+    std::filesystem::create_directory(dir / "profile" / "settings.reg");
+    EXPECT_EQ(storedLanguageChoice(environment), std::nullopt);
+}
+
 }  // namespace
 }  // namespace fetchora

@@ -8,6 +8,7 @@
 
 #include "config/settings_values.h"
 #include "lang/display_text.h"
+#include "lang/string_table.h"
 #include "model/download_job.h"
 #include "support/temp_dir.h"
 
@@ -16,10 +17,16 @@
 namespace fetchora {
 namespace {
 
+// The English menu name of an encoding, from the string table's list.
+std::string_view encodingName(size_t index)
+{
+    return builtinListItem(kLinkEncodingNamesId, index);
+}
+
 size_t encodingIndex(std::string_view menuText)
 {
     for (size_t i = 0; i < kLinkEncodings.size(); ++i)
-        if (kLinkEncodings[i].menuText == menuText)
+        if (encodingName(i) == menuText)
             return i;
     ADD_FAILURE() << "no encoding " << menuText;
     return 0;
@@ -60,9 +67,23 @@ TEST(DecodeLinkTitle, EachMenuEncodingDecodesItsOwnBytes)
     };
     ASSERT_EQ(std::size(cases), kLinkEncodings.size());
     for (size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(kLinkEncodings[i].menuText, cases[i].menu) << "menu order at " << i;
+        EXPECT_EQ(encodingName(i), cases[i].menu) << "menu order at " << i;
         EXPECT_EQ(decodeLinkTitle(cases[i].bytes, i), cases[i].utf8) << cases[i].menu;
     }
+}
+
+// The menu's names come from the string table: one name for each encoding and
+// sort key, none over.
+TEST(DecodeLinkTitle, TheStringTableNamesEveryEncodingAndSortKey)
+{
+    for (size_t i = 0; i < kLinkEncodings.size(); ++i)
+        EXPECT_FALSE(encodingName(i).empty()) << i;
+    EXPECT_TRUE(encodingName(kLinkEncodings.size()).empty());
+    const std::string_view sortNames[] = {"&Type", "Tit&le", "&URL"};
+    ASSERT_EQ(kLinkSortChoices.size(), std::size(sortNames));
+    for (size_t i = 0; i < kLinkSortChoices.size(); ++i)
+        EXPECT_EQ(builtinListItem(kLinkSortNamesId, i), sortNames[i]);
+    EXPECT_TRUE(builtinListItem(kLinkSortNamesId, kLinkSortChoices.size()).empty());
 }
 
 TEST(DecodeLinkTitle, BadBytesAreReplacedAndTheTextIsOneLine)
