@@ -13,6 +13,7 @@
 #include "net/url.h"
 #include "shell/application.h"
 #include "shell/engine_services.h"
+#include "shell/shell_texts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -234,7 +235,7 @@ int DownloadSession::run()
         loop().post(id(), kSaveReportMessage);
     });
     if (!m_engine->tlsError().empty())
-        m_err << "fetchora-cli: HTTPS is unavailable: " << m_engine->tlsError() << "\n";
+        m_err << "fetchora-cli: " << shellText(kStrHttpsUnavailable, {m_engine->tlsError()}) << "\n";
 
     openDatabase();
     if (!addJobs())
@@ -317,7 +318,7 @@ void DownloadSession::save()
         dataSyncFailed(jobId, error);
     SaveResult result = SaveJobDatabase(*m_doc, m_app.defaultDatabasePath());
     if (!result.ok)
-        m_err << "fetchora-cli: cannot save the job database: " << result.error << "\n";
+        m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {result.error}) << "\n";
     else
         ClearFinishJournal(FinishJournalPath(m_app.defaultDatabasePath()));  // every finish is recorded now
 }
@@ -350,7 +351,7 @@ void DownloadSession::saveInBackground()
                 dataSyncFailed(file.jobId, errno);
             ::close(file.fd);
         }
-        m_err << "fetchora-cli: cannot save the job database: " << error << "\n";
+        m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {error}) << "\n";
         return;
     }
     m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files));
@@ -367,7 +368,7 @@ void DownloadSession::takeSaveReports()
         for (const auto& [jobId, error] : report.failedSyncs)
             dataSyncFailed(jobId, error);
         if (!report.save.ok && !report.save.error.empty())
-            m_err << "fetchora-cli: cannot save the job database: " << report.save.error << "\n";
+            m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {report.save.error}) << "\n";
     }
 }
 

@@ -6,6 +6,8 @@
 // as a modal dialog during which no category is removed.
 #include <QComboBox>
 
+#include <functional>
+
 namespace fetchora {
 
 class DownloadJob;
@@ -20,5 +22,11 @@ enum class CategoryOffer {
 void fillCategoryBox(QComboBox* box, DownloadJob* root, CategoryOffer offer, const DownloadJob* current);
 // The record of the chosen item; none when the box is empty.
 DownloadJob* chosenCategory(const QComboBox* box);
+
+// On every switch of the language, gives each item of a box of categories
+// (filled by fillCategoryBox, or with a category id as the item's data) the
+// category's name as the tree under root() has it then, keeping the item's
+// indent and the box's choice. Items whose category is gone are left alone.
+void retextCategoryItems(QComboBox* box, std::function<const DownloadJob*()> root);
 
 }  // namespace fetchora

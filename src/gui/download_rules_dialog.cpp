@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "gui/category_box.h"
 #include "gui/form_label_ids.h"
 #include "gui/rules_controls.h"
 #include "model/download_job.h"
@@ -87,6 +88,7 @@ DownloadRulesDialog::DownloadRulesDialog(const DownloadRuleList& rules, const Do
     m_category = new QComboBox(this);
     if (root)
         addCategories(m_category, root, 0);
+    retextCategoryItems(m_category, [root] { return root; });
     form->addRow(tr("Move it to the &category:"), m_category);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -26,6 +26,7 @@
 #include "shell/application.h"
 #include "shell/download_defaults.h"
 #include "shell/find_memory.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -143,9 +144,9 @@ template <typename Widget> Widget* withId(Widget* widget, int id)
 // Rename and Comment share a layout but are placed and translated apart.
 const char* textDialogSection(const std::string& title)
 {
-    if (title == "Rename")
+    if (title == shellText(kStrTitleRename))
         return "Rename_Dlg";
-    if (title == "Comment")
+    if (title == shellText(kStrTitleComment))
         return "Comment_Dlg";
     return "Text_Dlg";
 }

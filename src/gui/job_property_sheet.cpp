@@ -18,10 +18,12 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <system_error>
 
 #include "config/proxy_list.h"
+#include "gui/category_box.h"
 #include "gui/gui_prompts.h"
 #include "gui/options_form.h"
 #include "gui/ui_text.h"
@@ -243,6 +245,16 @@ QWidget* JobPropertySheet::buildGeneral()
     m_startMode->addItem(uiListItem(kStartModesId, 1), static_cast<int>(StartMode::Immediately));
     m_startMode->addItem(uiListItem(kStartModesId, 2), static_cast<int>(StartMode::Schedule));
     m_startStartMode = selectData(m_startMode, static_cast<int>(m_job.startMode));
+    // An open sheet follows a switch of the language; the choice stays.
+    onLanguageChanged(m_startMode, [box = m_startMode] {
+        const std::array<StartMode, 3> modes{StartMode::Manual, StartMode::Immediately, StartMode::Schedule};
+        for (int i = 0; i < box->count(); ++i) {
+            for (std::size_t m = 0; m < modes.size(); ++m) {
+                if (box->itemData(i).toInt() == static_cast<int>(modes[m]))
+                    box->setItemText(i, uiListItem(kStartModesId, m));
+            }
+        }
+    });
     form->addRow(buddyLabel(tr("St&art:"), m_startMode), m_startMode);
 
     m_comment = withId(new QPlainTextEdit(q(m_job.comment), page), kIdComment);
@@ -387,6 +399,7 @@ void JobPropertySheet::fillCategories()
     if (!several && m_category->findData(m_job.categoryId) < 0)
         m_category->addItem(tr("(category %1)").arg(m_job.categoryId), m_job.categoryId);
     m_startCategory = selectData(m_category, m_job.categoryId);
+    retextCategoryItems(m_category, [this] { return m_context.categoryRoot; });
     if (const DownloadJob* category = findCategory(m_context.categoryRoot, m_job.categoryId))
         m_previousCategoryFolder = q(category->saveFolder);
     connect(m_category, &QComboBox::currentIndexChanged, this, &JobPropertySheet::categoryChanged);

@@ -776,10 +776,7 @@ void CMainFrame::applyLanguage()
             resize(std::min(wanted, screen()->availableGeometry().width()), height());
     }
     if (m_view != nullptr) {
-        {
-            JobLockGuard lock(m_app.jobLock());
-            m_view->doc().RefreshSpecialNames();
-        }
+        m_view->languageChanged();
         if (m_client != nullptr) {
             m_client->categoryTree()->rebuild();
             widenToContents(*m_client->categoryTree());

@@ -5,6 +5,7 @@
 #include "config/app_settings.h"
 #include "lang/string_table.h"
 #include "platform/desktop_actions.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -117,9 +118,9 @@ ShutDownResult ShutDownAtExit(PowerControl& power)
 std::string describe(ShutDownResult result)
 {
     switch (result) {
-    case ShutDownResult::PoweredOff: return "Power-off requested.";
-    case ShutDownResult::NotPermitted: return "Power-off not permitted for this user; only the program ends.";
-    case ShutDownResult::Refused: return "The system refused to power off; only the program ends.";
+    case ShutDownResult::PoweredOff: return shellText(kStrPoweredOff);
+    case ShutDownResult::NotPermitted: return shellText(kStrPowerOffNotPermitted);
+    case ShutDownResult::Refused: return shellText(kStrPowerOffRefused);
     }
     return {};
 }

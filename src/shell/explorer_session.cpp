@@ -24,6 +24,7 @@
 #include "net/url.h"
 #include "platform/text_utils.h"
 #include "shell/application.h"
+#include "shell/shell_texts.h"
 #include "shell/transfer_procedures.h"
 
 namespace fetchora {
@@ -79,10 +80,6 @@ TransferSettings listingSettings(const AppSettings& settings)
 }
 
 std::atomic<uint32_t> g_sessionNumber{0};
-
-constexpr const char* kHttpProxyForFtp
-    = "You are using a HTTP Proxy for FTP address. This may not work well (if at all) for browsing an FTP site. "
-      "If available, it is recommended you use an FTP Proxy server.";
 
 }  // namespace
 
@@ -249,7 +246,7 @@ ExplorerNode* ExplorerSession::browse(std::string_view typed)
 {
     const std::optional<std::string> url = ExplorerAddress(typed);
     if (!url) {
-        m_listener.logLine("Not an http, https or ftp address: " + std::string(trimmed(typed)));
+        m_listener.logLine(shellText(kStrNotBrowsedAddress, {trimmed(typed)}));
         return nullptr;
     }
     ExplorerNode* node = nullptr;
@@ -305,7 +302,7 @@ void ExplorerSession::startListing(ExplorerNode& node)
     f.token = m_nextToken++;
     f.url = node.url;
     f.node = &node;
-    m_listener.logLine("List " + node.url);
+    m_listener.logLine(shellText(kStrListing, {node.url}));
     const TransferSettings settings = listingSettings(m_app.settings());
     std::optional<ProxyEntry> proxy;
     {
@@ -313,7 +310,7 @@ void ExplorerSession::startListing(ExplorerNode& node)
         proxy = ExplorerFtpProxy(m_app.settings(), node.url);
     }
     if (proxy && proxy->type == kProxyHttpGet)
-        m_listener.logLine(kHttpProxyForFtp);
+        m_listener.logLine(shellText(kStrHttpProxyForFtp));
     const WindowId window = id();
     MessageLoop& loop = m_app.loop();
     m_fetches.emplace(f.token, std::move(fetch));

@@ -15,6 +15,7 @@
 #include "shell/job_list_cells.h"
 #include "shell/job_list_model.h"
 #include "shell/main_view.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -126,7 +127,7 @@ ExportResult runInformationExport(Application& app, MainView& view, const Inform
 {
     ExportResult result;
     if (request.category == nullptr) {
-        result.error = "No category to export.";
+        result.error = shellText(kStrNoCategoryToExport);
         return result;
     }
     ExportOptions options;

@@ -23,6 +23,7 @@
 #include "shell/html_format.h"
 #include "shell/job_list_model.h"
 #include "shell/kxd_association.h"
+#include "shell/shell_texts.h"
 #include "shell/start_database.h"
 
 namespace fetchora {
@@ -103,9 +104,7 @@ DatabaseChoice MainView::chooseStartDatabase(const std::filesystem::path& given)
     const std::filesystem::path recent = ReadRecentFile(m_app.registry());
     StartDatabaseChoice start
         = ChooseStartDatabase(recent, m_app.defaultDatabasePath(), [this](const std::filesystem::path& database) {
-              return m_prompts.askYesNo(database.string()
-                                        + " is missing. Restore it from its newest backup?\r\n(No starts with the "
-                                          "default database.)");
+              return m_prompts.askYesNo(shellText(kStrRestoreMissingDatabase, {database.string()}));
           });
     if (!start.problem.empty())
         choice.problems.push_back(start.problem);
@@ -140,6 +139,9 @@ void MainView::openDatabase(const std::filesystem::path& path)
             m_app.registry().flush();
         }
     }
+    // A database made or last saved in another language.
+    if (m_categoryNames.retext(*m_doc, m_app.jobLock()))
+        m_dirty = true;
     m_doc->SetNotifyWindow(this);
     m_queue = std::make_unique<JobQueue>(m_doc->tree(), m_app.jobLock(), *this);
     m_queue->setSimJobs(std::max(1, settings.GetOption(OptionId::SimJobs)));
@@ -172,7 +174,7 @@ void MainView::start(const std::filesystem::path& databaseFile)
         MessageWindow::post(kSaveReportMessage);
     });
     if (!m_engine->tlsError().empty())
-        m_prompts.message("HTTPS is unavailable: " + m_engine->tlsError(), MessageIcon::Warning);
+        m_prompts.message(shellText(kStrHttpsUnavailable, {m_engine->tlsError()}), MessageIcon::Warning);
     DatabaseChoice choice = chooseStartDatabase(databaseFile);
     for (const std::string& problem : choice.problems)
         m_prompts.message(problem, MessageIcon::Warning);
@@ -183,6 +185,12 @@ void MainView::start(const std::filesystem::path& databaseFile)
     m_queue->FillQueue();
     setTimer(kViewTimerId, 1000);
     setTimer(kListTimerId, kListTimerMs);
+}
+
+void MainView::languageChanged()
+{
+    if (m_doc && m_categoryNames.retext(*m_doc, m_app.jobLock()))
+        m_dirty = true;
 }
 
 void MainView::close()
@@ -224,8 +232,7 @@ bool MainView::save()
         dataSyncFailed(jobId, error);
     SaveResult result = SaveJobDatabase(*m_doc, m_databasePath);
     if (!result.ok) {
-        m_prompts.message("Cannot save the job database: " + result.error
-                              + "\r\nCheck that the disk has room and the folder is writable.",
+        m_prompts.message(shellText(kStrCannotSaveDatabase, {result.error}) + "\r\n" + shellText(kStrCheckDiskRoom),
                           MessageIcon::Error);
         return false;
     }
@@ -261,7 +268,7 @@ void MainView::saveInBackground()
                 dataSyncFailed(file.jobId, errno);
             ::close(file.fd);
         }
-        m_prompts.message("Cannot save the job database: " + error, MessageIcon::Error);
+        m_prompts.message(shellText(kStrCannotSaveDatabase, {error}), MessageIcon::Error);
         return;
     }
     m_saver->submit(m_databasePath, std::move(bytes), std::move(files));
@@ -278,8 +285,8 @@ void MainView::takeSaveReports()
         for (const auto& [jobId, error] : report.failedSyncs)
             dataSyncFailed(jobId, error);
         if (!report.save.ok && !report.save.error.empty())
-            m_prompts.message("Cannot save the job database: " + report.save.error
-                                  + "\r\nCheck that the disk has room and the folder is writable.",
+            m_prompts.message(shellText(kStrCannotSaveDatabase, {report.save.error}) + "\r\n"
+                                  + shellText(kStrCheckDiskRoom),
                               MessageIcon::Error);
     }
 }
@@ -299,8 +306,7 @@ void MainView::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError = "Writing the file to the disk failed (" + std::string(std::strerror(error))
-        + "); download it again.";
+    job->lastError = shellText(kStrDiskWriteFailed, {std::strerror(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }

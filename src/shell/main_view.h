@@ -28,6 +28,7 @@
 #include "platform/message_window.h"
 #include "shell/add_download.h"
 #include "shell/background_saver.h"
+#include "shell/category_names.h"
 #include "shell/click_catcher.h"
 #include "shell/end_of_work.h"
 #include "shell/schedule.h"
@@ -102,6 +103,10 @@ public:
     // queue and the one-second timer. Problems are reported through the
     // prompts; the view always starts.
     void start(const std::filesystem::path& databaseFile = {});
+    // After a switch of the language: the special categories and the default
+    // ones the user never renamed take their names in the new language
+    // (shell/category_names.h); a changed name is saved.
+    void languageChanged();
     // The view's end: stops every active job of the queue silently, saves
     // the settings and the database. Call once, before the loop ends.
     void close();
@@ -312,6 +317,7 @@ private:
     bool m_closing = false;
     bool m_pauseAll = false;
     bool m_dirty = false;
+    CategoryNames m_categoryNames;
     uint32_t m_ticks = 0;
     DailyBackupCheck m_backup;
     AutoSaveClock m_autoSave;

@@ -20,6 +20,7 @@
 #include "shell/job_list_model.h"
 #include "shell/main_view.h"
 #include "shell/shared_job_sheet.h"
+#include "shell/shell_texts.h"
 #include "shell/start_database.h"
 #include "shell/zip_check.h"
 
@@ -170,7 +171,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
     case ViewCommand::OpenDatabase: {
         std::filesystem::path file;
         if (command == ViewCommand::OpenDatabase) {
-            auto chosen = m_prompts.chooseOpenFile("Open Database", std::string(kDatabaseFilter));
+            auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleOpenDatabase), std::string(kDatabaseFilter));
             if (!chosen)
                 return true;
             file = *chosen;
@@ -185,7 +186,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         }
         [[fallthrough]];
     case ViewCommand::SaveDatabaseAs: {
-        auto chosen = m_prompts.chooseSaveFile("Save As", std::string(kDatabaseFilter), "Default.kxd");
+        auto chosen = m_prompts.chooseSaveFile(shellText(kStrTitleSaveAs), std::string(kDatabaseFilter), "Default.kxd");
         if (!chosen)
             return true;
         m_databasePath = *chosen;
@@ -222,7 +223,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
     case ViewCommand::StartAll: startAll(); break;
     case ViewCommand::PauseAll: pauseAll(); break;
     case ViewCommand::MoveJobs: {
-        DownloadJob* target = m_prompts.chooseCategory("Move", "Move the item(s) to the selected Category:");
+        DownloadJob* target = m_prompts.chooseCategory(shellText(kStrTitleMove), shellText(kStrMoveToCategory));
         if (target != nullptr)
             moveSelectedJobs(*target);
         break;
@@ -372,7 +373,7 @@ void MainView::replaceDatabase(const std::filesystem::path& file)
 
 void MainView::mergeDatabase()
 {
-    auto chosen = m_prompts.chooseOpenFile("Merge Database", std::string(kMergeFilter));
+    auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleMergeDatabase), std::string(kMergeFilter));
     if (!chosen)
         return;
     CZoviradDoc source(m_app.jobLock());
@@ -397,7 +398,8 @@ void MainView::mergeDatabase()
 
 void MainView::exportFiles()
 {
-    auto folder = m_prompts.chooseFolder("Export", m_app.settings().GetOptionText(OptionId::DefaultDownloadFolder));
+    auto folder = m_prompts.chooseFolder(shellText(kStrTitleExport),
+                                         m_app.settings().GetOptionText(OptionId::DefaultDownloadFolder));
     if (!folder)
         return;
     std::vector<const DownloadJob*> jobs;
@@ -414,7 +416,7 @@ void MainView::exportFiles()
 
 void MainView::importList()
 {
-    auto file = m_prompts.chooseOpenFile("Import list", std::string(kUrlListFilter));
+    auto file = m_prompts.chooseOpenFile(shellText(kStrTitleImportList), std::string(kUrlListFilter));
     if (!file)
         return;
     UrlListRead read = ReadUrlList(*file);
@@ -445,7 +447,7 @@ void MainView::importList()
 
 void MainView::exportList()
 {
-    auto file = m_prompts.chooseSaveFile("Export list", std::string(kUrlListFilter), "list.lst");
+    auto file = m_prompts.chooseSaveFile(shellText(kStrTitleExportList), std::string(kUrlListFilter), "list.lst");
     if (!file)
         return;
     std::vector<const DownloadJob*> jobs;
@@ -456,7 +458,7 @@ void MainView::exportList()
     }
     std::string error;
     if (!WriteUrlList(*file, jobs, &error))
-        m_prompts.message("Cannot write " + file->string() + ": " + error, MessageIcon::Error);
+        m_prompts.message(shellText(kStrCannotWrite, {file->string(), error}), MessageIcon::Error);
 }
 
 // ---- adding several links ---------------------------------------------------------------
@@ -763,14 +765,12 @@ void MainView::findNext(bool up)
 void MainView::renameFocused()
 {
     DownloadJob* job = focused();
-    auto name = m_prompts.askText("Rename", job->GetDisplayName());
+    auto name = m_prompts.askText(shellText(kStrTitleRename), job->GetDisplayName());
     if (!name || name->empty())
         return;
     JobLockGuard lock(m_app.jobLock());
     if (!job->SetFileName(*name))
-        m_prompts.message("Cannot rename " + job->GetDisplayName() + " to " + *name
-                              + ": a file of that name exists or the folder is not writable.",
-                          MessageIcon::Error);
+        m_prompts.message(shellText(kStrCannotRename, {job->GetDisplayName(), *name}), MessageIcon::Error);
     m_dirty = true;
 }
 
@@ -798,7 +798,7 @@ void MainView::commentAsFileName()
 void MainView::editComment()
 {
     DownloadJob* job = focused();
-    auto text = m_prompts.askText("Comment", job->comment);
+    auto text = m_prompts.askText(shellText(kStrTitleComment), job->comment);
     if (!text)
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -811,7 +811,7 @@ void MainView::properties()
     std::vector<DownloadJob*> jobs = selection();
     DownloadJob* job = focused();
     if (jobs.size() <= 1) {
-        if (!m_prompts.editJob("Properties", *job))
+        if (!m_prompts.editJob(shellText(kStrTitleProperties), *job))
             return;
         JobLockGuard lock(m_app.jobLock());
         job->RebuildUrlEntries(&m_app.settings().siteRules());
@@ -828,7 +828,7 @@ void MainView::properties()
         MakeSharedSample(sample, jobs);
         before = SharedFieldsOf(sample);
     }
-    if (!m_prompts.editJobs("Properties", sample, jobs.size()))
+    if (!m_prompts.editJobs(shellText(kStrTitleProperties), sample, jobs.size()))
         return;
     JobLockGuard lock(m_app.jobLock());
     // Only what the user changed reaches the jobs: a field left alone keeps
@@ -903,7 +903,7 @@ void MainView::openFile()
         filter = extension + " File (*." + extension + ")|*." + extension + "|";
     }
     filter += "All Files (*.*)|*.*||";
-    auto chosen = m_prompts.chooseOpenFile("Browse missing file", filter);
+    auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleBrowseMissing), filter);
     if (!chosen)
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -942,9 +942,7 @@ void MainView::fixZip()
     job->runner.reset();
     const RefetchResult refetch = RefetchRanges(*job, result.damaged);
     if (refetch != RefetchResult::Ready) {
-        m_prompts.message("The damaged parts of " + job->GetDisplayName()
-                              + " cannot be fetched again: the file has changed or cannot be renamed.",
-                          MessageIcon::Error);
+        m_prompts.message(shellText(kStrCannotRefetchZip, {job->GetDisplayName()}), MessageIcon::Error);
         return;
     }
     if (job->parent() != m_doc->downloading())
@@ -963,8 +961,7 @@ void MainView::virusScan(const DownloadJob& job, VirusScanTrigger trigger)
     }
     const std::vector<std::string> argv = virusScanCommand(virusScanSettings(m_app.settings()), path, trigger);
     if (!argv.empty() && !m_desktop.startProgram(argv))
-        m_prompts.message("Cannot start the virus scanner " + argv.front() + ". Check the path in the options.",
-                          MessageIcon::Error);
+        m_prompts.message(shellText(kStrCannotStartScanner, {argv.front()}), MessageIcon::Error);
 }
 
 void MainView::openFolder()
@@ -1014,7 +1011,7 @@ void MainView::newCategory()
     CategoryAnswer start;
     start.parent = m_list->openCategory();
     start.folder = start.parent ? start.parent->saveFolder : std::string();
-    auto answer = m_prompts.editCategory("Create new Category", start);
+    auto answer = m_prompts.editCategory(shellText(kStrTitleNewCategory), start);
     if (!answer || answer->name.empty())
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -1034,7 +1031,7 @@ void MainView::moveCategory()
         m_prompts.message(std::string(builtinString(kSpecialCategory)), MessageIcon::Warning);
         return;
     }
-    DownloadJob* target = m_prompts.chooseCategory("Move", "Move the item(s) to the selected Category:");
+    DownloadJob* target = m_prompts.chooseCategory(shellText(kStrTitleMove), shellText(kStrMoveToCategory));
     if (target == nullptr)
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -1082,7 +1079,7 @@ void MainView::categoryProperties()
     CategoryAnswer start;
     start.name = category->GetDisplayName();
     start.folder = category->saveFolder;
-    auto answer = m_prompts.editCategory("Properties", start);
+    auto answer = m_prompts.editCategory(shellText(kStrTitleProperties), start);
     if (!answer)
         return;
     JobLockGuard lock(m_app.jobLock());

@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include "lang/string_table.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 namespace {
@@ -387,10 +388,10 @@ ZipCheckResult checkZipArchive(const std::filesystem::path& path)
 std::string zipCheckMessage(ZipCheckKind kind)
 {
     switch (kind) {
-    case ZipCheckKind::NotArchive: return "It does not appear to be a valid archive.";
-    case ZipCheckKind::Encrypted: return "Will support encryption format in later version";
-    case ZipCheckKind::Clean: return "No errors detected.";
-    case ZipCheckKind::MemoryError: return "Memory Error!";
+    case ZipCheckKind::NotArchive: return shellText(kStrZipNotArchive);
+    case ZipCheckKind::Encrypted: return shellText(kStrZipEncrypted);
+    case ZipCheckKind::Clean: return shellText(kStrZipClean);
+    case ZipCheckKind::MemoryError: return shellText(kStrZipMemoryError);
     case ZipCheckKind::Damaged: break;
     }
     return {};
@@ -411,8 +412,7 @@ std::string zipRedownloadQuestion(std::span<const FileSpan> damaged, int64_t byt
     const int64_t percent = bytesReceived > 0
         ? static_cast<int64_t>(static_cast<long double>(bytes) * 100 / static_cast<long double>(bytesReceived))
         : 0;
-    return formatMessage("CRC Error!  Need to redownload %1(%2) bytes.  Do you want to continue?",
-                         {std::to_string(bytes), std::to_string(percent) + "%"});
+    return shellText(kStrZipRedownload, {std::to_string(bytes), std::to_string(percent) + "%"});
 }
 
 }  // namespace fetchora

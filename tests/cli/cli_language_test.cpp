@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "support/cli_process.h"
@@ -37,6 +38,32 @@ TEST(CliLanguage, MessagesFollowTheChosenTranslation)
 
     EXPECT_FALSE(parseCliArguments({"--lang"}).options);
     EXPECT_EQ(parseCliArguments({"--lang=deu", "http://127.0.0.1/"}).options->language, "deu");
+}
+
+// The texts the command line shares with the window come from the same table.
+TEST(CliLanguage, MessagesSharedWithTheWindowFollowTheTranslation)
+{
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "home" / "language");
+    std::filesystem::create_directories(dir / "out");
+    test::writeFile(dir / "home" / "language" / "kxdeu.ini",
+                    "[Info]\nLanguage=Deutsch\nCodepage=1252\n[String]\n40807=HTTPS ist nicht verf\xFCgbar: %1\n");
+    const std::map<std::string, std::string> environment{{"FETCHORA_HOME", (dir / "home").string()},
+                                                         {"HOME", dir.path().string()},
+                                                         {"TMPDIR", dir.path().string()},
+                                                         {"FETCHORA_EXTRA_CA_FILE", (dir / "missing.pem").string()}};
+    const std::vector<std::string> download{
+        "--retry", "0", "-q", "-d", (dir / "out").string(), "http://127.0.0.1:9/a.bin"};
+    std::string errors;
+    std::vector<std::string> german{"--lang", "deu"};
+    german.insert(german.end(), download.begin(), download.end());
+    test::runCli(german, environment, dir.path(), &errors);
+    EXPECT_NE(errors.find("HTTPS ist nicht verf\xC3\xBCgbar: "), std::string::npos) << errors;
+    EXPECT_NE(errors.find("missing.pem"), std::string::npos) << errors;
+
+    errors.clear();
+    test::runCli(download, environment, dir.path(), &errors);
+    EXPECT_NE(errors.find("HTTPS is unavailable: "), std::string::npos) << errors;
 }
 
 }  // namespace

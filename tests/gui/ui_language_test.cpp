@@ -40,6 +40,7 @@
 
 #include "config/app_settings.h"
 #include "gui/about_dialog.h"
+#include "gui/category_box.h"
 #include "gui/category_tree.h"
 #include "gui/check_new_dialog.h"
 #include "gui/command_actions.h"
@@ -57,9 +58,15 @@
 #include "lang/current_language.h"
 #include "lang/string_table.h"
 #include "model/job_database.h"
+#include "shell/add_download.h"
 #include "shell/application.h"
 #include "shell/explorer_commands.h"
+#include "shell/end_of_work.h"
+#include "shell/explorer_session.h"
+#include "shell/job_list_model.h"
 #include "shell/main_view.h"
+#include "shell/shell_texts.h"
+#include "shell/zip_check.h"
 #include "support/temp_dir.h"
 #include "support/view_prompts.h"
 
@@ -135,6 +142,8 @@ struct Session {
 
     Application app;
     UiLanguage languages;
+    // The completed job the shell's file messages are driven with.
+    DownloadJob* shellJob = nullptr;
     ViewPrompts prompts;
     RecordingDesktop desktop;
     NoPower power;
@@ -299,6 +308,51 @@ TEST(UiLanguage, ADialogOpenedLaterIsRetextedWhenItShowsAndToolbarTextsFollow)
     EXPECT_EQ(ask->text(), "Immer fragen");
 }
 
+TEST(UiLanguage, ChoicesOfOpenDialogsFollowASwitchAndKeepWhatIsChosen)
+{
+    TempDir dir;
+    write(dir / "lang" / "kxdeu.ini",
+          "[Info]\nLanguage=Deutsch\n[String]\n40020=Manuell,Sofort,Zeitplan\n61206=Heruntergeladen\n"
+          "61296=Programme,Spiele,Treiber,Musik\n");
+    Session session(dir, {(dir / "lang").string()});
+    DownloadJob* root = session.view->doc().root();
+    DownloadJob* downloaded = session.view->doc().downloaded();
+    DownloadJob* game = downloaded->firstChild()->nextSibling();
+    ASSERT_EQ(game->name, "Game");
+
+    DownloadJob job;
+    job.url = "http://127.0.0.1/file.zip";
+    job.startMode = StartMode::Schedule;
+    job.categoryId = game->id;
+    JobSheetContext context;
+    context.categoryRoot = root;
+    JobPropertySheet sheet(QStringLiteral("Properties"), job, JobSheetMode::OneJob, context);
+    sheet.show();
+    QComboBox* modes = sheet.startModeBox();
+    QComboBox* categories = sheet.categoryBox();
+    ASSERT_EQ(modes->currentText(), "Schedule");
+    ASSERT_EQ(categories->currentText().trimmed(), "Game");
+    const int categoryCount = categories->count();
+    // A box filled by the shared helper, as the move and batch dialogs have it.
+    QComboBox moveTo;
+    fillCategoryBox(&moveTo, root, CategoryOffer::FileInto, downloaded);
+
+    ASSERT_TRUE(session.languages.activate(1));
+    EXPECT_EQ(modes->currentText(), "Zeitplan");
+    EXPECT_EQ(modes->itemText(0), "Manuell");
+    EXPECT_EQ(modes->currentData().toInt(), static_cast<int>(StartMode::Schedule));
+    EXPECT_EQ(categories->currentText(), QStringLiteral("  Spiele"));
+    EXPECT_EQ(categories->currentData().toInt(), game->id);
+    EXPECT_EQ(categories->count(), categoryCount);
+    EXPECT_EQ(moveTo.currentText(), "Heruntergeladen");
+    EXPECT_NE(moveTo.findText(QStringLiteral("    Treiber")), -1);
+
+    ASSERT_TRUE(session.languages.activate(0));
+    EXPECT_EQ(modes->currentText(), "Schedule");
+    EXPECT_EQ(categories->currentText(), QStringLiteral("  Game"));
+    EXPECT_EQ(moveTo.currentText(), "Downloaded");
+}
+
 TEST(UiLanguage, TheHebrewFileTurnsTheLayoutRightToLeft)
 {
     TempDir dir;
@@ -455,6 +509,68 @@ void addFrameTexts(TextMap& texts, Session& session)
     }
 }
 
+class LoggedLines final : public ExplorerListener {
+public:
+    void nodeFetched(ExplorerNode&) override { }
+    void logLine(const std::string& line) override { lines.push_back(line); }
+    void busyChanged(bool) override { }
+    std::vector<std::string> lines;
+};
+
+// The texts the shell builds for questions, messages and log lines, taken
+// through the test prompts while the shell's own code paths run.
+void addShellTexts(TextMap& texts, Session& session)
+{
+    MainView& view = *session.view;
+    if (session.shellJob == nullptr) {
+        AddDownloadRequest request;
+        request.text = "http://127.0.0.1:9/setup.zip";
+        session.shellJob = view.addDownload(request).job;
+        ASSERT_NE(session.shellJob, nullptr);
+        DownloadJob& job = *session.shellJob;
+        fs::create_directories(job.saveFolder);
+        std::ofstream(job.GetLocalPath()) << "this is no archive";
+        std::ofstream(fs::path(job.saveFolder) / "taken.zip") << "another file";
+        job.SetCompleted(18);
+        job.hasData = true;
+        job.SetState(JobState::Completed, false);
+    }
+    view.list().rebuild();
+    view.list().setSelection({session.shellJob});
+    view.list().setFocusedJob(session.shellJob);
+    ViewPrompts& prompts = session.prompts;
+    prompts.asked.clear();
+    prompts.text = "taken.zip";
+    EXPECT_TRUE(view.run(ViewCommand::FixZip));
+    EXPECT_TRUE(view.run(ViewCommand::Rename));
+    prompts.text.reset();
+    EXPECT_TRUE(view.run(ViewCommand::Comment));
+    const QString shell = QStringLiteral("~Shell");
+    int n = 0;
+    for (const ViewPrompts::Asked& asked : prompts.asked)
+        add(texts, shell, QString::fromStdString(asked.kind) + QString::number(++n),
+            QString::fromStdString(asked.text));
+    EXPECT_EQ(n, 4) << "the zip check's message, the rename's title and refusal, the comment's title";
+
+    // Results the test files cannot bring about here.
+    for (ZipCheckKind kind : {ZipCheckKind::Encrypted, ZipCheckKind::Clean, ZipCheckKind::MemoryError})
+        add(texts, shell, QStringLiteral("zip") + QString::number(static_cast<int>(kind)),
+            QString::fromStdString(zipCheckMessage(kind)));
+    const std::vector<FileSpan> damaged{{0, 9}};
+    add(texts, shell, QStringLiteral("zipAgain"), QString::fromStdString(zipRedownloadQuestion(damaged, 100)));
+    for (ShutDownResult result : {ShutDownResult::PoweredOff, ShutDownResult::NotPermitted, ShutDownResult::Refused})
+        add(texts, shell, QStringLiteral("powerOff") + QString::number(static_cast<int>(result)),
+            QString::fromStdString(describe(result)));
+
+    LoggedLines log;
+    {
+        ExplorerSession explorer(session.app, log);
+        EXPECT_EQ(explorer.browse("mailto:someone"), nullptr);
+    }
+    ASSERT_EQ(log.lines.size(), 1u);
+    add(texts, shell, QStringLiteral("explorerLog"), QString::fromStdString(log.lines.front()));
+}
+
 // Every text the program shows that a language file translates, as shown
 // with the current language.
 TextMap walkEverything(Session& session)
@@ -525,7 +641,8 @@ TextMap walkEverything(Session& session)
     prompts.chooseCategory("Move To", "Move to:");
     prompts.editCategory("Category", CategoryAnswer{"Music", "/tmp", session.view->doc().root()});
     prompts.askFolderChange();
-    prompts.askText("Rename", "file.zip");
+    // The shell names the question in the current language.
+    prompts.askText(shellText(kStrTitleRename), "file.zip");
     prompts.selectLinks({{"http://127.0.0.1/a.zip", "a"}});
     bool remember = false;
     prompts.askYesNoRemember(std::string(builtinString(61225)), remember);
@@ -572,6 +689,7 @@ TextMap walkEverything(Session& session)
     QApplication::processEvents();
     closer.stop();
     addFrameTexts(texts, session);
+    addShellTexts(texts, session);
 
     DownloadJob job;
     job.url = "http://127.0.0.1/file.zip";

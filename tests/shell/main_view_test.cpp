@@ -384,6 +384,56 @@ TEST_F(MainViewTest, CategoryAndSearchMessagesAreInTheCurrentLanguage)
     EXPECT_TRUE(doc().tree().Contains(mine));
 }
 
+// The names of the categories directly under "Downloaded", in order.
+std::vector<std::string> filedCategoryNames(CZoviradDoc& doc)
+{
+    std::vector<std::string> names;
+    for (DownloadJob* node = doc.downloaded()->firstChild(); node; node = node->nextSibling())
+        if (node->IsCategory())
+            names.push_back(node->name);
+    return names;
+}
+
+std::unique_ptr<ActiveLanguage> languageOf(const std::string& strings)
+{
+    auto language = std::make_unique<ActiveLanguage>();
+    language->file = LanguageFile::parse("[String]\n" + strings);
+    return language;
+}
+
+TEST_F(MainViewTest, DefaultCategoriesFollowASwitchOfTheLanguageUnlessTheUserRenamedThem)
+{
+    ASSERT_EQ(filedCategoryNames(doc()), (std::vector<std::string>{"Software", "Game", "Driver", "Mp3"}));
+    DownloadJob* game = doc().downloaded()->firstChild()->nextSibling();
+    ASSERT_EQ(game->name, "Game");
+    const std::string gameFolder = game->saveFolder;
+    DownloadJob* driver = game->nextSibling();
+    driver->name = "My Drivers";
+    doc().AddCategory("Mp3 Collection", (m_dir / "collection").string(), doc().downloaded());
+
+    setCurrentLanguage(languageOf("61296=Programme,Spiele,Treiber,Musik\n61206=Heruntergeladen\n"));
+    m_view->languageChanged();
+    EXPECT_EQ(filedCategoryNames(doc()),
+              (std::vector<std::string>{"Programme", "Spiele", "My Drivers", "Musik", "Mp3 Collection"}));
+    EXPECT_EQ(doc().downloaded()->name, "Heruntergeladen");
+    // Only the name follows: the files stay where they are.
+    EXPECT_EQ(game->saveFolder, gameFolder);
+
+    // From one translation to the next; an item the file lacks is English.
+    setCurrentLanguage(languageOf("61296=Logiciels,Jeux\n"));
+    m_view->languageChanged();
+    EXPECT_EQ(filedCategoryNames(doc()),
+              (std::vector<std::string>{"Logiciels", "Jeux", "My Drivers", "Mp3", "Mp3 Collection"}));
+
+    // A name the user gives later is the user's, even in the old language's words.
+    game->name = "Spiele";
+    setCurrentLanguage(nullptr);
+    m_view->languageChanged();
+    EXPECT_EQ(filedCategoryNames(doc()),
+              (std::vector<std::string>{"Software", "Spiele", "My Drivers", "Mp3", "Mp3 Collection"}));
+    EXPECT_EQ(doc().downloaded()->name, "Downloaded");
+}
+
 // ---- order and search ----------------------------------------------------------------------
 
 TEST_F(MainViewTest, ReorderingMovesTheSelectedBlockAndKeepsItSelected)
