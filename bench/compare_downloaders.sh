@@ -11,6 +11,8 @@
 # that no tool pays for the previous one's writes.
 #
 # usage: bench/compare_downloaders.sh [path/to/fetchora-cli]   (SIZE_MIB=1024, RUNS=3 by default)
+# TOOLS="fetchora" measures fetchora-cli alone (before and after a change of
+# its own); the ratios need all three.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,10 +20,12 @@ cli=$(realpath "${1:-$here/../build/fetchora-cli}")
 size_mib=${SIZE_MIB:-1024}
 runs=${RUNS:-3}
 connections=8
+read -r -a tools <<< "${TOOLS:-fetchora aria2c axel}"
+uses() { [[ " ${tools[*]} " == *" $1 "* ]]; }
 
 need=()
-command -v aria2c >/dev/null || need+=(aria2)
-command -v axel >/dev/null || need+=(axel)
+if uses aria2c; then command -v aria2c >/dev/null || need+=(aria2); fi
+if uses axel; then command -v axel >/dev/null || need+=(axel); fi
 [ -x /usr/bin/time ] || need+=(time)
 command -v nginx >/dev/null || need+=(nginx-light)
 if [ ${#need[@]} -gt 0 ]; then
@@ -95,7 +99,7 @@ for case in free limited; do
   url="http://127.0.0.1:$port/$case/big.bin"
   declare -A walls=() cpus=() peaks=()
   for ((i = 1; i <= runs; i++)); do
-    for tool in fetchora aria2c axel; do
+    for tool in "${tools[@]}"; do
       echo "run $i of $runs: $tool ($case)" >&2
       case $tool in
         fetchora) result=$(run $tool $case env FETCHORA_HOME="$work/home" "$cli" -q -s $connections -d "$work/out" "$url") ;;
@@ -107,7 +111,7 @@ for case in free limited; do
       walls[$tool]+="$w "; cpus[$tool]+="$c "; peaks[$tool]+="$p "
     done
   done
-  for tool in fetchora aria2c axel; do
+  for tool in "${tools[@]}"; do
     # shellcheck disable=SC2086
     wall[$tool,$case]=$(median ${walls[$tool]}); cpu[$tool,$case]=$(median ${cpus[$tool]})
     # shellcheck disable=SC2086
@@ -120,11 +124,12 @@ mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 echo
 printf '%-10s %-8s %10s %10s %12s\n' tool case wall_s cpu_s peak_MiB
 for case in free limited; do
-  for tool in fetchora aria2c axel; do
+  for tool in "${tools[@]}"; do
     printf '%-10s %-8s %10s %10s %12s\n' $tool $case "${wall[$tool,$case]}" "${cpu[$tool,$case]}" \
       "$(mib "${peak[$tool,$case]}")"
   done
 done
+uses aria2c && uses axel && uses fetchora || exit 0
 ideal=$(awk -v m="$size_mib" -v n="$connections" 'BEGIN { printf "%.3f", m / (n * 20) }')
 echo
 echo "(a) wall fetchora/aria2c = $(ratio "${wall[fetchora,free]}" "${wall[aria2c,free]}")  (target <= 0.8)"
