@@ -15,6 +15,8 @@
 # that no tool pays for the previous one's writes.
 #
 # usage: bench/compare_downloaders.sh [path/to/fetchora-cli]   (SIZE_MIB=1024, RUNS=3 by default)
+# TOOLS="fetchora" measures fetchora-cli alone (before and after a change of
+# its own; "fetchora-1" is its one-connection run); the ratios need them all.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,10 +24,20 @@ cli=$(realpath "${1:-$here/../build/fetchora-cli}")
 size_mib=${SIZE_MIB:-1024}
 runs=${RUNS:-3}
 connections=8
+read -r -a selected <<< "${TOOLS:-fetchora aria2c axel fetchora-1 curl}"
+uses() { [[ " ${selected[*]} " == *" $1 "* ]]; }
+# The tools of one case: the limited case leaves out the one-connection runs.
+tools_for() {
+  tools=()
+  for tool in "${selected[@]}"; do
+    [ "$1" = limited ] && { [ "$tool" = curl ] || [ "$tool" = fetchora-1 ]; } && continue
+    tools+=("$tool")
+  done
+}
 
 need=()
-command -v aria2c >/dev/null || need+=(aria2)
-command -v axel >/dev/null || need+=(axel)
+if uses aria2c; then command -v aria2c >/dev/null || need+=(aria2); fi
+if uses axel; then command -v axel >/dev/null || need+=(axel); fi
 [ -x /usr/bin/time ] || need+=(time)
 command -v nginx >/dev/null || need+=(nginx-light)
 if [ ${#need[@]} -gt 0 ]; then
@@ -98,7 +110,7 @@ declare -A wall cpu peak
 for case in free limited; do
   url="http://127.0.0.1:$port/$case/big.bin"
   declare -A walls=() cpus=() peaks=()
-  if [ "$case" = free ]; then tools=(fetchora aria2c axel fetchora-1 curl); else tools=(fetchora aria2c axel); fi
+  tools_for $case
   for ((i = 1; i <= runs; i++)); do
     for tool in "${tools[@]}"; do
       echo "run $i of $runs: $tool ($case)" >&2
@@ -127,12 +139,13 @@ mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 echo
 printf '%-10s %-8s %10s %10s %12s\n' tool case wall_s cpu_s peak_MiB
 for case in free limited; do
-  if [ "$case" = free ]; then tools=(fetchora aria2c axel fetchora-1 curl); else tools=(fetchora aria2c axel); fi
+  tools_for $case
   for tool in "${tools[@]}"; do
     printf '%-10s %-8s %10s %10s %12s\n' $tool $case "${wall[$tool,$case]}" "${cpu[$tool,$case]}" \
       "$(mib "${peak[$tool,$case]}")"
   done
 done
+uses aria2c && uses axel && uses fetchora && uses fetchora-1 && uses curl || exit 0
 ideal=$(awk -v m="$size_mib" -v n="$connections" 'BEGIN { printf "%.3f", m / (n * 20) }')
 echo
 echo "(a) wall fetchora/aria2c = $(ratio "${wall[fetchora,free]}" "${wall[aria2c,free]}")  (target <= 0.8)"

@@ -313,6 +313,9 @@ void DownloadSession::save()
     // A save still on the saver's thread holds an older image.
     if (m_saver)
         m_saver->drain();
+    // Its failed syncs are taken back first: a sync made now of the same
+    // file would succeed though the pages are lost.
+    takeSaveReports();
     // Finished files reach the disk before the image that says so.
     for (const auto& [jobId, error] : m_closedFiles.syncAll())
         dataSyncFailed(jobId, error);
@@ -329,6 +332,8 @@ void DownloadSession::saveInBackground()
         save();
         return;
     }
+    // Failed syncs reported so far are taken back before the image is taken.
+    takeSaveReports();
     std::vector<FileToSync> files;
     std::string bytes;
     std::string error;
@@ -354,7 +359,7 @@ void DownloadSession::saveInBackground()
         m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {error}) << "\n";
         return;
     }
-    m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files));
+    m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files), m_failedSyncsHandled);
 }
 
 void DownloadSession::takeSaveReports()
@@ -365,8 +370,10 @@ void DownloadSession::takeSaveReports()
         reports.swap(m_saveReports);
     }
     for (const BackgroundSaveReport& report : reports) {
-        for (const auto& [jobId, error] : report.failedSyncs)
+        for (const auto& [jobId, error] : report.failedSyncs) {
             dataSyncFailed(jobId, error);
+            ++m_failedSyncsHandled;
+        }
         if (!report.save.ok && !report.save.error.empty())
             m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {report.save.error}) << "\n";
     }

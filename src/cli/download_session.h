@@ -107,6 +107,7 @@ private:
 
     std::mutex m_saveReportsMutex;
     std::vector<BackgroundSaveReport> m_saveReports;
+    uint64_t m_failedSyncsHandled = 0;  // the saver's failed syncs taken back (loop thread)
     // Before the engine, so that they outlive the runners that hand files
     // over and the saver that reports.
     ClosedFileSyncs m_closedFiles;

@@ -136,8 +136,15 @@ int JobRunner::FlushForBackgroundSave()
     JobLockGuard guard(*m_ctx.jobLock);
     if (!m_file.isOpen())
         return -1;
-    if (m_file.Flush())
-        return m_file.DuplicateForSync();
+    if (m_file.Flush()) {
+        const int fd = m_file.DuplicateForSync();
+        if (fd >= 0 || !m_file.needsSync())
+            return fd;
+        // No descriptor to hand over (out of descriptors): the file is
+        // synced here instead, before the image records its ranges.
+        if (m_file.Sync())
+            return -1;
+    }
     for (const CompletedRange& lost : m_file.unwrittenRanges())
         RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
     m_job.RecomputeCompletedBytes();

@@ -3,11 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
-
-#include "engine/write_back.h"
 #include "lang/string_table.h"
 #include "model/download_job.h"
 
@@ -67,22 +63,22 @@ int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool read
     int flags = (readWrite ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOFOLLOW;
     if (mode == OpenMode::Create)
         flags |= O_CREAT | O_TRUNC;
-    const int fd = ::open(path.c_str(), flags, 0666);
+    const int fd = m_calls->open(path, flags, 0666);
     if (fd < 0) {
         m_lastError = errno;
         return m_lastError;
     }
-    struct stat info { };
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        m_lastError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
+    OutputFileStat info;
+    if (m_calls->stat(fd, info) != 0 || !info.regular) {
+        m_lastError = info.directory ? EISDIR : EINVAL;
+        m_calls->close(fd);
         return m_lastError;
     }
     m_fd = fd;
     m_path = path;
     // The kernel starts writing the data while the download goes on.
     if (readWrite || mode == OpenMode::Create)
-        m_writeBack = watchFileForWriteBack(fd);
+        m_writeBack = m_calls->watchWriteBack(fd);
     m_unwritten.clear();
     m_unsynced.clear();
     m_dirty = false;
@@ -101,8 +97,7 @@ int64_t OutputFile::Read(int64_t position, std::span<uint8_t> out)
         return -1;
     size_t done = 0;
     while (done < out.size()) {
-        const ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done,
-                                  static_cast<off_t>(position + static_cast<int64_t>(done)));
+        const ssize_t n = m_calls->pread(m_fd, out.subspan(done), position + static_cast<int64_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -123,8 +118,7 @@ bool OutputFile::writeDirect(int64_t position, std::span<const uint8_t> data)
     size_t done = 0;
     int failures = 0;
     while (done < data.size()) {
-        const ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(position + static_cast<int64_t>(done)));
+        const ssize_t n = m_calls->pwrite(m_fd, data.subspan(done), position + static_cast<int64_t>(done));
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -179,7 +173,7 @@ int OutputFile::DuplicateForSync() const
 {
     if (!isOpen() || !m_dirty)
         return -1;
-    return ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    return m_calls->duplicate(m_fd);
 }
 
 void OutputFile::SyncFailedElsewhere(int error)
@@ -198,7 +192,7 @@ bool OutputFile::Sync()
     const bool flushed = Flush();
     if (!m_dirty)
         return flushed;
-    if (::fdatasync(m_fd) != 0) {
+    if (m_calls->fdatasync(m_fd) != 0) {
         m_lastError = errno;
         // The kernel may have dropped any page written since the last sync.
         if (flushed)
@@ -219,13 +213,11 @@ bool OutputFile::Close(std::optional<std::time_t> fileTime)
     bool ok = Sync();
     if (!ok && m_cache)
         m_cache->clear();
-    if (fileTime) {
-        const struct timespec times[2] = {{*fileTime, 0}, {*fileTime, 0}};
-        ::futimens(m_fd, times);
-    }
-    unwatchFileForWriteBack(m_writeBack);
+    if (fileTime)
+        m_calls->setTimes(m_fd, *fileTime);
+    m_calls->unwatchWriteBack(m_writeBack);
     m_writeBack = 0;
-    if (::close(m_fd) != 0) {
+    if (m_calls->close(m_fd) != 0) {
         m_lastError = errno;
         ok = false;
     }
@@ -252,13 +244,11 @@ int OutputFile::CloseForSyncElsewhere(std::optional<std::time_t> fileTime, bool&
         ok = Close(fileTime);
         return -1;
     }
-    if (fileTime) {
-        const struct timespec times[2] = {{*fileTime, 0}, {*fileTime, 0}};
-        ::futimens(m_fd, times);
-    }
-    unwatchFileForWriteBack(m_writeBack);
+    if (fileTime)
+        m_calls->setTimes(m_fd, *fileTime);
+    m_calls->unwatchWriteBack(m_writeBack);
     m_writeBack = 0;
-    if (::close(m_fd) != 0) {
+    if (m_calls->close(m_fd) != 0) {
         m_lastError = errno;
         ok = false;
     }
@@ -273,7 +263,7 @@ bool OutputFile::allocate(int64_t size)
 {
     if (!isOpen() || size <= 0)
         return size == 0;
-    if (::fallocate(m_fd, 0, 0, static_cast<off_t>(size)) == 0) {
+    if (m_calls->fallocate(m_fd, size) == 0) {
         m_dirty = true;
         return true;
     }
@@ -288,7 +278,7 @@ bool OutputFile::allocate(int64_t size)
 
 bool OutputFile::setLength(int64_t size)
 {
-    if (!isOpen() || ::ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
+    if (!isOpen() || m_calls->ftruncate(m_fd, size) != 0) {
         m_lastError = isOpen() ? errno : EBADF;
         return false;
     }
@@ -298,10 +288,10 @@ bool OutputFile::setLength(int64_t size)
 
 int64_t OutputFile::length() const
 {
-    struct stat info { };
-    if (!isOpen() || ::fstat(m_fd, &info) != 0)
+    OutputFileStat info;
+    if (!isOpen() || m_calls->stat(m_fd, info) != 0)
         return -1;
-    return static_cast<int64_t>(info.st_size);
+    return info.size;
 }
 
 std::string FreeFileName(const std::filesystem::path& folder, const std::string& name, bool alsoTemp)

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/output_file_calls.h"
 #include "engine/write_cache.h"
 #include "model/completed_range.h"
 #include "model/part_log.h"
@@ -41,7 +42,8 @@ enum class DestinationPolicy : uint32_t { Overwrite = 0, AutoRename = 1, Stop = 
 
 class OutputFile {
 public:
-    OutputFile() = default;
+    // Every call on the file goes through `calls` (the system's by default).
+    explicit OutputFile(OutputFileCalls& calls = systemOutputFileCalls()) : m_calls(&calls) { }
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -70,6 +72,8 @@ public:
     // caller closes it) when something was written since the last sync of
     // this object, else -1.
     int DuplicateForSync() const;
+    // Something was written since the last sync of this object.
+    bool needsSync() const { return isOpen() && m_dirty; }
     // Closes the file like Close but without its sync: the data is written
     // out and a duplicate of the descriptor is returned for a sync elsewhere
     // (-1 when nothing needs one, or when writing out failed: then false
@@ -104,11 +108,13 @@ public:
     int64_t Read(int64_t position, std::span<uint8_t> out);
 
     int lastError() const { return m_lastError; }
+    OutputFileCalls& calls() const { return *m_calls; }
 
 private:
     bool writeDirect(int64_t position, std::span<const uint8_t> data);
     void noteWritten(int64_t position, int64_t length);
 
+    OutputFileCalls* m_calls;
     int m_fd = -1;
     std::filesystem::path m_path;
     std::unique_ptr<WriteCache> m_cache;

@@ -337,6 +337,11 @@ bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std:
 
 SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes, LinkCall link)
 {
+    return WriteDatabaseImage(path, bytes, systemAtomicWriteCalls(), link);
+}
+
+SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes, AtomicWriteCalls& calls, LinkCall link)
+{
     SaveResult result;
     // Keeps another process's save from interleaving its ".bak" copy and
     // rename with ours; proceeding without it is still crash-safe.
@@ -352,7 +357,7 @@ SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes, Li
             = replaceWithHardLink(path, BakPathFor(path), path, link) || copyFileKeepingTime(path, BakPathFor(path));
     }
     errno = 0;
-    if (!writeFileAtomically(path, bytes)) {
+    if (!writeFileAtomically(path, bytes, calls)) {
         const int error = errno;
         result.error = "Cannot write " + path.string() + ": " + (error ? std::strerror(error) : "write failed");
         return result;

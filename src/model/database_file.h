@@ -87,6 +87,9 @@ SaveResult SaveDatabase(CZoviradDoc& doc, const std::filesystem::path& path, con
 bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std::string& bytes, std::string& error);
 // link stands in for link(2) in tests.
 SaveResult WriteDatabaseImage(const std::filesystem::path& path, const std::string& bytes, LinkCall link = nullptr);
+// As above, with the new file written through `calls` (a test's file system).
+SaveResult WriteDatabaseImage(const std::filesystem::path& path, const std::string& bytes, AtomicWriteCalls& calls,
+                              LinkCall link = nullptr);
 
 // What the restore dialog shows.
 struct BackupChoice {

@@ -8,7 +8,12 @@
 // The order on disk stays safe: an image is written only after every file
 // it was taken with reached the disk, so the database never records ranges
 // that a power cut could take back. A failed sync skips that image and is
-// reported, so that the job takes the ranges back.
+// reported, so that the job takes the ranges back. A failed sync is
+// reported once only (the kernel clears the error it returned, and a later
+// sync of the same file succeeds though the pages are gone), so every image
+// taken before the loop took that failure's ranges back is skipped as well:
+// each save says how many failed syncs the loop had handled when its image
+// was taken.
 //
 // Thread: submit and drain on the loop thread; the results reach `report` on
 // the saver's thread (post them on). Owns its thread and the descriptors
@@ -23,7 +28,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/output_file_calls.h"
 #include "model/database_file.h"
+#include "platform/atomic_file.h"
 
 namespace fetchora {
 
@@ -37,6 +44,22 @@ struct BackgroundSaveReport {
     std::vector<std::pair<int32_t, int>> failedSyncs;  // job id, errno
 };
 
+// One save's disk work.
+struct SaveWork {
+    std::filesystem::path path;
+    std::string bytes;
+    std::vector<FileToSync> files;
+    // Failed syncs the loop had taken back when the image was taken.
+    uint64_t failedSyncsHandled = 0;
+};
+
+// The disk work of one save, in its order: every file is synced and closed,
+// then the image is written unless a sync failed, now or in an earlier save
+// whose failure the image was taken before (failedSyncs counts every failed
+// sync so far and grows with this save's).
+BackgroundSaveReport PerformSave(const SaveWork& work, uint64_t& failedSyncs, OutputFileCalls& files,
+                                 AtomicWriteCalls& image);
+
 class BackgroundSaver {
 public:
     explicit BackgroundSaver(std::function<void(const BackgroundSaveReport&)> report);
@@ -45,25 +68,24 @@ public:
     BackgroundSaver& operator=(const BackgroundSaver&) = delete;
 
     // Queues a save. A save still waiting is replaced by this newer one (its
-    // files are still synced first).
-    void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files);
+    // files are still synced first). failedSyncsHandled: how many of the
+    // failed syncs reported so far the caller had taken back before it took
+    // the image.
+    void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files,
+                uint64_t failedSyncsHandled);
     // Waits until nothing is queued or being written, so that a save made
     // on the caller's thread now is the newest on disk.
     void drain();
 
 private:
-    struct Work {
-        std::filesystem::path path;
-        std::string bytes;
-        std::vector<FileToSync> files;
-    };
     void run();
 
     std::function<void(const BackgroundSaveReport&)> m_report;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
-    std::optional<Work> m_pending;
+    std::optional<SaveWork> m_pending;
+    uint64_t m_failedSyncs = 0;  // saver thread only
     bool m_busy = false;
     bool m_stopping = false;
     std::thread m_thread;

@@ -227,6 +227,9 @@ bool MainView::save()
     // A save still on the saver's thread holds an older image.
     if (m_saver)
         m_saver->drain();
+    // Its failed syncs are taken back first: a sync made now of the same
+    // file would succeed though the pages are lost.
+    takeSaveReports();
     // Finished files reach the disk before the image that says so.
     for (const auto& [jobId, error] : m_closedFiles.syncAll())
         dataSyncFailed(jobId, error);
@@ -246,6 +249,8 @@ void MainView::saveInBackground()
         return;
     }
     m_dirty = false;
+    // Failed syncs reported so far are taken back before the image is taken.
+    takeSaveReports();
     std::vector<FileToSync> files;
     std::string bytes;
     std::string error;
@@ -271,7 +276,7 @@ void MainView::saveInBackground()
         m_prompts.message(shellText(kStrCannotSaveDatabase, {error}), MessageIcon::Error);
         return;
     }
-    m_saver->submit(m_databasePath, std::move(bytes), std::move(files));
+    m_saver->submit(m_databasePath, std::move(bytes), std::move(files), m_failedSyncsHandled);
 }
 
 void MainView::takeSaveReports()
@@ -282,8 +287,10 @@ void MainView::takeSaveReports()
         reports.swap(m_saveReports);
     }
     for (const BackgroundSaveReport& report : reports) {
-        for (const auto& [jobId, error] : report.failedSyncs)
+        for (const auto& [jobId, error] : report.failedSyncs) {
             dataSyncFailed(jobId, error);
+            ++m_failedSyncsHandled;
+        }
         if (!report.save.ok && !report.save.error.empty())
             m_prompts.message(shellText(kStrCannotSaveDatabase, {report.save.error}) + "\r\n"
                                   + shellText(kStrCheckDiskRoom),

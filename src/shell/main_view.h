@@ -337,6 +337,7 @@ private:
     // What the saver's thread reported, for the loop thread.
     std::mutex m_saveReportsMutex;
     std::vector<BackgroundSaveReport> m_saveReports;
+    uint64_t m_failedSyncsHandled = 0;  // the saver's failed syncs taken back (loop thread)
     std::unique_ptr<CZoviradDoc> m_doc;
     std::unique_ptr<JobQueue> m_queue;
     std::unique_ptr<JobListModel> m_list;

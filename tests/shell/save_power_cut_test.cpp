@@ -1,0 +1,708 @@
+// A running download and its saves on a file system that keeps every write
+// not yet synced in memory: when the power goes, each such write is lost or
+// reached the disk anyway, a failed sync loses what it was to write and is
+// reported once only, as the kernel does. The real write path (write cache,
+// output file, the saver's sync-then-write order, the atomic database write)
+// runs against it for a thousand save cycles, each cut at a random call; after
+// every cut the database on disk is the last one written or the one being
+// written, it loads whole, and no range it claims lacks its bytes.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/output_file.h"
+#include "model/completed_range_ops.h"
+#include "model/database_file.h"
+#include "model/job_database.h"
+#include "platform/job_lock.h"
+#include "shell/background_saver.h"
+#include "support/temp_dir.h"
+
+namespace fetchora {
+namespace {
+
+struct PowerCut { };
+
+constexpr int64_t kFileSize = 256 * 1024;
+
+// What a byte of every downloaded file holds; never 0, so a hole shows.
+uint8_t expectedByte(int64_t position)
+{
+    return static_cast<uint8_t>((position * 131 + (position >> 9) * 7) % 251 + 1);
+}
+
+// The disk and page cache of one machine.
+class Disk {
+public:
+    explicit Disk(uint32_t seed) : m_random(seed) { }
+
+    // The power goes at the call with this number, counted from now.
+    void cutAt(int call)
+    {
+        m_cutAt = call;
+        m_calls = 0;
+    }
+    // One sync in `every` that has data to write fails (0: none does).
+    void failSyncs(uint32_t every) { m_failEvery = every; }
+    uint64_t syncsFailed() const { return m_syncsFailed; }
+
+    // After a cut, what the disk holds becomes the whole state.
+    void reboot()
+    {
+        // The journal may have committed some of the name changes, in order.
+        const size_t kept = m_pendingNames.empty() ? 0 : m_random() % (m_pendingNames.size() + 1);
+        for (size_t i = 0; i < kept; ++i)
+            apply(m_durableNames, m_pendingNames[i]);
+        m_pendingNames.clear();
+        m_names = m_durableNames;
+        for (auto& [number, inode] : m_inodes) {
+            // Each write not synced was lost, or reached the disk anyway.
+            for (const Write& write : inode.pending) {
+                if (m_random() % 2 == 0)
+                    writeInto(inode.synced, write);
+            }
+            inode.pending.clear();
+        }
+        m_descriptors.clear();
+        m_dead = false;
+        m_cutAt = -1;
+    }
+
+    std::optional<std::string> contents(const std::string& path) const
+    {
+        const auto name = m_names.find(path);
+        if (name == m_names.end())
+            return std::nullopt;
+        const Inode& inode = m_inodes.at(name->second);
+        std::string data = inode.synced;
+        for (const Write& write : inode.pending)
+            writeInto(data, write);
+        return data;
+    }
+
+    // Files no database names any more (only at a boot, when nothing runs).
+    void removeFilesExcept(const std::string& folder, const std::set<std::string>& keep)
+    {
+        for (auto name = m_names.begin(); name != m_names.end();) {
+            const bool mine = name->first.rfind(folder, 0) == 0 && name->first.ends_with(".bin");
+            if (mine && !keep.contains(name->first)) {
+                m_inodes.erase(name->second);
+                m_durableNames.erase(name->first);
+                name = m_names.erase(name);
+            } else {
+                ++name;
+            }
+        }
+    }
+
+    // ---- the calls; each may be the one the power goes at ---------------------
+    int open(const std::string& path, int flags)
+    {
+        if (!live())
+            return fail(EIO);
+        auto name = m_names.find(path);
+        if (name == m_names.end()) {
+            if ((flags & O_CREAT) == 0)
+                return fail(ENOENT);
+            // A new file's name is committed with its first synced data,
+            // as journalling file systems do for fdatasync.
+            const int number = m_nextInode++;
+            m_inodes[number] = {};
+            m_names[path] = number;
+            m_durableNames[path] = number;
+            name = m_names.find(path);
+        }
+        Inode& inode = m_inodes[name->second];
+        if ((flags & O_TRUNC) != 0) {
+            inode.synced.clear();
+            inode.pending.clear();
+        }
+        return describe(name->second);
+    }
+    int makeTemporary(std::string& pattern)
+    {
+        if (!live())
+            return fail(EIO);
+        const int number = m_nextInode++;
+        pattern.replace(pattern.size() - 6, 6, std::to_string(100000 + number));
+        m_inodes[number] = {};
+        changeName({pattern, number, {}});
+        return describe(number);
+    }
+    ssize_t write(int fd, std::string_view bytes, std::optional<int64_t> position)
+    {
+        if (!live())
+            return fail(EIO);
+        Inode* inode = inodeOf(fd);
+        if (inode == nullptr)
+            return fail(EBADF);
+        const int64_t at = position ? *position : length(*inode);
+        inode->pending.push_back({at, std::string(bytes)});
+        return static_cast<ssize_t>(bytes.size());
+    }
+    int sync(int fd)
+    {
+        if (!live())
+            return fail(EIO);
+        const auto found = m_descriptors.find(fd);
+        if (found == m_descriptors.end())
+            return fail(EBADF);
+        Description& description = *found->second;
+        Inode& inode = m_inodes.at(description.inode);
+        if (!inode.pending.empty() && m_failEvery != 0 && m_random() % m_failEvery == 0) {
+            // The pages could not be written: they are gone.
+            inode.pending.clear();
+            ++inode.errors;
+            ++m_syncsFailed;
+        }
+        for (const Write& write : inode.pending)
+            writeInto(inode.synced, write);
+        inode.pending.clear();
+        // An error is reported once to each open file, whichever
+        // descriptor of it asks first.
+        if (description.errorsSeen != inode.errors) {
+            description.errorsSeen = inode.errors;
+            return fail(EIO);
+        }
+        return 0;
+    }
+    int duplicate(int fd)
+    {
+        if (!live())
+            return fail(EIO);
+        const auto found = m_descriptors.find(fd);
+        if (found == m_descriptors.end())
+            return fail(EBADF);
+        const int copy = m_nextFd++;
+        m_descriptors[copy] = found->second;
+        return copy;
+    }
+    int close(int fd)
+    {
+        if (!live())
+            return fail(EIO);
+        return m_descriptors.erase(fd) == 1 ? 0 : fail(EBADF);
+    }
+    int64_t size(int fd)
+    {
+        const Inode* inode = inodeOf(fd);
+        return inode ? length(*inode) : -1;
+    }
+    bool rename(const std::string& from, const std::string& to)
+    {
+        if (!live())
+            return false;
+        const auto name = m_names.find(from);
+        if (name == m_names.end())
+            return false;
+        changeName({to, name->second, from});
+        return true;
+    }
+    void unlink(const std::string& path)
+    {
+        if (live())
+            changeName({path, -1, {}});
+    }
+    void syncFolder()
+    {
+        if (!live())
+            return;
+        for (const NameChange& pending : m_pendingNames)
+            apply(m_durableNames, pending);
+        m_pendingNames.clear();
+    }
+    // A call that changes nothing on the disk still takes its time.
+    bool step() { return live(); }
+
+private:
+    struct Write {
+        int64_t position = 0;
+        std::string bytes;
+    };
+    struct Inode {
+        std::string synced;
+        std::vector<Write> pending;
+        uint32_t errors = 0;
+    };
+    struct Description {
+        int inode = 0;
+        uint32_t errorsSeen = 0;
+    };
+    struct NameChange {
+        std::string name;
+        int inode = -1;  // -1: the name goes
+        std::string from;  // a rename also drops this name
+    };
+
+    bool live()
+    {
+        if (m_dead)
+            return false;
+        if (m_calls++ == m_cutAt) {
+            m_dead = true;
+            throw PowerCut{};
+        }
+        return true;
+    }
+    static int fail(int error)
+    {
+        errno = error;
+        return -1;
+    }
+    int describe(int inode)
+    {
+        const int fd = m_nextFd++;
+        m_descriptors[fd] = std::make_shared<Description>(Description{inode, m_inodes[inode].errors});
+        return fd;
+    }
+    Inode* inodeOf(int fd)
+    {
+        const auto found = m_descriptors.find(fd);
+        return found == m_descriptors.end() ? nullptr : &m_inodes.at(found->second->inode);
+    }
+    static int64_t length(const Inode& inode)
+    {
+        auto end = static_cast<int64_t>(inode.synced.size());
+        for (const Write& write : inode.pending)
+            end = std::max(end, write.position + static_cast<int64_t>(write.bytes.size()));
+        return end;
+    }
+    static void writeInto(std::string& data, const Write& write)
+    {
+        const auto end = static_cast<size_t>(write.position) + write.bytes.size();
+        if (data.size() < end)
+            data.resize(end, '\0');
+        data.replace(static_cast<size_t>(write.position), write.bytes.size(), write.bytes);
+    }
+    void changeName(const NameChange& change)
+    {
+        apply(m_names, change);
+        m_pendingNames.push_back(change);
+    }
+    static void apply(std::map<std::string, int>& names, const NameChange& change)
+    {
+        if (!change.from.empty())
+            names.erase(change.from);
+        if (change.inode < 0)
+            names.erase(change.name);
+        else
+            names[change.name] = change.inode;
+    }
+
+    std::mt19937 m_random;
+    std::map<int, Inode> m_inodes;
+    std::map<std::string, int> m_names;
+    std::map<std::string, int> m_durableNames;
+    std::vector<NameChange> m_pendingNames;
+    std::map<int, std::shared_ptr<Description>> m_descriptors;
+    int m_nextInode = 1;
+    int m_nextFd = 3;
+    int m_calls = 0;
+    int m_cutAt = -1;
+    bool m_dead = false;
+    uint32_t m_failEvery = 0;
+    uint64_t m_syncsFailed = 0;
+};
+
+class DiskFiles : public OutputFileCalls {
+public:
+    explicit DiskFiles(Disk& disk) : m_disk(disk) { }
+    int open(const std::filesystem::path& path, int flags, mode_t) override { return m_disk.open(path.string(), flags); }
+    int stat(int fd, OutputFileStat& out) override
+    {
+        out.size = m_disk.size(fd);
+        out.regular = out.size >= 0;
+        return out.regular ? 0 : -1;
+    }
+    ssize_t pwrite(int fd, std::span<const uint8_t> data, int64_t position) override
+    {
+        return m_disk.write(fd, {reinterpret_cast<const char*>(data.data()), data.size()}, position);
+    }
+    ssize_t pread(int, std::span<uint8_t>, int64_t) override
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    int fdatasync(int fd) override { return m_disk.sync(fd); }
+    int duplicate(int fd) override { return m_disk.duplicate(fd); }
+    int close(int fd) override { return m_disk.close(fd); }
+    int fallocate(int, int64_t) override
+    {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    int ftruncate(int, int64_t) override
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    void setTimes(int, std::time_t) override { m_disk.step(); }
+    uint64_t watchWriteBack(int) override { return 0; }
+    void unwatchWriteBack(uint64_t) override { }
+
+protected:
+    Disk& m_disk;
+};
+
+// A saver that trusts the disk to keep what it was given: its syncs do
+// nothing and report success.
+class FilesWithoutSync : public DiskFiles {
+public:
+    using DiskFiles::DiskFiles;
+    int fdatasync(int) override { return m_disk.step() ? 0 : -1; }
+};
+
+class DiskImages : public AtomicWriteCalls {
+public:
+    explicit DiskImages(Disk& disk) : m_disk(disk) { }
+    int makeTemporary(std::string& pattern) override { return m_disk.makeTemporary(pattern); }
+    bool writeAll(int fd, std::string_view bytes) override
+    {
+        return m_disk.write(fd, bytes, std::nullopt) == static_cast<ssize_t>(bytes.size());
+    }
+    bool sync(int fd) override { return m_disk.sync(fd) == 0; }
+    void keepMode(int, const std::filesystem::path&) override { m_disk.step(); }
+    bool close(int fd) override { return m_disk.close(fd) == 0; }
+    bool rename(const std::string& from, const std::string& to) override { return m_disk.rename(from, to); }
+    void unlink(const std::string& path) override { m_disk.unlink(path); }
+    void syncFolder(const std::filesystem::path&) override { m_disk.syncFolder(); }
+
+private:
+    Disk& m_disk;
+};
+
+struct CycleFigures {
+    int cycles = 0;
+    int saves = 0;  // images written whole
+    int filesFinished = 0;
+    int64_t rangesChecked = 0;
+    int claimsOfLostBytes = 0;  // ranges whose bytes the disk does not hold
+    int wrongImages = 0;  // a database neither the last written nor the one being written, or damaged
+    uint64_t syncsFailed = 0;
+};
+
+// A download that runs, saves and loses power, over and over: each cycle
+// boots from what the disk holds, checks it, and downloads on until the cut.
+class PowerCutDownload {
+public:
+    PowerCutDownload(uint32_t seed, bool saverSyncs)
+        : m_random(seed), m_disk(seed * 7919u + 1), m_files(m_disk), m_images(m_disk), m_noSync(m_disk),
+          m_saverFiles(saverSyncs ? static_cast<OutputFileCalls&>(m_files) : m_noSync)
+    {
+    }
+
+    CycleFigures run(int cycles, uint32_t failSyncsEvery)
+    {
+        m_disk.failSyncs(failSyncsEvery);
+        for (int cycle = 0; cycle < cycles; ++cycle) {
+            JobLock lock;
+            CZoviradDoc doc(lock);
+            boot(doc);
+            m_disk.cutAt(static_cast<int>(m_random() % 300));
+            try {
+                downloadUntilTheCut(doc);
+            } catch (const PowerCut&) {
+            }
+            m_disk.reboot();
+            ++m_figures.cycles;
+        }
+        m_figures.syncsFailed = m_disk.syncsFailed();
+        return m_figures;
+    }
+
+private:
+    struct Cursor {
+        int64_t position = 0;
+        int64_t end = 0;
+    };
+
+    std::string folder() const { return m_dir.path().string(); }
+    std::filesystem::path database() const { return m_dir / "Default.kxd"; }
+    std::string filePath(const DownloadJob& job) const { return (m_dir.path() / job.fileName).string(); }
+
+    static std::vector<DownloadJob*> jobsOf(CZoviradDoc& doc)
+    {
+        std::vector<DownloadJob*> jobs;
+        for (DownloadJob* node : doc.tree().nodes()) {
+            if (!node->IsCategory())
+                jobs.push_back(node);
+        }
+        return jobs;
+    }
+
+    void boot(CZoviradDoc& doc)
+    {
+        const std::optional<std::string> image = m_disk.contents(database().string());
+        if (image) {
+            if (*image != m_lastWritten && (!m_inFlight || *image != *m_inFlight))
+                ++m_figures.wrongImages;
+            if (LoadDatabaseBytes(doc, *image, KxdLoadOptions{}).damaged())
+                ++m_figures.wrongImages;
+            m_lastWritten = *image;
+        } else {
+            if (!m_lastWritten.empty())
+                ++m_figures.wrongImages;
+            doc.OnNewDocument(folder());
+        }
+        m_inFlight.reset();
+        std::set<std::string> named;
+        for (const DownloadJob* job : jobsOf(doc)) {
+            named.insert(filePath(*job));
+            const std::optional<std::string> data = m_disk.contents(filePath(*job));
+            for (const CompletedRange& range : job->completedRanges) {
+                ++m_figures.rangesChecked;
+                if (!holds(data, range))
+                    ++m_figures.claimsOfLostBytes;
+            }
+        }
+        m_disk.removeFilesExcept(folder(), named);
+    }
+
+    static bool holds(const std::optional<std::string>& data, const CompletedRange& range)
+    {
+        if (!data || static_cast<int64_t>(data->size()) < range.end)
+            return false;
+        for (int64_t at = range.start; at < range.end; ++at) {
+            if (static_cast<uint8_t>((*data)[static_cast<size_t>(at)]) != expectedByte(at))
+                return false;
+        }
+        return true;
+    }
+
+    DownloadJob* unfinishedJob(CZoviradDoc& doc)
+    {
+        for (DownloadJob* job : jobsOf(doc)) {
+            if (job->completedBytes < kFileSize)
+                return job;
+        }
+        auto fresh = doc.NewRecord(NodeKind::Job, JobDefaults{}, 500);
+        const std::string name = "file-" + std::to_string(m_nextName++) + ".bin";
+        EXPECT_TRUE(fresh->SetUrl("http://127.0.0.1/" + name));
+        fresh->saveFolder = folder();
+        fresh->fileName = name;
+        fresh->fileSize = kFileSize;
+        fresh->optionFlags |= kOptSizeKnown;
+        return doc.AddJob(std::move(fresh));
+    }
+
+    OutputFileRequest requestFor(const DownloadJob& job) const
+    {
+        OutputFileRequest request;
+        request.folder = m_dir.path();
+        request.fileName = job.fileName;
+        request.hasData = job.hasData;
+        request.completedBytes = job.completedBytes;
+        request.sizeKnown = true;
+        request.fileSize = kFileSize;
+        request.useCache = true;
+        request.bufferSizeKb = 16;
+        return request;
+    }
+
+    static RangeLimits limits() { return RangeLimits{kFileSize, true, false, 0}; }
+
+    // The bytes the file did not take after all are taken back, as the
+    // runner does, and the job's file closes (the job fails and starts anew).
+    static void takeBack(DownloadJob& job, OutputFile& file)
+    {
+        for (const CompletedRange& lost : file.unwrittenRanges())
+            RemoveCompletedRange(job.completedRanges, lost.start, lost.end);
+        // The close writes the cache out and syncs, which may fail as well.
+        if (!file.Close()) {
+            for (const CompletedRange& lost : file.unwrittenRanges())
+                RemoveCompletedRange(job.completedRanges, lost.start, lost.end);
+        }
+        job.RecomputeCompletedBytes();
+    }
+
+    void downloadUntilTheCut(CZoviradDoc& doc)
+    {
+        // Finished jobs are cleared from the list; their files go once no
+        // database on disk names them.
+        for (DownloadJob* finished : jobsOf(doc)) {
+            if (finished->completedBytes == kFileSize)
+                doc.tree().Remove(finished);
+        }
+        DownloadJob* job = unfinishedJob(doc);
+        std::optional<OutputFile> file(std::in_place, m_files);
+        std::vector<Cursor> parts;
+        std::optional<SaveWork> waiting;
+        std::vector<BackgroundSaveReport> reports;
+        uint64_t failedSyncs = 0;  // the saver's count
+        uint64_t failedSyncsHandled = 0;  // the loop's
+
+        const auto perform = [&](const SaveWork& work) {
+            m_inFlight = work.bytes;
+            BackgroundSaveReport report = PerformSave(work, failedSyncs, m_saverFiles, m_images);
+            if (report.save.ok) {
+                m_lastWritten = work.bytes;
+                ++m_figures.saves;
+            }
+            m_inFlight.reset();
+            reports.push_back(std::move(report));
+        };
+
+        for (;;) {
+            const int blocks = 1 + static_cast<int>(m_random() % 8);
+            for (int i = 0; i < blocks; ++i) {
+                if (job->completedBytes == kFileSize) {
+                    // The finished file is closed with its sync; the job
+                    // leaves the list once its image has been taken.
+                    if (file->Close()) {
+                        doc.tree().Remove(job);
+                        ++m_figures.filesFinished;
+                    } else {
+                        takeBack(*job, *file);
+                    }
+                    job = unfinishedJob(doc);
+                    file.emplace(m_files);
+                    parts.clear();
+                    break;
+                }
+                if (parts.empty()) {
+                    for (const CompletedRange& gap : GetFreeRanges(job->completedRanges, limits())) {
+                        if (parts.size() < 4)
+                            parts.push_back({gap.start, gap.end});
+                    }
+                }
+                Cursor& part = parts[m_random() % parts.size()];
+                const int64_t length = std::min<int64_t>(128 + m_random() % 4000, part.end - part.position);
+                std::vector<uint8_t> data(static_cast<size_t>(length));
+                for (int64_t at = 0; at < length; ++at)
+                    data[static_cast<size_t>(at)] = expectedByte(part.position + at);
+                const JobWriteOutcome outcome = writeJobBlock(
+                    *file, [&] { return requestFor(*job); }, part.position, data);
+                ASSERT_TRUE(outcome.ok) << "a write failed while the power was on";
+                AddCompletedRange(job->completedRanges, limits(), {part.position, part.position + length, 0, 0});
+                job->RecomputeCompletedBytes();
+                job->hasData = true;
+                part.position += length;
+                if (part.position == part.end) {
+                    parts.erase(parts.begin() + (&part - parts.data()));
+                }
+            }
+
+            // A save, as the session makes it: the failures reported so far
+            // are taken back, the cache is written out and the image taken
+            // with a descriptor of each running file for the saver to sync.
+            for (const BackgroundSaveReport& report : reports) {
+                for (const auto& [jobId, error] : report.failedSyncs) {
+                    ++failedSyncsHandled;
+                    DownloadJob* failed = doc.tree().FindById(jobId);
+                    if (failed == job && file->isOpen()) {
+                        file->SyncFailedElsewhere(error);
+                        takeBack(*job, *file);
+                        parts.clear();
+                    } else if (failed != nullptr) {
+                        // A finished file whose sync failed: none of it counts.
+                        failed->completedRanges.clear();
+                        failed->RecomputeCompletedBytes();
+                    }
+                }
+            }
+            reports.clear();
+            std::vector<FileToSync> files;
+            if (file->isOpen()) {
+                if (file->Flush()) {
+                    const int fd = file->DuplicateForSync();
+                    if (fd >= 0)
+                        files.push_back({job->id, fd});
+                } else {
+                    takeBack(*job, *file);
+                    parts.clear();
+                }
+            }
+            SaveWork work{database(), {}, std::move(files), failedSyncsHandled};
+            std::string error;
+            ASSERT_TRUE(StoreDatabaseImage(doc, {}, work.bytes, error)) << error;
+            // The saver may still be busy with the previous save: an image is
+            // often taken before the one ahead of it has been written.
+            if (waiting) {
+                perform(*waiting);
+                waiting.reset();
+            }
+            if (m_random() % 2 == 0)
+                perform(work);
+            else
+                waiting = std::move(work);
+        }
+    }
+
+    std::mt19937 m_random;
+    test::TempDir m_dir;
+    Disk m_disk;
+    DiskFiles m_files;
+    DiskImages m_images;
+    FilesWithoutSync m_noSync;
+    OutputFileCalls& m_saverFiles;
+    std::string m_lastWritten;
+    std::optional<std::string> m_inFlight;
+    int m_nextName = 1;
+    CycleFigures m_figures;
+};
+
+void printFigures(uint32_t seed, const CycleFigures& figures)
+{
+    std::printf("seed %u: %d cycles, %d images written, %d files finished, %lld ranges checked, %llu syncs failed,"
+                " %d claims of lost bytes, %d wrong images\n",
+                seed, figures.cycles, figures.saves, figures.filesFinished,
+                static_cast<long long>(figures.rangesChecked), static_cast<unsigned long long>(figures.syncsFailed),
+                figures.claimsOfLostBytes, figures.wrongImages);
+}
+
+TEST(SavePowerCut, TheDatabaseNeverClaimsBytesACutTookAndAlwaysLoadsWhole)
+{
+    for (const uint32_t seed : {1u, 2u, 3u}) {
+        const CycleFigures figures = PowerCutDownload(seed, true).run(1000, 0);
+        printFigures(seed, figures);
+        EXPECT_EQ(figures.cycles, 1000);
+        // The cycles did work worth checking: saves, finished files, ranges.
+        EXPECT_GT(figures.saves, 1000) << "seed " << seed;
+        EXPECT_GT(figures.filesFinished, 10) << "seed " << seed;
+        EXPECT_GT(figures.rangesChecked, 500) << "seed " << seed;
+        EXPECT_EQ(figures.claimsOfLostBytes, 0) << "seed " << seed;
+        EXPECT_EQ(figures.wrongImages, 0) << "seed " << seed;
+    }
+}
+
+// Off until a sync that fails on the loop thread (a job's file closed with
+// its sync) also holds back the images waiting in the saver: such a failure
+// lets the saver's later sync of the same file succeed, and a waiting image
+// claims the lost bytes: seeds 4 to 6 make 6, 3 and 0 claims in 1,000 cycles
+// each (57, 47 and 25 without the saver holding back images taken before a
+// failure it reported).
+TEST(SavePowerCut, DISABLED_FailedSyncsLoseNothingTheDatabaseClaims)
+{
+    // A sync that fails loses its pages; the kernel says so once, and a
+    // later sync of the same file succeeds.
+    for (const uint32_t seed : {4u, 5u, 6u}) {
+        const CycleFigures figures = PowerCutDownload(seed, true).run(1000, 20);
+        printFigures(seed, figures);
+        EXPECT_GT(figures.syncsFailed, 50u) << "seed " << seed;
+        EXPECT_GT(figures.saves, 1000) << "seed " << seed;
+        EXPECT_EQ(figures.claimsOfLostBytes, 0) << "seed " << seed;
+        EXPECT_EQ(figures.wrongImages, 0) << "seed " << seed;
+    }
+}
+
+TEST(SavePowerCut, ASaverThatSkipsTheSyncIsCaught)
+{
+    // The check has teeth: images written without syncing their files first
+    // claim bytes that a cut takes.
+    const CycleFigures figures = PowerCutDownload(7, false).run(1000, 0);
+    printFigures(7, figures);
+    EXPECT_GT(figures.claimsOfLostBytes, 0);
+    EXPECT_EQ(figures.wrongImages, 0);
+}
+
+}  // namespace
+}  // namespace fetchora
