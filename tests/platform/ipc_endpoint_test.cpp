@@ -340,11 +340,14 @@ TEST_F(IpcEndpoint, ASocketPlantedByAnotherUserIsNeitherTalkedToNorReplaced)
             return plantedServer(planted, ready[1], end[0]);
         });
     });
+    // Our ends stay open until the child has surely been forked (the fork
+    // runs on the other thread).
+    pollfd wait{ready[0], POLLIN, 0};
+    char byte = 0;
+    ASSERT_TRUE(::poll(&wait, 1, 10000) == 1 && ::read(ready[0], &byte, 1) == 1) << "the planted server did not start";
+    ::close(ready[0]);
     ::close(ready[1]);
     ::close(end[0]);
-    pollfd wait{ready[0], POLLIN, 0};
-    ASSERT_EQ(::poll(&wait, 1, 10000), 1) << "the planted server did not start";
-    ::close(ready[0]);
 
     MessageLoop otherLoop;
     IpcServer second(otherLoop, {"WWW_OPENURL"}, [](const std::string&, const std::string&) { return "x"; });
