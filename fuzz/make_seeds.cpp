@@ -97,6 +97,32 @@ int main(int argc, char** argv)
     put("click_catcher", "links.bin",
         EncodeCaughtLinks("A page", {{"http://127.0.0.1/1.zip", "one", ""}, {"ftp://127.0.0.1/2.zip", "two", ""}}));
 
+    // click_catcher_serve: a control byte (topic, form, closing, refused-click
+    // flags), a code byte, then the data.
+    const auto serveSeed = [](uint8_t control, uint8_t code, std::string_view data) {
+        return std::string{static_cast<char>(control), static_cast<char>(code)} + std::string(data);
+    };
+    put("click_catcher_serve", "file-url.bin", serveSeed(0x02, 0x00, "http://127.0.0.1/a.zip\r\n"));
+    put("click_catcher_serve", "file-list.bin",
+        serveSeed(
+            0x02, 0x81,
+            EncodeCaughtLinks("http://127.0.0.1/page.html",
+                              {{"http://127.0.0.1/1.zip", "one", ""}, {"mailto:x@127.0.0.1", "not a file", ""}})));
+    put("click_catcher_serve", "block-url-referer-refused.bin",
+        serveSeed(0x34, 0x86, EncodeCaughtUrlBlock("http://127.0.0.1/b.iso", "http://127.0.0.1/")));
+    put("click_catcher_serve", "block-list.bin",
+        serveSeed(
+            0x04, 0x04,
+            EncodeCaughtLinks("", {{"http://127.0.0.1/1.zip", "one", ""}, {"ftp://127.0.0.1/2.zip", "two", ""}})));
+    CaughtUrl browserUrl{"http://127.0.0.1/c.tar.gz", "http://127.0.0.1/", "Mozilla/5.0 (X11; Linux x86_64)",
+                         "c.tar.gz"};
+    put("click_catcher_serve", "browser-block-url.bin", serveSeed(0x05, 0x83, EncodeBrowserUrlBlock(browserUrl)));
+    put("click_catcher_serve", "browser-file-list.bin",
+        serveSeed(0x03, 0x01,
+                  EncodeBrowserLinks("", "Mozilla/5.0", {{"http://127.0.0.1/1.zip", "one", {}, 0, "first.zip"}})));
+    put("click_catcher_serve", "item-text.bin", serveSeed(0x00, 0x00, "0x44 FgAAAGh0dHA6Ly8xMjcuMC4wLjEveC56aXA="));
+    put("click_catcher_serve", "closing.bin", serveSeed(0x0C, 0x05, EncodeCaughtUrlBlock("http://127.0.0.1/d", {})));
+
     put("native_frames", "two-messages.bin",
         EncodeNativeFrame(R"({"type":"ping","id":1})") + EncodeNativeFrame(R"({"type":"download","url":"x"})"));
 

@@ -106,22 +106,6 @@ Io writeAll(int fd, std::string_view bytes, Deadline deadline)
     return Io::Done;
 }
 
-// Reads a length-prefixed field no longer than limit. Nothing when the
-// connection broke, timed out or announced too much.
-std::optional<std::string> readField(int fd, size_t limit, Deadline deadline)
-{
-    unsigned char header[4];
-    if (readExact(fd, header, sizeof header, deadline) != Io::Done)
-        return std::nullopt;
-    const uint32_t length = readLength(header);
-    if (length > limit)
-        return std::nullopt;
-    std::string text(length, '\0');
-    if (length > 0 && readExact(fd, text.data(), length, deadline) != Io::Done)
-        return std::nullopt;
-    return text;
-}
-
 bool socketAddressFor(const std::filesystem::path& path, sockaddr_un& address)
 {
     const std::string& text = path.native();
@@ -248,6 +232,12 @@ bool IpcServer::listen(const std::filesystem::path& socketPath, std::string& err
             error = socketPath.string() + " exists and is not a socket; remove it if it is not needed";
             return false;
         }
+        // Neither probed nor replaced: talking to it would hand a request
+        // to someone else's program.
+        if (existing.st_uid != ::geteuid()) {
+            error = socketPath.string() + " belongs to another user; the service cannot start there";
+            return false;
+        }
         IpcReply probe = ipcRequest(socketPath, "", "", std::chrono::milliseconds(200));
         if (probe.outcome != IpcReply::Outcome::NoServer) {
             error = "another instance already serves " + socketPath.string();
@@ -268,7 +258,7 @@ bool IpcServer::listen(const std::filesystem::path& socketPath, std::string& err
     }
     struct stat bound;
     if (::chmod(socketPath.c_str(), 0600) != 0 || ::lstat(socketPath.c_str(), &bound) != 0
-        || ::listen(listener.get(), 16) != 0) {
+        || ::listen(listener.get(), SOMAXCONN) != 0) {
         error = errnoText("cannot serve at " + socketPath.string(), errno);
         ::unlink(socketPath.c_str());
         return false;
@@ -314,60 +304,204 @@ void IpcServer::stop()
         ::unlink(m_path.c_str());
 }
 
-void IpcServer::serve()
+namespace {
+
+enum class Frame { Partial, Whole, Bad };
+
+// A request as far as it has come in: topic and item once it is whole, Bad as
+// soon as a length announces more than a request may hold.
+Frame parseRequest(std::string_view in, std::string& topic, std::string& item)
 {
-    while (!m_stopping) {
-        pollfd entries[2] = {{m_listenFd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
-        const int ready = ::poll(entries, 2, -1);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (entries[1].revents != 0 || m_stopping)
-            return;
-        if ((entries[0].revents & POLLIN) == 0)
-            continue;
-        FileDescriptor connection(::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        if (connection.get() < 0)
-            continue;
-        // The socket file is 0600, but between bind and chmod it was not:
-        // only our own user is served.
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        if (::getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
-            continue;
-        answer(connection.get());
-    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
+    if (in.size() < 4)
+        return Frame::Partial;
+    const uint32_t topicLength = readLength(bytes);
+    if (topicLength > kMaxTopicBytes)
+        return Frame::Bad;
+    const size_t itemAt = 4 + size_t{topicLength};
+    if (in.size() < itemAt + 4)
+        return Frame::Partial;
+    const uint32_t itemLength = readLength(bytes + itemAt);
+    if (itemLength > kMaxItemBytes)
+        return Frame::Bad;
+    if (in.size() < itemAt + 4 + itemLength)
+        return Frame::Partial;
+    topic.assign(in.substr(4, topicLength));
+    item.assign(in.substr(itemAt + 4, itemLength));
+    return Frame::Whole;
 }
 
-void IpcServer::answer(int connection)
-{
-    const Deadline readDeadline = SteadyClock::now() + kServerIoTimeout;
-    std::optional<std::string> topic = readField(connection, kMaxTopicBytes, readDeadline);
-    if (!topic)
-        return;
-    std::optional<std::string> item = readField(connection, kMaxItemBytes, readDeadline);
-    if (!item)
-        return;
+constexpr size_t kMaxRequestBytes = 8 + kMaxTopicBytes + kMaxItemBytes;
+// How long accepting pauses when the process has no descriptor left.
+constexpr std::chrono::milliseconds kAcceptPause{50};
 
-    std::string reply;
-    if (std::optional<std::string> served = canonicalTopic(*topic)) {
-        Pending pending;
-        pending.topic = &*served;
-        pending.item = &*item;
-        const WindowId window = m_window->id();
-        if (window != 0 && m_loop.send(window, kRequestMessage, reinterpret_cast<uintptr_t>(&pending)) != 0
-            && pending.reply) {
-            const std::string& text = *pending.reply;
-            reply = encodeIpcReply(IpcStatus::Data, std::string_view(text).substr(0, kMaxReplyBytes));
-        } else {
-            reply = encodeIpcReply(IpcStatus::NoData, {});
+bool sameUserPeer(int connection)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && size == sizeof peer
+        && peer.uid == ::geteuid();
+}
+
+}  // namespace
+
+// One connection the server holds: reading its request until `out` is set,
+// then writing `out`.
+struct IpcServer::Client {
+    int fd = -1;
+    Deadline deadline;
+    std::string in;
+    std::string out;
+    size_t sent = 0;
+};
+
+void IpcServer::serve()
+{
+    std::vector<Client> clients;
+    std::vector<pollfd> entries;
+    Deadline acceptPausedUntil{};
+    while (!m_stopping) {
+        const Deadline now = SteadyClock::now();
+        const bool accepting = now >= acceptPausedUntil;
+        entries.clear();
+        entries.push_back({m_listenFd, static_cast<short>(accepting ? POLLIN : 0), 0});
+        entries.push_back({m_wakeRead, POLLIN, 0});
+        Deadline wake = accepting ? Deadline::max() : acceptPausedUntil;
+        for (const Client& client : clients) {
+            entries.push_back({client.fd, static_cast<short>(client.out.empty() ? POLLIN : POLLOUT), 0});
+            wake = std::min(wake, client.deadline);
         }
-    } else {
-        reply = encodeIpcReply(IpcStatus::Refused, {});
+        // Rounded up, so a deadline a fraction of a millisecond away is not
+        // polled for again and again.
+        const int timeout = wake == Deadline::max() ? -1 : msLeft(wake + std::chrono::milliseconds(1));
+        const int ready = ::poll(entries.data(), entries.size(), timeout);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (entries[1].revents != 0 || m_stopping)
+            break;
+
+        // Those already held first: their requests are the furthest along.
+        std::vector<Client> kept;
+        kept.reserve(clients.size());
+        for (size_t i = 0; i < clients.size(); ++i) {
+            Client& client = clients[i];
+            const short events = ready > 0 ? entries[i + 2].revents : 0;
+            bool open = true;
+            if (events != 0)
+                open = readRequest(client);
+            if (open && SteadyClock::now() >= client.deadline)
+                open = false;
+            if (open)
+                kept.push_back(std::move(client));
+            else
+                ::close(client.fd);
+        }
+        clients.swap(kept);
+
+        if (ready <= 0 || (entries[0].revents & POLLIN) == 0)
+            continue;
+        for (size_t taken = 0; taken < kMaxServerClients; ++taken) {
+            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) {
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                    acceptPausedUntil = SteadyClock::now() + kAcceptPause;
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                break;
+            }
+            // The socket file is 0600, but between bind and chmod it was not,
+            // and a folder of lax modes may let others reach it: only our own
+            // user is served.
+            if (!sameUserPeer(fd)) {
+                ::close(fd);
+                continue;
+            }
+            if (clients.size() >= kMaxServerClients) {
+                // Make room by dropping the one that has been reading longest
+                // (or, when all are writing, the oldest writer).
+                auto oldest = clients.end();
+                for (auto it = clients.begin(); it != clients.end(); ++it) {
+                    const bool better = oldest == clients.end() || (it->out.empty() && !oldest->out.empty())
+                        || (it->out.empty() == oldest->out.empty() && it->deadline < oldest->deadline);
+                    if (better)
+                        oldest = it;
+                }
+                ::close(oldest->fd);
+                clients.erase(oldest);
+            }
+            Client client;
+            client.fd = fd;
+            client.deadline = SteadyClock::now() + kServerIoTimeout;
+            // A client usually writes its request before we get here.
+            if (readRequest(client))
+                clients.push_back(std::move(client));
+            else
+                ::close(fd);
+        }
     }
-    writeAll(connection, reply, SteadyClock::now() + kServerIoTimeout);
+    for (const Client& client : clients)
+        ::close(client.fd);
+}
+
+bool IpcServer::readRequest(Client& client)
+{
+    if (client.out.empty()) {
+        char buffer[4096];
+        Frame frame = Frame::Partial;
+        std::string topic;
+        std::string item;
+        while (frame == Frame::Partial) {
+            const size_t room = std::min(sizeof buffer, kMaxRequestBytes - client.in.size());
+            if (room == 0)
+                return false;
+            const ssize_t n = ::recv(client.fd, buffer, room, 0);
+            if (n == 0)
+                return false;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno == EAGAIN || errno == EWOULDBLOCK;
+            }
+            client.in.append(buffer, static_cast<size_t>(n));
+            frame = parseRequest(client.in, topic, item);
+        }
+        if (frame == Frame::Bad)
+            return false;
+        client.in.clear();
+        client.in.shrink_to_fit();
+        client.out = reply(topic, item);
+        client.deadline = SteadyClock::now() + kServerIoTimeout;
+    }
+    while (client.sent < client.out.size()) {
+        const ssize_t n
+            = ::send(client.fd, client.out.data() + client.sent, client.out.size() - client.sent, MSG_NOSIGNAL);
+        if (n >= 0) {
+            client.sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    // All written: the connection is done.
+    return false;
+}
+
+std::string IpcServer::reply(const std::string& topic, const std::string& item)
+{
+    std::optional<std::string> served = canonicalTopic(topic);
+    if (!served)
+        return encodeIpcReply(IpcStatus::Refused, {});
+    Pending pending;
+    pending.topic = &*served;
+    pending.item = &item;
+    const WindowId window = m_window->id();
+    if (window != 0 && m_loop.send(window, kRequestMessage, reinterpret_cast<uintptr_t>(&pending)) != 0
+        && pending.reply) {
+        const std::string& text = *pending.reply;
+        return encodeIpcReply(IpcStatus::Data, std::string_view(text).substr(0, kMaxReplyBytes));
+    }
+    return encodeIpcReply(IpcStatus::NoData, {});
 }
 
 // ---- client ------------------------------------------------------------------
@@ -411,6 +545,12 @@ IpcReply ipcRequest(const std::filesystem::path& socketPath, std::string_view to
             continue;
         }
         reply.error = errnoText("cannot connect to " + socketPath.string(), errno);
+        return reply;
+    }
+
+    // A socket planted at the path by someone else gets nothing of ours.
+    if (!sameUserPeer(fd.get())) {
+        reply.error = "the service at " + socketPath.string() + " is run by another user; nothing was sent";
         return reply;
     }
 

@@ -15,6 +15,14 @@
 // connection without reading further, and every connection has a deadline,
 // so a client that never finishes its request cannot hold the server.
 //
+// Who may talk: the socket file is 0600, and both sides check the peer's
+// credentials: the server serves only connections of its own user, and the
+// client hands nothing to a server of another user (a socket planted at the
+// path). The server reads up to kMaxServerClients requests at once; when a
+// newcomer finds them all taken, the one waiting longest is dropped, so a
+// flood of idle or dribbling clients delays a real request by no more than
+// the time to accept it.
+//
 // Thread: the server accepts and reads on a thread of its own and hands each
 // request to its handler on the loop thread (a MessageLoop send), so the
 // handler may touch jobs like any other message handler. `listen` and `stop`
@@ -50,6 +58,8 @@ inline constexpr std::chrono::milliseconds kHandOverTimeout{500};
 // How long the server waits for a whole request, and for a client to take
 // its whole reply.
 inline constexpr std::chrono::milliseconds kServerIoTimeout{1000};
+// Connections the server holds at once (reading a request or writing a reply).
+inline constexpr size_t kMaxServerClients = 32;
 
 enum class IpcStatus : uint8_t { Data = 0, NoData = 1, Refused = 2 };
 
@@ -85,9 +95,12 @@ public:
 private:
     class Window;
     struct Pending;
+    struct Client;
 
     void serve();
-    void answer(int connection);
+    // Reads what the client has sent; true while the connection stays open.
+    bool readRequest(Client& client);
+    std::string reply(const std::string& topic, const std::string& item);
     std::optional<std::string> canonicalTopic(std::string_view topic) const;
 
     MessageLoop& m_loop;

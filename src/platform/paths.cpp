@@ -178,7 +178,18 @@ FolderResult profileFolder(const Environment& env)
         result.error = "no profile folder: neither FETCHORA_HOME, XDG_DATA_HOME nor HOME is set";
         return result;
     }
-    if (createPrivateFolders(folder, result.error))
+    if (!createPrivateFolders(folder, result.error))
+        return result;
+    // Whoever may write the folder may plant a symlink where the settings or
+    // the database are saved, or read them.
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0)
+        result.error = errnoText("cannot examine", folder);
+    else if (st.st_uid != ::geteuid())
+        result.error = folder.string() + " belongs to another user; the profile must be a folder of ours";
+    else if ((st.st_mode & S_IWOTH) != 0)
+        result.error = folder.string() + " may be written by every user; make it private (chmod 700)";
+    else
         result.path = folder;
     return result;
 }

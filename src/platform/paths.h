@@ -53,7 +53,8 @@ std::filesystem::path programFolder(const std::filesystem::path& executable,
 // Nothing is created.
 std::filesystem::path profileFolderPath(const Environment& env);
 // The profile folder, created with mode 0700 (missing parents too) when it
-// does not exist yet. An existing folder is used as it is.
+// does not exist yet. An existing folder is used as it is, unless it belongs
+// to another user or every user may write it (an error then).
 FolderResult profileFolder(const Environment& env = processEnvironment());
 
 // $TMPDIR (else /tmp) + "/fetchora-<uid>", created with mode 0700. An existing

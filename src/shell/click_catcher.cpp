@@ -104,16 +104,35 @@ std::optional<uint32_t> parseCode(std::string_view text)
     return code;
 }
 
-// The file's bytes, at most limit; none when it cannot be read, is no
-// regular file, or is larger than the limit.
-std::optional<std::vector<uint8_t>> readSmallFile(const std::filesystem::path& path, size_t limit)
+// Whether what we opened is ours and nobody else may have written it: a
+// file that another user planted, or any user may change, is no hand-over
+// of our browser's. A folder must not let others add or swap its files.
+bool ownedByUs(const struct stat& info, mode_t othersMayNot)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    return info.st_uid == ::geteuid() && (info.st_mode & othersMayNot) == 0;
+}
+
+// The hand-over file's bytes, at most limit; none when the folder or the file
+// fails the test above, the file has other names (a hard link), it is no
+// regular file (a symlink is not followed, a pipe not waited on), or it is
+// larger than the limit.
+std::optional<std::vector<uint8_t>> readHandOverFile(const std::filesystem::path& folder, std::string_view name,
+                                                     size_t limit)
+{
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return std::nullopt;
+    struct stat folderInfo { };
+    const bool folderOk = ::fstat(dir, &folderInfo) == 0 && ownedByUs(folderInfo, S_IWGRP | S_IWOTH);
+    const int fd
+        = folderOk ? ::openat(dir, std::string(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK) : -1;
+    ::close(dir);
     if (fd < 0)
         return std::nullopt;
     std::optional<std::vector<uint8_t>> result;
     struct stat info { };
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) <= limit) {
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ownedByUs(info, S_IWOTH) && info.st_nlink == 1
+        && static_cast<uint64_t>(info.st_size) <= limit) {
         std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
         size_t got = 0;
         while (got < bytes.size()) {
@@ -325,7 +344,7 @@ int32_t ClickCatcher::handOverFromFile(uint32_t code, bool browserLayout)
     // The browser layout's one URL also carries its referrer, agent and name.
     const size_t urlLimit = browserLayout ? kMaxFileUrlBytes * 4 : kMaxFileUrlBytes;
     const size_t limit = code == static_cast<uint32_t>(CatchCode::FileList) ? kMaxCatchFileBytes : urlLimit;
-    const std::optional<std::vector<uint8_t>> bytes = readSmallFile(m_temporaryFolder / kClickCatcherFile, limit);
+    const std::optional<std::vector<uint8_t>> bytes = readHandOverFile(m_temporaryFolder, kClickCatcherFile, limit);
     if (!bytes)
         return kCatchNotTaken;
     return handOver(code, *bytes, browserLayout);

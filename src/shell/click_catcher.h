@@ -132,7 +132,9 @@ public:
     // browserLayout: the data is in the kTopicBrowserCatch layouts.
     int32_t handOver(uint32_t code, std::span<const uint8_t> data, bool browserLayout = false);
     // A file code with the data read from "kxcatch.tmp" in the temporary
-    // folder (0 when it cannot be read); a block code answers 0.
+    // folder (0 when it cannot be read, or when the folder or the file is
+    // not ours alone: another user's, writable by others, a symlink or a
+    // hard link); a block code answers 0.
     int32_t handOverFromFile(uint32_t code, bool browserLayout = false);
 
     // The IPC handler for kTopicClickCatcher and kTopicBrowserCatch (other

@@ -2,16 +2,21 @@
 
 #include "platform/message_loop.h"
 #include "support/loop_thread.h"
+#include "support/other_user.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <future>
+#include <iostream>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fetchora {
@@ -69,9 +74,10 @@ private:
 class IpcEndpoint : public testing::Test {
 protected:
     IpcEndpoint()
-        : m_server(m_loop, {"WWW_OPENURL", "DownloadInfo"},
+        : m_server(m_loop, {"WWW_OPENURL", "DownloadInfo", "ClickCatcher", "BrowserCatch", "Activate", "TakeOver"},
                    [this](const std::string& topic, const std::string& item) -> std::optional<std::string> {
                        m_handlerThread = std::this_thread::get_id();
+                       ++m_calls;
                        if (item == "none")
                            return std::nullopt;
                        return topic + ":" + item;
@@ -95,6 +101,7 @@ protected:
     TempDir m_dir;
     MessageLoop m_loop;
     std::atomic<std::thread::id> m_handlerThread;
+    std::atomic<int> m_calls{0};
     IpcServer m_server;
 };
 
@@ -217,6 +224,317 @@ TEST_F(IpcEndpoint, AStaleSocketIsReplacedButALiveServerAndOtherFilesAreNot)
     IpcServer third(otherLoop, {"DownloadInfo"}, [](const std::string&, const std::string&) { return "x"; });
     EXPECT_FALSE(third.listen(plain, error));
     EXPECT_EQ(test::readFile(plain), "keep me");
+}
+
+// ---- other users and floods -------------------------------------------------
+
+const char* const kEveryTopic[]
+    = {"WWW_OPENURL", "DownloadInfo", "ClickCatcher", "BrowserCatch", "Activate", "TakeOver"};
+
+// What came of one raw request (run in the other user's child).
+enum RawOutcome { kClosedUnanswered = 0, kNotConnected = 10, kAnswered = 11, kStillOpen = 12 };
+
+int rawRequest(const std::filesystem::path& path, const std::string& request)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return kNotConnected;
+    }
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    [[maybe_unused]] const ssize_t sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[64];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    const int error = errno;
+    ::close(fd);
+    if (n > 0)
+        return kAnswered;
+    return n == 0 || error == ECONNRESET ? kClosedUnanswered : kStillOpen;
+}
+
+// Every topic's request from the other user; 0 when each came out as
+// expected, else 1 + the outcome of the first that did not.
+int everyTopicAsOtherUser(const std::filesystem::path& path, int expected)
+{
+    for (const char* topic : kEveryTopic) {
+        const int got = rawRequest(path, encodeIpcRequest(topic, "http://h/planted.zip"));
+        if (got != expected)
+            return 1 + got;
+    }
+    return 0;
+}
+
+TEST_F(IpcEndpoint, AnotherUserGetsNothingOnAnyTopicAndTheOwnerIsStillServed)
+{
+    if (const std::string why = test::otherUserUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    LoopThread loopThread(m_loop);
+    ::chmod(m_dir.path().c_str(), 0711);
+    // The socket file's mode keeps the other user out...
+    EXPECT_EQ(test::runAsOtherUser([&] { return everyTopicAsOtherUser(socketPath(), kNotConnected); }), 0);
+    // ...and when a lax mode lets the connection through, the server's own
+    // check of the peer closes it unanswered.
+    ASSERT_EQ(::chmod(socketPath().c_str(), 0666), 0);
+    EXPECT_EQ(test::runAsOtherUser([&] { return everyTopicAsOtherUser(socketPath(), kClosedUnanswered); }), 0);
+    EXPECT_EQ(m_calls.load(), 0) << "a request of another user reached the handler";
+
+    IpcReply reply = ask("DownloadInfo", "1");
+    ASSERT_EQ(reply.outcome, Outcome::Data) << reply.error;
+    EXPECT_EQ(reply.text, "DownloadInfo:1");
+}
+
+// Serves at path as the other user until endFd reads its end, taking every
+// byte it is sent; 0 when nobody sent it any.
+int plantedServer(const std::filesystem::path& path, int readyFd, int endFd)
+{
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+        || ::listen(listener, 8) != 0)
+        return 2;
+    [[maybe_unused]] const ssize_t told = ::write(readyFd, "r", 1);
+    size_t received = 0;
+    for (;;) {
+        pollfd entries[2] = {{listener, POLLIN, 0}, {endFd, POLLIN, 0}};
+        if (::poll(entries, 2, 10000) <= 0)
+            return 3;
+        if (entries[1].revents != 0)
+            break;
+        const int connection = ::accept(listener, nullptr, nullptr);
+        if (connection < 0)
+            continue;
+        pollfd in{connection, POLLIN, 0};
+        char buffer[256];
+        while (::poll(&in, 1, 300) > 0) {
+            const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            received += static_cast<size_t>(n);
+        }
+        ::close(connection);
+    }
+    // The socket file stays, as one of a server that died.
+    return received == 0 ? 0 : 1;
+}
+
+TEST_F(IpcEndpoint, ASocketPlantedByAnotherUserIsNeitherTalkedToNorReplaced)
+{
+    if (const std::string why = test::otherUserUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    LoopThread loopThread(m_loop);
+    const std::filesystem::path planted = test::makeSharedFolder(m_dir.path(), "shared") / "Fetchora";
+    int ready[2];
+    int end[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(end, O_CLOEXEC), 0);
+    auto child = std::async(std::launch::async, [&] {
+        return test::runAsOtherUser([&] {
+            ::close(ready[0]);
+            ::close(end[1]);
+            return plantedServer(planted, ready[1], end[0]);
+        });
+    });
+    // Our ends stay open until the child has surely been forked (the fork
+    // runs on the other thread).
+    pollfd wait{ready[0], POLLIN, 0};
+    char byte = 0;
+    ASSERT_TRUE(::poll(&wait, 1, 10000) == 1 && ::read(ready[0], &byte, 1) == 1) << "the planted server did not start";
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ::close(end[0]);
+
+    MessageLoop otherLoop;
+    IpcServer second(otherLoop, {"WWW_OPENURL"}, [](const std::string&, const std::string&) { return "x"; });
+    std::string error;
+    EXPECT_FALSE(second.listen(planted, error));
+    EXPECT_NE(error.find("another user"), std::string::npos) << error;
+    // A second instance must not hand its URL to someone else's socket.
+    const IpcReply reply = ipcRequest(planted, "WWW_OPENURL", "http://h/private.zip", std::chrono::milliseconds(2000));
+    EXPECT_EQ(reply.outcome, Outcome::Failed);
+    EXPECT_NE(reply.error.find("another user"), std::string::npos) << reply.error;
+    ::close(end[1]);
+    EXPECT_EQ(child.get(), 0) << "the planted server was sent bytes";
+
+    // Its server gone, the socket file is still someone else's: left alone.
+    EXPECT_FALSE(second.listen(planted, error));
+    EXPECT_NE(error.find("another user"), std::string::npos) << error;
+    struct stat st;
+    ASSERT_EQ(::lstat(planted.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, test::kOtherUid);
+
+    EXPECT_EQ(ask("DownloadInfo", "2").text, "DownloadInfo:2");
+}
+
+size_t entriesIn(const char* folder)
+{
+    size_t count = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        ++count;
+    return count;
+}
+
+// The flood, in a process of its own: 1,000 connections, up to 200 at once,
+// in four kinds: one never writes, one writes a byte of a request a second,
+// one sends a frame announcing a topic of 2 GiB, one sends half a request
+// and then nothing. A closed connection makes room for the next. Tells
+// startedFd once the first 50 are in. 0 when all were made and none was
+// answered.
+int flood(const std::filesystem::path& path, int startedFd)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr int kConnects = 1000;
+    constexpr size_t kAtOnce = 200;
+    struct Peer {
+        int fd;
+        int kind;
+        size_t dribbled;
+        Clock::time_point nextByte;
+    };
+    const std::string request = encodeIpcRequest("WWW_OPENURL", "http://h/flood.zip");
+    std::string garbage = "\x7f\xff\xff\xf0";
+    for (int i = 0; i < 60; ++i)
+        garbage += static_cast<char>(i * 37 + 11);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+
+    std::vector<Peer> peers;
+    std::vector<pollfd> entries;
+    int made = 0;
+    int answered = 0;
+    bool told = false;
+    const auto start = Clock::now();
+    while (made < kConnects || !peers.empty()) {
+        const auto now = Clock::now();
+        const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+        if (elapsedMs > 25000)
+            return 3;
+        // Paced so the flood lasts about three seconds.
+        while (made < kConnects && peers.size() < kAtOnce && made < 50 + elapsedMs / 3) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+                const int error = errno;
+                ::close(fd);
+                if (error == EAGAIN)
+                    break;
+                return 2;
+            }
+            Peer peer{fd, made % 4, 0, now};
+            if (peer.kind == 2) [[maybe_unused]]
+                const ssize_t n = ::send(fd, garbage.data(), garbage.size(), MSG_NOSIGNAL);
+            if (peer.kind == 3) [[maybe_unused]]
+                const ssize_t n = ::send(fd, request.data(), request.size() / 2, MSG_NOSIGNAL);
+            peers.push_back(peer);
+            ++made;
+        }
+        if (!told && made >= 50) {
+            [[maybe_unused]] const ssize_t n = ::write(startedFd, "s", 1);
+            told = true;
+        }
+        entries.clear();
+        for (const Peer& peer : peers)
+            entries.push_back({peer.fd, POLLIN, 0});
+        ::poll(entries.data(), entries.size(), 20);
+        std::vector<Peer> kept;
+        for (size_t i = 0; i < peers.size(); ++i) {
+            Peer& peer = peers[i];
+            bool open = true;
+            if (entries[i].revents != 0) {
+                char buffer[64];
+                const ssize_t n = ::recv(peer.fd, buffer, sizeof buffer, 0);
+                if (n > 0)
+                    ++answered;
+                open = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            }
+            if (open && peer.kind == 1 && Clock::now() >= peer.nextByte && peer.dribbled < request.size()) {
+                [[maybe_unused]] const ssize_t n = ::send(peer.fd, request.data() + peer.dribbled++, 1, MSG_NOSIGNAL);
+                peer.nextByte += std::chrono::seconds(1);
+            }
+            if (open)
+                kept.push_back(peer);
+            else
+                ::close(peer.fd);
+        }
+        peers.swap(kept);
+    }
+    return answered == 0 ? 0 : 4;
+}
+
+TEST_F(IpcEndpoint, AFloodOfIdleDribblingAndGarbageClientsNeitherStarvesTheOwnerNorGrowsTheServer)
+{
+    LoopThread loopThread(m_loop);
+    int started[2];
+    ASSERT_EQ(::pipe2(started, O_CLOEXEC), 0);
+    const size_t fdsBefore = entriesIn("/proc/self/fd");
+    const size_t threadsBefore = entriesIn("/proc/self/task");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::close(started[0]);
+        ::_exit(flood(socketPath(), started[1]));
+    }
+    ::close(started[1]);
+    pollfd wait{started[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&wait, 1, 10000), 1) << "the flood did not start";
+
+    // The owner asks on and on, with the client's usual time-out, while the
+    // flood goes on.
+    int asked = 0;
+    int answered = 0;
+    std::string firstFailure;
+    std::chrono::steady_clock::duration slowest{};
+    size_t mostFds = 0;
+    size_t mostThreads = 0;
+    int status = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (::waitpid(pid, &status, WNOHANG) == 0
+           && std::chrono::steady_clock::now() - start < std::chrono::seconds(40)) {
+        const std::string item = std::to_string(asked++);
+        const auto sent = std::chrono::steady_clock::now();
+        const IpcReply reply = ipcRequest(socketPath(), "DownloadInfo", item);
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - sent);
+        if (reply.outcome == Outcome::Data && reply.text == "DownloadInfo:" + item)
+            ++answered;
+        else if (firstFailure.empty())
+            firstFailure = "request " + item + ": " + reply.error;
+        mostFds = std::max(mostFds, entriesIn("/proc/self/fd"));
+        mostThreads = std::max(mostThreads, entriesIn("/proc/self/task"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto lasted = std::chrono::steady_clock::now() - start;
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2 connect failed, 3 the flood did not end, 4 a flood client got a reply";
+    EXPECT_GE(asked, 10);
+    EXPECT_EQ(answered, asked) << firstFailure;
+    // The server holds at most its cap of connections, and for a moment the
+    // newcomer it drops one for, all on the one thread it has.
+    EXPECT_LE(mostFds, fdsBefore - 1 + kMaxServerClients + 1);
+    EXPECT_EQ(mostThreads, threadsBefore);
+    // Once the deadlines have passed, every flood connection is gone.
+    size_t fdsAfter = entriesIn("/proc/self/fd");
+    for (int i = 0; i < 300 && fdsAfter > fdsBefore - 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        fdsAfter = entriesIn("/proc/self/fd");
+    }
+    EXPECT_EQ(fdsAfter, fdsBefore - 1);
+    ::close(started[0]);
+    std::cout << "[flood] 1000 connects over " << std::chrono::duration_cast<std::chrono::milliseconds>(lasted).count()
+              << " ms; owner " << answered << "/" << asked << " answered, slowest "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count() << " ms; descriptors "
+              << fdsBefore - 1 << " before, " << mostFds << " at most, " << fdsAfter << " after; threads "
+              << threadsBefore << "/" << mostThreads << "\n";
 }
 
 TEST(IpcEndpointPaths, APathTooLongForASocketAddressIsAClearError)

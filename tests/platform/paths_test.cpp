@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include "support/other_user.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@ using test::TempDir;
 
 mode_t modeOf(const fs::path& path)
 {
-    struct stat st {};
+    struct stat st { };
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st.st_mode & 07777;
 }
@@ -64,11 +65,32 @@ TEST(Paths, ProfileFolderIsCreatedPrivateOnDemand)
     EXPECT_EQ(modeOf(profile), 0750u);
 }
 
+TEST(Paths, AProfileFolderAnotherUserMayWriteIsRefused)
+{
+    TempDir dir;
+    const fs::path open = dir / "open";
+    ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+    ::chmod(open.c_str(), 0777);
+    const FolderResult everyone = profileFolder(mapEnvironment({{"FETCHORA_HOME", open.string()}}));
+    EXPECT_FALSE(everyone);
+    EXPECT_NE(everyone.error.find("every user"), std::string::npos) << everyone.error;
+
+    if (const std::string why = test::otherUserUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    // Made ahead of us by another user, where both of us may make folders.
+    const fs::path planted = test::makeSharedFolder(dir.path(), "shared") / "profile";
+    ASSERT_EQ(test::runAsOtherUser([&] { return ::mkdir(planted.c_str(), 0755) == 0 ? 0 : 1; }), 0);
+    const FolderResult theirs = profileFolder(mapEnvironment({{"FETCHORA_HOME", planted.string()}}));
+    EXPECT_FALSE(theirs);
+    EXPECT_NE(theirs.error.find("another user"), std::string::npos) << theirs.error;
+}
+
 TEST(Paths, ProfileFolderFailsClearlyWhenItCannotExist)
 {
     TempDir dir;
     test::writeFile(dir / "file", "x");
-    const FolderResult blocked = profileFolder(mapEnvironment({{"FETCHORA_HOME", (dir / "file" / "profile").string()}}));
+    const FolderResult blocked
+        = profileFolder(mapEnvironment({{"FETCHORA_HOME", (dir / "file" / "profile").string()}}));
     EXPECT_FALSE(blocked);
     EXPECT_NE(blocked.error.find("cannot create"), std::string::npos) << blocked.error;
 

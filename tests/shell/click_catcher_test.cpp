@@ -7,7 +7,12 @@
 #include "platform/message_loop.h"
 #include "shell/scripted_prompts.h"
 #include "support/loop_thread.h"
+#include "support/other_user.h"
 #include "support/temp_dir.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fetchora {
 namespace {
@@ -253,6 +258,71 @@ TEST_F(ClickCatcherTest, FileCodesReadTheTemporaryFolder)
     ASSERT_EQ(m_host.lists.size(), 1u);
     EXPECT_EQ(m_host.lists[0].source, 1);
     EXPECT_EQ(m_host.lists[0].links.at(0).text, "one");
+}
+
+// Writes the hand-over file as the other user; 0 when it could.
+int writeAsOtherUser(const std::filesystem::path& file, const std::string& text)
+{
+    return test::runAsOtherUser([&] {
+        FILE* out = std::fopen(file.c_str(), "wb");
+        if (!out)
+            return 1;
+        const bool whole = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        return std::fclose(out) == 0 && whole ? 0 : 2;
+    });
+}
+
+TEST_F(ClickCatcherTest, AHandOverFileThatIsNotOursAloneIsIgnored)
+{
+    m_host.flags = 0;
+    const std::filesystem::path file = m_dir / "kxcatch.tmp";
+    const std::string list = EncodeCaughtLinks("", {{"http://h/planted.zip", "p", {}, 0}});
+
+    // A hard link to a file of ours elsewhere: its other name may be anyone's.
+    test::writeFile(m_dir / "elsewhere", "http://h/linked.zip");
+    ASSERT_EQ(::link((m_dir / "elsewhere").c_str(), file.c_str()), 0);
+    EXPECT_EQ(m_catcher.handOverFromFile(0x33), 0);
+    std::filesystem::remove(file);
+    // A symlink is not followed.
+    std::filesystem::create_symlink(m_dir / "elsewhere", file);
+    EXPECT_EQ(m_catcher.handOverFromFile(0x33), 0);
+    std::filesystem::remove(file);
+    // A file any user may rewrite.
+    test::writeFile(file, "http://h/open.zip");
+    ::chmod(file.c_str(), 0666);
+    EXPECT_EQ(m_catcher.serve(std::string(kTopicClickCatcher), "0x33"), "0");
+    EXPECT_TRUE(m_host.posted.empty());
+
+    // Our own private file in our own private folder is taken.
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(m_catcher.handOverFromFile(0x33), 1);
+    ASSERT_EQ(m_host.posted.size(), 1u);
+    EXPECT_EQ(m_host.posted[0].url, "http://h/open.zip");
+    std::filesystem::remove(file);
+
+    if (const std::string why = test::otherUserUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    // Another user's file moved in (a folder of ours it could once write).
+    const std::filesystem::path shared = test::makeSharedFolder(m_dir.path(), "shared");
+    ASSERT_EQ(writeAsOtherUser(shared / "planted", "http://h/planted.zip"), 0);
+    std::filesystem::rename(shared / "planted", file);
+    EXPECT_EQ(m_catcher.handOverFromFile(0x33), 0);
+    EXPECT_EQ(m_catcher.handOverFromFile(0x11), 0);
+    std::filesystem::remove(file);
+
+    // A folder others may write: whatever they plant there is not read.
+    ::chmod(m_dir.path().c_str(), 01777);
+    ASSERT_EQ(writeAsOtherUser(file, list), 0);
+    EXPECT_EQ(m_catcher.handOverFromFile(0x22), 0);
+    std::filesystem::remove(file);
+    test::writeFile(file, "http://h/ours-in-open-folder.zip");
+    EXPECT_EQ(m_catcher.handOverFromFile(0x33), 0) << "another user could have swapped it in";
+    ::chmod(m_dir.path().c_str(), 0700);
+    EXPECT_EQ(m_catcher.handOverFromFile(0x33), 1);
+
+    EXPECT_EQ(m_host.posted.size(), 2u);
+    EXPECT_TRUE(m_host.lists.empty());
+    EXPECT_TRUE(m_host.sent.empty());
 }
 
 TEST_F(ClickCatcherTest, TheHandOverTopicWorksThroughTheIpcEndpoint)
