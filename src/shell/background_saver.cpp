@@ -20,7 +20,7 @@ BackgroundSaver::~BackgroundSaver()
     m_thread.join();
 }
 
-void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files)
+void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files, uint64_t tag)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -29,7 +29,7 @@ void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std:
             // again with the newer image's costs nothing extra.
             files.insert(files.end(), m_pending->files.begin(), m_pending->files.end());
         }
-        m_pending = Work{std::move(path), std::move(bytes), std::move(files)};
+        m_pending = Work{std::move(path), std::move(bytes), std::move(files), tag};
     }
     m_wake.notify_all();
 }
@@ -54,6 +54,7 @@ void BackgroundSaver::run()
             m_busy = true;
         }
         BackgroundSaveReport report;
+        report.tag = work.tag;
         for (const FileToSync& file : work.files) {
             if (::fdatasync(file.fd) != 0)
                 report.failedSyncs.emplace_back(file.jobId, errno);

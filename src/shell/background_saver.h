@@ -35,6 +35,7 @@ struct FileToSync {
 struct BackgroundSaveReport {
     SaveResult save;  // ok false with no error when the image was skipped
     std::vector<std::pair<int32_t, int>> failedSyncs;  // job id, errno
+    uint64_t tag = 0;  // the submit's, so that the caller knows which image it is
 };
 
 class BackgroundSaver {
@@ -45,8 +46,9 @@ public:
     BackgroundSaver& operator=(const BackgroundSaver&) = delete;
 
     // Queues a save. A save still waiting is replaced by this newer one (its
-    // files are still synced first).
-    void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files);
+    // files are still synced first); only the newer one is reported. The tag
+    // comes back in the report.
+    void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files, uint64_t tag = 0);
     // Waits until nothing is queued or being written, so that a save made
     // on the caller's thread now is the newest on disk.
     void drain();
@@ -56,6 +58,7 @@ private:
         std::filesystem::path path;
         std::string bytes;
         std::vector<FileToSync> files;
+        uint64_t tag = 0;
     };
     void run();
 

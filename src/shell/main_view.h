@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -187,6 +188,12 @@ public:
     // A sync of a job's data failed after its runner let go of the file (or
     // while it held it): what may not be on the disk is fetched again.
     void dataSyncFailed(int32_t jobId, int error);
+    // The finish journal the engine notes finishes in: the open database's
+    // (see model/finish_journal.h); empty for a database without a file.
+    std::filesystem::path finishJournal() const;
+    // Test aid: called right after a finished file took its final name
+    // (after start).
+    void setAfterFinalRename(std::function<void(const DownloadJob&)> hook);
 
 private:
     // RunnerHost
@@ -228,6 +235,10 @@ private:
     // Opening and finishing.
     DatabaseChoice chooseStartDatabase(const std::filesystem::path& given);
     void openDatabase(const std::filesystem::path& path);
+    // The engine notes finishes in the journal of this database from now on.
+    void useJournalOf(const std::filesystem::path& database);
+    // After a write of an image taken when the journal was this long.
+    void imageWritten(uint64_t journalEpoch, uint64_t journalBytes);
     void finishJob(int32_t jobId);
     void deliverListChanges();
     void playSoundOption(int soundOption, int switchOption);
@@ -321,6 +332,18 @@ private:
     // Counts database switches, so that a stop notice of a job of the old
     // database finds nothing in the new one.
     uintptr_t m_generation = 0;
+    // The journal is emptied only after an image taken after its last note
+    // was written. The epoch counts the emptyings and database switches, so
+    // that a late report of an older image never empties a journal that has
+    // grown again to the same length.
+    uint64_t m_journalEpoch = 0;
+    struct JournalMark {
+        uint64_t tag = 0;
+        uint64_t epoch = 0;
+        uint64_t bytes = 0;
+    };
+    JournalMark m_journalMark;  // of the newest image handed to the saver
+    uint64_t m_saveTag = 0;
 
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.

@@ -162,9 +162,14 @@ AddDownloadOutcome MainView::addDownload(const AddDownloadRequest& request)
     outcome.job = added;
     if (m_list->openCategory() == m_doc->downloading())
         m_list->markDirty();
-    if (added->startMode == StartMode::Immediately)
-        startJob(*added, false);
     m_dirty = true;
+    if (added->startMode == StartMode::Immediately) {
+        // The record reaches the disk before the job's file does: a kill
+        // right after the start would otherwise leave a file no job names,
+        // and the same URL added again would end under another name.
+        save();
+        startJob(*added, false);
+    }
     playSoundOption(static_cast<int>(OptionId::SoundAdded), -1);
     return outcome;
 }
