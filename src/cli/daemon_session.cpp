@@ -1,5 +1,7 @@
 #include "cli/daemon_session.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <ostream>
 
 #include "cli/daemon_prompts.h"
@@ -56,6 +58,9 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
 {
     m_view = std::make_unique<MainView>(m_app, *m_prompts, *m_desktop, *m_power, *this);
     m_view->start();
+    // Test aid: a kill right after a finished file took its final name.
+    if (::getenv("FETCHORA_TEST_KILL_AFTER_RENAME") != nullptr)
+        m_view->setAfterFinalRename([](const DownloadJob&) { ::raise(SIGKILL); });
 
     m_server = std::make_unique<IpcServer>(
         m_app.loop(),

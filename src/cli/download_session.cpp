@@ -121,21 +121,35 @@ void DownloadSession::addMirrors(DownloadJob& job) const
     }
 }
 
-DownloadJob* DownloadSession::finishedJobFor(const DownloadJob& fresh) const
+bool DownloadSession::finishedFileStands(const DownloadJob& job)
 {
+    std::error_code error;
+    const std::filesystem::path file = job.GetLocalPath();
+    if (std::filesystem::symlink_status(file, error).type() != std::filesystem::file_type::regular)
+        return false;
+    const auto size = std::filesystem::file_size(file, error);
+    return !error && (!job.IsSizeKnown() || size == static_cast<std::uintmax_t>(job.fileSize));
+}
+
+DownloadJob* DownloadSession::earlierJobFor(const DownloadJob& fresh, bool complete) const
+{
+    // A job keeps the name it took at its add, which is a free one
+    // ("name(1).bin") when its own was taken: unless a name was asked for,
+    // the URL and the folder find it; a job of the same name goes first.
+    DownloadJob* found = nullptr;
     for (DownloadJob* node : m_doc->tree().nodes()) {
-        if (node->IsCategory() || !node->IsComplete() || node->url != fresh.url || node->saveFolder != fresh.saveFolder
-            || node->GetDisplayName() != fresh.GetDisplayName())
+        if (node->IsCategory() || node->IsComplete() != complete || node->url != fresh.url
+            || node->saveFolder != fresh.saveFolder)
             continue;
-        std::error_code error;
-        const std::filesystem::path file = node->GetLocalPath();
-        if (std::filesystem::symlink_status(file, error).type() != std::filesystem::file_type::regular)
+        // A finished job stands only while its file does.
+        if (complete && !finishedFileStands(*node))
             continue;
-        const auto size = std::filesystem::file_size(file, error);
-        if (!error && (!node->IsSizeKnown() || size == static_cast<std::uintmax_t>(node->fileSize)))
+        if (node->GetDisplayName() == fresh.GetDisplayName())
             return node;
+        if (m_options.outputName.empty() && found == nullptr)
+            found = node;
     }
-    return nullptr;
+    return found;
 }
 
 bool DownloadSession::addJobs()
@@ -177,18 +191,11 @@ bool DownloadSession::addJobs()
 
         // The unfinished job of an earlier run for the same URL and file
         // resumes from the ranges it recorded.
-        DownloadJob* job = nullptr;
-        for (DownloadJob* node : m_doc->tree().nodes()) {
-            if (!node->IsCategory() && node->url == fresh->url && node->saveFolder == fresh->saveFolder
-                && node->GetDisplayName() == fresh->GetDisplayName() && !node->IsComplete()) {
-                job = node;
-                break;
-            }
-        }
+        DownloadJob* job = earlierJobFor(*fresh, false);
         if (!job) {
             // A URL already downloaded here is not fetched a second time
             // under a new name: its finished job stands while its file does.
-            if (DownloadJob* done = finishedJobFor(*fresh)) {
+            if (DownloadJob* done = earlierJobFor(*fresh, true)) {
                 m_jobs.push_back({done, true, true, false, std::chrono::steady_clock::now(), done->completedBytes});
                 continue;
             }
@@ -319,11 +326,17 @@ void DownloadSession::save()
     // Finished files reach the disk before the image that says so.
     for (const auto& [jobId, error] : m_closedFiles.syncAll())
         dataSyncFailed(jobId, error);
+    // Every note in the journal now is of a finish the image below records;
+    // one noted after it is kept for the next save.
+    const std::filesystem::path journal = FinishJournalPath(m_app.defaultDatabasePath());
+    const uint64_t journalBytes = FinishJournalBytes(journal);
     SaveResult result = SaveJobDatabase(*m_doc, m_app.defaultDatabasePath());
-    if (!result.ok)
+    if (!result.ok) {
         m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {result.error}) << "\n";
-    else
-        ClearFinishJournal(FinishJournalPath(m_app.defaultDatabasePath()));  // every finish is recorded now
+    } else {
+        JobLockGuard lock(m_app.jobLock());
+        ClearFinishJournalIfUnchanged(journal, journalBytes);
+    }
 }
 
 void DownloadSession::saveInBackground()

@@ -72,9 +72,10 @@ private:
 
     bool openDatabase();
     bool addJobs();
-    // The finished job for the same URL, folder and name whose file is on
-    // disk with its recorded size; null when there is none.
-    DownloadJob* finishedJobFor(const DownloadJob& fresh) const;
+    // The job of an earlier run for the same URL and folder, unfinished or
+    // finished with its file still there.
+    DownloadJob* earlierJobFor(const DownloadJob& fresh, bool complete) const;
+    static bool finishedFileStands(const DownloadJob& job);
     // The --mirror URLs the job does not have yet become its alternate URLs.
     void addMirrors(DownloadJob& job) const;
     void startWaitingJobs();

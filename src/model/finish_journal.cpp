@@ -1,5 +1,6 @@
 #include "model/finish_journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -122,9 +123,9 @@ std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal)
     return notes;
 }
 
-int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes)
+int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes, std::vector<int32_t>* mended)
 {
-    int mended = 0;
+    int count = 0;
     for (const FinishNote& note : notes) {
         DownloadJob* job = tree.FindById(note.jobId);
         if (job == nullptr || job->IsCategory() || job->IsComplete() || (job->formatFlags & kFmtTempFile) == 0)
@@ -144,15 +145,32 @@ int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes)
             job->completedRanges.push_back({0, note.size});
         job->RecomputeCompletedBytes();
         job->hasData = true;
-        ++mended;
+        ++count;
+        if (mended != nullptr && std::find(mended->begin(), mended->end(), job->id) == mended->end())
+            mended->push_back(job->id);
     }
-    return mended;
+    return count;
 }
 
 void ClearFinishJournal(const std::filesystem::path& journal)
 {
     std::error_code ignored;
     std::filesystem::remove(journal, ignored);
+}
+
+uint64_t FinishJournalBytes(const std::filesystem::path& journal)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(journal, error);
+    return error ? 0 : static_cast<uint64_t>(size);
+}
+
+bool ClearFinishJournalIfUnchanged(const std::filesystem::path& journal, uint64_t bytesAtImage)
+{
+    if (journal.empty() || bytesAtImage == 0 || FinishJournalBytes(journal) != bytesAtImage)
+        return false;
+    ClearFinishJournal(journal);
+    return true;
 }
 
 }  // namespace fetchora

@@ -40,9 +40,23 @@ std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal);
 // the named file is a plain file of the noted size: that file is the one the
 // job renamed. Returns how many jobs were mended; they finish at their next
 // start without a byte fetched.
-int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes);
+// The ids of the mended jobs go to `mended` when it is given.
+int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes,
+                       std::vector<int32_t>* mended = nullptr);
 
 // Empties the journal once a save has recorded every finish it holds.
 void ClearFinishJournal(const std::filesystem::path& journal);
+
+// How long the journal is; 0 when it does not exist. Notes only ever grow it
+// until it is emptied.
+uint64_t FinishJournalBytes(const std::filesystem::path& journal);
+
+// Empties the journal when it is still `bytesAtImage` long: nothing was
+// noted after the database image that the caller just wrote was taken, so
+// that image records every finish in it. A journal that grew meanwhile is
+// kept for the next save. The caller holds the job lock, under which runners
+// note their finishes, so that no note lands between the check and the
+// removal. True when it was emptied.
+bool ClearFinishJournalIfUnchanged(const std::filesystem::path& journal, uint64_t bytesAtImage);
 
 }  // namespace fetchora

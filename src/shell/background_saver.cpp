@@ -23,6 +23,7 @@ BackgroundSaveReport PerformSave(const SaveWork& work, uint64_t& failedSyncs, Ou
                                  AtomicWriteCalls& image)
 {
     BackgroundSaveReport report;
+    report.tag = work.tag;
     for (const FileToSync& file : work.files) {
         if (files.fdatasync(file.fd) != 0)
             report.failedSyncs.emplace_back(file.jobId, errno);
@@ -37,7 +38,7 @@ BackgroundSaveReport PerformSave(const SaveWork& work, uint64_t& failedSyncs, Ou
 }
 
 void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files,
-                             uint64_t failedSyncsHandled)
+                             uint64_t failedSyncsHandled, uint64_t tag)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -46,7 +47,7 @@ void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std:
             // again with the newer image's costs nothing extra.
             files.insert(files.end(), m_pending->files.begin(), m_pending->files.end());
         }
-        m_pending = SaveWork{std::move(path), std::move(bytes), std::move(files), failedSyncsHandled};
+        m_pending = SaveWork{std::move(path), std::move(bytes), std::move(files), failedSyncsHandled, tag};
     }
     m_wake.notify_all();
 }

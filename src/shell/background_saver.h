@@ -42,6 +42,7 @@ struct FileToSync {
 struct BackgroundSaveReport {
     SaveResult save;  // ok false with no error when the image was skipped
     std::vector<std::pair<int32_t, int>> failedSyncs;  // job id, errno
+    uint64_t tag = 0;  // the submit's, so that the caller knows which image it is
 };
 
 // One save's disk work.
@@ -51,6 +52,7 @@ struct SaveWork {
     std::vector<FileToSync> files;
     // Failed syncs the loop had taken back when the image was taken.
     uint64_t failedSyncsHandled = 0;
+    uint64_t tag = 0;  // the submit's
 };
 
 // The disk work of one save, in its order: every file is synced and closed,
@@ -68,11 +70,12 @@ public:
     BackgroundSaver& operator=(const BackgroundSaver&) = delete;
 
     // Queues a save. A save still waiting is replaced by this newer one (its
-    // files are still synced first). failedSyncsHandled: how many of the
-    // failed syncs reported so far the caller had taken back before it took
-    // the image.
+    // files are still synced first); only the newer one is reported.
+    // failedSyncsHandled: how many of the failed syncs reported so far the
+    // caller had taken back before it took the image. The tag comes back in
+    // the report.
     void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files,
-                uint64_t failedSyncsHandled);
+                uint64_t failedSyncsHandled, uint64_t tag = 0);
     // Waits until nothing is queued or being written, so that a save made
     // on the caller's thread now is the newest on disk.
     void drain();

@@ -12,6 +12,7 @@
 #include "engine/site_connections.h"
 #include "lang/string_table.h"
 #include "model/database_file.h"
+#include "model/finish_journal.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
 #include "model/part_log.h"
@@ -134,11 +135,26 @@ void MainView::openDatabase(const std::filesystem::path& path)
             m_prompts.message(result.message, MessageIcon::Warning);
         if (result.status == OpenStatus::Created)
             m_doc->OnNewDocument(downloadFolder);
+        // Finishes the last run made but did not record are taken from their
+        // files; those jobs were running, so they start again, and end at
+        // once without a byte fetched.
+        std::vector<int32_t> mended;
+        {
+            JobLockGuard lock(m_app.jobLock());
+            ApplyFinishJournal(m_doc->tree(), ReadFinishJournal(FinishJournalPath(m_databasePath)), &mended);
+            for (const int32_t jobId : mended) {
+                if (DownloadJob* job = m_doc->tree().FindById(jobId))
+                    job->SetStartMode(StartMode::Immediately);
+            }
+        }
+        if (!mended.empty())
+            m_dirty = true;
         if (ReadRecentFile(m_app.registry()) != m_databasePath) {
             RememberRecentFile(m_app.registry(), m_databasePath);
             m_app.registry().flush();
         }
     }
+    useJournalOf(m_databasePath);
     // A database made or last saved in another language.
     if (m_categoryNames.retext(*m_doc, m_app.jobLock()))
         m_dirty = true;
@@ -165,7 +181,8 @@ void MainView::start(const std::filesystem::path& databaseFile)
     m_engine = std::make_unique<EngineServices>(m_app, *this);
     m_engine->context().closedFileSyncs = &m_closedFiles;
     m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
-        if (report.save.ok)
+        // A written image may let the finish journal be emptied.
+        if (report.save.ok && report.tag == 0)
             return;
         {
             std::lock_guard lock(m_saveReportsMutex);
@@ -233,7 +250,12 @@ bool MainView::save()
     // Finished files reach the disk before the image that says so.
     for (const auto& [jobId, error] : m_closedFiles.syncAll())
         dataSyncFailed(jobId, error);
+    // Every note in the journal now is of a finish the image below records.
+    const uint64_t epoch = m_journalEpoch;
+    const uint64_t journalBytes = FinishJournalBytes(finishJournal());
     SaveResult result = SaveJobDatabase(*m_doc, m_databasePath);
+    if (result.ok)
+        imageWritten(epoch, journalBytes);
     if (!result.ok) {
         m_prompts.message(shellText(kStrCannotSaveDatabase, {result.error}) + "\r\n" + shellText(kStrCheckDiskRoom),
                           MessageIcon::Error);
@@ -254,6 +276,9 @@ void MainView::saveInBackground()
     std::vector<FileToSync> files;
     std::string bytes;
     std::string error;
+    // Read before the image is taken: a finish noted by then has ended, under
+    // the job lock, before the image can be taken.
+    const JournalMark mark{++m_saveTag, m_journalEpoch, FinishJournalBytes(finishJournal())};
     const bool stored = StoreDatabaseImage(
         *m_doc,
         [&files](DownloadJob& job) {
@@ -276,7 +301,42 @@ void MainView::saveInBackground()
         m_prompts.message(shellText(kStrCannotSaveDatabase, {error}), MessageIcon::Error);
         return;
     }
-    m_saver->submit(m_databasePath, std::move(bytes), std::move(files), m_failedSyncsHandled);
+    // Only the newest image handed over may empty the journal: an older one
+    // is dropped unwritten when a newer one comes.
+    m_journalMark = mark;
+    m_saver->submit(m_databasePath, std::move(bytes), std::move(files), m_failedSyncsHandled,
+                    mark.bytes > 0 ? mark.tag : 0);
+}
+
+std::filesystem::path MainView::finishJournal() const
+{
+    return m_engine ? m_engine->context().finishJournal : std::filesystem::path();
+}
+
+void MainView::setAfterFinalRename(std::function<void(const DownloadJob&)> hook)
+{
+    JobLockGuard lock(m_app.jobLock());
+    if (m_engine)
+        m_engine->context().afterFinalRename = std::move(hook);
+}
+
+void MainView::useJournalOf(const std::filesystem::path& database)
+{
+    // Runners read the path under the job lock when they note a finish.
+    JobLockGuard lock(m_app.jobLock());
+    ++m_journalEpoch;
+    if (m_engine)
+        m_engine->context().finishJournal = database.empty() ? std::filesystem::path() : FinishJournalPath(database);
+}
+
+void MainView::imageWritten(uint64_t journalEpoch, uint64_t journalBytes)
+{
+    JobLockGuard lock(m_app.jobLock());
+    if (journalEpoch != m_journalEpoch || m_engine == nullptr)
+        return;
+    // The engine's journal is the one of the database the image went to.
+    if (ClearFinishJournalIfUnchanged(m_engine->context().finishJournal, journalBytes))
+        ++m_journalEpoch;
 }
 
 void MainView::takeSaveReports()
@@ -291,6 +351,8 @@ void MainView::takeSaveReports()
             dataSyncFailed(jobId, error);
             ++m_failedSyncsHandled;
         }
+        if (report.save.ok && report.tag != 0 && report.tag == m_journalMark.tag)
+            imageWritten(m_journalMark.epoch, m_journalMark.bytes);
         if (!report.save.ok && !report.save.error.empty())
             m_prompts.message(shellText(kStrCannotSaveDatabase, {report.save.error}) + "\r\n"
                                   + shellText(kStrCheckDiskRoom),
@@ -655,6 +717,7 @@ intptr_t MainView::handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam
     case kPauseAllDoneMessage: m_pauseAll = false; return 1;
     case WM_SAVE_DATABASE: saveInBackground(); return 1;
     case kSaveReportMessage: takeSaveReports(); return 1;
+    case kStartAddedMessage: startAddedJobs(static_cast<uintptr_t>(lParam)); return 1;
     case kFillQueueMessage:
         if (!m_closing && !m_pauseAll)
             m_queue->FillQueue();

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,6 +57,8 @@ inline constexpr uint32_t kStopAllSilentMessage = kWmUser + 218;  // 1242
 inline constexpr uint32_t kFtpListingMessage = kWmUser + 221;  // 1245
 // Internal: the jobs a "Pause All" stopped have all been handled.
 inline constexpr uint32_t kPauseAllDoneMessage = kWmUser + 3;
+// Jobs added to start at once wait for the save that records them.
+inline constexpr uint32_t kStartAddedMessage = kWmUser + 9;
 // The view's one-second timer.
 inline constexpr uint32_t kViewTimerId = 1002;
 
@@ -169,6 +172,8 @@ public:
     // Starts a job now when a slot is free (forced: up to 10 at once),
     // else lets it wait in the queue. A Completed job never starts.
     void startJob(DownloadJob& job, bool forced);
+    // Saves once for the jobs added to start at once, then starts them.
+    void startAddedJobs(uintptr_t generation);
 
     // An FTP job's URL named a folder (message 1245): the job takes the first
     // entry not yet listed, every further entry becomes a job with its
@@ -192,6 +197,12 @@ public:
     // A sync of a job's data failed after its runner let go of the file (or
     // while it held it): what may not be on the disk is fetched again.
     void dataSyncFailed(int32_t jobId, int error);
+    // The finish journal the engine notes finishes in: the open database's
+    // (see model/finish_journal.h); empty for a database without a file.
+    std::filesystem::path finishJournal() const;
+    // Test aid: called right after a finished file took its final name
+    // (after start).
+    void setAfterFinalRename(std::function<void(const DownloadJob&)> hook);
 
 private:
     // RunnerHost
@@ -233,6 +244,10 @@ private:
     // Opening and finishing.
     DatabaseChoice chooseStartDatabase(const std::filesystem::path& given);
     void openDatabase(const std::filesystem::path& path);
+    // The engine notes finishes in the journal of this database from now on.
+    void useJournalOf(const std::filesystem::path& database);
+    // After a write of an image taken when the journal was this long.
+    void imageWritten(uint64_t journalEpoch, uint64_t journalBytes);
     void finishJob(int32_t jobId);
     void deliverListChanges();
     void playSoundOption(int soundOption, int switchOption);
@@ -324,9 +339,23 @@ private:
     std::optional<FindRequest> m_find;
     // Jobs to start again once their stop has been handled (Restart).
     std::unordered_set<int32_t> m_restartAfterStop;
+    // Jobs added to start at once, waiting for the save that records them.
+    std::vector<int32_t> m_startsAfterSave;
     // Counts database switches, so that a stop notice of a job of the old
     // database finds nothing in the new one.
     uintptr_t m_generation = 0;
+    // The journal is emptied only after an image taken after its last note
+    // was written. The epoch counts the emptyings and database switches, so
+    // that a late report of an older image never empties a journal that has
+    // grown again to the same length.
+    uint64_t m_journalEpoch = 0;
+    struct JournalMark {
+        uint64_t tag = 0;
+        uint64_t epoch = 0;
+        uint64_t bytes = 0;
+    };
+    JournalMark m_journalMark;  // of the newest image handed to the saver
+    uint64_t m_saveTag = 0;
 
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.

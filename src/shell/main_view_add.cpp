@@ -162,11 +162,33 @@ AddDownloadOutcome MainView::addDownload(const AddDownloadRequest& request)
     outcome.job = added;
     if (m_list->openCategory() == m_doc->downloading())
         m_list->markDirty();
-    if (added->startMode == StartMode::Immediately)
-        startJob(*added, false);
     m_dirty = true;
+    if (added->startMode == StartMode::Immediately) {
+        // The record reaches the disk before the job's file does: a kill
+        // right after the start would otherwise leave a file no job names,
+        // and the same URL added again would end under another name. The
+        // jobs added in one go share one save, made once they are all in.
+        if (m_startsAfterSave.empty())
+            MessageWindow::post(kStartAddedMessage, 0, static_cast<intptr_t>(m_generation));
+        m_startsAfterSave.push_back(added->id);
+    }
     playSoundOption(static_cast<int>(OptionId::SoundAdded), -1);
     return outcome;
+}
+
+void MainView::startAddedJobs(uintptr_t generation)
+{
+    std::vector<int32_t> ids;
+    ids.swap(m_startsAfterSave);
+    // Jobs added to a database since closed were saved with it.
+    if (generation != m_generation || m_closing || ids.empty())
+        return;
+    save();
+    for (const int32_t id : ids) {
+        DownloadJob* job = m_doc->tree().FindById(id);
+        if (job && !job->IsCategory() && job->startMode == StartMode::Immediately)
+            startJob(*job, false);
+    }
 }
 
 void MainView::recheckJob(DownloadJob& job)

@@ -190,6 +190,9 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         if (!chosen)
             return true;
         m_databasePath = *chosen;
+        // Finishes from now on go to the new file's journal; the old one
+        // stays true to the old file.
+        useJournalOf(m_databasePath);
         if (save()) {
             RememberRecentFile(m_app.registry(), m_databasePath);
             m_app.registry().flush();

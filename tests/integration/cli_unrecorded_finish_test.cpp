@@ -2,6 +2,7 @@
 // database recorded the job as finished: the next run completes the job from
 // that file, and never takes a different file under that name for its own.
 #include "model/database_file.h"
+#include "model/finish_journal.h"
 #include "model/job_database.h"
 #include "platform/job_lock.h"
 #include "support/cli_process.h"
@@ -11,8 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 namespace fetchora {
 namespace {
@@ -23,8 +28,8 @@ class CliUnrecordedFinish : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::filesystem::create_directories(m_dir / "home");
-        std::filesystem::create_directories(m_dir / "out");
+        for (const char* folder : {"home", "out", "run", "daemon", "downloads"})
+            std::filesystem::create_directories(m_dir / folder);
         test::writePseudoRandomFile(m_nginx.www() / "files" / "whole.bin", kFileBytes, 7);
     }
 
@@ -32,7 +37,42 @@ protected:
     {
         return {{"FETCHORA_HOME", (m_dir / "home").string()},
                 {"TMPDIR", m_dir.path().string()},
-                {"HOME", m_dir.path().string()}};
+                {"HOME", m_dir.path().string()},
+                {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
+                {"XDG_DOWNLOAD_DIR", (m_dir / "downloads").string()}};
+    }
+
+    // Polls until done() or the time is up.
+    static bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60))
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return done();
+    }
+
+    // The files below the daemon's download folder.
+    std::vector<std::filesystem::path> daemonFiles() const
+    {
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir / "downloads")) {
+            if (entry.is_regular_file())
+                files.push_back(entry.path());
+        }
+        return files;
+    }
+
+    // A daemon on the profile, serving once --info answers.
+    std::unique_ptr<test::CliProcess> startDaemon(const std::map<std::string, std::string>& env)
+    {
+        auto daemon = std::make_unique<test::CliProcess>(std::vector<std::string>{"--daemon"}, env, m_dir / "daemon");
+        EXPECT_TRUE(eventually(
+            [&] { return test::runCli({"--info", "-1"}, environment(), m_dir.path()) == 0; }, std::chrono::seconds(30)))
+            << daemon->standardError();
+        return daemon;
     }
 
     std::string url() const { return "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/files/whole.bin"; }
@@ -223,6 +263,54 @@ TEST_F(CliUnrecordedFinish, AFinishedUrlGivenAgainIsNotFetchedUnderANewName)
     EXPECT_EQ(download(&err), 0) << err;
     EXPECT_EQ(requestsForTheFile(), 2);
     EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", output()));
+}
+
+TEST_F(CliUnrecordedFinish, ADaemonKilledRightAfterTheRenameEndsTheJobFromItsFileAtItsNextStart)
+{
+    std::map<std::string, std::string> killing = environment();
+    killing["FETCHORA_TEST_KILL_AFTER_RENAME"] = "1";
+    std::unique_ptr<test::CliProcess> daemon = startDaemon(killing);
+    std::string out;
+    std::string err;
+    ASSERT_EQ(test::runCli({"--send", url()}, environment(), m_dir.path(), &err, &out), 0) << err;
+    EXPECT_EQ(out, "0\n");
+    ASSERT_EQ(daemon->wait(std::chrono::seconds(60)), -1) << daemon->standardError();
+    std::vector<std::filesystem::path> files = daemonFiles();
+    ASSERT_EQ(files.size(), 1u);
+    const std::filesystem::path file = files.front();
+    ASSERT_EQ(file.filename(), "whole.bin");
+    ASSERT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", file));
+    ASSERT_NE(recordedJob().first, "4");
+    ASSERT_FALSE(ReadFinishJournal(FinishJournalPath(database())).empty());
+    std::filesystem::remove(m_dir / "run" / "Fetchora");  // the killed daemon's socket
+
+    daemon = startDaemon(environment());
+    EXPECT_TRUE(eventually([&] { return recordedJob().first == "4"; })) << daemon->standardError();
+    daemon->signal(SIGTERM);
+    EXPECT_EQ(daemon->wait(std::chrono::seconds(30)), 0) << daemon->standardError();
+    const auto [state, name] = recordedJob();
+    EXPECT_EQ(state, "4");
+    EXPECT_EQ(name, "whole.bin");
+    EXPECT_EQ(daemonFiles(), std::vector<std::filesystem::path>{file});
+    EXPECT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", file));
+    EXPECT_EQ(requestsForTheFile(), 1);
+    EXPECT_TRUE(ReadFinishJournal(FinishJournalPath(database())).empty());
+}
+
+TEST_F(CliUnrecordedFinish, ARerunFindsTheJobThatTookAFreeNameAtItsAdd)
+{
+    // Someone else's file has the name: the job takes "whole(1).bin".
+    test::writePseudoRandomFile(output(), 1000, 5);
+    std::string err;
+    ASSERT_EQ(download(&err), 0) << err;
+    ASSERT_EQ(recordedJob().second, "whole(1).bin");
+    ASSERT_TRUE(test::sameFileBytes(m_nginx.www() / "files" / "whole.bin", m_dir / "out" / "whole(1).bin"));
+
+    // The same URL again is the same job, not a third file.
+    EXPECT_EQ(download(&err), 0) << err;
+    EXPECT_EQ(recordedJob(), (std::pair<std::string, std::string>{"4", "whole(1).bin"}));
+    EXPECT_EQ(filesInOutput(), 2u);
+    EXPECT_EQ(requestsForTheFile(), 1);
 }
 
 }  // namespace

@@ -162,5 +162,33 @@ TEST_F(FinishJournalTest, AFinishTheDatabaseRecordedIsLeftAlone)
     EXPECT_EQ(job->GetDisplayName(), "file.bin");
 }
 
+TEST_F(FinishJournalTest, OnlyAJournalThatDidNotGrowSinceTheImageIsEmptied)
+{
+    std::string error;
+    EXPECT_EQ(FinishJournalBytes(journal), 0u);
+    EXPECT_FALSE(ClearFinishJournalIfUnchanged(journal, 0));
+    ASSERT_TRUE(RecordFinish(journal, {1, 10, "a.bin"}, error)) << error;
+    const uint64_t atImage = FinishJournalBytes(journal);
+    ASSERT_GT(atImage, 0u);
+    // A finish noted after the image was taken is not in it: the note stays.
+    ASSERT_TRUE(RecordFinish(journal, {2, 20, "b.bin"}, error)) << error;
+    EXPECT_FALSE(ClearFinishJournalIfUnchanged(journal, atImage));
+    EXPECT_EQ(ReadFinishJournal(journal).size(), 2u);
+    EXPECT_TRUE(ClearFinishJournalIfUnchanged(journal, FinishJournalBytes(journal)));
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_TRUE(ReadFinishJournal(journal).empty());
+}
+
+TEST_F(FinishJournalTest, TheMendedJobsAreNamedOnceEach)
+{
+    writeFinal("file.bin", kSize);
+    std::vector<int32_t> mended;
+    EXPECT_EQ(ApplyFinishJournal(tree, {{job->id, kSize, "file.bin"}, {job->id, kSize, "file.bin"}, {job->id + 99, 1, "x"}},
+                                 &mended),
+              2);
+    EXPECT_EQ(mended, std::vector<int32_t>{job->id});
+    EXPECT_TRUE(wholeRanges());
+}
+
 }  // namespace
 }  // namespace fetchora
