@@ -30,7 +30,10 @@ int listDatabase(const std::string& file, std::ostream& out, std::ostream& err)
     KxdLoadReport report = LoadDatabaseBytes(doc, bytes.str(), KxdLoadOptions{});
     for (const DownloadJob* node : doc.tree().nodes())
         out << jobJsonLine(*node) << "\n";
-    if (report.damaged()) {
+    // Bytes that hold neither the signature nor one record are no database:
+    // the default tree listed for them must not pass for their content.
+    const bool noDatabase = !bytes.str().empty() && !report.signature && report.nodesRead == 0;
+    if (report.damaged() || noDatabase) {
         err << "fetchora-cli: " << shellText(kStrCliDatabaseDamaged, {file}) << "\n";
         return 1;
     }
