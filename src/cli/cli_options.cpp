@@ -207,8 +207,8 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
         } else if (option == "--retry") {
             int32_t retries = 0;
             if (!parseNumber(text, retries) || !kRetryCountRange.contains(retries))
-                return fail(shellText(kStrCliNeedsRetries, {std::to_string(kRetryCountRange.min),
-                                                            std::to_string(kRetryCountRange.max)}));
+                return fail(shellText(kStrCliNeedsRetries,
+                                      {std::to_string(kRetryCountRange.min), std::to_string(kRetryCountRange.max)}));
             options.retries = retries;
         } else if (option == "--timeout") {
             int32_t seconds = 0;

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <ostream>
 
-#include "cli/daemon_prompts.h"
 #include "cli/cli_texts.h"
+#include "cli/daemon_prompts.h"
 #include "model/job_database.h"
 #include "platform/desktop_system.h"
 #include "platform/ipc_endpoint.h"

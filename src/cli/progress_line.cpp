@@ -125,9 +125,9 @@ std::string summaryLine(const JobSummary& summary)
 {
     const std::string name = terminalSafe(summary.name);
     if (summary.failed)
-        return shellText(kStrCliFailed,
-                         {name, terminalSafe(summary.cause.empty() ? shellText(kStrCliFailedWithoutCause)
-                                                                   : summary.cause)});
+        return shellText(
+            kStrCliFailed,
+            {name, terminalSafe(summary.cause.empty() ? shellText(kStrCliFailedWithoutCause) : summary.cause)});
     if (summary.completed) {
         const int64_t size = summary.fileSize >= 0 ? summary.fileSize : summary.completedBytes;
         const std::string time = clockText(std::llround(summary.seconds));

@@ -126,8 +126,7 @@ ProxyArgument parseProxyArgument(std::string_view text)
                 return fail(shellText(kStrProxyEmptyPort));
         }
         if (!validHostName(host))
-            return fail(host.empty() ? shellText(kStrProxyNoHost)
-                                     : shellText(kStrProxyNotHostName, {host}));
+            return fail(host.empty() ? shellText(kStrProxyNoHost) : shellText(kStrProxyNotHostName, {host}));
     }
     if (!port.empty()) {
         uint32_t number = 0;

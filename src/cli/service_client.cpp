@@ -24,12 +24,8 @@ int request(std::string_view topic, const std::string& item, std::ostream& out, 
     switch (reply.outcome) {
     case IpcReply::Outcome::Data: out << reply.text << "\n"; return 0;
     case IpcReply::Outcome::NoData: return 0;
-    case IpcReply::Outcome::Refused:
-        err << "fetchora-cli: " << shellText(kStrCliNotServed, {topic}) << "\n";
-        return 1;
-    case IpcReply::Outcome::NoServer:
-        err << "fetchora-cli: " << shellText(kStrCliNoInstance) << "\n";
-        return 1;
+    case IpcReply::Outcome::Refused: err << "fetchora-cli: " << shellText(kStrCliNotServed, {topic}) << "\n"; return 1;
+    case IpcReply::Outcome::NoServer: err << "fetchora-cli: " << shellText(kStrCliNoInstance) << "\n"; return 1;
     case IpcReply::Outcome::Failed: break;
     }
     err << "fetchora-cli: " << reply.error << "\n";

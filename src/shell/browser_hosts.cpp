@@ -113,9 +113,9 @@ BrowserHostReport InstallBrowserHosts(const std::vector<BrowserHostFolder>& fold
         fs::create_directories(folder.folder, ec);
         if (ec || !writeFileAtomically(manifest, BrowserHostManifest(hostProgram, folder.firefox))) {
             report.ok = false;
-            report.lines.push_back(ec ? shellText(kStrHostCannotWriteBecause,
-                                                  {folder.browser, manifest.string(), ec.message()})
-                                      : shellText(kStrHostCannotWrite, {folder.browser, manifest.string()}));
+            report.lines.push_back(
+                ec ? shellText(kStrHostCannotWriteBecause, {folder.browser, manifest.string(), ec.message()})
+                   : shellText(kStrHostCannotWrite, {folder.browser, manifest.string()}));
             continue;
         }
         report.lines.push_back(shellText(kStrHostWrote, {folder.browser, manifest.string()}));

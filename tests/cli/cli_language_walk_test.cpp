@@ -126,8 +126,7 @@ size_t wordLetters(const std::string& text)
 // patterns that match a line holding them ("%1" stands for anything). A text
 // of a few letters ("Wrote %1") could be part of a German line; it is left
 // to the comparison with the English run.
-std::vector<std::pair<std::string, std::regex>> englishPatterns(const LanguageFile& english,
-                                                                const LanguageFile& german)
+std::vector<std::pair<std::string, std::regex>> englishPatterns(const LanguageFile& english, const LanguageFile& german)
 {
     std::vector<std::pair<std::string, std::regex>> patterns;
     for (uint32_t id = 40801; id < 41300; ++id) {
@@ -157,9 +156,7 @@ constexpr const char* kBody = "0123456789abcdefghijklmnopqrstuvwxyz";
 
 std::vector<Scenario> scenarios(const std::string& downloadUrl, const std::string& missingUrl)
 {
-    auto fixed = [](std::vector<std::string> arguments) {
-        return [arguments](const fs::path&) { return arguments; };
-    };
+    auto fixed = [](std::vector<std::string> arguments) { return [arguments](const fs::path&) { return arguments; }; };
     auto inFolder = [](std::vector<std::string> arguments) {
         return [arguments](const fs::path& folder) {
             std::vector<std::string> out;
@@ -228,7 +225,8 @@ std::vector<std::string> englishLeftovers(const std::string& germanFile, const s
     test::ScriptedServer missing(test::ServerScript().readRequestHead().send(
         "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"));
     const std::string base = "http://127.0.0.1:";
-    const auto patterns = englishPatterns(LanguageFile::parse(shippedFile("kxeng.ini")), LanguageFile::parse(germanFile));
+    const auto patterns
+        = englishPatterns(LanguageFile::parse(shippedFile("kxeng.ini")), LanguageFile::parse(germanFile));
     EXPECT_GT(patterns.size(), 100u);
 
     std::vector<std::string> leftovers;
