@@ -30,8 +30,10 @@
 #include "shell/application.h"
 #include "shell/browser_hosts.h"
 #include "shell/daemon_takeover.h"
+#include "shell/front_end_texts.h"
 #include "shell/main_view.h"
 #include "shell/service_topics.h"
+#include "shell/shell_texts.h"
 #include "shell/startup_command_line.h"
 
 using namespace fetchora;
@@ -158,6 +160,15 @@ int main(int argc, char** argv)
     for (qsizetype i = 1; i < qtArguments.size(); ++i)
         arguments.push_back(qtArguments[i].toStdString());
     const StartupCommandLine command = ReadStartupCommandLine(arguments);
+    // The language comes first, so that the messages of a start beside another
+    // instance (which owns the settings) and of the browser-host setup are in it too.
+    std::vector<std::string> languageFolders;
+    if (const FolderResult profile = profileFolder(); profile)
+        languageFolders.push_back((profile.path / "language").string());
+    languageFolders.push_back((programFolder() / "language").string());
+    UiLanguage languages(languageFolders);
+    languages.activateStartLanguage(storedLanguageChoice(), messagesLocale());
+
     if (command.mode != RegistrationMode::Normal) {
         // The desktop entry and the database type come with the install; what
         // is registered per user is the browsers' host for the extension.
@@ -172,15 +183,6 @@ int main(int argc, char** argv)
             std::cout << "fetchora: " << line << "\n";
         return report.ok ? 0 : 1;
     }
-
-    // The language comes first, so that the messages of a start beside another
-    // instance (which owns the settings) are in it too.
-    std::vector<std::string> languageFolders;
-    if (const FolderResult profile = profileFolder(); profile)
-        languageFolders.push_back((profile.path / "language").string());
-    languageFolders.push_back((programFolder() / "language").string());
-    UiLanguage languages(languageFolders);
-    languages.activateStartLanguage(storedLanguageChoice(), messagesLocale());
 
     FolderResult folder = serviceFolder();
     if (!folder) {
@@ -264,7 +266,7 @@ int main(int argc, char** argv)
                              return view.serveClickCatcher(topic, item);
                          });
         if (!server.listen(socket, error))
-            std::cerr << "fetchora: the service for other programs is off: " << error << "\n";
+            std::cerr << "fetchora: " << shellText(kStrServiceOff, {error}) << "\n";
         if (!command.startupUrl.empty())
             view.postStartupUrl(command.startupUrl, command.referer);
 
@@ -305,14 +307,14 @@ int main(int argc, char** argv)
         delete client;
         app.loop().quit();
         if (!view.joinThreads())
-            std::cerr << "fetchora: some transfer threads did not end in time\n";
+            std::cerr << "fetchora: " << shellText(kStrThreadsDidNotEnd) << "\n";
         view.save();
         powerOff = view.shutDownAtExit();
         if (powerOff)
             std::cerr << "fetchora: " << describe(ShutDownAtExit(power)) << "\n";
     }
     if (!app.saveSettings())
-        std::cerr << "fetchora: cannot save the settings to " << app.registry().file().string() << "\n";
+        std::cerr << "fetchora: " << shellText(kStrCannotSaveSettings, {app.registry().file().string()}) << "\n";
     app.stop();
     return result;
 }

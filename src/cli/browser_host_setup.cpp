@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include "cli/cli_texts.h"
 #include "shell/browser_hosts.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -13,8 +15,7 @@ int RunBrowserHostSetup(const BrowserHostSetupRequest& request, std::ostream& ou
     BrowserHostReport report;
     if (request.install) {
         if (::access(request.hostProgram.c_str(), X_OK) != 0) {
-            err << "fetchora-cli: " << request.hostProgram.string()
-                << " is missing; install Fetchora with cmake --install first\n";
+            err << "fetchora-cli: " << shellText(kStrCliHostMissing, {request.hostProgram.string()}) << "\n";
             return 1;
         }
         report = InstallBrowserHosts(folders, request.hostProgram, !request.systemWide);
@@ -27,8 +28,7 @@ int RunBrowserHostSetup(const BrowserHostSetupRequest& request, std::ostream& ou
         for (const std::string& note : SandboxedBrowserNotes(request.env))
             out << note << "\n";
         if (report.ok)
-            out << "Now add the Fetchora extension to the browser (its folder is share/fetchora/browser of the "
-                   "install).\n";
+            out << shellText(kStrCliAddExtension) << "\n";
     }
     return report.ok ? 0 : 1;
 }

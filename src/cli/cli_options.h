@@ -60,20 +60,27 @@ struct CliParse {
     std::string error;  // why the arguments were refused
 };
 
-// One option of the command line, as --help shows it.
+// One option of the command line, as --help shows it. The texts are string
+// ids (cli/cli_texts.h), shown in the current language.
 struct CliOptionSpec {
     std::string_view shortName;  // "-d", or empty
     std::string_view longName;  // "--dir"
-    std::string_view arguments;  // what follows it in --help ("DIR"), or empty
+    uint32_t arguments = 0;  // what follows it in --help ("DIR"), or 0
     bool takesValue = false;  // the next argument (or "=VALUE") is its value
-    std::string_view group;
-    std::string_view description;
+    uint32_t group = 0;
+    uint32_t description = 0;
 };
 
 // Every option the parser knows, in the order and groups of --help.
 std::span<const CliOptionSpec> cliOptionSpecs();
 
 CliParse parseCliArguments(const std::vector<std::string>& arguments);
+
+// The value of --lang among the arguments, found before they are parsed so
+// that the parser's own errors are already in that language; empty without
+// one. Values of other options ("-o --lang") are skipped as the parser
+// skips them.
+std::string cliLanguageArgument(const std::vector<std::string>& arguments);
 
 // Appends the valid URLs of the -i file, in order, to options.urls. Returns
 // why that failed (the file cannot be read, holds no valid URL, or -o is

@@ -2,7 +2,9 @@
 
 #include <ostream>
 
+#include "cli/cli_texts.h"
 #include "cli/terminal_text.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -29,13 +31,13 @@ void DaemonPrompts::message(const std::string& text, MessageIcon)
 
 bool DaemonPrompts::askYesNo(const std::string& text, MessageIcon)
 {
-    m_err << "fetchora-cli: " << terminalSafe(oneLine(text)) << " Yes\n";
+    m_err << "fetchora-cli: " << shellText(kStrCliAnsweredYes, {terminalSafe(oneLine(text))}) << "\n";
     return true;
 }
 
 bool DaemonPrompts::askOkCancel(const std::string& text, MessageIcon)
 {
-    m_err << "fetchora-cli: " << terminalSafe(oneLine(text)) << " OK\n";
+    m_err << "fetchora-cli: " << shellText(kStrCliAnsweredOk, {terminalSafe(oneLine(text))}) << "\n";
     return true;
 }
 

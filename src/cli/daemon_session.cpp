@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ostream>
 
+#include "cli/cli_texts.h"
 #include "cli/daemon_prompts.h"
 #include "model/job_database.h"
 #include "platform/desktop_system.h"
@@ -11,7 +12,9 @@
 #include "platform/logind_power.h"
 #include "shell/application.h"
 #include "shell/daemon_takeover.h"
+#include "shell/front_end_texts.h"
 #include "shell/service_topics.h"
+#include "shell/shell_texts.h"
 #include "shell/timer_countdown.h"
 
 namespace fetchora {
@@ -70,7 +73,7 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
         [this](const std::string& topic, const std::string& item) { return handleRequest(topic, item); });
     std::string error;
     if (!m_server->listen(socketPath, error)) {
-        m_err << "fetchora-cli: cannot start the service: " << error << "\n";
+        m_err << "fetchora-cli: " << shellText(kStrCliCannotServe, {error}) << "\n";
         m_view->close();
         return 1;
     }
@@ -82,7 +85,7 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
     // Threads blocked in a send to a job window get 0 once the loop has quit;
     // they see their dead handle blocks and end.
     if (!m_view->joinThreads())
-        m_err << "fetchora-cli: some transfer threads did not end in time\n";
+        m_err << "fetchora-cli: " << shellText(kStrThreadsDidNotEnd) << "\n";
     m_view->save();
     if (m_view->shutDownAtExit())
         m_err << "fetchora-cli: " << describe(ShutDownAtExit(*m_power)) << "\n";
@@ -111,7 +114,7 @@ std::optional<std::string> DaemonSession::handleRequest(const std::string& topic
     if (topic == kTopicTakeOver) {
         // The desktop program takes the profile: stop and save as on SIGTERM,
         // after this answer has gone out.
-        m_err << "fetchora-cli: the desktop program takes over; saving the jobs and ending\n";
+        m_err << "fetchora-cli: " << shellText(kStrCliTakenOver) << "\n";
         std::vector<int32_t> running;
         {
             JobLockGuard lock(m_app.jobLock());

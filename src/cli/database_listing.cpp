@@ -1,9 +1,11 @@
 #include "cli/database_listing.h"
 
+#include "cli/cli_texts.h"
 #include "cli/job_json.h"
 #include "model/database_file.h"
 #include "model/job_database.h"
 #include "platform/job_lock.h"
+#include "shell/shell_texts.h"
 
 #include <fstream>
 #include <ostream>
@@ -15,7 +17,7 @@ int listDatabase(const std::string& file, std::ostream& out, std::ostream& err)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        err << "fetchora-cli: cannot open the database " << file << "\n";
+        err << "fetchora-cli: " << shellText(kStrCliCannotOpenDatabase, {file}) << "\n";
         return 1;
     }
     std::ostringstream bytes;
@@ -28,8 +30,11 @@ int listDatabase(const std::string& file, std::ostream& out, std::ostream& err)
     KxdLoadReport report = LoadDatabaseBytes(doc, bytes.str(), KxdLoadOptions{});
     for (const DownloadJob* node : doc.tree().nodes())
         out << jobJsonLine(*node) << "\n";
-    if (report.damaged()) {
-        err << "fetchora-cli: the database " << file << " is damaged; the listing shows what could be read\n";
+    // Bytes that hold neither the signature nor one record are no database:
+    // the default tree listed for them must not pass for their content.
+    const bool noDatabase = !bytes.str().empty() && !report.signature && report.nodesRead == 0;
+    if (report.damaged() || noDatabase) {
+        err << "fetchora-cli: " << shellText(kStrCliDatabaseDamaged, {file}) << "\n";
         return 1;
     }
     return 0;

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <set>
 
+#include "cli/cli_texts.h"
 #include "config/app_settings.h"
 #include "lang/string_table.h"
 #include "lists/export_template.h"
@@ -17,6 +18,7 @@
 #include "platform/text_utils.h"
 #include "shell/application.h"
 #include "shell/engine_services.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -43,8 +45,7 @@ DownloadJob* chosenCategory(const CZoviradDoc& doc, const CliOptions& options, D
         return fallback;
     DownloadJob* category = FindCategoryByName(doc, options.category);
     if (!category)
-        err << "fetchora-cli: no category named " << options.category << " in "
-            << "the job database\n";
+        err << "fetchora-cli: " << shellText(kStrCliNoCategory, {options.category}) << "\n";
     return category;
 }
 
@@ -106,9 +107,11 @@ int importList(Application& app, CZoviradDoc& doc, const CliOptions& options, st
         err << "fetchora-cli: " << saved.error << "\n";
         return 1;
     }
-    out << "Added " << added << (added == 1 ? " job" : " jobs");
+    const std::string addedText = std::to_string(added);
     if (known > 0)
-        out << "; " << known << " already in the database";
+        out << shellText(added == 1 ? kStrCliAddedOneKnown : kStrCliAddedManyKnown, {addedText, std::to_string(known)});
+    else
+        out << shellText(added == 1 ? kStrCliAddedOne : kStrCliAddedMany, {addedText});
     out << "\n";
     return 0;
 }
@@ -134,7 +137,9 @@ int exportList(CZoviradDoc& doc, Application& app, const CliOptions& options, st
         err << "fetchora-cli: " << writeFailure(options.listFile, errno, error) << "\n";
         return 1;
     }
-    out << "Wrote " << jobs.size() << (jobs.size() == 1 ? " URL" : " URLs") << " to " << options.listFile << "\n";
+    out << shellText(jobs.size() == 1 ? kStrCliWroteOneUrl : kStrCliWroteUrls,
+                     {std::to_string(jobs.size()), options.listFile})
+        << "\n";
     return 0;
 }
 
@@ -145,8 +150,7 @@ int exportHtml(CZoviradDoc& doc, Application& app, const CliOptions& options, st
     if (options.exportTemplate.empty()) {
         const std::vector<std::string> styles = ListExportStyles(programFolder);
         if (styles.empty()) {
-            err << "fetchora-cli: no export template in " << programFolder.string()
-                << "; give one: --export-html FILE TEMPLATE.kxs\n";
+            err << "fetchora-cli: " << shellText(kStrCliNoTemplate, {programFolder.string()}) << "\n";
             return 2;
         }
         templateFile = ExportStylePath(programFolder, styles.front());
@@ -180,7 +184,7 @@ int exportHtml(CZoviradDoc& doc, Application& app, const CliOptions& options, st
         err << "fetchora-cli: " << writeFailure(options.listFile, errno, result.error) << "\n";
         return 1;
     }
-    out << "Wrote " << options.listFile << "\n";
+    out << shellText(kStrCliWroteFile, {options.listFile}) << "\n";
     return 0;
 }
 

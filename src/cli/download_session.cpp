@@ -1,5 +1,6 @@
 #include "cli/download_session.h"
 
+#include "cli/cli_texts.h"
 #include "cli/progress_line.h"
 #include "cli/terminal_text.h"
 #include "config/app_settings.h"
@@ -176,11 +177,9 @@ bool DownloadSession::addJobs()
         if (!fresh->SetUrl(url)) {
             const std::optional<UrlEntry> parsed = ParseUrl(url);
             if (parsed && parsed->service == ServiceCode::Pnm) {
-                m_err << "fetchora-cli: pnm:// streams cannot be captured: " << url
-                      << " (ask the server for the same stream as rtsp://)\n";
+                m_err << "fetchora-cli: " << shellText(kStrCliPnmStream, {url}) << "\n";
             } else {
-                m_err << "fetchora-cli: not a URL fetchora can download: " << url
-                      << " (use http://, https://, ftp://, mms://, mmst:// or rtsp://)\n";
+                m_err << "fetchora-cli: " << shellText(kStrCliNotDownloadable, {url}) << "\n";
             }
             return false;
         }
@@ -405,8 +404,7 @@ void DownloadSession::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError
-        = "Writing the file to the disk failed (" + std::string(std::strerror(error)) + "); download it again.";
+    job->lastError = shellText(kStrDiskWriteFailed, {std::strerror(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }
@@ -439,7 +437,7 @@ void DownloadSession::drawProgress(bool final)
             figures.completedBytes = job.completedBytes;
             figures.fileSize = job.IsSizeKnown() ? job.fileSize : -1;
             if (!entry.started) {
-                figures.state = "waiting";
+                figures.state = shellText(kStrCliWaiting);
             } else if (job.runner) {
                 figures.bytesPerSecond = job.runner->figures().shortSpeed;
                 figures.secondsLeft = job.runner->figures().secondsLeft;

@@ -4,6 +4,7 @@
 #include "cli/browser_host_setup.h"
 #include "cli/cli_language.h"
 #include "cli/cli_options.h"
+#include "cli/cli_texts.h"
 #include "cli/daemon_session.h"
 #include "cli/database_listing.h"
 #include "cli/database_lists.h"
@@ -13,6 +14,8 @@
 #include "platform/ipc_endpoint.h"
 #include "platform/single_instance.h"
 #include "shell/application.h"
+#include "shell/front_end_texts.h"
+#include "shell/shell_texts.h"
 
 #include <csignal>
 #include <iostream>
@@ -80,7 +83,7 @@ bool daemonRuns()
 void saveSettingsAtExit(Application& app)
 {
     if (!app.saveSettings())
-        std::cerr << "fetchora-cli: cannot save the settings to " << app.registry().file().string() << "\n";
+        std::cerr << "fetchora-cli: " << shellText(kStrCannotSaveSettings, {app.registry().file().string()}) << "\n";
 }
 
 // The list modes read or change the profile's job database, which a running
@@ -89,8 +92,7 @@ void saveSettingsAtExit(Application& app)
 int runListMode(const CliOptions& options)
 {
     if (daemonRuns()) {
-        std::cerr << "fetchora-cli: a fetchora daemon is running and owns the job database; stop it before "
-                     "importing or exporting lists (or hand single URLs to it with fetchora-cli --send URL)\n";
+        std::cerr << "fetchora-cli: " << shellText(kStrCliDaemonOwnsLists) << "\n";
         return 1;
     }
     Application app;
@@ -118,8 +120,8 @@ int runDaemon()
     switch (instance.acquire(folder.path, error)) {
     case SingleInstance::Result::First: break;
     case SingleInstance::Result::AnotherRuns:
-        std::cerr << "fetchora-cli: another fetchora instance is already running (its service is "
-                  << (folder.path / kServiceName).string() << ")\n";
+        std::cerr << "fetchora-cli: " << shellText(kStrCliAnotherInstance, {(folder.path / kServiceName).string()})
+                  << "\n";
         return 1;
     case SingleInstance::Result::Failed: std::cerr << "fetchora-cli: " << error << "\n"; return 1;
     }
@@ -146,16 +148,18 @@ int runDaemon()
 
 int main(int argc, char** argv)
 {
-    CliParse parse = parseCliArguments(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // The language first: the argument errors are in it too.
+    if (const std::string language = cliLanguageArgument(arguments); !useCliLanguage(language)) {
+        std::cerr << "fetchora-cli: no translation for the language " << language << "\n";
+        return 2;
+    }
+    CliParse parse = parseCliArguments(arguments);
     if (!parse.options) {
         std::cerr << "fetchora-cli: " << parse.error << "\n" << cliUsage();
         return 2;
     }
     CliOptions options = *parse.options;
-    if (!useCliLanguage(options.language)) {
-        std::cerr << "fetchora-cli: no translation for the language " << options.language << "\n";
-        return 2;
-    }
     if (options.mode == CliMode::Help) {
         std::cout << cliHelp();
         return 0;
@@ -195,8 +199,7 @@ int main(int argc, char** argv)
     }
     if (daemonRuns()) {
         // Both would save the same job database, each over the other's jobs.
-        std::cerr << "fetchora-cli: a fetchora daemon is running and owns the job database; hand URLs to it "
-                     "with fetchora-cli --send URL\n";
+        std::cerr << "fetchora-cli: " << shellText(kStrCliDaemonOwnsDownloads) << "\n";
         return 1;
     }
 

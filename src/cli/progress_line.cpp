@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <iterator>
 
+#include "cli/cli_texts.h"
 #include "cli/terminal_text.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -76,10 +78,10 @@ std::string clockText(int64_t seconds)
 
 std::string retryText(int32_t attempt, int32_t limit, int32_t secondsLeft, const std::string& cause)
 {
-    std::string text = "retry " + std::to_string(attempt);
+    std::string count = std::to_string(attempt);
     if (limit >= 0)
-        text += "/" + std::to_string(limit);
-    text += " in " + std::to_string(secondsLeft < 0 ? 0 : secondsLeft) + " s";
+        count += "/" + std::to_string(limit);
+    std::string text = shellText(kStrCliRetry, {count, std::to_string(secondsLeft < 0 ? 0 : secondsLeft)});
     if (!cause.empty())
         text += ": " + cause;
     return text;
@@ -106,8 +108,8 @@ std::string progressLine(const ProgressFigures& figures, size_t width)
         if (figures.bytesPerSecond >= 0)
             tail += humanBytes(figures.bytesPerSecond) + "/s  ";
         if (figures.secondsLeft >= 0)
-            tail += "ETA " + clockText(figures.secondsLeft) + "  ";
-        tail += std::to_string(figures.connections) + " conn";
+            tail += shellText(kStrCliTimeLeft, {clockText(figures.secondsLeft)}) + "  ";
+        tail += shellText(kStrCliConnections, {std::to_string(figures.connections)});
     }
     const std::string right = "  " + percent + "  " + amount + "  " + tail;
     std::string name = terminalSafe(figures.name);
@@ -123,20 +125,21 @@ std::string summaryLine(const JobSummary& summary)
 {
     const std::string name = terminalSafe(summary.name);
     if (summary.failed)
-        return name + ": failed: " + terminalSafe(summary.cause.empty() ? "the download failed" : summary.cause);
+        return shellText(
+            kStrCliFailed,
+            {name, terminalSafe(summary.cause.empty() ? shellText(kStrCliFailedWithoutCause) : summary.cause)});
     if (summary.completed) {
         const int64_t size = summary.fileSize >= 0 ? summary.fileSize : summary.completedBytes;
-        std::string line = name + ": done, " + humanBytes(size) + " in " + clockText(std::llround(summary.seconds));
+        const std::string time = clockText(std::llround(summary.seconds));
         if (summary.seconds > 0 && summary.bytesThisRun > 0) {
             const auto speed = static_cast<int64_t>(static_cast<double>(summary.bytesThisRun) / summary.seconds);
-            line += " (" + humanBytes(speed) + "/s)";
+            return shellText(kStrCliDoneAtSpeed, {name, humanBytes(size), time, humanBytes(speed)});
         }
-        return line;
+        return shellText(kStrCliDone, {name, humanBytes(size), time});
     }
-    std::string line = name + ": stopped";
     if (summary.fileSize > 0)
-        line += " at " + percentText(summary.completedBytes, summary.fileSize);
-    return line + "; run the same command again to resume";
+        return shellText(kStrCliStoppedAt, {name, percentText(summary.completedBytes, summary.fileSize)});
+    return shellText(kStrCliStopped, {name});
 }
 
 }  // namespace fetchora

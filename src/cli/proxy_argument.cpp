@@ -5,7 +5,9 @@
 #include <cctype>
 #include <charconv>
 
+#include "cli/cli_texts.h"
 #include "net/url.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -60,21 +62,21 @@ ProxyArgument parseProxyArgument(std::string_view text)
     auto fail = [](std::string why) { return ProxyArgument{std::nullopt, "-x: " + std::move(why)}; };
     const size_t schemeEnd = text.find("://");
     if (schemeEnd == std::string_view::npos)
-        return fail("a proxy URL starts with http://, https://, socks4:// or socks5://");
+        return fail(shellText(kStrProxyNoScheme));
     const std::string schemeName = lower(text.substr(0, schemeEnd));
     const auto scheme
         = std::find_if(kSchemes.begin(), kSchemes.end(), [&](const Scheme& s) { return s.name == schemeName; });
     if (scheme == kSchemes.end())
-        return fail("unknown proxy scheme \"" + schemeName + "\" (use http, https, socks4 or socks5)");
+        return fail(shellText(kStrProxyUnknownScheme, {schemeName}));
 
     std::string_view rest = text.substr(schemeEnd + 3);
     if (const size_t slash = rest.find('/'); slash != std::string_view::npos) {
         if (slash + 1 != rest.size())
-            return fail("a proxy URL has no path");
+            return fail(shellText(kStrProxyHasPath));
         rest = rest.substr(0, slash);
     }
     if (hasControlOrBlank(rest))
-        return fail("a proxy URL holds no blanks or control characters");
+        return fail(shellText(kStrProxyBlanks));
 
     ProxyEntry entry;
     entry.title = "--proxy";
@@ -89,13 +91,13 @@ ProxyArgument parseProxyArgument(std::string_view text)
         if (colon != std::string_view::npos)
             entry.password = PercentDecode(login.substr(colon + 1));
         if (entry.userName.empty())
-            return fail("the user name before @ is empty");
+            return fail(shellText(kStrProxyEmptyUser));
         if (entry.userName.size() > kMaxLoginLength || entry.password.size() > kMaxLoginLength)
-            return fail("user name and password are at most 255 bytes each");
+            return fail(shellText(kStrProxyLoginTooLong));
         if (entry.userName.find('\0') != std::string::npos || entry.password.find('\0') != std::string::npos)
-            return fail("user name and password hold no NUL bytes");
+            return fail(shellText(kStrProxyLoginNul));
         if (entry.type == kProxySocks4 && colon != std::string_view::npos)
-            return fail("a SOCKS4 proxy takes a user name but no password");
+            return fail(shellText(kStrProxySocks4Password));
         entry.flags |= kProxyAuthenticate;
         rest = rest.substr(at + 1);
     }
@@ -105,33 +107,32 @@ ProxyArgument parseProxyArgument(std::string_view text)
     if (!rest.empty() && rest.front() == '[') {
         const size_t close = rest.find(']');
         if (close == std::string_view::npos)
-            return fail("an IPv6 address needs its closing ]");
+            return fail(shellText(kStrProxyNoClosingBracket));
         host = rest.substr(1, close - 1);
         if (!validIpv6(host))
-            return fail("not an IPv6 address in [ ]");
+            return fail(shellText(kStrProxyNotIpv6));
         rest = rest.substr(close + 1);
         if (!rest.empty() && rest.front() != ':')
-            return fail("only :port may follow ]");
+            return fail(shellText(kStrProxyAfterBracket));
         port = rest.empty() ? rest : rest.substr(1);
         if (!rest.empty() && port.empty())
-            return fail("the port after : is empty");
+            return fail(shellText(kStrProxyEmptyPort));
     } else {
         const size_t colon = rest.find(':');
         host = rest.substr(0, colon);
         if (colon != std::string_view::npos) {
             port = rest.substr(colon + 1);
             if (port.empty())
-                return fail("the port after : is empty");
+                return fail(shellText(kStrProxyEmptyPort));
         }
         if (!validHostName(host))
-            return fail(host.empty() ? std::string("the proxy URL names no host")
-                                     : "not a host name: " + std::string(host));
+            return fail(host.empty() ? shellText(kStrProxyNoHost) : shellText(kStrProxyNotHostName, {host}));
     }
     if (!port.empty()) {
         uint32_t number = 0;
         auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
         if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535)
-            return fail("the proxy port is a number from 1 to 65535");
+            return fail(shellText(kStrProxyBadPort));
         entry.port = static_cast<uint16_t>(number);
     }
     entry.server = std::string(host);

@@ -2,9 +2,11 @@
 
 #include <ostream>
 
+#include "cli/cli_texts.h"
 #include "platform/ipc_endpoint.h"
 #include "platform/single_instance.h"
 #include "shell/service_topics.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -15,19 +17,15 @@ int request(std::string_view topic, const std::string& item, std::ostream& out, 
 {
     FolderResult folder = serviceFolder(environment);
     if (!folder) {
-        err << "fetchora-cli: cannot find the running instance: " << folder.error << "\n";
+        err << "fetchora-cli: " << shellText(kStrCliNoInstanceFolder, {folder.error}) << "\n";
         return 1;
     }
     IpcReply reply = ipcRequest(folder.path / kServiceName, topic, item);
     switch (reply.outcome) {
     case IpcReply::Outcome::Data: out << reply.text << "\n"; return 0;
     case IpcReply::Outcome::NoData: return 0;
-    case IpcReply::Outcome::Refused:
-        err << "fetchora-cli: the running instance does not serve " << topic << "\n";
-        return 1;
-    case IpcReply::Outcome::NoServer:
-        err << "fetchora-cli: no fetchora instance is running (start one with fetchora-cli --daemon)\n";
-        return 1;
+    case IpcReply::Outcome::Refused: err << "fetchora-cli: " << shellText(kStrCliNotServed, {topic}) << "\n"; return 1;
+    case IpcReply::Outcome::NoServer: err << "fetchora-cli: " << shellText(kStrCliNoInstance) << "\n"; return 1;
     case IpcReply::Outcome::Failed: break;
     }
     err << "fetchora-cli: " << reply.error << "\n";

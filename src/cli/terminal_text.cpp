@@ -90,4 +90,12 @@ std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes)
     return text.substr(0, cut);
 }
 
+std::size_t utf8Length(std::string_view text)
+{
+    std::size_t count = 0;
+    for (const char c : text)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
 }  // namespace fetchora

@@ -19,4 +19,8 @@ std::string terminalSafe(std::string_view text);
 // inside a UTF-8 sequence.
 std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes);
 
+// The number of characters of UTF-8 text (bytes that do not continue a
+// sequence), the columns it takes for the scripts a translation uses.
+std::size_t utf8Length(std::string_view text);
+
 }  // namespace fetchora

@@ -6,6 +6,8 @@
 #include "config/settings_key.h"
 #include "config/settings_values.h"
 #include "platform/text_utils.h"
+#include "shell/front_end_texts.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 
@@ -65,23 +67,21 @@ bool Application::start(std::string& error)
 {
     FolderResult profile = fetchora::profileFolder(m_environment);
     if (!profile) {
-        error = "cannot use the profile folder: " + profile.error
-            + " (set FETCHORA_HOME to a writable folder)";
+        error = shellText(kStrCannotUseProfile, {profile.error});
         return false;
     }
     m_profileFolder = profile.path;
 
     FolderResult temporary = fetchora::temporaryFolder(m_environment);
     if (!temporary) {
-        error = "cannot create a private temporary folder: " + temporary.error + " (check TMPDIR)";
+        error = shellText(kStrCannotMakeTemporaryFolder, {temporary.error});
         return false;
     }
     m_temporaryFolder = temporary.path;
 
     m_registry = std::make_unique<Registry>(m_profileFolder / kSettingsFileName);
     if (!m_registry->load()) {
-        error = "cannot read the settings file " + m_registry->file().string()
-            + " (check its permissions; the defaults are used until it can be read)";
+        error = shellText(kStrCannotReadSettings, {m_registry->file().string()});
         m_registry = std::make_unique<Registry>();
     }
 

@@ -3,6 +3,8 @@
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "shell/front_end_texts.h"
+#include "shell/shell_texts.h"
 
 namespace fetchora {
 namespace fs = std::filesystem;
@@ -111,14 +113,15 @@ BrowserHostReport InstallBrowserHosts(const std::vector<BrowserHostFolder>& fold
         fs::create_directories(folder.folder, ec);
         if (ec || !writeFileAtomically(manifest, BrowserHostManifest(hostProgram, folder.firefox))) {
             report.ok = false;
-            report.lines.push_back(folder.browser + ": cannot write " + manifest.string()
-                                   + (ec ? " (" + ec.message() + ")" : std::string()));
+            report.lines.push_back(
+                ec ? shellText(kStrHostCannotWriteBecause, {folder.browser, manifest.string(), ec.message()})
+                   : shellText(kStrHostCannotWrite, {folder.browser, manifest.string()}));
             continue;
         }
-        report.lines.push_back(folder.browser + ": wrote " + manifest.string());
+        report.lines.push_back(shellText(kStrHostWrote, {folder.browser, manifest.string()}));
     }
     if (report.lines.empty())
-        report.lines.push_back("no browser found: start Firefox or a Chromium browser once, then run this again");
+        report.lines.push_back(shellText(kStrHostNoBrowser));
     return report;
 }
 
@@ -132,13 +135,13 @@ BrowserHostReport UninstallBrowserHosts(const std::vector<BrowserHostFolder>& fo
             continue;
         if (!fs::remove(manifest, ec) || ec) {
             report.ok = false;
-            report.lines.push_back(folder.browser + ": cannot remove " + manifest.string() + " (" + ec.message() + ")");
+            report.lines.push_back(shellText(kStrHostCannotRemove, {folder.browser, manifest.string(), ec.message()}));
             continue;
         }
-        report.lines.push_back(folder.browser + ": removed " + manifest.string());
+        report.lines.push_back(shellText(kStrHostRemoved, {folder.browser, manifest.string()}));
     }
     if (report.lines.empty())
-        report.lines.push_back("no browser host manifest of Fetchora was installed");
+        report.lines.push_back(shellText(kStrHostNoneInstalled));
     return report;
 }
 
@@ -159,19 +162,12 @@ std::vector<std::string> SandboxedBrowserNotes(const Environment& env)
     std::error_code ec;
     for (const auto& flatpak : flatpaks) {
         if (fs::is_directory(*home / ".var" / "app" / flatpak.id, ec))
-            notes.push_back(std::string(flatpak.browser) + " is installed as a Flatpak (" + flatpak.id
-                            + "): its sandbox cannot start fetchora-host. Use the browser from Debian's packages "
-                              "for browser capture, or allow it to run host programs with "
-                              "\"flatpak override --user --talk-name=org.freedesktop.Flatpak "
-                            + flatpak.id
-                            + "\" and a manifest whose program calls \"flatpak-spawn --host fetchora-host\".");
+            notes.push_back(shellText(kStrHostFlatpakNote, {flatpak.browser, flatpak.id}));
     }
     if (fs::is_directory(*home / "snap" / "chromium", ec))
-        notes.push_back("Chromium is installed as a Snap: its confinement keeps it from starting fetchora-host. "
-                        "Use the browser from Debian's packages for browser capture.");
+        notes.push_back(shellText(kStrHostChromiumSnapNote));
     if (fs::is_directory(*home / "snap" / "firefox", ec))
-        notes.push_back("Firefox is installed as a Snap: it reaches fetchora-host through the desktop's portal, "
-                        "which may ask once whether to allow it.");
+        notes.push_back(shellText(kStrHostFirefoxSnapNote));
     return notes;
 }
 

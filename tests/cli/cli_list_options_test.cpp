@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
+#include "lang/string_table.h"
 #include "lists/file_error.h"
 #include "support/temp_dir.h"
 
@@ -121,10 +122,11 @@ TEST(CliListOptions, HelpNamesEachGroupOnce)
 {
     const std::string help = cliHelp();
     for (const CliOptionSpec& spec : cliOptionSpecs()) {
-        const std::string header = "\n" + std::string(spec.group) + ":\n";
+        const std::string group(builtinString(spec.group));
+        const std::string header = "\n" + group + ":\n";
         const size_t first = help.find(header);
-        ASSERT_NE(first, std::string::npos) << spec.group;
-        EXPECT_EQ(help.find(header, first + 1), std::string::npos) << spec.group << " is split";
+        ASSERT_NE(first, std::string::npos) << group;
+        EXPECT_EQ(help.find(header, first + 1), std::string::npos) << group << " is split";
     }
 }
 

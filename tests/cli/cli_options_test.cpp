@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "lang/string_table.h"
 #include "support/temp_dir.h"
 
 namespace fetchora {
@@ -188,8 +189,9 @@ TEST(CliOptions, HelpDescribesEveryOptionTheParserAccepts)
             // One line names it and says what it does.
             auto line = describedLine(std::string(name));
             ASSERT_NE(line, help.end());
-            EXPECT_NE(line->find(spec.description), std::string::npos) << *line;
-            EXPECT_GE(spec.description.size(), 10u);
+            const std::string_view description = builtinString(spec.description);
+            EXPECT_NE(line->find(description), std::string::npos) << *line;
+            EXPECT_GE(description.size(), 10u);
         }
     }
     EXPECT_EQ(names, contract.size());
