@@ -13,10 +13,14 @@
 #include <QVBoxLayout>
 
 #include "gui/category_box.h"
+#include "gui/gui_prompts.h"
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "lists/export_template.h"
 #include "model/job_database.h"
 #include "shell/application.h"
+#include "shell/file_filters.h"
 #include "shell/job_list_model.h"
 #include "shell/list_commands.h"
 #include "shell/main_view.h"
@@ -125,7 +129,7 @@ void ExportInfoDialog::accept()
             return;
         }
         // The chooser adds ".htm" to a bare name and asks before replacing a file.
-        QFileDialog chooser(this, tr("Export to HTML"), {}, tr("HTML File (*.htm *.html);;All Files (*)"));
+        QFileDialog chooser(this, uiString(kStrExportToHtml), {}, QtFileFilter(htmlFileFilter()));
         chooser.setAcceptMode(QFileDialog::AcceptSave);
         chooser.setDefaultSuffix(QStringLiteral("htm"));
         if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())

@@ -18,13 +18,13 @@
 
 #include "config/app_settings.h"
 #include "gui/dialog_placement.h"
+#include "gui/gui_string_ids.h"
 #include "gui/job_property_sheet.h"
 #include "gui/options_form.h"
 #include "gui/select_links_dialog.h"
 #include "gui/ui_text.h"
 #include "model/download_job.h"
 #include "shell/application.h"
-#include "shell/download_defaults.h"
 #include "shell/find_memory.h"
 #include "shell/shell_texts.h"
 
@@ -253,7 +253,16 @@ JobSheetContext GuiPrompts::sheetContext() const
 
 bool GuiPrompts::editJob(const std::string& title, DownloadJob& job)
 {
-    const JobSheetMode mode = title == kDefaultPropertiesTitle ? JobSheetMode::Defaults : JobSheetMode::OneJob;
+    return runJobSheet(title, job, JobSheetMode::OneJob);
+}
+
+bool GuiPrompts::editDefaults(const std::string& title, DownloadJob& sample)
+{
+    return runJobSheet(title, sample, JobSheetMode::Defaults);
+}
+
+bool GuiPrompts::runJobSheet(const std::string& title, DownloadJob& job, JobSheetMode mode)
+{
     JobPropertySheet sheet(q(title), job, mode, sheetContext(), parent());
     KeepDialogPlacement(sheet, registry(), sheet.objectName().toStdString());
     return sheet.exec() == QDialog::Accepted;
@@ -391,7 +400,7 @@ std::optional<CategoryAnswer> GuiPrompts::editCategory(const std::string& title,
     auto* folder = withId(new QLineEdit(q(start.folder), &dialog), 11);
     auto* browse = withId(new QPushButton(QObject::tr("&Browse..."), &dialog), 12);
     QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, folder] {
-        const QString chosen = QFileDialog::getExistingDirectory(&dialog, QObject::tr("Folder"), folder->text());
+        const QString chosen = QFileDialog::getExistingDirectory(&dialog, uiString(kStrFolderTitle), folder->text());
         if (!chosen.isEmpty())
             folder->setText(chosen);
     });

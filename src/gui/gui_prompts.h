@@ -60,6 +60,7 @@ public:
                                                       const std::filesystem::path& start) override;
 
     bool editJob(const std::string& title, DownloadJob& job) override;
+    bool editDefaults(const std::string& title, DownloadJob& sample) override;
     bool editJobs(const std::string& title, DownloadJob& sample, std::size_t count) override;
     DuplicateAnswer askDuplicateUrl(const DownloadJob& existing, const DownloadJob& added) override;
     PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteUnfinished) override;
@@ -77,6 +78,7 @@ private:
     QWidget* parent() const { return m_parent.data(); }
     int maxSplit() const;
     JobSheetContext sheetContext() const;
+    bool runJobSheet(const std::string& title, DownloadJob& job, JobSheetMode mode);
     // The application's store; none before setApplication.
     Registry* registry() const;
     // Names the dialog and keeps its placement.

@@ -25,6 +25,7 @@
 #include "config/proxy_list.h"
 #include "gui/category_box.h"
 #include "gui/gui_prompts.h"
+#include "gui/gui_string_ids.h"
 #include "gui/options_form.h"
 #include "gui/ui_text.h"
 #include "model/download_job.h"
@@ -418,7 +419,7 @@ void JobPropertySheet::fillProxies(QComboBox* box, uint16_t current, int kind)
         }
     }
     if (box->findData(current) < 0)
-        box->addItem(current == 0 ? tr("Direct Connection") : tr("(proxy %1)").arg(current), current);
+        box->addItem(current == 0 ? uiString(kStrDirectConnection) : uiString(kStrProxyByNumber).arg(current), current);
     selectData(box, current);
 }
 
@@ -436,7 +437,7 @@ void JobPropertySheet::categoryChanged()
 
 void JobPropertySheet::browseFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Save to"), m_folder->currentText());
+    const QString folder = QFileDialog::getExistingDirectory(this, uiString(kStrSaveToTitle), m_folder->currentText());
     if (!folder.isEmpty())
         m_folder->setEditText(folder);
 }
@@ -541,12 +542,12 @@ bool JobPropertySheet::makeFolderExist()
     if (std::filesystem::is_directory(path, error))
         return true;
     if (std::filesystem::exists(path, error)) {
-        QMessageBox::warning(this, windowTitle(), tr("%1 is a file, not a folder.").arg(folder));
+        QMessageBox::warning(this, windowTitle(), uiString(kStrFileNotFolder).arg(folder));
         refuse(m_folder, {});
         return false;
     }
     const auto answer
-        = QMessageBox::question(this, windowTitle(), tr("The folder %1 does not exist. Create it?").arg(folder),
+        = QMessageBox::question(this, windowTitle(), uiString(kStrCreateFolder).arg(folder),
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
         refuse(m_folder, {});

@@ -7,8 +7,10 @@
 #include <QVBoxLayout>
 
 #include "config/app_settings.h"
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
 #include "gui/site_rule_dialog.h"
+#include "gui/ui_text.h"
 
 namespace fetchora {
 
@@ -29,7 +31,7 @@ LoginPage::LoginPage(JobLock& lock, QWidget* parent) : OptionsPage(kSectionName,
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
-    m_list->setHeaderLabels({tr("Site"), tr("User"), tr("Connections"), tr("Log In")});
+    m_list->setHeaderLabels(uiList(kStrLoginColumns));
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_add = new QPushButton(tr("&Add..."), this);
     m_edit = new QPushButton(tr("&Edit..."), this);
@@ -53,6 +55,10 @@ LoginPage::LoginPage(JobLock& lock, QWidget* parent) : OptionsPage(kSectionName,
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, &LoginPage::onEdit);
     connect(m_list, &QTreeWidget::currentItemChanged, this, &LoginPage::updateButtons);
     rebuild();
+    onLanguageChanged(this, [this] {
+        m_list->setHeaderLabels(uiList(kStrLoginColumns));
+        rebuild();
+    });
 }
 
 void LoginPage::load(const AppSettings& settings)
@@ -144,8 +150,8 @@ void LoginPage::rebuild()
         auto* item = new QTreeWidgetItem(m_list);
         item->setText(0, qText(rule.urlMask));
         item->setText(1, qText(rule.userName));
-        item->setText(2, (rule.flags & kSiteUnlimited) != 0 ? tr("Unlimited") : QString::number(rule.connection));
-        item->setText(3, (rule.flags & kSiteLogin) != 0 ? tr("Yes") : QString());
+        item->setText(2, (rule.flags & kSiteUnlimited) != 0 ? uiString(kStrUnlimited) : QString::number(rule.connection));
+        item->setText(3, (rule.flags & kSiteLogin) != 0 ? uiString(kStrYes) : QString());
     }
     if (row >= 0 && row < m_list->topLevelItemCount())
         m_list->setCurrentItem(m_list->topLevelItem(row));

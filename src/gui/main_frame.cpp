@@ -212,8 +212,10 @@ void CMainFrame::buildToolbar()
     auto* band = new QWidget(this);
     auto* bandLayout = new QHBoxLayout(band);
     bandLayout->setContentsMargins(0, 0, 0, 0);
+    // The meter and the status panes show live figures and carry no control
+    // id: a switch of language would put back the text they had when the
+    // window was first translated, and an idle figure is not shown again.
     m_speedMeter = new QLabel(band);
-    m_speedMeter->setProperty("controlId", 2002);
     m_speedMeter->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000.00KB/s")));
     m_speedMeter->setToolTip(uiString(kSpeedMeterTipId));
     m_limitSlider = new QSlider(Qt::Horizontal, band);
@@ -303,7 +305,6 @@ void CMainFrame::buildStatusBar()
     for (int pane = 0; pane < 4; ++pane) {
         m_panes[pane] = new QLabel(this);
         m_panes[pane]->setObjectName(QStringLiteral("pane%1").arg(pane));
-        m_panes[pane]->setProperty("controlId", 2010 + pane);
     }
     const int unit = fontMetrics().averageCharWidth();
     m_panes[1]->setMinimumWidth(unit * 2);

@@ -12,9 +12,12 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 
 #include "config/app_settings.h"
+#include "gui/gui_string_ids.h"
+#include "gui/ui_text.h"
 
 namespace fetchora {
 
@@ -210,8 +213,7 @@ QLineEdit* FormPage::addNumber(int id, const QString& label, std::function<IntRa
     auto* edit = new QLineEdit(this);
     setControlId(edit, id);
     edit->setMaximumWidth(edit->fontMetrics().averageCharWidth() * 14);
-    addRow(label, edit);
-    const QString name = fieldName(label);
+    QLabel* shownLabel = addRow(label, edit);
     // The value as typed, when it is a number in range.
     auto parse = [edit, range](int32_t& value) {
         bool ok = false;
@@ -231,13 +233,14 @@ QLineEdit* FormPage::addNumber(int id, const QString& label, std::function<IntRa
                     *shown = QString::number(*stored / unit);
                     edit->setText(*shown);
                 },
-                [edit, parse, range, name]() {
+                [edit, parse, range, shownLabel]() {
                     int32_t value = 0;
                     if (!edit->isEnabled() || parse(value))
                         return QString();
                     edit->setFocus();
                     const IntRange r = range();
-                    return FormPage::tr("%1 must be between %2 and %3.").arg(name).arg(r.min).arg(r.max);
+                    // The label as shown now names the field in the current language.
+                    return uiString(kStrOutOfRange).arg(fieldName(shownLabel->text())).arg(r.min).arg(r.max);
                 },
                 [edit, parse, set, unit, shown](AppSettings& s) {
                     int32_t value = 0;
@@ -274,20 +277,20 @@ QLineEdit* FormPage::addText(int id, const QString& label, OptionId option, std:
     return edit;
 }
 
-QComboBox* FormPage::addChoice(int id, const QString& label, const QStringList& items, IntGetter get, IntSetter set)
+QComboBox* FormPage::addChoice(int id, const QString& label, ChoiceItems items, IntGetter get, IntSetter set)
 {
     auto* box = new QComboBox(this);
     setControlId(box, id);
     addRow(label, box);
-    const auto known = static_cast<int>(items.size());
+    const auto known = static_cast<int>(items().size());
     addBinding({[box, get, items, known](const AppSettings& s) {
                     box->clear();
-                    box->addItems(items);
+                    box->addItems(items());
                     const int value = get(s);
                     if (value >= 0 && value < known) {
                         box->setCurrentIndex(value);
                     } else {
-                        box->addItem(FormPage::tr("Other (%1)").arg(value), value);
+                        box->addItem(uiString(kStrOtherValue).arg(value), value);
                         box->setCurrentIndex(known);
                     }
                 },
@@ -296,13 +299,21 @@ QComboBox* FormPage::addChoice(int id, const QString& label, const QStringList& 
                     const int index = box->currentIndex();
                     set(s, index < known ? index : box->currentData().toInt());
                 }});
+    // Texts set in place keep the current index, so nothing is chosen anew.
+    onLanguageChanged(box, [box, items, known] {
+        const QStringList texts = items();
+        for (int i = 0; i < std::min(known, box->count()); ++i)
+            box->setItemText(i, texts.value(i));
+        if (box->count() > known)
+            box->setItemText(known, uiString(kStrOtherValue).arg(box->itemData(known).toInt()));
+    });
     return box;
 }
 
-QComboBox* FormPage::addChoice(int id, const QString& label, OptionId option, const QStringList& items)
+QComboBox* FormPage::addChoice(int id, const QString& label, OptionId option, ChoiceItems items)
 {
     return addChoice(
-        id, label, items, [option](const AppSettings& s) { return s.GetOption(option); },
+        id, label, std::move(items), [option](const AppSettings& s) { return s.GetOption(option); },
         [option](AppSettings& s, int32_t value) { s.SetOption(option, value); });
 }
 

@@ -103,9 +103,12 @@ protected:
     // trailing: widgets shown after the field on its row (a browse button).
     QLineEdit* addText(int id, const QString& label, OptionId option, std::initializer_list<QWidget*> trailing = {});
     // A choice whose item i stands for value i; a stored value without an
-    // item is shown as an extra item and written back unchanged.
-    QComboBox* addChoice(int id, const QString& label, OptionId option, const QStringList& items);
-    QComboBox* addChoice(int id, const QString& label, const QStringList& items, IntGetter get, IntSetter set);
+    // item is shown as an extra item and written back unchanged. items gives
+    // the texts in the current language, always as many: they are asked
+    // again on a language switch, and what is chosen stays.
+    using ChoiceItems = std::function<QStringList()>;
+    QComboBox* addChoice(int id, const QString& label, OptionId option, ChoiceItems items);
+    QComboBox* addChoice(int id, const QString& label, ChoiceItems items, IntGetter get, IntSetter set);
     ColorButton* addColor(int id, const QString& label, OptionId option);
     // A labelled row holding any widget (or layout); the label gets the id
     // of `buddy` plus kLabelIdOffset.

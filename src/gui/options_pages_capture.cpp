@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "config/app_settings.h"
+#include "gui/gui_string_ids.h"
 #include "gui/options_pages.h"
+#include "gui/ui_text.h"
 
 namespace fetchora {
 
@@ -86,15 +88,14 @@ FileManagerPage::FileManagerPage(QWidget* parent) : FormPage("FileMan_PPG", tr("
 {
     using O = OptionId;
     addChoice(1, tr("Move a downloaded job to another &category:"), O::MoveDownloaded,
-              {tr("No"), tr("Ask"), tr("Yes")});
-    addChoice(2, tr("When the &file exists:"), O::ExistingFileAction,
-              {tr("Overwrite it"), tr("Rename the new file"), tr("Stop the download")});
+              [] { return uiList(kStrMoveDownloadedChoices); });
+    addChoice(2, tr("When the &file exists:"), O::ExistingFileAction, [] { return uiList(kStrExistingFileChoices); });
     QCheckBox* scan = addCheck(3, tr("&Scan downloaded files for viruses"), O::VirusScan);
     auto* browse = new QPushButton(tr("B&rowse..."), this);
     setControlId(browse, 5);
     QLineEdit* scanner = addText(4, tr("Scanner &program:"), O::VirusScanner, {browse});
     connect(browse, &QPushButton::clicked, this, [this, scanner] {
-        const QString file = QFileDialog::getOpenFileName(this, tr("Scanner program"), scanner->text());
+        const QString file = QFileDialog::getOpenFileName(this, uiString(kStrScannerProgramTitle), scanner->text());
         if (!file.isEmpty())
             scanner->setText(file);
     });

@@ -14,7 +14,11 @@
 #include <memory>
 
 #include "config/app_settings.h"
+#include "gui/gui_prompts.h"
+#include "gui/gui_string_ids.h"
 #include "gui/options_pages.h"
+#include "gui/ui_text.h"
+#include "shell/file_filters.h"
 
 namespace fetchora {
 
@@ -75,7 +79,7 @@ SoundsPage::SoundsPage(std::function<void(const std::filesystem::path&)> player,
     for (const Row& row : rows) {
         auto* edit = new QLineEdit(this);
         setControlId(edit, id + 1);
-        edit->setPlaceholderText(tr("No sound"));
+        edit->setPlaceholderText(uiString(kStrNoSound));
         // Four rows of the same buttons: no mnemonic would be unique.
         auto* browse = new QPushButton(tr("Browse..."), this);
         setControlId(browse, id + 2);
@@ -105,7 +109,8 @@ SoundsPage::SoundsPage(std::function<void(const std::filesystem::path&)> player,
              [edit, sound](AppSettings& s) { s.SetOptionText(sound, edit->text().trimmed().toStdString()); }});
         connect(browse, &QPushButton::clicked, this, [this, edit] {
             const QString file = QFileDialog::getOpenFileName(
-                this, tr("Sound file"), edit->text(), tr("Sounds (*.wav *.ogg *.oga *.flac *.mp3);;All files (*)"));
+                this, uiString(kStrSoundFileTitle), edit->text(),
+                QtFileFilter(fileFilter({{uiString(kStrSoundFiles).toStdString(), "*.wav;*.ogg;*.oga;*.flac;*.mp3"}})));
             if (!file.isEmpty())
                 edit->setText(file);
         });
@@ -204,16 +209,15 @@ MirrorsPage::MirrorsPage(QWidget* parent) : FormPage("Mirrors_PPG", tr("Mirrors"
     auto* code = new QLineEdit(this);
     setControlId(code, 10);
     code->setMaxLength(8);
-    addRow(tr("&Country code:"), code);
-    const QString codeName = fieldName(tr("&Country code:"));
+    QLabel* codeLabel = addRow(tr("&Country code:"), code);
     addBinding(
         {[code](const AppSettings& s) { code->setText(QString::fromStdString(s.GetOptionText(O::MirrorCountryCode))); },
-         [code, codeName] {
+         [code, codeLabel] {
              static const QRegularExpression twoLetters(QStringLiteral("^[A-Za-z]{2}$"));
              if (twoLetters.match(code->text().trimmed()).hasMatch())
                  return QString();
              code->setFocus();
-             return tr("%1 must be two letters.").arg(codeName);
+             return uiString(kStrTwoLetters).arg(fieldName(codeLabel->text()));
          },
          [code](AppSettings& s) {
              s.SetOptionText(O::MirrorCountryCode, code->text().trimmed().toUpper().toStdString());

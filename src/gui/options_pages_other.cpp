@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "config/app_settings.h"
+#include "gui/gui_string_ids.h"
 #include "gui/options_pages.h"
+#include "gui/ui_text.h"
 
 namespace fetchora {
 
@@ -18,7 +20,7 @@ namespace {
 struct Switch {
     OptionId option;
     QString text;
-    QString tip;
+    uint32_t tip;  // string id
 };
 
 struct Choice {
@@ -29,6 +31,41 @@ struct Choice {
 
 // The value a choice item stands for, or -1 for a plain switch.
 constexpr int kChoiceValueRole = Qt::UserRole + 2;
+
+// The items' tool tips are looked up when shown, so they are always in the
+// current language, whenever the items were made.
+class SwitchItem final : public QTreeWidgetItem {
+public:
+    SwitchItem(QTreeWidgetItem* parent, const QString& text, uint32_t tip)
+        : QTreeWidgetItem(parent, {text}), m_tip(tip)
+    {
+    }
+    QVariant data(int column, int role) const override
+    {
+        if (role == Qt::ToolTipRole)
+            return uiString(m_tip);
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    uint32_t m_tip;
+};
+
+// "Double-click on a downloaded job opens the file.": the group's text and
+// the choice's as they show now.
+class ChoiceItem final : public QTreeWidgetItem {
+public:
+    ChoiceItem(QTreeWidgetItem* parent, const QString& text) : QTreeWidgetItem(parent, {text}) { }
+    QVariant data(int column, int role) const override
+    {
+        if (role != Qt::ToolTipRole || parent() == nullptr)
+            return QTreeWidgetItem::data(column, role);
+        QString choice = text(0);
+        if (!choice.isEmpty())
+            choice[0] = choice[0].toLower();
+        return uiString(kStrChoiceTip).arg(parent()->text(0), choice);
+    }
+};
 
 }  // namespace
 
@@ -52,33 +89,33 @@ OtherPage::OtherPage(QWidget* parent) : FormPage("Other_PPG", tr("Other"), paren
     const std::vector<Group> groups = {
         {tr("Confirmations"),
          {{O::ConfirmExitToolWindows, tr("Confirm exit while tool windows are open"),
-           tr("Asks before the program exits while a site explorer or another tool window is open.")},
+           40961},
           {O::ConfirmExitDownloading, tr("Confirm exit while files are downloading"),
-           tr("Asks before the program exits while jobs are still downloading.")},
+           40962},
           {O::ConfirmContextMenuUrl, tr("Confirm a URL added from the browser's menu"),
-           tr("Shows the new-job dialog for a link sent from the browser's context menu.")},
+           40963},
           {O::ConfirmBatchUrls, tr("Confirm settings when batch URLs are added"),
-           tr("Shows the job settings once before a batch of URLs is added.")},
+           40964},
           {O::ConfirmDrop, tr("Confirm a URL dropped on the drop zone"),
-           tr("Shows the new-job dialog for a link dropped on the drop zone.")}}},
+           40965}}},
         {tr("Window and list"),
          {{O::SortSubCategories, tr("Show sub-categories in alphabetical order"),
-           tr("Sorts the categories under each category by name; takes effect after a restart.")},
+           40966},
           {O::HideWhenMinimized, tr("Hide the main window when minimized"),
-           tr("A minimized main window leaves the task bar and stays reachable from the tray icon.")},
+           40967},
           {O::CloseBoxExits, tr("The window's close box exits the program"),
-           tr("When off, the close box only minimizes the main window.")},
+           40968},
           {O::SizesInBytes, tr("Show file sizes in bytes"),
-           tr("Shows exact byte counts instead of sizes rounded to KB or MB.")}}},
+           40969}}},
         {tr("Downloads"),
          {{O::CloseWhenDone, tr("Close the program when all jobs are done"),
-           tr("Exits the program once the last running job has finished.")},
+           40970},
           {O::RemoveWhenComplete, tr("Remove a job from the list when it is complete"),
-           tr("A job that downloaded successfully leaves the job list; its file stays on disk.")},
+           40971},
           {O::MoveToBottomAfterRetries, tr("Move a job to the bottom of the queue after 10 retries"),
-           tr("Lets other waiting jobs run before a job that keeps failing.")},
+           40972},
           {O::AllocateDiskSpace, tr("Allocate disk space when the file size is known"),
-           tr("Reserves the whole file on disk at the start, so a full disk is found early.")}}},
+           40973}}},
     };
     const std::vector<Choice> choices = {
         {O::DoubleClickRunning,
@@ -103,10 +140,9 @@ OtherPage::OtherPage(QWidget* parent) : FormPage("Other_PPG", tr("Other"), paren
         auto* top = new QTreeWidgetItem(tree, {group.title});
         top->setData(0, kItemControlIdRole, id++);
         for (const Switch& entry : group.switches) {
-            auto* item = new QTreeWidgetItem(top, {entry.text});
+            auto* item = new SwitchItem(top, entry.text, entry.tip);
             item->setData(0, kItemControlIdRole, id++);
             item->setData(0, kChoiceValueRole, -1);
-            item->setToolTip(0, entry.tip);
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
             item->setCheckState(0, Qt::Unchecked);
             switches->push_back({item, entry.option});
@@ -116,10 +152,9 @@ OtherPage::OtherPage(QWidget* parent) : FormPage("Other_PPG", tr("Other"), paren
         auto* top = new QTreeWidgetItem(tree, {choice.title});
         top->setData(0, kItemControlIdRole, id++);
         for (int value = 0; value < choice.choices.size(); ++value) {
-            auto* item = new QTreeWidgetItem(top, {choice.choices[value]});
+            auto* item = new ChoiceItem(top, choice.choices[value]);
             item->setData(0, kItemControlIdRole, id++);
             item->setData(0, kChoiceValueRole, value);
-            item->setToolTip(0, tr("%1 %2.").arg(choice.title, choice.choices[value].toLower()));
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
             item->setCheckState(0, Qt::Unchecked);
         }

@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "config/app_settings.h"
+#include "gui/gui_string_ids.h"
 #include "gui/options_pages.h"
+#include "gui/ui_text.h"
 
 namespace fetchora {
 
@@ -59,11 +61,9 @@ ConnectionPage::ConnectionPage(QWidget* parent) : FormPage("Conn_PPG", tr("Conne
     enableWith(always, addNumber(5, tr("&Number of retries:"), O::RetryCount, kRetryCountRange), false);
     enableWith(always, addCheck(7, tr("Stop after 99 tries that bring n&o data"), O::StopAfterFruitlessTries));
 
-    const QStringList types = tr("14.4K Modem,28.8K Modem,33.6K Modem,56K Modem/ISDN,128K ISDN,256K Cable/DSL,"
-                                 "300K Cable/DSL,512K Cable/DSL,T1,LAN 10M,Other")
-                                  .split(u',');
     QComboBox* type = addChoice(
-        8, tr("&Connection type:"), types, [](const AppSettings& s) { return s.connType(); },
+        8, tr("&Connection type:"), [] { return uiList(kStrConnectionTypes); },
+        [](const AppSettings& s) { return s.connType(); },
         [](AppSettings& s, int32_t value) { s.setConnType(value); });
     // The speed field is editable for "Other" only; the other types show
     // their own figure.
@@ -121,14 +121,17 @@ ProtocolPage::ProtocolPage(QWidget* parent) : FormPage("Protocol_PPG", tr("Proto
     addText(3, tr("&Password for anonymous FTP:"), O::AnonymousEMail);
     addCheck(4, tr("&Reuse FTP connections"), O::ReuseFtpConnections);
     addCheck(5, tr("Do not send the r&eferrer"), O::NoReferer);
-    const QStringList agents = {tr("None"),
-                                QStringLiteral("Fetchora"),
-                                QStringLiteral("Mozilla/2.0 (compatible; MSIE 3.02; Windows 95)"),
-                                QStringLiteral("Mozilla/4.0 (compatible; MSIE 4.01; Windows 98)"),
-                                QStringLiteral("Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"),
-                                QStringLiteral("Mozilla/3.04 (Win98; I))"),
-                                QStringLiteral("Mozilla/4.05 [en] (Win98; I))"),
-                                tr("Custom")};
+    // The agents' own texts are what is sent, never translated.
+    const auto agents = [] {
+        return QStringList{uiString(kStrNoUserAgent),
+                           QStringLiteral("Fetchora"),
+                           QStringLiteral("Mozilla/2.0 (compatible; MSIE 3.02; Windows 95)"),
+                           QStringLiteral("Mozilla/4.0 (compatible; MSIE 4.01; Windows 98)"),
+                           QStringLiteral("Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)"),
+                           QStringLiteral("Mozilla/3.04 (Win98; I))"),
+                           QStringLiteral("Mozilla/4.05 [en] (Win98; I))"),
+                           uiString(kStrCustomUserAgent)};
+    };
     QComboBox* agent = addChoice(6, tr("&User agent:"), O::UserAgentChoice, agents);
     QLineEdit* text = addText(7, tr("Custom user agent &text:"), O::UserAgentText);
     // Choices from 7 up send the custom text.

@@ -10,7 +10,9 @@
 #include <QVBoxLayout>
 
 #include "gui/dialog_placement.h"
+#include "gui/gui_string_ids.h"
 #include "gui/options_pages.h"
+#include "gui/ui_text.h"
 #include "platform/desktop_system.h"
 #include "shell/application.h"
 
@@ -143,7 +145,7 @@ bool OptionsSheet::applyPages()
             page(i)->apply(settings);
     });
     if (!saved)
-        QMessageBox::warning(this, windowTitle(), tr("The settings could not be saved to the profile folder."));
+        QMessageBox::warning(this, windowTitle(), uiString(kStrSettingsNotSaved));
     return true;
 }
 

@@ -13,7 +13,9 @@
 #include <QVBoxLayout>
 
 #include "gui/category_box.h"
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "model/job_database.h"
 #include "shell/application.h"
 #include "shell/job_list_model.h"
@@ -31,7 +33,7 @@ PreviousBatchDialog::PreviousBatchDialog(DownloadJob* root, const DownloadJob* c
     m_folder->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
     m_browse = new QPushButton(tr("&Browse..."), this);
     connect(m_browse, &QPushButton::clicked, this, [this] {
-        const QString chosen = QFileDialog::getExistingDirectory(this, tr("Get previously downloaded files directory"),
+        const QString chosen = QFileDialog::getExistingDirectory(this, uiString(kStrPreviousFilesFolder),
                                                                  m_folder->text());
         if (!chosen.isEmpty())
             m_folder->setText(chosen);

@@ -14,7 +14,9 @@
 #include <QVBoxLayout>
 
 #include "gui/category_box.h"
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "model/job_database.h"
 #include "net/url.h"
 #include "shell/application.h"
@@ -139,13 +141,12 @@ DownloadJob* importChosenFile(Application& app, MainView& view, PreviousFileMode
     PreviousFileStart start;
     std::string error;
     if (!preparePreviousFile(app, path, start, error)) {
-        QMessageBox::warning(parent, PreviousFileDialog::tr("Import"), QString::fromStdString(error));
+        QMessageBox::warning(parent, uiString(kStrImportTitle), QString::fromStdString(error));
         return nullptr;
     }
     if (!start.companionProblem.empty())
-        QMessageBox::warning(parent, PreviousFileDialog::tr("Import"),
-                             PreviousFileDialog::tr("The file's information file is not used: %1")
-                                 .arg(QString::fromStdString(start.companionProblem)));
+        QMessageBox::warning(parent, uiString(kStrImportTitle),
+                             uiString(kStrCompanionNotUsed).arg(QString::fromStdString(start.companionProblem)));
     DownloadJob* root = nullptr;
     {
         JobLockGuard lock(app.jobLock());
@@ -171,7 +172,7 @@ DownloadJob* importChosenFile(Application& app, MainView& view, PreviousFileMode
 
 void showImportPreviousFile(Application& app, MainView& view, QWidget* parent)
 {
-    const QString file = QFileDialog::getOpenFileName(parent, PreviousFileDialog::tr("Add previously downloaded file"));
+    const QString file = QFileDialog::getOpenFileName(parent, uiString(kStrAddPreviousFile));
     if (!file.isEmpty())
         importChosenFile(app, view, PreviousFileMode::Completed, file.toStdString(), parent);
 }
@@ -179,7 +180,7 @@ void showImportPreviousFile(Application& app, MainView& view, QWidget* parent)
 void showImportBrokenDownload(Application& app, MainView& view, QWidget* parent)
 {
     const QString file
-        = QFileDialog::getOpenFileName(parent, PreviousFileDialog::tr("Recover browser's broken downloads"));
+        = QFileDialog::getOpenFileName(parent, uiString(kStrRecoverBrokenDownload));
     if (!file.isEmpty())
         importChosenFile(app, view, PreviousFileMode::Broken, file.toStdString(), parent);
 }

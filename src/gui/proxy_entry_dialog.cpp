@@ -11,7 +11,9 @@
 
 #include <algorithm>
 
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 
 namespace fetchora {
 
@@ -48,19 +50,9 @@ const uint16_t* ProxyEntryDialog::typeOrder()
 
 QString ProxyEntryDialog::typeName(uint16_t type)
 {
-    switch (type) {
-    case kProxyDirect: return tr("Direct connection");
-    case kProxyHttpGet: return tr("HTTP <Get>");
-    case kProxyHttpConnect: return tr("HTTP <Connect>");
-    case kProxyFtpUserColon: return tr("FTP <User user@host:port>");
-    case kProxyFtpUserSpace: return tr("FTP <User user@host port>");
-    case kProxyFtpOpen: return tr("FTP <Open host>");
-    case kProxyFtpSite: return tr("FTP <Site host>");
-    case kProxyFtpSiteUser: return tr("FTP <Site user@host>");
-    case kProxySocks5: return tr("SOCKS5");
-    case kProxySocks4: return tr("SOCKS4");
-    default: return tr("Unknown (%1)").arg(type);
-    }
+    if (type < kProxyTypeCount)
+        return uiListItem(kStrProxyTypeNames, type);
+    return uiString(kStrUnknownProxyType).arg(type);
 }
 
 ProxyEntryDialog::ProxyEntryDialog(const ProxyEntry& entry, bool direct, QWidget* parent)
@@ -151,7 +143,7 @@ QString ProxyEntryDialog::validate()
         return {};
     if (!plausibleServer(m_server->text().trimmed())) {
         m_server->setFocus();
-        return tr("Please enter the proxy's server name or address, without blanks.");
+        return uiString(kStrProxyServerNeeded);
     }
     bool number = false;
     const QString portText = m_port->text().trimmed();
@@ -160,7 +152,7 @@ QString ProxyEntryDialog::validate()
     if (!number || !digits || port < 1 || port > 65535) {
         m_port->setFocus();
         m_port->selectAll();
-        return tr("The port must be a number from 1 to 65535.");
+        return uiString(kStrProxyPortRange);
     }
     return {};
 }

@@ -21,8 +21,12 @@
 #include "config/proxy_text_format.h"
 #include "config/site_rules.h"
 #include "gui/form_label_ids.h"
+#include "gui/gui_prompts.h"
+#include "gui/gui_string_ids.h"
 #include "gui/proxy_entry_dialog.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
+#include "shell/file_filters.h"
 
 namespace fetchora {
 
@@ -33,12 +37,19 @@ std::filesystem::path localPath(const QString& file)
     return std::filesystem::path(QFile::encodeName(file).toStdString());
 }
 
+// The direct connection's entry was named when the list was made, in the
+// language of that day; it shows the current language's name.
+QString shownProxyName(const ProxyEntry& entry)
+{
+    return entry.type == kProxyDirect ? uiString(kStrDirectConnection) : proxyDisplayName(entry);
+}
+
 void fillDefaultBox(QComboBox* box, const ProxyList& proxies, int32_t current)
 {
     const QSignalBlocker block(box);
     box->clear();
     for (size_t i = 0; i < proxies.ProxyCount(); ++i)
-        box->addItem(proxyDisplayName(*proxies.ProxyAt(i)), static_cast<int>(i));
+        box->addItem(shownProxyName(*proxies.ProxyAt(i)), static_cast<int>(i));
     box->setCurrentIndex(current >= 0 && current < box->count() ? current : 0);
 }
 
@@ -69,7 +80,7 @@ ProxyPage::ProxyPage(JobLock& lock, QWidget* parent)
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
-    m_list->setHeaderLabels({tr("Name"), tr("Server"), tr("Type"), tr("Multi-Proxy")});
+    m_list->setHeaderLabels(uiList(kStrProxyColumns));
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
     m_add = new QPushButton(tr("&Add..."), this);
@@ -96,7 +107,7 @@ ProxyPage::ProxyPage(JobLock& lock, QWidget* parent)
     m_rollback = new QSpinBox(this);
     m_rollback->setRange(kRollbackMin, kRollbackMax);
     m_rollback->setSingleStep(512);
-    m_rollback->setSuffix(tr(" bytes"));
+    m_rollback->setSuffix(uiString(kStrBytesSuffix));
     form->addRow(tr("&Rollback when resuming:"), m_rollback);
 
     auto* layout = new QVBoxLayout(this);
@@ -126,6 +137,11 @@ ProxyPage::ProxyPage(JobLock& lock, QWidget* parent)
     follow(m_ftpDefault, ProxyDefault::Ftp);
     follow(m_streamDefault, ProxyDefault::Stream);
     rebuild();
+    onLanguageChanged(this, [this] {
+        m_list->setHeaderLabels(uiList(kStrProxyColumns));
+        m_rollback->setSuffix(uiString(kStrBytesSuffix));
+        rebuild();
+    });
 }
 
 void ProxyPage::load(const AppSettings& settings)
@@ -150,7 +166,7 @@ QString ProxyPage::validate()
 {
     if (!m_rollback->hasAcceptableInput()) {
         m_rollback->setFocus();
-        return tr("The rollback must be from %1 to %2 bytes.").arg(kRollbackMin).arg(kRollbackMax);
+        return uiString(kStrRollbackRange).arg(kRollbackMin).arg(kRollbackMax);
     }
     return {};
 }
@@ -230,14 +246,14 @@ QString ProxyPage::importFrom(const QString& file, int* added)
         *added = 0;
     QFile input(file);
     if (!input.open(QIODevice::ReadOnly))
-        return tr("Cannot read \"%1\": %2").arg(file, input.errorString());
+        return uiString(kStrCannotReadFile).arg(file, input.errorString());
     if (static_cast<uintmax_t>(input.size()) > kMaxProxyFileSize)
-        return tr("\"%1\" is too large to be a proxy list.").arg(file);
+        return uiString(kStrProxyFileTooLarge).arg(file);
     const QByteArray bytes = input.read(static_cast<qint64>(kMaxProxyFileSize) + 1);
     if (input.error() != QFileDevice::NoError)
-        return tr("Cannot read \"%1\": %2").arg(file, input.errorString());
+        return uiString(kStrCannotReadFile).arg(file, input.errorString());
     if (static_cast<uintmax_t>(bytes.size()) > kMaxProxyFileSize)
-        return tr("\"%1\" is too large to be a proxy list.").arg(file);
+        return uiString(kStrProxyFileTooLarge).arg(file);
 
     // Every line must be a proxy before anything is added: a file of some
     // other kind must not half-fill the list.
@@ -257,14 +273,11 @@ QString ProxyPage::importFrom(const QString& file, int* added)
             continue;
         std::optional<ProxyEntry> entry = parseProxyLine(line);
         if (!entry)
-            return tr("\"%1\" is not a proxy list: line %2 is not of the form server:port@TYPE or "
-                      "server:port@TYPE:user:password.")
-                .arg(file)
-                .arg(lineNumber);
+            return uiString(kStrNotAProxyList).arg(file).arg(lineNumber);
         entries.push_back(std::move(*entry));
     }
     if (entries.empty())
-        return tr("\"%1\" holds no proxies.").arg(file);
+        return uiString(kStrNoProxiesInFile).arg(file);
     int count = 0;
     for (const ProxyEntry& entry : entries) {
         if (m_work->AddProxy(entry, true) == 1) {
@@ -283,12 +296,12 @@ QString ProxyPage::exportTo(const QString& file) const
     switch (exportProxyFile(*m_work, localPath(file))) {
     case ProxyFileResult::Ok: return {};
     case ProxyFileResult::NothingToWrite:
-        return tr("There is nothing to export: the list holds only the direct connection.");
-    case ProxyFileResult::CannotOpen: return tr("Cannot create \"%1\".").arg(file);
+        return uiString(kStrNoProxiesToExport);
+    case ProxyFileResult::CannotOpen: return uiString(kStrCannotCreateFile).arg(file);
     case ProxyFileResult::CannotWrite:
     case ProxyFileResult::TooLarge: break;
     }
-    return tr("Could not write \"%1\".").arg(file);
+    return uiString(kStrCannotWriteFile).arg(file);
 }
 
 int ProxyPage::currentRow() const
@@ -304,11 +317,11 @@ void ProxyPage::rebuild()
     for (size_t i = 0; i < m_work->ProxyCount(); ++i) {
         const ProxyEntry& entry = *m_work->ProxyAt(i);
         auto* item = new QTreeWidgetItem(m_list);
-        item->setText(0, proxyDisplayName(entry));
+        item->setText(0, shownProxyName(entry));
         if (entry.type != kProxyDirect)
             item->setText(1, QStringLiteral("%1:%2").arg(qText(entry.server)).arg(entry.port));
         item->setText(2, ProxyEntryDialog::typeName(entry.type));
-        item->setText(3, (entry.flags & kProxyMultiProxy) != 0 ? tr("Yes") : QString());
+        item->setText(3, (entry.flags & kProxyMultiProxy) != 0 ? uiString(kStrYes) : QString());
     }
     if (row >= 0 && row < m_list->topLevelItemCount())
         m_list->setCurrentItem(m_list->topLevelItem(row));
@@ -355,22 +368,22 @@ void ProxyPage::onDelete()
 
 void ProxyPage::onImport()
 {
-    const QString file = QFileDialog::getOpenFileName(this, tr("Import Proxies"), QString(), tr("All Files (*)"));
+    const QString file = QFileDialog::getOpenFileName(this, uiString(kStrImportProxies), QString(), QtFileFilter(fileFilter({})));
     if (file.isEmpty())
         return;
     const QString problem = importFrom(file);
     if (!problem.isEmpty())
-        QMessageBox::warning(this, tr("Import Proxies"), problem);
+        QMessageBox::warning(this, uiString(kStrImportProxies), problem);
 }
 
 void ProxyPage::onExport()
 {
-    const QString file = QFileDialog::getSaveFileName(this, tr("Export Proxies"), QString(), tr("All Files (*)"));
+    const QString file = QFileDialog::getSaveFileName(this, uiString(kStrExportProxies), QString(), QtFileFilter(fileFilter({})));
     if (file.isEmpty())
         return;
     const QString problem = exportTo(file);
     if (!problem.isEmpty())
-        QMessageBox::warning(this, tr("Export Proxies"), problem);
+        QMessageBox::warning(this, uiString(kStrExportProxies), problem);
 }
 
 }  // namespace fetchora

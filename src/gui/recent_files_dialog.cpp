@@ -8,7 +8,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "platform/desktop_actions.h"
 #include "shell/main_view.h"
 
@@ -86,11 +88,11 @@ bool RecentFilesDialog::openChosen()
     if (file == nullptr)
         return false;
     if (!QFileInfo::exists(qText(file->path))) {
-        QMessageBox::warning(this, windowTitle(), tr("The file is no longer there:\n%1").arg(qText(file->path)));
+        QMessageBox::warning(this, windowTitle(), uiString(kStrRecentFileGone).arg(qText(file->path)));
         return false;
     }
     if (!m_desktop.open(file->path)) {
-        QMessageBox::warning(this, windowTitle(), tr("No program could open %1.").arg(qText(file->path)));
+        QMessageBox::warning(this, windowTitle(), uiString(kStrNoProgramOpens).arg(qText(file->path)));
         return false;
     }
     return true;
@@ -106,7 +108,7 @@ bool RecentFilesDialog::showChosenInFolder()
         : QFileInfo(qText(file->folder)).isDir()           ? m_desktop.open(file->folder)
                                                            : false;
     if (!done)
-        QMessageBox::warning(this, windowTitle(), tr("The folder %1 cannot be shown.").arg(qText(file->folder)));
+        QMessageBox::warning(this, windowTitle(), uiString(kStrFolderNotShown).arg(qText(file->folder)));
     return done;
 }
 

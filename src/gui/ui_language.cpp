@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTranslator>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include "gui/options_form.h"
@@ -112,6 +113,38 @@ void retextControl(QWidget* control, const QString& section, int id)
     }
 }
 
+// Items of an options page's tree of switches carry their control id as
+// item data (the Other page) and keep their English beside it.
+constexpr int kEnglishItemRole = kItemControlIdRole + 10;
+
+template <typename Visit> void forEachNumberedItem(QTreeWidget* tree, Visit visit)
+{
+    // Elsewhere the same item data holds what a window keeps for itself.
+    bool onPage = false;
+    for (const QWidget* at = tree; at != nullptr && !onPage; at = at->parentWidget())
+        onPage = qobject_cast<const OptionsPage*>(at) != nullptr;
+    if (!onPage)
+        return;
+    for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
+        bool ok = false;
+        const int id = (*it)->data(0, kItemControlIdRole).toInt(&ok);
+        if (ok && id >= 0)
+            visit(**it, id);
+    }
+}
+
+void retextItems(QTreeWidget* tree, const QString& section)
+{
+    forEachNumberedItem(tree, [&section](QTreeWidgetItem& item, int id) {
+        QVariant english = item.data(0, kEnglishItemRole);
+        if (!english.isValid()) {
+            english = item.text(0);
+            item.setData(0, kEnglishItemRole, english);
+        }
+        item.setText(0, lookup(section, id).value_or(english.toString()));
+    });
+}
+
 // A page of a tab widget sits in the tab widget's stack.
 void retextTab(QWidget* page, const QString& section)
 {
@@ -196,6 +229,8 @@ void translateWindow(QWidget* window)
             retextTab(widget, own);
         if (const int id = controlId(widget); id >= 0)
             retextControl(widget, sectionOf(widget, window), id);
+        if (auto* tree = qobject_cast<QTreeWidget*>(widget))
+            retextItems(tree, sectionOf(tree, window));
         if (auto* box = qobject_cast<QDialogButtonBox*>(widget)) {
             const QString section = sectionOf(box, window);
             // Without a translation of their own the standard buttons keep
@@ -240,6 +275,12 @@ std::vector<WindowText> windowTexts(QWidget* window)
             const QString text = shownText(widget);
             if (!text.isEmpty())
                 texts.push_back({sectionOf(widget, window), QString::number(id), text});
+        }
+        if (auto* tree = qobject_cast<QTreeWidget*>(widget)) {
+            const QString section = sectionOf(tree, window);
+            forEachNumberedItem(tree, [&texts, &section](QTreeWidgetItem& item, int id) {
+                texts.push_back({section, QString::number(id), item.text(0)});
+            });
         }
         if (auto* box = qobject_cast<QDialogButtonBox*>(widget)) {
             for (QAbstractButton* button : box->buttons()) {

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QWidget>
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -68,6 +69,16 @@ QString uiString(uint32_t id)
 QString uiListItem(uint32_t id, std::size_t index)
 {
     return fromUtf8(builtinListItem(id, index));
+}
+
+QStringList uiList(uint32_t id)
+{
+    const std::string_view english = englishString(id);
+    const auto count = static_cast<std::size_t>(std::count(english.begin(), english.end(), ',')) + 1;
+    QStringList items;
+    for (std::size_t i = 0; i < count; ++i)
+        items.push_back(uiListItem(id, i));
+    return items;
 }
 
 void setUiText(QObject* object, uint32_t id, UiTextRole role)

@@ -4,6 +4,7 @@
 //
 // Thread: the GUI thread.
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,9 @@ namespace fetchora {
 QString uiString(uint32_t id);
 // Item index of a comma-separated list message (lang/string_table.h).
 QString uiListItem(uint32_t id, std::size_t index);
+// Every item of a comma-separated list message in the current language, as
+// many as the English list has (an item the language lacks stays English).
+QStringList uiList(uint32_t id);
 
 // A text of a window that comes from the string table: an action's or a
 // button's or label's text, a menu's or group box's title, a window's or tool

@@ -10,11 +10,14 @@
 #include <QVBoxLayout>
 
 #include "gui/gui_prompts.h"
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "lang/string_table.h"
 #include "lists/page_url_history.h"
 #include "lists/url_list.h"
 #include "shell/application.h"
+#include "shell/file_filters.h"
 #include "shell/list_commands.h"
 
 namespace fetchora {
@@ -78,8 +81,7 @@ bool processSavedPage(Application& app, MainView& view, const std::filesystem::p
 void showProcessWebPage(Application& app, MainView& view, QWidget* parent)
 {
     const QString page
-        = QFileDialog::getOpenFileName(parent, EnterUrlDialog::tr("Process Web Page File"), {},
-                                       QtFileFilter("HTML File (*.htm; *.html)|*.htm;*.html|All Files (*.*)|*.*||"));
+        = QFileDialog::getOpenFileName(parent, uiString(kStrProcessWebPageFile), {}, QtFileFilter(htmlFileFilter()));
     if (page.isEmpty())
         return;
     processSavedPage(app, view, page.toStdString(), parent);

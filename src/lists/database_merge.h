@@ -23,7 +23,6 @@
 namespace fetchora {
 
 inline constexpr uint32_t kStrCreateOrOpenError = 61216;  // "Create or Open file error."
-inline constexpr std::string_view kMergeFilter = "Fetchora Files (*.kxd)|*.kxd|All Files (*.*)|*.*||";
 // A database file larger than this is not read for a merge.
 inline constexpr std::uintmax_t kMergeFileLimit = 512u * 1024 * 1024;
 

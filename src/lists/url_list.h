@@ -17,7 +17,6 @@
 
 namespace fetchora {
 
-inline constexpr std::string_view kUrlListFilter = "URL list files(*.lst)|*.lst|All Files (*.*)|*.*||";
 inline constexpr std::string_view kUrlListExtension = "lst";
 // A list file larger than this is refused instead of being read whole.
 inline constexpr std::uintmax_t kUrlListFileLimit = 64u * 1024 * 1024;

@@ -5,7 +5,7 @@
 //
 // Thread: loop thread. The functions borrow what they are given; the caller
 // holds the job lock while a job or the tree is read.
-#include <string_view>
+#include <cstdint>
 
 #include "model/download_job.h"
 
@@ -15,9 +15,9 @@ class AppSettings;
 class Application;
 class CComPtrTree;
 
-// The title the main view opens the defaults sheet with; the sheet shows no
-// URL, file name or mirrors under it.
-inline constexpr std::string_view kDefaultPropertiesTitle = "Default download properties";
+// The title of the defaults sheet ("Default download properties"); the sheet
+// is asked for by UserPrompts::editDefaults, never told by its title.
+inline constexpr uint32_t kStrTitleDefaultProperties = 40951;
 
 // Makes `sample` a job as a new download would start out: the "Download
 // default" values, the default proxies and switches, and the folder from

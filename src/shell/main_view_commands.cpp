@@ -17,6 +17,7 @@
 #include "platform/text_utils.h"
 #include "shell/application.h"
 #include "shell/download_defaults.h"
+#include "shell/file_filters.h"
 #include "shell/job_list_model.h"
 #include "shell/main_view.h"
 #include "shell/shared_job_sheet.h"
@@ -28,7 +29,6 @@ namespace fetchora {
 
 namespace {
 
-constexpr std::string_view kDatabaseFilter = "Fetchora Files (*.kxd)|*.kxd|All Files (*.*)|*.*||";
 // Messages by their string-table id, looked up when shown so that the
 // current language reaches them.
 constexpr uint32_t kCannotMoveRunning = 40301;  // "Can not move downloading job."
@@ -171,7 +171,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
     case ViewCommand::OpenDatabase: {
         std::filesystem::path file;
         if (command == ViewCommand::OpenDatabase) {
-            auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleOpenDatabase), std::string(kDatabaseFilter));
+            auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleOpenDatabase), databaseFileFilter());
             if (!chosen)
                 return true;
             file = *chosen;
@@ -186,7 +186,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         }
         [[fallthrough]];
     case ViewCommand::SaveDatabaseAs: {
-        auto chosen = m_prompts.chooseSaveFile(shellText(kStrTitleSaveAs), std::string(kDatabaseFilter), "Default.kxd");
+        auto chosen = m_prompts.chooseSaveFile(shellText(kStrTitleSaveAs), databaseFileFilter(), "Default.kxd");
         if (!chosen)
             return true;
         m_databasePath = *chosen;
@@ -249,7 +249,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
             JobLockGuard lock(m_app.jobLock());
             MakeDefaultsSample(sample, m_app.settings(), &m_doc->tree());
         }
-        if (m_prompts.editJob(std::string(kDefaultPropertiesTitle), sample)) {
+        if (m_prompts.editDefaults(shellText(kStrTitleDefaultProperties), sample)) {
             JobLockGuard lock(m_app.jobLock());
             SaveJobAsDefaults(m_app, sample, &m_doc->tree());
         }
@@ -376,7 +376,7 @@ void MainView::replaceDatabase(const std::filesystem::path& file)
 
 void MainView::mergeDatabase()
 {
-    auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleMergeDatabase), std::string(kMergeFilter));
+    auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleMergeDatabase), databaseFileFilter());
     if (!chosen)
         return;
     CZoviradDoc source(m_app.jobLock());
@@ -419,7 +419,7 @@ void MainView::exportFiles()
 
 void MainView::importList()
 {
-    auto file = m_prompts.chooseOpenFile(shellText(kStrTitleImportList), std::string(kUrlListFilter));
+    auto file = m_prompts.chooseOpenFile(shellText(kStrTitleImportList), urlListFileFilter());
     if (!file)
         return;
     UrlListRead read = ReadUrlList(*file);
@@ -450,7 +450,7 @@ void MainView::importList()
 
 void MainView::exportList()
 {
-    auto file = m_prompts.chooseSaveFile(shellText(kStrTitleExportList), std::string(kUrlListFilter), "list.lst");
+    auto file = m_prompts.chooseSaveFile(shellText(kStrTitleExportList), urlListFileFilter(), "list.lst");
     if (!file)
         return;
     std::vector<const DownloadJob*> jobs;
@@ -900,12 +900,7 @@ void MainView::openFile()
         return;
     const std::string name = job->GetDisplayName();
     const size_t dot = name.rfind('.');
-    std::string filter;
-    if (dot != std::string::npos) {
-        const std::string extension = name.substr(dot + 1);
-        filter = extension + " File (*." + extension + ")|*." + extension + "|";
-    }
-    filter += "All Files (*.*)|*.*||";
+    const std::string filter = fileOfTypeFilter(dot != std::string::npos ? name.substr(dot + 1) : std::string());
     auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleBrowseMissing), filter);
     if (!chosen)
         return;

@@ -90,10 +90,13 @@ public:
         = 0;
 
     // ---- dialogs by name ---------------------------------------------------------
-    // The job property sheet on job (title "Add new download", "Properties"
-    // or "Default download properties"); the dialog edits the record in
-    // place. False for Cancel.
+    // The job property sheet on job (title "Add new download" or
+    // "Properties"); the dialog edits the record in place. False for Cancel.
     virtual bool editJob(const std::string& title, DownloadJob& job) = 0;
+    // The sheet on the defaults of new downloads (title "Default download
+    // properties", in the current language), which shows no URL, file name,
+    // comment or mirrors. Front ends without such a sheet answer as for a job.
+    virtual bool editDefaults(const std::string& title, DownloadJob& sample) { return editJob(title, sample); }
     // The shared sheet for several jobs: the dialog edits `sample`; the caller
     // copies its settings to each job.
     virtual bool editJobs(const std::string& title, DownloadJob& sample, std::size_t count) = 0;

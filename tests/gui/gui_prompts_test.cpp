@@ -9,11 +9,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <functional>
 
 #include "gui/gui_prompts.h"
+#include "gui/job_property_sheet.h"
 #include "model/download_job.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +63,42 @@ TEST(GuiPromptsTest, SelectLinksOffersAllTickedAndReturnsTheTickedInOrder)
 
     whenModal([](QWidget& dialog) { static_cast<QDialog&>(dialog).reject(); });
     EXPECT_TRUE(prompts.selectLinks(links).empty());
+}
+
+// Which sheet opens is the call's, not the title's: the defaults sheet in
+// another language, and a job's sheet whatever its title says.
+TEST(GuiPromptsTest, TheDefaultsSheetHidesTheJobsOwnFieldsWhateverItsTitle)
+{
+    GuiPrompts prompts;
+    DownloadJob job;
+    setUp(job, "http://127.0.0.1:9/file.zip");
+    struct Seen {
+        QString title;
+        bool urlShown = false;
+        bool mirrorsShown = false;
+    };
+    auto look = [](Seen& seen) {
+        return [&seen](QWidget& dialog) {
+            auto* sheet = qobject_cast<JobPropertySheet*>(&dialog);
+            ASSERT_NE(sheet, nullptr);
+            seen.title = sheet->windowTitle();
+            seen.urlShown = sheet->urlEdit()->isVisibleTo(sheet);
+            seen.mirrorsShown = sheet->pages()->isTabVisible(2);
+            sheet->reject();
+        };
+    };
+    Seen defaults;
+    whenModal(look(defaults));
+    EXPECT_FALSE(prompts.editDefaults("Standardeigenschaften f\xC3\xBCr Downloads", job));
+    EXPECT_EQ(defaults.title, QString::fromUtf8("Standardeigenschaften f\xC3\xBCr Downloads"));
+    EXPECT_FALSE(defaults.urlShown);
+    EXPECT_FALSE(defaults.mirrorsShown);
+
+    Seen oneJob;
+    whenModal(look(oneJob));
+    EXPECT_FALSE(prompts.editJob("Default download properties", job));
+    EXPECT_TRUE(oneJob.urlShown);
+    EXPECT_TRUE(oneJob.mirrorsShown);
 }
 
 TEST(GuiPromptsTest, TheDuplicateQuestionReportsItsButtonAndItsBox)

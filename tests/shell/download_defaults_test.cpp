@@ -3,6 +3,8 @@
 #include "shell/download_defaults.h"
 
 #include "config/app_settings.h"
+#include "lang/current_language.h"
+#include "lang/language_file.h"
 #include "model/category_tree.h"
 #include "model/job_database.h"
 #include "model/job_defaults.h"
@@ -11,6 +13,8 @@
 #include "shell/main_view.h"
 #include "support/temp_dir.h"
 #include "support/view_prompts.h"
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -265,12 +269,31 @@ TEST_F(DefaultCommandsTest, DefaultPropertiesSavesTheEditedSampleAndCancelKeepsT
     EXPECT_EQ(m_app.settings().GetOptionText(OptionId::DefaultReferer), "");
 
     ASSERT_TRUE(m_view->run(ViewCommand::DefaultProperties));
-    EXPECT_EQ(m_prompts.texts("editJob"),
+    EXPECT_EQ(m_prompts.texts("editDefaults"),
               (std::vector<std::string>{"Default download properties", "Default download properties"}));
+    EXPECT_TRUE(m_prompts.texts("editJob").empty());
     EXPECT_EQ(m_app.settings().GetOption(OptionId::DefaultSplit), 5);
     EXPECT_EQ(m_app.settings().GetOptionText(OptionId::DefaultReferer), "http://127.0.0.1:9/r");
     // The sample's folder was the default category's: the path stays empty.
     EXPECT_EQ(m_app.settings().GetOptionText(OptionId::DefaultPath), "");
+}
+
+// The sheet's title follows the language; which sheet opens must not: a
+// translated title once opened the defaults as an ordinary job's sheet.
+TEST_F(DefaultCommandsTest, TheDefaultsSheetIsAskedForByKindWhateverLanguageItsTitleIsIn)
+{
+    struct EnglishAfterwards {
+        ~EnglishAfterwards() { setCurrentLanguage(nullptr); }
+    } english;
+    auto german = std::make_unique<ActiveLanguage>();
+    german->file = LanguageFile::parse("[String]\n40951=Standardeigenschaften f\xC3\xBCr Downloads\n");
+    setCurrentLanguage(std::move(german));
+    m_prompts.jobEdit = [](DownloadJob& sample) { sample.splitCount = 4; };
+    ASSERT_TRUE(m_view->run(ViewCommand::DefaultProperties));
+    EXPECT_EQ(m_prompts.texts("editDefaults"),
+              std::vector<std::string>{"Standardeigenschaften f\xC3\xBCr Downloads"});
+    EXPECT_TRUE(m_prompts.texts("editJob").empty());
+    EXPECT_EQ(m_app.settings().GetOption(OptionId::DefaultSplit), 4);
 }
 
 TEST_F(DefaultCommandsTest, SaveAsDefaultNeedsAFocusedJobAndStoresItsSettings)

@@ -36,15 +36,17 @@ public:
         doNotAskAgain = false;
         return next(yesNo, defaultYes);
     }
-    std::optional<std::filesystem::path> chooseOpenFile(const std::string& title, const std::string&) override
+    std::optional<std::filesystem::path> chooseOpenFile(const std::string& title, const std::string& filter) override
     {
         asked.push_back({"open", title});
+        filters.push_back(filter);
         return openFile;
     }
-    std::optional<std::filesystem::path> chooseSaveFile(const std::string& title, const std::string&,
+    std::optional<std::filesystem::path> chooseSaveFile(const std::string& title, const std::string& filter,
                                                         const std::string&) override
     {
         asked.push_back({"save", title});
+        filters.push_back(filter);
         return saveFile;
     }
     std::optional<std::filesystem::path> chooseFolder(const std::string& title, const std::filesystem::path&) override
@@ -57,6 +59,13 @@ public:
         asked.push_back({"editJob", title});
         if (jobEdit)
             jobEdit(job);
+        return next(editAnswers, defaultEdit);
+    }
+    bool editDefaults(const std::string& title, DownloadJob& sample) override
+    {
+        asked.push_back({"editDefaults", title});
+        if (jobEdit)
+            jobEdit(sample);
         return next(editAnswers, defaultEdit);
     }
     bool editJobs(const std::string& title, DownloadJob& sample, std::size_t) override
@@ -120,6 +129,8 @@ public:
     }
 
     std::vector<Asked> asked;
+    // The filters of the file choosers, in order.
+    std::vector<std::string> filters;
     std::deque<bool> yesNo;
     bool defaultYes = true;
     std::deque<bool> okCancel;
