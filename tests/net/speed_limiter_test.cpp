@@ -271,10 +271,13 @@ TEST_F(SpeedLimiterTest, TotalSpeedIsScaledToTheTimeItsBytesCover)
     EXPECT_EQ(limiter.twoSecondBytes(), 20000u);
     readFor(2000);
     EXPECT_EQ(limiter.twoSecondBytes(), 20000u);
-    // A stall: the same bytes over a longer time, then nothing at all.
+    // A stall: the same 15000 bytes over 2500 ms instead of 1500, then
+    // nothing at all once the window is more than three seconds old.
     clock.advance(1000);
-    EXPECT_EQ(limiter.twoSecondBytes(), 20000u * 2000 / 3000);
-    clock.advance(1400);
+    EXPECT_EQ(limiter.twoSecondBytes(), 15000u * 2000 / 2500);
+    clock.advance(1500);
+    EXPECT_EQ(limiter.twoSecondBytes(), 15000u * 2000 / 4000);
+    clock.advance(100);
     EXPECT_EQ(limiter.twoSecondBytes(), 0u);
 }
 

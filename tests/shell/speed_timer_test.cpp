@@ -169,13 +169,14 @@ TEST(SpeedTimer, ReportsTheTwoSecondSumAndDropsToZeroAfterThreeIdleSeconds)
     timer.setReadoutObserver([&](const SpeedReadout& readout) { seen.push_back(readout); });
     ASSERT_TRUE(limiter.setMode(SpeedMode::Manual));
 
+    // 4096 bytes within one second: 8192 in two.
     limiter.Consume(3000);
     clock.advance(1000);
     limiter.Consume(1096);
     loop.processPending();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen.back().twoSecondBytes, 4096u);
-    EXPECT_EQ(seen.back().totalSpeedText, "2.00KB/s");
+    EXPECT_EQ(seen.back().twoSecondBytes, 8192u);
+    EXPECT_EQ(seen.back().totalSpeedText, "4.00KB/s");
     EXPECT_EQ(seen.back().autoLimitText, std::nullopt);
 
     // Nothing arrives any more: after more than three seconds the figure
@@ -193,7 +194,7 @@ TEST(SpeedTimer, ReportsTheTwoSecondSumAndDropsToZeroAfterThreeIdleSeconds)
     EXPECT_TRUE(showedZero);
     loop.processPending();
     ASSERT_EQ(view.received.size(), 5u);
-    EXPECT_EQ(view.received.front(), 2048u);
+    EXPECT_EQ(view.received.front(), 4096u);
     EXPECT_EQ(view.received.back(), 0u);
 }
 
