@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libssl-dev zlib1g-dev libgtest-dev libgmock-dev libsystemd-dev nlohmann-json3-dev libinih-dev qt6-translations-l10n
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev xvfb xauth fonts-dejavu-core
+  qt6-gtk-platformtheme  # QT_QPA_PLATFORMTHEME=gtk3: the desktop's palette, dark ones too (docs/developer-aids.md)
   clang-format curl python3 ccache
   clang libclang-rt-14-dev  # the libFuzzer programs of fuzz/
   nginx-light tinyproxy microsocks dante-server openssl

@@ -499,7 +499,7 @@ void CMainFrame::speedTick()
     std::optional<uint32_t> autoLimit;
     if (m_app.limiter().mode() == SpeedMode::Automatic)
         autoLimit = m_app.limiter().autoLimit();
-    showSpeed(m_speedStep.step(m_app.limiter().twoWindowBytes(), autoLimit));
+    showSpeed(m_speedStep.step(m_app.limiter().twoSecondBytes(), autoLimit));
 }
 
 void CMainFrame::showSpeed(const SpeedReadout& readout)

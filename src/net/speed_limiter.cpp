@@ -82,11 +82,9 @@ uint32_t SpeedLimiter::allowanceLocked(uint32_t now)
         // windows that ended long ago say nothing about now, so they go too.
         m_windowStart = now;
         m_used = 0;
-        m_lastSecondBytes = 0;
-        m_thisSecondBytes = 0;
+        restartTrafficLocked();
     } else {
-        m_lastSecondBytes = m_thisSecondBytes;
-        m_thisSecondBytes = 0;
+        rollTrafficLocked();
         m_used = m_used > limit ? m_used - limit : 0;
     }
     return static_cast<uint32_t>(limit);
@@ -96,24 +94,42 @@ void SpeedLimiter::consumeLocked(uint32_t now, uint32_t length)
 {
     const int64_t limit = limitLocked();
     if (ticksSince(m_windowStart, now) < kSpeedWindowMs) {
-        m_thisSecondBytes += length;
         m_used += length;
-        return;
-    }
-    const int64_t total = m_used + length;
-    m_windowStart += kSpeedWindowMs;
-    if (ticksSince(m_windowStart, now) < kSpeedWindowMs) {
-        // The read that opens a window counts in the new window's traffic
-        // only, not in both.
-        m_lastSecondBytes = m_thisSecondBytes;
-        m_thisSecondBytes = length;
-        m_used = total > limit ? total - limit : length;
     } else {
-        m_windowStart = now;
-        m_lastSecondBytes = 0;
-        m_thisSecondBytes = length;
-        m_used = length;
+        const int64_t total = m_used + length;
+        m_windowStart += kSpeedWindowMs;
+        if (ticksSince(m_windowStart, now) < kSpeedWindowMs) {
+            // The read that opens a window counts in the new window's
+            // traffic only, not in both.
+            rollTrafficLocked();
+            m_used = total > limit ? total - limit : length;
+        } else {
+            m_windowStart = now;
+            restartTrafficLocked();
+            m_used = length;
+        }
     }
+    m_thisSecondBytes += length;
+    if (!m_countedSince)
+        m_countedSince = now;
+}
+
+void SpeedLimiter::restartTrafficLocked()
+{
+    m_lastSecondBytes = 0;
+    m_thisSecondBytes = 0;
+    m_countedSince.reset();
+}
+
+void SpeedLimiter::rollTrafficLocked()
+{
+    m_lastSecondBytes = m_thisSecondBytes;
+    m_thisSecondBytes = 0;
+    // Kept no older than the previous window, so that the tick can wrap
+    // under a long run of traffic.
+    const uint32_t previousStart = m_windowStart - kSpeedWindowMs;
+    if (m_countedSince && ticksSince(*m_countedSince, m_windowStart) > kSpeedWindowMs)
+        m_countedSince = previousStart;
 }
 
 uint32_t SpeedLimiter::Allowance()
@@ -255,12 +271,14 @@ SpeedLimiter::Figures SpeedLimiter::figures() const
     return Figures{m_windowStart, m_used, m_lastSecondBytes, m_thisSecondBytes};
 }
 
-uint64_t SpeedLimiter::twoWindowBytes() const
+uint64_t SpeedLimiter::twoSecondBytes() const
 {
     std::lock_guard lock(m_mutex);
-    if (ticksSince(m_windowStart, m_clock.tick()) > kStaleWindowMs)
+    const uint32_t now = m_clock.tick();
+    if (ticksSince(m_windowStart, now) > kStaleWindowMs || !m_countedSince)
         return 0;
-    return m_lastSecondBytes + m_thisSecondBytes;
+    const uint64_t covered = std::max(ticksSince(*m_countedSince, now), kSpeedWindowMs);
+    return (m_lastSecondBytes + m_thisSecondBytes) * 2 * kSpeedWindowMs / covered;
 }
 
 void SpeedLimiter::setTrafficObserver(std::function<void(uint32_t)> observer)
@@ -270,10 +288,10 @@ void SpeedLimiter::setTrafficObserver(std::function<void(uint32_t)> observer)
     m_observer = std::move(shared);
 }
 
-std::string formatTotalSpeed(uint64_t twoWindowBytes)
+std::string formatTotalSpeed(uint64_t twoSecondBytes)
 {
     char text[64];
-    std::snprintf(text, sizeof text, "%0.2fKB/s", static_cast<double>(twoWindowBytes) / 2048.0);
+    std::snprintf(text, sizeof text, "%0.2fKB/s", static_cast<double>(twoSecondBytes) / 2048.0);
     return text;
 }
 

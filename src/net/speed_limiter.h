@@ -147,9 +147,15 @@ public:
     uint32_t runningThreads() const;
 
     Figures figures() const;
-    // The bytes of the last two windows; 0 when no window began in the last
-    // 3000 ms (nothing is moving).
-    uint64_t twoWindowBytes() const;
+    // The status bar's two-second sum: the bytes of the previous and the
+    // current window, scaled to two seconds of the time they cover. The
+    // current window is still filling when the timer reads it, and the first
+    // window of a run may have begun before its first byte: divided by two
+    // whole seconds, the sum would show as little as half of what the jobs
+    // receive. Less than a second of traffic counts as a second (a read's
+    // bytes arrived before it). 0 when no window began in the last 3000 ms
+    // (nothing is moving).
+    uint64_t twoSecondBytes() const;
 
     // Told about every Consume (the drop zone's traffic graph). Called on the
     // worker's thread, outside the limiter's lock.
@@ -164,6 +170,11 @@ private:
     void commitGrant(uint32_t reserved, uint32_t length);
     void releaseGrant(uint32_t reserved);
     void notifyTraffic(uint32_t length) const;
+    // The figures start again with nothing counted.
+    void restartTrafficLocked();
+    // A window followed the previous one: the older window's bytes leave the
+    // figures.
+    void rollTrafficLocked();
 
     const Clock& m_clock;
     const TcpConnectionMonitor* m_monitor;
@@ -178,14 +189,18 @@ private:
     int64_t m_reserved = 0;
     uint64_t m_lastSecondBytes = 0;
     uint64_t m_thisSecondBytes = 0;
+    // Where the time that lastSecondBytes + thisSecondBytes cover begins: the
+    // previous window's start, or the first byte after a fresh start when that
+    // came later. Empty until a byte is counted.
+    std::optional<uint32_t> m_countedSince;
     uint32_t m_runningThreads = 0;
     std::shared_ptr<const std::function<void(uint32_t)>> m_observer;
 };
 
-// The status bar's texts: the total speed from twoWindowBytes(), averaged over
-// the two windows in KiB per second ("%0.2fKB/s"), and the automatic limit
+// The status bar's texts: the total speed from twoSecondBytes(), averaged over
+// the two seconds in KiB per second ("%0.2fKB/s"), and the automatic limit
 // ("%0.1fKB/s").
-std::string formatTotalSpeed(uint64_t twoWindowBytes);
+std::string formatTotalSpeed(uint64_t twoSecondBytes);
 std::string formatAutoLimit(uint32_t autoLimit);
 
 }  // namespace fetchora

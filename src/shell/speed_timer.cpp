@@ -36,7 +36,7 @@ void SpeedTimer::step()
         m_limiter.UpdateAutoLimit();
         autoLimit = m_limiter.autoLimit();
     }
-    m_lastReadout = m_readoutStep.step(m_limiter.twoWindowBytes(), autoLimit);
+    m_lastReadout = m_readoutStep.step(m_limiter.twoSecondBytes(), autoLimit);
     if (m_speedTarget != 0)
         loop().post(m_speedTarget, kTotalSpeedMessage, static_cast<uintptr_t>(m_lastReadout.bytesPerSecond));
     if (m_observer)

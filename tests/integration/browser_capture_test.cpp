@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "shell/browser_hosts.h"
+#include "support/cli_process.h"
 #include "support/headless_environment.h"
 #include "support/real_peers.h"
 #include "support/support_files.h"
@@ -134,11 +135,7 @@ protected:
         const std::string out = runDriver(m_browser.driver,
                                           {m_browser.program, m_extension.string(), (m_dir / "profile").string(),
                                            pageUrl(), pageJs, extensionJs, kBrowserAgent},
-                                          {{"FETCHORA_HOME", (m_dir / "home").string()},
-                                           {"TMPDIR", m_dir.path().string()},
-                                           {"HOME", m_dir.path().string()},
-                                           {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
-                                           {"XDG_DOWNLOAD_DIR", (m_dir / "downloads").string()}},
+                                          test::desktopProfileEnvironment(m_dir.path()),
                                           m_dir / "driver.log");
         EXPECT_FALSE(out.empty()) << test::readFile(m_dir / "driver.log");
         return out.empty() ? json() : json::parse(out);

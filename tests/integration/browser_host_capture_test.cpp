@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "host/native_frames.h"
+#include "support/cli_process.h"
 #include "support/headless_environment.h"
 #include "support/real_peers.h"
 #include "support/temp_dir.h"
@@ -121,11 +122,7 @@ TEST(BrowserHostCapture, AClickHandedToTheHostStartsFetchoraWhichDownloadsWithTh
     nginx.writeServedFile("files/capture.bin", bytes);
     const std::string url = "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/guarded/capture.bin";
 
-    HostProcess host({{"FETCHORA_HOME", (dir / "home").string()},
-                      {"TMPDIR", dir.path().string()},
-                      {"HOME", dir.path().string()},
-                      {"XDG_RUNTIME_DIR", (dir / "run").string()},
-                      {"XDG_DOWNLOAD_DIR", (dir / "downloads").string()}});
+    HostProcess host(test::desktopProfileEnvironment(dir.path()));
     const json ping = host.ask({{"id", 1}, {"type", "ping"}});
     EXPECT_EQ(ping["id"], 1);
     EXPECT_FALSE(ping["running"].get<bool>()) << ping.dump();
@@ -202,11 +199,7 @@ TEST(BrowserHostCapture, TheJobsAskWithTheBrowsersAgentAndSaveUnderTheSuggestedN
     }
     const std::string base = "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/agent/";
 
-    HostProcess host({{"FETCHORA_HOME", (dir / "home").string()},
-                      {"TMPDIR", dir.path().string()},
-                      {"HOME", dir.path().string()},
-                      {"XDG_RUNTIME_DIR", (dir / "run").string()},
-                      {"XDG_DOWNLOAD_DIR", (dir / "downloads").string()}});
+    HostProcess host(test::desktopProfileEnvironment(dir.path()));
     // A suggested name with a path and a parent step: only its last part counts.
     const json reply = host.ask({{"id", 1},
                                  {"type", "download"},

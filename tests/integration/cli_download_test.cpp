@@ -56,10 +56,9 @@ protected:
 
     std::map<std::string, std::string> environment() const
     {
-        return {{"FETCHORA_HOME", (m_dir / "home").string()},
-                {"TMPDIR", m_dir.path().string()},
-                {"HOME", m_dir.path().string()},
-                {"FETCHORA_EXTRA_CA_FILE", m_nginx.certificateFile().string()}};
+        auto environment = test::ownProfileEnvironment(m_dir.path());
+        environment["FETCHORA_EXTRA_CA_FILE"] = m_nginx.certificateFile().string();
+        return environment;
     }
 
     int download(const std::vector<std::string>& extra, const std::string& url, std::string* err = nullptr)

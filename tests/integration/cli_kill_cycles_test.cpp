@@ -56,9 +56,7 @@ protected:
 
     std::map<std::string, std::string> environment() const
     {
-        return {{"FETCHORA_HOME", (m_dir / "home").string()},
-                {"TMPDIR", m_dir.path().string()},
-                {"HOME", m_dir.path().string()}};
+        return test::ownProfileEnvironment(m_dir.path());
     }
 
     std::vector<std::string> arguments() const

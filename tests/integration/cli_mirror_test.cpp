@@ -68,9 +68,7 @@ protected:
             arguments.push_back(mirror);
         }
         arguments.push_back(url);
-        const std::map<std::string, std::string> environment{{"FETCHORA_HOME", (m_dir / "home").string()},
-                                                             {"TMPDIR", m_dir.path().string()},
-                                                             {"HOME", m_dir.path().string()}};
+        const auto environment = test::ownProfileEnvironment(m_dir.path());
         return test::runCli(arguments, environment, m_dir.path(), err);
     }
 
@@ -78,9 +76,7 @@ protected:
     {
         std::string out;
         std::string err;
-        const std::map<std::string, std::string> environment{{"FETCHORA_HOME", (m_dir / "home").string()},
-                                                             {"TMPDIR", m_dir.path().string()},
-                                                             {"HOME", m_dir.path().string()}};
+        const auto environment = test::ownProfileEnvironment(m_dir.path());
         EXPECT_EQ(test::runCli({"--db", (m_dir / "home" / "Default.kxd").string(), "list"}, environment, m_dir.path(),
                                &err, &out),
                   0)

@@ -45,10 +45,9 @@ protected:
     // server's certificate only when told with --ca-file.
     std::map<std::string, std::string> environment() const
     {
-        return {{"FETCHORA_HOME", (m_dir / "home").string()},
-                {"TMPDIR", m_dir.path().string()},
-                {"HOME", m_dir.path().string()},
-                {"FETCHORA_EXTRA_CA_FILE", ""}};
+        auto environment = test::ownProfileEnvironment(m_dir.path());
+        environment["FETCHORA_EXTRA_CA_FILE"] = "";
+        return environment;
     }
 
     int run(const std::vector<std::string>& arguments, std::string* err = nullptr, std::string* out = nullptr)

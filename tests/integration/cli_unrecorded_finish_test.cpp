@@ -35,11 +35,7 @@ protected:
 
     std::map<std::string, std::string> environment() const
     {
-        return {{"FETCHORA_HOME", (m_dir / "home").string()},
-                {"TMPDIR", m_dir.path().string()},
-                {"HOME", m_dir.path().string()},
-                {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
-                {"XDG_DOWNLOAD_DIR", (m_dir / "downloads").string()}};
+        return test::desktopProfileEnvironment(m_dir.path());
     }
 
     // Polls until done() or the time is up.

@@ -172,9 +172,7 @@ protected:
                 arguments.push_back(std::to_string(plan.limit));
             }
             arguments.push_back(scheme + "://127.0.0.1:" + std::to_string(proxy.port()) + "/" + name);
-            test::CliProcess cli(
-                arguments,
-                {{"FETCHORA_HOME", (dir / "home").string()}, {"TMPDIR", dir.string()}, {"HOME", dir.string()}}, dir);
+            test::CliProcess cli(arguments, test::ownProfileEnvironment(dir), dir);
             outcome.code = cli.wait(std::chrono::seconds(m_longest));
             outcome.err = cli.standardError();
             outcome.faults = proxy.faults();

@@ -284,6 +284,15 @@ void ready(Dialogue& dialogue)
     dialogue.take();
 }
 
+// The transfer of [from, to) asked for, with its passive data connection
+// open; the lines sent stay to be taken.
+void dataConnectionOpen(Dialogue& dialogue, int64_t from, int64_t to)
+{
+    BeginFtpTransfer(dialogue.control, from, to);
+    dialogue.reply("227 (127,0,0,1,4,2)");
+    FtpDataConnected(dialogue.control);
+}
+
 TEST(FtpSizeTest, SizeIsAskedInTheOtherPathFormAfterA550)
 {
     Dialogue dialogue(siteSession());
@@ -386,9 +395,7 @@ TEST(FtpTransferDialogueTest, RefusedPassiveModeSwitchesToActiveWithoutAnFtpProx
     // "too many" in a 550 to RETR means the passive ports ran out.
     Dialogue busy(siteSession());
     ready(busy);
-    BeginFtpTransfer(busy.control, 0, 100);
-    busy.reply("227 (127,0,0,1,4,2)");
-    FtpDataConnected(busy.control);
+    dataConnectionOpen(busy, 0, 100);
     EXPECT_EQ(busy.reply("550 Too many passive connections"), FtpPumpResult::Nothing);
     EXPECT_EQ(busy.portsPrepared, 1);
 
@@ -424,9 +431,7 @@ TEST(FtpTransferDialogueTest, AnAbandonedTransferEndsOnItsNextFinalReply)
 {
     Dialogue dialogue(siteSession());
     ready(dialogue);
-    BeginFtpTransfer(dialogue.control, 0, 100);
-    dialogue.reply("227 (127,0,0,1,4,2)");
-    FtpDataConnected(dialogue.control);
+    dataConnectionOpen(dialogue, 0, 100);
     dialogue.reply("150 Opening");
     AbandonFtpTransfer(dialogue.control);
     EXPECT_EQ(dialogue.reply("426 Connection closed; transfer aborted."), FtpPumpResult::TransferComplete);
@@ -451,6 +456,15 @@ Lines laterLogin(Dialogue& dialogue)
     dialogue.reply("331 password");
     EXPECT_EQ(dialogue.reply("230 ok"), FtpPumpResult::LoggedIn);
     return dialogue.take();
+}
+
+// A later connection logged in whose size query went out with the PASV
+// ahead of it (TYPE I, SIZE, PASV, all unanswered).
+void sizeQuerySentAhead(Dialogue& dialogue)
+{
+    laterLogin(dialogue);
+    ASSERT_EQ(BeginFtpSizeQuery(dialogue.control), FtpPumpResult::Nothing);
+    ASSERT_EQ(dialogue.take(), (Lines{"TYPE I", "SIZE /pub/a b.bin", "PASV"}));
 }
 
 TEST(FtpSendAheadTest, LaterConnectionSkipsTheProbeAndSendsTypeSizePasvThenRestRetrTogether)
@@ -495,9 +509,7 @@ TEST(FtpSendAheadTest, RepliesToCommandsSentAheadForAnotherWayAreDropped)
     // The first path form is not there: the PASV reply that follows belongs
     // to no transfer and must not open a data connection.
     Dialogue missing(laterSession());
-    laterLogin(missing);
-    BeginFtpSizeQuery(missing.control);
-    missing.take();
+    sizeQuerySentAhead(missing);
     missing.reply("200 ok");
     EXPECT_EQ(missing.reply("550 No such file"), FtpPumpResult::Nothing);
     EXPECT_EQ(missing.take(), Lines{"SIZE /pub/a%20b.bin"});
@@ -511,9 +523,7 @@ TEST(FtpSendAheadTest, RepliesToCommandsSentAheadForAnotherWayAreDropped)
     // A refused TYPE: the size and PASV replies are read and dropped, and
     // the transfer asks for its own data connection.
     Dialogue refused(laterSession());
-    laterLogin(refused);
-    BeginFtpSizeQuery(refused.control);
-    refused.take();
+    sizeQuerySentAhead(refused);
     EXPECT_EQ(refused.reply("504 Type not supported"), FtpPumpResult::SizeQueryFailed);
     EXPECT_EQ(BeginFtpTransfer(refused.control, 0, -1), FtpPumpResult::Nothing);
     EXPECT_EQ(refused.take(), Lines{"PASV"});
@@ -523,8 +533,7 @@ TEST(FtpSendAheadTest, RepliesToCommandsSentAheadForAnotherWayAreDropped)
     EXPECT_EQ(refused.control.dataPort, 4 * 256 + 5);
     // A server that ends the session is heard even while replies are dropped.
     Dialogue closing(laterSession());
-    laterLogin(closing);
-    BeginFtpSizeQuery(closing.control);
+    sizeQuerySentAhead(closing);
     closing.reply("504 no");
     EXPECT_EQ(closing.reply("421 Timeout"), FtpPumpResult::Error);
 }
@@ -533,18 +542,14 @@ TEST(FtpSendAheadTest, RestRefusedAfterASkippedProbeMarksTheSiteForANewProbe)
 {
     Dialogue dialogue(laterSession());
     laterLogin(dialogue);
-    BeginFtpTransfer(dialogue.control, 3000, 6000);
-    dialogue.reply("227 (127,0,0,1,4,2)");
-    FtpDataConnected(dialogue.control);
+    dataConnectionOpen(dialogue, 3000, 6000);
     EXPECT_EQ(dialogue.reply("502 REST not implemented"), FtpPumpResult::Error);
     EXPECT_EQ(dialogue.channel.resumeMark(), 2);
 
     // After a probe of its own the refusal says nothing new about the site.
     Dialogue probed(siteSession());
     ready(probed);
-    BeginFtpTransfer(probed.control, 3000, 6000);
-    probed.reply("227 (127,0,0,1,4,2)");
-    FtpDataConnected(probed.control);
+    dataConnectionOpen(probed, 3000, 6000);
     EXPECT_EQ(probed.take(), (Lines{"PASV", "REST 3000"})) << "RETR waits for the REST answer";
     EXPECT_EQ(probed.reply("502 REST not implemented"), FtpPumpResult::Error);
     EXPECT_EQ(probed.channel.resumeMark(), 1);

@@ -128,7 +128,7 @@ TEST_F(SpeedLimiterTest, PauseLongerThanTwoSecondsStartsAFreshWindow)
     EXPECT_EQ(figures.windowStart, clock.tick());
     // Traffic from before the pause is not reported as current.
     EXPECT_EQ(figures.lastSecondBytes, 0u);
-    EXPECT_EQ(limiter.twoWindowBytes(), 0u);
+    EXPECT_EQ(limiter.twoSecondBytes(), 0u);
 }
 
 TEST_F(SpeedLimiterTest, UnlimitedModeHandsOutLargeBlocksWhateverWasRead)
@@ -139,10 +139,11 @@ TEST_F(SpeedLimiterTest, UnlimitedModeHandsOutLargeBlocksWhateverWasRead)
         EXPECT_EQ(limiter.Allowance(), kUnlimitedReadBytes);
         limiter.Consume(kUnlimitedReadBytes);
     }
-    // The windows still run, for the traffic figures.
+    // The windows still run, for the traffic figures: all of it came within
+    // one second, so two seconds at that rate are twice as much.
     clock.advance(1000);
     limiter.Consume(100);
-    EXPECT_EQ(limiter.twoWindowBytes(), 10u * kUnlimitedReadBytes + 100);
+    EXPECT_EQ(limiter.twoSecondBytes(), 2 * (10u * kUnlimitedReadBytes + 100));
 }
 
 TEST_F(SpeedLimiterTest, WindowArithmeticSurvivesTheTickWrap)
@@ -238,13 +239,46 @@ TEST_F(SpeedLimiterTest, TotalSpeedShowsTwoWindowsAndGoesStale)
     const auto figures = limiter.figures();
     EXPECT_EQ(figures.lastSecondBytes, 4000u);
     EXPECT_EQ(figures.thisSecondBytes, 2000u);
-    EXPECT_EQ(limiter.twoWindowBytes(), 6000u);
-    EXPECT_EQ(formatTotalSpeed(limiter.twoWindowBytes()), "2.93KB/s");
+    // 6000 bytes within one second.
+    EXPECT_EQ(limiter.twoSecondBytes(), 12000u);
+    EXPECT_EQ(formatTotalSpeed(limiter.twoSecondBytes()), "5.86KB/s");
     EXPECT_EQ(seen, (std::vector<uint32_t>{3000, 1000, 2000}));
 
     clock.advance(3001);
-    EXPECT_EQ(limiter.twoWindowBytes(), 0u);
+    EXPECT_EQ(limiter.twoSecondBytes(), 0u);
     EXPECT_EQ(formatAutoLimit(127500), "124.5KB/s");
+}
+
+TEST_F(SpeedLimiterTest, TotalSpeedIsScaledToTheTimeItsBytesCover)
+{
+    // 1000 bytes every 100 ms: 10000 bytes a second, 20000 in two.
+    SpeedLimiter limiter(clock, &monitor);
+    const auto readFor = [&](uint32_t ms) {
+        for (uint32_t elapsed = 0; elapsed < ms; elapsed += 100) {
+            limiter.Allowance();
+            limiter.Consume(1000);
+            clock.advance(100);
+        }
+    };
+    // The first window began 400 ms before the first byte: less than a
+    // second of traffic counts as a second.
+    clock.advance(1400);
+    readFor(600);
+    EXPECT_EQ(limiter.twoSecondBytes(), 12000u);
+    // Half a window into the next one: 11000 bytes in 1100 ms, not in two
+    // whole windows.
+    readFor(500);
+    EXPECT_EQ(limiter.twoSecondBytes(), 20000u);
+    readFor(2000);
+    EXPECT_EQ(limiter.twoSecondBytes(), 20000u);
+    // A stall: the same 15000 bytes over 2500 ms instead of 1500, then
+    // nothing at all once the window is more than three seconds old.
+    clock.advance(1000);
+    EXPECT_EQ(limiter.twoSecondBytes(), 15000u * 2000 / 2500);
+    clock.advance(1500);
+    EXPECT_EQ(limiter.twoSecondBytes(), 15000u * 2000 / 4000);
+    clock.advance(100);
+    EXPECT_EQ(limiter.twoSecondBytes(), 0u);
 }
 
 TEST_F(SpeedLimiterTest, GrantReservesItsBytesUntilCommittedOrDropped)

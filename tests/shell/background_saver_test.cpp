@@ -42,6 +42,32 @@ int openForSync(const std::filesystem::path& file)
     return ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 }
 
+// A saver that has written one good image, "good", of dir/Default.kxd.
+class BackgroundSaverAfterAGoodSave : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        saver.submit(database, "good", {}, 0);
+        saver.drain();
+    }
+
+    // A descriptor whose sync fails, as one of a disk that lost the data
+    // would: a pipe cannot be synced.
+    static int unsyncable()
+    {
+        int pipeEnds[2] = {-1, -1};
+        EXPECT_EQ(::pipe(pipeEnds), 0);
+        if (pipeEnds[1] >= 0)
+            ::close(pipeEnds[1]);
+        return pipeEnds[0];
+    }
+
+    TempDir dir;
+    const std::filesystem::path database = dir / "Default.kxd";
+    ReportLog log;
+    BackgroundSaver saver{log.sink()};
+};
+
 TEST(BackgroundSaver, WritesTheNewestImageAfterSyncingItsFilesAndKeepsABackup)
 {
     TempDir dir;
@@ -65,19 +91,9 @@ TEST(BackgroundSaver, WritesTheNewestImageAfterSyncingItsFilesAndKeepsABackup)
     }
 }
 
-TEST(BackgroundSaver, AFailedSyncKeepsTheImageBackAndNamesTheJob)
+TEST_F(BackgroundSaverAfterAGoodSave, AFailedSyncKeepsTheImageBackAndNamesTheJob)
 {
-    TempDir dir;
-    const std::filesystem::path database = dir / "Default.kxd";
-    ReportLog log;
-    BackgroundSaver saver(log.sink());
-    saver.submit(database, "good", {}, 0);
-    saver.drain();
-    // A pipe cannot be synced: as a disk that lost the data would say.
-    int pipeEnds[2];
-    ASSERT_EQ(::pipe(pipeEnds), 0);
-    ::close(pipeEnds[1]);
-    saver.submit(database, "claims more than the disk holds", {{7, openForSync(dir / "ok.bin")}, {9, pipeEnds[0]}}, 0);
+    saver.submit(database, "claims more than the disk holds", {{7, openForSync(dir / "ok.bin")}, {9, unsyncable()}}, 0);
     saver.drain();
     EXPECT_EQ(test::readFile(database), "good");
     const auto reports = log.reports();
@@ -89,21 +105,12 @@ TEST(BackgroundSaver, AFailedSyncKeepsTheImageBackAndNamesTheJob)
     EXPECT_NE(reports[1].failedSyncs[0].second, 0);
 }
 
-TEST(BackgroundSaver, ImagesTakenBeforeAFailureWasTakenBackAreSkipped)
+TEST_F(BackgroundSaverAfterAGoodSave, ImagesTakenBeforeAFailureWasTakenBackAreSkipped)
 {
     // The kernel reports a failed sync once: the next sync of the same
     // file succeeds though the pages are gone. An image taken before the
     // loop took the failure back must not reach the disk on that success.
-    TempDir dir;
-    const std::filesystem::path database = dir / "Default.kxd";
-    ReportLog log;
-    BackgroundSaver saver(log.sink());
-    saver.submit(database, "good", {}, 0);
-    saver.drain();
-    int pipeEnds[2];
-    ASSERT_EQ(::pipe(pipeEnds), 0);
-    ::close(pipeEnds[1]);
-    saver.submit(database, "lost a sync", {{9, pipeEnds[0]}}, 0);
+    saver.submit(database, "lost a sync", {{9, unsyncable()}}, 0);
     saver.drain();
     saver.submit(database, "taken before the failure was handled", {{9, openForSync(dir / "ok.bin")}}, 0);
     saver.drain();

@@ -3,34 +3,20 @@
 // is given when it is opened.
 #include "shell/category_names.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "lang/current_language.h"
-#include "lang/language_file.h"
 #include "model/job_database.h"
+#include "support/category_language.h"
 
 #include <gtest/gtest.h>
 
 namespace fetchora {
 namespace {
 
-std::vector<std::string> filedCategoryNames(CZoviradDoc& doc)
-{
-    std::vector<std::string> names;
-    for (DownloadJob* node = doc.downloaded()->firstChild(); node; node = node->nextSibling())
-        if (node->IsCategory())
-            names.push_back(node->name);
-    return names;
-}
-
-std::unique_ptr<ActiveLanguage> languageOf(const std::string& strings)
-{
-    auto language = std::make_unique<ActiveLanguage>();
-    language->file = LanguageFile::parse("[String]\n" + strings);
-    return language;
-}
+using test::filedCategoryNames;
+using test::languageOf;
 
 // Leaves the built-in English current whatever the test's outcome.
 struct EnglishAfterwards {

@@ -12,6 +12,7 @@
 #include "net/ftp_list.h"
 #include "shell/application.h"
 #include "shell/job_list_model.h"
+#include "support/category_language.h"
 #include "support/temp_dir.h"
 #include "support/view_prompts.h"
 
@@ -20,6 +21,8 @@
 namespace fetchora {
 namespace {
 
+using test::filedCategoryNames;
+using test::languageOf;
 using test::RecordingDesktop;
 using test::TempDir;
 using test::ViewPrompts;
@@ -382,23 +385,6 @@ TEST_F(MainViewTest, CategoryAndSearchMessagesAreInTheCurrentLanguage)
     EXPECT_NE(std::find(messages.begin(), messages.end(), "Nichts gefunden!"), messages.end());
     EXPECT_EQ(m_prompts.texts("yesno"), std::vector<std::string>{"Alles l\xC3\xB6schen?"});
     EXPECT_TRUE(doc().tree().Contains(mine));
-}
-
-// The names of the categories directly under "Downloaded", in order.
-std::vector<std::string> filedCategoryNames(CZoviradDoc& doc)
-{
-    std::vector<std::string> names;
-    for (DownloadJob* node = doc.downloaded()->firstChild(); node; node = node->nextSibling())
-        if (node->IsCategory())
-            names.push_back(node->name);
-    return names;
-}
-
-std::unique_ptr<ActiveLanguage> languageOf(const std::string& strings)
-{
-    auto language = std::make_unique<ActiveLanguage>();
-    language->file = LanguageFile::parse("[String]\n" + strings);
-    return language;
 }
 
 TEST_F(MainViewTest, DefaultCategoriesFollowASwitchOfTheLanguageUnlessTheUserRenamedThem)

@@ -8,11 +8,7 @@
 // written, it loads whole, and no range it claims lacks its bytes.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <cstdio>
-#include <map>
-#include <memory>
 #include <optional>
 #include <random>
 #include <set>
@@ -25,12 +21,17 @@
 #include "model/job_database.h"
 #include "platform/job_lock.h"
 #include "shell/background_saver.h"
+#include "support/power_cut_disk.h"
 #include "support/temp_dir.h"
 
 namespace fetchora {
 namespace {
 
-struct PowerCut { };
+using test::PowerCut;
+// The stand-in disk and its two sets of calls (support/power_cut_disk.h).
+using Disk = test::PowerCutDisk;
+using DiskFiles = test::PowerCutDiskFiles;
+using DiskImages = test::PowerCutDiskImages;
 
 constexpr int64_t kFileSize = 256 * 1024;
 
@@ -40,344 +41,12 @@ uint8_t expectedByte(int64_t position)
     return static_cast<uint8_t>((position * 131 + (position >> 9) * 7) % 251 + 1);
 }
 
-// The disk and page cache of one machine.
-class Disk {
-public:
-    explicit Disk(uint32_t seed) : m_random(seed) { }
-
-    // The power goes at the call with this number, counted from now.
-    void cutAt(int call)
-    {
-        m_cutAt = call;
-        m_calls = 0;
-    }
-    // One sync in `every` that has data to write fails (0: none does).
-    void failSyncs(uint32_t every) { m_failEvery = every; }
-    uint64_t syncsFailed() const { return m_syncsFailed; }
-
-    // After a cut, what the disk holds becomes the whole state.
-    void reboot()
-    {
-        // The journal may have committed some of the name changes, in order.
-        const size_t kept = m_pendingNames.empty() ? 0 : m_random() % (m_pendingNames.size() + 1);
-        for (size_t i = 0; i < kept; ++i)
-            apply(m_durableNames, m_pendingNames[i]);
-        m_pendingNames.clear();
-        m_names = m_durableNames;
-        for (auto& [number, inode] : m_inodes) {
-            // Each write not synced was lost, or reached the disk anyway.
-            for (const Write& write : inode.pending) {
-                if (m_random() % 2 == 0)
-                    writeInto(inode.synced, write);
-            }
-            inode.pending.clear();
-        }
-        m_descriptors.clear();
-        m_dead = false;
-        m_cutAt = -1;
-    }
-
-    std::optional<std::string> contents(const std::string& path) const
-    {
-        const auto name = m_names.find(path);
-        if (name == m_names.end())
-            return std::nullopt;
-        const Inode& inode = m_inodes.at(name->second);
-        std::string data = inode.synced;
-        for (const Write& write : inode.pending)
-            writeInto(data, write);
-        return data;
-    }
-
-    // Files no database names any more (only at a boot, when nothing runs).
-    void removeFilesExcept(const std::string& folder, const std::set<std::string>& keep)
-    {
-        for (auto name = m_names.begin(); name != m_names.end();) {
-            const bool mine = name->first.rfind(folder, 0) == 0 && name->first.ends_with(".bin");
-            if (mine && !keep.contains(name->first)) {
-                m_inodes.erase(name->second);
-                m_durableNames.erase(name->first);
-                name = m_names.erase(name);
-            } else {
-                ++name;
-            }
-        }
-    }
-
-    // ---- the calls; each may be the one the power goes at ---------------------
-    int open(const std::string& path, int flags)
-    {
-        if (!live())
-            return fail(EIO);
-        auto name = m_names.find(path);
-        if (name == m_names.end()) {
-            if ((flags & O_CREAT) == 0)
-                return fail(ENOENT);
-            // A new file's name is committed with its first synced data,
-            // as journalling file systems do for fdatasync.
-            const int number = m_nextInode++;
-            m_inodes[number] = {};
-            m_names[path] = number;
-            m_durableNames[path] = number;
-            name = m_names.find(path);
-        }
-        Inode& inode = m_inodes[name->second];
-        if ((flags & O_TRUNC) != 0) {
-            inode.synced.clear();
-            inode.pending.clear();
-        }
-        return describe(name->second);
-    }
-    int makeTemporary(std::string& pattern)
-    {
-        if (!live())
-            return fail(EIO);
-        const int number = m_nextInode++;
-        pattern.replace(pattern.size() - 6, 6, std::to_string(100000 + number));
-        m_inodes[number] = {};
-        changeName({pattern, number, {}});
-        return describe(number);
-    }
-    ssize_t write(int fd, std::string_view bytes, std::optional<int64_t> position)
-    {
-        if (!live())
-            return fail(EIO);
-        Inode* inode = inodeOf(fd);
-        if (inode == nullptr)
-            return fail(EBADF);
-        const int64_t at = position ? *position : length(*inode);
-        inode->pending.push_back({at, std::string(bytes)});
-        return static_cast<ssize_t>(bytes.size());
-    }
-    int sync(int fd)
-    {
-        if (!live())
-            return fail(EIO);
-        const auto found = m_descriptors.find(fd);
-        if (found == m_descriptors.end())
-            return fail(EBADF);
-        Description& description = *found->second;
-        Inode& inode = m_inodes.at(description.inode);
-        if (!inode.pending.empty() && m_failEvery != 0 && m_random() % m_failEvery == 0) {
-            // The pages could not be written: they are gone.
-            inode.pending.clear();
-            ++inode.errors;
-            ++m_syncsFailed;
-        }
-        for (const Write& write : inode.pending)
-            writeInto(inode.synced, write);
-        inode.pending.clear();
-        // An error is reported once to each open file, whichever
-        // descriptor of it asks first.
-        if (description.errorsSeen != inode.errors) {
-            description.errorsSeen = inode.errors;
-            return fail(EIO);
-        }
-        return 0;
-    }
-    int duplicate(int fd)
-    {
-        if (!live())
-            return fail(EIO);
-        const auto found = m_descriptors.find(fd);
-        if (found == m_descriptors.end())
-            return fail(EBADF);
-        const int copy = m_nextFd++;
-        m_descriptors[copy] = found->second;
-        return copy;
-    }
-    int close(int fd)
-    {
-        if (!live())
-            return fail(EIO);
-        return m_descriptors.erase(fd) == 1 ? 0 : fail(EBADF);
-    }
-    int64_t size(int fd)
-    {
-        const Inode* inode = inodeOf(fd);
-        return inode ? length(*inode) : -1;
-    }
-    bool rename(const std::string& from, const std::string& to)
-    {
-        if (!live())
-            return false;
-        const auto name = m_names.find(from);
-        if (name == m_names.end())
-            return false;
-        changeName({to, name->second, from});
-        return true;
-    }
-    void unlink(const std::string& path)
-    {
-        if (live())
-            changeName({path, -1, {}});
-    }
-    void syncFolder()
-    {
-        if (!live())
-            return;
-        for (const NameChange& pending : m_pendingNames)
-            apply(m_durableNames, pending);
-        m_pendingNames.clear();
-    }
-    // A call that changes nothing on the disk still takes its time.
-    bool step() { return live(); }
-
-private:
-    struct Write {
-        int64_t position = 0;
-        std::string bytes;
-    };
-    struct Inode {
-        std::string synced;
-        std::vector<Write> pending;
-        uint32_t errors = 0;
-    };
-    struct Description {
-        int inode = 0;
-        uint32_t errorsSeen = 0;
-    };
-    struct NameChange {
-        std::string name;
-        int inode = -1;  // -1: the name goes
-        std::string from;  // a rename also drops this name
-    };
-
-    bool live()
-    {
-        if (m_dead)
-            return false;
-        if (m_calls++ == m_cutAt) {
-            m_dead = true;
-            throw PowerCut{};
-        }
-        return true;
-    }
-    static int fail(int error)
-    {
-        errno = error;
-        return -1;
-    }
-    int describe(int inode)
-    {
-        const int fd = m_nextFd++;
-        m_descriptors[fd] = std::make_shared<Description>(Description{inode, m_inodes[inode].errors});
-        return fd;
-    }
-    Inode* inodeOf(int fd)
-    {
-        const auto found = m_descriptors.find(fd);
-        return found == m_descriptors.end() ? nullptr : &m_inodes.at(found->second->inode);
-    }
-    static int64_t length(const Inode& inode)
-    {
-        auto end = static_cast<int64_t>(inode.synced.size());
-        for (const Write& write : inode.pending)
-            end = std::max(end, write.position + static_cast<int64_t>(write.bytes.size()));
-        return end;
-    }
-    static void writeInto(std::string& data, const Write& write)
-    {
-        const auto end = static_cast<size_t>(write.position) + write.bytes.size();
-        if (data.size() < end)
-            data.resize(end, '\0');
-        data.replace(static_cast<size_t>(write.position), write.bytes.size(), write.bytes);
-    }
-    void changeName(const NameChange& change)
-    {
-        apply(m_names, change);
-        m_pendingNames.push_back(change);
-    }
-    static void apply(std::map<std::string, int>& names, const NameChange& change)
-    {
-        if (!change.from.empty())
-            names.erase(change.from);
-        if (change.inode < 0)
-            names.erase(change.name);
-        else
-            names[change.name] = change.inode;
-    }
-
-    std::mt19937 m_random;
-    std::map<int, Inode> m_inodes;
-    std::map<std::string, int> m_names;
-    std::map<std::string, int> m_durableNames;
-    std::vector<NameChange> m_pendingNames;
-    std::map<int, std::shared_ptr<Description>> m_descriptors;
-    int m_nextInode = 1;
-    int m_nextFd = 3;
-    int m_calls = 0;
-    int m_cutAt = -1;
-    bool m_dead = false;
-    uint32_t m_failEvery = 0;
-    uint64_t m_syncsFailed = 0;
-};
-
-class DiskFiles : public OutputFileCalls {
-public:
-    explicit DiskFiles(Disk& disk) : m_disk(disk) { }
-    int open(const std::filesystem::path& path, int flags, mode_t) override { return m_disk.open(path.string(), flags); }
-    int stat(int fd, OutputFileStat& out) override
-    {
-        out.size = m_disk.size(fd);
-        out.regular = out.size >= 0;
-        return out.regular ? 0 : -1;
-    }
-    ssize_t pwrite(int fd, std::span<const uint8_t> data, int64_t position) override
-    {
-        return m_disk.write(fd, {reinterpret_cast<const char*>(data.data()), data.size()}, position);
-    }
-    ssize_t pread(int, std::span<uint8_t>, int64_t) override
-    {
-        errno = EINVAL;
-        return -1;
-    }
-    int fdatasync(int fd) override { return m_disk.sync(fd); }
-    int duplicate(int fd) override { return m_disk.duplicate(fd); }
-    int close(int fd) override { return m_disk.close(fd); }
-    int fallocate(int, int64_t) override
-    {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    int ftruncate(int, int64_t) override
-    {
-        errno = EINVAL;
-        return -1;
-    }
-    void setTimes(int, std::time_t) override { m_disk.step(); }
-    uint64_t watchWriteBack(int) override { return 0; }
-    void unwatchWriteBack(uint64_t) override { }
-
-protected:
-    Disk& m_disk;
-};
-
 // A saver that trusts the disk to keep what it was given: its syncs do
 // nothing and report success.
 class FilesWithoutSync : public DiskFiles {
 public:
     using DiskFiles::DiskFiles;
     int fdatasync(int) override { return m_disk.step() ? 0 : -1; }
-};
-
-class DiskImages : public AtomicWriteCalls {
-public:
-    explicit DiskImages(Disk& disk) : m_disk(disk) { }
-    int makeTemporary(std::string& pattern) override { return m_disk.makeTemporary(pattern); }
-    bool writeAll(int fd, std::string_view bytes) override
-    {
-        return m_disk.write(fd, bytes, std::nullopt) == static_cast<ssize_t>(bytes.size());
-    }
-    bool sync(int fd) override { return m_disk.sync(fd) == 0; }
-    void keepMode(int, const std::filesystem::path&) override { m_disk.step(); }
-    bool close(int fd) override { return m_disk.close(fd) == 0; }
-    bool rename(const std::string& from, const std::string& to) override { return m_disk.rename(from, to); }
-    void unlink(const std::string& path) override { m_disk.unlink(path); }
-    void syncFolder(const std::filesystem::path&) override { m_disk.syncFolder(); }
-
-private:
-    Disk& m_disk;
 };
 
 struct CycleFigures {

@@ -1,5 +1,6 @@
 #include "shell/speed_timer.h"
 
+#include "engine/job_progress.h"
 #include "net/speed_limiter.h"
 #include "platform/message_loop.h"
 
@@ -101,6 +102,46 @@ TEST(SpeedReadoutStep, ShowsTheTotalOnlyWhenItChangesAndTheLimitOnlyInAutomaticM
     }
 }
 
+// One job on two connections, each capped at 300 KiB/s by the server and
+// reading 6 KiB every 20 ms. Whatever moment of the limiter's window the
+// frame's tick falls on, and though the first window began before the first
+// byte, the total the frame shows is the job's own speed: the bytes of a
+// window still filling are not spread over a whole second.
+TEST(SpeedTimer, TheTotalAgreesWithTheJobsSpeedWhereverTheTickFallsInTheWindow)
+{
+    constexpr uint32_t kRead = 6 * 1024;
+    constexpr int64_t kBothConnections = 2 * 300 * 1024;
+    for (const uint32_t firstByteMs : {1500u, 1630u, 2000u, 2370u}) {
+        SCOPED_TRACE("first byte after " + std::to_string(firstByteMs) + " ms");
+        ManualClock clock(5000);
+        SpeedLimiter limiter(clock, nullptr);
+        RunFigures job;
+        SpeedReadoutStep step;
+        const uint32_t firstByte = clock.tick() + firstByteMs;
+        int compared = 0;
+        for (uint32_t now = clock.tick(); now <= 5000 + 20000; now += 10) {
+            clock.set(now);
+            // The two connections take turns, 10 ms apart.
+            if (now >= firstByte) {
+                limiter.Allowance();
+                limiter.Consume(kRead);
+                job.recordData(kRead, now);
+            }
+            if ((now - 5000) % kSpeedTimerMs != 0)
+                continue;
+            const SpeedReadout readout = step.step(limiter.twoSecondBytes(), std::nullopt);
+            job.timerStep(now, -1, 0);
+            if (job.shortSpeed < 0)
+                continue;
+            ++compared;
+            const auto total = static_cast<int64_t>(readout.bytesPerSecond);
+            EXPECT_NEAR(total, job.shortSpeed, kBothConnections / 50) << "at " << now;
+            EXPECT_NEAR(total, kBothConnections, kBothConnections / 50) << "at " << now;
+        }
+        EXPECT_GE(compared, 16);
+    }
+}
+
 class SpeedMessages final : public MessageWindow {
 public:
     explicit SpeedMessages(MessageLoop& loop) : MessageWindow(loop) { create(); }
@@ -128,13 +169,14 @@ TEST(SpeedTimer, ReportsTheTwoSecondSumAndDropsToZeroAfterThreeIdleSeconds)
     timer.setReadoutObserver([&](const SpeedReadout& readout) { seen.push_back(readout); });
     ASSERT_TRUE(limiter.setMode(SpeedMode::Manual));
 
+    // 4096 bytes within one second: 8192 in two.
     limiter.Consume(3000);
     clock.advance(1000);
     limiter.Consume(1096);
     loop.processPending();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen.back().twoSecondBytes, 4096u);
-    EXPECT_EQ(seen.back().totalSpeedText, "2.00KB/s");
+    EXPECT_EQ(seen.back().twoSecondBytes, 8192u);
+    EXPECT_EQ(seen.back().totalSpeedText, "4.00KB/s");
     EXPECT_EQ(seen.back().autoLimitText, std::nullopt);
 
     // Nothing arrives any more: after more than three seconds the figure
@@ -152,7 +194,7 @@ TEST(SpeedTimer, ReportsTheTwoSecondSumAndDropsToZeroAfterThreeIdleSeconds)
     EXPECT_TRUE(showedZero);
     loop.processPending();
     ASSERT_EQ(view.received.size(), 5u);
-    EXPECT_EQ(view.received.front(), 2048u);
+    EXPECT_EQ(view.received.front(), 4096u);
     EXPECT_EQ(view.received.back(), 0u);
 }
 

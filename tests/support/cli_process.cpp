@@ -114,6 +114,14 @@ std::map<std::string, std::string> ownProfileEnvironment(const std::filesystem::
     return {{"FETCHORA_HOME", (folder / "home").string()}, {"TMPDIR", folder.string()}, {"HOME", folder.string()}};
 }
 
+std::map<std::string, std::string> desktopProfileEnvironment(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> environment = ownProfileEnvironment(folder);
+    environment["XDG_RUNTIME_DIR"] = (folder / "run").string();
+    environment["XDG_DOWNLOAD_DIR"] = (folder / "downloads").string();
+    return environment;
+}
+
 int runCli(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
            const std::filesystem::path& outputFolder, std::string* standardError, std::string* standardOutput)
 {

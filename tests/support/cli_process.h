@@ -41,6 +41,10 @@ private:
 // FETCHORA_HOME is folder/home; TMPDIR and HOME are folder itself, so that
 // nothing of the user's is read or written.
 std::map<std::string, std::string> ownProfileEnvironment(const std::filesystem::path& folder);
+// The same with the desktop's folders below folder too: XDG_RUNTIME_DIR is
+// folder/run (the single-instance socket, the daemon's endpoint) and
+// XDG_DOWNLOAD_DIR folder/downloads.
+std::map<std::string, std::string> desktopProfileEnvironment(const std::filesystem::path& folder);
 
 // Runs fetchora-cli to its end and returns the exit code.
 int runCli(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
