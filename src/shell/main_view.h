@@ -248,6 +248,11 @@ private:
     void useJournalOf(const std::filesystem::path& database);
     // After a write of an image taken when the journal was this long.
     void imageWritten(uint64_t journalEpoch, uint64_t journalBytes);
+    // Notes in the journal where a job's files are about to go (folder and
+    // final name), so that a kill before the next save still finds them.
+    // True when the note is on the disk or nothing needs one; the caller
+    // holds the job lock and leaves the files where they are on false.
+    bool noteFileMove(const DownloadJob& job, const std::string& folder, const std::string& name);
     void finishJob(int32_t jobId);
     void deliverListChanges();
     void playSoundOption(int soundOption, int switchOption);
