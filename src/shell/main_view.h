@@ -174,6 +174,9 @@ public:
     void startJob(DownloadJob& job, bool forced);
     // Saves once for the jobs added to start at once, then starts them.
     void startAddedJobs(uintptr_t generation);
+    // Saves the jobs added so far now (and starts those that wait for that
+    // save), so that an add acknowledged to another process survives a kill.
+    void recordAddedJobs();
 
     // An FTP job's URL named a folder (message 1245): the job takes the first
     // entry not yet listed, every further entry becomes a job with its

@@ -5,6 +5,7 @@
 // right after a finished job's file was moved to another folder or renamed:
 // the next start finds the job where its file went.
 #include "model/finish_journal.h"
+#include "shell/job_list_model.h"
 #include "support/real_peers.h"
 #include "support/test_files.h"
 #include "support/view_session.h"
@@ -269,6 +270,7 @@ TEST_F(ViewFinishJournal, ASavedFinishedJobMovedAndRenamedIsFoundUnderItsNewName
         ASSERT_TRUE(ReadFinishJournal(killed() / "Default.kxd.fin").empty());
         DownloadJob* job = session.doc().tree().FindById(jobId);
         moveIntoNewCategory(session, *job, folder);
+        session.view->list().openCategory(job->parent());
         session.view->list().setFocusedJob(job);
         session.prompts.text = "renamed.bin";
         ASSERT_TRUE(session.view->run(ViewCommand::Rename));
