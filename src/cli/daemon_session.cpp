@@ -103,6 +103,10 @@ std::optional<std::string> DaemonSession::handleRequest(const std::string& topic
         add.referer = request.referer;
         add.comment = request.comment;
         const AddDownloadOutcome outcome = m_view->addDownload(add);
+        // The sender takes the answer as the job being there: it is on the
+        // disk before the answer goes out.
+        if (outcome.result == AddDownloadResult::Added)
+            m_view->recordAddedJobs();
         return std::to_string(static_cast<int>(outcome.result));
     }
     if (topic == kTopicDownloadInfo) {

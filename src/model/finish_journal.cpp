@@ -67,14 +67,8 @@ bool plainFileOfSize(const std::filesystem::path& path, int64_t size)
     return !error && onDisk == static_cast<std::uintmax_t>(size);
 }
 
-}  // namespace
-
-std::filesystem::path FinishJournalPath(const std::filesystem::path& database)
-{
-    return database.string() + ".fin";
-}
-
-bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error)
+// Appends one line and syncs it.
+bool appendLine(const std::filesystem::path& journal, const std::string& line, std::string& error)
 {
     const int fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -84,8 +78,6 @@ bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, 
     // A file the journal just created needs its folder entry on the disk too.
     std::error_code ignored;
     const bool fresh = std::filesystem::file_size(journal, ignored) == 0;
-    const std::string line
-        = std::to_string(note.jobId) + " " + std::to_string(note.size) + " " + hexOf(note.name) + "\n";
     bool ok = writeAll(fd, line) && ::fdatasync(fd) == 0;
     if (!ok)
         error = std::strerror(errno);
@@ -101,6 +93,86 @@ bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, 
     return ok;
 }
 
+bool safeName(const std::string& name)
+{
+    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != ".."
+        && name.find('\0') == std::string::npos;
+}
+
+bool pathTaken(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+bool plainFile(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::regular && !error;
+}
+
+// A finish note: the job's ".kx!" file became the noted final file.
+bool applyFinish(DownloadJob& job, const FinishNote& note)
+{
+    if (job.IsComplete() || (job.formatFlags & kFmtTempFile) == 0)
+        return false;
+    if (job.IsSizeKnown() && job.fileSize != note.size)
+        return false;
+    if (pathTaken(job.GetTempPath()))
+        return false;
+    if (!plainFileOfSize(std::filesystem::path(job.saveFolder) / note.name, note.size))
+        return false;
+    if (note.name != job.GetDisplayName())
+        job.fileName = note.name;
+    job.SetFileSize(note.size);
+    job.completedRanges.clear();
+    if (note.size > 0)
+        job.completedRanges.push_back({0, note.size});
+    job.RecomputeCompletedBytes();
+    job.hasData = true;
+    return true;
+}
+
+// A move note: the job's files went to the noted folder and name.
+bool applyMove(DownloadJob& job, const FinishNote& note)
+{
+    // Where the database puts the job something of it is still there: the
+    // move did not happen, or the files came back.
+    if (pathTaken(job.GetLocalPath()) || pathTaken(job.GetTempPath()))
+        return false;
+    const std::filesystem::path local = std::filesystem::path(note.folder) / note.name;
+    const bool there = note.unfinished
+        ? plainFile(local.string() + std::string(kTempSuffix)) || plainFile(local)
+        : plainFileOfSize(local, note.size);
+    if (!there)
+        return false;
+    job.saveFolder = note.folder;
+    if (SanitizeFileName(job.GetDisplayName()) != note.name)
+        job.fileName = note.name;
+    return true;
+}
+
+}  // namespace
+
+std::filesystem::path FinishJournalPath(const std::filesystem::path& database)
+{
+    return database.string() + ".fin";
+}
+
+bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error)
+{
+    return appendLine(journal, std::to_string(note.jobId) + " " + std::to_string(note.size) + " " + hexOf(note.name) + "\n",
+                      error);
+}
+
+bool RecordFileMove(const std::filesystem::path& journal, const FinishNote& note, std::string& error)
+{
+    return appendLine(journal,
+                      "m " + std::to_string(note.jobId) + " " + std::to_string(note.size) + " "
+                          + (note.unfinished ? "u " : "f ") + hexOf(note.folder) + " " + hexOf(note.name) + "\n",
+                      error);
+}
+
 std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal)
 {
     std::vector<FinishNote> notes;
@@ -113,10 +185,22 @@ std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal)
         FinishNote note;
         std::string hex;
         std::string extra;
-        if (!(fields >> note.jobId >> note.size >> hex) || (fields >> extra) || note.size < 0)
+        if (all.compare(start, 2, "m ") == 0) {
+            std::string marker;
+            std::string kind;
+            std::string folderHex;
+            if (!(fields >> marker >> note.jobId >> note.size >> kind >> folderHex >> hex) || (fields >> extra)
+                || note.size < 0 || (kind != "f" && kind != "u"))
+                continue;
+            note.unfinished = kind == "u";
+            // The folder is an absolute path, as the job's folders are.
+            if (!textOfHex(folderHex, note.folder) || note.folder.empty() || note.folder.front() != '/'
+                || note.folder.find('\0') != std::string::npos)
+                continue;
+        } else if (!(fields >> note.jobId >> note.size >> hex) || (fields >> extra) || note.size < 0) {
             continue;
-        if (!textOfHex(hex, note.name) || note.name.empty() || note.name.find('/') != std::string::npos
-            || note.name == "." || note.name == ".." || note.name.find('\0') != std::string::npos)
+        }
+        if (!textOfHex(hex, note.name) || !safeName(note.name))
             continue;
         notes.push_back(std::move(note));
     }
@@ -126,28 +210,30 @@ std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal)
 int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes, std::vector<int32_t>* mended)
 {
     int count = 0;
-    for (const FinishNote& note : notes) {
-        DownloadJob* job = tree.FindById(note.jobId);
-        if (job == nullptr || job->IsCategory() || job->IsComplete() || (job->formatFlags & kFmtTempFile) == 0)
-            continue;
-        if (job->IsSizeKnown() && job->fileSize != note.size)
-            continue;
-        std::error_code error;
-        if (std::filesystem::exists(std::filesystem::symlink_status(job->GetTempPath(), error)))
-            continue;
-        if (!plainFileOfSize(std::filesystem::path(job->saveFolder) / note.name, note.size))
-            continue;
-        if (note.name != job->GetDisplayName())
-            job->fileName = note.name;
-        job->SetFileSize(note.size);
-        job->completedRanges.clear();
-        if (note.size > 0)
-            job->completedRanges.push_back({0, note.size});
-        job->RecomputeCompletedBytes();
-        job->hasData = true;
-        ++count;
-        if (mended != nullptr && std::find(mended->begin(), mended->end(), job->id) == mended->end())
-            mended->push_back(job->id);
+    // A finish noted before a move is found only once the move is applied:
+    // the passes go on while moves change something. A move applied leaves
+    // its job where its file is, so it never applies twice.
+    for (size_t pass = 0; pass <= notes.size(); ++pass) {
+        bool moved = false;
+        for (const FinishNote& note : notes) {
+            DownloadJob* job = tree.FindById(note.jobId);
+            if (job == nullptr || job->IsCategory())
+                continue;
+            if (note.isMove()) {
+                if (applyMove(*job, note)) {
+                    moved = true;
+                    ++count;
+                }
+                continue;
+            }
+            if (!applyFinish(*job, note))
+                continue;
+            ++count;
+            if (mended != nullptr && std::find(mended->begin(), mended->end(), job->id) == mended->end())
+                mended->push_back(job->id);
+        }
+        if (!moved)
+            break;
     }
     return count;
 }

@@ -6,9 +6,14 @@
 // lets the next open complete the job from its file instead of failing on
 // the missing ".kx!" file or fetching it again under another name.
 //
+// A job's files moved to another folder or renamed are noted here too,
+// before they move, so that a kill before the next save does not leave the
+// database naming a place where nothing is any more.
+//
 // The journal is a text file beside the database: one line a finish,
-// "<job id> <size> <final name as hex>". A torn last line is ignored. A
-// save that recorded every finish in it makes it empty again.
+// "<job id> <size> <final name as hex>", or a move, "m <job id> <size> <f|u>
+// <folder as hex> <name as hex>". A torn last line is ignored. A save that
+// recorded every finish and move in it makes it empty again.
 //
 // Thread: one owner (the loop thread) at a time.
 #include <cstdint>
@@ -24,6 +29,13 @@ struct FinishNote {
     int32_t jobId = 0;
     int64_t size = 0;
     std::string name;  // the final file name, in the job's folder
+    // Set for a move: the folder the job's files went to (name is then the
+    // job's final file name there, size that of the file moved, and
+    // `unfinished` says it was the ".kx!" file).
+    std::string folder{};
+    bool unfinished = false;
+
+    bool isMove() const { return !folder.empty(); }
 };
 
 std::filesystem::path FinishJournalPath(const std::filesystem::path& database);
@@ -31,6 +43,10 @@ std::filesystem::path FinishJournalPath(const std::filesystem::path& database);
 // Appends the note and syncs it; false, with `error` set, when it is not on
 // the disk.
 bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error);
+
+// Appends the note of a move (a note with a folder) and syncs it, before the
+// files move; false, with `error` set, when it is not on the disk.
+bool RecordFileMove(const std::filesystem::path& journal, const FinishNote& note, std::string& error);
 
 // Every whole line of the journal; none when it does not exist.
 std::vector<FinishNote> ReadFinishJournal(const std::filesystem::path& journal);

@@ -141,14 +141,14 @@ void MainView::openDatabase(const std::filesystem::path& path)
         std::vector<int32_t> mended;
         {
             JobLockGuard lock(m_app.jobLock());
-            ApplyFinishJournal(m_doc->tree(), ReadFinishJournal(FinishJournalPath(m_databasePath)), &mended);
+            // Moves noted there put jobs in the folders their files went to.
+            if (ApplyFinishJournal(m_doc->tree(), ReadFinishJournal(FinishJournalPath(m_databasePath)), &mended) > 0)
+                m_dirty = true;
             for (const int32_t jobId : mended) {
                 if (DownloadJob* job = m_doc->tree().FindById(jobId))
                     job->SetStartMode(StartMode::Immediately);
             }
         }
-        if (!mended.empty())
-            m_dirty = true;
         if (ReadRecentFile(m_app.registry()) != m_databasePath) {
             RememberRecentFile(m_app.registry(), m_databasePath);
             m_app.registry().flush();
@@ -337,6 +337,30 @@ void MainView::imageWritten(uint64_t journalEpoch, uint64_t journalBytes)
     // The engine's journal is the one of the database the image went to.
     if (ClearFinishJournalIfUnchanged(m_engine->context().finishJournal, journalBytes))
         ++m_journalEpoch;
+}
+
+bool MainView::noteFileMove(const DownloadJob& job, const std::string& folder, const std::string& name)
+{
+    const std::filesystem::path journal = finishJournal();
+    // A job folder that is not absolute cannot be named in the journal; its
+    // move goes unnoted, as before.
+    if (journal.empty() || folder.empty() || folder.front() != '/')
+        return true;
+    std::error_code error;
+    FinishNote note{job.id, 0, name, folder, false};
+    if (std::filesystem::symlink_status(job.GetLocalPath(), error).type() == std::filesystem::file_type::regular) {
+        note.size = static_cast<int64_t>(std::filesystem::file_size(job.GetLocalPath(), error));
+    } else if (std::filesystem::symlink_status(job.GetTempPath(), error).type()
+               == std::filesystem::file_type::regular) {
+        note.unfinished = true;
+        note.size = static_cast<int64_t>(std::filesystem::file_size(job.GetTempPath(), error));
+    } else {
+        return true;  // no file moves with it
+    }
+    if (error)
+        return false;
+    std::string failure;
+    return RecordFileMove(journal, note, failure);
 }
 
 void MainView::takeSaveReports()

@@ -174,6 +174,9 @@ public:
     void startJob(DownloadJob& job, bool forced);
     // Saves once for the jobs added to start at once, then starts them.
     void startAddedJobs(uintptr_t generation);
+    // Saves the jobs added so far now (and starts those that wait for that
+    // save), so that an add acknowledged to another process survives a kill.
+    void recordAddedJobs();
 
     // An FTP job's URL named a folder (message 1245): the job takes the first
     // entry not yet listed, every further entry becomes a job with its
@@ -248,6 +251,11 @@ private:
     void useJournalOf(const std::filesystem::path& database);
     // After a write of an image taken when the journal was this long.
     void imageWritten(uint64_t journalEpoch, uint64_t journalBytes);
+    // Notes in the journal where a job's files are about to go (folder and
+    // final name), so that a kill before the next save still finds them.
+    // True when the note is on the disk or nothing needs one; the caller
+    // holds the job lock and leaves the files where they are on false.
+    bool noteFileMove(const DownloadJob& job, const std::string& folder, const std::string& name);
     void finishJob(int32_t jobId);
     void deliverListChanges();
     void playSoundOption(int soundOption, int switchOption);

@@ -191,6 +191,17 @@ void MainView::startAddedJobs(uintptr_t generation)
     }
 }
 
+void MainView::recordAddedJobs()
+{
+    if (!m_startsAfterSave.empty()) {
+        // The posted start finds nothing left to do.
+        startAddedJobs(m_generation);
+        return;
+    }
+    if (m_dirty)
+        save();
+}
+
 void MainView::recheckJob(DownloadJob& job)
 {
     if (isActive(job) || !job.MarkForRecheck())

@@ -66,6 +66,14 @@ bool partMatches(std::string_view part, std::string_view pattern)
     return part.substr(0, std::min(part.size(), pattern.size())) == pattern && part.size() >= pattern.size();
 }
 
+// The name a job's file takes when the job is renamed to `wanted` (as
+// DownloadJob::SetFileName stores it).
+std::string renamedFileName(const DownloadJob& job, std::string_view wanted)
+{
+    const std::string stored = wanted.empty() ? std::string() : SanitizeFileName(wanted);
+    return SanitizeFileName(stored.empty() ? job.defaultName : stored);
+}
+
 }  // namespace
 
 // The name field of Find: the text is taken as a base name and an extension,
@@ -604,7 +612,8 @@ void MainView::moveSelectedJobs(DownloadJob& category)
             continue;
         }
         if (moveFiles && !category.saveFolder.empty() && job->saveFolder != category.saveFolder
-            && !job->MoveFilesTo(category.saveFolder))
+            && (!noteFileMove(*job, category.saveFolder, SanitizeFileName(job->GetDisplayName()))
+                || !job->MoveFilesTo(category.saveFolder)))
             failed = true;
         job->SetCategory(category.id);
         m_doc->tree().Move(&category, job);
@@ -772,7 +781,7 @@ void MainView::renameFocused()
     if (!name || name->empty())
         return;
     JobLockGuard lock(m_app.jobLock());
-    if (!job->SetFileName(*name))
+    if (!noteFileMove(*job, job->saveFolder, renamedFileName(*job, *name)) || !job->SetFileName(*name))
         m_prompts.message(shellText(kStrCannotRename, {job->GetDisplayName(), *name}), MessageIcon::Error);
     m_dirty = true;
 }
@@ -790,7 +799,8 @@ void MainView::commentAsFileName()
         const std::string extension = dot == std::string::npos ? std::string() : current.substr(dot);
         // The first line only: a name never spans lines.
         std::string base = comment.substr(0, comment.find_first_of("\r\n"));
-        if (!job->SetFileName(SanitizeFileName(base + extension)))
+        const std::string wanted = SanitizeFileName(base + extension);
+        if (!noteFileMove(*job, job->saveFolder, renamedFileName(*job, wanted)) || !job->SetFileName(wanted))
             failed = true;
     }
     m_dirty = true;
@@ -1110,7 +1120,9 @@ void MainView::categoryProperties()
         }
         if (!change->moveFiles || isActive(*node))
             continue;
-        if (node->saveFolder == oldFolder && !node->MoveFilesTo(answer->folder))
+        if (node->saveFolder == oldFolder
+            && (!noteFileMove(*node, answer->folder, SanitizeFileName(node->GetDisplayName()))
+                || !node->MoveFilesTo(answer->folder)))
             failed = true;
     }
     if (failed)

@@ -190,5 +190,145 @@ TEST_F(FinishJournalTest, TheMendedJobsAreNamedOnceEach)
     EXPECT_TRUE(wholeRanges());
 }
 
+// ---- moves -------------------------------------------------------------------------------
+
+class FileMoveJournalTest : public FinishJournalTest {
+public:
+    FileMoveJournalTest()
+    {
+        moved = dir.path() / "moved";
+        fs::create_directories(moved);
+    }
+
+    FinishNote moveNote(const fs::path& to, const std::string& name, int64_t size, bool unfinished = false) const
+    {
+        return {job->id, size, name, to.string(), unfinished};
+    }
+
+    void completeJob() const
+    {
+        job->SetState(JobState::Completed, false);
+        job->completedRanges = {{0, kSize}};
+        job->RecomputeCompletedBytes();
+    }
+
+    fs::path moved;
+};
+
+TEST_F(FileMoveJournalTest, MoveNotesReadBackBesideFinishesAndBadOnesAreDropped)
+{
+    std::string error;
+    ASSERT_TRUE(RecordFinish(journal, {3, 10, "a.bin"}, error)) << error;
+    ASSERT_TRUE(RecordFileMove(journal, {3, 10, "b c.bin", "/some where", true}, error)) << error;
+    {
+        std::ofstream out(journal, std::ios::app);
+        out << "m 3 10 f 72656c 61\n"  // a relative folder ("rel")
+            << "m 3 10 x 2f61 61\n"  // neither finished nor unfinished
+            << "m 3 10 f 2f61\n"  // no name
+            << "m 3 10 f 2f61 2e2e\n"  // ".."
+            << "m 3 10 f 2f61 61 extra\n";
+    }
+    const std::vector<FinishNote> notes = ReadFinishJournal(journal);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_FALSE(notes[0].isMove());
+    EXPECT_TRUE(notes[1].isMove());
+    EXPECT_EQ(notes[1].jobId, 3);
+    EXPECT_EQ(notes[1].size, 10);
+    EXPECT_EQ(notes[1].folder, "/some where");
+    EXPECT_EQ(notes[1].name, "b c.bin");
+    EXPECT_TRUE(notes[1].unfinished);
+}
+
+TEST_F(FileMoveJournalTest, AMovedJobTakesTheNotedPlaceOnlyWhenItsFileIsThereAndNothingIsLeftBehind)
+{
+    struct Case {
+        const char* what;
+        std::function<void(FileMoveJournalTest&)> arrange;
+        std::vector<std::pair<std::string, std::string>> notes;  // folder ("moved", "other" or "dl"), name
+        std::string folder;  // where the job ends up
+        std::string name;
+    };
+    const std::vector<Case> cases = {
+        {"moved", [](FileMoveJournalTest& t) { test::writePseudoRandomFile(t.moved / "file.bin", kSize, 3); },
+         {{"moved", "file.bin"}}, "moved", "file.bin"},
+        {"moved and renamed",
+         [](FileMoveJournalTest& t) { test::writePseudoRandomFile(t.moved / "new.bin", kSize, 3); },
+         {{"moved", "new.bin"}}, "moved", "new.bin"},
+        {"renamed in its folder", [](FileMoveJournalTest& t) { t.writeFinal("new.bin", kSize); },
+         {{"dl", "new.bin"}}, "dl", "new.bin"},
+        {"the move never happened",
+         [](FileMoveJournalTest& t) {
+             t.writeFinal("file.bin", kSize);
+             test::writePseudoRandomFile(t.moved / "file.bin", kSize, 3);  // someone else's
+         },
+         {{"moved", "file.bin"}}, "dl", "file.bin"},
+        {"moved and back again",
+         [](FileMoveJournalTest& t) { t.writeFinal("file.bin", kSize); },
+         {{"moved", "file.bin"}, {"dl", "file.bin"}}, "dl", "file.bin"},
+        {"moved twice",
+         [](FileMoveJournalTest& t) {
+             fs::create_directories(t.dir.path() / "other");
+             test::writePseudoRandomFile(t.dir.path() / "other" / "file.bin", kSize, 3);
+         },
+         {{"moved", "file.bin"}, {"other", "file.bin"}}, "other", "file.bin"},
+        {"another size at the new place",
+         [](FileMoveJournalTest& t) { test::writePseudoRandomFile(t.moved / "file.bin", kSize + 1, 3); },
+         {{"moved", "file.bin"}}, "dl", "file.bin"},
+        {"nothing at the new place", [](FileMoveJournalTest&) {}, {{"moved", "file.bin"}}, "dl", "file.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const fs::path& each : {folder, moved, dir.path() / "other"}) {
+            std::error_code ignored;
+            for (const auto& entry : fs::directory_iterator(each, ignored))
+                fs::remove(entry.path());
+        }
+        job->saveFolder = folder.string();
+        job->fileName.clear();
+        completeJob();
+        c.arrange(*this);
+        std::vector<FinishNote> notes;
+        for (const auto& [where, name] : c.notes)
+            notes.push_back(moveNote(dir.path() / where, name, kSize));
+        std::vector<int32_t> mended;
+        ApplyFinishJournal(tree, notes, &mended);
+        EXPECT_EQ(job->saveFolder, (dir.path() / c.folder).string());
+        EXPECT_EQ(job->GetDisplayName(), c.name);
+        EXPECT_TRUE(job->IsComplete());
+        // A move finishes nothing: the job is not started again for it.
+        EXPECT_TRUE(mended.empty());
+    }
+}
+
+TEST_F(FileMoveJournalTest, AFinishNotedBeforeTheMoveCompletesTheJobInTheFolderItMovedTo)
+{
+    test::writePseudoRandomFile(moved / "file.bin", kSize, 3);
+    std::vector<int32_t> mended;
+    EXPECT_GE(ApplyFinishJournal(tree, {{job->id, kSize, "file.bin"}, moveNote(moved, "file.bin", kSize)}, &mended),
+              2);
+    EXPECT_TRUE(wholeRanges());
+    EXPECT_EQ(job->GetLocalPath(), (moved / "file.bin").string());
+    EXPECT_EQ(mended, std::vector<int32_t>{job->id});
+}
+
+TEST_F(FileMoveJournalTest, AnUnfinishedFileMovedResumesThereAndItsLaterFinishIsFound)
+{
+    // Moved while paused: only the ".kx!" file is at the new place.
+    test::writePseudoRandomFile(moved / "file.bin.kx!", 1000, 3);
+    EXPECT_EQ(ApplyFinishJournal(tree, {moveNote(moved, "file.bin", 1000, true)}), 1);
+    EXPECT_EQ(job->GetTempPath(), (moved / "file.bin.kx!").string());
+    EXPECT_EQ(job->completedBytes, 1000);
+
+    // Resumed there and finished, before any save.
+    job->saveFolder = folder.string();
+    fs::remove(moved / "file.bin.kx!");
+    test::writePseudoRandomFile(moved / "file.bin", kSize, 3);
+    std::vector<int32_t> mended;
+    ApplyFinishJournal(tree, {moveNote(moved, "file.bin", 1000, true), {job->id, kSize, "file.bin"}}, &mended);
+    EXPECT_TRUE(wholeRanges());
+    EXPECT_EQ(job->GetLocalPath(), (moved / "file.bin").string());
+    EXPECT_EQ(mended, std::vector<int32_t>{job->id});
+}
+
 }  // namespace
 }  // namespace fetchora

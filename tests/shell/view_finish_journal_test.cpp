@@ -1,8 +1,11 @@
 // The main view (behind the window and the daemon) killed the moment a
 // finished file took its final name, before a save recorded the finish: the
 // disk as it was at that moment is taken, and the next start over it ends the
-// job from its file, without a second fetch or a second copy.
+// job from its file, without a second fetch or a second copy. Likewise a kill
+// right after a finished job's file was moved to another folder or renamed:
+// the next start finds the job where its file went.
 #include "model/finish_journal.h"
+#include "shell/job_list_model.h"
 #include "support/real_peers.h"
 #include "support/test_files.h"
 #include "support/view_session.h"
@@ -11,6 +14,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 
 namespace fetchora::test {
 namespace {
@@ -54,6 +58,103 @@ protected:
             if (fs::exists(killed() / name))
                 fs::copy_file(killed() / name, profile() / name);
         }
+    }
+
+    // The journal as the disk holds it now (the database as it was kept).
+    void keepTheJournal()
+    {
+        std::error_code error;
+        fs::remove(killed() / "Default.kxd.fin", error);
+        if (fs::exists(profile() / "Default.kxd.fin"))
+            fs::copy_file(profile() / "Default.kxd.fin", killed() / "Default.kxd.fin");
+    }
+
+    // The notes of moves made since the disk was kept, added to the kept
+    // journal: a kill right after the moves, with no save since.
+    void keepTheMoveNotes()
+    {
+        std::ifstream live(profile() / "Default.kxd.fin");
+        std::ofstream kept(killed() / "Default.kxd.fin", std::ios::app);
+        int moves = 0;
+        for (std::string line; std::getline(live, line);) {
+            if (line.starts_with("m ")) {
+                kept << line << "\n";
+                ++moves;
+            }
+        }
+        EXPECT_GT(moves, 0) << "the move left no note";
+    }
+
+    // Downloads the file to its end; the job's id.
+    int32_t downloadWhole(ViewSession& session, const std::function<void()>& atRename = {})
+    {
+        std::atomic<bool> renamed{false};
+        session.view->setAfterFinalRename([&](const DownloadJob&) {
+            if (atRename)
+                atRename();
+            renamed = true;
+        });
+        AddDownloadRequest add;
+        add.text = url();
+        const AddDownloadOutcome outcome = session.view->addDownload(add);
+        EXPECT_EQ(outcome.result, AddDownloadResult::Added);
+        if (outcome.job == nullptr)
+            return 0;
+        DownloadJob* job = outcome.job;
+        EXPECT_TRUE(session.view->save());
+        session.view->startJob(*job, false);
+        EXPECT_TRUE(session.app.loop().runUntil(
+            [&] {
+                JobLockGuard lock(session.app.jobLock());
+                return renamed.load() && job->GetState() == JobState::Completed && !session.view->isActive(*job);
+            },
+            60s));
+        session.view->setAfterFinalRename({});
+        return job->id;
+    }
+
+    // Moves the job, with its file, into a new category of its own folder.
+    static void moveIntoNewCategory(ViewSession& session, DownloadJob& job, const fs::path& folder)
+    {
+        fs::create_directories(folder);
+        DownloadJob* target = session.doc().AddCategory("Target", folder.string(), session.doc().root());
+        session.app.settings().SetOption(OptionId::MoveDownloaded, 2);
+        session.view->list().openCategory(job.parent());
+        session.view->list().setSelection({&job});
+        session.view->moveSelectedJobs(*target);
+        ASSERT_EQ(job.parent(), target);
+        ASSERT_EQ(job.saveFolder, folder.string());
+    }
+
+    // The job of the next start, once it is complete.
+    static DownloadJob* completedJob(ViewSession& session, int32_t jobId)
+    {
+        DownloadJob* job = session.doc().tree().FindById(jobId);
+        if (job == nullptr)
+            return nullptr;
+        const bool completed = session.app.loop().runUntil(
+            [&] {
+                JobLockGuard lock(session.app.jobLock());
+                return job->GetState() == JobState::Completed;
+            },
+            30s);
+        return completed ? job : nullptr;
+    }
+
+    static size_t filesIn(const fs::path& folder)
+    {
+        size_t files = 0;
+        for (const auto& entry : fs::directory_iterator(folder))
+            files += entry.is_regular_file() ? 1 : 0;
+        return files;
+    }
+
+    std::string servedBytes() const
+    {
+        std::string text(256 * 1024 + 33, '\0');
+        for (size_t i = 0; i < text.size(); ++i)
+            text[i] = static_cast<char>((i * 131) ^ (i >> 7));
+        return text;
     }
 
     TempDir m_dir;
@@ -116,6 +217,75 @@ TEST_F(ViewFinishJournal, AKillRightAfterTheRenameLeavesAJobTheNextStartComplete
     // A save that recorded the finish empties the journal.
     ASSERT_TRUE(session.view->save());
     EXPECT_TRUE(ReadFinishJournal(profile() / "Default.kxd.fin").empty());
+}
+
+TEST_F(ViewFinishJournal, AFinishNotYetSavedThenMovedToAnotherFolderIsFoundThereAfterAKill)
+{
+    m_nginx.writeServedFile("files/whole.bin", servedBytes());
+    const fs::path folder = m_dir / "elsewhere";
+    int32_t jobId = 0;
+    fs::path before;
+    {
+        ViewSession session(m_dir);
+        // The database of the moment of the rename, and its journal with the
+        // finish: no save recorded the finish before the move.
+        jobId = downloadWhole(session, [this] { keepTheDisk(); });
+        ASSERT_NE(jobId, 0);
+        DownloadJob* job = session.doc().tree().FindById(jobId);
+        before = job->GetLocalPath();
+        moveIntoNewCategory(session, *job, folder);
+        keepTheMoveNotes();
+    }
+    bringTheKilledDiskBack();
+    ASSERT_TRUE(sameFileBytes(m_nginx.www() / "files" / "whole.bin", folder / "whole.bin"));
+    ASSERT_FALSE(fs::exists(before));
+
+    ViewSession session(m_dir);
+    DownloadJob* job = completedJob(session, jobId);
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->GetLocalPath(), (folder / "whole.bin").string());
+    EXPECT_EQ(job->completedBytes, static_cast<int64_t>(servedBytes().size()));
+    EXPECT_TRUE(sameFileBytes(m_nginx.www() / "files" / "whole.bin", folder / "whole.bin"));
+    // Neither fetched again nor a second copy in either folder.
+    EXPECT_EQ(requestsForTheFile(), 1);
+    EXPECT_EQ(filesIn(folder), 1u);
+    EXPECT_FALSE(fs::exists(before));
+    EXPECT_FALSE(fs::exists(before.string() + ".kx!"));
+    ASSERT_TRUE(session.view->save());
+    EXPECT_TRUE(ReadFinishJournal(profile() / "Default.kxd.fin").empty());
+}
+
+TEST_F(ViewFinishJournal, ASavedFinishedJobMovedAndRenamedIsFoundUnderItsNewNameAfterAKill)
+{
+    m_nginx.writeServedFile("files/whole.bin", servedBytes());
+    const fs::path folder = m_dir / "elsewhere";
+    int32_t jobId = 0;
+    {
+        ViewSession session(m_dir);
+        jobId = downloadWhole(session);
+        ASSERT_NE(jobId, 0);
+        // The finish is recorded; the journal is empty again.
+        ASSERT_TRUE(session.view->save());
+        keepTheDisk();
+        ASSERT_TRUE(ReadFinishJournal(killed() / "Default.kxd.fin").empty());
+        DownloadJob* job = session.doc().tree().FindById(jobId);
+        moveIntoNewCategory(session, *job, folder);
+        session.view->list().openCategory(job->parent());
+        session.view->list().setFocusedJob(job);
+        session.prompts.text = "renamed.bin";
+        ASSERT_TRUE(session.view->run(ViewCommand::Rename));
+        ASSERT_EQ(job->GetLocalPath(), (folder / "renamed.bin").string());
+        keepTheJournal();
+    }
+    bringTheKilledDiskBack();
+
+    ViewSession session(m_dir);
+    DownloadJob* job = completedJob(session, jobId);
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->GetLocalPath(), (folder / "renamed.bin").string());
+    EXPECT_TRUE(sameFileBytes(m_nginx.www() / "files" / "whole.bin", folder / "renamed.bin"));
+    EXPECT_EQ(filesIn(folder), 1u);
+    EXPECT_EQ(requestsForTheFile(), 1);
 }
 
 }  // namespace
