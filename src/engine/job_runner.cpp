@@ -30,7 +30,8 @@ bool hasNumberedPlaceholder(std::string_view pattern)
 
 // ---- construction -------------------------------------------------------------------
 
-JobRunner::JobRunner(DownloadJob& job, EngineContext& context) : m_job(job), m_ctx(context)
+JobRunner::JobRunner(DownloadJob& job, EngineContext& context)
+    : m_job(job), m_ctx(context), m_file(systemOutputFileCalls(), context.syncFailures)
 {
 }
 

@@ -192,7 +192,8 @@ bool OutputFile::Sync()
     const bool flushed = Flush();
     if (!m_dirty)
         return flushed;
-    if (m_calls->fdatasync(m_fd) != 0) {
+    const int synced = m_syncFailures ? m_syncFailures->syncHere(*m_calls, m_fd) : m_calls->fdatasync(m_fd);
+    if (synced != 0) {
         m_lastError = errno;
         // The kernel may have dropped any page written since the last sync.
         if (flushed)

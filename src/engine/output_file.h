@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/output_file_calls.h"
+#include "engine/sync_failures.h"
 #include "engine/write_cache.h"
 #include "model/completed_range.h"
 #include "model/part_log.h"
@@ -43,7 +44,13 @@ enum class DestinationPolicy : uint32_t { Overwrite = 0, AutoRename = 1, Stop = 
 class OutputFile {
 public:
     // Every call on the file goes through `calls` (the system's by default).
-    explicit OutputFile(OutputFileCalls& calls = systemOutputFileCalls()) : m_calls(&calls) { }
+    // A failed sync counts in syncFailures when given (a front end whose
+    // saver syncs the same files on its own thread): the caller takes back
+    // unwrittenRanges at once, as every caller of Sync and Close must.
+    explicit OutputFile(OutputFileCalls& calls = systemOutputFileCalls(), SyncFailures* syncFailures = nullptr)
+        : m_calls(&calls), m_syncFailures(syncFailures)
+    {
+    }
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -115,6 +122,7 @@ private:
     void noteWritten(int64_t position, int64_t length);
 
     OutputFileCalls* m_calls;
+    SyncFailures* m_syncFailures;
     int m_fd = -1;
     std::filesystem::path m_path;
     std::unique_ptr<WriteCache> m_cache;
