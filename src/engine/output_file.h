@@ -58,6 +58,7 @@ public:
     enum class OpenMode {
         Create,  // create, or truncate an existing file
         Existing,  // open an existing file as it is; fails when it is missing
+        Keep,  // create when missing, else open as it is (never truncated)
     };
     // 0 on success, else the errno value. The last path component is never
     // followed when it is a symbolic link.
@@ -173,7 +174,9 @@ struct OutputFileResult {
 // open never truncates or replaces an existing file: every check is made
 // before anything is created. A resumed file shorter than the end of the
 // job's completed ranges has lost data: the caller takes back the ranges
-// beyond existingLength.
+// beyond existingLength. The file of a job that has data but no completed
+// bytes (a failed sync took them all back) is not truncated: a database
+// saved before may still claim its bytes until the next one is on disk.
 OutputFileResult OpenOutputFile(OutputFile& file, const OutputFileRequest& request);
 
 // A free name for a file in folder: "name(n).ext", n = 1, 2, ..., such that

@@ -676,7 +676,7 @@ TEST(SavePowerCut, TheDatabaseNeverClaimsBytesACutTookAndAlwaysLoadsWhole)
     }
 }
 
-TEST(SavePowerCut, DISABLED_FailedSyncsLoseNothingTheDatabaseClaims)
+TEST(SavePowerCut, FailedSyncsLoseNothingTheDatabaseClaims)
 {
     // A sync that fails loses its pages; the kernel says so once, and a
     // later sync of the same file succeeds. A failure on the loop thread (a
