@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "config/app_settings.h"
 #include "engine/job_window.h"
@@ -501,6 +502,9 @@ void JobRunner::countReceived(uint64_t length)
 
 void JobRunner::stopPart(JobPart& part, StopReason reason)
 {
+    const auto found = m_runtime.find(&part);
+    if (found != m_runtime.end() && found->second.site != nullptr)
+        m_siteConnectionFreed = true;
     StopPart(part, reason);
 }
 
@@ -528,9 +532,15 @@ intptr_t JobRunner::onData(JobPart& part, const PartMessage& message)
         return static_cast<intptr_t>(WriteResult::Stop);
     part.flags &= ~kPartWaitStateMask;
     m_runtime[&part].redirects = 0;
+    m_siteConnectionFreed = false;
     JobRangeView view = rangeView();
     const WriteResult result
         = WriteAt(view, *this, indexOf(part), message.data, message.position, message.streamStart, message.streamEnd);
+    // A part still connecting when this one reached its start gave back its
+    // connection of a limited site: without a part to take it, the job would
+    // go on over fewer connections than the site allows.
+    if (std::exchange(m_siteConnectionFreed, false))
+        startPartsRefusedAConnection();
     return static_cast<intptr_t>(result);
 }
 
