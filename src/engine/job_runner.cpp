@@ -384,6 +384,7 @@ JobStartResult JobRunner::startJob()
     m_runIdentity = {};
     m_finishing = false;
     m_restartPending = false;
+    m_siteConnectionFreed = false;
     m_finalFileIsOurs = false;
     if (m_ctx.threads)
         m_ctx.threads->reap();
@@ -532,15 +533,9 @@ intptr_t JobRunner::onData(JobPart& part, const PartMessage& message)
         return static_cast<intptr_t>(WriteResult::Stop);
     part.flags &= ~kPartWaitStateMask;
     m_runtime[&part].redirects = 0;
-    m_siteConnectionFreed = false;
     JobRangeView view = rangeView();
     const WriteResult result
         = WriteAt(view, *this, indexOf(part), message.data, message.position, message.streamStart, message.streamEnd);
-    // A part still connecting when this one reached its start gave back its
-    // connection of a limited site: without a part to take it, the job would
-    // go on over fewer connections than the site allows.
-    if (std::exchange(m_siteConnectionFreed, false))
-        startPartsRefusedAConnection();
     return static_cast<intptr_t>(result);
 }
 
@@ -628,6 +623,14 @@ bool JobRunner::onTimer()
         return false;
     const int64_t size = m_job.IsSizeKnown() ? m_job.fileSize : -1;
     m_job.Notify(m_figures.timerStep(tick(), size, m_job.completedBytes));
+    // A part still connecting when the one before it reached its start gave
+    // back its connection of a limited site: without a part to take it, the
+    // job would go on over fewer connections than the site allows. It is
+    // given on the next tick, once the stopped worker (which looks at its
+    // alive flag every 100 ms) has closed its connection: the server counts
+    // that one until then.
+    if (std::exchange(m_siteConnectionFreed, false))
+        startPartsRefusedAConnection();
     if (m_ctx.dialUp && !m_ctx.dialUp->dialing()) {
         for (size_t i = 0; i < m_parts.size(); ++i) {
             JobPart& part = *m_parts[i];
