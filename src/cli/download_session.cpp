@@ -228,6 +228,7 @@ int DownloadSession::run()
 
     m_engine = std::make_unique<EngineServices>(m_app, *this, m_options.caFile);
     m_engine->context().closedFileSyncs = &m_closedFiles;
+    m_engine->context().syncFailures = &m_syncFailures;
     m_engine->context().finishJournal = FinishJournalPath(m_app.defaultDatabasePath());
     if (::getenv("FETCHORA_TEST_KILL_AFTER_RENAME") != nullptr)
         m_engine->context().afterFinalRename = [](const DownloadJob&) { ::raise(SIGKILL); };
@@ -239,7 +240,7 @@ int DownloadSession::run()
             m_saveReports.push_back(report);
         }
         loop().post(id(), kSaveReportMessage);
-    });
+    }, &m_syncFailures);
     if (!m_engine->tlsError().empty())
         m_err << "fetchora-cli: " << shellText(kStrHttpsUnavailable, {m_engine->tlsError()}) << "\n";
 
@@ -364,14 +365,14 @@ void DownloadSession::saveInBackground()
     if (!stored) {
         // No image to write: the handed-over files are still synced.
         for (const FileToSync& file : files) {
-            if (::fdatasync(file.fd) != 0)
+            if (m_syncFailures.syncHere(systemOutputFileCalls(), file.fd) != 0)
                 dataSyncFailed(file.jobId, errno);
             ::close(file.fd);
         }
         m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {error}) << "\n";
         return;
     }
-    m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files), m_failedSyncsHandled);
+    m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files), m_syncFailures.handled());
 }
 
 void DownloadSession::takeSaveReports()
@@ -384,7 +385,7 @@ void DownloadSession::takeSaveReports()
     for (const BackgroundSaveReport& report : reports) {
         for (const auto& [jobId, error] : report.failedSyncs) {
             dataSyncFailed(jobId, error);
-            ++m_failedSyncsHandled;
+            m_syncFailures.takenBack(1);
         }
         if (!report.save.ok && !report.save.error.empty())
             m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {report.save.error}) << "\n";

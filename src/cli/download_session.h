@@ -22,6 +22,7 @@
 #include "cli/cli_options.h"
 #include "engine/closed_file_syncs.h"
 #include "engine/engine_context.h"
+#include "engine/sync_failures.h"
 #include "model/job_notify.h"
 #include "platform/message_window.h"
 #include "shell/background_saver.h"
@@ -108,10 +109,11 @@ private:
 
     std::mutex m_saveReportsMutex;
     std::vector<BackgroundSaveReport> m_saveReports;
-    uint64_t m_failedSyncsHandled = 0;  // the saver's failed syncs taken back (loop thread)
     // Before the engine, so that they outlive the runners that hand files
-    // over and the saver that reports.
-    ClosedFileSyncs m_closedFiles;
+    // over and the saver that reports. Every failed sync of a job's file,
+    // on the loop or the saver's thread, counts in m_syncFailures.
+    SyncFailures m_syncFailures;
+    ClosedFileSyncs m_closedFiles{&m_syncFailures};
     std::unique_ptr<BackgroundSaver> m_saver;
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.

@@ -28,7 +28,8 @@ std::vector<std::pair<int32_t, int>> ClosedFileSyncs::syncAll()
 {
     std::vector<std::pair<int32_t, int>> failed;
     for (const PendingSync& file : take()) {
-        if (::fdatasync(file.fd) != 0)
+        OutputFileCalls& calls = systemOutputFileCalls();
+        if ((m_syncFailures ? m_syncFailures->syncHere(calls, file.fd) : calls.fdatasync(file.fd)) != 0)
             failed.emplace_back(file.jobId, errno);
         ::close(file.fd);
     }

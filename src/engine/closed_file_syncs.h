@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/sync_failures.h"
+
 namespace fetchora {
 
 struct PendingSync {
@@ -19,7 +21,9 @@ struct PendingSync {
 
 class ClosedFileSyncs {
 public:
-    ClosedFileSyncs() = default;
+    // A failed sync made here counts in syncFailures when given, so that
+    // the saver holds back the images taken before it.
+    explicit ClosedFileSyncs(SyncFailures* syncFailures = nullptr) : m_syncFailures(syncFailures) { }
     ~ClosedFileSyncs();  // syncs and closes what is left
     ClosedFileSyncs(const ClosedFileSyncs&) = delete;
     ClosedFileSyncs& operator=(const ClosedFileSyncs&) = delete;
@@ -27,11 +31,13 @@ public:
     void add(int32_t jobId, int fd);
     // Everything waiting; the caller syncs and closes the descriptors.
     std::vector<PendingSync> take();
-    // Syncs and closes everything waiting here, on the caller's thread; the
-    // jobs whose sync failed, with the error.
+    // Syncs and closes everything waiting here, on the caller's (the loop)
+    // thread; the jobs whose sync failed, with the error, for the caller to
+    // take back before it takes the next image.
     std::vector<std::pair<int32_t, int>> syncAll();
 
 private:
+    SyncFailures* m_syncFailures;
     std::mutex m_mutex;
     std::vector<PendingSync> m_files;
 };

@@ -80,6 +80,7 @@ using StringLookupFn = std::function<std::string(uint32_t id)>;
 using WallClockFn = std::function<std::time_t()>;
 
 class ClosedFileSyncs;
+class SyncFailures;
 
 struct EngineContext {
     AppSettings* settings = nullptr;  // also the proxy list and the site rules
@@ -109,6 +110,10 @@ struct EngineContext {
     // handed here, for the front end's saver to sync before it records the
     // job as finished. Null: the sync happens at the close.
     ClosedFileSyncs* closedFileSyncs = nullptr;
+    // When set, every failed sync of a job's file on the loop thread counts
+    // here, so that the front end's saver holds back the images it has that
+    // claim what the sync lost. Null: no saver syncs the same files.
+    SyncFailures* syncFailures = nullptr;
     // When set, a finished file is synced and noted in this journal before
     // it leaves its ".kx!" name, so that a run killed before the database
     // recorded the finish completes the job at its next start.

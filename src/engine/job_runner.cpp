@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "config/app_settings.h"
 #include "engine/job_window.h"
@@ -30,7 +31,8 @@ bool hasNumberedPlaceholder(std::string_view pattern)
 
 // ---- construction -------------------------------------------------------------------
 
-JobRunner::JobRunner(DownloadJob& job, EngineContext& context) : m_job(job), m_ctx(context)
+JobRunner::JobRunner(DownloadJob& job, EngineContext& context)
+    : m_job(job), m_ctx(context), m_file(systemOutputFileCalls(), context.syncFailures)
 {
 }
 
@@ -382,6 +384,7 @@ JobStartResult JobRunner::startJob()
     m_runIdentity = {};
     m_finishing = false;
     m_restartPending = false;
+    m_siteConnectionFreed = false;
     m_finalFileIsOurs = false;
     if (m_ctx.threads)
         m_ctx.threads->reap();
@@ -500,6 +503,9 @@ void JobRunner::countReceived(uint64_t length)
 
 void JobRunner::stopPart(JobPart& part, StopReason reason)
 {
+    const auto found = m_runtime.find(&part);
+    if (found != m_runtime.end() && found->second.site != nullptr)
+        m_siteConnectionFreed = true;
     StopPart(part, reason);
 }
 
@@ -617,6 +623,14 @@ bool JobRunner::onTimer()
         return false;
     const int64_t size = m_job.IsSizeKnown() ? m_job.fileSize : -1;
     m_job.Notify(m_figures.timerStep(tick(), size, m_job.completedBytes));
+    // A part still connecting when the one before it reached its start gave
+    // back its connection of a limited site: without a part to take it, the
+    // job would go on over fewer connections than the site allows. It is
+    // given on the next tick, once the stopped worker (which looks at its
+    // alive flag every 100 ms) has closed its connection: the server counts
+    // that one until then.
+    if (std::exchange(m_siteConnectionFreed, false))
+        startPartsRefusedAConnection();
     if (m_ctx.dialUp && !m_ctx.dialUp->dialing()) {
         for (size_t i = 0; i < m_parts.size(); ++i) {
             JobPart& part = *m_parts[i];

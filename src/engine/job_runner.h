@@ -240,6 +240,9 @@ private:
     // False (the part stopped) when the part has nothing left to fetch and
     // no free gap to take over.
     bool keepOnlyWithRangeLeft(JobPart& part);
+    // Parts the site's limit kept from starting start now where the site has
+    // room again and they have something to fetch.
+    void startPartsRefusedAConnection();
     const ProxyEntry* proxyFor(const JobPart& part, const UrlEntry& url) const;
     std::optional<size_t> nextUsableUrl(const JobPart& part, bool skipBad) const;
     bool siteHasRoom(const UrlEntry& url) const;
@@ -333,6 +336,9 @@ private:
     // Error lines logged while a part stops restate its reason; they never
     // replace the cause of the failure.
     bool m_loggingStop = false;
+    // A part that held a connection of a limited site was stopped by the
+    // part before it reaching its start: the connection is free for another.
+    bool m_siteConnectionFreed = false;
     size_t m_urlCountBeforeSearch = 0;
 };
 

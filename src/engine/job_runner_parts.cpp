@@ -104,6 +104,31 @@ bool JobRunner::applySiteLimit(JobPart& part, bool useSiteLimit)
     return false;
 }
 
+void JobRunner::startPartsRefusedAConnection()
+{
+    // By index: a start that fails may finish the job and drop its parts.
+    for (size_t i = 0; i < m_parts.size(); ++i) {
+        if (m_finishing || m_job.GetState() != JobState::Downloading)
+            return;
+        JobPart& part = *m_parts[i];
+        if (part.isRunning() || part.stopReason != StopReason::NoConnectionSlot)
+            continue;
+        const UrlEntry* url = m_job.GetUrl(part.urlIndex);
+        if (url == nullptr || !siteHasRoom(*url))
+            continue;
+        // One connection per file: the part was refused for the connection
+        // that still runs, not for want of room.
+        if (const SiteConnectionLimit* site = m_ctx.sites ? m_ctx.sites->lookup(*url) : nullptr; site && site->onePerFile)
+            continue;
+        // A part whose start was reached meanwhile takes over a gap, if
+        // any is left; otherwise it stays as it was refused.
+        const JobRangeView view = rangeView();
+        if (!HasRangeLeft(view, part.position()) && !FindTakeover(view, i))
+            continue;
+        StartPart(part, false, true);
+    }
+}
+
 const ProxyEntry* JobRunner::proxyFor(const JobPart& part, const UrlEntry& url) const
 {
     int kind = kMultiProxyHttp;

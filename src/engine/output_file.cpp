@@ -63,6 +63,8 @@ int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool read
     int flags = (readWrite ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOFOLLOW;
     if (mode == OpenMode::Create)
         flags |= O_CREAT | O_TRUNC;
+    else if (mode == OpenMode::Keep)
+        flags |= O_CREAT;
     const int fd = m_calls->open(path, flags, 0666);
     if (fd < 0) {
         m_lastError = errno;
@@ -77,7 +79,7 @@ int OutputFile::open(const std::filesystem::path& path, OpenMode mode, bool read
     m_fd = fd;
     m_path = path;
     // The kernel starts writing the data while the download goes on.
-    if (readWrite || mode == OpenMode::Create)
+    if (readWrite || mode != OpenMode::Existing)
         m_writeBack = m_calls->watchWriteBack(fd);
     m_unwritten.clear();
     m_unsynced.clear();
@@ -192,7 +194,8 @@ bool OutputFile::Sync()
     const bool flushed = Flush();
     if (!m_dirty)
         return flushed;
-    if (m_calls->fdatasync(m_fd) != 0) {
+    const int synced = m_syncFailures ? m_syncFailures->syncHere(*m_calls, m_fd) : m_calls->fdatasync(m_fd);
+    if (synced != 0) {
         m_lastError = errno;
         // The kernel may have dropped any page written since the last sync.
         if (flushed)
@@ -346,8 +349,19 @@ OutputFileResult OpenOutputFile(OutputFile& file, const OutputFileRequest& reque
         std::filesystem::create_directories(request.folder, ec);
         if (ec)
             return failure(result, ec.value());
-        if (const int error = file.open(result.path, OutputFile::OpenMode::Create, request.stream))
+        // Bytes of a job with data whose ranges were taken back are
+        // overwritten in place: truncating them would make the database on
+        // disk claim bytes the file no longer holds until the next save.
+        const bool keep = request.hasData && request.sizeKnown && request.fileSize >= 0;
+        const OutputFile::OpenMode mode = keep ? OutputFile::OpenMode::Keep : OutputFile::OpenMode::Create;
+        if (const int error = file.open(result.path, mode, request.stream))
             return failure(result, error);
+        // Nothing lies beyond the size: what an older, longer file left there goes.
+        if (keep && file.length() > request.fileSize && !file.setLength(request.fileSize)) {
+            const int error = file.lastError();
+            file.Close();
+            return failure(result, error);
+        }
     }
 
     if (fresh && request.sizeKnown && request.fileSize > 0 && request.preallocate) {

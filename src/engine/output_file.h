@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/output_file_calls.h"
+#include "engine/sync_failures.h"
 #include "engine/write_cache.h"
 #include "model/completed_range.h"
 #include "model/part_log.h"
@@ -43,7 +44,13 @@ enum class DestinationPolicy : uint32_t { Overwrite = 0, AutoRename = 1, Stop = 
 class OutputFile {
 public:
     // Every call on the file goes through `calls` (the system's by default).
-    explicit OutputFile(OutputFileCalls& calls = systemOutputFileCalls()) : m_calls(&calls) { }
+    // A failed sync counts in syncFailures when given (a front end whose
+    // saver syncs the same files on its own thread): the caller takes back
+    // unwrittenRanges at once, as every caller of Sync and Close must.
+    explicit OutputFile(OutputFileCalls& calls = systemOutputFileCalls(), SyncFailures* syncFailures = nullptr)
+        : m_calls(&calls), m_syncFailures(syncFailures)
+    {
+    }
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -51,6 +58,7 @@ public:
     enum class OpenMode {
         Create,  // create, or truncate an existing file
         Existing,  // open an existing file as it is; fails when it is missing
+        Keep,  // create when missing, else open as it is (never truncated)
     };
     // 0 on success, else the errno value. The last path component is never
     // followed when it is a symbolic link.
@@ -115,6 +123,7 @@ private:
     void noteWritten(int64_t position, int64_t length);
 
     OutputFileCalls* m_calls;
+    SyncFailures* m_syncFailures;
     int m_fd = -1;
     std::filesystem::path m_path;
     std::unique_ptr<WriteCache> m_cache;
@@ -165,7 +174,9 @@ struct OutputFileResult {
 // open never truncates or replaces an existing file: every check is made
 // before anything is created. A resumed file shorter than the end of the
 // job's completed ranges has lost data: the caller takes back the ranges
-// beyond existingLength.
+// beyond existingLength. The file of a job that has data but no completed
+// bytes (a failed sync took them all back) is not truncated: a database
+// saved before may still claim its bytes until the next one is on disk.
 OutputFileResult OpenOutputFile(OutputFile& file, const OutputFileRequest& request);
 
 // A free name for a file in folder: "name(n).ext", n = 1, 2, ..., such that

@@ -4,8 +4,8 @@
 
 namespace fetchora {
 
-BackgroundSaver::BackgroundSaver(std::function<void(const BackgroundSaveReport&)> report)
-    : m_report(std::move(report)), m_thread([this] { run(); })
+BackgroundSaver::BackgroundSaver(std::function<void(const BackgroundSaveReport&)> report, SyncFailures* failures)
+    : m_report(std::move(report)), m_failures(failures ? *failures : m_ownFailures), m_thread([this] { run(); })
 {
 }
 
@@ -19,7 +19,7 @@ BackgroundSaver::~BackgroundSaver()
     m_thread.join();
 }
 
-BackgroundSaveReport PerformSave(const SaveWork& work, uint64_t& failedSyncs, OutputFileCalls& files,
+BackgroundSaveReport PerformSave(const SaveWork& work, SyncFailures& failures, OutputFileCalls& files,
                                  AtomicWriteCalls& image)
 {
     BackgroundSaveReport report;
@@ -29,10 +29,11 @@ BackgroundSaveReport PerformSave(const SaveWork& work, uint64_t& failedSyncs, Ou
             report.failedSyncs.emplace_back(file.jobId, errno);
         files.close(file.fd);
     }
-    failedSyncs += report.failedSyncs.size();
+    failures.failedOnSaver(report.failedSyncs.size());
     // An image taken before a failure was taken back may claim what the
-    // failed sync lost, though its own syncs succeeded.
-    if (failedSyncs <= work.failedSyncsHandled)
+    // failed sync lost, though its own syncs succeeded: the failure may have
+    // been reported to another descriptor of the file, here or on the loop.
+    if (failures.imageMayBeWritten(work.failedSyncsHandled))
         report.save = WriteDatabaseImage(work.path, work.bytes, image);
     return report;
 }
@@ -72,7 +73,7 @@ void BackgroundSaver::run()
             m_busy = true;
         }
         const BackgroundSaveReport report
-            = PerformSave(work, m_failedSyncs, systemOutputFileCalls(), systemAtomicWriteCalls());
+            = PerformSave(work, m_failures, systemOutputFileCalls(), systemAtomicWriteCalls());
         if (m_report)
             m_report(report);
         {

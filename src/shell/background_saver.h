@@ -13,7 +13,9 @@
 // sync of the same file succeeds though the pages are gone), so every image
 // taken before the loop took that failure's ranges back is skipped as well:
 // each save says how many failed syncs the loop had handled when its image
-// was taken.
+// was taken. The same holds for a sync that fails on the loop thread (a
+// finished file closed with its own sync): the saver's sync of that file
+// then succeeds, so such failures count in the same SyncFailures.
 //
 // Thread: submit and drain on the loop thread; the results reach `report` on
 // the saver's thread (post them on). Owns its thread and the descriptors
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "engine/output_file_calls.h"
+#include "engine/sync_failures.h"
 #include "model/database_file.h"
 #include "platform/atomic_file.h"
 
@@ -56,24 +59,27 @@ struct SaveWork {
 };
 
 // The disk work of one save, in its order: every file is synced and closed,
-// then the image is written unless a sync failed, now or in an earlier save
-// whose failure the image was taken before (failedSyncs counts every failed
-// sync so far and grows with this save's).
-BackgroundSaveReport PerformSave(const SaveWork& work, uint64_t& failedSyncs, OutputFileCalls& files,
+// then the image is written unless a sync failed, now or on any thread
+// before, and the image was taken before the loop took that failure back
+// (failures counts them; this save's are added).
+BackgroundSaveReport PerformSave(const SaveWork& work, SyncFailures& failures, OutputFileCalls& files,
                                  AtomicWriteCalls& image);
 
 class BackgroundSaver {
 public:
-    explicit BackgroundSaver(std::function<void(const BackgroundSaveReport&)> report);
+    // failures: where the syncs of the same files on other threads count
+    // theirs; null: the saver counts only its own.
+    explicit BackgroundSaver(std::function<void(const BackgroundSaveReport&)> report,
+                             SyncFailures* failures = nullptr);
     ~BackgroundSaver();  // finishes the pending save first
     BackgroundSaver(const BackgroundSaver&) = delete;
     BackgroundSaver& operator=(const BackgroundSaver&) = delete;
 
     // Queues a save. A save still waiting is replaced by this newer one (its
     // files are still synced first); only the newer one is reported.
-    // failedSyncsHandled: how many of the failed syncs reported so far the
-    // caller had taken back before it took the image. The tag comes back in
-    // the report.
+    // failedSyncsHandled: how many failed syncs the caller had taken back
+    // before it took the image (SyncFailures::handled). The tag comes back
+    // in the report.
     void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files,
                 uint64_t failedSyncsHandled, uint64_t tag = 0);
     // Waits until nothing is queued or being written, so that a save made
@@ -88,7 +94,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::optional<SaveWork> m_pending;
-    uint64_t m_failedSyncs = 0;  // saver thread only
+    SyncFailures m_ownFailures;
+    SyncFailures& m_failures;  // the caller's, or m_ownFailures
     bool m_busy = false;
     bool m_stopping = false;
     std::thread m_thread;

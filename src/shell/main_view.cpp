@@ -180,6 +180,7 @@ void MainView::start(const std::filesystem::path& databaseFile)
         WriteKxdAssociation(m_app.registry(), RegistrationMode::Normal, program.string());
     m_engine = std::make_unique<EngineServices>(m_app, *this);
     m_engine->context().closedFileSyncs = &m_closedFiles;
+    m_engine->context().syncFailures = &m_syncFailures;
     m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
         // A written image may let the finish journal be emptied.
         if (report.save.ok && report.tag == 0)
@@ -189,7 +190,7 @@ void MainView::start(const std::filesystem::path& databaseFile)
             m_saveReports.push_back(report);
         }
         MessageWindow::post(kSaveReportMessage);
-    });
+    }, &m_syncFailures);
     if (!m_engine->tlsError().empty())
         m_prompts.message(shellText(kStrHttpsUnavailable, {m_engine->tlsError()}), MessageIcon::Warning);
     DatabaseChoice choice = chooseStartDatabase(databaseFile);
@@ -294,7 +295,7 @@ void MainView::saveInBackground()
     if (!stored) {
         // No image to write: the handed-over files are still synced.
         for (const FileToSync& file : files) {
-            if (::fdatasync(file.fd) != 0)
+            if (m_syncFailures.syncHere(systemOutputFileCalls(), file.fd) != 0)
                 dataSyncFailed(file.jobId, errno);
             ::close(file.fd);
         }
@@ -304,7 +305,7 @@ void MainView::saveInBackground()
     // Only the newest image handed over may empty the journal: an older one
     // is dropped unwritten when a newer one comes.
     m_journalMark = mark;
-    m_saver->submit(m_databasePath, std::move(bytes), std::move(files), m_failedSyncsHandled,
+    m_saver->submit(m_databasePath, std::move(bytes), std::move(files), m_syncFailures.handled(),
                     mark.bytes > 0 ? mark.tag : 0);
 }
 
@@ -373,7 +374,7 @@ void MainView::takeSaveReports()
     for (const BackgroundSaveReport& report : reports) {
         for (const auto& [jobId, error] : report.failedSyncs) {
             dataSyncFailed(jobId, error);
-            ++m_failedSyncsHandled;
+            m_syncFailures.takenBack(1);
         }
         if (report.save.ok && report.tag != 0 && report.tag == m_journalMark.tag)
             imageWritten(m_journalMark.epoch, m_journalMark.bytes);

@@ -24,6 +24,7 @@
 #include "engine/closed_file_syncs.h"
 #include "engine/engine_context.h"
 #include "engine/job_queue.h"
+#include "engine/sync_failures.h"
 #include "model/database_file.h"
 #include "model/job_notify.h"
 #include "platform/message_window.h"
@@ -367,14 +368,15 @@ private:
 
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.
+    // Every failed sync of a job's file, on the loop or the saver's thread.
+    SyncFailures m_syncFailures;
     // Finished jobs' files waiting for their sync on the saver's thread;
     // before the engine, so that it outlives every runner.
-    ClosedFileSyncs m_closedFiles;
+    ClosedFileSyncs m_closedFiles{&m_syncFailures};
     std::unique_ptr<EngineServices> m_engine;
     // What the saver's thread reported, for the loop thread.
     std::mutex m_saveReportsMutex;
     std::vector<BackgroundSaveReport> m_saveReports;
-    uint64_t m_failedSyncsHandled = 0;  // the saver's failed syncs taken back (loop thread)
     std::unique_ptr<CZoviradDoc> m_doc;
     std::unique_ptr<JobQueue> m_queue;
     std::unique_ptr<JobListModel> m_list;

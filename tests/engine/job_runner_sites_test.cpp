@@ -1,5 +1,11 @@
 // Per-site connection limits as the runner applies them, and redirects.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "config/site_rules.h"
 #include "engine/response_handling.h"
@@ -51,6 +57,74 @@ TEST_F(JobRunnerSitesTest, SiteAllowingOneConnectionGetsOnlyOneRunningPart)
     EXPECT_EQ(readFile(fs::path(job.saveFolder) / "one.bin"), source);
     EXPECT_EQ(m_maxActiveWorkers.load(), 1);
     EXPECT_TRUE(logged(job, "Reached max connections of this site"));
+    EXPECT_EQ(m_sites.lookup(job)->used, 0);
+}
+
+TEST_F(JobRunnerSitesTest, AConnectionGivenBackByAPartStillConnectingGoesToAPartTheLimitRefused)
+{
+    // Two connections for the site, four parts: the second part is still
+    // connecting when the first reaches its start and stops it. The part
+    // the limit refused takes the connection given back, so that the job
+    // does not end on one connection while the site allows two.
+    SiteRule rule;
+    rule.urlMask = "http://127.0.0.1:8084/";
+    rule.flags = kSiteDefaultFlags & ~kSiteUnlimited;
+    rule.connection = 2;
+    m_settings.siteRules().AddSiteRule(rule);
+    const std::string source = randomBytes(200000, 34);
+    ServedFile file{&source, -1, true, 4096, 0.0, 0};
+    std::atomic<bool> slowOneStarted{false};
+    std::mutex startsMutex;
+    std::vector<int64_t> starts;
+    int mostConnections = 0;
+    m_worker = [&](TransferTask& task) {
+        const int64_t start = task.channel->rangeStart();
+        {
+            JobLockGuard guard(m_lock);
+            std::lock_guard lock(startsMutex);
+            starts.push_back(start);
+            mostConnections = std::max(mostConnections, m_sites.lookup(task.url)->used);
+        }
+        if (start == 0) {
+            // The first part, paced so that the job outlasts the runner's
+            // one-second tick that hands the freed connection on.
+            PartChannel& channel = *task.channel;
+            ResponseInfo info;
+            info.resume = ResumeInfo::Honoured;
+            info.size = static_cast<int64_t>(source.size());
+            if (channel.response(info, ProtocolKind::Http) == 0)
+                return 0;
+            for (int64_t at = 0; at < static_cast<int64_t>(source.size()) && channel.alive(); at += 4096) {
+                const size_t length = std::min<size_t>(4096, source.size() - static_cast<size_t>(at));
+                const auto* data = reinterpret_cast<const uint8_t*>(source.data()) + at;
+                if (channel.data(at, {data, length}) != WriteResult::Continue)
+                    return 0;
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            }
+            return 0;
+        }
+        if (!slowOneStarted.exchange(true)) {
+            // Connecting: nothing arrives before the part is stopped.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (task.channel->alive() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            return 0;
+        }
+        return serve(task, file);
+    };
+    DownloadJob& job = makeJob("http://127.0.0.1:8084/two.bin", 4);
+    job.SetFileSize(static_cast<int64_t>(source.size()));
+    ASSERT_EQ(start(job), JobStartResult::Started);
+    ASSERT_TRUE(runUntilEnded(job));
+
+    EXPECT_EQ(job.GetState(), JobState::Completed);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "two.bin"), source);
+    EXPECT_TRUE(logged(job, "Reached max connections of this site"));
+    EXPECT_TRUE(logged(job, "Closed."));
+    std::lock_guard lock(startsMutex);
+    // The first part, the slow one and at least one that had been refused.
+    EXPECT_GE(starts.size(), 3u);
+    EXPECT_EQ(mostConnections, 2);
     EXPECT_EQ(m_sites.lookup(job)->used, 0);
 }
 

@@ -90,6 +90,34 @@ TEST(OpenOutputFile, ResumeKeepsThePartialFileAndRefusesWhenItIsGone)
     EXPECT_FALSE(fs::exists(dir / "data.bin.kx!"));
 }
 
+TEST(OpenOutputFile, AJobWhoseRangesWereAllTakenBackKeepsItsBytesUntilOverwritten)
+{
+    // A failed sync took every range back; the database on disk may still
+    // claim the first bytes, which must stay until the download rewrites them.
+    TempDir dir;
+    writeFile(dir / "data.bin.kx!", std::string(1200, 'x'));
+    OutputFileRequest req = request(dir.path(), "data.bin");
+    req.hasData = true;
+    req.completedBytes = 0;
+
+    OutputFile file;
+    const OutputFileResult opened = OpenOutputFile(file, req);
+    ASSERT_TRUE(opened.ok) << opened.systemError;
+    ASSERT_TRUE(file.Write(0, span("new")));
+    ASSERT_TRUE(file.Close());
+    // Cut to the size (1000): what lies beyond belongs to no range.
+    EXPECT_EQ(readFile(dir / "data.bin.kx!"), "new" + std::string(997, 'x'));
+
+    // Without a known size the file starts afresh, as before.
+    req.sizeKnown = false;
+    req.fileSize = -1;
+    OutputFile unsized;
+    ASSERT_TRUE(OpenOutputFile(unsized, req).ok);
+    ASSERT_TRUE(unsized.Write(0, span("ab")));
+    ASSERT_TRUE(unsized.Close());
+    EXPECT_EQ(readFile(dir / "data.bin.kx!"), "ab");
+}
+
 TEST(OpenOutputFile, ExistingDestinationIsLeftAloneUnlessOverwriteIsChosen)
 {
     TempDir dir;
