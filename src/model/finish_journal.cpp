@@ -135,7 +135,7 @@ int ApplyFinishJournal(CComPtrTree& tree, const std::vector<FinishNote>& notes, 
         std::error_code error;
         if (std::filesystem::exists(std::filesystem::symlink_status(job->GetTempPath(), error)))
             continue;
-        if (!plainFileOfSize(std::filesystem::path(job->saveFolder) / note.name, note.size))
+        if (!plainFileOfSize(std::filesystem::path(job->saveFolder.str()) / note.name, note.size))
             continue;
         if (note.name != job->GetDisplayName())
             job->fileName = note.name;

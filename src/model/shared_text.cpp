@@ -25,10 +25,12 @@ SharedText::SharedText(const SharedText& other) noexcept : m_block(other.m_block
 
 SharedText& SharedText::operator=(const SharedText& other) noexcept
 {
-    if (other.m_block)
-        other.m_block->shares.fetch_add(1, std::memory_order_relaxed);
+    // Taken before the release: `other` may be this very text.
+    Block* block = other.m_block;
+    if (block)
+        block->shares.fetch_add(1, std::memory_order_relaxed);
     release();
-    m_block = other.m_block;
+    m_block = block;
     return *this;
 }
 
