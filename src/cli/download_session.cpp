@@ -519,7 +519,7 @@ void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
             break;
         }
     }
-    job.reusedConnection.reset();
+    job.run().reusedConnection.reset();
     // Decisions about other jobs are taken after the runner's handler ends.
     loop().post(id(), kStartNextMessage);
 }

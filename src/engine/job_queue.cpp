@@ -92,7 +92,7 @@ void JobQueue::JobStopped(DownloadJob& finished)
     DownloadJob* next = NextJobToStart(false);
     if (next != nullptr && next != &finished)
         m_host.offerConnection(finished, *next);
-    finished.reusedConnection.reset();
+    finished.run().reusedConnection.reset();
     if (next != nullptr && m_host.hasSiteRecord(finished)) {
         // The site's connection count is released by the stop that is still
         // under way; starting now could find the site full.
@@ -142,16 +142,16 @@ bool canReuseFtpConnection(const UrlEntry& finished, const ProxyEntry* finishedP
 
 bool OfferFtpConnection(DownloadJob& finished, DownloadJob& next, const SiteRuleList* siteRules)
 {
-    if (!finished.reusedConnection || next.reusedConnection)
+    if (!finished.run().reusedConnection || next.run().reusedConnection)
         return false;
     next.RebuildUrlEntries(siteRules);
-    if (next.urlEntries.empty())
+    if (next.run().urlEntries.empty())
         return false;
-    const FtpHandover& connection = *finished.reusedConnection;
+    const FtpHandover& connection = *finished.run().reusedConnection;
     // Same host, port and user; the proxy is judged by the runner.
-    if (!canReuseFtpConnection(connection.route(), nullptr, next.urlEntries.front(), nullptr))
+    if (!canReuseFtpConnection(connection.route(), nullptr, next.run().urlEntries.front(), nullptr))
         return false;
-    next.reusedConnection = std::move(finished.reusedConnection);
+    next.run().reusedConnection = std::move(finished.run().reusedConnection);
     return true;
 }
 

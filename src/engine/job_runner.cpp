@@ -51,8 +51,8 @@ JobRunner::~JobRunner()
     }
     if (m_window)
         m_window->destroy();
-    if (m_job.detailWindow == m_window.get())
-        m_job.detailWindow = nullptr;
+    if (m_job.run().detailWindow == m_window.get())
+        m_job.run().detailWindow = nullptr;
 }
 
 void destroyJobRunner(JobRunner* runner)
@@ -200,7 +200,7 @@ std::optional<RetryWait> JobRunner::retryWait() const
     wait.attempt = m_job.retryCount;
     wait.limit = option(OptionId::AlwaysRetry) > 0
         ? -1
-        : (m_job.siteWindow != nullptr ? option(OptionId::ExploreRetry) : option(OptionId::RetryCount));
+        : (m_job.run().siteWindow != nullptr ? option(OptionId::ExploreRetry) : option(OptionId::RetryCount));
     wait.secondsLeft = static_cast<int32_t>((*soonest + 999) / 1000);
     wait.cause = m_job.lastError;
     return wait;
@@ -265,7 +265,7 @@ void JobRunner::releaseSite(JobPart& part)
 void JobRunner::countSiteConnection(JobPart& part, SiteConnectionLimit* site)
 {
     JobLockGuard guard(*m_ctx.jobLock);
-    if (m_job.noSiteLimit || site == nullptr)
+    if (m_job.run().noSiteLimit || site == nullptr)
         return;
     const auto found = m_runtime.find(&part);
     if (found == m_runtime.end() || found->second.site == site)
@@ -314,12 +314,12 @@ void JobRunner::startParts(const std::vector<size_t>& indices)
 JobStartResult JobRunner::Start(DownloadJob& job, EngineContext& context)
 {
     JobLockGuard guard(*context.jobLock);
-    job.runFlags = 0;
+    job.run().runFlags = 0;
     if (job.GetState() == JobState::Downloading)
         return JobStartResult::Started;
     if (job.startMode == StartMode::Manual)
         job.startMode = StartMode::Immediately;
-    if (!job.noSiteLimit && context.sites) {
+    if (!job.run().noSiteLimit && context.sites) {
         const SiteConnectionLimit* site = context.sites->lookup(job);
         if (site && !site->hasRoom()) {
             job.startMode = StartMode::Immediately;
@@ -356,9 +356,9 @@ void JobRunner::chooseProxies()
         request.siteRule = m_ctx.settings->siteRules().FindSiteRule(m_job.url);
         m_proxies = ChooseJobProxies(m_ctx.settings->proxies(), request);
     }
-    m_job.httpProxy = m_proxies.http;
-    m_job.ftpProxy = m_proxies.ftp;
-    m_job.streamProxy = m_proxies.stream;
+    m_job.run().httpProxy = m_proxies.http;
+    m_job.run().ftpProxy = m_proxies.ftp;
+    m_job.run().streamProxy = m_proxies.stream;
 }
 
 JobStartResult JobRunner::startJob()
@@ -372,14 +372,14 @@ JobStartResult JobRunner::startJob()
     // packets and fetched over one connection.
     if (const UrlEntry* main = m_job.GetUrl(0); main && IsStreamService(main->service) && m_job.streamMarker == 0)
         m_job.streamMarker = 1;
-    m_urlStates.assign(m_job.urlEntries.size(), UrlState{});
+    m_urlStates.assign(m_job.run().urlEntries.size(), UrlState{});
     chooseProxies();
-    m_job.retryCount = m_job.retryBase;
+    m_job.retryCount = m_job.run().retryBase;
     m_job.lastError.clear();
     m_figures.reset();
-    m_job.runBytes = 0;
-    m_job.startTick = 0xFFFFFFFFu;
-    m_job.pingThreadCount = 0;
+    m_job.run().runBytes = 0;
+    m_job.run().startTick = 0xFFFFFFFFu;
+    m_job.run().pingThreadCount = 0;
     m_firstAnswerSeen = false;
     m_runIdentity = {};
     m_finishing = false;
@@ -393,7 +393,7 @@ JobStartResult JobRunner::startJob()
 
     if (!m_window)
         m_window = std::make_unique<CJobWnd>(*m_ctx.loop, *this, *m_ctx.jobLock);
-    m_job.detailWindow = m_window.get();
+    m_job.run().detailWindow = m_window.get();
     m_window->startTimer();
     m_job.SetState(JobState::Downloading);
 
@@ -408,7 +408,7 @@ JobStartResult JobRunner::startJob()
     }
 
     const bool pingFirst = sized && m_ctx.threads && m_ctx.threads->hasPingProcedure()
-        && static_cast<size_t>(std::max(1, m_job.splitCount)) < m_job.urlEntries.size()
+        && static_cast<size_t>(std::max(1, m_job.splitCount)) < m_job.run().urlEntries.size()
         && option(OptionId::MirrorSearch) > 0 && option(OptionId::AutoSelectMirror) > 0;
     if (pingFirst) {
         JobPart& ping = addPart({m_job.fileSize, kOpenEnd, 0, 0}, 0, kPartFirst | kPartMirrorPing);
@@ -442,7 +442,7 @@ OutputFileRequest JobRunner::outputRequest() const
     const bool fresh = !m_job.hasData && m_job.completedBytes == 0;
     if (fresh)
         m_job.SanitizeDisplayName();
-    request.folder = m_job.saveFolder;
+    request.folder = m_job.saveFolder.str();
     request.fileName = m_job.GetDisplayName();
     request.useTempName = (m_job.formatFlags & kFmtTempFile) != 0;
     request.stream = m_job.streamMarker != 0;
@@ -496,9 +496,9 @@ bool JobRunner::writeBlock(int64_t position, std::span<const uint8_t> data)
 void JobRunner::countReceived(uint64_t length)
 {
     m_figures.recordData(length, tick());
-    m_job.runBytes += length;
+    m_job.run().runBytes += length;
     if (m_figures.startTick)
-        m_job.startTick = *m_figures.startTick;
+        m_job.run().startTick = *m_figures.startTick;
 }
 
 void JobRunner::stopPart(JobPart& part, StopReason reason)

@@ -38,8 +38,8 @@ void JobRunner::destroyWindow()
     if (!m_window)
         return;
     m_window->destroy();
-    if (m_job.detailWindow == m_window.get())
-        m_job.detailWindow = nullptr;
+    if (m_job.run().detailWindow == m_window.get())
+        m_job.run().detailWindow = nullptr;
     // The object itself may be the one whose handler is running now.
     m_deadWindows.push_back(std::move(m_window));
 }
@@ -213,7 +213,7 @@ bool JobRunner::renameToFinal()
     std::filesystem::path from = m_job.GetTempPath();
     if (!pathTaken(from) && !m_file.path().empty() && pathTaken(m_file.path()))
         from = m_file.path();
-    const std::filesystem::path folder = m_job.saveFolder;
+    const std::filesystem::path folder = m_job.saveFolder.str();
     const std::filesystem::path to = m_job.GetLocalPath();
     if (from == to)
         return true;
@@ -269,7 +269,7 @@ bool JobRunner::renameToFinal()
 bool JobRunner::smallFileRestart()
 {
     if (!m_ctx.smallFiles || m_job.completedBytes >= kSmallFileLimit
-        || m_job.smallFileRestarts >= kMaxSmallFileRestarts)
+        || m_job.run().smallFileRestarts >= kMaxSmallFileRestarts)
         return false;
     const std::filesystem::path file = m_job.GetLocalPath();
     const std::string link
@@ -282,7 +282,7 @@ bool JobRunner::smallFileRestart()
     if (!m_job.SetUrl(link))
         return false;
     SetJobUserAgent(m_job, agent);
-    ++m_job.smallFileRestarts;
+    ++m_job.run().smallFileRestarts;
     // The page the job fetched is not the file it is for.
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
@@ -339,14 +339,14 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
             StopPart(*part, reason);
     }
     if (reason != StopReason::MovedToEnd)
-        m_job.retryBase = 0;
+        m_job.run().retryBase = 0;
 
     JobState newState = JobState::Ready;
     switch (reason) {
     case StopReason::Done:
         if (smallFileRestart()) {
             m_figures.stop();
-            m_job.startTick = 0xFFFFFFFFu;
+            m_job.run().startTick = 0xFFFFFFFFu;
             return;
         }
         m_job.completeTime = static_cast<int32_t>(now());
@@ -364,7 +364,7 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
     case StopReason::Silent:
         m_job.SetState(newState, false);
         m_figures.stop();
-        m_job.startTick = 0xFFFFFFFFu;
+        m_job.run().startTick = 0xFFFFFFFFu;
         return;
     default:
         newState = JobState::Failed;
@@ -378,7 +378,7 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
     }
 
     m_figures.stop();
-    m_job.startTick = 0xFFFFFFFFu;
+    m_job.run().startTick = 0xFFFFFFFFu;
 
     m_job.Notify(kChangeRefresh);
     if (m_ctx.host)

@@ -23,7 +23,7 @@ namespace fetchora {
 
 bool JobRunner::siteHasRoom(const UrlEntry& url) const
 {
-    if (m_job.noSiteLimit || !m_ctx.sites)
+    if (m_job.run().noSiteLimit || !m_ctx.sites)
         return true;
     const SiteConnectionLimit* site = m_ctx.sites->lookup(url);
     return site == nullptr || site->hasRoom();
@@ -31,7 +31,7 @@ bool JobRunner::siteHasRoom(const UrlEntry& url) const
 
 std::optional<size_t> JobRunner::nextUsableUrl(const JobPart& part, bool skipBad) const
 {
-    const size_t count = m_job.urlEntries.size();
+    const size_t count = m_job.run().urlEntries.size();
     for (size_t step = 1; step < count; ++step) {
         const size_t index = (part.urlIndex + step) % count;
         if (skipBad && index < m_urlStates.size() && m_urlStates[index].bad)
@@ -39,7 +39,7 @@ std::optional<size_t> JobRunner::nextUsableUrl(const JobPart& part, bool skipBad
         const auto found = m_runtime.find(&part);
         const SiteConnectionLimit* own = found != m_runtime.end() ? found->second.site : nullptr;
         const SiteConnectionLimit* site
-            = m_job.noSiteLimit || !m_ctx.sites ? nullptr : m_ctx.sites->lookup(m_job.urlEntries[index]);
+            = m_job.run().noSiteLimit || !m_ctx.sites ? nullptr : m_ctx.sites->lookup(m_job.run().urlEntries[index]);
         // The part's own connection is given back when it moves.
         if (site == nullptr || site == own || site->hasRoom())
             return index;
@@ -50,10 +50,10 @@ std::optional<size_t> JobRunner::nextUsableUrl(const JobPart& part, bool skipBad
 bool JobRunner::applySiteLimit(JobPart& part, bool useSiteLimit)
 {
     releaseSite(part);
-    if (m_job.noSiteLimit || !m_ctx.sites)
+    if (m_job.run().noSiteLimit || !m_ctx.sites)
         return true;
     PartRuntime& runtime = m_runtime[&part];
-    SiteConnectionLimit* site = m_ctx.sites->lookup(m_job.urlEntries[part.urlIndex]);
+    SiteConnectionLimit* site = m_ctx.sites->lookup(m_job.run().urlEntries[part.urlIndex]);
     if (site == nullptr)
         return true;
     if (!useSiteLimit) {
@@ -80,10 +80,10 @@ bool JobRunner::applySiteLimit(JobPart& part, bool useSiteLimit)
         return true;
     }
     // Another URL of the job whose site has room.
-    for (size_t index = 0; index < m_job.urlEntries.size(); ++index) {
+    for (size_t index = 0; index < m_job.run().urlEntries.size(); ++index) {
         if (index == part.urlIndex || (index < m_urlStates.size() && m_urlStates[index].bad))
             continue;
-        SiteConnectionLimit* other = m_ctx.sites->lookup(m_job.urlEntries[index]);
+        SiteConnectionLimit* other = m_ctx.sites->lookup(m_job.run().urlEntries[index]);
         if (other == nullptr || allowed(other)) {
             part.urlIndex = static_cast<uint32_t>(index);
             SiteConnectionTable::acquire(other);
@@ -132,13 +132,13 @@ void JobRunner::startPartsRefusedAConnection()
 const ProxyEntry* JobRunner::proxyFor(const JobPart& part, const UrlEntry& url) const
 {
     int kind = kMultiProxyHttp;
-    const ProxyEntry* proxy = m_job.httpProxy;
+    const ProxyEntry* proxy = m_job.run().httpProxy;
     if (url.service == ServiceCode::Ftp) {
         kind = kMultiProxyFtp;
-        proxy = m_job.ftpProxy;
+        proxy = m_job.run().ftpProxy;
     } else if (IsStreamService(url.service)) {
         kind = kMultiProxyStream;
-        proxy = m_job.streamProxy;
+        proxy = m_job.run().streamProxy;
     }
     const std::optional<std::string> text = CanonicalUrl(url);
     const SiteRule* rule = text ? m_ctx.settings->siteRules().FindSiteRule(*text) : nullptr;
@@ -221,7 +221,7 @@ void JobRunner::handOverFtpConnections(JobPart& part, const UrlEntry& url, const
 {
     // The first part to start takes what the job before left; a connection
     // to another route is dropped (and closed by its last holder).
-    std::shared_ptr<FtpHandover> offered = std::exchange(m_job.reusedConnection, nullptr);
+    std::shared_ptr<FtpHandover> offered = std::exchange(m_job.run().reusedConnection, nullptr);
     std::shared_ptr<FtpHandover>& handOn = m_runtime[&part].handOn;
     handOn.reset();
     const bool ftpWorker = url.service == ServiceCode::Ftp && !(proxy && proxy->type == kProxyHttpGet);
@@ -237,14 +237,14 @@ void JobRunner::handOverFtpConnections(JobPart& part, const UrlEntry& url, const
 
 void JobRunner::keepFtpConnectionForNextJob()
 {
-    m_job.reusedConnection.reset();
+    m_job.run().reusedConnection.reset();
     if (option(OptionId::ReuseFtpConnections) == 0)
         return;
     // One connection goes on: the first whose worker has not ended without one.
     for (const auto& part : m_parts) {
         const auto found = m_runtime.find(part.get());
         if (found != m_runtime.end() && found->second.handOn && found->second.handOn->want()) {
-            m_job.reusedConnection = found->second.handOn;
+            m_job.run().reusedConnection = found->second.handOn;
             return;
         }
     }
@@ -280,39 +280,39 @@ bool JobRunner::startMirrorThreads(JobPart& part)
     const bool ping = (part.flags & kPartMirrorPing) != 0;
     const auto makeTask = [this](size_t firstIndex) {
         MirrorTask task;
-        task.urls = m_job.urlEntries;
-        task.urlCount = m_job.urlEntries.size();
+        task.urls = m_job.run().urlEntries;
+        task.urlCount = m_job.run().urlEntries.size();
         task.firstIndex = firstIndex;
         task.fileName = m_job.GetDisplayName();
         task.fileSize = m_job.fileSize;
-        task.settings = transferSettings(m_job.httpProxy);
+        task.settings = transferSettings(m_job.run().httpProxy);
         task.limiter = m_ctx.limiter;
-        if (m_job.httpProxy)
-            task.proxy = *m_job.httpProxy;
+        if (m_job.run().httpProxy)
+            task.proxy = *m_job.run().httpProxy;
         task.tls = m_ctx.tls;
         return task;
     };
     if (!ping) {
         MirrorTask task = makeTask(0);
         fillSearchOptions(task.search);
-        m_job.runFlags |= kRunSearching;
+        m_job.run().runFlags |= kRunSearching;
         if (m_ctx.threads->startSearch(start, std::move(task)))
             return true;
-        m_job.runFlags &= ~kRunSearching;
+        m_job.run().runFlags &= ~kRunSearching;
         return false;
     }
     logMessage(part, kMsgStartPing);
-    const size_t workers = std::min(kMaxPingThreads, m_job.urlEntries.size());
-    m_job.pingThreadCount = 0;
+    const size_t workers = std::min(kMaxPingThreads, m_job.run().urlEntries.size());
+    m_job.run().pingThreadCount = 0;
     for (size_t index = 0; index < workers; ++index) {
-        start.value = static_cast<uint32_t>(m_job.urlEntries.size());
+        start.value = static_cast<uint32_t>(m_job.run().urlEntries.size());
         start.index = static_cast<uint32_t>(index);
         if (m_ctx.threads->startPing(start, makeTask(index)))
-            ++m_job.pingThreadCount;
+            ++m_job.run().pingThreadCount;
     }
-    if (m_job.pingThreadCount == 0)
+    if (m_job.run().pingThreadCount == 0)
         return false;
-    m_job.runFlags |= kRunPinging;
+    m_job.run().runFlags |= kRunPinging;
     return true;
 }
 
@@ -355,7 +355,7 @@ bool JobRunner::StartPart(JobPart& part, bool isRetry, bool useSiteLimit)
 
     if (!applySiteLimit(part, useSiteLimit))
         return false;
-    const UrlEntry& chosen = m_job.urlEntries[part.urlIndex];
+    const UrlEntry& chosen = m_job.run().urlEntries[part.urlIndex];
     if (!startTransferThread(part, chosen, proxyFor(part, chosen), isRetry)) {
         log(part, LogKind::Error, kStartThreadError);
         releaseSite(part);
@@ -481,7 +481,7 @@ bool JobRunner::RetryCheck(JobPart& part)
     const bool unlimited = option(OptionId::AlwaysRetry) > 0;
     if (!unlimited) {
         const int32_t limit
-            = m_job.siteWindow != nullptr ? option(OptionId::ExploreRetry) : option(OptionId::RetryCount);
+            = m_job.run().siteWindow != nullptr ? option(OptionId::ExploreRetry) : option(OptionId::RetryCount);
         if (m_job.retryCount >= limit) {
             StopPart(part, StopReason::MaxErrors);
             if (!anyPartRunning())
@@ -522,12 +522,12 @@ int JobRunner::RetryDecision(JobPart& part, int32_t retryAfterSeconds)
     if (!RetryCheck(part))
         return 0;
     if (option(OptionId::MoveToBottomAfterRetries) > 0
-        && shouldMoveToEndAfterRetries(true, m_job.urlEntries.size(), m_job.retryCount) && m_ctx.host
+        && shouldMoveToEndAfterRetries(true, m_job.run().urlEntries.size(), m_job.retryCount) && m_ctx.host
         && m_ctx.host->moveJobToEnd(m_job)) {
         const int32_t retries = m_job.retryCount;
         logMessage(part, kMsgDownloadLater);
         Finish(StopReason::MovedToEnd, &part);
-        m_job.retryBase = retries;
+        m_job.run().retryBase = retries;
         return 0;
     }
     if (m_ctx.dialUp && m_ctx.dialUp->dialing()) {

@@ -209,7 +209,7 @@ bool JobRunner::startSearchPart()
         || (m_job.optionFlags & kOptNoMirrorSearch) != 0
         || m_job.fileSize <= static_cast<int64_t>(option(OptionId::FtpSearchMinSize)) * 1024)
         return false;
-    m_urlCountBeforeSearch = m_job.urlEntries.size();
+    m_urlCountBeforeSearch = m_job.run().urlEntries.size();
     // The search part owns no bytes: its position lies past the end of the file.
     JobPart& search = addPart({m_job.fileSize, kOpenEnd, 0, 0}, 0, kPartMirrorSearch);
     return StartPart(search, false, false) || m_finishing;
@@ -245,7 +245,7 @@ intptr_t JobRunner::onSearchResult(JobPart&, const PartMessage& message)
         if (!entry || !IsTransferable(entry->service))
             continue;
         m_job.alternateUrls.push_back({text, 0});
-        m_job.urlEntries.push_back(std::move(*entry));
+        m_job.run().urlEntries.push_back(std::move(*entry));
         m_urlStates.push_back({});
     }
     m_job.Notify(kChangeUrl);
@@ -254,15 +254,15 @@ intptr_t JobRunner::onSearchResult(JobPart&, const PartMessage& message)
 
 void JobRunner::orderUrlsByPing()
 {
-    if (m_job.urlEntries.size() < 3)
+    if (m_job.run().urlEntries.size() < 3)
         return;
     // The main URL stays first; the others by ping time, unanswered ones last.
-    std::vector<size_t> order(m_job.urlEntries.size());
+    std::vector<size_t> order(m_job.run().urlEntries.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
     std::stable_sort(order.begin() + 1, order.end(), [this](size_t a, size_t b) {
-        const int32_t pa = m_job.urlEntries[a].pingTime;
-        const int32_t pb = m_job.urlEntries[b].pingTime;
+        const int32_t pa = m_job.run().urlEntries[a].pingTime;
+        const int32_t pb = m_job.run().urlEntries[b].pingTime;
         if ((pa < 0) != (pb < 0))
             return pb < 0;
         return pa >= 0 && pa < pb;
@@ -270,7 +270,7 @@ void JobRunner::orderUrlsByPing()
     std::vector<UrlEntry> entries;
     std::vector<UrlState> states;
     for (size_t index : order) {
-        entries.push_back(std::move(m_job.urlEntries[index]));
+        entries.push_back(std::move(m_job.run().urlEntries[index]));
         states.push_back(index < m_urlStates.size() ? m_urlStates[index] : UrlState{});
     }
     // Parts keep fetching the same URL under its new index.
@@ -282,7 +282,7 @@ void JobRunner::orderUrlsByPing()
             }
         }
     }
-    m_job.urlEntries = std::move(entries);
+    m_job.run().urlEntries = std::move(entries);
     m_urlStates = std::move(states);
 }
 
@@ -290,9 +290,9 @@ bool JobRunner::singleConnectionOnly() const
 {
     if ((m_job.optionFlags & kOptResumeKnown) != 0 && (m_job.optionFlags & kOptResumable) == 0)
         return true;
-    if (m_job.noSiteLimit || !m_ctx.sites || m_job.urlEntries.empty())
+    if (m_job.run().noSiteLimit || !m_ctx.sites || m_job.run().urlEntries.empty())
         return false;
-    const SiteConnectionLimit* site = m_ctx.sites->lookup(m_job.urlEntries.front());
+    const SiteConnectionLimit* site = m_ctx.sites->lookup(m_job.run().urlEntries.front());
     return site && (site->onePerFile || site->limit <= 1);
 }
 
@@ -325,11 +325,11 @@ void JobRunner::goOnAfterMirrors(JobPart& mirrorPart)
 
 intptr_t JobRunner::onPingDone(JobPart& part)
 {
-    if (m_job.pingThreadCount > 0)
-        --m_job.pingThreadCount;
-    if (m_job.pingThreadCount > 0)
+    if (m_job.run().pingThreadCount > 0)
+        --m_job.run().pingThreadCount;
+    if (m_job.run().pingThreadCount > 0)
         return 1;
-    m_job.runFlags &= ~kRunPinging;
+    m_job.run().runFlags &= ~kRunPinging;
     logMessage(part, kMsgPingDone, LogKind::Status);
     orderUrlsByPing();
     goOnAfterMirrors(part);
@@ -338,8 +338,8 @@ intptr_t JobRunner::onPingDone(JobPart& part)
 
 intptr_t JobRunner::onSearchDone(JobPart& part)
 {
-    m_job.runFlags &= ~kRunSearching;
-    const size_t urls = m_job.urlEntries.size();
+    m_job.run().runFlags &= ~kRunSearching;
+    const size_t urls = m_job.run().urlEntries.size();
     if (urls < 2 && singleConnectionOnly()) {
         StopPart(part, StopReason::Done);
         if (JobPart* first = firstPart(); first && first != &part && !first->isRunning())

@@ -11,7 +11,7 @@ SmallFileInspector::~SmallFileInspector() = default;
 std::string SmallFileRedirect(const DownloadJob& job, const std::filesystem::path& file, uint32_t monitorFlags,
                               SmallFileInspector& inspector)
 {
-    if (job.siteWindow != nullptr || job.completedBytes >= kSmallFileLimit)
+    if (job.run().siteWindow != nullptr || job.completedBytes >= kSmallFileLimit)
         return {};
     // The file name the URL asks for, not the local one the user may have chosen.
     const std::string urlName = DefaultNameFromUrl(job.url);

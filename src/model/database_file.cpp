@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <limits>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -294,6 +295,9 @@ std::vector<BackupFile> NewestFirst(std::vector<BackupFile> backups)
     return backups;
 }
 
+// Below this many records the scratch memory of a load is not worth a trim.
+constexpr size_t kTrimAfterNodes = 10000;
+
 KxdLoadReport LoadDatabaseBytes(CZoviradDoc& doc, std::string_view bytes, const KxdLoadOptions& options,
                                 std::vector<FolderProblem>* folderProblems)
 {
@@ -306,6 +310,13 @@ KxdLoadReport LoadDatabaseBytes(CZoviradDoc& doc, std::string_view bytes, const 
         addMissingSpecialCategories(doc, options.defaults.defaultDownloadFolder);
     if (folderProblems)
         *folderProblems = std::move(problems);
+#ifdef __GLIBC__
+    // The load's scratch arrays of a large database end up inside the heap
+    // (the allocator raises its mapping threshold once the first of them is
+    // freed) and would stay resident for good: about 4 MiB for 100,000 jobs.
+    if (report.nodesRead >= kTrimAfterNodes)
+        ::malloc_trim(0);
+#endif
     return report;
 }
 

@@ -6,6 +6,7 @@
 #include "config/site_rules.h"
 #include "model/category_tree.h"
 #include "net/url.h"
+#include "platform/slot_pool.h"
 #include "platform/text_utils.h"
 
 namespace fetchora {
@@ -14,6 +15,13 @@ namespace {
 void setLowByte(uint32_t& word, uint32_t value)
 {
     word = (word & ~0xFFu) | (value & 0xFFu);
+}
+
+// Never destroyed: records freed during the process's exit still go back to it.
+SlotPool& recordPool()
+{
+    static SlotPool* pool = new SlotPool(sizeof(DownloadJob));
+    return *pool;
 }
 
 }  // namespace
@@ -58,6 +66,33 @@ void CComPtrNode::SetMarker(bool on)
 DownloadJob::DownloadJob() = default;
 
 DownloadJob::~DownloadJob() = default;
+
+void* DownloadJob::operator new(size_t size)
+{
+    // A type derived from the record, should one appear, is not pooled.
+    return size == sizeof(DownloadJob) ? recordPool().allocate() : ::operator new(size);
+}
+
+void DownloadJob::operator delete(void* record, size_t size) noexcept
+{
+    if (size == sizeof(DownloadJob))
+        recordPool().release(record);
+    else
+        ::operator delete(record);
+}
+
+JobRun& DownloadJob::run()
+{
+    if (!m_run)
+        m_run = std::make_unique<JobRun>();
+    return *m_run;
+}
+
+const JobRun& DownloadJob::run() const
+{
+    static const JobRun none;
+    return m_run ? *m_run : none;
+}
 
 void DownloadJob::ApplyDefaults(NodeKind nodeKind, const JobDefaults& defaults, const CComPtrTree* tree, int32_t now)
 {
@@ -241,12 +276,16 @@ std::string DownloadJob::GetWorkingPath() const
 
 const UrlEntry* DownloadJob::GetUrl(size_t index) const
 {
-    return index < urlEntries.size() ? &urlEntries[index] : nullptr;
+    const std::vector<UrlEntry>& entries = run().urlEntries;
+    return index < entries.size() ? &entries[index] : nullptr;
 }
 
 UrlEntry* DownloadJob::GetUrl(size_t index)
 {
-    return index < urlEntries.size() ? &urlEntries[index] : nullptr;
+    if (!m_run)
+        return nullptr;
+    std::vector<UrlEntry>& entries = m_run->urlEntries;
+    return index < entries.size() ? &entries[index] : nullptr;
 }
 
 namespace {
@@ -269,6 +308,7 @@ void takeSiteRuleLogin(UrlEntry& entry, const SiteRuleList& siteRules)
 
 bool DownloadJob::RebuildUrlEntries(const SiteRuleList* siteRules)
 {
+    std::vector<UrlEntry>& urlEntries = run().urlEntries;
     urlEntries.clear();
     std::optional<UrlEntry> main = ParseUrl(url);
     if (!main || !IsTransferable(main->service))

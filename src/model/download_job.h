@@ -8,11 +8,12 @@
 // loop thread.
 //
 // Ownership: a node owns its children (the tree owns its top-level nodes).
-// A job owns its runtime JobRunner while it has an output file open, its
-// parsed urlEntries and its share of reusedConnection until it hands it on.
-// It borrows the notify window, the site-explorer window, the three resolved
-// ProxyEntry objects (owned by the application's proxy list) and the runner's
-// hidden CJobWnd.
+// A job owns its runtime JobRunner while it has an output file open, and its
+// JobRun part once made: the parsed urlEntries and its share of
+// reusedConnection until it hands it on. Through the part it borrows the
+// site-explorer window, the three resolved ProxyEntry objects (owned by the
+// application's proxy list) and the runner's hidden CJobWnd; it also borrows
+// the notify window.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@
 
 #include "model/completed_range.h"
 #include "model/job_notify.h"
+#include "model/shared_text.h"
 #include "net/ftp_handover.h"
 #include "net/url_entry.h"
 
@@ -144,9 +146,33 @@ struct JobRunnerDeleter {
 };
 using JobRunnerPtr = std::unique_ptr<JobRunner, JobRunnerDeleter>;
 
+// What a job needs while it runs (and keeps for its next run in this
+// process); never stored.
+struct JobRun {
+    uint32_t runFlags = 0;
+    int32_t pingThreadCount = 0;
+    int32_t smallFileRestarts = 0;  // restarts on a linked URL in this process
+    int32_t noSiteLimit = 0;
+    int32_t retryBase = 0;
+    uint32_t startTick = 0xFFFFFFFFu;  // not running
+    uint64_t runBytes = 0;
+    // The logged-in FTP control connection of the job before (or, once this
+    // job has finished, its own for the next job), for the next FTP part
+    // that starts; the last holder of a connection nobody took closes it.
+    std::shared_ptr<FtpHandover> reusedConnection;
+    JobNotifySink* siteWindow = nullptr;  // set for site-explorer transfers
+    CJobWnd* detailWindow = nullptr;  // the runner's hidden window while it runs
+    // Chosen for each run by the engine (ChooseJobProxies); none = direct.
+    const ProxyEntry* httpProxy = nullptr;
+    const ProxyEntry* ftpProxy = nullptr;
+    const ProxyEntry* streamProxy = nullptr;
+    std::vector<UrlEntry> urlEntries;
+};
+
 // Defaults for new records, filled by the application from its settings
 // ("Download default" and the flag words). Kept as a plain value so that the
-// record does not depend on the settings store.
+// record does not depend on the settings store; its texts are shared with
+// the records made from it.
 struct JobDefaults {
     int32_t categoryId = kDownloadedCategoryId;  // "Server"
     int32_t splitCount = 2;  // "Split"
@@ -155,14 +181,14 @@ struct JobDefaults {
     uint16_t ftpProxyId = 0;
     uint16_t streamProxyId = 0;
     StartMode startMode = StartMode::Immediately;  // "Start"
-    std::string userName;  // "UserName"
-    std::string password;  // "Password"
-    std::string referer;  // "Referer"
-    std::string path;  // "Path"
+    SharedText userName;  // "UserName"
+    SharedText password;  // "Password"
+    SharedText referer;  // "Referer"
+    SharedText path;  // "Path"
     uint32_t login = 0xFF0;  // "Login"
     bool findAlternateUrls = true;  // "Flags1" bit 0x100
     bool useTempFile = true;  // "Flags" bit 0x400
-    std::string defaultDownloadFolder;  // e.g. $XDG_DOWNLOAD_DIR
+    SharedText defaultDownloadFolder;  // e.g. $XDG_DOWNLOAD_DIR
 };
 
 // The tree node. All node fields are 32-bit; links are kept private so that
@@ -318,13 +344,25 @@ public:
     bool IsSpecialCategory() const { return IsCategory() && GetCategoryKind() != CategoryKind::User; }
     bool IsSizeKnown() const { return (optionFlags & kOptSizeKnown) != 0; }
 
+    // The run's fields; made on first use (a job that starts, or whose URLs
+    // are parsed), so that a loaded job that never runs carries one pointer.
+    // The const form gives a shared empty part when there is none yet.
+    JobRun& run();
+    const JobRun& run() const;
+    bool hasRun() const { return m_run != nullptr; }
+
+    // Records come from a pool of large blocks: a database of 100,000 jobs
+    // would otherwise fault in and track 100,000 separate heap blocks.
+    static void* operator new(size_t size);
+    static void operator delete(void* record, size_t size) noexcept;
+
     // ---- stored fields (every width as the database file keeps it) ------------
-    std::string name;  // a Category's display name
+    SharedText name;  // a Category's display name
     uint32_t kind = 0;
     uint32_t formatFlags = kFmtNewRecord;
     int32_t categoryId = kDownloadedCategoryId;
-    int64_t fileSize = -1;
     int32_t remoteFileTime = -1;
+    int64_t fileSize = -1;
     int32_t createTime = -1;
     int32_t completeTime = -1;
     int32_t splitCount = 1;
@@ -334,48 +372,33 @@ public:
     StartMode startMode = StartMode::Manual;
     uint32_t state = static_cast<uint32_t>(JobState::Ready);
     uint32_t optionFlags = 0;
-    std::string location;
+    int32_t totalTime = 0;  // seconds, over all runs
     std::string url;  // without user name and password
-    std::string referer;
-    std::string userName;
-    std::string password;
-    std::string comment;
-    std::string saveFolder;
     std::string fileName;  // empty: use defaultName
+    // Texts most jobs leave empty, and the folder that many jobs share.
+    SharedText location;
+    SharedText referer;
+    SharedText userName;
+    SharedText password;
+    SharedText comment;
+    SharedText saveFolder;
     std::vector<AlternateUrl> alternateUrls;
     std::vector<CompletedRange> completedRanges;  // sorted, never overlapping or touching
-    int32_t totalTime = 0;  // seconds, over all runs
 
     // ---- derived and runtime fields (never stored) --------------------------
     std::string defaultName;  // from the URL
     int64_t completedBytes = 0;
     bool hasData = false;
     uint32_t streamMarker = 0;  // non-zero: a stream job
-    uint32_t runFlags = 0;
-    int32_t pingThreadCount = 0;
-    int32_t smallFileRestarts = 0;  // restarts on a linked URL in this process
-    int32_t noSiteLimit = 0;
-    int32_t retryBase = 0;
     int32_t retryCount = 0;
     // Why the job's last run failed, or why it waits to retry ("HTTP 404 Not
     // Found"), for every front end to show; cleared when a run starts.
-    std::string lastError;
-    uint32_t startTick = 0xFFFFFFFFu;  // not running
-    uint64_t runBytes = 0;
-    uint32_t runCounter = 0;
-    // The logged-in FTP control connection of the job before (or, once this
-    // job has finished, its own for the next job), for the next FTP part
-    // that starts; the last holder of a connection nobody took closes it.
-    std::shared_ptr<FtpHandover> reusedConnection;
+    SharedText lastError;
     JobNotifySink* notifyWindow = nullptr;
-    JobNotifySink* siteWindow = nullptr;  // set for site-explorer transfers
-    CJobWnd* detailWindow = nullptr;  // the runner's hidden window while it runs
-    // Chosen for each run by the engine (ChooseJobProxies); none = direct.
-    const ProxyEntry* httpProxy = nullptr;
-    const ProxyEntry* ftpProxy = nullptr;
-    const ProxyEntry* streamProxy = nullptr;
-    std::vector<UrlEntry> urlEntries;
     JobRunnerPtr runner;
+
+private:
+    std::unique_ptr<JobRun> m_run;
 };
 
 // ---- names (download_job_names.cpp) --------------------------------------------

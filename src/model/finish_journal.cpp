@@ -120,7 +120,7 @@ bool applyFinish(DownloadJob& job, const FinishNote& note)
         return false;
     if (pathTaken(job.GetTempPath()))
         return false;
-    if (!plainFileOfSize(std::filesystem::path(job.saveFolder) / note.name, note.size))
+    if (!plainFileOfSize(std::filesystem::path(job.saveFolder.str()) / note.name, note.size))
         return false;
     if (note.name != job.GetDisplayName())
         job.fileName = note.name;

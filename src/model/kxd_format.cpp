@@ -95,6 +95,12 @@ void storeJob(KxdWriter& writer, const DownloadJob& job, uint32_t flags)
     }
 }
 
+SharedText readFolder(KxdReader& reader, KxdFolderShare* folders)
+{
+    std::string folder = reader.readString();
+    return folders ? folders->share(std::move(folder)) : SharedText(std::move(folder));
+}
+
 void loadAlternates(KxdReader& reader, DownloadJob& job)
 {
     const size_t countOffset = reader.offset();
@@ -138,7 +144,7 @@ void loadRanges(KxdReader& reader, DownloadJob& job, uint32_t flags)
     }
 }
 
-void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options)
+void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options, KxdFolderShare* folders)
 {
     const uint32_t flags = job.formatFlags;
     const bool wide = (flags & kFmtRange64) != 0;
@@ -149,7 +155,7 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options)
     job.categoryId = reader.readI32();
     job.fileName = reader.readString();
     job.splitCount = reader.readI32();
-    job.saveFolder = reader.readString();
+    job.saveFolder = readFolder(reader, folders);
     job.comment = reader.readString();
     job.httpProxyId = reader.readU16();
     job.startMode = static_cast<StartMode>(reader.readU16());
@@ -234,6 +240,24 @@ void markSelected(CComPtrTree& tree, DownloadJob* node)
 
 }  // namespace
 
+SharedText KxdFolderShare::share(std::string&& folder)
+{
+    for (size_t i = 0; i < m_count; ++i) {
+        if (m_recent[i] == folder)
+            return m_recent[i];
+    }
+    SharedText text(std::move(folder));
+    if (text.empty())
+        return text;
+    if (m_count < kRemembered) {
+        m_recent[m_count++] = text;
+    } else {
+        m_recent[m_next] = text;
+        m_next = (m_next + 1) % kRemembered;
+    }
+    return text;
+}
+
 uint32_t KxdFormatFlags(const DownloadJob& job)
 {
     uint32_t flags = job.StorageFormatFlags();
@@ -261,7 +285,7 @@ void StoreNode(KxdWriter& writer, const DownloadJob& node, bool marked)
     storeJob(writer, node, flags);
 }
 
-int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options)
+int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options, KxdFolderShare* folders)
 {
     record.id = reader.readI32();
     record.imageIndex = reader.readI32();
@@ -271,9 +295,9 @@ int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& o
     record.formatFlags = reader.readU32();
     if (record.IsCategory()) {
         record.name = reader.readString();
-        record.saveFolder = reader.readString();
+        record.saveFolder = readFolder(reader, folders);
     } else {
-        loadJob(reader, record, options);
+        loadJob(reader, record, options, folders);
     }
     return parentId;
 }
@@ -320,6 +344,7 @@ KxdLoadReport LoadTree(std::string_view bytes, CZoviradDoc& doc, const KxdLoadOp
     std::vector<std::unique_ptr<DownloadJob>> records;
     std::vector<int32_t> parentIds;
     std::vector<size_t> marked;
+    KxdFolderShare folders;
     if (reader.ok()) {
         // Room for the records the remaining bytes can hold at most, so a
         // hostile count cannot make this reserve more than the file suggests.
@@ -338,7 +363,7 @@ KxdLoadReport LoadTree(std::string_view bytes, CZoviradDoc& doc, const KxdLoadOp
         auto record = std::make_unique<DownloadJob>();
         record->ApplyDefaults(nodeKind == kTagCategory ? NodeKind::Category : NodeKind::Job, options.defaults, nullptr,
                               options.now);
-        const int32_t parentId = LoadNode(reader, *record, options);
+        const int32_t parentId = LoadNode(reader, *record, options, &folders);
         if (!reader.ok())
             break;
         record->notifyWindow = doc.notifyWindow();

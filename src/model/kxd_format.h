@@ -51,6 +51,20 @@ struct KxdLoadReport {
     bool damaged() const { return error != ArchiveError::None; }
 };
 
+// The folders met while reading one file, so that the many jobs of one
+// folder share its text instead of each keeping a copy.
+class KxdFolderShare {
+public:
+    // The folder as a text shared with the earlier records of that folder.
+    SharedText share(std::string&& folder);
+
+private:
+    static constexpr size_t kRemembered = 16;
+    SharedText m_recent[kRemembered];
+    size_t m_count = 0;
+    size_t m_next = 0;  // the one replaced when all are in use
+};
+
 // The format flags a job is stored with: StorageFormatFlags(), widened to
 // 64-bit offsets also when the size itself does not fit 32 bits.
 uint32_t KxdFormatFlags(const DownloadJob& job);
@@ -61,7 +75,9 @@ void StoreNode(KxdWriter& writer, const DownloadJob& node, bool marked);
 // Reads one node record after its tag into `record`, a record created with
 // the creation defaults for the tag's kind. Returns the stored parent id; on
 // damage the reader says so and the record is to be discarded.
-int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options);
+// `folders`, when given, shares the folder texts among the records of one load.
+int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options,
+                 KxdFolderShare* folders = nullptr);
 
 // The whole file image of a tree. Empty only when a string was too long to
 // store (4 GiB), which the writer reports through `ok`.

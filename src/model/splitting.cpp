@@ -255,7 +255,7 @@ JobRangeView makeRangeView(DownloadJob& job, PartList& parts, int64_t blockSize)
     view.limits.stream = job.streamMarker != 0;
     view.blockSize = blockSize;
     view.splitCount = static_cast<uint32_t>(std::max(1, job.splitCount));
-    view.urlCount = std::max<size_t>(1, job.urlEntries.size());
+    view.urlCount = std::max<size_t>(1, job.run().urlEntries.size());
     view.recheck = (job.optionFlags & kOptRecheck) != 0;
     view.completedBytes = job.completedBytes;
     view.job = &job;

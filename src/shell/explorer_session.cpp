@@ -343,7 +343,7 @@ void ExplorerSession::startPage(ExplorerNode& node)
     job->formatFlags |= kFmtTempFile;
     job->splitCount = 1;
     job->startMode = StartMode::Immediately;
-    job->siteWindow = this;
+    job->run().siteWindow = this;
     job->RebuildUrlEntries(&m_app.settings().siteRules());
     f.job = std::move(job);
     node.fetchJob = f.job.get();

@@ -171,7 +171,7 @@ void UpdateSession::startFetch()
     job->splitCount = 1;
     job->startMode = StartMode::Immediately;
     // Retried as the explorer's fetches are, not as downloads are.
-    job->siteWindow = this;
+    job->run().siteWindow = this;
     job->notifyWindow = this;
     job->RebuildUrlEntries(&m_app.settings().siteRules());
     m_job = std::move(job);

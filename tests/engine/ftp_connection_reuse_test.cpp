@@ -57,11 +57,11 @@ TEST_F(FtpConnectionReuse, TheNextJobForTheSameSiteTakesOverTheLogin)
     DownloadJob& otherUser = makeJob(url("two.bin", "somebody"));
     {
         JobLockGuard guard(m_lock);
-        ASSERT_NE(first.reusedConnection, nullptr);
+        ASSERT_NE(first.run().reusedConnection, nullptr);
         // Another user name is another login: not handed over.
         EXPECT_FALSE(OfferFtpConnection(first, otherUser));
         ASSERT_TRUE(OfferFtpConnection(first, second));
-        EXPECT_EQ(first.reusedConnection, nullptr);
+        EXPECT_EQ(first.run().reusedConnection, nullptr);
     }
     ASSERT_TRUE(download(second, "two.bin"));
     EXPECT_EQ(m_peer->logins(), 1);
@@ -77,7 +77,7 @@ TEST_F(FtpConnectionReuse, WithTheOptionOffEveryJobLogsIn)
     DownloadJob& second = makeJob(url("two.bin"));
     {
         JobLockGuard guard(m_lock);
-        EXPECT_EQ(first.reusedConnection, nullptr);
+        EXPECT_EQ(first.run().reusedConnection, nullptr);
         EXPECT_FALSE(OfferFtpConnection(first, second));
     }
     ASSERT_TRUE(download(second, "two.bin"));

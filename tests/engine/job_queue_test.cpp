@@ -100,7 +100,7 @@ struct Queue {
     std::string nextName(bool checkSite) const
     {
         const DownloadJob* next = queue.NextJobToStart(checkSite);
-        return next ? next->name : "-";
+        return next ? next->name.str() : std::string("-");
     }
 
     std::vector<std::string> order() const

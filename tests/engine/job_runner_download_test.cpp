@@ -39,7 +39,7 @@ TEST_F(JobRunnerDownloadTest, SplitDownloadWithBreaksAndRetriesEndsByteIdentical
         ASSERT_TRUE(runUntilEnded(job)) << "round " << round;
 
         EXPECT_EQ(job.GetState(), JobState::Completed);
-        const fs::path target = fs::path(job.saveFolder) / ("round" + std::to_string(round) + ".bin");
+        const fs::path target = fs::path(job.saveFolder.str()) / ("round" + std::to_string(round) + ".bin");
         EXPECT_EQ(readFile(target), source);
         EXPECT_FALSE(fs::exists(target.string() + ".kx!"));
         EXPECT_EQ(modificationTime(target), 1600000000);
@@ -49,7 +49,7 @@ TEST_F(JobRunnerDownloadTest, SplitDownloadWithBreaksAndRetriesEndsByteIdentical
         EXPECT_EQ(m_host.reasonOf(job), StopReason::Done);
         // The split after the first answer made four parts.
         EXPECT_EQ(runnerOf(job)->parts().size(), 4u);
-        EXPECT_EQ(job.detailWindow, nullptr);
+        EXPECT_EQ(job.run().detailWindow, nullptr);
         // The finished file reached the disk before the job counted as done.
         EXPECT_GE(runnerOf(job)->file().syncCount(), 1u);
         ASSERT_TRUE(runUntilThreadsEnd());
@@ -69,7 +69,7 @@ TEST_F(JobRunnerDownloadTest, UnsizedJobLearnsItsSizeSplitsAndCompletes)
 
     EXPECT_EQ(job.GetState(), JobState::Completed);
     EXPECT_EQ(job.fileSize, static_cast<int64_t>(source.size()));
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "unsized.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "unsized.bin"), source);
     EXPECT_EQ(runnerOf(job)->parts().size(), 3u);
     EXPECT_TRUE(logged(job, "Start Receiving Data!"));
 }
@@ -86,7 +86,7 @@ TEST_F(JobRunnerDownloadTest, BodyWithoutLengthEndsWithDoneAndSetsTheSize)
     EXPECT_EQ(job.GetState(), JobState::Completed);
     EXPECT_EQ(job.fileSize, 40000);
     EXPECT_TRUE(job.IsSizeKnown());
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "stream.txt"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "stream.txt"), source);
     // Without a size there is nothing to divide.
     EXPECT_EQ(runnerOf(job)->parts().size(), 1u);
 }
@@ -96,7 +96,7 @@ TEST_F(JobRunnerDownloadTest, ResumedJobFetchesOnlyWhatIsMissing)
     const std::string source = randomBytes(120000, 4);
     DownloadJob& job = makeJob("http://127.0.0.1:8080/resume.bin", 2);
     job.SetFileSize(static_cast<int64_t>(source.size()));
-    fs::create_directories(job.saveFolder);
+    fs::create_directories(job.saveFolder.str());
     // The first 50000 bytes are on disk from an earlier run.
     writeFile(job.GetTempPath(), source.substr(0, 50000));
     job.completedRanges = {{0, 50000, 0, 0}};
@@ -116,7 +116,7 @@ TEST_F(JobRunnerDownloadTest, ResumedJobFetchesOnlyWhatIsMissing)
     ASSERT_TRUE(runUntilEnded(job));
 
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "resume.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "resume.bin"), source);
     EXPECT_GE(lowestRequest.load(), 50000);
 }
 
@@ -166,7 +166,7 @@ TEST_F(JobRunnerDownloadTest, LaterAnswerWithoutTheRangeKeepsWhatIsOnDisk)
 
     EXPECT_TRUE(refused.load());
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "refused.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "refused.bin"), source);
     // Nothing was fetched from byte 0 a second time.
     std::lock_guard lock(startsMutex);
     EXPECT_EQ(std::count(starts.begin(), starts.end(), 0), 1) << ::testing::PrintToString(starts);
@@ -229,7 +229,7 @@ TEST_F(JobRunnerDownloadTest, FileChangedOnTheServerStartsOverAndEndsAsTheNewFil
     EXPECT_TRUE(changed.load());
     EXPECT_EQ(job.GetState(), JobState::Completed);
     EXPECT_EQ(job.fileSize, 30000);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "changed.bin"), newSource);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "changed.bin"), newSource);
     EXPECT_TRUE(logged(job, "The file on the server is newer, you should download it again."));
 }
 
@@ -238,7 +238,7 @@ TEST_F(JobRunnerDownloadTest, ResumedJobWithEveryByteOnDiskCompletesWithoutAThre
     const std::string source = randomBytes(30000, 5);
     DownloadJob& job = makeJob("http://127.0.0.1:8080/whole.bin", 2);
     job.SetFileSize(30000);
-    fs::create_directories(job.saveFolder);
+    fs::create_directories(job.saveFolder.str());
     writeFile(job.GetTempPath(), source);
     job.completedRanges = {{0, 30000, 0, 0}};
     job.RecomputeCompletedBytes();
@@ -246,7 +246,7 @@ TEST_F(JobRunnerDownloadTest, ResumedJobWithEveryByteOnDiskCompletesWithoutAThre
 
     EXPECT_EQ(start(job), JobStartResult::Started);
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "whole.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "whole.bin"), source);
     EXPECT_EQ(m_workersStarted.load(), 0);
 }
 
@@ -342,7 +342,7 @@ TEST_F(JobRunnerDownloadTest, AFinishedFileCanBeLeftForTheSaverToSync)
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntilEnded(job));
     ASSERT_EQ(job.GetState(), JobState::Completed);
-    const fs::path done = fs::path(job.saveFolder) / "deferred.bin";
+    const fs::path done = fs::path(job.saveFolder.str()) / "deferred.bin";
     EXPECT_EQ(readFile(done), source);
     // The loop thread did not sync; the file waits with its job's id.
     EXPECT_EQ(runnerOf(job)->file().syncCount(), 0u);

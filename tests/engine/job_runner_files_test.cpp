@@ -332,7 +332,7 @@ TEST_F(JobRunnerFilesTest, PagesThatLinkToEachOtherStopRestartingTheJob)
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntil([&] { return job.GetState() == JobState::Completed && m_threads.running() == 0; }));
 
-    EXPECT_EQ(job.smallFileRestarts, kMaxSmallFileRestarts);
+    EXPECT_EQ(job.run().smallFileRestarts, kMaxSmallFileRestarts);
     EXPECT_EQ(inspector.calls, kMaxSmallFileRestarts);
     EXPECT_EQ(readFile(folder() / "tool.zip"), page);
 }

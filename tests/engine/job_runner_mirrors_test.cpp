@@ -57,18 +57,18 @@ TEST_F(JobRunnerMirrorsTest, PingPassOrdersTheMirrorsBeforeThePartsStart)
     ASSERT_TRUE(runUntilEnded(job));
 
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "mirrored.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "mirrored.bin"), source);
     EXPECT_EQ(m_pingWorkers.load(), 3);
     EXPECT_TRUE(logged(job, "Start Ping."));
     EXPECT_TRUE(logged(job, "Ping Done!"));
     EXPECT_TRUE(logged(job, "127.0.0.3  10ms"));
     // The main URL stays first; the others follow by ping time, unanswered last.
-    ASSERT_EQ(job.urlEntries.size(), 3u);
-    EXPECT_EQ(job.urlEntries[0].host, "127.0.0.1");
-    EXPECT_EQ(job.urlEntries[1].host, "127.0.0.3");
-    EXPECT_EQ(job.urlEntries[2].host, "127.0.0.2");
-    EXPECT_EQ(job.urlEntries[1].pingTime, 10);
-    EXPECT_EQ(job.pingThreadCount, 0);
+    ASSERT_EQ(job.run().urlEntries.size(), 3u);
+    EXPECT_EQ(job.run().urlEntries[0].host, "127.0.0.1");
+    EXPECT_EQ(job.run().urlEntries[1].host, "127.0.0.3");
+    EXPECT_EQ(job.run().urlEntries[2].host, "127.0.0.2");
+    EXPECT_EQ(job.run().urlEntries[1].pingTime, 10);
+    EXPECT_EQ(job.run().pingThreadCount, 0);
 }
 
 TEST_F(JobRunnerMirrorsTest, ThePingPartBecomesTheFirstTransferPart)
@@ -82,7 +82,7 @@ TEST_F(JobRunnerMirrorsTest, ThePingPartBecomesTheFirstTransferPart)
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntilEnded(job));
     ASSERT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "two.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "two.bin"), source);
 
     // No stopped ping part is left in front: the job has exactly its split
     // count of parts, and the first of them carries the ping lines and then
@@ -137,14 +137,14 @@ TEST_F(JobRunnerMirrorsTest, SearchAfterTheFirstAnswerAddsMirrorsThatTakeAPart)
 
     EXPECT_TRUE(searched.load());
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "found.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "found.bin"), source);
     ASSERT_EQ(job.alternateUrls.size(), 2u);
-    EXPECT_EQ(job.runFlags & (kRunSearching | kRunPinging), 0u);
+    EXPECT_EQ(job.run().runFlags & (kRunSearching | kRunPinging), 0u);
     EXPECT_TRUE(logged(job, "Start Ftp Search."));
     EXPECT_TRUE(logged(job, "Ping Done!"));
     // The search part became the second transfer part, on the fastest mirror.
     ASSERT_EQ(runnerOf(job)->parts().size(), 2u);
-    EXPECT_EQ(job.urlEntries[runnerOf(job)->parts()[1]->urlIndex].host, "127.0.0.3");
+    EXPECT_EQ(job.run().urlEntries[runnerOf(job)->parts()[1]->urlIndex].host, "127.0.0.3");
     ASSERT_TRUE(runUntilThreadsEnd());
     std::lock_guard lock(m_hostsMutex);
     EXPECT_TRUE(m_hosts.count("127.0.0.3"));

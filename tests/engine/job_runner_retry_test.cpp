@@ -48,7 +48,7 @@ TEST_F(JobRunnerRetryTest, FourthFailureOfTheOnlyPartHaltsItAndFailsTheJob)
     EXPECT_EQ(m_host.reasonOf(job), StopReason::MaxErrors);
     ASSERT_FALSE(m_host.stopped.empty());
     EXPECT_EQ(m_host.stopped.back().second, JobState::Failed);
-    EXPECT_EQ(job.detailWindow, nullptr);
+    EXPECT_EQ(job.run().detailWindow, nullptr);
 }
 
 TEST_F(JobRunnerRetryTest, PartHaltedByMaximumErrorsLeavesTheOthersToFinishItsRange)
@@ -83,7 +83,7 @@ TEST_F(JobRunnerRetryTest, PartHaltedByMaximumErrorsLeavesTheOthersToFinishItsRa
 
     EXPECT_EQ(failures.load(), 4);
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "half.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "half.bin"), source);
     JobRunner& runner = *runnerOf(job);
     ASSERT_EQ(runner.parts().size(), 2u);
     EXPECT_EQ(runner.parts()[1]->stopReason, StopReason::MaxErrors);
@@ -97,7 +97,7 @@ TEST_F(JobRunnerRetryTest, RetryOfAPartWhoseRangeIsGoneTakesAFreeGapInstead)
     const std::string source = randomBytes(40000, 9);
     DownloadJob& job = makeJob("http://127.0.0.1:8080/gaps.bin", 1);
     job.SetFileSize(40000);
-    fs::create_directories(job.saveFolder);
+    fs::create_directories(job.saveFolder.str());
     std::string onDisk = source.substr(0, 30000);
     std::fill(onDisk.begin() + 10000, onDisk.begin() + 20000, '\0');
     writeFile(job.GetTempPath(), onDisk);
@@ -150,7 +150,7 @@ TEST_F(JobRunnerRetryTest, RetryOfAPartWhoseRangeIsGoneTakesAFreeGapInstead)
     ASSERT_TRUE(runUntilEnded(job));
 
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "gaps.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "gaps.bin"), source);
     // The retry went to the gap that was left, never to the bytes on disk.
     std::lock_guard lock(requestsMutex);
     EXPECT_EQ(requests, (std::vector<int64_t>{10000, 30000}));
@@ -198,7 +198,7 @@ TEST_F(JobRunnerRetryTest, UserStopWhileTheThreadWaitsEndsTheThreadAtItsNextBloc
     EXPECT_TRUE(logged(job, "User Cancel at 1000."));
     EXPECT_EQ(m_host.reasonOf(job), StopReason::User);
     // The job keeps its window and part logs while it waits to be started again.
-    EXPECT_NE(job.detailWindow, nullptr);
+    EXPECT_NE(job.run().detailWindow, nullptr);
 }
 
 TEST_F(JobRunnerRetryTest, StoppedJobStartsAgainAndResumes)
@@ -231,7 +231,7 @@ TEST_F(JobRunnerRetryTest, StoppedJobStartsAgainAndResumes)
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntilEnded(job));
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "again.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "again.bin"), source);
 }
 
 TEST_F(JobRunnerRetryTest, ErrorAnswerGoesThroughTheErrorStepAndCountsAgainstTheLimit)
@@ -326,7 +326,7 @@ TEST_F(JobRunnerRetryTest, TenthRetryMovesTheJobToTheEndOfTheQueueWhenTheListAgr
     EXPECT_EQ(job.GetState(), JobState::Ready);
     EXPECT_EQ(m_host.reasonOf(job), StopReason::MovedToEnd);
     EXPECT_EQ(m_host.moveRequests, 1u);
-    EXPECT_EQ(job.retryBase, 10);
+    EXPECT_EQ(job.run().retryBase, 10);
     EXPECT_TRUE(logged(job, "Error encountered.  Download again later."));
 }
 
@@ -378,7 +378,7 @@ TEST_F(JobRunnerRetryTest, MessagesOfAStaleHandleBlockAreIgnored)
     message.position = 0;
     const uint8_t byte = 1;
     message.data = {&byte, 1};
-    EXPECT_EQ(job.detailWindow->send(WM_PART_DATA, reinterpret_cast<uintptr_t>(&message)), 0);
+    EXPECT_EQ(job.run().detailWindow->send(WM_PART_DATA, reinterpret_cast<uintptr_t>(&message)), 0);
     EXPECT_EQ(job.completedBytes, 0);
     // The part's own block is accepted; once killed it is not.
     auto* current = const_cast<ThreadHandleBlock*>(runner.blockOf(*runner.parts().front()));
@@ -386,9 +386,9 @@ TEST_F(JobRunnerRetryTest, MessagesOfAStaleHandleBlockAreIgnored)
     PartMessage log;
     log.block = current;
     log.text = "hello";
-    EXPECT_EQ(job.detailWindow->send(WM_PART_LOG, reinterpret_cast<uintptr_t>(&log)), 1);
+    EXPECT_EQ(job.run().detailWindow->send(WM_PART_LOG, reinterpret_cast<uintptr_t>(&log)), 1);
     current->kill();
-    EXPECT_EQ(job.detailWindow->send(WM_PART_LOG, reinterpret_cast<uintptr_t>(&log)), 0);
+    EXPECT_EQ(job.run().detailWindow->send(WM_PART_LOG, reinterpret_cast<uintptr_t>(&log)), 0);
     JobRunner::Stop(job, StopReason::User);
     hold.open();
     ASSERT_TRUE(runUntilThreadsEnd());

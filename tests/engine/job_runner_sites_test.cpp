@@ -54,7 +54,7 @@ TEST_F(JobRunnerSitesTest, SiteAllowingOneConnectionGetsOnlyOneRunningPart)
     ASSERT_TRUE(runUntilEnded(job));
 
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "one.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "one.bin"), source);
     EXPECT_EQ(m_maxActiveWorkers.load(), 1);
     EXPECT_TRUE(logged(job, "Reached max connections of this site"));
     EXPECT_EQ(m_sites.lookup(job)->used, 0);
@@ -177,7 +177,7 @@ TEST_F(JobRunnerSitesTest, RedirectIntoAFullSiteEndsTheJobWithReasonNine)
     EXPECT_EQ(m_host.reasonOf(job), StopReason::NoConnectionSlot);
     EXPECT_TRUE(logged(job, "Redirect to http://127.0.0.1:8081/c.bin"));
     EXPECT_TRUE(logged(job, "Reached max connections of this site"));
-    EXPECT_EQ(job.urlEntries.front().host, "127.0.0.1");
+    EXPECT_EQ(job.run().urlEntries.front().host, "127.0.0.1");
 
     JobRunner::Stop(holder, StopReason::User);
     release.open();
@@ -201,7 +201,7 @@ TEST_F(JobRunnerSitesTest, OneConnectionPerFileRefusesASecondPartWithoutEndingTh
     EXPECT_EQ(job.GetState(), JobState::Completed);
     EXPECT_EQ(m_maxActiveWorkers.load(), 1);
     EXPECT_TRUE(logged(job, "Only can use one connection for each file in this site."));
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "per-file.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "per-file.bin"), source);
 }
 
 TEST_F(JobRunnerSitesTest, RedirectFollowsTheNewUrlAndItsFileName)
@@ -225,7 +225,7 @@ TEST_F(JobRunnerSitesTest, RedirectFollowsTheNewUrlAndItsFileName)
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntilEnded(job));
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "real-name.tar.gz"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "real-name.tar.gz"), source);
 }
 
 TEST_F(JobRunnerSitesTest, EndlessRedirectsEndInsteadOfLooping)

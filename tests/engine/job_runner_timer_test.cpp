@@ -88,8 +88,8 @@ TEST_F(JobRunnerTimerTest, ResolvedAddressIsKeptForTheJobsLaterConnections)
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntilEnded(job));
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    ASSERT_FALSE(job.urlEntries.empty());
-    EXPECT_EQ(job.urlEntries[0].resolvedAddress, "127.0.0.1");
+    ASSERT_FALSE(job.run().urlEntries.empty());
+    EXPECT_EQ(job.run().urlEntries[0].resolvedAddress, "127.0.0.1");
 }
 
 }  // namespace

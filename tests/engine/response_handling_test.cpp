@@ -305,7 +305,7 @@ TEST(HandleResponse, RelativeRedirectStaysOnTheHostWithItsLoginAndCookie)
     FakeHost host("http://user:pw@files.example/a/b/f.zip?x=1");
     EXPECT_EQ(HandleResponse(host, redirect("../c/g.zip", "sid=9"), ProtocolKind::Http), 0);
     EXPECT_TRUE(host.logged("Redirect to ../c/g.zip"));
-    const UrlEntry& entry = host.record.urlEntries[0];
+    const UrlEntry& entry = host.record.run().urlEntries[0];
     EXPECT_EQ(entry.host, "files.example");
     EXPECT_EQ(entry.object, "/a/c/g.zip");
     EXPECT_EQ(entry.userName, "user");
@@ -318,10 +318,10 @@ TEST(HandleResponse, RelativeRedirectStaysOnTheHostWithItsLoginAndCookie)
 TEST(HandleResponse, RedirectToAnotherHostLeavesLoginAndCookieBehind)
 {
     FakeHost host("http://user:pw@files.example/f.zip");
-    host.record.urlEntries[0].cookie = "old=1";
+    host.record.run().urlEntries[0].cookie = "old=1";
     host.record.SetFileName("chosen.zip");
     EXPECT_EQ(HandleResponse(host, redirect("26http://mirror.example:8080/f.zip"), ProtocolKind::Http), 0);
-    const UrlEntry& entry = host.record.urlEntries[0];
+    const UrlEntry& entry = host.record.run().urlEntries[0];
     EXPECT_EQ(entry.host, "mirror.example");
     EXPECT_EQ(entry.port, 8080);
     EXPECT_EQ(entry.userName, "");
@@ -336,25 +336,25 @@ TEST(HandleResponse, LoginStaysBehindWhenTheSchemeChangesAndSecureCookiesNeverGo
     ResponseInfo upgrade = redirect("https://files.example:8080/f.zip", "plain=1");
     upgrade.secureCookie = "token=s3";
     EXPECT_EQ(HandleResponse(toHttps, upgrade, ProtocolKind::Http), 0);
-    EXPECT_EQ(toHttps.record.urlEntries[0].service, ServiceCode::Https);
-    EXPECT_EQ(toHttps.record.urlEntries[0].userName, "");
-    EXPECT_EQ(toHttps.record.urlEntries[0].password, "");
-    EXPECT_EQ(toHttps.record.urlEntries[0].cookie, "plain=1; token=s3");
+    EXPECT_EQ(toHttps.record.run().urlEntries[0].service, ServiceCode::Https);
+    EXPECT_EQ(toHttps.record.run().urlEntries[0].userName, "");
+    EXPECT_EQ(toHttps.record.run().urlEntries[0].password, "");
+    EXPECT_EQ(toHttps.record.run().urlEntries[0].cookie, "plain=1; token=s3");
 
     FakeHost toHttp("https://user:pw@files.example/f.zip");
-    toHttp.record.urlEntries[0].cookie = "token=s3";
+    toHttp.record.run().urlEntries[0].cookie = "token=s3";
     ResponseInfo downgrade = redirect("http://files.example/f.zip");
     downgrade.secureCookie = "other=4";
     EXPECT_EQ(HandleResponse(toHttp, downgrade, ProtocolKind::Http), 0);
-    EXPECT_EQ(toHttp.record.urlEntries[0].service, ServiceCode::Http);
-    EXPECT_EQ(toHttp.record.urlEntries[0].userName, "");
-    EXPECT_EQ(toHttp.record.urlEntries[0].cookie, "");
+    EXPECT_EQ(toHttp.record.run().urlEntries[0].service, ServiceCode::Http);
+    EXPECT_EQ(toHttp.record.run().urlEntries[0].userName, "");
+    EXPECT_EQ(toHttp.record.run().urlEntries[0].cookie, "");
 
     // Same scheme, host and port: the login goes along.
     FakeHost same("https://user:pw@files.example/a/f.zip");
     EXPECT_EQ(HandleResponse(same, redirect("/b/f.zip"), ProtocolKind::Http), 0);
-    EXPECT_EQ(same.record.urlEntries[0].userName, "user");
-    EXPECT_EQ(same.record.urlEntries[0].password, "pw");
+    EXPECT_EQ(same.record.run().urlEntries[0].userName, "user");
+    EXPECT_EQ(same.record.run().urlEntries[0].password, "pw");
 }
 
 TEST(HandleResponse, RedirectLoopEndsAfterTheLimit)
@@ -382,7 +382,7 @@ TEST(HandleResponse, RedirectToNothingUsableFailsTheUrl)
         FakeHost host("http://files.example/f");
         EXPECT_EQ(HandleResponse(host, redirect(location), ProtocolKind::Http), 0) << location;
         EXPECT_EQ(host.stopped, StopReason::Error) << location;
-        EXPECT_EQ(host.record.urlEntries[0].object, "/f") << location;
+        EXPECT_EQ(host.record.run().urlEntries[0].object, "/f") << location;
     }
 }
 

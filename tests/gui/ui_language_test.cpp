@@ -568,9 +568,9 @@ void addShellTexts(TextMap& texts, Session& session)
         session.shellJob = view.addDownload(request).job;
         ASSERT_NE(session.shellJob, nullptr);
         DownloadJob& job = *session.shellJob;
-        fs::create_directories(job.saveFolder);
+        fs::create_directories(job.saveFolder.str());
         std::ofstream(job.GetLocalPath()) << "this is no archive";
-        std::ofstream(fs::path(job.saveFolder) / "taken.zip") << "another file";
+        std::ofstream(fs::path(job.saveFolder.str()) / "taken.zip") << "another file";
         job.SetCompleted(18);
         job.hasData = true;
         job.SetState(JobState::Completed, false);

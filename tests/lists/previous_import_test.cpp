@@ -72,7 +72,7 @@ TEST_F(PreviousImportTest, MoveFilesIntoTheCategoryFolderOrStaysWhenItCannot)
 {
     DownloadJob* games = userCategory("Game");
     ASSERT_NE(games, nullptr);
-    fs::create_directories(games->saveFolder);
+    fs::create_directories(games->saveFolder.str());
     const DiskFile file = makeFile(dir / "old" / "g.iso", "data");
     ImportChoice choice;
     choice.category = games;
@@ -81,9 +81,9 @@ TEST_F(PreviousImportTest, MoveFilesIntoTheCategoryFolderOrStaysWhenItCannot)
     ASSERT_NE(moved.job, nullptr) << moved.error;
     EXPECT_TRUE(moved.moved);
     EXPECT_EQ(moved.job->parent(), games);
-    EXPECT_TRUE(fs::exists(fs::path(games->saveFolder) / "g.iso"));
+    EXPECT_TRUE(fs::exists(fs::path(games->saveFolder.str()) / "g.iso"));
     EXPECT_FALSE(fs::exists(file.path));
-    EXPECT_EQ(moved.job->GetLocalPath(), (fs::path(games->saveFolder) / "g.iso").string());
+    EXPECT_EQ(moved.job->GetLocalPath(), (fs::path(games->saveFolder.str()) / "g.iso").string());
 
     // A file of that name already in the folder is never replaced.
     const DiskFile second = makeFile(dir / "other" / "g.iso", "newer");
@@ -92,7 +92,7 @@ TEST_F(PreviousImportTest, MoveFilesIntoTheCategoryFolderOrStaysWhenItCannot)
     EXPECT_FALSE(kept.moved);
     EXPECT_FALSE(kept.warning.empty());
     EXPECT_EQ(kept.job->GetLocalPath(), second.path.string());
-    EXPECT_EQ(test::readFile(fs::path(games->saveFolder) / "g.iso"), "data");
+    EXPECT_EQ(test::readFile(fs::path(games->saveFolder.str()) / "g.iso"), "data");
 }
 
 TEST_F(PreviousImportTest, ABadUrlAddsNothing)

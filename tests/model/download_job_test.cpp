@@ -259,7 +259,7 @@ TEST_F(DownloadJobTest, UrlEntriesHoldMainUrlWithLoginThenUsableAlternates)
     job.alternateUrls
         = {{"http://mirror1/f.iso", 0}, {"garbage", 1}, {"pnm://x/f", 2}, {"ftp://alice:x@mirror2:2121/f.iso", 3}};
     ASSERT_TRUE(job.RebuildUrlEntries());
-    ASSERT_EQ(job.urlEntries.size(), 3u);
+    ASSERT_EQ(job.run().urlEntries.size(), 3u);
     EXPECT_EQ(job.GetUrl(0)->host, "main.example");
     EXPECT_EQ(job.GetUrl(0)->userName, "bob");
     EXPECT_EQ(job.GetUrl(0)->password, "pw");
@@ -276,7 +276,7 @@ TEST_F(DownloadJobTest, UrlEntriesHoldMainUrlWithLoginThenUsableAlternates)
 
     job.url = "broken";
     EXPECT_FALSE(job.RebuildUrlEntries());
-    EXPECT_TRUE(job.urlEntries.empty());
+    EXPECT_TRUE(job.run().urlEntries.empty());
 }
 
 TEST_F(DownloadJobTest, SiteRuleLoginsFillEntriesThatHaveNone)
@@ -299,7 +299,7 @@ TEST_F(DownloadJobTest, SiteRuleLoginsFillEntriesThatHaveNone)
     job.SetUrl("ftp://bob:pw@main.example/f.iso");
     job.alternateUrls = {{"http://mirror1/f.iso", 0}, {"http://mirror3/f.iso", 1}, {"http://mirror1:8080/f", 2}};
     ASSERT_TRUE(job.RebuildUrlEntries(&rules));
-    ASSERT_EQ(job.urlEntries.size(), 4u);
+    ASSERT_EQ(job.run().urlEntries.size(), 4u);
     EXPECT_EQ(job.GetUrl(0)->userName, "bob") << "the job's own login wins over its site's";
     EXPECT_EQ(job.GetUrl(1)->userName, "site-user");
     EXPECT_EQ(job.GetUrl(1)->password, "site-pw");

@@ -207,7 +207,7 @@ TEST(JobRangeView, TakesTheJobsRangesSizeSplitCountAndUrls)
     job.splitCount = 4;
     job.completedRanges = {r(0, 100)};
     job.completedBytes = 100;
-    job.urlEntries.resize(3);
+    job.run().urlEntries.resize(3);
     job.streamMarker = 1;
     PartList parts;
     const JobRangeView view = makeRangeView(job, parts, 10240);
@@ -223,7 +223,7 @@ TEST(JobRangeView, TakesTheJobsRangesSizeSplitCountAndUrls)
     EXPECT_EQ(view.job, &job);
 
     job.optionFlags = 0;
-    job.urlEntries.clear();
+    job.run().urlEntries.clear();
     const JobRangeView unsized = makeRangeView(job, parts, 10240);
     EXPECT_FALSE(unsized.limits.sizeKnown);
     EXPECT_EQ(unsized.urlCount, 1u);

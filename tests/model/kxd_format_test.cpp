@@ -434,7 +434,7 @@ TEST_F(KxdFormatTest, AChildJoinsTheFirstNodeWithItsParentIdAndNeverItself)
     ASSERT_FALSE(LoadTree(b.data, doc, loadOptions()).damaged());
     std::vector<std::pair<std::string, std::string>> placed;
     for (const DownloadJob* node : doc.tree().nodes())
-        placed.emplace_back(node->name, node->parent() ? node->parent()->name : "");
+        placed.emplace_back(node->name, node->parent() ? node->parent()->name.str() : std::string());
     EXPECT_EQ(placed,
               (std::vector<std::pair<std::string, std::string>>{{"first five", ""},
                                                                 {"child", "first five"},

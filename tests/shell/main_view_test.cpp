@@ -271,7 +271,7 @@ TEST_F(MainViewTest, DeleteMovesToTheBinAndAPermanentDeleteRemovesRecordAndFiles
 
     // In the bin, a delete is permanent; the answer to the two check boxes
     // says what happens to the files: here the downloaded one goes.
-    std::filesystem::create_directories(gone->saveFolder);
+    std::filesystem::create_directories(gone->saveFolder.str());
     const std::string file = gone->GetLocalPath();
     std::ofstream(file) << "data";
     gone->SetCompleted(4);
@@ -315,10 +315,10 @@ TEST_F(MainViewTest, MovingAsksAboutTheFilesAndReportsThoseThatCannotMove)
 {
     DownloadJob* job = add("http://127.0.0.1:9/a.zip");
     job->SetState(JobState::Completed, false);
-    std::filesystem::create_directories(job->saveFolder);
+    std::filesystem::create_directories(job->saveFolder.str());
     std::ofstream(job->GetLocalPath()) << "data";
     DownloadJob* target = doc().AddCategory("Target", (m_dir / "target").string(), doc().root());
-    std::filesystem::create_directories(target->saveFolder);
+    std::filesystem::create_directories(target->saveFolder.str());
     m_app.settings().SetOption(OptionId::MoveDownloaded, 1);
 
     list().rebuild();
@@ -519,7 +519,7 @@ TEST_F(MainViewTest, CommandsFollowTheSelectionAndTheOpenCategory)
 TEST_F(MainViewTest, TheZipCheckAndTheVirusScanWorkOnTheFocusedCompletedFile)
 {
     DownloadJob* job = add("http://127.0.0.1:9/setup.zip");
-    std::filesystem::create_directories(job->saveFolder);
+    std::filesystem::create_directories(job->saveFolder.str());
     std::ofstream(job->GetLocalPath()) << "this is no archive";
     job->SetCompleted(18);
     job->SetState(JobState::Completed, false);
