@@ -118,7 +118,7 @@ TEST_F(JobRunnerSitesTest, AConnectionGivenBackByAPartStillConnectingGoesToAPart
     ASSERT_TRUE(runUntilEnded(job));
 
     EXPECT_EQ(job.GetState(), JobState::Completed);
-    EXPECT_EQ(readFile(fs::path(job.saveFolder) / "two.bin"), source);
+    EXPECT_EQ(readFile(fs::path(job.saveFolder.str()) / "two.bin"), source);
     EXPECT_TRUE(logged(job, "Reached max connections of this site"));
     EXPECT_TRUE(logged(job, "Closed."));
     std::lock_guard lock(startsMutex);

@@ -93,8 +93,9 @@ void expectOneProbe(const std::string& log)
     EXPECT_GE(firstPart, 1) << log;
     // Under load the first part may fetch everything before the others have
     // logged in; every later part that fetched trusted the first one's probe.
-    if (laterFetches > 0)
+    if (laterFetches > 0) {
         EXPECT_GE(occurrences(log, "The site resumes (found by the job's first connection)."), 1) << log;
+    }
 }
 
 class CliFtpDownload : public testing::Test {
