@@ -51,7 +51,7 @@ JobRunner::~JobRunner()
     }
     if (m_window)
         m_window->destroy();
-    if (m_job.run().detailWindow == m_window.get())
+    if (m_job.hasRun() && m_job.run().detailWindow == m_window.get())
         m_job.run().detailWindow = nullptr;
 }
 

@@ -65,7 +65,12 @@ void CComPtrNode::SetMarker(bool on)
 
 DownloadJob::DownloadJob() = default;
 
-DownloadJob::~DownloadJob() = default;
+DownloadJob::~DownloadJob()
+{
+    // The runner reads the run part while it winds down, so it goes first,
+    // before the members it borrows.
+    runner.reset();
+}
 
 void* DownloadJob::operator new(size_t size)
 {
