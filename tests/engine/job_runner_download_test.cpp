@@ -20,6 +20,20 @@ protected:
         m_settings.SetOption(OptionId::FileTimeFromServer, 1);
     }
 
+    // Sends the first 50000 bytes of source in blocks of 5000, then holds
+    // the connection open until hold opens.
+    static std::function<int(TransferTask&)> first50000BytesThenHold(const std::string& source, Gate& hold)
+    {
+        return [&source, &hold](TransferTask& task) {
+            PartChannel& channel = *task.channel;
+            answerWithRanges(channel, static_cast<int64_t>(source.size()));
+            for (int64_t at = 0; at < 50000; at += 5000)
+                sendBytes(channel, source, at, 5000);
+            hold.wait();
+            return 0;
+        };
+    }
+
     int64_t modificationTime(const fs::path& file) const
     {
         struct stat info { };
@@ -148,11 +162,7 @@ TEST_F(JobRunnerDownloadTest, LaterAnswerWithoutTheRangeKeepsWhatIsOnDisk)
         if (from == 0 && !refused.load()) {
             // The first answer splits the job; the first connection then
             // waits, so that it cannot overtake the second before its answer.
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = static_cast<int64_t>(source.size());
-            info.fileTime = 1600000000;
-            if (task.channel->response(info, ProtocolKind::Http) == 0)
+            if (answerWithRanges(*task.channel, static_cast<int64_t>(source.size()), 1600000000) == 0)
                 return 0;
             for (int i = 0; i < 5000 && !refused.load(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -190,15 +200,10 @@ TEST_F(JobRunnerDownloadTest, FileChangedOnTheServerStartsOverAndEndsAsTheNewFil
         if (from == 0) {
             // 40000 bytes of the old file, then the first connection waits
             // for the change.
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = static_cast<int64_t>(oldSource.size());
-            info.fileTime = 1600000000;
-            if (task.channel->response(info, ProtocolKind::Http) == 0)
+            if (answerWithRanges(*task.channel, static_cast<int64_t>(oldSource.size()), 1600000000) == 0)
                 return 0;
-            const auto* data = reinterpret_cast<const uint8_t*>(oldSource.data());
             for (int64_t at = 0; at < 40000; at += 2000) {
-                if (task.channel->data(at, {data + at, 2000}) != WriteResult::Continue)
+                if (sendBytes(*task.channel, oldSource, at, 2000) != WriteResult::Continue)
                     return 0;
             }
             for (int i = 0; i < 5000 && task.channel->alive(); ++i)
@@ -255,18 +260,7 @@ TEST_F(JobRunnerDownloadTest, FlushForSaveWritesEveryRecordedRangeToDisk)
     m_settings.SetOption(OptionId::BufferSize, 200);  // room for every block of this test
     const std::string source = randomBytes(300000, 6);
     Gate hold;
-    m_worker = [&](TransferTask& task) {
-        PartChannel& channel = *task.channel;
-        ResponseInfo info;
-        info.resume = ResumeInfo::Honoured;
-        info.size = static_cast<int64_t>(source.size());
-        channel.response(info, ProtocolKind::Http);
-        const auto* data = reinterpret_cast<const uint8_t*>(source.data());
-        for (int64_t at = 0; at < 50000; at += 5000)
-            channel.data(at, {data + at, 5000});
-        hold.wait();
-        return 0;
-    };
+    m_worker = first50000BytesThenHold(source, hold);
     DownloadJob& job = makeJob("http://127.0.0.1:8080/cached.bin");
     job.SetFileSize(static_cast<int64_t>(source.size()));
     ASSERT_EQ(start(job), JobStartResult::Started);
@@ -293,18 +287,7 @@ TEST_F(JobRunnerDownloadTest, ABackgroundSaveGetsTheFileAndAFailedSyncTakesTheRa
     m_settings.SetOption(OptionId::BufferSize, 200);
     const std::string source = randomBytes(300000, 7);
     Gate hold;
-    m_worker = [&](TransferTask& task) {
-        PartChannel& channel = *task.channel;
-        ResponseInfo info;
-        info.resume = ResumeInfo::Honoured;
-        info.size = static_cast<int64_t>(source.size());
-        channel.response(info, ProtocolKind::Http);
-        const auto* data = reinterpret_cast<const uint8_t*>(source.data());
-        for (int64_t at = 0; at < 50000; at += 5000)
-            channel.data(at, {data + at, 5000});
-        hold.wait();
-        return 0;
-    };
+    m_worker = first50000BytesThenHold(source, hold);
     DownloadJob& job = makeJob("http://127.0.0.1:8080/background.bin");
     job.SetFileSize(static_cast<int64_t>(source.size()));
     ASSERT_EQ(start(job), JobStartResult::Started);

@@ -74,6 +74,20 @@ protected:
 
     fs::path folder() const { return m_dir / "dl"; }
 
+    // Sends the first 100 bytes of the file, waits until carryOn opens, then
+    // sends the rest: the test changes the folder in between.
+    std::function<int(TransferTask&)> pausedAfter100Bytes(Gate& carryOn)
+    {
+        return [this, &carryOn](TransferTask& task) {
+            PartChannel& channel = *task.channel;
+            answerWithRanges(channel, static_cast<int64_t>(m_source.size()));
+            sendBytes(channel, m_source, 0, 100);
+            carryOn.wait();
+            sendBytes(channel, m_source, 100, m_source.size() - 100);
+            return 1;
+        };
+    }
+
     std::string m_source;
     ServedFile m_file;
 };
@@ -100,21 +114,8 @@ TEST_F(JobRunnerFilesTest, TargetThatAppearsDuringTheDownloadIsNeverOverwritten)
         SCOPED_TRACE(policy);
         m_settings.SetOption(OptionId::ExistingFileAction, policy);
         const std::string name = "late" + std::to_string(policy) + ".iso";
-        Gate firstBlock;
         Gate carryOn;
-        m_worker = [&](TransferTask& task) {
-            PartChannel& channel = *task.channel;
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = static_cast<int64_t>(m_source.size());
-            channel.response(info, ProtocolKind::Http);
-            const auto* data = reinterpret_cast<const uint8_t*>(m_source.data());
-            channel.data(0, {data, 100});
-            firstBlock.open();
-            carryOn.wait();
-            channel.data(100, {data + 100, m_source.size() - 100});
-            return 1;
-        };
+        m_worker = pausedAfter100Bytes(carryOn);
         DownloadJob& job = makeJob("http://127.0.0.1:8080/" + name);
         ASSERT_EQ(start(job), JobStartResult::Started);
         ASSERT_TRUE(runUntil([&] { return job.completedBytes == 100; }));
@@ -136,21 +137,8 @@ TEST_F(JobRunnerFilesTest, TargetThatAppearsDuringTheDownloadIsNeverOverwritten)
 TEST_F(JobRunnerFilesTest, FailedFinalMoveKeepsTheRecordOnTheFileThatHoldsTheData)
 {
     m_settings.SetOption(OptionId::ExistingFileAction, kAutoRename);
-    Gate firstBlock;
     Gate carryOn;
-    m_worker = [&](TransferTask& task) {
-        PartChannel& channel = *task.channel;
-        ResponseInfo info;
-        info.resume = ResumeInfo::Honoured;
-        info.size = static_cast<int64_t>(m_source.size());
-        channel.response(info, ProtocolKind::Http);
-        const auto* data = reinterpret_cast<const uint8_t*>(m_source.data());
-        channel.data(0, {data, 100});
-        firstBlock.open();
-        carryOn.wait();
-        channel.data(100, {data + 100, m_source.size() - 100});
-        return 1;
-    };
+    m_worker = pausedAfter100Bytes(carryOn);
     DownloadJob& job = makeJob("http://127.0.0.1:8080/stuck.tar");
     ASSERT_EQ(start(job), JobStartResult::Started);
     ASSERT_TRUE(runUntil([&] { return job.completedBytes == 100; }));

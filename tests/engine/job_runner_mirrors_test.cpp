@@ -119,10 +119,7 @@ TEST_F(JobRunnerMirrorsTest, SearchAfterTheFirstAnswerAddsMirrorsThatTakeAPart)
     m_worker = [&](TransferTask& task) {
         recordHost(task);
         if (!firstAnswered.exchange(true)) {
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = static_cast<int64_t>(source.size());
-            if (task.channel->response(info, ProtocolKind::Http) == 0)
+            if (answerWithRanges(*task.channel, static_cast<int64_t>(source.size())) == 0)
                 return 0;
             // The first part holds back until the mirrors are ranked, so that
             // it cannot fetch the whole file alone first.
@@ -171,10 +168,7 @@ TEST_F(JobRunnerMirrorsTest, TheSearchGetsTheSettingsAndTheSharingCodeOnlyOnceAD
         const int run = answered.load();
         if (task.url.object.find("shared" + std::to_string(run)) != std::string::npos
             && answered.exchange(run + 1) == run) {
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = static_cast<int64_t>(source.size());
-            if (task.channel->response(info, ProtocolKind::Http) == 0)
+            if (answerWithRanges(*task.channel, static_cast<int64_t>(source.size())) == 0)
                 return 0;
             for (int i = 0; i < 5000 && searches.load() <= run; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));

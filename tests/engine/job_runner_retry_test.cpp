@@ -61,10 +61,7 @@ TEST_F(JobRunnerRetryTest, PartHaltedByMaximumErrorsLeavesTheOthersToFinishItsRa
         if (!firstAnswered.exchange(true)) {
             // The first answer splits the job; the first part then waits, so
             // that it cannot overtake the second part before that one failed.
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = 100000;
-            task.channel->response(info, ProtocolKind::Http);
+            answerWithRanges(*task.channel, 100000);
             for (int i = 0; i < 10000 && failures.load() < 4; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -119,10 +116,7 @@ TEST_F(JobRunnerRetryTest, RetryOfAPartWhoseRangeIsGoneTakesAFreeGapInstead)
                 std::lock_guard lock(requestsMutex);
                 requests.push_back(from);
             }
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = 40000;
-            if (channel.response(info, ProtocolKind::Http) == 0)
+            if (answerWithRanges(channel, 40000) == 0)
                 return 0;
             if (cycle == 0) {
                 answered.open();
@@ -131,8 +125,7 @@ TEST_F(JobRunnerRetryTest, RetryOfAPartWhoseRangeIsGoneTakesAFreeGapInstead)
                     return 2;
                 continue;
             }
-            const auto* data = reinterpret_cast<const uint8_t*>(source.data());
-            channel.data(from, {data + from, source.size() - static_cast<size_t>(from)});
+            sendBytes(channel, source, from, source.size() - static_cast<size_t>(from));
         }
         return 1;
     };
@@ -166,17 +159,13 @@ TEST_F(JobRunnerRetryTest, UserStopWhileTheThreadWaitsEndsTheThreadAtItsNextBloc
     std::atomic<bool> workerEnded{false};
     m_worker = [&](TransferTask& task) {
         PartChannel& channel = *task.channel;
-        ResponseInfo info;
-        info.resume = ResumeInfo::Honoured;
-        info.size = 100000;
-        if (channel.response(info, ProtocolKind::Http) == 0)
+        if (answerWithRanges(channel, 100000) == 0)
             return 0;
-        const auto* data = reinterpret_cast<const uint8_t*>(source.data());
-        channel.data(0, {data, 1000});
+        sendBytes(channel, source, 0, 1000);
         firstBlockSent.open();
         carryOn.wait();
         aliveAfterStop = channel.alive();
-        answerAfterStop = static_cast<int>(channel.data(1000, {data + 1000, 1000}));
+        answerAfterStop = static_cast<int>(sendBytes(channel, source, 1000, 1000));
         workerEnded = true;
         return 0;
     };
@@ -210,11 +199,8 @@ TEST_F(JobRunnerRetryTest, StoppedJobStartsAgainAndResumes)
     m_worker = [&](TransferTask& task) {
         if (!held.exchange(true)) {
             PartChannel& channel = *task.channel;
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = 60000;
-            channel.response(info, ProtocolKind::Http);
-            channel.data(0, {reinterpret_cast<const uint8_t*>(source.data()), 20000});
+            answerWithRanges(channel, 60000);
+            sendBytes(channel, source, 0, 20000);
             release.wait();
             return 0;
         }

@@ -32,10 +32,7 @@ protected:
     std::function<int(TransferTask&)> holdingWorker(Gate& answered, Gate& release, int64_t size)
     {
         return [&answered, &release, size](TransferTask& task) {
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = size;
-            task.channel->response(info, ProtocolKind::Http);
+            answerWithRanges(*task.channel, size);
             answered.open();
             release.wait();
             return 0;
@@ -89,15 +86,11 @@ TEST_F(JobRunnerSitesTest, AConnectionGivenBackByAPartStillConnectingGoesToAPart
             // The first part, paced so that the job outlasts the runner's
             // one-second tick that hands the freed connection on.
             PartChannel& channel = *task.channel;
-            ResponseInfo info;
-            info.resume = ResumeInfo::Honoured;
-            info.size = static_cast<int64_t>(source.size());
-            if (channel.response(info, ProtocolKind::Http) == 0)
+            if (answerWithRanges(channel, static_cast<int64_t>(source.size())) == 0)
                 return 0;
             for (int64_t at = 0; at < static_cast<int64_t>(source.size()) && channel.alive(); at += 4096) {
                 const size_t length = std::min<size_t>(4096, source.size() - static_cast<size_t>(at));
-                const auto* data = reinterpret_cast<const uint8_t*>(source.data()) + at;
-                if (channel.data(at, {data, length}) != WriteResult::Continue)
+                if (sendBytes(channel, source, at, length) != WriteResult::Continue)
                     return 0;
                 std::this_thread::sleep_for(std::chrono::milliseconds(40));
             }

@@ -9,6 +9,7 @@
 #include "net/fake_part_channel.h"
 #include "net/url.h"
 #include "support/fake_mms_server.h"
+#include "support/worker_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -27,34 +28,16 @@ using test::FakePartChannel;
 
 constexpr auto kDeadline = std::chrono::seconds(20);
 
-class MmsWorkerTest : public testing::Test {
+class MmsWorkerTest : public test::WorkerTest {
 protected:
     TransferTask task(const FakeMmsServer& server, int64_t start = 0, int64_t knownSize = -1,
                       const std::string& userInfo = "")
     {
-        auto channel = std::make_unique<FakePartChannel>(start, knownSize);
-        m_channel = channel.get();
-        TransferTask made;
-        made.channel = std::move(channel);
-        made.url
-            = ParseUrl("mms://" + userInfo + "127.0.0.1:" + std::to_string(server.port()) + "/media/clip.asf").value();
-        made.settings.connectTimeoutMs = 3000;
-        made.settings.dataTimeoutMs = 3000;
-        made.settings.retryDelaySeconds = 0;
-        return made;
+        return workerTask("mms://" + userInfo + "127.0.0.1:" + std::to_string(server.port()) + "/media/clip.asf",
+                          start, knownSize);
     }
 
-    int run(TransferTask& made)
-    {
-        auto result = std::async(std::launch::async, [&made] { return MmsTransfer(made); });
-        if (result.wait_for(kDeadline) != std::future_status::ready) {
-            ADD_FAILURE() << "the worker hung\n" << m_channel->dump();
-            m_channel->stop();
-        }
-        return result.get();
-    }
-
-    FakePartChannel* m_channel = nullptr;
+    int run(TransferTask& made) { return runWorker(MmsTransfer, made, kDeadline); }
 };
 
 std::string headerOf(const AsfSpec& spec)

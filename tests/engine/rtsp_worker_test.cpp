@@ -8,6 +8,7 @@
 #include "net/fake_part_channel.h"
 #include "net/url.h"
 #include "support/fake_rtsp_server.h"
+#include "support/worker_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -21,35 +22,17 @@ using test::FakePartChannel;
 using test::FakeRtspOptions;
 using test::FakeRtspServer;
 
-class RtspWorkerTest : public testing::Test {
+class RtspWorkerTest : public test::WorkerTest {
 protected:
     TransferTask task(const FakeRtspServer& server, int64_t start = 0, int64_t knownSize = -1,
                       const std::string& userInfo = "")
     {
-        auto channel = std::make_unique<FakePartChannel>(start, knownSize);
-        m_channel = channel.get();
-        TransferTask made;
-        made.channel = std::move(channel);
         std::string url = server.url();
         url.insert(7, userInfo);
-        made.url = ParseUrl(url).value();
-        made.settings.connectTimeoutMs = 3000;
-        made.settings.dataTimeoutMs = 3000;
-        made.settings.retryDelaySeconds = 0;
-        return made;
+        return workerTask(url, start, knownSize);
     }
 
-    int run(TransferTask& made)
-    {
-        auto result = std::async(std::launch::async, [&made] { return RtspTransfer(made); });
-        if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-            ADD_FAILURE() << "the worker hung\n" << m_channel->dump();
-            m_channel->stop();
-        }
-        return result.get();
-    }
-
-    FakePartChannel* m_channel = nullptr;
+    int run(TransferTask& made) { return runWorker(RtspTransfer, made, std::chrono::seconds(20)); }
 };
 
 bool has(const std::string& request, const std::string& line)

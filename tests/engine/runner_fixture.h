@@ -214,6 +214,23 @@ protected:
         return std::find(lines.begin(), lines.end(), text) != lines.end();
     }
 
+    // The answer of a server that honours ranges, for a file of size bytes
+    // (with its date, when fileTime is not -1); what the job window said.
+    static int answerWithRanges(PartChannel& channel, int64_t size, int32_t fileTime = -1)
+    {
+        ResponseInfo info;
+        info.resume = ResumeInfo::Honoured;
+        info.size = size;
+        info.fileTime = fileTime;
+        return channel.response(info, ProtocolKind::Http);
+    }
+
+    // Hands the bytes [at, at + length) of source to the part.
+    static WriteResult sendBytes(PartChannel& channel, const std::string& source, int64_t at, size_t length)
+    {
+        return channel.data(at, {reinterpret_cast<const uint8_t*>(source.data()) + at, length});
+    }
+
     // A worker for ServedFile (see there).
     int serve(TransferTask& task, const ServedFile& file)
     {

@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <initializer_list>
 
 #include "model/download_job.h"
 #include "support/temp_dir.h"
@@ -9,13 +10,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+struct UrlName {
+    const char* url;
+    const char* name;
+};
+
+void expectDefaultNames(std::initializer_list<UrlName> cases)
+{
+    for (const UrlName& c : cases)
+        EXPECT_EQ(DefaultNameFromUrl(c.url), c.name) << c.url;
+}
+
 TEST(DefaultNameFromUrl, TakesTheLastSegmentOfTheUrl)
 {
-    struct Case {
-        const char* url;
-        const char* name;
-    };
-    const Case cases[] = {
+    expectDefaultNames({
         {"http://h/pub/file.zip", "file.zip"},
         {"http://h/dir/", "index.htm"},
         {"http://h", "index.htm"},
@@ -30,18 +38,12 @@ TEST(DefaultNameFromUrl, TakesTheLastSegmentOfTheUrl)
         {"mms://h/show.asf", "show.asf"},
         {"rtsp://h/live", "live"},
         {"not a url", ""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(DefaultNameFromUrl(c.url), c.name) << c.url;
+    });
 }
 
 TEST(DefaultNameFromUrl, AnAmpersandAfterADottedNameEndsItExceptForFtp)
 {
-    struct Case {
-        const char* url;
-        const char* name;
-    };
-    const Case cases[] = {
+    expectDefaultNames({
         {"http://h/file.zip&session=1", "file.zip"},
         {"https://h/x.tar.gz&y=2", "x.tar.gz"},
         {"http://h/a.zip%26b", "a.zip"},
@@ -52,18 +54,12 @@ TEST(DefaultNameFromUrl, AnAmpersandAfterADottedNameEndsItExceptForFtp)
         {"ftp://h/pub/file.zip&x", "file.zip&x"},
         {"mms://h/live&x", "live&x_live.asf"},
         {"mms://h/show.asf&x", "show.asf"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(DefaultNameFromUrl(c.url), c.name) << c.url;
+    });
 }
 
 TEST(DefaultNameFromUrl, EncodedSeparatorsAndDotsNeverLeaveTheFolder)
 {
-    struct Case {
-        const char* url;
-        const char* name;
-    };
-    const Case cases[] = {
+    expectDefaultNames({
         {"http://h/..%2F..%2Fetc%2Fpasswd", "passwd"},
         {"http://h/%2E%2E", "__"},
         {"http://h/%2e", "_"},
@@ -71,9 +67,7 @@ TEST(DefaultNameFromUrl, EncodedSeparatorsAndDotsNeverLeaveTheFolder)
         {"http://h/x%00y", "x_y"},
         {"http://h/%0D%0Aevil", "__evil"},
         {"http://h/a%3Ab%7Cc", "a_b_c"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(DefaultNameFromUrl(c.url), c.name) << c.url;
+    });
 }
 
 TEST(SanitizeFileName, MakesEveryNameOneSafeComponent)

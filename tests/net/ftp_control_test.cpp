@@ -10,6 +10,7 @@
 #include "net/ftp_control.h"
 #include "net/ftp_data_address.h"
 #include "net/ftp_reply.h"
+#include "support/ftp_dialogue.h"
 
 namespace fetchora {
 namespace {
@@ -40,19 +41,9 @@ ProxyEntry ftpProxy(uint16_t type, uint32_t flags = kProxyPassive)
 }
 
 // One control dialogue whose lines are collected instead of sent.
-class Dialogue {
+class Dialogue : public test::CollectedFtpDialogue {
 public:
-    explicit Dialogue(FtpSession session) : control(std::move(session), channel)
-    {
-        control.writer = [this](std::string_view line) {
-            sent.emplace_back(line);
-            return true;
-        };
-        control.preparePort = [this] {
-            ++portsPrepared;
-            return std::string("PORT 127,0,0,1,4,1");
-        };
-    }
+    explicit Dialogue(FtpSession session) : CollectedFtpDialogue(std::move(session)) { }
 
     // Feeds reply text ("\n" between lines) through the reply reader.
     FtpPumpResult reply(const std::string& text)
@@ -72,19 +63,6 @@ public:
         }
         return result;
     }
-
-    // The lines sent since the last call.
-    std::vector<std::string> take()
-    {
-        std::vector<std::string> out;
-        out.swap(sent);
-        return out;
-    }
-
-    FakePartChannel channel;
-    FtpControl control;
-    std::vector<std::string> sent;
-    int portsPrepared = 0;
 
 private:
     FtpReplyReader m_reader;

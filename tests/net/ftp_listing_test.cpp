@@ -15,6 +15,7 @@
 #include "net/ftp_control.h"
 #include "net/ftp_listing.h"
 #include "net/ftp_reply.h"
+#include "support/ftp_dialogue.h"
 #include "support/real_peers.h"
 #include "support/scripted_server.h"
 
@@ -36,31 +37,15 @@ FtpReply makeReply(int code, std::string text)
 }
 
 // A logged-in control dialogue whose lines are collected instead of sent.
-class ListingDialogue {
+class ListingDialogue : public test::CollectedFtpDialogue {
 public:
     explicit ListingDialogue(std::string object, bool passive = true)
-        : control(session(std::move(object), passive), channel)
+        : CollectedFtpDialogue(session(std::move(object), passive))
     {
-        control.writer = [this](std::string_view line) {
-            sent.emplace_back(line);
-            return true;
-        };
-        control.preparePort = [] { return std::string("PORT 127,0,0,1,4,1"); };
         control.loginState = FtpLoginState::Done;
     }
 
     FtpPumpResult reply(int code, std::string text) { return ActOnFtpReply(control, makeReply(code, std::move(text))); }
-
-    std::vector<std::string> take()
-    {
-        std::vector<std::string> out;
-        out.swap(sent);
-        return out;
-    }
-
-    FakePartChannel channel;
-    FtpControl control;
-    std::vector<std::string> sent;
 
 private:
     static FtpSession session(std::string object, bool passive)

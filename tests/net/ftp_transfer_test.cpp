@@ -18,6 +18,7 @@
 #include "net/url.h"
 #include "support/ftp_scripts.h"
 #include "support/scripted_server.h"
+#include "support/worker_fixture.h"
 
 namespace fetchora {
 namespace {
@@ -36,33 +37,17 @@ ServerScript loginAndSize(const std::string& sizeReply)
     return test::ftpLoginAndSize("/f.bin", sizeReply, "me@example.com");
 }
 
-class FtpTransferTest : public testing::Test {
+class FtpTransferTest : public test::WorkerTest {
 protected:
     TransferTask task(const ScriptedServer& control, int64_t start = 0, int64_t knownSize = -1)
     {
-        auto channel = std::make_unique<FakePartChannel>(start, knownSize);
-        m_channel = channel.get();
-        TransferTask made;
-        made.channel = std::move(channel);
-        made.url = ParseUrl("ftp://127.0.0.1:" + std::to_string(control.port()) + "/f.bin").value();
-        made.settings.connectTimeoutMs = 3000;
-        made.settings.dataTimeoutMs = 3000;
-        made.settings.retryDelaySeconds = 0;
+        TransferTask made
+            = workerTask("ftp://127.0.0.1:" + std::to_string(control.port()) + "/f.bin", start, knownSize);
         made.settings.anonymousPassword = "me@example.com";
         return made;
     }
 
-    int run(TransferTask& made)
-    {
-        auto result = std::async(std::launch::async, [&made] { return FtpTransfer(made); });
-        if (result.wait_for(kWorkerDeadline) != std::future_status::ready) {
-            ADD_FAILURE() << "the worker hung\n" << m_channel->dump();
-            m_channel->stop();
-        }
-        return result.get();
-    }
-
-    FakePartChannel* m_channel = nullptr;
+    int run(TransferTask& made) { return runWorker(FtpTransfer, made, kWorkerDeadline); }
 };
 
 TEST_F(FtpTransferTest, PassiveDownloadSendsTheExactDialogue)

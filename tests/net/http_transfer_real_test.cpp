@@ -14,6 +14,7 @@
 #include "net/tls_stream.h"
 #include "net/url.h"
 #include "support/real_peers.h"
+#include "support/worker_fixture.h"
 
 namespace fetchora {
 namespace {
@@ -33,7 +34,7 @@ std::string randomBytes(std::size_t count)
     return bytes;
 }
 
-class HttpTransferReal : public testing::Test {
+class HttpTransferReal : public test::WorkerTest {
 protected:
     void SetUp() override
     {
@@ -50,26 +51,13 @@ protected:
     std::string fetch(const std::string& path, bool tls, int64_t start = 0, int64_t knownSize = -1,
                       std::optional<ProxyEntry> proxy = {}, int* result = nullptr)
     {
-        auto channel = std::make_unique<FakePartChannel>(start, knownSize);
-        m_channel = channel.get();
-        // Kept until the next fetch: the channel is the task's.
-        m_task = std::make_unique<TransferTask>();
-        TransferTask& task = *m_task;
-        task.channel = std::move(channel);
         const uint16_t port = tls ? m_nginx->httpsPort() : m_nginx->httpPort();
-        task.url
-            = ParseUrl(std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + path).value();
-        task.proxy = std::move(proxy);
-        task.tls = m_tls.get();
-        task.settings.connectTimeoutMs = 5000;
-        task.settings.dataTimeoutMs = 5000;
-        task.settings.retryDelaySeconds = 0;
-        auto running = std::async(std::launch::async, [&task] { return HttpTransfer(task); });
-        if (running.wait_for(30s) != std::future_status::ready) {
-            ADD_FAILURE() << "the worker hung\n" << m_channel->dump();
-            m_channel->stop();
-        }
-        const int ended = running.get();
+        // Kept until the next fetch: the channel is the task's.
+        m_task = workerTask(std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + path, start,
+                            knownSize, 5000);
+        m_task.proxy = std::move(proxy);
+        m_task.tls = m_tls.get();
+        const int ended = runWorker(HttpTransfer, m_task, 30s);
         if (result)
             *result = ended;
         return m_channel->file();
@@ -87,8 +75,7 @@ protected:
 
     std::unique_ptr<NginxPeer> m_nginx;
     std::unique_ptr<TlsClientContext> m_tls;
-    std::unique_ptr<TransferTask> m_task;
-    FakePartChannel* m_channel = nullptr;
+    TransferTask m_task;
 };
 
 TEST_F(HttpTransferReal, SmallFileOverHttpAndHttps)

@@ -14,6 +14,7 @@
 #include "net/speed_limiter.h"
 #include "net/url.h"
 #include "support/scripted_server.h"
+#include "support/worker_fixture.h"
 
 namespace fetchora {
 namespace {
@@ -30,34 +31,16 @@ std::string okHead(const std::string& extra = {})
     return "HTTP/1.1 200 OK\r\n" + extra + "\r\n";
 }
 
-class HttpTransferTest : public testing::Test {
+class HttpTransferTest : public test::WorkerTest {
 protected:
     // Builds the task for a URL on the server; the channel stays reachable
     // through m_channel.
     TransferTask task(const ScriptedServer& server, const std::string& path, int64_t start = 0, int64_t knownSize = -1)
     {
-        auto channel = std::make_unique<FakePartChannel>(start, knownSize);
-        m_channel = channel.get();
-        TransferTask made;
-        made.channel = std::move(channel);
-        made.url = ParseUrl("http://" + server.host() + ":" + std::to_string(server.port()) + path).value();
-        made.settings.connectTimeoutMs = 3000;
-        made.settings.dataTimeoutMs = 3000;
-        made.settings.retryDelaySeconds = 0;
-        return made;
+        return workerTask("http://" + server.host() + ":" + std::to_string(server.port()) + path, start, knownSize);
     }
 
-    // Runs the worker on its own thread; a worker that does not end in time
-    // is stopped and the test fails.
-    int run(TransferTask& made)
-    {
-        auto result = std::async(std::launch::async, [&made] { return HttpTransfer(made); });
-        if (result.wait_for(kWorkerDeadline) != std::future_status::ready) {
-            ADD_FAILURE() << "the worker hung\n" << m_channel->dump();
-            m_channel->stop();
-        }
-        return result.get();
-    }
+    int run(TransferTask& made) { return runWorker(HttpTransfer, made, kWorkerDeadline); }
 
     // The common ending of a refused answer: a reason, the error step, and
     // no data at all.
@@ -69,8 +52,6 @@ protected:
         EXPECT_EQ(m_channel->errors(), 1);
         EXPECT_EQ(m_channel->file(), "");
     }
-
-    FakePartChannel* m_channel = nullptr;
 };
 
 TEST_F(HttpTransferTest, SendsExactlyTheRequestLinesAndWritesTheBody)

@@ -3,144 +3,82 @@
 // delimited only by the connection's end must therefore retry after such a
 // drop, never complete the file. The server here is a scripted OpenSSL peer
 // with a certificate made for the test.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 
 #include "net/fake_part_channel.h"
 #include "net/http_transfer.h"
 #include "net/tcp_connection.h"
 #include "net/tls_stream.h"
 #include "net/url.h"
+#include "support/tls_test_server.h"
+#include "support/worker_fixture.h"
 
 namespace fetchora {
 namespace {
 
 using test::FakePartChannel;
+using test::OneSessionTlsServer;
 using namespace std::chrono_literals;
 
-// One connection: handshake, read the request head, send the reply, then end
-// the session with close_notify or drop the socket without it.
+// One connection: read the request head, send the reply, then end the
+// session with close_notify or drop the socket without it.
 class FakeTlsServer {
 public:
-    FakeTlsServer(std::string reply, bool closeNotify) : m_reply(std::move(reply)), m_closeNotify(closeNotify)
+    FakeTlsServer(std::string reply, bool closeNotify)
+        : m_reply(std::move(reply)), m_closeNotify(closeNotify), m_server([this](SSL* session, int) {
+              if (session != nullptr)
+                  serve(session);
+          })
     {
-        m_context = SSL_CTX_new(TLS_server_method());
-        EVP_PKEY* key = EVP_EC_gen("P-256");
-        X509* certificate = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-        X509_gmtime_adj(X509_getm_notBefore(certificate), -60);
-        X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
-        X509_set_pubkey(certificate, key);
-        X509_NAME* name = X509_get_subject_name(certificate);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1,
-                                   -1, 0);
-        X509_set_issuer_name(certificate, name);
-        X509_sign(certificate, key, EVP_sha256());
-        SSL_CTX_use_certificate(m_context, certificate);
-        SSL_CTX_use_PrivateKey(m_context, key);
-        X509_free(certificate);
-        EVP_PKEY_free(key);
-
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(m_listener, 4);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serveOne(); });
     }
-    ~FakeTlsServer()
-    {
-        ::shutdown(m_listener, SHUT_RDWR);
-        m_thread.join();
-        ::close(m_listener);
-        SSL_CTX_free(m_context);
-    }
-    FakeTlsServer(const FakeTlsServer&) = delete;
-    FakeTlsServer& operator=(const FakeTlsServer&) = delete;
 
-    uint16_t port() const { return m_port; }
+    uint16_t port() const { return m_server.port(); }
     bool replied() const { return m_replied; }
 
 private:
-    void serveOne()
+    void serve(SSL* session)
     {
-        const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (socket < 0)
-            return;
-        SSL* session = SSL_new(m_context);
-        SSL_set_fd(session, socket);
-        if (SSL_accept(session) == 1) {
-            std::string request;
-            char buffer[1024];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                const int got = SSL_read(session, buffer, sizeof buffer);
-                if (got <= 0)
-                    break;
-                request.append(buffer, static_cast<size_t>(got));
-            }
-            m_replied = SSL_write(session, m_reply.data(), static_cast<int>(m_reply.size())) > 0;
-            if (m_closeNotify)
-                SSL_shutdown(session);
+        std::string request;
+        char buffer[1024];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const int got = SSL_read(session, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            request.append(buffer, static_cast<size_t>(got));
         }
-        SSL_free(session);
-        ::close(socket);
+        m_replied = SSL_write(session, m_reply.data(), static_cast<int>(m_reply.size())) > 0;
+        if (m_closeNotify)
+            SSL_shutdown(session);
     }
 
     std::string m_reply;
     bool m_closeNotify;
-    SSL_CTX* m_context = nullptr;
-    int m_listener = -1;
-    uint16_t m_port = 0;
     std::atomic<bool> m_replied{false};
-    std::thread m_thread;
+    // Last, so that its thread is joined before the members it uses go.
+    OneSessionTlsServer m_server;
 };
 
 const std::string kBody(30000, 'x');
 const std::string kCloseDelimitedReply = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + kBody;
 
-class TlsBodyEndTest : public testing::Test {
+class TlsBodyEndTest : public test::WorkerTest {
 protected:
     int fetch(const FakeTlsServer& server)
     {
-        auto channel = std::make_unique<FakePartChannel>();
-        m_channel = channel.get();
-        TransferTask task;
-        task.channel = std::move(channel);
-        task.url = ParseUrl("https://127.0.0.1:" + std::to_string(server.port()) + "/file.bin").value();
-        task.settings.connectTimeoutMs = 3000;
-        task.settings.dataTimeoutMs = 3000;
-        task.settings.retryDelaySeconds = 0;
-        task.tls = m_tls.get();
-        auto result = std::async(std::launch::async, [&task] { return HttpTransfer(task); });
-        if (result.wait_for(15s) != std::future_status::ready) {
-            ADD_FAILURE() << "the worker hung\n" << m_channel->dump();
-            m_channel->stop();
-        }
-        const int code = result.get();
-        m_keep = std::move(task.channel);
-        return code;
+        m_task = workerTask("https://127.0.0.1:" + std::to_string(server.port()) + "/file.bin");
+        m_task.tls = m_tls.get();
+        return runWorker(HttpTransfer, m_task, 15s);
     }
 
     std::unique_ptr<TlsClientContext> m_tls = TlsClientContext::create({false, {}});
-    FakePartChannel* m_channel = nullptr;
-    std::unique_ptr<PartChannel> m_keep;
+    // Keeps the channel that m_channel points to.
+    TransferTask m_task;
 };
 
 TEST_F(TlsBodyEndTest, BodyEndedByCloseNotifyCompletesTheFile)

@@ -1,7 +1,5 @@
 #include "support/fake_mms_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,7 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <stdexcept>
+
+#include "support/loopback_sockets.h"
 
 namespace fetchora::test {
 
@@ -102,15 +101,7 @@ std::vector<uint8_t> FakeMmsServer::frame(uint32_t location, uint8_t type, const
 
 FakeMmsServer::FakeMmsServer(FakeMmsOptions options) : m_options(std::move(options))
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::listen(m_listener, 8) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        throw std::runtime_error("fake MMS server: no listener");
-    m_port = ntohs(address.sin_port);
+    m_listener = listenOnLoopback(8, m_port, "fake MMS server");
     m_thread = std::thread([this] { serveLoop(); });
 }
 

@@ -1,7 +1,5 @@
 #include "support/fake_rtsp_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,9 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <stdexcept>
 
 #include "net/base64_codec.h"
+#include "support/loopback_sockets.h"
 
 namespace fetchora::test {
 
@@ -47,15 +45,7 @@ std::string headerValue(const std::string& head, const std::string& name)
 
 FakeRtspServer::FakeRtspServer(FakeRtspOptions options) : m_options(std::move(options))
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::listen(m_listener, 8) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        throw std::runtime_error("fake RTSP server: no listener");
-    m_port = ntohs(address.sin_port);
+    m_listener = listenOnLoopback(8, m_port, "fake RTSP server");
     m_thread = std::thread([this] { serveLoop(); });
 }
 

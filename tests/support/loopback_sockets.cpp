@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdexcept>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,6 +33,21 @@ uint16_t bindAnyPort(int fd)
 }
 
 }  // namespace
+
+int listenOnLoopback(int backlog, uint16_t& port, const char* who)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::listen(fd, backlog) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error(std::string(who) + ": cannot listen on loopback");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
 
 uint16_t refusedPort()
 {

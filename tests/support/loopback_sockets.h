@@ -1,9 +1,15 @@
 #pragma once
-// Loopback endpoints that misbehave at the TCP level, for connect tests:
-// a port that refuses, and a listener that never answers.
+// Loopback endpoints: the listener of the fake servers, and, for connect
+// tests, ones that misbehave at the TCP level: a port that refuses, and a
+// listener that never answers.
 #include <cstdint>
 
 namespace fetchora::test {
+
+// A socket listening on a kernel-chosen loopback port, which goes to port.
+// Throws, naming who wanted it, when there is none: a fake server without
+// its listener has nothing to test.
+int listenOnLoopback(int backlog, uint16_t& port, const char* who);
 
 // A loopback port nothing listens on: a connect to it is refused.
 uint16_t refusedPort();
