@@ -3,6 +3,7 @@
 #include "config/scrambled_password.h"
 #include "config/settings_key.h"
 #include "platform/registry.h"
+#include "support/proxy_entries.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -50,12 +51,7 @@ void putEntry(Registry& reg, size_t number, const ProxyEntry& entry)
 
 ProxyEntry makeEntry(std::string server, uint16_t port, uint16_t type, uint32_t flags = 6)
 {
-    ProxyEntry entry;
-    entry.server = std::move(server);
-    entry.port = port;
-    entry.type = type;
-    entry.flags = flags;
-    return entry;
+    return test::proxyEntry(type, std::move(server), port, flags);
 }
 
 // A loaded list with "Direct Connection" and the given entries.

@@ -2,6 +2,7 @@
 
 #include "config/proxy_list.h"
 #include "platform/registry.h"
+#include "support/proxy_entries.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,7 @@ namespace {
 
 ProxyEntry entry(std::string server, uint16_t port, uint16_t type, uint32_t flags = 6)
 {
-    ProxyEntry e;
-    e.server = std::move(server);
-    e.port = port;
-    e.type = type;
-    e.flags = flags;
-    return e;
+    return test::proxyEntry(type, std::move(server), port, flags);
 }
 
 // A list holding only "Direct Connection", as after a first start.

@@ -83,6 +83,18 @@ protected:
         return StoreTree(doc.tree());
     }
 
+    // The fixture's document afresh, with `count` plain jobs after the
+    // default categories.
+    void newDocumentWithJobs(int count)
+    {
+        doc.OnNewDocument("");
+        for (int i = 0; i < count; ++i) {
+            auto job = doc.NewRecord(NodeKind::Job, JobDefaults{}, 100);
+            job->SetUrl("http://example.com/" + std::to_string(i));
+            doc.AddJob(std::move(job));
+        }
+    }
+
     size_t loadedJobs() const
     {
         size_t jobs = 0;
@@ -204,12 +216,7 @@ TEST_F(DatabaseFileTest, ASaveOverABakThatIsAlreadyTheSameFileLeavesNoTemporary)
 
 TEST_F(DatabaseFileTest, RunningJobsAreFlushedBeforeTheirRecordsAreStored)
 {
-    doc.OnNewDocument("");
-    for (int i = 0; i < 2; ++i) {
-        auto job = doc.NewRecord(NodeKind::Job, JobDefaults{}, 100);
-        job->SetUrl("http://example.com/" + std::to_string(i));
-        doc.AddJob(std::move(job));
-    }
+    newDocumentWithJobs(2);
     DownloadJob* running = doc.tree().nodes()[2];
     int token = 0;
     running->runner = JobRunnerPtr(reinterpret_cast<JobRunner*>(&token));  // no deleter: nothing to free
@@ -231,12 +238,7 @@ TEST_F(DatabaseFileTest, RunningJobsAreFlushedBeforeTheirRecordsAreStored)
 
 TEST_F(DatabaseFileTest, AJobAFlushTookOutOfTheTreeIsNeitherFlushedNorStored)
 {
-    doc.OnNewDocument("");
-    for (int i = 0; i < 3; ++i) {
-        auto job = doc.NewRecord(NodeKind::Job, JobDefaults{}, 100);
-        job->SetUrl("http://example.com/" + std::to_string(i));
-        doc.AddJob(std::move(job));
-    }
+    newDocumentWithJobs(3);
     DownloadJob* first = doc.tree().nodes()[2];
     DownloadJob* second = doc.tree().nodes()[3];
     DownloadJob* third = doc.tree().nodes()[4];

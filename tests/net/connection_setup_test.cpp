@@ -13,6 +13,7 @@
 #include "net/socket_error.h"
 #include "net/tls_stream.h"
 #include "support/loopback_sockets.h"
+#include "support/proxy_entries.h"
 #include "support/recording_log.h"
 #include "support/scripted_server.h"
 
@@ -45,12 +46,7 @@ protected:
 
     static ProxyEntry proxyAt(uint16_t type, uint16_t port)
     {
-        ProxyEntry proxy;
-        proxy.type = type;
-        proxy.server = "proxy.test";
-        proxy.port = port;
-        proxy.flags = 0;
-        return proxy;
+        return test::proxyEntry(type, "proxy.test", port, 0);
     }
 
     RecordingLog m_log;

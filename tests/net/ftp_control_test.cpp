@@ -11,6 +11,7 @@
 #include "net/ftp_data_address.h"
 #include "net/ftp_reply.h"
 #include "support/ftp_dialogue.h"
+#include "support/proxy_entries.h"
 
 namespace fetchora {
 namespace {
@@ -30,14 +31,7 @@ FtpSession siteSession()
 
 ProxyEntry ftpProxy(uint16_t type, uint32_t flags = kProxyPassive)
 {
-    ProxyEntry proxy;
-    proxy.server = "proxy.example";
-    proxy.port = 2121;
-    proxy.type = type;
-    proxy.flags = flags;
-    proxy.userName = "pu";
-    proxy.password = "ppw";
-    return proxy;
+    return test::proxyEntry(type, "proxy.example", 2121, flags, "pu", "ppw");
 }
 
 // One control dialogue whose lines are collected instead of sent.

@@ -8,6 +8,7 @@
 #include "net/cookie_jar.h"
 #include "net/http_request.h"
 #include "net/url.h"
+#include "support/proxy_entries.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 
@@ -31,14 +32,7 @@ std::string build(const UrlEntry& entry, HttpRequestInput input = {})
 
 ProxyEntry proxy(uint16_t type, uint32_t flags)
 {
-    ProxyEntry entry;
-    entry.type = type;
-    entry.server = "127.0.0.1";
-    entry.port = 3128;
-    entry.flags = flags;
-    entry.userName = "puser";
-    entry.password = "ppass";
-    return entry;
+    return test::proxyEntry(type, "127.0.0.1", 3128, flags, "puser", "ppass");
 }
 
 TEST(BuildHttpRequest, DirectRequestHasTheFixedLinesInOrder)

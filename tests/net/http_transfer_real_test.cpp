@@ -13,6 +13,7 @@
 #include "net/http_transfer.h"
 #include "net/tls_stream.h"
 #include "net/url.h"
+#include "support/proxy_entries.h"
 #include "support/real_peers.h"
 #include "support/worker_fixture.h"
 
@@ -65,12 +66,7 @@ protected:
 
     static ProxyEntry tinyproxy(uint16_t type, uint16_t port)
     {
-        ProxyEntry proxy;
-        proxy.type = type;
-        proxy.server = "127.0.0.1";
-        proxy.port = port;
-        proxy.flags = 0;
-        return proxy;
+        return test::proxyEntry(type, "127.0.0.1", port, 0);
     }
 
     std::unique_ptr<NginxPeer> m_nginx;

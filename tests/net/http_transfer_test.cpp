@@ -13,6 +13,7 @@
 #include "net/http_transfer.h"
 #include "net/speed_limiter.h"
 #include "net/url.h"
+#include "support/proxy_entries.h"
 #include "support/scripted_server.h"
 #include "support/worker_fixture.h"
 
@@ -302,12 +303,7 @@ TEST_F(HttpTransferTest, PartStartedAgainAfterAFailureWaitsTheRetryDelayFirst)
 
 ProxyEntry fakeHttpProxy(const ScriptedServer& server)
 {
-    ProxyEntry proxy;
-    proxy.type = kProxyHttpGet;
-    proxy.server = server.host();
-    proxy.port = server.port();
-    proxy.flags = 0;
-    return proxy;
+    return test::proxyEntry(kProxyHttpGet, server.host(), server.port(), 0);
 }
 
 TEST_F(HttpTransferTest, ThroughAProxyTheLastBytesWaitForTheBodysEnd)

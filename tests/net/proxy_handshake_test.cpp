@@ -12,6 +12,7 @@
 #include "net/socks4_handshake.h"
 #include "net/socks5_handshake.h"
 #include "net/tcp_connection.h"
+#include "support/proxy_entries.h"
 #include "support/recording_log.h"
 #include "support/scripted_server.h"
 
@@ -29,13 +30,8 @@ constexpr int kIdleMs = 2000;
 
 ProxyEntry proxy(uint16_t type, std::string user = {}, std::string password = {})
 {
-    ProxyEntry entry;
-    entry.type = type;
-    entry.server = "127.0.0.1";
-    entry.flags = user.empty() ? 0 : kProxyAuthenticate;
-    entry.userName = std::move(user);
-    entry.password = std::move(password);
-    return entry;
+    const uint32_t flags = user.empty() ? 0 : kProxyAuthenticate;
+    return test::proxyEntry(type, "127.0.0.1", ProxyEntry{}.port, flags, std::move(user), std::move(password));
 }
 
 std::unique_ptr<TcpConnection> connectTo(const ScriptedServer& server, AliveCheck alive = {})

@@ -8,6 +8,7 @@
 #include "net/http_tunnel.h"
 #include "net/socks4_handshake.h"
 #include "net/socks5_handshake.h"
+#include "support/proxy_entries.h"
 
 namespace fetchora {
 namespace {
@@ -16,14 +17,7 @@ using Bytes = std::vector<uint8_t>;
 
 ProxyEntry proxyWith(uint16_t type, uint32_t flags, std::string user = {}, std::string password = {})
 {
-    ProxyEntry proxy;
-    proxy.type = type;
-    proxy.flags = flags;
-    proxy.server = "127.0.0.1";
-    proxy.port = 1080;
-    proxy.userName = std::move(user);
-    proxy.password = std::move(password);
-    return proxy;
+    return test::proxyEntry(type, "127.0.0.1", 1080, flags, std::move(user), std::move(password));
 }
 
 Bytes socks4(const ProxyEntry& proxy, std::string_view address, uint16_t port)

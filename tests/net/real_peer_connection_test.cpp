@@ -11,6 +11,7 @@
 #include "net/connection_setup.h"
 #include "net/http_tunnel.h"
 #include "net/tls_stream.h"
+#include "support/proxy_entries.h"
 #include "support/real_peers.h"
 #include "support/recording_log.h"
 
@@ -29,14 +30,8 @@ constexpr int kTimeoutMs = 5000;
 
 ProxyEntry proxyEntry(uint16_t type, uint16_t port, const ProxyLogin& login = {})
 {
-    ProxyEntry proxy;
-    proxy.type = type;
-    proxy.server = "127.0.0.1";
-    proxy.port = port;
-    proxy.flags = login.user.empty() ? 0 : kProxyAuthenticate;
-    proxy.userName = login.user;
-    proxy.password = login.password;
-    return proxy;
+    return test::proxyEntry(type, "127.0.0.1", port, login.user.empty() ? 0 : kProxyAuthenticate, login.user,
+                            login.password);
 }
 
 // Sends one HTTP/1.0 GET and returns the whole answer (the server closes).
