@@ -10,6 +10,7 @@
 namespace fetchora {
 namespace {
 
+using test::LoadedSettings;
 using test::SettingsTest;
 using O = OptionId;
 
@@ -18,8 +19,7 @@ TEST_F(SettingsTest, LimitsAreClampedAtLoad) {
     putDword("General", "MaxSimJobs", 200);
     putDword("Connection", "SimJobs", 150);
     putDword("Download default", "Split", 40);
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.GetOption(O::MaxParallelNum), 30);
     EXPECT_EQ(settings.GetOption(O::MaxSimJobs), 100);
     EXPECT_EQ(settings.GetOption(O::SimJobs), 100);
@@ -29,8 +29,7 @@ TEST_F(SettingsTest, LimitsAreClampedAtLoad) {
     putDword("General", "MaxSimJobs", 8);
     putDword("Connection", "SimJobs", 12);
     putDword("Download default", "Split", 20);
-    AppSettings lower(m_registry, environment());
-    lower.LoadSettings();
+    LoadedSettings lower(m_registry, environment());
     EXPECT_EQ(lower.GetOption(O::SimJobs), 8);
     EXPECT_EQ(lower.GetOption(O::DefaultSplit), 10);
     ASSERT_TRUE(lower.SaveSettings());
@@ -40,8 +39,7 @@ TEST_F(SettingsTest, LimitsAreClampedAtLoad) {
 
 TEST_F(SettingsTest, BlockSizeHasAFloorAtLoadAndSetIgnoresSmallValues) {
     putDword("General", "BlockSize", 4096);
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.GetOption(O::BlockSize), 10240);
     settings.SetOption(O::BlockSize, 65536);
     settings.SetOption(O::BlockSize, 5000);
@@ -75,8 +73,7 @@ TEST_F(SettingsTest, AbsurdNumbersAreHeldToTheirRanges) {
     putDword("Site Explore", "Retry", 0xFFFFFFFF);
     putDword("General", "Flags", 0x2001558 | 0x800);
     putDword("General", "SpeedMode", 9);
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     const SettingsValues& v = settings.values();
     EXPECT_EQ(v.connectTimeout, 30);
     EXPECT_EQ(v.dataTimeout, 30);
@@ -106,8 +103,7 @@ TEST_F(SettingsTest, AbsurdNumbersAreHeldToTheirRanges) {
     putDword("General", "BufferSize", 0);
     putDword("General", "BlockSize", 0x7FFFFFFF);
     putDword("Connection", "CT", 100000);
-    AppSettings other(m_registry, environment());
-    other.LoadSettings();
+    LoadedSettings other(m_registry, environment());
     EXPECT_EQ(other.values().bufferSize, 16);
     EXPECT_EQ(other.values().blockSize, 102400 * 1024);
     EXPECT_EQ(other.values().connectTimeout, 600);
@@ -116,8 +112,7 @@ TEST_F(SettingsTest, AbsurdNumbersAreHeldToTheirRanges) {
 TEST_F(SettingsTest, SixteenBitDefaultsKeepTheirLowHalf) {
     putDword("Download default", "Start", 0x10002);
     putDword("Download default", "Proxy", 0xABCD0001);
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.GetOption(O::DefaultStartMode), 2);
     EXPECT_EQ(settings.GetOption(O::DefaultProxySwitch), 1);
     settings.SetOption(O::DefaultProxySwitch, 0x1FFFF);
@@ -131,15 +126,13 @@ TEST_F(SettingsTest, OldMonitorTypeDefaultsAreReplacedAndUserListsKept) {
     for (const std::string& stored : {std::string(".ZIP;.EXE;.BIN;.GZ;.Z;.TAR;.ARJ;.LZH;.SIT;.HQX;.FML;.VSL;.TGZ;.MP3"),
                                       std::string(".ZIP;.EXE;.BIN;.GZ;.Z;.TAR;.ARJ;.LZH;.MP3")}) {
         putText("General", "MonitorType", stored);
-        AppSettings settings(m_registry, environment());
-        settings.LoadSettings();
+        LoadedSettings settings(m_registry, environment());
         EXPECT_EQ(settings.GetOptionText(O::MonitorType), current) << stored;
     }
     for (const std::string& stored : {std::string(".zip;.exe;.bin;.gz;.z;.tar;.arj;.lzh;.mp3"), std::string(".ISO"),
                                       std::string("")}) {
         putText("General", "MonitorType", stored);
-        AppSettings settings(m_registry, environment());
-        settings.LoadSettings();
+        LoadedSettings settings(m_registry, environment());
         EXPECT_EQ(settings.GetOptionText(O::MonitorType), stored);
     }
 }
@@ -147,32 +140,27 @@ TEST_F(SettingsTest, OldMonitorTypeDefaultsAreReplacedAndUserListsKept) {
 TEST_F(SettingsTest, LinkPoolsOneShotSetsOrClearsTheSharingBitAndIsConsumed) {
     putDword("General", "Flags", 0x1558);
     putDword("General", "LINKPOOLS", 1);
-    AppSettings on(m_registry, environment());
-    on.LoadSettings();
+    LoadedSettings on(m_registry, environment());
     EXPECT_EQ(on.GetOption(O::UrlSharingService), 0x2000000);
     EXPECT_EQ(dword("General", "LINKPOOLS"), 0u);
 
     putDword("General", "Flags", 0x2001558);
     putDword("General", "LINKPOOLS", 2);
-    AppSettings off(m_registry, environment());
-    off.LoadSettings();
+    LoadedSettings off(m_registry, environment());
     EXPECT_EQ(off.GetOption(O::UrlSharingService), 0);
     EXPECT_EQ(dword("General", "LINKPOOLS"), 0u);
 
-    AppSettings unchanged(m_registry, environment());
-    unchanged.LoadSettings();
+    LoadedSettings unchanged(m_registry, environment());
     EXPECT_EQ(unchanged.GetOption(O::UrlSharingService), 0x2000000);
     m_registry.deleteValue(Hive::CurrentUser, test::sectionKey("General"), "LINKPOOLS");
-    AppSettings absent(m_registry, environment());
-    absent.LoadSettings();
+    LoadedSettings absent(m_registry, environment());
     EXPECT_EQ(absent.GetOption(O::UrlSharingService), 0x2000000);
     EXPECT_FALSE(present("General", "LINKPOOLS"));
 }
 
 TEST_F(SettingsTest, OldSoundSwitchBecomesTheThreeSoundBits) {
     putDword("General", "Flags", 0x2001558 | 0x8000);
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.values().flags, 0x2001558 | 0x700000);
     EXPECT_EQ(settings.GetOption(O::OldSoundSwitch), 0);
     EXPECT_EQ(settings.GetOption(O::PlayFailedSound), 0x200000);
@@ -182,8 +170,7 @@ TEST_F(SettingsTest, SoundsSwitchedOffAreStoredAsABlank) {
     putText("Sounds", "Sound1", " ");
     putText("Sounds", "Sound2", "");
     putText("Sounds", "Sound3", "/usr/share/sounds/bell.wav");
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.GetOptionText(O::SoundAdded), "/opt/fetchora/share/sounds/added.wav");
     EXPECT_EQ(settings.GetOptionText(O::SoundDone), "");
     EXPECT_EQ(settings.GetOptionText(O::SoundFailed), "/opt/fetchora/share/sounds/error.wav");
@@ -197,26 +184,22 @@ TEST_F(SettingsTest, SoundsSwitchedOffAreStoredAsABlank) {
 
 TEST_F(SettingsTest, DialUpPasswordKeepsFortyCharacters) {
     const std::string forty = "abcdefghijklmnopqrstuvwxyz0123456789ABCD";
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     settings.SetOptionText(O::DialUpPassword, forty);
     ASSERT_TRUE(settings.SaveSettings());
-    AppSettings reloaded(m_registry, environment());
-    reloaded.LoadSettings();
+    LoadedSettings reloaded(m_registry, environment());
     EXPECT_EQ(reloaded.GetOptionText(O::DialUpPassword), forty);
 
     reloaded.SetOptionText(O::DialUpPassword, forty + "EFGHI");
     ASSERT_TRUE(reloaded.SaveSettings());
-    AppSettings cut(m_registry, environment());
-    cut.LoadSettings();
+    LoadedSettings cut(m_registry, environment());
     EXPECT_EQ(cut.GetOptionText(O::DialUpPassword), forty);
 }
 
 TEST_F(SettingsTest, OldPlainDialUpPasswordIsTakenOverAndStoredScrambled) {
     const std::string key = test::sectionKey("DialUp");
     m_registry.writeBinary(Hive::CurrentUser, key, "Password", {'o', 'l', 'd', 'p', 'w', 0});
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.GetOptionText(O::DialUpPassword), "oldpw");
     EXPECT_FALSE(present("DialUp", "Password"));
     EXPECT_EQ(ReadScrambled(m_registry, "DialUp", "New"), "oldpw");
@@ -225,8 +208,7 @@ TEST_F(SettingsTest, OldPlainDialUpPasswordIsTakenOverAndStoredScrambled) {
 
     // With a scrambled password present the old value is left alone.
     m_registry.writeBinary(Hive::CurrentUser, key, "Password", {'x'});
-    AppSettings again(m_registry, environment());
-    again.LoadSettings();
+    LoadedSettings again(m_registry, environment());
     EXPECT_EQ(again.GetOptionText(O::DialUpPassword), "oldpw");
     EXPECT_TRUE(present("DialUp", "Password"));
 }
@@ -237,8 +219,7 @@ TEST_F(SettingsTest, EmptyMirrorValuesFallBackToTheirDefaults) {
     putText("Site Explore", "Types", "");
     putText("Site Explore", "Command", "");
     putText("Mirrors", "List", "DE;AT");
-    AppSettings settings(m_registry, environment("fr_FR.UTF-8"));
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment("fr_FR.UTF-8"));
     EXPECT_EQ(settings.GetOptionText(O::MirrorCountryCode), "FR");
     EXPECT_EQ(settings.GetOptionText(O::MirrorSearchServer), kDefaultMirrorSearchTemplate);
     EXPECT_EQ(settings.GetOptionText(O::ExploreTypes), kDefaultExploreTypes);
@@ -259,8 +240,7 @@ TEST_F(SettingsTest, WronglyTypedValuesLoadAsTheirDefaults) {
     m_registry.writeBinary(Hive::CurrentUser, test::sectionKey("DialUp"), "Retry", std::vector<uint8_t>(4, 0xFF));
     putDword("DialUp", "New", 5);
     putText("DialUp", "Password", "plain");
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     const SettingsValues& v = settings.values();
     EXPECT_EQ(v.connectTimeout, 90);
     EXPECT_EQ(v.flags, 0x2001558);
@@ -313,8 +293,7 @@ TEST_F(SettingsTest, DamagedSettingsFilesLoadDefaultsForWhatCannotBeRead) {
 // Random bytes, random lines of the store's own syntax and truncations of a
 // real settings file: a load never crashes and every value stays in range.
 TEST_F(SettingsTest, JunkSettingsNeverBreakTheLoad) {
-    AppSettings writer(m_registry, environment());
-    writer.LoadSettings();
+    LoadedSettings writer(m_registry, environment());
     writer.SetOptionText(O::DialUpPassword, "secret");
     writer.SaveSettings();
     const std::string real = m_registry.toText();

@@ -12,6 +12,7 @@
 namespace fetchora {
 namespace {
 
+using test::LoadedSettings;
 using test::SettingsTest;
 using O = OptionId;
 
@@ -52,8 +53,7 @@ bool notSet(int32_t id) {
 }
 
 TEST_F(SettingsTest, EveryOptionSurvivesSaveAndLoad) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     ProxyEntry proxy;
     proxy.server = "proxy.local";
     proxy.type = 3;
@@ -92,8 +92,7 @@ TEST_F(SettingsTest, EveryOptionSurvivesSaveAndLoad) {
     EXPECT_EQ(textOptions, 27);
     ASSERT_TRUE(settings.SaveSettings());
 
-    AppSettings reloaded(m_registry, environment());
-    reloaded.LoadSettings();
+    LoadedSettings reloaded(m_registry, environment());
     for (int32_t raw = 0; raw <= kHighestOptionId; ++raw) {
         const O id = static_cast<O>(raw);
         EXPECT_EQ(reloaded.GetOption(id), settings.GetOption(id)) << "option " << raw;
@@ -102,8 +101,7 @@ TEST_F(SettingsTest, EveryOptionSurvivesSaveAndLoad) {
 }
 
 TEST_F(SettingsTest, ValuesWithoutOptionIdsSurviveSaveAndLoad) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     settings.setSpeedLimit(5000);
     settings.setKeepPerConnection(700);
     settings.setBandWidth(64000);
@@ -114,8 +112,7 @@ TEST_F(SettingsTest, ValuesWithoutOptionIdsSurviveSaveAndLoad) {
     settings.setLanguageFile("kxdeu.ini");
     ASSERT_TRUE(settings.SaveSettings());
 
-    AppSettings reloaded(m_registry, environment());
-    reloaded.LoadSettings();
+    LoadedSettings reloaded(m_registry, environment());
     EXPECT_EQ(reloaded.speedLimit(), 5000);
     EXPECT_EQ(reloaded.keepPerConnection(), 700);
     EXPECT_EQ(reloaded.bandWidth(), 64000);
@@ -134,15 +131,13 @@ TEST_F(SettingsTest, ValuesWithoutOptionIdsSurviveSaveAndLoad) {
 
 TEST_F(SettingsTest, SpeedModeIsOnlyRememberedWithItsSwitch) {
     putDword("General", "SpeedMode", 2);
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.speedMode(), 0);
     ASSERT_TRUE(settings.SaveSettings());
     EXPECT_EQ(dword("General", "SpeedMode"), 2u);  // untouched while the switch is off
 
     putDword("General", "Flags", 0x2001558 | 0x800);
-    AppSettings remembering(m_registry, environment());
-    remembering.LoadSettings();
+    LoadedSettings remembering(m_registry, environment());
     EXPECT_EQ(remembering.speedMode(), 2);
 }
 
@@ -151,8 +146,7 @@ TEST_F(SettingsTest, UnlessDefaultValuesAreDeletedWhenBackAtTheirDefault) {
     putText("Procotol", "EMail", "someone@example.org");
     putText("Mirrors", "Code", "de");
     putText("Site Explore", "Types", ".HTM");
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.GetOptionText(O::OpenTypes), ".mp3;.mpg;.mpeg;.mov;.avi");
     settings.SetOptionText(O::AnonymousEMail, "");
     settings.SetOptionText(O::ExploreTypes, ".htm;.htm?;.asp;.stm;.stml;.hts;.shtm?;.idc;.php");
@@ -199,8 +193,7 @@ TEST_F(SettingsTest, StoreBackedOptionsAreWrittenAndFlushedAtOnce) {
 }
 
 TEST_F(SettingsTest, StoreBackedOptionsReadWhatIsStoredNow) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     putDword("General", "Scexit", 3);
     putText("General", "MarkTypes", ".RAR");
     putText("Site Explore", "Filter", "*.gz");
@@ -212,8 +205,7 @@ TEST_F(SettingsTest, StoreBackedOptionsReadWhatIsStoredNow) {
 }
 
 TEST_F(SettingsTest, PassiveOptionWritesTheOldSwitchAndReadsTheDirectEntry) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     ProxyEntry* direct = settings.proxies().ProxyAt(0);
     ASSERT_NE(direct, nullptr);
     direct->flags |= kProxyPassive;
@@ -230,8 +222,7 @@ TEST_F(SettingsTest, PassiveOptionWritesTheOldSwitchAndReadsTheDirectEntry) {
 }
 
 TEST_F(SettingsTest, ProxyOptionsDelegateToTheProxyList) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     settings.SetOption(O::ProxyRollback, 100000);
     EXPECT_EQ(settings.GetOption(O::ProxyRollback), settings.proxies().rollback());
     EXPECT_LE(settings.GetOption(O::ProxyRollback), 8192);
@@ -242,26 +233,22 @@ TEST_F(SettingsTest, ProxyOptionsDelegateToTheProxyList) {
 // English chosen and no choice yet both have no file; only the second lets
 // the locale pick the language at start.
 TEST_F(SettingsTest, AStoredEnglishChoiceIsTellableFromNoChoice) {
-    AppSettings fresh(m_registry, environment());
-    fresh.LoadSettings();
+    LoadedSettings fresh(m_registry, environment());
     EXPECT_FALSE(fresh.languageChosen());
     EXPECT_TRUE(fresh.languageFile().empty());
     // Saving without a choice stores none.
     ASSERT_TRUE(fresh.SaveSettings());
-    AppSettings stillFresh(m_registry, environment());
-    stillFresh.LoadSettings();
+    LoadedSettings stillFresh(m_registry, environment());
     EXPECT_FALSE(stillFresh.languageChosen());
 
     putText("General", "LanguageEx", "KXENG.INI");
-    AppSettings english(m_registry, environment());
-    english.LoadSettings();
+    LoadedSettings english(m_registry, environment());
     EXPECT_TRUE(english.languageChosen());
     EXPECT_TRUE(english.languageFile().empty());
 
     english.setLanguageFile("");
     ASSERT_TRUE(english.SaveSettings());
-    AppSettings reloaded(m_registry, environment());
-    reloaded.LoadSettings();
+    LoadedSettings reloaded(m_registry, environment());
     EXPECT_TRUE(reloaded.languageChosen());
 }
 

@@ -11,6 +11,7 @@
 namespace fetchora {
 namespace {
 
+using test::LoadedSettings;
 using test::SettingsTest;
 using O = OptionId;
 
@@ -109,8 +110,7 @@ TEST_F(SettingsTest, FreshStoreLoadsTheDocumentedDefaults) {
 }
 
 TEST_F(SettingsTest, SimplifiedChineseSystemsDefaultWithoutFtpSearchAndToChina) {
-    AppSettings settings(m_registry, environment("zh_CN.UTF-8"));
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment("zh_CN.UTF-8"));
     EXPECT_EQ(settings.values().flags1, -33);
     EXPECT_EQ(settings.GetOption(O::FtpSearch), 0);
     EXPECT_EQ(settings.GetOption(O::MirrorSearch), 0x10);
@@ -119,8 +119,7 @@ TEST_F(SettingsTest, SimplifiedChineseSystemsDefaultWithoutFtpSearchAndToChina) 
 
 TEST_F(SettingsTest, LoadRecordsTheProgramPathAndCreatesTheTemporaryFolder) {
     putText("General", "AppPath", "C:\\old\\path.exe");
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(text("General", "AppPath"), "/opt/fetchora/bin/fetchora");
     EXPECT_TRUE(std::filesystem::is_directory(settings.temporaryFolder()));
     EXPECT_EQ(settings.temporaryFolder(), (m_dir / "fetchora-tmp").string());
@@ -136,8 +135,7 @@ TEST_F(SettingsTest, ProgramFolderDefaultsToTheProgramFilesFolder) {
 }
 
 TEST_F(SettingsTest, SaveWritesEveryValueButTheUnlessDefaultOnes) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     ASSERT_TRUE(settings.SaveSettings());
 
     // The order of first writes is the save order (AppPath comes from the load).
@@ -186,8 +184,7 @@ TEST_F(SettingsTest, SaveIsRefusedUntilLoaded) {
 }
 
 TEST_F(SettingsTest, UnknownIdsAndMismatchedKindsGiveMinusOneAndEmptyText) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     const SettingsValues before = settings.values();
     for (int32_t id : {0, 5, 63, 77, 110, 600, -3}) {
         EXPECT_EQ(settings.GetOption(static_cast<OptionId>(id)), -1) << id;
@@ -203,8 +200,7 @@ TEST_F(SettingsTest, UnknownIdsAndMismatchedKindsGiveMinusOneAndEmptyText) {
 }
 
 TEST_F(SettingsTest, BitOptionsReadRawMaskedBitsAndFieldsReadTheirNumber) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.GetOption(O::ConfirmDrop), 0x8);
     EXPECT_EQ(settings.GetOption(O::UrlSharingService), 0x2000000);
     EXPECT_EQ(settings.GetOption(O::StartHidden), 0);
@@ -235,8 +231,7 @@ TEST_F(SettingsTest, BitOptionsReadRawMaskedBitsAndFieldsReadTheirNumber) {
 }
 
 TEST_F(SettingsTest, UserAgentHeaderFollowsTheChoice) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.userAgentHeader(), "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)");
     settings.SetOption(O::UserAgentChoice, 0);
     EXPECT_EQ(settings.userAgentHeader(), "");
@@ -248,8 +243,7 @@ TEST_F(SettingsTest, UserAgentHeaderFollowsTheChoice) {
 }
 
 TEST_F(SettingsTest, ConnectionBandwidthComesFromTheTypeOrTheOtherField) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     EXPECT_EQ(settings.connectionBandwidth(), 187500);
     settings.setConnType(0);
     EXPECT_EQ(settings.connectionBandwidth(), 1800);
@@ -263,8 +257,7 @@ TEST_F(SettingsTest, ConnectionBandwidthComesFromTheTypeOrTheOtherField) {
 }
 
 TEST_F(SettingsTest, DropZoneStateDefaultsToTheScreensTopRightAndKeepsOpacityInRange) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     const DropZoneSettings fresh = settings.dropZone(1920);
     EXPECT_TRUE(fresh.show);
     EXPECT_EQ(fresh.x, 1820);
@@ -290,8 +283,7 @@ public:
 };
 
 TEST_F(SettingsTest, SimJobsChangeAndScheduleTimesNotifyTheObserver) {
-    AppSettings settings(m_registry, environment());
-    settings.LoadSettings();
+    LoadedSettings settings(m_registry, environment());
     ::testing::StrictMock<MockObserver> observer;
     settings.setObserver(&observer);
 

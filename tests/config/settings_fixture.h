@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "config/app_settings.h"
 #include "platform/registry.h"
@@ -16,6 +17,15 @@ inline constexpr std::string_view kRoot = "Software\\Korvex\\Korvex";
 inline std::string sectionKey(std::string_view section) {
     return std::string(kRoot) + "\\" + std::string(section);
 }
+
+// Settings read from the store at construction, as at a program start.
+class LoadedSettings : public AppSettings {
+public:
+    LoadedSettings(Registry& registry, SettingsEnvironment environment)
+        : AppSettings(registry, std::move(environment)) {
+        LoadSettings();
+    }
+};
 
 class SettingsTest : public ::testing::Test {
 protected:
