@@ -301,6 +301,19 @@ TEST_F(SpeedLimiterTest, GrantReservesItsBytesUntilCommittedOrDropped)
     EXPECT_EQ(limiter.acquire().bytes(), 7500u);
 }
 
+// Moves the clock on in steps of 50 ms while the workers run, then stops
+// them and waits until they have ended.
+void advanceThenStop(ManualClock& clock, int steps, std::atomic<bool>& stop, std::vector<std::thread>& workers)
+{
+    for (int step = 0; step < steps; ++step) {
+        clock.advance(50);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    stop = true;
+    for (auto& worker : workers)
+        worker.join();
+}
+
 // Several workers hammer the limiter while the clock moves on; for every
 // window, the bytes granted to all of them together stay within the limit.
 void runConcurrentReaders(bool readWholeGrant)
@@ -339,13 +352,7 @@ void runConcurrentReaders(bool readWholeGrant)
                 readPerWindow[window] += bytes;
         });
     }
-    for (int step = 0; step < 400; ++step) {
-        clock.advance(50);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    stop = true;
-    for (auto& worker : workers)
-        worker.join();
+    advanceThenStop(clock, 400, stop, workers);
 
     ASSERT_GE(readPerWindow.size(), 10u);
     uint64_t total = 0;
@@ -392,13 +399,7 @@ TEST(SpeedLimiterConcurrencyTest, ReadStepsUnderTheJobLockNeverExceedTheWindowLi
             }
         });
     }
-    for (int step = 0; step < 200; ++step) {
-        clock.advance(50);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    stop = true;
-    for (auto& worker : workers)
-        worker.join();
+    advanceThenStop(clock, 200, stop, workers);
 
     ASSERT_GE(readPerWindow.size(), 5u);
     for (const auto& [window, bytes] : readPerWindow)

@@ -10,9 +10,10 @@
 #include <poll.h>
 #include <random>
 #include <regex>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "support/loopback_sockets.h"
 
 namespace fetchora::test {
 
@@ -31,23 +32,11 @@ constexpr std::size_t kLongestHead = 256 * 1024;
 // that a number stays malformed instead of becoming another plausible number.
 constexpr char kSpoilers[] = {'\0', '\x01', '\x7f', '\xff', '~', '#'};
 
-int listenOnLoopback(uint16_t* port)
+// Non-blocking, as the proxy polls its listeners.
+int nonBlockingListener(uint16_t* port)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listener < 0)
-        throw std::runtime_error("fault proxy: no socket");
-    const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 64) != 0
-        || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(listener);
-        throw std::runtime_error("fault proxy: cannot listen");
-    }
-    *port = ntohs(address.sin_port);
+    const int listener = listenOnLoopback(64, *port, "fault proxy");
+    ::fcntl(listener, F_SETFL, O_NONBLOCK);
     return listener;
 }
 
@@ -339,7 +328,7 @@ private:
 FaultProxy::FaultProxy(uint16_t targetPort, ProxiedProtocol protocol, uint64_t seed, FaultOdds odds)
     : m_targetPort(targetPort), m_protocol(protocol), m_seed(seed), m_odds(odds)
 {
-    m_listener = listenOnLoopback(&m_port);
+    m_listener = nonBlockingListener(&m_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
@@ -450,7 +439,7 @@ void FaultProxy::serve(int client, uint64_t index)
 uint16_t FaultProxy::openDataPort(uint16_t serverPort)
 {
     uint16_t port = 0;
-    const int listener = listenOnLoopback(&port);
+    const int listener = nonBlockingListener(&port);
     const uint64_t index = m_nextIndex++;
     startThread(std::thread([this, listener, serverPort, index] { serveData(listener, serverPort, index); }));
     return port;
