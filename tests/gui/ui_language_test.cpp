@@ -61,6 +61,7 @@
 #include "gui/options_pages.h"
 #include "gui/options_sheet.h"
 #include "gui/proxy_entry_dialog.h"
+#include "gui/proxy_page.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/start_prompts.h"
 #include "gui/zovirad_view.h"
@@ -896,6 +897,27 @@ void addFailureTexts(TextMap& texts, Session& session)
         add(texts, QStringLiteral("~SheetMirror"), QStringLiteral("listed"),
             sheet.addMirror(QStringLiteral("http://127.0.0.1/mirror.zip")));
         sheet.reject();
+    }
+
+    // The proxy list's import and export that fail, as their boxes say it.
+    {
+        const fs::path notAList = dir / "not-a-list.txt";
+        std::ofstream(notAList) << "this line is no proxy\n";
+        ProxyPage page(session.app.jobLock());
+        const QString section = QStringLiteral("~ProxyFiles");
+        add(texts, section, QStringLiteral("notAList"), page.importFrom(QString::fromStdString(notAList.string())));
+        add(texts, section, QStringLiteral("missing"),
+            page.importFrom(QString::fromStdString((dir / "missing.txt").string())));
+        add(texts, section, QStringLiteral("nothingToExport"),
+            page.exportTo(QString::fromStdString((dir / "proxies.txt").string())));
+        ProxyEntry entry;
+        entry.type = kProxyHttpGet;
+        entry.server = "127.0.0.1";
+        entry.port = 3128;
+        page.addEntry(entry);
+        add(texts, section, QStringLiteral("nowhere"),
+            page.exportTo(QString::fromStdString((dir / "no such folder" / "proxies.txt").string())));
+        EXPECT_EQ(texts[section.toStdString()].size(), 4u);
     }
 
     // The colour picker of the log colours, named after its field: its title
