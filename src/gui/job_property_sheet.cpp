@@ -468,8 +468,7 @@ QString JobPropertySheet::editMirror(int row, const QString& url)
 {
     DownloadJob probe;
     if (!probe.SetUrl(s(url)))
-        return uiString(kStrNotADownloadUrl)
-            .arg(url.trimmed());
+        return uiString(kStrNotADownloadUrl).arg(url.trimmed());
     const QString parsed = q(probe.url);
     for (int other = 0; other < m_mirrors->count(); ++other) {
         if (other != row && m_mirrors->item(other)->text() == parsed)
@@ -508,9 +507,7 @@ QString JobPropertySheet::validate()
         if (url.isEmpty())
             return refuse(m_url, uiString(kStrTypeTheUrl));
         if (url != m_startUrl && !probe.SetUrl(url.toStdString()))
-            return refuse(m_url,
-                          uiString(kStrNotADownloadUrl)
-                              .arg(url));
+            return refuse(m_url, uiString(kStrNotADownloadUrl).arg(url));
     }
 
     const QString folder = m_folder->currentText().trimmed();
@@ -553,8 +550,7 @@ bool JobPropertySheet::makeFolderExist()
         return false;
     }
     if (!std::filesystem::create_directories(path, error) && !std::filesystem::is_directory(path)) {
-        QMessageBox::warning(this, windowTitle(),
-                             uiString(kStrCannotCreateFolder).arg(folder, q(error.message())));
+        QMessageBox::warning(this, windowTitle(), uiString(kStrCannotCreateFolder).arg(folder, q(error.message())));
         refuse(m_folder, {});
         return false;
     }
@@ -568,9 +564,7 @@ QString JobPropertySheet::apply()
     // nothing else may have changed.
     if (m_mode == JobSheetMode::OneJob && m_fileName->text().trimmed() != m_startFileName.trimmed()) {
         if (!m_job.SetFileName(s(m_fileName->text())))
-            return refuse(m_fileName,
-                          uiString(kStrSheetCannotRename)
-                              .arg(m_fileName->text().trimmed()));
+            return refuse(m_fileName, uiString(kStrSheetCannotRename).arg(m_fileName->text().trimmed()));
     }
     if (m_mode == JobSheetMode::OneJob && m_url->text().trimmed() != m_startUrl.trimmed())
         m_job.SetUrl(s(m_url->text()));

@@ -11,12 +11,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -28,11 +29,10 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeView>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
-#include <QListWidget>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -825,9 +825,8 @@ void addFailureTexts(TextMap& texts, Session& session)
                     << shown;
 
     // The file chooser and the folder chooser: Qt's own dialogs.
-    EXPECT_TRUE(takeModal(texts, QStringLiteral("OpenChooser"), [&] {
-        prompts.chooseOpenFile(shellText(kStrTitleImportList), "Text (*.txt)|*.txt||");
-    }));
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("OpenChooser"),
+                          [&] { prompts.chooseOpenFile(shellText(kStrTitleImportList), "Text (*.txt)|*.txt||"); }));
     EXPECT_TRUE(takeModal(texts, QStringLiteral("FolderChooser"),
                           [&] { prompts.chooseFolder(shellText(kStrTitleExport), dir); }));
 
@@ -858,10 +857,12 @@ void addFailureTexts(TextMap& texts, Session& session)
         ProxyEntryDialog dialog(entry, false, session.frame.get());
         EXPECT_TRUE(takeModal(texts, QStringLiteral("ProxyEntry"), [&] { dialog.exec(); }));
         dialog.show();
-        EXPECT_TRUE(takeModal(texts, QStringLiteral("ProxyNoServer"), [&] { dialog.accept(); }, &dialog));
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("ProxyNoServer"), [&] { dialog.accept(); }, &dialog));
         dialog.serverEdit()->setText(QStringLiteral("127.0.0.1"));
         dialog.portEdit()->setText(QStringLiteral("0"));
-        EXPECT_TRUE(takeModal(texts, QStringLiteral("ProxyBadPort"), [&] { dialog.accept(); }, &dialog));
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("ProxyBadPort"), [&] { dialog.accept(); }, &dialog));
         dialog.reject();
     }
 
@@ -890,7 +891,9 @@ void addFailureTexts(TextMap& texts, Session& session)
         for (const std::function<void()>& fault : faults) {
             fault();
             const QString name = QStringLiteral("SheetRefusal") + QString::number(++refusal);
-            EXPECT_TRUE(takeModal(texts, name, [&] { sheet.okButton()->click(); }, &sheet)) << name.toStdString();
+            EXPECT_TRUE(takeModal(
+                texts, name, [&] { sheet.okButton()->click(); }, &sheet))
+                << name.toStdString();
         }
         add(texts, QStringLiteral("~SheetMirror"), QStringLiteral("invalid"), sheet.addMirror(QStringLiteral("none")));
         EXPECT_TRUE(sheet.addMirror(QStringLiteral("http://127.0.0.1/mirror.zip")).isEmpty());
@@ -931,8 +934,8 @@ void addFailureTexts(TextMap& texts, Session& session)
             if (controlId(each) == 1)
                 button = each;
         ASSERT_NE(button, nullptr);
-        EXPECT_TRUE(
-            takeModal(texts, QStringLiteral("ColorPicker"), [&] { button->click(); }, nullptr, Taken::TitleAndButtons));
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("ColorPicker"), [&] { button->click(); }, nullptr, Taken::TitleAndButtons));
     }
 }
 
@@ -1113,8 +1116,8 @@ std::string referenceText(const TextMap& texts)
             continue;
         // A window without a section name: no lookup could find these keys.
         if (section.empty()) {
-            ADD_FAILURE() << "controls with ids in a window without a section name, first "
-                          << keys.begin()->first << "=" << keys.begin()->second;
+            ADD_FAILURE() << "controls with ids in a window without a section name, first " << keys.begin()->first
+                          << "=" << keys.begin()->second;
             continue;
         }
         out << "\n[" << section << "]\n";
@@ -1272,7 +1275,9 @@ TEST(UiLanguage, QtsOwnDialogsShowGermanButtonsWithTheGermanFile)
         return texts;
     };
     const QStringList chooser = buttonsOf([&] { prompts.chooseOpenFile("Import", "Text (*.txt)|*.txt||"); });
-    EXPECT_TRUE(chooser.contains(QString::fromUtf8("\xC3\x96" "ffnen"))) << chooser.join(u',').toStdString();
+    EXPECT_TRUE(chooser.contains(QString::fromUtf8("\xC3\x96"
+                                                   "ffnen")))
+        << chooser.join(u',').toStdString();
     EXPECT_TRUE(chooser.contains(QStringLiteral("Abbrechen"))) << chooser.join(u',').toStdString();
     const QStringList box = buttonsOf([&] { prompts.askOkCancel("?", MessageIcon::Warning); });
     EXPECT_TRUE(box.contains(QStringLiteral("Abbrechen"))) << box.join(u',').toStdString();
