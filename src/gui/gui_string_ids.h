@@ -60,6 +60,16 @@ inline constexpr uint32_t kStrCompanionNotUsed = 40997;
 inline constexpr uint32_t kStrDirectConnection = 61307;
 inline constexpr uint32_t kStrProxyByNumber = 40998;  // "(proxy %1)"
 
+// The job sheet's refusals.
+inline constexpr uint32_t kStrNotADownloadUrl = 41501;  // "%1" the text typed
+inline constexpr uint32_t kStrMirrorListed = 41502;
+inline constexpr uint32_t kStrTypeTheUrl = 41503;
+inline constexpr uint32_t kStrChooseTheFolder = 41504;
+inline constexpr uint32_t kStrNotAFullPath = 41505;
+inline constexpr uint32_t kStrSplitRange = 41506;  // "%1" the highest split count
+inline constexpr uint32_t kStrCannotCreateFolder = 41507;  // "%1" the folder, "%2" why
+inline constexpr uint32_t kStrSheetCannotRename = 41508;
+
 // File and folder choosers.
 inline constexpr uint32_t kStrSoundFileTitle = 40931;
 inline constexpr uint32_t kStrScannerProgramTitle = 40932;

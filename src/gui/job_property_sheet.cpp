@@ -468,12 +468,11 @@ QString JobPropertySheet::editMirror(int row, const QString& url)
 {
     DownloadJob probe;
     if (!probe.SetUrl(s(url)))
-        return tr("\"%1\" is not a URL that can be downloaded. Type it with http://, https:// or ftp:// in front.")
-            .arg(url.trimmed());
+        return uiString(kStrNotADownloadUrl).arg(url.trimmed());
     const QString parsed = q(probe.url);
     for (int other = 0; other < m_mirrors->count(); ++other) {
         if (other != row && m_mirrors->item(other)->text() == parsed)
-            return tr("%1 is already in the list.").arg(parsed);
+            return uiString(kStrMirrorListed).arg(parsed);
     }
     if (row >= 0 && row < m_mirrors->count())
         m_mirrors->item(row)->setText(parsed);
@@ -506,20 +505,17 @@ QString JobPropertySheet::validate()
         const QString url = m_url->text().trimmed();
         DownloadJob probe;
         if (url.isEmpty())
-            return refuse(m_url, tr("Type the URL of the file to download."));
+            return refuse(m_url, uiString(kStrTypeTheUrl));
         if (url != m_startUrl && !probe.SetUrl(url.toStdString()))
-            return refuse(m_url,
-                          tr("\"%1\" is not a URL that can be downloaded. Type it with http://, https:// or "
-                             "ftp:// in front.")
-                              .arg(url));
+            return refuse(m_url, uiString(kStrNotADownloadUrl).arg(url));
     }
 
     const QString folder = m_folder->currentText().trimmed();
     if (folder.isEmpty()) {
         if (m_mode == JobSheetMode::OneJob)
-            return refuse(m_folder, tr("Choose the folder to save the file in."));
+            return refuse(m_folder, uiString(kStrChooseTheFolder));
     } else if (!std::filesystem::path(folder.toStdString()).is_absolute()) {
-        return refuse(m_folder, tr("\"%1\" is not a full folder path: it must start with /.").arg(folder));
+        return refuse(m_folder, uiString(kStrNotAFullPath).arg(folder));
     }
 
     const QString split = m_split->currentText().trimmed();
@@ -527,7 +523,7 @@ QString JobPropertySheet::validate()
         bool number = false;
         const int parts = split.toInt(&number);
         if (!number || parts < 1 || parts > m_context.maxSplit)
-            return refuse(m_split, tr("The file can be split into 1 to %1 parts.").arg(m_context.maxSplit));
+            return refuse(m_split, uiString(kStrSplitRange).arg(m_context.maxSplit));
     }
     return {};
 }
@@ -554,8 +550,7 @@ bool JobPropertySheet::makeFolderExist()
         return false;
     }
     if (!std::filesystem::create_directories(path, error) && !std::filesystem::is_directory(path)) {
-        QMessageBox::warning(this, windowTitle(),
-                             tr("The folder %1 cannot be created: %2").arg(folder, q(error.message())));
+        QMessageBox::warning(this, windowTitle(), uiString(kStrCannotCreateFolder).arg(folder, q(error.message())));
         refuse(m_folder, {});
         return false;
     }
@@ -569,10 +564,7 @@ QString JobPropertySheet::apply()
     // nothing else may have changed.
     if (m_mode == JobSheetMode::OneJob && m_fileName->text().trimmed() != m_startFileName.trimmed()) {
         if (!m_job.SetFileName(s(m_fileName->text())))
-            return refuse(m_fileName,
-                          tr("The file cannot be renamed to %1: a file of that name exists or the "
-                             "folder is not writable.")
-                              .arg(m_fileName->text().trimmed()));
+            return refuse(m_fileName, uiString(kStrSheetCannotRename).arg(m_fileName->text().trimmed()));
     }
     if (m_mode == JobSheetMode::OneJob && m_url->text().trimmed() != m_startUrl.trimmed())
         m_job.SetUrl(s(m_url->text()));

@@ -822,7 +822,8 @@ void COfflineFrame::chooseFilter()
     }
     QDialog dialog(this);
     setUiText(&dialog, ids::FilterTitle);
-    dialog.setObjectName(QStringLiteral("Filter"));
+    // Its section: language files translate it, and keys only count there.
+    dialog.setObjectName(QStringLiteral("Filter_Dlg"));
     auto* only = new QRadioButton(&dialog);
     setUiText(only, ids::ShowOnly);
     auto* except = new QRadioButton(&dialog);
@@ -840,6 +841,7 @@ void COfflineFrame::chooseFilter()
         patterns->setEditText(qText(last));
     auto* typesLabel = makeLabel(ids::FileTypes, &dialog);
     typesLabel->setBuddy(patterns);
+    typesLabel->setProperty("controlId", 1504);  // its field's 1004 + 500
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

@@ -100,9 +100,27 @@ void ColorButton::setColorRef(int32_t colorRef)
     setToolTip(colorFromRef(colorRef).name());
 }
 
+namespace {
+
+// A colour picker is named after its field's label as it shows now, in the
+// current language: the accessible name keeps the text the page was built
+// with.
+QString pickerTitle(const QWidget& button)
+{
+    if (const QWidget* page = button.parentWidget()) {
+        for (const QLabel* label : page->findChildren<QLabel*>()) {
+            if (label->buddy() == &button)
+                return fieldName(label->text());
+        }
+    }
+    return fieldName(button.accessibleName());
+}
+
+}  // namespace
+
 void ColorButton::pick()
 {
-    const QColor chosen = QColorDialog::getColor(colorFromRef(m_colorRef), this, fieldName(accessibleName()));
+    const QColor chosen = QColorDialog::getColor(colorFromRef(m_colorRef), this, pickerTitle(*this));
     if (chosen.isValid())
         setColorRef(refFromColor(chosen));
 }

@@ -107,6 +107,14 @@ ProxyEntryDialog::ProxyEntryDialog(const ProxyEntry& entry, bool direct, QWidget
     for (QObject* control : std::initializer_list<QObject*>{m_title, m_type, m_server, m_port, m_authenticate, m_user,
                                                             m_password, m_passive, m_noCache, m_multiProxy})
         setControlId(control, id++);
+    // A field's label carries the field's id plus 500, as in every dialog,
+    // so that a language file can name it.
+    for (int row = 0; row < form->rowCount(); ++row) {
+        QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole);
+        QLayoutItem* field = form->itemAt(row, QFormLayout::FieldRole);
+        if (label != nullptr && label->widget() != nullptr && field != nullptr && field->widget() != nullptr)
+            setControlId(label->widget(), field->widget()->property("controlId").toInt() + 500);
+    }
     setControlId(buttons->button(QDialogButtonBox::Ok), 1);
     setControlId(buttons->button(QDialogButtonBox::Cancel), 2);
 

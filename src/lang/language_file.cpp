@@ -99,6 +99,10 @@ int keepEntry(void* user, const char* section, const char* name, const char* val
 {
     if (section == nullptr || name == nullptr || value == nullptr)
         return 1;
+    // A key before the first section, or under "[]" or "[ ]", belongs to no
+    // section a lookup names: it is left out like any line that does not parse.
+    if (trimmed(section).empty())
+        return 1;
     auto& state = *static_cast<ParseState*>(user);
     std::string_view text(value);
     if (!text.empty() && text.front() == kLongValueMarker) {

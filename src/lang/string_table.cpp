@@ -434,6 +434,15 @@ constexpr BuiltinString kStrings[] = {
             "browser from Debian's packages for browser capture."},
     {41220, "Firefox is installed as a Snap: it reaches fetchora-host through the desktop's portal, which may "
             "ask once whether to allow it."},
+    // The job sheet's refusals.
+    {41501, "\"%1\" is not a URL that can be downloaded. Type it with http://, https:// or ftp:// in front."},
+    {41502, "%1 is already in the list."},
+    {41503, "Type the URL of the file to download."},
+    {41504, "Choose the folder to save the file in."},
+    {41505, "\"%1\" is not a full folder path: it must start with /."},
+    {41506, "The file can be split into 1 to %1 parts."},
+    {41507, "The folder %1 cannot be created: %2"},
+    {41508, "The file cannot be renamed to %1: a file of that name exists or the folder is not writable."},
     {57344, "Fetchora"},
     {61204, "Download"},
     {61206, "Downloaded"},

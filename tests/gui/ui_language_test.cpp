@@ -7,17 +7,21 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -25,13 +29,13 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeView>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
-#include <QListWidget>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -56,6 +60,9 @@
 #include "gui/options_form.h"
 #include "gui/options_pages.h"
 #include "gui/options_sheet.h"
+#include "gui/proxy_entry_dialog.h"
+#include "gui/proxy_page.h"
+#include "gui/qt_loop_driver.h"
 #include "gui/start_prompts.h"
 #include "gui/zovirad_view.h"
 #include "lang/current_language.h"
@@ -72,6 +79,7 @@
 #include "shell/shell_texts.h"
 #include "shell/speed_timer.h"
 #include "shell/zip_check.h"
+#include "support/loopback_sockets.h"
 #include "support/temp_dir.h"
 #include "support/view_prompts.h"
 
@@ -703,6 +711,234 @@ void addShellFilters(TextMap& texts, Session& session)
     EXPECT_EQ(n, 6) << "open, save as, merge, import and export of lists, the missing file";
 }
 
+// ---- windows that show only on a failure ---------------------------------------------
+
+// Runs open(), which brings up one modal window (or a box on top of the
+// window `under`), takes every text of it under section "~" + name and
+// closes it. False when nothing came up.
+enum class Taken { EveryText, TitleAndButtons };
+
+bool takeModal(TextMap& texts, const QString& name, const std::function<void()>& open, QWidget* under = nullptr,
+               Taken taken = Taken::EveryText)
+{
+    bool seen = false;
+    QTimer reader;
+    reader.setInterval(20);
+    reader.callOnTimeout([&] {
+        QWidget* top = QApplication::activeModalWidget();
+        if (top == nullptr || top == under)
+            return;
+        if (!seen && taken == Taken::TitleAndButtons) {
+            seen = true;
+            add(texts, QStringLiteral("~") + name, QStringLiteral("title"), top->windowTitle());
+            int place = 0;
+            for (QDialogButtonBox* box : top->findChildren<QDialogButtonBox*>())
+                for (QAbstractButton* button : box->buttons())
+                    add(texts, QStringLiteral("~") + name, QStringLiteral("button") + QString::number(++place),
+                        button->text());
+        } else if (!seen) {
+            seen = true;
+            addWindow(texts, top);
+            addEveryText(texts, name, top);
+        }
+        if (auto* dialog = qobject_cast<QDialog*>(top))
+            dialog->reject();
+        else
+            top->close();
+    });
+    reader.start();
+    open();
+    return seen;
+}
+
+// The shell's messages on failures, brought about by its own code paths
+// with the test prompts, then shown as the window shows them.
+std::vector<ViewPrompts::Asked> shellFailures(Session& session, const fs::path& dir)
+{
+    MainView& view = *session.view;
+    ViewPrompts& prompts = session.prompts;
+    prompts.asked.clear();
+    const fs::path nowhere = dir / "no such folder";
+    const fs::path noUrls = dir / "no-urls.txt";
+    std::ofstream(noUrls) << "nothing to fetch here\n";
+    // Saving the database or a list into a folder that is not there; a list
+    // without a URL.
+    prompts.saveFile = nowhere / "saved.kxd";
+    view.run(ViewCommand::SaveDatabaseAs);
+    prompts.saveFile = nowhere / "list.lst";
+    view.run(ViewCommand::ExportList);
+    prompts.openFile = noUrls;
+    view.run(ViewCommand::ImportList);
+    prompts.saveFile.reset();
+    prompts.openFile.reset();
+    // A category cannot move into itself.
+    DownloadJob* open = view.list().openCategory();
+    DownloadJob* category = view.doc().downloaded()->firstChild();
+    view.list().openCategory(category);
+    prompts.category = category;
+    view.run(ViewCommand::MoveCategory);
+    prompts.category = nullptr;
+    view.list().openCategory(open);
+    // A URL that is none, and a new URL whose file name a listed job has.
+    UrlRequest invalid;
+    invalid.url = "no address at all";
+    view.handleUrl(invalid);
+    UrlRequest sameName;
+    sameName.url = "http://127.0.0.1:9/elsewhere/setup.zip";
+    prompts.yesNo = {false};
+    prompts.editAnswers = {false};
+    view.handleUrl(sameName);
+    prompts.yesNo.clear();
+    prompts.editAnswers.clear();
+    std::vector<ViewPrompts::Asked> boxes;
+    for (const ViewPrompts::Asked& asked : prompts.asked)
+        if (asked.kind == "message" || asked.kind == "yesno" || asked.kind == "okcancel")
+            boxes.push_back(asked);
+    return boxes;
+}
+
+void addFailureTexts(TextMap& texts, Session& session)
+{
+    // The same folder in every walk, as the messages name it.
+    ASSERT_NE(session.shellJob, nullptr);
+    const fs::path dir = fs::path(session.shellJob->saveFolder.str()) / "failures";
+    fs::create_directories(dir);
+    GuiPrompts prompts(session.frame.get());
+    int n = 0;
+    const std::vector<ViewPrompts::Asked> boxes = shellFailures(session, dir);
+    for (const ViewPrompts::Asked& box : boxes) {
+        const QString name = QStringLiteral("Failure") + QString::number(++n);
+        EXPECT_TRUE(takeModal(texts, name, [&] {
+            if (box.kind == "message")
+                prompts.message(box.text, box.icon);
+            else if (box.kind == "yesno")
+                prompts.askYesNo(box.text, box.icon);
+            else
+                prompts.askOkCancel(box.text, box.icon);
+        })) << box.text;
+    }
+    std::string shown;
+    for (const ViewPrompts::Asked& box : boxes)
+        shown += "\n" + box.kind + ": " + box.text;
+    EXPECT_EQ(n, 6) << "the database and the list not saved, a list without URLs, a category moved into itself, "
+                       "an invalid URL, a file name already listed; shown:"
+                    << shown;
+
+    // The file chooser and the folder chooser: Qt's own dialogs.
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("OpenChooser"),
+                          [&] { prompts.chooseOpenFile(shellText(kStrTitleImportList), "Text (*.txt)|*.txt||"); }));
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("FolderChooser"),
+                          [&] { prompts.chooseFolder(shellText(kStrTitleExport), dir); }));
+
+    // The update check that cannot reach its server.
+    {
+        UpdateSetup setup;
+        setup.source = "http://127.0.0.1:" + std::to_string(test::refusedPort()) + "/up/";
+        setup.writableLanguageFolder = dir / "language";
+        setup.shippedLanguageFolder = dir / "shipped";
+        // The fetch runs as a job of the engine, whose messages come through
+        // Qt's loop here.
+        QtLoopDriver driver(session.app.loop());
+        CheckNewDialog check(session.app, setup, session.desktop, UpdateMode::VersionCheck, session.frame.get());
+        check.show();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        do
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        while ((check.busy() || check.progressBar()->isVisible()) && std::chrono::steady_clock::now() < deadline);
+        EXPECT_FALSE(check.busy());
+        add(texts, QStringLiteral("~CheckNew"), QStringLiteral("failure"), check.statusLabel()->text());
+        check.close();
+    }
+
+    // The proxy dialog and its two refusals: no server, a port out of range.
+    {
+        ProxyEntry entry;
+        entry.type = kProxyHttpGet;
+        ProxyEntryDialog dialog(entry, false, session.frame.get());
+        EXPECT_TRUE(takeModal(texts, QStringLiteral("ProxyEntry"), [&] { dialog.exec(); }));
+        dialog.show();
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("ProxyNoServer"), [&] { dialog.accept(); }, &dialog));
+        dialog.serverEdit()->setText(QStringLiteral("127.0.0.1"));
+        dialog.portEdit()->setText(QStringLiteral("0"));
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("ProxyBadPort"), [&] { dialog.accept(); }, &dialog));
+        dialog.reject();
+    }
+
+    // The job sheet refusing a URL it cannot fetch.
+    {
+        DownloadJob job;
+        job.url = "http://127.0.0.1/file.zip";
+        JobPropertySheet sheet(QString::fromStdString(shellText(kStrTitleProperties)), job, JobSheetMode::OneJob,
+                               JobSheetContext{});
+        sheet.show();
+        // Each refusal in the order the sheet checks its fields.
+        const std::vector<std::function<void()>> faults = {
+            [&] { sheet.urlEdit()->clear(); },
+            [&] { sheet.urlEdit()->setText(QStringLiteral("no address at all")); },
+            [&] {
+                sheet.urlEdit()->setText(QStringLiteral("http://127.0.0.1/file.zip"));
+                sheet.folderBox()->setEditText(QString());
+            },
+            [&] { sheet.folderBox()->setEditText(QStringLiteral("relative/folder")); },
+            [&] {
+                sheet.folderBox()->setEditText(QString::fromStdString(dir.string()));
+                sheet.splitBox()->setEditText(QStringLiteral("0"));
+            },
+        };
+        int refusal = 0;
+        for (const std::function<void()>& fault : faults) {
+            fault();
+            const QString name = QStringLiteral("SheetRefusal") + QString::number(++refusal);
+            EXPECT_TRUE(takeModal(
+                texts, name, [&] { sheet.okButton()->click(); }, &sheet))
+                << name.toStdString();
+        }
+        add(texts, QStringLiteral("~SheetMirror"), QStringLiteral("invalid"), sheet.addMirror(QStringLiteral("none")));
+        EXPECT_TRUE(sheet.addMirror(QStringLiteral("http://127.0.0.1/mirror.zip")).isEmpty());
+        add(texts, QStringLiteral("~SheetMirror"), QStringLiteral("listed"),
+            sheet.addMirror(QStringLiteral("http://127.0.0.1/mirror.zip")));
+        sheet.reject();
+    }
+
+    // The proxy list's import and export that fail, as their boxes say it.
+    {
+        const fs::path notAList = dir / "not-a-list.txt";
+        std::ofstream(notAList) << "this line is no proxy\n";
+        ProxyPage page(session.app.jobLock());
+        const QString section = QStringLiteral("~ProxyFiles");
+        add(texts, section, QStringLiteral("notAList"), page.importFrom(QString::fromStdString(notAList.string())));
+        add(texts, section, QStringLiteral("missing"),
+            page.importFrom(QString::fromStdString((dir / "missing.txt").string())));
+        add(texts, section, QStringLiteral("nothingToExport"),
+            page.exportTo(QString::fromStdString((dir / "proxies.txt").string())));
+        ProxyEntry entry;
+        entry.type = kProxyHttpGet;
+        entry.server = "127.0.0.1";
+        entry.port = 3128;
+        page.addEntry(entry);
+        add(texts, section, QStringLiteral("nowhere"),
+            page.exportTo(QString::fromStdString((dir / "no such folder" / "proxies.txt").string())));
+        EXPECT_EQ(texts[section.toStdString()].size(), 4u);
+    }
+
+    // The colour picker of the log colours, named after its field: its title
+    // and Qt's buttons (its other labels are Qt's own, some spelt the same
+    // in German).
+    {
+        GraphLogPage page;
+        page.show();
+        ColorButton* button = nullptr;
+        for (ColorButton* each : page.findChildren<ColorButton*>())
+            if (controlId(each) == 1)
+                button = each;
+        ASSERT_NE(button, nullptr);
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("ColorPicker"), [&] { button->click(); }, nullptr, Taken::TitleAndButtons));
+    }
+}
+
 // Every text the program shows that a language file translates, as shown
 // with the current language.
 TextMap walkEverything(Session& session)
@@ -836,6 +1072,7 @@ TextMap walkEverything(Session& session)
     addFrameTexts(texts, session);
     addShellTexts(texts, session);
     addShellFilters(texts, session);
+    addFailureTexts(texts, session);
 
     DownloadJob job;
     job.url = "http://127.0.0.1/file.zip";
@@ -877,6 +1114,12 @@ std::string referenceText(const TextMap& texts)
     for (const auto& [section, keys] : texts) {
         if (shownOnly(section))
             continue;
+        // A window without a section name: no lookup could find these keys.
+        if (section.empty()) {
+            ADD_FAILURE() << "controls with ids in a window without a section name, first " << keys.begin()->first
+                          << "=" << keys.begin()->second;
+            continue;
+        }
         out << "\n[" << section << "]\n";
         for (const auto& [key, text] : keys) {
             if (composed(section, key))
@@ -1000,6 +1243,79 @@ TEST(UiLanguage, TheGermanFileLeavesNoTextInEnglishAndTheReferenceIsCurrent)
                 changed.push_back("[" + section + "] " + key + "=" + text);
     EXPECT_TRUE(changed.empty()) << changed.size() << " texts did not come back in English, first: "
                                  << (changed.empty() ? std::string() : changed.front());
+}
+
+// Qt's own dialogs take their buttons from Qt's German translation
+// (qt6-translations-l10n, which scripts/install-deps.sh installs); a message
+// box from the common section of the file.
+TEST(UiLanguage, QtsOwnDialogsShowGermanButtonsWithTheGermanFile)
+{
+    ASSERT_TRUE(QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_de.qm")))
+        << "Qt's German translation is missing: install qt6-translations-l10n";
+    TempDir dir;
+    Session session(dir, {FETCHORA_LANGUAGE_DIR});
+    session.languageEntry(QStringLiteral("kxdeu.ini"))->trigger();
+    ASSERT_EQ(session.languages.activeFileName(), "kxdeu.ini");
+    GuiPrompts prompts(session.frame.get());
+    const auto buttonsOf = [](const std::function<void()>& open) {
+        QStringList texts;
+        QTimer reader;
+        reader.setInterval(20);
+        reader.callOnTimeout([&texts] {
+            auto* top = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (top == nullptr)
+                return;
+            for (QAbstractButton* button : top->findChildren<QAbstractButton*>())
+                if (qobject_cast<QPushButton*>(button) != nullptr)
+                    texts << button->text().remove(u'&');
+            top->reject();
+        });
+        reader.start();
+        open();
+        return texts;
+    };
+    const QStringList chooser = buttonsOf([&] { prompts.chooseOpenFile("Import", "Text (*.txt)|*.txt||"); });
+    EXPECT_TRUE(chooser.contains(QString::fromUtf8("\xC3\x96"
+                                                   "ffnen")))
+        << chooser.join(u',').toStdString();
+    EXPECT_TRUE(chooser.contains(QStringLiteral("Abbrechen"))) << chooser.join(u',').toStdString();
+    const QStringList box = buttonsOf([&] { prompts.askOkCancel("?", MessageIcon::Warning); });
+    EXPECT_TRUE(box.contains(QStringLiteral("Abbrechen"))) << box.join(u',').toStdString();
+    const QStringList question = buttonsOf([&] { prompts.askYesNo("?", MessageIcon::Question); });
+    EXPECT_TRUE(question.contains(QStringLiteral("Ja")) && question.contains(QStringLiteral("Nein")))
+        << question.join(u',').toStdString();
+}
+
+// A key before the first section or under a blank section name is read by
+// no lookup: the shipped files hold none (a translator would lose it).
+TEST(UiLanguage, TheShippedFilesKeepEveryKeyInANamedSection)
+{
+    int files = 0;
+    for (const fs::directory_entry& each : fs::directory_iterator(FETCHORA_LANGUAGE_DIR)) {
+        if (each.path().extension() != ".ini")
+            continue;
+        ++files;
+        std::ifstream in(each.path(), std::ios::binary);
+        std::string section;
+        bool inSection = false;
+        int number = 0;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty() || line[0] == ';')
+                continue;
+            if (line[0] == '[') {
+                section = line.substr(1, line.find(']') - 1);
+                inSection = section.find_first_not_of(" \t") != std::string::npos;
+                EXPECT_TRUE(inSection) << each.path().filename() << ":" << number << ": a section without a name";
+                continue;
+            }
+            EXPECT_TRUE(inSection) << each.path().filename() << ":" << number << ": " << line
+                                   << " is in no named section";
+        }
+    }
+    EXPECT_GE(files, 2);
 }
 
 }  // namespace

@@ -155,6 +155,24 @@ TEST(LanguageFile, BadFilesAreReadAsFarAsTheyAreSound)
     EXPECT_EQ(noInfo.string(1).value_or(""), "eins");
 }
 
+TEST(LanguageFile, KeysOutsideANamedSectionAreLeftOut)
+{
+    const auto file = LanguageFile::parse("1002=before any section\n"
+                                          "[Filter_Dlg]\n1002=Nur &zeigen...\n"
+                                          "[]\n1003=under an empty name\n"
+                                          "[ ]\n1004=under a blank name\n"
+                                          "[Filter_Dlg]\n1003=Alle &au\xC3\x9F"
+                                          "er...\n");
+    EXPECT_EQ(file.controlText("Filter_Dlg", 1002).value_or(""), "Nur &zeigen...");
+    // The section goes on after a stray one.
+    EXPECT_EQ(file.controlText("Filter_Dlg", 1003).value_or(""),
+              "Alle &au\xC3\x9F"
+              "er...");
+    for (const char* key : {"1002", "1003", "1004"})
+        EXPECT_FALSE(file.value("", key)) << key;
+    EXPECT_EQ(file.keyCount(), 2u);
+}
+
 TEST(LanguageFile, LoadFailsOnlyForAFileThatCannotBeOpened)
 {
     EXPECT_FALSE(LanguageFile::load("/nonexistent/kxdeu.ini"));
