@@ -32,7 +32,14 @@ enum class ArchiveError : uint8_t {
     BadTag,  // a node tag that names neither a Category nor a job
 };
 
-const char* archiveErrorText(ArchiveError error);
+// The error in words, in the current language.
+std::string archiveErrorText(ArchiveError error);
+inline constexpr uint32_t kStrArchiveNoError = 41481;
+inline constexpr uint32_t kStrArchiveEndOfFile = 41482;
+inline constexpr uint32_t kStrArchiveBadCount = 41483;
+inline constexpr uint32_t kStrArchiveBadLength = 41484;
+inline constexpr uint32_t kStrArchiveBadTag = 41485;
+inline constexpr uint32_t kStrArchiveUnknownError = 41486;
 
 class KxdReader {
 public:

@@ -6,6 +6,7 @@
 #include "config/settings_key.h"
 #include "config/settings_values.h"
 #include "platform/text_utils.h"
+#include "shell/folder_fault_text.h"
 #include "shell/front_end_texts.h"
 #include "shell/shell_texts.h"
 
@@ -67,14 +68,14 @@ bool Application::start(std::string& error)
 {
     FolderResult profile = fetchora::profileFolder(m_environment);
     if (!profile) {
-        error = shellText(kStrCannotUseProfile, {profile.error});
+        error = shellText(kStrCannotUseProfile, {folderFaultsText(profile)});
         return false;
     }
     m_profileFolder = profile.path;
 
     FolderResult temporary = fetchora::temporaryFolder(m_environment);
     if (!temporary) {
-        error = shellText(kStrCannotMakeTemporaryFolder, {temporary.error});
+        error = shellText(kStrCannotMakeTemporaryFolder, {folderFaultsText(temporary)});
         return false;
     }
     m_temporaryFolder = temporary.path;
