@@ -13,11 +13,9 @@ uint32_t textId(int error)
 {
     switch (error) {
     case EISDIR: return kStrErrnoIsFolder;
-    case EMFILE:
-    case ENFILE: return kStrErrnoTooManyOpen;
+    case EMFILE: return kStrErrnoTooManyOpen;
     case ENOSPC: return kStrErrnoNoSpace;
-    case EACCES:
-    case EPERM: return kStrErrnoPermission;
+    case EACCES: return kStrErrnoPermission;
     case EROFS: return kStrErrnoReadOnly;
     case ENOTDIR: return kStrErrnoNotFolder;
     case ENOENT: return kStrErrnoNotFound;

@@ -11,6 +11,7 @@
 
 #include "lang/string_table.h"
 #include "lists/file_error.h"
+#include "model/database_texts.h"
 #include "platform/text_utils.h"
 
 namespace fetchora {
@@ -65,7 +66,7 @@ MergeLoadResult LoadMergeSource(const std::filesystem::path& file, CZoviradDoc& 
     if (report.damaged()) {
         result.error = openErrorText(
             file, formatMessage(builtinString(kStrFileDamagedAt),
-                                {archiveErrorText(report.error), std::to_string(report.errorOffset)}));
+                                {shownArchiveError(report.error), std::to_string(report.errorOffset)}));
         return result;
     }
     for (const DownloadJob* node : source.tree().nodes()) {

@@ -15,6 +15,7 @@
 #include "lang/string_table.h"
 #include "lang/system_error_text.h"
 #include "model/category_tree.h"
+#include "model/database_texts.h"
 #include "platform/atomic_file.h"
 
 namespace fetchora {

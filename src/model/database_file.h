@@ -36,10 +36,6 @@ inline constexpr uint32_t kStrRestoreDatabaseTitle = 61429;  // "Restore downloa
 inline constexpr uint32_t kStrDatabaseCorrupted = 61430;  // "...is corrupted, please select one backup..."
 inline constexpr uint32_t kStrDatabaseLost = 61431;  // "...is lost, please select one backup..."
 inline constexpr uint32_t kStrBackupListColumns = 61374;  // labels of the backup list's columns
-// Why a save failed: "%1" the file, "%2" the system's reason.
-inline constexpr uint32_t kStrDatabaseCannotWrite = 41471;
-inline constexpr uint32_t kStrDatabaseWriteFailed = 41472;  // the reason when the system gives none
-inline constexpr uint32_t kStrDatabaseTextTooLong = 41473;
 
 // database + ".bak": the previous file, copied before every save.
 std::filesystem::path BakPathFor(const std::filesystem::path& database);

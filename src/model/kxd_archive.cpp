@@ -1,7 +1,5 @@
 #include "model/kxd_archive.h"
 
-#include "lang/string_table.h"
-
 namespace fetchora {
 namespace {
 
@@ -14,16 +12,16 @@ constexpr uint32_t kLength64 = 0xFFFFFFFF;
 
 }  // namespace
 
-std::string archiveErrorText(ArchiveError error)
+const char* archiveErrorText(ArchiveError error)
 {
     switch (error) {
-    case ArchiveError::None: return std::string(builtinString(kStrArchiveNoError));
-    case ArchiveError::EndOfFile: return std::string(builtinString(kStrArchiveEndOfFile));
-    case ArchiveError::BadCount: return std::string(builtinString(kStrArchiveBadCount));
-    case ArchiveError::BadLength: return std::string(builtinString(kStrArchiveBadLength));
-    case ArchiveError::BadTag: return std::string(builtinString(kStrArchiveBadTag));
+    case ArchiveError::None: return "no error";
+    case ArchiveError::EndOfFile: return "unexpected end of file";
+    case ArchiveError::BadCount: return "impossible item count";
+    case ArchiveError::BadLength: return "unknown string length form";
+    case ArchiveError::BadTag: return "unknown node tag";
     }
-    return std::string(builtinString(kStrArchiveUnknownError));
+    return "unknown error";
 }
 
 // ---- KxdReader ----------------------------------------------------------------

@@ -32,14 +32,7 @@ enum class ArchiveError : uint8_t {
     BadTag,  // a node tag that names neither a Category nor a job
 };
 
-// The error in words, in the current language.
-std::string archiveErrorText(ArchiveError error);
-inline constexpr uint32_t kStrArchiveNoError = 41481;
-inline constexpr uint32_t kStrArchiveEndOfFile = 41482;
-inline constexpr uint32_t kStrArchiveBadCount = 41483;
-inline constexpr uint32_t kStrArchiveBadLength = 41484;
-inline constexpr uint32_t kStrArchiveBadTag = 41485;
-inline constexpr uint32_t kStrArchiveUnknownError = 41486;
+const char* archiveErrorText(ArchiveError error);
 
 class KxdReader {
 public:

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/folder_check.h"
+
 #ifndef FETCHORA_INSTALL_PREFIX
 #define FETCHORA_INSTALL_PREFIX "/usr/local"
 #endif
@@ -53,12 +55,12 @@ FolderFault systemFault(FolderFaultKind kind, const fs::path& path)
     return {kind, path, errno};
 }
 
-void addFault(FolderResult& result, FolderFault fault)
+void addFault(FolderCheck& check, FolderFault fault)
 {
-    if (!result.error.empty())
-        result.error += "; ";
-    result.error += folderFaultEnglish(fault);
-    result.faults.push_back(std::move(fault));
+    if (!check.result.error.empty())
+        check.result.error += "; ";
+    check.result.error += folderFaultEnglish(fault);
+    check.faults.push_back(std::move(fault));
 }
 
 // mkdir -p, giving each folder it makes mode 0700 so a new profile is private
@@ -199,35 +201,37 @@ fs::path profileFolderPath(const Environment& env)
     return {};
 }
 
-FolderResult profileFolder(const Environment& env)
+FolderCheck checkProfileFolder(const Environment& env)
 {
-    FolderResult result;
+    FolderCheck check;
+    FolderResult& result = check.result;
     const fs::path folder = profileFolderPath(env);
     if (folder.empty()) {
-        addFault(result, {FolderFaultKind::NoProfileVariable, {}, 0});
-        return result;
+        addFault(check, {FolderFaultKind::NoProfileVariable, {}, 0});
+        return check;
     }
     if (auto fault = createPrivateFolders(folder)) {
-        addFault(result, std::move(*fault));
-        return result;
+        addFault(check, std::move(*fault));
+        return check;
     }
     // Whoever may write the folder may plant a symlink where the settings or
     // the database are saved, or read them.
     struct stat st;
     if (::stat(folder.c_str(), &st) != 0)
-        addFault(result, systemFault(FolderFaultKind::CannotExamine, folder));
+        addFault(check, systemFault(FolderFaultKind::CannotExamine, folder));
     else if (st.st_uid != ::geteuid())
-        addFault(result, {FolderFaultKind::OtherOwner, folder, 0});
+        addFault(check, {FolderFaultKind::OtherOwner, folder, 0});
     else if ((st.st_mode & S_IWOTH) != 0)
-        addFault(result, {FolderFaultKind::WritableByEveryone, folder, 0});
+        addFault(check, {FolderFaultKind::WritableByEveryone, folder, 0});
     else
         result.path = folder;
-    return result;
+    return check;
 }
 
-FolderResult temporaryFolder(const Environment& env)
+FolderCheck checkTemporaryFolder(const Environment& env)
 {
-    FolderResult result;
+    FolderCheck check;
+    FolderResult& result = check.result;
     fs::path base = "/tmp";
     if (const auto tmp = absoluteVariable(env, "TMPDIR")) {
         std::error_code ec;
@@ -241,17 +245,17 @@ FolderResult temporaryFolder(const Environment& env)
         // The umask may have taken bits away; make the mode exactly private.
         ::chmod(folder.c_str(), kPrivateMode);
         result.path = folder;
-        return result;
+        return check;
     }
     if (errno == EEXIST) {
         auto fault = checkOwnTemporaryFolder(folder);
         if (!fault) {
             result.path = folder;
-            return result;
+            return check;
         }
-        addFault(result, std::move(*fault));
+        addFault(check, std::move(*fault));
     } else {
-        addFault(result, systemFault(FolderFaultKind::CannotCreate, folder));
+        addFault(check, systemFault(FolderFaultKind::CannotCreate, folder));
     }
 
     // Someone else holds the usual name (or it cannot be made): never write
@@ -261,9 +265,19 @@ FolderResult temporaryFolder(const Environment& env)
         result.path = pattern;
         result.replaced = true;
     } else {
-        addFault(result, systemFault(FolderFaultKind::CannotCreatePrivateIn, base));
+        addFault(check, systemFault(FolderFaultKind::CannotCreatePrivateIn, base));
     }
-    return result;
+    return check;
+}
+
+FolderResult profileFolder(const Environment& env)
+{
+    return checkProfileFolder(env).result;
+}
+
+FolderResult temporaryFolder(const Environment& env)
+{
+    return checkTemporaryFolder(env).result;
 }
 
 bool removeTemporaryFolder(const fs::path& folder)

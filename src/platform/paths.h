@@ -20,7 +20,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace fetchora {
 
@@ -31,34 +30,9 @@ Environment processEnvironment();
 // A fixed set of variables; anything else is unset.
 Environment mapEnvironment(std::map<std::string, std::string> variables);
 
-// One reason a folder could not be used, kept apart from its English words
-// so that a front end can say it in the current language.
-enum class FolderFaultKind {
-    NoProfileVariable,  // neither FETCHORA_HOME, XDG_DATA_HOME nor HOME is set
-    CannotCreate,
-    NotAFolder,
-    CannotOpen,
-    SymbolicLink,
-    CannotExamine,
-    OtherOwner,
-    CannotMakePrivate,
-    WritableByEveryone,
-    CannotCreatePrivateIn,  // no fresh private folder could be made in `path`
-};
-
-struct FolderFault {
-    FolderFaultKind kind = FolderFaultKind::CannotCreate;
-    std::filesystem::path path;
-    int systemError = 0;  // errno, where the system gave one
-};
-
-// The fault in English, as the logs and scripts read it.
-std::string folderFaultEnglish(const FolderFault& fault);
-
 struct FolderResult {
     std::filesystem::path path;  // empty when no usable folder could be had
-    std::string error;           // why the usual folder was not used, or why none was (English)
-    std::vector<FolderFault> faults;  // the same, one entry per reason, in order
+    std::string error;           // why the usual folder was not used, or why none was
     // Temporary folder only: the usual one was unsafe (a symlink, not ours,
     // not a folder) and `path` is a fresh private folder under another name.
     bool replaced = false;

@@ -35,12 +35,12 @@ std::string folderFaultText(const FolderFault& fault)
     return formatMessage(pattern, {fault.path.string(), why});
 }
 
-std::string folderFaultsText(const FolderResult& result)
+std::string folderFaultsText(const FolderCheck& check)
 {
-    if (result.faults.empty())
-        return result.error;
+    if (check.faults.empty())
+        return check.result.error;
     std::string text;
-    for (const FolderFault& fault : result.faults) {
+    for (const FolderFault& fault : check.faults) {
         if (!text.empty())
             text += "; ";
         text += folderFaultText(fault);

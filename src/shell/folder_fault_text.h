@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/paths.h"
+#include "platform/folder_check.h"
 
 namespace fetchora {
 
@@ -24,8 +24,8 @@ inline constexpr uint32_t kStrFolderWritableByEveryone = 41439;
 inline constexpr uint32_t kStrFolderCannotCreatePrivateIn = 41440;
 
 std::string folderFaultText(const FolderFault& fault);
-// Every fault of the result, joined by "; "; the result's English error
+// Every fault of the check, joined by "; "; the result's English error
 // when it names none.
-std::string folderFaultsText(const FolderResult& result);
+std::string folderFaultsText(const FolderCheck& check);
 
 }  // namespace fetchora
