@@ -508,6 +508,8 @@ constexpr BuiltinString kStrings[] = {
     {41386, "the data connection failed"},
     {41387, "The data connection ended at byte %1, before the file's end at %2."},
     {41388, "The server's answer does not fit the dialogue."},
+    {41391, "Download success %1"},
+    {41392, "Download failure %1"},
     {41401, "the download failed"},
     {41402, "%1 (gave up after %2 retries)"},
     {41403, "Too many redirects (more than %1)."},

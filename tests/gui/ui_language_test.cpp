@@ -1023,7 +1023,9 @@ std::vector<std::string> lowerLayerTexts(const TempDir& dir, const fs::path& lan
         if (entry == nullptr)
             return shown;
         entry->trigger();
-        session.app.settings().SetOption(OptionId::ExploreRetry, 0);
+        // A refused port fails at once, without retries.
+        for (OptionId id : {OptionId::ExploreRetry, OptionId::RetryCount, OptionId::AlwaysRetry})
+            session.app.settings().SetOption(id, 0);
         LoggedLines log;
         {
             ExplorerSession explorer(session.app, log);
@@ -1129,7 +1131,8 @@ TEST(UiLanguage, TheLowerLayersFailuresShowInGermanWithTheGermanFile)
         all += line + "\n";
     // Each failure was reached, in German.
     for (const char* words : {"dem Zertifikat von 127.0.0.1 wird nicht vertraut", "huge.lst: größer als 67108864 Bytes",
-                              "Default.kxd lässt sich nicht schreiben: ", "darf von jedem Benutzer beschrieben werden"})
+                              "Default.kxd lässt sich nicht schreiben: ", "darf von jedem Benutzer beschrieben werden",
+                              "Verbindung abgelehnt", "Herunterladen fehlgeschlagen: http://127.0.0.1:"})
         EXPECT_NE(all.find(words), std::string::npos) << words << " not among:\n" << all;
     const std::vector<std::string> leftovers = englishOfLowerLayers(shown, shippedGerman());
     std::string list;
