@@ -6,6 +6,7 @@
 #include "config/app_settings.h"
 #include "engine/job_queue.h"
 #include "engine/job_runner.h"
+#include "lang/system_error_text.h"
 #include "model/database_file.h"
 #include "model/finish_journal.h"
 #include "model/job_database.h"
@@ -405,7 +406,7 @@ void DownloadSession::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError = shellText(kStrDiskWriteFailed, {std::strerror(error)});
+    job->lastError = shellText(kStrDiskWriteFailed, {systemErrorText(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }

@@ -11,10 +11,12 @@
 #include "config/app_settings.h"
 #include "engine/asf_header.h"
 #include "engine/closed_file_syncs.h"
+#include "engine/engine_texts.h"
 #include "engine/job_info_file.h"
 #include "engine/job_runner.h"
 #include "engine/job_window.h"
 #include "engine/small_file_check.h"
+#include "lang/system_error_text.h"
 #include "model/browser_job_fields.h"
 #include "model/completed_range_ops.h"
 #include "model/file_moves.h"
@@ -110,7 +112,7 @@ bool JobRunner::closeFile(StopReason reason)
         RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
     m_job.RecomputeCompletedBytes();
     logMessageOnJob(kMsgWriteFileError);
-    logOnJob(LogKind::Error, std::error_code(m_file.lastError(), std::system_category()).message());
+    logOnJob(LogKind::Error, systemErrorText(m_file.lastError()));
     return false;
 }
 
@@ -125,7 +127,7 @@ bool JobRunner::FlushForSave()
         RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
     m_job.RecomputeCompletedBytes();
     logMessageOnJob(kMsgWriteFileError);
-    logOnJob(LogKind::Error, std::error_code(m_file.lastError(), std::system_category()).message());
+    logOnJob(LogKind::Error, systemErrorText(m_file.lastError()));
     if (m_job.GetState() == JobState::Downloading)
         Finish(StopReason::Error);
     return false;
@@ -149,7 +151,7 @@ int JobRunner::FlushForBackgroundSave()
         RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
     m_job.RecomputeCompletedBytes();
     logMessageOnJob(kMsgWriteFileError);
-    logOnJob(LogKind::Error, std::error_code(m_file.lastError(), std::system_category()).message());
+    logOnJob(LogKind::Error, systemErrorText(m_file.lastError()));
     if (m_job.GetState() == JobState::Downloading)
         Finish(StopReason::Error);
     return -1;
@@ -163,7 +165,7 @@ void JobRunner::BackgroundSyncFailed(int error)
         RemoveCompletedRange(m_job.completedRanges, lost.start, lost.end);
     m_job.RecomputeCompletedBytes();
     logMessageOnJob(kMsgWriteFileError);
-    logOnJob(LogKind::Error, std::error_code(error, std::system_category()).message());
+    logOnJob(LogKind::Error, systemErrorText(error));
     if (m_job.GetState() == JobState::Downloading)
         Finish(StopReason::Error);
 }
@@ -238,7 +240,8 @@ bool JobRunner::renameToFinal()
             renamedToFinal();
             return true;
         }
-        logOnJob(LogKind::Error, error.message());
+        const bool errnoValue = error.category() == std::system_category() || error.category() == std::generic_category();
+        logOnJob(LogKind::Error, errnoValue ? systemErrorText(error.value()) : error.message());
     }
     // A name taken (maybe meanwhile), or a target the move cannot replace:
     // a free name, with one more try when that is taken as well. The record
@@ -248,7 +251,7 @@ bool JobRunner::renameToFinal()
     for (int attempt = 0; attempt < 2; ++attempt) {
         const std::string name = FreeFileName(folder, m_job.GetDisplayName(), false);
         if (name.empty()) {
-            logOnJob(LogKind::Error, std::error_code(EEXIST, std::system_category()).message());
+            logOnJob(LogKind::Error, systemErrorText(EEXIST));
             return false;
         }
         if (!noteFinish(folder / name))
@@ -369,9 +372,9 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
     default:
         newState = JobState::Failed;
         if (m_job.lastError.empty())
-            m_job.lastError = "the download failed";
+            m_job.lastError = messageText(kStrEngineDownloadFailed, {});
         if (reason == StopReason::MaxErrors)
-            m_job.lastError += " (gave up after " + std::to_string(m_job.retryCount) + " retries)";
+            m_job.lastError = messageText(kStrEngineGaveUp, {m_job.lastError.str(), std::to_string(m_job.retryCount)});
         m_job.SetState(newState);
         destroyWindow();
         break;

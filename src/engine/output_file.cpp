@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <system_error>
 #include "lang/string_table.h"
+#include "lang/system_error_text.h"
 #include "model/download_job.h"
 
 namespace fetchora {
@@ -17,7 +18,7 @@ constexpr int kMaxRenameCounter = 9999;
 
 std::string errorText(int error)
 {
-    return std::system_category().message(error);
+    return systemErrorText(error);
 }
 
 bool pathTaken(const std::filesystem::path& path)

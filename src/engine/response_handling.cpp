@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/engine_texts.h"
 #include "model/job_part.h"
 #include "net/connection_log.h"
 #include "net/http_date.h"
@@ -98,14 +99,14 @@ int handleRedirect(ResponseHost& host, const ResponseInfo& info)
     if (!current)
         return handleFailure(host, ResponseOutcome::NotFound);
     if (++host.redirectCount() > kRedirectLimit) {
-        host.log(LogKind::Error, "Too many redirects (more than " + std::to_string(kRedirectLimit) + ").");
+        host.log(LogKind::Error, engineText(kStrEngineTooManyRedirects, {std::to_string(kRedirectLimit)}));
         host.redirectCount() = 0;
         return handleFailure(host, ResponseOutcome::NotFound);
     }
     const std::optional<std::string> target = RedirectTargetUrl(*current, info.location);
     std::optional<UrlEntry> next = target ? redirectedEntry(*current, *target, info) : std::nullopt;
     if (!next) {
-        host.log(LogKind::Error, "The redirect does not lead to a usable URL.");
+        host.log(LogKind::Error, engineText(kStrEngineRedirectUnusable));
         return handleFailure(host, ResponseOutcome::NotFound);
     }
     const bool hostChanged = next->host != current->host || next->port != current->port;
@@ -167,7 +168,7 @@ int rangeRefusedOnReconnect(ResponseHost& host, const ResponseInfo& info)
         return 0;
     }
     host.log(LogKind::Error,
-             "The server sent the whole file instead of the range from byte " + std::to_string(part.position()) + ".");
+             engineText(kStrEngineWholeFileNotRange, {std::to_string(part.position())}));
     const bool urlGivenUp = host.noteRangeRefused();
     if (host.moveToNextUrl()) {
         host.restartPart(true);
@@ -195,7 +196,7 @@ bool followServerSize(ResponseHost& host, int64_t size)
     job.SetFileSize(size);
     if (nothingReceived(job, host.part()))
         return false;
-    host.log(LogKind::Status, "The stream's size changed on the server: it is fetched again from its start.");
+    host.log(LogKind::Status, engineText(kStrEngineStreamSizeChanged));
     host.startOver();
     return true;
 }

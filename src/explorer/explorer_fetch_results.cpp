@@ -5,6 +5,7 @@
 #include <charconv>
 #include <limits>
 
+#include "lang/string_table.h"
 #include "platform/text_utils.h"
 
 namespace fetchora {
@@ -251,9 +252,7 @@ ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, 
 
 std::string FetchEndedLogLine(bool completed, std::string_view url)
 {
-    std::string line = completed ? "Download success " : "Download failure ";
-    line += url;
-    return line;
+    return formatMessage(builtinString(completed ? kStrFetchSucceeded : kStrFetchFailed), {url});
 }
 
 }  // namespace fetchora

@@ -81,7 +81,9 @@ private:
 };
 
 // The log pane's line for an ended fetch: "Download success" or "Download
-// failure", a space and the URL.
+// failure", a space and the URL, in the current language.
+inline constexpr uint32_t kStrFetchSucceeded = 41391;  // "%1" the URL
+inline constexpr uint32_t kStrFetchFailed = 41392;
 std::string FetchEndedLogLine(bool completed, std::string_view url);
 
 }  // namespace fetchora

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "lang/string_table.h"
+#include "lists/file_error.h"
+#include "model/database_texts.h"
 #include "platform/text_utils.h"
 
 namespace fetchora {
@@ -42,7 +44,7 @@ MergeLoadResult LoadMergeSource(const std::filesystem::path& file, CZoviradDoc& 
         return result;
     }
     if (size > kMergeFileLimit) {
-        result.error = openErrorText(file, "the file is too large");
+        result.error = openErrorText(file, std::string(builtinString(kStrFileTooLarge)));
         return result;
     }
     std::ifstream in(file, std::ios::binary);
@@ -52,18 +54,19 @@ MergeLoadResult LoadMergeSource(const std::filesystem::path& file, CZoviradDoc& 
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        result.error = openErrorText(file, "read error");
+        result.error = openErrorText(file, std::string(builtinString(kStrFileReasonReadError)));
         return result;
     }
     JobLockGuard lock(source.jobLock());
     const KxdLoadReport report = LoadTree(bytes, source, options);
     if (!report.signature) {
-        result.error = openErrorText(file, "not a database file");
+        result.error = openErrorText(file, std::string(builtinString(kStrFileNotDatabase)));
         return result;
     }
     if (report.damaged()) {
         result.error = openErrorText(
-            file, std::string(archiveErrorText(report.error)) + " at byte " + std::to_string(report.errorOffset));
+            file, formatMessage(builtinString(kStrFileDamagedAt),
+                                {shownArchiveError(report.error), std::to_string(report.errorOffset)}));
         return result;
     }
     for (const DownloadJob* node : source.tree().nodes()) {

@@ -18,6 +18,16 @@ inline constexpr uint32_t kStrFileTooManyOpen
 inline constexpr uint32_t kStrFileAccessDenied = 61733;  // "Access to %1 was denied."
 inline constexpr uint32_t kStrFileInvalidHandle = 61734;  // "An incorrect file handle was associated with %1."
 
+// The list files' and merged databases' own causes: "%1" the file.
+inline constexpr uint32_t kStrFileLargerThan = 41451;  // "%2" the limit in bytes
+inline constexpr uint32_t kStrFileReadError = 41452;
+inline constexpr uint32_t kStrFileCannotBeWritten = 41453;
+// What "Create or Open file error." is followed by for a database to merge.
+inline constexpr uint32_t kStrFileTooLarge = 41454;
+inline constexpr uint32_t kStrFileNotDatabase = 41455;
+inline constexpr uint32_t kStrFileDamagedAt = 41456;  // "%1" the damage, "%2" the byte
+inline constexpr uint32_t kStrFileReasonReadError = 41457;
+
 // The string id for an errno value met on this file. A missing file whose
 // folder is missing too has an incorrect path rather than no file.
 uint32_t FileErrorStringId(const std::filesystem::path& file, int errorNumber);

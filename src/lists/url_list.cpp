@@ -6,6 +6,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "lang/string_table.h"
+#include "lists/file_error.h"
 #include "net/url.h"
 #include "platform/atomic_file.h"
 #include "platform/text_utils.h"
@@ -40,7 +42,7 @@ bool WriteUrlList(const std::filesystem::path& file, const std::vector<const Dow
     if (writeFileAtomically(file, UrlListText(jobs)))
         return true;
     if (error)
-        *error = file.string() + ": " + (errno ? std::strerror(errno) : "cannot be written");
+        *error = errno ? FileErrorText(file, errno) : formatMessage(builtinString(kStrFileCannotBeWritten), {file.string()});
     return false;
 }
 
@@ -66,21 +68,22 @@ UrlListRead ReadUrlList(const std::filesystem::path& file)
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(file, ec);
     if (ec) {
-        result.error = file.string() + ": " + ec.message();
+        result.error = FileErrorText(file, ec.value());
         return result;
     }
     if (size > kUrlListFileLimit) {
-        result.error = file.string() + ": larger than " + std::to_string(kUrlListFileLimit) + " bytes";
+        result.error
+            = formatMessage(builtinString(kStrFileLargerThan), {file.string(), std::to_string(kUrlListFileLimit)});
         return result;
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        result.error = file.string() + ": " + std::strerror(errno);
+        result.error = FileErrorText(file, errno);
         return result;
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        result.error = file.string() + ": read error";
+        result.error = formatMessage(builtinString(kStrFileReadError), {file.string()});
         return result;
     }
     result.urls = ParseUrlList(text);

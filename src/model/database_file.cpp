@@ -13,7 +13,9 @@
 
 #include "config/app_settings.h"
 #include "lang/string_table.h"
+#include "lang/system_error_text.h"
 #include "model/category_tree.h"
+#include "model/database_texts.h"
 #include "platform/atomic_file.h"
 
 namespace fetchora {
@@ -340,7 +342,7 @@ bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std:
     bool stored = false;
     bytes = StoreTree(doc.tree(), &stored);
     if (!stored) {
-        error = "A text of the database is too long to be stored.";
+        error = std::string(builtinString(kStrDatabaseTextTooLong));
         return false;
     }
     return true;
@@ -370,7 +372,8 @@ SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes, At
     errno = 0;
     if (!writeFileAtomically(path, bytes, calls)) {
         const int error = errno;
-        result.error = "Cannot write " + path.string() + ": " + (error ? std::strerror(error) : "write failed");
+        result.error = formatMessage(builtinString(kStrDatabaseCannotWrite),
+                                     {path.string(), error ? systemErrorText(error) : std::string(builtinString(kStrDatabaseWriteFailed))});
         return result;
     }
     result.ok = true;

@@ -2,6 +2,7 @@
 
 #include "net/connection_log.h"
 #include "net/http_tunnel.h"
+#include "net/net_texts.h"
 #include "net/socks4_handshake.h"
 #include "net/socks5_handshake.h"
 #include "net/tcp_connection.h"
@@ -78,14 +79,14 @@ bool Cycle::resolve(const std::string& host, std::string& address,
         // The name service itself failed: that may pass, so the error step
         // retries.
         m_ended = fail(0,
-                       "cannot look up the host name " + host + " now"
-                           + (found.detail.empty() ? std::string() : " (" + found.detail + ")"));
+                       found.detail.empty() ? netText(kStrNetCannotLookUpNow, {host})
+                                            : netText(kStrNetCannotLookUpNowBecause, {host, found.detail}));
         return false;
     }
     if (found.status != LookupStatus::Found || found.address.empty()) {
         m_env.log.logMessage(ConnectionLogKind::Error, kMsgCannotResolve);
         m_ended = {ConnectOutcome::ResolveFailed, nullptr, RequestRoute::Direct, 0,
-                   "the host name " + host + " does not exist"};
+                   netText(kStrNetHostDoesNotExist, {host})};
         return false;
     }
     address = found.address;
@@ -129,11 +130,11 @@ ConnectionResult Cycle::run()
     const std::optional<ProxyEntry>& proxy = m_request.proxy;
     const bool direct = isDirect(proxy);
     if (target.tls && !m_env.tls)
-        return fail(0, "TLS is not available for " + target.host + ".");
+        return fail(0, netText(kStrNetTlsUnavailable, {target.host}));
     if (!direct && proxy->type >= kProxyTypeCount)
-        return fail(0, "The proxy type " + std::to_string(proxy->type) + " is unknown.");
+        return fail(0, netText(kStrNetUnknownProxyType, {std::to_string(proxy->type)}));
     if (target.tls && !direct && isFtpProxyType(proxy->type))
-        return fail(0, "An FTP proxy cannot carry a secure connection to " + target.host + ".");
+        return fail(0, netText(kStrNetFtpProxyCannotCarryTls, {target.host}));
     const Handshake handshake = handshakeFor(proxy, target.tls);
 
     // SOCKS4 carries an address, so the target is resolved here first.

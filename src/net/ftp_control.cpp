@@ -5,6 +5,7 @@
 
 #include "config/pattern_list.h"
 #include "net/ftp_data_address.h"
+#include "net/net_texts.h"
 #include "net/transfer_channel.h"
 #include "net/url.h"
 #include "platform/text_utils.h"
@@ -102,7 +103,7 @@ void dropAhead(FtpControl& control)
 
 std::string unexpected(const FtpReply& reply)
 {
-    return "The server answered \"" + reply.last() + "\".";
+    return netText(kStrFtpServerAnswered, {reply.last()});
 }
 
 bool mentionsTooMany(const FtpReply& reply)
@@ -184,10 +185,10 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
         // A full server is worth another try later; a refused name or
         // password is not, and the job window moves on or stops the job.
         if (mentionsTooMany(reply))
-            return fail(control, FtpPumpResult::Error, "The server has no room for another login now.");
+            return fail(control, FtpPumpResult::Error, netText(kStrFtpNoRoomForLogin));
         if (state == S::UserSent || state == S::PassSent)
             control.channel.markLoginFailed();
-        return fail(control, FtpPumpResult::Failed, "The login was refused: FTP " + reply.last());
+        return fail(control, FtpPumpResult::Failed, netText(kStrFtpLoginRefused, {reply.last()}));
     }
     if (reply.code >= 400)
         return fail(control, FtpPumpResult::Error, unexpected(reply));
@@ -282,10 +283,10 @@ bool mentionsTooManyOrPassive(const FtpReply& reply)
 FtpPumpResult sendPort(FtpControl& control)
 {
     if (!control.session.activeAllowed)
-        return fail(control, FtpPumpResult::Error, "Active mode is not possible through this proxy.");
+        return fail(control, FtpPumpResult::Error, netText(kStrFtpActiveThroughProxy));
     const std::string line = control.preparePort ? control.preparePort() : std::string();
     if (line.empty())
-        return fail(control, FtpPumpResult::Error, "No listening socket for the data connection could be made.");
+        return fail(control, FtpPumpResult::Error, netText(kStrFtpNoListeningSocket));
     return send(control, FtpCommand::Port, line);
 }
 
@@ -345,7 +346,7 @@ FtpPumpResult receiving(FtpControl& control, const FtpReply& reply)
     }
     const bool nothingLeft = control.knownSize >= 0 && control.rangeStart >= control.knownSize;
     if (size == 0 && !nothingLeft)
-        return fail(control, FtpPumpResult::Failed, "The server announced a transfer of 0 bytes.");
+        return fail(control, FtpPumpResult::Failed, netText(kStrFtpZeroBytes));
     // A server that counts only what is left after REST.
     if (control.rangeStart != 0 && control.knownSize >= 0 && size <= control.knownSize
         && control.rangeStart == control.knownSize - size)
@@ -370,7 +371,7 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
         if (reply.code == 227) {
             const std::optional<FtpHostPort> target = ParsePasvReply(reply.last());
             if (!target)
-                return fail(control, FtpPumpResult::Error, "The passive-mode answer names no address: " + reply.last());
+                return fail(control, FtpPumpResult::Error, netText(kStrFtpPassiveNoAddress, {reply.last()}));
             control.dataAddress = target->address;
             control.dataPort = target->port;
             return FtpPumpResult::OpenDataConnection;
@@ -392,7 +393,7 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
         if (control.probeSkipped)
             control.channel.markResumable(false);
         return fail(control, FtpPumpResult::Error,
-                    "The server refused to start at byte " + std::to_string(control.rangeStart) + ".");
+                    netText(kStrFtpRefusedStart, {std::to_string(control.rangeStart)}));
     case FtpCommand::Retr:
         if (reply.code == 150 || reply.code == 125)
             return receiving(control, reply);
@@ -416,7 +417,7 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
         if ((reply.code == 451 || reply.code == 550) && maySwitchToActive(control) && mentionsTooManyOrPassive(reply))
             return switchToActive(control);
         if (reply.code >= 500)
-            return fail(control, FtpPumpResult::Failed, "The server refused to list the folder: " + reply.last());
+            return fail(control, FtpPumpResult::Failed, netText(kStrFtpRefusedList, {reply.last()}));
         break;
     default: return FtpPumpResult::Nothing;
     }
@@ -447,7 +448,7 @@ FtpPumpResult changeFolder(FtpControl& control)
             return send(control, FtpCommand::Cwd, folder);
         ++control.pathIndex;
     }
-    return fail(control, FtpPumpResult::Failed, "The folder was not found on the server.");
+    return fail(control, FtpPumpResult::Failed, netText(kStrFtpFolderNotFound));
 }
 
 // The 257 answer: the path between the first pair of double quotes, where a
@@ -504,7 +505,7 @@ FtpPumpResult actOnListingReply(FtpControl& control, const FtpReply& reply)
             ++control.pathIndex;
             if (control.pathIndex < control.paths.size())
                 return changeFolder(control);
-            return fail(control, FtpPumpResult::Failed, "The folder was not found on the server: " + reply.last());
+            return fail(control, FtpPumpResult::Failed, netText(kStrFtpFolderNotFoundBecause, {reply.last()}));
         }
         return fail(control, FtpPumpResult::Error, unexpected(reply));
     default: return actOnTransferReply(control, reply);
@@ -629,7 +630,7 @@ bool SendFtpCommand(FtpControl& control, FtpCommand command, std::string_view ar
     }
     control.channel.logLine(ConnectionLogKind::Sent, FtpLoggedLine(line));
     if (!control.writer || !control.writer(line)) {
-        control.problem = "The command could not be sent.";
+        control.problem = netText(kStrFtpCommandNotSent);
         return false;
     }
     return true;
@@ -638,7 +639,7 @@ bool SendFtpCommand(FtpControl& control, FtpCommand command, std::string_view ar
 FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
 {
     if (++control.replies > kMaxFtpReplies)
-        return fail(control, FtpPumpResult::Error, "The server sent too many replies.");
+        return fail(control, FtpPumpResult::Error, netText(kStrFtpTooManyReplies));
     if (!control.session.siteLimitKnown) {
         for (const std::string& line : reply.lines) {
             if (const std::optional<int32_t> limit = ParseMaxConnectionHint(line)) {
@@ -652,7 +653,7 @@ FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
         if (control.phase == FtpPhase::Login
             && (control.loginState == FtpLoginState::UserSent || control.loginState == FtpLoginState::PassSent))
             control.channel.markLoginFailed();
-        return fail(control, FtpPumpResult::Error, "The server closed the session: " + reply.last());
+        return fail(control, FtpPumpResult::Error, netText(kStrFtpSessionClosed, {reply.last()}));
     }
     if (control.discardReplies > 0) {
         if (reply.code >= 200)

@@ -16,6 +16,7 @@
 #include "net/ftp_handover.h"
 #include "net/ftp_passive_data.h"
 #include "net/http_transfer.h"
+#include "net/net_texts.h"
 #include "net/speed_limiter.h"
 #include "net/tcp_connection.h"
 #include "net/worker_cycles.h"
@@ -325,7 +326,7 @@ CycleResult FtpWorker::fromDialogue(FtpPumpResult result, const FtpControl& cont
     case FtpPumpResult::Error: return {CycleEnd::ErrorStep, 0, control.problem};
     default: break;
     }
-    return fail("The server's answer does not fit the dialogue.");
+    return fail(netText(kStrFtpAnswerDoesNotFit));
 }
 
 CycleResult FtpWorker::converse(FtpControl& control)
@@ -364,8 +365,7 @@ FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
     for (;;) {
         const FtpReplyReader::Status status = m_reader.nextLine(line);
         if (status == FtpReplyReader::Status::Broken) {
-            m_ioEnd = fail("The server sent a reply line longer than " + std::to_string(kFtpReplyBufferSize)
-                           + " bytes.");
+            m_ioEnd = fail(netText(kStrFtpReplyLineTooLong, {std::to_string(kFtpReplyBufferSize)}));
             return FtpPumpResult::Error;
         }
         if (status == FtpReplyReader::Status::NeedMore)
@@ -373,7 +373,7 @@ FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
         m_channel.logLine(ConnectionLogKind::Received, line);
         const bool complete = m_reader.gather(std::move(line), reply);
         if (m_reader.broken()) {
-            m_ioEnd = fail("The server sent a reply of more than " + std::to_string(kMaxFtpReplyLines) + " lines.");
+            m_ioEnd = fail(netText(kStrFtpReplyTooManyLines, {std::to_string(kMaxFtpReplyLines)}));
             return FtpPumpResult::Error;
         }
         if (complete) {
@@ -403,7 +403,7 @@ FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
         return FtpPumpResult::Nothing;
     case IoStatus::TimedOut: return FtpPumpResult::Nothing;
     case IoStatus::Stopped: m_ioEnd = CycleResult{CycleEnd::Ended}; break;
-    case IoStatus::Closed: m_ioEnd = fail("The server closed the control connection."); break;
+    case IoStatus::Closed: m_ioEnd = fail(netText(kStrFtpControlClosed)); break;
     case IoStatus::Failed: m_ioEnd = fail(got.detail, got.socketError); break;
     }
     return FtpPumpResult::Error;
@@ -447,7 +447,7 @@ std::optional<CycleResult> FtpWorker::openPassiveData(FtpControl& control)
     case ConnectOutcome::Failed: break;
     }
     return CycleResult{CycleEnd::ErrorStep, connection.socketError,
-                       connection.detail.empty() ? std::string("the data connection failed") : connection.detail};
+                       connection.detail.empty() ? netText(kStrFtpDataConnectionFailed) : connection.detail};
 }
 
 std::optional<CycleResult> FtpWorker::readData()
@@ -506,8 +506,7 @@ CycleResult FtpWorker::dataEnded()
         return {CycleEnd::Finished};
     }
     if (m_position < knownSize) {
-        return fail("The data connection ended at byte " + std::to_string(m_position) + ", before the file's end at "
-                    + std::to_string(knownSize) + ".");
+        return fail(netText(kStrFtpDataEndedEarly, {std::to_string(m_position), std::to_string(knownSize)}));
     }
     // The file's end is reached but the part goes on: the job window decides
     // in the error step.

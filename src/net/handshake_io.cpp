@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "net/connection_log.h"
+#include "net/net_texts.h"
 
 namespace fetchora {
 
@@ -11,7 +12,7 @@ IoResult HandshakeIo::finish(IoResult result)
     if (result.status == IoStatus::TimedOut)
         m_log.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
     if (result.status == IoStatus::Closed)
-        return handshakeFailure("The proxy closed the connection during the handshake.");
+        return handshakeFailure(netText(kStrNetProxyClosedHandshake));
     return result;
 }
 
@@ -24,7 +25,7 @@ IoResult HandshakeIo::send(std::string_view bytes)
 IoResult HandshakeIo::readExact(std::size_t count, std::string& out)
 {
     if (m_received + count > kHandshakeBufferSize)
-        return handshakeFailure("The proxy's answer is too long.");
+        return handshakeFailure(netText(kStrNetProxyAnswerTooLong));
     char buffer[kHandshakeBufferSize];
     std::size_t got = 0;
     while (got < count) {

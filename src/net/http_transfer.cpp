@@ -12,6 +12,7 @@
 #include "net/http_body.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "net/net_texts.h"
 #include "net/speed_limiter.h"
 #include "net/worker_cycles.h"
 #include "platform/tick.h"
@@ -123,7 +124,7 @@ std::optional<CycleResult> HttpWorker::sendRequest(ByteStream& stream, RequestRo
     input.log = &m_channel;
     const std::string request = BuildHttpRequest(input);
 
-    return sendCycleBytes(m_task, stream, request, "the server did not take the request in time");
+    return sendCycleBytes(m_task, stream, request, netText(kStrNetRequestNotTaken));
 }
 
 CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
@@ -142,7 +143,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         if (!m_body && ticksSince(headStarted, tickNow()) > static_cast<uint32_t>(dataTimeoutMs)) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
             const std::string limit = std::to_string(dataTimeoutMs / 1000);
-            return {CycleEnd::ErrorStep, 0, "the server took more than " + limit + " s to send its answer's head"};
+            return {CycleEnd::ErrorStep, 0, netText(kStrNetHeadTooSlow, {limit})};
         }
         std::span<uint8_t> target;
         if (m_body) {
@@ -150,8 +151,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         } else {
             const std::span<char> room = m_head.room();
             if (room.empty()) {
-                return fail("The server sent a header line longer than " + std::to_string(kHeaderBufferSize)
-                            + " bytes.");
+                return fail(netText(kStrNetHeaderLineTooLong, {std::to_string(kHeaderBufferSize)}));
             }
             target = {reinterpret_cast<uint8_t*>(room.data()), room.size()};
         }
@@ -176,7 +176,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         case IoStatus::Failed: return fail(got.detail, got.socketError);
         case IoStatus::Closed:
             if (!m_body)
-                return fail("The server closed the connection before its answer's head was complete.");
+                return fail(netText(kStrNetClosedBeforeHead));
             return endBody(rangeStart);
         case IoStatus::TimedOut: break;
         }
@@ -185,7 +185,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         if (idle > static_cast<uint32_t>(dataTimeoutMs)
             && (!m_canResume || idle > 2 * static_cast<uint32_t>(dataTimeoutMs))) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-            return {CycleEnd::ErrorStep, 0, "the server sent nothing for " + std::to_string(idle / 1000) + " s"};
+            return {CycleEnd::ErrorStep, 0, netText(kStrNetNothingSentFor, {std::to_string(idle / 1000)})};
         }
         if (m_body && m_body->held() > 0 && idle >= kHoldBackQuietMinMs && idle <= kHoldBackQuietMaxMs) {
             const int64_t knownSize = m_channel.knownSize();

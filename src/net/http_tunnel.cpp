@@ -4,6 +4,7 @@
 #include "net/basic_credentials.h"
 #include "net/connection_log.h"
 #include "net/handshake_io.h"
+#include "net/net_texts.h"
 
 namespace fetchora {
 
@@ -61,7 +62,7 @@ IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std
                                 int idleTimeoutMs, ConnectionLog& log)
 {
     if (targetHost.empty() || targetHost.find_first_of("\r\n ") != std::string_view::npos)
-        return handshakeFailure("The tunnel target is not a host name: " + std::string(targetHost));
+        return handshakeFailure(netText(kStrNetTunnelTargetNotHost, {targetHost}));
     const std::string request = BuildConnectRequest(targetHost, port, proxy);
     HandshakeIo io(stream, idleTimeoutMs, log);
     if (IoResult sent = io.send(request); !sent.ok())
@@ -83,14 +84,14 @@ IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std
         if (count == 0) {
             statusLine = line;
             if (statusCode(line) < 0)
-                return handshakeFailure("The proxy's answer is not HTTP: " + line);
+                return handshakeFailure(netText(kStrNetProxyAnswerNotHttp, {line}));
         }
     }
     if (statusLine.empty())
-        return handshakeFailure("The proxy's answer is not HTTP: it begins with an empty line.");
+        return handshakeFailure(netText(kStrNetProxyAnswerStartsEmpty));
     const int code = statusCode(statusLine);
     if (code < 200 || code > 299)
-        return handshakeFailure("The proxy refused the tunnel: " + statusLine);
+        return handshakeFailure(netText(kStrNetProxyRefusedTunnel, {statusLine}));
     return IoResult{IoStatus::Ok, 0, 0, {}};
 }
 

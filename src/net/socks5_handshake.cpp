@@ -8,6 +8,7 @@
 #include "config/proxy_entry.h"
 #include "net/connection_log.h"
 #include "net/handshake_io.h"
+#include "net/net_texts.h"
 #include "net/resolver.h"
 
 namespace fetchora {
@@ -52,18 +53,18 @@ private:
 std::string replyReason(uint8_t code)
 {
     switch (code) {
-    case 0x01: return "general failure";
-    case 0x02: return "connection not allowed by its rules";
-    case 0x03: return "network unreachable";
-    case 0x04: return "host unreachable";
-    case 0x05: return "connection refused by the target";
-    case 0x06: return "time-to-live expired";
-    case 0x07: return "command not supported";
-    case 0x08: return "address type not supported";
+    case 0x01: return netText(kStrNetSocks5GeneralFailure);
+    case 0x02: return netText(kStrNetSocks5NotAllowed);
+    case 0x03: return netText(kStrNetNetworkUnreachable);
+    case 0x04: return netText(kStrNetHostUnreachable);
+    case 0x05: return netText(kStrNetSocks5TargetRefused);
+    case 0x06: return netText(kStrNetSocks5TtlExpired);
+    case 0x07: return netText(kStrNetSocks5CommandUnsupported);
+    case 0x08: return netText(kStrNetSocks5AddressTypeUnsupported);
     default: {
-        char text[32];
-        std::snprintf(text, sizeof text, "unknown answer %02x", code);
-        return text;
+        char text[8];
+        std::snprintf(text, sizeof text, "%02x", code);
+        return netText(kStrNetSocksUnknownAnswer, {text});
     }
     }
 }
@@ -84,10 +85,10 @@ GreetedStep greetedStep(uint8_t first, uint8_t second)
     if (first == kLoginVersion && second == 0x00)
         return {true, Socks5Stage::ConnectRequest, {}};
     if (first == kVersion && second == 0xFF)
-        return {false, {}, "The SOCKS5 proxy accepts none of the offered login methods."};
+        return {false, {}, netText(kStrNetSocks5NoMethod)};
     if (first == kLoginVersion)
-        return {false, {}, "The SOCKS5 proxy rejected the user name or password."};
-    return {false, {}, "The proxy's answer is not SOCKS5."};
+        return {false, {}, netText(kStrNetSocks5LoginRejected)};
+    return {false, {}, netText(kStrNetProxyAnswerNotSocks5)};
 }
 
 // Reads the rest of a successful connect reply: reserved byte, address type,
@@ -106,7 +107,7 @@ IoResult readBoundAddress(HandshakeIo& io)
             return got;
         return io.readExact(static_cast<uint8_t>(rest[0]) + 2u, rest);
     }
-    default: return handshakeFailure("The SOCKS5 proxy's answer has an unknown address type.");
+    default: return handshakeFailure(netText(kStrNetSocks5UnknownAddressType));
     }
 }
 
@@ -174,8 +175,8 @@ IoResult runSocks5Handshake(ByteStream& stream, const ProxyEntry& proxy, std::st
         const std::size_t length = BuildSocks5Message(buffer, proxy, stage, targetHost, port);
         if (length == 0) {
             return handshakeFailure(stage == Socks5Stage::UserPassword
-                                        ? "The SOCKS5 user name or password is longer than 255 bytes."
-                                        : "SOCKS5 cannot carry the host name " + std::string(targetHost) + ".");
+                                        ? netText(kStrNetSocks5LoginTooLong)
+                                        : netText(kStrNetSocks5HostTooLong, {targetHost}));
         }
         const std::string message(reinterpret_cast<const char*>(buffer.data()), length);
         IoResult sent = io.send(message);
@@ -205,9 +206,9 @@ IoResult runSocks5Handshake(ByteStream& stream, const ProxyEntry& proxy, std::st
             continue;
         }
         if (first != kVersion)
-            return handshakeFailure("The proxy's answer is not SOCKS5.");
+            return handshakeFailure(netText(kStrNetProxyAnswerNotSocks5));
         if (second != 0x00)
-            return handshakeFailure("The SOCKS5 proxy could not connect: " + replyReason(second) + ".");
+            return handshakeFailure(netText(kStrNetSocks5CouldNotConnect, {replyReason(second)}));
         if (IoResult got = readBoundAddress(io); !got.ok())
             return got;
         state = Socks5State::Open;

@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include "net/net_texts.h"
 #include "net/resolver.h"
 
 namespace fetchora {
@@ -165,11 +166,11 @@ TlsStartResult TlsStream::start(const TlsClientContext& context, std::unique_ptr
             const std::string reason = X509_verify_cert_error_string(verified);
             const std::string text
                 = verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH
-                ? "the certificate is not valid for " + name + " (" + reason + ")"
-                : "the certificate of " + name + " is not trusted (" + reason + ")";
+                ? netText(kStrNetCertificateNotValidFor, {name, reason})
+                : netText(kStrNetCertificateNotTrusted, {name, reason});
             return {nullptr, IoResult{IoStatus::Failed, 0, 0, text}, true};
         }
-        return {nullptr, stream->failureOf(result, "TLS handshake with " + name + " failed")};
+        return {nullptr, stream->failureOf(result, netText(kStrNetTlsHandshakeFailed, {name}))};
     }
     return {std::move(stream), IoResult{}};
 }
@@ -188,7 +189,7 @@ IoResult TlsStream::failureOf(int sslResult, std::string_view what)
         return IoResult{IoStatus::Closed, 0, 0, {}};
     std::string reason = lastOpenSslError();
     if (reason.empty())
-        reason = m_lowerResult.status == IoStatus::Closed ? "the peer closed the connection" : "no reason given";
+        reason = m_lowerResult.status == IoStatus::Closed ? netText(kStrNetPeerClosed) : netText(kStrNetNoReasonGiven);
     return IoResult{IoStatus::Failed, 0, 0, std::string(what) + ": " + reason + "."};
 }
 
@@ -268,7 +269,7 @@ IoResult TlsStream::readRecord(void* buffer, std::size_t size, int timeoutMs)
         // the connection's end is then not whole.
         if (error == SSL_ERROR_ZERO_RETURN)
             return IoResult{IoStatus::Closed, 0, 0, {}};
-        return failureOf(result, "TLS read failed");
+        return failureOf(result, netText(kStrNetTlsReadFailed));
     }
 }
 
@@ -290,7 +291,7 @@ IoResult TlsStream::write(const void* data, std::size_t size, int timeoutMs)
             continue;
         if (m_lowerResult.status == IoStatus::TimedOut || m_lowerResult.status == IoStatus::Stopped)
             return m_lowerResult;
-        return failureOf(result, "TLS write failed");
+        return failureOf(result, netText(kStrNetTlsWriteFailed));
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "net/connection_log.h"
 #include "net/error_step.h"
+#include "net/net_texts.h"
 #include "net/socket_error.h"
 #include "net/speed_limiter.h"
 
@@ -23,14 +24,14 @@ std::string cycleCause(const CycleResult& cycle)
     if (!cycle.cause.empty())
         return cycle.cause;
     switch (cycle.socketError) {
-    case 0: return "the connection failed";
-    case kWsaEconnrefused: return "connection refused";
-    case kWsaEconnreset: return "connection reset by the peer";
-    case kWsaEconnaborted: return "connection aborted";
-    case kWsaEtimedout: return "connection timed out";
-    case kWsaEnetunreach: return "network unreachable";
-    case kWsaEhostunreach: return "host unreachable";
-    default: return "socket error " + std::to_string(cycle.socketError);
+    case 0: return netText(kStrNetConnectionFailed);
+    case kWsaEconnrefused: return netText(kStrNetConnectionRefused);
+    case kWsaEconnreset: return netText(kStrNetConnectionReset);
+    case kWsaEconnaborted: return netText(kStrNetConnectionAborted);
+    case kWsaEtimedout: return netText(kStrNetConnectionTimedOut);
+    case kWsaEnetunreach: return netText(kStrNetNetworkUnreachable);
+    case kWsaEhostunreach: return netText(kStrNetHostUnreachable);
+    default: return netText(kStrNetSocketError, {std::to_string(cycle.socketError)});
     }
 }
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/folder_check.h"
+
 #ifndef FETCHORA_INSTALL_PREFIX
 #define FETCHORA_INSTALL_PREFIX "/usr/local"
 #endif
@@ -47,29 +49,35 @@ fs::path withoutTrailingSlash(fs::path path)
     return path;
 }
 
-std::string errnoText(const std::string& what, const fs::path& path)
+// A fault with the errno of the call that just failed.
+FolderFault systemFault(FolderFaultKind kind, const fs::path& path)
 {
-    return what + " " + path.string() + ": " + std::strerror(errno);
+    return {kind, path, errno};
+}
+
+void addFault(FolderCheck& check, FolderFault fault)
+{
+    if (!check.result.error.empty())
+        check.result.error += "; ";
+    check.result.error += folderFaultEnglish(fault);
+    check.faults.push_back(std::move(fault));
 }
 
 // mkdir -p, giving each folder it makes mode 0700 so a new profile is private
 // from the first byte.
-bool createPrivateFolders(const fs::path& folder, std::string& error)
+std::optional<FolderFault> createPrivateFolders(const fs::path& folder)
 {
     fs::path partial;
     for (const fs::path& part : folder) {
         partial /= part;
         if (part == partial.root_path() || ::mkdir(partial.c_str(), kPrivateMode) == 0 || errno == EEXIST)
             continue;
-        error = errnoText("cannot create", partial);
-        return false;
+        return systemFault(FolderFaultKind::CannotCreate, partial);
     }
     std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-        error = folder.string() + " exists but is not a folder";
-        return false;
-    }
-    return true;
+    if (!fs::is_directory(folder, ec))
+        return FolderFault{FolderFaultKind::NotAFolder, folder, 0};
+    return std::nullopt;
 }
 
 std::string ownerUidText()
@@ -77,31 +85,54 @@ std::string ownerUidText()
     return std::to_string(::geteuid());
 }
 
-// Why an existing temporary folder may not be used, or empty when it is a real
-// folder of ours (then made private). The folder is opened without following
-// a symlink, so the checks and the chmod act on one and the same object.
-std::string checkOwnTemporaryFolder(const fs::path& folder)
+// Why an existing temporary folder may not be used, or nothing when it is a
+// real folder of ours (then made private). The folder is opened without
+// following a symlink, so the checks and the chmod act on one and the same
+// object.
+std::optional<FolderFault> checkOwnTemporaryFolder(const fs::path& folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
+        const FolderFault cannotOpen = systemFault(FolderFaultKind::CannotOpen, folder);
         struct stat link;
         if (::lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-            return folder.string() + " is a symbolic link";
-        return errnoText("cannot open", folder);
+            return FolderFault{FolderFaultKind::SymbolicLink, folder, 0};
+        return cannotOpen;
     }
     struct stat st;
-    std::string problem;
+    std::optional<FolderFault> problem;
     if (::fstat(fd, &st) != 0)
-        problem = errnoText("cannot examine", folder);
+        problem = systemFault(FolderFaultKind::CannotExamine, folder);
     else if (st.st_uid != ::geteuid())
-        problem = folder.string() + " belongs to another user";
+        problem = FolderFault{FolderFaultKind::OtherOwner, folder, 0};
     else if ((st.st_mode & 07777) != kPrivateMode && ::fchmod(fd, kPrivateMode) != 0)
-        problem = errnoText("cannot make private", folder);
+        problem = systemFault(FolderFaultKind::CannotMakePrivate, folder);
     ::close(fd);
     return problem;
 }
 
 }  // namespace
+
+std::string folderFaultEnglish(const FolderFault& fault)
+{
+    const std::string path = fault.path.string();
+    const std::string why = fault.systemError != 0 ? std::string(": ") + std::strerror(fault.systemError) : "";
+    switch (fault.kind) {
+    case FolderFaultKind::NoProfileVariable:
+        return "no profile folder: neither FETCHORA_HOME, XDG_DATA_HOME nor HOME is set";
+    case FolderFaultKind::CannotCreate: return "cannot create " + path + why;
+    case FolderFaultKind::NotAFolder: return path + " exists but is not a folder";
+    case FolderFaultKind::CannotOpen: return "cannot open " + path + why;
+    case FolderFaultKind::SymbolicLink: return path + " is a symbolic link";
+    case FolderFaultKind::CannotExamine: return "cannot examine " + path + why;
+    case FolderFaultKind::OtherOwner: return path + " belongs to another user; the folder must be one of ours";
+    case FolderFaultKind::CannotMakePrivate: return "cannot make private " + path + why;
+    case FolderFaultKind::WritableByEveryone:
+        return path + " may be written by every user; make it private (chmod 700)";
+    case FolderFaultKind::CannotCreatePrivateIn: return "cannot create a private folder in " + path + why;
+    }
+    return path;
+}
 
 Environment processEnvironment()
 {
@@ -170,33 +201,37 @@ fs::path profileFolderPath(const Environment& env)
     return {};
 }
 
-FolderResult profileFolder(const Environment& env)
+FolderCheck checkProfileFolder(const Environment& env)
 {
-    FolderResult result;
+    FolderCheck check;
+    FolderResult& result = check.result;
     const fs::path folder = profileFolderPath(env);
     if (folder.empty()) {
-        result.error = "no profile folder: neither FETCHORA_HOME, XDG_DATA_HOME nor HOME is set";
-        return result;
+        addFault(check, {FolderFaultKind::NoProfileVariable, {}, 0});
+        return check;
     }
-    if (!createPrivateFolders(folder, result.error))
-        return result;
+    if (auto fault = createPrivateFolders(folder)) {
+        addFault(check, std::move(*fault));
+        return check;
+    }
     // Whoever may write the folder may plant a symlink where the settings or
     // the database are saved, or read them.
     struct stat st;
     if (::stat(folder.c_str(), &st) != 0)
-        result.error = errnoText("cannot examine", folder);
+        addFault(check, systemFault(FolderFaultKind::CannotExamine, folder));
     else if (st.st_uid != ::geteuid())
-        result.error = folder.string() + " belongs to another user; the profile must be a folder of ours";
+        addFault(check, {FolderFaultKind::OtherOwner, folder, 0});
     else if ((st.st_mode & S_IWOTH) != 0)
-        result.error = folder.string() + " may be written by every user; make it private (chmod 700)";
+        addFault(check, {FolderFaultKind::WritableByEveryone, folder, 0});
     else
         result.path = folder;
-    return result;
+    return check;
 }
 
-FolderResult temporaryFolder(const Environment& env)
+FolderCheck checkTemporaryFolder(const Environment& env)
 {
-    FolderResult result;
+    FolderCheck check;
+    FolderResult& result = check.result;
     fs::path base = "/tmp";
     if (const auto tmp = absoluteVariable(env, "TMPDIR")) {
         std::error_code ec;
@@ -210,16 +245,17 @@ FolderResult temporaryFolder(const Environment& env)
         // The umask may have taken bits away; make the mode exactly private.
         ::chmod(folder.c_str(), kPrivateMode);
         result.path = folder;
-        return result;
+        return check;
     }
     if (errno == EEXIST) {
-        result.error = checkOwnTemporaryFolder(folder);
-        if (result.error.empty()) {
+        auto fault = checkOwnTemporaryFolder(folder);
+        if (!fault) {
             result.path = folder;
-            return result;
+            return check;
         }
+        addFault(check, std::move(*fault));
     } else {
-        result.error = errnoText("cannot create", folder);
+        addFault(check, systemFault(FolderFaultKind::CannotCreate, folder));
     }
 
     // Someone else holds the usual name (or it cannot be made): never write
@@ -229,9 +265,19 @@ FolderResult temporaryFolder(const Environment& env)
         result.path = pattern;
         result.replaced = true;
     } else {
-        result.error += "; " + errnoText("cannot create a private folder in", base);
+        addFault(check, systemFault(FolderFaultKind::CannotCreatePrivateIn, base));
     }
-    return result;
+    return check;
+}
+
+FolderResult profileFolder(const Environment& env)
+{
+    return checkProfileFolder(env).result;
+}
+
+FolderResult temporaryFolder(const Environment& env)
+{
+    return checkTemporaryFolder(env).result;
 }
 
 bool removeTemporaryFolder(const fs::path& folder)

@@ -6,6 +6,7 @@
 #include "config/settings_key.h"
 #include "config/settings_values.h"
 #include "platform/text_utils.h"
+#include "shell/folder_fault_text.h"
 #include "shell/front_end_texts.h"
 #include "shell/shell_texts.h"
 
@@ -65,19 +66,19 @@ Application::~Application()
 
 bool Application::start(std::string& error)
 {
-    FolderResult profile = fetchora::profileFolder(m_environment);
-    if (!profile) {
-        error = shellText(kStrCannotUseProfile, {profile.error});
+    const FolderCheck profile = checkProfileFolder(m_environment);
+    if (!profile.result) {
+        error = shellText(kStrCannotUseProfile, {folderFaultsText(profile)});
         return false;
     }
-    m_profileFolder = profile.path;
+    m_profileFolder = profile.result.path;
 
-    FolderResult temporary = fetchora::temporaryFolder(m_environment);
-    if (!temporary) {
-        error = shellText(kStrCannotMakeTemporaryFolder, {temporary.error});
+    const FolderCheck temporary = checkTemporaryFolder(m_environment);
+    if (!temporary.result) {
+        error = shellText(kStrCannotMakeTemporaryFolder, {folderFaultsText(temporary)});
         return false;
     }
-    m_temporaryFolder = temporary.path;
+    m_temporaryFolder = temporary.result.path;
 
     m_registry = std::make_unique<Registry>(m_profileFolder / kSettingsFileName);
     if (!m_registry->load()) {

@@ -11,6 +11,7 @@
 #include "engine/job_runner.h"
 #include "engine/site_connections.h"
 #include "lang/string_table.h"
+#include "lang/system_error_text.h"
 #include "model/database_file.h"
 #include "model/finish_journal.h"
 #include "model/job_database.h"
@@ -400,7 +401,7 @@ void MainView::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError = shellText(kStrDiskWriteFailed, {std::strerror(error)});
+    job->lastError = shellText(kStrDiskWriteFailed, {systemErrorText(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }

@@ -1,7 +1,11 @@
 // fetchora-cli under --lang de over its paths (help, argument errors, bad
 // databases, a start that fails, downloads from a loopback server that end
 // well and badly, the list modes, the requests to a daemon, the browser
-// hosts): every line it prints must be German. A line counts as English when
+// hosts, and the failures the lower layers put into words: an untrusted
+// certificate, a refused port, a folder that cannot be made, a damaged list
+// file, a database that cannot be written): every line it prints must be
+// German. (A profile the program refuses is not among them: the language
+// file of --lang is looked for in the profile.) A line counts as English when
 // the same run in English printed it too, or when it matches the English
 // text of a string id whose German differs.
 #include <gtest/gtest.h>
@@ -20,6 +24,8 @@
 
 #include "lang/language_file.h"
 #include "support/cli_process.h"
+#include "support/loopback_sockets.h"
+#include "support/real_peers.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -129,7 +135,7 @@ size_t wordLetters(const std::string& text)
 std::vector<std::pair<std::string, std::regex>> englishPatterns(const LanguageFile& english, const LanguageFile& german)
 {
     std::vector<std::pair<std::string, std::regex>> patterns;
-    for (uint32_t id = 40801; id < 41300; ++id) {
+    for (uint32_t id = 40801; id < 41500; ++id) {
         const auto text = english.value("String", std::to_string(id));
         if (!text || german.value("String", std::to_string(id)) == text)
             continue;
@@ -154,7 +160,15 @@ std::vector<std::pair<std::string, std::regex>> englishPatterns(const LanguageFi
 
 constexpr const char* kBody = "0123456789abcdefghijklmnopqrstuvwxyz";
 
-std::vector<Scenario> scenarios(const std::string& downloadUrl, const std::string& missingUrl)
+// The addresses the downloading paths fetch from.
+struct WalkUrls {
+    std::string download;  // 200 with kBody
+    std::string missing;  // 404
+    std::string untrusted;  // HTTPS with a self-signed certificate
+    std::string refused;  // a port nothing listens on
+};
+
+std::vector<Scenario> scenarios(const WalkUrls& urls)
 {
     auto fixed = [](std::vector<std::string> arguments) { return [arguments](const fs::path&) { return arguments; }; };
     auto inFolder = [](std::vector<std::string> arguments) {
@@ -193,8 +207,24 @@ std::vector<Scenario> scenarios(const std::string& downloadUrl, const std::strin
          [](const fs::path& folder) { fs::create_directories(folder / "home" / "settings.reg"); }},
         {"no daemon to send to", fixed({"--send", url})},
         {"no daemon to ask", fixed({"--info", "0"})},
-        {"download", inFolder({"-d", "@out", downloadUrl})},
-        {"download failing", inFolder({"-d", "@out", "--retry", "0", missingUrl})},
+        {"download", inFolder({"-d", "@out", urls.download})},
+        {"download failing", inFolder({"-d", "@out", "--retry", "0", urls.missing})},
+        {"untrusted certificate", inFolder({"-d", "@out", "--retry", "0", urls.untrusted})},
+        {"refused port", inFolder({"-d", "@out", "--retry", "0", urls.refused})},
+        {"folder cannot be made", inFolder({"-d", "@blocker/sub", "--retry", "0", urls.download}),
+         [](const fs::path& folder) { test::writeFile(folder / "blocker", "a file where a folder should be"); }},
+        {"damaged list file", inFolder({"-d", "@out", "-i", "@huge.lst"}),
+         [](const fs::path& folder) {
+             // Past the list files' size limit, without writing its bytes.
+             test::writeFile(folder / "huge.lst", "http://127.0.0.1/a.bin\n");
+             fs::resize_file(folder / "huge.lst", 65u * 1024 * 1024);
+         }},
+        {"database cannot be written", inFolder({"--import-list", "@urls.lst"}),
+         [](const fs::path& folder) {
+             test::writeFile(folder / "urls.lst", "http://127.0.0.1/a.bin\n");
+             // A folder where the database is renamed to: no save can replace it.
+             fs::create_directories(folder / "home" / "Default.kxd" / "inside");
+         }},
         {"import", inFolder({"--import-list", "@urls.lst"}),
          [](const fs::path& folder) {
              test::writeFile(folder / "urls.lst", "http://127.0.0.1/a.bin\nhttp://127.0.0.1/b.bin\n");
@@ -224,14 +254,17 @@ std::vector<std::string> englishLeftovers(const std::string& germanFile, const s
         "HTTP/1.1 200 OK\r\nContent-Length: 36\r\nConnection: close\r\n\r\n" + std::string(kBody)));
     test::ScriptedServer missing(test::ServerScript().readRequestHead().send(
         "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"));
+    const test::NginxPeer nginx;
     const std::string base = "http://127.0.0.1:";
+    const WalkUrls urls{base + std::to_string(server.port()) + "/f.bin", base + std::to_string(missing.port()) + "/x.bin",
+                        "https://127.0.0.1:" + std::to_string(nginx.httpsPort()) + "/files/small.txt",
+                        base + std::to_string(test::refusedPort()) + "/r.bin"};
     const auto patterns
         = englishPatterns(LanguageFile::parse(shippedFile("kxeng.ini")), LanguageFile::parse(germanFile));
     EXPECT_GT(patterns.size(), 100u);
 
     std::vector<std::string> leftovers;
-    for (const Scenario& scenario :
-         scenarios(base + std::to_string(server.port()) + "/f.bin", base + std::to_string(missing.port()) + "/x.bin")) {
+    for (const Scenario& scenario : scenarios(urls)) {
         if (!only.empty() && std::find(only.begin(), only.end(), scenario.name) == only.end())
             continue;
         const Output english = run(scenario, nullptr);
@@ -286,6 +319,27 @@ TEST(CliLanguageWalk, ATextMissingFromTheGermanFileIsListed)
     EXPECT_NE(list.find("[unknown option] usage: fetchora-cli [-d DIR]"), std::string::npos) << list;
     EXPECT_NE(list.find("[help] usage: fetchora-cli [-d DIR]"), std::string::npos) << list;
     EXPECT_NE(list.find("save into DIR (default: the current folder)"), std::string::npos) << list;
+}
+
+// The same for the causes the connection layers, the platform, the list
+// files and the database put into words.
+TEST(CliLanguageWalk, ALowerLayerTextMissingFromTheGermanFileIsListed)
+{
+    const std::vector<std::string> leftovers
+        = englishLeftovers(withoutIds(shippedFile("kxdeu.ini"), {"41302", "41323", "41432", "41451", "41471", "41487"}),
+                           {"untrusted certificate", "refused port", "folder cannot be made", "damaged list file",
+                            "database cannot be written"});
+    const std::string list = joined(leftovers);
+    EXPECT_NE(list.find("[untrusted certificate] "), std::string::npos) << list;
+    EXPECT_NE(list.find("the certificate of 127.0.0.1 is not trusted ("), std::string::npos) << list;
+    EXPECT_NE(list.find("[refused port] "), std::string::npos) << list;
+    EXPECT_NE(list.find("connection refused"), std::string::npos) << list;
+    EXPECT_NE(list.find("[damaged list file] fetchora-cli: <dir>/huge.lst: larger than 67108864 bytes"), std::string::npos)
+        << list;
+    // A text too short for the patterns is still found when the whole line is English.
+    EXPECT_NE(list.find("[database cannot be written] fetchora-cli: Cannot write <dir>/home/Default.kxd: Is a directory"),
+              std::string::npos)
+        << list;
 }
 
 }  // namespace

@@ -66,6 +66,7 @@
 #include "gui/start_prompts.h"
 #include "gui/zovirad_view.h"
 #include "lang/current_language.h"
+#include "lang/language_file.h"
 #include "lang/string_table.h"
 #include "model/job_database.h"
 #include "shell/add_download.h"
@@ -80,6 +81,7 @@
 #include "shell/speed_timer.h"
 #include "shell/zip_check.h"
 #include "support/loopback_sockets.h"
+#include "support/real_peers.h"
 #include "support/temp_dir.h"
 #include "support/view_prompts.h"
 
@@ -1316,6 +1318,162 @@ TEST(UiLanguage, TheShippedFilesKeepEveryKeyInANamedSection)
         }
     }
     EXPECT_GE(files, 2);
+}
+
+// ---- the failures the lower layers put into words -------------------------------------
+
+// What the window shows of the connection layers', the list files', the
+// database's and the platform's failures: the site explorer's log of an
+// untrusted certificate and of a refused port, the messages of an import
+// from a damaged list and of a save the database's place refuses, and the
+// start error of a profile every user may write.
+std::vector<std::string> lowerLayerTexts(const TempDir& dir, const fs::path& languageFolder)
+{
+    std::vector<std::string> shown;
+    const test::NginxPeer nginx;
+    {
+        Session session(dir, {languageFolder.string()});
+        QAction* entry = session.languageEntry(QStringLiteral("kxdeu.ini"));
+        EXPECT_NE(entry, nullptr);
+        if (entry == nullptr)
+            return shown;
+        entry->trigger();
+        // A refused port fails at once, without retries.
+        for (OptionId id : {OptionId::ExploreRetry, OptionId::RetryCount, OptionId::AlwaysRetry})
+            session.app.settings().SetOption(id, 0);
+        LoggedLines log;
+        {
+            ExplorerSession explorer(session.app, log);
+            for (const std::string& url :
+                 {"https://127.0.0.1:" + std::to_string(nginx.httpsPort()) + "/files/small.txt",
+                  "http://127.0.0.1:" + std::to_string(test::refusedPort()) + "/r.html"}) {
+                EXPECT_NE(explorer.browse(url), nullptr) << url;
+                EXPECT_TRUE(session.app.loop().runUntil([&] { return !explorer.busy(); }, std::chrono::seconds(30)))
+                    << url;
+            }
+        }
+        shown.insert(shown.end(), log.lines.begin(), log.lines.end());
+
+        ViewPrompts& prompts = session.prompts;
+        prompts.asked.clear();
+        write(dir / "huge.lst", "http://127.0.0.1/a.bin\n");
+        fs::resize_file(dir / "huge.lst", 65u * 1024 * 1024);
+        prompts.openFile = dir / "huge.lst";
+        session.view->run(ViewCommand::ImportList);
+        // A folder where the database is renamed to: no save can replace it.
+        const fs::path database = session.app.defaultDatabasePath();
+        fs::remove(database);
+        fs::create_directories(database / "inside");
+        session.view->run(ViewCommand::SaveDatabase);
+        for (const ViewPrompts::Asked& asked : prompts.asked)
+            if (asked.kind == "message")
+                shown.push_back(asked.text);
+        fs::remove_all(database);
+
+        // Another start while the language is active finds a profile open to everyone.
+        fs::create_directories(dir / "open");
+        fs::permissions(dir / "open", fs::perms::all);
+        Application again(mapEnvironment(
+            {{"FETCHORA_HOME", (dir / "open").string()}, {"TMPDIR", dir.path().string()}, {"HOME", dir.path().string()}}));
+        std::string error;
+        EXPECT_FALSE(again.start(error));
+        shown.push_back(error);
+    }
+    return shown;
+}
+
+// The shown texts that hold the English of a lower layer's text whose German
+// differs, each with the id it holds.
+std::vector<std::string> englishOfLowerLayers(const std::vector<std::string>& shown, const std::string& germanFile)
+{
+    std::ifstream in(fs::path(FETCHORA_LANGUAGE_DIR) / "kxeng.ini", std::ios::binary);
+    const LanguageFile english
+        = LanguageFile::parse(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    const LanguageFile german = LanguageFile::parse(germanFile);
+    std::vector<std::string> leftovers;
+    for (uint32_t id = 41301; id < 41500; ++id) {
+        const auto text = english.string(id);
+        if (!text || german.string(id) == text)
+            continue;
+        // The fixed words between the placeholders, each of which must show.
+        std::vector<std::string> pieces;
+        std::string piece;
+        for (size_t i = 0; i < text->size(); ++i) {
+            if ((*text)[i] == '%' && i + 1 < text->size() && (*text)[i + 1] >= '1' && (*text)[i + 1] <= '9') {
+                pieces.push_back(piece);
+                piece.clear();
+                ++i;
+            } else {
+                piece += (*text)[i];
+            }
+        }
+        pieces.push_back(piece);
+        size_t letters = 0;
+        for (const std::string& each : pieces)
+            letters += each.size();
+        if (letters < 12)
+            continue;
+        for (const std::string& line : shown) {
+            size_t at = 0;
+            bool all = true;
+            for (const std::string& each : pieces) {
+                at = line.find(each, at);
+                if (at == std::string::npos) {
+                    all = false;
+                    break;
+                }
+                at += each.size();
+            }
+            if (all)
+                leftovers.push_back(std::to_string(id) + ": " + line);
+        }
+    }
+    return leftovers;
+}
+
+std::string shippedGerman()
+{
+    std::ifstream in(fs::path(FETCHORA_LANGUAGE_DIR) / "kxdeu.ini", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(UiLanguage, TheLowerLayersFailuresShowInGermanWithTheGermanFile)
+{
+    TempDir dir;
+    const std::vector<std::string> shown = lowerLayerTexts(dir, FETCHORA_LANGUAGE_DIR);
+    std::string all;
+    for (const std::string& line : shown)
+        all += line + "\n";
+    // Each failure was reached, in German.
+    for (const char* words : {"dem Zertifikat von 127.0.0.1 wird nicht vertraut", "huge.lst: größer als 67108864 Bytes",
+                              "Default.kxd lässt sich nicht schreiben: ", "darf von jedem Benutzer beschrieben werden",
+                              "Verbindung abgelehnt", "Herunterladen fehlgeschlagen: http://127.0.0.1:"})
+        EXPECT_NE(all.find(words), std::string::npos) << words << " not among:\n" << all;
+    const std::vector<std::string> leftovers = englishOfLowerLayers(shown, shippedGerman());
+    std::string list;
+    for (const std::string& each : leftovers)
+        list += each + "\n";
+    EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " texts stayed English:\n" << list;
+}
+
+// The same walk finds the texts a German file lacks.
+TEST(UiLanguage, ALowerLayerTextTheGermanFileLacksIsFound)
+{
+    TempDir dir;
+    std::istringstream shipped(shippedGerman());
+    std::string german;
+    for (std::string line; std::getline(shipped, line);) {
+        const std::string key = line.substr(0, line.find('='));
+        if (key != "41323" && key != "41451" && key != "41471" && key != "41439")
+            german += line + "\n";
+    }
+    write(dir / "language" / "kxdeu.ini", german);
+    const std::vector<std::string> leftovers = englishOfLowerLayers(lowerLayerTexts(dir, dir / "language"), german);
+    std::string list;
+    for (const std::string& each : leftovers)
+        list += each + "\n";
+    for (const char* id : {"41323: ", "41451: ", "41471: ", "41439: "})
+        EXPECT_NE(list.find(id), std::string::npos) << id << " not listed:\n" << list;
 }
 
 }  // namespace
