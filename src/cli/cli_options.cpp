@@ -57,12 +57,64 @@ constexpr std::array kSpecs = {
     CliOptionSpec{"", "--version", 0, false, kStrCliGroupModes, kStrCliAboutVersion},
 };
 
+// A bound of a letter series: one letter of the Latin alphabet. Digits are
+// numbers, and "1".."b" is no series anyone means.
+bool isLetter(const std::string& text)
+{
+    return text.size() == 1 && ((text[0] >= 'a' && text[0] <= 'z') || (text[0] >= 'A' && text[0] <= 'Z'));
+}
+
 const CliOptionSpec* findSpec(std::string_view name)
 {
     auto spec = std::find_if(kSpecs.begin(), kSpecs.end(), [&](const CliOptionSpec& s) {
         return name == s.longName || (!s.shortName.empty() && name == s.shortName);
     });
     return spec == kSpecs.end() ? nullptr : &*spec;
+}
+
+// -o and --mirror speak of one file: why the URLs gathered so far do not
+// suit them; empty when they do.
+std::string oneUrlConflict(const CliOptions& options)
+{
+    if (!options.outputName.empty() && options.urls.size() > 1)
+        return shellText(kStrCliOutputOneUrl);
+    if (!options.mirrors.empty() && options.urls.size() > 1)
+        return shellText(kStrCliMirrorOneUrl);
+    return {};
+}
+
+// Options whose value is a text that must not be empty, and the message
+// that says so ("%1" the option as given).
+struct TextOptionRow {
+    std::string_view longName;
+    std::string CliOptions::*field;
+    uint32_t emptyMessage;
+};
+
+constexpr std::array kTextOptions = {
+    TextOptionRow{"--lang", &CliOptions::language, kStrCliNeedsLanguage},
+    TextOptionRow{"--dir", &CliOptions::folder, kStrCliNeedsFolder},
+    TextOptionRow{"--output", &CliOptions::outputName, kStrCliNeedsFileName},
+    TextOptionRow{"--input-file", &CliOptions::urlListFile, kStrCliNeedsUrlList},
+    TextOptionRow{"--ca-file", &CliOptions::caFile, kStrCliNeedsCaFile},
+    TextOptionRow{"--category", &CliOptions::category, kStrCliNeedsCategory},
+};
+
+const TextOptionRow* findTextOption(std::string_view longName)
+{
+    auto row = std::find_if(kTextOptions.begin(), kTextOptions.end(),
+                            [&](const TextOptionRow& r) { return r.longName == longName; });
+    return row == kTextOptions.end() ? nullptr : &*row;
+}
+
+// A whole number within range, as --retry and --timeout take it.
+bool parseInRange(const std::string& text, const IntRange& range, std::optional<int32_t>& value)
+{
+    int32_t number = 0;
+    if (!parseNumber(text, number) || !range.contains(number))
+        return false;
+    value = number;
+    return true;
 }
 
 // Options that shape one download run and mean nothing to the other modes.
@@ -152,30 +204,18 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
         }
 
         const std::string_view option = spec->longName;
-        if (option == "--help") {
+        if (const TextOptionRow* row = findTextOption(option)) {
+            if (text.empty())
+                return fail(shellText(row->emptyMessage, {name}));
+            options.*(row->field) = text;
+        } else if (option == "--help") {
             options.mode = CliMode::Help;
         } else if (option == "--version") {
             options.mode = CliMode::Version;
-        } else if (option == "--lang") {
-            if (text.empty())
-                return fail(shellText(kStrCliNeedsLanguage, {name}));
-            options.language = text;
         } else if (option == "--quiet") {
             options.quiet = true;
         } else if (option == "--verbose") {
             options.verbose = true;
-        } else if (option == "--dir") {
-            if (text.empty())
-                return fail(shellText(kStrCliNeedsFolder, {name}));
-            options.folder = text;
-        } else if (option == "--output") {
-            if (text.empty())
-                return fail(shellText(kStrCliNeedsFileName, {name}));
-            options.outputName = text;
-        } else if (option == "--input-file") {
-            if (text.empty())
-                return fail(shellText(kStrCliNeedsUrlList, {name}));
-            options.urlListFile = text;
         } else if (option == "--referer") {
             options.referer = text;
         } else if (option == "--mirror") {
@@ -200,22 +240,14 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             if (!proxy.entry)
                 return fail(proxy.error);
             options.proxy = std::move(proxy.entry);
-        } else if (option == "--ca-file") {
-            if (text.empty())
-                return fail(shellText(kStrCliNeedsCaFile));
-            options.caFile = text;
         } else if (option == "--retry") {
-            int32_t retries = 0;
-            if (!parseNumber(text, retries) || !kRetryCountRange.contains(retries))
+            if (!parseInRange(text, kRetryCountRange, options.retries))
                 return fail(shellText(kStrCliNeedsRetries,
                                       {std::to_string(kRetryCountRange.min), std::to_string(kRetryCountRange.max)}));
-            options.retries = retries;
         } else if (option == "--timeout") {
-            int32_t seconds = 0;
-            if (!parseNumber(text, seconds) || !kTimeoutRange.contains(seconds))
+            if (!parseInRange(text, kTimeoutRange, options.timeout))
                 return fail(shellText(kStrCliNeedsTimeout,
                                       {std::to_string(kTimeoutRange.min), std::to_string(kTimeoutRange.max)}));
-            options.timeout = seconds;
         } else if (option == "--db") {
             if (text.empty())
                 return fail(shellText(kStrCliNeedsDatabase));
@@ -248,7 +280,7 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
                     series.width = width;
                     ++i;
                 }
-            } else if (from.size() == 1 && to.size() == 1) {
+            } else if (isLetter(from) && isLetter(to)) {
                 series.kind = BatchKind::Letters;
                 series.firstLetter = from;
                 series.lastLetter = to;
@@ -265,10 +297,6 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.mode = option == "--import-list" ? CliMode::ImportList
                 : option == "--export-list"          ? CliMode::ExportList
                                                      : CliMode::ExportHtml;
-        } else if (option == "--category") {
-            if (text.empty())
-                return fail(shellText(kStrCliNeedsCategory));
-            options.category = text;
         } else if (option == "--info") {
             if (!parseNumber(text, options.infoItem))
                 return fail(shellText(kStrCliNeedsInfoNumber));
@@ -319,10 +347,8 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
     case CliMode::Download:
         if (options.urls.empty() && options.urlListFile.empty() && !options.batch)
             return fail(shellText(kStrCliNoUrl));
-        if (!options.outputName.empty() && options.urls.size() > 1)
-            return fail(shellText(kStrCliOutputOneUrl));
-        if (!options.mirrors.empty() && options.urls.size() > 1)
-            return fail(shellText(kStrCliMirrorOneUrl));
+        if (std::string conflict = oneUrlConflict(options); !conflict.empty())
+            return fail(std::move(conflict));
         break;
     }
     return CliParse{std::move(options), {}};
@@ -365,11 +391,7 @@ std::string addUrlsFromList(CliOptions& options)
     if (read.urls.empty())
         return options.urlListFile + ": " + std::string(builtinString(kStrNoValidUrl));
     options.urls.insert(options.urls.end(), read.urls.begin(), read.urls.end());
-    if (!options.outputName.empty() && options.urls.size() > 1)
-        return shellText(kStrCliOutputOneUrl);
-    if (!options.mirrors.empty() && options.urls.size() > 1)
-        return shellText(kStrCliMirrorOneUrl);
-    return {};
+    return oneUrlConflict(options);
 }
 
 std::string addUrlsFromBatch(CliOptions& options)
@@ -377,15 +399,15 @@ std::string addUrlsFromBatch(CliOptions& options)
     if (!options.batch)
         return {};
     const BatchValidation check = ValidateBatch(*options.batch);
+    if (check.check == BatchCheck::NoMarker)
+        return shellText(kStrCliBatchNoMarker, {options.batch->urlTemplate});
+    if (check.check == BatchCheck::Unfetchable)
+        return shellText(kStrCliBatchNotDownloadable, {options.batch->urlTemplate, check.unfetchableUrl});
     if (!check.ok())
         return "--batch " + options.batch->urlTemplate + ": " + check.message;
     std::vector<std::string> urls = ExpandBatch(*options.batch);
     options.urls.insert(options.urls.end(), std::make_move_iterator(urls.begin()), std::make_move_iterator(urls.end()));
-    if (!options.outputName.empty() && options.urls.size() > 1)
-        return shellText(kStrCliOutputOneUrl);
-    if (!options.mirrors.empty() && options.urls.size() > 1)
-        return shellText(kStrCliMirrorOneUrl);
-    return {};
+    return oneUrlConflict(options);
 }
 
 std::string checkCaFile(const CliOptions& options)

@@ -81,6 +81,7 @@ inline constexpr uint32_t kStrCliNeedsRetries = 41081;  // "%1".."%2" the range
 inline constexpr uint32_t kStrCliNeedsTimeout = 41082;  // "%1".."%2" the range
 inline constexpr uint32_t kStrCliNeedsDatabase = 41083;
 inline constexpr uint32_t kStrCliBatchTwice = 41084;
+inline constexpr uint32_t kStrCliBatchNotDownloadable = 41085;  // "%2" the first URL it gives
 inline constexpr uint32_t kStrCliBatchBounds = 41086;
 inline constexpr uint32_t kStrCliNeedsFile = 41087;
 inline constexpr uint32_t kStrCliOneListCommand = 41088;
@@ -97,6 +98,7 @@ inline constexpr uint32_t kStrCliNoUrl = 41098;
 inline constexpr uint32_t kStrCliOutputOneUrl = 41099;
 inline constexpr uint32_t kStrCliMirrorOneUrl = 41100;
 inline constexpr uint32_t kStrCliNoCaFile = 41101;  // "%1" the file
+inline constexpr uint32_t kStrCliBatchNoMarker = 41102;  // "%1" the template
 
 // -x: why a proxy URL is refused.
 inline constexpr uint32_t kStrProxyNoScheme = 41110;

@@ -63,7 +63,7 @@ std::optional<std::filesystem::path> DaemonPrompts::chooseFolder(const std::stri
     return std::nullopt;
 }
 
-bool DaemonPrompts::editJob(const std::string&, DownloadJob&)
+bool DaemonPrompts::editJob(const std::string&, DownloadJob&, const JobFileChange&)
 {
     return true;
 }

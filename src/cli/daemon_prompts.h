@@ -25,7 +25,7 @@ public:
                                                         const std::string& suggestedName) override;
     std::optional<std::filesystem::path> chooseFolder(const std::string& title,
                                                       const std::filesystem::path& start) override;
-    bool editJob(const std::string& title, DownloadJob& job) override;
+    bool editJob(const std::string& title, DownloadJob& job, const JobFileChange& changeFile = {}) override;
     bool editJobs(const std::string& title, DownloadJob& sample, std::size_t count) override;
     DuplicateAnswer askDuplicateUrl(const DownloadJob& existing, const DownloadJob& added) override;
     PermanentDeleteAnswer confirmPermanentDelete(bool deleteFiles, bool deleteUnfinished) override;

@@ -251,9 +251,9 @@ JobSheetContext GuiPrompts::sheetContext() const
     return context;
 }
 
-bool GuiPrompts::editJob(const std::string& title, DownloadJob& job)
+bool GuiPrompts::editJob(const std::string& title, DownloadJob& job, const JobFileChange& changeFile)
 {
-    return runJobSheet(title, job, JobSheetMode::OneJob);
+    return runJobSheet(title, job, JobSheetMode::OneJob, changeFile);
 }
 
 bool GuiPrompts::editDefaults(const std::string& title, DownloadJob& sample)
@@ -261,9 +261,12 @@ bool GuiPrompts::editDefaults(const std::string& title, DownloadJob& sample)
     return runJobSheet(title, sample, JobSheetMode::Defaults);
 }
 
-bool GuiPrompts::runJobSheet(const std::string& title, DownloadJob& job, JobSheetMode mode)
+bool GuiPrompts::runJobSheet(const std::string& title, DownloadJob& job, JobSheetMode mode,
+                             const JobFileChange& changeFile)
 {
-    JobPropertySheet sheet(q(title), job, mode, sheetContext(), parent());
+    JobSheetContext context = sheetContext();
+    context.changeFile = changeFile;
+    JobPropertySheet sheet(q(title), job, mode, context, parent());
     KeepDialogPlacement(sheet, registry(), sheet.objectName().toStdString());
     return sheet.exec() == QDialog::Accepted;
 }

@@ -59,7 +59,7 @@ public:
     std::optional<std::filesystem::path> chooseFolder(const std::string& title,
                                                       const std::filesystem::path& start) override;
 
-    bool editJob(const std::string& title, DownloadJob& job) override;
+    bool editJob(const std::string& title, DownloadJob& job, const JobFileChange& changeFile = {}) override;
     bool editDefaults(const std::string& title, DownloadJob& sample) override;
     bool editJobs(const std::string& title, DownloadJob& sample, std::size_t count) override;
     DuplicateAnswer askDuplicateUrl(const DownloadJob& existing, const DownloadJob& added) override;
@@ -78,7 +78,8 @@ private:
     QWidget* parent() const { return m_parent.data(); }
     int maxSplit() const;
     JobSheetContext sheetContext() const;
-    bool runJobSheet(const std::string& title, DownloadJob& job, JobSheetMode mode);
+    bool runJobSheet(const std::string& title, DownloadJob& job, JobSheetMode mode,
+                     const JobFileChange& changeFile = {});
     // The application's store; none before setApplication.
     Registry* registry() const;
     // Names the dialog and keeps its placement.

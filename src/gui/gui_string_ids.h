@@ -69,6 +69,7 @@ inline constexpr uint32_t kStrNotAFullPath = 41505;
 inline constexpr uint32_t kStrSplitRange = 41506;  // "%1" the highest split count
 inline constexpr uint32_t kStrCannotCreateFolder = 41507;  // "%1" the folder, "%2" why
 inline constexpr uint32_t kStrSheetCannotRename = 41508;
+inline constexpr uint32_t kStrSheetCannotMove = 41509;
 
 // File and folder choosers.
 inline constexpr uint32_t kStrSoundFileTitle = 40931;

@@ -542,9 +542,8 @@ bool JobPropertySheet::makeFolderExist()
         refuse(m_folder, {});
         return false;
     }
-    const auto answer
-        = QMessageBox::question(this, windowTitle(), uiString(kStrCreateFolder).arg(folder),
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    const auto answer = QMessageBox::question(this, windowTitle(), uiString(kStrCreateFolder).arg(folder),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
         refuse(m_folder, {});
         return false;
@@ -560,11 +559,29 @@ bool JobPropertySheet::makeFolderExist()
 QString JobPropertySheet::apply()
 {
     const bool several = m_mode == JobSheetMode::SeveralJobs;
-    // The rename goes first: it is the one step that can fail, and then
-    // nothing else may have changed.
-    if (m_mode == JobSheetMode::OneJob && m_fileName->text().trimmed() != m_startFileName.trimmed()) {
-        if (!m_job.SetFileName(s(m_fileName->text())))
-            return refuse(m_fileName, uiString(kStrSheetCannotRename).arg(m_fileName->text().trimmed()));
+    const QString folder = m_folder->currentText().trimmed();
+    const bool renamed = m_mode == JobSheetMode::OneJob && m_fileName->text().trimmed() != m_startFileName.trimmed();
+    const bool moved = folder != m_startFolder.trimmed() && !(several && folder.isEmpty());
+    const auto cannotRename = [this] {
+        return refuse(m_fileName,
+                      uiString(kStrSheetCannotRename).arg(m_fileName->text().trimmed()));
+    };
+    // The rename and the move go first: they are the steps that can fail, and
+    // then nothing else may have changed. For an existing job the view does
+    // both, so that its files follow and the change is noted.
+    if (m_mode == JobSheetMode::OneJob && m_context.changeFile && (renamed || moved)) {
+        const std::string name = renamed ? s(m_fileName->text()) : m_job.fileName;
+        const bool changed = m_context.changeFile(m_job, moved ? folder.toStdString() : m_job.saveFolder, name);
+        if (!changed && !moved)
+            return cannotRename();
+        if (!changed)
+            return refuse(m_folder,
+                          uiString(kStrSheetCannotMove).arg(folder));
+    } else {
+        if (renamed && !m_job.SetFileName(s(m_fileName->text())))
+            return cannotRename();
+        if (moved)
+            m_job.SetSaveFolder(folder.toStdString());
     }
     if (m_mode == JobSheetMode::OneJob && m_url->text().trimmed() != m_startUrl.trimmed())
         m_job.SetUrl(s(m_url->text()));
@@ -572,9 +589,6 @@ QString JobPropertySheet::apply()
         m_job.referer = s(m_referer->text());
     if (m_category->currentIndex() != m_startCategory)
         m_job.categoryId = m_category->currentData().toInt();
-    const QString folder = m_folder->currentText().trimmed();
-    if (folder != m_startFolder.trimmed() && !(several && folder.isEmpty()))
-        m_job.SetSaveFolder(folder.toStdString());
     if (m_context.folderHistory != nullptr && !folder.isEmpty())
         RememberFolder(*m_context.folderHistory, folder.toStdString());
     const QString split = m_split->currentText().trimmed();

@@ -23,6 +23,8 @@
 
 #include <vector>
 
+#include "shell/user_prompts.h"
+
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
@@ -45,6 +47,9 @@ struct JobSheetContext {
     const DownloadJob* categoryRoot = nullptr;  // the categories offered; none: only the job's own
     const ProxyList* proxies = nullptr;  // none: only the job's own choices
     Registry* folderHistory = nullptr;  // where recent folders are kept; none: no history
+    // One job: a new name or folder goes through the view, which moves the
+    // files; none (a new download, no file yet): the sheet sets them itself.
+    JobFileChange changeFile{};
 };
 
 class JobPropertySheet final : public QDialog {

@@ -86,12 +86,19 @@ std::string BatchUrlAt(const BatchSeries& series, uint64_t index)
 BatchValidation ValidateBatch(const BatchSeries& series)
 {
     BatchValidation result;
-    const bool hasMarker = series.urlTemplate.find(kBatchMarker) != std::string::npos;
-    if (!hasMarker || !(fetchable(series.urlTemplate) || fetchable(BatchUrlAt(series, 0)))) {
+    auto unfetchable = [&](std::string url) {
+        result.check = BatchCheck::Unfetchable;
+        result.message = kTextMustIncludeParenthesis;
+        result.unfetchableUrl = std::move(url);
+        return result;
+    };
+    if (series.urlTemplate.find(kBatchMarker) == std::string::npos) {
         result.check = BatchCheck::NoMarker;
         result.message = kTextMustIncludeParenthesis;
         return result;
     }
+    if (std::string first = BatchUrlAt(series, 0); !fetchable(first))
+        return unfetchable(std::move(first));
     if (series.kind == BatchKind::Numbers && (series.width < kMinBatchWidth || series.width > kMaxBatchWidth)) {
         result.check = BatchCheck::BadWidth;
         result.message = kTextBadBatchWidth;
@@ -109,6 +116,11 @@ BatchValidation ValidateBatch(const BatchSeries& series)
         result.check = BatchCheck::TooLong;
         result.message = fillPrintfFields(kTextBatchTooLarge,
                                           {std::to_string(longest * count), std::to_string(kMaxBatchTextBytes)});
+        return result;
+    }
+    for (uint64_t i = 1; i < count; ++i) {
+        if (std::string url = BatchUrlAt(series, i); !fetchable(url))
+            return unfetchable(std::move(url));
     }
     return result;
 }

@@ -44,11 +44,12 @@ struct BatchSeries {
     std::string lastLetter;  // empty: "z"
 };
 
-enum class BatchCheck { Ok, NoMarker, BadWidth, TooLong };
+enum class BatchCheck { Ok, NoMarker, Unfetchable, BadWidth, TooLong };
 
 struct BatchValidation {
     BatchCheck check = BatchCheck::Ok;
     std::string message;  // empty when Ok
+    std::string unfetchableUrl;  // Unfetchable: the first URL of the series no job can fetch
     bool ok() const { return check == BatchCheck::Ok; }
 };
 
@@ -61,10 +62,14 @@ std::string BatchUrlAt(const BatchSeries& series, uint64_t index);
 // The decimal text of a number padded with zeros to width (never cut;
 // a width above 20 pads to 20).
 std::string PaddedNumber(uint64_t value, int width);
-// What OK checks: the template (or, when a marker sits where a URL cannot
-// have parentheses, its first expansion) parses as a URL that can be
-// fetched and holds "(*)"; the width is in range; the series has at most
-// kMaxBatchUrls values and kMaxBatchTextBytes of URL text.
+// What OK checks: the template holds "(*)"; its first expansion parses as a
+// URL that can be fetched; the width is in range; the series has at most
+// kMaxBatchUrls values and kMaxBatchTextBytes of URL text; and every further
+// URL of the series can be fetched too (a value can end up in a port or a
+// host name, and a letter series may run over "/" or ":"), so that no job of
+// the series is made from a URL that can never be fetched. A template that
+// gives an unusable URL says "Must include parenthesis in URL." as one
+// without the marker does; the check tells the two apart.
 BatchValidation ValidateBatch(const BatchSeries& series);
 // Every URL in order; empty when the series does not validate.
 std::vector<std::string> ExpandBatch(const BatchSeries& series);

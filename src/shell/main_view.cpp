@@ -182,16 +182,18 @@ void MainView::start(const std::filesystem::path& databaseFile)
     m_engine = std::make_unique<EngineServices>(m_app, *this);
     m_engine->context().closedFileSyncs = &m_closedFiles;
     m_engine->context().syncFailures = &m_syncFailures;
-    m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
-        // A written image may let the finish journal be emptied.
-        if (report.save.ok && report.tag == 0)
-            return;
-        {
-            std::lock_guard lock(m_saveReportsMutex);
-            m_saveReports.push_back(report);
-        }
-        MessageWindow::post(kSaveReportMessage);
-    }, &m_syncFailures);
+    m_saver = std::make_unique<BackgroundSaver>(
+        [this](const BackgroundSaveReport& report) {
+            // A written image may let the finish journal be emptied.
+            if (report.save.ok && report.tag == 0)
+                return;
+            {
+                std::lock_guard lock(m_saveReportsMutex);
+                m_saveReports.push_back(report);
+            }
+            MessageWindow::post(kSaveReportMessage);
+        },
+        &m_syncFailures);
     if (!m_engine->tlsError().empty())
         m_prompts.message(shellText(kStrHttpsUnavailable, {m_engine->tlsError()}), MessageIcon::Warning);
     DatabaseChoice choice = chooseStartDatabase(databaseFile);
@@ -343,11 +345,6 @@ void MainView::imageWritten(uint64_t journalEpoch, uint64_t journalBytes)
 
 bool MainView::noteFileMove(const DownloadJob& job, const std::string& folder, const std::string& name)
 {
-    const std::filesystem::path journal = finishJournal();
-    // A job folder that is not absolute cannot be named in the journal; its
-    // move goes unnoted, as before.
-    if (journal.empty() || folder.empty() || folder.front() != '/')
-        return true;
     std::error_code error;
     FinishNote note{job.id, 0, name, folder, false};
     if (std::filesystem::symlink_status(job.GetLocalPath(), error).type() == std::filesystem::file_type::regular) {
@@ -359,8 +356,11 @@ bool MainView::noteFileMove(const DownloadJob& job, const std::string& folder, c
     } else {
         return true;  // no file moves with it
     }
-    if (error)
+    if (error || folder.empty() || folder.front() != '/')
         return false;
+    const std::filesystem::path journal = finishJournal();
+    if (journal.empty())
+        return true;
     std::string failure;
     return RecordFileMove(journal, note, failure);
 }

@@ -256,7 +256,13 @@ private:
     // final name), so that a kill before the next save still finds them.
     // True when the note is on the disk or nothing needs one; the caller
     // holds the job lock and leaves the files where they are on false.
+    // A file moves only into a folder named from the root: a relative one
+    // lies wherever the working folder of the moment is, so no note could
+    // name it for the next start; false then, when a file would move.
     bool noteFileMove(const DownloadJob& job, const std::string& folder, const std::string& name);
+    // The property sheet's rename and change of folder (JobFileChange): noted,
+    // then the file renamed and the job's files moved; undone on a failure.
+    bool changeJobFile(DownloadJob& job, const std::string& folder, const std::string& name);
     void finishJob(int32_t jobId);
     void deliverListChanges();
     void playSoundOption(int soundOption, int switchOption);

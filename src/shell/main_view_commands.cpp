@@ -786,6 +786,23 @@ void MainView::renameFocused()
     m_dirty = true;
 }
 
+bool MainView::changeJobFile(DownloadJob& job, const std::string& folder, const std::string& name)
+{
+    JobLockGuard lock(m_app.jobLock());
+    if (isActive(job) || !noteFileMove(job, folder, renamedFileName(job, name)))
+        return false;
+    const std::string oldName = job.fileName;
+    if (!job.SetFileName(name))
+        return false;
+    if (!job.MoveFilesTo(folder)) {
+        // Back under the old name, in the folder it never left.
+        job.SetFileName(oldName);
+        return false;
+    }
+    m_dirty = true;
+    return true;
+}
+
 void MainView::commentAsFileName()
 {
     JobLockGuard lock(m_app.jobLock());
@@ -824,7 +841,11 @@ void MainView::properties()
     std::vector<DownloadJob*> jobs = selection();
     DownloadJob* job = focused();
     if (jobs.size() <= 1) {
-        if (!m_prompts.editJob(shellText(kStrTitleProperties), *job))
+        const JobFileChange changeFile
+            = [this](DownloadJob& edited, const std::string& folder, const std::string& name) {
+                  return changeJobFile(edited, folder, name);
+              };
+        if (!m_prompts.editJob(shellText(kStrTitleProperties), *job, changeFile))
             return;
         JobLockGuard lock(m_app.jobLock());
         job->RebuildUrlEntries(&m_app.settings().siteRules());

@@ -8,6 +8,7 @@
 // returns the user's answer (the desktop program runs its dialogs modally).
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -20,6 +21,13 @@ namespace fetchora {
 class DownloadJob;
 
 enum class MessageIcon { Information, Warning, Error, Question };
+
+// How the job sheet gives an existing job a new file name or another folder:
+// the view renames and moves its files, after noting where they go in the
+// finish journal. `folder` and `name` are the wanted ones (the job's own
+// where the user left them alone). False when the files could not go there;
+// the job then keeps its name and folder.
+using JobFileChange = std::function<bool(DownloadJob& job, const std::string& folder, const std::string& name)>;
 
 // The "Duplicated URL" dialog: "Check for &update", "&Download Again",
 // "&Cancel" and the box "&Use new settings".
@@ -91,8 +99,10 @@ public:
 
     // ---- dialogs by name ---------------------------------------------------------
     // The job property sheet on job (title "Add new download" or
-    // "Properties"); the dialog edits the record in place. False for Cancel.
-    virtual bool editJob(const std::string& title, DownloadJob& job) = 0;
+    // "Properties"); the dialog edits the record in place, except that a new
+    // name or folder goes through `changeFile` when one is given (a job whose
+    // files may be on the disk). False for Cancel.
+    virtual bool editJob(const std::string& title, DownloadJob& job, const JobFileChange& changeFile = {}) = 0;
     // The sheet on the defaults of new downloads (title "Default download
     // properties", in the current language), which shows no URL, file name,
     // comment or mirrors. Front ends without such a sheet answer as for a job.

@@ -193,6 +193,8 @@ std::vector<Scenario> scenarios(const WalkUrls& urls)
         {"proxy port", fixed({"-x", "http://h:99999", url})},
         {"proxy host", fixed({"-x", "http://", url})},
         {"batch bounds", fixed({"--batch", "http://127.0.0.1:9/(*).bin", "ab", "c"})},
+        {"batch without marker", fixed({"--batch", "http://127.0.0.1:9/a.bin", "1", "2"})},
+        {"batch not downloadable", fixed({"--batch", "127.0.0.1/(*).bin", "1", "2"})},
         {"two names", fixed({"-o", "n.bin", url, url + "2"})},
         {"category without list", fixed({"--category", "X", url})},
         {"system without hosts", fixed({"--system", url})},

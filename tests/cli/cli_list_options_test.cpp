@@ -73,10 +73,22 @@ TEST(CliListOptions, UnusableBatchSeriesAreRefused)
     EXPECT_FALSE(parseCliArguments({"--batch", "http://127.0.0.1/(*)", "1"}).options);
     EXPECT_FALSE(parseCliArguments({"--batch", "http://127.0.0.1/(*)", "1", "zz"}).options);
     EXPECT_FALSE(parseCliArguments({"--batch", "http://127.0.0.1/(*)", "ab", "cd"}).options);
+    // A number and a letter, or characters that are no letters, make no series.
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"1", "b"}, {"b", "1"}, {"#", "z"}, {"a", "/"}, {"-1", "5"}}) {
+        const CliParse parse = parseCliArguments({"--batch", "http://127.0.0.1/(*)", from, to});
+        EXPECT_FALSE(parse.options) << from << " " << to;
+        EXPECT_EQ(parse.error, "--batch FROM and TO are both numbers or both single letters") << from << " " << to;
+    }
     EXPECT_FALSE(parseCliArguments({"--daemon", "--batch", "http://127.0.0.1/(*)", "1", "2"}).options);
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--batch", "http://127.0.0.1/plain", "1", "2"}, "Must include parenthesis in URL."},
+        {{"--batch", "http://127.0.0.1/plain", "1", "2"}, "--batch http://127.0.0.1/plain has no (*)"},
+        {{"--batch", "URL", "1", "2"}, "--batch URL has no (*)"},
+        {{"--batch", "(*)", "a", "b"}, "--batch (*) gives a, not a URL fetchora can download"},
+        {{"--batch", "127.0.0.1/f(*)", "1", "2"}, "gives 127.0.0.1/f1, not a URL"},
+        {{"--batch", "gopher://127.0.0.1/(*)", "1", "2"}, "gives gopher://127.0.0.1/1, not a URL"},
+        {{"--batch", "http://127.0.0.1:(*)/", "65535", "65536"}, "gives http://127.0.0.1:65536/, not a URL"},
         {{"--batch", "http://127.0.0.1/(*)", "1", "2", "0"}, "Wildcard bytes"},
         {{"--batch", "http://127.0.0.1/(*)", "1", "2", "21"}, "Wildcard bytes"},
         {{"--batch", "http://127.0.0.1/(*)", "0", "100000"}, "at most 100000"},

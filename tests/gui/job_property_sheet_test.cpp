@@ -257,6 +257,58 @@ TEST_F(JobPropertySheetTest, EscapeAndCancelChangeNothing)
     EXPECT_EQ(m_job.optionFlags & kOptCreateCategory, 0u);
 }
 
+TEST_F(JobPropertySheetTest, ANewNameOrFolderOfAnExistingJobGoesThroughTheView)
+{
+    struct Asked {
+        std::string folder;
+        std::string name;
+    };
+    std::vector<Asked> asked;
+    bool allow = false;
+    JobSheetContext withView = context();
+    withView.changeFile = [&](DownloadJob&, const std::string& folder, const std::string& name) {
+        asked.push_back({folder, name});
+        return allow;
+    };
+    // Refused: the sheet stays open, names the folder, and the job keeps its
+    // name, folder and every other field.
+    {
+        JobPropertySheet sheet(QStringLiteral("Properties"), m_job, JobSheetMode::OneJob, withView);
+        sheet.folderEdit()->setText(QString::fromStdString(folder("mine")));
+        sheet.fileNameEdit()->setText(QStringLiteral("renamed.iso"));
+        sheet.commentEdit()->setPlainText(QStringLiteral("typed"));
+        QString message;
+        answerBox(&message);
+        sheet.okButton()->click();
+        EXPECT_NE(sheet.result(), QDialog::Accepted);
+        EXPECT_TRUE(message.contains(QString::fromStdString(folder("mine")))) << message.toStdString();
+    }
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].folder, folder("mine"));
+    EXPECT_EQ(asked[0].name, "renamed.iso");
+    EXPECT_EQ(m_job.saveFolder, folder("done"));
+    EXPECT_EQ(m_job.fileName, "");
+    EXPECT_EQ(m_job.comment, "");
+
+    // A rename alone passes the job's own folder; the sheet itself renames nothing.
+    allow = true;
+    asked.clear();
+    JobPropertySheet sheet(QStringLiteral("Properties"), m_job, JobSheetMode::OneJob, withView);
+    sheet.fileNameEdit()->setText(QStringLiteral("renamed.iso"));
+    sheet.okButton()->click();
+    ASSERT_EQ(sheet.result(), QDialog::Accepted);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].folder, folder("done"));
+    EXPECT_EQ(asked[0].name, "renamed.iso");
+    EXPECT_EQ(m_job.fileName, "");
+
+    // Nothing to move: the view is not asked.
+    asked.clear();
+    JobPropertySheet unchanged(QStringLiteral("Properties"), m_job, JobSheetMode::OneJob, withView);
+    unchanged.okButton()->click();
+    EXPECT_TRUE(asked.empty());
+}
+
 TEST_F(JobPropertySheetTest, RefusedInputKeepsTheSheetOpenWithWhatWasTyped)
 {
     struct Case {

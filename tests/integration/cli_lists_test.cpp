@@ -33,10 +33,7 @@ protected:
             std::filesystem::create_directories(m_dir / folder);
     }
 
-    std::map<std::string, std::string> environment() const
-    {
-        return test::desktopProfileEnvironment(m_dir.path());
-    }
+    std::map<std::string, std::string> environment() const { return test::desktopProfileEnvironment(m_dir.path()); }
 
     int cli(const std::vector<std::string>& arguments, std::string* out = nullptr, std::string* err = nullptr)
     {
@@ -149,6 +146,20 @@ TEST_F(CliLists, ABatchSeriesDownloadsLikeAnyUrls)
 
     EXPECT_EQ(cli({"-q", "--batch", base + "f(*).txt", "0", "100000"}, &out, &err), 2);
     EXPECT_NE(err.find("at most 100000"), std::string::npos) << err;
+}
+
+TEST_F(CliLists, ABatchThatGivesNoFetchableUrlEndsAtOnceAsAnArgumentError)
+{
+    std::string out;
+    std::string err;
+    // Each would otherwise make jobs that can never be fetched.
+    EXPECT_EQ(cli({"-q", "-d", (m_dir / "out").string(), "--batch", "URL", "1", "b"}, &out, &err), 2);
+    EXPECT_NE(err.find("both numbers or both single letters"), std::string::npos) << err;
+    EXPECT_EQ(cli({"-q", "-d", (m_dir / "out").string(), "--batch", "f(*).zip", "1", "2"}, &out, &err), 2);
+    EXPECT_NE(err.find("--batch f(*).zip gives f1.zip, not a URL fetchora can download"), std::string::npos) << err;
+    EXPECT_EQ(cli({"-q", "--batch", "URL", "1", "2"}, &out, &err), 2);
+    EXPECT_NE(err.find("--batch URL has no (*)"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "f1.zip"));
 }
 
 TEST_F(CliLists, ARunningDaemonKeepsTheListModesAway)

@@ -76,8 +76,10 @@ TEST(BatchUrls, ValidationRefusesWhatOkMustRefuse)
     };
     const Case cases[] = {
         {"no marker", numbers("http://h/file.zip", 1, 2, 1), BatchCheck::NoMarker},
-        {"not a URL", numbers("just text (*)", 1, 2, 1), BatchCheck::NoMarker},
-        {"unsupported scheme", numbers("gopher://h/(*)", 1, 2, 1), BatchCheck::NoMarker},
+        {"not a URL", numbers("just text (*)", 1, 2, 1), BatchCheck::Unfetchable},
+        {"no scheme and no host", numbers("(*)", 1, 2, 1), BatchCheck::Unfetchable},
+        {"unsupported scheme", numbers("gopher://h/(*)", 1, 2, 1), BatchCheck::Unfetchable},
+        {"recognised but not fetched", numbers("pnm://h/(*)", 1, 2, 1), BatchCheck::Unfetchable},
         {"empty template", numbers("", 1, 2, 1), BatchCheck::NoMarker},
         {"width 0", numbers("http://h/(*)", 1, 2, 0), BatchCheck::BadWidth},
         {"width 21", numbers("http://h/(*)", 1, 2, 21), BatchCheck::BadWidth},
@@ -90,6 +92,27 @@ TEST(BatchUrls, ValidationRefusesWhatOkMustRefuse)
     for (const Case& c : cases)
         EXPECT_EQ(ValidateBatch(c.series).check, c.expected) << c.what;
     EXPECT_EQ(ValidateBatch(numbers("http://h/", 1, 2, 1)).message, "Must include parenthesis in URL.");
+}
+
+TEST(BatchUrls, ASeriesThatRunsIntoAnUnusableUrlIsRefusedNamingIt)
+{
+    // The first URL is fine; a later value leaves the port range.
+    BatchValidation check = ValidateBatch(numbers("http://h:(*)/f", 65534, 65536, 1));
+    EXPECT_EQ(check.check, BatchCheck::Unfetchable);
+    EXPECT_EQ(check.unfetchableUrl, "http://h:65536/f");
+    EXPECT_EQ(check.message, "Must include parenthesis in URL.");
+    EXPECT_TRUE(ExpandBatch(numbers("http://h:(*)/f", 65534, 65536, 1)).empty());
+    // Port 0 is refused from the first value on.
+    check = ValidateBatch(numbers("http://h:(*)/f", 0, 3, 1));
+    EXPECT_EQ(check.check, BatchCheck::Unfetchable);
+    EXPECT_EQ(check.unfetchableUrl, "http://h:0/f");
+    // A letter series through ':' in the host name: "h:x.com" has no port.
+    check = ValidateBatch(letters("http://h(*)x.com/f", "9", ";"));
+    EXPECT_EQ(check.check, BatchCheck::Unfetchable);
+    EXPECT_EQ(check.unfetchableUrl, "http://h:x.com/f");
+    // The same letters in the path make URLs that can be fetched.
+    EXPECT_EQ(ValidateBatch(letters("http://h.com/(*)", "9", ";")).check, BatchCheck::Ok);
+    EXPECT_TRUE(ValidateBatch(numbers("http://h/(*)", 1, 2, 1)).unfetchableUrl.empty());
 }
 
 TEST(BatchUrls, AHugeSeriesIsRefusedWithoutExpandingIt)

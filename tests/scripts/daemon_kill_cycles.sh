@@ -6,11 +6,5 @@
 #
 # usage: tests/scripts/daemon_kill_cycles.sh [build folder]   (CYCLES=100, SEED=random)
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
-tests="$build/tests/fetchora_tests"
-[ -x "$tests" ] || { echo "no test program at $tests (build it first)" >&2; exit 2; }
-seed=${SEED:-$((RANDOM * 32768 + RANDOM))}
-echo "daemon kill cycles: ${CYCLES:-100}, seed $seed"
-FETCHORA_DAEMON_KILL_CYCLES=${CYCLES:-100} FETCHORA_KILL_SEED=$seed \
-  "$tests" --gtest_filter='CliDaemonKillCycles.*'
+source "$(dirname "$0")/kill_series.sh"
+run_kill_series "daemon kill cycles" FETCHORA_DAEMON_KILL_CYCLES 'CliDaemonKillCycles.*' "$@"

@@ -5,11 +5,5 @@
 #
 # usage: tests/scripts/kill_cycles.sh [build folder]   (CYCLES=100, SEED=random)
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
-tests="$build/tests/fetchora_tests"
-[ -x "$tests" ] || { echo "no test program at $tests (build it first)" >&2; exit 2; }
-seed=${SEED:-$((RANDOM * 32768 + RANDOM))}
-echo "kill cycles: ${CYCLES:-100}, seed $seed"
-FETCHORA_KILL_CYCLES=${CYCLES:-100} FETCHORA_KILL_SEED=$seed \
-  "$tests" --gtest_filter='CliKillCycles.*'
+source "$(dirname "$0")/kill_series.sh"
+run_kill_series "kill cycles" FETCHORA_KILL_CYCLES 'CliKillCycles.*' "$@"

@@ -57,7 +57,7 @@ public:
     {
         return std::nullopt;
     }
-    bool editJob(const std::string&, DownloadJob&) override { return false; }
+    bool editJob(const std::string&, DownloadJob&, const JobFileChange& = {}) override { return false; }
     bool editJobs(const std::string&, DownloadJob&, std::size_t) override { return false; }
     DuplicateAnswer askDuplicateUrl(const DownloadJob&, const DownloadJob&) override { return {}; }
     PermanentDeleteAnswer confirmPermanentDelete(bool, bool) override { return {}; }

@@ -157,6 +157,57 @@ protected:
         return text;
     }
 
+    // The property sheet of a saved finished job, as the window runs it: the
+    // sheet hands its new name and folder (none: the job's own) to the view;
+    // a kill right after, and the next start finds the job where its file is.
+    void sheetChangeIsFoundAfterAKill(const fs::path& folder, const std::string& name)
+    {
+        m_nginx.writeServedFile("files/whole.bin", servedBytes());
+        if (!folder.empty())
+            fs::create_directories(folder);
+        int32_t jobId = 0;
+        fs::path before;
+        fs::path after;
+        {
+            ViewSession session(m_dir);
+            jobId = downloadWhole(session);
+            ASSERT_NE(jobId, 0);
+            ASSERT_TRUE(session.view->save());
+            keepTheDisk();
+            DownloadJob* job = session.doc().tree().FindById(jobId);
+            before = job->GetLocalPath();
+            after = (folder.empty() ? before.parent_path() : folder) / name;
+            session.view->list().openCategory(job->parent());
+            session.view->list().setSelection({job});
+            session.view->list().setFocusedJob(job);
+            bool offered = false;
+            session.prompts.sheetFileEdit = [&](DownloadJob& edited, const JobFileChange& changeFile) {
+                offered = static_cast<bool>(changeFile);
+                if (changeFile) {
+                    EXPECT_TRUE(changeFile(edited, folder.empty() ? edited.saveFolder : folder.string(), name));
+                }
+            };
+            ASSERT_TRUE(session.view->run(ViewCommand::Properties));
+            session.prompts.sheetFileEdit = {};
+            ASSERT_TRUE(offered) << "the sheet was not given the view's way to move files";
+            ASSERT_EQ(job->GetLocalPath(), after.string());
+            ASSERT_TRUE(fs::exists(after));
+            ASSERT_FALSE(fs::exists(before));
+            keepTheMoveNotes();
+        }
+        bringTheKilledDiskBack();
+
+        ViewSession session(m_dir);
+        DownloadJob* job = completedJob(session, jobId);
+        ASSERT_NE(job, nullptr);
+        EXPECT_EQ(job->GetLocalPath(), after.string());
+        EXPECT_TRUE(sameFileBytes(m_nginx.www() / "files" / "whole.bin", after));
+        EXPECT_FALSE(fs::exists(before));
+        EXPECT_EQ(requestsForTheFile(), 1);
+        ASSERT_TRUE(session.view->save());
+        EXPECT_TRUE(ReadFinishJournal(profile() / "Default.kxd.fin").empty());
+    }
+
     TempDir m_dir;
     NginxPeer m_nginx;
 };
@@ -286,6 +337,56 @@ TEST_F(ViewFinishJournal, ASavedFinishedJobMovedAndRenamedIsFoundUnderItsNewName
     EXPECT_TRUE(sameFileBytes(m_nginx.www() / "files" / "whole.bin", folder / "renamed.bin"));
     EXPECT_EQ(filesIn(folder), 1u);
     EXPECT_EQ(requestsForTheFile(), 1);
+}
+
+TEST_F(ViewFinishJournal, ARenameInThePropertySheetIsFoundUnderTheNewNameAfterAKill)
+{
+    sheetChangeIsFoundAfterAKill({}, "renamed.bin");
+}
+
+TEST_F(ViewFinishJournal, AFolderChangeInThePropertySheetMovesTheFileAndIsFoundThereAfterAKill)
+{
+    sheetChangeIsFoundAfterAKill(m_dir / "sheet folder", "moved.bin");
+}
+
+// A relative folder lies wherever the working folder happens to be: a job's
+// file is not moved there, by a category nor by the sheet, and no note
+// names it.
+TEST_F(ViewFinishJournal, AFolderThatIsNotAbsoluteGetsNoFileMovedIntoIt)
+{
+    m_nginx.writeServedFile("files/whole.bin", servedBytes());
+    ViewSession session(m_dir);
+    const int32_t jobId = downloadWhole(session);
+    ASSERT_NE(jobId, 0);
+    ASSERT_TRUE(session.view->save());
+    DownloadJob* job = session.doc().tree().FindById(jobId);
+    const std::string folder = job->saveFolder;
+    const fs::path file = job->GetLocalPath();
+    const uint64_t journalBytes = FinishJournalBytes(profile() / "Default.kxd.fin");
+
+    DownloadJob* target = session.doc().AddCategory("Relative", "relative/place", session.doc().root());
+    session.app.settings().SetOption(OptionId::MoveDownloaded, 2);
+    session.view->list().openCategory(job->parent());
+    session.view->list().setSelection({job});
+    session.prompts.asked.clear();
+    session.view->moveSelectedJobs(*target);
+    EXPECT_EQ(session.prompts.texts("message"), std::vector<std::string>{"Some file(s) can't move!"});
+    EXPECT_EQ(job->saveFolder, folder);
+
+    session.view->list().openCategory(job->parent());
+    session.view->list().setSelection({job});
+    session.view->list().setFocusedJob(job);
+    session.prompts.sheetFileEdit = [&](DownloadJob& edited, const JobFileChange& changeFile) {
+        ASSERT_TRUE(changeFile);
+        EXPECT_FALSE(changeFile(edited, "relative", "other.bin"));
+    };
+    ASSERT_TRUE(session.view->run(ViewCommand::Properties));
+    session.prompts.sheetFileEdit = {};
+    EXPECT_EQ(job->saveFolder, folder);
+    EXPECT_EQ(job->GetLocalPath(), file.string());
+    EXPECT_TRUE(sameFileBytes(m_nginx.www() / "files" / "whole.bin", file));
+    EXPECT_FALSE(fs::exists("relative"));
+    EXPECT_EQ(FinishJournalBytes(profile() / "Default.kxd.fin"), journalBytes);
 }
 
 }  // namespace

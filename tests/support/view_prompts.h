@@ -54,11 +54,13 @@ public:
         asked.push_back({"folder", title});
         return folder;
     }
-    bool editJob(const std::string& title, DownloadJob& job) override
+    bool editJob(const std::string& title, DownloadJob& job, const JobFileChange& changeFile = {}) override
     {
         asked.push_back({"editJob", title});
         if (jobEdit)
             jobEdit(job);
+        if (sheetFileEdit)
+            sheetFileEdit(job, changeFile);
         return next(editAnswers, defaultEdit);
     }
     bool editDefaults(const std::string& title, DownloadJob& sample) override
@@ -138,6 +140,9 @@ public:
     std::deque<bool> editAnswers;
     bool defaultEdit = true;
     std::function<void(DownloadJob&)> jobEdit;
+    // What the property sheet does with its new name or folder: the view's
+    // way to change them, empty where the sheet sets them itself.
+    std::function<void(DownloadJob&, const JobFileChange&)> sheetFileEdit;
     std::optional<std::filesystem::path> openFile;
     std::optional<std::filesystem::path> saveFile;
     std::optional<std::filesystem::path> folder;
