@@ -5,6 +5,8 @@
 # is the median. Needs root (vsftpd runs its sessions as user ftp).
 #
 # usage: bench/compare_ftp.sh [path/to/fetchora-cli]   (SIZE_MIB=1024, RUNS=3)
+# BEFORE=path/to/an/older/fetchora-cli adds that build to the turns, to
+# measure a change against the same loopback server.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -79,12 +81,15 @@ run() {
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 tools=(fetchora lftp aria2c)
+before=${BEFORE:+$(realpath "$BEFORE")}
+[ -n "$before" ] && tools+=(before)
 declare -A walls=() cpus=()
 for ((i = 1; i <= runs; i++)); do
   for tool in "${tools[@]}"; do
     echo "run $i of $runs: $tool" >&2
     case $tool in
       fetchora) r=$(run $tool env FETCHORA_HOME="$work/home" "$cli" -q -s 8 -d "$work/out" "$url") ;;
+      before)   r=$(run $tool env FETCHORA_HOME="$work/home" "$before" -q -s 8 -d "$work/out" "$url") ;;
       lftp)     r=$(run $tool lftp -c "set cmd:at-exit ''; pget -n 8 -O $work/out $url") ;;
       aria2c)   r=$(run $tool aria2c -q -x8 -s8 --file-allocation=none --allow-overwrite=true -d "$work/out" \
                       -o big.bin "$url") ;;
@@ -104,3 +109,6 @@ done
 echo
 echo "wall fetchora/lftp   = $(awk -v a="${wall[fetchora]}" -v b="${wall[lftp]}" 'BEGIN { printf "%.3f", a / b }')  (target <= 0.95)"
 echo "wall fetchora/aria2c = $(awk -v a="${wall[fetchora]}" -v b="${wall[aria2c]}" 'BEGIN { printf "%.3f", a / b }')"
+if [ -n "$before" ]; then
+  echo "wall before/lftp     = $(awk -v a="${wall[before]}" -v b="${wall[lftp]}" 'BEGIN { printf "%.3f", a / b }')"
+fi

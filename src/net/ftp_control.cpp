@@ -197,13 +197,39 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
 
 // ---- REST probe -------------------------------------------------------------------------
 
+// The type the file is fetched in: the URL's own, else by its extension.
+char transferType(const FtpControl& control)
+{
+    const char type = FtpUrlType(control.session.object);
+    if (type != 0)
+        return type;
+    return IsAsciiType(control.session.object, control.session.asciiTypes) ? 'A' : 'I';
+}
+
+// TYPE and SIZE, and PASV in passive mode, sent behind the command awaited.
+FtpPumpResult sendSizeQueryAhead(FtpControl& control)
+{
+    if (control.paths.empty())
+        return FtpPumpResult::Nothing;
+    if (sendAhead(control, FtpCommand::Type, std::string(1, transferType(control))) != FtpPumpResult::Nothing
+        || sendAhead(control, FtpCommand::Size, control.paths.front()) != FtpPumpResult::Nothing)
+        return FtpPumpResult::Error;
+    if (control.mode != FtpDataMode::Passive)
+        return FtpPumpResult::Nothing;
+    return sendAhead(control, FtpCommand::Pasv);
+}
+
 FtpPumpResult probeEnds(FtpControl& control, bool canResume)
 {
     control.channel.logMessage(ConnectionLogKind::Status, canResume ? kMsgCanResume : kMsgCannotResume);
     control.canResume = canResume;
     control.channel.markResumable(canResume);
     control.probeStep = 1;
-    return send(control, FtpCommand::Rest, "0");
+    const FtpPumpResult sent = send(control, FtpCommand::Rest, "0");
+    // Whatever REST 0 gets, the login is done and the size query follows.
+    if (sent != FtpPumpResult::Nothing || !control.session.sizeQueryAhead)
+        return sent;
+    return sendSizeQueryAhead(control);
 }
 
 FtpPumpResult actOnProbeReply(FtpControl& control, const FtpReply& reply)
@@ -694,11 +720,12 @@ FtpPumpResult BeginFtpSizeQuery(FtpControl& control)
 {
     control.phase = FtpPhase::SizeQuery;
     control.pathIndex = 0;
-    char type = FtpUrlType(control.session.object);
-    if (type == 0)
-        type = IsAsciiType(control.session.object, control.session.asciiTypes) ? 'A' : 'I';
     control.typeSent = true;
-    const FtpPumpResult sent = send(control, FtpCommand::Type, std::string(1, type));
+    // The query left behind the probe's last REST: its TYPE is answered next.
+    if (nextAhead(control, FtpCommand::Type))
+        return FtpPumpResult::Nothing;
+    dropAhead(control);
+    const FtpPumpResult sent = send(control, FtpCommand::Type, std::string(1, transferType(control)));
     if (sent != FtpPumpResult::Nothing || !control.session.sendAhead || control.paths.empty())
         return sent;
     if (sendAhead(control, FtpCommand::Size, control.paths[control.pathIndex]) != FtpPumpResult::Nothing)

@@ -111,6 +111,11 @@ struct FtpSession {
     // size): commands whose order is fixed go out without waiting for each
     // reply. TYPE, SIZE and PASV leave together, and so do REST and RETR.
     bool sendAhead = false;
+    // The worker asks for the file's size as soon as the login and probe are
+    // done (a file transfer, not through an FTP proxy): TYPE and SIZE, and
+    // PASV in passive mode, leave right behind the probe's last REST instead
+    // of each waiting for the reply before it.
+    bool sizeQueryAhead = false;
 };
 
 // The sensible ways to write a URL's path on the wire, in the order tried:

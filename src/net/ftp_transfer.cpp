@@ -238,6 +238,8 @@ FtpSession FtpWorker::session() const
     // the answer waits for each reply again.
     session.resumeKnown = url.resumeProbe == 1;
     session.sendAhead = session.resumeKnown && !session.ftpProxy && !m_aheadFailed && m_channel.knownSize() >= 0;
+    // A connection that runs the probe sends the size query right behind it.
+    session.sizeQueryAhead = !session.ftpProxy && !m_aheadFailed;
     return session;
 }
 
@@ -277,7 +279,8 @@ CycleResult FtpWorker::talk(std::unique_ptr<ByteStream> stream, bool reused)
         // the site: a fresh login follows at once.
         m_reusedFailed = !m_reported && result.end == CycleEnd::ErrorStep;
     }
-    if (control.session.sendAhead && !m_reported && result.end == CycleEnd::ErrorStep)
+    if ((control.session.sendAhead || control.session.sizeQueryAhead) && !m_reported
+        && result.end == CycleEnd::ErrorStep)
         m_aheadFailed = true;
     m_data.reset();
     m_listener.close();
@@ -440,7 +443,9 @@ std::optional<CycleResult> FtpWorker::openPassiveData(FtpControl& control)
     route.connectTimeoutMs = m_task.settings.connectTimeoutMs;
     ConnectionResult connection = OpenFtpPassiveData(route, control.dataAddress, control.dataPort, environment());
     switch (connection.outcome) {
-    case ConnectOutcome::Open: m_data = std::move(connection.stream); return std::nullopt;
+    case ConnectOutcome::Open:
+        m_data = std::move(connection.stream);
+        return std::nullopt;
     case ConnectOutcome::Stopped: return CycleResult{CycleEnd::Ended};
     case ConnectOutcome::ResolveFailed:
     case ConnectOutcome::Rejected:
@@ -599,9 +604,14 @@ CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
         else if (receiving && m_listener.listening())
             waits[count++] = pollfd{m_listener.nativeHandle(), POLLIN, 0};
         // A reply read with the one before it is handled without a wait.
-        ::poll(waits, count, m_reader.lineWaiting() ? 0 : kPassWaitMs);
+        const bool lineWaiting = m_reader.lineWaiting();
+        const int ready = ::poll(waits, count, lineWaiting ? 0 : kPassWaitMs);
         if (!alive())
             return {CycleEnd::Ended};
+        // While data flows the control connection is mostly silent: it is
+        // read only when it has something (or the poll failed and says
+        // nothing), not once for every block of data.
+        const bool controlReady = lineWaiting || ready < 0 || waits[0].revents != 0;
 
         if (receiving && m_data && !m_dataClosed) {
             if (const std::optional<CycleResult> ended = readData()) {
@@ -616,7 +626,7 @@ CycleResult FtpWorker::transfer(FtpControl& control, FtpPumpResult result)
                 continue;
             }
         }
-        result = pump(control, 0);
+        result = controlReady ? pump(control, 0) : FtpPumpResult::Nothing;
         if (result == FtpPumpResult::Nothing && idleTooLong()) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
             return {CycleEnd::ErrorStep};

@@ -72,6 +72,13 @@ TlsClientContext::TlsClientContext(ssl_ctx_st* context, bio_method_st* bioMethod
 {
 }
 
+void TlsClientContext::loadSystemAuthorities() const
+{
+    if (!m_verifyPeer)
+        return;
+    std::call_once(m_systemAuthoritiesLoaded, [this] { SSL_CTX_set_default_verify_paths(m_context); });
+}
+
 TlsClientContext::~TlsClientContext()
 {
     SSL_CTX_free(m_context);
@@ -97,7 +104,7 @@ std::unique_ptr<TlsClientContext> TlsClientContext::create(const TlsSettings& se
     SSL_CTX_set_default_read_buffer_len(context, kReadAheadBytes);
     SSL_CTX_set_verify(context, settings.verifyPeer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     if (settings.verifyPeer) {
-        SSL_CTX_set_default_verify_paths(context);
+        // The extra file is read now, so that a bad one is reported at once.
         if (!settings.extraCaFile.empty()
             && SSL_CTX_load_verify_locations(context, settings.extraCaFile.c_str(), nullptr) != 1) {
             SSL_CTX_free(context);
@@ -128,6 +135,7 @@ TlsStream::~TlsStream()
 TlsStartResult TlsStream::start(const TlsClientContext& context, std::unique_ptr<ByteStream> lower,
                                 std::string_view host, int idleTimeoutMs)
 {
+    context.loadSystemAuthorities();
     ERR_clear_error();
     SSL* session = SSL_new(context.m_context);
     BIO* bio = session ? BIO_new(context.m_bioMethod) : nullptr;

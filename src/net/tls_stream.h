@@ -8,6 +8,7 @@
 // and then shared read-only by every worker; a TlsStream belongs to the
 // worker that started it and owns the stream below it.
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,9 +41,17 @@ private:
     friend class TlsStream;
     TlsClientContext(ssl_ctx_st* context, bio_method_st* bioMethod, bool verifyPeer);
 
+    // The system's authorities are read on the first handshake, not when the
+    // context is made: reading and parsing the bundle costs tens of
+    // milliseconds at every start, and most runs fetch no https:// URL.
+    // Every session is made after the load, so sessions only ever read the
+    // store.
+    void loadSystemAuthorities() const;
+
     ssl_ctx_st* m_context;
     bio_method_st* m_bioMethod;
     bool m_verifyPeer;
+    mutable std::once_flag m_systemAuthoritiesLoaded;
 };
 
 class TlsStream;

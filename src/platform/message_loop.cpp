@@ -49,14 +49,15 @@ bool MessageLoop::destroy(WindowId id)
     m_windows.erase(found);
     std::erase_if(m_timers, [id](const auto& entry) { return entry.first.first == id; });
     dropQueuedLocked(id);
-    m_callDone.notify_all();
     // A handler of this window running on this very thread is the caller's
     // own frame (a handler destroying its window); waiting would never end.
     const auto me = std::this_thread::get_id();
+    ++m_destroyWaiters;
     m_callDone.wait(lock, [&] {
         return std::none_of(m_busy.begin(), m_busy.end(),
                             [&](const auto& busy) { return busy.first == id && busy.second != me; });
     });
+    --m_destroyWaiters;
     return true;
 }
 
@@ -105,7 +106,7 @@ intptr_t MessageLoop::send(WindowId id, uint32_t msg, uintptr_t wParam, intptr_t
     // Whoever drops or handles the item completes it under the lock, so the
     // record stays on this stack until nobody can touch it any more.
     std::unique_lock lock(m_mutex);
-    m_callDone.wait(lock, [&] { return pending.done; });
+    pending.answered.wait(lock, [&] { return pending.done; });
     return pending.result;
 }
 
@@ -148,7 +149,6 @@ void MessageLoop::quit()
         m_queue.clear();
         m_timers.clear();
         m_workArrived.notify_all();
-        m_callDone.notify_all();
     }
     notifyWork();
 }
@@ -240,7 +240,8 @@ void MessageLoop::leaveLocked(WindowId id)
     const auto last = std::find(m_busy.rbegin(), m_busy.rend(), std::make_pair(id, me));
     if (last != m_busy.rend())
         m_busy.erase(std::next(last).base());
-    m_callDone.notify_all();
+    if (m_destroyWaiters > 0)
+        m_callDone.notify_all();
 }
 
 size_t MessageLoop::fireDueTimers()
@@ -290,7 +291,9 @@ void MessageLoop::completeLocked(PendingSend* send, intptr_t result)
         return;
     send->result = result;
     send->done = true;
-    m_callDone.notify_all();
+    // Under the lock: the sender cannot see done, return and free the
+    // record before this call is over.
+    send->answered.notify_one();
 }
 
 void MessageLoop::dropQueuedLocked(WindowId id)

@@ -109,9 +109,13 @@ public:
 
 private:
     // A send waiting for its answer; lives on the sender's stack until `done`.
+    // Each sender sleeps on its own condition, so an answer wakes only the
+    // thread it is for: with one shared condition every answer woke all the
+    // waiting transfer threads, and each went back to sleep at once.
     struct PendingSend {
         intptr_t result = 0;
         bool done = false;
+        std::condition_variable answered;
     };
     struct Item {
         uint64_t seq;
@@ -145,10 +149,11 @@ private:
     const Clock& m_clock;
 
     mutable std::mutex m_mutex;
-    // Wakes the loop thread (work arrived) and senders (answers arrived,
-    // handlers finished).
+    // Wakes the loop thread (work arrived) and the threads inside `destroy`
+    // (handlers finished). Senders have a condition of their own.
     std::condition_variable m_workArrived;
     std::condition_variable m_callDone;
+    int m_destroyWaiters = 0;  // threads waiting in `destroy` for a handler to return
     std::unordered_map<WindowId, MessageWindow*> m_windows;
     WindowId m_lastId = 0;
     std::deque<Item> m_queue;

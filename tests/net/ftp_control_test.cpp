@@ -510,6 +510,76 @@ TEST(FtpSendAheadTest, RepliesToCommandsSentAheadForAnotherWayAreDropped)
     EXPECT_EQ(closing.reply("421 Timeout"), FtpPumpResult::Error);
 }
 
+// A connection that runs the probe: the size query leaves behind the
+// probe's last REST.
+FtpSession probingSession()
+{
+    FtpSession session = siteSession();
+    session.sizeQueryAhead = true;
+    return session;
+}
+
+TEST(FtpSendAheadTest, TheProbesLastRestCarriesTheSizeQueryAndPasvBehindIt)
+{
+    Dialogue dialogue(probingSession());
+    loggedIn(dialogue);
+    EXPECT_EQ(dialogue.reply("350 Restarting at 100"), FtpPumpResult::Nothing);
+    EXPECT_EQ(dialogue.take(), (Lines{"REST 0", "TYPE I", "SIZE /pub/a b.bin", "PASV"}));
+    EXPECT_EQ(dialogue.channel.resumeMark(), 1);
+    EXPECT_EQ(dialogue.reply("350 Restarting at 0"), FtpPumpResult::LoggedIn);
+    EXPECT_EQ(BeginFtpSizeQuery(dialogue.control), FtpPumpResult::Nothing);
+    EXPECT_TRUE(dialogue.take().empty()) << "TYPE and SIZE are not sent twice";
+    EXPECT_EQ(dialogue.reply("200 Type set to I"), FtpPumpResult::Nothing);
+    EXPECT_EQ(dialogue.reply("213 6000"), FtpPumpResult::SizeKnown);
+    EXPECT_EQ(dialogue.control.size, 6000);
+    EXPECT_EQ(BeginFtpTransfer(dialogue.control, 0, 6000), FtpPumpResult::Nothing);
+    EXPECT_TRUE(dialogue.take().empty()) << "the PASV went out with the size query";
+    EXPECT_EQ(dialogue.reply("227 Entering Passive Mode (127,0,0,1,31,64)."), FtpPumpResult::OpenDataConnection);
+    EXPECT_EQ(FtpDataConnected(dialogue.control), FtpPumpResult::Nothing);
+    EXPECT_EQ(dialogue.take(), Lines{"RETR /pub/a b.bin"});
+
+    // A site that refuses REST until a type is set still gets its one TYPE I
+    // and second REST 100 first; a refused REST 0 ends the login all the same.
+    Dialogue refusing(probingSession());
+    loggedIn(refusing);
+    refusing.reply("500 Set a type first");
+    EXPECT_EQ(refusing.take(), Lines{"TYPE I"});
+    refusing.reply("200 ok");
+    EXPECT_EQ(refusing.take(), Lines{"REST 100"});
+    refusing.reply("502 No REST");
+    EXPECT_EQ(refusing.take(), (Lines{"REST 0", "TYPE I", "SIZE /pub/a b.bin", "PASV"}));
+    EXPECT_EQ(refusing.channel.resumeMark(), 2);
+    EXPECT_EQ(refusing.reply("502 No REST"), FtpPumpResult::LoggedIn);
+    EXPECT_FALSE(refusing.control.canResume);
+
+    // The file is not there under its first form: the PASV behind the SIZE
+    // is dropped, the other form is asked for, and the transfer sends its own.
+    Dialogue missing(probingSession());
+    loggedIn(missing);
+    missing.reply("350 ok");
+    missing.take();
+    missing.reply("350 ok");
+    BeginFtpSizeQuery(missing.control);
+    missing.reply("200 ok");
+    EXPECT_EQ(missing.reply("550 No such file"), FtpPumpResult::Nothing);
+    EXPECT_EQ(missing.take(), Lines{"SIZE /pub/a%20b.bin"});
+    EXPECT_EQ(missing.reply("227 Entering Passive Mode (127,0,0,1,4,2)"), FtpPumpResult::Nothing);
+    EXPECT_EQ(missing.reply("213 6000"), FtpPumpResult::SizeKnown);
+    BeginFtpTransfer(missing.control, 0, 6000);
+    EXPECT_EQ(missing.take(), Lines{"PASV"});
+    EXPECT_EQ(missing.reply("227 Entering Passive Mode (127,0,0,1,4,3)"), FtpPumpResult::OpenDataConnection);
+    EXPECT_EQ(missing.control.dataPort, 4 * 256 + 3);
+
+    // Active mode: no PASV ahead, and a ;type=a URL asks in its own type.
+    FtpSession active = probingSession();
+    active.passive = false;
+    active.object = "/pub/notes;type=a";
+    Dialogue port(active);
+    loggedIn(port);
+    port.reply("350 ok");
+    EXPECT_EQ(port.take(), (Lines{"REST 0", "TYPE A", "SIZE /pub/notes"}));
+}
+
 TEST(FtpSendAheadTest, RestRefusedAfterASkippedProbeMarksTheSiteForANewProbe)
 {
     Dialogue dialogue(laterSession());

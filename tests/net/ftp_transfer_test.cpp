@@ -171,6 +171,9 @@ TEST_F(FtpTransferTest, FileOfUnknownSizeEndsOnTheDataCloseAndTheFinalReply)
 {
     ScriptedServer data(ServerScript().pause(100).send("abc").close());
     ScriptedServer control(std::move(loginAndSize("550 SIZE not allowed\r\n")
+                                         // The PASV behind the size query is answered, and dropped.
+                                         .readUntil("PASV\r\n")
+                                         .send("227 (127,0,0,1,0,9)\r\n")
                                          .readUntil("SIZE f.bin\r\n")
                                          .send("550 SIZE not allowed\r\n")
                                          .readUntil("PASV\r\n")
@@ -267,6 +270,9 @@ TEST_F(FtpTransferTest, ACycleThatFailedSendingAheadWaitsForEachReplyInTheNext)
 TEST_F(FtpTransferTest, UnreachableDataPortLogsTheAddressAndTakesTheErrorStep)
 {
     ScriptedServer control(std::move(loginAndSize("550 No such file\r\n")
+                                         // The PASV behind the size query is answered, and dropped.
+                                         .readUntil("PASV\r\n")
+                                         .send("227 (127,0,0,1,0,9)\r\n")
                                          .readUntil("SIZE f.bin\r\n")
                                          .send("550 No such file\r\n")
                                          .readUntil("PASV\r\n")
