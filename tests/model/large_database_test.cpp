@@ -154,7 +154,11 @@ TEST(LargeDatabase, JobsFromOnePageShareItsRefererText)
     const std::string image = StoreTree(made.tree());
     JobLock otherLock;
     CZoviradDoc loaded(otherLock);
-    ASSERT_FALSE(LoadTree(image, loaded, KxdLoadOptions{}).damaged());
+    KxdLoadOptions options;  // the ones the jobs were made with, so that they load unchanged
+    options.defaults.maxParallelNum = 10;
+    options.defaults.defaultDownloadFolder = "/home/user/Downloads";
+    options.startUnfinishedJobs = true;
+    ASSERT_FALSE(LoadTree(image, loaded, options).damaged());
     ASSERT_EQ(StoreTree(loaded.tree()), image);
 
     std::vector<const DownloadJob*> firstOfPage(kPages, nullptr);
