@@ -308,7 +308,7 @@ void DownloadSession::stopAll()
     m_interrupted = true;
     JobLockGuard lock(m_app.jobLock());
     for (SessionEntry& entry : m_jobs) {
-        if (entry.started && !entry.ended && entry.job->runner)
+        if (entry.started && !entry.ended && entry.job->runner())
             JobRunner::Stop(*entry.job, StopReason::User);
         entry.ended = true;
     }
@@ -354,9 +354,9 @@ void DownloadSession::saveInBackground()
     const bool stored = StoreDatabaseImage(
         *m_doc,
         [&files](DownloadJob& job) {
-            if (!job.runner)
+            if (!job.runner())
                 return;
-            const int fd = job.runner->FlushForBackgroundSave();
+            const int fd = job.runner()->FlushForBackgroundSave();
             if (fd >= 0)
                 files.push_back({job.id, fd});
         },
@@ -399,8 +399,8 @@ void DownloadSession::dataSyncFailed(int32_t jobId, int error)
     DownloadJob* job = m_doc ? m_doc->tree().FindById(jobId) : nullptr;
     if (job == nullptr)
         return;
-    if (job->runner && job->runner->file().isOpen()) {
-        job->runner->BackgroundSyncFailed(error);
+    if (job->runner() && job->runner()->file().isOpen()) {
+        job->runner()->BackgroundSyncFailed(error);
         return;
     }
     // The file was closed as finished: none of its bytes can be trusted.
@@ -440,11 +440,11 @@ void DownloadSession::drawProgress(bool final)
             figures.fileSize = job.IsSizeKnown() ? job.fileSize : -1;
             if (!entry.started) {
                 figures.state = shellText(kStrCliWaiting);
-            } else if (job.runner) {
-                figures.bytesPerSecond = job.runner->figures().shortSpeed;
-                figures.secondsLeft = job.runner->figures().secondsLeft;
-                figures.connections = static_cast<uint32_t>(job.runner->runningParts());
-                if (const std::optional<RetryWait> wait = job.runner->retryWait())
+            } else if (job.runner()) {
+                figures.bytesPerSecond = job.runner()->figures().shortSpeed;
+                figures.secondsLeft = job.runner()->figures().secondsLeft;
+                figures.connections = static_cast<uint32_t>(job.runner()->runningParts());
+                if (const std::optional<RetryWait> wait = job.runner()->retryWait())
                     figures.retry = retryText(wait->attempt, wait->limit, wait->secondsLeft, wait->cause);
             }
             text += "\r" + progressLine(figures, width) + "\x1b[K\n";

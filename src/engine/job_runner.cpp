@@ -62,7 +62,7 @@ void destroyJobRunner(JobRunner* runner)
 
 JobRunner* runnerOf(const DownloadJob& job)
 {
-    return job.runner.get();
+    return job.runner();
 }
 
 JobRunner::HandlerScope::HandlerScope(JobRunner& runner) : m_runner(runner)
@@ -327,14 +327,14 @@ JobStartResult JobRunner::Start(DownloadJob& job, EngineContext& context)
             return JobStartResult::WaitingForSite;
         }
     }
-    if (!job.runner)
-        job.runner = JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner});
-    return job.runner->startJob();
+    if (!job.runner())
+        job.setRunner(JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner}));
+    return job.runner()->startJob();
 }
 
 void JobRunner::Stop(DownloadJob& job, StopReason reason)
 {
-    JobRunner* runner = job.runner.get();
+    JobRunner* runner = job.runner();
     if (!runner)
         return;
     JobLockGuard guard(*runner->m_ctx.jobLock);

@@ -115,8 +115,8 @@ int handleRedirect(ResponseHost& host, const ResponseInfo& info)
         // The name that comes from the URL follows it; a name the user chose
         // stays.
         const std::string name = DefaultNameFromUrl(*target);
-        if (!name.empty() && name != job.defaultName) {
-            job.defaultName = name;
+        if (!name.empty() && name != job.defaultName()) {
+            job.SetRedirectedName(name);
             job.Notify(kChangeName);
         }
     }

@@ -215,7 +215,7 @@ constexpr uint32_t kPartWordsId = 40005;
 
 const PartList* partsOf(const DownloadJob* job)
 {
-    return job && job->runner ? &job->runner->parts() : nullptr;
+    return job && job->runner() ? &job->runner()->parts() : nullptr;
 }
 
 QString partText(const JobPart& part)

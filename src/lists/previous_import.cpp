@@ -28,7 +28,7 @@ DownloadJob* chosenCategory(CZoviradDoc& doc, DownloadJob* category)
 void setFileName(DownloadJob& job, const std::filesystem::path& file)
 {
     const std::string name = file.filename().string();
-    job.fileName = name == job.defaultName ? std::string() : name;
+    job.fileName = name == job.defaultName() ? std::string() : name;
 }
 
 // Sets the URL when it parses; an empty text clears it.
@@ -36,7 +36,6 @@ bool applyUrl(DownloadJob& job, const std::string& url)
 {
     if (url.empty()) {
         job.url.clear();
-        job.defaultName.clear();
         return true;
     }
     return job.SetUrl(url);

@@ -331,7 +331,7 @@ bool StoreDatabaseImage(CZoviradDoc& doc, const FlushJobFile& flushJobFile, std:
         // quadratic. A flush may still take a later one out of the tree.
         std::vector<DownloadJob*> running;
         for (DownloadJob* node : doc.tree().nodes()) {
-            if (!node->IsCategory() && node->runner)
+            if (!node->IsCategory() && node->runner())
                 running.push_back(node);
         }
         for (DownloadJob* node : running) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "config/site_rules.h"
 #include "model/category_tree.h"
@@ -20,7 +21,7 @@ void setLowByte(uint32_t& word, uint32_t value)
 // Never destroyed: records freed during the process's exit still go back to it.
 SlotPool& recordPool()
 {
-    static SlotPool* pool = new SlotPool(sizeof(DownloadJob));
+    static SlotPool* pool = new SlotPool(sizeof(DownloadJob), alignof(DownloadJob));
     return *pool;
 }
 
@@ -69,7 +70,7 @@ DownloadJob::~DownloadJob()
 {
     // The runner reads the run part while it winds down, so it goes first,
     // before the members it borrows.
-    runner.reset();
+    resetRunner();
 }
 
 void* DownloadJob::operator new(size_t size)
@@ -154,7 +155,19 @@ std::string DownloadJob::GetDisplayName() const
 {
     if (IsCategory())
         return name;
-    return fileName.empty() ? defaultName : fileName;
+    return fileName.empty() ? defaultName() : fileName;
+}
+
+std::string DownloadJob::defaultName() const
+{
+    if (m_run && !m_run->redirectedName.empty())
+        return m_run->redirectedName;
+    return DefaultNameFromUrl(url);
+}
+
+void DownloadJob::SetRedirectedName(std::string name)
+{
+    run().redirectedName = std::move(name);
 }
 
 void DownloadJob::Notify(uint32_t mask) const
@@ -179,7 +192,8 @@ bool DownloadJob::SetUrl(std::string_view text)
     // is stored as parsed so that an FTP name's trailing blanks survive.
     url = (hasLogin || trimmed) ? UrlWithoutLogin(*entry) : std::string(text);
     location.clear();
-    defaultName = DefaultNameFromUrl(url);
+    if (m_run)
+        m_run->redirectedName.clear();
     Notify(kChangeSetUrl);
     return true;
 }

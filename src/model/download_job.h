@@ -8,9 +8,9 @@
 // loop thread.
 //
 // Ownership: a node owns its children (the tree owns its top-level nodes).
-// A job owns its runtime JobRunner while it has an output file open, and its
-// JobRun part once made: the parsed urlEntries and its share of
-// reusedConnection until it hands it on. Through the part it borrows the
+// A job owns its JobRun part once made: the parsed urlEntries, its share of
+// reusedConnection until it hands it on, and the runtime JobRunner while it
+// has an output file open. Through the part it borrows the
 // site-explorer window, the three resolved ProxyEntry objects (owned by the
 // application's proxy list) and the runner's hidden CJobWnd; it also borrows
 // the notify window.
@@ -18,8 +18,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "model/alternate_url_list.h"
 #include "model/completed_range.h"
 #include "model/job_notify.h"
 #include "model/shared_text.h"
@@ -126,16 +128,10 @@ inline constexpr std::string_view kTempSuffix = ".kx!";
 
 inline constexpr int32_t kMaxSplitCount = 30;  // "Max Parallel Num" never goes above it
 
-struct AlternateUrl {
-    std::string url;
-    int32_t tag = 0;
-    bool operator==(const AlternateUrl&) const = default;
-};
-
 // The runner is built by the engine, which alone sees its full type; it
 // hands over how to destroy it together with the pointer, so that the record
 // can own it without depending on the engine:
-//   job.runner = JobRunnerPtr(new JobRunner(job), JobRunnerDeleter{&destroyJobRunner});
+//   job.setRunner(JobRunnerPtr(new JobRunner(job), JobRunnerDeleter{&destroyJobRunner}));
 struct JobRunnerDeleter {
     void (*destroy)(JobRunner*) = nullptr;
     void operator()(JobRunner* runner) const
@@ -167,6 +163,11 @@ struct JobRun {
     const ProxyEntry* ftpProxy = nullptr;
     const ProxyEntry* streamProxy = nullptr;
     std::vector<UrlEntry> urlEntries;
+    // The name a redirect's target suggests, which the job's default name
+    // follows for the rest of the process (until the URL is set again).
+    std::string redirectedName;
+    // While the job has an output file open.
+    JobRunnerPtr runner;
 };
 
 // Defaults for new records, filled by the application from its settings
@@ -192,16 +193,13 @@ struct JobDefaults {
 };
 
 // The tree node. All node fields are 32-bit; links are kept private so that
-// only the tree changes them.
+// only the tree changes them. The record is its only kind, so it has no
+// virtual functions (a table pointer in each of 100,000 records): it is
+// never destroyed through a node pointer.
 class CComPtrNode {
 public:
-    CComPtrNode() = default;
-    virtual ~CComPtrNode();  // destroys the children with the node
     CComPtrNode(const CComPtrNode&) = delete;
     CComPtrNode& operator=(const CComPtrNode&) = delete;
-
-    // Empty for a bare node; a DownloadJob gives its name field.
-    virtual std::string GetDisplayName() const { return {}; }
 
     DownloadJob* parent() const { return m_parent; }
     DownloadJob* firstChild() const { return m_firstChild; }
@@ -220,6 +218,10 @@ public:
     int32_t imageIndex = kImageDefault;
     uint32_t nodeFlags = 0;
 
+protected:
+    CComPtrNode() = default;
+    ~CComPtrNode();  // destroys the children with the node
+
 private:
     friend class CComPtrTree;
     DownloadJob* m_parent = nullptr;
@@ -232,12 +234,12 @@ private:
 // The record. Fields are public because the database file, the runner and the
 // views all read and write them; the operations below are the ones that must
 // also notify the list view or keep fields consistent with each other.
-class DownloadJob : public CComPtrNode {
+class DownloadJob final : public CComPtrNode {
 public:
     // A bare record (a job, all fields at their "unknown" values, no
     // defaults applied). CZoviradDoc::NewJob / NewCategory build real ones.
     DownloadJob();
-    ~DownloadJob() override;
+    ~DownloadJob();
 
     // Applies the creation defaults: categoryId, splitCount, proxy ids,
     // startMode, login fields, referer, optionFlags, formatFlags, times. For a
@@ -247,7 +249,13 @@ public:
     void ApplyDefaults(NodeKind nodeKind, const JobDefaults& defaults, const CComPtrTree* tree, int32_t now);
 
     // A Category's name; for a job, fileName when set, else defaultName.
-    std::string GetDisplayName() const override;
+    std::string GetDisplayName() const;
+    // The file name the URL suggests (DefaultNameFromUrl), worked out when
+    // asked rather than kept in every record; after a redirect in this
+    // process, the one its target suggests.
+    std::string defaultName() const;
+    // A redirect leads elsewhere: the default name follows the target's.
+    void SetRedirectedName(std::string name);
 
     // ---- operations that notify the list view --------------------------------
     // Parses and stores the main URL (credentials move into userName and
@@ -351,6 +359,15 @@ public:
     const JobRun& run() const;
     bool hasRun() const { return m_run != nullptr; }
 
+    // The runner lives in the run part; none for a job that is not running.
+    JobRunner* runner() const { return m_run ? m_run->runner.get() : nullptr; }
+    void setRunner(JobRunnerPtr runner) { run().runner = std::move(runner); }
+    void resetRunner()
+    {
+        if (m_run)
+            m_run->runner.reset();
+    }
+
     // Records come from a pool of large blocks: a database of 100,000 jobs
     // would otherwise fault in and track 100,000 separate heap blocks.
     static void* operator new(size_t size);
@@ -382,20 +399,18 @@ public:
     SharedText password;
     SharedText comment;
     SharedText saveFolder;
-    std::vector<AlternateUrl> alternateUrls;
+    AlternateUrlList alternateUrls;
     std::vector<CompletedRange> completedRanges;  // sorted, never overlapping or touching
 
     // ---- derived and runtime fields (never stored) --------------------------
-    std::string defaultName;  // from the URL
     int64_t completedBytes = 0;
-    bool hasData = false;
     uint32_t streamMarker = 0;  // non-zero: a stream job
     int32_t retryCount = 0;
     // Why the job's last run failed, or why it waits to retry ("HTTP 404 Not
     // Found"), for every front end to show; cleared when a run starts.
     SharedText lastError;
     JobNotifySink* notifyWindow = nullptr;
-    JobRunnerPtr runner;
+    bool hasData = false;
 
 private:
     std::unique_ptr<JobRun> m_run;

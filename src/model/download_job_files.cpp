@@ -22,7 +22,7 @@ bool fileExists(const std::string& path)
 bool DownloadJob::SetFileName(std::string_view newName)
 {
     std::string stored = newName.empty() ? std::string() : SanitizeFileName(newName);
-    if (stored == defaultName)
+    if (stored == defaultName())
         stored.clear();
     if (stored == fileName)
         return true;
@@ -74,7 +74,7 @@ bool DownloadJob::MoveFilesTo(std::string_view folder)
 
 bool DownloadJob::ResetForRedownload()
 {
-    if (runner)
+    if (runner())
         return false;
     // Only a job that has written something owns files at its paths; a file
     // of the same name that it never wrote belongs to someone else.

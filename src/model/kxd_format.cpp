@@ -95,10 +95,10 @@ void storeJob(KxdWriter& writer, const DownloadJob& job, uint32_t flags)
     }
 }
 
-SharedText readFolder(KxdReader& reader, KxdFolderShare* folders)
+SharedText readFolder(KxdReader& reader, KxdTextShare* shared)
 {
     std::string folder = reader.readString();
-    return folders ? folders->share(std::move(folder)) : SharedText(std::move(folder));
+    return shared ? shared->folder(std::move(folder)) : SharedText(std::move(folder));
 }
 
 void loadAlternates(KxdReader& reader, DownloadJob& job)
@@ -144,7 +144,7 @@ void loadRanges(KxdReader& reader, DownloadJob& job, uint32_t flags)
     }
 }
 
-void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options, KxdFolderShare* folders)
+void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options, KxdTextShare* shared)
 {
     const uint32_t flags = job.formatFlags;
     const bool wide = (flags & kFmtRange64) != 0;
@@ -155,7 +155,7 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options,
     job.categoryId = reader.readI32();
     job.fileName = reader.readString();
     job.splitCount = reader.readI32();
-    job.saveFolder = readFolder(reader, folders);
+    job.saveFolder = readFolder(reader, shared);
     job.comment = reader.readString();
     job.httpProxyId = reader.readU16();
     job.startMode = static_cast<StartMode>(reader.readU16());
@@ -172,7 +172,8 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options,
         job.completeTime = -1;
     }
     if (flags & kFmtReferer) {
-        job.referer = reader.readString();
+        std::string referer = reader.readString();
+        job.referer = shared ? shared->referer(std::move(referer)) : SharedText(std::move(referer));
         job.totalTime = reader.readI32();
         const uint16_t proxyPair = reader.readU16();
         job.ftpProxyId = proxyPair & 0xFF;
@@ -190,16 +191,14 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options,
 
     if ((flags & kFmtStreamRanges) && job.streamMarker == 0)
         job.streamMarker = 0xFFFFFFFFu;
-    // SetUrl rebuilds defaultName and splits credentials off an old URL. A
-    // URL it refuses is kept as stored rather than lost; one it would keep
-    // as it is skips its parse, which is most of a large database's open.
-    if (storedAsIs(storedUrl)) {
+    // SetUrl splits credentials off an old URL. A URL it refuses is kept as
+    // stored rather than lost; one it would keep as it is skips its parse,
+    // which is most of a large database's open (the default name is worked
+    // out from the URL when asked).
+    if (storedAsIs(storedUrl))
         job.url = std::move(storedUrl);
-        job.defaultName = DefaultNameFromUrl(job.url);
-    } else if (!job.SetUrl(storedUrl)) {
-        job.url = storedUrl;
-        job.defaultName = DefaultNameFromUrl(storedUrl);
-    }
+    else if (!job.SetUrl(storedUrl))
+        job.url = std::move(storedUrl);
     job.location = std::move(location);
     job.AfterLoad(options.defaults.maxParallelNum, options.startUnfinishedJobs);
 }
@@ -240,13 +239,13 @@ void markSelected(CComPtrTree& tree, DownloadJob* node)
 
 }  // namespace
 
-SharedText KxdFolderShare::share(std::string&& folder)
+SharedText KxdTextShare::folder(std::string&& value)
 {
     for (size_t i = 0; i < m_count; ++i) {
-        if (m_recent[i] == folder)
+        if (m_recent[i] == value)
             return m_recent[i];
     }
-    SharedText text(std::move(folder));
+    SharedText text(std::move(value));
     if (text.empty())
         return text;
     if (m_count < kRemembered) {
@@ -255,6 +254,18 @@ SharedText KxdFolderShare::share(std::string&& folder)
         m_recent[m_next] = text;
         m_next = (m_next + 1) % kRemembered;
     }
+    return text;
+}
+
+SharedText KxdTextShare::referer(std::string&& value)
+{
+    if (value.empty())
+        return {};
+    if (const auto found = m_referers.find(value); found != m_referers.end())
+        return found->second;
+    SharedText text(std::move(value));
+    if (m_referers.size() < kRefererLimit)
+        m_referers.emplace(std::string_view(text.str()), text);
     return text;
 }
 
@@ -285,7 +296,7 @@ void StoreNode(KxdWriter& writer, const DownloadJob& node, bool marked)
     storeJob(writer, node, flags);
 }
 
-int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options, KxdFolderShare* folders)
+int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options, KxdTextShare* shared)
 {
     record.id = reader.readI32();
     record.imageIndex = reader.readI32();
@@ -295,9 +306,9 @@ int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& o
     record.formatFlags = reader.readU32();
     if (record.IsCategory()) {
         record.name = reader.readString();
-        record.saveFolder = readFolder(reader, folders);
+        record.saveFolder = readFolder(reader, shared);
     } else {
-        loadJob(reader, record, options, folders);
+        loadJob(reader, record, options, shared);
     }
     return parentId;
 }
@@ -344,7 +355,7 @@ KxdLoadReport LoadTree(std::string_view bytes, CZoviradDoc& doc, const KxdLoadOp
     std::vector<std::unique_ptr<DownloadJob>> records;
     std::vector<int32_t> parentIds;
     std::vector<size_t> marked;
-    KxdFolderShare folders;
+    KxdTextShare shared;
     if (reader.ok()) {
         // Room for the records the remaining bytes can hold at most, so a
         // hostile count cannot make this reserve more than the file suggests.
@@ -363,7 +374,7 @@ KxdLoadReport LoadTree(std::string_view bytes, CZoviradDoc& doc, const KxdLoadOp
         auto record = std::make_unique<DownloadJob>();
         record->ApplyDefaults(nodeKind == kTagCategory ? NodeKind::Category : NodeKind::Job, options.defaults, nullptr,
                               options.now);
-        const int32_t parentId = LoadNode(reader, *record, options, &folders);
+        const int32_t parentId = LoadNode(reader, *record, options, &shared);
         if (!reader.ok())
             break;
         record->notifyWindow = doc.notifyWindow();

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "model/download_job.h"
 #include "model/kxd_archive.h"
@@ -51,18 +52,27 @@ struct KxdLoadReport {
     bool damaged() const { return error != ArchiveError::None; }
 };
 
-// The folders met while reading one file, so that the many jobs of one
-// folder share its text instead of each keeping a copy.
-class KxdFolderShare {
+// The folders and referers met while reading one file, so that the many
+// jobs of one folder, or fetched from one page, share its text instead of
+// each keeping a copy.
+class KxdTextShare {
 public:
     // The folder as a text shared with the earlier records of that folder.
-    SharedText share(std::string&& folder);
+    SharedText folder(std::string&& value);
+    // The referer as a text shared with the earlier records that name it.
+    // Up to kRefererLimit different referers are remembered, so that a file
+    // of all different ones does not build a large table for nothing.
+    SharedText referer(std::string&& value);
+
+    static constexpr size_t kRefererLimit = 8192;
 
 private:
     static constexpr size_t kRemembered = 16;
     SharedText m_recent[kRemembered];
     size_t m_count = 0;
     size_t m_next = 0;  // the one replaced when all are in use
+    // Keyed by views of the shared texts' own bytes, which never move.
+    std::unordered_map<std::string_view, SharedText> m_referers;
 };
 
 // The format flags a job is stored with: StorageFormatFlags(), widened to
@@ -75,9 +85,10 @@ void StoreNode(KxdWriter& writer, const DownloadJob& node, bool marked);
 // Reads one node record after its tag into `record`, a record created with
 // the creation defaults for the tag's kind. Returns the stored parent id; on
 // damage the reader says so and the record is to be discarded.
-// `folders`, when given, shares the folder texts among the records of one load.
+// `shared`, when given, shares the folder and referer texts among the records
+// of one load.
 int32_t LoadNode(KxdReader& reader, DownloadJob& record, const KxdLoadOptions& options,
-                 KxdFolderShare* folders = nullptr);
+                 KxdTextShare* shared = nullptr);
 
 // The whole file image of a tree. Empty only when a string was too long to
 // store (4 GiB), which the writer reports through `ok`.

@@ -28,12 +28,17 @@ constexpr size_t kFirstBlock = size_t{64} << 10;
 
 }  // namespace
 
-SlotPool::SlotPool(size_t slotSize)
-    : m_slotSize(std::max((slotSize + alignof(std::max_align_t) - 1) / alignof(std::max_align_t)
-                              * alignof(std::max_align_t),
-                          sizeof(FreeSlot)))
+namespace {
+
+size_t roundedSlotSize(size_t slotSize, size_t alignment)
 {
+    alignment = std::max(alignment, alignof(void*));
+    return std::max((slotSize + alignment - 1) & ~(alignment - 1), sizeof(void*));
 }
+
+}  // namespace
+
+SlotPool::SlotPool(size_t slotSize, size_t alignment) : m_slotSize(roundedSlotSize(slotSize, alignment)) { }
 
 void* SlotPool::allocate()
 {

@@ -17,7 +17,10 @@ namespace fetchora {
 
 class SlotPool {
 public:
-    explicit SlotPool(size_t slotSize);
+    // Slots are slotSize rounded up to the alignment (a power of two; never
+    // below a pointer's): a record of 312 bytes aligned to 8 takes 312, not
+    // the 320 of the heap's own alignment.
+    explicit SlotPool(size_t slotSize, size_t alignment = alignof(std::max_align_t));
     SlotPool(const SlotPool&) = delete;
     SlotPool& operator=(const SlotPool&) = delete;
     // The blocks are kept: a pool is meant to live as long as the process.

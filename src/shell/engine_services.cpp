@@ -64,8 +64,8 @@ bool EngineServices::joinThreads(std::chrono::milliseconds timeout)
 SaveResult SaveJobDatabase(CZoviradDoc& doc, const std::filesystem::path& path)
 {
     return SaveDatabase(doc, path, [](DownloadJob& job) {
-        if (job.runner)
-            job.runner->FlushForSave();
+        if (job.runner())
+            job.runner()->FlushForSave();
     });
 }
 

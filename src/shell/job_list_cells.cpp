@@ -11,16 +11,16 @@ namespace fetchora {
 JobRunFigures engineRunFigures(const DownloadJob& job)
 {
     JobRunFigures figures;
-    if (!job.runner)
+    if (!job.runner())
         return figures;
-    const RunFigures& run = job.runner->figures();
+    const RunFigures& run = job.runner()->figures();
     // A stopped run's seconds are already in the job's total time; its
     // runner may stay a while (the file still open) and must not add them again.
     if (run.startTick)
         figures.elapsedSeconds = run.elapsedSeconds;
     figures.secondsLeft = run.secondsLeft;
     figures.shortSpeed = run.shortSpeed;
-    figures.runningParts = static_cast<uint32_t>(job.runner->runningParts());
+    figures.runningParts = static_cast<uint32_t>(job.runner()->runningParts());
     return figures;
 }
 

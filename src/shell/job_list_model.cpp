@@ -1,8 +1,10 @@
 #include "shell/job_list_model.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "config/app_settings.h"
 #include "model/category_tree.h"
@@ -39,6 +41,21 @@ template <typename T> int compareValues(T a, T b)
 int64_t sortSize(const DownloadJob& job)
 {
     return job.IsSizeKnown() && job.fileSize >= 0 ? job.fileSize : job.completedBytes;
+}
+
+// The columns compareJobs orders by display name.
+bool sortsByDisplayName(JobColumn column)
+{
+    switch (column) {
+    case JobColumn::Status:
+    case JobColumn::Resume:
+    case JobColumn::Size:
+    case JobColumn::Url:
+    case JobColumn::Comment:
+    case JobColumn::CreateTime:
+    case JobColumn::CompleteTime: return false;
+    default: return true;
+    }
 }
 
 int compareJobs(const DownloadJob& a, const DownloadJob& b, JobColumn column)
@@ -129,6 +146,21 @@ void JobListModel::applySort()
         return;
     const JobColumn column = *m_sortColumn;
     const bool ascending = m_sortAscending;
+    if (sortsByDisplayName(column)) {
+        // A job's name is worked out from its URL when asked: each row's
+        // name is made once here rather than at every comparison.
+        std::vector<std::pair<std::string, DownloadJob*>> keyed;
+        keyed.reserve(m_rows.size());
+        for (DownloadJob* job : m_rows)
+            keyed.emplace_back(job->GetDisplayName(), job);
+        std::stable_sort(keyed.begin(), keyed.end(), [ascending](const auto& a, const auto& b) {
+            const int order = compareNoCase(a.first, b.first);
+            return ascending ? order < 0 : order > 0;
+        });
+        for (size_t row = 0; row < keyed.size(); ++row)
+            m_rows[row] = keyed[row].second;
+        return;
+    }
     std::stable_sort(m_rows.begin(), m_rows.end(), [column, ascending](const DownloadJob* a, const DownloadJob* b) {
         const int order = compareJobs(*a, *b, column);
         return ascending ? order < 0 : order > 0;

@@ -286,9 +286,9 @@ void MainView::saveInBackground()
     const bool stored = StoreDatabaseImage(
         *m_doc,
         [&files](DownloadJob& job) {
-            if (!job.runner)
+            if (!job.runner())
                 return;
-            const int fd = job.runner->FlushForBackgroundSave();
+            const int fd = job.runner()->FlushForBackgroundSave();
             if (fd >= 0)
                 files.push_back({job.id, fd});
         },
@@ -394,8 +394,8 @@ void MainView::dataSyncFailed(int32_t jobId, int error)
     DownloadJob* job = m_doc ? m_doc->tree().FindById(jobId) : nullptr;
     if (job == nullptr)
         return;
-    if (job->runner && job->runner->file().isOpen()) {
-        job->runner->BackgroundSyncFailed(error);
+    if (job->runner() && job->runner()->file().isOpen()) {
+        job->runner()->BackgroundSyncFailed(error);
         return;
     }
     // The file was closed as finished: none of its bytes can be trusted.

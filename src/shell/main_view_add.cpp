@@ -218,7 +218,7 @@ void MainView::redownloadJob(DownloadJob& job)
         JobRunner::Stop(job, StopReason::Silent);
     // A stopped job keeps its runner until it is released: the reset needs
     // the output file closed.
-    job.runner.reset();
+    job.resetRunner();
     if (!job.ResetForRedownload())
         return;
     if (job.parent() != m_doc->downloading()) {

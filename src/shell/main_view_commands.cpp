@@ -71,7 +71,7 @@ bool partMatches(std::string_view part, std::string_view pattern)
 std::string renamedFileName(const DownloadJob& job, std::string_view wanted)
 {
     const std::string stored = wanted.empty() ? std::string() : SanitizeFileName(wanted);
-    return SanitizeFileName(stored.empty() ? job.defaultName : stored);
+    return SanitizeFileName(stored.empty() ? job.defaultName() : stored);
 }
 
 }  // namespace
@@ -657,7 +657,7 @@ void MainView::deleteJobs(std::vector<DownloadJob*> jobs, bool permanent)
             JobRunner::Stop(*job, StopReason::Silent);
         if (permanent) {
             // The runner goes first: it closes the output file.
-            job->runner.reset();
+            job->resetRunner();
             std::error_code ignored;
             if (job->IsComplete() && choice.deleteFiles) {
                 std::filesystem::remove(job->GetLocalPath(), ignored);
@@ -881,7 +881,7 @@ void MainView::changeSplit(int delta)
 {
     JobLockGuard lock(m_app.jobLock());
     DownloadJob* job = m_list->detailJob();
-    if (JobRunner* runner = job->runner.get())
+    if (JobRunner* runner = job->runner())
         runner->ChangeSplitCount(delta);
 }
 
@@ -968,7 +968,7 @@ void MainView::fixZip()
     if (!m_doc->tree().Contains(job) || isActive(*job))
         return;
     // The runner of the finished run goes first: it still names the old file.
-    job->runner.reset();
+    job->resetRunner();
     const RefetchResult refetch = RefetchRanges(*job, result.damaged);
     if (refetch != RefetchResult::Ready) {
         m_prompts.message(shellText(kStrCannotRefetchZip, {job->GetDisplayName()}), MessageIcon::Error);
@@ -1095,7 +1095,7 @@ void MainView::deleteCategory()
         if (!node->IsCategory() && node->GetState() == JobState::Downloading)
             JobRunner::Stop(*node, StopReason::Silent);
         if (!node->IsCategory())
-            node->runner.reset();
+            node->resetRunner();
     }
     m_list->openCategory(m_doc->downloading());
     m_doc->tree().Remove(category);

@@ -99,8 +99,8 @@ std::vector<DownloadInfoEntry> DownloadInfoEntries(const CComPtrTree& tree)
         entry.fileName = job->GetDisplayName();
         entry.fileSize = job->IsSizeKnown() ? job->fileSize : -1;
         entry.completedBytes = job->completedBytes;
-        if (job->runner)
-            entry.secondsLeft = job->runner->figures().secondsLeft;
+        if (job->runner())
+            entry.secondsLeft = job->runner()->figures().secondsLeft;
         entries.push_back(std::move(entry));
     }
     return entries;

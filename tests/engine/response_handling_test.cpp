@@ -310,7 +310,7 @@ TEST(HandleResponse, RelativeRedirectStaysOnTheHostWithItsLoginAndCookie)
     EXPECT_EQ(entry.object, "/a/c/g.zip");
     EXPECT_EQ(entry.userName, "user");
     EXPECT_EQ(entry.cookie, "sid=9");
-    EXPECT_EQ(host.record.defaultName, "g.zip");
+    EXPECT_EQ(host.record.defaultName(), "g.zip");
     EXPECT_EQ(host.restarts, std::vector<bool>{false});
     EXPECT_EQ(host.redirects, 1);
 }

@@ -219,14 +219,14 @@ TEST_F(DatabaseFileTest, RunningJobsAreFlushedBeforeTheirRecordsAreStored)
     newDocumentWithJobs(2);
     DownloadJob* running = doc.tree().nodes()[2];
     int token = 0;
-    running->runner = JobRunnerPtr(reinterpret_cast<JobRunner*>(&token));  // no deleter: nothing to free
+    running->setRunner(JobRunnerPtr(reinterpret_cast<JobRunner*>(&token)));  // no deleter: nothing to free
 
     std::vector<DownloadJob*> flushed;
     const SaveResult result = SaveDatabase(doc, db, [&](DownloadJob& job) {
         flushed.push_back(&job);
         job.completedRanges = {{0, 4096, 0, 0}};  // what the flush wrote
     });
-    running->runner.reset();
+    running->resetRunner();
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(flushed, std::vector<DownloadJob*>{running});
 
@@ -244,7 +244,7 @@ TEST_F(DatabaseFileTest, AJobAFlushTookOutOfTheTreeIsNeitherFlushedNorStored)
     DownloadJob* third = doc.tree().nodes()[4];
     int token = 0;
     for (DownloadJob* job : {first, second, third})
-        job->runner = JobRunnerPtr(reinterpret_cast<JobRunner*>(&token));  // no deleter: nothing to free
+        job->setRunner(JobRunnerPtr(reinterpret_cast<JobRunner*>(&token)));  // no deleter: nothing to free
 
     std::unique_ptr<DownloadJob> takenOut;
     std::vector<std::string> flushed;
@@ -254,8 +254,8 @@ TEST_F(DatabaseFileTest, AJobAFlushTookOutOfTheTreeIsNeitherFlushedNorStored)
             takenOut = doc.tree().Detach(second);
     });
     for (DownloadJob* job : {first, third})
-        job->runner.reset();
-    takenOut->runner.reset();
+        job->resetRunner();
+    takenOut->resetRunner();
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(flushed, (std::vector<std::string>{"http://example.com/0", "http://example.com/2"}));
 

@@ -25,7 +25,7 @@ TEST_F(DownloadJobTest, SetUrlMovesCredentialsOutOfTheStoredUrl)
     EXPECT_EQ(job.userName, "bob");
     EXPECT_EQ(job.password, "s3cr@t");
     EXPECT_TRUE(job.optionFlags & kOptUseLogin);
-    EXPECT_EQ(job.defaultName, "f.tgz");
+    EXPECT_EQ(job.defaultName(), "f.tgz");
     EXPECT_TRUE(job.location.empty());
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].message, 1224u);
@@ -46,7 +46,7 @@ TEST_F(DownloadJobTest, SetUrlStoresAPlainUrlAsGiven)
     ASSERT_TRUE(job.SetUrl("HTTP://Mixed.Case/Path/File.ZIP#frag"));
     EXPECT_EQ(job.url, "HTTP://Mixed.Case/Path/File.ZIP#frag");
     EXPECT_FALSE(job.optionFlags & kOptUseLogin);
-    EXPECT_EQ(job.defaultName, "File.ZIP");
+    EXPECT_EQ(job.defaultName(), "File.ZIP");
 }
 
 TEST_F(DownloadJobTest, SetUrlKeepsTheTrailingBlankOfAnFtpNameAcrossReparsing)
@@ -55,7 +55,7 @@ TEST_F(DownloadJobTest, SetUrlKeepsTheTrailingBlankOfAnFtpNameAcrossReparsing)
     EXPECT_EQ(job.url, "ftp://h/pub/name%20");
     ASSERT_TRUE(job.RebuildUrlEntries());
     EXPECT_EQ(job.GetUrl(0)->object, "/pub/name%20");
-    EXPECT_EQ(job.defaultName, "name ");
+    EXPECT_EQ(job.defaultName(), "name ");
 }
 
 TEST_F(DownloadJobTest, SetUrlRefusesUnusableUrlsAndChangesNothing)
@@ -65,7 +65,7 @@ TEST_F(DownloadJobTest, SetUrlRefusesUnusableUrlsAndChangesNothing)
     for (const char* bad : {"pnm://h/clip.rm", "gopher://h/x", "no url at all", "", "http://h:99999/x"}) {
         EXPECT_FALSE(job.SetUrl(bad)) << bad;
         EXPECT_EQ(job.url, "http://h/keep.zip");
-        EXPECT_EQ(job.defaultName, "keep.zip");
+        EXPECT_EQ(job.defaultName(), "keep.zip");
     }
     EXPECT_TRUE(sink.messages.empty());
 }
@@ -240,6 +240,29 @@ TEST_F(DownloadJobTest, FileNameEqualToTheDefaultNameIsStoredEmpty)
     ASSERT_TRUE(job.SetFileName(""));
     EXPECT_EQ(job.fileName, "");
     EXPECT_EQ(job.GetDisplayName(), "a.zip");
+}
+
+TEST_F(DownloadJobTest, DefaultNameFollowsTheUrlAndARedirectUntilTheUrlIsSetAgain)
+{
+    // Worked out when asked: a URL changed directly (as a load does) gives
+    // its own name at once.
+    job.url = "http://h/dir/first.iso";
+    EXPECT_EQ(job.defaultName(), "first.iso");
+    job.url = "http://h/dir/";
+    EXPECT_EQ(job.GetDisplayName(), "index.htm");
+    job.url = "not a url";
+    EXPECT_EQ(job.defaultName(), "");
+
+    ASSERT_TRUE(job.SetUrl("http://h/get.php?id=7"));
+    job.SetRedirectedName("real.tar.gz");
+    job.saveFolder = "/d";
+    EXPECT_EQ(job.defaultName(), "real.tar.gz");
+    EXPECT_EQ(job.GetLocalPath(), "/d/real.tar.gz");
+    // The redirected name counts as the default one for a rename.
+    ASSERT_TRUE(job.SetFileName("real.tar.gz"));
+    EXPECT_EQ(job.fileName, "");
+    ASSERT_TRUE(job.SetUrl("http://h/other.zip"));
+    EXPECT_EQ(job.defaultName(), "other.zip") << "a new URL forgets the redirect's name";
 }
 
 TEST_F(DownloadJobTest, SanitizingTheDisplayNameStoresTheSafeName)

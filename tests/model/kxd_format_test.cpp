@@ -192,7 +192,7 @@ TEST_F(KxdFormatTest, HandAssembledFileLoadsWithEveryValueInPlace)
     EXPECT_EQ(http->id, 9);
     EXPECT_EQ(http->formatFlags, 0x0Fu);
     EXPECT_EQ(http->url, "http://example.com/dir/file.zip");
-    EXPECT_EQ(http->defaultName, "file.zip");
+    EXPECT_EQ(http->defaultName(), "file.zip");
     EXPECT_EQ(http->optionFlags, 0x0303u);
     EXPECT_EQ(http->userName, "bob");
     EXPECT_EQ(http->password, "pw");
@@ -409,15 +409,13 @@ TEST_F(KxdFormatTest, AStoredUrlComesBackAsSettingItWouldGive)
         const DownloadJob& loaded = *doc.tree().nodes()[0];
 
         DownloadJob expected;
-        if (!expected.SetUrl(url)) {
+        if (!expected.SetUrl(url))
             expected.url = url;
-            expected.defaultName = DefaultNameFromUrl(url);
-        }
         EXPECT_EQ(loaded.url, expected.url);
         EXPECT_EQ(loaded.userName, expected.userName);
         EXPECT_EQ(loaded.password, expected.password);
         EXPECT_EQ(loaded.optionFlags & kOptUseLogin, expected.optionFlags & kOptUseLogin);
-        EXPECT_EQ(loaded.defaultName, expected.defaultName);
+        EXPECT_EQ(loaded.defaultName(), expected.defaultName());
         EXPECT_EQ(loaded.location, "where/it/went");
     }
 }

@@ -96,10 +96,10 @@ struct EngineClock {
     {
         context.jobLock = &lock;
         context.clock = &clock;
-        job.runner = JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner});
+        job.setRunner(JobRunnerPtr(new JobRunner(job, context), JobRunnerDeleter{&destroyJobRunner}));
         job.state = static_cast<uint32_t>(JobState::Downloading);
     }
-    ~EngineClock() { job.runner.reset(); }
+    ~EngineClock() { job.resetRunner(); }
 
     DownloadJob& job;
     JobLock lock;
@@ -116,9 +116,9 @@ TEST(JobListCells, EngineFiguresCountARunOnlyWhileItGoes)
     EngineClock engine(job);
     ManualClock& clock = engine.clock;
     job.totalTime = 100;
-    job.runner->countReceived(4096);
+    job.runner()->countReceived(4096);
     clock.set(8000);
-    ASSERT_TRUE(job.runner->onTimer());
+    ASSERT_TRUE(job.runner()->onTimer());
     JobRunFigures figures = engineRunFigures(job);
     EXPECT_EQ(figures.elapsedSeconds, 7u);
     EXPECT_EQ(figures.runningParts, 0u);
@@ -126,7 +126,7 @@ TEST(JobListCells, EngineFiguresCountARunOnlyWhileItGoes)
 
     // The stopped run's seconds go into the total; the runner stays for now
     // and must not count them a second time.
-    job.runner->Finish(StopReason::Silent);
+    job.runner()->Finish(StopReason::Silent);
     EXPECT_EQ(job.totalTime, 107);
     figures = engineRunFigures(job);
     EXPECT_EQ(figures.shortSpeed, -1);
@@ -140,7 +140,7 @@ TEST(JobListCells, SpeedAndLeftAppearOnceASecondIsMeasured)
     EngineClock engine(job);
     ManualClock& clock = engine.clock;
     auto receive = [&job](uint64_t length) {
-        job.runner->countReceived(length);
+        job.runner()->countReceived(length);
         job.completedBytes += static_cast<int64_t>(length);
     };
     auto cells = [&job] {
@@ -151,18 +151,18 @@ TEST(JobListCells, SpeedAndLeftAppearOnceASecondIsMeasured)
 
     receive(10240);
     clock.set(1500);
-    ASSERT_TRUE(job.runner->onTimer());
+    ASSERT_TRUE(job.runner()->onTimer());
     EXPECT_EQ(cells(), std::pair(std::string(), std::string()));  // too early to measure
 
     clock.set(2000);
     receive(10240);
-    ASSERT_TRUE(job.runner->onTimer());
+    ASSERT_TRUE(job.runner()->onTimer());
     // 20480 bytes in the first second; (1000000 - 20480) / 20480 seconds left.
     EXPECT_EQ(cells(), std::pair(std::string("20.00"), std::string("00:00:47")));
 
     clock.set(3000);
     receive(40960);
-    ASSERT_TRUE(job.runner->onTimer());
+    ASSERT_TRUE(job.runner()->onTimer());
     EXPECT_EQ(cells(), std::pair(std::string("30.00"), std::string("00:00:30")));
 }
 
