@@ -71,6 +71,13 @@ inline constexpr uint32_t kStrCannotCreateFolder = 41507;  // "%1" the folder, "
 inline constexpr uint32_t kStrSheetCannotRename = 41508;
 inline constexpr uint32_t kStrSheetCannotMove = 41509;
 
+// The job sheet's texts that no control id names.
+inline constexpr uint32_t kStrEachJobKeepsFolder = 41601;  // the folder's hint when several jobs are shown
+inline constexpr uint32_t kStrCategoryByNumber = 41602;  // "(category %1)"
+inline constexpr uint32_t kStrAddMirrorTitle = 41603;
+inline constexpr uint32_t kStrEditMirrorTitle = 41604;
+inline constexpr uint32_t kStrMirrorUrlLabel = 41605;  // "&URL:"
+
 // File and folder choosers.
 inline constexpr uint32_t kStrSoundFileTitle = 40931;
 inline constexpr uint32_t kStrScannerProgramTitle = 40932;

@@ -216,8 +216,12 @@ QWidget* JobPropertySheet::buildGeneral()
             m_folder->addItem(q(folder));
     }
     m_folder->setEditText(q(m_job.saveFolder));
-    if (several)
-        m_folder->lineEdit()->setPlaceholderText(tr("(each job keeps its folder)"));
+    if (several) {
+        m_folder->lineEdit()->setPlaceholderText(uiString(kStrEachJobKeepsFolder));
+        onLanguageChanged(m_folder, [edit = m_folder->lineEdit()] {
+            edit->setPlaceholderText(uiString(kStrEachJobKeepsFolder));
+        });
+    }
     m_browse = withId(new QPushButton(tr("&Browse..."), page), kIdBrowse);
     connect(m_browse, &QPushButton::clicked, this, &JobPropertySheet::browseFolder);
     auto* folderRow = new QHBoxLayout;
@@ -397,8 +401,14 @@ void JobPropertySheet::fillCategories()
     if (m_context.categoryRoot != nullptr)
         addCategories(m_category, m_context.categoryRoot, 0);
     // A category the list does not offer stays chosen rather than lost.
-    if (!several && m_category->findData(m_job.categoryId) < 0)
-        m_category->addItem(tr("(category %1)").arg(m_job.categoryId), m_job.categoryId);
+    if (!several && m_category->findData(m_job.categoryId) < 0) {
+        const int id = m_job.categoryId;
+        m_category->addItem(uiString(kStrCategoryByNumber).arg(id), id);
+        onLanguageChanged(m_category, [box = m_category, id] {
+            if (const int index = box->findData(id); index >= 0)
+                box->setItemText(index, uiString(kStrCategoryByNumber).arg(id));
+        });
+    }
     m_startCategory = selectData(m_category, m_job.categoryId);
     retextCategoryItems(m_category, [this] { return m_context.categoryRoot; });
     if (const DownloadJob* category = findCategory(m_context.categoryRoot, m_job.categoryId))
@@ -448,8 +458,8 @@ void JobPropertySheet::askMirror(int row)
     QString text = adding ? QString() : m_mirrors->item(row)->text();
     for (;;) {
         bool ok = false;
-        text = QInputDialog::getText(this, adding ? tr("Add alternate URL") : tr("Edit alternate URL"), tr("&URL:"),
-                                     QLineEdit::Normal, text, &ok);
+        text = QInputDialog::getText(this, uiString(adding ? kStrAddMirrorTitle : kStrEditMirrorTitle),
+                                     uiString(kStrMirrorUrlLabel), QLineEdit::Normal, text, &ok);
         if (!ok)
             return;
         const QString problem = adding ? addMirror(text) : editMirror(row, text);

@@ -581,6 +581,12 @@ constexpr BuiltinString kStrings[] = {
     {41507, "The folder %1 cannot be created: %2"},
     {41508, "The file cannot be renamed to %1: a file of that name exists or the folder is not writable."},
     {41509, "The files cannot be moved to %1: a file of that name exists there or the folder is not writable."},
+    // The job sheet's texts without a control id, then the causes below the engine.
+    {41601, "(each job keeps its folder)"},
+    {41602, "(category %1)"},
+    {41603, "Add alternate URL"},
+    {41604, "Edit alternate URL"},
+    {41605, "&URL:"},
     {57344, "Fetchora"},
     {61204, "Download"},
     {61206, "Downloaded"},

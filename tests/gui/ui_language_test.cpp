@@ -1086,6 +1086,28 @@ TextMap walkEverything(Session& session)
     for (int i = 0; i < sheet.startModeBox()->count(); ++i)
         add(texts, QStringLiteral("~JobSheet"), QStringLiteral("start") + QString::number(i),
             sheet.startModeBox()->itemText(i));
+    // The alternate URL's box, adding one and editing the one added.
+    EXPECT_TRUE(takeModal(
+        texts, QStringLiteral("SheetAddMirror"), [&] { sheet.addMirrorButton()->click(); }, &sheet));
+    EXPECT_TRUE(sheet.addMirror(QStringLiteral("http://127.0.0.1/mirror.zip")).isEmpty());
+    sheet.mirrorList()->setCurrentRow(0);
+    EXPECT_TRUE(takeModal(
+        texts, QStringLiteral("SheetEditMirror"), [&] { sheet.editMirrorButton()->click(); }, &sheet));
+    sheet.reject();
+
+    // Several jobs at once: the folder's hint; a job filed in a category
+    // the list no longer holds keeps it by number.
+    DownloadJob several;
+    JobPropertySheet severalSheet(QString::fromStdString(shellText(kStrTitleProperties)), several,
+                                  JobSheetMode::SeveralJobs, JobSheetContext{});
+    add(texts, QStringLiteral("~JobSheet"), QStringLiteral("severalFolder"),
+        severalSheet.folderEdit()->placeholderText());
+    DownloadJob filed;
+    filed.url = "http://127.0.0.1/file.zip";
+    filed.categoryId = 9999;
+    JobPropertySheet filedSheet(QString::fromStdString(shellText(kStrTitleProperties)), filed, JobSheetMode::OneJob,
+                                JobSheetContext{});
+    add(texts, QStringLiteral("~JobSheet"), QStringLiteral("lostCategory"), filedSheet.categoryBox()->currentText());
     return texts;
 }
 
