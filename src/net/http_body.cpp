@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/net_texts.h"
 #include "platform/text_utils.h"
 
 namespace fetchora {
@@ -39,20 +40,20 @@ bool ChunkedDecoder::takeSizeLine()
             break;  // a chunk extension: nothing we use
         const int value = hexDigitValue(c);
         if (value < 0) {
-            m_error = "The server sent a bad chunk size: \"" + printable(line) + "\"";
+            m_error = netText(kStrHttpBadChunkSize, {printable(line)});
             return false;
         }
         seen = true;
         if (size != 0 || value != 0)
             ++digits;
         if (digits > kMaxChunkSizeDigits) {
-            m_error = "The server sent a chunk size that does not fit: \"" + printable(line) + "\"";
+            m_error = netText(kStrHttpChunkSizeTooLarge, {printable(line)});
             return false;
         }
         size = size * 16 + value;
     }
     if (!seen) {
-        m_error = "The server sent a chunk without a size: \"" + printable(line) + "\"";
+        m_error = netText(kStrHttpChunkWithoutSize, {printable(line)});
         return false;
     }
     m_left = size;
@@ -71,8 +72,7 @@ std::optional<std::size_t> ChunkedDecoder::decode(std::span<uint8_t> bytes)
             const auto* newline = static_cast<const uint8_t*>(std::memchr(begin, '\n', bytes.size() - read));
             const std::size_t count = newline ? static_cast<std::size_t>(newline - begin) : bytes.size() - read;
             if (m_line.size() + count > kMaxChunkLineLength) {
-                m_error = "The server sent a chunk-size line longer than " + std::to_string(kMaxChunkLineLength)
-                    + " bytes.";
+                m_error = netText(kStrHttpChunkLineTooLong, {std::to_string(kMaxChunkLineLength)});
                 return std::nullopt;
             }
             m_line.append(reinterpret_cast<const char*>(begin), count);
@@ -230,19 +230,18 @@ bool HttpBodyReader::complete() const
 BodyEndDecision decideBodyEnd(const HttpBodyReader& body, int64_t knownSize)
 {
     if (body.chunked() && !body.complete())
-        return {BodyEnd::Short, "The connection closed inside a chunked body."};
+        return {BodyEnd::Short, netText(kStrHttpClosedInsideChunks)};
     if (body.end() && !body.complete()) {
         return {BodyEnd::Short,
-                "The connection closed after " + std::to_string(body.reached() - body.startOffset()) + " of "
-                    + std::to_string(*body.end() - body.startOffset()) + " bytes."};
+                netText(kStrHttpClosedAfterBytes, {std::to_string(body.reached() - body.startOffset()),
+                                                   std::to_string(*body.end() - body.startOffset())})};
     }
     if (knownSize < 0)
         return {BodyEnd::HandOverAndDone, {}};
     if (body.reached() >= knownSize - 1)
         return {BodyEnd::HandOverRest, {}};
     return {BodyEnd::Short,
-            "The connection closed at byte " + std::to_string(body.reached()) + " of " + std::to_string(knownSize)
-                + "."};
+            netText(kStrHttpClosedAtByte, {std::to_string(body.reached()), std::to_string(knownSize)})};
 }
 
 }  // namespace fetchora

@@ -6,6 +6,7 @@
 
 #include "net/connection_log.h"
 #include "net/http_date.h"
+#include "net/net_texts.h"
 #include "platform/text_utils.h"
 
 namespace fetchora {
@@ -261,7 +262,7 @@ ResponseState HttpResponseParser::ParseResponseLine(std::string_view line, Conne
     if (!line.empty() && log)
         log->logLine(ConnectionLogKind::Received, line);
     if (++m_lines > kMaxHeaderLines) {
-        fail("The server's answer has more than " + std::to_string(kMaxHeaderLines) + " header lines.");
+        fail(netText(kStrHttpTooManyHeaderLines, {std::to_string(kMaxHeaderLines)}));
         return m_state;
     }
     if (m_state == ResponseState::StatusLine) {
@@ -399,11 +400,11 @@ void HttpResponseParser::contentLength(std::string_view value)
 {
     const std::optional<int64_t> length = ParseContentLength(value);
     if (!length) {
-        fail("The server sent a bad Content-Length: " + std::string(value));
+        fail(netText(kStrHttpBadContentLength, {value}));
         return;
     }
     if (m_contentLength && *m_contentLength != *length) {
-        fail("The server sent two different Content-Length values.");
+        fail(netText(kStrHttpTwoContentLengths));
         return;
     }
     m_contentLength = length;
@@ -419,7 +420,7 @@ void HttpResponseParser::contentLength(std::string_view value)
         return;
     }
     if (*length > kMaxInt64 - m_rangeStart) {
-        fail("The server sent a Content-Length that does not fit: " + std::string(value));
+        fail(netText(kStrHttpContentLengthTooLarge, {value}));
         return;
     }
     m_info.size = m_rangeStart + *length;
@@ -429,7 +430,7 @@ void HttpResponseParser::contentRange(std::string_view value)
 {
     const std::optional<ContentRange> range = ParseContentRange(value);
     if (!range) {
-        fail("The server sent a bad Content-Range: " + std::string(value));
+        fail(netText(kStrHttpBadContentRange, {value}));
         return;
     }
     m_range = range;
@@ -452,7 +453,7 @@ void HttpResponseParser::contentRange(std::string_view value)
         m_info.size = total;
     }
     if (m_info.size >= 0 && range->last >= m_info.size) {
-        fail("The server sent a range beyond the end of the file: " + std::string(value));
+        fail(netText(kStrHttpRangeBeyondEnd, {value}));
         return;
     }
 }

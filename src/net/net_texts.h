@@ -76,6 +76,20 @@ inline constexpr uint32_t kStrNetHeadTooSlow = 41362;
 inline constexpr uint32_t kStrNetNothingSentFor = 41363;
 inline constexpr uint32_t kStrNetClosedBeforeHead = 41364;
 inline constexpr uint32_t kStrNetHeaderLineTooLong = 41365;  // "%1" bytes
+// The answer's head and body that cannot be taken; "%1" the server's value.
+inline constexpr uint32_t kStrHttpTooManyHeaderLines = 41611;  // "%1" lines
+inline constexpr uint32_t kStrHttpBadContentLength = 41612;
+inline constexpr uint32_t kStrHttpTwoContentLengths = 41613;
+inline constexpr uint32_t kStrHttpContentLengthTooLarge = 41614;
+inline constexpr uint32_t kStrHttpBadContentRange = 41615;
+inline constexpr uint32_t kStrHttpRangeBeyondEnd = 41616;
+inline constexpr uint32_t kStrHttpBadChunkSize = 41617;  // "%1" the line as it can be printed
+inline constexpr uint32_t kStrHttpChunkSizeTooLarge = 41618;
+inline constexpr uint32_t kStrHttpChunkWithoutSize = 41619;
+inline constexpr uint32_t kStrHttpChunkLineTooLong = 41620;  // "%1" bytes
+inline constexpr uint32_t kStrHttpClosedInsideChunks = 41621;
+inline constexpr uint32_t kStrHttpClosedAfterBytes = 41622;  // "%1" bytes read of "%2" the body's
+inline constexpr uint32_t kStrHttpClosedAtByte = 41623;  // "%1" the byte reached of "%2" the file's size
 
 // FTP; "%1" the server's last reply line where there is one.
 inline constexpr uint32_t kStrFtpServerAnswered = 41371;

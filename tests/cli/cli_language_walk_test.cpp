@@ -135,7 +135,8 @@ size_t wordLetters(const std::string& text)
 std::vector<std::pair<std::string, std::regex>> englishPatterns(const LanguageFile& english, const LanguageFile& german)
 {
     std::vector<std::pair<std::string, std::regex>> patterns;
-    for (uint32_t id = 40801; id < 41500; ++id) {
+    // The lower layers' causes sit in two blocks: 41301-41499 and 41601-41699.
+    for (uint32_t id = 40801; id < 41700; ++id) {
         const auto text = english.value("String", std::to_string(id));
         if (!text || german.value("String", std::to_string(id)) == text)
             continue;
@@ -166,6 +167,7 @@ struct WalkUrls {
     std::string missing;  // 404
     std::string untrusted;  // HTTPS with a self-signed certificate
     std::string refused;  // a port nothing listens on
+    std::string badLength;  // 200 with a length no body can have
 };
 
 std::vector<Scenario> scenarios(const WalkUrls& urls)
@@ -213,6 +215,7 @@ std::vector<Scenario> scenarios(const WalkUrls& urls)
         {"download failing", inFolder({"-d", "@out", "--retry", "0", urls.missing})},
         {"untrusted certificate", inFolder({"-d", "@out", "--retry", "0", urls.untrusted})},
         {"refused port", inFolder({"-d", "@out", "--retry", "0", urls.refused})},
+        {"bad length", inFolder({"-d", "@out", "--retry", "0", urls.badLength})},
         {"folder cannot be made", inFolder({"-d", "@blocker/sub", "--retry", "0", urls.download}),
          [](const fs::path& folder) { test::writeFile(folder / "blocker", "a file where a folder should be"); }},
         {"damaged list file", inFolder({"-d", "@out", "-i", "@huge.lst"}),
@@ -256,11 +259,14 @@ std::vector<std::string> englishLeftovers(const std::string& germanFile, const s
         "HTTP/1.1 200 OK\r\nContent-Length: 36\r\nConnection: close\r\n\r\n" + std::string(kBody)));
     test::ScriptedServer missing(test::ServerScript().readRequestHead().send(
         "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"));
+    test::ScriptedServer badLength(test::ServerScript().readRequestHead().send(
+        "HTTP/1.1 200 OK\r\nContent-Length: -20\r\nConnection: close\r\n\r\ndata"));
     const test::NginxPeer nginx;
     const std::string base = "http://127.0.0.1:";
     const WalkUrls urls{base + std::to_string(server.port()) + "/f.bin", base + std::to_string(missing.port()) + "/x.bin",
                         "https://127.0.0.1:" + std::to_string(nginx.httpsPort()) + "/files/small.txt",
-                        base + std::to_string(test::refusedPort()) + "/r.bin"};
+                        base + std::to_string(test::refusedPort()) + "/r.bin",
+                        base + std::to_string(badLength.port()) + "/b.bin"};
     const auto patterns
         = englishPatterns(LanguageFile::parse(shippedFile("kxeng.ini")), LanguageFile::parse(germanFile));
     EXPECT_GT(patterns.size(), 100u);
@@ -328,10 +334,13 @@ TEST(CliLanguageWalk, ATextMissingFromTheGermanFileIsListed)
 TEST(CliLanguageWalk, ALowerLayerTextMissingFromTheGermanFileIsListed)
 {
     const std::vector<std::string> leftovers
-        = englishLeftovers(withoutIds(shippedFile("kxdeu.ini"), {"41302", "41323", "41432", "41451", "41471", "41487"}),
+        = englishLeftovers(withoutIds(shippedFile("kxdeu.ini"),
+                                      {"41302", "41323", "41432", "41451", "41471", "41487", "41612"}),
                            {"untrusted certificate", "refused port", "folder cannot be made", "damaged list file",
-                            "database cannot be written"});
+                            "database cannot be written", "bad length"});
     const std::string list = joined(leftovers);
+    EXPECT_NE(list.find("[bad length] "), std::string::npos) << list;
+    EXPECT_NE(list.find("The server sent a bad Content-Length: -20"), std::string::npos) << list;
     EXPECT_NE(list.find("[untrusted certificate] "), std::string::npos) << list;
     EXPECT_NE(list.find("the certificate of 127.0.0.1 is not trusted ("), std::string::npos) << list;
     EXPECT_NE(list.find("[refused port] "), std::string::npos) << list;

@@ -2,10 +2,13 @@
 // size, bad chunk sizes, the hold-back through proxies, the body's limit and
 // the rule that decides whether an ended body is whole.
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "lang/current_language.h"
 #include "net/http_body.h"
+#include "net/http_response.h"
 
 namespace fetchora {
 namespace {
@@ -180,6 +183,43 @@ TEST(DecideBodyEnd, WholeShortAndUnknownBodies)
     const BodyEndDecision cut = decideBodyEnd(announced, -1);
     EXPECT_EQ(cut.action, BodyEnd::Short);
     EXPECT_EQ(cut.reason, "The connection closed after 10 of 20 bytes.");
+}
+
+// The causes a job's failure line shows follow the current language, with
+// the server's bytes and the counts in their places.
+TEST(HttpBody, TheCausesAreInTheCurrentLanguage)
+{
+    auto german = std::make_unique<ActiveLanguage>();
+    german->file = LanguageFile::parse("[String]\n41612=ung\xC3\xBCltige Content-Length: %1\n"
+                                       "41617=ung\xC3\xBCltige Blockgr\xC3\xB6\xC3\x9F" "e: %1\n"
+                                       "41622=nach %1 von %2 Bytes geschlossen\n41623=bei Byte %1 von %2 geschlossen\n");
+    german->fileName = "kxdeu.ini";
+    setCurrentLanguage(std::move(german));
+
+    ChunkedDecoder decoder;
+    EXPECT_FALSE(decodeInPieces(decoder, "z%2\r\ndata\r\n", 64).has_value());
+    // A placeholder the server sends is its text, not one filled in again.
+    EXPECT_EQ(decoder.error(), "ung\xC3\xBCltige Blockgr\xC3\xB6\xC3\x9F" "e: z%2");
+
+    Recorder recorder;
+    std::vector<uint8_t> block = bytes("0123456789");
+    HttpBodyReader unknown({0, std::nullopt, false, 0});
+    unknown.take(block, recorder.sink());
+    EXPECT_EQ(decideBodyEnd(unknown, 12).reason, "bei Byte 10 von 12 geschlossen");
+    HttpBodyReader announced({0, 20, false, 0});
+    announced.take(block, recorder.sink());
+    EXPECT_EQ(decideBodyEnd(announced, -1).reason, "nach 10 von 20 Bytes geschlossen");
+
+    HttpResponseParser parser(0, -1);
+    for (std::string_view line : {"HTTP/1.1 200 OK", "Content-Length: -20", ""})
+        parser.ParseResponseLine(line, nullptr);
+    EXPECT_EQ(parser.error(), "ung\xC3\xBCltige Content-Length: -20");
+    // A text the file lacks stays English.
+    ChunkedDecoder tooLarge;
+    EXPECT_FALSE(decodeInPieces(tooLarge, "FFFFFFFFFFFFFFFFFFFF\r\n", 64).has_value());
+    EXPECT_EQ(tooLarge.error(), "The server sent a chunk size that does not fit: \"FFFFFFFFFFFFFFFFFFFF\"");
+    setCurrentLanguage(nullptr);
+    EXPECT_EQ(decideBodyEnd(unknown, 12).reason, "The connection closed at byte 10 of 12.");
 }
 
 }  // namespace
