@@ -7,7 +7,9 @@
 #include "config/settings_values.h"
 #include "explorer/link_url.h"
 #include "lang/string_table.h"
+#include "mirrors/mirror_texts.h"
 #include "net/http_transfer.h"
+#include "net/net_texts.h"
 #include "net/url.h"
 
 namespace fetchora {
@@ -85,7 +87,7 @@ public:
             return 0;
         }
         if (info.outcome != ResponseOutcome::Success) {
-            m_failure = info.cause.empty() ? "the server refused the search" : info.cause;
+            m_failure = info.cause.empty() ? std::string(builtinString(kStrMirrorSearchRefused)) : info.cause;
             m_ended = true;
             return 0;
         }
@@ -107,7 +109,7 @@ public:
     bool error(const PartFailure& failure) override
     {
         if (!m_complete)
-            m_failure = failure.cause.empty() ? "the connection failed" : failure.cause;
+            m_failure = failure.cause.empty() ? std::string(builtinString(kStrNetConnectionFailed)) : failure.cause;
         m_ended = true;
         return false;
     }
@@ -166,7 +168,7 @@ std::string BuildSearchUrl(const MirrorSearchOptions& options, std::string_view 
         parsed = ParseUrl(url);
     }
     if (!parsed || isPlaceholderHost(parsed->host))
-        return off("Mirror search is off: no search host is set on the Mirrors page.");
+        return off(std::string(builtinString(kStrMirrorSearchNoHost)));
     if (options.sharingService) {
         // The sharing service answers at the host the user set for the search.
         url = origin(*parsed)
@@ -174,7 +176,7 @@ std::string BuildSearchUrl(const MirrorSearchOptions& options, std::string_view 
         if (options.today != options.checkDate)
             url += "&code=" + percentEncode(options.countryCode) + "&ver=" + std::string(kSharingServiceVersion);
     } else if (!options.ftpSearch) {
-        return off("Mirror search is off: web search is switched off on the Mirrors page.");
+        return off(std::string(builtinString(kStrMirrorSearchSwitchedOff)));
     } else if (url.find("{filename}") == std::string::npos) {
         url += kSearchQueryTail;
     }
@@ -257,7 +259,7 @@ int MirrorSearchProcedure(MirrorTask& task)
         }
         if (!result.complete()) {
             if (channel.alive() && !result.errorLogged()) {
-                const std::string cause = result.failure().empty() ? "no answer" : result.failure();
+                const std::string cause = result.failure().empty() ? std::string(builtinString(kStrMirrorSearchNoAnswer)) : result.failure();
                 channel.logLine(ConnectionLogKind::Error, std::string(builtinString(kMsgErrorOccurred)) + " " + cause);
             }
             return 0;

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <mutex>
 
 #include "config/settings_values.h"
+#include "lang/current_language.h"
 #include "support/real_peers.h"
 #include "support/scripted_server.h"
 
@@ -206,6 +208,25 @@ TEST(MirrorSearchWorker, AnUnreachablePageLogsTheErrorOnceAndFindsNothing)
         return all;
     }();
     EXPECT_FALSE(channel->logged("Total found"));
+}
+
+// Why the search is off, in the current language.
+TEST(MirrorSearchUrl, WhyTheSearchIsOffIsInTheCurrentLanguage)
+{
+    auto german = std::make_unique<ActiveLanguage>();
+    german->file = LanguageFile::parse("[String]\n41632=kein Suchserver\n41633=Websuche aus\n");
+    german->fileName = "kxdeu.ini";
+    setCurrentLanguage(std::move(german));
+    std::string why;
+    EXPECT_EQ(BuildSearchUrl(searchAt(std::string(kDefaultMirrorSearchTemplate)), "f.iso", 10, &why), "");
+    EXPECT_EQ(why, "kein Suchserver");
+    MirrorSearchOptions webOff = searchAt("http://127.0.0.1:81/s?q={filename}");
+    webOff.ftpSearch = false;
+    EXPECT_EQ(BuildSearchUrl(webOff, "f.iso", 10, &why), "");
+    EXPECT_EQ(why, "Websuche aus");
+    setCurrentLanguage(nullptr);
+    EXPECT_EQ(BuildSearchUrl(webOff, "f.iso", 10, &why), "");
+    EXPECT_EQ(why, "Mirror search is off: web search is switched off on the Mirrors page.");
 }
 
 TEST(MirrorSearchWorker, WithoutASearchHostItSaysSoAndSendsNothing)
