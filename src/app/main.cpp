@@ -266,7 +266,7 @@ int main(int argc, char** argv)
                              return view.serveClickCatcher(topic, item);
                          });
         if (!server.listen(socket, error))
-            std::cerr << "fetchora: " << shellText(kStrServiceOff, {error}) << "\n";
+            std::cerr << "fetchora: " << builtinText(kStrServiceOff, {error}) << "\n";
         if (!command.startupUrl.empty())
             view.postStartupUrl(command.startupUrl, command.referer);
 
@@ -307,14 +307,14 @@ int main(int argc, char** argv)
         delete client;
         app.loop().quit();
         if (!view.joinThreads())
-            std::cerr << "fetchora: " << shellText(kStrThreadsDidNotEnd) << "\n";
+            std::cerr << "fetchora: " << builtinText(kStrThreadsDidNotEnd) << "\n";
         view.save();
         powerOff = view.shutDownAtExit();
         if (powerOff)
             std::cerr << "fetchora: " << describe(ShutDownAtExit(power)) << "\n";
     }
     if (!app.saveSettings())
-        std::cerr << "fetchora: " << shellText(kStrCannotSaveSettings, {app.registry().file().string()}) << "\n";
+        std::cerr << "fetchora: " << builtinText(kStrCannotSaveSettings, {app.registry().file().string()}) << "\n";
     app.stop();
     return result;
 }

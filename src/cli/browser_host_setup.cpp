@@ -15,7 +15,7 @@ int RunBrowserHostSetup(const BrowserHostSetupRequest& request, std::ostream& ou
     BrowserHostReport report;
     if (request.install) {
         if (::access(request.hostProgram.c_str(), X_OK) != 0) {
-            err << "fetchora-cli: " << shellText(kStrCliHostMissing, {request.hostProgram.string()}) << "\n";
+            err << "fetchora-cli: " << builtinText(kStrCliHostMissing, {request.hostProgram.string()}) << "\n";
             return 1;
         }
         report = InstallBrowserHosts(folders, request.hostProgram, !request.systemWide);
@@ -28,7 +28,7 @@ int RunBrowserHostSetup(const BrowserHostSetupRequest& request, std::ostream& ou
         for (const std::string& note : SandboxedBrowserNotes(request.env))
             out << note << "\n";
         if (report.ok)
-            out << shellText(kStrCliAddExtension) << "\n";
+            out << builtinText(kStrCliAddExtension) << "\n";
     }
     return report.ok ? 0 : 1;
 }

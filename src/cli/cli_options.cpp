@@ -77,9 +77,9 @@ const CliOptionSpec* findSpec(std::string_view name)
 std::string oneUrlConflict(const CliOptions& options)
 {
     if (!options.outputName.empty() && options.urls.size() > 1)
-        return shellText(kStrCliOutputOneUrl);
+        return builtinText(kStrCliOutputOneUrl);
     if (!options.mirrors.empty() && options.urls.size() > 1)
-        return shellText(kStrCliMirrorOneUrl);
+        return builtinText(kStrCliMirrorOneUrl);
     return {};
 }
 
@@ -133,29 +133,29 @@ std::span<const CliOptionSpec> cliOptionSpecs()
 
 std::string cliUsage()
 {
-    return shellText(kStrCliUsage) + "\n";
+    return builtinText(kStrCliUsage) + "\n";
 }
 
 std::string cliHelp()
 {
     std::string text = cliUsage();
-    text += "\n" + shellText(kStrCliIntroduction) + "\n";
+    text += "\n" + builtinText(kStrCliIntroduction) + "\n";
     constexpr size_t kColumn = 28;
     uint32_t group = 0;
     for (const CliOptionSpec& spec : kSpecs) {
         if (spec.group != group) {
             group = spec.group;
-            text += "\n" + shellText(group) + ":\n";
+            text += "\n" + builtinText(group) + ":\n";
         }
         std::string names = "  ";
         names += spec.shortName.empty() ? std::string("    ") : std::string(spec.shortName) + ", ";
         names += spec.longName;
         if (spec.arguments != 0)
-            names += " " + shellText(spec.arguments);
+            names += " " + builtinText(spec.arguments);
         // Padded by characters, not bytes, so that translated value names line up.
         const size_t shown = utf8Length(names);
         names.append(shown + 1 > kColumn ? 1 : kColumn - shown, ' ');
-        text += names + shellText(spec.description) + "\n";
+        text += names + builtinText(spec.description) + "\n";
     }
     return text;
 }
@@ -190,9 +190,9 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
         }
         const CliOptionSpec* spec = findSpec(name);
         if (!spec)
-            return fail(shellText(kStrCliUnknownOption, {name}));
+            return fail(builtinText(kStrCliUnknownOption, {name}));
         if (inlineValue && !spec->takesValue)
-            return fail(shellText(kStrCliTakesNoValue, {name}));
+            return fail(builtinText(kStrCliTakesNoValue, {name}));
         std::string text;
         if (spec->takesValue) {
             if (inlineValue)
@@ -200,13 +200,13 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             else if (i + 1 < arguments.size())
                 text = arguments[++i];
             else
-                return fail(shellText(kStrCliNeedsValue, {name, shellText(spec->arguments)}));
+                return fail(builtinText(kStrCliNeedsValue, {name, builtinText(spec->arguments)}));
         }
 
         const std::string_view option = spec->longName;
         if (const TextOptionRow* row = findTextOption(option)) {
             if (text.empty())
-                return fail(shellText(row->emptyMessage, {name}));
+                return fail(builtinText(row->emptyMessage, {name}));
             options.*(row->field) = text;
         } else if (option == "--help") {
             options.mode = CliMode::Help;
@@ -223,17 +223,17 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             if (!mirror
                 || (mirror->service != ServiceCode::Http && mirror->service != ServiceCode::Https
                     && mirror->service != ServiceCode::Ftp))
-                return fail(shellText(kStrCliNeedsMirrorUrl, {name}));
+                return fail(builtinText(kStrCliNeedsMirrorUrl, {name}));
             options.mirrors.push_back(text);
         } else if (option == "--split") {
             int32_t split = 0;
             if (!parseNumber(text, split) || split < 1)
-                return fail(shellText(kStrCliNeedsSplit, {name}));
+                return fail(builtinText(kStrCliNeedsSplit, {name}));
             options.split = split;
         } else if (option == "--limit") {
             uint32_t limit = 0;
             if (!parseNumber(text, limit) || limit == 0)
-                return fail(shellText(kStrCliNeedsLimit));
+                return fail(builtinText(kStrCliNeedsLimit));
             options.limit = limit;
         } else if (option == "--proxy") {
             ProxyArgument proxy = parseProxyArgument(text);
@@ -242,15 +242,15 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.proxy = std::move(proxy.entry);
         } else if (option == "--retry") {
             if (!parseInRange(text, kRetryCountRange, options.retries))
-                return fail(shellText(kStrCliNeedsRetries,
+                return fail(builtinText(kStrCliNeedsRetries,
                                       {std::to_string(kRetryCountRange.min), std::to_string(kRetryCountRange.max)}));
         } else if (option == "--timeout") {
             if (!parseInRange(text, kTimeoutRange, options.timeout))
-                return fail(shellText(kStrCliNeedsTimeout,
+                return fail(builtinText(kStrCliNeedsTimeout,
                                       {std::to_string(kTimeoutRange.min), std::to_string(kTimeoutRange.max)}));
         } else if (option == "--db") {
             if (text.empty())
-                return fail(shellText(kStrCliNeedsDatabase));
+                return fail(builtinText(kStrCliNeedsDatabase));
             options.database = text;
             options.mode = CliMode::ListDatabase;
         } else if (option == "--daemon") {
@@ -265,9 +265,9 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
             options.mode = CliMode::Send;
         } else if (option == "--batch") {
             if (options.batch)
-                return fail(shellText(kStrCliBatchTwice));
+                return fail(builtinText(kStrCliBatchTwice));
             if (i + 3 >= arguments.size())
-                return fail(shellText(kStrCliNeedsValue, {name, shellText(kStrCliValueSeries)}));
+                return fail(builtinText(kStrCliNeedsValue, {name, builtinText(kStrCliValueSeries)}));
             BatchSeries series;
             series.urlTemplate = arguments[i + 1];
             const std::string& from = arguments[i + 2];
@@ -285,34 +285,34 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
                 series.firstLetter = from;
                 series.lastLetter = to;
             } else {
-                return fail(shellText(kStrCliBatchBounds));
+                return fail(builtinText(kStrCliBatchBounds));
             }
             options.batch = std::move(series);
         } else if (option == "--import-list" || option == "--export-list" || option == "--export-html") {
             if (text.empty())
-                return fail(shellText(kStrCliNeedsFile, {name}));
+                return fail(builtinText(kStrCliNeedsFile, {name}));
             if (!options.listFile.empty())
-                return fail(shellText(kStrCliOneListCommand));
+                return fail(builtinText(kStrCliOneListCommand));
             options.listFile = text;
             options.mode = option == "--import-list" ? CliMode::ImportList
                 : option == "--export-list"          ? CliMode::ExportList
                                                      : CliMode::ExportHtml;
         } else if (option == "--info") {
             if (!parseNumber(text, options.infoItem))
-                return fail(shellText(kStrCliNeedsInfoNumber));
+                return fail(builtinText(kStrCliNeedsInfoNumber));
             options.mode = CliMode::Info;
         }
     }
 
     if (downloadOnly(options) && options.mode != CliMode::Download && options.mode != CliMode::Help
         && options.mode != CliMode::Version)
-        return fail(shellText(kStrCliDownloadOnly));
+        return fail(builtinText(kStrCliDownloadOnly));
     if (!options.category.empty() && options.mode != CliMode::ImportList && options.mode != CliMode::ExportList
         && options.mode != CliMode::ExportHtml)
-        return fail(shellText(kStrCliCategoryOnly));
+        return fail(builtinText(kStrCliCategoryOnly));
     if (options.systemWide && options.mode != CliMode::InstallBrowserHosts
         && options.mode != CliMode::UninstallBrowserHosts)
-        return fail(shellText(kStrCliSystemOnly));
+        return fail(builtinText(kStrCliSystemOnly));
     switch (options.mode) {
     case CliMode::Help:
     case CliMode::Version:
@@ -321,32 +321,32 @@ CliParse parseCliArguments(const std::vector<std::string>& arguments)
     case CliMode::InstallBrowserHosts:
     case CliMode::UninstallBrowserHosts:
         if (!options.urls.empty())
-            return fail(shellText(kStrCliUnexpectedArgument, {options.urls.front()}));
+            return fail(builtinText(kStrCliUnexpectedArgument, {options.urls.front()}));
         break;
     case CliMode::ListDatabase:
         if (options.urls.size() != 1 || options.urls.front() != "list")
-            return fail(shellText(kStrCliDbTakesList));
+            return fail(builtinText(kStrCliDbTakesList));
         options.urls.clear();
         break;
     case CliMode::ImportList:
     case CliMode::ExportList:
         if (!options.urls.empty())
-            return fail(shellText(kStrCliUnexpectedArgument, {options.urls.front()}));
+            return fail(builtinText(kStrCliUnexpectedArgument, {options.urls.front()}));
         break;
     case CliMode::ExportHtml:
         if (options.urls.size() > 1)
-            return fail(shellText(kStrCliExportHtmlArguments));
+            return fail(builtinText(kStrCliExportHtmlArguments));
         if (!options.urls.empty())
             options.exportTemplate = options.urls.front();
         options.urls.clear();
         break;
     case CliMode::Send:
         if (options.urls.empty() || options.urls.size() > 2)
-            return fail(shellText(kStrCliSendArguments));
+            return fail(builtinText(kStrCliSendArguments));
         break;
     case CliMode::Download:
         if (options.urls.empty() && options.urlListFile.empty() && !options.batch)
-            return fail(shellText(kStrCliNoUrl));
+            return fail(builtinText(kStrCliNoUrl));
         if (std::string conflict = oneUrlConflict(options); !conflict.empty())
             return fail(std::move(conflict));
         break;
@@ -400,9 +400,9 @@ std::string addUrlsFromBatch(CliOptions& options)
         return {};
     const BatchValidation check = ValidateBatch(*options.batch);
     if (check.check == BatchCheck::NoMarker)
-        return shellText(kStrCliBatchNoMarker, {options.batch->urlTemplate});
+        return builtinText(kStrCliBatchNoMarker, {options.batch->urlTemplate});
     if (check.check == BatchCheck::Unfetchable)
-        return shellText(kStrCliBatchNotDownloadable, {options.batch->urlTemplate, check.unfetchableUrl});
+        return builtinText(kStrCliBatchNotDownloadable, {options.batch->urlTemplate, check.unfetchableUrl});
     if (!check.ok())
         return "--batch " + options.batch->urlTemplate + ": " + check.message;
     std::vector<std::string> urls = ExpandBatch(*options.batch);
@@ -416,7 +416,7 @@ std::string checkCaFile(const CliOptions& options)
         return {};
     std::error_code error;
     if (!std::filesystem::is_regular_file(options.caFile, error))
-        return shellText(kStrCliNoCaFile, {options.caFile});
+        return builtinText(kStrCliNoCaFile, {options.caFile});
     TlsSettings settings;
     settings.extraCaFile = options.caFile;
     std::string why;

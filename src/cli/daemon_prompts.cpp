@@ -31,13 +31,13 @@ void DaemonPrompts::message(const std::string& text, MessageIcon)
 
 bool DaemonPrompts::askYesNo(const std::string& text, MessageIcon)
 {
-    m_err << "fetchora-cli: " << shellText(kStrCliAnsweredYes, {terminalSafe(oneLine(text))}) << "\n";
+    m_err << "fetchora-cli: " << builtinText(kStrCliAnsweredYes, {terminalSafe(oneLine(text))}) << "\n";
     return true;
 }
 
 bool DaemonPrompts::askOkCancel(const std::string& text, MessageIcon)
 {
-    m_err << "fetchora-cli: " << shellText(kStrCliAnsweredOk, {terminalSafe(oneLine(text))}) << "\n";
+    m_err << "fetchora-cli: " << builtinText(kStrCliAnsweredOk, {terminalSafe(oneLine(text))}) << "\n";
     return true;
 }
 

@@ -73,7 +73,7 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
         [this](const std::string& topic, const std::string& item) { return handleRequest(topic, item); });
     std::string error;
     if (!m_server->listen(socketPath, error)) {
-        m_err << "fetchora-cli: " << shellText(kStrCliCannotServe, {error}) << "\n";
+        m_err << "fetchora-cli: " << builtinText(kStrCliCannotServe, {error}) << "\n";
         m_view->close();
         return 1;
     }
@@ -85,7 +85,7 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
     // Threads blocked in a send to a job window get 0 once the loop has quit;
     // they see their dead handle blocks and end.
     if (!m_view->joinThreads())
-        m_err << "fetchora-cli: " << shellText(kStrThreadsDidNotEnd) << "\n";
+        m_err << "fetchora-cli: " << builtinText(kStrThreadsDidNotEnd) << "\n";
     m_view->save();
     if (m_view->shutDownAtExit())
         m_err << "fetchora-cli: " << describe(ShutDownAtExit(*m_power)) << "\n";
@@ -118,7 +118,7 @@ std::optional<std::string> DaemonSession::handleRequest(const std::string& topic
     if (topic == kTopicTakeOver) {
         // The desktop program takes the profile: stop and save as on SIGTERM,
         // after this answer has gone out.
-        m_err << "fetchora-cli: " << shellText(kStrCliTakenOver) << "\n";
+        m_err << "fetchora-cli: " << builtinText(kStrCliTakenOver) << "\n";
         std::vector<int32_t> running;
         {
             JobLockGuard lock(m_app.jobLock());

@@ -17,7 +17,7 @@ int listDatabase(const std::string& file, std::ostream& out, std::ostream& err)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        err << "fetchora-cli: " << shellText(kStrCliCannotOpenDatabase, {file}) << "\n";
+        err << "fetchora-cli: " << builtinText(kStrCliCannotOpenDatabase, {file}) << "\n";
         return 1;
     }
     std::ostringstream bytes;
@@ -34,7 +34,7 @@ int listDatabase(const std::string& file, std::ostream& out, std::ostream& err)
     // the default tree listed for them must not pass for their content.
     const bool noDatabase = !bytes.str().empty() && !report.signature && report.nodesRead == 0;
     if (report.damaged() || noDatabase) {
-        err << "fetchora-cli: " << shellText(kStrCliDatabaseDamaged, {file}) << "\n";
+        err << "fetchora-cli: " << builtinText(kStrCliDatabaseDamaged, {file}) << "\n";
         return 1;
     }
     return 0;

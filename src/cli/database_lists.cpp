@@ -45,7 +45,7 @@ DownloadJob* chosenCategory(const CZoviradDoc& doc, const CliOptions& options, D
         return fallback;
     DownloadJob* category = FindCategoryByName(doc, options.category);
     if (!category)
-        err << "fetchora-cli: " << shellText(kStrCliNoCategory, {options.category}) << "\n";
+        err << "fetchora-cli: " << builtinText(kStrCliNoCategory, {options.category}) << "\n";
     return category;
 }
 
@@ -109,9 +109,9 @@ int importList(Application& app, CZoviradDoc& doc, const CliOptions& options, st
     }
     const std::string addedText = std::to_string(added);
     if (known > 0)
-        out << shellText(added == 1 ? kStrCliAddedOneKnown : kStrCliAddedManyKnown, {addedText, std::to_string(known)});
+        out << builtinText(added == 1 ? kStrCliAddedOneKnown : kStrCliAddedManyKnown, {addedText, std::to_string(known)});
     else
-        out << shellText(added == 1 ? kStrCliAddedOne : kStrCliAddedMany, {addedText});
+        out << builtinText(added == 1 ? kStrCliAddedOne : kStrCliAddedMany, {addedText});
     out << "\n";
     return 0;
 }
@@ -137,7 +137,7 @@ int exportList(CZoviradDoc& doc, Application& app, const CliOptions& options, st
         err << "fetchora-cli: " << writeFailure(options.listFile, errno, error) << "\n";
         return 1;
     }
-    out << shellText(jobs.size() == 1 ? kStrCliWroteOneUrl : kStrCliWroteUrls,
+    out << builtinText(jobs.size() == 1 ? kStrCliWroteOneUrl : kStrCliWroteUrls,
                      {std::to_string(jobs.size()), options.listFile})
         << "\n";
     return 0;
@@ -150,7 +150,7 @@ int exportHtml(CZoviradDoc& doc, Application& app, const CliOptions& options, st
     if (options.exportTemplate.empty()) {
         const std::vector<std::string> styles = ListExportStyles(programFolder);
         if (styles.empty()) {
-            err << "fetchora-cli: " << shellText(kStrCliNoTemplate, {programFolder.string()}) << "\n";
+            err << "fetchora-cli: " << builtinText(kStrCliNoTemplate, {programFolder.string()}) << "\n";
             return 2;
         }
         templateFile = ExportStylePath(programFolder, styles.front());
@@ -184,7 +184,7 @@ int exportHtml(CZoviradDoc& doc, Application& app, const CliOptions& options, st
         err << "fetchora-cli: " << writeFailure(options.listFile, errno, result.error) << "\n";
         return 1;
     }
-    out << shellText(kStrCliWroteFile, {options.listFile}) << "\n";
+    out << builtinText(kStrCliWroteFile, {options.listFile}) << "\n";
     return 0;
 }
 

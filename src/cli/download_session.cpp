@@ -178,9 +178,9 @@ bool DownloadSession::addJobs()
         if (!fresh->SetUrl(url)) {
             const std::optional<UrlEntry> parsed = ParseUrl(url);
             if (parsed && parsed->service == ServiceCode::Pnm) {
-                m_err << "fetchora-cli: " << shellText(kStrCliPnmStream, {url}) << "\n";
+                m_err << "fetchora-cli: " << builtinText(kStrCliPnmStream, {url}) << "\n";
             } else {
-                m_err << "fetchora-cli: " << shellText(kStrCliNotDownloadable, {url}) << "\n";
+                m_err << "fetchora-cli: " << builtinText(kStrCliNotDownloadable, {url}) << "\n";
             }
             return false;
         }
@@ -243,7 +243,7 @@ int DownloadSession::run()
         loop().post(id(), kSaveReportMessage);
     }, &m_syncFailures);
     if (!m_engine->tlsError().empty())
-        m_err << "fetchora-cli: " << shellText(kStrHttpsUnavailable, {m_engine->tlsError()}) << "\n";
+        m_err << "fetchora-cli: " << builtinText(kStrHttpsUnavailable, {m_engine->tlsError()}) << "\n";
 
     openDatabase();
     if (!addJobs())
@@ -333,7 +333,7 @@ void DownloadSession::save()
     const uint64_t journalBytes = FinishJournalBytes(journal);
     SaveResult result = SaveJobDatabase(*m_doc, m_app.defaultDatabasePath());
     if (!result.ok) {
-        m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {result.error}) << "\n";
+        m_err << "fetchora-cli: " << builtinText(kStrCannotSaveDatabase, {result.error}) << "\n";
     } else {
         JobLockGuard lock(m_app.jobLock());
         ClearFinishJournalIfUnchanged(journal, journalBytes);
@@ -370,7 +370,7 @@ void DownloadSession::saveInBackground()
                 dataSyncFailed(file.jobId, errno);
             ::close(file.fd);
         }
-        m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {error}) << "\n";
+        m_err << "fetchora-cli: " << builtinText(kStrCannotSaveDatabase, {error}) << "\n";
         return;
     }
     m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files), m_syncFailures.handled());
@@ -389,7 +389,7 @@ void DownloadSession::takeSaveReports()
             m_syncFailures.takenBack(1);
         }
         if (!report.save.ok && !report.save.error.empty())
-            m_err << "fetchora-cli: " << shellText(kStrCannotSaveDatabase, {report.save.error}) << "\n";
+            m_err << "fetchora-cli: " << builtinText(kStrCannotSaveDatabase, {report.save.error}) << "\n";
     }
 }
 
@@ -406,7 +406,7 @@ void DownloadSession::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError = shellText(kStrDiskWriteFailed, {systemErrorText(error)});
+    job->lastError = builtinText(kStrDiskWriteFailed, {systemErrorText(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }
@@ -439,7 +439,7 @@ void DownloadSession::drawProgress(bool final)
             figures.completedBytes = job.completedBytes;
             figures.fileSize = job.IsSizeKnown() ? job.fileSize : -1;
             if (!entry.started) {
-                figures.state = shellText(kStrCliWaiting);
+                figures.state = builtinText(kStrCliWaiting);
             } else if (job.runner()) {
                 figures.bytesPerSecond = job.runner()->figures().shortSpeed;
                 figures.secondsLeft = job.runner()->figures().secondsLeft;

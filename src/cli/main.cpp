@@ -83,7 +83,7 @@ bool daemonRuns()
 void saveSettingsAtExit(Application& app)
 {
     if (!app.saveSettings())
-        std::cerr << "fetchora-cli: " << shellText(kStrCannotSaveSettings, {app.registry().file().string()}) << "\n";
+        std::cerr << "fetchora-cli: " << builtinText(kStrCannotSaveSettings, {app.registry().file().string()}) << "\n";
 }
 
 // The list modes read or change the profile's job database, which a running
@@ -92,7 +92,7 @@ void saveSettingsAtExit(Application& app)
 int runListMode(const CliOptions& options)
 {
     if (daemonRuns()) {
-        std::cerr << "fetchora-cli: " << shellText(kStrCliDaemonOwnsLists) << "\n";
+        std::cerr << "fetchora-cli: " << builtinText(kStrCliDaemonOwnsLists) << "\n";
         return 1;
     }
     Application app;
@@ -120,7 +120,7 @@ int runDaemon()
     switch (instance.acquire(folder.path, error)) {
     case SingleInstance::Result::First: break;
     case SingleInstance::Result::AnotherRuns:
-        std::cerr << "fetchora-cli: " << shellText(kStrCliAnotherInstance, {(folder.path / kServiceName).string()})
+        std::cerr << "fetchora-cli: " << builtinText(kStrCliAnotherInstance, {(folder.path / kServiceName).string()})
                   << "\n";
         return 1;
     case SingleInstance::Result::Failed: std::cerr << "fetchora-cli: " << error << "\n"; return 1;
@@ -199,7 +199,7 @@ int main(int argc, char** argv)
     }
     if (daemonRuns()) {
         // Both would save the same job database, each over the other's jobs.
-        std::cerr << "fetchora-cli: " << shellText(kStrCliDaemonOwnsDownloads) << "\n";
+        std::cerr << "fetchora-cli: " << builtinText(kStrCliDaemonOwnsDownloads) << "\n";
         return 1;
     }
 

@@ -81,7 +81,7 @@ std::string retryText(int32_t attempt, int32_t limit, int32_t secondsLeft, const
     std::string count = std::to_string(attempt);
     if (limit >= 0)
         count += "/" + std::to_string(limit);
-    std::string text = shellText(kStrCliRetry, {count, std::to_string(secondsLeft < 0 ? 0 : secondsLeft)});
+    std::string text = builtinText(kStrCliRetry, {count, std::to_string(secondsLeft < 0 ? 0 : secondsLeft)});
     if (!cause.empty())
         text += ": " + cause;
     return text;
@@ -108,8 +108,8 @@ std::string progressLine(const ProgressFigures& figures, size_t width)
         if (figures.bytesPerSecond >= 0)
             tail += humanBytes(figures.bytesPerSecond) + "/s  ";
         if (figures.secondsLeft >= 0)
-            tail += shellText(kStrCliTimeLeft, {clockText(figures.secondsLeft)}) + "  ";
-        tail += shellText(kStrCliConnections, {std::to_string(figures.connections)});
+            tail += builtinText(kStrCliTimeLeft, {clockText(figures.secondsLeft)}) + "  ";
+        tail += builtinText(kStrCliConnections, {std::to_string(figures.connections)});
     }
     const std::string right = "  " + percent + "  " + amount + "  " + tail;
     std::string name = terminalSafe(figures.name);
@@ -125,21 +125,21 @@ std::string summaryLine(const JobSummary& summary)
 {
     const std::string name = terminalSafe(summary.name);
     if (summary.failed)
-        return shellText(
+        return builtinText(
             kStrCliFailed,
-            {name, terminalSafe(summary.cause.empty() ? shellText(kStrCliFailedWithoutCause) : summary.cause)});
+            {name, terminalSafe(summary.cause.empty() ? builtinText(kStrCliFailedWithoutCause) : summary.cause)});
     if (summary.completed) {
         const int64_t size = summary.fileSize >= 0 ? summary.fileSize : summary.completedBytes;
         const std::string time = clockText(std::llround(summary.seconds));
         if (summary.seconds > 0 && summary.bytesThisRun > 0) {
             const auto speed = static_cast<int64_t>(static_cast<double>(summary.bytesThisRun) / summary.seconds);
-            return shellText(kStrCliDoneAtSpeed, {name, humanBytes(size), time, humanBytes(speed)});
+            return builtinText(kStrCliDoneAtSpeed, {name, humanBytes(size), time, humanBytes(speed)});
         }
-        return shellText(kStrCliDone, {name, humanBytes(size), time});
+        return builtinText(kStrCliDone, {name, humanBytes(size), time});
     }
     if (summary.fileSize > 0)
-        return shellText(kStrCliStoppedAt, {name, percentText(summary.completedBytes, summary.fileSize)});
-    return shellText(kStrCliStopped, {name});
+        return builtinText(kStrCliStoppedAt, {name, percentText(summary.completedBytes, summary.fileSize)});
+    return builtinText(kStrCliStopped, {name});
 }
 
 }  // namespace fetchora

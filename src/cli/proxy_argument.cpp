@@ -62,21 +62,21 @@ ProxyArgument parseProxyArgument(std::string_view text)
     auto fail = [](std::string why) { return ProxyArgument{std::nullopt, "-x: " + std::move(why)}; };
     const size_t schemeEnd = text.find("://");
     if (schemeEnd == std::string_view::npos)
-        return fail(shellText(kStrProxyNoScheme));
+        return fail(builtinText(kStrProxyNoScheme));
     const std::string schemeName = lower(text.substr(0, schemeEnd));
     const auto scheme
         = std::find_if(kSchemes.begin(), kSchemes.end(), [&](const Scheme& s) { return s.name == schemeName; });
     if (scheme == kSchemes.end())
-        return fail(shellText(kStrProxyUnknownScheme, {schemeName}));
+        return fail(builtinText(kStrProxyUnknownScheme, {schemeName}));
 
     std::string_view rest = text.substr(schemeEnd + 3);
     if (const size_t slash = rest.find('/'); slash != std::string_view::npos) {
         if (slash + 1 != rest.size())
-            return fail(shellText(kStrProxyHasPath));
+            return fail(builtinText(kStrProxyHasPath));
         rest = rest.substr(0, slash);
     }
     if (hasControlOrBlank(rest))
-        return fail(shellText(kStrProxyBlanks));
+        return fail(builtinText(kStrProxyBlanks));
 
     ProxyEntry entry;
     entry.title = "--proxy";
@@ -91,13 +91,13 @@ ProxyArgument parseProxyArgument(std::string_view text)
         if (colon != std::string_view::npos)
             entry.password = PercentDecode(login.substr(colon + 1));
         if (entry.userName.empty())
-            return fail(shellText(kStrProxyEmptyUser));
+            return fail(builtinText(kStrProxyEmptyUser));
         if (entry.userName.size() > kMaxLoginLength || entry.password.size() > kMaxLoginLength)
-            return fail(shellText(kStrProxyLoginTooLong));
+            return fail(builtinText(kStrProxyLoginTooLong));
         if (entry.userName.find('\0') != std::string::npos || entry.password.find('\0') != std::string::npos)
-            return fail(shellText(kStrProxyLoginNul));
+            return fail(builtinText(kStrProxyLoginNul));
         if (entry.type == kProxySocks4 && colon != std::string_view::npos)
-            return fail(shellText(kStrProxySocks4Password));
+            return fail(builtinText(kStrProxySocks4Password));
         entry.flags |= kProxyAuthenticate;
         rest = rest.substr(at + 1);
     }
@@ -107,32 +107,32 @@ ProxyArgument parseProxyArgument(std::string_view text)
     if (!rest.empty() && rest.front() == '[') {
         const size_t close = rest.find(']');
         if (close == std::string_view::npos)
-            return fail(shellText(kStrProxyNoClosingBracket));
+            return fail(builtinText(kStrProxyNoClosingBracket));
         host = rest.substr(1, close - 1);
         if (!validIpv6(host))
-            return fail(shellText(kStrProxyNotIpv6));
+            return fail(builtinText(kStrProxyNotIpv6));
         rest = rest.substr(close + 1);
         if (!rest.empty() && rest.front() != ':')
-            return fail(shellText(kStrProxyAfterBracket));
+            return fail(builtinText(kStrProxyAfterBracket));
         port = rest.empty() ? rest : rest.substr(1);
         if (!rest.empty() && port.empty())
-            return fail(shellText(kStrProxyEmptyPort));
+            return fail(builtinText(kStrProxyEmptyPort));
     } else {
         const size_t colon = rest.find(':');
         host = rest.substr(0, colon);
         if (colon != std::string_view::npos) {
             port = rest.substr(colon + 1);
             if (port.empty())
-                return fail(shellText(kStrProxyEmptyPort));
+                return fail(builtinText(kStrProxyEmptyPort));
         }
         if (!validHostName(host))
-            return fail(host.empty() ? shellText(kStrProxyNoHost) : shellText(kStrProxyNotHostName, {host}));
+            return fail(host.empty() ? builtinText(kStrProxyNoHost) : builtinText(kStrProxyNotHostName, {host}));
     }
     if (!port.empty()) {
         uint32_t number = 0;
         auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
         if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535)
-            return fail(shellText(kStrProxyBadPort));
+            return fail(builtinText(kStrProxyBadPort));
         entry.port = static_cast<uint16_t>(number);
     }
     entry.server = std::string(host);

@@ -17,15 +17,15 @@ int request(std::string_view topic, const std::string& item, std::ostream& out, 
 {
     FolderResult folder = serviceFolder(environment);
     if (!folder) {
-        err << "fetchora-cli: " << shellText(kStrCliNoInstanceFolder, {folder.error}) << "\n";
+        err << "fetchora-cli: " << builtinText(kStrCliNoInstanceFolder, {folder.error}) << "\n";
         return 1;
     }
     IpcReply reply = ipcRequest(folder.path / kServiceName, topic, item);
     switch (reply.outcome) {
     case IpcReply::Outcome::Data: out << reply.text << "\n"; return 0;
     case IpcReply::Outcome::NoData: return 0;
-    case IpcReply::Outcome::Refused: err << "fetchora-cli: " << shellText(kStrCliNotServed, {topic}) << "\n"; return 1;
-    case IpcReply::Outcome::NoServer: err << "fetchora-cli: " << shellText(kStrCliNoInstance) << "\n"; return 1;
+    case IpcReply::Outcome::Refused: err << "fetchora-cli: " << builtinText(kStrCliNotServed, {topic}) << "\n"; return 1;
+    case IpcReply::Outcome::NoServer: err << "fetchora-cli: " << builtinText(kStrCliNoInstance) << "\n"; return 1;
     case IpcReply::Outcome::Failed: break;
     }
     err << "fetchora-cli: " << reply.error << "\n";

@@ -4,9 +4,6 @@
 //
 // Thread: any (the ids are constants; see lang/string_table.h).
 #include <cstdint>
-#include <initializer_list>
-#include <string>
-#include <string_view>
 
 #include "lang/string_table.h"
 
@@ -18,11 +15,5 @@ inline constexpr uint32_t kStrEngineTooManyRedirects = 41403;  // "%1" the limit
 inline constexpr uint32_t kStrEngineRedirectUnusable = 41404;
 inline constexpr uint32_t kStrEngineWholeFileNotRange = 41405;  // "%1" the byte
 inline constexpr uint32_t kStrEngineStreamSizeChanged = 41406;
-
-// The text in the current language with "%1".."%9" filled in.
-inline std::string engineText(uint32_t id, std::initializer_list<std::string_view> args = {})
-{
-    return formatMessage(builtinString(id), args);
-}
 
 }  // namespace fetchora

@@ -99,14 +99,14 @@ int handleRedirect(ResponseHost& host, const ResponseInfo& info)
     if (!current)
         return handleFailure(host, ResponseOutcome::NotFound);
     if (++host.redirectCount() > kRedirectLimit) {
-        host.log(LogKind::Error, engineText(kStrEngineTooManyRedirects, {std::to_string(kRedirectLimit)}));
+        host.log(LogKind::Error, builtinText(kStrEngineTooManyRedirects, {std::to_string(kRedirectLimit)}));
         host.redirectCount() = 0;
         return handleFailure(host, ResponseOutcome::NotFound);
     }
     const std::optional<std::string> target = RedirectTargetUrl(*current, info.location);
     std::optional<UrlEntry> next = target ? redirectedEntry(*current, *target, info) : std::nullopt;
     if (!next) {
-        host.log(LogKind::Error, engineText(kStrEngineRedirectUnusable));
+        host.log(LogKind::Error, builtinText(kStrEngineRedirectUnusable));
         return handleFailure(host, ResponseOutcome::NotFound);
     }
     const bool hostChanged = next->host != current->host || next->port != current->port;
@@ -168,7 +168,7 @@ int rangeRefusedOnReconnect(ResponseHost& host, const ResponseInfo& info)
         return 0;
     }
     host.log(LogKind::Error,
-             engineText(kStrEngineWholeFileNotRange, {std::to_string(part.position())}));
+             builtinText(kStrEngineWholeFileNotRange, {std::to_string(part.position())}));
     const bool urlGivenUp = host.noteRangeRefused();
     if (host.moveToNextUrl()) {
         host.restartPart(true);
@@ -196,7 +196,7 @@ bool followServerSize(ResponseHost& host, int64_t size)
     job.SetFileSize(size);
     if (nothingReceived(job, host.part()))
         return false;
-    host.log(LogKind::Status, engineText(kStrEngineStreamSizeChanged));
+    host.log(LogKind::Status, builtinText(kStrEngineStreamSizeChanged));
     host.startOver();
     return true;
 }

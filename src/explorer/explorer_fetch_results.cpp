@@ -252,7 +252,7 @@ ExplorerNode* PageFetchEnded(ExplorerNodeStore& store, std::string_view jobUrl, 
 
 std::string FetchEndedLogLine(bool completed, std::string_view url)
 {
-    return formatMessage(builtinString(completed ? kStrFetchSucceeded : kStrFetchFailed), {url});
+    return builtinText(completed ? kStrFetchSucceeded : kStrFetchFailed, {url});
 }
 
 }  // namespace fetchora

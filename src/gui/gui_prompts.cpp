@@ -144,9 +144,9 @@ template <typename Widget> Widget* withId(Widget* widget, int id)
 // Rename and Comment share a layout but are placed and translated apart.
 const char* textDialogSection(const std::string& title)
 {
-    if (title == shellText(kStrTitleRename))
+    if (title == builtinText(kStrTitleRename))
         return "Rename_Dlg";
-    if (title == shellText(kStrTitleComment))
+    if (title == builtinText(kStrTitleComment))
         return "Comment_Dlg";
     return "Text_Dlg";
 }

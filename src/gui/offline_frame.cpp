@@ -136,7 +136,7 @@ QString qText(std::string_view text)
 
 std::string message(uint32_t id, std::string_view argument)
 {
-    return formatMessage(builtinString(id), {argument});
+    return builtinText(id, {argument});
 }
 
 QMenu* addMenu(QMenuBar* bar, uint32_t textId)

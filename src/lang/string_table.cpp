@@ -853,6 +853,10 @@ std::string formatMessage(std::string_view pattern, std::initializer_list<std::s
     return out;
 }
 
+std::string builtinText(uint32_t id, std::initializer_list<std::string_view> args) {
+    return formatMessage(builtinString(id), args);
+}
+
 std::string fillPrintfFields(std::string_view pattern, std::initializer_list<std::string_view> args) {
     std::string out;
     out.reserve(pattern.size());

@@ -34,6 +34,10 @@ std::string_view builtinListItem(uint32_t id, std::size_t index);
 // order. A placeholder without an argument is left as it stands.
 std::string formatMessage(std::string_view pattern, std::initializer_list<std::string_view> args);
 
+// The text of a message id in the current language with "%1".."%9" filled
+// in; the one way every layer puts a message into words when it is made.
+std::string builtinText(uint32_t id, std::initializer_list<std::string_view> args = {});
+
 // Every built-in entry, sorted by ascending id with no id twice; for writing
 // an English language file or checking a translation for missing ids.
 std::span<const BuiltinString> builtinStringTable();

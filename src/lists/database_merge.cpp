@@ -65,8 +65,7 @@ MergeLoadResult LoadMergeSource(const std::filesystem::path& file, CZoviradDoc& 
     }
     if (report.damaged()) {
         result.error = openErrorText(
-            file, formatMessage(builtinString(kStrFileDamagedAt),
-                                {shownArchiveError(report.error), std::to_string(report.errorOffset)}));
+            file, builtinText(kStrFileDamagedAt, {shownArchiveError(report.error), std::to_string(report.errorOffset)}));
         return result;
     }
     for (const DownloadJob* node : source.tree().nodes()) {

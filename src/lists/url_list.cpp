@@ -42,7 +42,7 @@ bool WriteUrlList(const std::filesystem::path& file, const std::vector<const Dow
     if (writeFileAtomically(file, UrlListText(jobs)))
         return true;
     if (error)
-        *error = errno ? FileErrorText(file, errno) : formatMessage(builtinString(kStrFileCannotBeWritten), {file.string()});
+        *error = errno ? FileErrorText(file, errno) : builtinText(kStrFileCannotBeWritten, {file.string()});
     return false;
 }
 
@@ -73,7 +73,7 @@ UrlListRead ReadUrlList(const std::filesystem::path& file)
     }
     if (size > kUrlListFileLimit) {
         result.error
-            = formatMessage(builtinString(kStrFileLargerThan), {file.string(), std::to_string(kUrlListFileLimit)});
+            = builtinText(kStrFileLargerThan, {file.string(), std::to_string(kUrlListFileLimit)});
         return result;
     }
     std::ifstream in(file, std::ios::binary);
@@ -83,7 +83,7 @@ UrlListRead ReadUrlList(const std::filesystem::path& file)
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        result.error = formatMessage(builtinString(kStrFileReadError), {file.string()});
+        result.error = builtinText(kStrFileReadError, {file.string()});
         return result;
     }
     result.urls = ParseUrlList(text);

@@ -372,8 +372,8 @@ SaveResult WriteDatabaseImage(const fs::path& path, const std::string& bytes, At
     errno = 0;
     if (!writeFileAtomically(path, bytes, calls)) {
         const int error = errno;
-        result.error = formatMessage(builtinString(kStrDatabaseCannotWrite),
-                                     {path.string(), error ? systemErrorText(error) : std::string(builtinString(kStrDatabaseWriteFailed))});
+        result.error = builtinText(kStrDatabaseCannotWrite,
+                                   {path.string(), error ? systemErrorText(error) : std::string(builtinString(kStrDatabaseWriteFailed))});
         return result;
     }
     result.ok = true;

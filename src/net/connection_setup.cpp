@@ -79,14 +79,14 @@ bool Cycle::resolve(const std::string& host, std::string& address,
         // The name service itself failed: that may pass, so the error step
         // retries.
         m_ended = fail(0,
-                       found.detail.empty() ? netText(kStrNetCannotLookUpNow, {host})
-                                            : netText(kStrNetCannotLookUpNowBecause, {host, found.detail}));
+                       found.detail.empty() ? builtinText(kStrNetCannotLookUpNow, {host})
+                                            : builtinText(kStrNetCannotLookUpNowBecause, {host, found.detail}));
         return false;
     }
     if (found.status != LookupStatus::Found || found.address.empty()) {
         m_env.log.logMessage(ConnectionLogKind::Error, kMsgCannotResolve);
         m_ended = {ConnectOutcome::ResolveFailed, nullptr, RequestRoute::Direct, 0,
-                   netText(kStrNetHostDoesNotExist, {host})};
+                   builtinText(kStrNetHostDoesNotExist, {host})};
         return false;
     }
     address = found.address;
@@ -130,11 +130,11 @@ ConnectionResult Cycle::run()
     const std::optional<ProxyEntry>& proxy = m_request.proxy;
     const bool direct = isDirect(proxy);
     if (target.tls && !m_env.tls)
-        return fail(0, netText(kStrNetTlsUnavailable, {target.host}));
+        return fail(0, builtinText(kStrNetTlsUnavailable, {target.host}));
     if (!direct && proxy->type >= kProxyTypeCount)
-        return fail(0, netText(kStrNetUnknownProxyType, {std::to_string(proxy->type)}));
+        return fail(0, builtinText(kStrNetUnknownProxyType, {std::to_string(proxy->type)}));
     if (target.tls && !direct && isFtpProxyType(proxy->type))
-        return fail(0, netText(kStrNetFtpProxyCannotCarryTls, {target.host}));
+        return fail(0, builtinText(kStrNetFtpProxyCannotCarryTls, {target.host}));
     const Handshake handshake = handshakeFor(proxy, target.tls);
 
     // SOCKS4 carries an address, so the target is resolved here first.

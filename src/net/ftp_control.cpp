@@ -103,7 +103,7 @@ void dropAhead(FtpControl& control)
 
 std::string unexpected(const FtpReply& reply)
 {
-    return netText(kStrFtpServerAnswered, {reply.last()});
+    return builtinText(kStrFtpServerAnswered, {reply.last()});
 }
 
 bool mentionsTooMany(const FtpReply& reply)
@@ -185,10 +185,10 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
         // A full server is worth another try later; a refused name or
         // password is not, and the job window moves on or stops the job.
         if (mentionsTooMany(reply))
-            return fail(control, FtpPumpResult::Error, netText(kStrFtpNoRoomForLogin));
+            return fail(control, FtpPumpResult::Error, builtinText(kStrFtpNoRoomForLogin));
         if (state == S::UserSent || state == S::PassSent)
             control.channel.markLoginFailed();
-        return fail(control, FtpPumpResult::Failed, netText(kStrFtpLoginRefused, {reply.last()}));
+        return fail(control, FtpPumpResult::Failed, builtinText(kStrFtpLoginRefused, {reply.last()}));
     }
     if (reply.code >= 400)
         return fail(control, FtpPumpResult::Error, unexpected(reply));
@@ -309,10 +309,10 @@ bool mentionsTooManyOrPassive(const FtpReply& reply)
 FtpPumpResult sendPort(FtpControl& control)
 {
     if (!control.session.activeAllowed)
-        return fail(control, FtpPumpResult::Error, netText(kStrFtpActiveThroughProxy));
+        return fail(control, FtpPumpResult::Error, builtinText(kStrFtpActiveThroughProxy));
     const std::string line = control.preparePort ? control.preparePort() : std::string();
     if (line.empty())
-        return fail(control, FtpPumpResult::Error, netText(kStrFtpNoListeningSocket));
+        return fail(control, FtpPumpResult::Error, builtinText(kStrFtpNoListeningSocket));
     return send(control, FtpCommand::Port, line);
 }
 
@@ -372,7 +372,7 @@ FtpPumpResult receiving(FtpControl& control, const FtpReply& reply)
     }
     const bool nothingLeft = control.knownSize >= 0 && control.rangeStart >= control.knownSize;
     if (size == 0 && !nothingLeft)
-        return fail(control, FtpPumpResult::Failed, netText(kStrFtpZeroBytes));
+        return fail(control, FtpPumpResult::Failed, builtinText(kStrFtpZeroBytes));
     // A server that counts only what is left after REST.
     if (control.rangeStart != 0 && control.knownSize >= 0 && size <= control.knownSize
         && control.rangeStart == control.knownSize - size)
@@ -397,7 +397,7 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
         if (reply.code == 227) {
             const std::optional<FtpHostPort> target = ParsePasvReply(reply.last());
             if (!target)
-                return fail(control, FtpPumpResult::Error, netText(kStrFtpPassiveNoAddress, {reply.last()}));
+                return fail(control, FtpPumpResult::Error, builtinText(kStrFtpPassiveNoAddress, {reply.last()}));
             control.dataAddress = target->address;
             control.dataPort = target->port;
             return FtpPumpResult::OpenDataConnection;
@@ -419,7 +419,7 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
         if (control.probeSkipped)
             control.channel.markResumable(false);
         return fail(control, FtpPumpResult::Error,
-                    netText(kStrFtpRefusedStart, {std::to_string(control.rangeStart)}));
+                    builtinText(kStrFtpRefusedStart, {std::to_string(control.rangeStart)}));
     case FtpCommand::Retr:
         if (reply.code == 150 || reply.code == 125)
             return receiving(control, reply);
@@ -443,7 +443,7 @@ FtpPumpResult actOnTransferReply(FtpControl& control, const FtpReply& reply)
         if ((reply.code == 451 || reply.code == 550) && maySwitchToActive(control) && mentionsTooManyOrPassive(reply))
             return switchToActive(control);
         if (reply.code >= 500)
-            return fail(control, FtpPumpResult::Failed, netText(kStrFtpRefusedList, {reply.last()}));
+            return fail(control, FtpPumpResult::Failed, builtinText(kStrFtpRefusedList, {reply.last()}));
         break;
     default: return FtpPumpResult::Nothing;
     }
@@ -474,7 +474,7 @@ FtpPumpResult changeFolder(FtpControl& control)
             return send(control, FtpCommand::Cwd, folder);
         ++control.pathIndex;
     }
-    return fail(control, FtpPumpResult::Failed, netText(kStrFtpFolderNotFound));
+    return fail(control, FtpPumpResult::Failed, builtinText(kStrFtpFolderNotFound));
 }
 
 // The 257 answer: the path between the first pair of double quotes, where a
@@ -531,7 +531,7 @@ FtpPumpResult actOnListingReply(FtpControl& control, const FtpReply& reply)
             ++control.pathIndex;
             if (control.pathIndex < control.paths.size())
                 return changeFolder(control);
-            return fail(control, FtpPumpResult::Failed, netText(kStrFtpFolderNotFoundBecause, {reply.last()}));
+            return fail(control, FtpPumpResult::Failed, builtinText(kStrFtpFolderNotFoundBecause, {reply.last()}));
         }
         return fail(control, FtpPumpResult::Error, unexpected(reply));
     default: return actOnTransferReply(control, reply);
@@ -656,7 +656,7 @@ bool SendFtpCommand(FtpControl& control, FtpCommand command, std::string_view ar
     }
     control.channel.logLine(ConnectionLogKind::Sent, FtpLoggedLine(line));
     if (!control.writer || !control.writer(line)) {
-        control.problem = netText(kStrFtpCommandNotSent);
+        control.problem = builtinText(kStrFtpCommandNotSent);
         return false;
     }
     return true;
@@ -665,7 +665,7 @@ bool SendFtpCommand(FtpControl& control, FtpCommand command, std::string_view ar
 FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
 {
     if (++control.replies > kMaxFtpReplies)
-        return fail(control, FtpPumpResult::Error, netText(kStrFtpTooManyReplies));
+        return fail(control, FtpPumpResult::Error, builtinText(kStrFtpTooManyReplies));
     if (!control.session.siteLimitKnown) {
         for (const std::string& line : reply.lines) {
             if (const std::optional<int32_t> limit = ParseMaxConnectionHint(line)) {
@@ -679,7 +679,7 @@ FtpPumpResult ActOnFtpReply(FtpControl& control, const FtpReply& reply)
         if (control.phase == FtpPhase::Login
             && (control.loginState == FtpLoginState::UserSent || control.loginState == FtpLoginState::PassSent))
             control.channel.markLoginFailed();
-        return fail(control, FtpPumpResult::Error, netText(kStrFtpSessionClosed, {reply.last()}));
+        return fail(control, FtpPumpResult::Error, builtinText(kStrFtpSessionClosed, {reply.last()}));
     }
     if (control.discardReplies > 0) {
         if (reply.code >= 200)

@@ -98,7 +98,7 @@ bool FolderLister::stopFor(std::string why)
 {
     if (!m_channel.alive()) {
         m_result.stopped = true;
-        why = netText(kStrFtpListingStopped);
+        why = builtinText(kStrFtpListingStopped);
     }
     if (m_result.error.empty())
         m_result.error = std::move(why);
@@ -142,7 +142,7 @@ bool FolderLister::readControl(int waitMs)
 {
     const std::span<char> room = m_reader.room();
     if (room.empty())
-        return stopFor(netText(kStrFtpReplyLineTooLong, {std::to_string(kFtpReplyBufferSize)}));
+        return stopFor(builtinText(kStrFtpReplyLineTooLong, {std::to_string(kFtpReplyBufferSize)}));
     const IoResult got = m_control->read(room.data(), room.size(), waitMs);
     switch (got.status) {
     case IoStatus::Ok:
@@ -150,9 +150,9 @@ bool FolderLister::readControl(int waitMs)
         m_lastActivity = tickNow();
         return true;
     case IoStatus::TimedOut: return true;
-    case IoStatus::Stopped: return stopFor(netText(kStrFtpListingStopped));
-    case IoStatus::Closed: return stopFor(netText(kStrFtpControlClosed));
-    case IoStatus::Failed: return stopFor(got.detail.empty() ? netText(kStrFtpControlFailed) : got.detail);
+    case IoStatus::Stopped: return stopFor(builtinText(kStrFtpListingStopped));
+    case IoStatus::Closed: return stopFor(builtinText(kStrFtpControlClosed));
+    case IoStatus::Failed: return stopFor(got.detail.empty() ? builtinText(kStrFtpControlFailed) : got.detail);
     }
     return true;
 }
@@ -164,20 +164,20 @@ FtpPumpResult FolderLister::nextResult(FtpControl& control)
     for (;;) {
         const FtpReplyReader::Status status = m_reader.nextLine(line);
         if (status == FtpReplyReader::Status::Broken) {
-            stopFor(netText(kStrFtpReplyLineTooLong, {std::to_string(kFtpReplyBufferSize)}));
+            stopFor(builtinText(kStrFtpReplyLineTooLong, {std::to_string(kFtpReplyBufferSize)}));
             return FtpPumpResult::Error;
         }
         if (status == FtpReplyReader::Status::Line) {
             m_channel.logLine(ConnectionLogKind::Received, line);
             const bool complete = m_reader.gather(std::move(line), reply);
             if (m_reader.broken()) {
-                stopFor(netText(kStrFtpReplyTooManyLines, {std::to_string(kMaxFtpReplyLines)}));
+                stopFor(builtinText(kStrFtpReplyTooManyLines, {std::to_string(kMaxFtpReplyLines)}));
                 return FtpPumpResult::Error;
             }
             if (complete) {
                 const FtpPumpResult result = ActOnFtpReply(control, reply);
                 if (result == FtpPumpResult::Failed || result == FtpPumpResult::Error)
-                    stopFor(control.problem.empty() ? netText(kStrFtpAnswerEndedListing) : control.problem);
+                    stopFor(control.problem.empty() ? builtinText(kStrFtpAnswerEndedListing) : control.problem);
                 if (result != FtpPumpResult::Nothing)
                     return result;
             }
@@ -187,7 +187,7 @@ FtpPumpResult FolderLister::nextResult(FtpControl& control)
             return FtpPumpResult::Nothing;
         if (timedOut()) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-            stopFor(netText(kStrFtpNoAnswerInTime));
+            stopFor(builtinText(kStrFtpNoAnswerInTime));
             return FtpPumpResult::Error;
         }
         if (!readControl(kListingWaitMs))
@@ -205,7 +205,7 @@ bool FolderLister::openData(FtpControl& control)
     route.connectTimeoutMs = m_settings.connectTimeoutMs;
     ConnectionResult connection = OpenFtpPassiveData(route, control.dataAddress, control.dataPort, environment());
     if (connection.outcome != ConnectOutcome::Open)
-        return stopFor(netText(kStrFtpDataPortFailed, {std::to_string(control.dataPort)}));
+        return stopFor(builtinText(kStrFtpDataPortFailed, {std::to_string(control.dataPort)}));
     m_data = std::move(connection.stream);
     return true;
 }
@@ -219,7 +219,7 @@ bool FolderLister::acceptData()
     if (!refused.empty())
         m_channel.logLine(ConnectionLogKind::Error, refused);
     if (taken.status == IoStatus::Failed)
-        return stopFor(taken.detail.empty() ? netText(kStrFtpDataNotTaken) : taken.detail);
+        return stopFor(taken.detail.empty() ? builtinText(kStrFtpDataNotTaken) : taken.detail);
     if (taken.ok()) {
         m_data = std::move(accepted);
         m_listener.close();
@@ -235,20 +235,20 @@ bool FolderLister::readData()
     switch (got.status) {
     case IoStatus::Ok: break;
     case IoStatus::TimedOut: return true;
-    case IoStatus::Stopped: return stopFor(netText(kStrFtpListingStopped));
+    case IoStatus::Stopped: return stopFor(builtinText(kStrFtpListingStopped));
     case IoStatus::Closed:
         m_dataClosed = true;
         m_data->close();
         return true;
-    case IoStatus::Failed: return stopFor(got.detail.empty() ? netText(kStrFtpDataConnectionFailed) : got.detail);
+    case IoStatus::Failed: return stopFor(got.detail.empty() ? builtinText(kStrFtpDataConnectionFailed) : got.detail);
     }
     m_lastActivity = tickNow();
     if (m_text.size() + got.bytes > kMaxFtpListingBytes)
-        return stopFor(netText(kStrFtpListingTooLarge, {std::to_string(kMaxFtpListingBytes >> 20)}));
+        return stopFor(builtinText(kStrFtpListingTooLarge, {std::to_string(kMaxFtpListingBytes >> 20)}));
     m_text.append(block, got.bytes);
     m_lines += static_cast<std::size_t>(std::count(block, block + got.bytes, '\n'));
     if (m_lines > kMaxFtpListingLines)
-        return stopFor(netText(kStrFtpListingTooManyLines, {std::to_string(kMaxFtpListingLines)}));
+        return stopFor(builtinText(kStrFtpListingTooManyLines, {std::to_string(kMaxFtpListingLines)}));
     return true;
 }
 
@@ -261,13 +261,13 @@ FtpListing FolderLister::run()
     ConnectionResult connection = openConnection(request, environment());
     switch (connection.outcome) {
     case ConnectOutcome::Open: break;
-    case ConnectOutcome::Stopped: stopFor(netText(kStrFtpListingStopped)); return std::move(m_result);
+    case ConnectOutcome::Stopped: stopFor(builtinText(kStrFtpListingStopped)); return std::move(m_result);
     case ConnectOutcome::ResolveFailed:
-        stopFor(netText(kStrFtpHostNotResolved, {m_url.host}));
+        stopFor(builtinText(kStrFtpHostNotResolved, {m_url.host}));
         return std::move(m_result);
     case ConnectOutcome::Rejected:
     case ConnectOutcome::Failed:
-        stopFor(connection.detail.empty() ? netText(kStrFtpServerUnreachable) : connection.detail);
+        stopFor(connection.detail.empty() ? builtinText(kStrFtpServerUnreachable) : connection.detail);
         return std::move(m_result);
     }
     m_control = std::move(connection.stream);
@@ -286,7 +286,7 @@ FtpListing FolderLister::run()
     m_lastActivity = tickNow();
     FtpPumpResult result = nextResult(control);
     if (result != FtpPumpResult::LoggedIn) {
-        stopFor(netText(kStrFtpLoginFailed));
+        stopFor(builtinText(kStrFtpLoginFailed));
         return std::move(m_result);
     }
     result = BeginFtpListing(control);
@@ -305,14 +305,14 @@ FtpListing FolderLister::run()
             receiving = true;
             complete = true;
             break;
-        default: stopFor(netText(kStrFtpAnswerDoesNotFitListing)); return std::move(m_result);
+        default: stopFor(builtinText(kStrFtpAnswerDoesNotFitListing)); return std::move(m_result);
         }
         if (receiving && !m_data && m_listener.listening() && !acceptData())
             return std::move(m_result);
         if (complete && m_dataClosed)
             break;
         if (complete && !m_data && !m_listener.listening()) {
-            stopFor(netText(kStrFtpListingWithoutData));
+            stopFor(builtinText(kStrFtpListingWithoutData));
             return std::move(m_result);
         }
 
@@ -326,7 +326,7 @@ FtpListing FolderLister::run()
             waits[count++] = pollfd{m_listener.nativeHandle(), POLLIN, 0};
         ::poll(waits, count, kListingWaitMs);
         if (!m_channel.alive()) {
-            stopFor(netText(kStrFtpListingStopped));
+            stopFor(builtinText(kStrFtpListingStopped));
             return std::move(m_result);
         }
         if (m_data && !m_dataClosed && !readData())
@@ -342,7 +342,7 @@ FtpListing FolderLister::run()
         }
         if (timedOut()) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-            stopFor(netText(kStrFtpNoAnswerInTime));
+            stopFor(builtinText(kStrFtpNoAnswerInTime));
             return std::move(m_result);
         }
     }
@@ -370,7 +370,7 @@ FtpListing ListFtpDirectory(std::string_view url, const std::optional<ProxyEntry
     std::optional<UrlEntry> entry = ParseUrl(url);
     FtpListing failed;
     if (!entry || entry->service != ServiceCode::Ftp || entry->host.empty()) {
-        failed.error = netText(kStrFtpNotListable);
+        failed.error = builtinText(kStrFtpNotListable);
         return failed;
     }
     if (proxy && proxy->type == kProxyHttpGet) {

@@ -329,7 +329,7 @@ CycleResult FtpWorker::fromDialogue(FtpPumpResult result, const FtpControl& cont
     case FtpPumpResult::Error: return {CycleEnd::ErrorStep, 0, control.problem};
     default: break;
     }
-    return fail(netText(kStrFtpAnswerDoesNotFit));
+    return fail(builtinText(kStrFtpAnswerDoesNotFit));
 }
 
 CycleResult FtpWorker::converse(FtpControl& control)
@@ -368,7 +368,7 @@ FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
     for (;;) {
         const FtpReplyReader::Status status = m_reader.nextLine(line);
         if (status == FtpReplyReader::Status::Broken) {
-            m_ioEnd = fail(netText(kStrFtpReplyLineTooLong, {std::to_string(kFtpReplyBufferSize)}));
+            m_ioEnd = fail(builtinText(kStrFtpReplyLineTooLong, {std::to_string(kFtpReplyBufferSize)}));
             return FtpPumpResult::Error;
         }
         if (status == FtpReplyReader::Status::NeedMore)
@@ -376,7 +376,7 @@ FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
         m_channel.logLine(ConnectionLogKind::Received, line);
         const bool complete = m_reader.gather(std::move(line), reply);
         if (m_reader.broken()) {
-            m_ioEnd = fail(netText(kStrFtpReplyTooManyLines, {std::to_string(kMaxFtpReplyLines)}));
+            m_ioEnd = fail(builtinText(kStrFtpReplyTooManyLines, {std::to_string(kMaxFtpReplyLines)}));
             return FtpPumpResult::Error;
         }
         if (complete) {
@@ -406,7 +406,7 @@ FtpPumpResult FtpWorker::pump(FtpControl& control, int waitMs)
         return FtpPumpResult::Nothing;
     case IoStatus::TimedOut: return FtpPumpResult::Nothing;
     case IoStatus::Stopped: m_ioEnd = CycleResult{CycleEnd::Ended}; break;
-    case IoStatus::Closed: m_ioEnd = fail(netText(kStrFtpControlClosed)); break;
+    case IoStatus::Closed: m_ioEnd = fail(builtinText(kStrFtpControlClosed)); break;
     case IoStatus::Failed: m_ioEnd = fail(got.detail, got.socketError); break;
     }
     return FtpPumpResult::Error;
@@ -452,7 +452,7 @@ std::optional<CycleResult> FtpWorker::openPassiveData(FtpControl& control)
     case ConnectOutcome::Failed: break;
     }
     return CycleResult{CycleEnd::ErrorStep, connection.socketError,
-                       connection.detail.empty() ? netText(kStrFtpDataConnectionFailed) : connection.detail};
+                       connection.detail.empty() ? builtinText(kStrFtpDataConnectionFailed) : connection.detail};
 }
 
 std::optional<CycleResult> FtpWorker::readData()
@@ -511,7 +511,7 @@ CycleResult FtpWorker::dataEnded()
         return {CycleEnd::Finished};
     }
     if (m_position < knownSize) {
-        return fail(netText(kStrFtpDataEndedEarly, {std::to_string(m_position), std::to_string(knownSize)}));
+        return fail(builtinText(kStrFtpDataEndedEarly, {std::to_string(m_position), std::to_string(knownSize)}));
     }
     // The file's end is reached but the part goes on: the job window decides
     // in the error step.

@@ -12,7 +12,7 @@ IoResult HandshakeIo::finish(IoResult result)
     if (result.status == IoStatus::TimedOut)
         m_log.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
     if (result.status == IoStatus::Closed)
-        return handshakeFailure(netText(kStrNetProxyClosedHandshake));
+        return handshakeFailure(builtinText(kStrNetProxyClosedHandshake));
     return result;
 }
 
@@ -25,7 +25,7 @@ IoResult HandshakeIo::send(std::string_view bytes)
 IoResult HandshakeIo::readExact(std::size_t count, std::string& out)
 {
     if (m_received + count > kHandshakeBufferSize)
-        return handshakeFailure(netText(kStrNetProxyAnswerTooLong));
+        return handshakeFailure(builtinText(kStrNetProxyAnswerTooLong));
     char buffer[kHandshakeBufferSize];
     std::size_t got = 0;
     while (got < count) {

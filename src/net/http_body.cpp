@@ -40,20 +40,20 @@ bool ChunkedDecoder::takeSizeLine()
             break;  // a chunk extension: nothing we use
         const int value = hexDigitValue(c);
         if (value < 0) {
-            m_error = netText(kStrHttpBadChunkSize, {printable(line)});
+            m_error = builtinText(kStrHttpBadChunkSize, {printable(line)});
             return false;
         }
         seen = true;
         if (size != 0 || value != 0)
             ++digits;
         if (digits > kMaxChunkSizeDigits) {
-            m_error = netText(kStrHttpChunkSizeTooLarge, {printable(line)});
+            m_error = builtinText(kStrHttpChunkSizeTooLarge, {printable(line)});
             return false;
         }
         size = size * 16 + value;
     }
     if (!seen) {
-        m_error = netText(kStrHttpChunkWithoutSize, {printable(line)});
+        m_error = builtinText(kStrHttpChunkWithoutSize, {printable(line)});
         return false;
     }
     m_left = size;
@@ -72,7 +72,7 @@ std::optional<std::size_t> ChunkedDecoder::decode(std::span<uint8_t> bytes)
             const auto* newline = static_cast<const uint8_t*>(std::memchr(begin, '\n', bytes.size() - read));
             const std::size_t count = newline ? static_cast<std::size_t>(newline - begin) : bytes.size() - read;
             if (m_line.size() + count > kMaxChunkLineLength) {
-                m_error = netText(kStrHttpChunkLineTooLong, {std::to_string(kMaxChunkLineLength)});
+                m_error = builtinText(kStrHttpChunkLineTooLong, {std::to_string(kMaxChunkLineLength)});
                 return std::nullopt;
             }
             m_line.append(reinterpret_cast<const char*>(begin), count);
@@ -230,10 +230,10 @@ bool HttpBodyReader::complete() const
 BodyEndDecision decideBodyEnd(const HttpBodyReader& body, int64_t knownSize)
 {
     if (body.chunked() && !body.complete())
-        return {BodyEnd::Short, netText(kStrHttpClosedInsideChunks)};
+        return {BodyEnd::Short, builtinText(kStrHttpClosedInsideChunks)};
     if (body.end() && !body.complete()) {
         return {BodyEnd::Short,
-                netText(kStrHttpClosedAfterBytes, {std::to_string(body.reached() - body.startOffset()),
+                builtinText(kStrHttpClosedAfterBytes, {std::to_string(body.reached() - body.startOffset()),
                                                    std::to_string(*body.end() - body.startOffset())})};
     }
     if (knownSize < 0)
@@ -241,7 +241,7 @@ BodyEndDecision decideBodyEnd(const HttpBodyReader& body, int64_t knownSize)
     if (body.reached() >= knownSize - 1)
         return {BodyEnd::HandOverRest, {}};
     return {BodyEnd::Short,
-            netText(kStrHttpClosedAtByte, {std::to_string(body.reached()), std::to_string(knownSize)})};
+            builtinText(kStrHttpClosedAtByte, {std::to_string(body.reached()), std::to_string(knownSize)})};
 }
 
 }  // namespace fetchora

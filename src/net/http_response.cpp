@@ -262,7 +262,7 @@ ResponseState HttpResponseParser::ParseResponseLine(std::string_view line, Conne
     if (!line.empty() && log)
         log->logLine(ConnectionLogKind::Received, line);
     if (++m_lines > kMaxHeaderLines) {
-        fail(netText(kStrHttpTooManyHeaderLines, {std::to_string(kMaxHeaderLines)}));
+        fail(builtinText(kStrHttpTooManyHeaderLines, {std::to_string(kMaxHeaderLines)}));
         return m_state;
     }
     if (m_state == ResponseState::StatusLine) {
@@ -400,11 +400,11 @@ void HttpResponseParser::contentLength(std::string_view value)
 {
     const std::optional<int64_t> length = ParseContentLength(value);
     if (!length) {
-        fail(netText(kStrHttpBadContentLength, {value}));
+        fail(builtinText(kStrHttpBadContentLength, {value}));
         return;
     }
     if (m_contentLength && *m_contentLength != *length) {
-        fail(netText(kStrHttpTwoContentLengths));
+        fail(builtinText(kStrHttpTwoContentLengths));
         return;
     }
     m_contentLength = length;
@@ -420,7 +420,7 @@ void HttpResponseParser::contentLength(std::string_view value)
         return;
     }
     if (*length > kMaxInt64 - m_rangeStart) {
-        fail(netText(kStrHttpContentLengthTooLarge, {value}));
+        fail(builtinText(kStrHttpContentLengthTooLarge, {value}));
         return;
     }
     m_info.size = m_rangeStart + *length;
@@ -430,7 +430,7 @@ void HttpResponseParser::contentRange(std::string_view value)
 {
     const std::optional<ContentRange> range = ParseContentRange(value);
     if (!range) {
-        fail(netText(kStrHttpBadContentRange, {value}));
+        fail(builtinText(kStrHttpBadContentRange, {value}));
         return;
     }
     m_range = range;
@@ -453,7 +453,7 @@ void HttpResponseParser::contentRange(std::string_view value)
         m_info.size = total;
     }
     if (m_info.size >= 0 && range->last >= m_info.size) {
-        fail(netText(kStrHttpRangeBeyondEnd, {value}));
+        fail(builtinText(kStrHttpRangeBeyondEnd, {value}));
         return;
     }
 }

@@ -124,7 +124,7 @@ std::optional<CycleResult> HttpWorker::sendRequest(ByteStream& stream, RequestRo
     input.log = &m_channel;
     const std::string request = BuildHttpRequest(input);
 
-    return sendCycleBytes(m_task, stream, request, netText(kStrNetRequestNotTaken));
+    return sendCycleBytes(m_task, stream, request, builtinText(kStrNetRequestNotTaken));
 }
 
 CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
@@ -143,7 +143,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         if (!m_body && ticksSince(headStarted, tickNow()) > static_cast<uint32_t>(dataTimeoutMs)) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
             const std::string limit = std::to_string(dataTimeoutMs / 1000);
-            return {CycleEnd::ErrorStep, 0, netText(kStrNetHeadTooSlow, {limit})};
+            return {CycleEnd::ErrorStep, 0, builtinText(kStrNetHeadTooSlow, {limit})};
         }
         std::span<uint8_t> target;
         if (m_body) {
@@ -151,7 +151,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         } else {
             const std::span<char> room = m_head.room();
             if (room.empty()) {
-                return fail(netText(kStrNetHeaderLineTooLong, {std::to_string(kHeaderBufferSize)}));
+                return fail(builtinText(kStrNetHeaderLineTooLong, {std::to_string(kHeaderBufferSize)}));
             }
             target = {reinterpret_cast<uint8_t*>(room.data()), room.size()};
         }
@@ -176,7 +176,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         case IoStatus::Failed: return fail(got.detail, got.socketError);
         case IoStatus::Closed:
             if (!m_body)
-                return fail(netText(kStrNetClosedBeforeHead));
+                return fail(builtinText(kStrNetClosedBeforeHead));
             return endBody(rangeStart);
         case IoStatus::TimedOut: break;
         }
@@ -185,7 +185,7 @@ CycleResult HttpWorker::readAnswer(ByteStream& stream, int64_t rangeStart)
         if (idle > static_cast<uint32_t>(dataTimeoutMs)
             && (!m_canResume || idle > 2 * static_cast<uint32_t>(dataTimeoutMs))) {
             m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-            return {CycleEnd::ErrorStep, 0, netText(kStrNetNothingSentFor, {std::to_string(idle / 1000)})};
+            return {CycleEnd::ErrorStep, 0, builtinText(kStrNetNothingSentFor, {std::to_string(idle / 1000)})};
         }
         if (m_body && m_body->held() > 0 && idle >= kHoldBackQuietMinMs && idle <= kHoldBackQuietMaxMs) {
             const int64_t knownSize = m_channel.knownSize();

@@ -62,7 +62,7 @@ IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std
                                 int idleTimeoutMs, ConnectionLog& log)
 {
     if (targetHost.empty() || targetHost.find_first_of("\r\n ") != std::string_view::npos)
-        return handshakeFailure(netText(kStrNetTunnelTargetNotHost, {targetHost}));
+        return handshakeFailure(builtinText(kStrNetTunnelTargetNotHost, {targetHost}));
     const std::string request = BuildConnectRequest(targetHost, port, proxy);
     HandshakeIo io(stream, idleTimeoutMs, log);
     if (IoResult sent = io.send(request); !sent.ok())
@@ -84,14 +84,14 @@ IoResult runHttpTunnelHandshake(ByteStream& stream, const ProxyEntry& proxy, std
         if (count == 0) {
             statusLine = line;
             if (statusCode(line) < 0)
-                return handshakeFailure(netText(kStrNetProxyAnswerNotHttp, {line}));
+                return handshakeFailure(builtinText(kStrNetProxyAnswerNotHttp, {line}));
         }
     }
     if (statusLine.empty())
-        return handshakeFailure(netText(kStrNetProxyAnswerStartsEmpty));
+        return handshakeFailure(builtinText(kStrNetProxyAnswerStartsEmpty));
     const int code = statusCode(statusLine);
     if (code < 200 || code > 299)
-        return handshakeFailure(netText(kStrNetProxyRefusedTunnel, {statusLine}));
+        return handshakeFailure(builtinText(kStrNetProxyRefusedTunnel, {statusLine}));
     return IoResult{IoStatus::Ok, 0, 0, {}};
 }
 

@@ -6,9 +6,6 @@
 //
 // Thread: any (the ids are constants; see lang/string_table.h).
 #include <cstdint>
-#include <initializer_list>
-#include <string>
-#include <string_view>
 
 #include "lang/string_table.h"
 
@@ -128,11 +125,5 @@ inline constexpr uint32_t kStrFtpLoginFailed = 41423;
 inline constexpr uint32_t kStrFtpAnswerDoesNotFitListing = 41424;
 inline constexpr uint32_t kStrFtpListingWithoutData = 41425;
 inline constexpr uint32_t kStrFtpNotListable = 41426;
-
-// The text in the current language with "%1".."%9" filled in.
-inline std::string netText(uint32_t id, std::initializer_list<std::string_view> args = {})
-{
-    return formatMessage(builtinString(id), args);
-}
 
 }  // namespace fetchora

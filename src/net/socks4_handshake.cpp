@@ -23,13 +23,13 @@ constexpr std::size_t kSocks4ReplySize = 8;
 std::string socks4ReplyReason(uint8_t code)
 {
     switch (code) {
-    case 0x5B: return netText(kStrNetSocks4Rejected);
-    case 0x5C: return netText(kStrNetSocks4NoIdentService);
-    case 0x5D: return netText(kStrNetSocks4IdentNotConfirmed);
+    case 0x5B: return builtinText(kStrNetSocks4Rejected);
+    case 0x5C: return builtinText(kStrNetSocks4NoIdentService);
+    case 0x5D: return builtinText(kStrNetSocks4IdentNotConfirmed);
     default: {
         char text[8];
         std::snprintf(text, sizeof text, "%02x", code);
-        return netText(kStrNetSocksUnknownAnswer, {text});
+        return builtinText(kStrNetSocksUnknownAnswer, {text});
     }
     }
 }
@@ -69,7 +69,7 @@ IoResult runSocks4Handshake(ByteStream& stream, const ProxyEntry& proxy, std::st
     std::array<uint8_t, kHandshakeBufferSize> buffer{};
     const std::size_t length = BuildSocks4Request(buffer, proxy, targetAddress, port);
     if (length == 0) {
-        return handshakeFailure(netText(kStrNetSocks4OnlyIpv4, {targetAddress}));
+        return handshakeFailure(builtinText(kStrNetSocks4OnlyIpv4, {targetAddress}));
     }
     HandshakeIo io(stream, idleTimeoutMs, log);
     const std::string request(reinterpret_cast<const char*>(buffer.data()), length);
@@ -83,9 +83,9 @@ IoResult runSocks4Handshake(ByteStream& stream, const ProxyEntry& proxy, std::st
     const auto version = static_cast<uint8_t>(reply[0]);
     const auto code = static_cast<uint8_t>(reply[1]);
     if (version != 0x00)
-        return handshakeFailure(netText(kStrNetProxyAnswerNotSocks4, {socksLogText(reply)}));
+        return handshakeFailure(builtinText(kStrNetProxyAnswerNotSocks4, {socksLogText(reply)}));
     if (code != kSocks4Granted)
-        return handshakeFailure(netText(kStrNetSocks4Refused, {socks4ReplyReason(code)}));
+        return handshakeFailure(builtinText(kStrNetSocks4Refused, {socks4ReplyReason(code)}));
     return io.readExact(kSocks4ReplySize - 2, reply);
 }
 

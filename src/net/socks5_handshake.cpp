@@ -53,18 +53,18 @@ private:
 std::string replyReason(uint8_t code)
 {
     switch (code) {
-    case 0x01: return netText(kStrNetSocks5GeneralFailure);
-    case 0x02: return netText(kStrNetSocks5NotAllowed);
-    case 0x03: return netText(kStrNetNetworkUnreachable);
-    case 0x04: return netText(kStrNetHostUnreachable);
-    case 0x05: return netText(kStrNetSocks5TargetRefused);
-    case 0x06: return netText(kStrNetSocks5TtlExpired);
-    case 0x07: return netText(kStrNetSocks5CommandUnsupported);
-    case 0x08: return netText(kStrNetSocks5AddressTypeUnsupported);
+    case 0x01: return builtinText(kStrNetSocks5GeneralFailure);
+    case 0x02: return builtinText(kStrNetSocks5NotAllowed);
+    case 0x03: return builtinText(kStrNetNetworkUnreachable);
+    case 0x04: return builtinText(kStrNetHostUnreachable);
+    case 0x05: return builtinText(kStrNetSocks5TargetRefused);
+    case 0x06: return builtinText(kStrNetSocks5TtlExpired);
+    case 0x07: return builtinText(kStrNetSocks5CommandUnsupported);
+    case 0x08: return builtinText(kStrNetSocks5AddressTypeUnsupported);
     default: {
         char text[8];
         std::snprintf(text, sizeof text, "%02x", code);
-        return netText(kStrNetSocksUnknownAnswer, {text});
+        return builtinText(kStrNetSocksUnknownAnswer, {text});
     }
     }
 }
@@ -85,10 +85,10 @@ GreetedStep greetedStep(uint8_t first, uint8_t second)
     if (first == kLoginVersion && second == 0x00)
         return {true, Socks5Stage::ConnectRequest, {}};
     if (first == kVersion && second == 0xFF)
-        return {false, {}, netText(kStrNetSocks5NoMethod)};
+        return {false, {}, builtinText(kStrNetSocks5NoMethod)};
     if (first == kLoginVersion)
-        return {false, {}, netText(kStrNetSocks5LoginRejected)};
-    return {false, {}, netText(kStrNetProxyAnswerNotSocks5)};
+        return {false, {}, builtinText(kStrNetSocks5LoginRejected)};
+    return {false, {}, builtinText(kStrNetProxyAnswerNotSocks5)};
 }
 
 // Reads the rest of a successful connect reply: reserved byte, address type,
@@ -107,7 +107,7 @@ IoResult readBoundAddress(HandshakeIo& io)
             return got;
         return io.readExact(static_cast<uint8_t>(rest[0]) + 2u, rest);
     }
-    default: return handshakeFailure(netText(kStrNetSocks5UnknownAddressType));
+    default: return handshakeFailure(builtinText(kStrNetSocks5UnknownAddressType));
     }
 }
 
@@ -175,8 +175,8 @@ IoResult runSocks5Handshake(ByteStream& stream, const ProxyEntry& proxy, std::st
         const std::size_t length = BuildSocks5Message(buffer, proxy, stage, targetHost, port);
         if (length == 0) {
             return handshakeFailure(stage == Socks5Stage::UserPassword
-                                        ? netText(kStrNetSocks5LoginTooLong)
-                                        : netText(kStrNetSocks5HostTooLong, {targetHost}));
+                                        ? builtinText(kStrNetSocks5LoginTooLong)
+                                        : builtinText(kStrNetSocks5HostTooLong, {targetHost}));
         }
         const std::string message(reinterpret_cast<const char*>(buffer.data()), length);
         IoResult sent = io.send(message);
@@ -206,9 +206,9 @@ IoResult runSocks5Handshake(ByteStream& stream, const ProxyEntry& proxy, std::st
             continue;
         }
         if (first != kVersion)
-            return handshakeFailure(netText(kStrNetProxyAnswerNotSocks5));
+            return handshakeFailure(builtinText(kStrNetProxyAnswerNotSocks5));
         if (second != 0x00)
-            return handshakeFailure(netText(kStrNetSocks5CouldNotConnect, {replyReason(second)}));
+            return handshakeFailure(builtinText(kStrNetSocks5CouldNotConnect, {replyReason(second)}));
         if (IoResult got = readBoundAddress(io); !got.ok())
             return got;
         state = Socks5State::Open;

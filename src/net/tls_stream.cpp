@@ -174,11 +174,11 @@ TlsStartResult TlsStream::start(const TlsClientContext& context, std::unique_ptr
             const std::string reason = X509_verify_cert_error_string(verified);
             const std::string text
                 = verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH
-                ? netText(kStrNetCertificateNotValidFor, {name, reason})
-                : netText(kStrNetCertificateNotTrusted, {name, reason});
+                ? builtinText(kStrNetCertificateNotValidFor, {name, reason})
+                : builtinText(kStrNetCertificateNotTrusted, {name, reason});
             return {nullptr, IoResult{IoStatus::Failed, 0, 0, text}, true};
         }
-        return {nullptr, stream->failureOf(result, netText(kStrNetTlsHandshakeFailed, {name}))};
+        return {nullptr, stream->failureOf(result, builtinText(kStrNetTlsHandshakeFailed, {name}))};
     }
     return {std::move(stream), IoResult{}};
 }
@@ -197,7 +197,7 @@ IoResult TlsStream::failureOf(int sslResult, std::string_view what)
         return IoResult{IoStatus::Closed, 0, 0, {}};
     std::string reason = lastOpenSslError();
     if (reason.empty())
-        reason = m_lowerResult.status == IoStatus::Closed ? netText(kStrNetPeerClosed) : netText(kStrNetNoReasonGiven);
+        reason = m_lowerResult.status == IoStatus::Closed ? builtinText(kStrNetPeerClosed) : builtinText(kStrNetNoReasonGiven);
     return IoResult{IoStatus::Failed, 0, 0, std::string(what) + ": " + reason + "."};
 }
 
@@ -277,7 +277,7 @@ IoResult TlsStream::readRecord(void* buffer, std::size_t size, int timeoutMs)
         // the connection's end is then not whole.
         if (error == SSL_ERROR_ZERO_RETURN)
             return IoResult{IoStatus::Closed, 0, 0, {}};
-        return failureOf(result, netText(kStrNetTlsReadFailed));
+        return failureOf(result, builtinText(kStrNetTlsReadFailed));
     }
 }
 
@@ -299,7 +299,7 @@ IoResult TlsStream::write(const void* data, std::size_t size, int timeoutMs)
             continue;
         if (m_lowerResult.status == IoStatus::TimedOut || m_lowerResult.status == IoStatus::Stopped)
             return m_lowerResult;
-        return failureOf(result, netText(kStrNetTlsWriteFailed));
+        return failureOf(result, builtinText(kStrNetTlsWriteFailed));
     }
 }
 

@@ -24,14 +24,14 @@ std::string cycleCause(const CycleResult& cycle)
     if (!cycle.cause.empty())
         return cycle.cause;
     switch (cycle.socketError) {
-    case 0: return netText(kStrNetConnectionFailed);
-    case kWsaEconnrefused: return netText(kStrNetConnectionRefused);
-    case kWsaEconnreset: return netText(kStrNetConnectionReset);
-    case kWsaEconnaborted: return netText(kStrNetConnectionAborted);
-    case kWsaEtimedout: return netText(kStrNetConnectionTimedOut);
-    case kWsaEnetunreach: return netText(kStrNetNetworkUnreachable);
-    case kWsaEhostunreach: return netText(kStrNetHostUnreachable);
-    default: return netText(kStrNetSocketError, {std::to_string(cycle.socketError)});
+    case 0: return builtinText(kStrNetConnectionFailed);
+    case kWsaEconnrefused: return builtinText(kStrNetConnectionRefused);
+    case kWsaEconnreset: return builtinText(kStrNetConnectionReset);
+    case kWsaEconnaborted: return builtinText(kStrNetConnectionAborted);
+    case kWsaEtimedout: return builtinText(kStrNetConnectionTimedOut);
+    case kWsaEnetunreach: return builtinText(kStrNetNetworkUnreachable);
+    case kWsaEhostunreach: return builtinText(kStrNetHostUnreachable);
+    default: return builtinText(kStrNetSocketError, {std::to_string(cycle.socketError)});
     }
 }
 

@@ -68,21 +68,21 @@ bool Application::start(std::string& error)
 {
     const FolderCheck profile = checkProfileFolder(m_environment);
     if (!profile.result) {
-        error = shellText(kStrCannotUseProfile, {folderFaultsText(profile)});
+        error = builtinText(kStrCannotUseProfile, {folderFaultsText(profile)});
         return false;
     }
     m_profileFolder = profile.result.path;
 
     const FolderCheck temporary = checkTemporaryFolder(m_environment);
     if (!temporary.result) {
-        error = shellText(kStrCannotMakeTemporaryFolder, {folderFaultsText(temporary)});
+        error = builtinText(kStrCannotMakeTemporaryFolder, {folderFaultsText(temporary)});
         return false;
     }
     m_temporaryFolder = temporary.result.path;
 
     m_registry = std::make_unique<Registry>(m_profileFolder / kSettingsFileName);
     if (!m_registry->load()) {
-        error = shellText(kStrCannotReadSettings, {m_registry->file().string()});
+        error = builtinText(kStrCannotReadSettings, {m_registry->file().string()});
         m_registry = std::make_unique<Registry>();
     }
 

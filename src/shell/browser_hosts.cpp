@@ -114,14 +114,14 @@ BrowserHostReport InstallBrowserHosts(const std::vector<BrowserHostFolder>& fold
         if (ec || !writeFileAtomically(manifest, BrowserHostManifest(hostProgram, folder.firefox))) {
             report.ok = false;
             report.lines.push_back(
-                ec ? shellText(kStrHostCannotWriteBecause, {folder.browser, manifest.string(), ec.message()})
-                   : shellText(kStrHostCannotWrite, {folder.browser, manifest.string()}));
+                ec ? builtinText(kStrHostCannotWriteBecause, {folder.browser, manifest.string(), ec.message()})
+                   : builtinText(kStrHostCannotWrite, {folder.browser, manifest.string()}));
             continue;
         }
-        report.lines.push_back(shellText(kStrHostWrote, {folder.browser, manifest.string()}));
+        report.lines.push_back(builtinText(kStrHostWrote, {folder.browser, manifest.string()}));
     }
     if (report.lines.empty())
-        report.lines.push_back(shellText(kStrHostNoBrowser));
+        report.lines.push_back(builtinText(kStrHostNoBrowser));
     return report;
 }
 
@@ -135,13 +135,13 @@ BrowserHostReport UninstallBrowserHosts(const std::vector<BrowserHostFolder>& fo
             continue;
         if (!fs::remove(manifest, ec) || ec) {
             report.ok = false;
-            report.lines.push_back(shellText(kStrHostCannotRemove, {folder.browser, manifest.string(), ec.message()}));
+            report.lines.push_back(builtinText(kStrHostCannotRemove, {folder.browser, manifest.string(), ec.message()}));
             continue;
         }
-        report.lines.push_back(shellText(kStrHostRemoved, {folder.browser, manifest.string()}));
+        report.lines.push_back(builtinText(kStrHostRemoved, {folder.browser, manifest.string()}));
     }
     if (report.lines.empty())
-        report.lines.push_back(shellText(kStrHostNoneInstalled));
+        report.lines.push_back(builtinText(kStrHostNoneInstalled));
     return report;
 }
 
@@ -162,12 +162,12 @@ std::vector<std::string> SandboxedBrowserNotes(const Environment& env)
     std::error_code ec;
     for (const auto& flatpak : flatpaks) {
         if (fs::is_directory(*home / ".var" / "app" / flatpak.id, ec))
-            notes.push_back(shellText(kStrHostFlatpakNote, {flatpak.browser, flatpak.id}));
+            notes.push_back(builtinText(kStrHostFlatpakNote, {flatpak.browser, flatpak.id}));
     }
     if (fs::is_directory(*home / "snap" / "chromium", ec))
-        notes.push_back(shellText(kStrHostChromiumSnapNote));
+        notes.push_back(builtinText(kStrHostChromiumSnapNote));
     if (fs::is_directory(*home / "snap" / "firefox", ec))
-        notes.push_back(shellText(kStrHostFirefoxSnapNote));
+        notes.push_back(builtinText(kStrHostFirefoxSnapNote));
     return notes;
 }
 

@@ -27,11 +27,6 @@ EndOfWorkSettings endOfWorkSettingsFrom(const AppSettings& settings)
     return result;
 }
 
-std::string builtinText(uint32_t id)
-{
-    return std::string(builtinString(id));
-}
-
 EndOfWork::EndOfWork(DesktopActions& desktop, DialUp& dialUp, Countdown& countdown, EndOfWorkHost& host,
                      StringLookup text)
     : m_desktop(desktop),
@@ -118,9 +113,9 @@ ShutDownResult ShutDownAtExit(PowerControl& power)
 std::string describe(ShutDownResult result)
 {
     switch (result) {
-    case ShutDownResult::PoweredOff: return shellText(kStrPoweredOff);
-    case ShutDownResult::NotPermitted: return shellText(kStrPowerOffNotPermitted);
-    case ShutDownResult::Refused: return shellText(kStrPowerOffRefused);
+    case ShutDownResult::PoweredOff: return builtinText(kStrPoweredOff);
+    case ShutDownResult::NotPermitted: return builtinText(kStrPowerOffNotPermitted);
+    case ShutDownResult::Refused: return builtinText(kStrPowerOffRefused);
     }
     return {};
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "lang/string_table.h"
+
 namespace fetchora {
 
 class AppSettings;
@@ -96,13 +98,11 @@ EndOfWorkSettings endOfWorkSettingsFrom(const AppSettings& settings);
 
 // Message texts by id (the active language's table).
 using StringLookup = std::function<std::string(uint32_t id)>;
-// The built-in English table.
-std::string builtinText(uint32_t id);
 
 class EndOfWork {
 public:
     EndOfWork(DesktopActions& desktop, DialUp& dialUp, Countdown& countdown, EndOfWorkHost& host,
-              StringLookup text = builtinText);
+              StringLookup text = [](uint32_t id) { return builtinText(id); });
     ~EndOfWork();
     EndOfWork(const EndOfWork&) = delete;
     EndOfWork& operator=(const EndOfWork&) = delete;

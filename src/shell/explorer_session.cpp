@@ -246,7 +246,7 @@ ExplorerNode* ExplorerSession::browse(std::string_view typed)
 {
     const std::optional<std::string> url = ExplorerAddress(typed);
     if (!url) {
-        m_listener.logLine(shellText(kStrNotBrowsedAddress, {trimmed(typed)}));
+        m_listener.logLine(builtinText(kStrNotBrowsedAddress, {trimmed(typed)}));
         return nullptr;
     }
     ExplorerNode* node = nullptr;
@@ -302,7 +302,7 @@ void ExplorerSession::startListing(ExplorerNode& node)
     f.token = m_nextToken++;
     f.url = node.url;
     f.node = &node;
-    m_listener.logLine(shellText(kStrListing, {node.url}));
+    m_listener.logLine(builtinText(kStrListing, {node.url}));
     const TransferSettings settings = listingSettings(m_app.settings());
     std::optional<ProxyEntry> proxy;
     {
@@ -310,7 +310,7 @@ void ExplorerSession::startListing(ExplorerNode& node)
         proxy = ExplorerFtpProxy(m_app.settings(), node.url);
     }
     if (proxy && proxy->type == kProxyHttpGet)
-        m_listener.logLine(shellText(kStrHttpProxyForFtp));
+        m_listener.logLine(builtinText(kStrHttpProxyForFtp));
     const WindowId window = id();
     MessageLoop& loop = m_app.loop();
     m_fetches.emplace(f.token, std::move(fetch));

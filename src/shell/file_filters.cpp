@@ -44,7 +44,7 @@ std::string fileOfTypeFilter(std::string_view extension)
     if (extension.empty() || extension.find_first_of("|;*?[]() ") != std::string_view::npos)
         return fileFilter({});
     const std::string patterns = "*." + std::string(extension);
-    return fileFilter({{formatMessage(builtinString(kStrFileOfType), {extension}), patterns}});
+    return fileFilter({{builtinText(kStrFileOfType, {extension}), patterns}});
 }
 
 std::string htmlFileFilter()

@@ -127,7 +127,7 @@ ExportResult runInformationExport(Application& app, MainView& view, const Inform
 {
     ExportResult result;
     if (request.category == nullptr) {
-        result.error = shellText(kStrNoCategoryToExport);
+        result.error = builtinText(kStrNoCategoryToExport);
         return result;
     }
     ExportOptions options;

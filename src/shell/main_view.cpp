@@ -106,7 +106,7 @@ DatabaseChoice MainView::chooseStartDatabase(const std::filesystem::path& given)
     const std::filesystem::path recent = ReadRecentFile(m_app.registry());
     StartDatabaseChoice start
         = ChooseStartDatabase(recent, m_app.defaultDatabasePath(), [this](const std::filesystem::path& database) {
-              return m_prompts.askYesNo(shellText(kStrRestoreMissingDatabase, {database.string()}));
+              return m_prompts.askYesNo(builtinText(kStrRestoreMissingDatabase, {database.string()}));
           });
     if (!start.problem.empty())
         choice.problems.push_back(start.problem);
@@ -195,7 +195,7 @@ void MainView::start(const std::filesystem::path& databaseFile)
         },
         &m_syncFailures);
     if (!m_engine->tlsError().empty())
-        m_prompts.message(shellText(kStrHttpsUnavailable, {m_engine->tlsError()}), MessageIcon::Warning);
+        m_prompts.message(builtinText(kStrHttpsUnavailable, {m_engine->tlsError()}), MessageIcon::Warning);
     DatabaseChoice choice = chooseStartDatabase(databaseFile);
     for (const std::string& problem : choice.problems)
         m_prompts.message(problem, MessageIcon::Warning);
@@ -261,7 +261,7 @@ bool MainView::save()
     if (result.ok)
         imageWritten(epoch, journalBytes);
     if (!result.ok) {
-        m_prompts.message(shellText(kStrCannotSaveDatabase, {result.error}) + "\r\n" + shellText(kStrCheckDiskRoom),
+        m_prompts.message(builtinText(kStrCannotSaveDatabase, {result.error}) + "\r\n" + builtinText(kStrCheckDiskRoom),
                           MessageIcon::Error);
         return false;
     }
@@ -302,7 +302,7 @@ void MainView::saveInBackground()
                 dataSyncFailed(file.jobId, errno);
             ::close(file.fd);
         }
-        m_prompts.message(shellText(kStrCannotSaveDatabase, {error}), MessageIcon::Error);
+        m_prompts.message(builtinText(kStrCannotSaveDatabase, {error}), MessageIcon::Error);
         return;
     }
     // Only the newest image handed over may empty the journal: an older one
@@ -380,8 +380,8 @@ void MainView::takeSaveReports()
         if (report.save.ok && report.tag != 0 && report.tag == m_journalMark.tag)
             imageWritten(m_journalMark.epoch, m_journalMark.bytes);
         if (!report.save.ok && !report.save.error.empty())
-            m_prompts.message(shellText(kStrCannotSaveDatabase, {report.save.error}) + "\r\n"
-                                  + shellText(kStrCheckDiskRoom),
+            m_prompts.message(builtinText(kStrCannotSaveDatabase, {report.save.error}) + "\r\n"
+                                  + builtinText(kStrCheckDiskRoom),
                               MessageIcon::Error);
     }
 }
@@ -401,7 +401,7 @@ void MainView::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError = shellText(kStrDiskWriteFailed, {systemErrorText(error)});
+    job->lastError = builtinText(kStrDiskWriteFailed, {systemErrorText(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }

@@ -179,7 +179,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
     case ViewCommand::OpenDatabase: {
         std::filesystem::path file;
         if (command == ViewCommand::OpenDatabase) {
-            auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleOpenDatabase), databaseFileFilter());
+            auto chosen = m_prompts.chooseOpenFile(builtinText(kStrTitleOpenDatabase), databaseFileFilter());
             if (!chosen)
                 return true;
             file = *chosen;
@@ -194,7 +194,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
         }
         [[fallthrough]];
     case ViewCommand::SaveDatabaseAs: {
-        auto chosen = m_prompts.chooseSaveFile(shellText(kStrTitleSaveAs), databaseFileFilter(), "Default.kxd");
+        auto chosen = m_prompts.chooseSaveFile(builtinText(kStrTitleSaveAs), databaseFileFilter(), "Default.kxd");
         if (!chosen)
             return true;
         m_databasePath = *chosen;
@@ -234,7 +234,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
     case ViewCommand::StartAll: startAll(); break;
     case ViewCommand::PauseAll: pauseAll(); break;
     case ViewCommand::MoveJobs: {
-        DownloadJob* target = m_prompts.chooseCategory(shellText(kStrTitleMove), shellText(kStrMoveToCategory));
+        DownloadJob* target = m_prompts.chooseCategory(builtinText(kStrTitleMove), builtinText(kStrMoveToCategory));
         if (target != nullptr)
             moveSelectedJobs(*target);
         break;
@@ -257,7 +257,7 @@ bool MainView::run(ViewCommand command, CommandKeys keys)
             JobLockGuard lock(m_app.jobLock());
             MakeDefaultsSample(sample, m_app.settings(), &m_doc->tree());
         }
-        if (m_prompts.editDefaults(shellText(kStrTitleDefaultProperties), sample)) {
+        if (m_prompts.editDefaults(builtinText(kStrTitleDefaultProperties), sample)) {
             JobLockGuard lock(m_app.jobLock());
             SaveJobAsDefaults(m_app, sample, &m_doc->tree());
         }
@@ -384,7 +384,7 @@ void MainView::replaceDatabase(const std::filesystem::path& file)
 
 void MainView::mergeDatabase()
 {
-    auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleMergeDatabase), databaseFileFilter());
+    auto chosen = m_prompts.chooseOpenFile(builtinText(kStrTitleMergeDatabase), databaseFileFilter());
     if (!chosen)
         return;
     CZoviradDoc source(m_app.jobLock());
@@ -409,7 +409,7 @@ void MainView::mergeDatabase()
 
 void MainView::exportFiles()
 {
-    auto folder = m_prompts.chooseFolder(shellText(kStrTitleExport),
+    auto folder = m_prompts.chooseFolder(builtinText(kStrTitleExport),
                                          m_app.settings().GetOptionText(OptionId::DefaultDownloadFolder));
     if (!folder)
         return;
@@ -427,7 +427,7 @@ void MainView::exportFiles()
 
 void MainView::importList()
 {
-    auto file = m_prompts.chooseOpenFile(shellText(kStrTitleImportList), urlListFileFilter());
+    auto file = m_prompts.chooseOpenFile(builtinText(kStrTitleImportList), urlListFileFilter());
     if (!file)
         return;
     UrlListRead read = ReadUrlList(*file);
@@ -458,7 +458,7 @@ void MainView::importList()
 
 void MainView::exportList()
 {
-    auto file = m_prompts.chooseSaveFile(shellText(kStrTitleExportList), urlListFileFilter(), "list.lst");
+    auto file = m_prompts.chooseSaveFile(builtinText(kStrTitleExportList), urlListFileFilter(), "list.lst");
     if (!file)
         return;
     std::vector<const DownloadJob*> jobs;
@@ -469,7 +469,7 @@ void MainView::exportList()
     }
     std::string error;
     if (!WriteUrlList(*file, jobs, &error))
-        m_prompts.message(shellText(kStrCannotWrite, {file->string(), error}), MessageIcon::Error);
+        m_prompts.message(builtinText(kStrCannotWrite, {file->string(), error}), MessageIcon::Error);
 }
 
 // ---- adding several links ---------------------------------------------------------------
@@ -777,12 +777,12 @@ void MainView::findNext(bool up)
 void MainView::renameFocused()
 {
     DownloadJob* job = focused();
-    auto name = m_prompts.askText(shellText(kStrTitleRename), job->GetDisplayName());
+    auto name = m_prompts.askText(builtinText(kStrTitleRename), job->GetDisplayName());
     if (!name || name->empty())
         return;
     JobLockGuard lock(m_app.jobLock());
     if (!noteFileMove(*job, job->saveFolder, renamedFileName(*job, *name)) || !job->SetFileName(*name))
-        m_prompts.message(shellText(kStrCannotRename, {job->GetDisplayName(), *name}), MessageIcon::Error);
+        m_prompts.message(builtinText(kStrCannotRename, {job->GetDisplayName(), *name}), MessageIcon::Error);
     m_dirty = true;
 }
 
@@ -828,7 +828,7 @@ void MainView::commentAsFileName()
 void MainView::editComment()
 {
     DownloadJob* job = focused();
-    auto text = m_prompts.askText(shellText(kStrTitleComment), job->comment);
+    auto text = m_prompts.askText(builtinText(kStrTitleComment), job->comment);
     if (!text)
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -845,7 +845,7 @@ void MainView::properties()
             = [this](DownloadJob& edited, const std::string& folder, const std::string& name) {
                   return changeJobFile(edited, folder, name);
               };
-        if (!m_prompts.editJob(shellText(kStrTitleProperties), *job, changeFile))
+        if (!m_prompts.editJob(builtinText(kStrTitleProperties), *job, changeFile))
             return;
         JobLockGuard lock(m_app.jobLock());
         job->RebuildUrlEntries(&m_app.settings().siteRules());
@@ -862,7 +862,7 @@ void MainView::properties()
         MakeSharedSample(sample, jobs);
         before = SharedFieldsOf(sample);
     }
-    if (!m_prompts.editJobs(shellText(kStrTitleProperties), sample, jobs.size()))
+    if (!m_prompts.editJobs(builtinText(kStrTitleProperties), sample, jobs.size()))
         return;
     JobLockGuard lock(m_app.jobLock());
     // Only what the user changed reaches the jobs: a field left alone keeps
@@ -932,7 +932,7 @@ void MainView::openFile()
     const std::string name = job->GetDisplayName();
     const size_t dot = name.rfind('.');
     const std::string filter = fileOfTypeFilter(dot != std::string::npos ? name.substr(dot + 1) : std::string());
-    auto chosen = m_prompts.chooseOpenFile(shellText(kStrTitleBrowseMissing), filter);
+    auto chosen = m_prompts.chooseOpenFile(builtinText(kStrTitleBrowseMissing), filter);
     if (!chosen)
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -971,7 +971,7 @@ void MainView::fixZip()
     job->resetRunner();
     const RefetchResult refetch = RefetchRanges(*job, result.damaged);
     if (refetch != RefetchResult::Ready) {
-        m_prompts.message(shellText(kStrCannotRefetchZip, {job->GetDisplayName()}), MessageIcon::Error);
+        m_prompts.message(builtinText(kStrCannotRefetchZip, {job->GetDisplayName()}), MessageIcon::Error);
         return;
     }
     if (job->parent() != m_doc->downloading())
@@ -990,7 +990,7 @@ void MainView::virusScan(const DownloadJob& job, VirusScanTrigger trigger)
     }
     const std::vector<std::string> argv = virusScanCommand(virusScanSettings(m_app.settings()), path, trigger);
     if (!argv.empty() && !m_desktop.startProgram(argv))
-        m_prompts.message(shellText(kStrCannotStartScanner, {argv.front()}), MessageIcon::Error);
+        m_prompts.message(builtinText(kStrCannotStartScanner, {argv.front()}), MessageIcon::Error);
 }
 
 void MainView::openFolder()
@@ -1040,7 +1040,7 @@ void MainView::newCategory()
     CategoryAnswer start;
     start.parent = m_list->openCategory();
     start.folder = start.parent ? start.parent->saveFolder : std::string();
-    auto answer = m_prompts.editCategory(shellText(kStrTitleNewCategory), start);
+    auto answer = m_prompts.editCategory(builtinText(kStrTitleNewCategory), start);
     if (!answer || answer->name.empty())
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -1060,7 +1060,7 @@ void MainView::moveCategory()
         m_prompts.message(std::string(builtinString(kSpecialCategory)), MessageIcon::Warning);
         return;
     }
-    DownloadJob* target = m_prompts.chooseCategory(shellText(kStrTitleMove), shellText(kStrMoveToCategory));
+    DownloadJob* target = m_prompts.chooseCategory(builtinText(kStrTitleMove), builtinText(kStrMoveToCategory));
     if (target == nullptr)
         return;
     JobLockGuard lock(m_app.jobLock());
@@ -1108,7 +1108,7 @@ void MainView::categoryProperties()
     CategoryAnswer start;
     start.name = category->GetDisplayName();
     start.folder = category->saveFolder;
-    auto answer = m_prompts.editCategory(shellText(kStrTitleProperties), start);
+    auto answer = m_prompts.editCategory(builtinText(kStrTitleProperties), start);
     if (!answer)
         return;
     JobLockGuard lock(m_app.jobLock());

@@ -4,9 +4,6 @@
 //
 // Thread: any (the ids are constants; see lang/string_table.h).
 #include <cstdint>
-#include <initializer_list>
-#include <string>
-#include <string_view>
 
 #include "lang/string_table.h"
 
@@ -55,11 +52,5 @@ inline constexpr uint32_t kStrPowerOffRefused = 40863;
 inline constexpr uint32_t kStrHttpProxyForFtp = 40871;
 inline constexpr uint32_t kStrNotBrowsedAddress = 40872;  // "%1" the typed text
 inline constexpr uint32_t kStrListing = 40873;  // "List %1"
-
-// The text in the current language with "%1".."%9" filled in.
-inline std::string shellText(uint32_t id, std::initializer_list<std::string_view> args = {})
-{
-    return formatMessage(builtinString(id), args);
-}
 
 }  // namespace fetchora

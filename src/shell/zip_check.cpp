@@ -388,10 +388,10 @@ ZipCheckResult checkZipArchive(const std::filesystem::path& path)
 std::string zipCheckMessage(ZipCheckKind kind)
 {
     switch (kind) {
-    case ZipCheckKind::NotArchive: return shellText(kStrZipNotArchive);
-    case ZipCheckKind::Encrypted: return shellText(kStrZipEncrypted);
-    case ZipCheckKind::Clean: return shellText(kStrZipClean);
-    case ZipCheckKind::MemoryError: return shellText(kStrZipMemoryError);
+    case ZipCheckKind::NotArchive: return builtinText(kStrZipNotArchive);
+    case ZipCheckKind::Encrypted: return builtinText(kStrZipEncrypted);
+    case ZipCheckKind::Clean: return builtinText(kStrZipClean);
+    case ZipCheckKind::MemoryError: return builtinText(kStrZipMemoryError);
     case ZipCheckKind::Damaged: break;
     }
     return {};
@@ -412,7 +412,7 @@ std::string zipRedownloadQuestion(std::span<const FileSpan> damaged, int64_t byt
     const int64_t percent = bytesReceived > 0
         ? static_cast<int64_t>(static_cast<long double>(bytes) * 100 / static_cast<long double>(bytesReceived))
         : 0;
-    return shellText(kStrZipRedownload, {std::to_string(bytes), std::to_string(percent) + "%"});
+    return builtinText(kStrZipRedownload, {std::to_string(bytes), std::to_string(percent) + "%"});
 }
 
 }  // namespace fetchora

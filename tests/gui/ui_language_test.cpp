@@ -828,9 +828,9 @@ void addFailureTexts(TextMap& texts, Session& session)
 
     // The file chooser and the folder chooser: Qt's own dialogs.
     EXPECT_TRUE(takeModal(texts, QStringLiteral("OpenChooser"),
-                          [&] { prompts.chooseOpenFile(shellText(kStrTitleImportList), "Text (*.txt)|*.txt||"); }));
+                          [&] { prompts.chooseOpenFile(builtinText(kStrTitleImportList), "Text (*.txt)|*.txt||"); }));
     EXPECT_TRUE(takeModal(texts, QStringLiteral("FolderChooser"),
-                          [&] { prompts.chooseFolder(shellText(kStrTitleExport), dir); }));
+                          [&] { prompts.chooseFolder(builtinText(kStrTitleExport), dir); }));
 
     // The update check that cannot reach its server.
     {
@@ -872,7 +872,7 @@ void addFailureTexts(TextMap& texts, Session& session)
     {
         DownloadJob job;
         job.url = "http://127.0.0.1/file.zip";
-        JobPropertySheet sheet(QString::fromStdString(shellText(kStrTitleProperties)), job, JobSheetMode::OneJob,
+        JobPropertySheet sheet(QString::fromStdString(builtinText(kStrTitleProperties)), job, JobSheetMode::OneJob,
                                JobSheetContext{});
         sheet.show();
         // Each refusal in the order the sheet checks its fields.
@@ -1021,13 +1021,13 @@ TextMap walkEverything(Session& session)
     prompts.editCategory("Category", CategoryAnswer{"Music", "/tmp", session.view->doc().root()});
     prompts.askFolderChange();
     // The shell names the question in the current language.
-    prompts.askText(shellText(kStrTitleRename), "file.zip");
+    prompts.askText(builtinText(kStrTitleRename), "file.zip");
     prompts.selectLinks({{"http://127.0.0.1/a.zip", "a"}});
     bool remember = false;
     prompts.askYesNoRemember(std::string(builtinString(61225)), remember);
     {
         DownloadJob defaults;
-        prompts.editDefaults(shellText(kStrTitleDefaultProperties), defaults);
+        prompts.editDefaults(builtinText(kStrTitleDefaultProperties), defaults);
     }
     prompts.openDialog("1");
     {
@@ -1078,7 +1078,7 @@ TextMap walkEverything(Session& session)
 
     DownloadJob job;
     job.url = "http://127.0.0.1/file.zip";
-    JobPropertySheet sheet(QString::fromStdString(shellText(kStrTitleProperties)), job, JobSheetMode::OneJob,
+    JobPropertySheet sheet(QString::fromStdString(builtinText(kStrTitleProperties)), job, JobSheetMode::OneJob,
                            JobSheetContext{});
     sheet.show();
     for (QWidget* window : {static_cast<QWidget*>(&sheet)})
@@ -1098,14 +1098,14 @@ TextMap walkEverything(Session& session)
     // Several jobs at once: the folder's hint; a job filed in a category
     // the list no longer holds keeps it by number.
     DownloadJob several;
-    JobPropertySheet severalSheet(QString::fromStdString(shellText(kStrTitleProperties)), several,
+    JobPropertySheet severalSheet(QString::fromStdString(builtinText(kStrTitleProperties)), several,
                                   JobSheetMode::SeveralJobs, JobSheetContext{});
     add(texts, QStringLiteral("~JobSheet"), QStringLiteral("severalFolder"),
         severalSheet.folderEdit()->placeholderText());
     DownloadJob filed;
     filed.url = "http://127.0.0.1/file.zip";
     filed.categoryId = 9999;
-    JobPropertySheet filedSheet(QString::fromStdString(shellText(kStrTitleProperties)), filed, JobSheetMode::OneJob,
+    JobPropertySheet filedSheet(QString::fromStdString(builtinText(kStrTitleProperties)), filed, JobSheetMode::OneJob,
                                 JobSheetContext{});
     add(texts, QStringLiteral("~JobSheet"), QStringLiteral("lostCategory"), filedSheet.categoryBox()->currentText());
     return texts;
