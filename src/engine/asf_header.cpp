@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/mms_commands.h"
+#include "engine/stream_texts.h"
+#include "lang/string_table.h"
 
 namespace fetchora {
 
@@ -115,17 +118,17 @@ std::optional<std::size_t> AsfHeaderLength(std::span<const uint8_t> start)
 
 std::optional<AsfInfo> ParseAsfHeader(std::span<const uint8_t> header, std::string* error)
 {
-    const auto failed = [&](const char* why) -> std::optional<AsfInfo> {
+    const auto failed = [&](uint32_t why) -> std::optional<AsfInfo> {
         if (error)
-            *error = why;
+            *error = builtinText(why);
         return std::nullopt;
     };
     const std::optional<std::size_t> length = AsfHeaderLength(header);
     if (!length || header.size() < *length)
-        return failed("The stream header is not a complete ASF header.");
+        return failed(kStrAsfHeaderIncomplete);
     const std::size_t objectEnd = *length - kAsfDataObjectHead;
     if (!isGuid(header, objectEnd, kDataObject))
-        return failed("The stream header has no data object after its header object.");
+        return failed(kStrAsfHeaderNoDataObject);
 
     AsfInfo info;
     info.headerSize = static_cast<int64_t>(*length);
@@ -133,11 +136,11 @@ std::optional<AsfInfo> ParseAsfHeader(std::span<const uint8_t> header, std::stri
     for (std::size_t at = kHeaderObjectHead; at + kObjectHead <= objectEnd;) {
         const uint64_t size = get(header, at + 16, 8);
         if (size < kObjectHead || size > objectEnd - at)
-            return failed("An object of the stream header runs past its end.");
+            return failed(kStrAsfObjectPastEnd);
         const std::span<const uint8_t> object = header.subspan(at, static_cast<std::size_t>(size));
         if (isGuid(object, 0, kFileProperties)) {
             if (object.size() < kFilePropertiesSize)
-                return failed("The stream header's file properties are too short.");
+                return failed(kStrAsfPropertiesTooShort);
             info.totalPackets = get(object, 56, 8);
             info.playDuration = get(object, 64, 8);
             info.preroll = get(object, 80, 8);
@@ -153,14 +156,21 @@ std::optional<AsfInfo> ParseAsfHeader(std::span<const uint8_t> header, std::stri
         at += static_cast<std::size_t>(size);
     }
     if (!properties)
-        return failed("The stream header has no file properties.");
+        return failed(kStrAsfNoProperties);
     if (info.packetLength == 0 || info.packetLength != info.packetLength2 || info.packetLength > kMaxAsfPacketLength)
-        return failed("The stream header gives no usable packet length.");
+        return failed(kStrAsfNoPacketLength);
     info.onDemand = (info.flags & kAsfFlagBroadcast) == 0;
     // An on-demand file's packet numbers are 32-bit on the wire.
     if (info.onDemand && (info.totalPackets == 0 || info.totalPackets > 0xFFFFFFFFu))
-        return failed("The stream header gives no usable packet count.");
+        return failed(kStrAsfNoPacketCount);
     return info;
+}
+
+std::string AsfFlagsText(uint32_t flags)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", flags);
+    return text;
 }
 
 std::optional<AsfPacketHead> ParseAsfPacketHead(std::span<const uint8_t> packet)

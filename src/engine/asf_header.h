@@ -58,6 +58,9 @@ std::optional<std::size_t> AsfHeaderLength(std::span<const uint8_t> start);
 // Parses a complete header. On failure error says why (for the log).
 std::optional<AsfInfo> ParseAsfHeader(std::span<const uint8_t> header, std::string* error = nullptr);
 
+// The header's flags as the log shows them: lower-case hex.
+std::string AsfFlagsText(uint32_t flags);
+
 // The fields of a data packet's header that lie before its payloads.
 struct AsfPacketHead {
     std::size_t sendTimeOffset = 0;  // where the 32-bit send time is

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "engine/stream_texts.h"
+#include "lang/string_table.h"
 
 namespace fetchora {
 
@@ -87,9 +91,8 @@ AsfPacketWriter::Status AsfPacketWriter::packet(std::optional<uint32_t> location
 {
     const uint32_t length = m_info.packetLength;
     if (payload.size() > length) {
-        char text[80];
-        std::snprintf(text, sizeof text, "WARNING! buffer pointer %zu bytes after packet!\n", payload.size() - length);
-        return {Status::Kind::Error, text};
+        return {Status::Kind::Error,
+                fillPrintfFields(builtinString(kStrAsfPayloadPastPacket), {std::to_string(payload.size() - length)})};
     }
     std::vector<uint8_t> packet(length, 0);
     std::copy(payload.begin(), payload.end(), packet.begin());
@@ -97,10 +100,8 @@ AsfPacketWriter::Status AsfPacketWriter::packet(std::optional<uint32_t> location
     if (head && head->packetLength == 0 && payload.size() + head->paddingLength < length && !m_noted) {
         // Once a cycle: a server that strips padding would fill the log.
         m_noted = true;
-        char text[80];
-        std::snprintf(text, sizeof text, "NOTE: %zu bytes not covered by payload\n",
-                      length - payload.size() - head->paddingLength);
-        m_note = text;
+        m_note = fillPrintfFields(builtinString(kStrAsfPayloadShort),
+                                  {std::to_string(length - payload.size() - head->paddingLength)});
     }
 
     // A packet without a readable head keeps the stream time where it was.
@@ -120,8 +121,8 @@ AsfPacketWriter::Status AsfPacketWriter::packet(std::optional<uint32_t> location
         number = uint64_t{m_wanted} + step;
         if (number >= m_info.totalPackets) {
             return {Status::Kind::Error,
-                    "The server sent packet " + std::to_string(number) + " of a file of "
-                        + std::to_string(m_info.totalPackets) + " packets."};
+                    builtinText(kStrAsfPacketBeyondFile,
+                                {std::to_string(number), std::to_string(m_info.totalPackets)})};
         }
     } else {
         number = static_cast<uint64_t>(m_next - m_info.headerSize) / length;
@@ -162,7 +163,7 @@ AsfPacketWriter::Status AsfPacketWriter::end()
         return status.kind == Status::Kind::Continue ? Status{Status::Kind::Stop, {}} : status;
     }
     return {Status::Kind::Error,
-            "The stream ended " + std::to_string(missing) + " packets before the end of the file."};
+            builtinText(kStrAsfStreamEndedEarly, {std::to_string(missing)})};
 }
 
 std::optional<CycleResult> AsfCycleEnd(AsfPacketWriter& writer, const AsfPacketWriter::Status& status,

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/stream_texts.h"
+#include "lang/string_table.h"
+
 namespace fetchora {
 
 namespace {
@@ -40,7 +43,7 @@ RtspItem InterleavedSplitter::next()
     if (m_body > 0) {
         if (m_body > kMaxRtspBody) {
             item.kind = RtspItem::Kind::Error;
-            item.text = "The server announced a description of " + std::to_string(m_body) + " bytes.";
+            item.text = builtinText(kStrRtspDescriptionTooLarge, {std::to_string(m_body)});
             return item;
         }
         if (rest.size() < m_body)
@@ -70,20 +73,20 @@ RtspItem InterleavedSplitter::next()
     const bool request = mayBegin(text, "SET");
     if (!answer && !request) {
         item.kind = RtspItem::Kind::Error;
-        item.text = "The server sent bytes that are neither an answer nor a data frame.";
+        item.text = builtinText(kStrRtspNeitherAnswerNorFrame);
         return item;
     }
     const auto end = text.find("\r\n\r\n");
     if (end == std::string_view::npos) {
         if (text.size() > kMaxRtspHead) {
             item.kind = RtspItem::Kind::Error;
-            item.text = "The server sent a head longer than " + std::to_string(kMaxRtspHead) + " bytes.";
+            item.text = builtinText(kStrRtspHeadTooLong, {std::to_string(kMaxRtspHead)});
         }
         return item;
     }
     if (end + 4 > kMaxRtspHead) {
         item.kind = RtspItem::Kind::Error;
-        item.text = "The server sent a head longer than " + std::to_string(kMaxRtspHead) + " bytes.";
+        item.text = builtinText(kStrRtspHeadTooLong, {std::to_string(kMaxRtspHead)});
         return item;
     }
     item.kind = answer ? RtspItem::Kind::Answer : RtspItem::Kind::Request;

@@ -5,9 +5,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/stream_texts.h"
+#include "lang/string_table.h"
+
 namespace fetchora {
 
 namespace {
+
+// A number in upper-case hex, for the "%X" fields of the texts.
+std::string hexText(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
 
 void put32(std::vector<uint8_t>& out, std::size_t at, uint32_t value)
 {
@@ -274,7 +285,7 @@ MmsItem MmsFrameSplitter::next()
         const uint64_t length = uint64_t{get32(rest, 8)} + 16;
         if (length < kMmsFixedSize || length > kMmsMaxCommandSize) {
             item.kind = MmsItem::Kind::Error;
-            item.error = "Illegal ChunkLength. Chunk is " + std::to_string(length) + " bytes!\n";
+            item.error = fillPrintfFields(builtinString(kStrMmsIllegalChunkLength), {std::to_string(length)});
             return item;
         }
         if (rest.size() < length)
@@ -290,15 +301,13 @@ MmsItem MmsFrameSplitter::next()
     const uint8_t flags = rest[5];
     const std::size_t length = rest[6] | (std::size_t{rest[7]} << 8);
     if (type != kMmsFrameData && type != kMmsFrameHeader && type != kMmsFrameData2) {
-        char text[64];
-        std::snprintf(text, sizeof text, "Unknown header type: %02X:%02X\n", type, flags);
         item.kind = MmsItem::Kind::Error;
-        item.error = text;
+        item.error = fillPrintfFields(builtinString(kStrMmsUnknownHeaderType), {hexText(type), hexText(flags)});
         return item;
     }
     if (length <= kMmsFrameHeaderSize) {
         item.kind = MmsItem::Kind::Error;
-        item.error = "Illegal ChunkLength. Chunk is " + std::to_string(length) + " bytes!\n";
+        item.error = fillPrintfFields(builtinString(kStrMmsIllegalChunkLength), {std::to_string(length)});
         return item;
     }
     if (rest.size() < length)
@@ -318,27 +327,25 @@ std::optional<MmsServerError> MmsErrorFor(uint32_t result)
         return std::nullopt;
     struct Entry {
         uint32_t code;
-        const char* text;
+        uint32_t text;
         bool refused;
     };
     static constexpr std::array<Entry, 9> kTable = {{
-        {0x8000FFFF, "file failed to open", false},
-        {0x80070005, "You do not have access to the location or file", true},
-        {0x80070057, "A parameter in the location is incorrect", false},
-        {0xC00D000E, "the network is busy", false},
-        {0xC00D000F, "too many connected sessions to server exist", false},
-        {0xC00D0013, "There was no timely response from the server", false},
-        {0xC00D001A, "File Not Found.", true},
-        {0xC00D0029, "the network has failed - connection was lost", false},
-        {0xC00D0034, "There is no more data in the stream (UDP)", false},
+        {0x8000FFFF, kStrMmsFileFailedToOpen, false},
+        {0x80070005, kStrMmsNoAccess, true},
+        {0x80070057, kStrMmsBadParameter, false},
+        {0xC00D000E, kStrMmsNetworkBusy, false},
+        {0xC00D000F, kStrMmsTooManySessions, false},
+        {0xC00D0013, kStrMmsNoTimelyResponse, false},
+        {0xC00D001A, kStrMmsFileNotFound, true},
+        {0xC00D0029, kStrMmsNetworkFailed, false},
+        {0xC00D0034, kStrMmsNoMoreData, false},
     }};
     for (const Entry& entry : kTable) {
         if (entry.code == result)
-            return MmsServerError{entry.text, entry.refused};
+            return MmsServerError{builtinText(entry.text), entry.refused};
     }
-    char text[48];
-    std::snprintf(text, sizeof text, "Unknow ErrorCode: 0X%X", result);
-    return MmsServerError{text, false};
+    return MmsServerError{fillPrintfFields(builtinString(kStrMmsUnknownErrorCode), {hexText(result)}), false};
 }
 
 std::string FormatMmsTime(uint64_t milliseconds)

@@ -15,6 +15,8 @@
 #include "engine/asf_header.h"
 #include "engine/asf_packet_writer.h"
 #include "engine/mms_commands.h"
+#include "engine/stream_texts.h"
+#include "lang/string_table.h"
 #include "net/base64_codec.h"
 #include "net/basic_credentials.h"
 #include "net/connection_setup.h"
@@ -82,7 +84,7 @@ public:
     {
         const ServiceCode service = m_task.url.service;
         if (service != ServiceCode::Mms && service != ServiceCode::Mmst) {
-            m_channel.logLine(ConnectionLogKind::Error, "The MMS worker cannot fetch this URL.");
+            m_channel.logLine(ConnectionLogKind::Error, builtinText(kStrMmsCannotFetch));
             return 2;
         }
         return runWorkerCycles(m_task, ProtocolKind::Mms, [this] { return runCycle(); });
@@ -151,9 +153,9 @@ std::optional<CycleResult> MmsWorker::send(ByteStream& stream, MmsClientCode cod
 {
     const std::vector<uint8_t> message = BuildMmsCommand(code, m_cycle.sequence++, fields);
     if (logged)
-        m_channel.logLine(ConnectionLogKind::Sent, "Send Command " + hex(static_cast<uint32_t>(code)));
+        m_channel.logLine(ConnectionLogKind::Sent, fillPrintfFields(builtinString(kStrMmsSendCommand), {hex(static_cast<uint32_t>(code))}));
     return sendCycleBytes(m_task, stream, {reinterpret_cast<const char*>(message.data()), message.size()},
-                          "the server did not take the command in time");
+                          builtinText(kStrMmsCommandNotTaken));
 }
 
 CycleResult MmsWorker::converse(ByteStream& stream)
@@ -171,12 +173,12 @@ CycleResult MmsWorker::converse(ByteStream& stream)
         case IoStatus::Ok: break;
         case IoStatus::Stopped: return {CycleEnd::Ended};
         case IoStatus::Failed: return fail(got.detail, got.socketError);
-        case IoStatus::Closed: return fail("The server closed the connection.");
+        case IoStatus::Closed: return fail(builtinText(kStrStreamServerClosed));
         case IoStatus::TimedOut: {
             const uint32_t idle = ticksSince(lastData, tickNow());
             if (idle > static_cast<uint32_t>(dataTimeoutMs)) {
                 m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-                return {CycleEnd::ErrorStep, 0, "the server sent nothing for " + std::to_string(idle / 1000) + " s"};
+                return {CycleEnd::ErrorStep, 0, builtinText(kStrStreamNothingSentFor, {std::to_string(idle / 1000)})};
             }
             continue;
         }
@@ -197,8 +199,7 @@ CycleResult MmsWorker::converse(ByteStream& stream)
                 if (item.type == kMmsFrameHeader || !m_cycle.loggedData) {
                     m_cycle.loggedData = m_cycle.loggedData || item.type != kMmsFrameHeader;
                     m_channel.logLine(ConnectionLogKind::Received,
-                                      "Type=" + std::to_string(item.type) + ",Rev "
-                                          + std::to_string(item.payload.size()) + " Byte(s)");
+                                      fillPrintfFields(builtinString(kStrMmsFrameReceived), {std::to_string(item.type), std::to_string(item.payload.size())}));
                 }
                 if (item.type == kMmsFrameHeader)
                     ended = onHeaderBytes(stream, item.payload);
@@ -238,7 +239,7 @@ std::optional<CycleResult> MmsWorker::onCommand(ByteStream& stream, const MmsCom
         return send(stream, MmsClientCode::Pong, MmsPongFields(), false);
     }
     m_cycle.pingsInARow = 0;
-    m_channel.logLine(ConnectionLogKind::Received, "Rev Command " + hex(code));
+    m_channel.logLine(ConnectionLogKind::Received, fillPrintfFields(builtinString(kStrMmsReceivedCommand), {hex(code)}));
     if (auto ended = onServerError(command.result()))
         return ended;
     switch (code) {
@@ -267,7 +268,7 @@ std::optional<CycleResult> MmsWorker::onCommand(ByteStream& stream, const MmsCom
         return send(stream, MmsClientCode::ConnectFunnel, MmsConnectFunnelFields(address, port));
     }
     case kMmsFunnelConnected: return send(stream, MmsClientCode::OpenFile, MmsOpenFileFields(m_task.url.object));
-    case kMmsFunnelDisconnected: return fail("The server closed the funnel.");
+    case kMmsFunnelDisconnected: return fail(builtinText(kStrMmsFunnelClosed));
     case kMmsOpenFileReport: return send(stream, MmsClientCode::ReadBlock, MmsReadBlockFields());
     case kMmsSecurityChallenge: return onSecurityChallenge(stream, command);
     case kMmsEndOfStream: return onEndOfStream();
@@ -279,7 +280,7 @@ std::optional<CycleResult> MmsWorker::onSecurityChallenge(ByteStream& stream, co
 {
     if (++m_cycle.securityExchanges > kMmsMaxSecurityExchanges) {
         m_channel.markLoginFailed();
-        return fail("The server refused the login.");
+        return fail(builtinText(kStrStreamLoginRefused));
     }
     const UrlEntry& url = m_task.url;
     const Base64Codec base64;
@@ -295,10 +296,10 @@ std::optional<CycleResult> MmsWorker::onSecurityChallenge(ByteStream& stream, co
         NtlmChallenge challenge;
         if (message.size() < 48 || length > message.size() - 48
             || !NtlmReadChallenge("NTLM " + base64.encode(message.subspan(48, length)), challenge))
-            return fail("The server's security challenge could not be read.");
+            return fail(builtinText(kStrMmsChallengeUnreadable));
         const std::string answer = NtlmAuthenticate("", url.userName, "", url.password, challenge);
         if (answer.empty())
-            return fail("The NTLM answer could not be computed.");
+            return fail(builtinText(kStrStreamNtlmAnswerFailed));
         response = base64.decode(answer);
     }
     return send(stream, MmsClientCode::SecurityResponse, MmsSecurityResponseFields(response));
@@ -307,15 +308,16 @@ std::optional<CycleResult> MmsWorker::onSecurityChallenge(ByteStream& stream, co
 void MmsWorker::logAsfInfo(const AsfInfo& info)
 {
     m_channel.logLine(ConnectionLogKind::Status,
-                      "Server: " + m_cycle.serverVersion + " Tool: " + info.author
-                          + " Encryption type: " + info.encryption);
-    char text[160];
-    std::snprintf(text, sizeof text, "Packet Length: %u Total Packets: %llu Header Size: %lld", info.packetLength,
-                  static_cast<unsigned long long>(info.totalPackets), static_cast<long long>(info.headerSize));
-    m_channel.logLine(ConnectionLogKind::Status, text);
-    std::snprintf(text, sizeof text, "Flags: %x  Time: %s / %llu", info.flags,
-                  FormatMmsTime(info.playMilliseconds()).c_str(), static_cast<unsigned long long>(info.preroll));
-    m_channel.logLine(ConnectionLogKind::Status, text);
+                      fillPrintfFields(builtinString(kStrMmsServerTool),
+                                       {m_cycle.serverVersion, info.author, info.encryption}));
+    m_channel.logLine(ConnectionLogKind::Status,
+                      fillPrintfFields(builtinString(kStrMmsHeaderSizes),
+                                       {std::to_string(info.packetLength), std::to_string(info.totalPackets),
+                                        std::to_string(info.headerSize)}));
+    m_channel.logLine(ConnectionLogKind::Status,
+                      fillPrintfFields(builtinString(kStrStreamFlagsTime),
+                                       {AsfFlagsText(info.flags), FormatMmsTime(info.playMilliseconds()),
+                                        std::to_string(info.preroll)}));
 }
 
 std::optional<CycleResult> MmsWorker::onHeaderBytes(ByteStream& stream, std::span<const uint8_t> bytes)
@@ -328,11 +330,11 @@ std::optional<CycleResult> MmsWorker::onHeaderBytes(ByteStream& stream, std::spa
         return std::nullopt;
     const std::optional<std::size_t> length = AsfHeaderLength(header);
     if (!length)
-        return fail("The server sent no usable ASF header.");
+        return fail(builtinText(kStrMmsNoAsfHeader));
     if (header.size() < *length)
         return std::nullopt;
     header.resize(*length);
-    m_channel.logLine(ConnectionLogKind::Received, "Received ASF header!");
+    m_channel.logLine(ConnectionLogKind::Received, builtinText(kStrMmsReceivedHeader));
     std::string error;
     const std::optional<AsfInfo> info = ParseAsfHeader(header, &error);
     if (!info)
@@ -365,14 +367,14 @@ std::optional<CycleResult> MmsWorker::writerStatus(const AsfPacketWriter::Status
 std::optional<CycleResult> MmsWorker::onPacket(uint32_t location, std::span<const uint8_t> payload)
 {
     if (!m_cycle.playing || !m_asf)
-        return fail("The server sent data before the stream header.");
+        return fail(builtinText(kStrMmsDataBeforeHeader));
     return writerStatus(m_writer.packet(location, payload));
 }
 
 std::optional<CycleResult> MmsWorker::onEndOfStream()
 {
     if (!m_asf || !m_cycle.playing)
-        return fail("The stream ended before it began.");
+        return fail(builtinText(kStrMmsEndedBeforeBegin));
     if (m_writer.live()) {
         m_channel.done();
         return CycleResult{CycleEnd::Finished};

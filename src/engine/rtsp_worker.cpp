@@ -13,6 +13,8 @@
 #include "engine/interleaved_frames.h"
 #include "engine/rtsp_request.h"
 #include "engine/rule_book.h"
+#include "engine/stream_texts.h"
+#include "lang/string_table.h"
 #include "net/basic_credentials.h"
 #include "net/connection_setup.h"
 #include "net/ntlm.h"
@@ -193,7 +195,7 @@ public:
     int run()
     {
         if (m_task.url.service != ServiceCode::Rtsp) {
-            m_channel.logLine(ConnectionLogKind::Error, "The RTSP worker cannot fetch this URL.");
+            m_channel.logLine(ConnectionLogKind::Error, builtinText(kStrRtspCannotFetch));
             return 2;
         }
         return runWorkerCycles(m_task, ProtocolKind::Rtsp, [this] { return runCycle(); });
@@ -301,7 +303,7 @@ std::optional<CycleResult> RtspWorker::request(ByteStream& stream, RtspRequestKi
         m_channel.logLine(ConnectionLogKind::Sent, std::string_view(text).substr(start, end - start));
         start = end + 2;
     }
-    return sendCycleBytes(m_task, stream, text, "the server did not take the request in time");
+    return sendCycleBytes(m_task, stream, text, builtinText(kStrRtspRequestNotTaken));
 }
 
 CycleResult RtspWorker::converse(ByteStream& stream)
@@ -320,12 +322,12 @@ CycleResult RtspWorker::converse(ByteStream& stream)
         case IoStatus::Closed:
             if (m_cycle.step == Step::Streaming)
                 return endOfData();
-            return fail("The server closed the connection.");
+            return fail(builtinText(kStrStreamServerClosed));
         case IoStatus::TimedOut: {
             const uint32_t idle = ticksSince(lastData, tickNow());
             if (idle > static_cast<uint32_t>(dataTimeoutMs)) {
                 m_channel.logMessage(ConnectionLogKind::Error, kMsgTimeOut);
-                return {CycleEnd::ErrorStep, 0, "the server sent nothing for " + std::to_string(idle / 1000) + " s"};
+                return {CycleEnd::ErrorStep, 0, builtinText(kStrStreamNothingSentFor, {std::to_string(idle / 1000)})};
             }
             continue;
         }
@@ -341,7 +343,7 @@ CycleResult RtspWorker::converse(ByteStream& stream)
             case RtspItem::Kind::Answer: {
                 const std::optional<RtspHead> head = ParseRtspHead(item.text);
                 if (!head)
-                    return fail("The server's answer could not be read.");
+                    return fail(builtinText(kStrRtspAnswerUnreadable));
                 for (std::size_t start = 0; start < item.text.size();) {
                     const std::size_t end = item.text.find("\r\n", start);
                     if (end == start || end == std::string::npos)
@@ -390,7 +392,7 @@ std::optional<CycleResult> RtspWorker::onAnswer(ByteStream& stream, const RtspHe
     if (status == 301 || status == 302 || status == 303 || status == 307) {
         const std::string* location = head.header("Location");
         if (!location)
-            return fail("The server redirected without a location.");
+            return fail(builtinText(kStrRtspRedirectNoLocation));
         ResponseInfo info;
         info.outcome = ResponseOutcome::Redirect;
         info.location = *location;
@@ -423,7 +425,7 @@ std::optional<CycleResult> RtspWorker::onAnswer(ByteStream& stream, const RtspHe
             m_cycle.contentBase.pop_back();
         const int64_t length = head.contentLength();
         if (length <= 0)
-            return fail("The server sent no description of the stream.");
+            return fail(builtinText(kStrRtspNoDescription));
         m_cycle.splitter.expectBody(static_cast<std::size_t>(length));
         return std::nullopt;
     }
@@ -448,7 +450,7 @@ std::optional<CycleResult> RtspWorker::onUnauthorized(ByteStream& stream, const 
 {
     if (++m_cycle.authAnswers > kRtspMaxAuthAnswers + (m_cycle.ntlmStarted ? 1 : 0)) {
         m_channel.markLoginFailed();
-        return fail("The server refused the login.");
+        return fail(builtinText(kStrStreamLoginRefused));
     }
     const std::string* challenge = head.header("WWW-Authenticate");
     const std::string value = challenge ? *challenge : std::string();
@@ -460,10 +462,10 @@ std::optional<CycleResult> RtspWorker::onUnauthorized(ByteStream& stream, const 
         }
         NtlmChallenge server;
         if (!NtlmReadChallenge(value, server))
-            return fail("The server's NTLM challenge could not be read.");
+            return fail(builtinText(kStrRtspNtlmChallengeUnreadable));
         const std::string answer = NtlmAuthenticate("", url.userName, "", url.password, server);
         if (answer.empty())
-            return fail("The NTLM answer could not be computed.");
+            return fail(builtinText(kStrStreamNtlmAnswerFailed));
         return request(stream, RtspRequestKind::DescribeNtlmAuthenticate, answer);
     }
     if (const std::optional<Rn5Challenge> rn5 = ReadRn5Challenge(value)) {
@@ -480,22 +482,22 @@ std::optional<CycleResult> RtspWorker::onDescription(ByteStream& stream, std::st
     m_cycle.sdp = ParseSdp(body);
     SdpDescription& sdp = m_cycle.sdp;
     if (sdp.streams.empty())
-        return fail("The stream's description names no stream.");
+        return fail(builtinText(kStrRtspDescriptionNoStream));
     ResponseInfo response;
     std::vector<uint8_t> header;
     if (m_cycle.server == RtspServerKind::WindowsMedia) {
         std::string error;
         const std::optional<AsfInfo> info = ParseAsfHeader(sdp.asfHeader, &error);
         if (!info)
-            return fail(error.empty() ? "The description carries no ASF header." : error);
-        char text[160];
-        std::snprintf(text, sizeof text, "Total Packets: %llu Packet Length: %u Packet Length2: %u",
-                      static_cast<unsigned long long>(info->totalPackets), info->packetLength, info->packetLength2);
-        m_channel.logLine(ConnectionLogKind::Status, text);
-        std::snprintf(text, sizeof text, "Flags: %x  Time: %s / %llu", info->flags,
-                      std::to_string(info->playMilliseconds() / 1000).c_str(),
-                      static_cast<unsigned long long>(info->preroll));
-        m_channel.logLine(ConnectionLogKind::Status, text);
+            return fail(error.empty() ? builtinText(kStrRtspDescriptionNoAsfHeader) : error);
+        m_channel.logLine(ConnectionLogKind::Status,
+                          fillPrintfFields(builtinString(kStrRtspPacketCounts),
+                                           {std::to_string(info->totalPackets), std::to_string(info->packetLength),
+                                            std::to_string(info->packetLength2)}));
+        m_channel.logLine(ConnectionLogKind::Status,
+                          fillPrintfFields(builtinString(kStrStreamFlagsTime),
+                                           {AsfFlagsText(info->flags), std::to_string(info->playMilliseconds() / 1000),
+                                            std::to_string(info->preroll)}));
         response.size = info->fileSize();
         response.resume = (info->flags & kAsfFlagSeekable) ? ResumeInfo::Honoured : ResumeInfo::NotHonoured;
         header.assign(sdp.asfHeader.begin(), sdp.asfHeader.begin() + info->headerSize);
@@ -542,7 +544,7 @@ std::optional<CycleResult> RtspWorker::writerStatus(const AsfPacketWriter::Statu
 std::optional<CycleResult> RtspWorker::onFrame(const RtspItem& item)
 {
     if (m_cycle.step != Step::Streaming && m_cycle.step != Step::Play)
-        return fail("The server sent data before the stream was set up.");
+        return fail(builtinText(kStrRtspDataBeforeSetup));
     if (m_cycle.server == RtspServerKind::RealMedia) {
         // A record: channel, a zero byte, the payload's length, the payload.
         std::vector<uint8_t> record = {item.channel, 0};
@@ -557,7 +559,7 @@ std::optional<CycleResult> RtspWorker::onFrame(const RtspItem& item)
         return std::nullopt;  // RTCP
     std::vector<std::vector<uint8_t>> packets;
     if (!SplitAsfRtp(item.payload, m_cycle.assembly, packets, kMaxAsfPacketLength))
-        return fail("The server sent a data frame that is no ASF packet.");
+        return fail(builtinText(kStrRtspFrameNotAsf));
     for (const std::vector<uint8_t>& packet : packets) {
         if (auto ended = writerStatus(m_writer.packet(std::nullopt, packet)))
             return ended;

@@ -135,8 +135,8 @@ size_t wordLetters(const std::string& text)
 std::vector<std::pair<std::string, std::regex>> englishPatterns(const LanguageFile& english, const LanguageFile& german)
 {
     std::vector<std::pair<std::string, std::regex>> patterns;
-    // The lower layers' causes sit in two blocks: 41301-41499 and 41601-41699.
-    for (uint32_t id = 40801; id < 41700; ++id) {
+    // The lower layers' causes sit in two blocks: 41301-41499 and 41601-41799.
+    for (uint32_t id = 40801; id < 41800; ++id) {
         const auto text = english.value("String", std::to_string(id));
         if (!text || german.value("String", std::to_string(id)) == text)
             continue;

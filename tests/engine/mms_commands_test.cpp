@@ -3,6 +3,7 @@
 #include "engine/asf_header.h"
 #include "engine/asf_test_files.h"
 #include "engine/mms_commands.h"
+#include "support/scoped_language.h"
 
 #include <gtest/gtest.h>
 
@@ -244,6 +245,49 @@ TEST(AsfHeader, ABroadcastHasNoSize)
     ASSERT_TRUE(info);
     EXPECT_FALSE(info->onDemand);
     EXPECT_EQ(info->fileSize(), -1);
+}
+
+// The server's errors, the splitter's and the header reader's are made in
+// the current language; a translation that drops or reorders the printf
+// fields never reads past the values it is given.
+TEST(MmsCommands, TheErrorsAreInTheCurrentLanguage)
+{
+    test::ScopedLanguage german("41709=Blockl\xC3\xA4nge %d ist ung\xC3\xBCltig\\n\n"
+                                "41710=Unbekannter Kopftyp %02X\n"
+                                "41711=Fehlercode 0X%X %s %d\n"
+                                "41715=das Netz ist ausgelastet\n"
+                                "41718=Datei nicht gefunden.\n"
+                                "41747=Ein Objekt reicht \xC3\xBC" "ber das Ende hinaus.\n");
+    const std::optional<MmsServerError> busy = MmsErrorFor(0xC00D000E);
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->text, "das Netz ist ausgelastet");
+    EXPECT_FALSE(busy->refused);
+    const std::optional<MmsServerError> missing = MmsErrorFor(0xC00D001A);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->text, "Datei nicht gefunden.");
+    EXPECT_TRUE(missing->refused);
+    // Fields past the one value stay as they stand.
+    EXPECT_EQ(MmsErrorFor(0xC00D1234)->text, "Fehlercode 0XC00D1234 %s %d");
+    // A code the file has no text for stays English.
+    EXPECT_EQ(MmsErrorFor(0xC00D0034)->text, "There is no more data in the stream (UDP)");
+
+    MmsFrameSplitter shortFrame;
+    shortFrame.feed(dataFrame(1, kMmsFrameData, 0, 8));
+    EXPECT_EQ(shortFrame.next().error, "Blockl\xC3\xA4nge 8 ist ung\xC3\xBCltig\n");
+    MmsFrameSplitter unknownType;
+    unknownType.feed(dataFrame(1, 0x07, 20));
+    EXPECT_EQ(unknownType.next().error, "Unbekannter Kopftyp 07");
+
+    std::vector<uint8_t> header = test::asfHeader({});
+    header[30 + 16] = 0xFF;
+    header[30 + 17] = 0xFF;
+    std::string error;
+    EXPECT_FALSE(ParseAsfHeader(header, &error));
+    EXPECT_EQ(error, "Ein Objekt reicht \xC3\xBC" "ber das Ende hinaus.");
+    test::AsfSpec countless;
+    countless.claimedPackets = uint64_t{1} << 40;
+    EXPECT_FALSE(ParseAsfHeader(test::asfHeader(countless), &error));
+    EXPECT_EQ(error, "The stream header gives no usable packet count.");
 }
 
 TEST(AsfHeader, LyingHeadersAreRefused)

@@ -9,6 +9,7 @@
 #include "net/fake_part_channel.h"
 #include "net/url.h"
 #include "support/fake_mms_server.h"
+#include "support/scoped_language.h"
 #include "support/worker_fixture.h"
 
 #include <gtest/gtest.h>
@@ -301,6 +302,38 @@ TEST_F(MmsWorkerTest, BadFramesEndTheCycleWithTheirLogLines)
         EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Error, c.line)) << m_channel->dump();
         EXPECT_EQ(m_channel->errors(), 1);
         EXPECT_EQ(m_channel->file(), c.file) << c.line;
+    }
+}
+
+// A German run: the log lines and the cause a retried cycle leaves for the
+// job's failure line are made in the current language.
+TEST_F(MmsWorkerTest, TheLogAndTheCausesAreInTheCurrentLanguage)
+{
+    test::ScopedLanguage german("41702=Befehl %X gesendet\n41703=Befehl %X empfangen\n"
+                                "41715=das Netz ist ausgelastet\n"
+                                "41754=Der Server sandte Paket %1 einer Datei mit %2 Paketen.\n");
+    {
+        FakeMmsServer server({.asf = test::asfFile({}), .openFileResult = 0xC00D000E});
+        TransferTask made = task(server);
+        EXPECT_EQ(run(made), 2);
+        EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Sent, "Befehl 1 gesendet")) << m_channel->dump();
+        EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Received, "Befehl 1 empfangen")) << m_channel->dump();
+        EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Error, "das Netz ist ausgelastet")) << m_channel->dump();
+        ASSERT_EQ(m_channel->failures().size(), 1u);
+        EXPECT_EQ(m_channel->failures()[0].cause, "das Netz ist ausgelastet");
+    }
+    {
+        AsfSpec spec;
+        const std::string raw = frameText(7, 0x04, 300) + frameText(27, 0x04, 300);
+        FakeMmsServer server({.asf = test::asfFile(spec), .rawAfterStart = raw});
+        TransferTask made = task(server);
+        EXPECT_EQ(run(made), 2);
+        const std::string cause = "Der Server sandte Paket 20 einer Datei mit 20 Paketen.";
+        EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Error, cause)) << m_channel->dump();
+        ASSERT_EQ(m_channel->failures().size(), 1u);
+        EXPECT_EQ(m_channel->failures()[0].cause, cause);
+        // A line the file has no text for stays English.
+        EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Received, "Received ASF header!")) << m_channel->dump();
     }
 }
 

@@ -8,6 +8,7 @@
 #include "net/fake_part_channel.h"
 #include "net/url.h"
 #include "support/fake_rtsp_server.h"
+#include "support/scoped_language.h"
 #include "support/worker_fixture.h"
 
 #include <gtest/gtest.h>
@@ -236,6 +237,39 @@ TEST_F(RtspWorkerTest, AnOversizedDescriptionIsRefusedBeforeItIsRead)
     EXPECT_TRUE(m_channel->loggedContaining("The server announced a description of 99999999 bytes."))
         << m_channel->dump();
     EXPECT_EQ(m_channel->file(), "");
+}
+
+}  // namespace
+}  // namespace fetchora
+
+namespace fetchora {
+namespace {
+
+// A German run: the log lines and the causes a retried cycle leaves for the
+// job's failure line are made in the current language.
+TEST_F(RtspWorkerTest, TheLogAndTheCausesAreInTheCurrentLanguage)
+{
+    test::ScopedLanguage german("41739=Pakete: %d, L\xC3\xA4nge: %d/%d\n"
+                                "41742=Der Server k\xC3\xBCndigte eine Beschreibung von %1 Bytes an.\n"
+                                "41743=Der Server sandte weder eine Antwort noch einen Datenrahmen.\n");
+    {
+        FakeRtspServer server({.asf = test::asfFile({}), .rawAfterPlay = "HTTP/1.0 200 OK\r\n\r\n"});
+        TransferTask made = task(server);
+        EXPECT_EQ(run(made), 2);
+        const std::string cause = "Der Server sandte weder eine Antwort noch einen Datenrahmen.";
+        EXPECT_TRUE(m_channel->logged(ConnectionLogKind::Error, cause)) << m_channel->dump();
+        ASSERT_EQ(m_channel->failures().size(), 1u);
+        EXPECT_EQ(m_channel->failures()[0].cause, cause);
+        EXPECT_TRUE(m_channel->loggedContaining("Pakete: 20, L\xC3\xA4nge: 400/400")) << m_channel->dump();
+    }
+    {
+        FakeRtspServer server({.asf = test::asfFile({}), .describeExtra = "Content-Length: 99999999\r\n"});
+        TransferTask made = task(server);
+        EXPECT_EQ(run(made), 2);
+        const std::string cause = "Der Server k\xC3\xBCndigte eine Beschreibung von 99999999 Bytes an.";
+        ASSERT_EQ(m_channel->failures().size(), 1u);
+        EXPECT_EQ(m_channel->failures()[0].cause, cause);
+    }
 }
 
 }  // namespace

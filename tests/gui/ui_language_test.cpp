@@ -1413,8 +1413,8 @@ std::vector<std::string> englishOfLowerLayers(const std::vector<std::string>& sh
         = LanguageFile::parse(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
     const LanguageFile german = LanguageFile::parse(germanFile);
     std::vector<std::string> leftovers;
-    // Two blocks of ids: 41301-41499 and 41601-41699.
-    for (uint32_t id = 41301; id < 41700; ++id) {
+    // The blocks of ids: 41301-41499 and 41601-41799.
+    for (uint32_t id = 41301; id < 41800; ++id) {
         if (id >= 41500 && id < 41601)
             continue;
         const auto text = english.string(id);
