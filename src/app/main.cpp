@@ -31,6 +31,7 @@
 #include "shell/browser_hosts.h"
 #include "shell/daemon_takeover.h"
 #include "shell/front_end_texts.h"
+#include "shell/ipc_fault_text.h"
 #include "shell/main_view.h"
 #include "shell/service_topics.h"
 #include "shell/shell_texts.h"
@@ -129,14 +130,14 @@ HandOver handOver(const std::filesystem::path& folder, const std::filesystem::pa
         const IpcReply reply = ipcRequest(socket, kTopicOpenUrl,
                                           OpenUrlItemText(command.startupUrl, command.referer, command.hasReferer));
         if (reply.outcome != IpcReply::Outcome::Data) {
-            complain(startFailureText(StartFailure::UrlRefused, reply.error));
+            complain(startFailureText(StartFailure::UrlRefused, ipcFaultText(reply.fault)));
             return HandOver::Failed;
         }
     }
     if (daemon)
         return HandOver::Ended;
     if (activate.outcome != IpcReply::Outcome::Data && activate.outcome != IpcReply::Outcome::NoData) {
-        complain(startFailureText(StartFailure::NoAnswer, activate.error));
+        complain(startFailureText(StartFailure::NoAnswer, ipcFaultText(activate.fault)));
         return HandOver::Failed;
     }
     return HandOver::Ended;
@@ -265,8 +266,9 @@ int main(int argc, char** argv)
                              }
                              return view.serveClickCatcher(topic, item);
                          });
-        if (!server.listen(socket, error))
-            std::cerr << "fetchora: " << builtinText(kStrServiceOff, {error}) << "\n";
+        IpcFault fault;
+        if (!server.listen(socket, fault))
+            std::cerr << "fetchora: " << builtinText(kStrServiceOff, {ipcFaultText(fault)}) << "\n";
         if (!command.startupUrl.empty())
             view.postStartupUrl(command.startupUrl, command.referer);
 

@@ -13,6 +13,7 @@
 #include "shell/application.h"
 #include "shell/daemon_takeover.h"
 #include "shell/front_end_texts.h"
+#include "shell/ipc_fault_text.h"
 #include "shell/service_topics.h"
 #include "shell/shell_texts.h"
 #include "shell/timer_countdown.h"
@@ -71,9 +72,9 @@ int DaemonSession::run(const std::filesystem::path& socketPath)
                                  std::string(kTopicClickCatcher), std::string(kTopicBrowserCatch),
                                  std::string(kTopicTakeOver)},
         [this](const std::string& topic, const std::string& item) { return handleRequest(topic, item); });
-    std::string error;
-    if (!m_server->listen(socketPath, error)) {
-        m_err << "fetchora-cli: " << builtinText(kStrCliCannotServe, {error}) << "\n";
+    IpcFault fault;
+    if (!m_server->listen(socketPath, fault)) {
+        m_err << "fetchora-cli: " << builtinText(kStrCliCannotServe, {ipcFaultText(fault)}) << "\n";
         m_view->close();
         return 1;
     }

@@ -5,6 +5,7 @@
 #include "cli/cli_texts.h"
 #include "platform/ipc_endpoint.h"
 #include "platform/single_instance.h"
+#include "shell/ipc_fault_text.h"
 #include "shell/service_topics.h"
 #include "shell/shell_texts.h"
 
@@ -28,7 +29,7 @@ int request(std::string_view topic, const std::string& item, std::ostream& out, 
     case IpcReply::Outcome::NoServer: err << "fetchora-cli: " << builtinText(kStrCliNoInstance) << "\n"; return 1;
     case IpcReply::Outcome::Failed: break;
     }
-    err << "fetchora-cli: " << reply.error << "\n";
+    err << "fetchora-cli: " << ipcFaultText(reply.fault) << "\n";
     return 1;
 }
 

@@ -37,11 +37,6 @@ uint32_t readLength(const unsigned char* bytes)
     return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
 }
 
-std::string errnoText(const std::string& what, int error)
-{
-    return what + ": " + std::strerror(error);
-}
-
 int msLeft(Deadline deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
@@ -203,6 +198,38 @@ IpcServer::~IpcServer()
     stop();
 }
 
+std::string ipcFaultEnglish(const IpcFault& fault)
+{
+    const std::string path = fault.path.string();
+    const std::string why = fault.systemError != 0 ? std::strerror(fault.systemError) : "";
+    const std::string number = std::to_string(fault.number);
+    switch (fault.kind) {
+    case IpcFaultKind::None: return {};
+    case IpcFaultKind::AlreadyListening: return std::string("the service already listens at ") + path;
+    case IpcFaultKind::PathTooLongToServe: return std::string("the socket path ") + path + " is longer than the " + number + " bytes a socket address holds (set XDG_RUNTIME_DIR or TMPDIR to a shorter folder)";
+    case IpcFaultKind::NotASocket: return path + " exists and is not a socket; remove it if it is not needed";
+    case IpcFaultKind::OtherOwnersSocket: return path + " belongs to another user; the service cannot start there";
+    case IpcFaultKind::AnotherInstance: return std::string("another instance already serves ") + path;
+    case IpcFaultKind::CannotCreateSocket: return std::string("cannot create a socket: ") + why;
+    case IpcFaultKind::CannotBind: return std::string("cannot bind ") + path + ": " + why;
+    case IpcFaultKind::CannotServe: return std::string("cannot serve at ") + path + ": " + why;
+    case IpcFaultKind::CannotCreatePipe: return std::string("cannot create a pipe: ") + why;
+    case IpcFaultKind::PathTooLong: return std::string("the socket path ") + path + " is too long for a socket address";
+    case IpcFaultKind::RequestTooLong: return "the request is too long";
+    case IpcFaultKind::NoInstance: return std::string("no instance is running (nothing listens at ") + path + ")";
+    case IpcFaultKind::NotAcceptedInTime: return "the running instance did not accept the connection in time";
+    case IpcFaultKind::CannotConnect: return std::string("cannot connect to ") + path + ": " + why;
+    case IpcFaultKind::OtherUsersService: return std::string("the service at ") + path + " is run by another user; nothing was sent";
+    case IpcFaultKind::RequestNotTaken: return "the running instance did not take the request in time";
+    case IpcFaultKind::ConnectionBroke: return "the connection to the running instance broke";
+    case IpcFaultKind::NoReplyInTime: return std::string("no reply from the running instance within ") + number + " ms";
+    case IpcFaultKind::ClosedWithoutReply: return "the running instance closed the connection without a reply";
+    case IpcFaultKind::MalformedReply: return "the running instance sent a malformed reply";
+    case IpcFaultKind::ReplyCutShort: return "the reply of the running instance was cut short";
+    }
+    return {};
+}
+
 std::optional<std::string> IpcServer::canonicalTopic(std::string_view topic) const
 {
     for (const std::string& served : m_topics) {
@@ -214,34 +241,43 @@ std::optional<std::string> IpcServer::canonicalTopic(std::string_view topic) con
 
 bool IpcServer::listen(const std::filesystem::path& socketPath, std::string& error)
 {
+    IpcFault fault;
+    if (listen(socketPath, fault))
+        return true;
+    error = ipcFaultEnglish(fault);
+    return false;
+}
+
+bool IpcServer::listen(const std::filesystem::path& socketPath, IpcFault& fault)
+{
+    const auto failed = [&](IpcFaultKind kind, int systemError = 0) {
+        fault = {kind, socketPath, systemError, 0};
+        return false;
+    };
     if (listening()) {
-        error = "the service already listens at " + m_path.string();
+        fault = {IpcFaultKind::AlreadyListening, m_path, 0, 0};
         return false;
     }
     sockaddr_un address;
     if (!socketAddressFor(socketPath, address)) {
-        error = "the socket path " + socketPath.string() + " is longer than the "
-            + std::to_string(sizeof address.sun_path - 1)
-            + " bytes a socket address holds (set XDG_RUNTIME_DIR or TMPDIR to a shorter folder)";
+        failed(IpcFaultKind::PathTooLongToServe);
+        fault.number = static_cast<int64_t>(sizeof address.sun_path - 1);
         return false;
     }
 
     struct stat existing;
     if (::lstat(socketPath.c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
-            error = socketPath.string() + " exists and is not a socket; remove it if it is not needed";
-            return false;
+            return failed(IpcFaultKind::NotASocket);
         }
         // Neither probed nor replaced: talking to it would hand a request
         // to someone else's program.
         if (existing.st_uid != ::geteuid()) {
-            error = socketPath.string() + " belongs to another user; the service cannot start there";
-            return false;
+            return failed(IpcFaultKind::OtherOwnersSocket);
         }
         IpcReply probe = ipcRequest(socketPath, "", "", std::chrono::milliseconds(200));
         if (probe.outcome != IpcReply::Outcome::NoServer) {
-            error = "another instance already serves " + socketPath.string();
-            return false;
+            return failed(IpcFaultKind::AnotherInstance);
         }
         // Left by an instance that died: nobody answers there any more.
         ::unlink(socketPath.c_str());
@@ -249,26 +285,24 @@ bool IpcServer::listen(const std::filesystem::path& socketPath, std::string& err
 
     FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (listener.get() < 0) {
-        error = errnoText("cannot create a socket", errno);
-        return false;
+        return failed(IpcFaultKind::CannotCreateSocket, errno);
     }
     if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = errnoText("cannot bind " + socketPath.string(), errno);
-        return false;
+        return failed(IpcFaultKind::CannotBind, errno);
     }
     struct stat bound;
     if (::chmod(socketPath.c_str(), 0600) != 0 || ::lstat(socketPath.c_str(), &bound) != 0
         || ::listen(listener.get(), SOMAXCONN) != 0) {
-        error = errnoText("cannot serve at " + socketPath.string(), errno);
+        const int error = errno;
         ::unlink(socketPath.c_str());
-        return false;
+        return failed(IpcFaultKind::CannotServe, error);
     }
 
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = errnoText("cannot create a pipe", errno);
+        const int error = errno;
         ::unlink(socketPath.c_str());
-        return false;
+        return failed(IpcFaultKind::CannotCreatePipe, error);
     }
     m_wakeRead = wake[0];
     m_wakeWrite = wake[1];
@@ -510,21 +544,22 @@ IpcReply ipcRequest(const std::filesystem::path& socketPath, std::string_view to
                     std::chrono::milliseconds timeout)
 {
     IpcReply reply;
+    const auto failed = [&](IpcFaultKind kind, int systemError = 0) {
+        reply.fault = {kind, socketPath, systemError, 0};
+        if (kind == IpcFaultKind::NoReplyInTime)
+            reply.fault.number = timeout.count();
+        reply.error = ipcFaultEnglish(reply.fault);
+        return reply;
+    };
     const Deadline deadline = SteadyClock::now() + timeout;
     sockaddr_un address;
-    if (!socketAddressFor(socketPath, address)) {
-        reply.error = "the socket path " + socketPath.string() + " is too long for a socket address";
-        return reply;
-    }
-    if (topic.size() > kMaxTopicBytes || item.size() > kMaxItemBytes) {
-        reply.error = "the request is too long";
-        return reply;
-    }
+    if (!socketAddressFor(socketPath, address))
+        return failed(IpcFaultKind::PathTooLong);
+    if (topic.size() > kMaxTopicBytes || item.size() > kMaxItemBytes)
+        return failed(IpcFaultKind::RequestTooLong);
     FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (fd.get() < 0) {
-        reply.error = errnoText("cannot create a socket", errno);
-        return reply;
-    }
+    if (fd.get() < 0)
+        return failed(IpcFaultKind::CannotCreateSocket, errno);
     for (;;) {
         if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
             break;
@@ -532,52 +567,40 @@ IpcReply ipcRequest(const std::filesystem::path& socketPath, std::string_view to
             continue;
         if (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTDIR) {
             reply.outcome = IpcReply::Outcome::NoServer;
-            reply.error = "no instance is running (nothing listens at " + socketPath.string() + ")";
-            return reply;
+            return failed(IpcFaultKind::NoInstance);
         }
         if (errno == EAGAIN) {
             // The server's backlog is full: try again until the deadline.
-            if (msLeft(deadline) == 0) {
-                reply.error = "the running instance did not accept the connection in time";
-                return reply;
-            }
+            if (msLeft(deadline) == 0)
+                return failed(IpcFaultKind::NotAcceptedInTime);
             ::usleep(10000);
             continue;
         }
-        reply.error = errnoText("cannot connect to " + socketPath.string(), errno);
-        return reply;
+        return failed(IpcFaultKind::CannotConnect, errno);
     }
 
     // A socket planted at the path by someone else gets nothing of ours.
-    if (!sameUserPeer(fd.get())) {
-        reply.error = "the service at " + socketPath.string() + " is run by another user; nothing was sent";
-        return reply;
-    }
+    if (!sameUserPeer(fd.get()))
+        return failed(IpcFaultKind::OtherUsersService);
 
     switch (writeAll(fd.get(), encodeIpcRequest(topic, item), deadline)) {
     case Io::Done: break;
-    case Io::TimedOut: reply.error = "the running instance did not take the request in time"; return reply;
-    default: reply.error = "the connection to the running instance broke"; return reply;
+    case Io::TimedOut: return failed(IpcFaultKind::RequestNotTaken);
+    default: return failed(IpcFaultKind::ConnectionBroke);
     }
 
     unsigned char header[5];
     switch (readExact(fd.get(), header, sizeof header, deadline)) {
     case Io::Done: break;
-    case Io::TimedOut:
-        reply.error = "no reply from the running instance within " + std::to_string(timeout.count()) + " ms";
-        return reply;
-    default: reply.error = "the running instance closed the connection without a reply"; return reply;
+    case Io::TimedOut: return failed(IpcFaultKind::NoReplyInTime);
+    default: return failed(IpcFaultKind::ClosedWithoutReply);
     }
     const uint32_t length = readLength(header + 1);
-    if (header[0] > static_cast<uint8_t>(IpcStatus::Refused) || length > kMaxReplyBytes) {
-        reply.error = "the running instance sent a malformed reply";
-        return reply;
-    }
+    if (header[0] > static_cast<uint8_t>(IpcStatus::Refused) || length > kMaxReplyBytes)
+        return failed(IpcFaultKind::MalformedReply);
     std::string text(length, '\0');
-    if (length > 0 && readExact(fd.get(), text.data(), length, deadline) != Io::Done) {
-        reply.error = "the reply of the running instance was cut short";
-        return reply;
-    }
+    if (length > 0 && readExact(fd.get(), text.data(), length, deadline) != Io::Done)
+        return failed(IpcFaultKind::ReplyCutShort);
     switch (static_cast<IpcStatus>(header[0])) {
     case IpcStatus::Data: reply.outcome = IpcReply::Outcome::Data; break;
     case IpcStatus::NoData: reply.outcome = IpcReply::Outcome::NoData; break;

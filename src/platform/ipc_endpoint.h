@@ -63,6 +63,43 @@ inline constexpr size_t kMaxServerClients = 32;
 
 enum class IpcStatus : uint8_t { Data = 0, NoData = 1, Refused = 2 };
 
+// Why serving or a request failed, kept apart from its English words so that
+// a front end can say it in the current language.
+enum class IpcFaultKind : uint8_t {
+    None,
+    AlreadyListening,
+    PathTooLongToServe,
+    NotASocket,
+    OtherOwnersSocket,
+    AnotherInstance,
+    CannotCreateSocket,
+    CannotBind,
+    CannotServe,
+    CannotCreatePipe,
+    PathTooLong,
+    RequestTooLong,
+    NoInstance,
+    NotAcceptedInTime,
+    CannotConnect,
+    OtherUsersService,
+    RequestNotTaken,
+    ConnectionBroke,
+    NoReplyInTime,
+    ClosedWithoutReply,
+    MalformedReply,
+    ReplyCutShort,
+};
+
+struct IpcFault {
+    IpcFaultKind kind = IpcFaultKind::None;
+    std::filesystem::path path;  // the socket
+    int systemError = 0;  // errno, where the system gave one
+    int64_t number = 0;  // the bytes a socket address holds, or the milliseconds waited
+};
+
+// The fault in English, as the logs and scripts read it; empty for None.
+std::string ipcFaultEnglish(const IpcFault& fault);
+
 // The framed bytes of a request and of a reply (exposed for tests).
 std::string encodeIpcRequest(std::string_view topic, std::string_view item);
 std::string encodeIpcReply(IpcStatus status, std::string_view text);
@@ -84,6 +121,8 @@ public:
     // Binds the socket (mode 0600) and starts serving. A socket file left by
     // an instance that died is replaced; a live server at the path, a path too
     // long for a socket address or any other file there is an error.
+    bool listen(const std::filesystem::path& socketPath, IpcFault& fault);
+    // The same with the fault in English.
     bool listen(const std::filesystem::path& socketPath, std::string& error);
     // Stops serving, waits for the server thread and removes the socket file.
     // A request waiting for the loop gets "no data". Safe to call twice.
@@ -122,11 +161,12 @@ struct IpcReply {
         NoData,
         Refused,  // the server does not serve the topic
         NoServer,  // nothing listens at the path
-        Failed,  // time-out, broken connection or malformed reply; error says which
+        Failed,  // time-out, broken connection or malformed reply; fault says which
     };
     Outcome outcome = Outcome::Failed;
     std::string text;
-    std::string error;
+    IpcFault fault;  // for NoServer and Failed
+    std::string error;  // the fault in English
 };
 
 // Connects, sends one request and waits for its reply, all within timeout.

@@ -3,8 +3,10 @@
 #include <charconv>
 #include <thread>
 
+#include "lang/string_table.h"
 #include "platform/ipc_endpoint.h"
 #include "platform/single_instance.h"
+#include "shell/ipc_fault_text.h"
 
 namespace fetchora {
 
@@ -47,8 +49,9 @@ TakeOverResult TakeOverFromDaemon(const std::filesystem::path& folder, const std
         // It may have ended on its own just now: the lock tells.
         break;
     default:
-        error = "the running instance did not answer the request to hand over"
-            + (reply.error.empty() ? std::string() : " (" + reply.error + ")");
+        error = reply.fault.kind == IpcFaultKind::None
+            ? builtinText(kStrTakeOverNoAnswer)
+            : builtinText(kStrTakeOverNoAnswerBecause, {ipcFaultText(reply.fault)});
         return TakeOverResult::Failed;
     }
     // The daemon lets go of the lock only when its process ends, after the

@@ -557,6 +557,45 @@ TEST(IpcEndpointPaths, NoServerIsToldApartFromAFailure)
     EXPECT_FALSE(reply.error.empty());
 }
 
+// A failure keeps its kind, socket, errno and count apart from its English,
+// which the reply's error and listen's text still read.
+TEST(IpcEndpointPaths, FailuresKeepTheirKindSocketAndCount)
+{
+    TempDir dir;
+    const IpcReply none = ipcRequest(dir / "Fetchora", "WWW_OPENURL", "http://x/");
+    EXPECT_EQ(none.fault.kind, IpcFaultKind::NoInstance);
+    EXPECT_EQ(none.fault.path, dir / "Fetchora");
+    EXPECT_EQ(none.error, "no instance is running (nothing listens at " + (dir / "Fetchora").string() + ")");
+
+    const std::filesystem::path longPath = "/tmp/" + std::string(120, 'x') + "/Fetchora";
+    const IpcReply tooLong = ipcRequest(longPath, "DownloadInfo", "1");
+    EXPECT_EQ(tooLong.fault.kind, IpcFaultKind::PathTooLong);
+    EXPECT_EQ(tooLong.error, ipcFaultEnglish(tooLong.fault));
+    const IpcReply hugeItem = ipcRequest(dir / "Fetchora", "DownloadInfo", std::string(kMaxItemBytes + 1, 'i'));
+    EXPECT_EQ(hugeItem.outcome, Outcome::Failed);
+    EXPECT_EQ(hugeItem.fault.kind, IpcFaultKind::RequestTooLong);
+    EXPECT_EQ(hugeItem.error, "the request is too long");
+
+    MessageLoop loop;
+    IpcServer server(loop, {"DownloadInfo"}, [](const std::string&, const std::string&) { return "x"; });
+    IpcFault fault;
+    EXPECT_FALSE(server.listen(longPath, fault));
+    EXPECT_EQ(fault.kind, IpcFaultKind::PathTooLongToServe);
+    EXPECT_EQ(fault.number, static_cast<int64_t>(sizeof(sockaddr_un::sun_path) - 1));
+    EXPECT_NE(ipcFaultEnglish(fault).find("longer than " + std::to_string(fault.number) + " bytes"),
+              std::string::npos)
+        << ipcFaultEnglish(fault);
+    const auto plain = dir / "plain";
+    test::writeFile(plain, "keep me");
+    EXPECT_FALSE(server.listen(plain, fault));
+    EXPECT_EQ(fault.kind, IpcFaultKind::NotASocket);
+    EXPECT_EQ(fault.path, plain);
+    std::string error;
+    EXPECT_FALSE(server.listen(plain, error));
+    EXPECT_EQ(error, plain.string() + " exists and is not a socket; remove it if it is not needed");
+    EXPECT_EQ(ipcFaultEnglish({}), "");
+}
+
 TEST(IpcFraming, FieldsAreLengthPrefixedMostSignificantByteFirst)
 {
     EXPECT_EQ(encodeIpcRequest("ab", "xyz"), std::string("\0\0\0\2ab\0\0\0\3xyz", 13));
