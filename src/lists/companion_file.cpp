@@ -8,6 +8,11 @@
 #include <iterator>
 #include <system_error>
 
+#include "lang/string_table.h"
+#include "lang/system_error_text.h"
+#include "lists/companion_texts.h"
+#include "lists/file_error.h"
+#include "model/database_texts.h"
 #include "model/kxd_archive.h"
 #include "platform/atomic_file.h"
 #include "platform/text_utils.h"
@@ -46,27 +51,27 @@ CompanionRead LoadCompanionJob(std::string_view bytes, const KxdLoadOptions& opt
     KxdReader reader(bytes);
     const int32_t tag = reader.readI32();
     if (!reader.ok()) {
-        result.error = "the file is cut short";
+        result.error = builtinText(kStrCompanionCutShort);
         return result;
     }
     if ((tag & 3) != kTagJob) {
-        result.error = "the file does not hold a job record";
+        result.error = builtinText(kStrCompanionNoJobRecord);
         return result;
     }
     auto job = std::make_unique<DownloadJob>();
     job->ApplyDefaults(NodeKind::Job, options.defaults, nullptr, options.now);
     LoadNode(reader, *job, options);
     if (!reader.ok()) {
-        result.error
-            = std::string(archiveErrorText(reader.error())) + " at byte " + std::to_string(reader.errorOffset());
+        result.error = builtinText(kStrFileDamagedAt,
+                                   {shownArchiveError(reader.error()), std::to_string(reader.errorOffset())});
         return result;
     }
     if (job->IsCategory()) {
-        result.error = "the file holds a Category, not a job";
+        result.error = builtinText(kStrCompanionHoldsCategory);
         return result;
     }
     if (reader.remaining() != 0) {
-        result.error = std::to_string(reader.remaining()) + " bytes follow the job record";
+        result.error = builtinText(kStrCompanionBytesFollow, {std::to_string(reader.remaining())});
         return result;
     }
     job->AfterLoad(options.defaults.maxParallelNum, options.startUnfinishedJobs);
@@ -85,21 +90,21 @@ CompanionRead ReadCompanionFile(const std::filesystem::path& dataFile, const Kxd
     result.status = CompanionStatus::Damaged;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) {
-        result.error = path.string() + ": " + ec.message();
+        result.error = FileErrorText(path, ec.value());
         return result;
     }
     if (size > kCompanionFileLimit) {
-        result.error = path.string() + ": too large for a job record";
+        result.error = builtinText(kStrCompanionTooLargeToRead, {path.string()});
         return result;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        result.error = path.string() + ": " + std::strerror(errno);
+        result.error = FileErrorText(path, errno);
         return result;
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        result.error = path.string() + ": read error";
+        result.error = builtinText(kStrFileReadError, {path.string()});
         return result;
     }
     result = LoadCompanionJob(bytes, options);
@@ -114,13 +119,13 @@ bool WriteCompanionFile(const std::filesystem::path& dataFile, const DownloadJob
     const std::filesystem::path path = CompanionPathFor(dataFile);
     if (bytes.empty()) {
         if (error)
-            *error = path.string() + ": the job record is too large to store";
+            *error = builtinText(kStrCompanionTooLargeToStore, {path.string()});
         return false;
     }
     errno = 0;
     if (!writeFileAtomically(path, bytes)) {
         if (error)
-            *error = path.string() + ": " + (errno ? std::strerror(errno) : "cannot be written");
+            *error = errno ? FileErrorText(path, errno) : builtinText(kStrFileCannotBeWritten, {path.string()});
         return false;
     }
     return true;

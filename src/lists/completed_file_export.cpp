@@ -2,7 +2,10 @@
 
 #include <system_error>
 
+#include "lang/string_table.h"
+#include "lang/system_error_text.h"
 #include "lists/companion_file.h"
+#include "lists/companion_texts.h"
 
 namespace fetchora {
 
@@ -18,13 +21,13 @@ FileExportResult ExportCompletedFiles(const std::vector<const DownloadJob*>& job
         const std::filesystem::path to = folder / job->GetDisplayName();
         std::error_code ec;
         if (std::filesystem::equivalent(from, to, ec)) {
-            result.failures.push_back(from.string() + ": already in the export folder");
+            result.failures.push_back(builtinText(kStrExportAlreadyThere, {from.string()}));
             continue;
         }
         ec.clear();
         std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
         if (ec) {
-            result.failures.push_back(from.string() + ": " + ec.message());
+            result.failures.push_back(from.string() + ": " + systemErrorText(ec.value()));
             continue;
         }
         std::string error;

@@ -9,7 +9,10 @@
 #include <system_error>
 
 #include "lang/string_table.h"
+#include "lang/system_error_text.h"
 #include "lists/companion_file.h"
+#include "lists/companion_texts.h"
+#include "lists/file_error.h"
 #include "model/file_moves.h"
 #include "net/url.h"
 
@@ -64,7 +67,7 @@ std::string placeFile(const DiskFile& file, const std::string& categoryFolder, b
     const std::string target = JoinPath(categoryFolder, file.path.filename().string());
     std::error_code moveError;
     if (!MoveFileNoReplace(file.path.string(), target, moveError)) {
-        result.warning = file.path.string() + " stays where it is: " + moveError.message();
+        result.warning = builtinText(kStrImportFileStays, {file.path.string(), systemErrorText(moveError.value())});
         return ownFolder;
     }
     result.moved = true;
@@ -78,12 +81,12 @@ bool StatDiskFile(const std::filesystem::path& path, DiskFile& out, std::string*
     struct stat info { };
     if (::stat(path.c_str(), &info) != 0) {
         if (error)
-            *error = path.string() + ": " + std::strerror(errno);
+            *error = FileErrorText(path, errno);
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
         if (error)
-            *error = path.string() + ": not a regular file";
+            *error = builtinText(kStrImportNotRegularFile, {path.string()});
         return false;
     }
     out.path = path;
@@ -99,7 +102,7 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
     std::unique_lock<JobLock> lock(doc.jobLock());
     DownloadJob* category = chosenCategory(doc, choice.category);
     if (!category) {
-        result.error = "the database has no Category to add to";
+        result.error = builtinText(kStrImportNoCategory);
         return result;
     }
     std::unique_ptr<DownloadJob> job = std::move(loaded);
@@ -109,7 +112,7 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
     // that nothing is renamed on disk and nothing is posted for it.
     job->notifyWindow = nullptr;
     if (!applyUrl(*job, choice.url)) {
-        result.error = "not a valid URL: " + choice.url;
+        result.error = builtinText(kStrImportNotValidUrl, {choice.url});
         return result;
     }
     job->referer = choice.referer;
@@ -128,7 +131,7 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
     job->notifyWindow = doc.notifyWindow();
     result.job = doc.AddJob(std::move(job), category);
     if (!result.job)
-        result.error = "the job could not be added";
+        result.error = builtinText(kStrImportNotAdded);
     return result;
 }
 
@@ -138,19 +141,19 @@ ImportResult ImportBrokenDownload(CZoviradDoc& doc, const JobDefaults& defaults,
     ImportResult result;
     const auto entry = ParseUrl(choice.url);
     if (!entry || !IsTransferable(entry->service)) {
-        result.error = "not a valid URL: " + choice.url;
+        result.error = builtinText(kStrImportNotValidUrl, {choice.url});
         return result;
     }
     std::unique_lock<JobLock> lock(doc.jobLock());
     DownloadJob* queue = doc.downloading();
     if (!queue) {
-        result.error = "the database has no \"Download\" Category";
+        result.error = builtinText(kStrImportNoDownloadCategory);
         return result;
     }
     std::unique_ptr<DownloadJob> job = doc.NewRecord(NodeKind::Job, defaults, now);
     job->notifyWindow = nullptr;
     if (!job->SetUrl(choice.url)) {
-        result.error = "not a valid URL: " + choice.url;
+        result.error = builtinText(kStrImportNotValidUrl, {choice.url});
         return result;
     }
     job->referer = choice.referer;
@@ -171,7 +174,7 @@ ImportResult ImportBrokenDownload(CZoviradDoc& doc, const JobDefaults& defaults,
     job->notifyWindow = doc.notifyWindow();
     result.job = doc.AddJob(std::move(job), queue);
     if (!result.job)
-        result.error = "the job could not be added";
+        result.error = builtinText(kStrImportNotAdded);
     return result;
 }
 
@@ -206,7 +209,7 @@ FolderImportResult ImportFolder(CZoviradDoc& doc, const JobDefaults& defaults, i
                 files.push_back(it->path());
         }
         if (ec) {
-            result.problems.push_back(current.folder.string() + ": " + ec.message());
+            result.problems.push_back(current.folder.string() + ": " + systemErrorText(ec.value()));
             continue;
         }
         std::sort(files.begin(), files.end());

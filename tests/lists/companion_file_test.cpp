@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scoped_language.h"
 #include "support/temp_dir.h"
 
 namespace fetchora {
@@ -107,6 +108,38 @@ TEST(CompanionFile, WriteToAnUnwritablePlaceFailsWithAReason)
     std::string error;
     EXPECT_FALSE(WriteCompanionFile(dir / "none" / "f.bin", *makeSampleJob(), &error));
     EXPECT_NE(error.find("f.bin.kxe"), std::string::npos) << error;
+}
+
+// Why a companion file cannot be used is made in the current language, with
+// the file's name where the text has its place; a text the language lacks
+// stays English.
+TEST(CompanionFile, TheReasonsAreInTheCurrentLanguage)
+{
+    test::TempDir dir;
+    test::ScopedLanguage german("41779=die Datei ist abgeschnitten\n"
+                                "41781=die Datei enth\xC3\xA4lt eine Kategorie, keinen Auftrag\n"
+                                "41782=auf den Auftrag folgen %1 Bytes\n"
+                                "61731=%1 enth\xC3\xA4lt einen falschen Pfad.\n");
+    EXPECT_EQ(LoadCompanionJob("ab", {}).error, "die Datei ist abgeschnitten");
+    const std::string whole = StoreCompanionJob(*makeSampleJob());
+    EXPECT_EQ(LoadCompanionJob(whole + "xyz", {}).error, "auf den Auftrag folgen 3 Bytes");
+    DownloadJob category;
+    category.nodeFlags = kNodeCategory;
+    category.name = "C";
+    KxdWriter writer;
+    StoreNode(writer, category, false);
+    EXPECT_EQ(LoadCompanionJob(writer.bytes(), {}).error, "die Datei enth\xC3\xA4lt eine Kategorie, keinen Auftrag");
+    // Read through its data file, the reason follows the companion's name.
+    const auto data = dir / "f.bin";
+    test::writeFile(CompanionPathFor(data), "ab");
+    EXPECT_EQ(ReadCompanionFile(data, {}).error, CompanionPathFor(data).string() + ": die Datei ist abgeschnitten");
+    // A folder that is not there: the standard file text, in German, names it once.
+    std::string error;
+    const auto nowhere = dir / "none" / "f.bin";
+    EXPECT_FALSE(WriteCompanionFile(nowhere, *makeSampleJob(), &error));
+    EXPECT_EQ(error, CompanionPathFor(nowhere).string() + " enth\xC3\xA4lt einen falschen Pfad.");
+    // Not in the language: English.
+    EXPECT_EQ(LoadCompanionJob(std::string(4, '\x01'), {}).error, "the file does not hold a job record");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lists/companion_file.h"
+#include "support/scoped_language.h"
 #include "support/temp_dir.h"
 
 namespace fetchora {
@@ -60,8 +61,13 @@ TEST(CompletedFileExport, AFileIsNeverCopiedOntoItself)
     const auto job = completedJob(dir.path(), "self.bin", true);
     const FileExportResult result = ExportCompletedFiles({job.get()}, dir.path());
     EXPECT_EQ(result.copied, 0);
-    EXPECT_EQ(result.failures.size(), 1u);
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_EQ(result.failures[0], (dir / "self.bin").string() + ": already in the export folder");
     EXPECT_EQ(test::readFile(dir / "self.bin"), "keep me");
+    test::ScopedLanguage german("41791=%1: schon im Exportordner\n");
+    const FileExportResult again = ExportCompletedFiles({job.get()}, dir.path());
+    ASSERT_EQ(again.failures.size(), 1u);
+    EXPECT_EQ(again.failures[0], (dir / "self.bin").string() + ": schon im Exportordner");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lists/companion_file.h"
+#include "support/scoped_language.h"
 #include "support/temp_dir.h"
 
 namespace fetchora {
@@ -106,6 +107,16 @@ TEST_F(PreviousImportTest, ABadUrlAddsNothing)
     EXPECT_EQ(ImportBrokenDownload(doc, defaults, 1000, file, choice).job, nullptr);
     EXPECT_EQ(jobsUnder(doc.downloaded()), 0);
     EXPECT_EQ(jobsUnder(doc.downloading()), 0);
+
+    // The reason is made in the current language.
+    test::ScopedLanguage german("41787=keine g\xC3\xBCltige URL: %1\n41785=%1: keine gew\xC3\xB6hnliche Datei\n");
+    choice.url = "no url here";
+    EXPECT_EQ(ImportPreviousFile(doc, defaults, 1000, file, choice).error, "keine g\xC3\xBCltige URL: no url here");
+    EXPECT_EQ(ImportBrokenDownload(doc, defaults, 1000, file, choice).error, "keine g\xC3\xBCltige URL: no url here");
+    DiskFile folder;
+    std::string error;
+    EXPECT_FALSE(StatDiskFile(dir.path(), folder, &error));
+    EXPECT_EQ(error, dir.path().string() + ": keine gew\xC3\xB6hnliche Datei");
 }
 
 TEST_F(PreviousImportTest, ACompanionJobKeepsItsHistory)
