@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lang/string_table.h"
+#include "lang/system_error_text.h"
 #include "lists/file_error.h"
 #include "model/database_texts.h"
 #include "platform/text_utils.h"
@@ -40,7 +41,7 @@ MergeLoadResult LoadMergeSource(const std::filesystem::path& file, CZoviradDoc& 
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(file, ec);
     if (ec) {
-        result.error = openErrorText(file, ec.message());
+        result.error = openErrorText(file, systemErrorText(ec.value()));
         return result;
     }
     if (size > kMergeFileLimit) {
@@ -49,7 +50,7 @@ MergeLoadResult LoadMergeSource(const std::filesystem::path& file, CZoviradDoc& 
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        result.error = openErrorText(file, std::strerror(errno));
+        result.error = openErrorText(file, systemErrorText(errno));
         return result;
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "lists/file_error.h"
 #include "platform/text_utils.h"
 
 namespace fetchora {
@@ -87,7 +88,7 @@ TemplateReadResult ReadExportTemplate(const std::filesystem::path& file)
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(file, ec);
     if (ec) {
-        result.error = file.string() + ": " + ec.message();
+        result.error = FileErrorText(file, ec.value());
         return result;
     }
     if (size > kTemplateFileLimit) {
@@ -96,7 +97,7 @@ TemplateReadResult ReadExportTemplate(const std::filesystem::path& file)
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        result.error = file.string() + ": " + std::strerror(errno);
+        result.error = FileErrorText(file, errno);
         return result;
     }
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "engine/job_info_file.h"
+#include "lang/string_table.h"
+#include "lists/file_error.h"
 #include "platform/atomic_file.h"
 
 namespace fetchora {
@@ -200,7 +202,7 @@ ExportResult WriteHtmlExport(const std::filesystem::path& output, const ExportTe
     ExportResult result;
     errno = 0;
     if (!writeFileAtomically(output, page)) {
-        result.error = output.string() + ": " + (errno ? std::strerror(errno) : "cannot be written");
+        result.error = errno ? FileErrorText(output, errno) : builtinText(kStrFileCannotBeWritten, {output.string()});
         result.filesFailed = 1;
         return result;
     }
@@ -241,8 +243,8 @@ ExportResult ExportIndividualLogs(const DownloadJob& category, const ExportOptio
             continue;
         }
         if (result.error.empty())
-            result.error
-                = jobInfoPath(info.localPath).string() + ": " + (errno ? std::strerror(errno) : "cannot be written");
+            result.error = errno ? FileErrorText(jobInfoPath(info.localPath), errno)
+                                 : builtinText(kStrFileCannotBeWritten, {jobInfoPath(info.localPath).string()});
         ++result.filesFailed;
     }
     result.ok = result.filesFailed == 0;

@@ -467,9 +467,10 @@ void MainView::exportList()
         for (DownloadJob* job : selection())
             jobs.push_back(job);
     }
+    // The list file's error names the file already, as a list's read error does.
     std::string error;
     if (!WriteUrlList(*file, jobs, &error))
-        m_prompts.message(builtinText(kStrCannotWrite, {file->string(), error}), MessageIcon::Error);
+        m_prompts.message(error, MessageIcon::Error);
 }
 
 // ---- adding several links ---------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "lists/page_url_history.h"
 #include "platform/registry.h"
 #include "shell/job_list_model.h"
+#include "support/scoped_language.h"
 #include "support/view_session.h"
 
 namespace fetchora {
@@ -301,6 +302,39 @@ TEST_F(ListCommandsTest, AnInformationExportUsesTheChosenStyleAndTheListsSizeUni
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.filesWritten, 1);
     EXPECT_NE(readFile(m_dir / "two.bin.log").find("URL:http://127.0.0.1:9/two.bin\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fetchora
+
+namespace fetchora {
+namespace {
+
+// Exporting or importing a list into a folder that is not there says so
+// naming the file once, in English and in the current language.
+TEST_F(ListCommandsTest, AListThatCannotBeWrittenOrReadNamesItsFileOnce)
+{
+    const auto file = m_dir / "no such folder" / "list.lst";
+    test::ViewPrompts& prompts = m_session.prompts;
+    auto shownFor = [&](ViewCommand command) {
+        prompts.asked.clear();
+        prompts.saveFile = file;
+        prompts.openFile = file;
+        m_session.view->run(command);
+        EXPECT_EQ(prompts.asked.size(), 1u);
+        return prompts.asked.empty() ? std::string() : prompts.asked.back().text;
+    };
+    const std::string english = file.string() + " contains an incorrect path.";
+    EXPECT_EQ(shownFor(ViewCommand::ExportList), english);
+    EXPECT_EQ(shownFor(ViewCommand::ImportList), english);
+    {
+        test::ScopedLanguage german("61731=%1 enth\xC3\xA4lt einen falschen Pfad.\n");
+        const std::string text = shownFor(ViewCommand::ExportList);
+        EXPECT_EQ(text, file.string() + " enth\xC3\xA4lt einen falschen Pfad.");
+        EXPECT_EQ(text.find(file.string()), text.rfind(file.string())) << text;
+    }
+    prompts.saveFile.reset();
+    prompts.openFile.reset();
 }
 
 }  // namespace
