@@ -3,9 +3,8 @@
 // well and badly, the list modes, the requests to a daemon, the browser
 // hosts, and the failures the lower layers put into words: an untrusted
 // certificate, a refused port, a folder that cannot be made, a damaged list
-// file, a database that cannot be written): every line it prints must be
-// German. (A profile the program refuses is not among them: the language
-// file of --lang is looked for in the profile.) A line counts as English when
+// file, a database that cannot be written, a stream server's error, a profile
+// the program refuses): every line it prints must be German. A line counts as English when
 // the same run in English printed it too, or when it matches the English
 // text of a string id whose German differs.
 #include <gtest/gtest.h>
@@ -23,7 +22,9 @@
 #include <vector>
 
 #include "lang/language_file.h"
+#include "engine/asf_test_files.h"
 #include "support/cli_process.h"
+#include "support/fake_mms_server.h"
 #include "support/loopback_sockets.h"
 #include "support/real_peers.h"
 #include "support/scripted_server.h"
@@ -70,6 +71,9 @@ struct Scenario {
     std::function<std::vector<std::string>(const fs::path& folder)> arguments;
     std::function<void(const fs::path& folder)> prepare = [](const fs::path&) {};
     bool standardOutput = true;  // false: it is machine-read (the --db listing)
+    // Run a copy of the program with the language file in its own data
+    // folder rather than in the profile (which the path may refuse).
+    bool programData = false;
 };
 
 struct Output {
@@ -83,8 +87,16 @@ Output run(const Scenario& scenario, const std::string* germanFile)
     fs::create_directories(dir / "home" / "language");
     fs::create_directories(dir / "out");
     fs::create_directories(dir / "log");
-    if (germanFile)
+    fs::path program;
+    if (scenario.programData) {
+        fs::create_directories(dir / "program" / "language");
+        program = dir / "program" / "fetchora-cli";
+        fs::copy_file(test::cliProgram(), program);
+        if (germanFile)
+            test::writeFile(dir / "program" / "language" / "kxdeu.ini", *germanFile);
+    } else if (germanFile) {
         test::writeFile(dir / "home" / "language" / "kxdeu.ini", *germanFile);
+    }
     scenario.prepare(dir.path());
     std::vector<std::string> arguments;
     if (germanFile)
@@ -96,7 +108,12 @@ Output run(const Scenario& scenario, const std::string* germanFile)
     std::string err;
     std::string out;
     Output output;
-    output.code = test::runCli(arguments, environment, dir / "log", &err, &out);
+    {
+        test::CliProcess process(arguments, environment, dir / "log", {}, program);
+        output.code = process.wait();
+        err = process.standardError();
+        out = process.standardOutput();
+    }
     // The folder differs from run to run; what is printed around it does not.
     auto lines = linesOf(err);
     if (scenario.standardOutput) {
@@ -168,6 +185,7 @@ struct WalkUrls {
     std::string untrusted;  // HTTPS with a self-signed certificate
     std::string refused;  // a port nothing listens on
     std::string badLength;  // 200 with a length no body can have
+    std::string streamBusy;  // an MMS server whose file is busy
 };
 
 std::vector<Scenario> scenarios(const WalkUrls& urls)
@@ -216,6 +234,13 @@ std::vector<Scenario> scenarios(const WalkUrls& urls)
         {"untrusted certificate", inFolder({"-d", "@out", "--retry", "0", urls.untrusted})},
         {"refused port", inFolder({"-d", "@out", "--retry", "0", urls.refused})},
         {"bad length", inFolder({"-d", "@out", "--retry", "0", urls.badLength})},
+        {"stream busy", inFolder({"-d", "@out", "--retry", "0", urls.streamBusy})},
+        {"profile refused", inFolder({"-d", "@out", urls.download}),
+         [](const fs::path& folder) {
+             fs::create_directories(folder / "home");
+             fs::permissions(folder / "home", fs::perms::all);
+         },
+         true, true},
         {"folder cannot be made", inFolder({"-d", "@blocker/sub", "--retry", "0", urls.download}),
          [](const fs::path& folder) { test::writeFile(folder / "blocker", "a file where a folder should be"); }},
         {"damaged list file", inFolder({"-d", "@out", "-i", "@huge.lst"}),
@@ -261,12 +286,14 @@ std::vector<std::string> englishLeftovers(const std::string& germanFile, const s
         "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"));
     test::ScriptedServer badLength(test::ServerScript().readRequestHead().send(
         "HTTP/1.1 200 OK\r\nContent-Length: -20\r\nConnection: close\r\n\r\ndata"));
+    test::FakeMmsServer busy({.asf = test::asfFile({}), .openFileResult = 0xC00D000E});
     const test::NginxPeer nginx;
     const std::string base = "http://127.0.0.1:";
     const WalkUrls urls{base + std::to_string(server.port()) + "/f.bin", base + std::to_string(missing.port()) + "/x.bin",
                         "https://127.0.0.1:" + std::to_string(nginx.httpsPort()) + "/files/small.txt",
                         base + std::to_string(test::refusedPort()) + "/r.bin",
-                        base + std::to_string(badLength.port()) + "/b.bin"};
+                        base + std::to_string(badLength.port()) + "/b.bin",
+                        "mms://127.0.0.1:" + std::to_string(busy.port()) + "/media/clip.asf"};
     const auto patterns
         = englishPatterns(LanguageFile::parse(shippedFile("kxeng.ini")), LanguageFile::parse(germanFile));
     EXPECT_GT(patterns.size(), 100u);
@@ -335,10 +362,16 @@ TEST(CliLanguageWalk, ALowerLayerTextMissingFromTheGermanFileIsListed)
 {
     const std::vector<std::string> leftovers
         = englishLeftovers(withoutIds(shippedFile("kxdeu.ini"),
-                                      {"41302", "41323", "41432", "41451", "41471", "41487", "41612"}),
+                                      {"41302", "41323", "41432", "41439", "41451", "41471", "41487", "41612",
+                                       "41715"}),
                            {"untrusted certificate", "refused port", "folder cannot be made", "damaged list file",
-                            "database cannot be written", "bad length"});
+                            "database cannot be written", "bad length", "stream busy", "profile refused"});
     const std::string list = joined(leftovers);
+    EXPECT_NE(list.find("[stream busy] "), std::string::npos) << list;
+    EXPECT_NE(list.find("the network is busy"), std::string::npos) << list;
+    // The refused profile's words come from the program's data folder.
+    EXPECT_NE(list.find("[profile refused] "), std::string::npos) << list;
+    EXPECT_NE(list.find("<dir>/home may be written by every user"), std::string::npos) << list;
     EXPECT_NE(list.find("[bad length] "), std::string::npos) << list;
     EXPECT_NE(list.find("The server sent a bad Content-Length: -20"), std::string::npos) << list;
     EXPECT_NE(list.find("[untrusted certificate] "), std::string::npos) << list;

@@ -18,7 +18,8 @@ namespace fetchora::test {
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments,
                        const std::map<std::string, std::string>& environment,
-                       const std::filesystem::path& outputFolder, const std::filesystem::path& workingFolder)
+                       const std::filesystem::path& outputFolder, const std::filesystem::path& workingFolder,
+                       const std::filesystem::path& program)
     : m_out(outputFolder / "cli.stdout")
     , m_err(outputFolder / "cli.stderr")
 {
@@ -39,7 +40,8 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
         envp.push_back(text.data());
     envp.push_back(nullptr);
 
-    std::vector<std::string> argText{FETCHORA_CLI};
+    const std::string executable = program.empty() ? std::string(FETCHORA_CLI) : program.string();
+    std::vector<std::string> argText{executable};
     argText.insert(argText.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& text : argText)
@@ -53,7 +55,7 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (!workingFolder.empty())
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
-    int failed = posix_spawn(&m_pid, FETCHORA_CLI, &actions, nullptr, argv.data(), envp.data());
+    int failed = posix_spawn(&m_pid, executable.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0)
         throw std::runtime_error(std::string("cannot start fetchora-cli: ") + std::strerror(failed));
@@ -107,6 +109,11 @@ std::string CliProcess::standardOutput() const
 std::string CliProcess::standardError() const
 {
     return readFile(m_err);
+}
+
+std::filesystem::path cliProgram()
+{
+    return FETCHORA_CLI;
 }
 
 std::map<std::string, std::string> ownProfileEnvironment(const std::filesystem::path& folder)

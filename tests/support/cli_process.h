@@ -15,9 +15,11 @@ public:
     // Starts fetchora-cli with the arguments; environment entries are added
     // to (or replace those of) the test's environment. Output goes to files
     // in outputFolder. It runs in workingFolder, or the test's own folder
-    // when that is empty.
+    // when that is empty; program is a copy of fetchora-cli to run instead
+    // (one with a data folder beside it), empty for the built one.
     CliProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
-               const std::filesystem::path& outputFolder, const std::filesystem::path& workingFolder = {});
+               const std::filesystem::path& outputFolder, const std::filesystem::path& workingFolder = {},
+               const std::filesystem::path& program = {});
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -45,6 +47,9 @@ std::map<std::string, std::string> ownProfileEnvironment(const std::filesystem::
 // folder/run (the single-instance socket, the daemon's endpoint) and
 // XDG_DOWNLOAD_DIR folder/downloads.
 std::map<std::string, std::string> desktopProfileEnvironment(const std::filesystem::path& folder);
+
+// The built fetchora-cli.
+std::filesystem::path cliProgram();
 
 // Runs fetchora-cli to its end and returns the exit code.
 int runCli(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
