@@ -314,6 +314,10 @@ namespace {
 // naming the file once, in English and in the current language.
 TEST_F(ListCommandsTest, AListThatCannotBeWrittenOrReadNamesItsFileOnce)
 {
+    DownloadJob* job = importFile("one.bin", 10, "http://127.0.0.1:9/one.bin");
+    ASSERT_NE(job, nullptr);
+    m_session.view->list().openCategory(m_session.doc().downloaded());
+    m_session.view->list().setSelection({job});
     const auto file = m_dir / "no such folder" / "list.lst";
     test::ViewPrompts& prompts = m_session.prompts;
     auto shownFor = [&](ViewCommand command) {
