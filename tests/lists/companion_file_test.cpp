@@ -117,7 +117,7 @@ TEST(CompanionFile, TheReasonsAreInTheCurrentLanguage)
 {
     test::TempDir dir;
     test::ScopedLanguage german("41779=die Datei ist abgeschnitten\n"
-                                "41781=die Datei enth\xC3\xA4lt eine Kategorie, keinen Auftrag\n"
+                                "41780=die Datei enth\xC3\xA4lt keinen Auftrag\n"
                                 "41782=auf den Auftrag folgen %1 Bytes\n"
                                 "61731=%1 enth\xC3\xA4lt einen falschen Pfad.\n");
     EXPECT_EQ(LoadCompanionJob("ab", {}).error, "die Datei ist abgeschnitten");
@@ -128,7 +128,7 @@ TEST(CompanionFile, TheReasonsAreInTheCurrentLanguage)
     category.name = "C";
     KxdWriter writer;
     StoreNode(writer, category, false);
-    EXPECT_EQ(LoadCompanionJob(writer.bytes(), {}).error, "die Datei enth\xC3\xA4lt eine Kategorie, keinen Auftrag");
+    EXPECT_EQ(LoadCompanionJob(writer.bytes(), {}).error, "die Datei enth\xC3\xA4lt keinen Auftrag");
     // Read through its data file, the reason follows the companion's name.
     const auto data = dir / "f.bin";
     test::writeFile(CompanionPathFor(data), "ab");
@@ -139,7 +139,8 @@ TEST(CompanionFile, TheReasonsAreInTheCurrentLanguage)
     EXPECT_FALSE(WriteCompanionFile(nowhere, *makeSampleJob(), &error));
     EXPECT_EQ(error, CompanionPathFor(nowhere).string() + " enth\xC3\xA4lt einen falschen Pfad.");
     // Not in the language: English.
-    EXPECT_EQ(LoadCompanionJob(std::string(4, '\x01'), {}).error, "the file does not hold a job record");
+    const std::string cut = LoadCompanionJob(std::string_view(whole).substr(0, whole.size() / 2), {}).error;
+    EXPECT_NE(cut.find(" at byte "), std::string::npos) << cut;
 }
 
 }  // namespace

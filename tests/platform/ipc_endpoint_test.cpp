@@ -582,7 +582,7 @@ TEST(IpcEndpointPaths, FailuresKeepTheirKindSocketAndCount)
     EXPECT_FALSE(server.listen(longPath, fault));
     EXPECT_EQ(fault.kind, IpcFaultKind::PathTooLongToServe);
     EXPECT_EQ(fault.number, static_cast<int64_t>(sizeof(sockaddr_un::sun_path) - 1));
-    EXPECT_NE(ipcFaultEnglish(fault).find("longer than " + std::to_string(fault.number) + " bytes"),
+    EXPECT_NE(ipcFaultEnglish(fault).find("longer than the " + std::to_string(fault.number) + " bytes"),
               std::string::npos)
         << ipcFaultEnglish(fault);
     const auto plain = dir / "plain";
