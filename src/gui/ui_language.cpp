@@ -28,6 +28,7 @@ UiLanguage* g_instance = nullptr;
 constexpr const char* kEnglishProperty = "englishText";
 constexpr const char* kEnglishTitleProperty = "englishTitle";
 constexpr const char* kEnglishTabProperty = "englishTabText";
+constexpr const char* kNamedAfterProperty = "accessibleNameFrom";
 
 QString fromUtf8(std::string_view text)
 {
@@ -191,6 +192,25 @@ static QString shownText(const QWidget* control)
     return {};
 }
 
+// A control named after its label takes the label's text as it shows now.
+static void renameAfterLabel(QWidget* control)
+{
+    const QVariant label = control->property(kNamedAfterProperty);
+    if (!label.isValid())
+        return;
+    if (const auto* from = qobject_cast<const QWidget*>(label.value<QObject*>()))
+        control->setAccessibleName(fieldName(shownText(from)));
+}
+
+void nameAfter(QWidget* control, QWidget* label)
+{
+    control->setProperty(kNamedAfterProperty, QVariant::fromValue(static_cast<QObject*>(label)));
+    // A label gone first leaves the name as it was.
+    QObject::connect(label, &QObject::destroyed, control,
+                     [control] { control->setProperty(kNamedAfterProperty, QVariant()); });
+    renameAfterLabel(control);
+}
+
 QString translationSection(const QWidget* widget)
 {
     if (widget == nullptr)
@@ -244,6 +264,10 @@ void translateWindow(QWidget* window)
             }
         }
     }
+    // Names and tips follow the texts retexted above.
+    for (QWidget* widget : widgets)
+        renameAfterLabel(widget);
+    retextTipsByStringIds(window);
     forEachListedPage(window, [](OptionsPage& page, QListWidgetItem& item) {
         const QString english = kept(&page, kEnglishTabProperty, page.title());
         item.setText(lookupTitle(QString::fromLatin1(page.sectionName())).value_or(english));
