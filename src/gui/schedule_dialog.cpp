@@ -31,6 +31,9 @@ constexpr int kJobsBoxId = 100;
 constexpr int kCountLabelId = 101;
 constexpr int kOkId = 102;
 constexpr int kCancelId = 103;
+// The same two controls when they show a count.
+constexpr int kJobsCountBoxId = 104;
+constexpr int kCountedLabelId = 105;
 // Texts with a count come from the string table: the section's texts for
 // the two controls name no count.
 constexpr uint32_t kStrStartSelectedCount = 41806;  // "%1" the selected jobs
@@ -49,6 +52,7 @@ ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, int 
 
     m_jobs = new QCheckBox(this);
     if (candidates > 0) {
+        setControlId(m_jobs, kJobsCountBoxId);
         const auto retextJobs = [box = m_jobs, candidates] {
             box->setText(uiString(kStrStartSelectedCount).arg(candidates));
         };
@@ -69,6 +73,7 @@ ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, int 
     }
     auto* count = new QLabel(this);
     if (scheduled > 0) {
+        setControlId(count, kCountedLabelId);
         const auto retextCount = [count, scheduled] { count->setText(uiString(kStrScheduledCount).arg(scheduled)); };
         retextCount();
         onLanguageChanged(count, retextCount);
