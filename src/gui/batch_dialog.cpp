@@ -15,11 +15,15 @@
 #include <QVBoxLayout>
 
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "shell/list_commands.h"
 
 namespace fetchora {
 
 namespace {
+
+constexpr uint32_t kStrMoreThanUrls = 41821;  // "%1" the largest count
+constexpr uint32_t kStrUrlCount = 41822;
 
 // A field of the number series: digits only, at most what 64 bits hold.
 QLineEdit* numberEdit(const QString& text, QWidget* parent)
@@ -226,8 +230,8 @@ void BatchDialog::updatePreview()
     }
     const uint64_t count = BatchCount(current);
     // The count saturates for the whole 64-bit range.
-    m_count->setText(count == UINT64_MAX ? tr("More than %1 URLs").arg(count - 1)
-                                         : tr("%1 URL(s)").arg(static_cast<qulonglong>(count)));
+    m_count->setText(count == UINT64_MAX ? uiString(kStrMoreThanUrls).arg(count - 1)
+                                         : uiString(kStrUrlCount).arg(static_cast<qulonglong>(count)));
 }
 
 std::size_t showBatchDialog(MainView& view, QWidget* parent)

@@ -14,13 +14,25 @@
 
 #include "gui/category_box.h"
 #include "gui/form_label_ids.h"
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "model/download_job.h"
 #include "shell/application.h"
 
 namespace fetchora {
 
 namespace {
+
+constexpr uint32_t kStrNoSuchCategory = 41812;
+constexpr uint32_t kStrConditionSite = 41813;
+constexpr uint32_t kStrConditionExtension = 41814;
+constexpr uint32_t kStrConditionNone = 41815;
+constexpr uint32_t kStrChooseCondition = 41816;
+constexpr uint32_t kStrEnterSite = 41817;
+constexpr uint32_t kStrEnterExtensions = 41818;
+constexpr uint32_t kStrChooseRuleCategory = 41819;
+constexpr uint32_t kStrRuleProblem = 41820;  // "%1" the rule's name, "%2" the problem
 
 enum Column { NameColumn, ConditionColumn, ValueColumn, CategoryColumn };
 
@@ -83,7 +95,7 @@ DownloadRulesDialog::DownloadRulesDialog(const DownloadRuleList& rules, const Do
     m_condition->addItem(tr("Where the filename extension is a specific string"), kRuleExtension);
     form->addRow(tr("C&ondition:"), m_condition);
     m_value = new QLineEdit(this);
-    m_value->setToolTip(tr("A host name, or extensions separated by \";\" such as .ZIP;.R[0-9][0-9]"));
+    setUiText(m_value, kStrRuleValueTip, UiTextRole::ToolTip);
     form->addRow(tr("&Value:"), m_value);
     m_category = new QComboBox(this);
     if (root)
@@ -176,7 +188,7 @@ QString DownloadRulesDialog::categoryName(const std::string& id) const
 {
     const int index = m_category->findData(QString::fromStdString(id).toInt());
     if (index < 0 || id.empty())
-        return tr("(no such category)");
+        return uiString(kStrNoSuchCategory);
     return m_category->itemText(index).trimmed();
 }
 
@@ -191,9 +203,9 @@ void DownloadRulesDialog::fillRow(int row)
     item->setCheckState(NameColumn, (rule.flags & kRuleEnabled) != 0 ? Qt::Checked : Qt::Unchecked);
     const uint32_t condition = conditionOf(rule);
     item->setText(ConditionColumn,
-                  condition == kRuleFromSite        ? tr("Site")
-                      : condition == kRuleExtension ? tr("Extension")
-                                                    : tr("None"));
+                  condition == kRuleFromSite        ? uiString(kStrConditionSite)
+                      : condition == kRuleExtension ? uiString(kStrConditionExtension)
+                                                    : uiString(kStrConditionNone));
     item->setText(ValueColumn, qText(rule.var1));
     item->setText(CategoryColumn, categoryName(rule.var2));
 }
@@ -268,12 +280,11 @@ QString DownloadRulesDialog::validate()
         const uint32_t condition = conditionOf(rule);
         QString problem;
         if (condition != kRuleFromSite && condition != kRuleExtension)
-            problem = tr("Please choose the rule's condition.");
+            problem = uiString(kStrChooseCondition);
         else if (rule.var1.empty())
-            problem = condition == kRuleFromSite ? tr("Please enter the site the rule is for.")
-                                                 : tr("Please enter the extensions the rule is for.");
+            problem = uiString(condition == kRuleFromSite ? kStrEnterSite : kStrEnterExtensions);
         else if (m_category->findData(QString::fromStdString(rule.var2).toInt()) < 0)
-            problem = tr("Please choose the category the rule moves files to.");
+            problem = uiString(kStrChooseRuleCategory);
         if (!problem.isEmpty()) {
             selectRow(static_cast<int>(i));
             QWidget* field = condition != kRuleFromSite && condition != kRuleExtension
@@ -281,7 +292,7 @@ QString DownloadRulesDialog::validate()
                 : rule.var1.empty() ? static_cast<QWidget*>(m_value)
                                     : m_category;
             field->setFocus();
-            return tr("Rule \"%1\": %2").arg(qText(rule.name), problem);
+            return uiString(kStrRuleProblem).arg(qText(rule.name), problem);
         }
     }
     return {};

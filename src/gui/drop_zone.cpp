@@ -13,6 +13,9 @@
 
 #include <algorithm>
 
+#include "gui/gui_string_ids.h"
+#include "gui/ui_text.h"
+
 namespace fetchora {
 
 QPoint DropZonePosition(std::optional<QPoint> stored, const QRect& screen, const QSize& size)
@@ -43,7 +46,7 @@ DropZone::DropZone(AppSettings& settings, QWidget* owner)
     setAttribute(Qt::WA_TranslucentBackground, false);
     const int side = fontMetrics().height() * 3;
     setFixedSize(side, side);
-    setToolTip(tr("Drop links here"));
+    setUiText(this, kStrDropZoneTip, UiTextRole::ToolTip);
 
     const QRect screen = screenArea();
     const DropZoneSettings stored = m_settings.dropZone(screen.width());

@@ -27,6 +27,13 @@
 
 namespace fetchora {
 
+namespace {
+
+constexpr uint32_t kStrNoExportStyle = 41810;  // "%1" the style folder
+constexpr uint32_t kStrFilesNotWritten = 41811;  // the error, the failed and all files
+
+}  // namespace
+
 ExportInfoDialog::ExportInfoDialog(Application& app, MainView& view, QWidget* parent)
     : QDialog(parent), m_app(app), m_mainView(view)
 {
@@ -53,7 +60,7 @@ ExportInfoDialog::ExportInfoDialog(Application& app, MainView& view, QWidget* pa
     for (const std::string& style : ListExportStyles(styles))
         m_style->addItem(qText(style));
     m_noStyle
-        = new QLabel(tr("No export style (*.kxs) was found in %1.").arg(QString::fromStdString(styles.string())), this);
+        = new QLabel(uiString(kStrNoExportStyle).arg(QString::fromStdString(styles.string())), this);
     m_noStyle->setWordWrap(true);
     m_noStyle->setVisible(m_style->count() == 0);
     m_view = new QCheckBox(tr("&View Export HTML file"), this);
@@ -113,7 +120,7 @@ QString ExportInfoDialog::exportTo(const std::filesystem::path& output)
     QString text = QString::fromStdString(result.error);
     if (result.filesFailed > 1)
         // One pass over the pattern: the error text may hold a "%".
-        text = tr("%1\n%2 of %3 files could not be written.")
+        text = uiString(kStrFilesNotWritten)
                    .arg(text, QString::number(result.filesFailed),
                         QString::number(result.filesFailed + result.filesWritten));
     QMessageBox::warning(this, windowTitle(), text);

@@ -91,4 +91,11 @@ inline constexpr uint32_t kStrRecoverBrokenDownload = 40939;
 inline constexpr uint32_t kStrPreviousFilesFolder = 40940;
 inline constexpr uint32_t kStrFolderTitle = 40941;
 
+// Tool tips of the dialogs and the drop zone.
+inline constexpr uint32_t kStrScheduleNoJobsTip = 41801;
+inline constexpr uint32_t kStrAutoCategoryTip = 41802;
+inline constexpr uint32_t kStrRuleValueTip = 41803;
+inline constexpr uint32_t kStrDropZoneTip = 41804;
+inline constexpr uint32_t kStrMoveToCategoryTip = 41805;
+
 }  // namespace fetchora

@@ -17,6 +17,7 @@
 
 #include "config/app_settings.h"
 #include "gui/gui_string_ids.h"
+#include "gui/ui_language.h"
 #include "gui/ui_text.h"
 
 namespace fetchora {
@@ -198,7 +199,7 @@ QLabel* FormPage::addRow(const QString& label, QWidget* buddy, QLayout* row)
     auto* text = new QLabel(label, this);
     text->setBuddy(buddy);
     setControlId(text, controlId(buddy) + kLabelIdOffset);
-    buddy->setAccessibleName(fieldName(label));
+    nameAfter(buddy, text);
     if (row != nullptr)
         m_form->addRow(text, row);
     else

@@ -17,6 +17,7 @@
 #include "gui/gui_prompts.h"
 #include "gui/gui_string_ids.h"
 #include "gui/options_pages.h"
+#include "gui/ui_language.h"
 #include "gui/ui_text.h"
 #include "shell/file_filters.h"
 
@@ -95,7 +96,7 @@ SoundsPage::SoundsPage(std::function<void(const std::filesystem::path&)> player,
             // The row's own switch doubles as its label.
             auto* box = new QCheckBox(row.text, this);
             setControlId(box, id);
-            edit->setAccessibleName(fieldName(row.text));
+            nameAfter(edit, box);
             form()->addRow(box, line);
             const OptionId bit = row.bit;
             addBinding({[box, bit](const AppSettings& s) { box->setChecked(s.GetOption(bit) != 0); },
@@ -147,7 +148,7 @@ SchedulePage::SchedulePage(QWidget* parent) : FormPage("Schedule_PPG", tr("Sched
     setControlId(stop, 10);
     stop->setDisplayFormat(QStringLiteral("HH:mm"));
     stop->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    stop->setAccessibleName(fieldName(stopEnabled->text()));
+    nameAfter(stop, stopEnabled);
     form()->addRow(stopEnabled, stop);
     enableWith(stopEnabled, stop);
 

@@ -24,6 +24,13 @@
 
 namespace fetchora {
 
+namespace {
+
+constexpr uint32_t kStrNoSuchFolder = 41808;
+constexpr uint32_t kStrAndMore = 41809;  // "%1" the problems not shown
+
+}  // namespace
+
 PreviousBatchDialog::PreviousBatchDialog(DownloadJob* root, const DownloadJob* current, QWidget* parent)
     : QDialog(parent)
 {
@@ -45,7 +52,7 @@ PreviousBatchDialog::PreviousBatchDialog(DownloadJob* root, const DownloadJob* c
     m_category = new QComboBox(this);
     fillCategoryBox(m_category, root, CategoryOffer::FileInto, current);
     m_autoCategory = new QCheckBox(tr("&Auto Create Category"), this);
-    m_autoCategory->setToolTip(tr("Every folder gets a new category of its name for its files"));
+    setUiText(m_autoCategory, kStrAutoCategoryTip, UiTextRole::ToolTip);
 
     auto* form = new QFormLayout;
     form->addRow(tr("&Directory:"), folderRow);
@@ -83,7 +90,7 @@ QString PreviousBatchDialog::validate() const
 {
     const QString folder = m_folder->text().trimmed();
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        return tr("Choose a folder that exists.");
+        return uiString(kStrNoSuchFolder);
     return {};
 }
 
@@ -116,7 +123,7 @@ int showImportPreviousBatch(Application& app, MainView& view, QWidget* parent)
     for (std::size_t i = 0; i < result.problems.size() && i < kProblemsShown; ++i)
         text += u'\n' + QString::fromStdString(result.problems[i]);
     if (result.problems.size() > kProblemsShown)
-        text += u'\n' + PreviousBatchDialog::tr("... and %1 more").arg(result.problems.size() - kProblemsShown);
+        text += u'\n' + uiString(kStrAndMore).arg(result.problems.size() - kProblemsShown);
     QMessageBox box(result.problems.empty() ? QMessageBox::Information : QMessageBox::Warning, dialog.windowTitle(),
                     text, QMessageBox::Ok, parent);
     box.exec();

@@ -69,7 +69,7 @@ PreviousFileDialog::PreviousFileDialog(PreviousFileMode mode, const DiskFile& fi
     m_comment = new QLineEdit(qText(start.comment), this);
     m_move = new QCheckBox(tr("&Move File"), this);
     m_move->setChecked(start.moveFile);
-    m_move->setToolTip(tr("Moves the file into the folder of the chosen category"));
+    setUiText(m_move, kStrMoveToCategoryTip, UiTextRole::ToolTip);
 
     auto* form = new QFormLayout;
     form->addRow(tr("File:"), m_file);

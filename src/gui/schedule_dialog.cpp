@@ -10,7 +10,9 @@
 #include <algorithm>
 
 #include "gui/dialog_placement.h"
+#include "gui/gui_string_ids.h"
 #include "gui/options_pages.h"
+#include "gui/ui_text.h"
 #include "model/job_database.h"
 #include "platform/job_lock.h"
 #include "shell/application.h"
@@ -29,6 +31,13 @@ constexpr int kJobsBoxId = 100;
 constexpr int kCountLabelId = 101;
 constexpr int kOkId = 102;
 constexpr int kCancelId = 103;
+// The same two controls when they show a count.
+constexpr int kJobsCountBoxId = 104;
+constexpr int kCountedLabelId = 105;
+// Texts with a count come from the string table: the section's texts for
+// the two controls name no count.
+constexpr uint32_t kStrStartSelectedCount = 41806;  // "%1" the selected jobs
+constexpr uint32_t kStrScheduledCount = 41807;  // "%1" the jobs that start by schedule
 
 }  // namespace
 
@@ -42,9 +51,13 @@ ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, int 
     m_page->load(settings);
 
     m_jobs = new QCheckBox(this);
-    setControlId(m_jobs, kJobsBoxId);
     if (candidates > 0) {
-        m_jobs->setText(tr("Start the %n selected job(s) b&y this schedule", nullptr, candidates));
+        setControlId(m_jobs, kJobsCountBoxId);
+        const auto retextJobs = [box = m_jobs, candidates] {
+            box->setText(uiString(kStrStartSelectedCount).arg(candidates));
+        };
+        retextJobs();
+        onLanguageChanged(m_jobs, retextJobs);
         if (candidatesScheduled > 0 && candidatesScheduled < candidates) {
             // A mixed selection stays as it is unless the user decides.
             m_jobs->setTristate(true);
@@ -53,14 +66,21 @@ ScheduleDialog::ScheduleDialog(const AppSettings& settings, int candidates, int 
             m_jobs->setChecked(candidatesScheduled == candidates);
         }
     } else {
+        setControlId(m_jobs, kJobsBoxId);
         m_jobs->setText(tr("Start the selected jobs b&y this schedule"));
         m_jobs->setEnabled(false);
-        m_jobs->setToolTip(tr("Select unfinished jobs of the download list first."));
+        setUiText(m_jobs, kStrScheduleNoJobsTip, UiTextRole::ToolTip);
     }
-    auto* count = new QLabel(scheduled > 0 ? tr("%n job(s) of the download list start by schedule.", nullptr, scheduled)
-                                           : tr("No job of the download list starts by schedule."),
-                             this);
-    setControlId(count, kCountLabelId);
+    auto* count = new QLabel(this);
+    if (scheduled > 0) {
+        setControlId(count, kCountedLabelId);
+        const auto retextCount = [count, scheduled] { count->setText(uiString(kStrScheduledCount).arg(scheduled)); };
+        retextCount();
+        onLanguageChanged(count, retextCount);
+    } else {
+        setControlId(count, kCountLabelId);
+        count->setText(tr("No job of the download list starts by schedule."));
+    }
     count->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -3,11 +3,19 @@
 #include <QMessageBox>
 
 #include "gui/site_rule_dialog.h"
+#include "gui/ui_text.h"
 #include "model/download_job.h"
 #include "net/url.h"
 #include "shell/application.h"
 
 namespace fetchora {
+
+namespace {
+
+constexpr uint32_t kStrNotDownloadable = 41823;
+constexpr uint32_t kStrSitePropertiesTitle = 41824;
+
+}  // namespace
 
 std::optional<SitePropertiesTarget> sitePropertiesFor(const AppSettings& settings, const DownloadJob& job)
 {
@@ -56,8 +64,7 @@ bool showSiteProperties(Application& app, const DownloadJob& job, QWidget* paren
 {
     const std::optional<SitePropertiesTarget> target = sitePropertiesFor(app.settings(), job);
     if (!target) {
-        QMessageBox::warning(parent, SiteRuleDialog::tr("Site Properties"),
-                             SiteRuleDialog::tr("The job's address is not a URL the program can download."));
+        QMessageBox::warning(parent, uiString(kStrSitePropertiesTitle), uiString(kStrNotDownloadable));
         return false;
     }
     SiteRuleDialog dialog(target->rule, proxyNames(app.settings().proxies()), parent);

@@ -28,6 +28,8 @@ UiLanguage* g_instance = nullptr;
 constexpr const char* kEnglishProperty = "englishText";
 constexpr const char* kEnglishTitleProperty = "englishTitle";
 constexpr const char* kEnglishTabProperty = "englishTabText";
+constexpr const char* kNamedAfterProperty = "accessibleNameFrom";
+constexpr const char* kTranslatedProperty = "translatedText";
 
 QString fromUtf8(std::string_view text)
 {
@@ -96,21 +98,33 @@ std::optional<QString> lookupTitle(const QString& section)
 }
 
 // A control whose text comes from the string table (gui/ui_text.h) shows
-// that text where the window's section does not translate it; the others
-// their English.
+// that text where the window's section does not translate it. A control
+// that neither translates keeps the text its window gave it (which may
+// carry a count no file can), or gets its English back once a language
+// had translated it.
 void retextControl(QWidget* control, const QString& section, int id)
 {
-    const std::optional<QString> fromTable = uiTextOf(control);
-    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-        const QString english = kept(button, kEnglishProperty, button->text());
-        button->setText(lookup(section, id).value_or(fromTable.value_or(english)));
-    } else if (auto* label = qobject_cast<QLabel*>(control)) {
-        const QString english = kept(label, kEnglishProperty, label->text());
-        label->setText(lookup(section, id).value_or(fromTable.value_or(english)));
-    } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
-        const QString english = kept(group, kEnglishProperty, group->title());
-        group->setTitle(lookup(section, id).value_or(fromTable.value_or(english)));
-    }
+    auto* button = qobject_cast<QAbstractButton*>(control);
+    auto* label = qobject_cast<QLabel*>(control);
+    auto* group = qobject_cast<QGroupBox*>(control);
+    if (button == nullptr && label == nullptr && group == nullptr)
+        return;
+    const QString shown = button != nullptr ? button->text() : label != nullptr ? label->text() : group->title();
+    const QString english = kept(control, kEnglishProperty, shown);
+    std::optional<QString> text = lookup(section, id);
+    if (!text)
+        text = uiTextOf(control);
+    const bool wasTranslated = control->property(kTranslatedProperty).toBool();
+    control->setProperty(kTranslatedProperty, text.has_value());
+    if (!text && !wasTranslated)
+        return;
+    const QString now = text.value_or(english);
+    if (button != nullptr)
+        button->setText(now);
+    else if (label != nullptr)
+        label->setText(now);
+    else
+        group->setTitle(now);
 }
 
 // Items of an options page's tree of switches carry their control id as
@@ -191,6 +205,25 @@ static QString shownText(const QWidget* control)
     return {};
 }
 
+// A control named after its label takes the label's text as it shows now.
+static void renameAfterLabel(QWidget* control)
+{
+    const QVariant label = control->property(kNamedAfterProperty);
+    if (!label.isValid())
+        return;
+    if (const auto* from = qobject_cast<const QWidget*>(label.value<QObject*>()))
+        control->setAccessibleName(fieldName(shownText(from)));
+}
+
+void nameAfter(QWidget* control, QWidget* label)
+{
+    control->setProperty(kNamedAfterProperty, QVariant::fromValue(static_cast<QObject*>(label)));
+    // A label gone first leaves the name as it was.
+    QObject::connect(label, &QObject::destroyed, control,
+                     [control] { control->setProperty(kNamedAfterProperty, QVariant()); });
+    renameAfterLabel(control);
+}
+
 QString translationSection(const QWidget* widget)
 {
     if (widget == nullptr)
@@ -244,6 +277,10 @@ void translateWindow(QWidget* window)
             }
         }
     }
+    // Names and tips follow the texts retexted above.
+    for (QWidget* widget : widgets)
+        renameAfterLabel(widget);
+    retextTipsByStringIds(window);
     forEachListedPage(window, [](OptionsPage& page, QListWidgetItem& item) {
         const QString english = kept(&page, kEnglishTabProperty, page.title());
         item.setText(lookupTitle(QString::fromLatin1(page.sectionName())).value_or(english));

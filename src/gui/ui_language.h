@@ -79,6 +79,11 @@ struct WindowText {
 };
 std::vector<WindowText> windowTexts(QWidget* window);
 
+// Names control, for assistive technology, after the label in front of it
+// ("&Max. connections:" names its field "Max. connections"), now and after
+// every switch of the language.
+void nameAfter(QWidget* control, QWidget* label);
+
 // The text a control, caption or menu had in English (kept the first time
 // it is retexted).
 QString englishText(const QObject* object, const QString& shown);

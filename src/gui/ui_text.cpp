@@ -50,13 +50,19 @@ void applyTip(QObject* object, const QString& text)
         widget->setToolTip(text);
 }
 
+void retextTip(QObject* object)
+{
+    bool ok = false;
+    if (const uint id = object->property(kTipIdProperty).toUInt(&ok); ok)
+        applyTip(object, uiString(id));
+}
+
 void retextOne(QObject* object)
 {
     bool ok = false;
     if (const uint id = object->property(kTextIdProperty).toUInt(&ok); ok)
         applyText(object, uiString(id));
-    if (const uint id = object->property(kTipIdProperty).toUInt(&ok); ok)
-        applyTip(object, uiString(id));
+    retextTip(object);
 }
 
 }  // namespace
@@ -101,6 +107,13 @@ void retextByStringIds(QObject* root)
     retextOne(root);
     for (QObject* each : root->findChildren<QObject*>())
         retextOne(each);
+}
+
+void retextTipsByStringIds(QObject* root)
+{
+    retextTip(root);
+    for (QObject* each : root->findChildren<QObject*>())
+        retextTip(each);
 }
 
 void onLanguageChanged(QObject* context, std::function<void()> retext)

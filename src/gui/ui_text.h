@@ -34,6 +34,9 @@ void setUiText(QObject* object, uint32_t id, UiTextRole role = UiTextRole::Text)
 std::optional<QString> uiTextOf(const QObject* object);
 // Sets again every text given by setUiText to root and the objects under it.
 void retextByStringIds(QObject* root);
+// Sets again only the tool tips given by setUiText: a window's texts are
+// chosen by its section first (gui/ui_language.h), its tips by id alone.
+void retextTipsByStringIds(QObject* root);
 
 // Calls retext whenever the language changes, for as long as context lives.
 // Nothing happens without a UiLanguage (then only English is ever shown).

@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -35,6 +36,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +45,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <unordered_set>
 
 #include "config/app_settings.h"
 #include "gui/about_dialog.h"
@@ -51,6 +55,7 @@
 #include "gui/command_actions.h"
 #include "gui/detail_panes.h"
 #include "gui/dialog_opener.h"
+#include "gui/download_rules_dialog.h"
 #include "gui/gui_prompts.h"
 #include "gui/job_property_sheet.h"
 #include "gui/job_table_model.h"
@@ -63,6 +68,7 @@
 #include "gui/proxy_entry_dialog.h"
 #include "gui/proxy_page.h"
 #include "gui/qt_loop_driver.h"
+#include "gui/schedule_dialog.h"
 #include "gui/start_prompts.h"
 #include "gui/zovirad_view.h"
 #include "lang/current_language.h"
@@ -771,6 +777,18 @@ std::vector<ViewPrompts::Asked> shellFailures(Session& session, const fs::path& 
     view.run(ViewCommand::ExportList);
     prompts.openFile = noUrls;
     view.run(ViewCommand::ImportList);
+    // A list file that is not there; a database to merge that is none, and
+    // one cut short inside its count of records.
+    prompts.openFile = dir / "missing.lst";
+    view.run(ViewCommand::ImportList);
+    const fs::path notADatabase = dir / "not-a-database.kxd";
+    std::ofstream(notADatabase) << "this is no database";
+    prompts.openFile = notADatabase;
+    view.run(ViewCommand::MergeDatabase);
+    const fs::path cutShort = dir / "cut-short.kxd";
+    std::ofstream(cutShort, std::ios::binary) << "H\x01\x02";
+    prompts.openFile = cutShort;
+    view.run(ViewCommand::MergeDatabase);
     prompts.saveFile.reset();
     prompts.openFile.reset();
     // A category cannot move into itself.
@@ -822,8 +840,9 @@ void addFailureTexts(TextMap& texts, Session& session)
     std::string shown;
     for (const ViewPrompts::Asked& box : boxes)
         shown += "\n" + box.kind + ": " + box.text;
-    EXPECT_EQ(n, 6) << "the database and the list not saved, a list without URLs, a category moved into itself, "
-                       "an invalid URL, a file name already listed; shown:"
+    EXPECT_EQ(n, 9) << "the database and the list not saved, a list without URLs, a list not there, a database "
+                       "to merge that is none and one cut short, a category moved into itself, an invalid URL, a "
+                       "file name already listed; shown:"
                     << shown;
 
     // The file chooser and the folder chooser: Qt's own dialogs.
@@ -1020,6 +1039,11 @@ TextMap walkEverything(Session& session)
     prompts.chooseCategory("Move To", "Move to:");
     prompts.editCategory("Category", CategoryAnswer{"Music", "/tmp", session.view->doc().root()});
     prompts.askFolderChange();
+    {
+        // The choice of categories a merge takes jobs from.
+        std::unordered_set<const DownloadJob*> ticked;
+        prompts.chooseMergeCategories(*session.view->doc().root(), ticked);
+    }
     // The shell names the question in the current language.
     prompts.askText(builtinText(kStrTitleRename), "file.zip");
     prompts.selectLinks({{"http://127.0.0.1/a.zip", "a"}});
@@ -1199,6 +1223,9 @@ const std::map<std::string, std::string> kSameInGerman = {
     {"Multi-Proxy", "the technical term is used in German as it is"},
     {"HTTP <Get>", "the name of a protocol's command"},
     {"HTTP <Connect>", "the name of a protocol's command"},
+    // A failure's cause as a server answered: the protocol's name, the code
+    // and the server's own words for it, which are shown as they came.
+    {"HTTP %1 %2", "the protocol's name, the server's code and its own words"},
     {"SOCKS5", "the name of a protocol"},
     {"SOCKS4", "the name of a protocol"},
     {"T1", "the name of a line type"},
@@ -1267,6 +1294,186 @@ TEST(UiLanguage, TheGermanFileLeavesNoTextInEnglishAndTheReferenceIsCurrent)
                 changed.push_back("[" + section + "] " + key + "=" + text);
     EXPECT_TRUE(changed.empty()) << changed.size() << " texts did not come back in English, first: "
                                  << (changed.empty() ? std::string() : changed.front());
+}
+
+// What assistive technology reads and what hovering shows: the accessible
+// name and tool tip of each widget and action of root's own window (not of
+// the dialogs above it), keyed by the object, which a switch keeps.
+std::map<std::string, std::string> namesAndTips(QWidget* root, const std::string& where)
+{
+    std::map<std::string, std::string> found;
+    for (QObject* object : root->findChildren<QObject*>()) {
+        bool own = true;
+        for (QObject* up = object->parent(); up != nullptr && up != root && own; up = up->parent())
+            own = !(up->isWidgetType() && static_cast<QWidget*>(up)->isWindow());
+        // A language is named in its own words; a tab bar's scroll buttons
+        // are Qt's own, named by Qt's translation.
+        if (!own || object->objectName().endsWith(QLatin1String(".ini"))
+            || qobject_cast<QTabBar*>(object->parent()) != nullptr)
+            continue;
+        std::ostringstream key;
+        key << where << "/" << object->metaObject()->className() << "@" << static_cast<const void*>(object);
+        QString name;
+        QString tip;
+        if (auto* action = qobject_cast<QAction*>(object)) {
+            // An action without a tip of its own shows its text.
+            if (!action->isSeparator() && !action->text().isEmpty())
+                tip = action->toolTip();
+        } else if (auto* widget = qobject_cast<QWidget*>(object)) {
+            name = widget->accessibleName();
+            tip = widget->toolTip();
+        }
+        if (!name.isEmpty())
+            found[key.str() + " name"] = name.toStdString();
+        if (!tip.isEmpty())
+            found[key.str() + " tip"] = tip.toStdString();
+    }
+    return found;
+}
+
+TEST(UiLanguage, AccessibleNamesAndToolTipsFollowASwitchBothWays)
+{
+    TempDir dir;
+    Session session(dir, {FETCHORA_LANGUAGE_DIR});
+    ASSERT_EQ(session.languages.activeIndex(), 0);
+    session.frame->show();
+    auto* toolbar = session.frame->findChild<QToolBar*>(QStringLiteral("toolbar"));
+    ASSERT_NE(toolbar, nullptr);
+    // Dialogs open while the language changes: the options (names after
+    // their labels), the schedule without a job to take (its tip), and the
+    // download rules (the value's tip).
+    OptionsSheet options(session.app, session.frame.get());
+    addStandardPages(options, {});
+    options.show();
+    ScheduleDialog schedule(session.app.settings(), 0, 0, 0, session.frame.get());
+    schedule.show();
+    DownloadRulesDialog rules(session.app.settings().downloadRules(), session.view->doc().root(), session.frame.get());
+    rules.show();
+    const auto everything = [&] {
+        std::map<std::string, std::string> all = namesAndTips(session.frame.get(), "frame");
+        all.merge(namesAndTips(&options, "options"));
+        all.merge(namesAndTips(&schedule, "schedule"));
+        all.merge(namesAndTips(&rules, "rules"));
+        return all;
+    };
+    const auto count = [](const std::map<std::string, std::string>& texts, const std::string& prefix,
+                          const std::string& kind) {
+        return std::count_if(texts.begin(), texts.end(), [&](const auto& each) {
+            return each.first.rfind(prefix, 0) == 0 && each.first.ends_with(kind);
+        });
+    };
+    const std::map<std::string, std::string> english = everything();
+    // Enough of each kind that a switch leaving them alone shows.
+    EXPECT_GE(count(english, "options", " name"), 40);
+    EXPECT_GE(count(english, "frame", " tip"), 21);
+    EXPECT_EQ(count(english, "schedule", " tip"), 1);
+    EXPECT_GE(count(english, "rules", " tip"), 1);
+    QWidget* firstNamed = nullptr;
+    for (QWidget* widget : options.findChildren<QWidget*>())
+        if (firstNamed == nullptr && !widget->accessibleName().isEmpty())
+            firstNamed = widget;
+    ASSERT_NE(firstNamed, nullptr);
+    const QString firstName = firstNamed->accessibleName();
+    EXPECT_FALSE(firstName.contains(u'&') || firstName.endsWith(u':')) << firstName.toStdString();
+
+    session.languageEntry(QStringLiteral("kxdeu.ini"))->trigger();
+    ASSERT_EQ(session.languages.activeFileName(), "kxdeu.ini");
+    const std::map<std::string, std::string> german = everything();
+    std::string leftovers;
+    for (const auto& [key, text] : english) {
+        const auto shown = german.find(key);
+        // Menus a switch builds again are new objects; their texts are walked
+        // elsewhere.
+        if (shown != german.end() && shown->second == text && kSameInGerman.count(text) == 0 && !untranslatable("", text))
+            leftovers += key + "=" + text + "\n";
+    }
+    EXPECT_TRUE(leftovers.empty()) << "stayed English:\n" << leftovers;
+    // A name is its label as shown, without the accelerator and colon.
+    EXPECT_NE(firstNamed->accessibleName(), firstName);
+    EXPECT_FALSE(firstNamed->accessibleName().contains(u'&'));
+    EXPECT_EQ(schedule.jobsBox().toolTip(),
+              QString::fromUtf8("W\xC3\xA4hlen Sie zuerst unfertige Auftr\xC3\xA4ge der Downloadliste aus."));
+
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::LanguageEnglish));
+    ASSERT_EQ(session.languages.activeIndex(), 0);
+    const std::map<std::string, std::string> again = everything();
+    std::string changed;
+    std::size_t kept = 0;
+    for (const auto& [key, text] : english) {
+        const auto shown = again.find(key);
+        if (shown == again.end())
+            continue;
+        ++kept;
+        if (shown->second != text)
+            changed += key + "=" + shown->second + " (was " + text + ")\n";
+    }
+    EXPECT_TRUE(changed.empty()) << changed;
+    EXPECT_GE(kept, english.size() * 3 / 4);
+    rules.close();
+    schedule.close();
+    options.close();
+}
+
+// The refusal to move or delete a special category stands behind commands
+// that are never enabled for one (the tree takes only dragged jobs, and
+// neither command has a key): no way the window offers brings it up.
+TEST(UiLanguage, NoCommandReachesTheSpecialCategoryRefusal)
+{
+    TempDir dir;
+    Session session(dir, {FETCHORA_LANGUAGE_DIR});
+    session.languageEntry(QStringLiteral("kxdeu.ini"))->trigger();
+    MainView& view = *session.view;
+    CZoviradDoc& doc = view.doc();
+    session.prompts.asked.clear();
+    session.prompts.yesNo = {true};
+    for (DownloadJob* special : {doc.root(), doc.downloading(), doc.downloaded(), doc.deleted()}) {
+        ASSERT_NE(special, nullptr);
+        view.list().openCategory(special);
+        for (ViewCommand command : {ViewCommand::MoveCategory, ViewCommand::DeleteCategory}) {
+            EXPECT_FALSE(view.isEnabled(command)) << special->name;
+            EXPECT_FALSE(view.run(command)) << special->name;
+        }
+        EXPECT_TRUE(doc.tree().Contains(special));
+    }
+    EXPECT_TRUE(session.prompts.asked.empty()) << session.prompts.asked.front().text;
+    // An ordinary category offers both.
+    DownloadJob* ordinary = doc.downloaded()->firstChild();
+    ASSERT_NE(ordinary, nullptr);
+    ASSERT_FALSE(ordinary->IsSpecialCategory());
+    view.list().openCategory(ordinary);
+    EXPECT_TRUE(view.isEnabled(ViewCommand::MoveCategory));
+    EXPECT_TRUE(view.isEnabled(ViewCommand::DeleteCategory));
+    session.prompts.yesNo.clear();
+}
+
+// The schedule's counts: the German file's texts for its two controls name
+// no count, so a count shown must not take them ("no job starts" while
+// three do), and a switch keeps the count.
+TEST(UiLanguage, TheScheduleKeepsItsCountsThroughASwitch)
+{
+    TempDir dir;
+    Session session(dir, {FETCHORA_LANGUAGE_DIR});
+    ScheduleDialog schedule(session.app.settings(), 2, 0, 3, session.frame.get());
+    schedule.show();
+    const auto countLine = [&schedule] {
+        QStringList lines;
+        for (QLabel* label : schedule.findChildren<QLabel*>())
+            if (label->text().contains(u'3'))
+                lines << label->text();
+        return lines;
+    };
+    EXPECT_EQ(schedule.jobsBox().text(), "Start the 2 selected job(s) b&y this schedule");
+    EXPECT_EQ(countLine(), QStringList{"3 job(s) of the download list start by schedule."});
+    session.languageEntry(QStringLiteral("kxdeu.ini"))->trigger();
+    EXPECT_EQ(schedule.jobsBox().text(), QString::fromUtf8("Die gew\xC3\xA4hlten Auftr\xC3\xA4ge (2) &nach diesem Zeitplan starten"));
+    EXPECT_EQ(countLine(), QStringList{QString::fromUtf8("Auftr\xC3\xA4ge der Downloadliste, die nach Zeitplan starten: 3")});
+    // Opened in German, the same.
+    ScheduleDialog later(session.app.settings(), 2, 0, 3, session.frame.get());
+    later.show();
+    EXPECT_EQ(later.jobsBox().text(), schedule.jobsBox().text());
+    session.frame->commands().trigger(static_cast<uint32_t>(FrameCommand::LanguageEnglish));
+    EXPECT_EQ(schedule.jobsBox().text(), "Start the 2 selected job(s) b&y this schedule");
+    EXPECT_EQ(countLine(), QStringList{"3 job(s) of the download list start by schedule."});
 }
 
 // Qt's own dialogs take their buttons from Qt's German translation
