@@ -17,6 +17,8 @@
 # usage: bench/compare_downloaders.sh [path/to/fetchora-cli]   (SIZE_MIB=1024, RUNS=3 by default)
 # TOOLS="fetchora" measures fetchora-cli alone (before and after a change of
 # its own; "fetchora-1" is its one-connection run); the ratios need them all.
+# BEFORE=path/to/an/older/fetchora-cli adds that build's 8-connection run to
+# the turns ("before"), so that a change is measured against the same load.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,6 +27,8 @@ size_mib=${SIZE_MIB:-1024}
 runs=${RUNS:-3}
 connections=8
 read -r -a selected <<< "${TOOLS:-fetchora aria2c axel fetchora-1 curl}"
+before=${BEFORE:+$(realpath "$BEFORE")}
+[ -n "$before" ] && selected+=(before)
 uses() { [[ " ${selected[*]} " == *" $1 "* ]]; }
 # The tools of one case: the limited case leaves out the one-connection runs.
 tools_for() {
@@ -119,6 +123,7 @@ for case in free limited; do
         aria2c)   result=$(run $tool $case aria2c -q -x$connections -s$connections --file-allocation=none \
                              --allow-overwrite=true -d "$work/out" -o big.bin "$url") ;;
         axel)     result=$(run $tool $case axel -q -n $connections -o "$work/out/big.bin" "$url") ;;
+        before)   result=$(run $tool $case env FETCHORA_HOME="$work/home" "$before" -q -s $connections -d "$work/out" "$url") ;;
         fetchora-1) result=$(run $tool $case env FETCHORA_HOME="$work/home" "$cli" -q -s 1 -d "$work/out" "$url") ;;
         curl)     result=$(run $tool $case curl -sSf -o "$work/out/big.bin" "$url") ;;
       esac
@@ -145,6 +150,9 @@ for case in free limited; do
       "$(mib "${peak[$tool,$case]}")"
   done
 done
+if uses before && uses aria2c; then
+  echo "(a) wall before/aria2c   = $(ratio "${wall[before,free]}" "${wall[aria2c,free]}")"
+fi
 uses aria2c && uses axel && uses fetchora && uses fetchora-1 && uses curl || exit 0
 ideal=$(awk -v m="$size_mib" -v n="$connections" 'BEGIN { printf "%.3f", m / (n * 20) }')
 echo

@@ -245,11 +245,20 @@ int DownloadSession::run()
     if (!m_engine->tlsError().empty())
         m_err << "fetchora-cli: " << builtinText(kStrHttpsUnavailable, {m_engine->tlsError()}) << "\n";
 
+    // A finish the last run noted but did not save is recorded by this
+    // run's saves; so is every job it adds or takes up again.
+    const bool journalNotes = FinishJournalBytes(FinishJournalPath(m_app.defaultDatabasePath())) > 0;
     openDatabase();
     if (!addJobs())
         return 2;
+    // Only jobs found finished before are entered as ended.
+    const bool changed
+        = journalNotes || std::any_of(m_jobs.begin(), m_jobs.end(), [](const SessionEntry& e) { return !e.ended; });
     m_simJobs = std::max(1, settings.GetOption(OptionId::SimJobs));
-    save();
+    // No save before the start: a job is worth recording once its file
+    // exists, and the runner asks for that save (on the saver's thread) as
+    // it opens the file. Killed before, the run leaves nothing to resume; a
+    // left ".kx!" file is taken over by the same job in the next run.
 
     startWaitingJobs();
     setTimer(kTickTimer, kTickMs);
@@ -259,7 +268,9 @@ int DownloadSession::run()
     // Threads blocked in a send to a job window get 0 once the loop has quit;
     // they see their dead handle blocks and end.
     m_engine->joinThreads(std::chrono::seconds(10));
-    save();
+    // A run that only found its URLs downloaded before changes nothing.
+    if (changed)
+        save();
     // A finished file whose sync failed made its job fail: that counts below.
     takeSaveReports();
     drawProgress(true);

@@ -54,9 +54,10 @@ bool AppSettings::LoadSettings() {
     loadDialUp();
     loadMirrors();
     loadScheduleAndRest();
-    // The program path, a consumed one-shot and a migrated password must reach
-    // the file even if the program never saves.
-    m_registry.flush();
+    // What the load wrote itself (the program path, a consumed one-shot, a
+    // migrated password) stays in the store: a start saves at once, so the
+    // file is replaced once, not twice, and a reader that only looks (the
+    // browser host) never writes the file.
     return true;
 }
 

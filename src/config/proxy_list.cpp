@@ -161,7 +161,12 @@ void ProxyList::migrateOldFormat(Registry& registry)
 
     resetBadDefaults();
     save(registry);
-    registry.flush();
+    // Migrated proxies reach the file at once. A store without old ones (a
+    // new profile) gets only the direct connection, which the settings'
+    // own flush writes: a second replacement of the file would cost a start
+    // two syncs more.
+    if (m_entries.size() > 1)
+        registry.flush();
 }
 
 void ProxyList::resetBadDefaults()

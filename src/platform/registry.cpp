@@ -584,6 +584,27 @@ std::vector<Registry::JournalEntry> Registry::changesSinceBaseline() const
     return changes;
 }
 
+namespace {
+
+// The system's calls for a replacement, less the syncs of the data and of
+// the folder.
+class UnsyncedWrites final : public AtomicWriteCalls {
+public:
+    int makeTemporary(std::string& pattern) override { return m_system.makeTemporary(pattern); }
+    bool writeAll(int fd, std::string_view bytes) override { return m_system.writeAll(fd, bytes); }
+    bool sync(int) override { return true; }
+    void keepMode(int fd, const std::filesystem::path& target) override { m_system.keepMode(fd, target); }
+    bool close(int fd) override { return m_system.close(fd); }
+    bool rename(const std::string& from, const std::string& to) override { return m_system.rename(from, to); }
+    void unlink(const std::string& path) override { m_system.unlink(path); }
+    void syncFolder(const std::filesystem::path&) override { }
+
+private:
+    AtomicWriteCalls& m_system = systemAtomicWriteCalls();
+};
+
+}  // namespace
+
 bool Registry::flush()
 {
     if (m_file.empty())
@@ -598,13 +619,25 @@ bool Registry::flush()
     // Replay our changes over whatever is on disk now, so that values another
     // process (or the user, with an editor) wrote since our load survive
     // unless we changed the same value ourselves.
+    // A store that holds nothing from a file (none was loaded, this store
+    // wrote none) and finds none now makes its first file: a new profile's
+    // settings, the defaults and what they derive from. Lost to a power cut
+    // (the file missing, empty or cut short), the next start loads defaults
+    // and writes them again, so that first file goes without the two syncs,
+    // about 50 ms of a start on a busy disk. A kill still leaves it whole;
+    // every later flush is synced.
+    std::error_code error;
+    const bool firstCopy = m_baseline.empty()
+        && std::filesystem::symlink_status(m_file, error).type() == std::filesystem::file_type::not_found;
     Registry merged(m_file);
     if (!merged.load())
         return false;
     for (const JournalEntry& entry : changes)
         merged.apply(entry);
     removeStaleTemporaries(m_file);
-    if (!writeFileAtomically(m_file, merged.toText()))
+    UnsyncedWrites unsynced;
+    AtomicWriteCalls& calls = firstCopy ? static_cast<AtomicWriteCalls&>(unsynced) : systemAtomicWriteCalls();
+    if (!writeFileAtomically(m_file, merged.toText(), calls))
         return false;
     m_keys = std::move(merged.m_keys);
     m_baseline = m_keys;

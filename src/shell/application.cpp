@@ -97,6 +97,7 @@ bool Application::start(std::string& error)
     // Saved at once, so that the file holds every value (defaults and what
     // the load converted) and later saves write only what this run changes:
     // edits made to the file meanwhile are not undone by unchanged values.
+    // This is the one write of a start; an unchanged profile is not written.
     m_settings->SaveSettings();
     m_limiter.setSettings(speedSettingsFrom(*m_settings));
     m_limiter.setMode(startSpeedMode(*m_settings));

@@ -161,6 +161,9 @@ TEST_F(SettingsTest, StoreBackedOptionsAreWrittenAndFlushedAtOnce) {
     Registry fileRegistry(m_dir / "settings.reg");
     AppSettings settings(fileRegistry, environment());
     settings.LoadSettings();
+    // The load leaves writing the file to its caller's save.
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "settings.reg"));
+    ASSERT_TRUE(settings.SaveSettings());
 
     auto onDisk = [this](std::string_view section, std::string_view name) {
         Registry disk(m_dir / "settings.reg");

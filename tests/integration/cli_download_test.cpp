@@ -3,6 +3,7 @@
 // for byte with the source.
 #include "config/app_settings.h"
 #include "config/proxy_entry.h"
+#include "config/settings_key.h"
 #include "platform/registry.h"
 #include "shell/application.h"
 #include "support/cli_process.h"
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fetchora {
@@ -194,6 +196,73 @@ TEST_F(CliDownload, KilledAtRandomMomentsResumesAndEndsByteIdentical)
     std::string err;
     ASSERT_EQ(download({"-s", "4"}, url, &err), 0) << err;
     EXPECT_TRUE(sameFileBytes(source, m_dir / "out" / "resume.bin"));
+}
+
+ino_t inodeOf(const std::filesystem::path& file)
+{
+    struct stat status { };
+    return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// A run that changes nothing replaces nothing: the settings file and the
+// database keep their inodes (every save renames a new file over them).
+TEST_F(CliDownload, ARunForAnUrlDownloadedBeforeReplacesNeitherSettingsNorDatabase)
+{
+    const auto source = m_nginx.www() / "files" / "again.bin";
+    writePseudoRandomFile(source, 256 << 10, 7);
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/files/again.bin";
+    ASSERT_EQ(download({"-s", "2"}, url), 0);
+    const auto settings = m_dir / "home" / "settings.reg";
+    const auto database = m_dir / "home" / "Default.kxd";
+    const ino_t settingsBefore = inodeOf(settings);
+    const ino_t databaseBefore = inodeOf(database);
+    ASSERT_NE(settingsBefore, 0u);
+    ASSERT_NE(databaseBefore, 0u);
+
+    ASSERT_EQ(download({"-s", "2"}, url), 0);
+    EXPECT_EQ(inodeOf(settings), settingsBefore);
+    EXPECT_EQ(inodeOf(database), databaseBefore);
+    EXPECT_TRUE(sameFileBytes(source, m_dir / "out" / "again.bin"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "again(1).bin"));
+}
+
+// Killed as it starts, before the database was ever saved, and as its file
+// appears: the settings load whole, and the next run fetches the file once,
+// under its own name (a left ".kx!" file is taken over, not avoided).
+TEST_F(CliDownload, KilledAsItStartsLeavesWholeSettingsAndTheNextRunEndsWithOneJob)
+{
+    const auto source = m_nginx.www() / "files" / "start.bin";
+    writePseudoRandomFile(source, 24 << 20, 8);
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_nginx.httpPort()) + "/slow/start.bin";
+    for (const char* waitFor : {"home/settings.reg", "out/start.bin.kx!"}) {
+        SCOPED_TRACE(std::string("killed once ") + waitFor + " is there");
+        std::filesystem::remove_all(m_dir / "home");
+        std::filesystem::remove_all(m_dir / "out");
+        std::filesystem::create_directories(m_dir / "out");
+        {
+            CliProcess cli({"-q", "-s", "4", "-d", (m_dir / "out").string(), url}, environment(), m_dir.path());
+            ASSERT_TRUE(waitForFile(m_dir / waitFor)) << cli.standardError();
+            cli.signal(SIGKILL);
+            cli.wait();
+        }
+        Registry settings(m_dir / "home" / "settings.reg");
+        ASSERT_TRUE(settings.load());
+        EXPECT_EQ(settings.readDword(Hive::CurrentUser, settingsKey("Proxy"), "Count"), 1u);
+        EXPECT_EQ(settings.readDword(Hive::CurrentUser, settingsKey("Connection"), "CT"), 90u);
+        if (std::filesystem::exists(m_dir / "home" / "Default.kxd"))
+            listDatabase();
+
+        std::string err;
+        ASSERT_EQ(download({"-s", "4"}, url, &err), 0) << err;
+        EXPECT_TRUE(sameFileBytes(source, m_dir / "out" / "start.bin"));
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "out" / "start(1).bin"));
+        const std::string listing = listDatabase();
+        size_t jobs = 0;
+        for (size_t at = listing.find("\"isCategory\":false"); at != std::string::npos;
+             at = listing.find("\"isCategory\":false", at + 1))
+            ++jobs;
+        EXPECT_EQ(jobs, 1u) << listing;
+    }
 }
 
 TEST_F(CliDownload, InterruptSavesTheRangesAndASecondRunResumes)
