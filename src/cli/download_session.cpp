@@ -562,7 +562,21 @@ void DownloadSession::jobCommitting(DownloadJob& job)
         if (entry.job == &job)
             entry.committing = true;
     }
+    // The next job starts now: it may take over the FTP connection as it
+    // would at the job's stop.
+    offerFtpConnectionOnward(job);
     loop().post(id(), kStartNextMessage);
+}
+
+void DownloadSession::offerFtpConnectionOnward(DownloadJob& job)
+{
+    for (SessionEntry& entry : m_jobs) {
+        if (!entry.started && entry.job != &job) {
+            OfferFtpConnection(job, *entry.job, &m_app.settings().siteRules());
+            break;
+        }
+    }
+    job.run().reusedConnection.reset();
 }
 
 void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
@@ -573,13 +587,7 @@ void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
     }
     // The next job to start may take over the finished job's FTP connection;
     // one nobody can use is closed now.
-    for (SessionEntry& entry : m_jobs) {
-        if (!entry.started && entry.job != &job) {
-            OfferFtpConnection(job, *entry.job, &m_app.settings().siteRules());
-            break;
-        }
-    }
-    job.run().reusedConnection.reset();
+    offerFtpConnectionOnward(job);
     // Decisions about other jobs are taken after the runner's handler ends.
     loop().post(id(), kStartNextMessage);
 }

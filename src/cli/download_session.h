@@ -94,6 +94,8 @@ private:
     void takeCommits();
     // A save soon, with whatever else asks for one meanwhile.
     void scheduleSave();
+    // The first job not started yet may take over the job's FTP connection.
+    void offerFtpConnectionOnward(DownloadJob& job);
     // The sync of the job's file failed: its ranges (or, for a finished
     // file, the job) are taken back.
     void dataSyncFailed(int32_t jobId, int error);
