@@ -36,6 +36,7 @@ constexpr uint32_t kStartNextMessage = kWmUser + 1;
 constexpr uint32_t kStopRequestMessage = kWmUser + 2;
 constexpr uint32_t kSaveMessage = kWmUser + 3;
 constexpr uint32_t kSaveReportMessage = kWmUser + 4;
+constexpr uint32_t kCommitMessage = kWmUser + 5;
 constexpr uint32_t kTickTimer = 1;
 constexpr uint32_t kTickMs = 1000;
 // The database is saved this often while jobs run, so that a kill loses at
@@ -231,6 +232,11 @@ int DownloadSession::run()
     m_engine->context().closedFileSyncs = &m_closedFiles;
     m_engine->context().syncFailures = &m_syncFailures;
     m_engine->context().finishJournal = FinishJournalPath(m_app.defaultDatabasePath());
+    // Finished files are synced, noted and renamed in groups on the
+    // committer's thread; the loop goes on with the other jobs.
+    m_commits = std::make_unique<FinishCommits>(
+        m_engine->context().finishJournal, [this] { loop().post(id(), kCommitMessage); }, &m_syncFailures);
+    m_engine->context().finishCommits = m_commits.get();
     if (::getenv("FETCHORA_TEST_KILL_AFTER_RENAME") != nullptr)
         m_engine->context().afterFinalRename = [](const DownloadJob&) { ::raise(SIGKILL); };
     m_saver = std::make_unique<BackgroundSaver>([this](const BackgroundSaveReport& report) {
@@ -287,8 +293,8 @@ void DownloadSession::startWaitingJobs()
     if (m_stopping)
         return;
     JobLockGuard lock(m_app.jobLock());
-    auto running
-        = std::count_if(m_jobs.begin(), m_jobs.end(), [](const SessionEntry& e) { return e.started && !e.ended; });
+    auto running = std::count_if(m_jobs.begin(), m_jobs.end(),
+                                 [](const SessionEntry& e) { return e.started && !e.ended && !e.committing; });
     for (SessionEntry& entry : m_jobs) {
         if (running >= m_simJobs)
             break;
@@ -329,6 +335,13 @@ void DownloadSession::save()
 {
     if (!m_doc)
         return;
+    // Finishes being committed are recorded as what they came to: an image
+    // that still called them unfinished would let the journal, which holds
+    // their notes, be emptied below.
+    if (m_commits) {
+        m_commits->drain();
+        takeCommits();
+    }
     // A save still on the saver's thread holds an older image.
     if (m_saver)
         m_saver->drain();
@@ -384,7 +397,16 @@ void DownloadSession::saveInBackground()
         m_err << "fetchora-cli: " << builtinText(kStrCannotSaveDatabase, {error}) << "\n";
         return;
     }
-    m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files), m_syncFailures.handled());
+    // The image claims the ranges of the finishes being committed: it waits
+    // for their files' syncs.
+    std::function<void()> beforeImage;
+    if (m_commits) {
+        beforeImage = [commits = m_commits.get(), submitted = m_commits->submitted()] {
+            commits->waitSynced(submitted);
+        };
+    }
+    m_saver->submit(m_app.defaultDatabasePath(), std::move(bytes), std::move(files), m_syncFailures.handled(), 0,
+                    std::move(beforeImage));
 }
 
 void DownloadSession::takeSaveReports()
@@ -402,6 +424,31 @@ void DownloadSession::takeSaveReports()
         if (!report.save.ok && !report.save.error.empty())
             m_err << "fetchora-cli: " << builtinText(kStrCannotSaveDatabase, {report.save.error}) << "\n";
     }
+}
+
+void DownloadSession::takeCommits()
+{
+    if (!m_commits)
+        return;
+    for (const FinishCommitResult& result : m_commits->takeResults()) {
+        {
+            JobLockGuard lock(m_app.jobLock());
+            DownloadJob* job = m_doc ? m_doc->tree().FindById(result.jobId) : nullptr;
+            if (job != nullptr && job->runner())
+                job->runner()->FinishCommitted(result.error, result.syncFailed, result.journalError);
+        }
+        // The ranges the failed sync lost are taken back now.
+        if (result.syncFailed)
+            m_syncFailures.takenBack(1);
+    }
+}
+
+void DownloadSession::scheduleSave()
+{
+    if (!m_saveDue)
+        m_saveDue = setTimer(kSaveTimer, kSaveDelayMs);
+    if (!m_saveDue)
+        saveInBackground();
 }
 
 void DownloadSession::dataSyncFailed(int32_t jobId, int error)
@@ -504,7 +551,10 @@ void DownloadSession::partAdded(DownloadJob&, JobPart&)
 
 void DownloadSession::saveDatabase()
 {
-    saveInBackground();
+    // Asked for when a job's file is opened. Every job of the run was saved
+    // before the first started, so a save soon, shared with the others
+    // asked for meanwhile, is enough.
+    scheduleSave();
 }
 
 bool DownloadSession::moveJobToEnd(DownloadJob&)
@@ -517,6 +567,29 @@ void DownloadSession::jobEnded(DownloadJob&, StopReason)
 {
 }
 
+void DownloadSession::jobCommitting(DownloadJob& job)
+{
+    for (SessionEntry& entry : m_jobs) {
+        if (entry.job == &job)
+            entry.committing = true;
+    }
+    // The next job starts now: it may take over the FTP connection as it
+    // would at the job's stop.
+    offerFtpConnectionOnward(job);
+    loop().post(id(), kStartNextMessage);
+}
+
+void DownloadSession::offerFtpConnectionOnward(DownloadJob& job)
+{
+    for (SessionEntry& entry : m_jobs) {
+        if (!entry.started && entry.job != &job) {
+            OfferFtpConnection(job, *entry.job, &m_app.settings().siteRules());
+            break;
+        }
+    }
+    job.run().reusedConnection.reset();
+}
+
 void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
 {
     for (SessionEntry& entry : m_jobs) {
@@ -525,13 +598,7 @@ void DownloadSession::jobStopped(DownloadJob& job, JobPart*, JobState newState)
     }
     // The next job to start may take over the finished job's FTP connection;
     // one nobody can use is closed now.
-    for (SessionEntry& entry : m_jobs) {
-        if (!entry.started && entry.job != &job) {
-            OfferFtpConnection(job, *entry.job, &m_app.settings().siteRules());
-            break;
-        }
-    }
-    job.run().reusedConnection.reset();
+    offerFtpConnectionOnward(job);
     // Decisions about other jobs are taken after the runner's handler ends.
     loop().post(id(), kStartNextMessage);
 }
@@ -547,12 +614,10 @@ intptr_t DownloadSession::handleMessage(uint32_t msg, uintptr_t, intptr_t)
         startWaitingJobs();
         // A job ended: its new state is stored soon, together with any
         // other that ends meanwhile.
-        if (!m_saveDue)
-            m_saveDue = setTimer(kSaveTimer, kSaveDelayMs);
-        if (!m_saveDue)
-            saveInBackground();
+        scheduleSave();
         return 1;
     case kSaveReportMessage: takeSaveReports(); return 1;
+    case kCommitMessage: takeCommits(); return 1;
     case kStopRequestMessage:
         stopAll();
         loop().quit();

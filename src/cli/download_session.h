@@ -22,6 +22,7 @@
 #include "cli/cli_options.h"
 #include "engine/closed_file_syncs.h"
 #include "engine/engine_context.h"
+#include "engine/finish_commits.h"
 #include "engine/sync_failures.h"
 #include "model/job_notify.h"
 #include "platform/message_window.h"
@@ -41,6 +42,7 @@ struct SessionEntry {
     bool reported = false;  // its summary line is out
     std::chrono::steady_clock::time_point startedAt{};
     int64_t bytesAtStart = 0;
+    bool committing = false;  // transfer over, finish being made durable: no queue slot
 };
 
 class DownloadSession final : public RunnerHost, public JobNotifySink, private MessageWindow {
@@ -63,6 +65,7 @@ private:
     bool moveJobToEnd(DownloadJob& job) override;
     void jobEnded(DownloadJob& job, StopReason reason) override;
     void jobStopped(DownloadJob& job, JobPart* trigger, JobState newState) override;
+    void jobCommitting(DownloadJob& job) override;
 
     // JobNotifySink: change notices of the jobs (the progress lines poll instead).
     void post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
@@ -87,6 +90,12 @@ private:
     // Hands the image to the saver thread.
     void saveInBackground();
     void takeSaveReports();
+    // Hands the committer's results to their jobs, which complete or fail.
+    void takeCommits();
+    // A save soon, with whatever else asks for one meanwhile.
+    void scheduleSave();
+    // The first job not started yet may take over the job's FTP connection.
+    void offerFtpConnectionOnward(DownloadJob& job);
     // The sync of the job's file failed: its ranges (or, for a finished
     // file, the job) are taken back.
     void dataSyncFailed(int32_t jobId, int error);
@@ -114,6 +123,8 @@ private:
     // on the loop or the saver's thread, counts in m_syncFailures.
     SyncFailures m_syncFailures;
     ClosedFileSyncs m_closedFiles{&m_syncFailures};
+    // Before the saver, whose images wait for its syncs.
+    std::unique_ptr<FinishCommits> m_commits;
     std::unique_ptr<BackgroundSaver> m_saver;
     // Declared first so that it goes last: the jobs' runners use it until
     // the document is gone.

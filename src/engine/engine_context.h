@@ -63,6 +63,10 @@ public:
     virtual void jobStopped(DownloadJob& job, JobPart* trigger, JobState newState) = 0;
     // A part's thread ended (1141): its line in the detail view may change.
     virtual void partRefreshed(DownloadJob& job, JobPart& part) { (void)job, (void)part; }
+    // The job's transfer is over and its finish is being made durable (see
+    // FinishCommits): its queue slot is free, jobStopped follows once the
+    // finish is on the disk or failed.
+    virtual void jobCommitting(DownloadJob& job) { (void)job; }
 };
 
 // Dial-up state (for the schedule and dial-up services). Linux has no
@@ -80,6 +84,7 @@ using StringLookupFn = std::function<std::string(uint32_t id)>;
 using WallClockFn = std::function<std::time_t()>;
 
 class ClosedFileSyncs;
+class FinishCommits;
 class SyncFailures;
 
 struct EngineContext {
@@ -118,6 +123,11 @@ struct EngineContext {
     // it leaves its ".kx!" name, so that a run killed before the database
     // recorded the finish completes the job at its next start.
     std::filesystem::path finishJournal;
+    // When set (with finishJournal), a finished file's sync, note and
+    // rename are handed here instead of being made on the loop thread; the
+    // job completes when the front end passes the result to
+    // JobRunner::FinishCommitted.
+    FinishCommits* finishCommits = nullptr;
     // Test aid: called right after a finished file took its final name.
     std::function<void(const DownloadJob&)> afterFinalRename;
     // A handed-over FTP control connection idle longer than this is closed

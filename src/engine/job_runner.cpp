@@ -403,7 +403,9 @@ JobStartResult JobRunner::startJob()
         // could be renamed): finish at once. The part only carries the log.
         addPart({m_job.fileSize, m_job.fileSize - 1, 0, 0}, 0, kPartFirst);
         m_finalFileIsOurs = (m_job.formatFlags & kFmtTempFile) != 0 && finishedUnderFinalName();
+        m_startFinishing = true;
         Finish(StopReason::Done);
+        m_startFinishing = false;
         return m_job.GetState() == JobState::Completed ? JobStartResult::Started : JobStartResult::Failed;
     }
 

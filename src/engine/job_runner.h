@@ -118,6 +118,11 @@ public:
     // BackgroundSyncFailed takes the ranges back and fails the job.
     int FlushForBackgroundSave();
     void BackgroundSyncFailed(int error);
+    // The finish handed to the context's FinishCommits is durable (error 0:
+    // renamed to its final name) or failed: the job completes or fails now.
+    void FinishCommitted(int error, bool syncFailed, const std::string& journalError);
+    // A finished job whose file is being made durable.
+    bool commitPending() const { return m_commitPending; }
 
     // One connection more or less while the job runs: the split count
     // changes, and a new part takes over a free gap (or half of the largest
@@ -297,7 +302,16 @@ private:
     bool nothingReceived() const;
 
     // finishing (job_runner_finish.cpp)
-    bool closeFile(StopReason reason);
+    // handOver: where the descriptor to sync goes instead of a sync at the
+    // close (or of the context's ClosedFileSyncs); -1 when nothing is left.
+    bool closeFile(StopReason reason, int* handOver = nullptr);
+    // The finish goes to the context's FinishCommits; false when it cannot
+    // (no committer, a taken or pending name): the loop thread finishes.
+    bool canCommitElsewhere() const;
+    bool commitElsewhere();
+    // What Finish does once the file has its fate: the new state, the
+    // window, the host's calls.
+    void concludeFinish(StopReason reason, JobPart* trigger);
     bool renameToFinal();
     // Notes the finish in the journal before the file takes the name `to`;
     // false (logged) when the note did not reach the disk.
@@ -333,6 +347,8 @@ private:
     bool m_finishing = false;
     bool m_restartPending = false;
     bool m_finalFileIsOurs = false;  // this start found the file already renamed
+    bool m_commitPending = false;  // FinishCommits has the finish
+    bool m_startFinishing = false;  // Start's own finish: the caller reads the state at once
     // Error lines logged while a part stops restate its reason; they never
     // replace the cause of the failure.
     bool m_loggingStop = false;

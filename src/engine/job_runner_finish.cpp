@@ -12,6 +12,7 @@
 #include "engine/asf_header.h"
 #include "engine/closed_file_syncs.h"
 #include "engine/engine_texts.h"
+#include "engine/finish_commits.h"
 #include "engine/job_info_file.h"
 #include "engine/job_runner.h"
 #include "engine/job_window.h"
@@ -75,8 +76,10 @@ void JobRunner::finalizeStreamFile()
         m_file.Write(0, header);
 }
 
-bool JobRunner::closeFile(StopReason reason)
+bool JobRunner::closeFile(StopReason reason, int* handOver)
 {
+    if (handOver != nullptr)
+        *handOver = -1;
     if (!m_file.isOpen()) {
         if (reason != StopReason::Done || m_job.hasData || m_job.completedBytes > 0)
             return true;
@@ -95,7 +98,13 @@ bool JobRunner::closeFile(StopReason reason)
     if (reason == StopReason::Done && option(OptionId::FileTimeFromServer) > 0
         && (m_job.optionFlags & kOptFileTimeKnown) != 0 && m_job.remoteFileTime != -1)
         fileTime = m_job.remoteFileTime;
-    if (m_ctx.closedFileSyncs != nullptr && m_ctx.finishJournal.empty()) {
+    if (handOver != nullptr) {
+        // The committer syncs the file before its note and its rename.
+        bool ok = true;
+        *handOver = m_file.CloseForSyncElsewhere(fileTime, ok);
+        if (ok)
+            return true;
+    } else if (m_ctx.closedFileSyncs != nullptr && m_ctx.finishJournal.empty()) {
         // The front end's saver syncs the file before it stores the job's
         // new state; the loop thread does not wait for the disk.
         bool ok = true;
@@ -200,6 +209,59 @@ bool JobRunner::noteFinish(const std::filesystem::path& to)
     // saved next describe truthfully.
     logOnJob(LogKind::Error, error);
     return false;
+}
+
+bool JobRunner::canCommitElsewhere() const
+{
+    if (m_ctx.finishCommits == nullptr || m_ctx.finishJournal.empty() || m_startFinishing || m_finalFileIsOurs
+        || !m_file.isOpen() || (m_job.formatFlags & kFmtTempFile) == 0)
+        return false;
+    // Only the plain case: the ".kx!" file is there and its final name is
+    // free, also of the finishes not yet made durable. Anything else (a name
+    // taken, the Overwrite setting) is decided on the loop thread as before.
+    const std::filesystem::path from = m_job.GetTempPath();
+    const std::filesystem::path to = m_job.GetLocalPath();
+    return from != to && from == m_file.path() && pathTaken(from) && !pathTaken(to)
+        && !m_ctx.finishCommits->targetPending(to);
+}
+
+bool JobRunner::commitElsewhere()
+{
+    FinishCommit commit;
+    commit.jobId = m_job.id;
+    commit.from = m_job.GetTempPath();
+    commit.to = m_job.GetLocalPath();
+    if (!closeFile(StopReason::Done, &commit.fd))
+        return false;
+    commit.size = m_job.IsSizeKnown() ? m_job.fileSize : m_job.completedBytes;
+    m_ctx.finishCommits->submit(std::move(commit));
+    m_commitPending = true;
+    return true;
+}
+
+void JobRunner::FinishCommitted(int error, bool syncFailed, const std::string& journalError)
+{
+    JobLockGuard guard(*m_ctx.jobLock);
+    if (!m_commitPending)
+        return;
+    m_commitPending = false;
+    StopReason reason = StopReason::Done;
+    if (syncFailed) {
+        // The file is closed: none of its bytes can be trusted.
+        m_job.completedRanges.clear();
+        m_job.RecomputeCompletedBytes();
+        logMessageOnJob(kMsgWriteFileError);
+        logOnJob(LogKind::Error, systemErrorText(error));
+        reason = StopReason::Error;
+    } else if (error != 0) {
+        // Not noted or not renamed: the data stays in the ".kx!" file the
+        // record names.
+        logOnJob(LogKind::Error, journalError.empty() ? systemErrorText(error) : journalError);
+        reason = StopReason::Error;
+    } else {
+        renamedToFinal();
+    }
+    concludeFinish(reason, nullptr);
 }
 
 void JobRunner::renamedToFinal()
@@ -328,10 +390,17 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
     m_job.totalTime += static_cast<int32_t>(m_figures.runSeconds(tick()));
     if (reason == StopReason::Done && m_job.streamMarker != 0 && m_file.isOpen())
         finalizeStreamFile();
-    if (!closeFile(reason) && reason == StopReason::Done)
-        reason = StopReason::Error;
-    if (reason == StopReason::Done && (m_job.formatFlags & kFmtTempFile) != 0 && !renameToFinal())
-        reason = StopReason::Error;
+    bool committing = false;
+    if (reason == StopReason::Done && canCommitElsewhere()) {
+        committing = commitElsewhere();
+        if (!committing)
+            reason = StopReason::Error;
+    } else {
+        if (!closeFile(reason) && reason == StopReason::Done)
+            reason = StopReason::Error;
+        if (reason == StopReason::Done && (m_job.formatFlags & kFmtTempFile) != 0 && !renameToFinal())
+            reason = StopReason::Error;
+    }
 
     // Before the parts stop, so that a worker sees that its connection is
     // wanted as soon as it learns that its part has ended.
@@ -341,6 +410,19 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
         if (part->isRunning())
             StopPart(*part, reason);
     }
+    if (committing) {
+        // The job stays downloading until its finish is on the disk; its
+        // slot in the queue is free now.
+        m_job.run().retryBase = 0;
+        if (m_ctx.host)
+            m_ctx.host->jobCommitting(m_job);
+        return;
+    }
+    concludeFinish(reason, trigger);
+}
+
+void JobRunner::concludeFinish(StopReason reason, JobPart* trigger)
+{
     if (reason != StopReason::MovedToEnd)
         m_job.run().retryBase = 0;
 

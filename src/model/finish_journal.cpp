@@ -159,10 +159,14 @@ std::filesystem::path FinishJournalPath(const std::filesystem::path& database)
     return database.string() + ".fin";
 }
 
+std::string FinishLine(const FinishNote& note)
+{
+    return std::to_string(note.jobId) + " " + std::to_string(note.size) + " " + hexOf(note.name) + "\n";
+}
+
 bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error)
 {
-    return appendLine(journal, std::to_string(note.jobId) + " " + std::to_string(note.size) + " " + hexOf(note.name) + "\n",
-                      error);
+    return appendLine(journal, FinishLine(note), error);
 }
 
 bool RecordFileMove(const std::filesystem::path& journal, const FinishNote& note, std::string& error)

@@ -40,6 +40,9 @@ struct FinishNote {
 
 std::filesystem::path FinishJournalPath(const std::filesystem::path& database);
 
+// The journal's line for a finish note, with its newline.
+std::string FinishLine(const FinishNote& note);
+
 // Appends the note and syncs it; false, with `error` set, when it is not on
 // the disk.
 bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error);

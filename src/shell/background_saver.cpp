@@ -30,6 +30,8 @@ BackgroundSaveReport PerformSave(const SaveWork& work, SyncFailures& failures, O
         files.close(file.fd);
     }
     failures.failedOnSaver(report.failedSyncs.size());
+    if (work.beforeImage)
+        work.beforeImage();
     // An image taken before a failure was taken back may claim what the
     // failed sync lost, though its own syncs succeeded: the failure may have
     // been reported to another descriptor of the file, here or on the loop.
@@ -39,7 +41,7 @@ BackgroundSaveReport PerformSave(const SaveWork& work, SyncFailures& failures, O
 }
 
 void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files,
-                             uint64_t failedSyncsHandled, uint64_t tag)
+                             uint64_t failedSyncsHandled, uint64_t tag, std::function<void()> beforeImage)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -48,7 +50,9 @@ void BackgroundSaver::submit(std::filesystem::path path, std::string bytes, std:
             // again with the newer image's costs nothing extra.
             files.insert(files.end(), m_pending->files.begin(), m_pending->files.end());
         }
-        m_pending = SaveWork{std::move(path), std::move(bytes), std::move(files), failedSyncsHandled, tag};
+        // The newer image's wait covers the older one's.
+        m_pending = SaveWork{std::move(path), std::move(bytes), std::move(files), failedSyncsHandled, tag,
+                             std::move(beforeImage)};
     }
     m_wake.notify_all();
 }

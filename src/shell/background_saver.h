@@ -56,6 +56,10 @@ struct SaveWork {
     // Failed syncs the loop had taken back when the image was taken.
     uint64_t failedSyncsHandled = 0;
     uint64_t tag = 0;  // the submit's
+    // Waits for the disk work the image relies on that other threads do
+    // (the syncs of finished files being committed); called after this
+    // save's own syncs, before the check of the failures.
+    std::function<void()> beforeImage{};
 };
 
 // The disk work of one save, in its order: every file is synced and closed,
@@ -81,7 +85,7 @@ public:
     // before it took the image (SyncFailures::handled). The tag comes back
     // in the report.
     void submit(std::filesystem::path path, std::string bytes, std::vector<FileToSync> files,
-                uint64_t failedSyncsHandled, uint64_t tag = 0);
+                uint64_t failedSyncsHandled, uint64_t tag = 0, std::function<void()> beforeImage = {});
     // Waits until nothing is queued or being written, so that a save made
     // on the caller's thread now is the newest on disk.
     void drain();

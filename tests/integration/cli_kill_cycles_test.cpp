@@ -7,6 +7,7 @@
 // FETCHORA_KILL_SEED the seed of the kill moments (printed, so that a failing
 // series can be run again).
 #include "model/database_file.h"
+#include "model/finish_journal.h"
 #include "model/job_database.h"
 #include "platform/job_lock.h"
 #include "support/cli_process.h"
@@ -84,6 +85,16 @@ protected:
         for (DownloadJob* node : doc.tree().nodes())
             jobs += node->IsCategory() ? 0 : 1;
         EXPECT_LE(jobs, m_urls.size()) << "after kill " << cycle;
+        // A file under its final name is a finished job: the database says
+        // so, or the finish journal beside it does.
+        ApplyFinishJournal(doc.tree(), ReadFinishJournal(FinishJournalPath(database)));
+        for (DownloadJob* node : doc.tree().nodes()) {
+            if (node->IsCategory() || !std::filesystem::exists(node->GetLocalPath()))
+                continue;
+            const bool whole = node->IsSizeKnown() && node->completedBytes == node->fileSize;
+            EXPECT_TRUE(node->IsComplete() || whole) << node->GetDisplayName() << " is renamed but not finished after kill "
+                                            << cycle;
+        }
     }
 
     static constexpr int kSmallFiles = 12;
