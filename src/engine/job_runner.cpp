@@ -277,6 +277,7 @@ void JobRunner::countSiteConnection(JobPart& part, SiteConnectionLimit* site)
 
 void JobRunner::dropParts()
 {
+    releaseLogInAhead(true);
     for (auto& part : m_parts) {
         retireBlock(*part);
         releaseSite(*part);
