@@ -277,7 +277,6 @@ void JobRunner::countSiteConnection(JobPart& part, SiteConnectionLimit* site)
 
 void JobRunner::dropParts()
 {
-    releaseLogInAhead(true);
     for (auto& part : m_parts) {
         retireBlock(*part);
         releaseSite(*part);

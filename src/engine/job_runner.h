@@ -232,13 +232,6 @@ private:
     // "Reuse FTP connections": the part's FTP worker may take over the job
     // before's connection and leaves its own for the job after.
     void handOverFtpConnections(JobPart& part, const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task);
-    // The first FTP part of a job whose size is still unknown logs the later
-    // connections in ahead; their site connections are held for them until
-    // the first answer is in.
-    void prepareLogInAhead(const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task);
-    // Gives back the held site connections; with dropUntaken, the logins no
-    // part took are dropped too (their connections close).
-    void releaseLogInAhead(bool dropUntaken);
     void keepFtpConnectionForNextJob();
     bool startMirrorThreads(JobPart& part);
     // The settings the search worker reads.
@@ -346,11 +339,6 @@ private:
     // A part that held a connection of a limited site was stopped by the
     // part before it reaching its start: the connection is free for another.
     bool m_siteConnectionFreed = false;
-    // Logins ahead for the parts that start after the first answer, and the
-    // site connections held for them meanwhile.
-    std::vector<std::shared_ptr<FtpHandover>> m_logInAhead;
-    SiteConnectionLimit* m_logInAheadSite = nullptr;
-    int m_logInAheadHeld = 0;
     size_t m_urlCountBeforeSearch = 0;
 };
 

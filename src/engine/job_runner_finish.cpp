@@ -337,7 +337,6 @@ void JobRunner::Finish(StopReason reason, JobPart* trigger)
     // wanted as soon as it learns that its part has ended.
     if (reason == StopReason::Done)
         keepFtpConnectionForNextJob();
-    releaseLogInAhead(true);
     for (const auto& part : m_parts) {
         if (part->isRunning())
             StopPart(*part, reason);

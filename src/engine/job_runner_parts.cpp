@@ -229,60 +229,10 @@ void JobRunner::handOverFtpConnections(JobPart& part, const UrlEntry& url, const
         return;
     if (offered && canReuseFtpConnection(offered->route(), offered->proxy(), url, proxy))
         task.takeOver = std::move(offered);
-    if (!task.takeOver) {
-        // A later part takes one of the logins made while the first part
-        // asked for the size.
-        while (!m_logInAhead.empty()) {
-            std::shared_ptr<FtpHandover> ahead = std::move(m_logInAhead.back());
-            m_logInAhead.pop_back();
-            if (canReuseFtpConnection(ahead->route(), ahead->proxy(), url, proxy)) {
-                task.takeOver = std::move(ahead);
-                task.takeOverIsAhead = true;
-                break;
-            }
-        }
-    }
-    prepareLogInAhead(url, proxy, task);
     if (option(OptionId::ReuseFtpConnections) == 0)
         return;
     handOn = std::make_shared<FtpHandover>(url, proxy);
     task.handOn = handOn;
-}
-
-void JobRunner::prepareLogInAhead(const UrlEntry& url, const ProxyEntry* proxy, TransferTask& task)
-{
-    // Only for a fresh start's first part: the later parts wait for its size
-    // answer. Not through an FTP proxy, whose own login dialogue comes first.
-    if (m_job.IsSizeKnown() || m_firstAnswerSeen || m_parts.size() != 1 || !m_logInAhead.empty()
-        || m_logInAheadHeld > 0 || m_job.streamMarker != 0 || singleConnectionOnly()
-        || (proxy && isFtpProxyType(proxy->type)))
-        return;
-    const int count = std::max(1, m_job.splitCount) - 1;
-    SiteConnectionLimit* site = m_job.run().noSiteLimit || !m_ctx.sites ? nullptr : m_ctx.sites->lookup(url);
-    for (int i = 0; i < count; ++i) {
-        // Each login holds a connection of the site's limit until the parts start.
-        if (site != nullptr) {
-            if (!site->hasRoom())
-                break;
-            SiteConnectionTable::acquire(site);
-            ++m_logInAheadHeld;
-        }
-        auto ahead = std::make_shared<FtpHandover>(url, proxy);
-        ahead->want();
-        m_logInAhead.push_back(ahead);
-        task.logInAhead.push_back(std::move(ahead));
-    }
-    m_logInAheadSite = site;
-}
-
-void JobRunner::releaseLogInAhead(bool dropUntaken)
-{
-    for (; m_logInAheadHeld > 0; --m_logInAheadHeld)
-        SiteConnectionTable::release(m_logInAheadSite);
-    if (dropUntaken) {
-        m_logInAhead.clear();
-        m_logInAheadSite = nullptr;
-    }
 }
 
 void JobRunner::keepFtpConnectionForNextJob()

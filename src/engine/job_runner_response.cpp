@@ -200,13 +200,7 @@ intptr_t JobRunner::onResponse(JobPart& part, const PartMessage& message)
         m_job.lastError = message.response->cause;
     ResponseHooks hooks(*this, m_job.IsSizeKnown() && m_job.fileSize >= 0);
     PartResponseHost host(*this, part, hooks);
-    // The connections held for the logins ahead go to the parts this answer
-    // starts (each start counts its own); logins no part took then close.
-    releaseLogInAhead(false);
-    const intptr_t handled = HandleResponse(host, *message.response, message.protocol);
-    // A mirror search started by the answer starts the parts when it ends.
-    releaseLogInAhead((m_job.run().runFlags & (kRunSearching | kRunPinging)) == 0);
-    return handled;
+    return HandleResponse(host, *message.response, message.protocol);
 }
 
 bool JobRunner::startSearchPart()
@@ -325,7 +319,6 @@ void JobRunner::goOnAfterMirrors(JobPart& mirrorPart)
             m_ctx.host->partAdded(m_job, *m_parts[i]);
     }
     startParts(indices);
-    releaseLogInAhead(true);
     if (!m_finishing && m_job.GetState() == JobState::Downloading && !anyPartRunning())
         Finish(StopReason::Error);
 }

@@ -1,12 +1,10 @@
 #include "net/ftp_transfer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <poll.h>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -52,47 +50,14 @@ int nativeHandleOf(ByteStream* stream)
     return tcp ? tcp->nativeHandle() : -1;
 }
 
-// The channel of a login made ahead for a later part: the part has not
-// started yet, so nothing is reported; the login ends when the first part's
-// worker ends.
-class AheadChannel : public PartChannel {
-public:
-    explicit AheadChannel(std::shared_ptr<const std::atomic<bool>> stop) : m_stop(std::move(stop)) { }
-
-    void logLine(ConnectionLogKind, std::string_view) override { }
-    bool alive() const override { return !m_stop->load(std::memory_order_relaxed); }
-    int response(const ResponseInfo&, ProtocolKind) override { return 0; }
-    WriteResult data(int64_t, std::span<const uint8_t>) override { return WriteResult::Stop; }
-    bool error(const PartFailure&) override { return false; }
-    void done() override { }
-    void resolved(const std::string&, bool) override { }
-    int64_t rangeStart() const override { return -1; }
-    int64_t knownSize() const override { return -1; }
-
-private:
-    std::shared_ptr<const std::atomic<bool>> m_stop;
-};
-
 class FtpWorker {
 public:
-    // A worker that logs in ahead for a later part reads no data.
-    explicit FtpWorker(TransferTask& task, bool aheadOnly = false)
-        : m_task(task), m_channel(*task.channel), m_buffer(aheadOnly ? 0 : kUnlimitedReadBytes)
-    {
-    }
+    explicit FtpWorker(TransferTask& task) : m_task(task), m_channel(*task.channel), m_buffer(kUnlimitedReadBytes) { }
 
     int run();
-    // Connects and logs in (with the REST probe), then leaves the idle
-    // connection for the part that takes it, or declines.
-    void logInAhead(FtpHandover& into);
 
 private:
     CycleResult runCycle();
-    ConnectionResult openControl();
-    void wire(FtpControl& control);
-    // Starts a thread for each login ahead; stopLoginsAhead ends and joins them.
-    void startLoginsAhead();
-    void stopLoginsAhead();
     // One cycle's dialogue over an open control connection, fresh or taken
     // over from the job before (already logged in).
     CycleResult talk(std::unique_ptr<ByteStream> stream, bool reused);
@@ -146,9 +111,6 @@ private:
     bool m_reported = false;  // the answer went to the job window
     bool m_reusedFailed = false;  // the connection taken over did not serve
     bool m_aheadFailed = false;  // a cycle that sent commands ahead failed before the answer
-
-    std::shared_ptr<std::atomic<bool>> m_aheadStop;
-    std::vector<std::thread> m_aheadThreads;
 };
 
 int FtpWorker::run()
@@ -161,73 +123,10 @@ int FtpWorker::run()
     if (m_task.proxy && m_task.proxy->type == kProxyHttpGet)
         return HttpTransfer(m_task);
     const int result = runWorkerCycles(m_task, ProtocolKind::Ftp, [this] { return runCycle(); });
-    stopLoginsAhead();
-    // Logins ahead this worker never started: the parts log in themselves.
-    for (const std::shared_ptr<FtpHandover>& into : m_task.logInAhead)
-        into->decline();
     // Whoever waits for this worker's connection waits no longer.
     if (m_task.handOn)
         m_task.handOn->decline();
     return result;
-}
-
-void FtpWorker::startLoginsAhead()
-{
-    std::vector<std::shared_ptr<FtpHandover>> logins = std::exchange(m_task.logInAhead, {});
-    if (logins.empty())
-        return;
-    m_aheadStop = std::make_shared<std::atomic<bool>>(false);
-    for (std::shared_ptr<FtpHandover>& into : logins) {
-        TransferTask task;
-        task.channel = std::make_unique<AheadChannel>(m_aheadStop);
-        task.url = m_task.url;
-        task.proxy = m_task.proxy;
-        task.settings = m_task.settings;
-        try {
-            m_aheadThreads.emplace_back([task = std::move(task), into]() mutable {
-                FtpWorker(task, true).logInAhead(*into);
-            });
-        } catch (const std::system_error&) {
-            // No thread: the part logs in itself when it starts.
-            into->decline();
-        }
-    }
-    m_channel.logLine(ConnectionLogKind::Status,
-                      "Logging in " + std::to_string(m_aheadThreads.size()) + " more connections ahead.");
-}
-
-void FtpWorker::stopLoginsAhead()
-{
-    if (m_aheadStop)
-        m_aheadStop->store(true, std::memory_order_relaxed);
-    for (std::thread& thread : m_aheadThreads)
-        thread.join();
-    m_aheadThreads.clear();
-}
-
-void FtpWorker::logInAhead(FtpHandover& into)
-{
-    ConnectionResult connection = openControl();
-    if (connection.outcome != ConnectOutcome::Open) {
-        into.decline();
-        return;
-    }
-    m_control = std::move(connection.stream);
-    m_controlPeer = SocketPeerAddress(nativeHandleOf(m_control.get()));
-    FtpSession ahead = session();
-    // The size query is the first part's; this connection only logs in.
-    ahead.sendAhead = false;
-    ahead.sizeQueryAhead = false;
-    FtpControl control(std::move(ahead), m_channel);
-    wire(control);
-    m_lastActivity = tickNow();
-    const FtpPumpResult result = pumpUntilResult(control);
-    if (result == FtpPumpResult::LoggedIn && m_reader.idle() && alive()) {
-        into.deliver(std::move(m_control), m_lastActivity);
-        return;
-    }
-    m_control->close();
-    into.decline();
 }
 
 CycleResult FtpWorker::fail(std::string_view reason, uint32_t socketError)
@@ -256,7 +155,6 @@ CycleResult FtpWorker::runCycle()
 {
     if (std::shared_ptr<FtpHandover> handover = std::exchange(m_task.takeOver, nullptr)) {
         if (std::unique_ptr<ByteStream> stream = takeHandedOver(*handover)) {
-            startLoginsAhead();
             const CycleResult result = talk(std::move(stream), true);
             if (!m_reusedFailed)
                 return result;
@@ -266,7 +164,13 @@ CycleResult FtpWorker::runCycle()
         }
     }
 
-    ConnectionResult connection = openControl();
+    const UrlEntry& url = m_task.url;
+    ConnectionRequest request;
+    request.target = {url.host, url.port, url.resolvedAddress, false};
+    request.proxy = m_task.proxy;
+    request.proxyAddress = m_proxyAddress;
+    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
+    ConnectionResult connection = openConnection(request, environment());
     switch (connection.outcome) {
     case ConnectOutcome::Open: break;
     case ConnectOutcome::Stopped: return {CycleEnd::Ended};
@@ -274,34 +178,8 @@ CycleResult FtpWorker::runCycle()
     case ConnectOutcome::Rejected: return {CycleEnd::Failed, 0, connection.detail};
     case ConnectOutcome::Failed: return {CycleEnd::ErrorStep, connection.socketError, connection.detail};
     }
-    // Behind this connection, whose server session is being made already,
-    // so that the logins ahead delay its dialogue as little as can be.
-    startLoginsAhead();
     m_channel.logMessage(ConnectionLogKind::Status, kMsgWaitingForWelcome);
     return talk(std::move(connection.stream), false);
-}
-
-ConnectionResult FtpWorker::openControl()
-{
-    const UrlEntry& url = m_task.url;
-    ConnectionRequest request;
-    request.target = {url.host, url.port, url.resolvedAddress, false};
-    request.proxy = m_task.proxy;
-    request.proxyAddress = m_proxyAddress;
-    request.connectTimeoutMs = m_task.settings.connectTimeoutMs;
-    return openConnection(request, environment());
-}
-
-void FtpWorker::wire(FtpControl& control)
-{
-    control.writer = [this](std::string_view line) {
-        const std::string bytes = std::string(line) + "\r\n";
-        return writeAll(*m_control, bytes, dataTimeoutMs()).ok();
-    };
-    control.preparePort = [this] {
-        m_data.reset();
-        return BuildPortCommand(nativeHandleOf(m_control.get()), m_listener);
-    };
 }
 
 std::unique_ptr<ByteStream> FtpWorker::takeHandedOver(FtpHandover& handover)
@@ -381,14 +259,19 @@ CycleResult FtpWorker::talk(std::unique_ptr<ByteStream> stream, bool reused)
     m_controlPeer = SocketPeerAddress(nativeHandleOf(m_control.get()));
 
     FtpControl control(session(), m_channel);
-    wire(control);
+    control.writer = [this](std::string_view line) {
+        const std::string bytes = std::string(line) + "\r\n";
+        return writeAll(*m_control, bytes, dataTimeoutMs()).ok();
+    };
+    control.preparePort = [this] {
+        m_data.reset();
+        return BuildPortCommand(nativeHandleOf(m_control.get()), m_listener);
+    };
     CycleResult result{CycleEnd::ErrorStep};
     if (!reused) {
         result = converse(control);
     } else {
-        m_channel.logLine(ConnectionLogKind::Status, m_task.takeOverIsAhead
-                                                         ? "Logged in already: a connection made ahead."
-                                                         : "Logged in already: the connection of the job before.");
+        m_channel.logLine(ConnectionLogKind::Status, "Logged in already: the connection of the job before.");
         m_lastActivity = tickNow();
         if (ResumeFtpLoggedIn(control) != FtpPumpResult::Error)
             result = converse(control);

@@ -16,7 +16,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "config/proxy_entry.h"
 #include "net/connection_log.h"
@@ -147,12 +146,6 @@ struct TransferTask {
     // before that it may take over instead of logging in. Either may be null.
     std::shared_ptr<FtpHandover> handOn;
     std::shared_ptr<FtpHandover> takeOver;
-    // FTP, the first part of a job whose size is not known yet: the job's
-    // later connections, which this worker logs in while its own connection
-    // asks for the size, each delivered to its hand-over (wanted already)
-    // for the part that starts with it. Empty for every other part.
-    std::vector<std::shared_ptr<FtpHandover>> logInAhead;
-    bool takeOverIsAhead = false;  // takeOver is one of those logins, not a job's before
 };
 
 // A thread procedure: runs one part's transfer to its end. 0 ended, 1
