@@ -7,7 +7,7 @@
 namespace fetchora {
 namespace {
 
-using Ranges = std::vector<CompletedRange>;
+using Ranges = CompletedRangeList;
 
 constexpr int64_t kMiB = 1048576;
 constexpr int64_t kBlock = 204800;
