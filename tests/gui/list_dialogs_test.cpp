@@ -276,7 +276,7 @@ TEST_F(ListDialogsTest, AnEarlierFileIsImportedAsACompletedJobWithTheDialogsFiel
     writeFileIn(file, std::string(5000, 'e'));
     DownloadJob described;
     ASSERT_TRUE(described.SetUrl("http://127.0.0.1:9/earlier.iso"));
-    described.comment = "from the companion";
+    described.editTexts().comment = "from the companion";
     ASSERT_TRUE(WriteCompanionFile(file, described));
     ModalDriver driver({[&](QWidget* modal) {
         auto* dialog = qobject_cast<PreviousFileDialog*>(modal);

@@ -412,11 +412,11 @@ TEST_F(KxdFormatTest, AStoredUrlComesBackAsSettingItWouldGive)
         if (!expected.SetUrl(url))
             expected.url = url;
         EXPECT_EQ(loaded.url, expected.url);
-        EXPECT_EQ(loaded.userName, expected.userName);
-        EXPECT_EQ(loaded.password, expected.password);
+        EXPECT_EQ(loaded.userName(), expected.userName());
+        EXPECT_EQ(loaded.password(), expected.password());
         EXPECT_EQ(loaded.optionFlags & kOptUseLogin, expected.optionFlags & kOptUseLogin);
         EXPECT_EQ(loaded.defaultName(), expected.defaultName());
-        EXPECT_EQ(loaded.location, "where/it/went");
+        EXPECT_EQ(loaded.location(), "where/it/went");
     }
 }
 

@@ -171,7 +171,7 @@ TEST_F(ListCommandsTest, AnEarlierFileBecomesACompletedJobAndItsCompanionFillsTh
     DownloadJob described;
     ASSERT_TRUE(described.SetUrl("http://127.0.0.1:9/described.bin"));
     described.referer = "http://127.0.0.1:9/";
-    described.comment = "kept";
+    described.editTexts().comment = "kept";
     ASSERT_TRUE(WriteCompanionFile(other, described));
     PreviousFileStart start;
     std::string error;
