@@ -156,8 +156,8 @@ int main(int argc, char** argv)
         }
     }
     std::printf("load_ms %.1f\nload_cpu_ms %.1f\nsave_ms %.1f (median of %zu)\nsave_cpu_ms %.1f\n"
-                "resident_after_load_MiB %.1f (%.1f before)\npeak_resident_MiB %.1f\n",
-                loadMs, loadCpuMs, median(saves), saves.size(), median(saveCpus), rssAfter / 1024.0, rssBefore / 1024.0,
+                "resident_after_load_MiB %.1f (%.1f before; %ld KiB)\npeak_resident_MiB %.1f\n",
+                loadMs, loadCpuMs, median(saves), saves.size(), median(saveCpus), rssAfter / 1024.0, rssBefore / 1024.0, rssAfter,
                 statusKib("VmHWM:") / 1024.0);
     if (argc <= 2)
         std::filesystem::remove_all(folder);

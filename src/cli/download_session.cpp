@@ -464,7 +464,7 @@ void DownloadSession::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError = builtinText(kStrDiskWriteFailed, {systemErrorText(error)});
+    job->editTexts().lastError = builtinText(kStrDiskWriteFailed, {systemErrorText(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }
@@ -532,7 +532,7 @@ std::string DownloadSession::summaryOf(const SessionEntry& entry) const
     if (entry.started) {
         summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - entry.startedAt).count();
     }
-    summary.cause = job.lastError;
+    summary.cause = job.lastError();
     return summaryLine(summary);
 }
 

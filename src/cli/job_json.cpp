@@ -70,7 +70,7 @@ std::string jobJsonLine(const DownloadJob& node)
     field("optionFlags", number(node.optionFlags));
     field("splitCount", number(node.splitCount));
     field("categoryId", number(node.categoryId));
-    field("comment", jsonString(node.comment));
+    field("comment", jsonString(node.comment()));
     field("referer", jsonString(node.referer));
     std::string alternates = "[";
     for (size_t i = 0; i < node.alternateUrls.size(); ++i) {

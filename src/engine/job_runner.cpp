@@ -118,7 +118,7 @@ void JobRunner::log(JobPart& part, LogKind kind, std::string text)
 {
     // The latest error is what the user is told when the job fails.
     if (kind == LogKind::Error && !m_loggingStop && !text.empty())
-        m_job.lastError = text;
+        m_job.editTexts().lastError = text;
     part.log.add(kind, std::move(text), now(), this);
 }
 
@@ -202,7 +202,7 @@ std::optional<RetryWait> JobRunner::retryWait() const
         ? -1
         : (m_job.run().siteWindow != nullptr ? option(OptionId::ExploreRetry) : option(OptionId::RetryCount));
     wait.secondsLeft = static_cast<int32_t>((*soonest + 999) / 1000);
-    wait.cause = m_job.lastError;
+    wait.cause = m_job.lastError();
     return wait;
 }
 
@@ -375,7 +375,7 @@ JobStartResult JobRunner::startJob()
     m_urlStates.assign(m_job.run().urlEntries.size(), UrlState{});
     chooseProxies();
     m_job.retryCount = m_job.run().retryBase;
-    m_job.lastError.clear();
+    m_job.clearLastError();
     m_figures.reset();
     m_job.run().runBytes = 0;
     m_job.run().startTick = 0xFFFFFFFFu;
@@ -546,7 +546,7 @@ intptr_t JobRunner::onError(JobPart& part, const PartMessage& message)
     if (m_finishing || !part.isRunning())
         return 0;
     if (!message.text.empty())
-        m_job.lastError = std::string(message.text);
+        m_job.editTexts().lastError = std::string(message.text);
     return RetryDecision(part, message.retryAfterSeconds);
 }
 

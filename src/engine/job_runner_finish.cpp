@@ -453,10 +453,11 @@ void JobRunner::concludeFinish(StopReason reason, JobPart* trigger)
         return;
     default:
         newState = JobState::Failed;
-        if (m_job.lastError.empty())
-            m_job.lastError = messageText(kStrEngineDownloadFailed, {});
+        if (m_job.lastError().empty())
+            m_job.editTexts().lastError = messageText(kStrEngineDownloadFailed, {});
         if (reason == StopReason::MaxErrors)
-            m_job.lastError = messageText(kStrEngineGaveUp, {m_job.lastError.str(), std::to_string(m_job.retryCount)});
+            m_job.editTexts().lastError
+                = messageText(kStrEngineGaveUp, {m_job.lastError().str(), std::to_string(m_job.retryCount)});
         m_job.SetState(newState);
         destroyWindow();
         break;
@@ -477,7 +478,7 @@ void JobRunner::concludeFinish(StopReason reason, JobPart* trigger)
         info.createTime = m_job.createTime;
         info.completeTime = m_job.completeTime;
         info.localPath = m_job.GetLocalPath();
-        info.comment = m_job.comment;
+        info.comment = m_job.comment();
         info.referer = m_job.referer;
         info.sizesInBytes = option(OptionId::SizesInBytes) > 0;
         writeJobInfoFile(info);

@@ -197,7 +197,7 @@ intptr_t JobRunner::onResponse(JobPart& part, const PartMessage& message)
     part.flags &= ~kPartWaitStateMask;
     const ResponseOutcome outcome = message.response->outcome;
     if (outcome != ResponseOutcome::Success && outcome != ResponseOutcome::Redirect && !message.response->cause.empty())
-        m_job.lastError = message.response->cause;
+        m_job.editTexts().lastError = message.response->cause;
     ResponseHooks hooks(*this, m_job.IsSizeKnown() && m_job.fileSize >= 0);
     PartResponseHost host(*this, part, hooks);
     return HandleResponse(host, *message.response, message.protocol);

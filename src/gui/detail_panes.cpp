@@ -36,7 +36,7 @@ QColor colorFromColorRef(int32_t value)
     return QColor(static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>((v >> 16) & 0xFF));
 }
 
-std::vector<BlockState> blockMap(int64_t fileSize, const std::vector<CompletedRange>& done,
+std::vector<BlockState> blockMap(int64_t fileSize, std::span<const CompletedRange> done,
                                  const std::vector<RunningSpan>& running, int64_t blockBytes, size_t maxCells)
 {
     if (fileSize <= 0 || blockBytes <= 0 || maxCells == 0)
@@ -459,7 +459,7 @@ void DetailPanes::reloadInfo()
     info.createTime = m_job->createTime;
     info.completeTime = m_job->completeTime;
     info.localPath = m_job->GetLocalPath();
-    info.comment = m_job->comment;
+    info.comment = m_job->comment();
     info.referer = m_job->referer;
     info.sizesInBytes = m_settings.GetOption(OptionId::SizesInBytes) != 0;
     QString text = QString::fromStdString(jobInfoText(info));

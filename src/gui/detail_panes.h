@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,7 @@ struct RunningSpan {
     int64_t start = 0;  // first byte still to fetch
     int64_t end = -1;  // last byte (inclusive); -1: to the end of the file
 };
-std::vector<BlockState> blockMap(int64_t fileSize, const std::vector<CompletedRange>& done,
+std::vector<BlockState> blockMap(int64_t fileSize, std::span<const CompletedRange> done,
                                  const std::vector<RunningSpan>& running, int64_t blockBytes, size_t maxCells);
 
 // The speed graph's samples (bytes per second, newest last) and its scale.

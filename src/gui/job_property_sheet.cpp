@@ -262,7 +262,7 @@ QWidget* JobPropertySheet::buildGeneral()
     });
     form->addRow(buddyLabel(tr("St&art:"), m_startMode), m_startMode);
 
-    m_comment = withId(new QPlainTextEdit(q(m_job.comment), page), kIdComment);
+    m_comment = withId(new QPlainTextEdit(q(m_job.comment()), page), kIdComment);
     m_comment->setTabChangesFocus(true);
     m_comment->setMaximumHeight(fontMetrics().lineSpacing() * 4);
     form->addRow(buddyLabel(tr("Co&mment:"), m_comment), m_comment);
@@ -301,9 +301,9 @@ QWidget* JobPropertySheet::buildConnection()
     m_login = withId(new QCheckBox(tr("&Login to server"), loginGroup), kIdLogin);
     setSwitch(m_login, m_job, kOptUseLogin, false);
     loginForm->addRow(m_login);
-    m_user = withId(new QLineEdit(q(m_job.userName), loginGroup), kIdUser);
+    m_user = withId(new QLineEdit(q(m_job.userName()), loginGroup), kIdUser);
     loginForm->addRow(buddyLabel(tr("&User name:"), m_user), m_user);
-    m_password = withId(new QLineEdit(q(m_job.password), loginGroup), kIdPassword);
+    m_password = withId(new QLineEdit(q(m_job.password()), loginGroup), kIdPassword);
     m_password->setEchoMode(QLineEdit::Password);
     loginForm->addRow(buddyLabel(tr("Pass&word:"), m_password), m_password);
     // A name typed here means the user wants to log in with it.
@@ -610,9 +610,9 @@ QString JobPropertySheet::apply()
         m_job.SetComment(m_comment->toPlainText().toStdString());
 
     if (m_user->text() != m_startUser)
-        m_job.userName = s(m_user->text());
+        m_job.editTexts().userName = s(m_user->text());
     if (m_password->text() != m_startPassword)
-        m_job.password = m_password->text().toStdString();
+        m_job.editTexts().password = m_password->text().toStdString();
     applySwitch(m_login, m_job, kOptUseLogin, false);
     if (m_httpProxy->currentIndex() != m_startHttpProxy)
         m_job.httpProxyId = static_cast<uint16_t>(m_httpProxy->currentData().toInt());

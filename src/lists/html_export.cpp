@@ -141,7 +141,7 @@ std::string ExpandItem(const std::string& item, const DownloadJob& job, bool siz
         {"{F_SIZE}", ExportSizeText(job, sizesInBytes)},
         {"{F_COMPLETETIME}", ExportCompleteTimeText(job.completeTime)},
         {"{F_SAVEAS}", escapeHtml(job.GetLocalPath())},
-        {"{F_COMMENT}", job.comment.empty() ? std::string(kNbsp) : escapeHtml(job.comment)},
+        {"{F_COMMENT}", job.comment().empty() ? std::string(kNbsp) : escapeHtml(job.comment())},
     };
     return replaceTokens(item, tokens);
 }
@@ -228,7 +228,7 @@ ExportResult ExportIndividualLogs(const DownloadJob& category, const ExportOptio
                 info.createTime = child->createTime;
                 info.completeTime = child->completeTime;
                 info.localPath = child->GetLocalPath();
-                info.comment = child->comment;
+                info.comment = child->comment();
                 info.referer = child->referer;
                 info.sizesInBytes = options.sizesInBytes;
                 infos.push_back(std::move(info));

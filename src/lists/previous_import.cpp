@@ -116,7 +116,7 @@ ImportResult ImportPreviousFile(CZoviradDoc& doc, const JobDefaults& defaults, i
         return result;
     }
     job->referer = choice.referer;
-    job->comment = choice.comment;
+    job->SetComment(choice.comment);
     setFileName(*job, file.path);
     // The file is the whole download, also for a companion record written
     // while its job was still running: size, time and state follow the file.
@@ -157,7 +157,7 @@ ImportResult ImportBrokenDownload(CZoviradDoc& doc, const JobDefaults& defaults,
         return result;
     }
     job->referer = choice.referer;
-    job->comment = choice.comment;
+    job->SetComment(choice.comment);
     setFileName(*job, file.path);
     job->SetCompleted(file.size);
     job->hasData = file.size > 0;
@@ -241,7 +241,7 @@ FolderImportResult ImportFolder(CZoviradDoc& doc, const JobDefaults& defaults, i
             if (companion.job) {
                 choice.url = companion.job->url;
                 choice.referer = companion.job->referer;
-                choice.comment = companion.job->comment;
+                choice.comment = companion.job->comment();
                 fillFromFile(*companion.job, file);
                 companion.job->SetState(JobState::Completed, false);
             }

@@ -6,9 +6,9 @@ namespace fetchora {
 
 std::string JobUserAgent(const DownloadJob& job)
 {
-    if (!job.location.starts_with(kJobUserAgentPrefix))
+    if (!job.location().starts_with(kJobUserAgentPrefix))
         return {};
-    return job.location.substr(kJobUserAgentPrefix.size());
+    return job.location().substr(kJobUserAgentPrefix.size());
 }
 
 void SetJobUserAgent(DownloadJob& job, std::string_view agent)
@@ -22,11 +22,11 @@ void SetJobUserAgent(DownloadJob& job, std::string_view agent)
     const size_t first = clean.find_first_not_of(' ');
     clean = first == std::string::npos ? std::string() : clean.substr(first, clean.find_last_not_of(' ') - first + 1);
     if (clean.empty() || clean.size() > kMaxJobUserAgentBytes) {
-        if (job.location.starts_with(kJobUserAgentPrefix))
-            job.location.clear();
+        if (job.location().starts_with(kJobUserAgentPrefix))
+            job.editTexts().location.clear();
         return;
     }
-    job.location = std::string(kJobUserAgentPrefix) + clean;
+    job.editTexts().location = std::string(kJobUserAgentPrefix) + clean;
 }
 
 std::string SuggestedFileName(std::string_view suggestion)

@@ -32,7 +32,7 @@ StreamJoinMarker makeJoinMarker(int64_t position, bool coversNext, int64_t nextS
 // although bytes lie between them (the byte offsets of the later part were
 // only an estimate). A following range that starts at stream position 0
 // carries no stream position at all and never joins this way.
-void joinByStreamPosition(std::vector<CompletedRange>& ranges, size_t index, AddRangeResult& result)
+void joinByStreamPosition(CompletedRangeList& ranges, size_t index, AddRangeResult& result)
 {
     if (index + 1 >= ranges.size())
         return;
@@ -53,9 +53,8 @@ void joinByStreamPosition(std::vector<CompletedRange>& ranges, size_t index, Add
 
 }  // namespace
 
-AddRangeResult AddCompletedRange(std::vector<CompletedRange>& ranges, const RangeLimits& limits,
-                                 const CompletedRange& added, std::span<const PartCursor> running,
-                                 std::optional<size_t> writer)
+AddRangeResult AddCompletedRange(CompletedRangeList& ranges, const RangeLimits& limits, const CompletedRange& added,
+                                 std::span<const PartCursor> running, std::optional<size_t> writer)
 {
     AddRangeResult result;
     CompletedRange item = added;
@@ -124,7 +123,7 @@ AddRangeResult AddCompletedRange(std::vector<CompletedRange>& ranges, const Rang
     return result;
 }
 
-std::vector<CompletedRange> GetFreeRanges(const std::vector<CompletedRange>& ranges, const RangeLimits& limits)
+std::vector<CompletedRange> GetFreeRanges(std::span<const CompletedRange> ranges, const RangeLimits& limits)
 {
     std::vector<CompletedRange> gaps;
     if (!limits.sizeKnown || limits.fileSize <= 0)
@@ -150,7 +149,7 @@ std::vector<CompletedRange> GetFreeRanges(const std::vector<CompletedRange>& ran
     return gaps;
 }
 
-int64_t completedBytesOf(const std::vector<CompletedRange>& ranges)
+int64_t completedBytesOf(std::span<const CompletedRange> ranges)
 {
     int64_t total = 0;
     for (const CompletedRange& range : ranges)
@@ -158,7 +157,7 @@ int64_t completedBytesOf(const std::vector<CompletedRange>& ranges)
     return total;
 }
 
-void RemoveCompletedRange(std::vector<CompletedRange>& ranges, int64_t start, int64_t end)
+void RemoveCompletedRange(CompletedRangeList& ranges, int64_t start, int64_t end)
 {
     if (end <= start)
         return;
@@ -175,10 +174,10 @@ void RemoveCompletedRange(std::vector<CompletedRange>& ranges, int64_t start, in
         if (range.end > end)
             kept.push_back({end, range.end, range.streamEnd, range.streamEnd});
     }
-    ranges = std::move(kept);
+    ranges.assign(kept);
 }
 
-int64_t contiguousEndOf(const std::vector<CompletedRange>& ranges)
+int64_t contiguousEndOf(std::span<const CompletedRange> ranges)
 {
     if (ranges.empty() || ranges.front().start != 0)
         return 0;

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "model/completed_range.h"
+#include "model/completed_range_list.h"
 
 namespace fetchora {
 
@@ -63,24 +63,23 @@ struct AddRangeResult {
 // touching entries afterwards. added.start == added.end records the start of
 // a new part's range. `running` lists the running parts (for partsAhead);
 // `writer` is the part that wrote the block, if any.
-AddRangeResult AddCompletedRange(std::vector<CompletedRange>& ranges, const RangeLimits& limits,
-                                 const CompletedRange& added, std::span<const PartCursor> running = {},
-                                 std::optional<size_t> writer = std::nullopt);
+AddRangeResult AddCompletedRange(CompletedRangeList& ranges, const RangeLimits& limits, const CompletedRange& added,
+                                 std::span<const PartCursor> running = {}, std::optional<size_t> writer = std::nullopt);
 
 // The gaps of a job whose size is known, in file order, each as [start, end)
 // with the stream positions of its two ends; at most kMaxFreeRanges. A job
 // whose size is not known has no gaps.
-std::vector<CompletedRange> GetFreeRanges(const std::vector<CompletedRange>& ranges, const RangeLimits& limits);
+std::vector<CompletedRange> GetFreeRanges(std::span<const CompletedRange> ranges, const RangeLimits& limits);
 
 // Sum of (end - start).
-int64_t completedBytesOf(const std::vector<CompletedRange>& ranges);
+int64_t completedBytesOf(std::span<const CompletedRange> ranges);
 
 // Takes [start, end) out of the list (data that did not reach the disk after
 // all, or lies beyond the end of a resumed file).
-void RemoveCompletedRange(std::vector<CompletedRange>& ranges, int64_t start, int64_t end);
+void RemoveCompletedRange(CompletedRangeList& ranges, int64_t start, int64_t end);
 
 // The end of the data that runs from offset 0 without a hole; 0 when the
 // first range does not start at 0.
-int64_t contiguousEndOf(const std::vector<CompletedRange>& ranges);
+int64_t contiguousEndOf(std::span<const CompletedRange> ranges);
 
 }  // namespace fetchora

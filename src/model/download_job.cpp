@@ -100,6 +100,19 @@ const JobRun& DownloadJob::run() const
     return m_run ? *m_run : none;
 }
 
+const JobTexts& DownloadJob::texts() const
+{
+    static const JobTexts none;
+    return m_texts ? *m_texts : none;
+}
+
+JobTexts& DownloadJob::editTexts()
+{
+    if (!m_texts)
+        m_texts = std::make_unique<JobTexts>();
+    return *m_texts;
+}
+
 void DownloadJob::ApplyDefaults(NodeKind nodeKind, const JobDefaults& defaults, const CComPtrTree* tree, int32_t now)
 {
     categoryId = defaults.categoryId;
@@ -109,8 +122,11 @@ void DownloadJob::ApplyDefaults(NodeKind nodeKind, const JobDefaults& defaults, 
     ftpProxyId = defaults.ftpProxyId;
     streamProxyId = defaults.streamProxyId;
     startMode = defaults.startMode;
-    userName = defaults.userName;
-    password = defaults.password;
+    // Defaults without a login leave a job that has no texts without the part.
+    if (m_texts || !defaults.userName.empty() || !defaults.password.empty()) {
+        editTexts().userName = defaults.userName;
+        editTexts().password = defaults.password;
+    }
     referer = defaults.referer;
 
     optionFlags = 0;
@@ -184,14 +200,16 @@ bool DownloadJob::SetUrl(std::string_view text)
     const bool hasLogin = !entry->userName.empty() || !entry->password.empty();
     const bool trimmed = !text.empty() && (isBlank(text.front(), kWhiteSpace) || isBlank(text.back(), kWhiteSpace));
     if (hasLogin) {
-        userName = entry->userName;
-        password = entry->password;
+        JobTexts& login = editTexts();
+        login.userName = entry->userName;
+        login.password = entry->password;
         optionFlags |= kOptUseLogin;
     }
     // Credentials never stay in the stored URL; a text that needed trimming
     // is stored as parsed so that an FTP name's trailing blanks survive.
     url = (hasLogin || trimmed) ? UrlWithoutLogin(*entry) : std::string(text);
-    location.clear();
+    if (m_texts)
+        m_texts->location.clear();
     if (m_run)
         m_run->redirectedName.clear();
     Notify(kChangeSetUrl);
@@ -233,7 +251,8 @@ void DownloadJob::SetResumable(bool yes)
 
 void DownloadJob::SetComment(std::string_view text)
 {
-    comment = text;
+    if (m_texts || !text.empty())
+        editTexts().comment = text;
     Notify(kChangeComment);
 }
 
@@ -333,8 +352,8 @@ bool DownloadJob::RebuildUrlEntries(const SiteRuleList* siteRules)
     if (!main || !IsTransferable(main->service))
         return false;
     if ((optionFlags & kOptUseLogin) && main->userName.empty()) {
-        main->userName = userName;
-        main->password = password;
+        main->userName = userName();
+        main->password = password();
     }
     main->referer = referer;
     urlEntries.push_back(std::move(*main));
@@ -415,7 +434,9 @@ void DownloadJob::AfterLoad(int32_t maxParallelNum, bool startUnfinishedJobs)
     if (state & static_cast<uint32_t>(JobState::Downloading))
         setLowByte(state, static_cast<uint32_t>(JobState::Ready));
 
-    std::erase_if(completedRanges, [](const CompletedRange& range) { return range.end <= range.start; });
+    completedRanges.erase(std::remove_if(completedRanges.begin(), completedRanges.end(),
+                                         [](const CompletedRange& range) { return range.end <= range.start; }),
+                          completedRanges.end());
     const auto byStart = [](const CompletedRange& a, const CompletedRange& b) { return a.start < b.start; };
     // A sound file's ranges are already in order; sorting and merging in
     // place spares every job a second array.

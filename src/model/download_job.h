@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "model/alternate_url_list.h"
-#include "model/completed_range.h"
+#include "model/completed_range_list.h"
 #include "model/job_notify.h"
 #include "model/shared_text.h"
 #include "net/ftp_handover.h"
@@ -168,6 +168,18 @@ struct JobRun {
     std::string redirectedName;
     // While the job has an output file open.
     JobRunnerPtr runner;
+};
+
+// Texts that most jobs leave empty, stored with the record but kept apart
+// from it: one pointer in the record until the first of them is set.
+struct JobTexts {
+    SharedText location;  // where the last answer redirected to
+    SharedText userName;
+    SharedText password;
+    SharedText comment;
+    // Why the job's last run failed, or why it waits to retry ("HTTP 404 Not
+    // Found"), for every front end to show; cleared when a run starts.
+    SharedText lastError;
 };
 
 // Defaults for new records, filled by the application from its settings
@@ -392,28 +404,40 @@ public:
     int32_t totalTime = 0;  // seconds, over all runs
     std::string url;  // without user name and password
     std::string fileName;  // empty: use defaultName
-    // Texts most jobs leave empty, and the folder that many jobs share.
-    SharedText location;
+    // A text many jobs leave empty, and the folder that many jobs share.
     SharedText referer;
-    SharedText userName;
-    SharedText password;
-    SharedText comment;
     SharedText saveFolder;
     AlternateUrlList alternateUrls;
-    std::vector<CompletedRange> completedRanges;  // sorted, never overlapping or touching
+    CompletedRangeList completedRanges;  // sorted, never overlapping or touching
 
     // ---- derived and runtime fields (never stored) --------------------------
     int64_t completedBytes = 0;
     uint32_t streamMarker = 0;  // non-zero: a stream job
     int32_t retryCount = 0;
-    // Why the job's last run failed, or why it waits to retry ("HTTP 404 Not
-    // Found"), for every front end to show; cleared when a run starts.
-    SharedText lastError;
     JobNotifySink* notifyWindow = nullptr;
     bool hasData = false;
 
+    // ---- the texts most jobs leave empty (JobTexts) ---------------------------
+    // Readers never make the part; an empty text reads as "".
+    const SharedText& location() const { return texts().location; }
+    const SharedText& userName() const { return texts().userName; }
+    const SharedText& password() const { return texts().password; }
+    const SharedText& comment() const { return texts().comment; }
+    const SharedText& lastError() const { return texts().lastError; }
+    const JobTexts& texts() const;
+    // For changing them: makes the part on first use.
+    JobTexts& editTexts();
+    bool hasTexts() const { return m_texts != nullptr; }
+    // Empties the last error without making the part for it.
+    void clearLastError()
+    {
+        if (m_texts)
+            m_texts->lastError.clear();
+    }
+
 private:
     std::unique_ptr<JobRun> m_run;
+    std::unique_ptr<JobTexts> m_texts;
 };
 
 // ---- names (download_job_names.cpp) --------------------------------------------

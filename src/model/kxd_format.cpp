@@ -53,18 +53,18 @@ void storeJob(KxdWriter& writer, const DownloadJob& job, uint32_t flags)
     const bool wide = (flags & kFmtRange64) != 0;
     writer.writeString(job.url);
     writer.writeU32(job.optionFlags);
-    writer.writeString(job.userName);
-    writer.writeString(job.password);
+    writer.writeString(job.userName());
+    writer.writeString(job.password());
     writer.writeI32(job.categoryId);
     writer.writeString(job.fileName);
     writer.writeI32(job.splitCount);
     writer.writeString(job.saveFolder);
-    writer.writeString(job.comment);
+    writer.writeString(job.comment());
     writer.writeU16(job.httpProxyId);
     writer.writeU16(static_cast<uint16_t>(job.startMode));
     writer.writeU32(job.state);
     storeOffset(writer, job.fileSize, wide);
-    writer.writeString(job.location);
+    writer.writeString(job.location());
     if (flags & kFmtTimes) {
         writer.writeI32(job.remoteFileTime);
         writer.writeI32(job.createTime);
@@ -150,13 +150,13 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options,
     const bool wide = (flags & kFmtRange64) != 0;
     std::string storedUrl = reader.readString();
     job.optionFlags = reader.readU32();
-    job.userName = reader.readString();
-    job.password = reader.readString();
+    std::string userName = reader.readString();
+    std::string password = reader.readString();
     job.categoryId = reader.readI32();
     job.fileName = reader.readString();
     job.splitCount = reader.readI32();
     job.saveFolder = readFolder(reader, shared);
-    job.comment = reader.readString();
+    std::string comment = reader.readString();
     job.httpProxyId = reader.readU16();
     job.startMode = static_cast<StartMode>(reader.readU16());
     job.state = reader.readU32();
@@ -189,6 +189,13 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options,
     if (!reader.ok())
         return;
 
+    // Most jobs have none of these texts and so get no part for them.
+    if (job.hasTexts() || !userName.empty() || !password.empty() || !comment.empty()) {
+        JobTexts& texts = job.editTexts();
+        texts.userName = std::move(userName);
+        texts.password = std::move(password);
+        texts.comment = std::move(comment);
+    }
     if ((flags & kFmtStreamRanges) && job.streamMarker == 0)
         job.streamMarker = 0xFFFFFFFFu;
     // SetUrl splits credentials off an old URL. A URL it refuses is kept as
@@ -199,7 +206,8 @@ void loadJob(KxdReader& reader, DownloadJob& job, const KxdLoadOptions& options,
         job.url = std::move(storedUrl);
     else if (!job.SetUrl(storedUrl))
         job.url = std::move(storedUrl);
-    job.location = std::move(location);
+    if (job.hasTexts() || !location.empty())
+        job.editTexts().location = std::move(location);
     job.AfterLoad(options.defaults.maxParallelNum, options.startUnfinishedJobs);
 }
 

@@ -268,7 +268,7 @@ bool IsRangeOwned(std::span<const PartCursor> running, int64_t start, int64_t en
                        [&](const PartCursor& cursor) { return start <= cursor.position && cursor.position <= end; });
 }
 
-std::optional<PartRange> FindTakeover(const std::vector<CompletedRange>& ranges, const RangeLimits& limits,
+std::optional<PartRange> FindTakeover(std::span<const CompletedRange> ranges, const RangeLimits& limits,
                                       std::span<const PartCursor> running, int64_t blockSize,
                                       const StreamLayout& layout)
 {

@@ -38,11 +38,9 @@ struct StreamLayout {
 // A running job as the range and split logic sees it. Borrows the job's
 // ranges and the runner's parts for the duration of one handler.
 struct JobRangeView {
-    JobRangeView(std::vector<CompletedRange>& jobRanges, PartList& runnerParts) : ranges(jobRanges), parts(runnerParts)
-    {
-    }
+    JobRangeView(CompletedRangeList& jobRanges, PartList& runnerParts) : ranges(jobRanges), parts(runnerParts) { }
 
-    std::vector<CompletedRange>& ranges;
+    CompletedRangeList& ranges;
     PartList& parts;
     RangeLimits limits;
     int64_t blockSize = kDefaultBlockSize;
@@ -68,7 +66,7 @@ bool IsRangeOwned(std::span<const PartCursor> running, int64_t start, int64_t en
 // A range for a new or idle part: the first gap no running part is inside,
 // whole; otherwise the second half of the largest gap when that gap is longer
 // than 2 × blockSize (for streams: spans more than kStreamTakeoverSpan).
-std::optional<PartRange> FindTakeover(const std::vector<CompletedRange>& ranges, const RangeLimits& limits,
+std::optional<PartRange> FindTakeover(std::span<const CompletedRange> ranges, const RangeLimits& limits,
                                       std::span<const PartCursor> running, int64_t blockSize,
                                       const StreamLayout& layout = {});
 // The same for the view's job; `asker` is left out of the running parts.

@@ -39,8 +39,8 @@ JobDefaults JobDefaultsFromJob(const DownloadJob& job, const JobDefaults& curren
     defaults.categoryId = job.categoryId;
     defaults.splitCount = std::clamp(job.splitCount, 1, std::clamp(current.maxParallelNum, 1, kMaxSplitCount));
     defaults.startMode = job.startMode;
-    defaults.userName = job.userName;
-    defaults.password = job.password;
+    defaults.userName = job.userName();
+    defaults.password = job.password();
     defaults.referer = job.referer;
     defaults.httpProxyId = knownProxy(job.httpProxyId, proxyCount);
     defaults.ftpProxyId = knownProxy(job.ftpProxyId, proxyCount);

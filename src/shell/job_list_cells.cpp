@@ -63,7 +63,7 @@ std::string jobCellText(const DownloadJob& job, JobColumn column, const JobRunFi
     case JobColumn::Num: return formatConnectionsCell(figures.runningParts, nonNegative(job.splitCount));
     case JobColumn::Retry: return formatRetryCell(nonNegative(job.retryCount));
     case JobColumn::Url: return job.url;
-    case JobColumn::Comment: return job.comment;
+    case JobColumn::Comment: return job.comment();
     case JobColumn::CreateTime: return formatTimeCell(static_cast<std::time_t>(job.createTime));
     case JobColumn::CompleteTime: return formatTimeCell(static_cast<std::time_t>(job.completeTime));
     }

@@ -65,7 +65,7 @@ int compareJobs(const DownloadJob& a, const DownloadJob& b, JobColumn column)
     case JobColumn::Resume: return compareValues(jobResumeOverlay(a), jobResumeOverlay(b));
     case JobColumn::Size: return compareValues(sortSize(a), sortSize(b));
     case JobColumn::Url: return compareNoCase(a.url, b.url);
-    case JobColumn::Comment: return compareNoCase(a.comment, b.comment);
+    case JobColumn::Comment: return compareNoCase(a.comment(), b.comment());
     case JobColumn::CreateTime: return compareValues(a.createTime, b.createTime);
     case JobColumn::CompleteTime: return compareValues(a.completeTime, b.completeTime);
     default: return compareNoCase(a.GetDisplayName(), b.GetDisplayName());

@@ -39,8 +39,10 @@ void copyBatchSettings(DownloadJob& model, const DownloadJob& first)
     model.saveFolder = first.saveFolder;
     model.splitCount = first.splitCount;
     model.startMode = first.startMode;
-    model.userName = first.userName;
-    model.password = first.password;
+    if (model.hasTexts() || !first.userName().empty() || !first.password().empty()) {
+        model.editTexts().userName = first.userName();
+        model.editTexts().password = first.password();
+    }
     model.optionFlags = first.optionFlags;
     model.httpProxyId = first.httpProxyId;
     model.ftpProxyId = first.ftpProxyId;
@@ -193,7 +195,7 @@ bool preparePreviousFile(Application& app, const std::filesystem::path& path, Pr
     if (companion.job) {
         out.choice.url = companion.job->url;
         out.choice.referer = companion.job->referer;
-        out.choice.comment = companion.job->comment;
+        out.choice.comment = companion.job->comment();
         out.loaded = std::move(companion.job);
     }
     return true;

@@ -401,7 +401,7 @@ void MainView::dataSyncFailed(int32_t jobId, int error)
     // The file was closed as finished: none of its bytes can be trusted.
     job->completedRanges.clear();
     job->RecomputeCompletedBytes();
-    job->lastError = builtinText(kStrDiskWriteFailed, {systemErrorText(error)});
+    job->editTexts().lastError = builtinText(kStrDiskWriteFailed, {systemErrorText(error)});
     job->SetState(JobState::Failed);
     job->Notify(0xFFFF);
 }

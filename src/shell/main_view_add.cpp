@@ -47,8 +47,10 @@ void copyTemplate(DownloadJob& job, const DownloadJob& model)
     // other files, and one name for all of them would make them collide.
     job.splitCount = model.splitCount;
     job.startMode = model.startMode;
-    job.userName = model.userName;
-    job.password = model.password;
+    if (job.hasTexts() || !model.userName().empty() || !model.password().empty()) {
+        job.editTexts().userName = model.userName();
+        job.editTexts().password = model.password();
+    }
     job.optionFlags = (job.optionFlags & ~kOptUseLogin) | (model.optionFlags & kOptUseLogin);
     job.httpProxyId = model.httpProxyId;
     job.ftpProxyId = model.ftpProxyId;
@@ -141,9 +143,9 @@ AddDownloadOutcome MainView::addDownload(const AddDownloadRequest& request)
         const DuplicateAnswer answer = m_prompts.askDuplicateUrl(*existing, *fresh);
         if (answer.choice == DuplicateChoice::Cancel)
             return outcome;
-        if (!fresh->comment.empty() && fresh->comment != existing->comment)
-            existing->SetComment(existing->comment.empty() ? fresh->comment
-                                                           : existing->comment + "\r\n" + fresh->comment);
+        if (!fresh->comment().empty() && fresh->comment() != existing->comment())
+            existing->SetComment(existing->comment().empty() ? fresh->comment()
+                                                             : existing->comment() + "\r\n" + fresh->comment());
         if (answer.useNewSettings)
             copySettings(*existing, *fresh);
         if (answer.choice == DuplicateChoice::CheckForUpdate)

@@ -744,7 +744,7 @@ void MainView::findNext(bool up)
     auto matches = [&](const DownloadJob& job) {
         return (find.name && FindNameMatches(job.GetDisplayName(), find.text))
             || (find.url && lower(job.url).find(wanted) != std::string::npos)
-            || (find.comment && lower(job.comment).find(wanted) != std::string::npos);
+            || (find.comment && lower(job.comment()).find(wanted) != std::string::npos);
     };
     const size_t rows = m_list->rowCount();
     // Rows are walked from the focused one; without a focus from the top
@@ -809,7 +809,7 @@ void MainView::commentAsFileName()
     JobLockGuard lock(m_app.jobLock());
     bool failed = false;
     for (DownloadJob* job : selection()) {
-        const std::string comment(trimBoth(job->comment, " \t\r\n"));
+        const std::string comment(trimBoth(job->comment(), " \t\r\n"));
         if (comment.empty() || isActive(*job))
             continue;
         const std::string current = job->GetDisplayName();
@@ -829,7 +829,7 @@ void MainView::commentAsFileName()
 void MainView::editComment()
 {
     DownloadJob* job = focused();
-    auto text = m_prompts.askText(builtinText(kStrTitleComment), job->comment);
+    auto text = m_prompts.askText(builtinText(kStrTitleComment), job->comment());
     if (!text)
         return;
     JobLockGuard lock(m_app.jobLock());

@@ -27,9 +27,9 @@ SharedJobFields SharedFieldsOf(const DownloadJob& record)
     fields.splitCount = record.splitCount;
     fields.startMode = record.startMode;
     fields.referer = record.referer;
-    fields.comment = record.comment;
-    fields.userName = record.userName;
-    fields.password = record.password;
+    fields.comment = record.comment();
+    fields.userName = record.userName();
+    fields.password = record.password();
     fields.httpProxyId = record.httpProxyId;
     fields.ftpProxyId = record.ftpProxyId;
     fields.streamProxyId = record.streamProxyId;
@@ -51,12 +51,17 @@ void MakeSharedSample(DownloadJob& sample, const std::vector<DownloadJob*>& jobs
         jobs, [](const DownloadJob& j) { return j.startMode; }, kSeveralStartModes);
     sample.referer = common(
         jobs, [](const DownloadJob& j) { return j.referer; }, std::string());
-    sample.comment = common(
-        jobs, [](const DownloadJob& j) { return j.comment; }, std::string());
-    sample.userName = common(
-        jobs, [](const DownloadJob& j) { return j.userName; }, std::string());
-    sample.password = common(
-        jobs, [](const DownloadJob& j) { return j.password; }, std::string());
+    const std::string comment = common(
+        jobs, [](const DownloadJob& j) { return j.comment(); }, std::string());
+    const std::string userName = common(
+        jobs, [](const DownloadJob& j) { return j.userName(); }, std::string());
+    const std::string password = common(
+        jobs, [](const DownloadJob& j) { return j.password(); }, std::string());
+    if (sample.hasTexts() || !comment.empty() || !userName.empty() || !password.empty()) {
+        sample.editTexts().comment = comment;
+        sample.editTexts().userName = userName;
+        sample.editTexts().password = password;
+    }
     sample.httpProxyId = common(
         jobs, [](const DownloadJob& j) { return j.httpProxyId; }, kSeveralProxies);
     sample.ftpProxyId = common(
@@ -94,9 +99,9 @@ void ApplySharedChanges(const SharedJobFields& before, const DownloadJob& edited
     if (after.comment != before.comment)
         job.SetComment(after.comment);
     if (after.userName != before.userName)
-        job.userName = after.userName;
+        job.editTexts().userName = after.userName;
     if (after.password != before.password)
-        job.password = after.password;
+        job.editTexts().password = after.password;
     if (after.httpProxyId != before.httpProxyId && after.httpProxyId != kSeveralProxies)
         job.httpProxyId = after.httpProxyId;
     if (after.ftpProxyId != before.ftpProxyId && after.ftpProxyId != kSeveralProxies)

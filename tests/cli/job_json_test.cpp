@@ -18,7 +18,7 @@ TEST(JobJson, WritesEveryContractFieldOnOneLine)
     job.fileSize = 5000000000LL;
     job.completedRanges = {{0, 100, 0, 0}, {4294967296LL, 4294967396LL, 0, 0}};
     job.completedBytes = 200;
-    job.comment = "line1\nline2\x01";
+    job.editTexts().comment = "line1\nline2\x01";
     job.alternateUrls = {{"ftp://127.0.0.1/a.bin", 0}};
     std::string line = jobJsonLine(job);
     EXPECT_EQ(line.find('\n'), std::string::npos);

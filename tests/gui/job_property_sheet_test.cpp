@@ -132,7 +132,7 @@ protected:
 TEST_F(JobPropertySheetTest, OkWritesEveryFieldBackOntoTheJob)
 {
     m_job.referer = "http://127.0.0.1:9/page";
-    m_job.comment = "first";
+    m_job.editTexts().comment = "first";
     m_job.ftpProxyId = 2;
     JobPropertySheet sheet(QStringLiteral("Properties"), m_job, JobSheetMode::OneJob, context());
     // The controls start from the job.
@@ -173,8 +173,8 @@ TEST_F(JobPropertySheetTest, OkWritesEveryFieldBackOntoTheJob)
     ASSERT_EQ(sheet.result(), QDialog::Accepted);
 
     EXPECT_EQ(m_job.url, "ftp://127.0.0.1:2121/pub/b.iso");
-    EXPECT_EQ(m_job.userName, "anna");  // the login the URL carried
-    EXPECT_EQ(m_job.password, "secret");
+    EXPECT_EQ(m_job.userName(), "anna");  // the login the URL carried
+    EXPECT_EQ(m_job.password(), "secret");
     EXPECT_NE(m_job.optionFlags & kOptUseLogin, 0u);
     EXPECT_EQ(m_job.referer, "http://127.0.0.1:9/other");
     EXPECT_EQ(m_job.categoryId, m_music->id);
@@ -182,7 +182,7 @@ TEST_F(JobPropertySheetTest, OkWritesEveryFieldBackOntoTheJob)
     EXPECT_EQ(m_job.fileName, "renamed.iso");
     EXPECT_EQ(m_job.splitCount, 8);
     EXPECT_EQ(m_job.startMode, StartMode::Schedule);
-    EXPECT_EQ(m_job.comment, "nightly\nimage");
+    EXPECT_EQ(m_job.comment(), "nightly\nimage");
     EXPECT_EQ(m_job.httpProxyId, 1);
     EXPECT_EQ(m_job.ftpProxyId, 3);
     EXPECT_EQ(m_job.streamProxyId, 3);
@@ -208,8 +208,8 @@ TEST_F(JobPropertySheetTest, ALoginTypedOnTheSheetSwitchesLoginOn)
     EXPECT_EQ(sheet.passwordEdit()->echoMode(), QLineEdit::Password);
     sheet.okButton()->click();
     ASSERT_EQ(sheet.result(), QDialog::Accepted);
-    EXPECT_EQ(m_job.userName, "anna");
-    EXPECT_EQ(m_job.password, "secret");
+    EXPECT_EQ(m_job.userName(), "anna");
+    EXPECT_EQ(m_job.password(), "secret");
     EXPECT_NE(m_job.optionFlags & kOptUseLogin, 0u);
 }
 
@@ -252,7 +252,7 @@ TEST_F(JobPropertySheetTest, EscapeAndCancelChangeNothing)
         EXPECT_FALSE(sheet.isVisible());
     }
     EXPECT_EQ(m_job.url, "http://127.0.0.1:9/a.zip");
-    EXPECT_EQ(m_job.comment, "");
+    EXPECT_EQ(m_job.comment(), "");
     EXPECT_EQ(m_job.splitCount, 2);
     EXPECT_EQ(m_job.optionFlags & kOptCreateCategory, 0u);
 }
@@ -288,7 +288,7 @@ TEST_F(JobPropertySheetTest, ANewNameOrFolderOfAnExistingJobGoesThroughTheView)
     EXPECT_EQ(asked[0].name, "renamed.iso");
     EXPECT_EQ(m_job.saveFolder, folder("done"));
     EXPECT_EQ(m_job.fileName, "");
-    EXPECT_EQ(m_job.comment, "");
+    EXPECT_EQ(m_job.comment(), "");
 
     // A rename alone passes the job's own folder; the sheet itself renames nothing.
     allow = true;
@@ -348,7 +348,7 @@ TEST_F(JobPropertySheetTest, RefusedInputKeepsTheSheetOpenWithWhatWasTyped)
         EXPECT_EQ(sheet.commentEdit()->toPlainText(), QStringLiteral("typed"));
     }
     EXPECT_EQ(m_job.url, "http://127.0.0.1:9/a.zip");
-    EXPECT_EQ(m_job.comment, "");
+    EXPECT_EQ(m_job.comment(), "");
     EXPECT_EQ(m_job.splitCount, 2);
 }
 
@@ -453,7 +453,7 @@ TEST_F(JobPropertySheetTest, TheSharedSheetAppliesOnlyWhatTheUserChanged)
         SCOPED_TRACE(i);
         EXPECT_EQ(jobs[i]->splitCount, static_cast<int32_t>(i + 1));
         EXPECT_EQ(jobs[i]->saveFolder, folder("f" + std::to_string(i + 2)));
-        EXPECT_EQ(jobs[i]->comment, "batch");
+        EXPECT_EQ(jobs[i]->comment(), "batch");
         EXPECT_EQ(jobs[i]->startMode, StartMode::Schedule);
         EXPECT_NE(jobs[i]->optionFlags & kOptCreateCategory, 0u);
         EXPECT_EQ(jobs[i]->referer, "http://127.0.0.1:9/same");

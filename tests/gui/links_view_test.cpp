@@ -334,7 +334,7 @@ TEST_F(LinksPaneDownloadTest, AFinishedPageListsItsLinksAndTwoPickedBecomeJobsRe
     ASSERT_NE(two, nullptr);
     EXPECT_EQ(one->referer, pageUrl);
     EXPECT_EQ(two->referer, pageUrl);
-    EXPECT_EQ(one->comment, "First file");
+    EXPECT_EQ(one->comment(), "First file");
     EXPECT_EQ(jobWithUrl(tree, "http://127.0.0.1:9/three.iso"), nullptr);
 
     links.openInBrowserAction()->trigger();

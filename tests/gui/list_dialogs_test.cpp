@@ -276,7 +276,7 @@ TEST_F(ListDialogsTest, AnEarlierFileIsImportedAsACompletedJobWithTheDialogsFiel
     writeFileIn(file, std::string(5000, 'e'));
     DownloadJob described;
     ASSERT_TRUE(described.SetUrl("http://127.0.0.1:9/earlier.iso"));
-    described.comment = "from the companion";
+    described.editTexts().comment = "from the companion";
     ASSERT_TRUE(WriteCompanionFile(file, described));
     ModalDriver driver({[&](QWidget* modal) {
         auto* dialog = qobject_cast<PreviousFileDialog*>(modal);
@@ -292,7 +292,7 @@ TEST_F(ListDialogsTest, AnEarlierFileIsImportedAsACompletedJobWithTheDialogsFiel
     EXPECT_EQ(job->GetState(), JobState::Completed);
     EXPECT_EQ(job->parent(), m_session.doc().downloaded());
     EXPECT_EQ(job->referer, "http://127.0.0.1:9/");
-    EXPECT_EQ(job->comment, "from the companion");
+    EXPECT_EQ(job->comment(), "from the companion");
 }
 
 TEST_F(ListDialogsTest, ABrokenDownloadNeedsAUrlAndWaitsReadyInTheQueue)

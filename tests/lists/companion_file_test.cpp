@@ -14,7 +14,7 @@ std::unique_ptr<DownloadJob> makeSampleJob()
     DownloadJob& job = *owned;
     job.SetUrl("http://example.com/dir/file.zip");
     job.referer = "http://example.com/";
-    job.comment = "a comment";
+    job.editTexts().comment = "a comment";
     job.saveFolder = "/somewhere";
     job.fileSize = 5000;
     job.optionFlags |= kOptSizeKnown | kOptResumeKnown | kOptResumable;
@@ -47,7 +47,7 @@ TEST(CompanionFile, AJobWrittenIsReadBackWithItsHistory)
     ASSERT_TRUE(read.job);
     EXPECT_EQ(read.job->url, job.url);
     EXPECT_EQ(read.job->referer, job.referer);
-    EXPECT_EQ(read.job->comment, job.comment);
+    EXPECT_EQ(read.job->comment(), job.comment());
     EXPECT_EQ(read.job->fileSize, 5000);
     EXPECT_EQ(read.job->completedBytes, 5000);
     EXPECT_TRUE(read.job->IsComplete());

@@ -16,7 +16,7 @@ std::unique_ptr<DownloadJob> completedJob(const fs::path& folder, const std::str
     auto job = std::make_unique<DownloadJob>();
     job->SetUrl("http://h/" + name);
     job->saveFolder = folder.string();
-    job->comment = "job " + name;
+    job->editTexts().comment = "job " + name;
     if (completed)
         job->SetState(JobState::Completed, false);
     return job;
@@ -51,7 +51,7 @@ TEST(CompletedFileExport, CopiesCompletedFilesWithCompanionsAndGoesOnAfterAFailu
     const CompanionRead companion = ReadCompanionFile(to / "a.bin", {});
     ASSERT_EQ(companion.status, CompanionStatus::Loaded) << companion.error;
     EXPECT_EQ(companion.job->url, "http://h/a.bin");
-    EXPECT_EQ(companion.job->comment, "job a.bin");
+    EXPECT_EQ(companion.job->comment(), "job a.bin");
 }
 
 TEST(CompletedFileExport, AFileIsNeverCopiedOntoItself)

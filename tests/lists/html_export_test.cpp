@@ -89,12 +89,12 @@ TEST_F(HtmlExportTest, ItemTokensAreReplacedOnceAndValuesEscaped)
 {
     DownloadJob* j = job(doc.downloading(), "http://h/a.zip?x=1&y=2", 1000, 250, false);
     j->referer = "http://ref/";
-    j->comment = "<b>{F_URL}</b>";
+    j->editTexts().comment = "<b>{F_URL}</b>";
     const std::string item = "{F_NAME}|{F_URL}|{F_REFERER}|{F_SIZE}|{F_COMPLETETIME}|{F_SAVEAS}|{F_COMMENT}|{F_X}";
     EXPECT_EQ(ExpandItem(item, *j, false),
               "a.zip|http://h/a.zip?x=1&amp;y=2|http://ref/| 250 / 1000 |&nbsp;|"
               "/data/a.zip|&lt;b&gt;{F_URL}&lt;/b&gt;|{F_X}");
-    j->comment.clear();
+    j->editTexts().comment.clear();
     j->completeTime = 86400 * 365;
     const std::string expanded = ExpandItem("{F_COMMENT}[{F_COMPLETETIME}]", *j, false);
     EXPECT_EQ(expanded.substr(0, 7), "&nbsp;[");
@@ -146,7 +146,7 @@ TEST_F(HtmlExportTest, IndividualLogsAreWrittenBesideEveryJobAndFailuresCounted)
     DownloadJob* two = job(sub, "http://h/two.bin", 1000, 250, false);
     one->saveFolder = dir.path().string();
     two->saveFolder = dir.path().string();
-    two->comment = "sub job";
+    two->editTexts().comment = "sub job";
 
     ExportOptions options;
     options.sizesInBytes = true;

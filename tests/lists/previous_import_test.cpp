@@ -64,7 +64,7 @@ TEST_F(PreviousImportTest, AFileBecomesACompletedJobWithItsSizeAndTime)
     EXPECT_EQ(job.completedBytes, 1500);
     EXPECT_EQ(job.remoteFileTime, file.modified);
     EXPECT_EQ(job.url, "http://h/pub/tool.zip");
-    EXPECT_EQ(job.comment, "found on disk");
+    EXPECT_EQ(job.comment(), "found on disk");
     EXPECT_EQ(job.GetLocalPath(), file.path.string());
     EXPECT_FALSE(result.moved);
 }
@@ -190,7 +190,7 @@ TEST_F(PreviousImportTest, AFolderImportSkipsCompanionFilesAndCreatesCategoriesP
     makeFile(root / "sub" / "deeper" / "d.txt", "dddd");
     auto described = std::make_unique<DownloadJob>();
     described->SetUrl("http://origin/b.txt");
-    described->comment = "from the companion";
+    described->editTexts().comment = "from the companion";
     ASSERT_TRUE(WriteCompanionFile(root / "b.txt", *described));
     test::writeFile(root / "stray.KXE", "");
     fs::create_directory_symlink(root, root / "sub" / "loop");
@@ -206,7 +206,7 @@ TEST_F(PreviousImportTest, AFolderImportSkipsCompanionFilesAndCreatesCategoriesP
     DownloadJob* b = software->firstChild()->nextSibling();
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->url, "http://origin/b.txt");
-    EXPECT_EQ(b->comment, "from the companion");
+    EXPECT_EQ(b->comment(), "from the companion");
     EXPECT_EQ(b->completedBytes, 3);
     EXPECT_TRUE(b->IsComplete());
 

@@ -35,16 +35,16 @@ TEST(BrowserJobFields, AnAgentIsKeptOnlyCleanAndALocationOfAnotherKindIsNoAgent)
 {
     DownloadJob job;
     // A record from elsewhere keeps its location, which names no agent.
-    job.location = "http://example.com/moved";
+    job.editTexts().location = "http://example.com/moved";
     EXPECT_EQ(JobUserAgent(job), "");
     SetJobUserAgent(job, "");
-    EXPECT_EQ(job.location, "http://example.com/moved");
+    EXPECT_EQ(job.location(), "http://example.com/moved");
 
     SetJobUserAgent(job, "  Agent/1\r\nX-Injected: yes\t ");
     EXPECT_EQ(JobUserAgent(job), "Agent/1X-Injected: yes");
     SetJobUserAgent(job, std::string(kMaxJobUserAgentBytes + 1, 'a'));
     EXPECT_EQ(JobUserAgent(job), "");
-    EXPECT_EQ(job.location, "");
+    EXPECT_EQ(job.location(), "");
     SetJobUserAgent(job, std::string(kMaxJobUserAgentBytes, 'a'));
     EXPECT_EQ(JobUserAgent(job).size(), kMaxJobUserAgentBytes);
 }

@@ -7,7 +7,7 @@
 namespace fetchora {
 namespace {
 
-using Ranges = std::vector<CompletedRange>;
+using Ranges = CompletedRangeList;
 
 RangeLimits sized(int64_t size)
 {
@@ -160,16 +160,16 @@ TEST(AddCompletedRange, ByteJobsAndUnpositionedStreamRangesNeverJoinAcrossAHole)
 TEST(GetFreeRanges, ListsLeadingMiddleAndTrailingGaps)
 {
     const RangeLimits limits = sized(1000);
-    EXPECT_EQ(GetFreeRanges({}, limits), (Ranges{r(0, 1000)}));
-    EXPECT_EQ(GetFreeRanges({r(100, 200), r(300, 400)}, limits), (Ranges{r(0, 100), r(200, 300), r(400, 1000)}));
-    EXPECT_TRUE(GetFreeRanges({r(0, 1000)}, limits).empty());
-    EXPECT_TRUE(GetFreeRanges({}, RangeLimits{}).empty());  // size not known
-    EXPECT_TRUE(GetFreeRanges({}, sized(0)).empty());
+    EXPECT_EQ(GetFreeRanges(Ranges{}, limits), (Ranges{r(0, 1000)}));
+    EXPECT_EQ(GetFreeRanges(Ranges{r(100, 200), r(300, 400)}, limits), (Ranges{r(0, 100), r(200, 300), r(400, 1000)}));
+    EXPECT_TRUE(GetFreeRanges(Ranges{r(0, 1000)}, limits).empty());
+    EXPECT_TRUE(GetFreeRanges(Ranges{}, RangeLimits{}).empty());  // size not known
+    EXPECT_TRUE(GetFreeRanges(Ranges{}, sized(0)).empty());
 
     RangeLimits stream = sized(1000);
     stream.stream = true;
     stream.streamLength = 9000;
-    EXPECT_EQ(GetFreeRanges({{100, 200, 50, 80}}, stream), (Ranges{{0, 100, 0, 50}, {200, 1000, 80, 9000}}));
+    EXPECT_EQ(GetFreeRanges(Ranges{{100, 200, 50, 80}}, stream), (Ranges{{0, 100, 0, 50}, {200, 1000, 80, 9000}}));
 }
 
 TEST(GetFreeRanges, GivesAtMostFiftyGapsAndNeverAGapOverData)
@@ -178,7 +178,7 @@ TEST(GetFreeRanges, GivesAtMostFiftyGapsAndNeverAGapOverData)
     for (int64_t i = 0; i < 60; ++i)
         ranges.push_back(r(i * 100 + 10, i * 100 + 90));
     const RangeLimits limits = sized(10000);
-    const Ranges gaps = GetFreeRanges(ranges, limits);
+    const std::vector<CompletedRange> gaps = GetFreeRanges(ranges, limits);
     ASSERT_EQ(gaps.size(), kMaxFreeRanges);
     for (const CompletedRange& gap : gaps) {
         for (const CompletedRange& data : ranges)
@@ -200,9 +200,9 @@ TEST(RemoveCompletedRange, CutsEntriesAndKeepsTheRest)
 
 TEST(ContiguousEnd, IsTheEndOfDataFromOffsetZero)
 {
-    EXPECT_EQ(contiguousEndOf({}), 0);
-    EXPECT_EQ(contiguousEndOf({r(0, 70), r(100, 200)}), 70);
-    EXPECT_EQ(contiguousEndOf({r(10, 70)}), 0);
+    EXPECT_EQ(contiguousEndOf(Ranges{}), 0);
+    EXPECT_EQ(contiguousEndOf(Ranges{r(0, 70), r(100, 200)}), 70);
+    EXPECT_EQ(contiguousEndOf(Ranges{r(10, 70)}), 0);
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ protected:
         for (int i = 0; i < jobs; ++i) {
             auto job = doc.NewRecord(NodeKind::Job, JobDefaults{}, 100);
             job->SetUrl("http://example.com/file" + std::to_string(i) + ".bin");
-            job->comment = std::string(commentBytes, static_cast<char>('a' + i % 26));
+            job->editTexts().comment = std::string(commentBytes, static_cast<char>('a' + i % 26));
             job->startMode = StartMode::Manual;
             job->state = state;
             doc.AddJob(std::move(job));

@@ -11,7 +11,7 @@
 namespace fetchora {
 namespace {
 
-using Ranges = std::vector<CompletedRange>;
+using Ranges = CompletedRangeList;
 
 CompletedRange r(int64_t start, int64_t end)
 {

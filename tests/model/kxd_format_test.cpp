@@ -40,19 +40,19 @@ void expectSameStoredFields(const DownloadJob& a, const DownloadJob& b)
     EXPECT_EQ(KxdFormatFlags(a), KxdFormatFlags(b));
     EXPECT_EQ(a.url, b.url);
     EXPECT_EQ(a.optionFlags, b.optionFlags);
-    EXPECT_EQ(a.userName, b.userName);
-    EXPECT_EQ(a.password, b.password);
+    EXPECT_EQ(a.userName(), b.userName());
+    EXPECT_EQ(a.password(), b.password());
     EXPECT_EQ(a.categoryId, b.categoryId);
     EXPECT_EQ(a.fileName, b.fileName);
     EXPECT_EQ(a.splitCount, b.splitCount);
-    EXPECT_EQ(a.comment, b.comment);
+    EXPECT_EQ(a.comment(), b.comment());
     EXPECT_EQ(a.httpProxyId, b.httpProxyId);
     EXPECT_EQ(a.ftpProxyId, b.ftpProxyId);
     EXPECT_EQ(a.streamProxyId, b.streamProxyId);
     EXPECT_EQ(a.startMode, b.startMode);
     EXPECT_EQ(a.state, b.state);
     EXPECT_EQ(a.fileSize, b.fileSize);
-    EXPECT_EQ(a.location, b.location);
+    EXPECT_EQ(a.location(), b.location());
     EXPECT_EQ(a.remoteFileTime, b.remoteFileTime);
     EXPECT_EQ(a.createTime, b.createTime);
     EXPECT_EQ(a.completeTime, b.completeTime);
@@ -102,20 +102,20 @@ protected:
         DownloadJob* a = addJob("http://example.com/files/a.zip");
         a->optionFlags = kOptResumable | kOptResumeKnown | kOptUseLogin | kOptFileTimeKnown | kOptSizeKnown
             | kOptFtpSubdirectories | kOptCreateCategory | kOptFtpExtra;
-        a->userName = "user \xE9";
-        a->password = std::string(255, 'p');  // the three-byte length form
+        a->editTexts().userName = "user \xE9";
+        a->editTexts().password = std::string(255, 'p');  // the three-byte length form
         a->categoryId = software->id;
         a->fileName = "renamed.zip";
         a->splitCount = 7;
         a->saveFolder = "C:\\Downloads\\x";
-        a->comment = std::string(70000, 'c');  // the seven-byte form
+        a->editTexts().comment = std::string(70000, 'c');  // the seven-byte form
         a->httpProxyId = 3;
         a->ftpProxyId = 17;
         a->streamProxyId = 200;
         a->startMode = StartMode::Schedule;
         a->state = static_cast<uint32_t>(JobState::Failed) | 0x1200;
         a->fileSize = 2147483646;  // the largest size kept in 32 bits
-        a->location = std::string(65533, 'l');  // the largest three-byte form
+        a->editTexts().location = std::string(65533, 'l');  // the largest three-byte form
         a->remoteFileTime = 1600000000;
         a->createTime = 1600000100;
         a->completeTime = -1;
@@ -194,18 +194,18 @@ TEST_F(KxdFormatTest, HandAssembledFileLoadsWithEveryValueInPlace)
     EXPECT_EQ(http->url, "http://example.com/dir/file.zip");
     EXPECT_EQ(http->defaultName(), "file.zip");
     EXPECT_EQ(http->optionFlags, 0x0303u);
-    EXPECT_EQ(http->userName, "bob");
-    EXPECT_EQ(http->password, "pw");
+    EXPECT_EQ(http->userName(), "bob");
+    EXPECT_EQ(http->password(), "pw");
     EXPECT_EQ(http->categoryId, 3);
     EXPECT_EQ(http->fileName, "");
     EXPECT_EQ(http->splitCount, 4);
     EXPECT_EQ(http->saveFolder, "C:\\Downloads\\Soft");
-    EXPECT_EQ(http->comment, "note");
+    EXPECT_EQ(http->comment(), "note");
     EXPECT_EQ(http->httpProxyId, 2);
     EXPECT_EQ(http->startMode, StartMode::Immediately);
     EXPECT_EQ(http->state, 1u);
     EXPECT_EQ(http->fileSize, 1000);
-    EXPECT_EQ(http->location, "http://example.com/moved");
+    EXPECT_EQ(http->location(), "http://example.com/moved");
     EXPECT_EQ(http->remoteFileTime, 1000000);
     EXPECT_EQ(http->createTime, 1000001);
     EXPECT_EQ(http->completeTime, -1);
@@ -357,8 +357,8 @@ TEST_F(KxdFormatTest, AnOldRecordWithoutOptionalBlocksGetsTheirDefaults)
     EXPECT_EQ(job->referer, "http://default.referer/");
     EXPECT_TRUE(job->alternateUrls.empty());
     EXPECT_EQ(job->url, "ftp://ftp.example.com/pub/a.bin");
-    EXPECT_EQ(job->userName, "alice");
-    EXPECT_EQ(job->password, "secret");
+    EXPECT_EQ(job->userName(), "alice");
+    EXPECT_EQ(job->password(), "secret");
     EXPECT_TRUE(job->optionFlags & kOptUseLogin);
     EXPECT_EQ(job->splitCount, 10);
     EXPECT_EQ(job->completedRanges, (std::vector<CompletedRange>{{10, 20, 0, 0}}));
@@ -412,11 +412,11 @@ TEST_F(KxdFormatTest, AStoredUrlComesBackAsSettingItWouldGive)
         if (!expected.SetUrl(url))
             expected.url = url;
         EXPECT_EQ(loaded.url, expected.url);
-        EXPECT_EQ(loaded.userName, expected.userName);
-        EXPECT_EQ(loaded.password, expected.password);
+        EXPECT_EQ(loaded.userName(), expected.userName());
+        EXPECT_EQ(loaded.password(), expected.password());
         EXPECT_EQ(loaded.optionFlags & kOptUseLogin, expected.optionFlags & kOptUseLogin);
         EXPECT_EQ(loaded.defaultName(), expected.defaultName());
-        EXPECT_EQ(loaded.location, "where/it/went");
+        EXPECT_EQ(loaded.location(), "where/it/went");
     }
 }
 

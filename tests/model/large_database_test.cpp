@@ -1,6 +1,6 @@
 // A database of many thousand jobs through the file and back: the bytes
-// stay the same, the jobs of one folder share one folder text, and jobs
-// that never ran carry no run part.
+// stay the same, the jobs of one folder share one folder text, jobs that
+// never ran carry no run part and jobs without texts no texts part.
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -34,14 +34,14 @@ void fillQueue(CZoviradDoc& doc)
         if (i % 3 == 0)
             job->referer = "http://www.example/page" + n + ".html";
         if (i % 11 == 0) {
-            job->userName = "user" + n;
-            job->password = "secret" + n;
+            job->editTexts().userName = "user" + n;
+            job->editTexts().password = "secret" + n;
             job->optionFlags |= kOptUseLogin;
         }
         if (i % 17 == 0)
-            job->comment = "comment " + n;
+            job->editTexts().comment = "comment " + n;
         if (i % 19 == 0)
-            job->location = "http://redirected.example/" + n;
+            job->editTexts().location = "http://redirected.example/" + n;
         if (i % 23 == 0)
             job->alternateUrls = {{"ftp://ftp" + n + ".example/file.bin", i}};
         job->SetFileSize(i % 29 == 0 ? (int64_t{3} << 30) + i : 1'000'000 + i);
@@ -92,10 +92,10 @@ TEST(LargeDatabase, TwentyThousandJobsGoThroughTheFileUnchanged)
         ASSERT_EQ(b.defaultName(), a.defaultName()) << a.id;
         ASSERT_EQ(b.GetDisplayName(), a.GetDisplayName()) << a.id;
         ASSERT_EQ(b.referer, a.referer) << a.id;
-        ASSERT_EQ(b.userName, a.userName) << a.id;
-        ASSERT_EQ(b.password, a.password) << a.id;
-        ASSERT_EQ(b.comment, a.comment) << a.id;
-        ASSERT_EQ(b.location, a.location) << a.id;
+        ASSERT_EQ(b.userName(), a.userName()) << a.id;
+        ASSERT_EQ(b.password(), a.password()) << a.id;
+        ASSERT_EQ(b.comment(), a.comment()) << a.id;
+        ASSERT_EQ(b.location(), a.location()) << a.id;
         ASSERT_EQ(b.alternateUrls, a.alternateUrls) << a.id;
         ASSERT_EQ(b.completedRanges, a.completedRanges) << a.id;
         ASSERT_EQ(b.completedBytes, a.completedBytes) << a.id;
@@ -103,6 +103,8 @@ TEST(LargeDatabase, TwentyThousandJobsGoThroughTheFileUnchanged)
         ASSERT_EQ(b.state, a.state) << a.id;
         ASSERT_EQ(b.saveFolder, a.saveFolder) << a.id;
         EXPECT_FALSE(b.hasRun()) << "a loaded job that never ran has no run part: " << a.id;
+        const bool anyText = !a.userName().empty() || !a.comment().empty() || !a.location().empty();
+        EXPECT_EQ(b.hasTexts(), anyText) << "only a job with a login, comment or location has the texts part: " << a.id;
         for (int f = 0; f < 3; ++f) {
             if (b.saveFolder != kFolders[f])
                 continue;

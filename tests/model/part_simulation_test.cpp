@@ -436,7 +436,7 @@ private:
     std::vector<uint8_t> m_source;
     std::vector<uint8_t> m_file;
     std::vector<uint8_t> m_written;
-    std::vector<CompletedRange> m_ranges;
+    CompletedRangeList m_ranges;
     PartList m_parts;
     std::vector<Thread> m_threads;
     JobRangeView m_view{m_ranges, m_parts};

@@ -83,7 +83,7 @@ TEST_F(RangeRefetchTest, ARecheckFlagIsDroppedSoOnlyTheGapsAreFetched)
 TEST_F(RangeRefetchTest, RefusedHandBacksChangeNothing)
 {
     const auto unchanged = [&](RefetchResult expected, std::vector<FileSpan> spans, const char* what) {
-        const std::vector<CompletedRange> ranges = job.completedRanges;
+        const CompletedRangeList ranges = job.completedRanges;
         const JobState state = job.GetState();
         EXPECT_EQ(RefetchRanges(job, spans), expected) << what;
         EXPECT_EQ(job.completedRanges, ranges) << what;

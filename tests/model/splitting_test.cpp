@@ -7,7 +7,7 @@
 namespace fetchora {
 namespace {
 
-using Ranges = std::vector<CompletedRange>;
+using Ranges = CompletedRangeList;
 
 constexpr int64_t kMiB = 1048576;
 constexpr int64_t kBlock = 204800;
@@ -178,10 +178,10 @@ TEST(FindTakeover, GapOfExactlyTwoBlocksIsNotSplitOneByteMoreIs)
     limits.sizeKnown = true;
 
     limits.fileSize = 1000 + 2 * kBlock;
-    EXPECT_FALSE(FindTakeover({r(0, 1000)}, limits, owner, kBlock).has_value());
+    EXPECT_FALSE(FindTakeover(Ranges{r(0, 1000)}, limits, owner, kBlock).has_value());
 
     limits.fileSize = 1000 + 2 * kBlock + 1;
-    const std::optional<PartRange> range = FindTakeover({r(0, 1000)}, limits, owner, kBlock);
+    const std::optional<PartRange> range = FindTakeover(Ranges{r(0, 1000)}, limits, owner, kBlock);
     ASSERT_TRUE(range.has_value());
     EXPECT_EQ(range->start, 1000 + (2 * kBlock + 1) / 2);
     EXPECT_EQ(range->end, limits.fileSize - 1);
@@ -215,13 +215,13 @@ TEST(FindTakeover, StreamsHalveBySpanAndAlignToPackets)
     limits.streamLength = 2000000;
     const StreamLayout layout{5000, 1000};
     const PartCursor owner[] = {{0, 5000}};
-    const std::optional<PartRange> range = FindTakeover({{0, 5000, 0, 0}}, limits, owner, kBlock, layout);
+    const std::optional<PartRange> range = FindTakeover(Ranges{{0, 5000, 0, 0}}, limits, owner, kBlock, layout);
     ASSERT_TRUE(range.has_value());
     EXPECT_EQ(range->start, 2003000);  // 5000 + 3995000 / 2 = 2002500, up to the packet boundary
     EXPECT_EQ(range->streamStart, 1000000u);
 
     limits.streamLength = 960000;
-    EXPECT_FALSE(FindTakeover({{0, 5000, 0, 0}}, limits, owner, kBlock, layout).has_value());
+    EXPECT_FALSE(FindTakeover(Ranges{{0, 5000, 0, 0}}, limits, owner, kBlock, layout).has_value());
 }
 
 TEST(SplitAfterFirstResponse, RestartsPartsThatFailedOnAnotherUrl)

@@ -98,8 +98,8 @@ TEST_F(DownloadDefaultsTest, TheSampleCarriesEveryDefaultAndTheCategoryFolderWhe
     EXPECT_EQ(sample.saveFolder, "/srv/music");
     EXPECT_EQ(sample.splitCount, 4);
     EXPECT_EQ(sample.startMode, StartMode::Schedule);
-    EXPECT_EQ(sample.userName, "anna");
-    EXPECT_EQ(sample.password, "secret");
+    EXPECT_EQ(sample.userName(), "anna");
+    EXPECT_EQ(sample.password(), "secret");
     EXPECT_EQ(sample.referer, "http://127.0.0.1:9/");
     EXPECT_EQ(sample.httpProxyId, 1);
     EXPECT_EQ(sample.ftpProxyId, 2);
@@ -122,8 +122,8 @@ TEST_F(DownloadDefaultsTest, AnEditedSampleBecomesTheDefaultsAndSurvivesARestart
     sample.saveFolder = "/srv/other";
     sample.splitCount = 6;
     sample.startMode = StartMode::Manual;
-    sample.userName = "bert";
-    sample.password = "pw";
+    sample.editTexts().userName = "bert";
+    sample.editTexts().password = "pw";
     sample.referer = "http://127.0.0.1:9/ref";
     sample.httpProxyId = 1;
     sample.ftpProxyId = 2;
@@ -162,7 +162,7 @@ TEST_F(DownloadDefaultsTest, AnEditedSampleBecomesTheDefaultsAndSurvivesARestart
     fresh.ApplyDefaults(NodeKind::Job, JobDefaultsFromSettings(again.settings()), &m_tree, 0);
     EXPECT_EQ(fresh.saveFolder, "/srv/other");
     EXPECT_EQ(fresh.splitCount, 6);
-    EXPECT_EQ(fresh.userName, "bert");
+    EXPECT_EQ(fresh.userName(), "bert");
     EXPECT_EQ(fresh.optionFlags & (kOptFtpSubdirectories | kOptCreateCategory), kOptFtpSubdirectories);
 }
 
@@ -304,7 +304,7 @@ TEST_F(DefaultCommandsTest, SaveAsDefaultNeedsAFocusedJobAndStoresItsSettings)
     DownloadJob* job = m_view->addDownload(request).job;
     ASSERT_NE(job, nullptr);
     job->splitCount = 7;
-    job->userName = "carl";
+    job->editTexts().userName = "carl";
     m_view->list().rebuild();
     m_view->list().setSelection({job});
     m_view->list().setFocusedJob(job);

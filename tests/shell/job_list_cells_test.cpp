@@ -170,7 +170,7 @@ TEST(JobListCells, TextColumnsRetriesAndTimes)
 {
     JobListTree t;
     DownloadJob& job = t.add(t.downloaded, "Report.PDF", 10, 10);
-    job.comment = "monthly";
+    job.editTexts().comment = "monthly";
     EXPECT_EQ(jobCellText(job, JobColumn::Name, {}, false), "Report.PDF");
     EXPECT_EQ(jobCellText(job, JobColumn::Url, {}, false), "http://example.com/Report.PDF");
     EXPECT_EQ(jobCellText(job, JobColumn::Comment, {}, false), "monthly");

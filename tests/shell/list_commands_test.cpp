@@ -134,7 +134,7 @@ TEST_F(ListCommandsTest, ASavedPagesFetchableLinksGoToSelectLinksWithTheBaseAsRe
     const std::vector<DownloadJob*> jobs = ViewSession::jobsOf(m_session.doc().downloading());
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_EQ(jobs[0]->referer, "http://127.0.0.1:9/dir/page.html");
-    EXPECT_EQ(jobs[0]->comment, "First file");
+    EXPECT_EQ(jobs[0]->comment(), "First file");
 
     PageUrlHistory history;
     history.Load(m_session.app.registry());
@@ -172,7 +172,7 @@ TEST_F(ListCommandsTest, AnEarlierFileBecomesACompletedJobAndItsCompanionFillsTh
     DownloadJob described;
     ASSERT_TRUE(described.SetUrl("http://127.0.0.1:9/described.bin"));
     described.referer = "http://127.0.0.1:9/";
-    described.comment = "kept";
+    described.editTexts().comment = "kept";
     ASSERT_TRUE(WriteCompanionFile(other, described));
     PreviousFileStart start;
     std::string error;

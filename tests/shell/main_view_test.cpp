@@ -144,7 +144,7 @@ TEST_F(MainViewTest, ANewUrlBecomesTheLastJobOfTheQueueWithReferrerAndComment)
     EXPECT_EQ(outcome.job->parent(), doc().downloading());
     EXPECT_EQ(doc().downloading()->lastChild(), outcome.job);
     EXPECT_EQ(outcome.job->referer, "http://127.0.0.1:9/page");
-    EXPECT_EQ(outcome.job->comment, "from the browser");
+    EXPECT_EQ(outcome.job->comment(), "from the browser");
     EXPECT_EQ(outcome.job->GetDisplayName(), "a.zip");
     EXPECT_TRUE(m_prompts.asked.empty());
 }
@@ -188,8 +188,8 @@ TEST_F(MainViewTest, ATemplateJobGivesLaterUrlsItsFolderSplitAndLogin)
     DownloadJob* first = add("http://127.0.0.1:9/one.zip");
     first->SetSaveFolder((m_dir / "elsewhere").string());
     first->splitCount = 7;
-    first->userName = "user";
-    first->password = "secret";
+    first->editTexts().userName = "user";
+    first->editTexts().password = "secret";
     first->optionFlags |= kOptUseLogin;
     AddDownloadRequest request;
     request.text = "http://127.0.0.1:9/two.zip";
@@ -198,7 +198,7 @@ TEST_F(MainViewTest, ATemplateJobGivesLaterUrlsItsFolderSplitAndLogin)
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->saveFolder, (m_dir / "elsewhere").string());
     EXPECT_EQ(second->splitCount, 7);
-    EXPECT_EQ(second->userName, "user");
+    EXPECT_EQ(second->userName(), "user");
     EXPECT_EQ(second->GetDisplayName(), "two.zip");
 
     // A first file the user renamed keeps that name to itself: the later
@@ -241,13 +241,13 @@ TEST_F(MainViewTest, TheDuplicateDialogDecidesForAJobAlreadyDownloaded)
     EXPECT_EQ(add("http://127.0.0.1:9/a.zip", {}, "new note"), job);
     EXPECT_TRUE(job->IsComplete());
     EXPECT_EQ(job->parent(), home);
-    EXPECT_EQ(job->comment, "old note");
+    EXPECT_EQ(job->comment(), "old note");
 
     // Download again: the new comment is appended and the job goes back to
     // the queue from scratch.
     m_prompts.duplicate = {DuplicateChoice::DownloadAgain, false};
     EXPECT_EQ(add("http://127.0.0.1:9/a.zip", {}, "new note"), job);
-    EXPECT_EQ(job->comment, "old note\r\nnew note");
+    EXPECT_EQ(job->comment(), "old note\r\nnew note");
     EXPECT_FALSE(job->IsComplete());
     EXPECT_EQ(job->completedBytes, 0);
     EXPECT_EQ(job->startMode, StartMode::Immediately);
@@ -549,7 +549,7 @@ TEST_F(MainViewTest, LinksFromThePaneBecomeJobsWithTheFocusedJobAsReferrer)
     std::vector<DownloadJob*> jobs = jobsOf(doc().downloading());
     ASSERT_EQ(jobs.size(), 3u);
     EXPECT_EQ(jobs[1]->referer, "http://127.0.0.1:9/page.html");
-    EXPECT_EQ(jobs[2]->comment, "Two");
+    EXPECT_EQ(jobs[2]->comment(), "Two");
     EXPECT_TRUE(m_prompts.texts("selectLinks").empty());
 }
 

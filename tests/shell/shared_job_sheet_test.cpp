@@ -21,15 +21,15 @@ struct ThreeJobs {
             job->splitCount = n;
             job->startMode = StartMode::Manual;
             job->referer = "http://127.0.0.1:9/";
-            job->userName = "anna";
-            job->password = "pw" + std::to_string(n);
+            job->editTexts().userName = "anna";
+            job->editTexts().password = "pw" + std::to_string(n);
             job->ftpProxyId = 2;
             job->optionFlags = kOptResumeKnown | kOptCreateCategory;
             ++n;
         }
         b.optionFlags |= kOptFtpSubdirectories;
         c.streamProxyId = 1;
-        c.comment = "third";
+        c.editTexts().comment = "third";
     }
     std::vector<DownloadJob*> all() { return {&a, &b, &c}; }
     DownloadJob a, b, c;
@@ -45,9 +45,9 @@ TEST(SharedJobSheet, TheSampleShowsWhatTheJobsShareAndMarksWhatTheyDiffer)
     EXPECT_EQ(sample.splitCount, kSeveralSplitCounts);
     EXPECT_EQ(sample.startMode, StartMode::Manual);
     EXPECT_EQ(sample.referer, "http://127.0.0.1:9/");
-    EXPECT_EQ(sample.userName, "anna");
-    EXPECT_EQ(sample.password, "");
-    EXPECT_EQ(sample.comment, "");
+    EXPECT_EQ(sample.userName(), "anna");
+    EXPECT_EQ(sample.password(), "");
+    EXPECT_EQ(sample.comment(), "");
     EXPECT_EQ(sample.ftpProxyId, 2);
     EXPECT_EQ(sample.streamProxyId, kSeveralProxies);
     EXPECT_NE(sample.optionFlags & kOptCreateCategory, 0u);
@@ -71,8 +71,8 @@ TEST(SharedJobSheet, OnlyTheFieldsTheUserChangedReachEachJob)
              EXPECT_EQ(j.a.splitCount, 1);
              EXPECT_EQ(j.c.splitCount, 3);
              EXPECT_EQ(j.b.saveFolder, "/srv/f2");
-             EXPECT_EQ(j.b.password, "pw2");
-             EXPECT_EQ(j.c.comment, "third");
+             EXPECT_EQ(j.b.password(), "pw2");
+             EXPECT_EQ(j.c.comment(), "third");
              EXPECT_EQ(j.c.streamProxyId, 1);
              EXPECT_NE(j.b.optionFlags & kOptFtpSubdirectories, 0u);
              EXPECT_EQ(j.a.optionFlags & kOptFtpSubdirectories, 0u);
@@ -89,11 +89,11 @@ TEST(SharedJobSheet, OnlyTheFieldsTheUserChangedReachEachJob)
                  EXPECT_EQ(job->saveFolder, "/srv/all");
              EXPECT_EQ(j.c.splitCount, 3);
          }},
-        {"password", [](DownloadJob& s) { s.password = "same"; },
+        {"password", [](DownloadJob& s) { s.editTexts().password = "same"; },
          [](ThreeJobs& j) {
              for (DownloadJob* job : j.all())
-                 EXPECT_EQ(job->password, "same");
-             EXPECT_EQ(j.a.userName, "anna");
+                 EXPECT_EQ(job->password(), "same");
+             EXPECT_EQ(j.a.userName(), "anna");
          }},
         {"decided switch",
          [](DownloadJob& s) {
