@@ -261,10 +261,13 @@ int DownloadSession::run()
     const bool changed
         = journalNotes || std::any_of(m_jobs.begin(), m_jobs.end(), [](const SessionEntry& e) { return !e.ended; });
     m_simJobs = std::max(1, settings.GetOption(OptionId::SimJobs));
-    // No save before the start: a job is worth recording once its file
-    // exists, and the runner asks for that save (on the saver's thread) as
-    // it opens the file. Killed before, the run leaves nothing to resume; a
-    // left ".kx!" file is taken over by the same job in the next run.
+    // Every job of the run is on the disk before any starts: a finish is
+    // committed (noted, renamed) off the loop thread while the saves of
+    // opened files are grouped, so a small file can be renamed before any
+    // later image; its note then needs a recorded job. A run that found all
+    // its URLs downloaded before writes nothing.
+    if (changed)
+        save();
 
     startWaitingJobs();
     setTimer(kTickTimer, kTickMs);
