@@ -74,6 +74,7 @@
 #include "lang/current_language.h"
 #include "lang/language_file.h"
 #include "lang/string_table.h"
+#include "model/database_file.h"
 #include "model/job_database.h"
 #include "shell/add_download.h"
 #include "shell/application.h"
@@ -960,6 +961,41 @@ void addFailureTexts(TextMap& texts, Session& session)
     }
 }
 
+// Takes out of a window's every text those that are data, not wording (a
+// file's name), which read the same in every language.
+void dropData(TextMap& texts, const QString& name, const std::set<std::string>& data)
+{
+    auto& shown = texts[(QStringLiteral("~") + name).toStdString()];
+    std::erase_if(shown, [&data](const auto& each) { return data.count(each.second) != 0; });
+}
+
+// Dialogs the window brings up through its own prompts on a file or a job:
+// the backup chooser of a damaged database.
+void addFileDialogs(TextMap& texts, Session& session)
+{
+    ASSERT_NE(session.shellJob, nullptr);
+    const fs::path dir = fs::path(session.shellJob->saveFolder.str()) / "files";
+    fs::create_directories(dir);
+    GuiPrompts prompts(session.frame.get());
+    prompts.setApplication(&session.app);
+
+    // A database that is none, with a backup beside it.
+    {
+        const fs::path damaged = dir / "damaged.kxd";
+        std::ofstream(damaged, std::ios::binary) << "this is no database";
+        std::ofstream(BakPathFor(damaged), std::ios::binary) << "nor is this";
+        CZoviradDoc doc(session.app.jobLock(), [](uint32_t id) { return std::string(builtinString(id)); });
+        DatabaseOpenOptions open;
+        open.chooseBackup = prompts.backupChooser();
+        EXPECT_TRUE(takeModal(texts, QStringLiteral("RestoreDb"), [&] { OpenDatabase(doc, damaged, open); }));
+        dropData(texts, QStringLiteral("RestoreDb"), {BakPathFor(damaged).filename().string()});
+        // The chooser says which database it is about.
+        const auto& shown = texts["~RestoreDb"];
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
+                                [](const auto& each) { return each.second.find("damaged.kxd'") != std::string::npos; }));
+    }
+}
+
 // Every text the program shows that a language file translates, as shown
 // with the current language.
 TextMap walkEverything(Session& session)
@@ -1099,6 +1135,7 @@ TextMap walkEverything(Session& session)
     addShellTexts(texts, session);
     addShellFilters(texts, session);
     addFailureTexts(texts, session);
+    addFileDialogs(texts, session);
 
     DownloadJob job;
     job.url = "http://127.0.0.1/file.zip";
@@ -1146,6 +1183,10 @@ const std::set<std::pair<std::string, std::string>> kComposed = {
     {"ExportInfo_Dlg", "2207"},
     // The job sheet's caption is its opener's, from the string table.
     {"AddFile_Dlg", "Title"},
+    // The backup chooser's caption and message come from the database's
+    // opening, the message with the database's path.
+    {"RestoreDb_Dlg", "Title"},
+    {"RestoreDb_Dlg", "10"},
 };
 
 bool composed(const std::string& section, const std::string& key)
