@@ -65,6 +65,7 @@
 #include "gui/options_form.h"
 #include "gui/options_pages.h"
 #include "gui/options_sheet.h"
+#include "gui/previous_batch_dialog.h"
 #include "gui/proxy_entry_dialog.h"
 #include "gui/proxy_page.h"
 #include "gui/qt_loop_driver.h"
@@ -970,7 +971,8 @@ void dropData(TextMap& texts, const QString& name, const std::set<std::string>& 
 }
 
 // Dialogs the window brings up through its own prompts on a file or a job:
-// the backup chooser of a damaged database.
+// the backup chooser of a damaged database, the imports of files downloaded
+// before.
 void addFileDialogs(TextMap& texts, Session& session)
 {
     ASSERT_NE(session.shellJob, nullptr);
@@ -993,6 +995,22 @@ void addFileDialogs(TextMap& texts, Session& session)
         const auto& shown = texts["~RestoreDb"];
         EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
                                 [](const auto& each) { return each.second.find("damaged.kxd'") != std::string::npos; }));
+    }
+
+    // The batch of files downloaded before, through the view's command, and
+    // its refusal of a folder that is not there.
+    DialogOpener opener(session.app, *session.view, session.frame.get());
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("AddPreviousBatch"), [&] {
+        opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::ImportPreviousBatch)));
+    }));
+    {
+        PreviousBatchDialog batch(session.view->doc().root(), nullptr, session.frame.get());
+        batch.show();
+        batch.folderEdit()->setText(QString::fromStdString((dir / "no such folder").string()));
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("AddPreviousBatchRefusal"), [&] { batch.accept(); }, &batch));
+        EXPECT_TRUE(batch.isVisible());
+        batch.reject();
     }
 }
 
