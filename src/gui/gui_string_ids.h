@@ -98,4 +98,12 @@ inline constexpr uint32_t kStrRuleValueTip = 41803;
 inline constexpr uint32_t kStrDropZoneTip = 41804;
 inline constexpr uint32_t kStrMoveToCategoryTip = 41805;
 
+// The import of a file downloaded before: its two captions (one section
+// serves both modes, so neither caption can be a key of it), the size line
+// and the refusal of a URL that cannot be fetched.
+inline constexpr uint32_t kStrPreviousFileTitle = 41851;
+inline constexpr uint32_t kStrBrokenDownloadTitle = 41852;
+inline constexpr uint32_t kStrSizeInBytes = 41853;  // "%1" the size in units, "%2" in bytes
+inline constexpr uint32_t kStrPreviousFileNeedsUrl = 41854;
+
 }  // namespace fetchora

@@ -66,6 +66,7 @@
 #include "gui/options_pages.h"
 #include "gui/options_sheet.h"
 #include "gui/previous_batch_dialog.h"
+#include "gui/previous_file_dialog.h"
 #include "gui/proxy_entry_dialog.h"
 #include "gui/proxy_page.h"
 #include "gui/qt_loop_driver.h"
@@ -1012,6 +1013,36 @@ void addFileDialogs(TextMap& texts, Session& session)
         EXPECT_TRUE(batch.isVisible());
         batch.reject();
     }
+
+    // One file downloaded before, in both modes, and the refusal of a broken
+    // download without a URL to resume from.
+    const fs::path previous = dir / "previous.bin";
+    std::ofstream(previous, std::ios::binary) << "downloaded before";
+    std::set<std::string> fileData{previous.string()};
+    for (const auto& [name, mode] : {std::pair{QStringLiteral("AddPrevious"), PreviousFileMode::Completed},
+                                     std::pair{QStringLiteral("AddBroken"), PreviousFileMode::Broken}}) {
+        EXPECT_TRUE(takeModal(texts, name, [&, mode = mode] {
+            importChosenFile(session.app, *session.view, mode, previous, session.frame.get());
+        }));
+        // The file's time is shown as the locale writes it.
+        if (const auto date = texts["AddPrevious_Dlg"].find("2402"); date != texts["AddPrevious_Dlg"].end())
+            fileData.insert(date->second);
+        dropData(texts, name, fileData);
+    }
+    // One section, two captions: neither mode may take the other's.
+    EXPECT_NE(texts["~AddPrevious"]["title"], texts["~AddBroken"]["title"]);
+    {
+        DiskFile file;
+        file.path = previous;
+        file.size = 17;
+        PreviousFileDialog broken(PreviousFileMode::Broken, file, session.view->doc().root(), ImportChoice{},
+                                  session.frame.get());
+        broken.show();
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("AddBrokenRefusal"), [&] { broken.accept(); }, &broken));
+        EXPECT_TRUE(broken.isVisible());
+        broken.reject();
+    }
 }
 
 // Every text the program shows that a language file translates, as shown
@@ -1205,6 +1236,12 @@ const std::set<std::pair<std::string, std::string>> kComposed = {
     // opening, the message with the database's path.
     {"RestoreDb_Dlg", "Title"},
     {"RestoreDb_Dlg", "10"},
+    // The file imported before: its path, time and size, and a caption
+    // from the string table for each of the dialog's two modes.
+    {"AddPrevious_Dlg", "2401"},
+    {"AddPrevious_Dlg", "2402"},
+    {"AddPrevious_Dlg", "2403"},
+    {"AddPrevious_Dlg", "Title"},
 };
 
 bool composed(const std::string& section, const std::string& key)
