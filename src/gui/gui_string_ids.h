@@ -106,4 +106,9 @@ inline constexpr uint32_t kStrBrokenDownloadTitle = 41852;
 inline constexpr uint32_t kStrSizeInBytes = 41853;  // "%1" the size in units, "%2" in bytes
 inline constexpr uint32_t kStrPreviousFileNeedsUrl = 41854;
 
+// The site rule dialog: a proxy the list no longer has, and its refusals.
+inline constexpr uint32_t kStrProxyNotListed = 41855;  // "%1" the proxy's number
+inline constexpr uint32_t kStrSiteNeedsScheme = 41856;
+inline constexpr uint32_t kStrSiteConnectionRange = 41857;  // "%1" the most connections
+
 }  // namespace fetchora

@@ -71,6 +71,7 @@
 #include "gui/proxy_page.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/schedule_dialog.h"
+#include "gui/site_rule_dialog.h"
 #include "gui/start_prompts.h"
 #include "gui/zovirad_view.h"
 #include "lang/current_language.h"
@@ -973,7 +974,7 @@ void dropData(TextMap& texts, const QString& name, const std::set<std::string>& 
 
 // Dialogs the window brings up through its own prompts on a file or a job:
 // the backup chooser of a damaged database, the imports of files downloaded
-// before.
+// before, a site's properties.
 void addFileDialogs(TextMap& texts, Session& session)
 {
     ASSERT_NE(session.shellJob, nullptr);
@@ -1042,6 +1043,26 @@ void addFileDialogs(TextMap& texts, Session& session)
             texts, QStringLiteral("AddBrokenRefusal"), [&] { broken.accept(); }, &broken));
         EXPECT_TRUE(broken.isVisible());
         broken.reject();
+    }
+
+    // The site of the focused job, and a rule the dialog refuses that names
+    // a proxy the list no longer has.
+    session.view->list().setSelection({session.shellJob});
+    session.view->list().setFocusedJob(session.shellJob);
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("Site"), [&] {
+        opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::SiteProperties)));
+    }));
+    {
+        SiteRule rule = newSiteRule(session.app.settings().proxies());
+        rule.urlMask = "no address at all";
+        rule.proxy = packSiteProxies(7, 7, 7);
+        SiteRuleDialog site(rule, {}, session.frame.get());
+        site.show();
+        add(texts, QStringLiteral("~SiteProxy"), QStringLiteral("lost"), site.httpProxyBox()->currentText());
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("SiteRefusal"), [&] { site.accept(); }, &site));
+        EXPECT_TRUE(site.isVisible());
+        site.reject();
     }
 }
 
