@@ -73,6 +73,7 @@
 #include "gui/schedule_dialog.h"
 #include "gui/site_rule_dialog.h"
 #include "gui/start_prompts.h"
+#include "gui/web_page_dialog.h"
 #include "gui/zovirad_view.h"
 #include "lang/current_language.h"
 #include "lang/language_file.h"
@@ -974,7 +975,7 @@ void dropData(TextMap& texts, const QString& name, const std::set<std::string>& 
 
 // Dialogs the window brings up through its own prompts on a file or a job:
 // the backup chooser of a damaged database, the imports of files downloaded
-// before, a site's properties.
+// before, a site's properties, the address of a saved web page.
 void addFileDialogs(TextMap& texts, Session& session)
 {
     ASSERT_NE(session.shellJob, nullptr);
@@ -1064,6 +1065,13 @@ void addFileDialogs(TextMap& texts, Session& session)
         EXPECT_TRUE(site.isVisible());
         site.reject();
     }
+
+    // The address a saved web page came from.
+    const fs::path page = dir / "saved.html";
+    std::ofstream(page) << "<html><body><a href=\"a.zip\">a</a></body></html>\n";
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("EnterUrl"), [&] {
+        EXPECT_FALSE(processSavedPage(session.app, *session.view, page, session.frame.get()));
+    }));
 }
 
 // Every text the program shows that a language file translates, as shown
