@@ -98,4 +98,17 @@ inline constexpr uint32_t kStrRuleValueTip = 41803;
 inline constexpr uint32_t kStrDropZoneTip = 41804;
 inline constexpr uint32_t kStrMoveToCategoryTip = 41805;
 
+// The import of a file downloaded before: its two captions (one section
+// serves both modes, so neither caption can be a key of it), the size line
+// and the refusal of a URL that cannot be fetched.
+inline constexpr uint32_t kStrPreviousFileTitle = 41851;
+inline constexpr uint32_t kStrBrokenDownloadTitle = 41852;
+inline constexpr uint32_t kStrSizeInBytes = 41853;  // "%1" the size in units, "%2" in bytes
+inline constexpr uint32_t kStrPreviousFileNeedsUrl = 41854;
+
+// The site rule dialog: a proxy the list no longer has, and its refusals.
+inline constexpr uint32_t kStrProxyNotListed = 41855;  // "%1" the proxy's number
+inline constexpr uint32_t kStrSiteNeedsScheme = 41856;
+inline constexpr uint32_t kStrSiteConnectionRange = 41857;  // "%1" the most connections
+
 }  // namespace fetchora

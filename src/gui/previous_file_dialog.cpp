@@ -31,7 +31,7 @@ namespace {
 QString sizeText(int64_t bytes)
 {
     const QLocale locale;
-    return QStringLiteral("%1 (%2 bytes)").arg(locale.formattedDataSize(bytes), locale.toString(bytes));
+    return uiString(kStrSizeInBytes).arg(locale.formattedDataSize(bytes), locale.toString(bytes));
 }
 
 QString dateText(int32_t modified)
@@ -54,8 +54,7 @@ PreviousFileDialog::PreviousFileDialog(PreviousFileMode mode, const DiskFile& fi
     : QDialog(parent), m_mode(mode)
 {
     setObjectName(QString::fromLatin1(kSectionName));
-    setWindowTitle(mode == PreviousFileMode::Completed ? tr("Add Previously Downloaded File")
-                                                       : tr("Add Broken Download"));
+    setUiText(this, mode == PreviousFileMode::Completed ? kStrPreviousFileTitle : kStrBrokenDownloadTitle);
     m_file = new QLabel(QString::fromStdString(file.path.string()), this);
     m_file->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_file->setWordWrap(true);
@@ -120,7 +119,7 @@ QString PreviousFileDialog::validate() const
     if (url.empty() && m_mode == PreviousFileMode::Completed)
         return {};
     if (!fetchable(url))
-        return tr("Enter the URL the file was downloaded from (http, https or ftp).");
+        return uiString(kStrPreviousFileNeedsUrl);
     return {};
 }
 

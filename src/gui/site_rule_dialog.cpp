@@ -14,7 +14,9 @@
 
 #include "config/proxy_list.h"
 #include "gui/form_label_ids.h"
+#include "gui/gui_string_ids.h"
 #include "gui/rules_controls.h"
+#include "gui/ui_text.h"
 #include "net/url.h"
 
 namespace fetchora {
@@ -29,7 +31,7 @@ void fillProxyBox(QComboBox* box, const QStringList& names, unsigned limit, unsi
     for (unsigned i = 0; i < count; ++i)
         box->addItem(names[static_cast<int>(i)], i);
     if (box->findData(current) < 0)
-        box->addItem(SiteRuleDialog::tr("Proxy #%1 (not in the list)").arg(current), current);
+        box->addItem(uiString(kStrProxyNotListed).arg(current), current);
     box->setCurrentIndex(box->findData(current));
 }
 
@@ -132,11 +134,11 @@ QString SiteRuleDialog::validate()
     if (normalizedMask(m_site->text()).empty()) {
         m_site->setFocus();
         m_site->selectAll();
-        return tr("Please put \"http://\" or \"ftp://\" before the address to tell what type of connection to use.");
+        return uiString(kStrSiteNeedsScheme);
     }
     if (!m_connections->hasAcceptableInput()) {
         m_connections->setFocus();
-        return tr("The number of connections must be from 1 to %1.").arg(kSiteMaxConnections);
+        return uiString(kStrSiteConnectionRange).arg(kSiteMaxConnections);
     }
     return {};
 }

@@ -65,15 +65,20 @@
 #include "gui/options_form.h"
 #include "gui/options_pages.h"
 #include "gui/options_sheet.h"
+#include "gui/previous_batch_dialog.h"
+#include "gui/previous_file_dialog.h"
 #include "gui/proxy_entry_dialog.h"
 #include "gui/proxy_page.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/schedule_dialog.h"
+#include "gui/site_rule_dialog.h"
 #include "gui/start_prompts.h"
+#include "gui/web_page_dialog.h"
 #include "gui/zovirad_view.h"
 #include "lang/current_language.h"
 #include "lang/language_file.h"
 #include "lang/string_table.h"
+#include "model/database_file.h"
 #include "model/job_database.h"
 #include "shell/add_download.h"
 #include "shell/application.h"
@@ -960,6 +965,115 @@ void addFailureTexts(TextMap& texts, Session& session)
     }
 }
 
+// Takes out of a window's every text those that are data, not wording (a
+// file's name), which read the same in every language.
+void dropData(TextMap& texts, const QString& name, const std::set<std::string>& data)
+{
+    auto& shown = texts[(QStringLiteral("~") + name).toStdString()];
+    std::erase_if(shown, [&data](const auto& each) { return data.count(each.second) != 0; });
+}
+
+// Dialogs the window brings up through its own prompts on a file or a job:
+// the backup chooser of a damaged database, the imports of files downloaded
+// before, a site's properties, the address of a saved web page.
+void addFileDialogs(TextMap& texts, Session& session)
+{
+    ASSERT_NE(session.shellJob, nullptr);
+    const fs::path dir = fs::path(session.shellJob->saveFolder.str()) / "files";
+    fs::create_directories(dir);
+    GuiPrompts prompts(session.frame.get());
+    prompts.setApplication(&session.app);
+
+    // A database that is none, with a backup beside it.
+    {
+        const fs::path damaged = dir / "damaged.kxd";
+        std::ofstream(damaged, std::ios::binary) << "this is no database";
+        std::ofstream(BakPathFor(damaged), std::ios::binary) << "nor is this";
+        CZoviradDoc doc(session.app.jobLock(), [](uint32_t id) { return std::string(builtinString(id)); });
+        DatabaseOpenOptions open;
+        open.chooseBackup = prompts.backupChooser();
+        EXPECT_TRUE(takeModal(texts, QStringLiteral("RestoreDb"), [&] { OpenDatabase(doc, damaged, open); }));
+        dropData(texts, QStringLiteral("RestoreDb"), {BakPathFor(damaged).filename().string()});
+        // The chooser says which database it is about.
+        const auto& shown = texts["~RestoreDb"];
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
+                                [](const auto& each) { return each.second.find("damaged.kxd'") != std::string::npos; }));
+    }
+
+    // The batch of files downloaded before, through the view's command, and
+    // its refusal of a folder that is not there.
+    DialogOpener opener(session.app, *session.view, session.frame.get());
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("AddPreviousBatch"), [&] {
+        opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::ImportPreviousBatch)));
+    }));
+    {
+        PreviousBatchDialog batch(session.view->doc().root(), nullptr, session.frame.get());
+        batch.show();
+        batch.folderEdit()->setText(QString::fromStdString((dir / "no such folder").string()));
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("AddPreviousBatchRefusal"), [&] { batch.accept(); }, &batch));
+        EXPECT_TRUE(batch.isVisible());
+        batch.reject();
+    }
+
+    // One file downloaded before, in both modes, and the refusal of a broken
+    // download without a URL to resume from.
+    const fs::path previous = dir / "previous.bin";
+    std::ofstream(previous, std::ios::binary) << "downloaded before";
+    std::set<std::string> fileData{previous.string()};
+    for (const auto& [name, mode] : {std::pair{QStringLiteral("AddPrevious"), PreviousFileMode::Completed},
+                                     std::pair{QStringLiteral("AddBroken"), PreviousFileMode::Broken}}) {
+        EXPECT_TRUE(takeModal(texts, name, [&, mode = mode] {
+            importChosenFile(session.app, *session.view, mode, previous, session.frame.get());
+        }));
+        // The file's time is shown as the locale writes it.
+        if (const auto date = texts["AddPrevious_Dlg"].find("2402"); date != texts["AddPrevious_Dlg"].end())
+            fileData.insert(date->second);
+        dropData(texts, name, fileData);
+    }
+    // One section, two captions: neither mode may take the other's.
+    EXPECT_NE(texts["~AddPrevious"]["title"], texts["~AddBroken"]["title"]);
+    {
+        DiskFile file;
+        file.path = previous;
+        file.size = 17;
+        PreviousFileDialog broken(PreviousFileMode::Broken, file, session.view->doc().root(), ImportChoice{},
+                                  session.frame.get());
+        broken.show();
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("AddBrokenRefusal"), [&] { broken.accept(); }, &broken));
+        EXPECT_TRUE(broken.isVisible());
+        broken.reject();
+    }
+
+    // The site of the focused job, and a rule the dialog refuses that names
+    // a proxy the list no longer has.
+    session.view->list().setSelection({session.shellJob});
+    session.view->list().setFocusedJob(session.shellJob);
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("Site"), [&] {
+        opener.open(std::to_string(static_cast<uint32_t>(ViewCommand::SiteProperties)));
+    }));
+    {
+        SiteRule rule = newSiteRule(session.app.settings().proxies());
+        rule.urlMask = "no address at all";
+        rule.proxy = packSiteProxies(7, 7, 7);
+        SiteRuleDialog site(rule, {}, session.frame.get());
+        site.show();
+        add(texts, QStringLiteral("~SiteProxy"), QStringLiteral("lost"), site.httpProxyBox()->currentText());
+        EXPECT_TRUE(takeModal(
+            texts, QStringLiteral("SiteRefusal"), [&] { site.accept(); }, &site));
+        EXPECT_TRUE(site.isVisible());
+        site.reject();
+    }
+
+    // The address a saved web page came from.
+    const fs::path page = dir / "saved.html";
+    std::ofstream(page) << "<html><body><a href=\"a.zip\">a</a></body></html>\n";
+    EXPECT_TRUE(takeModal(texts, QStringLiteral("EnterUrl"), [&] {
+        EXPECT_FALSE(processSavedPage(session.app, *session.view, page, session.frame.get()));
+    }));
+}
+
 // Every text the program shows that a language file translates, as shown
 // with the current language.
 TextMap walkEverything(Session& session)
@@ -1099,6 +1213,7 @@ TextMap walkEverything(Session& session)
     addShellTexts(texts, session);
     addShellFilters(texts, session);
     addFailureTexts(texts, session);
+    addFileDialogs(texts, session);
 
     DownloadJob job;
     job.url = "http://127.0.0.1/file.zip";
@@ -1146,6 +1261,16 @@ const std::set<std::pair<std::string, std::string>> kComposed = {
     {"ExportInfo_Dlg", "2207"},
     // The job sheet's caption is its opener's, from the string table.
     {"AddFile_Dlg", "Title"},
+    // The backup chooser's caption and message come from the database's
+    // opening, the message with the database's path.
+    {"RestoreDb_Dlg", "Title"},
+    {"RestoreDb_Dlg", "10"},
+    // The file imported before: its path, time and size, and a caption
+    // from the string table for each of the dialog's two modes.
+    {"AddPrevious_Dlg", "2401"},
+    {"AddPrevious_Dlg", "2402"},
+    {"AddPrevious_Dlg", "2403"},
+    {"AddPrevious_Dlg", "Title"},
 };
 
 bool composed(const std::string& section, const std::string& key)
