@@ -14,8 +14,10 @@
 // meanwhile, and replaces the file atomically (temporary file, fsync, rename).
 // Writing a value that equals the one held is therefore no change, so a save
 // of every setting never puts back values edited outside the program. A crash
-// at any moment leaves either the old or the new file whole, and two processes
-// flushing at once never lose each other's values.
+// at any moment leaves either the old or the new file whole (except a new
+// profile's first file, written without syncs: a power cut may leave it short,
+// which loads as defaults), and two processes flushing at once never lose each
+// other's values.
 //
 // Thread: not thread-safe; the owner serialises access (the program touches
 // settings on its loop thread only).
