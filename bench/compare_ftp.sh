@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # FTP from a loopback vsftpd with 8 connections: fetchora-cli -s 8 against
 # lftp pget -n 8 and aria2c -x8. Wall time and CPU time; every file is checked
-# by sha256. The tools take turns, RUNS times (3 by default), and each figure
+# by sha256. fetchora-cli syncs a finished file to the disk before it calls it
+# complete, the peers do not: "lftp+sync" is lftp followed by a data sync of
+# its file, the same promise. The tools take turns, RUNS times (3 by default), and each figure
 # is the median. Needs root (vsftpd runs its sessions as user ftp).
 #
 # usage: bench/compare_ftp.sh [path/to/fetchora-cli]   (SIZE_MIB=1024, RUNS=3)
@@ -80,7 +82,7 @@ run() {
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-tools=(fetchora lftp aria2c)
+tools=(fetchora lftp lftp+sync aria2c)
 before=${BEFORE:+$(realpath "$BEFORE")}
 [ -n "$before" ] && tools+=(before)
 declare -A walls=() cpus=()
@@ -91,6 +93,7 @@ for ((i = 1; i <= runs; i++)); do
       fetchora) r=$(run $tool env FETCHORA_HOME="$work/home" "$cli" -q -s 8 -d "$work/out" "$url") ;;
       before)   r=$(run $tool env FETCHORA_HOME="$work/home" "$before" -q -s 8 -d "$work/out" "$url") ;;
       lftp)     r=$(run $tool lftp -c "set cmd:at-exit ''; pget -n 8 -O $work/out $url") ;;
+      lftp+sync) r=$(run $tool sh -c "lftp -c \"set cmd:at-exit ''; pget -n 8 -O $work/out $url\" && sync -d $work/out/big.bin") ;;
       aria2c)   r=$(run $tool aria2c -q -x8 -s8 --file-allocation=none --allow-overwrite=true -d "$work/out" \
                       -o big.bin "$url") ;;
     esac
@@ -108,6 +111,7 @@ for tool in "${tools[@]}"; do
 done
 echo
 echo "wall fetchora/lftp   = $(awk -v a="${wall[fetchora]}" -v b="${wall[lftp]}" 'BEGIN { printf "%.3f", a / b }')  (target <= 0.95)"
+echo "wall fetchora/lftp+sync = $(awk -v a="${wall[fetchora]}" -v b="${wall[lftp+sync]}" 'BEGIN { printf "%.3f", a / b }')"
 echo "wall fetchora/aria2c = $(awk -v a="${wall[fetchora]}" -v b="${wall[aria2c]}" 'BEGIN { printf "%.3f", a / b }')"
 if [ -n "$before" ]; then
   echo "wall before/lftp     = $(awk -v a="${wall[before]}" -v b="${wall[lftp]}" 'BEGIN { printf "%.3f", a / b }')"

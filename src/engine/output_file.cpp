@@ -142,6 +142,7 @@ void OutputFile::noteWritten(int64_t position, int64_t length)
     m_dirty = true;
     if (length <= 0)
         return;
+    m_calls->wroteForWriteBack(m_writeBack, length);
     for (CompletedRange& range : m_unsynced) {
         if (range.end == position) {
             range.end += length;

@@ -45,6 +45,7 @@ public:
         ::futimens(fd, times);
     }
     uint64_t watchWriteBack(int fd) override { return watchFileForWriteBack(fd); }
+    void wroteForWriteBack(uint64_t ticket, int64_t bytes) override { noteWrittenForWriteBack(ticket, bytes); }
     void unwatchWriteBack(uint64_t ticket) override { unwatchFileForWriteBack(ticket); }
 };
 

@@ -39,6 +39,7 @@ public:
     // The kernel's write-back of the file started while it is written (see
     // write_back.h); 0 when it is not watched.
     virtual uint64_t watchWriteBack(int fd) = 0;
+    virtual void wroteForWriteBack(uint64_t ticket, int64_t bytes) = 0;
     virtual void unwatchWriteBack(uint64_t ticket) = 0;
 };
 

@@ -68,6 +68,7 @@ public:
     int ftruncate(int fd, int64_t size) override { return system().ftruncate(fd, size); }
     void setTimes(int fd, std::time_t time) override { system().setTimes(fd, time); }
     uint64_t watchWriteBack(int) override { return 0; }
+    void wroteForWriteBack(uint64_t, int64_t) override { }
     void unwatchWriteBack(uint64_t) override { }
 
     void fail(bool failing) { m_failing = failing; }

@@ -133,6 +133,7 @@ public:
     int ftruncate(int, int64_t) override;
     void setTimes(int, std::time_t) override { m_disk.step(); }
     uint64_t watchWriteBack(int) override { return 0; }
+    void wroteForWriteBack(uint64_t, int64_t) override { }
     void unwatchWriteBack(uint64_t) override { }
 
 protected:
