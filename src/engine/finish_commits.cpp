@@ -11,24 +11,6 @@
 
 namespace fetchora {
 
-namespace {
-
-bool writeAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
-}  // namespace
-
 FinishCommits::FinishCommits(std::filesystem::path journal, std::function<void()> resultsReady,
                              SyncFailures* failures, OutputFileCalls* calls)
     : m_journal(std::move(journal)),
@@ -185,24 +167,8 @@ std::string FinishCommits::noteGroup(const std::vector<FinishNote>& notes)
     std::string lines;
     for (const FinishNote& note : notes)
         lines += FinishLine(note);
-    const int fd = ::open(m_journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return std::strerror(errno);
-    // A journal this write creates needs its folder entry on the disk too.
-    struct stat before{};
-    const bool fresh = ::fstat(fd, &before) == 0 && before.st_size == 0;
     std::string error;
-    if (!writeAll(fd, lines) || m_calls.fdatasync(fd) != 0)
-        error = std::strerror(errno != 0 ? errno : EIO);
-    ::close(fd);
-    if (error.empty() && fresh) {
-        const std::filesystem::path folder = m_journal.parent_path();
-        const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
+    AppendFinishLines(m_journal, lines, error, [this](int fd) { return m_calls.fdatasync(fd); });
     return error;
 }
 

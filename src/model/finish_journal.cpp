@@ -7,8 +7,11 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+
+#include "lang/system_error_text.h"
 
 #include "model/category_tree.h"
 #include "model/download_job.h"
@@ -44,20 +47,6 @@ bool textOfHex(const std::string& hex, std::string& out)
     return true;
 }
 
-bool writeAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
 bool plainFileOfSize(const std::filesystem::path& path, int64_t size)
 {
     std::error_code error;
@@ -65,32 +54,6 @@ bool plainFileOfSize(const std::filesystem::path& path, int64_t size)
         return false;
     const auto onDisk = std::filesystem::file_size(path, error);
     return !error && onDisk == static_cast<std::uintmax_t>(size);
-}
-
-// Appends one line and syncs it.
-bool appendLine(const std::filesystem::path& journal, const std::string& line, std::string& error)
-{
-    const int fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    // A file the journal just created needs its folder entry on the disk too.
-    std::error_code ignored;
-    const bool fresh = std::filesystem::file_size(journal, ignored) == 0;
-    bool ok = writeAll(fd, line) && ::fdatasync(fd) == 0;
-    if (!ok)
-        error = std::strerror(errno);
-    ::close(fd);
-    if (ok && fresh) {
-        const int dir = ::open(journal.parent_path().empty() ? "." : journal.parent_path().c_str(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
-    return ok;
 }
 
 bool safeName(const std::string& name)
@@ -164,14 +127,52 @@ std::string FinishLine(const FinishNote& note)
     return std::to_string(note.jobId) + " " + std::to_string(note.size) + " " + hexOf(note.name) + "\n";
 }
 
+bool AppendFinishLines(const std::filesystem::path& journal, const std::string& lines, std::string& error,
+                       const std::function<int(int)>& sync)
+{
+    const int fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = systemErrorText(errno);
+        return false;
+    }
+    // A journal this write creates needs its folder entry on the disk too.
+    struct stat before{};
+    const bool fresh = ::fstat(fd, &before) == 0 && before.st_size == 0;
+    bool ok = true;
+    for (size_t done = 0; ok && done < lines.size();) {
+        const ssize_t wrote = ::write(fd, lines.data() + done, lines.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        ok = wrote > 0;
+        if (ok)
+            done += static_cast<size_t>(wrote);
+        else if (wrote == 0)
+            errno = ENOSPC;
+    }
+    if (ok && sync(fd) != 0)
+        ok = false;
+    if (!ok)
+        error = systemErrorText(errno != 0 ? errno : EIO);
+    ::close(fd);
+    if (ok && fresh) {
+        const std::filesystem::path folder = journal.parent_path();
+        const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    return ok;
+}
+
 bool RecordFinish(const std::filesystem::path& journal, const FinishNote& note, std::string& error)
 {
-    return appendLine(journal, FinishLine(note), error);
+    return AppendFinishLines(journal, FinishLine(note), error);
 }
 
 bool RecordFileMove(const std::filesystem::path& journal, const FinishNote& note, std::string& error)
 {
-    return appendLine(journal,
+    return AppendFinishLines(journal,
                       "m " + std::to_string(note.jobId) + " " + std::to_string(note.size) + " "
                           + (note.unfinished ? "u " : "f ") + hexOf(note.folder) + " " + hexOf(note.name) + "\n",
                       error);

@@ -18,7 +18,9 @@
 // Thread: one owner (the loop thread) at a time.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace fetchora {
@@ -42,6 +44,12 @@ std::filesystem::path FinishJournalPath(const std::filesystem::path& database);
 
 // The journal's line for a finish note, with its newline.
 std::string FinishLine(const FinishNote& note);
+
+// Appends whole lines (each ending in a newline) and syncs them with `sync`
+// (fdatasync, or a test's stand-in); false, with `error` set in the user's
+// language, when they are not on the disk.
+bool AppendFinishLines(const std::filesystem::path& journal, const std::string& lines, std::string& error,
+                       const std::function<int(int)>& sync = ::fdatasync);
 
 // Appends the note and syncs it; false, with `error` set, when it is not on
 // the disk.
