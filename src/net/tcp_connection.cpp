@@ -126,13 +126,11 @@ IoResult TcpConnection::read(void* buffer, std::size_t size, int timeoutMs)
 {
     if (m_socket < 0)
         return failure(kWsaEnotconn);
-    if (m_heldBack)
-        return *std::exchange(m_heldBack, std::nullopt);
     const auto start = SteadyClock::now();
     for (;;) {
         const ssize_t received = ::recv(m_socket, buffer, size, 0);
         if (received > 0)
-            return gatherAfter(static_cast<char*>(buffer), size, static_cast<std::size_t>(received));
+            return IoResult{IoStatus::Ok, static_cast<std::size_t>(received), 0, {}};
         if (received == 0)
             return withStatus(size == 0 ? IoStatus::Ok : IoStatus::Closed);
         if (errno == EINTR)
@@ -143,25 +141,6 @@ IoResult TcpConnection::read(void* buffer, std::size_t size, int timeoutMs)
         if (waited != IoStatus::Ok)
             return withStatus(waited);
     }
-}
-
-IoResult TcpConnection::gatherAfter(char* buffer, std::size_t size, std::size_t received)
-{
-    while (received < size) {
-        const ssize_t more = ::recv(m_socket, buffer + received, size - received, 0);
-        if (more > 0) {
-            received += static_cast<std::size_t>(more);
-            continue;
-        }
-        if (more < 0 && errno == EINTR)
-            continue;
-        // The end of the stream is met again by the next read; a failure is
-        // reported once by the system, so it is kept for that read.
-        if (more < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            m_heldBack = failure(socketErrorFromErrno(errno));
-        break;
-    }
-    return IoResult{IoStatus::Ok, received, 0, {}};
 }
 
 IoResult TcpConnection::write(const void* data, std::size_t size, int timeoutMs)

@@ -7,7 +7,6 @@
 // alive check is a copy).
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -35,9 +34,6 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Hands over everything that has arrived, up to size: after the first
-    // bytes it reads on without waiting, so a fast peer's data comes in few,
-    // large blocks. A failure met that way is the next read's answer.
     IoResult read(void* buffer, std::size_t size, int timeoutMs) override;
     IoResult write(const void* data, std::size_t size, int timeoutMs) override;
     void close() override;
@@ -48,13 +44,8 @@ public:
     void setAliveCheck(AliveCheck alive) { m_alive = std::move(alive); }
 
 private:
-    // Reads on after `received` bytes until the buffer is full or the socket
-    // has nothing more.
-    IoResult gatherAfter(char* buffer, std::size_t size, std::size_t received);
-
     int m_socket;
     AliveCheck m_alive;
-    std::optional<IoResult> m_heldBack;  // a failure met after data was read
 };
 
 // Waits until the socket has one of the events, the time-out has passed or the

@@ -142,23 +142,5 @@ TEST(TcpConnection, OrderlyCloseReadsAsClosedAndResetAsCode10054)
     EXPECT_EQ(got.socketError, kWsaEconnreset);
 }
 
-// A read hands over the bytes that came before a reset and reports the reset
-// to the next read: reading on for more must not turn it into a clean end.
-TEST(TcpConnection, BytesBeforeAResetComeFirstAndTheResetStillFollows)
-{
-    ScriptedServer server(ServerScript().send("data").reset());
-    TcpConnectResult connected = TcpConnection::connect("127.0.0.1", server.port(), 2000, {});
-    ASSERT_TRUE(connected.result.ok());
-    // Both the bytes and the reset are in before the first read.
-    std::this_thread::sleep_for(Ms(200));
-    char buffer[64];
-    const IoResult got = connected.connection->read(buffer, sizeof buffer, 2000);
-    ASSERT_EQ(got.status, IoStatus::Ok);
-    EXPECT_EQ(std::string(buffer, got.bytes), "data");
-    const IoResult next = connected.connection->read(buffer, sizeof buffer, 2000);
-    EXPECT_EQ(next.status, IoStatus::Failed);
-    EXPECT_EQ(next.socketError, kWsaEconnreset);
-}
-
 }  // namespace
 }  // namespace fetchora
