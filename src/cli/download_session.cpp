@@ -590,6 +590,9 @@ void DownloadSession::offerFtpConnectionOnward(DownloadJob& job)
             break;
         }
     }
+    // One no job of this run can use: its worker need not wait to give it.
+    if (job.run().reusedConnection)
+        job.run().reusedConnection->withdraw();
     job.run().reusedConnection.reset();
 }
 

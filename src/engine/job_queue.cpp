@@ -92,6 +92,9 @@ void JobQueue::JobStopped(DownloadJob& finished)
     DownloadJob* next = NextJobToStart(false);
     if (next != nullptr && next != &finished)
         m_host.offerConnection(finished, *next);
+    // A connection the next job did not take is nobody's.
+    if (finished.run().reusedConnection)
+        finished.run().reusedConnection->withdraw();
     finished.run().reusedConnection.reset();
     if (next != nullptr && m_host.hasSiteRecord(finished)) {
         // The site's connection count is released by the stop that is still

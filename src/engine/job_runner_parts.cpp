@@ -225,10 +225,12 @@ void JobRunner::handOverFtpConnections(JobPart& part, const UrlEntry& url, const
     std::shared_ptr<FtpHandover>& handOn = m_runtime[&part].handOn;
     handOn.reset();
     const bool ftpWorker = url.service == ServiceCode::Ftp && !(proxy && proxy->type == kProxyHttpGet);
+    if (offered && ftpWorker && canReuseFtpConnection(offered->route(), offered->proxy(), url, proxy))
+        task.takeOver = std::move(offered);
+    else if (offered)
+        offered->withdraw();
     if (!ftpWorker)
         return;
-    if (offered && canReuseFtpConnection(offered->route(), offered->proxy(), url, proxy))
-        task.takeOver = std::move(offered);
     if (option(OptionId::ReuseFtpConnections) == 0)
         return;
     handOn = std::make_shared<FtpHandover>(url, proxy);
@@ -237,6 +239,9 @@ void JobRunner::handOverFtpConnections(JobPart& part, const UrlEntry& url, const
 
 void JobRunner::keepFtpConnectionForNextJob()
 {
+    // What the job before left and no part took is nobody's now.
+    if (m_job.run().reusedConnection)
+        m_job.run().reusedConnection->withdraw();
     m_job.run().reusedConnection.reset();
     if (option(OptionId::ReuseFtpConnections) == 0)
         return;

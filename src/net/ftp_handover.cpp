@@ -46,6 +46,20 @@ void FtpHandover::decline()
     }
 }
 
+void FtpHandover::withdraw()
+{
+    std::unique_lock lock(m_mutex);
+    if (m_state == State::Taken || m_state == State::Declined)
+        return;
+    m_state = State::Declined;
+    std::unique_ptr<ByteStream> stream = std::move(m_connection.stream);
+    m_connection = {};
+    m_changed.notify_all();
+    lock.unlock();
+    if (stream)
+        stream->close();
+}
+
 std::optional<FtpHandover::Taken> FtpHandover::take(int waitMs, const std::function<bool()>& keepWaiting)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));

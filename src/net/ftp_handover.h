@@ -54,6 +54,10 @@ public:
     void deliver(std::unique_ptr<ByteStream> stream, uint32_t idleSince);
     // The giver has no connection to give.
     void decline();
+    // Nobody is going to take the connection (no next job for the site, or
+    // it went elsewhere): a giver still waiting for the server's last reply
+    // stops, and a connection delivered already or later is closed.
+    void withdraw();
 
     // Waits up to waitMs for the giver, asking keepWaiting about every 100
     // ms. Nothing when the giver declined, the wait ended or the connection

@@ -315,6 +315,9 @@ bool FtpWorker::readyToHandOn(FtpControl& control)
                 break;
             if (result != FtpPumpResult::Nothing || ticksSince(started, tickNow()) > kHandOverDrainMs)
                 return false;
+            // Nobody is going to take it after all: no reason to wait on.
+            if (!m_task.handOn->wanted())
+                return false;
         }
     }
     return m_reader.idle();

@@ -97,5 +97,32 @@ TEST(FtpHandover, AConnectionNobodyWantsOrTakesIsClosed)
     EXPECT_EQ(closes.load(), 2);
 }
 
+// Withdrawn when no job will take it: a giver still draining the server's
+// last reply sees it is not wanted any more, a taker gets nothing at once, and
+// the connection, delivered before or after, is closed then.
+TEST(FtpHandover, AWithdrawnHandOverIsNotWantedAndClosesItsConnection)
+{
+    std::atomic<int> closes{0};
+    FtpHandover before;
+    ASSERT_TRUE(before.want());
+    before.withdraw();
+    EXPECT_FALSE(before.wanted());
+    before.deliver(std::make_unique<CountedStream>(closes), 0);
+    EXPECT_EQ(closes.load(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(before.take(5000, {}).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+
+    FtpHandover after;
+    ASSERT_TRUE(after.want());
+    after.deliver(std::make_unique<CountedStream>(closes), 0);
+    EXPECT_EQ(closes.load(), 1);
+    after.withdraw();
+    EXPECT_EQ(closes.load(), 2);
+    EXPECT_FALSE(after.take(0, {}).has_value());
+    after.withdraw();
+    EXPECT_EQ(closes.load(), 2);
+}
+
 }  // namespace
 }  // namespace fetchora
