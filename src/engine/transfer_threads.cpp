@@ -194,6 +194,15 @@ void JobPartChannel::markResumable(bool canResume)
         url->resumeProbe = canResume ? 1 : 2;
 }
 
+void JobPartChannel::markLoginByUserAlone()
+{
+    JobLockGuard guard(m_lock);
+    if (!m_block->alive())
+        return;
+    if (UrlEntry* url = m_job->GetUrl(m_part->urlIndex))
+        url->loginByUserAlone = true;
+}
+
 void JobPartChannel::markLoginFailed()
 {
     JobLockGuard guard(m_lock);

@@ -158,6 +158,7 @@ public:
     // Under the job lock, on the job's URL entry of the part.
     void markResumable(bool canResume) override;
     void markLoginFailed() override;
+    void markLoginByUserAlone() override;
     bool learnSiteLimit(int32_t limit) override;
 
     // WM_PART_EXIT, sent by the thread wrapper as the thread ends.

@@ -111,6 +111,9 @@ bool mentionsTooMany(const FtpReply& reply)
     return asciiLower(reply.last()).find("too many") != std::string::npos;
 }
 
+char transferType(const FtpControl& control);
+FtpPumpResult sendSizeQueryAhead(FtpControl& control);
+
 // ---- login ------------------------------------------------------------------------------
 
 FtpPumpResult nameSite(FtpControl& control)
@@ -149,7 +152,13 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
     case 220:
         if (state == S::AwaitWelcome || state == S::SiteNamed) {
             control.loginState = S::UserSent;
-            return send(control, FtpCommand::User, siteUser(control.session));
+            const FtpPumpResult sent = send(control, FtpCommand::User, siteUser(control.session));
+            // A site that lets its connections in on the name alone answers
+            // the size query next: it leaves with USER.
+            const FtpSession& session = control.session;
+            if (sent != FtpPumpResult::Nothing || !session.sendAhead || !session.userAloneLogsIn || session.ftpProxy)
+                return sent;
+            return sendSizeQueryAhead(control);
         }
         if (state == S::AwaitProxyAuthWelcome) {
             control.loginState = S::ProxyUserSent;
@@ -165,6 +174,9 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
         }
         if (state == S::UserSent || state == S::UserAtHostSent) {
             control.loginState = S::PassSent;
+            // The password is wanted after all: what left with USER is
+            // answered before it, and those replies are dropped.
+            dropAhead(control);
             return send(control, FtpCommand::Pass, sitePassword(control.session));
         }
         return FtpPumpResult::Nothing;
@@ -174,6 +186,8 @@ FtpPumpResult actOnLoginReply(FtpControl& control, const FtpReply& reply)
             return nameSite(control);
         }
         // A site that needs no password accepts the user@host line at once.
+        if (state == S::UserSent && !control.session.ftpProxy && !control.session.userAloneLogsIn)
+            control.channel.markLoginByUserAlone();
         if (state == S::UserSent || state == S::PassSent || state == S::UserAtHostSent)
             return loggedIn(control);
         return FtpPumpResult::Nothing;

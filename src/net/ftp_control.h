@@ -116,6 +116,9 @@ struct FtpSession {
     // PASV in passive mode, leave right behind the probe's last REST instead
     // of each waiting for the reply before it.
     bool sizeQueryAhead = false;
+    // With sendAhead: the site's first connection was let in on the user
+    // name alone, so the size query leaves right behind USER.
+    bool userAloneLogsIn = false;
 };
 
 // The sensible ways to write a URL's path on the wire, in the order tried:

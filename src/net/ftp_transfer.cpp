@@ -238,6 +238,7 @@ FtpSession FtpWorker::session() const
     // the answer waits for each reply again.
     session.resumeKnown = url.resumeProbe == 1;
     session.sendAhead = session.resumeKnown && !session.ftpProxy && !m_aheadFailed && m_channel.knownSize() >= 0;
+    session.userAloneLogsIn = url.loginByUserAlone;
     // A connection that runs the probe sends the size query right behind it.
     session.sizeQueryAhead = !session.ftpProxy && !m_aheadFailed;
     return session;

@@ -90,6 +90,8 @@ public:
     // (the job window may then stop the job or move to another URL).
     virtual void markResumable(bool canResume) { (void)canResume; }
     virtual void markLoginFailed() { }
+    // The FTP site let this connection in on the user name alone.
+    virtual void markLoginByUserAlone() { }
 
     // A server announced how many connections its site allows: the limit is
     // recorded for the URL's host and port, attached to the job's URL entry

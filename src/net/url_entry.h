@@ -43,6 +43,8 @@ struct UrlEntry {
     // 2 it cannot.
     uint16_t resumeProbe = 0;
     bool loginFailed = false;  // the server refused the login
+    // An FTP server let a connection in on the user name alone (230 to USER).
+    bool loginByUserAlone = false;
 };
 
 }  // namespace fetchora

@@ -78,6 +78,8 @@ public:
     void done() override { ++m_done; }
     void markResumable(bool canResume) override { m_resumeMark = canResume ? 1 : 2; }
     void markLoginFailed() override { m_loginFailed = true; }
+    void markLoginByUserAlone() override { m_loginByUserAlone = true; }
+    bool loginByUserAlone() const { return m_loginByUserAlone; }
     bool learnSiteLimit(int32_t limit) override
     {
         ++m_siteLimitCalls;
@@ -177,6 +179,7 @@ private:
     std::atomic<int> m_blocks{0};
     std::atomic<int> m_resumeMark{0};
     std::atomic<bool> m_loginFailed{false};
+    std::atomic<bool> m_loginByUserAlone{false};
     std::atomic<int32_t> m_siteLimit{0};
     std::atomic<int> m_siteLimitCalls{0};
 };

@@ -476,6 +476,52 @@ TEST(FtpSendAheadTest, LaterConnectionSkipsTheProbeAndSendsTypeSizePasvThenRestR
     EXPECT_EQ(port.take(), Lines{"PORT 127,0,0,1,4,1"});
 }
 
+TEST(FtpSendAheadTest, ASiteThatLetsInOnTheNameAloneGetsTheSizeQueryWithUser)
+{
+    // The first connection learns it: 230 to USER, no password asked.
+    Dialogue first(siteSession());
+    first.reply("220 hi");
+    EXPECT_EQ(first.take(), Lines{"USER alice"});
+    first.reply("230 Login successful");
+    EXPECT_TRUE(first.channel.loginByUserAlone());
+    Dialogue asked(siteSession());
+    asked.reply("220 hi");
+    asked.reply("331 password");
+    asked.reply("230 ok");
+    EXPECT_FALSE(asked.channel.loginByUserAlone());
+
+    FtpSession later = laterSession();
+    later.userAloneLogsIn = true;
+    Dialogue dialogue(later);
+    dialogue.reply("220 hi");
+    EXPECT_EQ(dialogue.take(), (Lines{"USER alice", "TYPE I", "SIZE /pub/a b.bin", "PASV"}));
+    EXPECT_EQ(dialogue.reply("230 Login successful"), FtpPumpResult::LoggedIn);
+    EXPECT_EQ(BeginFtpSizeQuery(dialogue.control), FtpPumpResult::Nothing);
+    EXPECT_TRUE(dialogue.take().empty()) << "the size query is not sent twice";
+    EXPECT_EQ(dialogue.reply("200 Switching to Binary mode."), FtpPumpResult::Nothing);
+    EXPECT_EQ(dialogue.reply("213 6000"), FtpPumpResult::SizeKnown);
+    EXPECT_EQ(BeginFtpTransfer(dialogue.control, 3000, 6000), FtpPumpResult::Nothing);
+    EXPECT_TRUE(dialogue.take().empty());
+    EXPECT_EQ(dialogue.reply("227 Entering Passive Mode (127,0,0,1,31,64)."), FtpPumpResult::OpenDataConnection);
+
+    // The password is wanted after all: the replies to what left with USER
+    // are dropped, and the size query goes out again after the login.
+    Dialogue wanted(later);
+    wanted.reply("220 hi");
+    wanted.take();
+    EXPECT_EQ(wanted.reply("331 Please specify the password."), FtpPumpResult::Nothing);
+    EXPECT_EQ(wanted.take(), Lines{"PASS s3cret"});
+    EXPECT_EQ(wanted.reply("530 Please login with USER and PASS."), FtpPumpResult::Nothing);
+    EXPECT_EQ(wanted.reply("530 Please login with USER and PASS."), FtpPumpResult::Nothing);
+    EXPECT_EQ(wanted.reply("530 Please login with USER and PASS."), FtpPumpResult::Nothing);
+    EXPECT_FALSE(wanted.channel.loginFailed());
+    EXPECT_EQ(wanted.reply("230 Login successful."), FtpPumpResult::LoggedIn);
+    EXPECT_EQ(BeginFtpSizeQuery(wanted.control), FtpPumpResult::Nothing);
+    EXPECT_EQ(wanted.take(), (Lines{"TYPE I", "SIZE /pub/a b.bin", "PASV"}));
+    EXPECT_EQ(wanted.reply("200 ok"), FtpPumpResult::Nothing);
+    EXPECT_EQ(wanted.reply("213 6000"), FtpPumpResult::SizeKnown);
+}
+
 TEST(FtpSendAheadTest, RepliesToCommandsSentAheadForAnotherWayAreDropped)
 {
     // The first path form is not there: the PASV reply that follows belongs
